@@ -1,0 +1,71 @@
+#include "app/CORVANApp.h"
+
+#include "app/AppServices.h"
+#include "platform/Folders.h"
+
+namespace corvan {
+
+CORVANApp::CORVANApp(std::filesystem::path profileFile, std::filesystem::path installFolder)
+    : m_profile(std::move(profileFile)),
+      m_productKey(installFolder.empty() ? InstallFolder() : std::move(installFolder), m_profile) {
+  m_strInstallPath = m_productKey.InstallPath();
+  m_strLogBanner = LogViewerBanner();
+  m_strLogView = m_strLogBanner;
+}
+
+CORVANApp::~CORVANApp() {
+  FreeSourcesAndEngines();
+  FlushLog();
+  m_pConsole = nullptr;
+  m_pSaveProgressDlg = nullptr;
+  m_pScanProgressDlg = nullptr;
+}
+
+void CORVANApp::InitState() {
+  m_nNextSyntheticId = -16;
+  {
+    std::lock_guard lock(m_logMutex);
+    m_strLogBanner = LogViewerBanner();
+    m_strLogView = m_strLogBanner;
+  }
+  InitFileTypeIconTable(*this);
+  m_nScreenDpi = 0;
+  m_strInstallPath = m_productKey.InstallPath();
+  m_bCheckUpdate = static_cast<std::uint32_t>(m_profile.GetInt("Update", "CheckUpdate", 0));
+}
+
+void CORVANApp::ResetScanState() {
+  m_bBusy = 0;
+  m_bAbort = 0;
+  m_bMaskRunning = 0;
+  // Only the first engine that exists is consulted, in this order.
+  ScanEngine* engine = m_pFatEngine    ? m_pFatEngine.get()
+                       : m_pNtfsEngine ? m_pNtfsEngine.get()
+                                       : m_pExFatEngine.get();
+  if (engine && engine->FoundItemCount() != 0) m_bResultsPresent = 1;
+}
+
+void CORVANApp::FreeResultLists() {
+  m_fileTypeList.clear();
+  m_saveMasks.clear();
+  m_pPreviewData.clear();
+  m_pPreviewData.shrink_to_fit();
+}
+
+void CORVANApp::FreeSourcesAndEngines() {
+  m_selectedTypeList.clear();
+  for (auto* engine : {&m_pFatEngine, &m_pNtfsEngine, &m_pExFatEngine}) {
+    if (*engine) {
+      (*engine)->FreeLists();
+      engine->reset();
+    }
+  }
+  FreeResultLists();
+}
+
+CORVANApp& App() {
+  static CORVANApp app;
+  return app;
+}
+
+}  // namespace corvan

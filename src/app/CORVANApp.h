@@ -1,0 +1,176 @@
+#pragma once
+// The application object: state that several subsystems share, the log
+// report and the settings. Windows reach workers only through the sinks it
+// holds (progress, found items, prompt), never the other way round.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/ProgressSink.h"
+#include "app/Prompt.h"
+#include "app/ScanEngine.h"
+#include "console/FoundItemSink.h"
+#include "platform/Settings.h"
+#include "scan/FileTypeRecord.h"
+
+namespace corvan {
+
+struct WorkArea {
+  int left = 0, top = 0, right = 0, bottom = 0;
+};
+
+class CORVANApp {
+ public:
+  // `profile` and `installFolder` default to the user's settings file and the
+  // program's install folder; tests pass their own.
+  explicit CORVANApp(std::filesystem::path profileFile = {}, std::filesystem::path installFolder = {});
+  ~CORVANApp();
+  CORVANApp(const CORVANApp&) = delete;
+  CORVANApp& operator=(const CORVANApp&) = delete;
+
+  // Start-up steps without windows: log banner, icon keys, profile values,
+  // product values. The window kit runs the rest.
+  void InitState();
+
+  void ResetScanState();
+  void FreeResultLists();
+  void FreeSourcesAndEngines();
+
+  // ---- log report ----
+  void AppendLog(const std::string& text, bool isHeading);
+  void FlushLog();
+  void MakeLogFileName();
+  void OpenLog();
+  std::string LogViewText() const;
+  void ClearLogView();
+  std::string LogPendingText() const;
+  std::filesystem::path LogFilePath() const;
+
+  // ---- file types ----
+  void BuildSelectedTypeList();
+  void LoadDefaultRawTypes();
+  void LoadUserHeaders();
+  std::filesystem::path HeaderFileToRead() const;
+  std::filesystem::path HeaderFileToWrite() const;
+
+  // ---- settings ----
+  Profile& GetProfile() { return m_profile; }
+  ProductKey& GetProductKey() { return m_productKey; }
+  Prompt& GetPrompt() { return m_pPrompt ? *m_pPrompt : m_unattendedPrompt; }
+
+  // ---- seams to the windows ----
+  FoundItemSink* m_pConsole = nullptr;          // the results window
+  ProgressSink* m_pScanProgressDlg = nullptr;   // scanning progress dialog
+  ProgressSink* m_pSaveProgressDlg = nullptr;   // saving progress dialog
+  Prompt* m_pPrompt = nullptr;                  // the message box (Unattended when null)
+
+  // ---- engines (at most one in use) ----
+  std::unique_ptr<ScanEngine> m_pFatEngine;
+  std::unique_ptr<ScanEngine> m_pNtfsEngine;
+  std::unique_ptr<ScanEngine> m_pExFatEngine;
+
+  // ---- flags shared with workers ----
+  std::atomic<std::uint32_t> m_bBusy{0};
+  std::atomic<std::uint32_t> m_bAbort{0};
+  std::atomic<std::uint32_t> m_bResultsPresent{0};
+  std::atomic<std::uint32_t> m_bMaskRunning{0};
+  std::atomic<std::uint32_t> m_bCriticalPhase{0};
+  std::atomic<std::uint32_t> m_bFromScanInfo{0};
+  std::atomic<std::uint32_t> m_nSourceListState{0};
+  std::atomic<std::uint32_t> m_bImageSource{0};
+  std::atomic<std::uint32_t> m_bScanInfoRestored{0};
+  std::atomic<std::uint32_t> m_bSortAscending{0};
+  std::atomic<std::uint32_t> m_bHaveFoundVolumes{1};
+  std::atomic<std::uint32_t> m_bResumeMode{0};
+  std::atomic<std::uint32_t> m_bLostVolOnDisk{0};
+  std::atomic<std::uint32_t> m_bLostVolInImage{0};
+  std::atomic<std::uint32_t> m_bQuickVolumeSearch{0};
+  std::atomic<std::uint32_t> m_bScanResumed{0};
+  std::atomic<std::uint32_t> m_bSavedScanOpened{0};
+  std::atomic<std::uint32_t> m_bFoundVolumesSaved{1};
+  std::atomic<std::uint32_t> m_bScanInfoLoadOk{1};
+  std::atomic<std::uint8_t> m_bVolumeOpened{0};
+  std::atomic<std::uint8_t> m_bRegionDialogOpen{0};
+
+  // ---- scan choice and bounds ----
+  std::uint32_t m_nRecoveryMode = 0;   // 502 Raw, 504 Quick, 505 Deleted, 506 Advance, 511 saved scan
+  std::uint8_t m_nAdvanceFsChoice = 0;  // 1 FAT, 2 NTFS, 3 exFAT
+  std::atomic<std::int32_t> m_nNextSyntheticId{0};
+  std::atomic<std::uint64_t> m_nRawFileCount{0};
+  std::uint64_t m_nMediaFirstSector = 0;
+  std::uint64_t m_nMediaLastSector = 0;
+  std::uint64_t m_nRegionFirstSector = 0;
+  std::uint64_t m_nRegionLastSector = 0;
+  WorkArea m_rcWorkArea;
+  std::uint32_t m_nScreenDpi = 0;
+
+  // ---- results-window counters ----
+  std::uint32_t m_nSelCountFat = 0, m_nSelCountNtfs = 0, m_nSelCountExFat = 0;
+  std::uint64_t m_nSelSizeFat = 0, m_nSelSizeNtfs = 0, m_nSelSizeExFat = 0;
+
+  // ---- answers of the file-exists dialog ----
+  std::uint8_t m_bSkip = 0, m_bSkipAll = 0, m_bRename = 0, m_bRenameAll = 0, m_bOverwrite = 0,
+               m_bOverwriteAll = 0;
+
+  // ---- save options ----
+  std::uint8_t m_bCreateZip = 0, m_bSaveReady = 0, m_bSaveFullOptions = 0;
+  std::uint8_t m_nDeletedMode = 0, m_nDestKind = 0, m_nZipMode = 0;
+  std::filesystem::path m_szSaveDest;
+  std::vector<std::u16string> m_saveMasks;  // the save filter's masks, in order
+  std::uint8_t m_bSaveMaskExclude = 0;      // 0 save matching files, 1 save the others
+
+  // ---- paths and texts ----
+  std::filesystem::path m_strInstallPath;
+  std::filesystem::path m_strSourcePath;
+  std::string m_szScanInfoPath;  // "%d-%b-%Y" date of the last scan-information save
+  std::vector<std::uint8_t> m_pPreviewData;
+
+  // ---- file types ----
+  std::vector<FileTypeRecord> m_fileTypeList;      // every known type
+  std::vector<FileTypeRecord> m_selectedTypeList;  // copies selected for the signature search
+  std::array<std::u16string, 60> m_strIconKeys;
+
+  // ---- settings read at start ----
+  std::uint32_t m_nSetRaw = 0;
+  std::uint32_t m_bCheckUpdate = 0;
+  std::uint32_t m_bUpdateCancel = 1;
+  std::atomic<std::uint32_t> m_bUpdateDownloading{0};
+  std::filesystem::path m_strUpdateInstaller;
+  std::uint8_t m_bFirstDriveLoad = 1;
+
+  // ---- log report ----
+  std::string m_strLogTitle;
+  std::string m_strLogFileName;
+  std::uint32_t m_bSaveLog = 0;
+  std::uint32_t m_bLogReady = 0;
+
+ private:
+  bool CreateLogFile(const std::filesystem::path& folder);
+
+  Profile m_profile;
+  ProductKey m_productKey;
+  UnattendedPrompt m_unattendedPrompt;
+
+  mutable std::mutex m_logMutex;
+  std::string m_strLogView;
+  std::string m_strLogBanner;
+  std::string m_strLogPending;
+  std::filesystem::path m_strLogPath;
+};
+
+// The running program's application object.
+CORVANApp& App();
+
+// The banners and entry forms of the log report.
+std::string LogViewerBanner();
+std::string LogFileBanner();
+std::string LogViewerEntry(const std::string& text, bool isHeading);
+std::string LogFileEntry(const std::string& text, bool isHeading);
+
+}  // namespace corvan

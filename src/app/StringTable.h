@@ -1,0 +1,12 @@
+#pragma once
+// The program's numbered texts, kept in resources/strings.inc.
+
+#include <string>
+
+namespace corvan {
+
+// The text of string `id`, or an empty text when there is none.
+const std::string& LoadString(unsigned id);
+bool HasString(unsigned id);
+
+}  // namespace corvan

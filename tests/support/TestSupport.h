@@ -1,0 +1,74 @@
+#pragma once
+// Shared helpers of the tests: a temporary folder, environment overrides and
+// the corpus location.
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace corvan::test {
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "corvan-test-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data());
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(path_, ec);
+  }
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Points every per-user folder into `root` for the life of the object.
+class UserFolders {
+ public:
+  explicit UserFolders(const std::filesystem::path& root) {
+    Set("XDG_CONFIG_HOME", root / "config");
+    Set("XDG_DATA_HOME", root / "data");
+    Set("XDG_CACHE_HOME", root / "cache");
+  }
+  ~UserFolders() {
+    for (auto& [name, old] : saved_) {
+      if (old.second) ::setenv(name.c_str(), old.first.c_str(), 1);
+      else ::unsetenv(name.c_str());
+    }
+  }
+
+ private:
+  void Set(const std::string& name, const std::filesystem::path& value) {
+    const char* old = std::getenv(name.c_str());
+    saved_.push_back({name, {old ? old : "", old != nullptr}});
+    ::setenv(name.c_str(), value.c_str(), 1);
+  }
+  std::vector<std::pair<std::string, std::pair<std::string, bool>>> saved_;
+};
+
+inline std::filesystem::path CorpusDir() {
+  if (const char* d = std::getenv("CORVAN_CORPUS_DIR"); d && *d) return d;
+  return CORVAN_CORPUS_DIR;
+}
+
+inline std::string ReadWholeFile(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+inline void WriteWholeFile(const std::filesystem::path& p, const std::string& bytes) {
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+}  // namespace corvan::test
