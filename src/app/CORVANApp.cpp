@@ -54,6 +54,9 @@ void CORVANApp::FreeResultLists() {
 
 void CORVANApp::FreeSourcesAndEngines() {
   m_selectedTypeList.clear();
+  m_sourceList.FreeSourceList();
+  if (m_nSourceListState == 0) m_sourceList.FreePartitionList();
+  else m_nSourceListState = 1;
   for (auto* engine : {&m_pFatEngine, &m_pNtfsEngine, &m_pExFatEngine}) {
     if (*engine) {
       (*engine)->FreeLists();

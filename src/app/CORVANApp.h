@@ -18,6 +18,8 @@
 #include "console/FoundItemSink.h"
 #include "platform/Settings.h"
 #include "scan/FileTypeRecord.h"
+#include "sources/SourceList.h"
+#include "sources/VirtualDiskImage.h"
 
 namespace corvan {
 
@@ -74,6 +76,10 @@ class CORVANApp {
   std::unique_ptr<ScanEngine> m_pFatEngine;
   std::unique_ptr<ScanEngine> m_pNtfsEngine;
   std::unique_ptr<ScanEngine> m_pExFatEngine;
+
+  // ---- the mounted image and its sources ----
+  std::shared_ptr<CVirtualDiskImage> m_pImage;  // the mounted image (also the sector source)
+  SourceList m_sourceList;                      // disk and volume records, selection, partitions
 
   // ---- flags shared with workers ----
   std::atomic<std::uint32_t> m_bBusy{0};

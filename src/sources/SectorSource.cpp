@@ -36,6 +36,7 @@ std::shared_ptr<SectorSource> MountedSectorSource() {
 }
 
 bool ReadSourceSectors(void* buffer, std::uint64_t sector, std::uint32_t byteCount) {
+  if (byteCount == 0) return false;
   const auto source = MountedSectorSource();
   if (!source) {
     std::memset(buffer, 0, byteCount);

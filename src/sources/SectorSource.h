@@ -41,8 +41,8 @@ void MountSectorSource(std::shared_ptr<SectorSource> source);
 std::shared_ptr<SectorSource> MountedSectorSource();
 
 // Reads `byteCount` bytes (a multiple of 512) at the absolute 512-byte sector
-// `sector` of the mounted disk. False when nothing is mounted or the read
-// failed; the buffer then holds zeros where nothing was read.
+// `sector` of the mounted disk. False when nothing is mounted, the count is 0
+// or the read failed; the buffer then holds zeros where nothing was read.
 bool ReadSourceSectors(void* buffer, std::uint64_t sector, std::uint32_t byteCount);
 
 }  // namespace corvan

@@ -22,6 +22,7 @@ class AppStateTest : public ::testing::Test {
  protected:
   test::TempDir dir;
   test::UserFolders folders{dir.path()};
+  int freed = 0;  // outlives the app, whose engines count into it
   CORVANApp app{dir / "settings.ini", dir / "install"};
 };
 
@@ -44,7 +45,6 @@ TEST_F(AppStateTest, CheckUpdateComesFromTheProfile) {
 }
 
 TEST_F(AppStateTest, ResetScanStateConsultsOnlyTheFirstEngine) {
-  int freed = 0;
   app.m_bBusy = 1;
   app.m_bAbort = 1;
   app.m_bMaskRunning = 1;
@@ -66,7 +66,6 @@ TEST_F(AppStateTest, ResetScanStateConsultsOnlyTheFirstEngine) {
 }
 
 TEST_F(AppStateTest, FreeSourcesAndEnginesReleasesEachEngineAndTheLists) {
-  int freed = 0;
   app.m_pNtfsEngine = std::make_unique<CountingEngine>(1, &freed);
   app.m_pExFatEngine = std::make_unique<CountingEngine>(1, &freed);
   app.m_saveMasks = {u"*.doc"};
