@@ -1,0 +1,250 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "app/CORVANApp.h"
+#include "console/FoundItemStore.h"
+#include "platform/WorkerThread.h"
+#include "scan/RecoveryMode.h"
+#include "scan/ScanWorker.h"
+#include "support/TestSupport.h"
+
+namespace corvan {
+namespace {
+
+struct FakeEngine : ScanEngine {
+  explicit FakeEngine(std::vector<std::string>* calls) : calls(calls) {}
+  std::uint32_t FoundItemCount() const override { return found; }
+  void FreeLists() override { calls->push_back("FreeLists"); }
+  std::uint32_t found = 0;
+  std::vector<std::string>* calls;
+};
+
+// Records what the worker asks; `available` says which engines exist.
+struct FakeBackend : EngineBackend {
+  bool Create(CORVANApp& app, EngineKind kind) override {
+    calls.push_back("Create " + std::string(EngineName(kind)));
+    if (!available) return false;
+    auto engine = std::make_unique<FakeEngine>(&calls);
+    last = engine.get();
+    (kind == EngineKind::Fat ? app.m_pFatEngine : kind == EngineKind::Ntfs ? app.m_pNtfsEngine : app.m_pExFatEngine) =
+        std::move(engine);
+    return true;
+  }
+  void Prepare(CORVANApp&, EngineKind, const SourceRecord&, bool readThroughPath) override {
+    calls.push_back(readThroughPath ? "Prepare path" : "Prepare");
+  }
+  void SetVolumeRange(CORVANApp&, bool, std::uint64_t first, std::uint64_t last) override {
+    calls.push_back("SetVolumeRange " + std::to_string(first) + "-" + std::to_string(last));
+  }
+  Outcome RunPass(CORVANApp& app, ScanPass pass) override {
+    calls.push_back("Run " + std::to_string(static_cast<int>(pass)));
+    if (onPass) onPass(app);
+    return passBuilt ? Outcome::Ran : Outcome::NotBuilt;
+  }
+  bool available = true;
+  bool passBuilt = true;
+  FakeEngine* last = nullptr;
+  std::function<void(CORVANApp&)> onPass;
+  std::vector<std::string> calls;
+};
+
+struct YesPrompt : Prompt {
+  int MessageBox(const std::string& text, unsigned, unsigned type) override {
+    asked.push_back(text);
+    return type == kMbOk ? kIdOk : kIdYes;
+  }
+  std::vector<std::string> asked;
+};
+
+class ScanWorkerTest : public ::testing::Test {
+ protected:
+  void Select(std::uint8_t kind, std::uint8_t fsKind, std::u16string path = u"") {
+    auto record = std::make_unique<SourceRecord>();
+    record->kind = kind;
+    record->path = std::move(path);
+    if (!SourceRecord::HasDiskPayload(kind)) {
+      record->partition = std::make_unique<PartitionRecord>();
+      record->partition->fileSystemKind = fsKind;
+    } else {
+      record->disk = std::make_unique<DiskRecord>();
+    }
+    app.m_sourceList.m_pSelectedSource = &app.m_sourceList.AppendSource(std::move(record));
+  }
+  ScanWorker Run(std::uint32_t mode, std::uint8_t advanceChoice = 0) {
+    app.m_nRecoveryMode = mode;
+    app.m_nAdvanceFsChoice = advanceChoice;
+    ScanWorker worker(app, backend);
+    worker.Run();
+    return worker;
+  }
+
+  test::TempDir dir;
+  test::UserFolders folders{dir.path()};
+  FakeBackend backend;  // outlives the app, whose engines call back into it
+  CORVANApp app{dir / "settings.ini", dir.path()};
+};
+
+TEST_F(ScanWorkerTest, DispatchTable) {
+  struct Row {
+    std::uint8_t sourceKind, fsKind;
+    std::uint32_t mode;
+    std::uint8_t advance;
+    bool quickVolumeSearch;
+    EngineKind engine;
+    ScanPass pass;
+  };
+  const Row rows[] = {
+      // The whole disk always goes to the FAT engine; Raw there is the region pass.
+      {0, 7, kModeRaw, 0, false, EngineKind::Fat, ScanPass::FatRawRegion},
+      {0, 7, kModeQuick, 0, false, EngineKind::Fat, ScanPass::FatQuick},
+      {1, 7, kModeQuick, 0, false, EngineKind::Ntfs, ScanPass::NtfsQuick},
+      {1, 0x87, kModeDeleted, 0, false, EngineKind::Ntfs, ScanPass::NtfsDeleted},
+      {1, 3, kModeQuick, 0, false, EngineKind::ExFat, ScanPass::ExFatQuick},
+      {1, 2, kModeRaw, 0, false, EngineKind::Fat, ScanPass::FatRaw},
+      // Deleted after a quick lost-volume search takes the quick walk with pass 1.
+      {1, 2, kModeDeleted, 0, true, EngineKind::Fat, ScanPass::FatDeletedQuick},
+      {1, 2, kModeDeleted, 0, false, EngineKind::Fat, ScanPass::FatDeletedDeep},
+      {1, 3, kModeDeleted, 0, true, EngineKind::ExFat, ScanPass::ExFatDeletedQuick},
+      {1, 3, kModeDeleted, 0, false, EngineKind::ExFat, ScanPass::ExFatLostFolders},
+      // Advance follows the panel's choice, not the volume.
+      {1, 7, kModeAdvance, 1, false, EngineKind::Fat, ScanPass::FatAdvance},
+      {1, 2, kModeAdvance, 2, false, EngineKind::Ntfs, ScanPass::NtfsAdvance},
+      {1, 3, kModeAdvance, 3, false, EngineKind::ExFat, ScanPass::ExFatAdvance},
+      {1, 7, kModeAdvance, 3, false, EngineKind::None, ScanPass::None},
+      {1, 7, kModeAdvance, 0, false, EngineKind::None, ScanPass::None},
+      // Saved disk-like sources in Raw always get the FAT engine's region pass.
+      {9, 7, kModeRaw, 0, false, EngineKind::Fat, ScanPass::FatRawRegion},
+      // A mode without a pass builds the engine but runs nothing.
+      {1, 7, kModeSavedDriveScan, 0, false, EngineKind::Ntfs, ScanPass::None},
+  };
+  for (const Row& r : rows) {
+    const EngineKind e = ChooseEngine(r.sourceKind, r.fsKind, r.mode, r.advance);
+    EXPECT_EQ(e, r.engine) << int(r.sourceKind) << "/" << int(r.fsKind) << "/" << r.mode;
+    EXPECT_EQ(ChoosePass(r.mode, e, r.sourceKind, r.quickVolumeSearch), r.pass)
+        << int(r.sourceKind) << "/" << int(r.fsKind) << "/" << r.mode;
+  }
+}
+
+TEST_F(ScanWorkerTest, RawOnTheWholeDiskScansTheMediaRange) {
+  Select(kSourceDisk, 0);
+  app.m_nMediaFirstSector = 0;
+  app.m_nMediaLastSector = 368639;
+  const ScanWorker w = Run(kModeRaw);
+  EXPECT_EQ(w.Engine(), EngineKind::Fat);
+  EXPECT_EQ(backend.calls, (std::vector<std::string>{"Create FAT", "SetVolumeRange 0-368639",
+                                                     "Run " + std::to_string(int(ScanPass::FatRawRegion))}));
+}
+
+TEST_F(ScanWorkerTest, AMismatchedAdvanceChoiceBuildsNothingAndEndsAtOnce) {
+  Select(kSourceVolume, 7);
+  app.m_bBusy = 1;
+  const ScanWorker w = Run(kModeAdvance, 3);
+  EXPECT_EQ(w.Engine(), EngineKind::None);
+  EXPECT_TRUE(backend.calls.empty());
+  EXPECT_EQ(app.m_bBusy, 0u);
+  EXPECT_TRUE(w.Problem().empty());
+}
+
+TEST_F(ScanWorkerTest, ASecondScanFreesTheFirstEngineFirst) {
+  Select(kSourceVolume, 7, u"/images/disk.vmdk");
+  Run(kModeQuick);
+  ASSERT_TRUE(app.m_pNtfsEngine);
+  backend.calls.clear();
+  Select(kSourceVolume, 2);
+  Run(kModeQuick);
+  EXPECT_EQ(backend.calls.front(), "FreeLists");
+  EXPECT_FALSE(app.m_pNtfsEngine);
+  EXPECT_TRUE(app.m_pFatEngine);
+  EXPECT_FALSE(app.m_pExFatEngine);
+}
+
+TEST_F(ScanWorkerTest, PreparesWithThePathFlagAndSetsResultsFromTheEngine) {
+  Select(kSourceVolume, 7, u"/images/disk.vmdk");
+  backend.onPass = [&](CORVANApp&) { backend.last->found = 3; };
+  Run(kModeQuick);
+  EXPECT_EQ(backend.calls[1], "Prepare path");
+  EXPECT_EQ(app.m_bResultsPresent, 1u);
+  EXPECT_EQ(app.m_bBusy, 0u);
+}
+
+TEST_F(ScanWorkerTest, AnEngineOrPassNotBuiltEndsWithAClearMessage) {
+  YesPrompt prompt;
+  app.m_pPrompt = &prompt;
+  Select(kSourceVolume, 3);
+  backend.available = false;
+  const ScanWorker w = Run(kModeQuick);
+  EXPECT_EQ(w.Problem(), "The exFAT recovery engine is not available in this version.");
+  ASSERT_EQ(prompt.asked.size(), 1u);
+  EXPECT_NE(app.LogViewText().find(w.Problem()), std::string::npos);
+
+  backend.available = true;
+  backend.passBuilt = false;
+  Select(kSourceVolume, 7);
+  const ScanWorker w2 = Run(kModeRaw);
+  EXPECT_EQ(w2.Problem(), "This recovery mode is not available for NTFS volumes in this version.");
+  EXPECT_EQ(app.m_bBusy, 0u);
+}
+
+TEST_F(ScanWorkerTest, StopAfterSomeItemsKeepsThemAndNoCallComesAfterTheEnd) {
+  YesPrompt prompt;
+  app.m_pPrompt = &prompt;
+  struct StoppingStore : FoundItemStore {
+    FoundItemHandle OnAddFoundItem(const FoundItemInfo& r, std::u16string_view n) override {
+      EXPECT_FALSE(closed) << "a found item reached a closed window";
+      const auto h = FoundItemStore::OnAddFoundItem(r, n);
+      if (++added == 3) RequestStop(*app);
+      return h;
+    }
+    void UpdateStatusText(int) override { EXPECT_FALSE(closed); }
+    CORVANApp* app = nullptr;
+    int added = 0;
+    bool closed = false;
+  } store;
+  store.app = &app;
+  app.m_pConsole = &store;
+  backend.onPass = [&](CORVANApp& a) {
+    a.m_pConsole->OnInsertRootItem(5);
+    for (std::uint32_t id = 100; id < 1000 && !a.m_bAbort; ++id) {
+      FoundItemInfo r;
+      r.itemId = id;
+      r.parentId = 5;
+      r.attribute = kItemFile;
+      a.m_pConsole->OnAddFoundItem(r, u"f");
+      a.m_pConsole->UpdateStatusText(0);
+    }
+  };
+  Select(kSourceVolume, 7);
+  app.m_nRecoveryMode = kModeQuick;
+  ScanWorker worker(app, backend);
+  WorkerThread thread;
+  thread.Start([&] { worker.Run(); });
+  thread.Join();  // the dialog closes only after the worker has ended
+  store.closed = true;
+  EXPECT_EQ(store.added, 3);
+  EXPECT_EQ(store.Count(), 4u);  // the root and three items
+  EXPECT_EQ(app.m_bAbort, 0u);   // cleared at the end
+  EXPECT_EQ(app.m_bBusy, 0u);
+  app.m_pConsole = nullptr;
+}
+
+TEST_F(ScanWorkerTest, CancelIsRefusedInTheCriticalPhaseAndIsAStopWhileRunning) {
+  YesPrompt prompt;
+  app.m_pPrompt = &prompt;
+  app.m_bCriticalPhase = 1;
+  EXPECT_EQ(RequestCancel(app, true), CancelAnswer::Refused);
+  EXPECT_EQ(prompt.asked.back(), "Can't exit while searching critical information.\nPlease wait...");
+  EXPECT_EQ(app.m_bAbort, 0u);
+  app.m_bCriticalPhase = 0;
+  EXPECT_EQ(RequestCancel(app, true), CancelAnswer::Stopping);
+  EXPECT_EQ(app.m_bAbort, 1u);
+  EXPECT_EQ(RequestCancel(app, false), CancelAnswer::CloseNow);
+  // Declining the question leaves the scan running.
+  app.m_bAbort = 0;
+  app.m_pPrompt = nullptr;  // unattended: answers No
+  EXPECT_EQ(RequestCancel(app, true), CancelAnswer::KeepRunning);
+  EXPECT_EQ(app.m_bAbort, 0u);
+}
+
+}  // namespace
+}  // namespace corvan
