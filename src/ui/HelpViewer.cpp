@@ -1,0 +1,98 @@
+#include "ui/HelpViewer.h"
+
+#include <QHBoxLayout>
+#include <QPointer>
+#include <QPushButton>
+#include <QTextBrowser>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "app/CORVANApp.h"
+#include "app/StringTable.h"
+#include "ui/DialogLayout.h"
+#include "ui/QtText.h"
+#include "ui/SharedLook.h"
+#include "ui/SkinnedDialog.h"
+
+namespace corvan {
+
+namespace {
+QPointer<HelpViewer>& TheViewer() {
+  static QPointer<HelpViewer> viewer;
+  return viewer;
+}
+QString PathText(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
+}  // namespace
+
+std::filesystem::path HelpFolder() { return App().m_strInstallPath / "help"; }
+
+std::filesystem::path HelpPagePath(int contextId) {
+  return HelpFolder() / (std::to_string(contextId) + ".html");
+}
+
+HelpViewer* HelpViewer::Existing() { return TheViewer(); }
+
+HelpViewer* HelpViewer::Instance() {
+  if (!TheViewer()) TheViewer() = new HelpViewer();
+  return TheViewer();
+}
+
+HelpViewer::HelpViewer() : QWidget(nullptr, Qt::Window) {
+  InitSharedLook();
+  setAttribute(Qt::WA_DeleteOnClose);
+  setWindowTitle(ToQString(LoadString(104)) + QStringLiteral(" - ") + ToQString(LoadString(102)));
+  resize(720, 540);
+  setStyleSheet(DialogButtonStyleSheet());
+  QPalette pal = palette();
+  pal.setColor(QPalette::Window, FromColorRef(kDialogBackground));
+  setPalette(pal);
+
+  m_browser = new QTextBrowser(this);
+  m_browser->setOpenExternalLinks(true);
+  m_browser->setSearchPaths({PathText(HelpFolder())});
+  m_browser->setFont(ArialFont(16));
+
+  auto* back = new QPushButton(QStringLiteral("Back"), this);
+  auto* contents = new QPushButton(QStringLiteral("Contents"), this);
+  auto* close = new QPushButton(QStringLiteral("Close"), this);
+  SetDlgCtrlId(close, kIdCancel);
+  for (QPushButton* b : {back, contents, close}) b->setFixedSize(90, 25);
+  connect(back, &QPushButton::clicked, m_browser, &QTextBrowser::backward);
+  connect(m_browser, &QTextBrowser::backwardAvailable, back, &QPushButton::setEnabled);
+  back->setEnabled(false);
+  connect(contents, &QPushButton::clicked, this, [this] {
+    m_browser->setSource(QUrl::fromLocalFile(PathText(HelpFolder() / "index.html")));
+  });
+  connect(close, &QPushButton::clicked, this, &QWidget::close);
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(back);
+  buttons->addWidget(contents);
+  buttons->addStretch(1);
+  buttons->addWidget(close);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(m_browser, 1);
+  layout->addLayout(buttons);
+}
+
+void HelpViewer::ShowContext(int contextId) {
+  m_nContext = contextId;
+  const auto page = HelpPagePath(contextId);
+  std::error_code ec;
+  if (std::filesystem::is_regular_file(page, ec)) {
+    m_browser->setSource(QUrl::fromLocalFile(PathText(page)));
+  } else {
+    m_browser->setHtml(QStringLiteral("<h2>Help</h2><p>There is no help page for this window (context %1).</p>")
+                           .arg(contextId));
+  }
+}
+
+void ShowHelpContext(int contextId) {
+  HelpViewer* viewer = HelpViewer::Instance();
+  viewer->ShowContext(contextId);
+  viewer->show();
+  viewer->raise();
+  viewer->activateWindow();
+}
+
+}  // namespace corvan

@@ -1,0 +1,295 @@
+// Renders every window of the program to OUTDIR/<ClassName>.png (and
+// <ClassName>-<state>.png for further states) on the offscreen platform,
+// for review.
+//
+//   render-windows OUTDIR
+//   render-windows OUTDIR --image IMAGE --volume N --mode quick|deleted|advance|raw
+//
+// The second form renders the windows of a scan of volume N (the index that
+// scan-report --list prints) of IMAGE in their filled states.
+
+#include <QApplication>
+#include <QDir>
+#include <QPainter>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/CORVANApp.h"
+#include "app/Prompt.h"
+#include "app/StringTable.h"
+#include "app/ui/CAboutDlg.h"
+#include "app/ui/CDriveLoad.h"
+#include "app/ui/CEula.h"
+#include "app/ui/CMessageBox.h"
+#include "app/ui/CORVANDlg.h"
+#include "app/ui/CTransLayerDlg.h"
+#include "ui/CDoubleSlider.h"
+#include "ui/CHTMLListCtrl.h"
+#include "ui/CXColorListCtrl.h"
+#include "ui/CXColorTab.h"
+#include "ui/HelpViewer.h"
+#include "ui/QtText.h"
+#include "ui/SharedLook.h"
+
+namespace corvan {
+namespace {
+
+struct Options {
+  QString outDir;
+  std::optional<std::string> image;
+  std::optional<long> volume;
+  std::optional<std::string> mode;
+};
+
+int Usage(const char* why) {
+  std::fprintf(stderr,
+               "render-windows: %s\n"
+               "usage: render-windows OUTDIR [--image IMAGE --volume N --mode quick|deleted|advance|raw]\n",
+               why);
+  return 2;
+}
+
+std::optional<Options> Parse(int argc, char** argv, int& rc) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    const auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+    if (a == "--image" || a == "--volume" || a == "--mode") {
+      const char* v = value();
+      if (!v) {
+        rc = Usage((a + " needs a value").c_str());
+        return std::nullopt;
+      }
+      if (a == "--image") {
+        o.image = v;
+      } else if (a == "--volume") {
+        char* end = nullptr;
+        const long n = std::strtol(v, &end, 10);
+        if (!*v || *end || n < 0) {
+          rc = Usage("--volume takes a source-record index (0, 1, ...)");
+          return std::nullopt;
+        }
+        o.volume = n;
+      } else {
+        const std::string m = v;
+        if (m != "quick" && m != "deleted" && m != "advance" && m != "raw") {
+          rc = Usage("--mode is one of quick, deleted, advance, raw");
+          return std::nullopt;
+        }
+        o.mode = m;
+      }
+    } else if (!a.empty() && a[0] == '-') {
+      rc = Usage(("unknown option " + a).c_str());
+      return std::nullopt;
+    } else if (o.outDir.isEmpty()) {
+      o.outDir = QString::fromLocal8Bit(argv[i]);
+    } else {
+      rc = Usage("one OUTDIR only");
+      return std::nullopt;
+    }
+  }
+  if (o.outDir.isEmpty()) {
+    rc = Usage("OUTDIR is missing");
+    return std::nullopt;
+  }
+  const bool any = o.image || o.volume || o.mode;
+  if (any && !(o.image && o.volume && o.mode)) {
+    rc = Usage("--image, --volume and --mode go together");
+    return std::nullopt;
+  }
+  return o;
+}
+
+void Settle() {
+  for (int i = 0; i < 3; ++i) QApplication::processEvents();
+}
+
+QImage Grab(QWidget* w) {
+  w->show();
+  Settle();
+  return w->grab().toImage();
+}
+
+// The start window with the panel beside it, as they stand on the screen.
+QImage GrabWithPanel(CTransLayerDlg* skin, QWidget* panel) {
+  const QRect a = skin->frameGeometry();
+  const QRect b = panel->frameGeometry();
+  const QRect all = a.united(b);
+  QImage out(all.size(), QImage::Format_ARGB32_Premultiplied);
+  out.fill(Qt::transparent);
+  QPainter p(&out);
+  p.drawImage(b.topLeft() - all.topLeft(), panel->grab().toImage());
+  p.drawImage(a.topLeft() - all.topLeft(), skin->grab().toImage());
+  return out;
+}
+
+struct Renderer {
+  QString name;
+  std::function<QImage()> render;
+};
+
+std::vector<Renderer> Windows() {
+  std::vector<Renderer> list;
+  list.push_back({"CORVANDlg", [] {
+                    CTransLayerDlg skin;
+                    skin.Create();
+                    return Grab(&skin);
+                  }});
+  list.push_back({"CORVANDlg-resume", [] {
+                    CTransLayerDlg skin;
+                    skin.Create();
+                    skin.MainDialog()->OnResumeRecovery();
+                    QImage img = Grab(&skin);
+                    skin.MainDialog()->OnNewRecovery();
+                    return img;
+                  }});
+  list.push_back({"CORVANDlg-options", [] {
+                    CTransLayerDlg skin;
+                    skin.Create();
+                    skin.show();
+                    Settle();
+                    skin.MainDialog()->ShowOptionsPanel();
+                    Settle();
+                    QImage img = GrabWithPanel(&skin, skin.MainDialog()->OptionsPanel());
+                    skin.MainDialog()->CloseOptionsPanel();
+                    return img;
+                  }});
+  const struct {
+    const char* name;
+    unsigned picture, type;
+    unsigned text;
+  } boxes[] = {{"CMessageBox", kPicQuestion, kMbYesNoCancel, 310},
+               {"CMessageBox-401", kPicInformation, kMbOk, 338},
+               {"CMessageBox-402", kPicWarning, kMbOkCancel, 328},
+               {"CMessageBox-403", kPicQuestion, kMbYesNo, 591},
+               {"CMessageBox-error", kPicError, kMbOk, 592}};
+  for (const auto& b : boxes) {
+    list.push_back({b.name, [b] {
+                      CMessageBox box(ToQString(LoadString(b.text)), b.picture, b.type);
+                      return Grab(&box);
+                    }});
+  }
+  list.push_back({"CAboutDlg", [] {
+                    CAboutDlg about;
+                    return Grab(&about);
+                  }});
+  list.push_back({"CEula", [] {
+                    CEula eula;
+                    return Grab(&eula);
+                  }});
+  list.push_back({"CDriveLoad", [] {
+                    CDriveLoad wait;
+                    return Grab(&wait);
+                  }});
+  list.push_back({"HelpViewer", [] {
+                    HelpViewer* help = HelpViewer::Instance();
+                    help->ShowContext(CORVANDlg::kHelpContext);
+                    QImage img = Grab(help);
+                    help->close();
+                    Settle();
+                    return img;
+                  }});
+  // The kit's controls, each in a small host, filled as a dialog would.
+  list.push_back({"CXColorListCtrl", [] {
+                    QWidget host;
+                    host.resize(420, 180);
+                    CXColorListCtrl list;
+                    CreateReportList(&host, 1041, QRect(10, 10, 400, 160), list);
+                    list.setColumnCount(5);
+                    list.setHorizontalHeaderLabels({"Volume", "Label", "Type", "File System", "Size"});
+                    list.AppendRow({"VMDK-Vol 0", "VirtualVol", "FIXED", "FAT32", "31.97 MB"});
+                    list.AppendRow({"VMDK-Vol 1", "VirtualVol", "FIXED", "NTFS", "63.97 MB"});
+                    list.AppendRow({"Lost Vol 0", "VirtualVol", "FIXED_LOST", "exFAT", "15.99 MB"});
+                    for (int c = 0; c < 5; ++c) list.setColumnWidth(c, 78);
+                    return Grab(&host);
+                  }});
+  list.push_back({"CHTMLListCtrl", [] {
+                    QWidget host;
+                    host.resize(420, 260);
+                    CHTMLListCtrl html;
+                    html.Create(QRect(10, 10, 400, 240), &host);
+                    html.InsertItem("<b>KESTRA Scan 12-Mar-2024</b><br>Volume scan of <font color=#1F6B2E>disk.vmdk</font>",
+                                    CHTMLListCtrl::kMarkupText, 0, 0, 5);
+                    html.InsertItem("Plain item text that wraps onto a second line when the list is narrow enough",
+                                    CHTMLListCtrl::kPlainText, 0, 0, 2);
+                    html.InsertItem("/home/user/machines/a/very/long/path/to/the/image/disk-flat.vmdk",
+                                    CHTMLListCtrl::kPathText, 0, 0, 1);
+                    html.UpdateScrollBar();
+                    return Grab(&host);
+                  }});
+  list.push_back({"CDoubleSlider", [] {
+                    QWidget host;
+                    host.resize(420, 60);
+                    CDoubleSlider slider(&host);
+                    slider.setGeometry(10, 20, 400, 24);
+                    slider.SetRange(0, 1000);
+                    slider.SetPositions(200, 700);
+                    slider.SetMark(400, 900, true);
+                    return Grab(&host);
+                  }});
+  list.push_back({"CXColorTab", [] {
+                    const int saved = TabStyleFlags();
+                    TabStyleFlags() = 0x0E;
+                    CXTabWidget tabs;
+                    tabs.resize(420, 120);
+                    tabs.ColorTab()->m_crTab = 0xB4DCC3;
+                    tabs.addTab(new QWidget, ToQString(LoadString(367)));
+                    tabs.addTab(new QWidget, ToQString(LoadString(372)));
+                    tabs.addTab(new QWidget, ToQString(LoadString(373)));
+                    QImage img = Grab(&tabs);
+                    TabStyleFlags() = saved;
+                    return img;
+                  }});
+  return list;
+}
+
+}  // namespace
+}  // namespace corvan
+
+int main(int argc, char** argv) {
+  using namespace corvan;
+  int rc = 0;
+  const std::optional<Options> options = Parse(argc, argv, rc);
+  if (!options) return rc;
+  if (options->image) {
+    std::fprintf(stderr,
+                 "render-windows: --image/--volume/--mode render the windows of a scan; this build has no "
+                 "results window yet, so it cannot\n");
+    return 3;
+  }
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  // Settings and logs of this run stay out of the user's folders.
+  QTemporaryDir home;
+  for (const char* v : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
+    qputenv(v, QDir(home.path()).filePath(QString::fromLatin1(v)).toLocal8Bit());
+  QApplication app(argc, argv);
+  QApplication::setQuitOnLastWindowClosed(false);
+  InitSharedLook();
+  App().InitState();
+  App().m_nScreenDpi = 96;
+
+  QDir out(options->outDir);
+  if (!out.mkpath(QStringLiteral("."))) {
+    std::fprintf(stderr, "render-windows: cannot make %s\n", qPrintable(options->outDir));
+    return 1;
+  }
+  int failures = 0;
+  for (const auto& w : Windows()) {
+    const QImage img = w.render();
+    const QString file = out.filePath(w.name + QStringLiteral(".png"));
+    if (img.isNull() || !img.save(file)) {
+      std::fprintf(stderr, "render-windows: %s could not be rendered\n", qPrintable(w.name));
+      ++failures;
+    } else {
+      std::printf("%s\n", qPrintable(file));
+    }
+  }
+  return failures ? 1 : 0;
+}

@@ -1,0 +1,79 @@
+#pragma once
+// Helpers of the window tests: input events, modal dialogs answered from a
+// timer, pixels of rendered widgets.
+
+#include <QApplication>
+#include <QDialog>
+#include <QImage>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+
+namespace corvan::test {
+
+inline void Settle() {
+  for (int i = 0; i < 3; ++i) QApplication::processEvents();
+}
+
+inline void SendKey(QWidget* w, int key, const QString& text = QString()) {
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+  QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+  QApplication::sendEvent(w, &press);
+  QApplication::sendEvent(w, &release);
+}
+
+inline void SendMouse(QWidget* w, QEvent::Type type, const QPoint& pos, Qt::MouseButton button = Qt::LeftButton,
+                      Qt::MouseButtons held = Qt::LeftButton) {
+  const QPointF local(pos);
+  const QPointF global(w->mapToGlobal(pos));
+  QMouseEvent e(type, local, local, global, button, held, Qt::NoModifier);
+  QApplication::sendEvent(w, &e);
+}
+
+inline void Press(QWidget* w, const QPoint& pos, Qt::MouseButton b = Qt::LeftButton) {
+  SendMouse(w, QEvent::MouseButtonPress, pos, b, b);
+}
+inline void Release(QWidget* w, const QPoint& pos, Qt::MouseButton b = Qt::LeftButton) {
+  SendMouse(w, QEvent::MouseButtonRelease, pos, b, Qt::NoButton);
+}
+inline void Drag(QWidget* w, const QPoint& pos) { SendMouse(w, QEvent::MouseMove, pos, Qt::NoButton, Qt::LeftButton); }
+inline void Click(QWidget* w, const QPoint& pos, Qt::MouseButton b = Qt::LeftButton) {
+  Press(w, pos, b);
+  Release(w, pos, b);
+}
+inline void Enter(QWidget* w) {
+  QEnterEvent e(QPointF(1, 1), QPointF(1, 1), QPointF(w->mapToGlobal(QPoint(1, 1))));
+  QApplication::sendEvent(w, &e);
+}
+inline void Leave(QWidget* w) {
+  QEvent e(QEvent::Leave);
+  QApplication::sendEvent(w, &e);
+}
+
+// Runs `act` on the first modal dialog that opens after this call (from a
+// timer, while that dialog's own loop runs). `act` must end the dialog.
+inline void WhenModal(std::function<void(QDialog*)> act) {
+  auto* timer = new QTimer;
+  timer->setInterval(5);
+  QObject::connect(timer, &QTimer::timeout, [timer, act] {
+    if (auto* dlg = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+      timer->stop();
+      timer->deleteLater();
+      act(dlg);
+    }
+  });
+  timer->start();
+}
+
+inline QImage Render(QWidget* w) {
+  w->show();
+  Settle();
+  return w->grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+inline QRgb Pixel(const QImage& img, int x, int y) { return img.pixel(x, y) & 0xFFFFFF; }
+inline QRgb Rgb(int r, int g, int b) { return static_cast<QRgb>((r << 16) | (g << 8) | b); }
+
+}  // namespace corvan::test
