@@ -1,17 +1,31 @@
 #pragma once
-// What the application object needs of any recovery engine it owns: the
-// count of found items (for the results-present flag) and the release of the
-// engine's work lists before it is deleted.
+// What the rest of the program needs of any recovery engine the application
+// object owns: the count of found items (for the results-present flag), the
+// release of the engine's work lists before it is deleted, and the data of a
+// found file for preview and saving.
 
 #include <cstdint>
+#include <limits>
+
+#include "engines/RunWalker.h"
 
 namespace corvan {
+
+struct FoundItemInfo;
 
 class ScanEngine {
  public:
   virtual ~ScanEngine() = default;
   virtual std::uint32_t FoundItemCount() const = 0;
   virtual void FreeLists() = 0;
+  // Hands the bytes [begin, end) of a found file to `sink` through the shared
+  // run walker. An engine that keeps no file data reads nothing and says so.
+  virtual WalkResult ReadItemData(const FoundItemInfo& item, const BlockSink& sink, std::uint64_t begin = 0,
+                                  std::uint64_t end = std::numeric_limits<std::uint64_t>::max()) {
+    WalkResult none;
+    none.failedReads = 1;
+    return none;
+  }
 };
 
 }  // namespace corvan

@@ -1,23 +1,8 @@
 #pragma once
-// A raw disk image file as the mounted disk, for tests that read the corpus.
+// Tests name the plain-file sector source from here.
 
-#include <filesystem>
-
-#include "platform/FileHandle.h"
-#include "sources/SectorSource.h"
+#include "sources/FileSectorSource.h"
 
 namespace corvan::test {
-
-class FileSectorSource final : public SectorSource {
- public:
-  explicit FileSectorSource(const std::filesystem::path& path);
-  bool IsOpen() const { return file_.IsOpen(); }
-  bool ReadSectors(std::uint64_t sector, void* buffer, std::size_t bytes) override;
-  std::uint64_t SectorCount() const override { return size_ / kSectorSize; }
-
- private:
-  FileHandle file_;
-  std::uint64_t size_ = 0;
-};
-
+using corvan::FileSectorSource;
 }  // namespace corvan::test

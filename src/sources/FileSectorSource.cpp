@@ -1,8 +1,8 @@
-#include "support/FileSectorSource.h"
+#include "sources/FileSectorSource.h"
 
 #include <cstring>
 
-namespace corvan::test {
+namespace corvan {
 
 FileSectorSource::FileSectorSource(const std::filesystem::path& path)
     : file_(FileHandle::Open(path, FileHandle::Mode::ReadOnly)) {
@@ -21,4 +21,4 @@ bool FileSectorSource::ReadSectors(std::uint64_t sector, void* buffer, std::size
   return static_cast<std::size_t>(got) == bytes;
 }
 
-}  // namespace corvan::test
+}  // namespace corvan

@@ -1,0 +1,73 @@
+#include "sources/SourceSetup.h"
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+
+#include "app/CORVANApp.h"
+#include "sources/PartitionWalk.h"
+
+namespace corvan {
+
+namespace {
+constexpr unsigned kIdsImageNotUsable = 592;
+constexpr unsigned kIdsRawOnly = 593;
+}  // namespace
+
+std::uint32_t ImageTypeForPath(const std::filesystem::path& path) {
+  std::string ext = path.extension().string();
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+  if (ext == ".vmdk") return kImageVmware;
+  if (ext == ".vdi") return kImageVirtualBox;
+  if (ext == ".vhd") return kImageVirtualPc;
+  return 0;
+}
+
+MountOutcome MountAndListSources(CORVANApp& app, std::uint32_t imageType, const std::filesystem::path& path) {
+  SourceList& list = app.m_sourceList;
+  list.FreeSourceList();
+  list.FreePartitionList();
+  MountOutcome outcome;
+  MountResult mount = MountImageFile(imageType, path);
+  if (!mount.mounted) {
+    outcome.messageId = kIdsImageNotUsable;
+    return outcome;
+  }
+  app.m_pImage = std::move(mount.image);
+  outcome.mounted = true;
+  const MountState& state = app.m_pImage->State();
+  list.m_nDiskSectors = app.m_pImage->SectorCount();
+  list.m_bImageError = state.m_bImageError ? 1 : 0;
+  list.m_bNoPartition = state.m_bNoPartition ? 1 : 0;
+
+  if (mount.result == 1) {
+    ScanPartitions(list, &app.GetPrompt());
+    if (!list.m_partitions.empty()) {
+      BuildSourceList(list, imageType, 0);
+      return outcome;
+    }
+    list.m_bNoPartition = 1;
+  }
+  // Only the disk can be offered, for Raw Recovery.
+  BuildSourceList(list, imageType, 1);
+  outcome.messageId = kIdsRawOnly;
+  return outcome;
+}
+
+SourceRecord* SelectSource(CORVANApp& app, std::uint16_t index) {
+  for (const auto& record : app.m_sourceList.m_sources) {
+    if (record->index != index) continue;
+    std::uint64_t sectors = 0;
+    if (record->disk) sectors = record->disk->sectorCount;
+    if (record->partition) sectors = record->partition->sectorCount;
+    app.m_sourceList.m_pSelectedSource = record.get();
+    app.m_nMediaFirstSector = 0;
+    app.m_nMediaLastSector = sectors;
+    app.m_nRegionFirstSector = app.m_nMediaFirstSector;
+    app.m_nRegionLastSector = app.m_nMediaLastSector;
+    return record.get();
+  }
+  return nullptr;
+}
+
+}  // namespace corvan

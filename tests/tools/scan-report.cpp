@@ -1,0 +1,294 @@
+// The headless driver: mounts an image (or takes a plain volume file), lists
+// its sources, runs a scan through the same core calls the windows use, and
+// prints what was found; optionally writes every found file's data.
+//
+//   scan-report IMAGE --list
+//   scan-report IMAGE --volume N --mode quick|deleted|advance|raw [--extract DIR]
+//   scan-report VOLUME.img --raw-volume ntfs|fat|exfat --mode ... [--extract DIR]
+//   scan-report IMAGE --dump FIRST COUNT
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/CORVANApp.h"
+#include "app/StringTable.h"
+#include "console/FoundItemStore.h"
+#include "platform/FileHandle.h"
+#include "platform/TextConv.h"
+#include "scan/ProgramEngines.h"
+#include "scan/RecoveryMode.h"
+#include "scan/ScanWorker.h"
+#include "sources/FatBootSector.h"
+#include "sources/FileSectorSource.h"
+#include "sources/SourceSetup.h"
+
+namespace fs = std::filesystem;
+using namespace corvan;
+
+namespace {
+
+int Usage() {
+  std::cerr << "usage:\n"
+               "  scan-report IMAGE --list\n"
+               "  scan-report IMAGE --volume N --mode quick|deleted|advance|raw [--extract DIR]\n"
+               "  scan-report VOLUME.img --raw-volume ntfs|fat|exfat --mode ... [--extract DIR]\n"
+               "  scan-report IMAGE --dump FIRST COUNT\n";
+  return 2;
+}
+
+// Message boxes go to standard error; questions get the answer that changes nothing.
+class ConsolePrompt final : public Prompt {
+ public:
+  int MessageBox(const std::string& text, unsigned picture, unsigned type) override {
+    std::cerr << text << "\n";
+    return unattended_.MessageBox(text, picture, type);
+  }
+
+ private:
+  UnattendedPrompt unattended_;
+};
+
+std::optional<std::uint32_t> ModeFromText(const std::string& m) {
+  if (m == "quick") return kModeQuick;
+  if (m == "deleted") return kModeDeleted;
+  if (m == "advance") return kModeAdvance;
+  if (m == "raw") return kModeRaw;
+  return std::nullopt;
+}
+
+// A name from the disk as one path component that stays inside the folder.
+std::string SafeComponent(const std::u16string& name) {
+  std::string s = Utf16ToUtf8(name);
+  for (char& c : s)
+    if (c == '/' || c == '\0') c = '_';
+  if (s.empty() || s == "." || s == "..") s = "_" + s;
+  return s;
+}
+
+bool IsViewFolder(const FoundItemInfo& r) {
+  // Folders of the file-type view carry their category in the view byte.
+  const int group = r.extra[4] & 0x0F;
+  return r.IsFolder() && group >= 2 && group <= 11;
+}
+
+// Sets the selected source up as one volume of `fs` starting at sector 0 of
+// the mounted file.
+bool SelectPlainVolume(CORVANApp& app, const std::string& fsName, std::uint64_t sectors) {
+  auto record = std::make_unique<SourceRecord>();
+  record->kind = kSourceVolume;
+  record->index = 1;
+  record->partition = std::make_unique<PartitionRecord>();
+  PartitionRecord& p = *record->partition;
+  p.startSector = 0;
+  p.sectorCount = sectors;
+  p.endSector = sectors ? sectors - 1 : 0;
+  p.name = u"Volume";
+  if (fsName == "ntfs") {
+    p.fileSystemKind = kFsNtfs;
+    p.fileSystemText = u"NTFS";
+  } else if (fsName == "exfat") {
+    p.fileSystemKind = kFsExFat;
+    p.fileSystemText = u"exFAT";
+  } else if (fsName == "fat") {
+    std::uint8_t boot[512];
+    FatBootInfo info{};
+    if (!ReadSourceSectors(boot, 0, 512) || !ParseFatBootSector(info, boot)) {
+      std::cerr << "not a FAT boot sector\n";
+      return false;
+    }
+    p.fileSystemKind = info.kind;
+    p.fileSystemText = info.kind == kFsFat32 ? u"FAT32" : u"FAT";
+    p.fatSize = info.fatSize;
+    p.reservedSectors = info.reservedSectors;
+    p.rootDirSectors = info.rootDirSectors;
+    p.sectorsPerCluster = info.sectorsPerCluster;
+    p.rootCluster = info.rootCluster;
+  } else {
+    return false;
+  }
+  app.m_sourceList.m_nDiskSectors = sectors;
+  app.m_sourceList.AppendSource(std::move(record));
+  return SelectSource(app, 1) != nullptr;
+}
+
+bool ExtractFile(CORVANApp& app, const FoundItemInfo& item, const fs::path& target) {
+  ScanEngine* engine = app.m_pFatEngine    ? app.m_pFatEngine.get()
+                       : app.m_pNtfsEngine ? app.m_pNtfsEngine.get()
+                                           : app.m_pExFatEngine.get();
+  if (!engine) return false;
+  std::error_code ec;
+  fs::create_directories(target.parent_path(), ec);
+  auto out = FileHandle::Open(target, FileHandle::Mode::CreateTruncate);
+  if (!out) return false;
+  bool written = true;
+  const WalkResult r = engine->ReadItemData(item, [&](const DataBlock& block) {
+    written = written && out.WriteAt(block.bytes.data(), block.bytes.size(), block.offset);
+    return written;
+  });
+  return written && r.Clean() && out.Truncate(item.size);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) return Usage();
+  const auto started = std::chrono::steady_clock::now();
+  const fs::path image = argv[1];
+  std::string mode, rawVolume;
+  std::optional<fs::path> extract;
+  std::optional<long> volume;
+  bool list = false;
+  std::optional<std::pair<std::uint64_t, std::uint64_t>> dump;
+  for (int i = 2; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto next = [&]() -> std::optional<std::string> {
+      if (i + 1 >= argc) return std::nullopt;
+      return std::string(argv[++i]);
+    };
+    if (a == "--list") {
+      list = true;
+    } else if (a == "--volume") {
+      auto v = next();
+      if (!v) return Usage();
+      volume = std::strtol(v->c_str(), nullptr, 10);
+    } else if (a == "--mode") {
+      auto v = next();
+      if (!v) return Usage();
+      mode = *v;
+    } else if (a == "--raw-volume") {
+      auto v = next();
+      if (!v) return Usage();
+      rawVolume = *v;
+    } else if (a == "--extract") {
+      auto v = next();
+      if (!v) return Usage();
+      extract = fs::path(*v);
+    } else if (a == "--dump") {
+      auto f = next(), c = next();
+      if (!f || !c) return Usage();
+      dump = {std::strtoull(f->c_str(), nullptr, 10), std::strtoull(c->c_str(), nullptr, 10)};
+    } else {
+      return Usage();
+    }
+  }
+
+  CORVANApp app;
+  app.InitState();
+  ConsolePrompt prompt;
+  app.m_pPrompt = &prompt;
+
+  if (!rawVolume.empty()) {
+    auto source = std::make_shared<FileSectorSource>(image);
+    if (!source->IsOpen()) {
+      std::cerr << LoadString(592) << "\n";
+      return 1;
+    }
+    MountSectorSource(source);
+    if (!SelectPlainVolume(app, rawVolume, source->SectorCount())) return Usage();
+  } else {
+    const std::uint32_t type = ImageTypeForPath(image);
+    if (type == 0) {
+      std::cerr << "unknown image type (expected .vmdk, .vdi or .vhd): " << image << "\n";
+      return 1;
+    }
+    const MountOutcome mounted = MountAndListSources(app, type, image);
+    if (mounted.messageId) std::cerr << LoadString(mounted.messageId) << "\n";
+    if (!mounted.mounted) return 1;
+  }
+
+  if (list) {
+    for (const auto& r : app.m_sourceList.m_sources) {
+      std::uint64_t start = 0, count = 0;
+      std::string fsText, name;
+      if (r->partition) {
+        start = r->partition->startSector;
+        count = r->partition->sectorCount;
+        fsText = Utf16ToUtf8(r->partition->fileSystemText);
+        name = Utf16ToUtf8(r->partition->name);
+      } else if (r->disk) {
+        count = r->disk->sectorCount;
+        name = Utf16ToUtf8(r->disk->nameText);
+      }
+      std::cout << r->index << '\t' << int(r->kind) << '\t' << fsText << '\t' << start << '\t' << count << '\t'
+                << name << '\n';
+    }
+    return 0;
+  }
+
+  if (dump) {
+    std::vector<std::uint8_t> buffer(1 << 20);
+    std::uint64_t sector = dump->first, left = dump->second;
+    bool ok = true;
+    while (left > 0) {
+      const std::uint64_t n = std::min<std::uint64_t>(left, buffer.size() / kSectorSize);
+      ok = ReadSourceSectors(buffer.data(), sector, static_cast<std::uint32_t>(n * kSectorSize)) && ok;
+      std::fwrite(buffer.data(), 1, n * kSectorSize, stdout);
+      sector += n;
+      left -= n;
+    }
+    return ok ? 0 : 1;
+  }
+
+  const auto recoveryMode = ModeFromText(mode);
+  if (!recoveryMode) return Usage();
+  if (rawVolume.empty()) {
+    if (!volume || !SelectSource(app, static_cast<std::uint16_t>(*volume))) {
+      std::cerr << "no source with index " << (volume ? *volume : -1) << " (see --list)\n";
+      return 1;
+    }
+  }
+  app.m_nRecoveryMode = *recoveryMode;
+  if (*recoveryMode == kModeAdvance) {
+    const std::uint8_t k = app.m_sourceList.m_pSelectedSource->partition
+                               ? app.m_sourceList.m_pSelectedSource->partition->fileSystemKind
+                               : 0;
+    app.m_nAdvanceFsChoice = k == kFsExFat ? kAdvanceExFat : (k == kFsNtfs || k == 0x86 || k == 0x87 || k == 0x42)
+                                                                 ? kAdvanceNtfs
+                                                                 : kAdvanceFat;
+  }
+
+  FoundItemStore store;
+  app.m_pConsole = &store;
+  const auto engines = MakeProgramEngines();
+  ScanWorker worker(app, *engines);
+  worker.Run();
+  app.m_pConsole = nullptr;
+  if (!worker.Problem().empty()) return 1;
+
+  std::size_t files = 0, folders = 0, failed = 0;
+  for (FoundItemHandle h = 1; h < store.Count(); ++h) {
+    const StoredItem item = store.Item(h);
+    if (IsViewFolder(item.record)) continue;
+    const bool folder = item.record.IsFolder();
+    const std::u16string path = store.PathOf(h);
+    std::cout << (folder ? "dir" : "file") << '\t' << (item.record.IsDeleted() ? "deleted" : "live") << '\t'
+              << (folder ? 0 : item.record.size) << '\t' << Utf16ToUtf8(path) << '\n';
+    folder ? ++folders : ++files;
+    if (extract && !folder) {
+      fs::path target = *extract;
+      std::u16string component;
+      for (char16_t c : path + u'/') {
+        if (c == u'/') {
+          target /= SafeComponent(component);
+          component.clear();
+        } else {
+          component += c;
+        }
+      }
+      if (!ExtractFile(app, item.record, target)) ++failed;
+    }
+  }
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  std::cerr << files << " file(s), " << folders << " folder(s)";
+  if (extract) std::cerr << ", " << failed << " not extracted whole";
+  std::cerr << " in " << seconds << " s\n";
+  return 0;
+}
