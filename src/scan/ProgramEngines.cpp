@@ -1,18 +1,45 @@
 #include "scan/ProgramEngines.h"
 
 #include "app/CORVANApp.h"
+#include "engines/fat/FatEngine.h"
 
 namespace corvan {
 
 namespace {
+EngineBackend::Outcome FromFat(FatScanResult r) {
+  return r == FatScanResult::NotAvailable ? EngineBackend::Outcome::NotBuilt : EngineBackend::Outcome::Ran;
+}
+
 // Engines join this backend as they are built; until then the worker tells
 // the user that the engine is not available.
 class ProgramEngines final : public EngineBackend {
  public:
-  bool Create(CORVANApp&, EngineKind) override { return false; }
-  void Prepare(CORVANApp&, EngineKind, const SourceRecord&, bool) override {}
+  bool Create(CORVANApp& app, EngineKind kind) override {
+    switch (kind) {
+      case EngineKind::Fat: app.m_pFatEngine = std::make_unique<FatEngine>(app); return true;
+      default: return false;
+    }
+  }
+
+  void Prepare(CORVANApp& app, EngineKind kind, const SourceRecord& source, bool readThroughPath) override {
+    if (kind == EngineKind::Fat) Fat(app).Prepare(source, readThroughPath ? 1 : 0);
+  }
+
+  // The sector-wise signature search is not built yet; its pass reports so.
   void SetVolumeRange(CORVANApp&, bool, std::uint64_t, std::uint64_t) override {}
-  Outcome RunPass(CORVANApp&, ScanPass) override { return Outcome::NotBuilt; }
+
+  Outcome RunPass(CORVANApp& app, ScanPass pass) override {
+    switch (pass) {
+      case ScanPass::FatQuick: return FromFat(Fat(app).ScanVolume(0));
+      case ScanPass::FatDeletedQuick: return FromFat(Fat(app).ScanVolume(1));
+      case ScanPass::FatDeletedDeep: return FromFat(Fat(app).DeepScan(1));
+      case ScanPass::FatAdvance: return FromFat(Fat(app).DeepScan(0));
+      default: return Outcome::NotBuilt;
+    }
+  }
+
+ private:
+  static FatEngine& Fat(CORVANApp& app) { return static_cast<FatEngine&>(*app.m_pFatEngine); }
 };
 }  // namespace
 

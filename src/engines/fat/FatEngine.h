@@ -1,0 +1,291 @@
+#pragma once
+// The FAT12/16/32 recovery engine: where the volume lies on the mounted
+// source, its layout, the trusted copy of the FAT, the cluster map, the work
+// lists of the directory passes and the counters shown while they run. It
+// reports to the results window through a found-item sink and to the scan
+// dialog through a progress sink. One thread at a time drives a scan; after
+// it, previews and savers only read the engine (the data path is const).
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "app/ScanEngine.h"
+#include "console/FoundItemInfo.h"
+#include "engines/RunWalker.h"
+#include "engines/fat/FatLayout.h"
+#include "engines/fat/FatShortName.h"
+#include "platform/FileHandle.h"
+
+namespace corvan {
+
+class CORVANApp;
+class FoundItemSink;
+class ProgressSink;
+struct FatBootInfo;
+struct SourceRecord;
+
+// Where the engine takes a file's clusters from.
+inline constexpr std::uint8_t kFatSourceFat1 = 0;
+inline constexpr std::uint8_t kFatSourceFat2 = 1;
+inline constexpr std::uint8_t kFatSourceContiguous = 2;  // no FAT: files are contiguous runs
+
+// Cluster-map bytes.
+inline constexpr std::uint8_t kClusterFree = 0;
+inline constexpr std::uint8_t kClusterAllocated = 1;
+inline constexpr std::uint8_t kClusterFound = 2;
+
+// Results of ValidateDirEntry.
+inline constexpr std::uint8_t kDirEntryInvalid = 0;
+inline constexpr std::uint8_t kDirEntryValid = 1;
+inline constexpr std::uint8_t kDirEntrySkip = 2;
+
+// "No previous cluster" for the walkers and the decoder.
+inline constexpr std::uint32_t kNoCluster = 0xFFFFFFFFu;
+
+// Item id of the "Lost folder(s)" folder.
+inline constexpr std::uint32_t kFatLostFolderId = 1;
+
+// How a scan entry ended, for the scan thread's report.
+enum class FatScanResult {
+  Completed,
+  Aborted,
+  InvalidVolume,  // message 305 was shown; nothing was listed
+  NotAvailable,   // the mode is not built for FAT volumes yet; a message was shown
+};
+
+// A folder already listed (found-folder list: value = its item id) or a
+// folder waiting for its parent (pending list: value = the parent's cluster
+// from its ".." entry).
+struct FolderClusterNode {
+  std::uint64_t cluster = 0;
+  std::uint32_t value = 0;
+};
+
+// A deleted folder put aside by a walk, handled after it.
+struct VisitedFolderNode {
+  std::uint64_t cluster = 0;
+  std::uint64_t parent = 0;              // item id of the folder holding the entry
+  std::uint32_t entryOffset = 0;         // of the entry in its cluster or root region
+  std::uint32_t entryCluster = 0;        // 0: the FAT12/16 root region
+  std::uint32_t previousCluster = kNoCluster;
+  std::uint32_t itemId = 0;
+  std::uint8_t placed = 0;
+  bool removed = false;  // taken off the list while the list is being walked
+};
+
+// A folder whose sending waits until something beneath it is sent.
+struct PendingItemNode {
+  FoundItemInfo record;
+  std::u16string name;
+};
+
+class FatEngine final : public ScanEngine {
+ public:
+  explicit FatEngine(CORVANApp& app);
+  ~FatEngine() override;
+  FatEngine(const FatEngine&) = delete;
+  FatEngine& operator=(const FatEngine&) = delete;
+
+  // ---- ScanEngine ----
+  std::uint32_t FoundItemCount() const override { return m_nEntriesFound; }
+  void FreeLists() override;
+  WalkResult ReadItemData(const FoundItemInfo& item, const BlockSink& sink, std::uint64_t begin = 0,
+                          std::uint64_t end = std::numeric_limits<std::uint64_t>::max()) override {
+    return WalkFileData(ItemDataLayout(item), DataClusterReader(), sink, begin, end);
+  }
+
+  // The results window and the scan dialog (either may be null).
+  void AttachWindows(FoundItemSink* console, ProgressSink* scanDialog);
+
+  // ---- volume access ----
+  void Prepare(const SourceRecord& source, std::uint8_t imageFile);
+  void SetGeometry(const FatBootInfo& info);
+  FatLayout Layout() const;
+  bool LayoutIsSound() const { return IsFatLayoutSound(Layout()); }
+  // `sectorCount` sectors from `sectorOffset` sectors into `cluster`. False
+  // (and zeros where nothing was read) for a cluster below 2, a range that
+  // leaves the volume, or a failed read.
+  bool ReadClusters(std::uint64_t cluster, std::uint16_t sectorOffset, std::uint8_t* buffer,
+                    std::uint16_t sectorCount) const;
+  // Sectors of the plain image file; false when the file cannot be opened or
+  // the read comes back short (the rest of the buffer is zero).
+  bool ReadImageSectors(std::uint64_t sector, std::uint8_t* buffer, std::uint32_t sectorCount) const;
+  // Absolute sectors through the reader the image-file flag selects.
+  bool ReadSourceOrImage(std::uint64_t sector, std::uint8_t* buffer, std::uint32_t sectorCount) const;
+
+  // ---- FAT table and cluster map ----
+  std::uint8_t CheckFatSignatures() const;
+  void SelectFatCopy();
+  bool CompareFatCopies(std::vector<std::uint8_t>& a, std::vector<std::uint8_t>& b,
+                        std::uint32_t& firstDiff);
+  std::uint32_t VerifyFatCopy(std::uint32_t firstSector, std::uint8_t copy);
+  bool LoadFatTable();
+  void BuildClusterMap();
+  std::vector<std::uint8_t> MarkAllocatedClusters();
+  // The loaded FAT's entry for `cluster` (FAT32 masked to 28 bits); nothing
+  // when the entry does not lie wholly inside the loaded FAT.
+  std::optional<std::uint32_t> FatEntry(std::uint32_t cluster) const;
+  // Clusters 2 .. LastDataCluster() hold data.
+  std::uint32_t LastDataCluster() const;
+
+  // ---- cluster chains ----
+  std::vector<std::uint32_t> GetClusterChain(std::uint32_t firstCluster, std::uint64_t size,
+                                             bool deleted) const;
+  std::vector<std::uint32_t> FollowFatChain(std::uint32_t firstCluster) const;
+
+  // ---- directory entries ----
+  std::uint8_t ValidateDirEntry(const std::uint8_t* entry, std::uint32_t highestCluster,
+                                std::uint32_t* foundCluster) const;
+  std::uint8_t ValidateDirEntryStrict(const std::uint8_t* entry, std::uint32_t highestCluster) const;
+  bool DecodeDirEntry(std::uint32_t offset, std::u16string& name, std::span<const std::uint8_t> buffer,
+                      FoundItemInfo& record, std::uint32_t previousCluster, std::uint32_t clusterHint,
+                      bool strict);
+
+  // ---- folder walks ----
+  void WalkFolderChain(std::uint32_t parentId, std::uint32_t firstCluster, bool deleted,
+                       std::uint8_t walkFlag);
+  void WalkFolderFromValidSector(std::uint32_t parentId, std::uint32_t cluster, std::uint8_t walkFlag);
+  void AddDeferredFolders(std::uint8_t walkFlag);
+  void AddLostFolders();
+  void AddFoundFolder(std::uint64_t cluster, std::uint32_t itemId);
+  std::optional<std::uint32_t> FoundFolderId(std::uint64_t cluster) const;
+  bool FindPair(std::uint64_t cluster) const;
+  bool FindDeferredPair(std::uint64_t cluster) const;
+  bool RemovePair(std::uint64_t cluster);
+  bool RemovePendingFolder(std::uint64_t cluster);
+  void MarkItemClusters(std::uint32_t firstCluster, const FoundItemInfo* record, bool firstOnly);
+  void MarkClusterFound(std::uint64_t cluster);
+
+  // ---- scan entries ----
+  FatScanResult ScanVolume(std::uint32_t pass);
+  FatScanResult DeepScan(std::uint32_t pass);
+  void CreateDirectoryTree();
+  void WalkRecordedDirClusters();
+  void RunFolderSearch();
+  void ScanClustersForFolders();
+
+  // ---- hand-over to the results window ----
+  void OpenResultsTree();
+  void SendFoundItem(const FoundItemInfo& record, std::u16string_view name);
+  void QueueItem(const FoundItemInfo& record, std::u16string_view name);
+  void DropLastQueuedItem();
+  void FlushPendingItems();
+
+  // ---- directory walkers ----
+  void BuildDirectoryTree();
+  void WalkFat16Root();
+  void WalkFat32Root(std::uint32_t rootCluster);
+  // Entries from `startOffset` on; offsets stay relative to the cluster.
+  bool WalkDirectoryCluster(std::span<const std::uint8_t> cluster, FoundItemInfo& record,
+                            std::uint32_t previousCluster, std::uint32_t thisCluster,
+                            std::uint8_t walkFlag, std::uint32_t startOffset = 0);
+
+  // ---- a found file's data ----
+  // The clusters of a found file: its FAT chain, or a contiguous run from its
+  // first cluster when it is deleted or carved or the engine has no FAT.
+  std::vector<std::uint32_t> ItemClusters(const FoundItemInfo& item) const;
+  // The item as the run walker reads it: its clusters as extents of the
+  // volume's clusters.
+  FileDataLayout ItemDataLayout(const FoundItemInfo& item) const;
+  // Reads volume clusters for the run walker (false and zeros for clusters
+  // outside the data area or a failed read).
+  ClusterReader DataClusterReader() const;
+  // Hands the item's data to `sink` in file order. `chainCoversSize` tells
+  // whether its clusters reach its size; where they do not, the walker hands
+  // out zeros.
+  WalkResult WalkItemData(const FoundItemInfo& item, const BlockSink& sink,
+                          bool* chainCoversSize = nullptr) const;
+
+  // ---- engine state (a plain structure, as every pass reads it) ----
+  CORVANApp& m_app;
+  FoundItemSink* m_pConsole = nullptr;
+  ProgressSink* m_pScanDlg = nullptr;
+
+  // volume
+  std::uint8_t m_nSourceKind = 0;
+  std::uint64_t m_nVolumeStart = 0;
+  std::uint64_t m_nVolumeEnd = 0;
+  std::uint64_t m_nSectorCount = 0;
+  std::filesystem::path m_imagePath;
+  std::uint8_t m_bImageFile = 0;
+  std::uint32_t m_bAbsoluteSectors = 0;
+  // Geometry a found-volume record brought (source kind 3).
+  FatLayout m_recordedLayout;
+  std::vector<std::uint32_t> m_recordedDirClusters;
+
+  // layout
+  std::uint8_t m_nSectorsPerCluster = 0;
+  std::uint8_t m_nFatKind = 0;
+  std::uint32_t m_nReservedSectors = 0;
+  std::uint32_t m_nRootDirSectors = 0;
+  std::uint32_t m_nFatSize = 0;
+  std::uint32_t m_nRootCluster = 0;
+  OemCodePage m_nOemCodePage = OemCodePage::Cp437;
+
+  // FAT and cluster map
+  std::uint8_t m_nFatSource = kFatSourceFat1;
+  std::vector<std::uint8_t> m_fat;
+  std::vector<std::uint8_t> m_clusterMap;  // one byte per cluster 0 .. m_nHighestCluster
+  std::uint32_t m_nHighestCluster = 0;
+
+  // passes
+  std::uint32_t m_nRunningItemId = 0;
+  std::uint8_t m_bMarkFlag = 0;
+  std::uint32_t m_bLostFolderFlag = 0;
+  std::uint32_t m_nPass = 0;
+  std::uint32_t m_nFolderDepth = 0;
+  std::vector<FolderClusterNode> m_foundFolders;
+  std::unordered_map<std::uint64_t, std::uint32_t> m_foundFolderIndex;  // cluster -> first item id
+  std::vector<VisitedFolderNode> m_visitedFolders;
+  std::vector<FolderClusterNode> m_pendingFolders;
+  std::vector<PendingItemNode> m_pendingItems;
+
+  // counters of the hand-over
+  std::uint32_t m_nEntriesFound = 0;
+  std::uint32_t m_nFoldersFound = 0;
+  std::uint32_t m_nFilesFound = 0;
+  std::uint64_t m_nBytesFound = 0;
+
+ private:
+  ProgressSink& Progress() const;
+  FoundItemSink& Console() const;
+  bool Aborted() const;
+  void SetCritical(bool on);
+  void LogPhaseStart(const std::string& heading);
+  void LogPhaseEnd();
+  bool HasDotEntries(std::uint32_t cluster) const;
+  std::uint8_t ClassifyDirEntry(const std::uint8_t* entry, std::uint32_t highestCluster, bool strict,
+                                std::uint32_t* foundCluster) const;
+  bool ReadRootRegion(std::vector<std::uint8_t>& region) const;
+  // Opens the results tree before the first item, then sends the item.
+  void Post(const FoundItemInfo& record, std::u16string_view name);
+  // What a walker does with one decoded entry in the quick pass.
+  void HandleEntry(const FoundItemInfo& record, const std::u16string& name, std::uint32_t entryOffset,
+                   std::uint32_t entryCluster, std::uint32_t previousCluster, bool fromRoot,
+                   bool walkedDeleted, std::uint8_t walkFlag);
+  bool AssembleLongName(std::uint32_t offset, std::span<const std::uint8_t> buffer,
+                        std::uint32_t previousCluster, bool checkSum, std::u16string& name) const;
+  std::uint64_t ProbeFirstCluster(const std::uint8_t* entry, std::uint32_t clusterHint,
+                                  const std::function<bool(const std::uint8_t*)>& accept) const;
+  enum class FolderClusterTest { NotAFolder, NamesOtherCluster, Taken, BeyondFat };
+  FolderClusterTest TestFolderCluster(std::uint32_t cluster, const std::uint8_t* sector, bool fromSearch);
+  void WalkLiveTreeMarked();
+  void WalkRoot();
+  // The deferred deleted folders, then the folders still waiting for their
+  // parent under "Lost folder(s)"; empties the work lists.
+  void ResolvePendingFolders();
+
+  mutable std::mutex m_imageMutex;
+  mutable FileHandle m_imageFile;
+};
+
+}  // namespace corvan

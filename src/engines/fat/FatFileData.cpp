@@ -1,0 +1,60 @@
+// A found file's data for the previews and the savers, through the shared
+// run walker: its FAT chain (or contiguous run) as extents, and a reader of
+// the volume's clusters.
+
+#include <algorithm>
+#include <cstring>
+
+#include "engines/fat/FatEngine.h"
+#include "sources/SectorSource.h"
+
+namespace corvan {
+
+std::vector<std::uint32_t> FatEngine::ItemClusters(const FoundItemInfo& item) const {
+  // Deleted and carved items have no chain left: their data is taken as
+  // one run from the first cluster.
+  const bool run = (item.flags & (kItemDeleted | kItemContiguous)) != 0;
+  return GetClusterChain(item.Location32(), item.size, run);
+}
+
+FileDataLayout FatEngine::ItemDataLayout(const FoundItemInfo& item) const {
+  FileDataLayout layout;
+  layout.size = item.size;
+  layout.clusterBytes = std::uint32_t{m_nSectorsPerCluster} * kSectorSize;
+  std::uint64_t vcn = 0;
+  for (const std::uint32_t c : ItemClusters(item)) {
+    DataExtent* last = layout.extents.empty() ? nullptr : &layout.extents.back();
+    if (last && last->lcn + last->length == c) {
+      ++last->length;
+    } else {
+      layout.extents.push_back({vcn, c, 1, false});
+    }
+    ++vcn;
+  }
+  return layout;
+}
+
+ClusterReader FatEngine::DataClusterReader() const {
+  return [this](std::uint64_t cluster, std::uint64_t count, std::uint8_t* buffer) {
+    const std::size_t bytes = static_cast<std::size_t>(count * m_nSectorsPerCluster * kSectorSize);
+    if (cluster < 2 || count == 0 || cluster + count - 1 > LastDataCluster()) {
+      std::memset(buffer, 0, bytes);
+      return false;
+    }
+    const std::uint64_t sector = (m_bAbsoluteSectors ? 0 : m_nVolumeStart) + Layout().DataStart() +
+                                 (cluster - 2) * m_nSectorsPerCluster;
+    return ReadSourceOrImage(sector, buffer, static_cast<std::uint32_t>(count * m_nSectorsPerCluster));
+  };
+}
+
+WalkResult FatEngine::WalkItemData(const FoundItemInfo& item, const BlockSink& sink, bool* chainCoversSize) const {
+  const FileDataLayout layout = ItemDataLayout(item);
+  if (chainCoversSize) {
+    std::uint64_t clusters = 0;
+    for (const DataExtent& e : layout.extents) clusters += e.length;
+    *chainCoversSize = clusters * layout.clusterBytes >= item.size;
+  }
+  return WalkFileData(layout, DataClusterReader(), sink);
+}
+
+}  // namespace corvan

@@ -1,0 +1,245 @@
+// The scan entries of the FAT engine: a trustworthy layout from the boot
+// sector or its backup, the FAT, and the tree pass; the tree pass over the
+// directory clusters a lost-volume search recorded; and the search of every
+// cluster for folders when the root yields nothing.
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "app/CORVANApp.h"
+#include "app/Prompt.h"
+#include "app/ProgressSink.h"
+#include "app/StringTable.h"
+#include "console/FoundItemSink.h"
+#include "engines/fat/FatEngine.h"
+#include "platform/ByteCodec.h"
+#include "platform/TextConv.h"
+#include "sources/FatBootSector.h"
+#include "sources/SectorSource.h"
+
+namespace corvan {
+
+namespace {
+
+constexpr unsigned kIdsOf = 109;
+constexpr unsigned kIdsReadingCluster = 241;
+constexpr unsigned kIdsCreatingTree = 286;
+constexpr unsigned kIdsInvalidVolume = 305;
+
+constexpr std::uint8_t kSourceFoundVolume = 3;
+constexpr std::uint64_t kBackupBootSector = 6;
+// Volumes up to this size are searched one sector (a cluster's first) at a
+// time; larger ones 2048 sectors a read.
+constexpr std::uint64_t kSmallVolumeSectors = 3000;
+constexpr std::uint32_t kSearchReadSectors = 2048;
+
+std::uint32_t EntryFirstCluster(const std::uint8_t* e) {
+  return (std::uint32_t{GetLE16(e + 20)} << 16) | GetLE16(e + 26);
+}
+
+std::u16string EightDigitName(std::uint32_t cluster) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%08lu", static_cast<unsigned long>(cluster));
+  return Utf8ToUtf16(text);
+}
+
+}  // namespace
+
+FatScanResult FatEngine::ScanVolume(std::uint32_t pass) {
+  if (pass != 0) return DeepScan(pass);
+  m_bMarkFlag = 0;
+  m_bLostFolderFlag = 0;
+  m_nPass = pass;
+
+  // The worker stays busy until it has ended; only the message is shown here.
+  auto invalidVolume = [this] {
+    m_app.GetPrompt().MessageBoxId(kIdsInvalidVolume, kPicError, kMbOk);
+    return FatScanResult::InvalidVolume;
+  };
+
+  if (m_nSourceKind == kSourceFoundVolume) {
+    // The lost-volume search found this layout; no boot sector is read.
+    m_nSectorsPerCluster = m_recordedLayout.sectorsPerCluster;
+    m_nFatSize = m_recordedLayout.fatSize;
+    m_nReservedSectors = m_recordedLayout.reservedSectors;
+    m_nRootDirSectors = m_recordedLayout.rootDirSectors;
+    if (!LayoutIsSound()) return invalidVolume();
+    m_nFatSource = kFatSourceContiguous;
+    SelectFatCopy();
+  } else {
+    std::uint8_t sector[kSectorSize];
+    // A failed read leaves zeros, which fail every check below.
+    ReadSourceOrImage(m_nVolumeStart, sector, 1);
+    FatBootInfo info;
+    ParseFatBootSector(info, sector);
+    SetGeometry(info);
+    // The layout must be sound before anything is read or sized from it.
+    const auto usable = [this] {
+      return !IsBootGeometrySuspect(Layout()) && LayoutIsSound() && CheckFatSignatures() != 2;
+    };
+    if (!usable()) {
+      std::memset(sector, 0, sizeof sector);
+      ReadSourceOrImage(m_nVolumeStart + kBackupBootSector, sector, 1);
+      FatBootInfo backup;
+      ParseFatBootSector(backup, sector);
+      SetGeometry(backup);
+      // Rebuilding a layout from the volume's folders is not built yet: a
+      // volume with neither boot sector usable is refused.
+      if (!usable()) return invalidVolume();
+    }
+    SelectFatCopy();
+  }
+
+  const std::uint64_t dataEnd = Layout().DataClusters() + 2;
+  const std::uint64_t capacity = m_nFatSource == kFatSourceContiguous
+                                     ? m_nSectorCount / m_nSectorsPerCluster
+                                     : std::uint64_t{m_nFatSize} * FatEntriesPerSector(m_nFatKind);
+  m_nHighestCluster = static_cast<std::uint32_t>(std::min(capacity, dataEnd));
+
+  if (m_nSourceKind == kSourceFoundVolume) {
+    CreateDirectoryTree();
+  } else {
+    BuildDirectoryTree();
+  }
+  Progress().SetPos(100000);
+  return Aborted() ? FatScanResult::Aborted : FatScanResult::Completed;
+}
+
+FatScanResult FatEngine::DeepScan(std::uint32_t pass) {
+  // Deleted and Advance Recovery of FAT volumes are not built yet; the scan
+  // worker tells the user.
+  m_nPass = pass;
+  return FatScanResult::NotAvailable;
+}
+
+void FatEngine::CreateDirectoryTree() {
+  LogPhaseStart(LoadString(kIdsCreatingTree));
+  BuildClusterMap();
+  if (m_nSourceKind == kSourceFoundVolume) {
+    WalkRecordedDirClusters();
+  } else {
+    RunFolderSearch();
+  }
+  LogPhaseEnd();
+}
+
+FatEngine::FolderClusterTest FatEngine::TestFolderCluster(std::uint32_t cluster, const std::uint8_t* sector,
+                                                          bool fromSearch) {
+  const std::uint8_t* dot = sector;
+  const std::uint8_t* dotDot = sector + 32;
+  if (std::memcmp(dot, ".       ", 8) != 0) return FolderClusterTest::NotAFolder;
+  if (EntryFirstCluster(dot) != cluster) return FolderClusterTest::NamesOtherCluster;
+  if (std::memcmp(dotDot, "..      ", 8) != 0) return FolderClusterTest::NotAFolder;
+
+  const std::uint32_t parent = EntryFirstCluster(dotDot);
+  const bool withFat = m_nFatSource != kFatSourceContiguous && !m_fat.empty();
+  std::uint32_t fatState = 0;
+  if (withFat) {
+    const auto entry = FatEntry(cluster);
+    if (!entry) return FolderClusterTest::BeyondFat;
+    fatState = *entry;
+  }
+  const bool known = FindPair(cluster) || FindDeferredPair(cluster);
+  if (parent != 0) {
+    if (!known) m_pendingFolders.push_back({cluster, parent});
+    return FolderClusterTest::Taken;
+  }
+  // The folder search never lists a folder twice; with a FAT it applies
+  // that to the root's children too.
+  if (fromSearch && withFat && known) return FolderClusterTest::Taken;
+
+  FoundItemInfo record;
+  record.location = cluster;
+  record.itemId = m_nRunningItemId++;
+  record.attribute = kItemFolder;
+  record.parentId = kFatRootId;
+  const bool deleted = fatState == 0;
+  if (deleted) record.flags = kItemDeleted;
+  Post(record, EightDigitName(cluster));
+  AddFoundFolder(cluster, record.itemId);
+  MarkItemClusters(cluster, nullptr, false);
+  WalkFolderChain(record.itemId, cluster, deleted, 0);
+  return FolderClusterTest::Taken;
+}
+
+void FatEngine::WalkRecordedDirClusters() {
+  std::vector<std::uint8_t> buffer(std::size_t{m_nSectorsPerCluster} * kSectorSize);
+  for (const std::uint32_t cluster : m_recordedDirClusters) {
+    ReadClusters(cluster, 0, buffer.data(), m_nSectorsPerCluster);
+    const FolderClusterTest verdict = TestFolderCluster(cluster, buffer.data(), false);
+    if (verdict == FolderClusterTest::BeyondFat) break;
+    if (verdict != FolderClusterTest::NamesOtherCluster) Progress().StepIt();
+  }
+
+  if (m_nEntriesFound != 0 || !m_pendingFolders.empty()) {
+    ResolvePendingFolders();
+  } else {
+    m_app.m_selectedTypeList.clear();
+  }
+}
+
+void FatEngine::ResolvePendingFolders() {
+  if (!Aborted()) AddDeferredFolders(0);
+  if (!Aborted()) {
+    m_visitedFolders.clear();
+    AddLostFolders();
+  }
+  if (!Aborted()) AddDeferredFolders(0);
+  m_visitedFolders.clear();
+  m_pendingFolders.clear();
+  m_app.m_selectedTypeList.clear();
+}
+
+void FatEngine::RunFolderSearch() {
+  if (!Aborted() && m_bMarkFlag && m_nFatSource != kFatSourceContiguous) WalkLiveTreeMarked();
+  if (!Aborted()) ScanClustersForFolders();
+  ResolvePendingFolders();
+}
+
+void FatEngine::WalkLiveTreeMarked() {
+  LogPhaseStart(LoadString(kIdsCreatingTree));
+  WalkRoot();
+  const bool anyDeferred = std::any_of(m_visitedFolders.begin(), m_visitedFolders.end(),
+                                       [](const VisitedFolderNode& n) { return !n.removed; });
+  if ((m_nEntriesFound != 0 || anyDeferred) && !Aborted()) {
+    AddDeferredFolders(1);
+    m_visitedFolders.clear();
+  }
+  LogPhaseEnd();
+}
+
+void FatEngine::ScanClustersForFolders() {
+  const FatLayout layout = Layout();
+  if (layout.DataClusters() == 0) return;
+  const std::uint64_t end = layout.DataClusters() + 2;
+  const bool small = m_nSectorCount <= kSmallVolumeSectors;
+  const std::uint32_t perRead = small ? 1 : kSearchReadSectors / m_nSectorsPerCluster;
+  const std::uint16_t readSectors = small ? 1 : static_cast<std::uint16_t>(kSearchReadSectors);
+  const std::size_t clusterBytes = std::size_t{m_nSectorsPerCluster} * kSectorSize;
+
+  if (m_nFatSource == kFatSourceContiguous) {
+    m_nEntriesFound = m_nFoldersFound = m_nFilesFound = 0;
+    m_nBytesFound = 0;
+    m_nRunningItemId = 2;
+  }
+  ProgressSink& progress = Progress();
+  progress.SetSecondRange(0, static_cast<std::int64_t>(end / perRead));
+  std::int64_t step = 0;
+  std::vector<std::uint8_t> buffer(std::size_t{readSectors} * kSectorSize);
+  const std::string of = " " + LoadString(kIdsOf) + " ";
+  for (std::uint64_t c = 2; c < end; c += perRead) {
+    progress.SetSecondPos(++step);
+    if (Aborted()) break;
+    progress.SetSectorText(LoadString(kIdsReadingCluster) + std::to_string(c) + of + std::to_string(end));
+    Console().UpdateStatusText(0);
+    ReadClusters(c, 0, buffer.data(), readSectors);
+    for (std::uint32_t k = 0; k < perRead && c + k < end; ++k) {
+      const std::uint8_t* first = buffer.data() + (small ? 0 : k * clusterBytes);
+      const auto verdict = TestFolderCluster(static_cast<std::uint32_t>(c + k), first, true);
+      if (verdict == FolderClusterTest::BeyondFat) break;
+    }
+  }
+}
+
+}  // namespace corvan

@@ -1,0 +1,403 @@
+// Quick Recovery over the corpus FAT volumes, checked against the truth
+// files (paths, sizes, MD5 of the data) and The Sleuth Kit's listing (times).
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <set>
+#include <sstream>
+
+#include "platform/ByteCodec.h"
+#include "sources/FatBootSector.h"
+#include "sources/PartitionWalk.h"
+#include "sources/VirtualDiskImage.h"
+#include "support/FatTestVolume.h"
+
+namespace corvan {
+namespace {
+
+using fattest::Harness;
+using fattest::ItemMd5;
+using fattest::ReadTruth;
+
+struct CorpusVolume {
+  const char* name;
+  std::uint8_t fsKind;
+};
+void PrintTo(const CorpusVolume& v, std::ostream* os) { *os << v.name; }
+
+std::filesystem::path Corpus(const std::string& file) { return test::CorpusDir() / file; }
+
+// Paths and time texts of the live entries of an fls listing:
+// "r/r 26:\tpath\tmtime\tatime\tctime\tcrtime\t...".
+std::map<std::string, std::pair<std::string, std::string>> FlsTimes(const std::filesystem::path& file) {
+  std::map<std::string, std::pair<std::string, std::string>> times;
+  std::ifstream in(file);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::vector<std::string> f;
+    std::istringstream fields(line);
+    for (std::string part; std::getline(fields, part, '\t');) f.push_back(part);
+    if (f.size() < 6 || f[0].find('*') != std::string::npos) continue;
+    times[f[1]] = {f[2].substr(0, 19), f[5].substr(0, 19)};
+  }
+  return times;
+}
+
+std::string SamePath(const std::string& path) { return path; }
+
+// Checks every live truth row against one finished scan; `where` maps a
+// truth path to the path the scan should show it at (empty: not expected).
+void ExpectLiveTruth(const Harness& h, const FatEngine& engine, const std::string& volume,
+                     const std::function<std::string(const std::string&)>& where = SamePath,
+                     std::size_t atLeast = 20) {
+  const auto items = h.ItemsByPath();
+  const auto truth = ReadTruth(Corpus(volume + ".truth.tsv"));
+  std::size_t live = 0;
+  for (const auto& row : truth) {
+    if (row.state != "live") continue;
+    const std::string path = where(row.path);
+    if (path.empty()) continue;
+    ++live;
+    std::vector<StoredItem> matches;
+    for (auto [it, end] = items.equal_range(path); it != end; ++it) {
+      if (!it->second.record.IsDeleted()) matches.push_back(it->second);
+    }
+    ASSERT_EQ(matches.size(), 1u) << volume << ": " << path;
+    const FoundItemInfo& r = matches[0].record;
+    if (row.type == "dir") {
+      EXPECT_EQ(r.attribute, kItemFolder) << path;
+      continue;
+    }
+    EXPECT_EQ(r.attribute, kItemFile) << path;
+    EXPECT_EQ(r.size, row.size) << path;
+    bool complete = false;
+    EXPECT_EQ(ItemMd5(engine, r, &complete), row.md5) << path;
+    EXPECT_TRUE(complete) << path;
+  }
+  EXPECT_GE(live, atLeast);
+}
+
+// Scans a volume image held in memory (a damaged copy of a corpus volume).
+std::unique_ptr<FatEngine> ScanBytes(Harness& h, std::vector<std::uint8_t> bytes, std::uint8_t fsKind,
+                                     FatScanResult expected = FatScanResult::Completed) {
+  h.MountBytes(std::move(bytes));
+  auto engine = h.Engine(fsKind);
+  EXPECT_EQ(engine->ScanVolume(0), expected);
+  return engine;
+}
+
+// First clusters of the live folders of a pristine corpus volume, by path.
+std::map<std::string, std::uint32_t> FolderClusters(const std::string& volume, std::uint8_t fsKind) {
+  Harness h;
+  h.MountFile(Corpus(volume + ".img"));
+  auto engine = h.Engine(fsKind);
+  engine->ScanVolume(0);
+  std::map<std::string, std::uint32_t> clusters;
+  for (const auto& [path, item] : h.ItemsByPath()) {
+    if (item.record.IsFolder() && !item.record.IsDeleted()) clusters[path] = item.record.Location32();
+  }
+  return clusters;
+}
+
+std::string EightDigits(std::uint32_t n) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%08u", n);
+  return text;
+}
+
+class QuickScanCorpus : public ::testing::TestWithParam<CorpusVolume> {};
+
+TEST_P(QuickScanCorpus, ListsEveryLiveEntryOnceWithItsData) {
+  const CorpusVolume v = GetParam();
+  Harness h;
+  h.MountFile(Corpus(std::string(v.name) + ".img"));
+  auto engine = h.Engine(v.fsKind);
+  ASSERT_EQ(engine->ScanVolume(0), FatScanResult::Completed);
+  EXPECT_TRUE(h.prompt.shown.empty());
+  ASSERT_FALSE(h.progress.positions.empty());
+  EXPECT_EQ(h.progress.positions.back(), 100000);
+  ExpectLiveTruth(h, *engine, v.name);
+
+  // Nothing twice: no path names two live items, and ids are unique.
+  std::map<std::string, int> livePaths;
+  std::set<std::uint32_t> ids;
+  for (const auto& [path, item] : h.ItemsByPath()) {
+    if (!item.record.IsDeleted()) {
+      EXPECT_EQ(++livePaths[path], 1) << path;
+    }
+    EXPECT_TRUE(ids.insert(item.record.itemId).second) << path;
+    EXPECT_GE(item.record.itemId, 2u) << path;
+  }
+  // The root counts once among the entries and the folders.
+  EXPECT_EQ(engine->m_nEntriesFound, h.store.Count());
+  EXPECT_EQ(engine->m_nFoldersFound + engine->m_nFilesFound, h.store.Count());
+  ASSERT_FALSE(h.progress.counterTexts.empty());
+  EXPECT_EQ(h.progress.counterTexts.back(), std::to_string(h.store.Count()) + " Entries Found");
+}
+
+TEST_P(QuickScanCorpus, RecordCarriesDosTimesAndFirstCluster) {
+  const CorpusVolume v = GetParam();
+  Harness h;
+  h.MountFile(Corpus(std::string(v.name) + ".img"));
+  auto engine = h.Engine(v.fsKind);
+  ASSERT_EQ(engine->ScanVolume(0), FatScanResult::Completed);
+  const auto fls = FlsTimes(Corpus(std::string(v.name) + ".fls.txt"));
+  std::size_t compared = 0;
+  for (const auto& [path, item] : h.ItemsByPath()) {
+    const auto it = fls.find(path);
+    if (item.record.IsDeleted() || it == fls.end()) continue;
+    ++compared;
+    EXPECT_EQ(fattest::DosStampText(item.record.modifiedTime), it->second.first) << path;
+    // FAT12 and FAT16 entries repeat the modification stamp as creation.
+    const std::string creation =
+        v.fsKind == kFat32 ? it->second.second : fattest::DosStampText(item.record.modifiedTime);
+    EXPECT_EQ(fattest::DosStampText(item.record.creationTime), creation) << path;
+    EXPECT_EQ(item.record.flags, 0) << path;
+    EXPECT_EQ(item.record.state & 0x0F, 0x01) << path;  // the store's unchecked state
+    EXPECT_GE(item.record.location, 2u) << path;
+  }
+  EXPECT_GT(compared, 20u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Volumes, QuickScanCorpus,
+                         ::testing::Values(CorpusVolume{"fat12", kFat12}, CorpusVolume{"fat16", kFat16},
+                                           CorpusVolume{"fat32", kFat32}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace corvan
+
+namespace corvan {
+namespace {
+
+using fattest::Harness;
+using fattest::ReadImage;
+
+// ---- damaged copies of the corpus volumes ----
+
+TEST(QuickScanDamage, ZeroedFat32BootSectorIsReadFromItsBackup) {
+  Harness h;
+  auto bytes = ReadImage(Corpus("fat32.img"));
+  std::fill(bytes.begin(), bytes.begin() + kSectorSize, 0);
+  auto engine = ScanBytes(h, bytes, kFat32);
+  EXPECT_EQ(engine->m_nFatKind, kFat32);
+  EXPECT_EQ(engine->m_nFatSize, 630u);
+  ExpectLiveTruth(h, *engine, "fat32");
+}
+
+TEST(QuickScanDamage, DestroyedFat1SignatureMakesFat2TheSource) {
+  for (const auto& [name, kind, reserved] : {std::tuple{"fat16", kFat16, 4}, std::tuple{"fat32", kFat32, 32}}) {
+    Harness h;
+    auto bytes = ReadImage(Corpus(std::string(name) + ".img"));
+    std::fill_n(bytes.begin() + reserved * kSectorSize, 3, 0);
+    auto engine = ScanBytes(h, bytes, kind);
+    EXPECT_EQ(engine->m_nFatSource, kFatSourceFat2) << name;
+    ExpectLiveTruth(h, *engine, name);
+  }
+}
+
+TEST(QuickScanDamage, DivergingCopiesFollowTheSoundOne) {
+  // Cutting the chain of README_21.png (325567 bytes) in one copy only must
+  // not cost its data.
+  const auto clusters = [] {
+    Harness h;
+    h.MountFile(Corpus("fat32.img"));
+    auto engine = h.Engine(kFat32);
+    engine->ScanVolume(0);
+    for (const auto& [path, item] : h.ItemsByPath()) {
+      if (path == "README_21.png") return engine->ItemClusters(item.record);
+    }
+    return std::vector<std::uint32_t>{};
+  }();
+  ASSERT_GT(clusters.size(), 600u);
+  for (const int damaged : {0, 1}) {
+    Harness h;
+    auto bytes = ReadImage(Corpus("fat32.img"));
+    std::uint8_t* fat = bytes.data() + (32 + damaged * 630) * kSectorSize;
+    // Out-of-range links in the middle of the chain.
+    for (int i = 100; i < 105; ++i) PutLE32(fat + 4 * clusters[i], 0x00F00000);
+    auto engine = ScanBytes(h, bytes, kFat32);
+    EXPECT_EQ(engine->m_nFatSource, damaged == 0 ? kFatSourceFat2 : kFatSourceFat1);
+    EXPECT_NE(h.app.LogPendingText().find("Mismatch in FAT copies"), std::string::npos);
+    ExpectLiveTruth(h, *engine, "fat32");
+  }
+}
+
+TEST(QuickScanDamage, FragmentedFileReadsBackWhole) {
+  // The corpus files are contiguous: move a hundred clusters of
+  // README_21.png to free space, in reverse order, and relink the chain.
+  std::vector<std::uint32_t> chain;
+  {
+    Harness h;
+    h.MountFile(Corpus("fat32.img"));
+    auto engine = h.Engine(kFat32);
+    engine->ScanVolume(0);
+    for (const auto& [path, item] : h.ItemsByPath()) {
+      if (path == "README_21.png") chain = engine->ItemClusters(item.record);
+    }
+  }
+  ASSERT_GT(chain.size(), 300u);
+  auto bytes = ReadImage(Corpus("fat32.img"));
+  const std::uint64_t data = 32 + 2 * 630;  // one sector a cluster
+  auto fatEntry = [&](int copy, std::uint32_t c) { return bytes.data() + (32 + copy * 630) * kSectorSize + 4 * c; };
+  const std::uint32_t target = 70000;  // free on the corpus volume
+  for (std::uint32_t i = 0; i < 100; ++i) ASSERT_EQ(GetLE32(fatEntry(0, target + i)), 0u);
+  std::vector<std::uint32_t> fresh;
+  for (std::uint32_t i = 0; i < 100; ++i) fresh.push_back(target + 99 - i);
+  std::vector<std::uint32_t> relinked = chain;
+  for (std::size_t i = 0; i < 100; ++i) {
+    std::copy_n(bytes.begin() + (data + chain[100 + i] - 2) * kSectorSize, kSectorSize,
+                bytes.begin() + (data + fresh[i] - 2) * kSectorSize);
+    std::fill_n(bytes.begin() + (data + chain[100 + i] - 2) * kSectorSize, kSectorSize, 0xDD);
+    relinked[100 + i] = fresh[i];
+  }
+  for (int copy = 0; copy < 2; ++copy) {
+    for (std::size_t i = 100; i < 200; ++i) PutLE32(fatEntry(copy, chain[i]), 0);
+    for (std::size_t i = 99; i < 200; ++i) PutLE32(fatEntry(copy, relinked[i]), relinked[i + 1]);
+  }
+  Harness h;
+  auto engine = ScanBytes(h, bytes, kFat32);
+  for (const auto& [path, item] : h.ItemsByPath()) {
+    if (path != "README_21.png") continue;
+    EXPECT_EQ(engine->ItemClusters(item.record), relinked);
+    EXPECT_GT(engine->ItemDataLayout(item.record).extents.size(), 100u);
+  }
+  ExpectLiveTruth(h, *engine, "fat32");
+}
+
+TEST(QuickScanDamage, NoUsableBootSectorEndsWithMessage305) {
+  Harness h;
+  auto bytes = ReadImage(Corpus("fat16.img"));
+  std::fill(bytes.begin(), bytes.begin() + kSectorSize, 0);
+  h.app.m_bBusy = 1;
+  auto engine = ScanBytes(h, bytes, kFat16, FatScanResult::InvalidVolume);
+  ASSERT_EQ(h.prompt.shown.size(), 1u);
+  EXPECT_EQ(h.prompt.shown[0].first, "Not a valid volume, or critical data structure of volume badly corrupt.");
+  EXPECT_EQ(h.prompt.shown[0].second, kPicError);
+  EXPECT_EQ(h.store.Count(), 0u);
+  EXPECT_EQ(h.app.m_bBusy.load(), 0u);
+  EXPECT_TRUE(engine->m_fat.empty());
+}
+
+TEST(QuickScanDamage, EmptyRootFallsBackToTheFolderSearch) {
+  const auto folders = FolderClusters("fat16", kFat16);
+  Harness h;
+  auto bytes = ReadImage(Corpus("fat16.img"));
+  // The root region: 4 reserved sectors and two FATs of 48 before it, 32 long.
+  std::fill_n(bytes.begin() + (4 + 96) * kSectorSize, 32 * kSectorSize, 0);
+  auto engine = ScanBytes(h, bytes, kFat16);
+  ASSERT_EQ(h.prompt.shown.size(), 1u);
+  EXPECT_EQ(h.prompt.shown[0].second, kPicInformation);
+  // The root's folders come back named by their first cluster.
+  ExpectLiveTruth(
+      h, *engine, "fat16",
+      [&](const std::string& path) -> std::string {
+        const std::string top = path.substr(0, path.find('/'));
+        if (top == path && !folders.count(top)) return {};  // a file of the lost root
+        return EightDigits(folders.at(top)) + path.substr(top.size());
+      },
+      15);
+}
+
+// ---- a volume a lost-volume search found ----
+
+TEST(RecordedClusters, ListsRecordedFoldersAndTheLostOnes) {
+  const auto folders = FolderClusters("fat16", kFat16);
+  const std::uint32_t archive = folders.at("Archive0");
+  const std::uint32_t music = folders.at("Music3");
+  const std::uint32_t sym = folders.at("Music3/sym-\xE2\x98\x85 4");
+  Harness h;
+  h.MountFile(Corpus("fat16.img"));
+  SourceRecord source = fattest::VolumeSource(0, h.sectors, kFat16, 3);
+  source.partition->sectorsPerCluster = 4;
+  source.partition->fatSize = 48;
+  source.partition->reservedSectors = 4;
+  source.partition->rootDirSectors = 32;
+  // The root-level Archive0, and a subfolder whose parent was not recorded.
+  source.partition->clusterArray = {archive, sym};
+  FatEngine engine(h.app);
+  engine.Prepare(source, 0);
+  ASSERT_EQ(engine.ScanVolume(0), FatScanResult::Completed);
+  const std::string lost = "Lost folder(s)/Folder " + std::to_string(music) + "/Folder " + std::to_string(sym);
+  ExpectLiveTruth(
+      h, engine, "fat16",
+      [&](const std::string& path) -> std::string {
+        if (path.rfind("Archive0/", 0) == 0) return EightDigits(archive) + path.substr(8);
+        const std::string symPath = "Music3/sym-\xE2\x98\x85 4/";
+        if (path.rfind(symPath, 0) == 0) return lost + "/" + path.substr(symPath.size());
+        return {};
+      },
+      20);
+  const auto items = h.ItemsByPath();
+  ASSERT_EQ(items.count("Lost folder(s)"), 1u);
+  EXPECT_EQ(items.find("Lost folder(s)")->second.record.itemId, kFatLostFolderId);
+}
+
+TEST(RecordedClusters, UnsoundRecordedLayoutIsRefused) {
+  Harness h;
+  h.MountFile(Corpus("fat16.img"));
+  SourceRecord source = fattest::VolumeSource(0, h.sectors, kFat16, 3);
+  source.partition->sectorsPerCluster = 3;
+  source.partition->fatSize = 48;
+  source.partition->reservedSectors = 4;
+  FatEngine engine(h.app);
+  engine.Prepare(source, 0);
+  EXPECT_EQ(engine.ScanVolume(0), FatScanResult::InvalidVolume);
+  EXPECT_EQ(h.store.Count(), 0u);
+}
+
+// ---- the volumes inside every disk container ----
+
+struct Container {
+  const char* file;
+  std::uint32_t type;
+  int fatVolumes;
+};
+void PrintTo(const Container& c, std::ostream* os) { *os << c.file; }
+
+class QuickScanContainer : public ::testing::TestWithParam<Container> {};
+
+TEST_P(QuickScanContainer, FatVolumesMatchTheirTruth) {
+  const Container c = GetParam();
+  Harness h;
+  const MountResult mount = MountImageFile(c.type, test::CorpusDir() / "disks" / c.file);
+  ASSERT_TRUE(mount.mounted);
+  SourceList list;
+  list.m_nDiskSectors = mount.image->SectorCount();
+  ScanPartitions(list);
+  BuildSourceList(list, c.type, 0);
+  int scanned = 0;
+  for (const auto& source : list.m_sources) {
+    if (!source->partition) continue;
+    const std::uint8_t kind = source->partition->fileSystemKind;
+    if (kind != kFsFat16 && kind != kFsFat32) continue;
+    ++scanned;
+    h.store.Clear();
+    FatEngine engine(h.app);
+    engine.Prepare(*source, 0);
+    ASSERT_EQ(engine.ScanVolume(0), FatScanResult::Completed);
+    ExpectLiveTruth(h, engine, kind == kFsFat32 ? "fat32" : "fat16");
+  }
+  EXPECT_EQ(scanned, c.fatVolumes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Disks, QuickScanContainer,
+    ::testing::Values(Container{"mbr.vmdk", kImageVmware, 2}, Container{"mbr-mflat.vmdk", kImageVmware, 2},
+                      Container{"mbr-split-sparse/mbr.vmdk", kImageVmware, 2},
+                      Container{"mbr.vdi", kImageVirtualBox, 2}, Container{"mbr-static.vdi", kImageVirtualBox, 2},
+                      Container{"mbr.vhd", kImageVirtualPc, 2}, Container{"mbr-fixed.vhd", kImageVirtualPc, 2},
+                      Container{"gpt.vmdk", kImageVmware, 1}, Container{"gpt.vdi", kImageVirtualBox, 1},
+                      Container{"gpt.vhd", kImageVirtualPc, 1}),
+    [](const auto& info) {
+      std::string name = info.param.file;
+      for (char& ch : name) {
+        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+      }
+      return name;
+    });
+
+}  // namespace
+}  // namespace corvan

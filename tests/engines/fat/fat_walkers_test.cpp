@@ -1,0 +1,190 @@
+// The tree pass over small volumes built for one case each: whole folder
+// chains, the FAT32 root, attributes, folders met twice, deferred deleted
+// folders, deep nesting, Stop, and the modes not built for FAT yet.
+
+#include <gtest/gtest.h>
+
+#include "engines/fat/FatImageBuilder.h"
+#include "support/FatTestVolume.h"
+
+namespace corvan {
+namespace {
+
+using fattest::FatImage;
+using fattest::Harness;
+using fattest::ReadyEngine;
+using fattest::SmallFat16;
+using fattest::SmallFat32;
+using fattest::PutDotEntries;
+using fattest::PutNamedEntry;
+using fattest::PutShortEntry;
+
+
+// Quick Recovery over the image; the paths of what it listed, live and
+// deleted apart.
+struct Listing {
+  std::multimap<std::string, StoredItem> items;
+  std::size_t Live(const std::string& path) const {
+    std::size_t n = 0;
+    for (auto [it, end] = items.equal_range(path); it != end; ++it) n += !it->second.record.IsDeleted();
+    return n;
+  }
+};
+
+Listing QuickScan(Harness& h, FatImage& image, std::uint8_t kind,
+                  FatScanResult expected = FatScanResult::Completed) {
+  h.MountBytes(image.Bytes());
+  auto engine = h.Engine(kind);
+  EXPECT_EQ(engine->ScanVolume(0), expected);
+  return {h.ItemsByPath()};
+}
+
+// A folder at `cluster` (one cluster, "." and ".." written).
+void MakeFolder(FatImage& image, std::uint32_t cluster, std::uint32_t parent) {
+  PutDotEntries(image.Cluster(cluster), cluster, parent);
+  image.SetFat(cluster, image.EndOfChain());
+}
+
+void MakeFile(FatImage& image, std::uint8_t* entry, const char* name11, std::uint32_t cluster,
+              std::uint8_t attr = 0x20) {
+  PutShortEntry(entry, name11, attr, cluster, 100);
+  image.SetFat(cluster, image.EndOfChain());
+}
+
+TEST(FatTreePass, EveryClusterOfAFolderIsWalked) {
+  Harness h;
+  FatImage image = SmallFat16();
+  PutShortEntry(image.Root(), "FOLDER     ", 0x10, 10, 0);
+  image.Chain({10, 11, 12});
+  PutDotEntries(image.Cluster(10), 10, 0);
+  MakeFile(image, image.Cluster(10) + 64, "A       TXT", 20);
+  // Cluster 11 holds nothing that lists (empty files have no first
+  // cluster), and neither does the rest of cluster 10; no entry marks the
+  // folder's end before cluster 12.
+  for (int i = 3; i < 16; ++i) PutShortEntry(image.Cluster(10) + 32 * i, "EMPTY   TXT", 0x20, 0, 0);
+  for (int i = 0; i < 16; ++i) PutShortEntry(image.Cluster(11) + 32 * i, "EMPTY   TXT", 0x20, 0, 0);
+  MakeFile(image, image.Cluster(12), "C       TXT", 21);
+  const Listing l = QuickScan(h, image, kFat16);
+  EXPECT_EQ(l.Live("FOLDER/A.TXT"), 1u);
+  EXPECT_EQ(l.Live("FOLDER/C.TXT"), 1u);
+}
+
+TEST(FatTreePass, Fat32RootIsWalkedPastAFirstClusterOfFolders) {
+  Harness h;
+  FatImage image = SmallFat32();
+  image.Chain({2, 3});
+  for (std::uint32_t i = 0; i < 16; ++i) {
+    char name[12];
+    std::snprintf(name, sizeof name, "DIR%02u      ", i);
+    PutShortEntry(image.Cluster(2) + 32 * i, name, 0x10, 100 + i, 0);
+    MakeFolder(image, 100 + i, 0);
+  }
+  MakeFile(image, image.Cluster(3), "ROOTFILETXT", 200);
+  const Listing l = QuickScan(h, image, kFat32);
+  EXPECT_EQ(l.Live("ROOTFILE.TXT"), 1u);
+  EXPECT_EQ(l.Live("DIR15"), 1u);
+}
+
+TEST(FatTreePass, HiddenFoldersAndFilesWithoutArchiveBitKeepTheirPlace) {
+  Harness h;
+  FatImage image = SmallFat16();
+  PutShortEntry(image.Root(), "HIDDEN     ", 0x12, 10, 0);
+  MakeFolder(image, 10, 0);
+  MakeFile(image, image.Cluster(10) + 64, "READONLYTXT", 20, 0x01);
+  // An entry with no attribute at all: its cluster decides.
+  PutShortEntry(image.Cluster(10) + 96, "PLAINDIR   ", 0x00, 11, 0);
+  MakeFolder(image, 11, 10);
+  MakeFile(image, image.Cluster(11) + 64, "INNER   TXT", 21);
+  MakeFile(image, image.Cluster(10) + 128, "PLAIN   DAT", 22, 0x00);
+  const Listing l = QuickScan(h, image, kFat16);
+  ASSERT_EQ(l.Live("HIDDEN"), 1u);
+  EXPECT_EQ(l.items.find("HIDDEN")->second.record.attribute, kItemFolder);
+  ASSERT_EQ(l.Live("HIDDEN/READONLY.TXT"), 1u);
+  EXPECT_EQ(l.items.find("HIDDEN/READONLY.TXT")->second.record.attribute, kItemFile);
+  EXPECT_EQ(l.Live("HIDDEN/PLAINDIR/INNER.TXT"), 1u);
+  ASSERT_EQ(l.Live("HIDDEN/PLAIN.DAT"), 1u);
+  EXPECT_EQ(l.items.find("HIDDEN/PLAIN.DAT")->second.record.attribute, kItemFile);
+}
+
+TEST(FatTreePass, FolderReachedTwiceIsWalkedOnce) {
+  Harness h;
+  FatImage image = SmallFat16();
+  PutShortEntry(image.Root(), "A          ", 0x10, 10, 0);
+  PutShortEntry(image.Root() + 32, "C          ", 0x10, 12, 0);
+  MakeFolder(image, 10, 0);
+  MakeFolder(image, 12, 0);
+  PutShortEntry(image.Cluster(10) + 64, "B          ", 0x10, 11, 0);
+  PutShortEntry(image.Cluster(12) + 64, "B2         ", 0x10, 11, 0);  // cross-linked
+  MakeFolder(image, 11, 10);
+  MakeFile(image, image.Cluster(11) + 64, "FILE    TXT", 20);
+  PutShortEntry(image.Cluster(11) + 96, "UP         ", 0x10, 10, 0);  // back to an ancestor
+  const Listing l = QuickScan(h, image, kFat16);
+  EXPECT_EQ(l.Live("A/B/FILE.TXT"), 1u);
+  EXPECT_EQ(l.items.count("C/B2"), 0u);
+  EXPECT_EQ(l.items.count("A/B/UP"), 0u);
+}
+
+TEST(FatTreePass, DeletedFolderIsListedAfterTheLiveTreeUnlessLiveAgain) {
+  Harness h;
+  FatImage image = SmallFat16();
+  std::size_t at = PutNamedEntry(image.Root(), u"Old stuff", "OLDSTU~1   ", 0x10, 10, 0);
+  for (std::size_t i = 0; i < at; i += 32) image.Root()[i] = 0xE5;
+  PutShortEntry(image.Root() + at, "NEW        ", 0x10, 10, 0);  // the same cluster, live
+  at += 32;
+  at += PutNamedEntry(image.Root() + at, u"Gone", "GONE       ", 0x10, 30, 0);
+  image.Root()[at - 64] = 0xE5;
+  image.Root()[at - 32] = 0xE5;
+  MakeFolder(image, 10, 0);
+  MakeFile(image, image.Cluster(10) + 64, "KEPT    TXT", 20);
+  PutDotEntries(image.Cluster(30), 30, 0);  // freed: FAT entry 0
+  PutShortEntry(image.Cluster(30) + 64, "LOST    TXT", 0x20, 31, 100);
+  const Listing l = QuickScan(h, image, kFat16);
+  EXPECT_EQ(l.Live("NEW/KEPT.TXT"), 1u);
+  EXPECT_EQ(l.items.count("Old stuff"), 0u);
+  ASSERT_EQ(l.items.count("Gone"), 1u);
+  EXPECT_TRUE(l.items.find("Gone")->second.record.IsDeleted());
+  ASSERT_EQ(l.items.count("Gone/LOST.TXT"), 1u);
+  EXPECT_TRUE(l.items.find("Gone/LOST.TXT")->second.record.IsDeleted());
+  // The deleted folder came after every live item.
+  const auto& gone = l.items.find("Gone")->second.record;
+  EXPECT_GT(gone.itemId, l.items.find("NEW/KEPT.TXT")->second.record.itemId);
+}
+
+TEST(FatTreePass, DeepNestingIsListedButNotOpenedPastTheLimit) {
+  Harness h;
+  FatImage image = SmallFat16();
+  constexpr std::uint32_t kLevels = 700;
+  PutShortEntry(image.Root(), "D0         ", 0x10, 10, 0);
+  for (std::uint32_t i = 0; i < kLevels; ++i) {
+    MakeFolder(image, 10 + i, i == 0 ? 0 : 9 + i);
+    char name[12];
+    std::snprintf(name, sizeof name, "D%-10u", i + 1);
+    if (i + 1 < kLevels) PutShortEntry(image.Cluster(10 + i) + 64, name, 0x10, 11 + i, 0);
+  }
+  const Listing l = QuickScan(h, image, kFat16);
+  EXPECT_EQ(l.items.size(), 513u);
+}
+
+TEST(FatScanModes, DeletedAndAdvanceAreNotAvailableYet) {
+  Harness h;
+  h.MountFile(test::CorpusDir() / "fat16.img");
+  auto engine = h.Engine(kFat16);
+  EXPECT_EQ(engine->ScanVolume(1), FatScanResult::NotAvailable);
+  EXPECT_EQ(engine->DeepScan(0), FatScanResult::NotAvailable);
+  EXPECT_EQ(engine->DeepScan(1), FatScanResult::NotAvailable);
+  EXPECT_EQ(h.store.Count(), 0u);  // the scan worker reports it
+}
+
+TEST(FatScanModes, StopEndsTheScanWithoutAMessage) {
+  Harness h;
+  h.MountFile(test::CorpusDir() / "fat16.img");
+  auto engine = h.Engine(kFat16);
+  h.app.m_bAbort = 1;
+  EXPECT_EQ(engine->ScanVolume(0), FatScanResult::Aborted);
+  EXPECT_TRUE(h.prompt.shown.empty());
+  EXPECT_NE(h.app.LogPendingText().find("Process aborted. User intervention"), std::string::npos);
+  EXPECT_EQ(h.store.Count(), 0u);
+}
+
+}  // namespace
+}  // namespace corvan

@@ -1,0 +1,106 @@
+#include "support/Md5.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace corvan::test {
+
+namespace {
+
+constexpr std::uint32_t kShift[64] = {7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22,
+                                      5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20,
+                                      4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23,
+                                      6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21};
+
+constexpr std::uint32_t kTable[64] = {
+    0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
+    0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193, 0xa679438e, 0x49b40821,
+    0xf61e2562, 0xc040b340, 0x265e5a51, 0xe9b6c7aa, 0xd62f105d, 0x02441453, 0xd8a1e681, 0xe7d3fbc8,
+    0x21e1cde6, 0xc33707d6, 0xf4d50d87, 0x455a14ed, 0xa9e3e905, 0xfcefa3f8, 0x676f02d9, 0x8d2a4c8a,
+    0xfffa3942, 0x8771f681, 0x6d9d6122, 0xfde5380c, 0xa4beea44, 0x4bdecfa9, 0xf6bb4b60, 0xbebfbc70,
+    0x289b7ec6, 0xeaa127fa, 0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665,
+    0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
+    0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
+
+std::uint32_t Rotl(std::uint32_t x, std::uint32_t c) { return (x << c) | (x >> (32 - c)); }
+
+}  // namespace
+
+Md5::Md5() : state_{0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476} {}
+
+void Md5::Block(const std::uint8_t* p) {
+  std::uint32_t m[16];
+  for (int i = 0; i < 16; ++i)
+    m[i] = std::uint32_t(p[4 * i]) | std::uint32_t(p[4 * i + 1]) << 8 | std::uint32_t(p[4 * i + 2]) << 16 |
+           std::uint32_t(p[4 * i + 3]) << 24;
+  std::uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
+  for (int i = 0; i < 64; ++i) {
+    std::uint32_t f;
+    int g;
+    if (i < 16) {
+      f = (b & c) | (~b & d);
+      g = i;
+    } else if (i < 32) {
+      f = (d & b) | (~d & c);
+      g = (5 * i + 1) % 16;
+    } else if (i < 48) {
+      f = b ^ c ^ d;
+      g = (3 * i + 5) % 16;
+    } else {
+      f = c ^ (b | ~d);
+      g = (7 * i) % 16;
+    }
+    const std::uint32_t t = d;
+    d = c;
+    c = b;
+    b = b + Rotl(a + f + kTable[i] + m[g], kShift[i]);
+    a = t;
+  }
+  state_[0] += a;
+  state_[1] += b;
+  state_[2] += c;
+  state_[3] += d;
+}
+
+void Md5::Update(std::span<const std::uint8_t> data) {
+  std::size_t used = length_ % 64;
+  length_ += data.size();
+  std::size_t i = 0;
+  if (used) {
+    const std::size_t take = std::min<std::size_t>(64 - used, data.size());
+    std::memcpy(buffer_.data() + used, data.data(), take);
+    i = take;
+    if (used + take < 64) return;
+    Block(buffer_.data());
+  }
+  for (; i + 64 <= data.size(); i += 64) Block(data.data() + i);
+  if (i < data.size()) std::memcpy(buffer_.data(), data.data() + i, data.size() - i);
+}
+
+std::string Md5::HexDigest() {
+  const std::uint64_t bits = length_ * 8;
+  std::uint8_t pad[72] = {0x80};
+  const std::size_t used = length_ % 64;
+  const std::size_t padLength = used < 56 ? 56 - used : 120 - used;
+  Update({pad, padLength});
+  std::uint8_t len[8];
+  for (int i = 0; i < 8; ++i) len[i] = static_cast<std::uint8_t>(bits >> (8 * i));
+  Update({len, 8});
+  static const char* hex = "0123456789abcdef";
+  std::string out;
+  for (std::uint32_t s : state_)
+    for (int i = 0; i < 4; ++i) {
+      const std::uint8_t byte = static_cast<std::uint8_t>(s >> (8 * i));
+      out += hex[byte >> 4];
+      out += hex[byte & 15];
+    }
+  return out;
+}
+
+std::string Md5Hex(std::span<const std::uint8_t> data) {
+  Md5 md5;
+  md5.Update(data);
+  return md5.HexDigest();
+}
+
+}  // namespace corvan::test
