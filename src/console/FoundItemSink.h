@@ -27,4 +27,14 @@ class FoundItemSink {
   virtual void UpdateStatusText(int view) = 0;
 };
 
+// Takes items and keeps nothing: for engine steps run without a window.
+class NullFoundItemSink final : public FoundItemSink {
+ public:
+  void OnInsertRootItem(std::uint32_t) override {}
+  FoundItemHandle OnAddFoundItem(const FoundItemInfo&, std::u16string_view) override { return kNoFoundItem; }
+  void UpdateFoundItemSize(FoundItemHandle, std::uint64_t) override {}
+  void UpdateFoundItemName(FoundItemHandle, std::u16string_view) override {}
+  void UpdateStatusText(int) override {}
+};
+
 }  // namespace corvan

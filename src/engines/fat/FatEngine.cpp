@@ -20,14 +20,6 @@ namespace {
 // settings dialog reloading a FAT).
 NullProgressSink g_noProgress;
 
-class NullFoundItemSink final : public FoundItemSink {
- public:
-  void OnInsertRootItem(std::uint32_t) override {}
-  FoundItemHandle OnAddFoundItem(const FoundItemInfo&, std::u16string_view) override { return kNoFoundItem; }
-  void UpdateFoundItemSize(FoundItemHandle, std::uint64_t) override {}
-  void UpdateFoundItemName(FoundItemHandle, std::u16string_view) override {}
-  void UpdateStatusText(int) override {}
-};
 NullFoundItemSink g_noConsole;
 
 // Source kinds that stand for a whole drive or disk: no volume geometry.
