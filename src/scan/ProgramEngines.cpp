@@ -2,6 +2,7 @@
 
 #include "app/CORVANApp.h"
 #include "engines/fat/FatEngine.h"
+#include "engines/ntfs/NtfsEngine.h"
 
 namespace corvan {
 
@@ -17,12 +18,14 @@ class ProgramEngines final : public EngineBackend {
   bool Create(CORVANApp& app, EngineKind kind) override {
     switch (kind) {
       case EngineKind::Fat: app.m_pFatEngine = std::make_unique<FatEngine>(app); return true;
+      case EngineKind::Ntfs: app.m_pNtfsEngine = std::make_unique<NtfsEngine>(app); return true;
       default: return false;
     }
   }
 
   void Prepare(CORVANApp& app, EngineKind kind, const SourceRecord& source, bool readThroughPath) override {
     if (kind == EngineKind::Fat) Fat(app).Prepare(source, readThroughPath ? 1 : 0);
+    if (kind == EngineKind::Ntfs) Ntfs(app).Prepare(source, readThroughPath);
   }
 
   // The sector-wise signature search is not built yet; its pass reports so.
@@ -34,12 +37,14 @@ class ProgramEngines final : public EngineBackend {
       case ScanPass::FatDeletedQuick: return FromFat(Fat(app).ScanVolume(1));
       case ScanPass::FatDeletedDeep: return FromFat(Fat(app).DeepScan(1));
       case ScanPass::FatAdvance: return FromFat(Fat(app).DeepScan(0));
+      case ScanPass::NtfsQuick: Ntfs(app).ScanVolume(false); return Outcome::Ran;
       default: return Outcome::NotBuilt;
     }
   }
 
  private:
   static FatEngine& Fat(CORVANApp& app) { return static_cast<FatEngine&>(*app.m_pFatEngine); }
+  static NtfsEngine& Ntfs(CORVANApp& app) { return static_cast<NtfsEngine&>(*app.m_pNtfsEngine); }
 };
 }  // namespace
 

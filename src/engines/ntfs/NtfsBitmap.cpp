@@ -1,0 +1,75 @@
+// The volume's $Bitmap (record 6) as a list of free-cluster extents, for the
+// searches that look only at unallocated space and for raw hits assumed to
+// fill the free clusters after their start.
+
+#include <algorithm>
+
+#include "app/CORVANApp.h"
+#include "app/ProgressSink.h"
+#include "app/StringTable.h"
+#include "engines/ntfs/NtfsEngine.h"
+#include "platform/ByteCodec.h"
+
+namespace corvan {
+
+namespace {
+constexpr unsigned kIdsSearchingCritical = 290;
+constexpr unsigned kIdsCreatingFreeList = 292;
+constexpr std::uint64_t kBitmapRecord = 6;
+}  // namespace
+
+void NtfsEngine::LoadVolumeBitmap() {
+  m_freeExtents.clear();
+  m_bFreeExtentsValid = false;
+  if (m_nSectorsPerCluster == 0) {
+    m_nSectorsPerCluster = m_nPartitionSectorsPerCluster;
+    m_nMftSector = m_nPartitionMftSector;
+    m_nMftMirrSector = m_nPartitionMftMirrSector;
+  }
+  if ((m_nMftSector == 0 || m_nSectorsPerCluster == 0) && !ValidateBootSector()) return;
+  if (m_mftRuns.empty() && !LoadMftRuns()) return;
+  ntfs::FileView view;
+  const bool haveBitmap = LoadFileView(kBitmapRecord, view) && view.data.present;
+
+  LogPhaseStart(kIdsCreatingFreeList);
+  m_pScanDlg->SetStatusText(LoadString(kIdsSearchingCritical));
+  m_pScanDlg->EnableStop(false);
+  m_app.m_bCriticalPhase = 1;
+
+  const std::uint64_t volumeClusters = m_nVolumeSectorCount / m_nSectorsPerCluster;
+  if (haveBitmap) {
+    FileDataLayout layout = ntfs::LayoutOf(view.data, ClusterBytes());
+    // Bits past the volume's last cluster are slack, not free space.
+    layout.size = std::min(layout.size, (volumeClusters + 7) / 8);
+    m_pScanDlg->SetRange(0, static_cast<std::int64_t>((layout.size + 511) / 512));
+    m_pScanDlg->SetStep(1);
+    m_pScanDlg->SetPos(0);
+    FreeExtentNode open{0, 0};
+    WalkFileData(layout, MakeClusterReader(), [&](const DataBlock& b) {
+      const std::uint64_t base = b.offset * 8;
+      for (std::size_t i = 0; i < b.bytes.size(); ++i) {
+        const std::uint8_t byte = b.bytes[i];
+        for (unsigned bit = 0; bit < 8; ++bit) {
+          const std::uint64_t cluster = base + i * 8 + bit;
+          if (cluster >= volumeClusters) break;
+          if ((byte >> bit) & 1) {
+            if (open.count) m_freeExtents.push_back(open);
+            open.count = 0;
+          } else if (open.count++ == 0) {
+            open.first = cluster;
+          }
+        }
+      }
+      m_pScanDlg->SetPos(static_cast<std::int64_t>((b.offset + b.bytes.size()) / 512));
+      return true;
+    });
+    if (open.count) m_freeExtents.push_back(open);
+    m_bFreeExtentsValid = true;
+    LogPhaseEnd();
+  }
+  m_pScanDlg->SetStatusText("");
+  m_pScanDlg->EnableStop(true);
+  m_app.m_bCriticalPhase = 0;
+}
+
+}  // namespace corvan

@@ -1,0 +1,303 @@
+// The engine object: binding to a volume, sector and cluster reads, MFT
+// record reads, and the hand-over of found items with its counters, progress
+// and log lines.
+
+#include "engines/ntfs/NtfsEngine.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "app/CORVANApp.h"
+#include "app/ProgressSink.h"
+#include "app/StringTable.h"
+#include "platform/TextConv.h"
+#include "platform/TimeFormat.h"
+#include "sources/SectorSource.h"
+#include "sources/SourceRecords.h"
+
+namespace corvan {
+
+namespace {
+
+constexpr unsigned kIdsProcessStarted = 222;
+constexpr unsigned kIdsStartedOn = 223;
+constexpr unsigned kIdsProcessCompleted = 231;
+constexpr unsigned kIdsCompletedOn = 232;
+constexpr unsigned kIdsProcessAborted = 235;
+constexpr unsigned kIdsAbortedOn = 236;
+
+// The $MFT is read a megabyte at a time and a few of those blocks are kept:
+// folders list files whose records lie close together.
+constexpr std::uint64_t kMftBlockRecords = 1024;
+constexpr std::size_t kMaxMftBlocks = 64;
+
+// Reads handed to the sector reader at most this large.
+constexpr std::uint64_t kMaxReadBytes = 16u << 20;
+
+NullFoundItemSink g_noConsole;
+NullProgressSink g_noProgress;
+
+}  // namespace
+
+NtfsEngine::NtfsEngine(CORVANApp& app) : m_app(app) { SetSinks(app.m_pConsole, app.m_pScanProgressDlg); }
+
+NtfsEngine::~NtfsEngine() = default;
+
+void NtfsEngine::SetSinks(FoundItemSink* console, ProgressSink* scanDialog) {
+  m_pConsole = console ? console : &g_noConsole;
+  m_pScanDlg = scanDialog ? scanDialog : &g_noProgress;
+}
+
+void NtfsEngine::FreeLists() {
+  m_mftRuns.clear();
+  m_nMftRecords = 0;
+  m_visited.clear();
+  m_visited.shrink_to_fit();
+  {
+    std::lock_guard lock(m_mftMutex);
+    m_mftBlocks.clear();
+    m_mftBlockOrder.clear();
+  }
+  m_knownFolders.clear();
+  m_postedIds.clear();
+  m_waitingFolders.clear();
+  m_waitingFiles.clear();
+  m_freeExtents.clear();
+  m_bFreeExtentsValid = false;
+  m_logFileRuns.clear();
+  m_keptRuns.clear();
+}
+
+// ---------------------------------------------------------------- binding
+
+void NtfsEngine::Prepare(const NtfsVolumeBinding& binding) {
+  m_nVolumeFirstSector = binding.firstSector;
+  m_nVolumeSectorCount = binding.sectorCount;
+  m_nVolumeEndSector = binding.endSector;
+  m_nPartitionType = binding.partitionType;
+  m_nDiskNumber = binding.diskNumber;
+  m_nPartitionSectorsPerCluster = binding.sectorsPerCluster;
+  m_nPartitionMftSector = binding.mftSector;
+  m_nPartitionMftMirrSector = binding.mftMirrorSector;
+  m_strPath = binding.imagePath;
+  m_bImagePath = binding.readImageFile;
+  {
+    std::lock_guard lock(m_imageMutex);
+    m_imageFile.reset();
+  }
+  m_nRootRecord = kRootRecord;
+  m_bLostFolderMade = 0;
+}
+
+void NtfsEngine::Prepare(const SourceRecord& source, bool imagePathFlag) {
+  switch (source.kind) {
+    case 0: case 4: case 5: case 6: case 8: case 9:
+      return;  // drives and disks: no volume to bind to
+    default:
+      break;
+  }
+  if (!source.partition) return;
+  const PartitionRecord& p = *source.partition;
+  NtfsVolumeBinding b;
+  // A whole image file holds the volume from its first sector on.
+  b.firstSector = source.kind == 7 ? 0 : p.startSector;
+  b.imagePath = std::filesystem::path(Utf16ToUtf8(source.path));
+  b.sectorCount = p.sectorCount;
+  b.endSector = p.endSector;
+  b.partitionType = p.fileSystemKind;
+  b.diskNumber = p.diskNumber;
+  b.sectorsPerCluster = p.ntfsSectorsPerCluster;
+  b.mftSector = p.mftSector;
+  b.mftMirrorSector = p.mftMirrorSector;
+  b.readImageFile = imagePathFlag;
+  Prepare(b);
+}
+
+// ---------------------------------------------------------------- I/O
+
+bool NtfsEngine::ReadVolumeSectors(void* buffer, std::uint32_t byteCount, std::uint64_t sector) {
+  const std::uint64_t absolute = m_nVolumeFirstSector + sector;
+  const bool ok = m_bImagePath ? ReadImageSectors(buffer, byteCount / kSectorSize, absolute)
+                               : ReadSourceSectors(buffer, absolute, byteCount);
+  if (!ok) ++m_nReadFailures;
+  return ok;
+}
+
+bool NtfsEngine::ReadClusters(void* buffer, std::uint64_t cluster, std::uint32_t sectorCount,
+                              std::uint32_t sectorOffset) {
+  // 64-bit: a cluster number times sectors per cluster passes 2^32 on any
+  // volume over 2 TiB.
+  const std::uint64_t sector = cluster * m_nSectorsPerCluster + sectorOffset;
+  return ReadVolumeSectors(buffer, sectorCount * kSectorSize, sector);
+}
+
+bool NtfsEngine::ReadImageSectors(void* buffer, std::uint32_t sectorCount, std::uint64_t absoluteSector) {
+  const std::size_t bytes = std::size_t{sectorCount} * kSectorSize;
+  std::lock_guard lock(m_imageMutex);
+  if (!m_imageFile || !m_imageFile->IsOpen()) {
+    m_imageFile = std::make_unique<FileHandle>(FileHandle::Open(m_strPath, FileHandle::Mode::ReadOnly));
+    if (!m_imageFile->IsOpen()) {
+      std::memset(buffer, 0, bytes);
+      return false;
+    }
+  }
+  const std::int64_t got = m_imageFile->ReadAt(buffer, bytes, absoluteSector * kSectorSize);
+  const std::size_t have = got > 0 ? static_cast<std::size_t>(got) : 0;
+  if (have < bytes) std::memset(static_cast<std::uint8_t*>(buffer) + have, 0, bytes - have);
+  return have == bytes;
+}
+
+ClusterReader NtfsEngine::MakeClusterReader() {
+  return [this](std::uint64_t lcn, std::uint64_t count, std::uint8_t* buffer) {
+    const std::uint64_t spc = m_nSectorsPerCluster;
+    if (spc == 0) return false;  // no geometry: nothing can be placed
+    const std::uint64_t cb = spc * kSectorSize;
+    bool ok = true;
+    const std::uint64_t volumeClusters = m_nVolumeSectorCount / spc;
+    for (std::uint64_t done = 0; done < count;) {
+      const std::uint64_t n = std::min<std::uint64_t>(count - done, std::max<std::uint64_t>(1, kMaxReadBytes / cb));
+      std::uint8_t* out = buffer + done * cb;
+      // Runs that point past the volume come from damaged records.
+      if (!ok || lcn + done + n > volumeClusters || lcn + done + n < lcn) {
+        std::memset(out, 0, static_cast<std::size_t>(n * cb));
+        ok = false;
+      } else if (!ReadVolumeSectors(out, static_cast<std::uint32_t>(n * cb), (lcn + done) * spc)) {
+        ok = false;
+      }
+      done += n;
+    }
+    return ok;
+  };
+}
+
+// ---------------------------------------------------------------- records
+
+bool NtfsEngine::ReadMftRecord(std::uint64_t record, std::span<std::uint8_t, ntfs::kMftRecordSize> out) {
+  if (record >= m_nMftRecords || m_nSectorsPerCluster == 0) return false;
+  const std::uint64_t block = record / kMftBlockRecords;
+  std::lock_guard lock(m_mftMutex);
+  auto it = m_mftBlocks.find(block);
+  if (it == m_mftBlocks.end()) {
+    FileDataLayout layout;
+    layout.clusterBytes = ClusterBytes();
+    layout.size = m_nMftRecords * ntfs::kMftRecordSize;
+    layout.extents = m_mftRuns;
+    const ClusterReader read = MakeClusterReader();
+    const std::uint64_t begin = block * kMftBlockRecords * ntfs::kMftRecordSize;
+    const std::uint64_t end = begin + kMftBlockRecords * ntfs::kMftRecordSize;
+    WalkResult result;
+    std::vector<std::uint8_t> bytes = ReadFileData(layout, read, begin, end, &result);
+    if (!result.Clean()) {
+      // Find the records the failed read hit: those become unreadable
+      // (all zeros), the others are kept.
+      for (std::uint64_t r = 0; r * ntfs::kMftRecordSize < bytes.size(); ++r) {
+        WalkResult one;
+        const std::uint64_t at = begin + r * ntfs::kMftRecordSize;
+        const auto again = ReadFileData(layout, read, at, at + ntfs::kMftRecordSize, &one);
+        auto dst = bytes.begin() + static_cast<std::ptrdiff_t>(r * ntfs::kMftRecordSize);
+        if (one.Clean()) std::copy(again.begin(), again.end(), dst);
+        else std::fill(dst, dst + static_cast<std::ptrdiff_t>(again.size()), 0);
+      }
+    }
+    if (m_mftBlockOrder.size() >= kMaxMftBlocks) {
+      m_mftBlocks.erase(m_mftBlockOrder.front());
+      m_mftBlockOrder.erase(m_mftBlockOrder.begin());
+    }
+    m_mftBlockOrder.push_back(block);
+    it = m_mftBlocks.emplace(block, std::move(bytes)).first;
+  }
+  const std::uint64_t at = (record - block * kMftBlockRecords) * ntfs::kMftRecordSize;
+  if (at + ntfs::kMftRecordSize > it->second.size()) return false;
+  std::memcpy(out.data(), it->second.data() + at, ntfs::kMftRecordSize);
+  return true;
+}
+
+bool NtfsEngine::LoadRecord(std::uint64_t record, ntfs::MftRecord& out) {
+  std::array<std::uint8_t, ntfs::kMftRecordSize> bytes;
+  if (!ReadMftRecord(record, bytes)) return false;
+  if (ntfs::ApplyRecordFixup(bytes) != ntfs::FixupStatus::Ok) return false;
+  return out.Parse(bytes);
+}
+
+bool NtfsEngine::LoadFileView(std::uint64_t record, ntfs::FileView& out) {
+  ntfs::MftRecord base;
+  if (!LoadRecord(record, base)) return false;
+  out = ntfs::BuildFileView(
+      record, base, [this](std::uint64_t n, ntfs::MftRecord& r) { return LoadRecord(n, r); },
+      [this](const ntfs::AttributeData& d, std::uint64_t limit) { return ReadAttributeData(d, limit); });
+  return true;
+}
+
+void NtfsEngine::MarkVisited(std::uint64_t record) {
+  if (record < m_visited.size()) m_visited[static_cast<std::size_t>(record)] = 1;
+}
+
+// ---------------------------------------------------------------- posting
+
+bool NtfsEngine::Aborted() const { return m_app.m_bAbort.load() != 0; }
+
+void NtfsEngine::PostRootIfFirst() {
+  if (m_nItemsPosted != 0) return;
+  m_pScanDlg->SetRange(0, static_cast<std::int64_t>(m_nMftRecords));
+  m_pScanDlg->SetStep(1);
+  m_nItemsPosted = 1;
+  m_nFoldersPosted = 1;
+  m_knownFolders.insert(kRootRecord);
+  m_postedIds.insert(kRootRecord);
+  m_pConsole->OnInsertRootItem(kRootRecord);
+  m_pConsole->UpdateStatusText(0);
+}
+
+FoundItemHandle NtfsEngine::PostFoundItem(const FoundItemInfo& record, std::u16string_view name) {
+  PostRootIfFirst();
+  ++m_nItemsPosted;
+  const FoundItemHandle handle = m_pConsole->OnAddFoundItem(record, name);
+  m_postedIds.insert(record.itemId);
+  m_nTotalBytes += record.size;
+  MarkVisited(record.itemId);
+  if (record.IsFolder()) {
+    ++m_nFoldersPosted;
+    m_knownFolders.insert(record.itemId);
+  } else {
+    ++m_nFilesPosted;
+  }
+  m_pScanDlg->StepIt();
+  m_pConsole->UpdateStatusText(0);
+  m_pScanDlg->SetCounterText(std::to_string(m_nItemsPosted) + " ");
+  return handle;
+}
+
+void NtfsEngine::PostPlaceholderFolder(std::uint32_t id, std::uint32_t parent, std::u16string_view name) {
+  PostRootIfFirst();
+  FoundItemInfo item;
+  item.location = id;
+  item.itemId = id;
+  item.parentId = parent;
+  item.attribute = kItemFolder;
+  ++m_nItemsPosted;
+  m_pConsole->OnAddFoundItem(item, name);
+  m_postedIds.insert(id);
+  ++m_nFoldersPosted;
+  m_knownFolders.insert(id);
+  m_pScanDlg->StepIt();
+  m_pConsole->UpdateStatusText(0);
+  m_pScanDlg->SetCounterText(std::to_string(m_nItemsPosted) + " ");
+}
+
+void NtfsEngine::LogPhaseStart(unsigned headingId) {
+  m_app.AppendLog(LoadString(headingId), true);
+  m_app.AppendLog(LoadString(kIdsProcessStarted), false);
+  m_app.AppendLog(LoadString(kIdsStartedOn) + FormatLogTime(Now()), false);
+}
+
+void NtfsEngine::LogPhaseEnd() {
+  if (Aborted()) {
+    m_app.AppendLog(LoadString(kIdsProcessAborted), false);
+    m_app.AppendLog(LoadString(kIdsAbortedOn) + FormatLogTime(Now()), false);
+  } else {
+    m_app.AppendLog(LoadString(kIdsProcessCompleted), false);
+    m_app.AppendLog(LoadString(kIdsCompletedOn) + FormatLogTime(Now()), false);
+  }
+}
+
+}  // namespace corvan

@@ -1,0 +1,266 @@
+#pragma once
+// The NTFS recovery engine: one object per scan that knows where the volume
+// lies, its geometry and the $MFT's runs, rebuilds the volume's tree and
+// hands every found folder and file to the found-item sink, and afterwards
+// reads any found file's data for previewing and saving.
+//
+// It reads the disk only through ReadSourceSectors (or the image file
+// itself for sources that are a plain image file) and reports only through
+// the sinks and the log of the application object it was given, so it runs
+// without any window.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "app/ScanEngine.h"
+#include "console/FoundItemInfo.h"
+#include "console/FoundItemSink.h"
+#include "engines/RunWalker.h"
+#include "engines/ntfs/NtfsAttributes.h"
+#include "engines/ntfs/NtfsRecord.h"
+#include "platform/FileHandle.h"
+
+namespace corvan {
+
+class CORVANApp;
+class ProgressSink;
+struct SourceRecord;
+
+// Where the volume lies and what the partition scan already knew of it.
+struct NtfsVolumeBinding {
+  std::uint64_t firstSector = 0;  // absolute sector of the boot sector
+  std::uint64_t sectorCount = 0;
+  std::uint64_t endSector = 0;    // first sector + sector count, as the partition record gives it
+  std::uint8_t partitionType = 0;
+  std::uint8_t diskNumber = 0;
+  std::uint16_t sectorsPerCluster = 0;  // 0 when not known
+  std::uint64_t mftSector = 0;          // volume-relative; 0 when not known
+  std::uint64_t mftMirrorSector = 0;
+  std::filesystem::path imagePath;      // read this file directly when readImageFile is set
+  bool readImageFile = false;
+};
+
+// A run of free clusters: cluster c belongs to it when first <= c < first + count.
+struct FreeExtentNode {
+  std::uint64_t first = 0;
+  std::uint64_t count = 0;
+};
+
+// A deleted file whose record lost its runs, kept for the journal pass, and
+// the runs the journal gave back.
+struct KeptRunNode {
+  std::uint32_t recordNumber = 0;
+  std::uint64_t recordLcn = 0;
+  std::uint64_t recordVcn = 0;
+  std::uint16_t blockInCluster = 0;
+  std::uint16_t dataAttributeOffset = 0;
+  std::uint16_t pairsOffset = 0;
+  bool compressed = false;
+  std::vector<DataExtent> runs;
+  std::uint64_t allocatedSize = 0;
+  std::uint64_t size = 0;  // what the item was given
+  bool runsValid = false;
+  FoundItemHandle item = kNoFoundItem;
+};
+
+class NtfsEngine final : public ScanEngine {
+ public:
+  static constexpr std::uint32_t kRootRecord = 5;
+  static constexpr std::uint32_t kLostFolderId = 0x00FFFFFF;
+
+  explicit NtfsEngine(CORVANApp& app);
+  ~NtfsEngine() override;
+  NtfsEngine(const NtfsEngine&) = delete;
+  NtfsEngine& operator=(const NtfsEngine&) = delete;
+
+  // ---- ScanEngine ----
+  std::uint32_t FoundItemCount() const override { return m_nItemsPosted; }
+  // Releases the $MFT runs, the visited map and every list; the engine can
+  // be prepared again afterwards.
+  void FreeLists() override;
+  WalkResult ReadItemData(const FoundItemInfo& item, const BlockSink& sink, std::uint64_t begin = 0,
+                          std::uint64_t end = ~0ull) override {
+    return ReadFoundItem(item, sink, begin, end);
+  }
+
+  // ---- binding and volume I/O ----
+  // The results window and the scan dialog the passes report to (the
+  // application object's, unless set here).
+  void SetSinks(FoundItemSink* console, ProgressSink* scanDialog);
+  void Prepare(const NtfsVolumeBinding& binding);
+  // Binds to a source of the source list: kind 7 is a whole image file read
+  // from its first sector; kinds 0, 4, 5, 6, 8 and 9 carry no volume and
+  // leave the engine unbound.
+  void Prepare(const SourceRecord& source, bool imagePathFlag);
+  // Reads at a sector relative to the volume start. False when the read
+  // failed or came short; the buffer then holds zeros where nothing was read.
+  bool ReadVolumeSectors(void* buffer, std::uint32_t byteCount, std::uint64_t sector);
+  bool ReadClusters(void* buffer, std::uint64_t cluster, std::uint32_t sectorCount, std::uint32_t sectorOffset = 0);
+  bool ReadImageSectors(void* buffer, std::uint32_t sectorCount, std::uint64_t absoluteSector);
+  ClusterReader MakeClusterReader();
+
+  // ---- geometry, $MFT and scan entry ----
+  // Quick (deletedMode false) or Deleted Recovery. Quick on a volume whose
+  // boot sector or $MFT cannot be used reports the volume as unusable.
+  // True when a tree pass ran.
+  bool ScanVolume(bool deletedMode);
+  bool ValidateBootSector();
+  bool LoadMftRuns();
+  // Volume-relative sector of MFT record `record`, or 0 when the $MFT runs
+  // do not reach it; `secondHalf` gets the sector of the record's second
+  // half when that lies in another run, else 0.
+  std::uint64_t MftRecordToSector(std::uint64_t record, std::uint64_t* secondHalf = nullptr) const;
+
+  // ---- records ----
+  // The raw bytes of MFT record `record` (no fixup), from the $MFT read in
+  // large blocks. False when the $MFT does not reach it or the read failed.
+  bool ReadMftRecord(std::uint64_t record, std::span<std::uint8_t, ntfs::kMftRecordSize> out);
+  // The record fixed up and parsed; false when it is no sound FILE record.
+  bool LoadRecord(std::uint64_t record, ntfs::MftRecord& out);
+  bool LoadFileView(std::uint64_t record, ntfs::FileView& out);
+
+  // ---- Quick Recovery ----
+  void QuickTree();
+
+  // ---- a found file's data ----
+  // How to read the item's data; false for folders and items whose record
+  // no longer holds data.
+  bool GetFileLayout(const FoundItemInfo& item, FileDataLayout& layout);
+  // The item's bytes [begin, end) through the run walker.
+  WalkResult ReadFoundItem(const FoundItemInfo& item, const BlockSink& sink, std::uint64_t begin = 0,
+                           std::uint64_t end = ~0ull);
+  // The whole data of a file (compressed or not) into the application's
+  // preview buffer; `bytes` gets its length. False when nothing was read.
+  bool ReadCompressedData(const FoundItemInfo& item, std::uint64_t& bytes);
+  // The clusters of a raw hit: consecutive from its start, or through the
+  // free clusters from its start once the volume bitmap was loaded.
+  FileDataLayout GetContiguousClusters(std::uint64_t startCluster, std::uint64_t size) const;
+
+  // ---- volume bitmap ----
+  void LoadVolumeBitmap();
+  const std::vector<FreeExtentNode>& FreeExtents() const { return m_freeExtents; }
+  bool FreeExtentsValid() const { return m_bFreeExtentsValid; }
+
+  // ---- $LogFile ----
+  bool FindLogFileRuns();
+  const std::vector<DataExtent>& LogFileRuns() const { return m_logFileRuns; }
+  const std::vector<KeptRunNode>& KeptRuns() const { return m_keptRuns; }
+
+  // ---- state the status line and the scan-information file read ----
+  std::uint32_t FoldersPosted() const { return m_nFoldersPosted; }
+  std::uint32_t FilesPosted() const { return m_nFilesPosted; }
+  std::uint64_t TotalBytes() const { return m_nTotalBytes; }
+  std::uint16_t SectorsPerCluster() const { return m_nSectorsPerCluster; }
+  std::uint32_t ClusterBytes() const { return std::uint32_t{m_nSectorsPerCluster} * 512u; }
+  std::uint64_t MftSector() const { return m_nMftSector; }
+  std::uint64_t MftMirrorSector() const { return m_nMftMirrSector; }
+  std::uint64_t VolumeFirstSector() const { return m_nVolumeFirstSector; }
+  std::uint64_t VolumeSectorCount() const { return m_nVolumeSectorCount; }
+  std::uint64_t VolumeEndSector() const { return m_nVolumeEndSector; }
+  std::uint64_t MftRecordCount() const { return m_nMftRecords; }
+  const std::vector<DataExtent>& MftRuns() const { return m_mftRuns; }
+  std::uint32_t ReadFailures() const { return m_nReadFailures; }
+  bool IsVisited(std::uint64_t record) const {
+    return record < m_visited.size() && m_visited[static_cast<std::size_t>(record)] != 0;
+  }
+
+ private:
+  // posting (NtfsEngine.cpp)
+  void PostRootIfFirst();
+  FoundItemHandle PostFoundItem(const FoundItemInfo& record, std::u16string_view name);
+  void PostPlaceholderFolder(std::uint32_t id, std::uint32_t parent, std::u16string_view name);
+  void MarkVisited(std::uint64_t record);
+  bool IsKnownFolder(std::uint32_t id) const { return m_knownFolders.count(id) != 0; }
+  bool Aborted() const;
+  void LogPhaseStart(unsigned headingId);
+  void LogPhaseEnd();
+  std::uint64_t VolumeBytes() const { return m_nVolumeSectorCount * 512u; }
+
+  // Quick (NtfsQuick.cpp)
+  std::vector<ntfs::IndexEntry> ListDirectory(std::uint64_t record);
+  void ListTree(std::uint32_t folder);
+  bool PostIndexEntry(std::uint32_t folder, const ntfs::IndexEntry& entry);
+  void PostRootChildrenByScan();
+  void AddUnreachedItems();
+  void PostUnreachedFolders();
+  void PostUnreachedFiles();
+  std::uint32_t LostParentFor(std::uint32_t missingParent);
+  void EnsureLostFolder();
+  bool PostRecordByNumber(std::uint32_t record, std::uint32_t parent, bool queueForJournal);
+  bool PostRecordItem(const ntfs::FileView& view, FoundItemInfo& item, FoundItemHandle* handle);
+  void UpdateLargeFilesFromJournal();
+
+  // file data (NtfsFileData.cpp)
+  std::vector<std::uint8_t> ReadAttributeData(const ntfs::AttributeData& data, std::uint64_t limit);
+
+  CORVANApp& m_app;
+  FoundItemSink* m_pConsole = nullptr;
+  ProgressSink* m_pScanDlg = nullptr;
+
+  // volume
+  std::uint64_t m_nVolumeFirstSector = 0;
+  std::uint64_t m_nVolumeEndSector = 0;
+  std::uint64_t m_nVolumeSectorCount = 0;
+  std::uint8_t m_nDiskNumber = 0;
+  std::uint8_t m_nPartitionType = 0;
+  std::uint8_t m_nRootRecord = kRootRecord;
+  std::uint16_t m_nPartitionSectorsPerCluster = 0;  // as the partition record gave it
+  std::uint64_t m_nPartitionMftSector = 0;
+  std::uint64_t m_nPartitionMftMirrSector = 0;
+  std::uint16_t m_nSectorsPerCluster = 0;
+  std::uint64_t m_nMftSector = 0;
+  std::uint64_t m_nMftMirrSector = 0;
+  bool m_bImagePath = false;
+  std::filesystem::path m_strPath;
+  std::unique_ptr<FileHandle> m_imageFile;
+  std::mutex m_imageMutex;
+  std::atomic<std::uint32_t> m_nReadFailures{0};
+  bool m_bDeletedMode = false;
+
+  // $MFT
+  std::vector<DataExtent> m_mftRuns;
+  std::uint64_t m_nMftRecords = 0;
+  std::vector<std::uint8_t> m_visited;  // one byte per record: 1 = handled
+  // The $MFT read in blocks of kMftBlockRecords records; a few are kept.
+  std::unordered_map<std::uint64_t, std::vector<std::uint8_t>> m_mftBlocks;
+  std::vector<std::uint64_t> m_mftBlockOrder;
+  std::mutex m_mftMutex;
+
+  // passes
+  std::unordered_set<std::uint32_t> m_knownFolders;
+  std::unordered_set<std::uint32_t> m_postedIds;  // every item id sent, placeholders included
+  std::uint32_t m_bLostFolderMade = 0;
+  struct WaitingItem {
+    std::uint32_t record;
+    std::uint32_t parent;
+    bool done;
+  };
+  std::vector<WaitingItem> m_waitingFolders;
+  std::vector<WaitingItem> m_waitingFiles;
+  std::uint32_t m_nItemsPosted = 0;
+  std::uint32_t m_nFoldersPosted = 0;
+  std::uint32_t m_nFilesPosted = 0;
+  std::uint64_t m_nTotalBytes = 0;
+
+  // volume bitmap
+  std::vector<FreeExtentNode> m_freeExtents;
+  bool m_bFreeExtentsValid = false;
+
+  // journal
+  bool m_bJournal = false;
+  bool m_bLogFileSearched = false;
+  std::vector<DataExtent> m_logFileRuns;
+  std::uint64_t m_nLogFileSize = 0;
+  std::vector<KeptRunNode> m_keptRuns;
+};
+
+}  // namespace corvan

@@ -1,0 +1,94 @@
+// A found file's data for previewing and saving: the layout the run walker
+// reads it by, from its record (through its attribute list), from runs the
+// journal gave back, or, for raw hits, from its start cluster.
+
+#include <algorithm>
+
+#include "app/CORVANApp.h"
+#include "engines/ntfs/NtfsEngine.h"
+
+namespace corvan {
+
+std::vector<std::uint8_t> NtfsEngine::ReadAttributeData(const ntfs::AttributeData& data, std::uint64_t limit) {
+  FileDataLayout layout = ntfs::LayoutOf(data, ClusterBytes());
+  layout.size = std::min(layout.size, limit);
+  return ReadFileData(layout, MakeClusterReader());
+}
+
+FileDataLayout NtfsEngine::GetContiguousClusters(std::uint64_t startCluster, std::uint64_t size) const {
+  FileDataLayout layout;
+  layout.clusterBytes = ClusterBytes();
+  layout.size = size;
+  if (size == 0 || layout.clusterBytes == 0) return layout;
+  const std::uint64_t needed = (size + layout.clusterBytes - 1) / layout.clusterBytes;
+  const std::uint64_t volumeClusters = m_nVolumeSectorCount / m_nSectorsPerCluster;
+  if (!m_bFreeExtentsValid) {
+    layout.extents.push_back({0, startCluster, needed, false});
+    return layout;
+  }
+  // Data assumed to fill the free clusters from its start on.
+  std::uint64_t vcn = 0;
+  for (const FreeExtentNode& e : m_freeExtents) {
+    if (vcn == needed) break;
+    const std::uint64_t end = std::min(e.first + e.count, volumeClusters);
+    const std::uint64_t from = std::max(e.first, startCluster);
+    if (from >= end) continue;
+    const std::uint64_t take = std::min(end - from, needed - vcn);
+    layout.extents.push_back({vcn, from, take, false});
+    vcn += take;
+  }
+  // Fewer free clusters left than the size asks for: the data ends there.
+  layout.size = std::min(size, vcn * layout.clusterBytes);
+  return layout;
+}
+
+bool NtfsEngine::GetFileLayout(const FoundItemInfo& item, FileDataLayout& layout) {
+  layout = FileDataLayout{};
+  layout.clusterBytes = ClusterBytes();
+  if (layout.clusterBytes == 0) return false;
+  if (item.flags & kItemContiguous) {
+    layout = GetContiguousClusters(item.location, item.size);
+    return true;
+  }
+  if (item.IsFolder()) return false;
+  // Runs the journal gave back for a file whose record had lost them.
+  for (const KeptRunNode& node : m_keptRuns) {
+    if (node.recordNumber != item.itemId || !node.runsValid) continue;
+    layout.extents = node.runs;
+    layout.size = item.size ? item.size : node.size;
+    if (node.compressed) {
+      ntfs::AttributeData d;
+      d.present = true;
+      d.flags = 1;
+      d.compressionUnit = 4;
+      d.size = layout.size;
+      d.validSize = layout.size;
+      d.extents = node.runs;
+      layout = ntfs::LayoutOf(d, layout.clusterBytes);
+    }
+    return true;
+  }
+  ntfs::FileView view;
+  if (!LoadFileView(item.location, view) || !view.data.present || view.IsDirectory()) return false;
+  layout = ntfs::LayoutOf(view.data, layout.clusterBytes);
+  return true;
+}
+
+WalkResult NtfsEngine::ReadFoundItem(const FoundItemInfo& item, const BlockSink& sink, std::uint64_t begin,
+                                     std::uint64_t end) {
+  FileDataLayout layout;
+  if (!GetFileLayout(item, layout)) return {};
+  return WalkFileData(layout, MakeClusterReader(), sink, begin, end);
+}
+
+bool NtfsEngine::ReadCompressedData(const FoundItemInfo& item, std::uint64_t& bytes) {
+  bytes = 0;
+  FileDataLayout layout;
+  if (!GetFileLayout(item, layout) || layout.size == 0) return false;
+  WalkResult result;
+  m_app.m_pPreviewData = ReadFileData(layout, MakeClusterReader(), 0, layout.size, &result);
+  bytes = m_app.m_pPreviewData.size();
+  return bytes != 0;
+}
+
+}  // namespace corvan
