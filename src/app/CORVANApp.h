@@ -23,6 +23,8 @@
 
 namespace corvan {
 
+class FoundItemStore;
+
 struct WorkArea {
   int left = 0, top = 0, right = 0, bottom = 0;
 };
@@ -68,6 +70,8 @@ class CORVANApp {
 
   // ---- seams to the windows ----
   FoundItemSink* m_pConsole = nullptr;          // the results window
+  FoundItemStore* m_pFoundItemStore = nullptr;  // the results window's found items (saving, scan information)
+  std::atomic<std::uint8_t> m_nConsoleView{0};  // the results window's view: 0 classic, 1 file type, 2 filtered
   ProgressSink* m_pScanProgressDlg = nullptr;   // scanning progress dialog
   ProgressSink* m_pSaveProgressDlg = nullptr;   // saving progress dialog
   Prompt* m_pPrompt = nullptr;                  // the message box (Unattended when null)

@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QPainter>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -30,6 +31,14 @@
 #include "app/ui/CMessageBox.h"
 #include "app/ui/CORVANDlg.h"
 #include "app/ui/CTransLayerDlg.h"
+#include "console/ui/CFileFolderTree.h"
+#include "console/ui/CFileListCtrl.h"
+#include "console/ui/CRecoveryConsole.h"
+#include "console/ui/FolderTreeModel.h"
+#include "scan/ProgramEngines.h"
+#include "scan/RecoveryMode.h"
+#include "scan/ui/CScanProcess.h"
+#include "sources/SourceSetup.h"
 #include "ui/CDoubleSlider.h"
 #include "ui/CHTMLListCtrl.h"
 #include "ui/CXColorListCtrl.h"
@@ -234,6 +243,23 @@ std::vector<Renderer> Windows() {
                     slider.SetMark(400, 900, true);
                     return Grab(&host);
                   }});
+  // The results window as it opens (before its scan starts) and its scan
+  // dialog before the worker runs.
+  list.push_back({"CRecoveryConsole", [] {
+                    CRecoveryConsole console(MakeProgramEngines());
+                    return Grab(&console);
+                  }});
+  list.push_back({"CScanProcess", [] {
+                    CRecoveryConsole console(MakeProgramEngines());
+                    console.show();
+                    Settle();
+                    auto engines = MakeProgramEngines();
+                    CScanProcess dlg(&console, *engines, &console.Store());
+                    dlg.SetCounterText("0 Entries Found");
+                    dlg.SetStatusText(LoadString(290));
+                    dlg.ShowProgress();
+                    return Grab(&dlg);
+                  }});
   list.push_back({"CXColorTab", [] {
                     const int saved = TabStyleFlags();
                     TabStyleFlags() = 0x0E;
@@ -250,6 +276,69 @@ std::vector<Renderer> Windows() {
   return list;
 }
 
+// The windows of a scan of volume `volume` of `image`: the scan dialog as
+// the worker ends, the results window in its three views.
+int RenderScan(const Options& o, QDir& out) {
+  CORVANApp& app = App();
+  const std::filesystem::path image = o.image->c_str();
+  const MountOutcome mount = MountAndListSources(app, ImageTypeForPath(image), image);
+  if (!mount.mounted) {
+    std::fprintf(stderr, "render-windows: %s cannot be mounted\n", o.image->c_str());
+    return 1;
+  }
+  if (!SelectSource(app, static_cast<std::uint16_t>(*o.volume))) {
+    std::fprintf(stderr, "render-windows: %s has no source record %ld\n", o.image->c_str(), *o.volume);
+    return 1;
+  }
+  app.m_nRecoveryMode = *o.mode == "quick"     ? kModeQuick
+                        : *o.mode == "deleted" ? kModeDeleted
+                        : *o.mode == "advance" ? kModeAdvance
+                                               : kModeRaw;
+  // Advance Recovery scans as the volume's own file system.
+  const SourceRecord* source = app.m_sourceList.m_pSelectedSource;
+  const std::uint8_t fs = source->partition ? source->partition->fileSystemKind : 0;
+  app.m_nAdvanceFsChoice = fs == kFsNtfs ? kAdvanceNtfs : fs == kFsExFat ? kAdvanceExFat : kAdvanceFat;
+
+  std::vector<std::pair<QString, QImage>> images;
+  CScanProcess::SetBeforeEndHook([&](CScanProcess& dlg) { images.emplace_back("CScanProcess-scan", dlg.grab().toImage()); });
+  auto* console = new CRecoveryConsole(MakeProgramEngines());
+  console->show();
+  QElapsedTimer timer;
+  timer.start();
+  while (!console->ScanFinished() && timer.elapsed() < 600000) QApplication::processEvents(QEventLoop::AllEvents, 20);
+  CScanProcess::SetBeforeEndHook(nullptr);
+  if (!console->ScanFinished()) {
+    std::fprintf(stderr, "render-windows: the scan did not end\n");
+    return 1;
+  }
+  Settle();
+  images.emplace_back("CRecoveryConsole-scan", console->grab().toImage());
+  // The classic view with the first folder of the root open, if it has one.
+  CFileFolderTree* classic = console->Tree(0);
+  const QModelIndex root = classic->Model()->index(0, 0);
+  if (classic->Model()->rowCount(root) > 0) {
+    classic->SelectFolderRecord(classic->Model()->HandleOf(classic->Model()->index(0, 0, root)));
+    Settle();
+    images.emplace_back("CRecoveryConsole-scan-folder", console->grab().toImage());
+  }
+  console->Tab()->setCurrentIndex(1);
+  Settle();
+  images.emplace_back("CRecoveryConsole-scan-types", console->grab().toImage());
+  int failures = 0;
+  for (const auto& [name, img] : images) {
+    const QString file = out.filePath(name + QStringLiteral(".png"));
+    if (img.isNull() || !img.save(file)) {
+      std::fprintf(stderr, "render-windows: %s could not be rendered\n", qPrintable(name));
+      ++failures;
+    } else {
+      std::printf("%s\n", qPrintable(file));
+    }
+  }
+  console->Store().Clear();
+  delete console;
+  return failures ? 1 : 0;
+}
+
 }  // namespace
 }  // namespace corvan
 
@@ -258,12 +347,6 @@ int main(int argc, char** argv) {
   int rc = 0;
   const std::optional<Options> options = Parse(argc, argv, rc);
   if (!options) return rc;
-  if (options->image) {
-    std::fprintf(stderr,
-                 "render-windows: --image/--volume/--mode render the windows of a scan; this build has no "
-                 "results window yet, so it cannot\n");
-    return 3;
-  }
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   // Settings and logs of this run stay out of the user's folders.
   QTemporaryDir home;
@@ -280,6 +363,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "render-windows: cannot make %s\n", qPrintable(options->outDir));
     return 1;
   }
+  if (options->image) return RenderScan(*options, out);
   int failures = 0;
   for (const auto& w : Windows()) {
     const QImage img = w.render();

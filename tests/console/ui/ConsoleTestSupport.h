@@ -1,0 +1,161 @@
+#pragma once
+// Helpers of the results-window tests and the window renderer: mounting a
+// corpus image and selecting one of its volumes as the source page would,
+// the corpus truth, and an engine backend that reports a truth listing as
+// found items through the application's sinks.
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/CORVANApp.h"
+#include "app/ProgressSink.h"
+#include "console/FoundItemSink.h"
+#include "platform/TextConv.h"
+#include "scan/ScanWorker.h"
+#include "sources/SourceSetup.h"
+
+namespace corvan::test {
+
+// Mounts `image` as the source page does and selects the source record
+// with index `volume` (0 the disk, volumes from 1). False when the image
+// does not mount or has no such record.
+inline bool SelectImageVolume(CORVANApp& app, const std::filesystem::path& image, std::uint16_t volume,
+                              std::string* why = nullptr) {
+  const MountOutcome mount = MountAndListSources(app, ImageTypeForPath(image), image);
+  if (!mount.mounted) {
+    if (why) *why = "the image does not mount";
+    return false;
+  }
+  if (!SelectSource(app, volume)) {
+    if (why) *why = "the image has no source record " + std::to_string(volume);
+    return false;
+  }
+  return true;
+}
+
+// The index of the first volume record with file-system kind `fsKind`.
+inline std::optional<std::uint16_t> VolumeOfKind(const CORVANApp& app, std::uint8_t fsKind) {
+  for (const auto& source : app.m_sourceList.m_sources)
+    if (source->partition && source->kind == kSourceVolume && source->partition->fileSystemKind == fsKind)
+      return source->index;
+  return std::nullopt;
+}
+
+struct TruthRow {
+  std::string type, state;
+  std::uint64_t size = 0;
+  std::string path;
+};
+
+inline std::vector<TruthRow> ReadTruthFile(const std::filesystem::path& file) {
+  std::vector<TruthRow> rows;
+  std::ifstream in(file);
+  std::string line;
+  std::getline(in, line);  // header
+  while (std::getline(in, line)) {
+    std::vector<std::string> cols;
+    std::istringstream s(line);
+    for (std::string c; std::getline(s, c, '\t');) cols.push_back(c);
+    if (cols.size() < 5) continue;
+    rows.push_back({cols[0], cols[1], std::stoull(cols[2]), cols[4]});
+  }
+  return rows;
+}
+
+// Processes events until `done` holds or `seconds` have passed.
+inline bool WaitFor(const std::function<bool()>& done, int seconds = 60) {
+  QElapsedTimer t;
+  t.start();
+  while (!done()) {
+    if (t.elapsed() > seconds * 1000) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
+}
+
+// An engine that only counts what the backend reported for it.
+struct ListedEngine : ScanEngine {
+  std::uint32_t FoundItemCount() const override { return found; }
+  void FreeLists() override {}
+  std::uint32_t found = 0;
+};
+
+// Reports the rows of a truth listing as an NTFS Quick pass would: the
+// root, then every folder before its contents. With `holdUntilStopped` it
+// reports the first half, then waits for Stop; `critical` keeps the
+// critical-phase flag up while it waits.
+class TruthBackend : public EngineBackend {
+ public:
+  explicit TruthBackend(std::vector<TruthRow> rows) : rows_(std::move(rows)) {}
+
+  bool holdUntilStopped = false;
+  bool critical = false;
+  std::atomic<bool> holding{false};
+  std::atomic<bool> release{false};
+
+  bool Create(CORVANApp& app, EngineKind kind) override {
+    auto engine = std::make_unique<ListedEngine>();
+    engine_ = engine.get();
+    (kind == EngineKind::Fat ? app.m_pFatEngine : kind == EngineKind::Ntfs ? app.m_pNtfsEngine : app.m_pExFatEngine) =
+        std::move(engine);
+    return true;
+  }
+  void Prepare(CORVANApp&, EngineKind, const SourceRecord&, bool) override {}
+  void SetVolumeRange(CORVANApp&, bool, std::uint64_t, std::uint64_t) override {}
+  Outcome RunPass(CORVANApp& app, ScanPass) override {
+    FoundItemSink& console = *app.m_pConsole;
+    ProgressSink* progress = app.m_pScanProgressDlg;
+    if (progress) progress->SetRange(0, static_cast<std::int64_t>(rows_.size()));
+    console.OnInsertRootItem(5);
+    ++engine_->found;
+    std::map<std::string, std::uint32_t> folderIds{{"", 5}};
+    std::uint32_t next = 64;
+    const std::size_t half = holdUntilStopped ? rows_.size() / 2 : rows_.size();
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+      if (i == half) {
+        if (critical) app.m_bCriticalPhase = 1;
+        holding = true;
+        while (!app.m_bAbort && !release) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        app.m_bCriticalPhase = 0;
+        if (app.m_bAbort) break;
+      }
+      const TruthRow& row = rows_[i];
+      const std::size_t slash = row.path.rfind('/');
+      const std::string parent = slash == std::string::npos ? "" : row.path.substr(0, slash);
+      const std::string name = slash == std::string::npos ? row.path : row.path.substr(slash + 1);
+      FoundItemInfo r;
+      r.itemId = next++;
+      r.location = r.itemId;
+      r.parentId = folderIds.count(parent) ? folderIds[parent] : 5;
+      r.attribute = row.type == "dir" ? kItemFolder : kItemFile;
+      r.size = row.type == "dir" ? 0 : row.size;
+      r.flags = row.state == "deleted" ? kItemDeleted : 0;
+      if (row.type != "dir" && row.path.rfind("Compressed/", 0) == 0) r.flags |= kItemCompressed;
+      r.modifiedTime = 131722848000000000ull;  // 2018-06-01 00:00:00
+      r.creationTime = 0;
+      if (row.type == "dir") folderIds[row.path] = r.itemId;
+      console.OnAddFoundItem(r, Utf8ToUtf16(name));
+      ++engine_->found;
+      console.UpdateStatusText(0);
+      if (progress) progress->StepIt();
+    }
+    return Outcome::Ran;
+  }
+
+ private:
+  std::vector<TruthRow> rows_;
+  ListedEngine* engine_ = nullptr;
+};
+
+}  // namespace corvan::test

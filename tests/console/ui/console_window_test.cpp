@@ -1,0 +1,514 @@
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QStyleOptionViewItem>
+#include <algorithm>
+#include <mutex>
+#include <set>
+
+#include "app/AppServices.h"
+#include "app/StringTable.h"
+#include "app/ui/CTransLayerDlg.h"
+#include "app/ui/MainWindows.h"
+#include "console/ui/CFileFolderTree.h"
+#include "console/ui/CFileListCtrl.h"
+#include "console/ui/CRecoveryConsole.h"
+#include "console/ui/CheckBoxHit.h"
+#include "console/ui/FolderListModel.h"
+#include "console/ui/FolderTreeModel.h"
+#include "console/ui/ConsoleTestSupport.h"
+#include "scan/ProgramEngines.h"
+#include "scan/RecoveryMode.h"
+#include "scan/ui/CScanProcess.h"
+#include "support/TestSupport.h"
+#include "ui/CXBitmapButton.h"
+#include "ui/CXColorTab.h"
+#include "ui/DialogLayout.h"
+#include "ui/HelpViewer.h"
+#include "ui/QtText.h"
+#include "ui/UiTestSupport.h"
+
+namespace corvan {
+namespace {
+
+// Answers every question as told and remembers what was asked.
+struct AnsweringPrompt : Prompt {
+  int MessageBox(const std::string& text, unsigned, unsigned type) override {
+    std::lock_guard lock(mutex);
+    asked.push_back(text);
+    if (type == kMbOk) return kIdOk;
+    return answer;
+  }
+  bool Asked(unsigned id) {
+    std::lock_guard lock(mutex);
+    return std::find(asked.begin(), asked.end(), LoadString(id)) != asked.end();
+  }
+  std::mutex mutex;
+  std::vector<std::string> asked;
+  int answer = kIdYes;
+};
+
+std::vector<test::TruthRow> NtfsTruth() {
+  auto rows = test::ReadTruthFile(test::CorpusDir() / "ntfs.truth.tsv");
+  // Folders before their contents.
+  std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
+  return rows;
+}
+
+// The folders of a tree by their path below the root ("a/b").
+std::map<std::string, FoundItemHandle> TreePaths(FolderTreeModel* model) {
+  std::map<std::string, FoundItemHandle> out;
+  std::vector<std::pair<QModelIndex, std::string>> pending{{model->index(0, 0), ""}};
+  while (!pending.empty()) {
+    auto [index, path] = pending.back();
+    pending.pop_back();
+    for (int r = 0; r < model->rowCount(index); ++r) {
+      const QModelIndex child = model->index(r, 0, index);
+      const std::string name = ToUtf8(child.data().toString());
+      const std::string full = path.empty() ? name : path + "/" + name;
+      out[full] = model->HandleOf(child);
+      pending.emplace_back(child, full);
+    }
+  }
+  return out;
+}
+
+std::set<std::string> ListNames(FolderListModel* list) {
+  std::set<std::string> names;
+  for (int r = 0; r < list->rowCount(); ++r) names.insert(ToUtf8(list->CellText(r, FolderListModel::kName)));
+  return names;
+}
+
+// A click exactly on the check box of `index`.
+void ClickCheckBox(QAbstractItemView* view, const QModelIndex& index, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+  QStyleOptionViewItem option;
+  option.initFrom(view);
+  const QRect r = view->visualRect(index);
+  for (int x = r.left(); x < r.right(); ++x) {
+    const QPoint p(x, r.center().y());
+    if (!IsOnCheckBox(view, option, index, p)) continue;
+    for (QEvent::Type t : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+      QMouseEvent e(t, QPointF(p), QPointF(view->viewport()->mapToGlobal(p)), Qt::LeftButton,
+                    t == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, mods);
+      QApplication::sendEvent(view->viewport(), &e);
+    }
+    return;
+  }
+  ADD_FAILURE() << "no check box found";
+}
+
+class ConsoleWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CORVANApp& app = App();
+    for (auto* flag : {&app.m_bBusy, &app.m_bAbort, &app.m_bResultsPresent, &app.m_bMaskRunning,
+                       &app.m_bCriticalPhase, &app.m_bFromScanInfo})
+      *flag = 0;
+    app.m_pFatEngine.reset();
+    app.m_pNtfsEngine.reset();
+    app.m_pExFatEngine.reset();
+    app.m_pPrompt = &prompt;
+    app.m_nRecoveryMode = kModeQuick;
+    SetProgramEndHandler([this] { ++ended; });
+    std::string why;
+    ASSERT_TRUE(test::SelectImageVolume(app, test::CorpusDir() / "disks" / "mbr.vmdk", 0, &why)) << why;
+    const auto ntfs = test::VolumeOfKind(app, kFsNtfs);
+    ASSERT_TRUE(ntfs);
+    ASSERT_TRUE(SelectSource(app, *ntfs));
+    truth = NtfsTruth();
+  }
+  void TearDown() override {
+    prompt.answer = kIdYes;  // the window's Close asks to exit
+    if (console) console->close();
+    if (QWidget* w = CurrentMainWindow()) w->close();
+    if (HelpViewer* help = HelpViewer::Existing()) help->close();
+    test::Settle();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    SetProgramEndHandler(nullptr);
+    App().m_pPrompt = nullptr;
+  }
+
+  // Opens the results window as the mode buttons do and waits for its scan.
+  void Open(std::unique_ptr<EngineBackend> engines, bool wait = true) {
+    console = OpenRecoveryConsole(std::move(engines));
+    if (wait) ASSERT_TRUE(test::WaitFor([this] { return console && console->ScanFinished(); }));
+  }
+  CXBitmapButton* Button(int id) const { return GetDlgItemAs<CXBitmapButton>(console, id); }
+  // Opens the window on a scan that reports half the truth and then waits
+  // (in the critical phase when asked) until it is stopped or released.
+  CScanProcess* OpenHeldScan(bool critical = false) {
+    auto backend = std::make_unique<test::TruthBackend>(truth);
+    backend->holdUntilStopped = true;
+    backend->critical = critical;
+    held = backend.get();
+    Open(std::move(backend), false);
+    if (!test::WaitFor([this] { return held->holding.load(); }, 10)) return nullptr;
+    test::WaitFor([this] { return console && console->ScanDialog() && console->ScanDialog()->isVisible(); }, 10);
+    return console ? console->ScanDialog() : nullptr;
+  }
+
+  // What the Must-show asks of a scan of the corpus NTFS volume; `liveOnly`
+  // for a real Quick scan, which need not show deleted folders.
+  void CheckViewsAgainstTruth(bool liveOnly);
+
+  AnsweringPrompt prompt;
+  QPointer<CRecoveryConsole> console;
+  std::vector<test::TruthRow> truth;
+  test::TruthBackend* held = nullptr;
+  int ended = 0;
+};
+
+void ConsoleWindow::CheckViewsAgainstTruth(bool liveOnly) {
+  CORVANApp& app = App();
+  ASSERT_TRUE(app.m_bResultsPresent);
+  CFileFolderTree* classic = console->Tree(kViewClassic);
+  FolderTreeModel* model = classic->Model();
+  const PartitionRecord& volume = *app.m_sourceList.m_pSelectedSource->partition;
+  EXPECT_EQ(ToUtf16(model->index(0, 0).data().toString()), volume.label + u"(" + volume.name + u")");
+
+  // The classic tree holds the truth's folders.
+  const auto paths = TreePaths(model);
+  for (const auto& row : truth)
+    if (row.type == "dir" && (!liveOnly || row.state == "live")) EXPECT_TRUE(paths.count(row.path)) << row.path;
+
+  // The list of a folder shows its files with their cell texts.
+  ASSERT_TRUE(paths.count("Compressed"));
+  ASSERT_TRUE(classic->SelectFolderRecord(paths.at("Compressed")));
+  FolderListModel* list = console->List()->Model();
+  std::set<std::string> expected;
+  std::uint64_t compressedBytes = 0;
+  for (const auto& row : truth) {
+    if (row.path.rfind("Compressed/", 0) != 0 || (liveOnly && row.state != "live")) continue;
+    expected.insert(row.path.substr(11));
+    compressedBytes += row.size;
+  }
+  EXPECT_EQ(ListNames(list), expected);
+  const QRegularExpression date(QStringLiteral("^(\\d\\d-\\d\\d-\\d{4} \\d\\d:\\d\\d:\\d\\d|--------)$"));
+  for (int r = 0; r < list->rowCount(); ++r) {
+    const std::string name = ToUtf8(list->CellText(r, FolderListModel::kName));
+    const auto row = std::find_if(truth.begin(), truth.end(), [&](const auto& t) { return t.path == "Compressed/" + name; });
+    ASSERT_NE(row, truth.end());
+    EXPECT_EQ(list->CellText(r, FolderListModel::kType), QStringLiteral("Compressed File")) << name;
+    EXPECT_EQ(list->CellText(r, FolderListModel::kSize), QString::number(row->size)) << name;
+    EXPECT_TRUE(date.match(list->CellText(r, FolderListModel::kModified)).hasMatch());
+    EXPECT_TRUE(date.match(list->CellText(r, FolderListModel::kCreated)).hasMatch());
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^ *\\d{7,}$|^ {0,6}\\d+$"))
+                    .match(list->CellText(r, FolderListModel::kId)).hasMatch());
+    EXPECT_GE(list->CellText(r, FolderListModel::kId).size(), 7);
+  }
+
+  // The status line totals what was found.
+  EXPECT_TRUE(QRegularExpression(QStringLiteral("^Total \\d+\\.\\d\\d (bytes|KB|MB|GB) in \\d+ file\\(s\\) in \\d+ folder\\(s\\)$"))
+                  .match(console->TotalText()).hasMatch())
+      << ToUtf8(console->TotalText());
+
+  // The File Type List groups the files by category and extension.
+  console->Tab()->setCurrentIndex(kViewByType);
+  ASSERT_EQ(console->View(), kViewByType);
+  FolderTreeModel* byType = console->Tree(kViewByType)->Model();
+  EXPECT_EQ(byType->index(0, 0).data().toString(), QStringLiteral("File Type(s)"));
+  const auto groups = TreePaths(byType);
+  // The corpus's extensions and where the file-type table puts them.
+  const std::map<std::string, std::string> category{
+      {"au", "Audio"},      {"wav", "Audio"},   {"bin", "Application"},       {"bmp", "Graphics & Photos"},
+      {"gif", "Graphics & Photos"}, {"jpg", "Graphics & Photos"}, {"png", "Graphics & Photos"},
+      {"tif", "Graphics & Photos"}, {"dat", "Miscellaneous"},     {"html", "Mails & Internet"},
+      {"pdf", "Documents"}, {"txt", "Text"},    {"zip", "Archive"}};
+  std::set<std::string> expectedGroups;
+  for (const auto& row : truth) {
+    if (row.type != "file" || (liveOnly && row.state != "live")) continue;
+    const std::string ext = row.path.substr(row.path.rfind('.') + 1);
+    ASSERT_TRUE(category.count(ext)) << row.path;
+    expectedGroups.insert(category.at(ext));
+    expectedGroups.insert(category.at(ext) + "/" + ext);
+  }
+  EXPECT_GE(expectedGroups.size(), 12u);
+  for (const auto& path : expectedGroups) EXPECT_TRUE(groups.count(path)) << path;
+  std::set<std::string> txt;
+  for (const auto& row : truth) {
+    const std::string name = row.path.substr(row.path.rfind('/') + 1);
+    if (row.type == "file" && name.size() > 4 && name.substr(name.size() - 4) == ".txt" &&
+        (!liveOnly || row.state == "live"))
+      txt.insert(name);
+  }
+  ASSERT_TRUE(console->Tree(kViewByType)->SelectFolderRecord(groups.at("Text/txt")));
+  const std::set<std::string> listed = ListNames(list);
+  EXPECT_TRUE(std::includes(listed.begin(), listed.end(), txt.begin(), txt.end()));
+
+  // Checking a folder checks its content, counts it and enables Recover.
+  console->Tab()->setCurrentIndex(kViewClassic);
+  ASSERT_TRUE(classic->SelectFolderRecord(paths.at("Compressed")));
+  EXPECT_FALSE(Button(CRecoveryConsole::kIdRecover)->isEnabled());
+  ClickCheckBox(classic, model->IndexOf(paths.at("Compressed")));
+  for (int r = 0; r < list->rowCount(); ++r)
+    EXPECT_EQ(list->index(r, 0).data(Qt::CheckStateRole).toInt(), Qt::Checked);
+  EXPECT_EQ(model->index(0, 0).data(Qt::CheckStateRole).toInt(), Qt::PartiallyChecked);
+  EXPECT_EQ(ToUtf8(console->MarkedText()), "Marked " + FormatSize(compressedBytes) + " in " +
+                                               std::to_string(expected.size()) + " file(s) in 2 folder(s)");
+  EXPECT_TRUE(Button(CRecoveryConsole::kIdRecover)->isEnabled());
+  EXPECT_EQ(Button(CRecoveryConsole::kIdRecover)->State(), 0);
+  ClickCheckBox(classic, model->IndexOf(paths.at("Compressed")));
+  EXPECT_EQ(ToUtf8(console->MarkedText()), "Marked 0.00 bytes in 0 file(s) in 0 folder(s)");
+  EXPECT_FALSE(Button(CRecoveryConsole::kIdRecover)->isEnabled());
+}
+
+TEST_F(ConsoleWindow, AScanFillsTheTreesTheListAndTheStatusLines) {
+  auto backend = std::make_unique<test::TruthBackend>(truth);
+  Open(std::move(backend));
+  CheckViewsAgainstTruth(false);
+  // Everything the backend handed over is totalled.
+  std::uint64_t bytes = 0, files = 0, folders = 1;
+  for (const auto& row : truth) (row.type == "dir" ? folders : files) += 1, bytes += row.size;
+  EXPECT_EQ(ToUtf8(console->TotalText()), "Total " + FormatSize(bytes) + " in " + std::to_string(files) +
+                                              " file(s) in " + std::to_string(folders) + " folder(s)");
+}
+
+// Waits for the engines: the program's backend builds no engine until the
+// NTFS engine is joined to it.
+TEST_F(ConsoleWindow, TheProgramsEnginesScanTheCorpusNtfsVolume) {
+  Open(MakeProgramEngines());
+  CheckViewsAgainstTruth(true);
+}
+
+TEST_F(ConsoleWindow, ButtonsAndTextsBeforeAndAfterTheScan) {
+  ASSERT_NE(OpenHeldScan(), nullptr);
+  // While the scan runs only the window's own buttons act.
+  for (int id : {CRecoveryConsole::kIdRecover, CRecoveryConsole::kIdBack, CRecoveryConsole::kIdHelp,
+                 CRecoveryConsole::kIdFind, CRecoveryConsole::kIdFilterOptions, CRecoveryConsole::kIdLog})
+    EXPECT_FALSE(Button(id)->isEnabled()) << id;
+  EXPECT_EQ(console->windowTitle(), QStringLiteral("Data Recovery - Halvard Vantrel Virtual Machine Data Recovery"));
+  const auto* tab = console->Tab();
+  ASSERT_EQ(tab->count(), 3);
+  EXPECT_EQ(tab->tabText(0), QStringLiteral("Classic Tree"));
+  EXPECT_EQ(tab->tabText(1), QStringLiteral("File Type List"));
+  EXPECT_EQ(tab->tabText(2), QStringLiteral("Filtered Tree"));
+  auto* search = GetDlgItemAs<QLineEdit>(console, CRecoveryConsole::kIdSearch);
+  EXPECT_EQ(search->text(), QStringLiteral("Search File…"));
+  EXPECT_EQ(search->maxLength(), 250);
+  EXPECT_EQ(GetDlgItemAs<QLineEdit>(console, CRecoveryConsole::kIdMask)->text(), QStringLiteral("*.*"));
+  EXPECT_EQ(GetDlgItemAs<QLineEdit>(console, CRecoveryConsole::kIdMask)->maxLength(), 125);
+  EXPECT_EQ(Button(CRecoveryConsole::kIdLog)->toolTip(), QStringLiteral("View Log"));
+  EXPECT_EQ(Button(CRecoveryConsole::kIdFind)->toolTip(), QStringLiteral("Advance Find Option"));
+  // The view cannot change before results exist.
+  console->Tab()->setCurrentIndex(kViewByType);
+  EXPECT_EQ(console->Tab()->currentIndex(), 0);
+
+  // The running total reaches the scan dialog.
+  CScanProcess* dlg = console->ScanDialog();
+  ASSERT_TRUE(test::WaitFor([&] {
+    return GetDlgItemAs<QLabel>(dlg, CScanProcess::kIdCounterText)->text().startsWith(QStringLiteral("Total "));
+  }, 10));
+  held->release = true;
+  ASSERT_TRUE(test::WaitFor([this] { return console->ScanFinished(); }));
+  for (int id : {CRecoveryConsole::kIdBack, CRecoveryConsole::kIdHelp, CRecoveryConsole::kIdMinimise})
+    EXPECT_TRUE(Button(id)->isEnabled()) << id;
+  // Find, the mask and the log viewer wait for their parts of the window.
+  for (int id : {CRecoveryConsole::kIdFind, CRecoveryConsole::kIdFilterOptions, CRecoveryConsole::kIdLog})
+    EXPECT_FALSE(Button(id)->isEnabled()) << id;
+}
+
+TEST_F(ConsoleWindow, StopAsksAndEndsTheScanWithWhatWasFound) {
+  CScanProcess* dlg = OpenHeldScan();
+  ASSERT_NE(dlg, nullptr);
+  prompt.answer = kIdNo;
+  GetDlgItemAs<CXBitmapButton>(dlg, CScanProcess::kIdStop)->click();
+  EXPECT_TRUE(prompt.Asked(284));
+  test::Settle();
+  EXPECT_TRUE(dlg->WorkerRunning());  // No: the scan goes on
+  prompt.answer = kIdYes;
+  GetDlgItemAs<CXBitmapButton>(dlg, CScanProcess::kIdStop)->click();
+  ASSERT_TRUE(test::WaitFor([this] { return console->ScanFinished(); }));
+  // What came before the stop is there; the rest is not.
+  const ReceivedTotals t = console->Store().Totals();
+  EXPECT_EQ(t.files + t.folders, 1 + truth.size() / 2);
+  EXPECT_TRUE(App().m_bResultsPresent);
+  EXPECT_FALSE(App().m_bBusy);
+}
+
+TEST_F(ConsoleWindow, CancelIsRefusedWhileCriticalInformationIsRead) {
+  CScanProcess* dlg = OpenHeldScan(true);
+  ASSERT_NE(dlg, nullptr);
+  dlg->reject();
+  EXPECT_TRUE(prompt.Asked(360));
+  EXPECT_FALSE(prompt.Asked(284));
+  EXPECT_TRUE(dlg->isVisible());
+  EXPECT_TRUE(dlg->WorkerRunning());
+  // Escape and Space do nothing either.
+  test::SendKey(dlg, Qt::Key_Escape);
+  test::SendKey(dlg, Qt::Key_Space);
+  EXPECT_TRUE(dlg->isVisible());
+  held->release = true;
+  ASSERT_TRUE(test::WaitFor([this] { return console->ScanFinished(); }));
+  EXPECT_EQ(console->Store().Totals().files + console->Store().Totals().folders, 1 + truth.size());
+}
+
+TEST_F(ConsoleWindow, TheStartTimerRunsOneScan) {
+  struct CountingBackend : test::TruthBackend {
+    using TruthBackend::TruthBackend;
+    bool Create(CORVANApp& app, EngineKind kind) override {
+      ++creates;
+      return TruthBackend::Create(app, kind);
+    }
+    int creates = 0;
+  };
+  auto backend = std::make_unique<CountingBackend>(truth);
+  auto* b = backend.get();
+  Open(std::move(backend));
+  console->OnTimer();
+  console->OnTimer();
+  test::Settle();
+  EXPECT_EQ(b->creates, 1);
+  EXPECT_EQ(console->ScanDialog(), nullptr);
+}
+
+TEST_F(ConsoleWindow, EscapeNeverClosesItAndNothingReachesItWhileCtrlIsHeld) {
+  Open(std::make_unique<test::TruthBackend>(truth));
+  test::SendKey(console->List(), Qt::Key_Escape);
+  test::SendKey(console, Qt::Key_Escape);
+  test::Settle();
+  ASSERT_TRUE(console);
+  EXPECT_TRUE(console->isVisible());
+  CFileFolderTree* classic = console->Tree(kViewClassic);
+  const QModelIndex root = classic->Model()->index(0, 0);
+  ClickCheckBox(classic, root, Qt::ControlModifier);
+  EXPECT_EQ(root.data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
+  ClickCheckBox(classic, root);
+  EXPECT_EQ(root.data(Qt::CheckStateRole).toInt(), Qt::Checked);
+  // A click on the list's check box of a row.
+  FolderListModel* list = console->List()->Model();
+  ASSERT_GT(list->rowCount(), 0);
+  ClickCheckBox(console->List(), list->index(0, 0));
+  EXPECT_EQ(list->index(0, 0).data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
+  EXPECT_EQ(root.data(Qt::CheckStateRole).toInt(), Qt::PartiallyChecked);
+}
+
+TEST_F(ConsoleWindow, ListSortsDescendingFirstAndDatesByValue) {
+  Open(std::make_unique<test::TruthBackend>(truth));
+  const auto paths = TreePaths(console->Tree(kViewClassic)->Model());
+  ASSERT_TRUE(console->Tree(kViewClassic)->SelectFolderRecord(paths.at("Photos0")));
+  FolderListModel* list = console->List()->Model();
+  ASSERT_GT(list->rowCount(), 2);
+  const auto sizes = [&] {
+    std::vector<std::uint64_t> v;
+    for (int r = 0; r < list->rowCount(); ++r) v.push_back(list->CellText(r, FolderListModel::kSize).toULongLong());
+    return v;
+  };
+  console->List()->OnHeaderClick(FolderListModel::kSize);
+  auto v = sizes();
+  EXPECT_TRUE(std::is_sorted(v.rbegin(), v.rend()));
+  console->List()->OnHeaderClick(FolderListModel::kSize);
+  v = sizes();
+  EXPECT_TRUE(std::is_sorted(v.begin(), v.end()));
+  console->List()->OnHeaderClick(FolderListModel::kName);
+  EXPECT_FALSE(App().m_bSortAscending);
+}
+
+TEST_F(ConsoleWindow, RenamesAreCheckedAndReachTreeAndList) {
+  Open(std::make_unique<test::TruthBackend>(truth));
+  CFileFolderTree* classic = console->Tree(kViewClassic);
+  const auto paths = TreePaths(classic->Model());
+  const FoundItemHandle photos = paths.at("Photos0");
+  const QModelIndex index = classic->Model()->IndexOf(photos);
+  EXPECT_FALSE(classic->Model()->setData(index, QStringLiteral("a:b"), Qt::EditRole));
+  EXPECT_TRUE(classic->Model()->setData(index, QStringLiteral("Älbum"), Qt::EditRole));
+  console->RefreshResults();
+  EXPECT_EQ(classic->Model()->IndexOf(photos).data().toString(), QStringLiteral("Älbum"));
+  EXPECT_EQ(console->Store().NameOf(photos), u"Älbum");
+  // The root's list shows the new name too.
+  classic->SelectFolderRecord(0);
+  EXPECT_TRUE(ListNames(console->List()->Model()).count("Älbum"));
+}
+
+TEST_F(ConsoleWindow, BackPutsANewStartWindowInFront) {
+  Open(std::make_unique<test::TruthBackend>(truth));
+  prompt.answer = kIdYes;
+  Button(CRecoveryConsole::kIdBack)->click();
+  test::Settle();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(console.isNull());
+  EXPECT_NE(qobject_cast<CTransLayerDlg*>(CurrentMainWindow()), nullptr);
+  EXPECT_EQ(ended, 0);
+  EXPECT_EQ(App().m_pConsole, nullptr);
+  EXPECT_FALSE(App().m_bResultsPresent);
+}
+
+TEST_F(ConsoleWindow, CloseAsksWhetherToExit) {
+  Open(std::make_unique<test::TruthBackend>(truth));
+  prompt.answer = kIdNo;
+  Button(CRecoveryConsole::kIdClose)->click();
+  EXPECT_TRUE(prompt.Asked(238));
+  test::Settle();
+  ASSERT_TRUE(console);
+  EXPECT_TRUE(console->isVisible());
+  // Closing by the window system asks the same.
+  prompt.asked.clear();
+  console->close();
+  EXPECT_TRUE(prompt.Asked(238));
+  test::Settle();
+  ASSERT_TRUE(console);
+  EXPECT_TRUE(console->isVisible());
+  prompt.answer = kIdYes;
+  Button(CRecoveryConsole::kIdClose)->click();
+  test::Settle();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(console.isNull());
+  EXPECT_EQ(ended, 1);
+}
+
+TEST_F(ConsoleWindow, MaximiseAndRestoreKeepTheAnchors) {
+  Open(std::make_unique<test::TruthBackend>(truth));
+  const QRect initial = console->geometry();
+  console->OnMaximizeRestore();
+  EXPECT_FALSE(console->IsRestored());
+  // The window fills the screen's work area.
+  const QSize big = console->size();
+  EXPECT_EQ(console->geometry(), console->screen()->availableGeometry());
+  // Recover sits 66 from the right and 72 from the bottom, 65 x 54.
+  EXPECT_EQ(Button(CRecoveryConsole::kIdRecover)->geometry(), QRect(big.width() - 66, big.height() - 72, 65, 54));
+  EXPECT_EQ(console->List()->geometry().right(), big.width() - 1 - (CRecoveryConsole::kWidth - 964));
+  const WorkArea wa = App().m_rcWorkArea;
+  EXPECT_EQ(wa.right - wa.left, big.width() - (CRecoveryConsole::kWidth - 628));
+  console->OnMaximizeRestore();
+  EXPECT_TRUE(console->IsRestored());
+  EXPECT_EQ(console->geometry(), initial);
+  EXPECT_EQ(Button(CRecoveryConsole::kIdRecover)->geometry(), QRect(914, 568, 65, 54));
+}
+
+TEST_F(ConsoleWindow, PaintedBandAndListRowColours) {
+  CScanProcess* dlg = OpenHeldScan();
+  ASSERT_NE(dlg, nullptr);
+  const QImage scan = dlg->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  // The scan dialog: band rows, edge rows in 0x646F71, the rule and the separator line.
+  EXPECT_EQ(test::Pixel(scan, 3, 0), test::Rgb(0x71, 0x6F, 0x64));
+  EXPECT_EQ(test::Pixel(scan, 3, 17), test::Rgb(125 - 89 * 17 / 35, 160 - 108 * 17 / 35, 80 - 60 * 17 / 35));
+  EXPECT_EQ(test::Pixel(scan, 3, 35), test::Rgb(0x71, 0x6F, 0x64));
+  EXPECT_EQ(test::Pixel(scan, 3, 36), test::Rgb(0xDC, 0xF0, 0xC8));
+  EXPECT_EQ(test::Pixel(scan, 3, dlg->LineAnchor()), test::Rgb(0xD0, 0xD0, 0xBF));
+  EXPECT_EQ(dlg->LineAnchor(), App().m_rcWorkArea.top - 13);
+  EXPECT_EQ(test::Pixel(scan, 3, dlg->LineAnchor() + 3), test::Rgb(0xF4, 0xFF, 0xF1));
+  held->release = true;
+  ASSERT_TRUE(test::WaitFor([this] { return console->ScanFinished(); }));
+
+  const QImage img = console->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  // The console: band from RGB(125,160,80) down, then the two rules.
+  EXPECT_EQ(test::Pixel(img, 500, 1), test::Rgb(125 - 89 / 35, 160 - 108 / 35, 80 - 60 / 35));
+  EXPECT_EQ(test::Pixel(img, 500, 34), test::Rgb(125 - 89 * 34 / 35, 160 - 108 * 34 / 35, 80 - 60 * 34 / 35));
+  EXPECT_EQ(test::Pixel(img, 500, 35), test::Rgb(0xA8, 0xC3, 0x00));
+  EXPECT_EQ(test::Pixel(img, 500, 36), test::Rgb(0xDC, 0xF0, 0xC8));
+  // List rows: even rows 0xFAF8F6, odd rows 0xCEE9DD, and the bands go on
+  // below the last row.
+  CFileListCtrl* list = console->List();
+  ASSERT_GE(list->Model()->rowCount(), 2);
+  const QImage rows = list->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  const int cx = list->columnViewportPosition(FolderListModel::kModified) + 10;
+  const int y0 = list->rowViewportPosition(0) + list->rowHeight(0) / 2;
+  const int y1 = list->rowViewportPosition(1) + list->rowHeight(1) / 2;
+  EXPECT_EQ(test::Pixel(rows, cx, y0 - list->rowHeight(0) / 2 + 2), test::Rgb(0xF6, 0xF8, 0xFA));
+  EXPECT_EQ(test::Pixel(rows, cx, y1 - list->rowHeight(1) / 2 + 2), test::Rgb(0xDD, 0xE9, 0xCE));
+}
+
+}  // namespace
+}  // namespace corvan
