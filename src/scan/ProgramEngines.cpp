@@ -1,6 +1,7 @@
 #include "scan/ProgramEngines.h"
 
 #include "app/CORVANApp.h"
+#include "engines/fat/ExFatEngine.h"
 #include "engines/fat/FatEngine.h"
 #include "engines/ntfs/NtfsEngine.h"
 
@@ -19,6 +20,7 @@ class ProgramEngines final : public EngineBackend {
     switch (kind) {
       case EngineKind::Fat: app.m_pFatEngine = std::make_unique<FatEngine>(app); return true;
       case EngineKind::Ntfs: app.m_pNtfsEngine = std::make_unique<NtfsEngine>(app); return true;
+      case EngineKind::ExFat: app.m_pExFatEngine = std::make_unique<ExFatEngine>(app); return true;
       default: return false;
     }
   }
@@ -26,6 +28,7 @@ class ProgramEngines final : public EngineBackend {
   void Prepare(CORVANApp& app, EngineKind kind, const SourceRecord& source, bool readThroughPath) override {
     if (kind == EngineKind::Fat) Fat(app).Prepare(source, readThroughPath ? 1 : 0);
     if (kind == EngineKind::Ntfs) Ntfs(app).Prepare(source, readThroughPath);
+    if (kind == EngineKind::ExFat) ExFat(app).Prepare(source, readThroughPath ? 1 : 0);
   }
 
   // The sector-wise signature search is not built yet; its pass reports so.
@@ -38,6 +41,14 @@ class ProgramEngines final : public EngineBackend {
       case ScanPass::FatDeletedDeep: return FromFat(Fat(app).DeepScan(1));
       case ScanPass::FatAdvance: return FromFat(Fat(app).DeepScan(0));
       case ScanPass::NtfsQuick: Ntfs(app).ScanVolume(false); return Outcome::Ran;
+      case ScanPass::ExFatQuick: ExFat(app).ScanVolume(0); return Outcome::Ran;
+      case ScanPass::ExFatDeletedQuick: ExFat(app).ScanVolume(1); return Outcome::Ran;
+      case ScanPass::ExFatLostFolders:
+        ExFat(app).m_nPass = 1;
+        ExFat(app).m_bMarkFlag = 1;
+        ExFat(app).SearchLostFolders();
+        return Outcome::Ran;
+      case ScanPass::ExFatAdvance: ExFat(app).DeepScan(0); return Outcome::Ran;
       default: return Outcome::NotBuilt;
     }
   }
@@ -45,6 +56,7 @@ class ProgramEngines final : public EngineBackend {
  private:
   static FatEngine& Fat(CORVANApp& app) { return static_cast<FatEngine&>(*app.m_pFatEngine); }
   static NtfsEngine& Ntfs(CORVANApp& app) { return static_cast<NtfsEngine&>(*app.m_pNtfsEngine); }
+  static ExFatEngine& ExFat(CORVANApp& app) { return static_cast<ExFatEngine&>(*app.m_pExFatEngine); }
 };
 }  // namespace
 

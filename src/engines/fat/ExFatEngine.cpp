@@ -1,0 +1,269 @@
+// The exFAT engine object: binding to the selected source, the boot-sector
+// parse and check, and the sector and cluster reads every pass goes through.
+
+#include "engines/fat/ExFatEngine.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstring>
+
+#include "app/CORVANApp.h"
+#include "app/ProgressSink.h"
+#include "app/StringTable.h"
+#include "console/FoundItemSink.h"
+#include "platform/Folders.h"
+#include "platform/TextConv.h"
+#include "platform/TimeFormat.h"
+#include "sources/SectorSource.h"
+#include "sources/SourceRecords.h"
+
+namespace corvan {
+
+namespace {
+
+constexpr unsigned kIdsProcessStarted = 222;
+constexpr unsigned kIdsStartedOn = 223;
+constexpr unsigned kIdsProcessCompleted = 231;
+constexpr unsigned kIdsCompletedOn = 232;
+constexpr unsigned kIdsProcessAborted = 235;
+constexpr unsigned kIdsAbortedOn = 236;
+constexpr unsigned kIdsCantOpenFile = 124;
+constexpr unsigned kIdsInvalidVolume = 305;
+
+constexpr std::uint8_t kSourcePlainImage = 7;
+constexpr std::uint32_t kBackupBootSector = 12;
+constexpr std::uint32_t kDefaultBitmapCluster = 2;
+// The largest read handed to the sector reader at once.
+constexpr std::uint32_t kMaxReadSectors = 32768;
+
+// Stand-ins while no window is attached.
+NullProgressSink g_noProgress;
+
+NullFoundItemSink g_noConsole;
+
+bool IsWholeDiskKind(std::uint8_t kind) {
+  return kind == 0 || kind == 4 || kind == 5 || kind == 6 || kind == 8 || kind == 9;
+}
+
+// Two engines may live side by side (a scan and a loaded scan): each keeps
+// its work files in a folder of its own.
+std::atomic<std::uint32_t> g_engineNumber{0};
+
+}  // namespace
+
+ExFatEngine::ExFatEngine(CORVANApp& app)
+    : m_app(app), m_pConsole(app.m_pConsole), m_pScanDlg(app.m_pScanProgressDlg) {}
+
+ExFatEngine::~ExFatEngine() { FreeLists(); }
+
+void ExFatEngine::AttachWindows(FoundItemSink* console, ProgressSink* scanDialog) {
+  m_pConsole = console;
+  m_pScanDlg = scanDialog;
+}
+
+ProgressSink& ExFatEngine::Progress() const { return m_pScanDlg ? *m_pScanDlg : g_noProgress; }
+FoundItemSink& ExFatEngine::Console() const { return m_pConsole ? *m_pConsole : g_noConsole; }
+bool ExFatEngine::Aborted() const { return m_app.m_bAbort.load() != 0; }
+
+void ExFatEngine::SetCritical(bool on) {
+  m_app.m_bCriticalPhase = on ? 1u : 0u;
+  Progress().EnableStop(!on);
+}
+
+void ExFatEngine::LogPhaseStart(unsigned headingId) {
+  m_app.AppendLog(LoadString(headingId), true);
+  m_app.AppendLog(LoadString(kIdsProcessStarted), false);
+  m_app.AppendLog(LoadString(kIdsStartedOn) + FormatLogTime(Now()), false);
+}
+
+void ExFatEngine::LogPhaseEnd() {
+  if (Aborted()) {
+    m_app.AppendLog(LoadString(kIdsProcessAborted), false);
+    m_app.AppendLog(LoadString(kIdsAbortedOn) + FormatLogTime(Now()), false);
+  } else {
+    m_app.AppendLog(LoadString(kIdsProcessCompleted), false);
+    m_app.AppendLog(LoadString(kIdsCompletedOn) + FormatLogTime(Now()), false);
+  }
+}
+
+void ExFatEngine::ReportWorkFileFailure(const std::filesystem::path& path) {
+  const std::string text = LoadString(kIdsCantOpenFile) + path.string();
+  m_app.AppendLog(text, false);
+  m_app.GetPrompt().MessageBox(text, kPicError, kMbOk);
+}
+
+std::filesystem::path ExFatEngine::WorkFilePath(const char* name) {
+  if (m_workFolder.empty()) {
+    m_workFolder = ProcessWorkFolder() / ("exfat-" + std::to_string(g_engineNumber.fetch_add(1)));
+  }
+  EnsureFolder(m_workFolder);
+  return m_workFolder / name;
+}
+
+std::uint32_t ExFatEngine::TakeItemId() {
+  std::uint32_t id = m_nNextItemId;
+  // Ids 0 and 1 are the root and "Lost folder(s)"; a counter that wraps
+  // must not hand them out again.
+  if (id < 2) id = 2;
+  m_nNextItemId = id + 1;
+  m_nHighestItemId = std::max(m_nHighestItemId, id);
+  return id;
+}
+
+void ExFatEngine::RaiseNextItemId(std::uint64_t atLeast) {
+  // Ids already handed out in this engine are never given again.
+  const std::uint64_t floor = std::max<std::uint64_t>(atLeast, std::uint64_t{m_nHighestItemId} + 1);
+  m_nNextItemId = floor > 0xFFFFFFFFull ? 2u : static_cast<std::uint32_t>(floor);
+}
+
+// ---- binding ----
+
+void ExFatEngine::Prepare(const SourceRecord& source, std::uint8_t imageFile) {
+  Progress().SetPos(0);
+  m_nSourceKind = source.kind;
+  {
+    std::lock_guard lock(m_imageMutex);
+    m_imageFile.Close();
+  }
+  if (IsWholeDiskKind(source.kind) || !source.partition) return;
+
+  const PartitionRecord& p = *source.partition;
+  if (source.kind == kSourcePlainImage) {
+    m_nVolumeStart = 0;
+    m_strSourcePath = source.path;
+  } else {
+    m_nVolumeStart = p.startSector;
+    if (!source.path.empty()) m_strSourcePath = source.path;
+  }
+  m_nVolumeLength = p.sectorCount;
+  m_nVolumeEnd = p.endSector;
+  m_nFileSystemKind = p.fileSystemKind;
+  m_nDriveByte = p.diskNumber;
+  m_nBitmapCluster = kDefaultBitmapCluster;
+  m_bImageFile = imageFile;
+  m_app.m_bVolumeOpened = 1;
+}
+
+// ---- boot sector ----
+
+bool ExFatEngine::ParseBootSector(std::span<const std::uint8_t, 512> sector) {
+  m_nFileSystemKind = kFsExFat;
+  exfat::Geometry g;
+  const bool ok = exfat::DeriveGeometry(exfat::ReadBootFields(sector), g);
+  m_nVolumeLength = g.volumeLength;
+  m_nClusterCount = g.clusterCount;
+  m_nFatLength = g.fatLength;
+  m_nRootCluster = g.rootCluster;
+  m_nFatOffset = g.fatOffset;
+  m_nSectorsPerCluster = 0;
+  m_nHeapStart = 0;
+  if (!ok) return false;
+  m_nSectorsPerCluster = g.sectorsPerCluster;
+  m_nHeapStart = g.heapStart;
+  m_nVolumeEnd = m_nVolumeStart + m_nVolumeLength;
+  m_nNextItemId = 0;
+  const std::uint64_t first = m_nRootCluster == 0 ? 5 : std::uint64_t{m_nRootCluster} + 1;
+  RaiseNextItemId(first > 0xFFFFFFFFull ? 5 : first);
+  return true;
+}
+
+bool ExFatEngine::ReadBootCopy(std::uint64_t sector) {
+  std::array<std::uint8_t, 512> buffer{};
+  ReadSourceOrImage(sector, 1, buffer.data());  // a failed read leaves zeros, which do not parse
+  if (!ParseBootSector(buffer)) return false;
+  exfat::Geometry g;
+  g.volumeLength = m_nVolumeLength;
+  g.fatOffset = m_nFatOffset;
+  g.fatLength = m_nFatLength;
+  g.clusterCount = m_nClusterCount;
+  g.sectorsPerCluster = m_nSectorsPerCluster;
+  g.heapStart = m_nHeapStart;
+  return exfat::IsGeometryUsable(g) && !exfat::IsOddClusterSize(g);
+}
+
+bool ExFatEngine::BootCheck() {
+  if (ReadBootCopy(m_nVolumeStart)) return true;
+  if (ReadBootCopy(m_nVolumeStart + kBackupBootSector)) return true;
+  // The worker stays busy until it has ended; only the message is shown here.
+  m_app.GetPrompt().MessageBoxId(kIdsInvalidVolume, kPicError, kMbOk);
+  return false;
+}
+
+bool ExFatEngine::ValidateBootSector() {
+  if (!BootCheck()) return false;
+  return CheckFat();
+}
+
+// ---- reads ----
+
+bool ExFatEngine::ReadClusters(std::uint32_t sectorCount, std::uint32_t cluster, std::uint32_t sectorOffset,
+                               std::uint8_t* buffer) const {
+  const std::size_t bytes = static_cast<std::size_t>(sectorCount) * kSectorSize;
+  if (!IsHeapCluster(cluster) || m_nSectorsPerCluster == 0) {
+    std::memset(buffer, 0, bytes);
+    return false;
+  }
+  const std::uint64_t relative =
+      m_nHeapStart + std::uint64_t{cluster - exfat::kFirstCluster} * m_nSectorsPerCluster + sectorOffset;
+  // Never read past the volume into whatever follows it on the disk.
+  const std::uint32_t inside =
+      relative >= m_nVolumeLength
+          ? 0
+          : static_cast<std::uint32_t>(std::min<std::uint64_t>(sectorCount, m_nVolumeLength - relative));
+  std::memset(buffer + static_cast<std::size_t>(inside) * kSectorSize, 0,
+              bytes - static_cast<std::size_t>(inside) * kSectorSize);
+  if (inside == 0) return false;
+  const std::uint64_t sector = m_bRelative ? relative : m_nVolumeStart + relative;
+  return ReadSourceOrImage(sector, inside, buffer) && inside == sectorCount;
+}
+
+bool ExFatEngine::ReadSourceOrImage(std::uint64_t sector, std::uint32_t count, std::uint8_t* buffer) const {
+  bool ok = true;
+  while (count > 0) {
+    const std::uint32_t n = std::min(count, kMaxReadSectors);
+    const bool part = m_bImageFile ? ReadImageSectors(sector, n, buffer)
+                                   : ReadSourceSectors(buffer, sector, n * kSectorSize);
+    ok = part && ok;
+    sector += n;
+    buffer += static_cast<std::size_t>(n) * kSectorSize;
+    count -= n;
+  }
+  return ok;
+}
+
+bool ExFatEngine::ReadImageSectors(std::uint64_t sector, std::uint32_t count, std::uint8_t* buffer) const {
+  const std::size_t bytes = static_cast<std::size_t>(count) * kSectorSize;
+  std::lock_guard lock(m_imageMutex);
+  if (!m_imageFile.IsOpen()) {
+    m_imageFile = FileHandle::Open(std::filesystem::path(Utf16ToUtf8(m_strSourcePath)), FileHandle::Mode::ReadOnly);
+    if (!m_imageFile.IsOpen()) {
+      std::memset(buffer, 0, bytes);
+      return false;
+    }
+  }
+  const std::int64_t got = m_imageFile.ReadAt(buffer, bytes, sector * kSectorSize);
+  const std::size_t valid = got > 0 ? static_cast<std::size_t>(got) : 0;
+  std::memset(buffer + valid, 0, bytes - valid);
+  return valid == bytes;
+}
+
+// ---- release ----
+
+void ExFatEngine::FreeLists() {
+  m_walkedFolders.clear();
+  FreeDeletedFolders();
+  m_pendingItems.clear();
+  m_descended.clear();
+  m_fatCopy.Remove();
+  m_clusterMap.Remove();
+  if (!m_workFolder.empty()) {
+    std::error_code ec;
+    std::filesystem::remove_all(m_workFolder, ec);
+    m_workFolder.clear();
+  }
+  std::lock_guard lock(m_imageMutex);
+  m_imageFile.Close();
+}
+
+}  // namespace corvan

@@ -1,0 +1,288 @@
+#pragma once
+// The exFAT recovery engine: where the volume lies on the mounted source and
+// its layout, the two work files (a copy of the FAT and a map of the
+// allocated clusters), the folder lists of the directory passes and the
+// counters shown while they run. It reports to the results window through a
+// found-item sink and to the scan dialog through a progress sink. One thread
+// drives a scan; afterwards previews and savers only read the engine (the
+// data path is const and the work files lock their own reads).
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "app/ScanEngine.h"
+#include "console/FoundItemInfo.h"
+#include "engines/RunWalker.h"
+#include "engines/fat/ExFatFormat.h"
+#include "engines/fat/ExFatWorkFile.h"
+#include "platform/FileHandle.h"
+
+namespace corvan {
+
+class CORVANApp;
+class FoundItemSink;
+class ProgressSink;
+struct SourceRecord;
+
+// Where the engine takes a file's clusters from.
+inline constexpr std::uint8_t kExFatSourceFat1 = 0;
+inline constexpr std::uint8_t kExFatSourceFat2 = 1;
+inline constexpr std::uint8_t kExFatSourceContiguous = 2;  // no usable FAT: every file is one run
+
+// Byte 61 of an exFAT record, bit 1: the data follows the FAT chain.
+inline constexpr std::uint8_t kExFatItemFatChain = 0x02;
+
+// Item id of the "Lost folder(s)" folder; its record's first cluster is 1.
+inline constexpr std::uint32_t kExFatLostFolderId = 1;
+
+// How a scan entry ended, for the scan worker.
+enum class ExFatScanResult {
+  Completed,
+  Aborted,
+  InvalidVolume,   // message 305 was shown; nothing was listed
+  WorkFileFailed,  // a work file could not be made; the user was told
+};
+
+// A deleted folder put aside by a walk, or a candidate lost folder of a
+// cluster search (entry cluster 0).
+struct ExFatDeletedFolder {
+  std::uint64_t cluster = 0;
+  std::uint32_t parentId = 0;
+  std::uint32_t itemId = 0;
+  std::uint32_t entryOffset = 0;   // of the file entry in its directory cluster
+  std::uint32_t entryCluster = 0;  // the directory cluster holding the entry
+  std::uint64_t size = 0;          // the folder's ValidDataLength
+  bool fatChain = false;
+  bool removed = false;  // taken off the list while the list is being walked
+  // The folder's own entry set as the walk met it (a set may cross into the
+  // next cluster, so it is kept rather than parsed again from its cluster).
+  FoundItemInfo record;
+  std::u16string name;
+};
+
+// A live folder whose sending waits until something beneath it is sent.
+struct ExFatPendingItem {
+  FoundItemInfo record;
+  std::u16string name;
+};
+
+class ExFatEngine final : public ScanEngine {
+ public:
+  explicit ExFatEngine(CORVANApp& app);
+  ~ExFatEngine() override;
+  ExFatEngine(const ExFatEngine&) = delete;
+  ExFatEngine& operator=(const ExFatEngine&) = delete;
+
+  // ---- ScanEngine ----
+  std::uint32_t FoundItemCount() const override { return m_nEntriesFound; }
+  // Releases the folder lists and the queue, closes and deletes the work
+  // files and the image file. Layout and counters stay.
+  void FreeLists() override;
+  WalkResult ReadItemData(const FoundItemInfo& item, const BlockSink& sink, std::uint64_t begin = 0,
+                          std::uint64_t end = std::numeric_limits<std::uint64_t>::max()) override {
+    return ReadFoundItem(item, sink, begin, end);
+  }
+
+  // The results window and the scan dialog (either may be null); the
+  // application object's by default.
+  void AttachWindows(FoundItemSink* console, ProgressSink* scanDialog);
+
+  // ---- volume access ----
+  // Binds the engine to a source record: kind 7 is a whole image file read
+  // from its first sector; kinds 0, 4, 5, 6, 8 and 9 carry no volume and
+  // leave the layout as it is.
+  void Prepare(const SourceRecord& source, std::uint8_t imageFile);
+  // Fills the layout from one boot sector; false when VolumeLength or
+  // ClusterCount is 0.
+  bool ParseBootSector(std::span<const std::uint8_t, 512> sector);
+  // Reads and checks the boot sector (the backup at +12 when the main one is
+  // unusable), shows message 305 when neither is, then checks and copies the
+  // FAT. False when the pass cannot go on.
+  bool ValidateBootSector();
+  // First sector of the cluster heap, relative to the volume.
+  std::uint64_t GetDataAreaStart() const { return m_nHeapStart; }
+  // `sectorCount` sectors from sector `sectorOffset` of `cluster` on. False
+  // (zeros where nothing was read) for a cluster outside the heap, a range
+  // that leaves the volume or a failed read.
+  bool ReadClusters(std::uint32_t sectorCount, std::uint32_t cluster, std::uint32_t sectorOffset,
+                    std::uint8_t* buffer) const;
+  // Sectors of the plain image file; false when it cannot be opened or the
+  // read comes back short (the rest of the buffer is zero).
+  bool ReadImageSectors(std::uint64_t sector, std::uint32_t count, std::uint8_t* buffer) const;
+  // Absolute sectors through the reader the image-file flag selects.
+  bool ReadSourceOrImage(std::uint64_t sector, std::uint32_t count, std::uint8_t* buffer) const;
+
+  // ---- work files ----
+  bool CheckFat();
+  std::uint32_t VerifyFat();
+  bool CopyFatToFile();
+  bool BuildClusterMap();
+  void MarkClustersUsed(const FoundItemInfo& record);
+  // The map byte of `cluster`; false when the map has none for it.
+  bool ClusterMapByte(std::uint32_t cluster, std::uint8_t& value) const;
+  // The folder the work files of this engine live in.
+  const std::filesystem::path& WorkFolder() const { return m_workFolder; }
+
+  // ---- directory walks ----
+  void BuildLiveTree();
+  void WalkDirectory(std::uint32_t rootCluster);
+  // Walks one folder whose item id is `parentId`: its FAT chain, or its
+  // clusters from the first as far as `size` reaches when it is contiguous,
+  // or its first cluster only inside a deleted folder.
+  void WalkSubdirectory(bool contiguous, std::uint32_t parentId, std::uint32_t firstCluster, bool insideDeleted,
+                        std::uint64_t size = 0);
+  void AddDeletedItems();
+  void WalkDeletedFolders();
+  // Folders already walked, or sent as lost folders, by first cluster.
+  bool IsWalkedFolder(std::uint64_t cluster) const { return m_walkedFolders.count(cluster) != 0; }
+  bool IsKnownDeletedFolder(std::uint64_t cluster) const;
+  bool RemoveDeletedFolder(std::uint64_t cluster);
+  void QueuePendingItem(const FoundItemInfo& record, std::u16string_view name);
+  void DropLastPendingItem();
+  void FlushPendingItems();
+
+  // ---- scan passes ----
+  ExFatScanResult ScanVolume(std::uint32_t pass);
+  ExFatScanResult DeepScan(std::uint32_t pass);
+  // Deleted Recovery without a quick volume search: the caller sets m_nPass
+  // and m_bMarkFlag to 1 first.
+  ExFatScanResult SearchLostFolders();
+  ExFatScanResult BuildDirectoryTree();
+  void SearchDirectoryClusters();
+  void BuildDeletedTree();
+  void AddLostFolders(bool followChains);
+  void WalkLostFolder(std::uint32_t parentId, std::uint32_t firstCluster, bool forced, std::uint64_t size = 0,
+                      bool fatChain = true);
+  // Clusters searched per read: 1 MiB of them, or one when a cluster is larger.
+  std::uint32_t ClustersPerRead() const;
+
+  // ---- cluster chains ----
+  // A found file's clusters: its FAT chain, or one run from the first
+  // cluster as far as `size` reaches (never past the heap).
+  std::vector<std::uint32_t> GetClusterChain(std::uint32_t firstCluster, std::uint64_t size, bool contiguous) const;
+  // The chain of `firstCluster` through the FAT copy, each cluster once.
+  std::vector<std::uint32_t> FollowFatChain(std::uint32_t firstCluster) const;
+
+  // ---- a found file's data ----
+  FileDataLayout ItemDataLayout(const FoundItemInfo& item) const;
+  ClusterReader DataClusterReader() const;
+  WalkResult ReadFoundItem(const FoundItemInfo& item, const BlockSink& sink, std::uint64_t begin = 0,
+                           std::uint64_t end = ~0ull) const;
+
+  // ---- helpers over the layout ----
+  std::uint32_t ClusterBytes() const { return m_nSectorsPerCluster * 512u; }
+  // Clusters 2 .. ClusterCount + 1 hold data.
+  bool IsHeapCluster(std::uint64_t cluster) const {
+    return cluster >= exfat::kFirstCluster && cluster <= std::uint64_t{m_nClusterCount} + 1;
+  }
+
+  // ---- engine state (a plain structure, as every pass reads it) ----
+  CORVANApp& m_app;
+  FoundItemSink* m_pConsole = nullptr;
+  ProgressSink* m_pScanDlg = nullptr;
+
+  std::uint8_t m_nDriveByte = 0;
+  std::uint8_t m_nMatchedDrive = 0;
+  std::uint8_t m_nFileSystemKind = 0;
+  std::uint8_t m_nSourceKind = 0;  // kind of the source record it was prepared from
+  std::uint32_t m_nNextItemId = 0;
+  std::uint32_t m_nFatLength = 0;
+  std::uint64_t m_nVolumeStart = 0;
+  std::uint64_t m_nVolumeEnd = 0;
+  std::uint64_t m_nVolumeLength = 0;
+  std::uint32_t m_nFatOffset = 0;
+  std::uint32_t m_nClusterCount = 0;
+  std::uint32_t m_nRootCluster = 0;
+  std::uint32_t m_nMapEntries = 0;
+  std::uint32_t m_nSectorsPerCluster = 0;
+  std::uint64_t m_nHeapStart = 0;
+  std::uint8_t m_bMarkFlag = 0;
+  std::uint32_t m_nBitmapCluster = 0;
+  std::uint8_t m_nFatSource = kExFatSourceFat1;
+  std::uint32_t m_nPass = 0;
+  std::uint32_t m_nEntriesFound = 0;
+  std::uint32_t m_nFoldersFound = 0;
+  std::uint32_t m_nFilesFound = 0;
+  std::uint64_t m_nBytesFound = 0;
+  std::u16string m_strSourcePath;
+  std::uint8_t m_bImageFile = 0;
+  std::uint32_t m_bRelative = 0;
+
+  std::vector<ExFatDeletedFolder> m_deletedFolders;
+  std::vector<ExFatPendingItem> m_pendingItems;
+
+  ExFatWorkFile m_fatCopy;     // "exFat.dat"
+  ExFatWorkFile m_clusterMap;  // "ClusterMap.dat"
+
+ private:
+  ProgressSink& Progress() const;
+  FoundItemSink& Console() const;
+  bool Aborted() const;
+  void SetCritical(bool on);
+  void LogPhaseStart(unsigned headingId);
+  void LogPhaseEnd();
+  void ReportWorkFileFailure(const std::filesystem::path& path);
+  bool ReadBootCopy(std::uint64_t sector);
+  bool BootCheck();
+  std::uint32_t TakeItemId();
+  void RaiseNextItemId(std::uint64_t atLeast);
+  std::filesystem::path WorkFilePath(const char* name);
+
+  // hand-over
+  void OpenResultsTree();
+  void Send(const FoundItemInfo& record, std::u16string_view name, bool addFolderSize = false);
+  void SendLostFolder(std::uint32_t itemId, std::uint32_t cluster, std::u16string_view name);
+  // A cluster that looks like a directory, offered as a lost folder.
+  void AddCandidate(std::uint64_t cluster);
+  // The log frame's start and the walk of the root (or of cluster 4 where
+  // the boot sector names none inside the heap).
+  void WalkTreeFromRoot();
+
+  // walks
+  FoundItemInfo RecordOf(const exfat::EntrySet& set, std::uint32_t parentId, std::uint32_t itemId,
+                         bool deleted) const;
+  std::vector<std::uint32_t> FolderClusters(std::uint32_t firstCluster, std::uint64_t size, bool fatChain,
+                                            bool firstOnly) const;
+  // Appends to `window` as much of the clusters after cluster `index` of a
+  // folder as a set can run into.
+  void AppendLookahead(const std::vector<std::uint32_t>& clusters, std::size_t index,
+                       std::vector<std::uint8_t>& window) const;
+  // Every entry set of a folder's clusters in order, with the cluster its
+  // file entry lies in; stops at Stop, steps the main bar once a cluster.
+  void ForEachSet(const std::vector<std::uint32_t>& clusters,
+                  const std::function<void(const exfat::EntrySet&, std::uint32_t)>& handle);
+  void WalkClusters(const std::vector<std::uint32_t>& clusters, std::uint32_t parentId, bool insideDeleted);
+  void HandleItem(const exfat::EntrySet& set, FoundItemInfo& record, std::uint32_t cluster);
+  void AddDeletedFolder(const FoundItemInfo& record, std::u16string_view name, std::uint32_t entryOffset,
+                        std::uint32_t entryCluster);
+  void AddWalkedFolder(std::uint64_t cluster) { m_walkedFolders.insert(cluster); }
+  bool EnterFolder(std::uint64_t cluster);
+  void LeaveFolder();
+  void FreeDeletedFolders();
+
+  std::unordered_set<std::uint64_t> m_walkedFolders;
+  std::unordered_map<std::uint64_t, std::uint32_t> m_deletedCount;  // live nodes per cluster
+  // Folders whose walk has begun in this pass, and the depth of the walk:
+  // a damaged volume may hold a folder that contains itself.
+  std::unordered_set<std::uint64_t> m_descended;
+  std::uint32_t m_nDepth = 0;
+  std::uint32_t m_nHighestItemId = 0;
+  std::filesystem::path m_workFolder;
+
+  mutable std::mutex m_imageMutex;
+  mutable FileHandle m_imageFile;
+};
+
+// Deepest folder nesting a walk follows.
+inline constexpr std::uint32_t kExFatMaxWalkDepth = 2048;
+
+}  // namespace corvan

@@ -1,0 +1,231 @@
+// The exFAT scan entries the scan worker runs (Quick, Deleted, Advance), and
+// the two searches that find folders without a parent: every cluster of the
+// heap (Advance), or the free clusters only (Deleted), each cluster tested
+// for looking like a directory and handed over under "Lost folder(s)".
+
+#include <algorithm>
+
+#include "app/CORVANApp.h"
+#include "app/ProgressSink.h"
+#include "app/StringTable.h"
+#include "console/FoundItemSink.h"
+#include "engines/fat/ExFatEngine.h"
+#include "platform/TextConv.h"
+#include "sources/SectorSource.h"
+#include "sources/SourceRecords.h"
+
+namespace corvan {
+
+namespace {
+
+constexpr unsigned kIdsFolder = 105;
+constexpr unsigned kIdsOf = 109;
+constexpr unsigned kIdsLostFolders = 115;
+constexpr unsigned kIdsReadingCluster = 241;
+constexpr unsigned kIdsCreatingTree = 286;
+constexpr unsigned kIdsAddingLost = 288;
+constexpr unsigned kIdsProcessAborted = 235;
+constexpr std::int64_t kProgressDone = 100000;
+constexpr std::uint32_t kSearchReadSectors = 2048;
+constexpr std::uint32_t kLostSearchFirstCluster = 5;
+
+// Moves the second progress bar without a call per cluster: only when the
+// shown position would change.
+class SecondBar {
+ public:
+  SecondBar(ProgressSink& progress, std::uint64_t range) : progress_(progress), range_(std::max<std::uint64_t>(range, 1)) {
+    progress_.SetSecondRange(0, static_cast<std::int64_t>(range));
+    progress_.SetSecondPos(0);
+  }
+  void Step(std::uint64_t n = 1) {
+    pos_ += n;
+    const std::uint64_t shown = std::min(pos_, range_) * 1000 / range_;
+    if (shown != shown_) {
+      shown_ = shown;
+      progress_.SetSecondPos(static_cast<std::int64_t>(std::min(pos_, range_)));
+    }
+  }
+
+ private:
+  ProgressSink& progress_;
+  std::uint64_t range_;
+  std::uint64_t pos_ = 0;
+  std::uint64_t shown_ = 0;
+};
+
+}  // namespace
+
+std::uint32_t ExFatEngine::ClustersPerRead() const {
+  const std::uint32_t spc = m_nSectorsPerCluster;
+  return spc != 0 && kSearchReadSectors % spc == 0 ? kSearchReadSectors / spc : 1;
+}
+
+ExFatScanResult ExFatEngine::ScanVolume(std::uint32_t pass) {
+  m_bMarkFlag = 0;
+  m_nPass = pass;
+  if (!BootCheck()) return ExFatScanResult::InvalidVolume;
+  if (!CheckFat()) return ExFatScanResult::WorkFileFailed;
+  // A volume the lost-volume search found has no tree to trust.
+  if (m_nSourceKind == kSourceDeepLostVolume) {
+    if (BuildDirectoryTree() == ExFatScanResult::WorkFileFailed) return ExFatScanResult::WorkFileFailed;
+  } else {
+    BuildLiveTree();
+  }
+  Progress().SetPos(kProgressDone);
+  return Aborted() ? ExFatScanResult::Aborted : ExFatScanResult::Completed;
+}
+
+ExFatScanResult ExFatEngine::DeepScan(std::uint32_t pass) {
+  m_nPass = pass;
+  m_bMarkFlag = 1;
+  if (pass != 0) return SearchLostFolders();
+  Progress().SetSectorText("");
+  if (!BootCheck()) return ExFatScanResult::InvalidVolume;
+  if (!CheckFat()) return ExFatScanResult::WorkFileFailed;
+  return BuildDirectoryTree();
+}
+
+ExFatScanResult ExFatEngine::BuildDirectoryTree() {
+  LogPhaseStart(kIdsCreatingTree);
+  if (!BuildClusterMap()) {
+    LogPhaseEnd();
+    return ExFatScanResult::WorkFileFailed;
+  }
+  SearchDirectoryClusters();
+  LogPhaseEnd();
+  return Aborted() ? ExFatScanResult::Aborted : ExFatScanResult::Completed;
+}
+
+void ExFatEngine::SearchDirectoryClusters() {
+  m_descended.clear();
+  m_nDepth = 0;
+  m_nEntriesFound = m_nFoldersFound = m_nFilesFound = 0;
+  m_nBytesFound = 0;
+  RaiseNextItemId(2);
+  const std::uint32_t n = ClustersPerRead();
+  const std::uint64_t last = std::uint64_t{m_nClusterCount} + 1;
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(n) * ClusterBytes());
+  SecondBar bar(Progress(), m_nClusterCount / n);
+  const std::string of = " " + LoadString(kIdsOf) + " " + std::to_string(m_nClusterCount);
+  for (std::uint64_t c = exfat::kFirstCluster; c <= last && !Aborted(); c += n) {
+    bar.Step();
+    Progress().SetSectorText(LoadString(kIdsReadingCluster) + std::to_string(c) + of);
+    Console().UpdateStatusText(0);
+    const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(n, last + 1 - c));
+    ReadClusters(count * m_nSectorsPerCluster, static_cast<std::uint32_t>(c), 0, buffer.data());
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const std::span<const std::uint8_t> cluster(buffer.data() + std::size_t{i} * ClusterBytes(), ClusterBytes());
+      if (exfat::IsDirectoryCluster(cluster)) AddCandidate(c + i);
+    }
+  }
+  AddLostFolders(true);
+  FreeDeletedFolders();
+}
+
+void ExFatEngine::BuildDeletedTree() {
+  WalkTreeFromRoot();
+  if (!Aborted()) WalkDeletedFolders();
+  FreeDeletedFolders();
+}
+
+ExFatScanResult ExFatEngine::SearchLostFolders() {
+  m_nBytesFound = 0;
+  if (!BootCheck()) return ExFatScanResult::InvalidVolume;
+  if (!CheckFat() || !BuildClusterMap()) return ExFatScanResult::WorkFileFailed;
+  BuildDeletedTree();
+
+  // Lost folders are numbered above every cluster, and above every id the
+  // tree walk has given.
+  RaiseNextItemId(std::uint64_t{m_nClusterCount} + 1);
+  const std::uint32_t n = ClustersPerRead();
+  const std::uint64_t last = std::uint64_t{m_nClusterCount} + 1;
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(n) * ClusterBytes());
+  SecondBar bar(Progress(), m_nClusterCount);
+  const std::string of = " " + LoadString(kIdsOf) + " " + std::to_string(m_nClusterCount);
+  for (std::uint64_t c = kLostSearchFirstCluster; c <= last && !Aborted();) {
+    std::uint8_t used = 0;
+    ClusterMapByte(static_cast<std::uint32_t>(c), used);
+    if (used != 0) {
+      bar.Step();
+      ++c;
+      continue;
+    }
+    Progress().SetSectorText(LoadString(kIdsReadingCluster) + std::to_string(c) + of);
+    const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(n, last + 1 - c));
+    ReadClusters(count * m_nSectorsPerCluster, static_cast<std::uint32_t>(c), 0, buffer.data());
+    for (std::uint32_t i = 0; i < count; ++i) {
+      bar.Step();
+      const auto cluster = static_cast<std::uint32_t>(c + i);
+      used = 0;
+      ClusterMapByte(cluster, used);
+      const std::span<const std::uint8_t> data(buffer.data() + std::size_t{i} * ClusterBytes(), ClusterBytes());
+      if (used == 0 && exfat::IsDirectoryCluster(data)) AddCandidate(cluster);
+    }
+    c += n;
+  }
+  if (!Aborted()) AddLostFolders(false);
+  FreeDeletedFolders();
+  LogPhaseEnd();
+  return Aborted() ? ExFatScanResult::Aborted : ExFatScanResult::Completed;
+}
+
+void ExFatEngine::AddCandidate(std::uint64_t cluster) {
+  ExFatDeletedFolder node;
+  node.cluster = cluster;
+  node.itemId = TakeItemId();
+  node.fatChain = true;
+  m_deletedFolders.push_back(node);
+  ++m_deletedCount[cluster];
+}
+
+void ExFatEngine::SendLostFolder(std::uint32_t itemId, std::uint32_t cluster, std::u16string_view name) {
+  FoundItemInfo record;
+  record.parentId = itemId == kExFatLostFolderId ? kFatRootId : kExFatLostFolderId;
+  record.itemId = itemId;
+  record.location = cluster;
+  record.attribute = kItemFolder;
+  Send(record, name);
+  Progress().StepIt();
+  AddWalkedFolder(cluster);
+  if (itemId != kExFatLostFolderId && m_bMarkFlag) MarkClustersUsed(record);
+}
+
+void ExFatEngine::AddLostFolders(bool followChains) {
+  m_app.AppendLog(LoadString(kIdsAddingLost), false);
+  bool topSent = false;
+  // Walks of earlier candidates take the folders they meet off the list.
+  for (std::size_t i = 0; i < m_deletedFolders.size() && !Aborted(); ++i) {
+    const ExFatDeletedFolder node = m_deletedFolders[i];
+    if (node.removed || IsWalkedFolder(node.cluster)) continue;
+    if (!topSent) {
+      SendLostFolder(kExFatLostFolderId, 1, Utf8ToUtf16(LoadString(kIdsLostFolders)));
+      topSent = true;
+    }
+    const auto cluster = static_cast<std::uint32_t>(node.cluster);
+    SendLostFolder(node.itemId, cluster, Utf8ToUtf16(LoadString(kIdsFolder) + " " + std::to_string(cluster)));
+    WalkLostFolder(node.itemId, cluster, !followChains);
+  }
+  if (Aborted()) m_app.AppendLog(LoadString(kIdsProcessAborted), false);
+}
+
+void ExFatEngine::WalkLostFolder(std::uint32_t parentId, std::uint32_t firstCluster, bool forced, std::uint64_t size,
+                                 bool fatChain) {
+  if (!EnterFolder(firstCluster)) return;
+  const std::uint64_t volumeBytes = m_nVolumeLength * kSectorSize;
+  ForEachSet(FolderClusters(firstCluster, size, fatChain, forced), [&](const exfat::EntrySet& set, std::uint32_t) {
+    const std::uint32_t id = TakeItemId();
+    if (!set.usable || set.validDataLength >= volumeBytes || set.firstCluster >= m_nVolumeLength) return;
+    const FoundItemInfo record = RecordOf(set, parentId, id, forced || set.Deleted());
+    if (!record.IsFolder()) {
+      Send(record, set.name);
+      return;
+    }
+    AddWalkedFolder(set.firstCluster);
+    RemoveDeletedFolder(set.firstCluster);
+    Send(record, set.name);
+    WalkLostFolder(id, set.firstCluster, forced, set.validDataLength, set.UsesFatChain());
+  });
+  LeaveFolder();
+}
+
+}  // namespace corvan
