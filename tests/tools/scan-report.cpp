@@ -20,11 +20,12 @@
 #include "app/CORVANApp.h"
 #include "app/StringTable.h"
 #include "console/FoundItemStore.h"
-#include "platform/FileHandle.h"
 #include "platform/TextConv.h"
 #include "scan/ProgramEngines.h"
 #include "scan/RecoveryMode.h"
 #include "scan/ScanWorker.h"
+#include "save/CThreadForSavingFiles.h"
+#include "save/FoundItemStoreWalk.h"
 #include "sources/FatBootSector.h"
 #include "sources/FileSectorSource.h"
 #include "sources/SourceSetup.h"
@@ -63,15 +64,6 @@ std::optional<std::uint32_t> ModeFromText(const std::string& m) {
   return std::nullopt;
 }
 
-// A name from the disk as one path component that stays inside the folder.
-std::string SafeComponent(const std::u16string& name) {
-  std::string s = Utf16ToUtf8(name);
-  for (char& c : s)
-    if (c == '/' || c == '\0') c = '_';
-  if (s.empty() || s == "." || s == "..") s = "_" + s;
-  return s;
-}
-
 bool IsViewFolder(const FoundItemInfo& r) {
   // Folders of the file-type view carry their category in the view byte.
   const int group = r.extra[4] & 0x0F;
@@ -88,6 +80,9 @@ bool SelectPlainVolume(CORVANApp& app, const std::string& fsName, std::uint64_t 
   PartitionRecord& p = *record->partition;
   p.startSector = 0;
   p.sectorCount = sectors;
+  // A volume of an image file, not of a diskette drive: no drive number,
+  // as the partition walk gives its volumes.
+  p.diskNumber = kNoDiskNumber;
   p.endSector = sectors ? sectors - 1 : 0;
   p.name = u"Volume";
   if (fsName == "ntfs") {
@@ -116,23 +111,6 @@ bool SelectPlainVolume(CORVANApp& app, const std::string& fsName, std::uint64_t 
   app.m_sourceList.m_nDiskSectors = sectors;
   app.m_sourceList.AppendSource(std::move(record));
   return SelectSource(app, 1) != nullptr;
-}
-
-bool ExtractFile(CORVANApp& app, const FoundItemInfo& item, const fs::path& target) {
-  ScanEngine* engine = app.m_pFatEngine    ? app.m_pFatEngine.get()
-                       : app.m_pNtfsEngine ? app.m_pNtfsEngine.get()
-                                           : app.m_pExFatEngine.get();
-  if (!engine) return false;
-  std::error_code ec;
-  fs::create_directories(target.parent_path(), ec);
-  auto out = FileHandle::Open(target, FileHandle::Mode::CreateTruncate);
-  if (!out) return false;
-  bool written = true;
-  const WalkResult r = engine->ReadItemData(item, [&](const DataBlock& block) {
-    written = written && out.WriteAt(block.bytes.data(), block.bytes.size(), block.offset);
-    return written;
-  });
-  return written && r.Clean() && out.Truncate(item.size);
 }
 
 }  // namespace
@@ -271,19 +249,20 @@ int main(int argc, char** argv) {
     std::cout << (folder ? "dir" : "file") << '\t' << (item.record.IsDeleted() ? "deleted" : "live") << '\t'
               << (folder ? 0 : item.record.size) << '\t' << Utf16ToUtf8(path) << '\n';
     folder ? ++folders : ++files;
-    if (extract && !folder) {
-      fs::path target = *extract;
-      std::u16string component;
-      for (char16_t c : path + u'/') {
-        if (c == u'/') {
-          target /= SafeComponent(component);
-          component.clear();
-        } else {
-          component += c;
-        }
-      }
-      if (!ExtractFile(app, item.record, target)) ++failed;
-    }
+  }
+  if (extract) {
+    // Every file under the root, live and deleted, through the saving thread.
+    FoundItemStoreWalk walk(store);
+    UnattendedSaveDecisions decisions;
+    CThreadForSavingFiles saver(app, walk, decisions);
+    saver.m_szDest = *extract;
+    saver.m_nSelectMode = 1;
+    saver.m_nWhichFiles = 1;
+    saver.m_nFileCount = static_cast<std::uint32_t>(files);
+    saver.Run();
+    const SaveJobResult& saved = saver.Result();
+    failed = files - saved.recovered;
+    if (saved.failedJob) std::cerr << saved.failure << "\n";
   }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

@@ -1,0 +1,656 @@
+#include "save/CThreadForSavingFiles.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "app/AppServices.h"
+#include "app/CORVANApp.h"
+#include "app/StringTable.h"
+#include "engines/fat/ExFatEngine.h"
+#include "engines/fat/FatEngine.h"
+#include "engines/ntfs/NtfsEngine.h"
+#include "platform/TextConv.h"
+#include "platform/TimeFormat.h"
+#include "save/NameSanitiser.h"
+#include "save/OutputWriter.h"
+
+namespace corvan {
+
+namespace {
+
+constexpr unsigned kIdsFolder = 105;
+constexpr unsigned kIdsFile = 106;
+constexpr unsigned kIdsProcessStarted = 222;
+constexpr unsigned kIdsStartedOn = 223;
+constexpr unsigned kIdsProcessCompleted = 231;
+constexpr unsigned kIdsCompletedOn = 232;
+constexpr unsigned kIdsProcessAborted = 235;
+constexpr unsigned kIdsAbortedOn = 236;
+constexpr unsigned kIdsRecoveringFile = 340;
+constexpr unsigned kIdsDiskReadError = 341;
+constexpr unsigned kIdsErrorReadingCluster = 342;
+constexpr unsigned kIdsRecovered = 344;
+constexpr unsigned kIdsPartiallyRecovered = 345;
+constexpr unsigned kIdsSkipped = 346;
+constexpr unsigned kIdsCopy = 347;
+
+constexpr const char* kProcessFailed = "Process failed";
+constexpr const char* kFailedOn = "Failed on:";
+constexpr const char* kSingleZipName = "Recovered Data.zip";
+constexpr std::uint32_t kMaxCopyIndex = 1'000'000;
+
+// Errors after which nothing more can be written to the destination.
+bool EndsTheJob(int err) { return err == ENOSPC || err == EDQUOT || err == EROFS || err == EIO; }
+
+std::string ErrorText(int err) { return std::strerror(err ? err : EIO); }
+
+NullProgressSink g_noProgress;
+
+}  // namespace
+
+CThreadForSavingFiles::CThreadForSavingFiles(CORVANApp& app, SaveItemWalk& walk, SaveDecisions& decisions)
+    : app_(app), walk_(walk), decisions_(decisions) {
+  // The first engine the application holds saves the files: FAT, NTFS, exFAT.
+  m_nVolumeKind = app.m_pFatEngine ? kSaveVolumeFat : app.m_pNtfsEngine ? kSaveVolumeNtfs : kSaveVolumeExFat;
+}
+
+CThreadForSavingFiles::~CThreadForSavingFiles() { Join(); }
+
+void CThreadForSavingFiles::TakeSaveOptions() {
+  m_bCreateZip = app_.m_bCreateZip;
+  m_nZipMode = app_.m_nZipMode;
+  m_nDestKind = app_.m_nDestKind;
+  m_szDest = app_.m_szSaveDest;
+  m_nSelectMode = app_.m_bSaveFullOptions ? 1 : 0;
+  m_nWhichFiles = app_.m_bSaveFullOptions ? app_.m_nDeletedMode : 0;
+}
+
+void CThreadForSavingFiles::Start(std::function<void()> onEnd) {
+  worker_.Start([this, onEnd = std::move(onEnd)] {
+    Run();
+    if (onEnd) onEnd();
+  });
+}
+
+void CThreadForSavingFiles::Join() { worker_.Join(); }
+
+void CThreadForSavingFiles::Run() {
+  result_ = SaveJobResult{};
+  folders_.clear();
+  skipping_ = false;
+  stop_ = false;
+  writer_ = m_pWriter ? m_pWriter : &DefaultOutputWriter();
+  progress_ = app_.m_pSaveProgressDlg ? app_.m_pSaveProgressDlg : &g_noProgress;
+
+  app_.FlushLog();
+  app_.m_bBusy = 1;
+  app_.m_bAbort = 0;
+  app_.m_bSkip = app_.m_bSkipAll = app_.m_bRename = app_.m_bRenameAll = app_.m_bOverwrite =
+      app_.m_bOverwriteAll = 0;
+
+  // The volume's engine and its cluster size.
+  engine_ = m_nVolumeKind == kSaveVolumeFat    ? app_.m_pFatEngine.get()
+            : m_nVolumeKind == kSaveVolumeNtfs ? app_.m_pNtfsEngine.get()
+                                               : app_.m_pExFatEngine.get();
+  clusterBytes_ = 0;
+  if (auto* fat = dynamic_cast<FatEngine*>(engine_)) clusterBytes_ = std::uint32_t{fat->m_nSectorsPerCluster} * 512u;
+  else if (auto* ntfs = dynamic_cast<NtfsEngine*>(engine_)) clusterBytes_ = ntfs->ClusterBytes();
+  else if (auto* exfat = dynamic_cast<ExFatEngine*>(engine_)) clusterBytes_ = exfat->ClusterBytes();
+  if (clusterBytes_ == 0) clusterBytes_ = 4096;
+
+  app_.AppendLog(LoadString(kIdsRecoveringFile), true);
+  app_.AppendLog(LoadString(kIdsProcessStarted), false);
+  app_.AppendLog(LoadString(kIdsStartedOn) + FormatLogTime(Now()), false);
+
+  Job();
+  if (result_.failed > 0 && !result_.failedJob) {
+    // Files that could not be written make the job a failure, not a success.
+    result_.failedJob = true;
+    result_.failure = std::to_string(result_.failed) + " file(s) could not be saved.";
+  }
+
+  if (result_.failedJob) {
+    app_.AppendLog(kProcessFailed, false);
+    app_.AppendLog(kFailedOn + FormatLogTime(Now()), false);
+  } else if (app_.m_bAbort) {
+    result_.aborted = true;
+    app_.AppendLog(LoadString(kIdsProcessAborted), false);
+    app_.AppendLog(LoadString(kIdsAbortedOn) + FormatLogTime(Now()), false);
+  } else {
+    app_.AppendLog(LoadString(kIdsProcessCompleted), false);
+    app_.AppendLog(LoadString(kIdsCompletedOn) + FormatLogTime(Now()), false);
+  }
+  app_.m_bBusy = 0;
+  app_.FlushLog();
+}
+
+void CThreadForSavingFiles::EndJob(const std::string& message) {
+  if (stop_) return;
+  stop_ = true;
+  result_.failedJob = true;
+  result_.failure = message;
+  app_.AppendLog("ERROR!  " + message, false);
+  app_.GetPrompt().MessageBox(message, kPicError, kMbOk);
+}
+
+void CThreadForSavingFiles::WriteFailure(const std::string& what, int err) {
+  const std::string message = what + ": " + ErrorText(err);
+  if (EndsTheJob(err)) {
+    EndJob(message + ". Saving stopped.");
+  } else {
+    app_.AppendLog("ERROR!  " + message, false);
+  }
+}
+
+void CThreadForSavingFiles::Job() {
+  if (m_nDestKind != 0) {
+    EndJob("Saving to an FTP server is not available.");
+    return;
+  }
+  std::filesystem::path dest = m_szDest;
+  if (dest.empty()) {
+    EndJob("No destination folder was chosen.");
+    return;
+  }
+  std::error_code ec;
+  if (dest.is_relative()) dest = std::filesystem::current_path(ec) / dest;
+  int err = 0;
+  if (!destRoot_.OpenRoot(dest, err)) {
+    EndJob("Cannot open the destination folder " + dest.string() + ": " + ErrorText(err));
+    return;
+  }
+  progress_->SetRange(0, m_nFileCount);
+  progress_->SetStep(1);
+
+  const bool singleZip = m_bCreateZip && m_nZipMode == 1;
+  if (singleZip && !OpenSingleZip()) return;
+
+  SaveWalkEntry entry;
+  bool aborted = false;
+  while (!stop_ && walk_.Next(entry)) {
+    if (skipping_) {
+      if (entry.depth > skipDepth_) continue;
+      skipping_ = false;
+    }
+    while (!folders_.empty() && folders_.back().entry.depth >= entry.depth) LeaveFolder(false);
+    if (app_.m_bAbort) {
+      aborted = true;
+      break;
+    }
+    if (entry.folder) {
+      if (!EnterFolder(entry)) {
+        skipping_ = true;
+        skipDepth_ = entry.depth;
+      }
+      continue;
+    }
+    if (folders_.empty()) continue;  // a walk always opens with its folder
+    if (!Selected(entry)) continue;
+    if (SaveFile(entry, folders_.back().deleted)) walk_.ItemDone(entry);
+  }
+  aborted = aborted || app_.m_bAbort || stop_;
+  while (!folders_.empty()) LeaveFolder(aborted);
+  if (singleZip) CloseSingleZip();
+}
+
+bool CThreadForSavingFiles::Selected(const SaveWalkEntry& entry) {
+  if (!MatchFileMasks(entry.name, app_.m_saveMasks, app_.m_bSaveMaskExclude)) return false;
+  if (m_nSelectMode != 1) return true;
+  const bool deleted = entry.record.IsDeleted();
+  switch (m_nWhichFiles) {
+    case 0:
+      if (!deleted) return true;
+      break;
+    case 1: return true;
+    case 2:
+      if (deleted) return true;
+      break;
+    default: return false;
+  }
+  // Left out by the which-files choice: counted off as if saved.
+  walk_.ItemDone(entry);
+  return false;
+}
+
+std::string CThreadForSavingFiles::FolderText() const {
+  if (m_bCreateZip && m_nZipMode == 1) {
+    std::string text = m_szZipPath + "/";
+    for (std::size_t i = 1; i < folders_.size(); ++i) text += folders_[i].component + "/";
+    return text;
+  }
+  if (folders_.empty() || !folders_.back().dir.IsOpen()) return {};
+  std::string text = folders_.back().dir.DisplayPath().string();
+  if (text.empty() || text.back() != '/') text += '/';
+  return text;
+}
+
+void CThreadForSavingFiles::LogNameChange(const std::u16string& original, const std::string& saved) {
+  app_.AppendLog("Name \"" + LogSafeName(original) + "\" saved as \"" + saved + "\"", false);
+}
+
+bool CThreadForSavingFiles::EnterFolder(const SaveWalkEntry& entry) {
+  Folder folder;
+  folder.entry = entry;
+  folder.deleted = entry.record.IsDeleted();
+  const bool singleZip = m_bCreateZip && m_nZipMode == 1;
+  if (folders_.empty()) {
+    // The walk's first folder stands for the destination itself.
+    folder.component.clear();
+    if (!singleZip) {
+      int err = 0;
+      if (!folder.dir.Duplicate(destRoot_, err)) {
+        WriteFailure("Cannot open the folder " + destRoot_.DisplayPath().string(), err);
+        return false;
+      }
+    }
+  } else {
+    const SanitisedName name = SanitiseName(entry.name);
+    folder.component = name.name;
+    if (name.changed) LogNameChange(entry.name, name.name);
+    if (!singleZip) {
+      const Folder& parent = folders_.back();
+      int err = 0;
+      std::string use = name.name;
+      const LocalFolder::Entry there = parent.dir.IsOpen() ? parent.dir.Probe(use) : LocalFolder::Entry{};
+      if (there.exists && !there.directory) {
+        // A file or link holds the name (two names may sanitise alike):
+        // the folder takes the first free copy name instead.
+        use = FirstFreeCopyName(parent.dir, use);
+        app_.AppendLog("Saved as " + use, false);
+      }
+      if (!parent.dir.IsOpen() || use.empty() || !folder.dir.OpenSubfolder(parent.dir, use, err)) {
+        WriteFailure("Cannot create the folder " + (parent.dir.DisplayPath() / use).string(), err);
+        return false;
+      }
+    }
+  }
+  folders_.push_back(std::move(folder));
+  progress_->SetStatusText(LoadString(kIdsFolder) + ": " + FolderText());
+  return true;
+}
+
+void CThreadForSavingFiles::LeaveFolder(bool aborted) {
+  walk_.FolderDone(folders_.back().entry, aborted);
+  folders_.pop_back();
+}
+
+std::string CThreadForSavingFiles::FirstFreeCopyName(const LocalFolder& dir, const std::string& name) const {
+  const std::string copy = LoadString(kIdsCopy);
+  for (std::uint32_t n = 1; n < kMaxCopyIndex; ++n) {
+    const std::string candidate = SanitiseName(std::string_view(copy + std::to_string(n) + "_" + name)).name;
+    if (!dir.Probe(candidate).exists) return candidate;
+  }
+  return {};
+}
+
+void CThreadForSavingFiles::RecordAnswer(FileExistAnswer answer) {
+  if (answer == FileExistAnswer::Cancel) return;  // Esc changes no choice
+  app_.m_bSkip = answer == FileExistAnswer::Skip;
+  app_.m_bSkipAll = answer == FileExistAnswer::SkipAll;
+  app_.m_bRename = answer == FileExistAnswer::Rename;
+  app_.m_bRenameAll = answer == FileExistAnswer::RenameAll;
+  app_.m_bOverwrite = answer == FileExistAnswer::Overwrite;
+  app_.m_bOverwriteAll = answer == FileExistAnswer::OverwriteAll;
+}
+
+CThreadForSavingFiles::Resolution CThreadForSavingFiles::ResolveExistingName(const LocalFolder& dir,
+                                                                            const std::string& name,
+                                                                            std::uint64_t newSize) {
+  Resolution r;
+  r.name = name;
+  // A Rename answer is checked again like any other name.
+  for (int round = 0; round < 1000; ++round) {
+    const LocalFolder::Entry existing = dir.Probe(r.name);
+    if (!existing.exists) {
+      r.save = true;
+      return r;
+    }
+    if (app_.m_bOverwriteAll) {
+      r.save = r.replace = true;
+      return r;
+    }
+    if (app_.m_bSkipAll) return Resolution{};
+    if (app_.m_bRenameAll) {
+      r.name = FirstFreeCopyName(dir, r.name);
+      r.save = !r.name.empty();
+      return r;
+    }
+    FileExistQuestion q;
+    q.name = Utf8ToUtf16(r.name);
+    q.existingSize = existing.size;
+    q.newSize = newSize;
+    q.proposedName = Utf8ToUtf16(FirstFreeCopyName(dir, r.name));
+    std::u16string renameTo = q.proposedName;
+    const FileExistAnswer answer = decisions_.AskFileExists(q, renameTo);
+    RecordAnswer(answer);
+    switch (answer) {
+      case FileExistAnswer::Rename: {
+        const SanitisedName chosen = SanitiseName(renameTo);
+        if (chosen.changed) LogNameChange(renameTo, chosen.name);
+        r.name = chosen.name;
+        continue;
+      }
+      case FileExistAnswer::RenameAll:
+        r.name = FirstFreeCopyName(dir, r.name);
+        r.save = !r.name.empty();
+        return r;
+      case FileExistAnswer::Overwrite:
+      case FileExistAnswer::OverwriteAll:
+        r.save = r.replace = true;
+        return r;
+      case FileExistAnswer::Skip:
+        app_.m_bSkip = 0;  // one Skip answers one file
+        return Resolution{};
+      case FileExistAnswer::SkipAll:
+      case FileExistAnswer::Cancel: return Resolution{};
+    }
+  }
+  return Resolution{};
+}
+
+bool CThreadForSavingFiles::AskAbortIfRequested(const std::u16string& displayName, CopyState& state) {
+  if (!app_.m_bAbort) return true;
+  const AbortAnswer answer = decisions_.AskAbortSaving(displayName);
+  if (answer == AbortAnswer::AbortImmediately) {
+    state.answer = static_cast<int>(answer);
+    state.complete = false;
+    return false;
+  }
+  if (answer == AbortAnswer::SaveFileAndAbort) state.answer = static_cast<int>(answer);
+  app_.m_bAbort = 0;
+  app_.m_bBusy = 1;
+  return true;
+}
+
+CThreadForSavingFiles::CopyEnd CThreadForSavingFiles::CopyData(const FoundItemInfo& readItem,
+                                                               const std::u16string& displayName,
+                                                               const BlockWrite& write, CopyState& state) {
+  const std::uint64_t cb = clusterBytes_;
+  const std::uint64_t clusters = readItem.size / cb + (readItem.size % cb ? 1 : 0);
+  progress_->SetSecondRange(0, static_cast<std::int64_t>(clusters));
+  progress_->SetSecondPos(0);
+  if (!engine_) {
+    state.complete = readItem.size == 0;
+    return CopyEnd::Done;
+  }
+
+  std::uint64_t next = 0;  // the first byte not yet written
+  enum class Stop { None, Damaged, Write, Abort } stop = Stop::None;
+  std::uint64_t damagedEnd = 0;
+  auto sink = [&](const DataBlock& block) {
+    if (!AskAbortIfRequested(displayName, state)) {
+      stop = Stop::Abort;
+      return false;
+    }
+    if (block.damaged) {
+      stop = Stop::Damaged;
+      damagedEnd = block.offset + block.bytes.size();
+      return false;
+    }
+    if (!write(block.bytes.data(), block.bytes.size(), block.offset, state)) {
+      stop = Stop::Write;
+      return false;
+    }
+    next = block.offset + block.bytes.size();
+    progress_->SetSecondPos(static_cast<std::int64_t>(next / cb));
+    return true;
+  };
+
+  while (next < readItem.size) {
+    stop = Stop::None;
+    const WalkResult walked = engine_->ReadItemData(readItem, sink, next);
+    if (stop == Stop::Write) return CopyEnd::WriteFailed;
+    if (stop == Stop::Abort) return CopyEnd::AbortedNow;
+    if (stop == Stop::None) {
+      if (!walked.Clean()) state.complete = false;
+      break;
+    }
+    // A block that could not be read whole: read it again a cluster at a
+    // time, so one bad sector costs one cluster, not the whole block.
+    state.complete = false;
+    for (std::uint64_t at = next; at < damagedEnd;) {
+      const std::uint64_t pieceEnd = std::min(damagedEnd, (at / cb + 1) * cb);
+      if (!AskAbortIfRequested(displayName, state)) return CopyEnd::AbortedNow;
+      bool writeFailed = false;
+      bool damaged = false;
+      std::uint64_t written = at;
+      const WalkResult piece = engine_->ReadItemData(
+          readItem,
+          [&](const DataBlock& block) {
+            damaged = damaged || block.damaged;
+            if (!write(block.bytes.data(), block.bytes.size(), block.offset, state)) {
+              writeFailed = true;
+              return false;
+            }
+            written = block.offset + block.bytes.size();
+            return true;
+          },
+          at, pieceEnd);
+      if (writeFailed) return CopyEnd::WriteFailed;
+      if (damaged || !piece.Clean()) {
+        app_.AppendLog(LoadString(kIdsDiskReadError), false);
+        char number[32];
+        std::snprintf(number, sizeof number, " %llu", static_cast<unsigned long long>(at / cb));
+        app_.AppendLog(LoadString(kIdsErrorReadingCluster) + number, false);
+      }
+      if (written < pieceEnd) break;  // the engine has nothing more to give
+      at = pieceEnd;
+      next = at;
+      progress_->SetSecondPos(static_cast<std::int64_t>(next / cb));
+    }
+    if (next < damagedEnd) break;
+  }
+  // Fewer bytes than the item's size could be had: the file is not whole.
+  if (next < readItem.size) state.complete = false;
+  return CopyEnd::Done;
+}
+
+bool CThreadForSavingFiles::SaveFile(const SaveWalkEntry& entry, bool folderDeleted) {
+  if (app_.m_bAbort) return false;
+  progress_->StepIt();
+
+  const SanitisedName name = SanitiseName(entry.name);
+  app_.AppendLog(FolderText() + name.name, false);
+  if (name.changed) LogNameChange(entry.name, name.name);
+  progress_->SetSectorText(LoadString(kIdsFile) + ": " + name.name);
+
+  // A FAT or exFAT file in a deleted folder has lost its chain with the
+  // folder: its data is taken as one run from its first cluster, as for a
+  // deleted file.
+  FoundItemInfo readItem = entry.record;
+  if (folderDeleted && m_nVolumeKind != kSaveVolumeNtfs) readItem.flags |= kItemDeleted;
+
+  CopyState state;
+  bool opened = false;
+  bool skipped = false;
+  if (!m_bCreateZip) SaveToLocalFile(entry, readItem, name.name, state, opened, skipped);
+  else if (m_nZipMode == 0) SaveToOwnZip(entry, readItem, name.name, state, opened, skipped);
+  else SaveToSingleZip(entry, readItem, name.name, state, opened);
+
+  if (state.answer == static_cast<int>(AbortAnswer::SaveFileAndAbort)) {
+    app_.m_bAbort = 1;
+    app_.m_bBusy = 0;
+  }
+  if (opened) {
+    if (state.complete) {
+      app_.AppendLog(LoadString(kIdsRecovered), false);
+      ++result_.recovered;
+    } else {
+      app_.AppendLog(LoadString(kIdsPartiallyRecovered), false);
+      ++result_.partial;
+    }
+    return true;
+  }
+  if (skipped) {
+    app_.AppendLog(LoadString(kIdsSkipped), false);
+    ++result_.skipped;
+    return true;
+  }
+  ++result_.failed;
+  return false;
+}
+
+bool CThreadForSavingFiles::SaveToLocalFile(const SaveWalkEntry& entry, const FoundItemInfo& readItem,
+                                            const std::string& name, CopyState& state, bool& opened,
+                                            bool& skipped) {
+  const LocalFolder& dir = folders_.back().dir;
+  int fd = -1;
+  std::string target;
+  for (int attempt = 0; attempt < 3 && fd < 0; ++attempt) {
+    const Resolution r = ResolveExistingName(dir, name, entry.record.size);
+    if (!r.save) {
+      skipped = true;
+      return false;
+    }
+    target = r.name;
+    int err = 0;
+    fd = r.replace ? dir.ReplaceFile(target, err) : dir.CreateFile(target, err);
+    if (fd < 0 && !(err == EEXIST && !r.replace)) {
+      WriteFailure("Cannot create " + (dir.DisplayPath() / target).string(), err);
+      return false;
+    }
+  }
+  if (fd < 0) return false;
+  if (target != name) app_.AppendLog("Saved as " + target, false);
+
+  const std::string shown = (dir.DisplayPath() / target).string();
+  const auto write = [&](const std::uint8_t* data, std::size_t size, std::uint64_t offset, CopyState& s) {
+    if (writer_->WriteAt(fd, data, size, offset)) return true;
+    s.writeError = errno ? errno : EIO;
+    return false;
+  };
+  const CopyEnd end = CopyData(readItem, entry.name, write, state);
+  bool ok = end != CopyEnd::WriteFailed;
+  int err = state.writeError;
+  if (ok && !SetRecoveredFileTimes(fd, entry.record, m_nVolumeKind))
+    app_.AppendLog("ERROR!  Cannot set the times of " + shown + ": " + ErrorText(errno), false);
+  if (!writer_->Close(fd) && ok) {
+    ok = false;
+    err = errno ? errno : EIO;
+  }
+  if (!ok) {
+    // A short file must not pass for a recovered one.
+    dir.Remove(target);
+    WriteFailure("Cannot write " + shown, err);
+    return false;
+  }
+  opened = true;
+  return true;
+}
+
+bool CThreadForSavingFiles::CopyIntoZip(ZipUnzip& zip, const std::string& entryName, const SaveWalkEntry& entry,
+                                        const FoundItemInfo& readItem, CopyState& state) {
+  ZipEntryInfo info;
+  info.size = entry.record.size;
+  info.attribute = entry.record.attribute ? entry.record.attribute : kItemFile;
+  try {
+    if (!zip.AddNewFile(entryName, info)) {
+      app_.AppendLog("ERROR!  The zip entry " + entryName + " cannot be made", false);
+      return false;
+    }
+    std::string zipError;
+    const auto write = [&](const std::uint8_t* data, std::size_t size, std::uint64_t, CopyState& s) {
+      try {
+        zip.WriteNewFile(data, size);
+        return true;
+      } catch (const CZipException& e) {
+        s.writeError = e.m_nSystemError ? e.m_nSystemError : EIO;
+        zipError = e.what();
+        return false;
+      }
+    };
+    const CopyEnd end = CopyData(readItem, entry.name, write, state);
+    if (end == CopyEnd::WriteFailed) {
+      zip.DiscardNewFile();
+      WriteFailure(zipError.empty() ? "Cannot write the zip archive" : zipError, state.writeError);
+      return false;
+    }
+    zip.CloseNewFile();
+    return true;
+  } catch (const CZipException& e) {
+    zip.DiscardNewFile();
+    WriteFailure(e.what(), e.m_nSystemError ? e.m_nSystemError : EIO);
+    return false;
+  }
+}
+
+bool CThreadForSavingFiles::SaveToOwnZip(const SaveWalkEntry& entry, const FoundItemInfo& readItem,
+                                         const std::string& name, CopyState& state, bool& opened,
+                                         bool& skipped) {
+  const LocalFolder& dir = folders_.back().dir;
+  const std::string archiveName = SanitiseName(std::string_view(name + ".zip")).name;
+  const Resolution r = ResolveExistingName(dir, archiveName, entry.record.size);
+  if (!r.save) {
+    skipped = true;
+    return false;
+  }
+  int err = 0;
+  const int fd = r.replace ? dir.ReplaceFile(r.name, err) : dir.CreateFile(r.name, err);
+  const std::string shown = (dir.DisplayPath() / r.name).string();
+  if (fd < 0) {
+    WriteFailure("Cannot create " + shown, err);
+    return false;
+  }
+  if (r.name != archiveName) app_.AppendLog("Saved as " + r.name, false);
+  ZipUnzip zip;
+  zip.Create(fd, shown, writer_);
+  const bool copied = CopyIntoZip(zip, name, entry, readItem, state);
+  try {
+    zip.Close();
+  } catch (const CZipException& e) {
+    dir.Remove(r.name);
+    WriteFailure(e.what(), e.m_nSystemError ? e.m_nSystemError : EIO);
+    return false;
+  }
+  if (!copied) {
+    dir.Remove(r.name);  // an archive without its file
+    return false;
+  }
+  opened = true;
+  return true;
+}
+
+bool CThreadForSavingFiles::OpenSingleZip() {
+  const Resolution r = ResolveExistingName(destRoot_, kSingleZipName, 0);
+  if (!r.save) {
+    app_.AppendLog(std::string(kSingleZipName) + " " + LoadString(kIdsSkipped), false);
+    return false;
+  }
+  int err = 0;
+  const int fd = r.replace ? destRoot_.ReplaceFile(r.name, err) : destRoot_.CreateFile(r.name, err);
+  m_szZipPath = (destRoot_.DisplayPath() / r.name).string();
+  if (fd < 0) {
+    EndJob("Cannot create " + m_szZipPath + ": " + ErrorText(err));
+    return false;
+  }
+  m_zip.Create(fd, m_szZipPath, writer_);
+  return true;
+}
+
+void CThreadForSavingFiles::CloseSingleZip() {
+  try {
+    m_zip.Close();
+  } catch (const CZipException& e) {
+    const int err = e.m_nSystemError ? e.m_nSystemError : EIO;
+    if (EndsTheJob(err)) WriteFailure(e.what(), err);
+    else EndJob(e.what());
+  }
+}
+
+bool CThreadForSavingFiles::SaveToSingleZip(const SaveWalkEntry& entry, const FoundItemInfo& readItem,
+                                            const std::string& name, CopyState& state, bool& opened) {
+  if (!m_zip.IsOpen()) return false;
+  std::string entryName;
+  for (std::size_t i = 1; i < folders_.size(); ++i) entryName += folders_[i].component + "/";
+  entryName += name;
+  if (!CopyIntoZip(m_zip, entryName, entry, readItem, state)) return false;
+  opened = true;
+  return true;
+}
+
+}  // namespace corvan

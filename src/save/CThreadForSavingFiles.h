@@ -1,0 +1,146 @@
+#pragma once
+// The file-saving thread: walks the items a job saves (SaveItemWalk),
+// rebuilds their folders at the destination, and writes each file, read
+// through its engine's run walker, to a local file, to a zip archive of its
+// own, or into the job's "Recovered Data.zip"; it resolves name clashes,
+// asks what to do when Stop is pressed mid-file, gives files their times and
+// logs the job and one tag per file.
+//
+// Every name from the disk is sanitised before it reaches the host; every
+// write and close is checked. A destination that fails (full, read-only,
+// I/O error) ends the job with a message and "Process failed"; a file that
+// could not be read whole is zero-filled where it failed and tagged
+// "[Partially Recovered]".
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/WorkerThread.h"
+#include "save/LocalFolder.h"
+#include "save/RecoveredFileTimes.h"
+#include "save/SaveDecisions.h"
+#include "save/SaveWalk.h"
+#include "save/zip/ZipUnzip.h"
+
+namespace corvan {
+
+class CORVANApp;
+class OutputWriter;
+class ProgressSink;
+class ScanEngine;
+
+struct SaveJobResult {
+  std::uint32_t recovered = 0;  // tagged "[Recovered]"
+  std::uint32_t partial = 0;    // tagged "[Partially Recovered]"
+  std::uint32_t skipped = 0;    // tagged "[Skipped]"
+  std::uint32_t failed = 0;     // could not be written at all
+  bool aborted = false;         // the user stopped the job
+  bool failedJob = false;       // the job ended with "Process failed"
+  std::string failure;          // what ended it
+};
+
+class CThreadForSavingFiles {
+ public:
+  CThreadForSavingFiles(CORVANApp& app, SaveItemWalk& walk, SaveDecisions& decisions);
+  ~CThreadForSavingFiles();
+  CThreadForSavingFiles(const CThreadForSavingFiles&) = delete;
+  CThreadForSavingFiles& operator=(const CThreadForSavingFiles&) = delete;
+
+  // ---- fields the starter fills before the job runs ----
+  std::int32_t m_nVolumeKind = kSaveVolumeFat;  // from the engine the application holds
+  std::int32_t m_bCreateZip = 0;
+  // 1: every file of the walk that the which-files choice and the save
+  // filter pass; 0: the walk yields the checked items, the filter applies.
+  std::int32_t m_nSelectMode = 1;
+  std::uint8_t m_nWhichFiles = 1;  // 0 live only, 1 live and deleted, 2 deleted only (select mode 1)
+  std::uint8_t m_nDestKind = 0;    // 0 local folder (the only kind built here)
+  std::uint8_t m_nZipMode = 0;     // 0 "%s.zip" per file, 1 one "Recovered Data.zip"
+  std::filesystem::path m_szDest;  // destination folder; a relative one is taken from the current folder
+  std::uint32_t m_nFileCount = 0;  // range of the overall progress bar
+  OutputWriter* m_pWriter = nullptr;  // null: the POSIX writer
+
+  // Copies the destination and options the destination dialog stored in the application object.
+  void TakeSaveOptions();
+
+  // The job on the calling thread.
+  void Run();
+  // The job on a thread of its own; `onEnd` runs on that thread once the
+  // job is over (the progress dialog closes itself only after Join).
+  void Start(std::function<void()> onEnd = {});
+  void Join();
+  bool IsRunning() const { return worker_.IsRunning(); }
+  const SaveJobResult& Result() const { return result_; }
+
+ private:
+  struct Folder {
+    SaveWalkEntry entry;
+    LocalFolder dir;        // open when the folder was entered on disk
+    std::string component;  // sanitised name (zip entry paths)
+    bool deleted = false;
+  };
+  enum class CopyEnd { Done, WriteFailed, AbortedNow };
+  struct CopyState {
+    bool complete = true;
+    int answer = -1;  // abort question: -1 not asked, else an AbortAnswer
+    int writeError = 0;
+    std::string writeWhat;
+  };
+  using BlockWrite = std::function<bool(const std::uint8_t* data, std::size_t size, std::uint64_t offset,
+                                        CopyState& state)>;
+  struct Resolution {
+    bool save = false;     // false: skipped
+    bool replace = false;  // overwrite what stands there
+    std::string name;
+  };
+
+  void Job();
+  bool EnterFolder(const SaveWalkEntry& entry);
+  void LeaveFolder(bool aborted);
+  bool Selected(const SaveWalkEntry& entry);
+  bool SaveFile(const SaveWalkEntry& entry, bool folderDeleted);
+  bool SaveToLocalFile(const SaveWalkEntry& entry, const FoundItemInfo& readItem, const std::string& name,
+                       CopyState& state, bool& opened, bool& skipped);
+  bool SaveToOwnZip(const SaveWalkEntry& entry, const FoundItemInfo& readItem, const std::string& name,
+                    CopyState& state, bool& opened, bool& skipped);
+  bool SaveToSingleZip(const SaveWalkEntry& entry, const FoundItemInfo& readItem, const std::string& name,
+                       CopyState& state, bool& opened);
+  bool CopyIntoZip(ZipUnzip& zip, const std::string& entryName, const SaveWalkEntry& entry,
+                   const FoundItemInfo& readItem, CopyState& state);
+  CopyEnd CopyData(const FoundItemInfo& readItem, const std::u16string& displayName, const BlockWrite& write,
+                   CopyState& state);
+  bool AskAbortIfRequested(const std::u16string& displayName, CopyState& state);
+  Resolution ResolveExistingName(const LocalFolder& dir, const std::string& name, std::uint64_t newSize);
+  std::string FirstFreeCopyName(const LocalFolder& dir, const std::string& name) const;
+  void RecordAnswer(FileExistAnswer answer);
+  bool OpenSingleZip();
+  void CloseSingleZip();
+  void LogNameChange(const std::u16string& original, const std::string& saved);
+  // A write, create or close failure: fatal ones end the job with a message.
+  void WriteFailure(const std::string& what, int err);
+  void EndJob(const std::string& message);
+  std::string FolderText() const;
+
+  CORVANApp& app_;
+  SaveItemWalk& walk_;
+  SaveDecisions& decisions_;
+  OutputWriter* writer_ = nullptr;
+  ProgressSink* progress_ = nullptr;
+  ScanEngine* engine_ = nullptr;
+  std::uint32_t clusterBytes_ = 4096;
+  std::vector<Folder> folders_;
+  bool skipping_ = false;  // inside a folder that could not be made
+  std::uint32_t skipDepth_ = 0;
+  bool stop_ = false;  // a failure ended the job
+  LocalFolder destRoot_;
+  ZipUnzip m_zip;
+  std::string m_szZipPath;
+  SaveJobResult result_;
+  WorkerThread worker_;
+};
+
+}  // namespace corvan

@@ -1,0 +1,284 @@
+#pragma once
+// What the saving tests share: a scanned corpus volume in a found-item store,
+// a saving job over it, an engine that serves files from memory (with
+// clusters that fail to read), a writer that runs out of space, scripted
+// answers to the job's questions, and the outside tools that read archives
+// back.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/CORVANApp.h"
+#include "console/FoundItemStore.h"
+#include "save/CThreadForSavingFiles.h"
+#include "save/FoundItemStoreWalk.h"
+#include "save/OutputWriter.h"
+#include "scan/ProgramEngines.h"
+#include "scan/RecoveryMode.h"
+#include "scan/ScanWorker.h"
+#include "sources/SourceSetup.h"
+#include "support/CorpusTruth.h"
+#include "support/Md5.h"
+#include "support/RecordingSinks.h"
+#include "support/TestSupport.h"
+
+namespace corvan::test {
+
+// Local-time stamps are read in this zone (UTC+5:30) here and by the
+// reference values (tests/tools/make-save-reference).
+inline constexpr const char* kSaveTestZone = "XYZ-5:30";
+
+class ScopedTimeZone {
+ public:
+  explicit ScopedTimeZone(const char* zone) {
+    if (const char* old = std::getenv("TZ")) old_ = old, had_ = true;
+    ::setenv("TZ", zone, 1);
+    ::tzset();
+  }
+  ~ScopedTimeZone() {
+    if (had_) ::setenv("TZ", old_.c_str(), 1);
+    else ::unsetenv("TZ");
+    ::tzset();
+  }
+
+ private:
+  std::string old_;
+  bool had_ = false;
+};
+
+inline std::filesystem::path SaveDataDir() {
+  return std::filesystem::path(CORVAN_SOURCE_TESTS) / "data" / "save";
+}
+
+// Rows of a reference file: tab-separated fields, '#' lines left out.
+inline std::vector<std::vector<std::string>> ReadReference(const std::filesystem::path& file) {
+  std::vector<std::vector<std::string>> rows;
+  std::ifstream in(file);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string> fields;
+    std::istringstream s(line);
+    for (std::string f; std::getline(s, f, '\t');) fields.push_back(f);
+    rows.push_back(fields);
+  }
+  return rows;
+}
+
+inline std::string FileMd5(const std::filesystem::path& p) {
+  const std::string bytes = ReadWholeFile(p);
+  return Md5Hex({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+}
+
+struct CommandResult {
+  int status = -1;
+  std::string output;
+};
+// Runs `command` through the shell, standard error with standard output.
+inline CommandResult RunCommand(const std::string& command) {
+  CommandResult r;
+  FILE* p = ::popen((command + " 2>&1").c_str(), "r");
+  if (!p) return r;
+  char buf[4096];
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) r.output.append(buf, n);
+  const int st = ::pclose(p);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+inline std::string Quote(const std::filesystem::path& p) {
+  std::string q = "'";
+  for (char c : p.string()) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+inline bool HaveTool(const std::string& name) { return RunCommand("command -v " + name).status == 0; }
+
+// tests/tools/check-zips over `archives`: every reader's verdict, and one
+// line "archive, entry, size, MD5" per entry.
+inline CommandResult CheckZips(const std::vector<std::filesystem::path>& archives, bool md5 = true) {
+  std::string cmd = std::string(CORVAN_SOURCE_TESTS) + "/tools/check-zips" + (md5 ? "" : " --no-md5");
+  for (const auto& a : archives) cmd += " " + Quote(a);
+  return RunCommand(cmd);
+}
+
+// The answers of the file-exists and abort questions, in order.
+class ScriptedDecisions final : public SaveDecisions {
+ public:
+  struct Clash {
+    FileExistAnswer answer;
+    std::u16string renameTo;  // for Rename
+  };
+  FileExistAnswer AskFileExists(const FileExistQuestion& q, std::u16string& renameTo) override {
+    questions.push_back(q);
+    if (clashes.empty()) return FileExistAnswer::Cancel;
+    const Clash c = clashes.front();
+    clashes.erase(clashes.begin());
+    if (c.answer == FileExistAnswer::Rename) renameTo = c.renameTo;
+    return c.answer;
+  }
+  AbortAnswer AskAbortSaving(const std::u16string& name) override {
+    abortQuestions.push_back(name);
+    if (onAbortQuestion) onAbortQuestion();
+    return abortAnswer;
+  }
+  std::vector<Clash> clashes;
+  std::vector<FileExistQuestion> questions;
+  AbortAnswer abortAnswer = AbortAnswer::AbortImmediately;
+  std::vector<std::u16string> abortQuestions;
+  std::function<void()> onAbortQuestion;
+};
+
+// A disk that holds only `budget` more bytes.
+class FullDiskWriter final : public OutputWriter {
+ public:
+  explicit FullDiskWriter(std::uint64_t budget) : budget_(budget) {}
+  bool WriteAt(int fd, const void* data, std::size_t size, std::uint64_t offset) override {
+    if (size > budget_) {
+      if (budget_ > 0) OutputWriter::WriteAt(fd, data, static_cast<std::size_t>(budget_), offset);
+      budget_ = 0;
+      errno = ENOSPC;
+      return false;
+    }
+    budget_ -= size;
+    return OutputWriter::WriteAt(fd, data, size, offset);
+  }
+
+ private:
+  std::uint64_t budget_;
+};
+
+// Serves files from memory as an engine does: each item's bytes (by item
+// id) in clusters of `clusterBytes`, and clusters listed in `badClusters`
+// (file-relative, by item id) fail to read.
+class MemoryEngine final : public ScanEngine {
+ public:
+  explicit MemoryEngine(std::uint32_t clusterBytes = 4096) : clusterBytes_(clusterBytes) {}
+  std::uint32_t FoundItemCount() const override { return static_cast<std::uint32_t>(files.size()); }
+  void FreeLists() override {}
+  WalkResult ReadItemData(const FoundItemInfo& item, const BlockSink& sink, std::uint64_t begin,
+                          std::uint64_t end) override {
+    readItems.push_back(item);
+    const auto it = files.find(item.itemId);
+    const std::set<std::uint64_t>& bad = badClusters[item.itemId];
+    if (it == files.end()) return {};
+    const std::vector<std::uint8_t>& bytes = it->second;
+    FileDataLayout layout;
+    layout.size = item.size;
+    layout.clusterBytes = clusterBytes_;
+    // File cluster i sits at "volume cluster" i of this file.
+    layout.extents.push_back({0, 0, (bytes.size() + clusterBytes_ - 1) / clusterBytes_, false});
+    const auto read = [&](std::uint64_t lcn, std::uint64_t count, std::uint8_t* out) {
+      bool ok = true;
+      for (std::uint64_t c = 0; c < count; ++c) {
+        std::uint8_t* dst = out + c * clusterBytes_;
+        const std::uint64_t at = (lcn + c) * clusterBytes_;
+        std::fill(dst, dst + clusterBytes_, 0);
+        if (bad.count(lcn + c)) {
+          ok = false;
+          continue;
+        }
+        if (at < bytes.size())
+          std::copy(bytes.begin() + at, bytes.begin() + std::min<std::uint64_t>(at + clusterBytes_, bytes.size()), dst);
+      }
+      return ok;
+    };
+    return WalkFileData(layout, read, sink, begin, end);
+  }
+
+  std::map<std::uint32_t, std::vector<std::uint8_t>> files;
+  std::map<std::uint32_t, std::set<std::uint64_t>> badClusters;
+  std::vector<FoundItemInfo> readItems;
+
+ private:
+  std::uint32_t clusterBytes_;
+};
+
+// A volume of a corpus image scanned into a found-item store as the
+// results window would hold it.
+class ScannedVolume {
+ public:
+  ScannedVolume() : app(dir / "settings.ini", dir / "install") {
+    app.m_pPrompt = &prompt;
+  }
+  ~ScannedVolume() {
+    app.FreeSourcesAndEngines();
+    MountSectorSource(nullptr);
+  }
+
+  // Empty when the scan ran; otherwise why not.
+  std::string Scan(const std::string& image, std::uint16_t volume, std::uint32_t mode = kModeQuick) {
+    const std::filesystem::path path = CorpusDir() / image;
+    const MountOutcome mounted = MountAndListSources(app, ImageTypeForPath(path), path);
+    if (!mounted.mounted) return "cannot mount " + path.string();
+    if (!SelectSource(app, volume)) return "no volume " + std::to_string(volume);
+    app.m_nRecoveryMode = mode;
+    app.m_pConsole = &store;
+    engines = MakeProgramEngines();
+    ScanWorker worker(app, *engines);
+    worker.Run();
+    app.m_pConsole = nullptr;
+    if (!worker.Problem().empty()) return worker.Problem();
+    if (store.Count() <= 1) return "the scan found nothing";
+    return {};
+  }
+
+  TempDir dir;
+  UserFolders folders{dir.path()};
+  RecordingPrompt prompt;
+  CORVANApp app;
+  FoundItemStore store;
+  std::unique_ptr<EngineBackend> engines;
+};
+
+struct SaveRun {
+  SaveJobResult result;
+  std::string log;
+};
+
+struct SaveOptionsForTest {
+  std::uint8_t whichFiles = 1;
+  std::int32_t createZip = 0;
+  std::uint8_t zipMode = 0;
+  OutputWriter* writer = nullptr;
+};
+
+// Saves everything under the store's root to `dest`.
+inline SaveRun SaveStore(CORVANApp& app, const FoundItemStore& store, const std::filesystem::path& dest,
+                         SaveDecisions& decisions, const SaveOptionsForTest& options = {}) {
+  FoundItemStoreWalk walk(store);
+  CThreadForSavingFiles saver(app, walk, decisions);
+  saver.m_szDest = dest;
+  saver.m_nSelectMode = 1;
+  saver.m_nWhichFiles = options.whichFiles;
+  saver.m_bCreateZip = options.createZip;
+  saver.m_nZipMode = options.zipMode;
+  saver.m_pWriter = options.writer;
+  const std::size_t before = app.LogViewText().size();
+  saver.Start();
+  saver.Join();
+  SaveRun run;
+  run.result = saver.Result();
+  run.log = app.LogViewText().substr(before);
+  return run;
+}
+
+inline std::size_t CountOf(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
+  return n;
+}
+
+}  // namespace corvan::test
