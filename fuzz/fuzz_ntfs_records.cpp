@@ -1,15 +1,17 @@
-// Any bytes as an MFT record (and the records it names), an index block, a
-// journal and LZNT1 data: the parsers and the run walker must stay inside
-// their buffers and end.
+// Any bytes as an MFT record (and the records it names), a record found by
+// Advance Recovery's search, an index block, a journal and LZNT1 data: the
+// parsers and the run walker must stay inside their buffers and end.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "engines/RunWalker.h"
 #include "engines/ntfs/Lznt1.h"
 #include "engines/ntfs/NtfsAttributes.h"
+#include "engines/ntfs/NtfsFoundRecords.h"
 #include "engines/ntfs/NtfsLogFile.h"
 #include "engines/ntfs/NtfsRecord.h"
 
@@ -89,6 +91,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ChooseFileName(view.names);
     Walk(LayoutOf(view.data, kClusterBytes), data, size);
     Walk(LayoutOf(view.indexAllocation, kClusterBytes), data, size);
+  }
+
+  // The first kilobyte as a record found on the disk: its vote, its number
+  // and parent, and the strict run count over any bytes.
+  {
+    const std::uint32_t vote = ClusterSizeVote(raw, size);
+    if (vote != 0 && !ValidSectorsPerCluster(vote)) std::abort();
+    ExamineFoundRecord(raw, std::nullopt);
+    if (size >= 2) ExamineFoundRecord(raw, data[1]);
+    std::uint64_t first = 0;
+    CountDataRunClusters(std::span<const std::uint8_t>(data, std::min<std::size_t>(size, 64)), first);
+    ClusterSizeTally tally;
+    for (std::size_t i = 0; i < std::min<std::size_t>(size, 32); ++i) tally.Add(data[i]);
+    if (tally.Votes() != 0 && !ValidSectorsPerCluster(tally.Decide())) std::abort();
   }
 
   // An index block.

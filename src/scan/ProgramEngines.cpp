@@ -41,6 +41,8 @@ class ProgramEngines final : public EngineBackend {
       case ScanPass::FatDeletedDeep: return FromFat(Fat(app).DeepScan(1));
       case ScanPass::FatAdvance: return FromFat(Fat(app).DeepScan(0));
       case ScanPass::NtfsQuick: Ntfs(app).ScanVolume(false); return Outcome::Ran;
+      case ScanPass::NtfsDeleted: Ntfs(app).ScanVolume(true); return Outcome::Ran;
+      case ScanPass::NtfsAdvance: Ntfs(app).DeepScan(); return Outcome::Ran;
       case ScanPass::ExFatQuick: ExFat(app).ScanVolume(0); return Outcome::Ran;
       case ScanPass::ExFatDeletedQuick: ExFat(app).ScanVolume(1); return Outcome::Ran;
       case ScanPass::ExFatLostFolders:

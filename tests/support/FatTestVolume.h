@@ -80,6 +80,7 @@ inline SourceRecord VolumeSource(std::uint64_t start, std::uint64_t sectors, std
   source.partition->sectorCount = sectors;
   source.partition->endSector = start + sectors - 1;
   source.partition->fileSystemKind = fsKind;
+  source.partition->diskNumber = kNoDiskNumber;  // not a diskette drive
   return source;
 }
 

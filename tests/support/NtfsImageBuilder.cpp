@@ -222,17 +222,18 @@ void Protect(Bytes& block, std::uint16_t usaOffset, std::uint16_t usn) {
 
 Bytes RecordBuilder::Build() const {
   Bytes r(1024, 0);
+  const bool early = usaOffset == 0x2A;
   std::memcpy(r.data(), "FILE", 4);
-  Put16(r, 0x04, 0x30);
+  Put16(r, 0x04, usaOffset);
   Put16(r, 0x06, 3);
   Put16(r, 0x10, sequence);
   Put16(r, 0x12, 1);
-  Put16(r, 0x14, 0x38);
+  Put16(r, 0x14, early ? 0x30 : 0x38);
   Put16(r, 0x16, flags);
   Put32(r, 0x1C, 1024);
   Put64(r, 0x20, baseReference);
-  Put32(r, 0x2C, number);
-  std::size_t at = 0x38;
+  if (!early) Put32(r, 0x2C, number);
+  std::size_t at = early ? 0x30 : 0x38;
   std::uint16_t nextId = 0;
   for (const Bytes& a : attributes) {
     if (at + a.size() + 8 > 1024) throw std::length_error("record too small");
@@ -244,7 +245,7 @@ Bytes RecordBuilder::Build() const {
   at += 8;
   Put32(r, 0x18, at);
   Put16(r, 0x28, nextId);
-  Protect(r, 0x30, usn);
+  Protect(r, usaOffset, usn);
   return r;
 }
 

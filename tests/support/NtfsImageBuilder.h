@@ -58,6 +58,9 @@ struct RecordBuilder {
   std::uint16_t sequence = 1;
   std::uint64_t baseReference = 0;
   std::uint16_t usn = 0x0001;
+  // 0x30, or 0x2A as the first NTFS versions wrote it (no record number at
+  // 0x2C then: those bytes hold the update sequence).
+  std::uint16_t usaOffset = 0x30;
   std::vector<Bytes> attributes;
 
   RecordBuilder& Add(Bytes attribute) {

@@ -350,7 +350,7 @@ void FatEngine::AddLostFolders() {
       parent.itemId = m_nRunningItemId++;
       parent.parentId = kFatLostFolderId;
       AddFoundFolder(parentCluster, parent.itemId);
-      Post(parent, NumberedFolderName(parentCluster));
+      PostNamedByCluster(parent, NumberedFolderName(parentCluster));
       parentId = parent.itemId;
     }
     const auto cluster = static_cast<std::uint32_t>(node.cluster);
@@ -363,7 +363,7 @@ void FatEngine::AddLostFolders() {
     const bool deleted = m_nFatSource == kFatSourceContiguous || m_fat.empty() || (fatState && *fatState == 0);
     if (deleted) folder.flags = kItemDeleted;
     AddFoundFolder(cluster, folder.itemId);
-    Post(folder, NumberedFolderName(cluster));
+    PostNamedByCluster(folder, NumberedFolderName(cluster));
     MarkItemClusters(cluster, nullptr, false);
     RemovePendingFolder(cluster);
     WalkFolderChain(folder.itemId, cluster, deleted, 0);

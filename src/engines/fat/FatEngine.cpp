@@ -66,6 +66,11 @@ void FatEngine::LogPhaseEnd() {
   }
 }
 
+void FatEngine::ReportReadFailure(const char* what, std::uint64_t number) {
+  // The buffer was zero-filled; the log says which read came back empty.
+  m_app.AppendLog(std::string("Error reading ") + what + ": " + std::to_string(number), false);
+}
+
 void FatEngine::Prepare(const SourceRecord& source, std::uint8_t imageFile) {
   Progress().SetPos(0);
   m_nSourceKind = source.kind;
@@ -86,6 +91,7 @@ void FatEngine::Prepare(const SourceRecord& source, std::uint8_t imageFile) {
   m_nSectorCount = p.sectorCount;
   m_nVolumeEnd = p.endSector;
   m_nFatKind = p.fileSystemKind;
+  m_nMediaByte = p.diskNumber;
   m_nRunningItemId = 2;
   m_bImageFile = imageFile;
   m_app.m_bVolumeOpened = 1;
@@ -170,6 +176,10 @@ void FatEngine::FreeLists() {
   m_foundFolders.clear();
   m_foundFolderIndex.clear();
   m_pendingItems.clear();
+  m_directoryRecords.clear();
+  m_folderNames.clear();
+  m_namedByCluster.clear();
+  m_rootFileClusters.clear();
   m_fat.clear();
   m_fat.shrink_to_fit();
   std::lock_guard lock(m_imageMutex);

@@ -16,13 +16,16 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "app/ScanEngine.h"
 #include "console/FoundItemInfo.h"
+#include "console/FoundItemSink.h"
 #include "engines/RunWalker.h"
 #include "engines/fat/FatLayout.h"
 #include "engines/fat/FatShortName.h"
+#include "engines/fat/FatVote.h"
 #include "platform/FileHandle.h"
 
 namespace corvan {
@@ -87,6 +90,22 @@ struct PendingItemNode {
   FoundItemInfo record;
   std::u16string name;
 };
+
+// An on-disk folder name met where the folder itself is listed elsewhere
+// under a made-up name ("%08lu", "Folder %ld", "$Root%d"): the folder with
+// this first cluster takes the name when the names are applied.
+struct FolderNameNode {
+  std::uint64_t cluster = 0;
+  std::u16string name;
+  bool applied = false;
+};
+
+// Every folder reaches the results window as 0x10 and every file as 0x20,
+// whatever else the entry's attribute byte says (hidden, system, read-only,
+// no archive bit), so the window files each under the right heading.
+inline void NormaliseItemAttribute(FoundItemInfo& record) {
+  record.attribute = (record.attribute & kItemFolder) ? kItemFolder : kItemFile;
+}
 
 class FatEngine final : public ScanEngine {
  public:
@@ -165,17 +184,47 @@ class FatEngine final : public ScanEngine {
   void MarkItemClusters(std::uint32_t firstCluster, const FoundItemInfo* record, bool firstOnly);
   void MarkClusterFound(std::uint64_t cluster);
 
+  // ---- layout rebuild by vote ----
+  // Collects folder-start sectors, votes on the layout and loads the FAT:
+  // the cluster size found, 1 for the diskette layout, 0 when nothing was
+  // found or the voted layout is not one anything may be read from.
+  std::uint32_t SearchDirectoryClusters();
+  std::uint32_t VoteLayout();
+  std::uint8_t EstimateClusterSizes();
+
   // ---- scan entries ----
   FatScanResult ScanVolume(std::uint32_t pass);
   FatScanResult DeepScan(std::uint32_t pass);
+  FatScanResult AdvanceScan();
   void CreateDirectoryTree();
   void WalkRecordedDirClusters();
   void RunFolderSearch();
   void ScanClustersForFolders();
 
+  // ---- deleted-tree reconstruction ----
+  FatScanResult ScanDeletedTree();
+  bool CheckVolumeForDeepScan();
+  void RunDeletedRootPass();
+  void WalkDeferredFolders();
+  void BuildLostTrees();
+  bool AddLostFolderEntries(std::span<const std::uint8_t> folder, FoundItemInfo& record);
+
+  // ---- orphaned folders ----
+  void RecoverOrphanFolders();
+  void AddRootDirFiles();
+  void ScanOrphanRootClusters();
+  void ListRootCluster(std::uint32_t cluster, bool deleted);
+  bool ListOrphanCluster(std::uint32_t cluster, std::span<const std::uint8_t> data, std::uint32_t highest,
+                         bool broken, bool deleted);
+  void ScanBrokenClusters();
+  bool IsOrphanDirCandidate(std::uint32_t cluster);
+  void AddFolderNameNode(std::u16string_view name, std::uint64_t cluster);
+  void ApplyFolderNames();
+
   // ---- hand-over to the results window ----
   void OpenResultsTree();
-  void SendFoundItem(const FoundItemInfo& record, std::u16string_view name);
+  // `entriesText`: the counter shows "Entries Found" after the number.
+  FoundItemHandle SendFoundItem(const FoundItemInfo& record, std::u16string_view name, bool entriesText = true);
   void QueueItem(const FoundItemInfo& record, std::u16string_view name);
   void DropLastQueuedItem();
   void FlushPendingItems();
@@ -218,6 +267,9 @@ class FatEngine final : public ScanEngine {
   std::filesystem::path m_imagePath;
   std::uint8_t m_bImageFile = 0;
   std::uint32_t m_bAbsoluteSectors = 0;
+  // The partition record's drive byte: 0 or 1 (a diskette drive) selects
+  // the diskette layout when the layout is rebuilt.
+  std::uint8_t m_nMediaByte = 0;
   // Geometry a found-volume record brought (source kind 3).
   FatLayout m_recordedLayout;
   std::vector<std::uint32_t> m_recordedDirClusters;
@@ -248,6 +300,13 @@ class FatEngine final : public ScanEngine {
   std::vector<VisitedFolderNode> m_visitedFolders;
   std::vector<FolderClusterNode> m_pendingFolders;
   std::vector<PendingItemNode> m_pendingItems;
+  // Folder-start sectors the layout rebuild collected.
+  std::vector<DirectoryClusterRecord> m_directoryRecords;
+  std::vector<FolderNameNode> m_folderNames;
+  // Folders listed under a made-up name, by first cluster.
+  std::unordered_map<std::uint64_t, FoundItemHandle> m_namedByCluster;
+  // First clusters of the files listed directly under the root.
+  std::unordered_set<std::uint64_t> m_rootFileClusters;
 
   // counters of the hand-over
   std::uint32_t m_nEntriesFound = 0;
@@ -266,8 +325,31 @@ class FatEngine final : public ScanEngine {
   std::uint8_t ClassifyDirEntry(const std::uint8_t* entry, std::uint32_t highestCluster, bool strict,
                                 std::uint32_t* foundCluster) const;
   bool ReadRootRegion(std::vector<std::uint8_t>& region) const;
+  // Every entry of the fixed FAT12/16 root that the entry check calls valid
+  // and that decodes, in order, until an entry with first byte 0 or Stop.
+  void ForEachRootEntry(
+      const std::function<void(const FoundItemInfo& record, const std::u16string& name, std::uint32_t at)>& visit);
+  // Puts a deleted folder aside for the walk after the tree.
+  void DeferFolder(const FoundItemInfo& record, std::uint32_t entryOffset, std::uint32_t entryCluster,
+                   std::uint32_t previousCluster, std::uint32_t itemId);
   // Opens the results tree before the first item, then sends the item.
-  void Post(const FoundItemInfo& record, std::u16string_view name);
+  FoundItemHandle Post(const FoundItemInfo& record, std::u16string_view name, bool entriesText = true);
+  // Sends a folder listed under a made-up name, so that its on-disk name
+  // can be applied later.
+  void PostNamedByCluster(const FoundItemInfo& record, std::u16string_view name);
+  // The boot sector at `sector` (or its backup) as the engine's geometry;
+  // true when it passes every check and a FAT copy is signed.
+  bool LoadBootGeometry(std::uint64_t sector);
+  // The layout a lost-volume search recorded (source kind 3), with no FAT
+  // trusted yet; false when it is not sound.
+  bool UseRecordedLayout();
+  // Message 305; the volume is not scanned.
+  FatScanResult RefuseVolume();
+  void ReportReadFailure(const char* what, std::uint64_t number);
+  // The deleted-file pass's handling of one decoded entry.
+  void HandleDeletedPassEntry(const FoundItemInfo& record, const std::u16string& name, std::uint32_t entryOffset,
+                              std::uint32_t entryCluster, std::uint32_t previousCluster);
+  void PlaceLostFolder(VisitedFolderNode& node, std::uint32_t parentId, bool mark, std::vector<std::uint8_t>& buffer);
   // What a walker does with one decoded entry in the quick pass.
   void HandleEntry(const FoundItemInfo& record, const std::u16string& name, std::uint32_t entryOffset,
                    std::uint32_t entryCluster, std::uint32_t previousCluster, bool fromRoot,

@@ -26,7 +26,8 @@ void FatEngine::OpenResultsTree() {
   Console().UpdateStatusText(0);
 }
 
-void FatEngine::SendFoundItem(const FoundItemInfo& record, std::u16string_view name) {
+FoundItemHandle FatEngine::SendFoundItem(const FoundItemInfo& record, std::u16string_view name,
+                                         bool entriesText) {
   const bool folder = (record.attribute & kItemFolder) != 0;
   ++m_nEntriesFound;
   if (folder) {
@@ -36,18 +37,26 @@ void FatEngine::SendFoundItem(const FoundItemInfo& record, std::u16string_view n
   } else {
     ++m_nFilesFound;
     m_nBytesFound += record.size;
+    if (record.parentId == kFatRootId) m_rootFileClusters.insert(record.location);
   }
-  Console().OnAddFoundItem(record, name);
+  const FoundItemHandle handle = Console().OnAddFoundItem(record, name);
   if (folder && m_nPass != 0 && record.IsDeleted() && m_bMarkFlag) MarkClusterFound(record.location);
   Console().UpdateStatusText(0);
   ProgressSink& progress = Progress();
-  progress.SetCounterText(std::to_string(m_nEntriesFound) + " " + LoadString(kIdsEntriesFound));
+  progress.SetCounterText(entriesText ? std::to_string(m_nEntriesFound) + " " + LoadString(kIdsEntriesFound)
+                                      : std::to_string(m_nEntriesFound) + " ");
   progress.StepIt();
+  return handle;
 }
 
-void FatEngine::Post(const FoundItemInfo& record, std::u16string_view name) {
+FoundItemHandle FatEngine::Post(const FoundItemInfo& record, std::u16string_view name, bool entriesText) {
   if (m_nEntriesFound == 0) OpenResultsTree();
-  SendFoundItem(record, name);
+  return SendFoundItem(record, name, entriesText);
+}
+
+void FatEngine::PostNamedByCluster(const FoundItemInfo& record, std::u16string_view name) {
+  const FoundItemHandle handle = Post(record, name);
+  if (handle != kNoFoundItem) m_namedByCluster.emplace(record.location, handle);
 }
 
 void FatEngine::QueueItem(const FoundItemInfo& record, std::u16string_view name) {

@@ -33,6 +33,8 @@ constexpr std::uint64_t kBackupBootSector = 6;
 // time; larger ones 2048 sectors a read.
 constexpr std::uint64_t kSmallVolumeSectors = 3000;
 constexpr std::uint32_t kSearchReadSectors = 2048;
+// Items without an on-disk number count down from here in a deep scan.
+constexpr std::int32_t kFirstSyntheticId = -16;
 
 std::uint32_t EntryFirstCluster(const std::uint8_t* e) {
   return (std::uint32_t{GetLE16(e + 20)} << 16) | GetLE16(e + 26);
@@ -46,49 +48,32 @@ std::u16string EightDigitName(std::uint32_t cluster) {
 
 }  // namespace
 
+bool FatEngine::LoadBootGeometry(std::uint64_t sector) {
+  std::uint8_t boot[kSectorSize] = {};
+  // A failed read leaves zeros, which fail every check below.
+  if (!ReadSourceOrImage(sector, boot, 1)) ReportReadFailure("sector", sector);
+  FatBootInfo info;
+  ParseFatBootSector(info, boot);
+  SetGeometry(info);
+  // The layout must be sound before anything is read or sized from it.
+  return !IsBootGeometrySuspect(Layout()) && LayoutIsSound() && CheckFatSignatures() != 2;
+}
+
 FatScanResult FatEngine::ScanVolume(std::uint32_t pass) {
-  if (pass != 0) return DeepScan(pass);
   m_bMarkFlag = 0;
   m_bLostFolderFlag = 0;
   m_nPass = pass;
 
-  // The worker stays busy until it has ended; only the message is shown here.
-  auto invalidVolume = [this] {
-    m_app.GetPrompt().MessageBoxId(kIdsInvalidVolume, kPicError, kMbOk);
-    return FatScanResult::InvalidVolume;
-  };
-
   if (m_nSourceKind == kSourceFoundVolume) {
     // The lost-volume search found this layout; no boot sector is read.
-    m_nSectorsPerCluster = m_recordedLayout.sectorsPerCluster;
-    m_nFatSize = m_recordedLayout.fatSize;
-    m_nReservedSectors = m_recordedLayout.reservedSectors;
-    m_nRootDirSectors = m_recordedLayout.rootDirSectors;
-    if (!LayoutIsSound()) return invalidVolume();
-    m_nFatSource = kFatSourceContiguous;
+    if (!UseRecordedLayout()) return RefuseVolume();
+    SelectFatCopy();
+  } else if (LoadBootGeometry(m_nVolumeStart) || LoadBootGeometry(m_nVolumeStart + kBackupBootSector)) {
     SelectFatCopy();
   } else {
-    std::uint8_t sector[kSectorSize];
-    // A failed read leaves zeros, which fail every check below.
-    ReadSourceOrImage(m_nVolumeStart, sector, 1);
-    FatBootInfo info;
-    ParseFatBootSector(info, sector);
-    SetGeometry(info);
-    // The layout must be sound before anything is read or sized from it.
-    const auto usable = [this] {
-      return !IsBootGeometrySuspect(Layout()) && LayoutIsSound() && CheckFatSignatures() != 2;
-    };
-    if (!usable()) {
-      std::memset(sector, 0, sizeof sector);
-      ReadSourceOrImage(m_nVolumeStart + kBackupBootSector, sector, 1);
-      FatBootInfo backup;
-      ParseFatBootSector(backup, sector);
-      SetGeometry(backup);
-      // Rebuilding a layout from the volume's folders is not built yet: a
-      // volume with neither boot sector usable is refused.
-      if (!usable()) return invalidVolume();
-    }
-    SelectFatCopy();
+    // Neither boot sector: rebuild the layout from the volume's folders.
+    if (SearchDirectoryClusters() == 0 || m_nSectorsPerCluster == 0 || m_nFatSize == 0) return RefuseVolume();
+    Progress().SetStatusText("");
   }
 
   const std::uint64_t dataEnd = Layout().DataClusters() + 2;
@@ -107,10 +92,44 @@ FatScanResult FatEngine::ScanVolume(std::uint32_t pass) {
 }
 
 FatScanResult FatEngine::DeepScan(std::uint32_t pass) {
-  // Deleted and Advance Recovery of FAT volumes are not built yet; the scan
-  // worker tells the user.
   m_nPass = pass;
-  return FatScanResult::NotAvailable;
+  m_app.m_nNextSyntheticId = kFirstSyntheticId;
+  m_bMarkFlag = 1;
+  m_bLostFolderFlag = 0;
+  const FatScanResult result = pass == 0 ? AdvanceScan() : ScanDeletedTree();
+  if (result != FatScanResult::InvalidVolume) Progress().SetPos(100000);
+  return result;
+}
+
+FatScanResult FatEngine::AdvanceScan() {
+  if (m_nSourceKind == kSourceFoundVolume) {
+    if (!UseRecordedLayout()) return RefuseVolume();
+    SelectFatCopy();
+  } else if (SearchDirectoryClusters() != 0) {
+    // Advance Recovery trusts the volume's folders before its boot sector.
+    Progress().SetStatusText("");
+    if (m_nSectorsPerCluster == 0 || m_nFatSize == 0) return RefuseVolume();
+  } else if (!CheckVolumeForDeepScan()) {
+    return RefuseVolume();
+  }
+  CreateDirectoryTree();
+  return Aborted() ? FatScanResult::Aborted : FatScanResult::Completed;
+}
+
+FatScanResult FatEngine::RefuseVolume() {
+  // The worker stays busy until it has ended; only the message is shown here.
+  m_app.GetPrompt().MessageBoxId(kIdsInvalidVolume, kPicError, kMbOk);
+  return FatScanResult::InvalidVolume;
+}
+
+bool FatEngine::UseRecordedLayout() {
+  m_nSectorsPerCluster = m_recordedLayout.sectorsPerCluster;
+  m_nFatSize = m_recordedLayout.fatSize;
+  m_nReservedSectors = m_recordedLayout.reservedSectors;
+  m_nRootDirSectors = m_recordedLayout.rootDirSectors;
+  // Files are taken as contiguous runs until a signed FAT copy is found.
+  m_nFatSource = kFatSourceContiguous;
+  return LayoutIsSound();
 }
 
 void FatEngine::CreateDirectoryTree() {
@@ -156,7 +175,7 @@ FatEngine::FolderClusterTest FatEngine::TestFolderCluster(std::uint32_t cluster,
   record.parentId = kFatRootId;
   const bool deleted = fatState == 0;
   if (deleted) record.flags = kItemDeleted;
-  Post(record, EightDigitName(cluster));
+  PostNamedByCluster(record, EightDigitName(cluster));
   AddFoundFolder(cluster, record.itemId);
   MarkItemClusters(cluster, nullptr, false);
   WalkFolderChain(record.itemId, cluster, deleted, 0);
@@ -174,9 +193,14 @@ void FatEngine::WalkRecordedDirClusters() {
 
   if (m_nEntriesFound != 0 || !m_pendingFolders.empty()) {
     ResolvePendingFolders();
+    if (m_nEntriesFound != 0 && !Aborted()) {
+      RecoverOrphanFolders();
+      ApplyFolderNames();
+    }
   } else {
     m_app.m_selectedTypeList.clear();
   }
+  m_folderNames.clear();
 }
 
 void FatEngine::ResolvePendingFolders() {
@@ -195,6 +219,11 @@ void FatEngine::RunFolderSearch() {
   if (!Aborted() && m_bMarkFlag && m_nFatSource != kFatSourceContiguous) WalkLiveTreeMarked();
   if (!Aborted()) ScanClustersForFolders();
   ResolvePendingFolders();
+  if (m_nEntriesFound != 0 && !Aborted()) {
+    RecoverOrphanFolders();
+    ApplyFolderNames();
+  }
+  m_folderNames.clear();
 }
 
 void FatEngine::WalkLiveTreeMarked() {

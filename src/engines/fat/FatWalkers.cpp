@@ -20,13 +20,6 @@ constexpr unsigned kIdsMayTakeMinutes = 358;
 constexpr std::uint32_t kModeAdvance = 506;
 constexpr std::uint8_t kSourceFoundVolume = 3;
 
-// Every folder reaches the results window as 0x10 and every file as 0x20,
-// whatever else the entry's attribute byte says (hidden, system, read-only,
-// no archive bit), so the window files each under the right heading.
-void NormaliseAttribute(FoundItemInfo& record) {
-  record.attribute = (record.attribute & kItemFolder) ? kItemFolder : kItemFile;
-}
-
 }  // namespace
 
 void FatEngine::WalkRoot() {
@@ -48,6 +41,8 @@ void FatEngine::BuildDirectoryTree() {
                                             [](const VisitedFolderNode& n) { return !n.removed; });
   if (Aborted()) {
     // Stop unwinds without a message or a follow-up pass.
+  } else if (m_nPass != 0) {
+    WalkDeferredFolders();
   } else if (m_nEntriesFound == 0 && nothingDeferred) {
     m_app.GetPrompt().MessageBoxId(kIdsMayTakeMinutes, kPicInformation, kMbOk);
     if (m_app.m_nRecoveryMode != kModeAdvance && m_nSourceKind != kSourceFoundVolume) {
@@ -61,9 +56,13 @@ void FatEngine::BuildDirectoryTree() {
   LogPhaseEnd();
 }
 
-void FatEngine::WalkFat16Root() {
+void FatEngine::ForEachRootEntry(
+    const std::function<void(const FoundItemInfo& record, const std::u16string& name, std::uint32_t at)>& visit) {
   std::vector<std::uint8_t> region;
-  if (!ReadRootRegion(region)) return;
+  if (!ReadRootRegion(region)) {
+    if (!region.empty()) ReportReadFailure("sector", m_nVolumeStart + m_nReservedSectors + 2ull * m_nFatSize);
+    return;
+  }
   for (std::uint32_t at = 0; at + 32 <= region.size(); at += 32) {
     if (Aborted() || region[at] == 0) break;
     if (ValidateDirEntry(region.data() + at, m_nHighestCluster, nullptr) != kDirEntryValid) continue;
@@ -71,9 +70,15 @@ void FatEngine::WalkFat16Root() {
     record.parentId = kFatRootId;
     std::u16string name;
     if (!DecodeDirEntry(at, name, region, record, kNoCluster, 0, false)) continue;
-    NormaliseAttribute(record);
-    HandleEntry(record, name, at, 0, kNoCluster, true, false, 0);
+    NormaliseItemAttribute(record);
+    visit(record, name, at);
   }
+}
+
+void FatEngine::WalkFat16Root() {
+  ForEachRootEntry([this](const FoundItemInfo& record, const std::u16string& name, std::uint32_t at) {
+    HandleEntry(record, name, at, 0, kNoCluster, true, false, 0);
+  });
 }
 
 void FatEngine::WalkFat32Root(std::uint32_t rootCluster) {
@@ -101,7 +106,7 @@ void FatEngine::WalkFat32Root(std::uint32_t rootCluster) {
       if (!DecodeDirEntry(at, name, buffer, record, previous, 0, false)) continue;
       if ((record.attribute & kItemFolder) && found > 2) record.location = found;
       if (m_bMarkFlag && m_nFatSource != kFatSourceContiguous) MarkItemClusters(c, nullptr, false);
-      NormaliseAttribute(record);
+      NormaliseItemAttribute(record);
       HandleEntry(record, name, at, c, previous, true, false, 0);
     }
     Progress().StepIt();
@@ -129,7 +134,7 @@ bool FatEngine::WalkDirectoryCluster(std::span<const std::uint8_t> cluster, Foun
       std::uint8_t sector[kSectorSize];
       record.attribute = ReadClusters(first, 0, sector, 1) && sector[0] == '.' ? kItemFolder : kItemFile;
     }
-    NormaliseAttribute(record);
+    NormaliseItemAttribute(record);
     if (walkFlag == 0) {
       MarkItemClusters(first, &record, false);
       if (record.IsFolder()) RemovePendingFolder(first);
@@ -143,6 +148,10 @@ bool FatEngine::WalkDirectoryCluster(std::span<const std::uint8_t> cluster, Foun
 void FatEngine::HandleEntry(const FoundItemInfo& record, const std::u16string& name, std::uint32_t entryOffset,
                             std::uint32_t entryCluster, std::uint32_t previousCluster, bool fromRoot,
                             bool walkedDeleted, std::uint8_t walkFlag) {
+  if (m_nPass != 0) {
+    HandleDeletedPassEntry(record, name, entryOffset, entryCluster, previousCluster);
+    return;
+  }
   if (!record.IsFolder()) {
     Post(record, name);
     return;
@@ -151,13 +160,7 @@ void FatEngine::HandleEntry(const FoundItemInfo& record, const std::u16string& n
   if (record.IsDeleted() && m_bLostFolderFlag == 0) {
     // Deleted folders wait until the live tree is listed.
     if (FindPair(cluster) || FindDeferredPair(cluster)) return;
-    VisitedFolderNode node;
-    node.cluster = cluster;
-    node.parent = record.parentId;
-    node.entryOffset = entryOffset;
-    node.entryCluster = entryCluster;
-    node.previousCluster = previousCluster;
-    m_visitedFolders.push_back(node);
+    DeferFolder(record, entryOffset, entryCluster, previousCluster, 0);
     return;
   }
   if (!fromRoot && FindPair(cluster)) return;
@@ -165,6 +168,46 @@ void FatEngine::HandleEntry(const FoundItemInfo& record, const std::u16string& n
   RemovePair(cluster);
   Post(record, name);
   WalkFolderChain(record.itemId, static_cast<std::uint32_t>(cluster), walkedDeleted, walkFlag);
+}
+
+void FatEngine::DeferFolder(const FoundItemInfo& record, std::uint32_t entryOffset, std::uint32_t entryCluster,
+                            std::uint32_t previousCluster, std::uint32_t itemId) {
+  VisitedFolderNode node;
+  node.cluster = record.location;
+  node.parent = record.parentId;
+  node.entryOffset = entryOffset;
+  node.entryCluster = entryCluster;
+  node.previousCluster = previousCluster;
+  node.itemId = itemId;
+  m_visitedFolders.push_back(node);
+}
+
+void FatEngine::HandleDeletedPassEntry(const FoundItemInfo& record, const std::u16string& name,
+                                       std::uint32_t entryOffset, std::uint32_t entryCluster,
+                                       std::uint32_t previousCluster) {
+  // Only deleted items are shown; the live folders on the path to one are
+  // sent just before it, outermost first.
+  const auto sendDeleted = [&] {
+    if (m_nEntriesFound == 0) OpenResultsTree();
+    if (!m_pendingItems.empty()) FlushPendingItems();
+    Post(record, name);
+  };
+  const std::uint64_t cluster = record.location;
+  if (!record.IsFolder()) {
+    if (record.IsDeleted()) sendDeleted();
+    return;
+  }
+  if (record.IsDeleted()) {
+    sendDeleted();
+    if (FindPair(cluster) || FindDeferredPair(cluster)) return;
+    DeferFolder(record, entryOffset, entryCluster, previousCluster, record.itemId);
+    return;
+  }
+  if (FindPair(cluster)) return;
+  AddFoundFolder(cluster, record.itemId);
+  QueueItem(record, name);
+  WalkFolderChain(record.itemId, static_cast<std::uint32_t>(cluster), false, 0);
+  DropLastQueuedItem();
 }
 
 }  // namespace corvan

@@ -3,11 +3,14 @@
 // fill the free clusters after their start.
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 
 #include "app/CORVANApp.h"
 #include "app/ProgressSink.h"
 #include "app/StringTable.h"
 #include "engines/ntfs/NtfsEngine.h"
+#include "engines/ntfs/NtfsFoundRecords.h"
 #include "platform/ByteCodec.h"
 
 namespace corvan {
@@ -26,7 +29,21 @@ void NtfsEngine::LoadVolumeBitmap() {
     m_nMftSector = m_nPartitionMftSector;
     m_nMftMirrSector = m_nPartitionMftMirrSector;
   }
-  if ((m_nMftSector == 0 || m_nSectorsPerCluster == 0) && !ValidateBootSector()) return;
+  if (!ntfs::ValidSectorsPerCluster(m_nSectorsPerCluster)) {
+    if (!ValidateBootSector()) return;
+  } else if (m_nMftSector == 0) {
+    // Only where the $MFT lies is taken from a boot sector copy: the
+    // cluster size stays the one already settled (by a vote, for example).
+    for (const std::uint64_t sector : {std::uint64_t{0}, m_nVolumeSectorCount ? m_nVolumeSectorCount - 1 : 0}) {
+      std::array<std::uint8_t, 512> boot;
+      ReadVolumeSectors(boot.data(), 512, sector);
+      if (boot[510] != 0x55 || boot[511] != 0xAA || std::memcmp(boot.data() + 3, "NTFS", 4) != 0) continue;
+      m_nMftSector = GetLE64(boot.data() + 0x30) * m_nSectorsPerCluster;
+      m_nMftMirrSector = GetLE64(boot.data() + 0x38) * m_nSectorsPerCluster;
+      break;
+    }
+    if (m_nMftSector == 0) return;
+  }
   if (m_mftRuns.empty() && !LoadMftRuns()) return;
   ntfs::FileView view;
   const bool haveBitmap = LoadFileView(kBitmapRecord, view) && view.data.present;

@@ -66,6 +66,24 @@ void NtfsEngine::FreeLists() {
   m_bFreeExtentsValid = false;
   m_logFileRuns.clear();
   m_keptRuns.clear();
+  m_deletedFolders.clear();
+  m_deletedFiles.clear();
+  m_nRootRange = 0;
+  m_bAdvanceRecords = false;
+  ClearFoundRecords();
+  m_foundRecords.shrink_to_fit();
+}
+
+void NtfsEngine::ClearFoundRecords() {
+  m_foundRecords.clear();
+  m_foundByNumber.clear();
+  m_foundFileVersions.clear();
+  m_foundDirs.clear();
+  m_dirByNumber.clear();
+  m_advanceKnown.clear();
+  std::lock_guard lock(m_mftMutex);
+  m_sectorBlocks.clear();
+  m_sectorBlockOrder.clear();
 }
 
 // ---------------------------------------------------------------- binding
@@ -238,7 +256,7 @@ bool NtfsEngine::Aborted() const { return m_app.m_bAbort.load() != 0; }
 
 void NtfsEngine::PostRootIfFirst() {
   if (m_nItemsPosted != 0) return;
-  m_pScanDlg->SetRange(0, static_cast<std::int64_t>(m_nMftRecords));
+  m_pScanDlg->SetRange(0, static_cast<std::int64_t>(m_nRootRange ? m_nRootRange : m_nMftRecords));
   m_pScanDlg->SetStep(1);
   m_nItemsPosted = 1;
   m_nFoldersPosted = 1;

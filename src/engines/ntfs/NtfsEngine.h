@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <unordered_map>
@@ -72,6 +73,60 @@ struct KeptRunNode {
   FoundItemHandle item = kNoFoundItem;
 };
 
+// A FILE record that Advance Recovery's searches found on the disk.
+struct AdvanceRecordEntry {
+  std::uint64_t sector = 0;      // of the record's first half, relative to the volume start
+  std::uint64_t secondHalf = 0;  // of its second half when that is not sector + 1 (split over two $MFT runs)
+  std::uint32_t itemId = 0;      // the running id it was found with
+  std::uint32_t parentRecord = 0;  // 0 when it has no $FILE_NAME
+  std::uint32_t recordNumber = 0;
+  bool numberKnown = false;  // records with their update sequence at 0x2A found outside the $MFT have none
+  bool isFile = false;
+  bool done = false;  // posted, or never to be posted
+};
+
+// A directory among the found records, once per record number.
+struct FoundDirNode {
+  std::size_t entry = 0;  // in the found-record array
+  bool visited = false;
+};
+
+// A folder of Deleted Recovery: deleted, or in use and possibly on the way
+// from a deleted file to the root.
+struct DeletedFolderNode {
+  std::uint32_t parent = 0;
+  std::uint32_t record = 0;
+  std::u16string name;
+  std::uint64_t modifiedTime = 0;
+  std::uint64_t creationTime = 0;
+  bool inUse = false;
+};
+
+struct DeletedFileNode {
+  std::uint64_t size = 0;
+  std::uint32_t parent = 0;
+  std::uint32_t record = 0;
+  std::u16string name;
+  std::uint64_t modifiedTime = 0;
+  std::uint64_t creationTime = 0;
+  std::uint8_t flags = 0;  // kItemCompressed, kItemEncrypted
+  bool journal = false;    // its size came from the journal
+};
+
+// Where Advance Recovery offers the free space its volume search passes
+// over to the signature matcher of raw recovery.
+class FreeSpaceHitCollector {
+ public:
+  virtual ~FreeSpaceHitCollector() = default;
+  // `data` begins at the first sector of free cluster `cluster` and runs at
+  // least 512 bytes (more when the read holds more). Returns the size in
+  // bytes of a hit found there, 0 for none; `skip` asks the search to pass
+  // over the hit's sectors.
+  virtual std::uint64_t Collect(std::span<const std::uint8_t> data, std::uint64_t cluster, bool& skip) = 0;
+  // Posts the collected hits after the tree.
+  virtual void PostCollected() = 0;
+};
+
 class NtfsEngine final : public ScanEngine {
  public:
   static constexpr std::uint32_t kRootRecord = 5;
@@ -110,8 +165,8 @@ class NtfsEngine final : public ScanEngine {
 
   // ---- geometry, $MFT and scan entry ----
   // Quick (deletedMode false) or Deleted Recovery. Quick on a volume whose
-  // boot sector or $MFT cannot be used reports the volume as unusable.
-  // True when a tree pass ran.
+  // boot sector or $MFT cannot be used continues as Advance Recovery;
+  // Deleted Recovery then does nothing. True when a tree pass ran.
   bool ScanVolume(bool deletedMode);
   bool ValidateBootSector();
   bool LoadMftRuns();
@@ -130,6 +185,24 @@ class NtfsEngine final : public ScanEngine {
 
   // ---- Quick Recovery ----
   void QuickTree();
+
+  // ---- Advance Recovery ----
+  // Settles the geometry (partition record, boot sector or a vote over the
+  // records found), searches the volume for FILE records and rebuilds the
+  // tree from them. True when a tree was built.
+  bool DeepScan();
+  // Sectors per cluster as the $DATA sizes of the records on the volume
+  // imply them; 0 when no record votes. Runs to its end even when a stop is
+  // requested: the request is left for the search that follows.
+  std::uint16_t FindClusterSizeByScanning();
+  // The sector of the first found record with this number.
+  bool FindFoundRecordSector(std::uint32_t recordNumber, std::uint64_t& sector) const;
+  const std::vector<AdvanceRecordEntry>& FoundRecords() const { return m_foundRecords; }
+  // Sectors the record searches went through.
+  std::uint64_t AdvanceCounter() const { return m_nAdvanceCounter; }
+  // The signature matcher the volume search offers free space to; without
+  // one, nothing is collected.
+  void SetFreeSpaceHitCollector(FreeSpaceHitCollector* collector) { m_pHitCollector = collector; }
 
   // ---- a found file's data ----
   // How to read the item's data; false for folders and items whose record
@@ -197,7 +270,38 @@ class NtfsEngine final : public ScanEngine {
   void EnsureLostFolder();
   bool PostRecordByNumber(std::uint32_t record, std::uint32_t parent, bool queueForJournal);
   bool PostRecordItem(const ntfs::FileView& view, FoundItemInfo& item, FoundItemHandle* handle);
+  void QueueForJournal(std::uint32_t record, const ntfs::FileView& view, FoundItemHandle handle);
   void UpdateLargeFilesFromJournal();
+
+  // Deleted (NtfsDeleted.cpp)
+  void ScanAllRecords();
+  void BuildDeletedTree();
+  std::uint32_t PlaceUnderAncestors(std::uint32_t parent);
+  std::uint32_t DeletedLostParentFor(std::uint32_t missingParent);
+  void EnsureDeletedLostFolder();
+
+  // Advance (NtfsAdvanceSearch.cpp, NtfsAdvanceTree.cpp)
+  void ClearFoundRecords();
+  void SearchRecords();
+  bool SearchFileRecords();
+  void SearchVolumeForRecords();
+  bool SweepForRecords(std::uint64_t from, std::uint64_t to, const std::vector<std::pair<std::uint64_t, std::uint64_t>>& skip);
+  void StoreFoundRecord(std::span<const std::uint8_t> bytes, std::uint64_t sector, std::uint64_t secondHalf,
+                        std::optional<std::uint64_t> placeNumber, bool insideMft);
+  bool IsFreeCluster(std::uint64_t cluster) const;
+  std::uint32_t TakeRunningId();
+  void SetSectorText(std::uint64_t sector, std::uint64_t of);
+  void BuildTreeFromRecords();
+  void AddChildrenOf(std::uint32_t parentRecord, std::uint32_t parentId);
+  void PlaceLostFolders();
+  void PlaceLostFiles();
+  bool PostFoundEntry(std::size_t entry, std::uint32_t parentId);
+  std::uint32_t AdvanceLostParentFor(std::uint32_t missingParent);
+  void EnsureAdvanceLostFolder();
+  bool ReadRecordAtSector(std::uint64_t sector, std::uint64_t secondHalf,
+                          std::span<std::uint8_t, ntfs::kMftRecordSize> out);
+  bool LoadFoundFileView(std::uint64_t sector, std::uint64_t secondHalf, std::uint32_t recordNumber,
+                         bool numberKnown, ntfs::FileView& out);
 
   // file data (NtfsFileData.cpp)
   std::vector<std::uint8_t> ReadAttributeData(const ntfs::AttributeData& data, std::uint64_t limit);
@@ -250,6 +354,31 @@ class NtfsEngine final : public ScanEngine {
   std::uint32_t m_nFoldersPosted = 0;
   std::uint32_t m_nFilesPosted = 0;
   std::uint64_t m_nTotalBytes = 0;
+  std::uint64_t m_nRootRange = 0;  // progress range set with the root item; 0: the record count
+
+  // Deleted Recovery
+  std::vector<DeletedFolderNode> m_deletedFolders;
+  std::vector<DeletedFileNode> m_deletedFiles;
+  std::unordered_map<std::uint32_t, std::size_t> m_deletedFolderIndex;  // record number -> m_deletedFolders
+  std::unordered_set<std::uint32_t> m_deletedFileRecords;
+
+  // Advance Recovery
+  bool m_bAdvanceRecords = false;  // items carry record sectors, not record numbers
+  std::vector<AdvanceRecordEntry> m_foundRecords;
+  std::unordered_map<std::uint32_t, std::size_t> m_foundByNumber;   // first entry of each record number
+  std::unordered_map<std::uint64_t, std::size_t> m_foundFileVersions;  // file's sequence and record number -> entry
+  std::vector<FoundDirNode> m_foundDirs;
+  std::unordered_map<std::uint32_t, std::size_t> m_dirByNumber;     // in m_foundDirs
+  std::unordered_map<std::uint32_t, std::uint32_t> m_advanceKnown;  // folder record number -> item id
+  // While the tree is built: found files and folders by parent record number.
+  std::unordered_map<std::uint32_t, std::vector<std::size_t>> m_filesByParent;  // in m_foundRecords
+  std::unordered_map<std::uint32_t, std::vector<std::size_t>> m_dirsByParent;   // in m_foundDirs
+  std::uint32_t m_nNextRawItemId = 0;
+  std::uint64_t m_nAdvanceCounter = 0;
+  FreeSpaceHitCollector* m_pHitCollector = nullptr;
+  // Records read by sector, a megabyte at a time; a few blocks are kept.
+  std::unordered_map<std::uint64_t, std::vector<std::uint8_t>> m_sectorBlocks;
+  std::vector<std::uint64_t> m_sectorBlockOrder;
 
   // volume bitmap
   std::vector<FreeExtentNode> m_freeExtents;

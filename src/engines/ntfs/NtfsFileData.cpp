@@ -69,8 +69,34 @@ bool NtfsEngine::GetFileLayout(const FoundItemInfo& item, FileDataLayout& layout
     return true;
   }
   ntfs::FileView view;
-  if (!LoadFileView(item.location, view) || !view.data.present || view.IsDirectory()) return false;
+  if (m_bAdvanceRecords) {
+    // Advance Recovery's items carry their record's sector; the found
+    // records, in id order, know its second half and its number.
+    std::uint64_t secondHalf = 0;
+    std::uint32_t number = 0;
+    bool numberKnown = false;
+    const auto it = std::lower_bound(m_foundRecords.begin(), m_foundRecords.end(), item.itemId,
+                                     [](const AdvanceRecordEntry& e, std::uint32_t id) { return e.itemId < id; });
+    if (it != m_foundRecords.end() && it->itemId == item.itemId && it->sector == item.location) {
+      secondHalf = it->secondHalf;
+      number = it->recordNumber;
+      numberKnown = it->numberKnown;
+    }
+    if (!LoadFoundFileView(item.location, secondHalf, number, numberKnown, view)) return false;
+  } else if (!LoadFileView(item.location, view)) {
+    return false;
+  }
+  if (!view.data.present || view.IsDirectory()) return false;
   layout = ntfs::LayoutOf(view.data, layout.clusterBytes);
+  // A record whose size fields were cleared was given the size its runs
+  // cover: read that much.
+  if (!layout.resident && layout.size == 0 && item.size > 0) {
+    std::uint64_t clusters = 0;
+    for (const DataExtent& e : layout.extents)
+      if (!e.sparse) clusters += e.length;
+    layout.size = std::min<std::uint64_t>(item.size, clusters * layout.clusterBytes);
+    layout.validSize = layout.size;
+  }
   return true;
 }
 

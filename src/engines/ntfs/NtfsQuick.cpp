@@ -283,27 +283,29 @@ bool NtfsEngine::PostRecordByNumber(std::uint32_t record, std::uint32_t parent, 
   item.parentId = parent;
   FoundItemHandle handle = kNoFoundItem;
   if (!PostRecordItem(view, item, &handle)) return false;
-  // A deleted file whose record lost its runs: the journal may know them.
-  if (queueForJournal && item.IsDeleted() && !item.IsFolder() && item.size == 0 && view.data.present &&
-      !view.data.resident && view.dataAttributeOffset != 0 && ClusterBytes() != 0) {
-    const std::uint64_t byte = std::uint64_t{record} * ntfs::kMftRecordSize;
-    const std::uint64_t vcn = byte / ClusterBytes();
-    for (const DataExtent& e : m_mftRuns) {
-      if (e.sparse || vcn < e.vcn || vcn - e.vcn >= e.length) continue;
-      KeptRunNode node;
-      node.recordNumber = record;
-      node.recordVcn = vcn;
-      node.recordLcn = e.lcn + (vcn - e.vcn);
-      node.blockInCluster = static_cast<std::uint16_t>((byte % ClusterBytes()) / 512);
-      node.dataAttributeOffset = static_cast<std::uint16_t>(view.dataAttributeOffset);
-      node.pairsOffset = static_cast<std::uint16_t>(view.dataPairsOffset);
-      node.compressed = view.data.IsCompressed();
-      node.item = handle;
-      m_keptRuns.push_back(std::move(node));
-      break;
-    }
-  }
+  if (queueForJournal && item.IsDeleted() && !item.IsFolder() && item.size == 0) QueueForJournal(record, view, handle);
   return true;
+}
+
+void NtfsEngine::QueueForJournal(std::uint32_t record, const ntfs::FileView& view, FoundItemHandle handle) {
+  // A deleted file whose record lost its runs: the journal may know them.
+  if (!view.data.present || view.data.resident || view.dataAttributeOffset == 0 || ClusterBytes() == 0) return;
+  const std::uint64_t byte = std::uint64_t{record} * ntfs::kMftRecordSize;
+  const std::uint64_t vcn = byte / ClusterBytes();
+  for (const DataExtent& e : m_mftRuns) {
+    if (e.sparse || vcn < e.vcn || vcn - e.vcn >= e.length) continue;
+    KeptRunNode node;
+    node.recordNumber = record;
+    node.recordVcn = vcn;
+    node.recordLcn = e.lcn + (vcn - e.vcn);
+    node.blockInCluster = static_cast<std::uint16_t>((byte % ClusterBytes()) / 512);
+    node.dataAttributeOffset = static_cast<std::uint16_t>(view.dataAttributeOffset);
+    node.pairsOffset = static_cast<std::uint16_t>(view.dataPairsOffset);
+    node.compressed = view.data.IsCompressed();
+    node.item = handle;
+    m_keptRuns.push_back(std::move(node));
+    return;
+  }
 }
 
 bool NtfsEngine::PostRecordItem(const ntfs::FileView& view, FoundItemInfo& item, FoundItemHandle* handle) {
@@ -370,6 +372,9 @@ void NtfsEngine::UpdateLargeFilesFromJournal() {
         node.allocatedSize = r.allocatedSize;
         node.size = r.realSize ? r.realSize : r.allocatedSize;
         node.runsValid = true;
+        // Deleted Recovery queues its files before posting them; it takes
+        // the sizes from the nodes.
+        if (node.item == kNoFoundItem) continue;
         m_pConsole->UpdateFoundItemSize(node.item, node.size);
         m_nTotalBytes += node.size;
       }

@@ -7,18 +7,14 @@
 #include <cstring>
 
 #include "app/CORVANApp.h"
-#include "app/Prompt.h"
 #include "engines/ntfs/NtfsEngine.h"
+#include "engines/ntfs/NtfsFoundRecords.h"
 #include "platform/ByteCodec.h"
 #include "sources/SectorSource.h"
 
 namespace corvan {
 
 namespace {
-
-constexpr unsigned kIdsVolumeUnusable = 305;
-
-bool ValidSectorsPerCluster(std::uint32_t spc) { return spc >= 1 && spc <= 512 && (spc & (spc - 1)) == 0; }
 
 // Sectors of 512 bytes per cluster as the boot sector gives them: byte 0x0D
 // counts the volume's own sectors, and values above 0x80 are a power of two
@@ -46,7 +42,7 @@ bool NtfsEngine::ValidateBootSector() {
     m_nSectorsPerCluster = static_cast<std::uint16_t>(spc);
     m_nMftSector = GetLE64(boot.data() + 0x30) * spc;
     m_nMftMirrSector = GetLE64(boot.data() + 0x38) * spc;
-    if (ValidSectorsPerCluster(spc)) return true;
+    if (ntfs::ValidSectorsPerCluster(spc)) return true;
   }
   return false;
 }
@@ -82,7 +78,7 @@ bool NtfsEngine::LoadMftRuns() {
     m_mftBlockOrder.clear();
   }
   const std::uint32_t cb = ClusterBytes();
-  if (!ValidSectorsPerCluster(m_nSectorsPerCluster)) return false;
+  if (!ntfs::ValidSectorsPerCluster(m_nSectorsPerCluster)) return false;
   const ClusterReader read = MakeClusterReader();
 
   for (std::uint64_t sector : {m_nMftSector, m_nMftMirrSector}) {
@@ -133,28 +129,32 @@ bool NtfsEngine::LoadMftRuns() {
 
 bool NtfsEngine::ScanVolume(bool deletedMode) {
   m_bDeletedMode = deletedMode;
+  m_bAdvanceRecords = false;
   m_nSectorsPerCluster = m_nPartitionSectorsPerCluster;
   m_nMftSector = m_nPartitionMftSector;
   m_nMftMirrSector = m_nPartitionMftMirrSector;
   // What the partition scan found stands, unless it is incomplete or its
   // $MFT cannot be read; the boot sector and its backups are read then.
-  bool good = ValidSectorsPerCluster(m_nSectorsPerCluster) && m_nMftSector != 0;
+  bool good = ntfs::ValidSectorsPerCluster(m_nSectorsPerCluster) && m_nMftSector != 0;
   bool loaded = good && LoadMftRuns();
   if (!loaded) {
     good = ValidateBootSector();
     loaded = good && LoadMftRuns();
   }
   if (deletedMode) {
-    // Deleted Recovery walks every record; its pass lives beside this one.
-    return false;
+    // Deleted Recovery needs the $MFT; without it the result stays empty.
+    if (!loaded) return false;
+    ScanAllRecords();
+    BuildDeletedTree();
+    return true;
   }
   if (loaded) {
     QuickTree();
     return true;
   }
-  // The volume needs Advance Recovery, which searches it for its records.
-  m_app.GetPrompt().MessageBoxId(kIdsVolumeUnusable, kPicError, kMbOk);
-  return false;
+  // The boot sector or the $MFT cannot be used: search the volume for its
+  // records instead.
+  return DeepScan();
 }
 
 }  // namespace corvan

@@ -1,6 +1,6 @@
 // The tree pass over small volumes built for one case each: whole folder
 // chains, the FAT32 root, attributes, folders met twice, deferred deleted
-// folders, deep nesting, Stop, and the modes not built for FAT yet.
+// folders, deep nesting and Stop.
 
 #include <gtest/gtest.h>
 
@@ -163,16 +163,6 @@ TEST(FatTreePass, DeepNestingIsListedButNotOpenedPastTheLimit) {
   }
   const Listing l = QuickScan(h, image, kFat16);
   EXPECT_EQ(l.items.size(), 513u);
-}
-
-TEST(FatScanModes, DeletedAndAdvanceAreNotAvailableYet) {
-  Harness h;
-  h.MountFile(test::CorpusDir() / "fat16.img");
-  auto engine = h.Engine(kFat16);
-  EXPECT_EQ(engine->ScanVolume(1), FatScanResult::NotAvailable);
-  EXPECT_EQ(engine->DeepScan(0), FatScanResult::NotAvailable);
-  EXPECT_EQ(engine->DeepScan(1), FatScanResult::NotAvailable);
-  EXPECT_EQ(h.store.Count(), 0u);  // the scan worker reports it
 }
 
 TEST(FatScanModes, StopEndsTheScanWithoutAMessage) {

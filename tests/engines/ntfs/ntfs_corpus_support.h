@@ -1,9 +1,12 @@
 #pragma once
-// What the corpus tests of the NTFS engine share: a Quick Recovery run over
-// a volume of the mounted disk, with its items by path.
+// What the corpus tests of the NTFS engine share: a Quick, Deleted or
+// Advance Recovery run over a volume of the mounted disk, with its items by
+// path.
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <set>
@@ -20,10 +23,12 @@
 
 namespace corvan::test {
 
-// Quick Recovery over the volume at `firstSector` of the mounted disk.
-class QuickRun {
+enum class NtfsPass { Quick, Deleted, Advance };
+
+// One pass over the volume at `firstSector` of the mounted disk.
+class PassRun {
  public:
-  QuickRun(std::uint64_t firstSector, std::uint64_t sectorCount)
+  PassRun(std::uint64_t firstSector, std::uint64_t sectorCount, NtfsPass pass = NtfsPass::Quick)
       : app_(dir_ / "settings.ini", dir_.path()), engine_(app_) {
     engine_.SetSinks(&items, &progress);
     NtfsVolumeBinding b;
@@ -32,7 +37,7 @@ class QuickRun {
     b.endSector = firstSector + sectorCount;
     b.partitionType = 7;
     engine_.Prepare(b);
-    scanned = engine_.ScanVolume(false);
+    scanned = pass == NtfsPass::Advance ? engine_.DeepScan() : engine_.ScanVolume(pass == NtfsPass::Deleted);
     for (std::size_t i = 0; i < items.items.size(); ++i)
       if (auto p = items.PathOf(i, NtfsEngine::kRootRecord)) byPath.emplace(Utf16ToUtf8(*p), i);
   }
@@ -66,5 +71,23 @@ class QuickRun {
   CORVANApp app_;
   NtfsEngine engine_;
 };
+using QuickRun = PassRun;
+
+// The deleted files whose data The Sleuth Kit's icat still reads whole from
+// the corpus volume, with their MD5s (tests/data, made by
+// tests/tools/make-deleted-md5-list).
+inline std::map<std::string, std::string> DeletedFilesIcatReads() {
+  std::map<std::string, std::string> out;
+  // tests/engines/ntfs/ -> tests/data/
+  std::ifstream in(std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "data" /
+                   "ntfs.deleted-icat.tsv");
+  std::string line;
+  std::getline(in, line);  // header
+  while (std::getline(in, line)) {
+    const std::size_t tab = line.find('\t');
+    if (tab != std::string::npos) out.emplace(line.substr(0, tab), line.substr(tab + 1));
+  }
+  return out;
+}
 
 }  // namespace corvan::test

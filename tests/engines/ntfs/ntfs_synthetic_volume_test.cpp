@@ -1,7 +1,7 @@
 // Quick Recovery and file reading over small volumes built from the format's
 // description, for what the corpus volume does not show: attribute lists,
 // compressed units split over runs, preallocated space, DOS and POSIX names,
-// damaged records, loops among folders and unusable volumes.
+// damaged records, loops among folders and volumes Quick cannot use.
 
 #include <gtest/gtest.h>
 
@@ -15,6 +15,7 @@
 #include "engines/ntfs/NtfsEngine.h"
 #include "platform/TextConv.h"
 #include "sources/SectorSource.h"
+#include "engines/ntfs/ntfs_test_records.h"
 #include "support/NtfsImageBuilder.h"
 #include "support/NtfsJournalBuilder.h"
 #include "support/RecordingSinks.h"
@@ -25,46 +26,17 @@ namespace {
 
 namespace img = test::ntfsimg;
 using img::Bytes;
+using test::Entry;
+using test::FileRecord;
+using test::FolderRecord;
+using test::Key;
+using test::kCreated;
+using test::kDirInUse;
+using test::kFolderFlags;
+using test::kModified;
+using test::Pattern;
 
-constexpr std::uint64_t kCreated = 132000000000000000ull;
-constexpr std::uint64_t kModified = 133000000000000000ull;
-constexpr std::uint32_t kFolderFlags = 0x10000000;
-constexpr std::uint16_t kDirInUse = img::kInUse | img::kDirectory;
 constexpr std::uint32_t kCluster = 512;
-
-Bytes Key(std::uint32_t parent, const std::u16string& name, std::uint8_t ns, std::uint32_t flags, std::uint64_t size = 0) {
-  return img::FileName(img::Ref(parent), name, ns, flags, size, size, kCreated, kModified);
-}
-Bytes Entry(std::uint32_t record, std::uint32_t parent, const std::u16string& name, std::uint8_t ns = 1,
-            std::uint32_t flags = 0x20, std::uint64_t size = 0) {
-  return img::IndexEntry(img::Ref(record), Key(parent, name, ns, flags, size));
-}
-Bytes FolderRecord(std::uint32_t number, std::uint32_t parent, const std::u16string& name,
-                   const std::vector<Bytes>& entries, std::uint16_t flags = kDirInUse) {
-  img::RecordBuilder r;
-  r.number = number;
-  r.flags = flags;
-  r.Add(img::Resident(0x10, img::StdInfo(kCreated, kModified, 0x10), u"", 0))
-      .Add(img::Resident(0x30, Key(parent, name, 1, kFolderFlags), u"", 1))
-      .Add(img::Resident(0x90, img::IndexRoot(entries, 4096, false), u"$I30", 2));
-  return r.Build();
-}
-Bytes FileRecord(std::uint32_t number, std::uint32_t parent, const std::u16string& name, const Bytes& data,
-                 std::uint16_t flags = img::kInUse, std::uint8_t ns = 1) {
-  img::RecordBuilder r;
-  r.number = number;
-  r.flags = flags;
-  r.Add(img::Resident(0x10, img::StdInfo(kCreated, kModified, 0x20), u"", 0))
-      .Add(img::Resident(0x30, Key(parent, name, ns, 0x20), u"", 1))
-      .Add(data);
-  return r.Build();
-}
-Bytes Pattern(std::size_t n, int seed) {
-  std::mt19937 rng(seed);
-  Bytes b(n);
-  for (auto& x : b) x = static_cast<std::uint8_t>(rng());
-  return b;
-}
 
 class NtfsSynthetic : public ::testing::Test {
  protected:
@@ -79,12 +51,7 @@ class NtfsSynthetic : public ::testing::Test {
   bool ScanBytes(Bytes volume, std::uint64_t sectorsLeftOut = 0) {
     source_ = std::make_shared<MemorySectorSource>(std::move(volume));
     MountSectorSource(source_);
-    engine_ = std::make_unique<NtfsEngine>(app_);
-    engine_->SetSinks(&items_, &progress_);
-    NtfsVolumeBinding b;
-    b.sectorCount = source_->SectorCount() - sectorsLeftOut;
-    b.endSector = b.sectorCount;
-    engine_->Prepare(b);
+    engine_ = test::EngineOverMountedDisk(app_, &items_, &progress_, source_->SectorCount() - sectorsLeftOut);
     return engine_->ScanVolume(false);
   }
   std::vector<std::size_t> ItemsWithId(std::uint32_t id) const {
@@ -369,32 +336,44 @@ TEST_F(NtfsSynthetic, IndexBlocksTheIndexNoLongerUsesAreNotListed) {
   EXPECT_TRUE(One(59).record.IsDeleted());
 }
 
-TEST_F(NtfsSynthetic, AVolumeWithoutUsableBootSectorOrMftIsReportedUnusable) {
-  PutRoot({});
+TEST_F(NtfsSynthetic, QuickOnAVolumeWithoutUsableBootSectorContinuesAsAdvance) {
+  // Its data in a cluster of its own: the record votes for the cluster size.
+  const std::uint64_t lcn = image_.Allocate(1);
+  image_.WriteClusters(lcn, Bytes(kCluster, 'a'));
+  image_.PutRecord(43, FileRecord(43, 5, u"a.txt",
+                                  img::NonResident(0x80, img::Pairs({{lcn, 1}}), 0, 0, kCluster, 100, 100, 0, 0, u"", 2)));
+  PutRoot({Entry(43, 5, u"a.txt")});
   Bytes volume = image_.Finish();
   std::memset(volume.data(), 0, 512);
   std::memset(volume.data() + volume.size() - 512, 0, 512);
-  EXPECT_FALSE(ScanBytes(std::move(volume)));
-  ASSERT_EQ(prompt_.texts.size(), 1u);
-  EXPECT_EQ(prompt_.texts[0], "Not a valid volume, or critical data structure of volume badly corrupt.");
-  EXPECT_EQ(prompt_.pictures[0], static_cast<unsigned>(kPicError));
-  EXPECT_EQ(prompt_.types[0], static_cast<unsigned>(kMbOk));
-  EXPECT_TRUE(items_.items.empty());
+  EXPECT_TRUE(ScanBytes(std::move(volume)));
+  EXPECT_TRUE(prompt_.texts.empty());
+  // The record search found it under the root; its location is the
+  // record's sector.
+  ASSERT_EQ(items_.items.size(), 1u);
+  EXPECT_EQ(items_.items[0].name, u"a.txt");
+  EXPECT_EQ(items_.items[0].record.parentId, 5u);
+  EXPECT_EQ(items_.items[0].record.location, 4u + 43u * 2u);
+  EXPECT_EQ(engine_->SectorsPerCluster(), 1u);
 }
 
 TEST_F(NtfsSynthetic, AnMftRecordThatMapsTheMftElsewhereIsNotTrusted) {
   // Record 0 says the $MFT starts 10 clusters away from where the boot
-  // sector puts it.
+  // sector puts it: Quick cannot use it and searches the volume instead.
   img::RecordBuilder mft;
   mft.Add(img::Resident(0x10, img::StdInfo(0, 0), u"", 0))
       .Add(img::Resident(0x30, Key(5, u"$MFT", 3, 0x06), u"", 1))
       .Add(img::NonResident(0x80, img::Pairs({{image_.MftLcn() + 10, 192}}), 0, 191, 96 * 1024, 96 * 1024,
                             96 * 1024, 0, 0, u"", 2));
   image_.PutRecord(0, mft.Build());
-  PutRoot({});
-  EXPECT_FALSE(Scan());
-  ASSERT_EQ(prompt_.texts.size(), 1u);
-  EXPECT_TRUE(items_.items.empty());
+  image_.PutRecord(43, FileRecord(43, 5, u"a.txt", img::Resident(0x80, {'a'}, u"", 2)));
+  PutRoot({Entry(43, 5, u"a.txt")});
+  EXPECT_TRUE(Scan());
+  EXPECT_TRUE(prompt_.texts.empty());
+  EXPECT_TRUE(engine_->MftRuns().empty());
+  bool found = false;
+  for (const auto& item : items_.items) found = found || (item.name == u"a.txt" && item.record.location == 4u + 43u * 2u);
+  EXPECT_TRUE(found);
 }
 
 TEST_F(NtfsSynthetic, BackupBootSectorIsUsedWhenTheFirstIsGone) {
@@ -485,6 +464,17 @@ TEST_F(NtfsSynthetic, TheJournalGivesBackTheRunsOfADeletedFile) {
   EXPECT_EQ(Data(45), content);
   EXPECT_EQ(progress_.statusTexts, (std::vector<std::string>{"Updating large files list...", ""}));
   EXPECT_EQ(progress_.stopStates, (std::vector<bool>{false, true}));
+  EXPECT_EQ(app_.m_bCriticalPhase.load(), 0u);
+
+  // Deleted Recovery asks the journal before it posts: the item comes with
+  // its size and marked as having its runs kept.
+  items_ = {};
+  engine_ = test::EngineOverMountedDisk(app_, &items_, &progress_);
+  ASSERT_TRUE(engine_->ScanVolume(true));
+  EXPECT_EQ(One(45).record.size, content.size());
+  EXPECT_EQ(One(45).record.runFlags & kItemRunsKept, kItemRunsKept);
+  EXPECT_EQ(One(45).sizeUpdates, 0u);
+  EXPECT_EQ(Data(45), content);
   EXPECT_EQ(app_.m_bCriticalPhase.load(), 0u);
 }
 

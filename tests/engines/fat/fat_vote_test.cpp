@@ -1,0 +1,267 @@
+// The layout rebuild by vote: cluster-size estimates, the vote table, the
+// layout each winning data-area start gives, and the search of a volume for
+// folder-start sectors, checked against layouts The Sleuth Kit reports.
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "engines/fat/FatCorpusChecks.h"
+#include "engines/fat/FatImageBuilder.h"
+#include "engines/fat/FatVote.h"
+#include "sources/FatBootSector.h"
+
+namespace corvan {
+namespace {
+
+using fattest::Corpus;
+using fattest::FatImage;
+using fattest::Harness;
+using fattest::PutDotEntries;
+using fattest::ReadReferenceRows;
+
+std::vector<DirectoryClusterRecord> Records(std::initializer_list<std::pair<std::uint32_t, std::uint32_t>> sc) {
+  std::vector<DirectoryClusterRecord> r;
+  for (const auto& [s, c] : sc) r.push_back({s, c, 0});
+  return r;
+}
+
+// Folder-start sectors of a volume whose data area starts at `d` with `spc`
+// sectors a cluster, for the clusters given.
+std::vector<DirectoryClusterRecord> FoldersAt(std::uint32_t d, std::uint32_t spc,
+                                              std::initializer_list<std::uint32_t> clusters) {
+  std::vector<DirectoryClusterRecord> r;
+  for (const std::uint32_t c : clusters) r.push_back({d + (c - 2) * spc, c, 0});
+  return r;
+}
+
+TEST(FatVoteTable, SpacingGivesTheClusterSizeAndEveryFolderVotesForOneStart) {
+  auto records = Records({{1000, 5}, {1008, 6}, {1040, 10}});
+  EXPECT_EQ(EstimateClusterSizes(records), 8);
+  for (const auto& r : records) EXPECT_EQ(r.estimate, 8);
+  const auto votes = CollectVotes(records);
+  ASSERT_EQ(votes.size(), 1u);
+  EXPECT_EQ(votes[0].start, 976u);
+  EXPECT_EQ(votes[0].votes, 3u);
+  EXPECT_EQ(votes[0].sectorsPerCluster, 8u);
+}
+
+TEST(FatVoteTable, FarStartsVoteOnlyWithLargeClusters) {
+  // D = 600 with 4 sectors a cluster is too far to believe; with 8 it votes.
+  auto four = FoldersAt(600, 4, {10, 11, 13});
+  EXPECT_EQ(EstimateClusterSizes(four), 4);
+  EXPECT_TRUE(CollectVotes(four).empty());
+  auto eight = FoldersAt(600, 8, {10, 11, 13});
+  EXPECT_EQ(EstimateClusterSizes(eight), 8);
+  const auto votes = CollectVotes(eight);
+  ASSERT_EQ(votes.size(), 1u);
+  EXPECT_EQ(votes[0].start, 600u);
+  // At 555 any cluster size still votes.
+  auto near = FoldersAt(555, 2, {4, 9});
+  EstimateClusterSizes(near);
+  ASSERT_EQ(CollectVotes(near).size(), 1u);
+}
+
+TEST(FatVoteTable, TiesGoToTheLargerClusterSize) {
+  std::vector<VoteRecord> table;
+  VoteTableAdd(table, 100, 4);
+  VoteTableAdd(table, 300, 2);
+  VoteTableAdd(table, 200, 8);
+  VoteTableAdd(table, 300, 2);
+  VoteTableAdd(table, 100, 4);
+  VoteTableAdd(table, 200, 8);
+  VoteTableAdd(table, 50, 1);
+  ASSERT_EQ(table.size(), 4u);
+  VoteTableSort(table);
+  EXPECT_EQ(table[0].start, 200u);
+  EXPECT_EQ(table[1].start, 100u);
+  EXPECT_EQ(table[2].start, 300u);
+  EXPECT_EQ(table[3].start, 50u);
+  EXPECT_EQ(table[3].votes, 1u);
+}
+
+TEST(FatVoteTable, PairsThatDisagreeLeaveNoEstimate) {
+  // 3 sectors a cluster is no power of two; a lone record has no pair.
+  auto odd = Records({{100, 2}, {103, 3}});
+  EXPECT_EQ(EstimateClusterSizes(odd), 0);
+  EXPECT_EQ(odd[0].estimate, 0);
+  auto alone = Records({{100, 2}});
+  EXPECT_EQ(EstimateClusterSizes(alone), 0);
+  // Ties go to the smaller size: one pair says 1, one says 2, the others
+  // nothing.
+  auto tie = Records({{100, 10}, {101, 11}, {330, 50}, {332, 51}});
+  EXPECT_EQ(EstimateClusterSizes(tie), 1);
+}
+
+TEST(FatVoteTable, ClusterNumbersBeyondTheSectorDoNotWrapIntoAVote) {
+  // In 32 bits 1000 - 0x80000000 x 2 is 1000 again.
+  auto records = Records({{1000, 0x80000002u}, {1002, 0x80000003u}});
+  EXPECT_EQ(EstimateClusterSizes(records), 2);
+  EXPECT_TRUE(CollectVotes(records).empty());
+}
+
+// ---- the layout of the winning start ----
+
+struct LayoutCase {
+  const char* what;
+  std::vector<DirectoryClusterRecord> records;
+  std::set<std::uint64_t> signedSectors;  // sectors that begin with F8 FF FF
+  std::uint64_t sectors;
+  std::uint8_t kind;
+  std::uint32_t reserved, fatSize, rootSectors;
+  std::uint8_t spc;
+  bool accepted;
+};
+void PrintTo(const LayoutCase& c, std::ostream* os) { *os << c.what; }
+
+class FatVoteLayout : public ::testing::TestWithParam<LayoutCase> {};
+
+TEST_P(FatVoteLayout, WinningStartGivesTheLayout) {
+  LayoutCase c = GetParam();
+  const VotedLayout v =
+      VoteLayout(c.records, c.sectors, [&](std::uint64_t s) { return c.signedSectors.count(s) != 0; });
+  EXPECT_EQ(v.kind, c.kind);
+  EXPECT_EQ(v.reservedSectors, c.reserved);
+  EXPECT_EQ(v.fatSize, c.fatSize);
+  EXPECT_EQ(v.rootDirSectors, c.rootSectors);
+  EXPECT_EQ(v.sectorsPerCluster, c.spc);
+  EXPECT_EQ(v.accepted, c.accepted);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Examples, FatVoteLayout,
+    ::testing::Values(
+        // The corpus volumes as fsstat gives them.
+        LayoutCase{"fat12", FoldersAt(45, 4, {3, 5, 9}), {1, 7}, 8192, kFat12, 1, 6, 32, 4, true},
+        LayoutCase{"fat16", FoldersAt(132, 4, {3, 5, 9}), {4, 52}, 49152, kFat16, 4, 48, 32, 4, true},
+        // Without FAT1's signature FAT16 keeps 13 reserved sectors (14 with
+        // the odd remainder), and the FAT so left is too small for the volume.
+        LayoutCase{"fat16 without FAT1", FoldersAt(132, 4, {3, 5, 9}), {52}, 49152, kFat16, 14, 43, 32, 4, false},
+        LayoutCase{"odd remainder", FoldersAt(133, 4, {3, 5, 9}), {4, 52}, 49152, kFat16, 5, 48, 32, 4, true},
+        LayoutCase{"fat32", FoldersAt(2232, 8, {3, 5, 9}), {32, 1132}, 802232, kFat32, 32, 1100, 0, 8, true},
+        LayoutCase{"fat32 from FAT2", FoldersAt(2234, 8, {3, 5, 9}), {1134}, 802234, kFat32, 34, 1100, 0, 8, true},
+        // 976 - 1 - 32 halves to 471: between FAT16's and FAT32's sizes, so
+        // no kind fits and the FAT size examined stays.
+        LayoutCase{"between kinds", FoldersAt(976, 8, {5, 6, 10}), {}, 200000, kFat16, 1, 471, 32, 8, false},
+        // D smaller than reserved + root: no FAT at all, not a huge FAT32.
+        LayoutCase{"start too small", FoldersAt(20, 1, {3, 4, 7}), {}, 8192, kFat16, 1, 0, 32, 1, false},
+        LayoutCase{"no folders", {}, {}, 8192, kFat16, 1, 0, 32, 0, false}),
+    [](const auto& info) {
+      std::string name = info.param.what;
+      for (char& ch : name) {
+        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+      }
+      return name;
+    });
+
+TEST(FatVoteLayoutCandidates, EqualVotesAreTriedLargerClusterFirst) {
+  // Two starts with two votes each: D = 600 with 8 sectors a cluster (no
+  // kind fits: 283 sectors of FAT) is tried first, then D = 45 with 4.
+  std::vector<DirectoryClusterRecord> records = FoldersAt(600, 8, {100, 101});
+  for (const auto& r : FoldersAt(45, 4, {3000, 3001})) records.push_back(r);
+  EstimateClusterSizes(records);
+  const auto votes = CollectVotes(records);
+  ASSERT_EQ(votes.size(), 2u);
+  EXPECT_EQ(votes[0].sectorsPerCluster, 8u);
+  const VotedLayout v = VoteLayout(records, 8192, [](std::uint64_t) { return false; });
+  EXPECT_TRUE(v.accepted);
+  EXPECT_EQ(v.sectorsPerCluster, 4);
+  EXPECT_EQ(v.kind, kFat12);
+  EXPECT_EQ(v.fatSize, 6u);
+}
+
+// ---- the search over a volume ----
+
+TEST(FatLayoutSearch, HealthyCorpusVolumesVoteForWhatFsstatReports) {
+  for (const auto& row : ReadReferenceRows("layouts.tsv")) {
+    ASSERT_EQ(row.size(), 7u);
+    const std::string volume = row[0];
+    const std::uint8_t kind = row[1] == "FAT12" ? kFat12 : row[1] == "FAT16" ? kFat16 : kFat32;
+    Harness h;
+    h.MountFile(Corpus(volume + ".img"));
+    auto engine = h.Engine(kind);
+    const std::uint32_t spc = engine->SearchDirectoryClusters();
+    if (kind == kFat32) {
+      // FAT32 needs at least 2 x 267 + 32 sectors in front of its data, and
+      // past 555 only clusters of 8 sectors or more vote: a volume of one
+      // sector a cluster gets no vote, and its boot sector decides.
+      EXPECT_EQ(spc, 0u) << volume;
+      continue;
+    }
+    EXPECT_EQ(spc, std::stoul(row[6])) << volume;
+    EXPECT_EQ(engine->m_nFatKind, kind) << volume;
+    EXPECT_EQ(engine->m_nReservedSectors, std::stoul(row[2])) << volume;
+    EXPECT_EQ(engine->m_nFatSize, std::stoul(row[3])) << volume;
+    EXPECT_EQ(engine->m_nRootDirSectors, std::stoul(row[4])) << volume;
+    EXPECT_EQ(engine->Layout().DataStart(), std::stoul(row[5])) << volume;
+    EXPECT_EQ(engine->m_nFatSource, kFatSourceFat1) << volume;
+    EXPECT_FALSE(engine->m_fat.empty()) << volume;
+    const std::string log = h.app.LogPendingText();
+    EXPECT_NE(log.find("Calculating system parameters"), std::string::npos);
+    EXPECT_EQ(h.app.m_bCriticalPhase.load(), 0u);
+    ASSERT_FALSE(h.progress.stopStates.empty());
+    EXPECT_TRUE(h.progress.stopStates.back());
+  }
+}
+
+TEST(FatLayoutSearch, DisketteDriveTakesTheDisketteLayoutWithoutVoting) {
+  // A partition record of drive byte 0 (the first diskette drive): the
+  // layout is the 1.44 MB diskette's, whatever the folders say. A record of
+  // an image's volume carries 0xFF and votes.
+  Harness h;
+  h.MountFile(Corpus("fat16.img"));
+  SourceRecord source = fattest::VolumeSource(0, h.sectors, kFat16);
+  source.partition->diskNumber = 0;
+  FatEngine engine(h.app);
+  engine.Prepare(source, 0);
+  EXPECT_EQ(engine.SearchDirectoryClusters(), 1u);
+  EXPECT_EQ(engine.m_nFatKind, kFat12);
+  EXPECT_EQ(engine.m_nSectorsPerCluster, 1u);
+  EXPECT_EQ(engine.m_nFatSize, 9u);
+  EXPECT_EQ(engine.m_nReservedSectors, 1u);
+  EXPECT_EQ(engine.m_nRootDirSectors, 14u);
+}
+
+TEST(FatLayoutSearch, FoldersPastTheFirstQuarterAreStillFound) {
+  // Two folders in the last quarter of a FAT16 volume, none before.
+  FatImage image = fattest::SmallFat16();  // reserved 1, FATs of 32, root 32: D = 97
+  PutDotEntries(image.Cluster(7000), 7000, 0);
+  PutDotEntries(image.Cluster(7004), 7004, 7000);
+  std::fill_n(image.Bytes().begin(), kSectorSize, 0);  // no boot sector
+  Harness h;
+  h.MountBytes(image.Bytes());
+  auto engine = h.Engine(kFat16);
+  EXPECT_EQ(engine->SearchDirectoryClusters(), 1u);
+  EXPECT_EQ(engine->m_nReservedSectors, 1u);
+  EXPECT_EQ(engine->m_nFatSize, 32u);
+  EXPECT_EQ(engine->Layout().DataStart(), 97u);
+}
+
+TEST(FatLayoutSearch, NothingFoundLeavesNoLayout) {
+  Harness h;
+  h.MountBytes(std::vector<std::uint8_t>(4096 * kSectorSize, 0));
+  auto engine = h.Engine(kFat16);
+  EXPECT_EQ(engine->SearchDirectoryClusters(), 0u);
+  EXPECT_EQ(engine->m_nFatSize, 0u);
+  EXPECT_EQ(engine->m_nSectorsPerCluster, 0u);
+  EXPECT_TRUE(engine->m_fat.empty());
+}
+
+TEST(FatLayoutSearch, ReadsStopAtTheVolumesEnd) {
+  // A volume record that claims more than the image holds: the reads past
+  // the image fail, leave zeros and are logged; the folders inside vote.
+  FatImage image = fattest::SmallFat16();
+  PutDotEntries(image.Cluster(3000), 3000, 0);
+  PutDotEntries(image.Cluster(3002), 3002, 0);
+  Harness h;
+  h.MountBytes(image.Bytes());
+  FatEngine engine(h.app);
+  engine.Prepare(fattest::VolumeSource(0, 4 * h.sectors, kFat16), 0);
+  // No candidate fits 32768 sectors; the one examined stays.
+  EXPECT_EQ(engine.SearchDirectoryClusters(), 1u);
+  EXPECT_EQ(engine.Layout().DataStart(), 97u);
+  EXPECT_NE(h.app.LogPendingText().find("Error reading sector: 8192"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace corvan
