@@ -48,6 +48,11 @@ class CORVANApp {
 
   // ---- log report ----
   void AppendLog(const std::string& text, bool isHeading);
+  // The lines every long operation writes: "Process started" with "Started
+  // on:" and the time; "Process completed" or "Process aborted. User
+  // intervention" with their times.
+  void LogProcessStarted();
+  void LogProcessEnded(bool aborted);
   void FlushLog();
   void MakeLogFileName();
   void OpenLog();
@@ -84,6 +89,14 @@ class CORVANApp {
   // ---- the mounted image and its sources ----
   std::shared_ptr<CVirtualDiskImage> m_pImage;  // the mounted image (also the sector source)
   SourceList m_sourceList;                      // disk and volume records, selection, partitions
+  // The source page's choice: the image type and file chosen (by Browse or
+  // Find) and, after a mount, the texts it shows and the selected volume.
+  std::uint32_t m_nImageType = 0;               // 1 VMware, 2 VirtualBox, 3 Virtual PC
+  std::filesystem::path m_strImagePath;
+  std::string m_strImageKindText;               // "monolithicSparse", "Dynamic", "Fixed", ...
+  std::string m_strImageSizeText;               // FormatSize of the disk's bytes
+  std::u16string m_strSelectedFsText;           // file-system text of the selected volume
+  std::uint8_t m_bVolumeSelected = 0;
 
   // ---- flags shared with workers ----
   std::atomic<std::uint32_t> m_bBusy{0};

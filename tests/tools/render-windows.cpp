@@ -37,7 +37,17 @@
 #include "console/ui/FolderTreeModel.h"
 #include "scan/ProgramEngines.h"
 #include "scan/RecoveryMode.h"
+#include "save/ui/CAbortSaving.h"
+#include "save/ui/CAddFileFilter.h"
+#include "save/ui/CFileExistDlg.h"
+#include "save/ui/CSaveProcess.h"
+#include "save/ui/CSaveRecovery.h"
 #include "scan/ui/CScanProcess.h"
+#include "scan/ui/CSliderOptionDlg.h"
+#include "scan/ui/CSpecifiedRegion.h"
+#include "sources/ui/CDataRecovery.h"
+#include "sources/ui/CFileSplittedExtent.h"
+#include "sources/ui/CFindVirtualFile.h"
 #include "sources/SourceSetup.h"
 #include "ui/CDoubleSlider.h"
 #include "ui/CHTMLListCtrl.h"
@@ -139,6 +149,35 @@ QImage GrabWithPanel(CTransLayerDlg* skin, QWidget* panel) {
   return out;
 }
 
+// The start window after mounting `image` through its source page, in
+// layout state `state`; with `volumeRow` >= 0 that volume is selected and
+// the options panel shown beside the window.
+QImage GrabMountedPage(const std::filesystem::path& image, int state, int volumeRow) {
+  CTransLayerDlg skin;
+  skin.Create();
+  skin.show();
+  Settle();
+  auto* page = qobject_cast<CDataRecovery*>(skin.MainDialog()->DataRecoveryPage());
+  if (!page) return {};
+  const auto saved = CDataRecovery::FileChooser();
+  CDataRecovery::FileChooser() = [&](QWidget*, const QString&) { return QString::fromStdString(image.string()); };
+  page->OnBrowse();
+  CDataRecovery::FileChooser() = saved;
+  page->OnMount();
+  Settle();
+  if (state == 1) page->OnToggleDiskList();
+  QImage img;
+  if (volumeRow >= 0 && volumeRow < page->VolumeList()->rowCount()) {
+    page->OnClickVolumeList(volumeRow);
+    Settle();
+    img = GrabWithPanel(&skin, skin.MainDialog()->OptionsPanel());
+    skin.MainDialog()->CloseOptionsPanel();
+  } else {
+    img = Grab(&skin);
+  }
+  return img;
+}
+
 struct Renderer {
   QString name;
   std::function<QImage()> render;
@@ -205,6 +244,25 @@ std::vector<Renderer> Windows() {
                     Settle();
                     return img;
                   }});
+  // The source page's dialogs and the options panel's region dialog.
+  list.push_back({"CFindVirtualFile", [] {
+                    CFindVirtualFile find;
+                    return Grab(&find);
+                  }});
+  list.push_back({"CFileSplittedExtent", [] {
+                    CFileSplittedExtent extents;
+                    return Grab(&extents);
+                  }});
+  list.push_back({"CSpecifiedRegion", [] {
+                    App().m_nMediaFirstSector = 0;
+                    App().m_nMediaLastSector = 81920;
+                    CSpecifiedRegion region;
+                    region.Slider()->SetPositions(2048, 60000);
+                    region.OnSliderChanged(0);
+                    QImage img = Grab(&region);
+                    region.OnCancel();
+                    return img;
+                  }});
   // The kit's controls, each in a small host, filled as a dialog would.
   list.push_back({"CXColorListCtrl", [] {
                     QWidget host;
@@ -260,6 +318,40 @@ std::vector<Renderer> Windows() {
                     dlg.ShowProgress();
                     return Grab(&dlg);
                   }});
+  // The saving dialogs of Recover.
+  list.push_back({"CSaveRecovery", [] {
+                    CSaveRecovery dlg(nullptr, nullptr, 0);
+                    return Grab(&dlg);
+                  }});
+  list.push_back({"CAddFileFilter", [] {
+                    App().m_saveMasks = {u"*.doc", u"*.jpg"};
+                    CAddFileFilter dlg;
+                    QImage img = Grab(&dlg);
+                    App().m_saveMasks.clear();
+                    return img;
+                  }});
+  list.push_back({"CFileExistDlg", [] {
+                    CFileExistDlg dlg(FileExistQuestion{u"report.txt", 2048, 4096, u"Copy1_report.txt"});
+                    return Grab(&dlg);
+                  }});
+  list.push_back({"CAbortSaving", [] {
+                    CAbortSaving dlg(u"movie.avi");
+                    return Grab(&dlg);
+                  }});
+  list.push_back({"CSaveProcess", [] {
+                    CRecoveryConsole console(MakeProgramEngines());
+                    console.show();
+                    Settle();
+                    CSaveProcess dlg(&console, console.Store(), 0);
+                    dlg.SetRange(0, 10);
+                    dlg.SetPos(4);
+                    dlg.SetSecondRange(0, 8);
+                    dlg.SetSecondPos(6);
+                    dlg.SetStatusText(LoadString(105) + ": /home/user/recovered/Documents/");
+                    dlg.SetSectorText(LoadString(106) + ": report.txt");
+                    dlg.ShowProgress();
+                    return Grab(&dlg);
+                  }});
   list.push_back({"CXColorTab", [] {
                     const int saved = TabStyleFlags();
                     TabStyleFlags() = 0x0E;
@@ -281,6 +373,21 @@ std::vector<Renderer> Windows() {
 int RenderScan(const Options& o, QDir& out) {
   CORVANApp& app = App();
   const std::filesystem::path image = o.image->c_str();
+  // The source page after mounting the image: volume list, hard-disk list,
+  // and the selected volume with the options panel.
+  {
+    app.m_pPrompt = nullptr;
+    const struct {
+      const char* name;
+      int state, row;
+    } pages[] = {{"CDataRecovery-mounted", 0, -1}, {"CDataRecovery-disks", 1, -1},
+                 {"CSliderOptionDlg-volume", 0, static_cast<int>(*o.volume) - 1}};
+    for (const auto& p : pages) {
+      const QImage img = GrabMountedPage(image, p.state, p.row);
+      const QString file = out.filePath(QString::fromLatin1(p.name) + QStringLiteral(".png"));
+      if (!img.isNull() && img.save(file)) std::printf("%s\n", qPrintable(file));
+    }
+  }
   const MountOutcome mount = MountAndListSources(app, ImageTypeForPath(image), image);
   if (!mount.mounted) {
     std::fprintf(stderr, "render-windows: %s cannot be mounted\n", o.image->c_str());

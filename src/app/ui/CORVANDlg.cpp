@@ -8,6 +8,8 @@
 #include "app/StringTable.h"
 #include "app/ui/CAboutDlg.h"
 #include "app/ui/CStartPage.h"
+#include "scan/ui/CSliderOptionDlg.h"
+#include "sources/ui/CDataRecovery.h"
 #include "ui/CSlider.h"
 #include "ui/CSliderButton.h"
 #include "ui/CTButton.h"
@@ -33,7 +35,12 @@ bool IsDialogKey(int key) {
 CORVANDlg* MainDlg() { return TheMainDlg(); }
 
 StartScreenParts& CORVANDlg::Parts() {
-  static StartScreenParts parts;
+  static StartScreenParts parts = [] {
+    StartScreenParts p;
+    p.newRecoveryPage = [](QWidget* container) -> CStartPage* { return new CDataRecovery(container); };
+    p.optionsPanel = [](CORVANDlg& owner) -> CSlider* { return new CSliderOptionDlg(owner); };
+    return p;
+  }();
   return parts;
 }
 

@@ -21,6 +21,7 @@
 #include "console/ui/FolderTreeModel.h"
 #include "scan/ScanDispatch.h"
 #include "scan/ScanWorker.h"
+#include "save/ui/RecoverCommand.h"
 #include "scan/RecoveryMode.h"
 #include "scan/ui/CScanProcess.h"
 #include "ui/CDragTitle.h"
@@ -80,7 +81,11 @@ bool IsInputEvent(QEvent::Type t) {
 }  // namespace
 
 RecoveryConsoleParts& CRecoveryConsole::Parts() {
-  static RecoveryConsoleParts parts;
+  static RecoveryConsoleParts parts = [] {
+    RecoveryConsoleParts p;
+    p.runDestination = RunRecoverDestination;
+    return p;
+  }();
   return parts;
 }
 
@@ -572,7 +577,6 @@ int CRecoveryConsole::RunRecover() {
   app.m_nDestKind = 0;
   app.m_nZipMode = 0;
   app.m_saveMasks.clear();
-  // Saving is a later part of the program: without it nothing is saved.
   return Parts().runDestination ? Parts().runDestination(*this) : kIdCancel;
 }
 

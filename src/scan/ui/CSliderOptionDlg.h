@@ -1,0 +1,88 @@
+#pragma once
+// The recovery options panel that slides out beside the start screen when a
+// volume, the disk or a saved scan is selected: the mode buttons that fit
+// the selection, the file-system or scan-type radios, the help links and
+// Select Range. A mode button stores the mode and its options and puts the
+// results window in front, which runs the scan.
+
+#include <QPointer>
+#include <cstdint>
+
+#include "ui/CSlider.h"
+
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class QRadioButton;
+
+namespace corvan {
+
+class CORVANDlg;
+class CXBitmapButton;
+
+class CSliderOptionDlg : public CSlider {
+  Q_OBJECT
+ public:
+  static constexpr int kWidth = 230;
+  static constexpr int kIdCancel = 2;
+  static constexpr int kIdQuick = 1008, kIdDeleted = 1009, kIdAdvance = 1010, kIdRaw = 1011,
+                       kIdLostVolume = 1012, kIdScanNow = 1013;
+  static constexpr int kIdRadioFat = 1017, kIdRadioOther = 1018, kIdGroup = 1032;
+  static constexpr int kIdLabelQuick = 1028, kIdLabelDeleted = 1029, kIdLabelAdvance = 1030, kIdLabelRaw = 1031;
+  static constexpr int kIdLearnQuick = 1019, kIdLearnDeleted = 1020, kIdLearnAdvance = 1021, kIdLearnRaw = 1022;
+  static constexpr int kIdFileType = 1023, kIdSelectRange = 1024;
+  static constexpr int kIdHeading = 1025, kIdMediaLine = 1026, kIdHint = 1027;
+
+  explicit CSliderOptionDlg(CORVANDlg& owner);
+
+  void HideAll();
+  // Sets the panel up for a selection: media kind (0 source page, 7 resume
+  // page), selection (0 a volume, 1 the disk, 2 a saved volume scan), page
+  // (0 new recovery, 1 resume).
+  void UpdateForSelectedMedia(std::uint8_t mediaKind, std::uint8_t selection, std::uint8_t page);
+
+  void OnQuickRecovery();
+  void OnDeletedRecovery();
+  void OnAdvanceRecovery();
+  void OnRawRecovery();
+  void OnScanNow();
+  void OnSelectRange();
+  void OnLearnMore(int linkId);
+  // The help context of a Learn More link for the current set-up; 0 none.
+  int HelpContextOf(int linkId) const;
+
+  bool ModalOpen() const { return m_bModalOpen; }
+
+ protected:
+  void paintEvent(QPaintEvent*) override;
+  bool eventFilter(QObject* watched, QEvent* e) override;
+
+ private:
+  void ApplyResumeFlagRule();
+  // Slides the panel away, stores `mode` and puts the results window in
+  // front; queued, so the clicked button is not deleted under its handler.
+  void CloseAndRun(std::uint32_t mode, bool rawRegion);
+  void SetRadios(const QString& first, const QString& second, bool checkFirst);
+
+  QPointer<CORVANDlg> m_pOwnerDlg;
+  std::uint8_t m_nMediaKind = 0, m_nSelection = 0, m_nPage = 0;
+  bool m_bModalOpen = false;
+  bool m_bLaunching = false;
+  CXBitmapButton* m_btnQuick;
+  CXBitmapButton* m_btnDeleted;
+  CXBitmapButton* m_btnAdvance;
+  CXBitmapButton* m_btnRaw;
+  CXBitmapButton* m_btnLostVolume;
+  CXBitmapButton* m_btnScanNow;
+  QPushButton* m_btnCancel;
+  QRadioButton* m_radioFat;
+  QRadioButton* m_radioOther;
+  QGroupBox* m_group;
+  QLabel* m_heading;
+  QLabel* m_mediaLine;
+  QLabel* m_hint;
+  QLabel* m_labels[4];
+  QLabel* m_links[6];
+};
+
+}  // namespace corvan
