@@ -25,12 +25,6 @@ namespace {
 
 constexpr unsigned kIdsFolder = 105;
 constexpr unsigned kIdsFile = 106;
-constexpr unsigned kIdsProcessStarted = 222;
-constexpr unsigned kIdsStartedOn = 223;
-constexpr unsigned kIdsProcessCompleted = 231;
-constexpr unsigned kIdsCompletedOn = 232;
-constexpr unsigned kIdsProcessAborted = 235;
-constexpr unsigned kIdsAbortedOn = 236;
 constexpr unsigned kIdsRecoveringFile = 340;
 constexpr unsigned kIdsDiskReadError = 341;
 constexpr unsigned kIdsErrorReadingCluster = 342;
@@ -104,8 +98,7 @@ void CThreadForSavingFiles::Run() {
   if (clusterBytes_ == 0) clusterBytes_ = 4096;
 
   app_.AppendLog(LoadString(kIdsRecoveringFile), true);
-  app_.AppendLog(LoadString(kIdsProcessStarted), false);
-  app_.AppendLog(LoadString(kIdsStartedOn) + FormatLogTime(Now()), false);
+  app_.LogProcessStarted();
 
   Job();
   if (result_.failed > 0 && !result_.failedJob) {
@@ -119,11 +112,9 @@ void CThreadForSavingFiles::Run() {
     app_.AppendLog(kFailedOn + FormatLogTime(Now()), false);
   } else if (app_.m_bAbort) {
     result_.aborted = true;
-    app_.AppendLog(LoadString(kIdsProcessAborted), false);
-    app_.AppendLog(LoadString(kIdsAbortedOn) + FormatLogTime(Now()), false);
+    app_.LogProcessEnded(true);
   } else {
-    app_.AppendLog(LoadString(kIdsProcessCompleted), false);
-    app_.AppendLog(LoadString(kIdsCompletedOn) + FormatLogTime(Now()), false);
+    app_.LogProcessEnded(false);
   }
   app_.m_bBusy = 0;
   app_.FlushLog();

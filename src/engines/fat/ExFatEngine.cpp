@@ -22,12 +22,6 @@ namespace corvan {
 
 namespace {
 
-constexpr unsigned kIdsProcessStarted = 222;
-constexpr unsigned kIdsStartedOn = 223;
-constexpr unsigned kIdsProcessCompleted = 231;
-constexpr unsigned kIdsCompletedOn = 232;
-constexpr unsigned kIdsProcessAborted = 235;
-constexpr unsigned kIdsAbortedOn = 236;
 constexpr unsigned kIdsCantOpenFile = 124;
 constexpr unsigned kIdsInvalidVolume = 305;
 
@@ -73,19 +67,10 @@ void ExFatEngine::SetCritical(bool on) {
 
 void ExFatEngine::LogPhaseStart(unsigned headingId) {
   m_app.AppendLog(LoadString(headingId), true);
-  m_app.AppendLog(LoadString(kIdsProcessStarted), false);
-  m_app.AppendLog(LoadString(kIdsStartedOn) + FormatLogTime(Now()), false);
+  m_app.LogProcessStarted();
 }
 
-void ExFatEngine::LogPhaseEnd() {
-  if (Aborted()) {
-    m_app.AppendLog(LoadString(kIdsProcessAborted), false);
-    m_app.AppendLog(LoadString(kIdsAbortedOn) + FormatLogTime(Now()), false);
-  } else {
-    m_app.AppendLog(LoadString(kIdsProcessCompleted), false);
-    m_app.AppendLog(LoadString(kIdsCompletedOn) + FormatLogTime(Now()), false);
-  }
-}
+void ExFatEngine::LogPhaseEnd() { m_app.LogProcessEnded(Aborted()); }
 
 void ExFatEngine::ReportWorkFileFailure(const std::filesystem::path& path) {
   const std::string text = LoadString(kIdsCantOpenFile) + path.string();

@@ -52,18 +52,11 @@ void FatEngine::SetCritical(bool on) {
 
 void FatEngine::LogPhaseStart(const std::string& heading) {
   m_app.AppendLog(heading, true);
-  m_app.AppendLog(LoadString(222), false);
-  m_app.AppendLog(LoadString(223) + FormatLogTime(Now()), false);
+  m_app.LogProcessStarted();
 }
 
 void FatEngine::LogPhaseEnd() {
-  if (Aborted()) {
-    m_app.AppendLog(LoadString(235), false);
-    m_app.AppendLog(LoadString(236) + FormatLogTime(Now()), false);
-  } else {
-    m_app.AppendLog(LoadString(231), false);
-    m_app.AppendLog(LoadString(232) + FormatLogTime(Now()), false);
-  }
+  m_app.LogProcessEnded(Aborted());
 }
 
 void FatEngine::ReportReadFailure(const char* what, std::uint64_t number) {

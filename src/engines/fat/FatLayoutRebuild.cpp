@@ -19,8 +19,6 @@ namespace {
 
 constexpr unsigned kIdsOf = 109;
 constexpr unsigned kIdsEntriesFound = 116;
-constexpr unsigned kIdsProcessCompleted = 231;
-constexpr unsigned kIdsCompletedOn = 232;
 constexpr unsigned kIdsReadingSector = 240;
 constexpr unsigned kIdsCalculatingParameters = 289;
 constexpr unsigned kIdsSearchingCritical = 290;
@@ -96,8 +94,7 @@ std::uint32_t FatEngine::SearchDirectoryClusters() {
     }
   }
   // Stop is refused while the layout is searched: the search always completes.
-  m_app.AppendLog(LoadString(kIdsProcessCompleted), false);
-  m_app.AppendLog(LoadString(kIdsCompletedOn) + FormatLogTime(Now()), false);
+  m_app.LogProcessEnded(false);
 
   std::uint32_t result = 0;
   if (m_directoryRecords.empty()) {

@@ -25,7 +25,6 @@ constexpr const char* kFat2Verified = "FAT 2 verified";
 
 constexpr unsigned kIdsEntriesFound = 116;
 constexpr unsigned kIdsProcessStarted = 222;
-constexpr unsigned kIdsStartedOn = 223;
 constexpr unsigned kIdsProcessCompleted = 231;
 constexpr unsigned kIdsSearchingCritical = 290;
 constexpr unsigned kIdsVerifyingFat = 295;
@@ -109,8 +108,7 @@ void FatEngine::SelectFatCopy() {
     const std::size_t bytes = static_cast<std::size_t>(m_nFatSize) * kSectorSize;
     std::vector<std::uint8_t> a(bytes), b(bytes);
     m_app.AppendLog(kComparingFatCopies, true);
-    m_app.AppendLog(LoadString(kIdsProcessStarted), false);
-    m_app.AppendLog(LoadString(kIdsStartedOn) + FormatLogTime(Now()), false);
+    m_app.LogProcessStarted();
     SetCritical(true);
     std::uint32_t firstDiff = 0;
     if (CompareFatCopies(a, b, firstDiff)) {

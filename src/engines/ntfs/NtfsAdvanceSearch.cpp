@@ -23,8 +23,6 @@ namespace corvan {
 namespace {
 
 constexpr unsigned kIdsOf = 109;
-constexpr unsigned kIdsProcessCompleted = 231;
-constexpr unsigned kIdsCompletedOn = 232;
 constexpr unsigned kIdsReadingSector = 240;
 constexpr unsigned kIdsCalculating = 289;
 constexpr unsigned kIdsSearchingCritical = 290;
@@ -129,8 +127,7 @@ std::uint16_t NtfsEngine::FindClusterSizeByScanning() {
   const auto result = static_cast<std::uint16_t>(tally.Decide());
 
   // This step cannot be stopped: it always completes.
-  m_app.AppendLog(LoadString(kIdsProcessCompleted), false);
-  m_app.AppendLog(LoadString(kIdsCompletedOn) + FormatLogTime(Now()), false);
+  m_app.LogProcessEnded(false);
   m_pScanDlg->SetSectorText("");
   m_pScanDlg->EnableStop(true);
   m_app.m_bCriticalPhase = 0;

@@ -19,12 +19,6 @@ namespace corvan {
 
 namespace {
 
-constexpr unsigned kIdsProcessStarted = 222;
-constexpr unsigned kIdsStartedOn = 223;
-constexpr unsigned kIdsProcessCompleted = 231;
-constexpr unsigned kIdsCompletedOn = 232;
-constexpr unsigned kIdsProcessAborted = 235;
-constexpr unsigned kIdsAbortedOn = 236;
 
 // The $MFT is read a megabyte at a time and a few of those blocks are kept:
 // folders list files whose records lie close together.
@@ -304,18 +298,11 @@ void NtfsEngine::PostPlaceholderFolder(std::uint32_t id, std::uint32_t parent, s
 
 void NtfsEngine::LogPhaseStart(unsigned headingId) {
   m_app.AppendLog(LoadString(headingId), true);
-  m_app.AppendLog(LoadString(kIdsProcessStarted), false);
-  m_app.AppendLog(LoadString(kIdsStartedOn) + FormatLogTime(Now()), false);
+  m_app.LogProcessStarted();
 }
 
 void NtfsEngine::LogPhaseEnd() {
-  if (Aborted()) {
-    m_app.AppendLog(LoadString(kIdsProcessAborted), false);
-    m_app.AppendLog(LoadString(kIdsAbortedOn) + FormatLogTime(Now()), false);
-  } else {
-    m_app.AppendLog(LoadString(kIdsProcessCompleted), false);
-    m_app.AppendLog(LoadString(kIdsCompletedOn) + FormatLogTime(Now()), false);
-  }
+  m_app.LogProcessEnded(Aborted());
 }
 
 }  // namespace corvan
