@@ -18,6 +18,8 @@ class ScanEngine {
   virtual ~ScanEngine() = default;
   virtual std::uint32_t FoundItemCount() const = 0;
   virtual void FreeLists() = 0;
+  // Bytes of one cluster of the volume; 0 before the engine knows it.
+  virtual std::uint32_t ClusterBytes() const { return 0; }
   // Hands the bytes [begin, end) of a found file to `sink` through the shared
   // run walker. An engine that keeps no file data reads nothing and says so.
   virtual WalkResult ReadItemData(const FoundItemInfo& item, const BlockSink& sink, std::uint64_t begin = 0,

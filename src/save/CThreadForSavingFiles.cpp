@@ -11,9 +11,6 @@
 #include "app/AppServices.h"
 #include "app/CORVANApp.h"
 #include "app/StringTable.h"
-#include "engines/fat/ExFatEngine.h"
-#include "engines/fat/FatEngine.h"
-#include "engines/ntfs/NtfsEngine.h"
 #include "platform/TextConv.h"
 #include "platform/TimeFormat.h"
 #include "save/NameSanitiser.h"
@@ -91,10 +88,7 @@ void CThreadForSavingFiles::Run() {
   engine_ = m_nVolumeKind == kSaveVolumeFat    ? app_.m_pFatEngine.get()
             : m_nVolumeKind == kSaveVolumeNtfs ? app_.m_pNtfsEngine.get()
                                                : app_.m_pExFatEngine.get();
-  clusterBytes_ = 0;
-  if (auto* fat = dynamic_cast<FatEngine*>(engine_)) clusterBytes_ = std::uint32_t{fat->m_nSectorsPerCluster} * 512u;
-  else if (auto* ntfs = dynamic_cast<NtfsEngine*>(engine_)) clusterBytes_ = ntfs->ClusterBytes();
-  else if (auto* exfat = dynamic_cast<ExFatEngine*>(engine_)) clusterBytes_ = exfat->ClusterBytes();
+  clusterBytes_ = engine_ ? engine_->ClusterBytes() : 0;
   if (clusterBytes_ == 0) clusterBytes_ = 4096;
 
   app_.AppendLog(LoadString(kIdsRecoveringFile), true);

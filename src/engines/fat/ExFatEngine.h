@@ -179,7 +179,7 @@ class ExFatEngine final : public ScanEngine {
                            std::uint64_t end = ~0ull) const;
 
   // ---- helpers over the layout ----
-  std::uint32_t ClusterBytes() const { return m_nSectorsPerCluster * 512u; }
+  std::uint32_t ClusterBytes() const override { return m_nSectorsPerCluster * 512u; }
   // Clusters 2 .. ClusterCount + 1 hold data.
   bool IsHeapCluster(std::uint64_t cluster) const {
     return cluster >= exfat::kFirstCluster && cluster <= std::uint64_t{m_nClusterCount} + 1;

@@ -117,6 +117,7 @@ class FatEngine final : public ScanEngine {
   // ---- ScanEngine ----
   std::uint32_t FoundItemCount() const override { return m_nEntriesFound; }
   void FreeLists() override;
+  std::uint32_t ClusterBytes() const override { return std::uint32_t{m_nSectorsPerCluster} * 512u; }
   WalkResult ReadItemData(const FoundItemInfo& item, const BlockSink& sink, std::uint64_t begin = 0,
                           std::uint64_t end = std::numeric_limits<std::uint64_t>::max()) override {
     return WalkFileData(ItemDataLayout(item), DataClusterReader(), sink, begin, end);

@@ -233,7 +233,7 @@ class NtfsEngine final : public ScanEngine {
   std::uint32_t FilesPosted() const { return m_nFilesPosted; }
   std::uint64_t TotalBytes() const { return m_nTotalBytes; }
   std::uint16_t SectorsPerCluster() const { return m_nSectorsPerCluster; }
-  std::uint32_t ClusterBytes() const { return std::uint32_t{m_nSectorsPerCluster} * 512u; }
+  std::uint32_t ClusterBytes() const override { return std::uint32_t{m_nSectorsPerCluster} * 512u; }
   std::uint64_t MftSector() const { return m_nMftSector; }
   std::uint64_t MftMirrorSector() const { return m_nMftMirrSector; }
   std::uint64_t VolumeFirstSector() const { return m_nVolumeFirstSector; }
