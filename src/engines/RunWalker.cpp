@@ -231,4 +231,19 @@ std::vector<std::uint8_t> ReadFileData(const FileDataLayout& layout, const Clust
   return out;
 }
 
+std::vector<DataExtent> ExtentsFromClusterList(const std::vector<std::uint32_t>& clusters) {
+  std::vector<DataExtent> extents;
+  std::uint64_t vcn = 0;
+  for (const std::uint32_t c : clusters) {
+    DataExtent* last = extents.empty() ? nullptr : &extents.back();
+    if (last && last->lcn + last->length == c) {
+      ++last->length;
+    } else {
+      extents.push_back({vcn, c, 1, false});
+    }
+    ++vcn;
+  }
+  return extents;
+}
+
 }  // namespace corvan

@@ -95,6 +95,10 @@ std::vector<std::uint8_t> ReadFileData(const FileDataLayout& layout, const Clust
                                        std::uint64_t end = std::numeric_limits<std::uint64_t>::max(),
                                        WalkResult* result = nullptr);
 
+// A cluster list (a FAT chain, or a run spelt out cluster by cluster) as
+// extents: neighbouring clusters merge into one extent.
+std::vector<DataExtent> ExtentsFromClusterList(const std::vector<std::uint32_t>& clusters);
+
 // Extents sorted by file cluster, overlaps cut and gaps up to `clusters`
 // filled with holes: the form the walker works on.
 std::vector<DataExtent> NormaliseExtents(std::vector<DataExtent> extents, std::uint64_t clusters);

@@ -3,67 +3,24 @@
 namespace corvan {
 
 CheckedItemsWalk::CheckedItemsWalk(FoundItemStore& store, int view, bool everything)
-    : store_(store), view_(view), everything_(everything) {}
+    : StoreFolderWalk(store, kNoFoundItem), store_(store), view_(view), everything_(everything) {}
 
-void CheckedItemsWalk::Enter(FoundItemHandle folder, std::uint32_t depth) {
-  StoredItem item = store_.Item(folder);
-  SaveWalkEntry entry;
-  entry.folder = true;
-  entry.depth = depth;
-  entry.record = item.record;
-  entry.name = std::move(item.name);
-  entry.key = folder;
-  const std::uint32_t id = entry.record.itemId;
-  ready_.push_back(std::move(entry));
-
-  Frame frame;
-  frame.depth = depth;
-  // Each folder id is entered once: ids that name each other, or a folder
-  // listed as its own child, cannot loop the walk.
-  const bool walkable = entered_.insert(folder).second && enteredIds_.insert(id).second && depth < kMaxDepth;
-  if (walkable) {
-    for (const FoundItemHandle child : store_.CollectChildren(view_, id, !everything_)) {
-      if (child == folder || child == store_.Root()) continue;
-      StoredItem c = store_.Item(child);
-      if (IsFolderRecord(c.record)) {
-        if (!entered_.count(child)) frame.folders.push_back(child);
-        continue;
-      }
-      // A partly checked file does not exist; only a checked one is saved.
-      if (!everything_ && CheckStateOf(c.record, view_) != kChecked) continue;
-      SaveWalkEntry file;
-      file.depth = depth + 1;
-      file.record = c.record;
-      file.name = std::move(c.name);
-      file.key = child;
-      parentOf_[child] = folder;
-      ready_.push_back(std::move(file));
-    }
-  }
-  stack_.push_back(std::move(frame));
+bool CheckedItemsWalk::MayEnter(FoundItemHandle, std::uint32_t id, std::uint32_t depth) {
+  // Each folder id is entered once too: ids that name each other cannot loop
+  // the walk.
+  return enteredIds_.insert(id).second && depth < kMaxDepth;
 }
 
-bool CheckedItemsWalk::Next(SaveWalkEntry& entry) {
-  while (ready_.empty()) {
-    if (!started_) {
-      started_ = true;
-      const FoundItemHandle root = store_.Root();
-      if (root == kNoFoundItem || root >= store_.Count()) return false;
-      Enter(root, 0);
-      continue;
-    }
-    if (stack_.empty()) return false;
-    Frame& top = stack_.back();
-    if (top.next == top.folders.size()) {
-      stack_.pop_back();
-      continue;
-    }
-    const FoundItemHandle folder = top.folders[top.next++];
-    if (entered_.count(folder)) continue;
-    Enter(folder, top.depth + 1);
-  }
-  entry = std::move(ready_.front());
-  ready_.pop_front();
+std::vector<FoundItemHandle> CheckedItemsWalk::Children(std::uint32_t id) const {
+  return store_.CollectChildren(view_, id, !everything_);
+}
+
+bool CheckedItemsWalk::IsFolder(const StoredItem& item) const { return IsFolderRecord(item.record); }
+
+bool CheckedItemsWalk::TakeFile(FoundItemHandle folder, FoundItemHandle child, const StoredItem& item) {
+  // A partly checked file does not exist; only a checked one is saved.
+  if (!everything_ && CheckStateOf(item.record, view_) != kChecked) return false;
+  parentOf_[child] = folder;
   return true;
 }
 

@@ -14,42 +14,31 @@
 // written) stays checked or partly checked, so nothing unsaved looks done.
 
 #include <cstdint>
-#include <deque>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 #include "console/FoundItemStore.h"
-#include "save/SaveWalk.h"
+#include "save/StoreFolderWalk.h"
 
 namespace corvan {
 
-class CheckedItemsWalk final : public SaveItemWalk {
+class CheckedItemsWalk final : public StoreFolderWalk {
  public:
   CheckedItemsWalk(FoundItemStore& store, int view, bool everything = false);
 
-  bool Next(SaveWalkEntry& entry) override;
   void ItemDone(const SaveWalkEntry& entry) override;
   void FolderDone(const SaveWalkEntry& entry, bool aborted) override;
 
-  // Folders nested deeper than this are saved without their contents.
-  static constexpr std::uint32_t kMaxDepth = 2048;
-
  private:
-  struct Frame {
-    std::vector<FoundItemHandle> folders;
-    std::size_t next = 0;
-    std::uint32_t depth = 0;
-  };
-  void Enter(FoundItemHandle folder, std::uint32_t depth);
+  bool MayEnter(FoundItemHandle folder, std::uint32_t id, std::uint32_t depth) override;
+  std::vector<FoundItemHandle> Children(std::uint32_t id) const override;
+  bool IsFolder(const StoredItem& item) const override;
+  bool TakeFile(FoundItemHandle folder, FoundItemHandle child, const StoredItem& item) override;
 
   FoundItemStore& store_;
   int view_;
   bool everything_;
-  bool started_ = false;
-  std::vector<Frame> stack_;
-  std::deque<SaveWalkEntry> ready_;
-  std::unordered_set<FoundItemHandle> entered_;
   std::unordered_set<std::uint32_t> enteredIds_;
   std::unordered_map<FoundItemHandle, FoundItemHandle> parentOf_;  // file -> the folder it was listed in
 };

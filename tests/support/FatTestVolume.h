@@ -21,6 +21,7 @@
 #include "platform/TextConv.h"
 #include "sources/SectorSource.h"
 #include "sources/SourceRecords.h"
+#include "support/CorpusTruth.h"
 #include "support/FileSectorSource.h"
 #include "support/Md5.h"
 #include "support/RecordingSinks.h"
@@ -38,32 +39,8 @@ class PromptRecorder final : public Prompt {
   std::vector<std::pair<std::string, unsigned>> shown;
 };
 
-// One row of a corpus truth file.
-struct TruthRow {
-  std::string type, state;
-  std::uint64_t size = 0;
-  std::string md5, path;
-};
-
-inline std::vector<TruthRow> ReadTruth(const std::filesystem::path& file) {
-  std::vector<TruthRow> rows;
-  std::ifstream in(file);
-  std::string line;
-  std::getline(in, line);  // header
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    TruthRow r;
-    std::string size;
-    std::getline(fields, r.type, '\t');
-    std::getline(fields, r.state, '\t');
-    std::getline(fields, size, '\t');
-    std::getline(fields, r.md5, '\t');
-    std::getline(fields, r.path, '\t');
-    r.size = std::stoull(size);
-    rows.push_back(r);
-  }
-  return rows;
-}
+using test::ReadTruth;
+using test::TruthRow;
 
 inline std::vector<std::uint8_t> ReadImage(const std::filesystem::path& file) {
   const std::string bytes = test::ReadWholeFile(file);

@@ -80,16 +80,7 @@ FileDataLayout ExFatEngine::ItemDataLayout(const FoundItemInfo& item) const {
   layout.clusterBytes = ClusterBytes();
   if (item.IsFolder()) return layout;
   const bool contiguous = (item.flags & kExFatItemFatChain) == 0;
-  std::uint64_t vcn = 0;
-  for (const std::uint32_t c : GetClusterChain(item.Location32(), item.size, contiguous)) {
-    DataExtent* last = layout.extents.empty() ? nullptr : &layout.extents.back();
-    if (last && last->lcn + last->length == c) {
-      ++last->length;
-    } else {
-      layout.extents.push_back({vcn, c, 1, false});
-    }
-    ++vcn;
-  }
+  layout.extents = ExtentsFromClusterList(GetClusterChain(item.Location32(), item.size, contiguous));
   return layout;
 }
 

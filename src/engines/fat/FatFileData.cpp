@@ -21,16 +21,7 @@ FileDataLayout FatEngine::ItemDataLayout(const FoundItemInfo& item) const {
   FileDataLayout layout;
   layout.size = item.size;
   layout.clusterBytes = std::uint32_t{m_nSectorsPerCluster} * kSectorSize;
-  std::uint64_t vcn = 0;
-  for (const std::uint32_t c : ItemClusters(item)) {
-    DataExtent* last = layout.extents.empty() ? nullptr : &layout.extents.back();
-    if (last && last->lcn + last->length == c) {
-      ++last->length;
-    } else {
-      layout.extents.push_back({vcn, c, 1, false});
-    }
-    ++vcn;
-  }
+  layout.extents = ExtentsFromClusterList(ItemClusters(item));
   return layout;
 }
 
