@@ -47,6 +47,20 @@ struct FoundItemInfo {
   bool IsFolder() const { return attribute == kItemFolder; }
   bool IsDeleted() const { return (flags & kItemDeleted) != 0; }
   std::uint32_t Location32() const { return static_cast<std::uint32_t>(location); }
+  // The fields that identify an item (size, place, ids, attribute, times,
+  // flags), without the view and engine bytes: what a queued item keeps.
+  FoundItemInfo IdentifyingCopy() const {
+    FoundItemInfo r;
+    r.size = size;
+    r.location = location;
+    r.parentId = parentId;
+    r.itemId = itemId;
+    r.attribute = attribute;
+    r.modifiedTime = modifiedTime;
+    r.creationTime = creationTime;
+    r.flags = flags;
+    return r;
+  }
 
   void Encode(std::span<std::uint8_t, kFoundItemInfoSize> out) const;
   static FoundItemInfo Decode(std::span<const std::uint8_t, kFoundItemInfoSize> in);

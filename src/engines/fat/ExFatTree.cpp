@@ -59,14 +59,7 @@ void ExFatEngine::Send(const FoundItemInfo& record, std::u16string_view name, bo
 void ExFatEngine::QueuePendingItem(const FoundItemInfo& record, std::u16string_view name) {
   // The queued copy keeps the identifying fields only.
   ExFatPendingItem item;
-  item.record.size = record.size;
-  item.record.location = record.location;
-  item.record.parentId = record.parentId;
-  item.record.itemId = record.itemId;
-  item.record.attribute = record.attribute;
-  item.record.modifiedTime = record.modifiedTime;
-  item.record.creationTime = record.creationTime;
-  item.record.flags = record.flags;
+  item.record = record.IdentifyingCopy();
   item.name = std::u16string(name);
   m_pendingItems.push_back(std::move(item));
 }

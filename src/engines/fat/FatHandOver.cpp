@@ -62,14 +62,7 @@ void FatEngine::PostNamedByCluster(const FoundItemInfo& record, std::u16string_v
 void FatEngine::QueueItem(const FoundItemInfo& record, std::u16string_view name) {
   // The queued copy keeps the identifying fields only.
   PendingItemNode node;
-  node.record.size = record.size;
-  node.record.location = record.location;
-  node.record.parentId = record.parentId;
-  node.record.itemId = record.itemId;
-  node.record.attribute = record.attribute;
-  node.record.modifiedTime = record.modifiedTime;
-  node.record.creationTime = record.creationTime;
-  node.record.flags = record.flags;
+  node.record = record.IdentifyingCopy();
   node.name = std::u16string(name);
   m_pendingItems.push_back(std::move(node));
 }
