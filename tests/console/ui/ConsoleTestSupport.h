@@ -19,6 +19,8 @@
 #include <vector>
 
 #include "app/CORVANApp.h"
+#include "console/ui/FolderTreeModel.h"
+#include "ui/QtText.h"
 #include "app/ProgressSink.h"
 #include "console/FoundItemSink.h"
 #include "platform/TextConv.h"
@@ -157,5 +159,23 @@ class TruthBackend : public EngineBackend {
   std::vector<TruthRow> rows_;
   ListedEngine* engine_ = nullptr;
 };
+
+// The folders of a tree by their path below the root ("a/b").
+inline std::map<std::string, FoundItemHandle> TreePaths(FolderTreeModel* model) {
+  std::map<std::string, FoundItemHandle> out;
+  std::vector<std::pair<QModelIndex, std::string>> pending{{model->index(0, 0), ""}};
+  while (!pending.empty()) {
+    auto [index, path] = pending.back();
+    pending.pop_back();
+    for (int r = 0; r < model->rowCount(index); ++r) {
+      const QModelIndex child = model->index(r, 0, index);
+      const std::string name = ToUtf8(child.data().toString());
+      const std::string full = path.empty() ? name : path + "/" + name;
+      out[full] = model->HandleOf(child);
+      pending.emplace_back(child, full);
+    }
+  }
+  return out;
+}
 
 }  // namespace corvan::test

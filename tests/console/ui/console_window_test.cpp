@@ -58,23 +58,7 @@ std::vector<test::TruthRow> NtfsTruth() {
   return rows;
 }
 
-// The folders of a tree by their path below the root ("a/b").
-std::map<std::string, FoundItemHandle> TreePaths(FolderTreeModel* model) {
-  std::map<std::string, FoundItemHandle> out;
-  std::vector<std::pair<QModelIndex, std::string>> pending{{model->index(0, 0), ""}};
-  while (!pending.empty()) {
-    auto [index, path] = pending.back();
-    pending.pop_back();
-    for (int r = 0; r < model->rowCount(index); ++r) {
-      const QModelIndex child = model->index(r, 0, index);
-      const std::string name = ToUtf8(child.data().toString());
-      const std::string full = path.empty() ? name : path + "/" + name;
-      out[full] = model->HandleOf(child);
-      pending.emplace_back(child, full);
-    }
-  }
-  return out;
-}
+using test::TreePaths;
 
 std::set<std::string> ListNames(FolderListModel* list) {
   std::set<std::string> names;
