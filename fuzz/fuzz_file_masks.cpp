@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/AppServices.h"
+#include "core/AppServices.h"
 #include "platform/TextConv.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

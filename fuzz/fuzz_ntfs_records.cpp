@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "engines/RunWalker.h"
+#include "core/RunWalker.h"
 #include "engines/ntfs/Lznt1.h"
 #include "engines/ntfs/NtfsAttributes.h"
 #include "engines/ntfs/NtfsFoundRecords.h"

@@ -1,6 +1,6 @@
 #include "app/CORVANApp.h"
 
-#include "app/AppServices.h"
+#include "core/AppServices.h"
 #include "platform/Folders.h"
 
 namespace corvan {

@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "app/ProgressSink.h"
-#include "app/Prompt.h"
-#include "app/ScanEngine.h"
-#include "console/FoundItemSink.h"
+#include "core/ProgressSink.h"
+#include "core/Prompt.h"
+#include "core/ScanEngine.h"
+#include "core/FoundItemSink.h"
 #include "platform/Settings.h"
-#include "scan/FileTypeRecord.h"
+#include "core/FileTypeRecord.h"
 #include "sources/SourceList.h"
 #include "sources/VirtualDiskImage.h"
 
@@ -186,6 +186,9 @@ class CORVANApp {
   std::string m_strLogPending;
   std::filesystem::path m_strLogPath;
 };
+
+// Fills the 60 icon keys of the results window's image list.
+void InitFileTypeIconTable(CORVANApp& app);
 
 // The running program's application object.
 CORVANApp& App();

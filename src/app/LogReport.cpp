@@ -4,7 +4,7 @@
 #include <fcntl.h>
 
 #include "app/CORVANApp.h"
-#include "app/StringTable.h"
+#include "core/StringTable.h"
 #include "platform/FileHandle.h"
 #include "platform/Folders.h"
 #include "platform/TimeFormat.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <unordered_set>
 
-#include "app/StringTable.h"
+#include "core/StringTable.h"
 #include "console/FileTypeCategory.h"
 #include "platform/TextConv.h"
 

@@ -19,7 +19,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "console/FoundItemSink.h"
+#include "core/FoundItemSink.h"
 
 namespace corvan {
 

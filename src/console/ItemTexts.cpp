@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <ctime>
 
-#include "app/AppServices.h"
-#include "app/StringTable.h"
+#include "core/AppServices.h"
+#include "core/StringTable.h"
 
 namespace corvan {
 

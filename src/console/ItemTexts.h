@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "console/FoundItemInfo.h"
+#include "core/FoundItemInfo.h"
 
 namespace corvan {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <system_error>
 
-#include "app/StringTable.h"
+#include "core/StringTable.h"
 #include "console/FoundItemStore.h"
 
 namespace corvan {

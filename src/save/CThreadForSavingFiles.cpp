@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/AppServices.h"
+#include "core/AppServices.h"
 #include "app/CORVANApp.h"
-#include "app/StringTable.h"
+#include "core/StringTable.h"
 #include "platform/TextConv.h"
 #include "platform/TimeFormat.h"
 #include "save/NameSanitiser.h"

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "console/FoundItemInfo.h"
+#include "core/FoundItemInfo.h"
 
 namespace corvan {
 

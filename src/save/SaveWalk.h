@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string>
 
-#include "console/FoundItemInfo.h"
+#include "core/FoundItemInfo.h"
 
 namespace corvan {
 

@@ -1,7 +1,7 @@
 #include "scan/ScanWorker.h"
 
 #include "app/CORVANApp.h"
-#include "app/StringTable.h"
+#include "core/StringTable.h"
 #include "scan/RecoveryMode.h"
 
 namespace corvan {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Prompt.h"
+#include "core/Prompt.h"
 #include "platform/ByteCodec.h"
 #include "sources/FatBootSector.h"
 #include "sources/LdmReader.h"

@@ -30,6 +30,11 @@ T* GetDlgItemAs(const QWidget* parent, int id) {
   return qobject_cast<T*>(GetDlgItem(parent, id));
 }
 
+// A work area given by its edges (right and bottom exclusive).
+inline QRect WorkAreaRect(int left, int top, int right, int bottom) {
+  return QRect(left, top, right - left, bottom - top);
+}
+
 // ---- templates ----
 inline constexpr std::uint32_t kDsSetFont = 0x40;
 

@@ -7,8 +7,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "app/CORVANApp.h"
-#include "app/StringTable.h"
+#include "platform/Folders.h"
+#include "core/StringTable.h"
 #include "ui/DialogLayout.h"
 #include "ui/QtText.h"
 #include "ui/SharedLook.h"
@@ -22,9 +22,19 @@ QPointer<HelpViewer>& TheViewer() {
   return viewer;
 }
 QString PathText(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
+
+std::filesystem::path& HelpFolderSetting() {
+  static std::filesystem::path folder;
+  return folder;
+}
 }  // namespace
 
-std::filesystem::path HelpFolder() { return App().m_strInstallPath / "help"; }
+void SetHelpFolder(std::filesystem::path folder) { HelpFolderSetting() = std::move(folder); }
+
+std::filesystem::path HelpFolder() {
+  const std::filesystem::path& set = HelpFolderSetting();
+  return set.empty() ? InstallFolder() / "help" : set;
+}
 
 std::filesystem::path HelpPagePath(int contextId) {
   return HelpFolder() / (std::to_string(contextId) + ".html");

@@ -11,6 +11,9 @@ class QPushButton;
 
 namespace corvan {
 
+// The folder of the help pages: the one the program set at start, else the
+// install folder's.
+void SetHelpFolder(std::filesystem::path folder);
 std::filesystem::path HelpFolder();
 std::filesystem::path HelpPagePath(int contextId);
 

@@ -8,10 +8,9 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "app/CORVANApp.h"
-#include "app/StringTable.h"
-#include "console/ui/ConsoleArt.h"
+#include "core/StringTable.h"
 #include "ui/CDragTitle.h"
+#include "ui/ConsoleArt.h"
 #include "ui/CXBitmapButton.h"
 #include "ui/DialogLayout.h"
 #include "ui/DialogLook.h"
@@ -25,7 +24,6 @@ namespace corvan {
 namespace {
 
 constexpr unsigned kIdsMinimize = 213, kIdsHelp = 104;
-constexpr int kIdPreviewFrame = 1069;
 constexpr int kBarScale = 10000;  // the bars show 64-bit ranges on this scale
 constexpr int kDefaultWidth = 640;
 constexpr int kDefaultWorkTop = 92;
@@ -36,10 +34,13 @@ int Scaled(std::int64_t low, std::int64_t high, std::int64_t pos) {
   return static_cast<int>(static_cast<long double>(pos - low) / static_cast<long double>(high - low) * kBarScale);
 }
 
+// The owner's preview frame, which the dialog lies over.
+constexpr int kIdOwnerPreviewFrame = 1069;
+
 }  // namespace
 
 ProgressDialogBase::ProgressDialogBase(QWidget* owner, const QString& title, const Controls& c)
-    : QDialog(owner, Qt::Dialog | Qt::FramelessWindowHint), m_pOwner(owner), m_nHelpContext(c.helpContext) {
+    : QDialog(owner, Qt::Dialog | Qt::FramelessWindowHint), m_pOwner(owner), m_controls(c), m_nHelpContext(c.helpContext) {
   InitSharedLook();
   PlainDialogCtlColor(this);
   setStyleSheet(DialogButtonStyleSheet());
@@ -112,13 +113,16 @@ ProgressDialogBase::~ProgressDialogBase() {
 
 ProgressDialogBase::Placement ProgressDialogBase::PlaceOverOwner(int belowTop) {
   // Over the owner's preview area: its left edge and width, the owner's top.
-  const WorkArea& wa = App().m_rcWorkArea;
+  const QRect& area = m_controls.workArea;
+  struct {
+    int top, bottom;
+  } wa{area.isEmpty() ? 0 : area.top(), area.isEmpty() ? 0 : area.top() + area.height()};
   int width = kDefaultWidth;
   int top = kDefaultWorkTop;
   int bottom = top + 250;
   QPoint at(0, 0);
   if (m_pOwner) {
-    if (QWidget* frame = GetDlgItem(m_pOwner, kIdPreviewFrame)) {
+    if (QWidget* frame = GetDlgItem(m_pOwner, kIdOwnerPreviewFrame)) {
       width = frame->width() + 1;
       at = m_pOwner->mapToGlobal(QPoint(frame->x(), 0));
     } else {

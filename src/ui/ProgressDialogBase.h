@@ -10,13 +10,14 @@
 
 #include <QDialog>
 #include <QPointer>
+#include <QRect>
 #include <QString>
 #include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
 
-#include "app/ProgressSink.h"
+#include "core/ProgressSink.h"
 #include "platform/WorkerThread.h"
 
 class QLabel;
@@ -50,6 +51,8 @@ class ProgressDialogBase : public QDialog, public ProgressSink {
     int okId, cancelId;
     int pushButtonFontSize;
     int helpContext;
+    // The area the dialog is placed in (empty: the default placement).
+    QRect workArea;
   };
 
   ~ProgressDialogBase() override;
@@ -119,6 +122,7 @@ class ProgressDialogBase : public QDialog, public ProgressSink {
   void closeEvent(QCloseEvent* e) override;
 
   QPointer<QWidget> m_pOwner;
+  Controls m_controls;
   WorkerThread m_worker;
   bool m_bStarted = false;
   bool m_bAsking = false;      // a question of Stop or Cancel is open

@@ -8,7 +8,7 @@
 #include <QRect>
 #include <QString>
 
-#include "app/Prompt.h"
+#include "core/Prompt.h"
 
 class QLabel;
 class QPushButton;

@@ -2,9 +2,9 @@
 
 #include <array>
 
-#include "app/AppServices.h"
+#include "core/AppServices.h"
 #include "app/CORVANApp.h"
-#include "app/StringTable.h"
+#include "core/StringTable.h"
 #include "support/TestSupport.h"
 
 namespace corvan {

@@ -4,7 +4,7 @@
 
 #include "app/CORVANApp.h"
 #include "platform/FileHandle.h"
-#include "scan/FileTypeRecord.h"
+#include "core/FileTypeRecord.h"
 #include "support/TestSupport.h"
 
 namespace corvan {

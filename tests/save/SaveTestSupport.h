@@ -30,7 +30,7 @@
 #include "scan/ProgramEngines.h"
 #include "scan/RecoveryMode.h"
 #include "scan/ScanWorker.h"
-#include "sources/SourceSetup.h"
+#include "app/SourceSetup.h"
 #include "support/CorpusTruth.h"
 #include "support/Md5.h"
 #include "support/RecordingSinks.h"

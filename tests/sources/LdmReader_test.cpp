@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Prompt.h"
+#include "core/Prompt.h"
 #include "sources/LdmReader.h"
 #include "sources/PartitionWalk.h"
 #include "sources/VirtualDiskImage.h"

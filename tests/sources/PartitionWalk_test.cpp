@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Prompt.h"
+#include "core/Prompt.h"
 #include "sources/PartitionWalk.h"
 #include "sources/VirtualDiskImage.h"
 #include "support/FileSectorSource.h"

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "app/CORVANApp.h"
-#include "app/ProgressSink.h"
-#include "app/Prompt.h"
+#include "core/ProgressSink.h"
+#include "core/Prompt.h"
 #include "console/FoundItemStore.h"
 #include "engines/fat/FatEngine.h"
 #include "platform/TextConv.h"

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "app/ProgressSink.h"
-#include "app/Prompt.h"
-#include "console/FoundItemSink.h"
+#include "core/ProgressSink.h"
+#include "core/Prompt.h"
+#include "core/FoundItemSink.h"
 
 namespace corvan::test {
 

@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "app/CORVANApp.h"
-#include "app/Prompt.h"
-#include "app/StringTable.h"
+#include "core/Prompt.h"
+#include "core/StringTable.h"
 #include "app/ui/CAboutDlg.h"
 #include "app/ui/CDriveLoad.h"
 #include "app/ui/CEula.h"
@@ -48,7 +48,7 @@
 #include "sources/ui/CDataRecovery.h"
 #include "sources/ui/CFileSplittedExtent.h"
 #include "sources/ui/CFindVirtualFile.h"
-#include "sources/SourceSetup.h"
+#include "app/SourceSetup.h"
 #include "ui/CDoubleSlider.h"
 #include "ui/CHTMLListCtrl.h"
 #include "ui/CXColorListCtrl.h"

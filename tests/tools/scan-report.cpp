@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "app/CORVANApp.h"
-#include "app/StringTable.h"
+#include "core/StringTable.h"
 #include "console/FoundItemStore.h"
 #include "platform/TextConv.h"
 #include "scan/ProgramEngines.h"
@@ -28,7 +28,7 @@
 #include "save/FoundItemStoreWalk.h"
 #include "sources/FatBootSector.h"
 #include "sources/FileSectorSource.h"
-#include "sources/SourceSetup.h"
+#include "app/SourceSetup.h"
 
 namespace fs = std::filesystem;
 using namespace corvan;

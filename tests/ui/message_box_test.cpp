@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "app/CORVANApp.h"
-#include "app/StringTable.h"
+#include "core/StringTable.h"
 #include "app/ui/CMessageBox.h"
 #include "app/ui/QtPrompt.h"
 #include "ui/DialogLayout.h"

@@ -5,7 +5,7 @@
 #include <QSysInfo>
 
 #include "app/CORVANApp.h"
-#include "app/StringTable.h"
+#include "core/StringTable.h"
 #include "app/ui/CEula.h"
 #include "ui/QtText.h"
 #include "ui/SharedLook.h"

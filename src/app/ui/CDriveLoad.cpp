@@ -7,7 +7,7 @@
 #include <QTimer>
 
 #include "app/CORVANApp.h"
-#include "app/StringTable.h"
+#include "core/StringTable.h"
 #include "ui/DialogLayout.h"
 #include "ui/QtText.h"
 #include "ui/SharedLook.h"

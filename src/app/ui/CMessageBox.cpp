@@ -4,7 +4,7 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "app/Prompt.h"
+#include "core/Prompt.h"
 #include "ui/SharedLook.h"
 
 namespace corvan {

@@ -5,7 +5,7 @@
 #include <QKeyEvent>
 
 #include "app/CORVANApp.h"
-#include "app/StringTable.h"
+#include "core/StringTable.h"
 #include "app/ui/CAboutDlg.h"
 #include "app/ui/CStartPage.h"
 #include "scan/ui/CSliderOptionDlg.h"

@@ -2,7 +2,7 @@
 
 #include <QKeyEvent>
 
-#include "app/StringTable.h"
+#include "core/StringTable.h"
 #include "app/ui/CORVANDlg.h"
 #include "ui/CTransBtn.h"
 #include "ui/DialogLayout.h"

@@ -8,6 +8,7 @@
 #include "app/ui/CTransLayerDlg.h"
 #include "app/ui/MainWindows.h"
 #include "app/ui/QtPrompt.h"
+#include "ui/HelpViewer.h"
 #include "ui/SharedLook.h"
 
 namespace corvan {
@@ -16,6 +17,7 @@ CTransLayerDlg* StartProgram(QtPrompt& prompt) {
   CORVANApp& app = App();
   InitSharedLook();
   app.InitState();
+  SetHelpFolder(app.m_strInstallPath / "help");
   // Qt lays every window out in 96-DPI pixels on any screen, so the
   // designs never need re-laying out.
   app.m_nScreenDpi = 96;

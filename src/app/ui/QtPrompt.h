@@ -6,7 +6,7 @@
 
 #include <QObject>
 
-#include "app/Prompt.h"
+#include "core/Prompt.h"
 
 namespace corvan {
 

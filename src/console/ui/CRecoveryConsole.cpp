@@ -13,7 +13,7 @@
 #include <QTimer>
 
 #include "app/CORVANApp.h"
-#include "app/StringTable.h"
+#include "core/StringTable.h"
 #include "app/ui/MainWindows.h"
 #include "console/ui/CFileFolderTree.h"
 #include "console/ui/CFileListCtrl.h"

@@ -20,7 +20,7 @@
 
 #include "console/FoundItemStore.h"
 #include "console/ItemTexts.h"
-#include "console/ui/ConsoleArt.h"
+#include "ui/ConsoleArt.h"
 
 class QFrame;
 class QGroupBox;

@@ -4,8 +4,8 @@
 #include <QColor>
 #include <algorithm>
 
-#include "app/StringTable.h"
-#include "console/ui/ConsoleArt.h"
+#include "core/StringTable.h"
+#include "ui/ConsoleArt.h"
 #include "ui/QtText.h"
 #include "ui/SharedLook.h"
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <map>
 
-#include "console/ui/ConsoleArt.h"
+#include "ui/ConsoleArt.h"
 #include "ui/QtText.h"
 
 namespace corvan {

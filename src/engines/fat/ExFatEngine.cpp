@@ -9,9 +9,9 @@
 #include <cstring>
 
 #include "app/CORVANApp.h"
-#include "app/ProgressSink.h"
-#include "app/StringTable.h"
-#include "console/FoundItemSink.h"
+#include "core/ProgressSink.h"
+#include "core/StringTable.h"
+#include "core/FoundItemSink.h"
 #include "platform/Folders.h"
 #include "platform/TextConv.h"
 #include "platform/TimeFormat.h"

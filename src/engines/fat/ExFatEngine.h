@@ -19,9 +19,9 @@
 #include <unordered_set>
 #include <vector>
 
-#include "app/ScanEngine.h"
-#include "console/FoundItemInfo.h"
-#include "engines/RunWalker.h"
+#include "core/ScanEngine.h"
+#include "core/FoundItemInfo.h"
+#include "core/RunWalker.h"
 #include "engines/fat/ExFatFormat.h"
 #include "engines/fat/ExFatWorkFile.h"
 #include "platform/FileHandle.h"

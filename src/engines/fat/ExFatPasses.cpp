@@ -6,9 +6,9 @@
 #include <algorithm>
 
 #include "app/CORVANApp.h"
-#include "app/ProgressSink.h"
-#include "app/StringTable.h"
-#include "console/FoundItemSink.h"
+#include "core/ProgressSink.h"
+#include "core/StringTable.h"
+#include "core/FoundItemSink.h"
 #include "engines/fat/ExFatEngine.h"
 #include "platform/TextConv.h"
 #include "sources/SectorSource.h"

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/ProgressSink.h"
-#include "app/StringTable.h"
+#include "core/ProgressSink.h"
+#include "core/StringTable.h"
 #include "engines/fat/FatEngine.h"
 #include "sources/FatBootSector.h"
 #include "sources/SectorSource.h"

@@ -7,8 +7,8 @@
 #include <unordered_set>
 
 #include "app/CORVANApp.h"
-#include "app/ProgressSink.h"
-#include "app/StringTable.h"
+#include "core/ProgressSink.h"
+#include "core/StringTable.h"
 #include "engines/fat/FatEngine.h"
 #include "platform/ByteCodec.h"
 #include "platform/TextConv.h"

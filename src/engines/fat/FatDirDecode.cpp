@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "app/CORVANApp.h"
-#include "app/StringTable.h"
+#include "core/StringTable.h"
 #include "engines/fat/FatEngine.h"
 #include "platform/ByteCodec.h"
 #include "platform/TextConv.h"

@@ -19,10 +19,10 @@
 #include <unordered_set>
 #include <vector>
 
-#include "app/ScanEngine.h"
-#include "console/FoundItemInfo.h"
-#include "console/FoundItemSink.h"
-#include "engines/RunWalker.h"
+#include "core/ScanEngine.h"
+#include "core/FoundItemInfo.h"
+#include "core/FoundItemSink.h"
+#include "core/RunWalker.h"
 #include "engines/fat/FatLayout.h"
 #include "engines/fat/FatShortName.h"
 #include "engines/fat/FatVote.h"

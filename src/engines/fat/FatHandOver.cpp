@@ -2,9 +2,9 @@
 // progress that go with each, and the queue of folders whose sending waits
 // until something beneath them is worth showing.
 
-#include "app/ProgressSink.h"
-#include "app/StringTable.h"
-#include "console/FoundItemSink.h"
+#include "core/ProgressSink.h"
+#include "core/StringTable.h"
+#include "core/FoundItemSink.h"
 #include "engines/fat/FatEngine.h"
 
 namespace corvan {

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "app/CORVANApp.h"
-#include "app/ProgressSink.h"
-#include "app/StringTable.h"
+#include "core/ProgressSink.h"
+#include "core/StringTable.h"
 #include "engines/fat/FatEngine.h"
 #include "platform/ByteCodec.h"
 #include "platform/TimeFormat.h"

@@ -7,9 +7,9 @@
 #include <cstring>
 
 #include "app/CORVANApp.h"
-#include "app/ProgressSink.h"
-#include "app/StringTable.h"
-#include "console/FoundItemSink.h"
+#include "core/ProgressSink.h"
+#include "core/StringTable.h"
+#include "core/FoundItemSink.h"
 #include "engines/fat/FatEngine.h"
 #include "platform/ByteCodec.h"
 #include "platform/TextConv.h"

@@ -4,9 +4,9 @@
 #include <algorithm>
 
 #include "app/CORVANApp.h"
-#include "app/Prompt.h"
-#include "app/ProgressSink.h"
-#include "app/StringTable.h"
+#include "core/Prompt.h"
+#include "core/ProgressSink.h"
+#include "core/StringTable.h"
 #include "engines/fat/FatEngine.h"
 #include "sources/FatBootSector.h"
 #include "sources/SectorSource.h"

@@ -10,7 +10,7 @@
 #include <unordered_set>
 
 #include "app/CORVANApp.h"
-#include "app/StringTable.h"
+#include "core/StringTable.h"
 #include "engines/ntfs/NtfsEngine.h"
 #include "platform/TextConv.h"
 

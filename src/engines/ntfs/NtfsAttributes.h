@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-#include "engines/RunWalker.h"
+#include "core/RunWalker.h"
 #include "engines/ntfs/NtfsRecord.h"
 
 namespace corvan::ntfs {

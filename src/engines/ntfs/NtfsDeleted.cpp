@@ -7,8 +7,8 @@
 #include <algorithm>
 
 #include "app/CORVANApp.h"
-#include "app/ProgressSink.h"
-#include "app/StringTable.h"
+#include "core/ProgressSink.h"
+#include "core/StringTable.h"
 #include "engines/ntfs/NtfsEngine.h"
 #include "platform/TextConv.h"
 

@@ -8,8 +8,8 @@
 #include <cstring>
 
 #include "app/CORVANApp.h"
-#include "app/ProgressSink.h"
-#include "app/StringTable.h"
+#include "core/ProgressSink.h"
+#include "core/StringTable.h"
 #include "platform/TextConv.h"
 #include "platform/TimeFormat.h"
 #include "sources/SectorSource.h"

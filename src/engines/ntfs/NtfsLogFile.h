@@ -13,7 +13,7 @@
 #include <span>
 #include <vector>
 
-#include "engines/RunWalker.h"
+#include "core/RunWalker.h"
 
 namespace corvan::ntfs {
 

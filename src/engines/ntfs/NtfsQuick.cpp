@@ -7,8 +7,8 @@
 #include <unordered_map>
 
 #include "app/CORVANApp.h"
-#include "app/ProgressSink.h"
-#include "app/StringTable.h"
+#include "core/ProgressSink.h"
+#include "core/StringTable.h"
 #include "engines/ntfs/NtfsEngine.h"
 #include "engines/ntfs/NtfsLogFile.h"
 #include "platform/TextConv.h"

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engines/RunWalker.h"
+#include "core/RunWalker.h"
 
 namespace corvan::ntfs {
 

@@ -3,7 +3,7 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "app/StringTable.h"
+#include "core/StringTable.h"
 #include "ui/DialogLayout.h"
 #include "ui/DialogLook.h"
 #include "ui/QtText.h"

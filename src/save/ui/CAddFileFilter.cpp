@@ -8,7 +8,7 @@
 #include <algorithm>
 
 #include "app/CORVANApp.h"
-#include "app/StringTable.h"
+#include "core/StringTable.h"
 #include "ui/DialogLayout.h"
 #include "ui/DialogLook.h"
 #include "ui/HelpViewer.h"

@@ -5,7 +5,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/StringTable.h"
+#include "core/StringTable.h"
 #include <QStyle>
 
 #include "ui/DialogLayout.h"

@@ -6,12 +6,13 @@
 #include <algorithm>
 
 #include "app/CORVANApp.h"
-#include "app/StringTable.h"
+#include "core/StringTable.h"
 #include "console/FoundItemStore.h"
 #include "console/SaveSpaceCheck.h"
 #include "save/CheckedItemsWalk.h"
 #include "save/ui/QtSaveDecisions.h"
 #include "ui/CXBitmapButton.h"
+#include "ui/DialogLayout.h"
 #include "ui/QtText.h"
 
 namespace corvan {
@@ -43,7 +44,9 @@ CSaveProcess::CSaveProcess(QWidget* owner, FoundItemStore& store, int view)
                                   .okId = kIdOk,
                                   .cancelId = kIdCancel,
                                   .pushButtonFontSize = 11,
-                                  .helpContext = kHelpContext}),
+                                  .helpContext = kHelpContext,
+                                  .workArea = WorkAreaRect(App().m_rcWorkArea.left, App().m_rcWorkArea.top,
+                                                          App().m_rcWorkArea.right, App().m_rcWorkArea.bottom)}),
       m_store(store),
       m_nView(view),
       m_decisions(std::make_unique<QtSaveDecisions>(this)) {

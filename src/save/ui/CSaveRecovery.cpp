@@ -10,7 +10,7 @@
 #include <QRadioButton>
 
 #include "app/CORVANApp.h"
-#include "app/StringTable.h"
+#include "core/StringTable.h"
 #include "console/FoundItemStore.h"
 #include "save/ui/CAddFileFilter.h"
 #include "scan/RecoveryMode.h"

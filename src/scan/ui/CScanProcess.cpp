@@ -5,9 +5,10 @@
 #include <QPushButton>
 
 #include "app/CORVANApp.h"
-#include "app/StringTable.h"
+#include "core/StringTable.h"
 #include "scan/ScanWorker.h"
 #include "ui/CXBitmapButton.h"
+#include "ui/DialogLayout.h"
 #include "ui/QtText.h"
 
 namespace corvan {
@@ -39,7 +40,9 @@ CScanProcess::CScanProcess(QWidget* owner, EngineBackend& engines, FoundItemSink
                                   .okId = kIdOk,
                                   .cancelId = kIdCancel,
                                   .pushButtonFontSize = 14,
-                                  .helpContext = kHelpContext}),
+                                  .helpContext = kHelpContext,
+                                  .workArea = WorkAreaRect(App().m_rcWorkArea.left, App().m_rcWorkArea.top,
+                                                          App().m_rcWorkArea.right, App().m_rcWorkArea.bottom)}),
       m_engines(engines),
       m_pConsole(console) {
   m_pFrame->setFrameStyle(QFrame::Box | QFrame::Plain);

@@ -9,10 +9,10 @@
 #include <QRadioButton>
 
 #include "app/CORVANApp.h"
-#include "app/StringTable.h"
+#include "core/StringTable.h"
 #include "app/ui/CORVANDlg.h"
 #include "console/ui/CRecoveryConsole.h"
-#include "console/ui/ConsoleArt.h"
+#include "ui/ConsoleArt.h"
 #include "scan/ProgramEngines.h"
 #include "scan/RecoveryMode.h"
 #include "scan/ui/CSpecifiedRegion.h"

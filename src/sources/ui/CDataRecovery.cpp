@@ -11,12 +11,12 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include "app/AppServices.h"
+#include "core/AppServices.h"
 #include "app/CORVANApp.h"
-#include "app/StringTable.h"
+#include "core/StringTable.h"
 #include "app/ui/CORVANDlg.h"
 #include "scan/ui/CSliderOptionDlg.h"
-#include "sources/SourceSetup.h"
+#include "app/SourceSetup.h"
 #include "sources/ui/CFileSplittedExtent.h"
 #include "sources/ui/CFindVirtualFile.h"
 #include "sources/ui/SourceArt.h"

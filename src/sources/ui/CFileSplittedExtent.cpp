@@ -4,9 +4,9 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "app/AppServices.h"
+#include "core/AppServices.h"
 #include "app/CORVANApp.h"
-#include "app/StringTable.h"
+#include "core/StringTable.h"
 #include "sources/ui/SourceArt.h"
 #include "ui/CXColorListCtrl.h"
 #include "ui/DialogLayout.h"

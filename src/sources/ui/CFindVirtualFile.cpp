@@ -12,7 +12,7 @@
 #include <QScrollBar>
 
 #include "app/CORVANApp.h"
-#include "app/StringTable.h"
+#include "core/StringTable.h"
 #include "sources/ui/ImageFileSearch.h"
 #include "sources/ui/SourceArt.h"
 #include "ui/CXColorListCtrl.h"

@@ -21,11 +21,11 @@
 #include "app/CORVANApp.h"
 #include "console/ui/FolderTreeModel.h"
 #include "ui/QtText.h"
-#include "app/ProgressSink.h"
-#include "console/FoundItemSink.h"
+#include "core/ProgressSink.h"
+#include "core/FoundItemSink.h"
 #include "platform/TextConv.h"
 #include "scan/ScanWorker.h"
-#include "sources/SourceSetup.h"
+#include "app/SourceSetup.h"
 
 namespace corvan::test {
 

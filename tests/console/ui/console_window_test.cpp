@@ -9,8 +9,8 @@
 #include <mutex>
 #include <set>
 
-#include "app/AppServices.h"
-#include "app/StringTable.h"
+#include "core/AppServices.h"
+#include "core/StringTable.h"
 #include "app/ui/CTransLayerDlg.h"
 #include "app/ui/MainWindows.h"
 #include "console/ui/CFileFolderTree.h"

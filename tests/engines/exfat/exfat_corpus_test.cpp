@@ -12,7 +12,7 @@
 
 #include "engines/exfat/ExFatTestRig.h"
 #include "platform/ByteCodec.h"
-#include "sources/SourceSetup.h"
+#include "app/SourceSetup.h"
 #include "sources/VirtualDiskImage.h"
 #include "sources/image_test_support.h"
 #include "support/CorpusTruth.h"

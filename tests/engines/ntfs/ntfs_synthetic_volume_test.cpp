@@ -11,7 +11,7 @@
 #include <set>
 
 #include "app/CORVANApp.h"
-#include "app/Prompt.h"
+#include "core/Prompt.h"
 #include "engines/ntfs/NtfsEngine.h"
 #include "platform/TextConv.h"
 #include "sources/SectorSource.h"

@@ -20,7 +20,7 @@
 #include <sstream>
 #include <sys/wait.h>
 
-#include "app/StringTable.h"
+#include "core/StringTable.h"
 #include "app/ui/MainWindows.h"
 #include "console/ui/CRecoveryConsole.h"
 #include "console/ui/ConsoleTestSupport.h"

@@ -12,7 +12,7 @@
 #include "scan/RecoveryMode.h"
 #include "scan/ui/CSliderOptionDlg.h"
 #include "scan/ui/CSpecifiedRegion.h"
-#include "sources/SourceSetup.h"
+#include "app/SourceSetup.h"
 #include "support/TestSupport.h"
 #include "ui/CDoubleSlider.h"
 #include "ui/DialogLayout.h"

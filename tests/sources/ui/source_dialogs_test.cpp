@@ -7,10 +7,10 @@
 #include <mutex>
 #include <unistd.h>
 
-#include "app/AppServices.h"
+#include "core/AppServices.h"
 #include "app/CORVANApp.h"
-#include "app/StringTable.h"
-#include "sources/SourceSetup.h"
+#include "core/StringTable.h"
+#include "app/SourceSetup.h"
 #include "sources/ui/CFileSplittedExtent.h"
 #include "sources/ui/CFindVirtualFile.h"
 #include "sources/ui/ImageFileSearch.h"

@@ -10,8 +10,8 @@
 #include <set>
 #include <unistd.h>
 
-#include "app/AppServices.h"
-#include "app/StringTable.h"
+#include "core/AppServices.h"
+#include "core/StringTable.h"
 #include "app/ui/CORVANDlg.h"
 #include "app/ui/CTransLayerDlg.h"
 #include "app/ui/MainWindows.h"

@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "console/FoundItemInfo.h"
+#include "core/FoundItemInfo.h"
 
 namespace corvan {
 namespace {

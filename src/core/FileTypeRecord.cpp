@@ -1,4 +1,4 @@
-#include "scan/FileTypeRecord.h"
+#include "core/FileTypeRecord.h"
 
 #include <algorithm>
 #include <cstring>

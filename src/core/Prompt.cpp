@@ -1,6 +1,6 @@
-#include "app/Prompt.h"
+#include "core/Prompt.h"
 
-#include "app/StringTable.h"
+#include "core/StringTable.h"
 
 namespace corvan {
 

@@ -1,4 +1,4 @@
-#include "engines/RunWalker.h"
+#include "core/RunWalker.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "console/FoundItemInfo.h"
+#include "core/FoundItemInfo.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "console/ui/ConsoleArt.h"
+#include "ui/ConsoleArt.h"
 
 #include <QLinearGradient>
 #include <QPainter>

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "engines/RunWalker.h"
+#include "core/RunWalker.h"
 
 namespace corvan {
 

@@ -10,13 +10,8 @@
 
 namespace corvan {
 
-class CORVANApp;
-
 // "%.2f GB", "%.2f MB", "%.2f KB" or "%.2f bytes" at powers of 1024.
 std::string FormatSize(std::uint64_t bytes);
-
-// Fills the 60 icon keys of the results window's image list.
-void InitFileTypeIconTable(CORVANApp& app);
 
 // DOS-style save filter: true when the file is to be saved. `excludeMode`
 // 0 saves matching files, 1 saves the files that match no mask.

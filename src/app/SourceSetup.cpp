@@ -1,4 +1,4 @@
-#include "sources/SourceSetup.h"
+#include "app/SourceSetup.h"
 
 #include <algorithm>
 #include <cctype>

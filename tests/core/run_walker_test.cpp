@@ -8,7 +8,7 @@
 #include <numeric>
 #include <random>
 
-#include "engines/RunWalker.h"
+#include "core/RunWalker.h"
 #include "engines/ntfs/Lznt1.h"
 #include "support/NtfsImageBuilder.h"
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "console/FoundItemInfo.h"
+#include "core/FoundItemInfo.h"
 
 namespace corvan {
 

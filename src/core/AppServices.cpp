@@ -1,10 +1,9 @@
-#include "app/AppServices.h"
+#include "core/AppServices.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
-#include "app/CORVANApp.h"
 #include "platform/FileHandle.h"
 #include "platform/Folders.h"
 #include "platform/TextConv.h"
@@ -24,17 +23,6 @@ std::string FormatSize(std::uint64_t n) {
     std::snprintf(buf, sizeof buf, "%.2f bytes", v);
   }
   return buf;
-}
-
-void InitFileTypeIconTable(CORVANApp& app) {
-  static constexpr const char* kKeys[60] = {
-      "Fol",  "DelFol", "File", "DelFile", ".asm", ".asp", ".au",  ".avi",     ".bas",     ".bat",
-      ".bkf", ".bmp",   ".bsc", ".c",      ".cfg", ".chm", ".cpp", ".cs",      ".dbf",     ".dll",
-      ".doc", ".dsp",   ".dsr", ".eml",    ".exe", ".fnd", ".fon", ".frm",     ".gif",     ".h",
-      ".hlp", ".htm",   ".ini", ".jpg",    ".js",  ".lib", ".mdb", ".msi",     ".nfo",     ".pdf",
-      ".pfm", ".ppt",   ".pps", ".psd",    ".rar", ".rc",  ".reg", ".sln",     ".swf",     ".tif",
-      ".txt", ".vb",    ".wab", ".xls",    ".xml", ".zip", "unknown", "reserve2", "reserve3", "reserve4"};
-  for (std::size_t i = 0; i < 60; ++i) app.m_strIconKeys[i] = U16(kKeys[i]);
 }
 
 // A part of a mask: either "any text" (it began with "*") or literal
@@ -104,42 +92,6 @@ bool ReadSectorFromFile(std::uint64_t sector, std::span<std::uint8_t, 512> buffe
   const std::size_t got = n > 0 ? static_cast<std::size_t>(n) : 0;
   std::memset(buffer.data() + got, 0, buffer.size() - got);
   return false;
-}
-
-// ---- file-type lists ----
-
-std::filesystem::path CORVANApp::HeaderFileToRead() const {
-  const auto edited = HeaderFileToWrite();
-  std::error_code ec;
-  if (std::filesystem::exists(edited, ec)) return edited;
-  return m_strInstallPath / "HeaderFile.cfg";
-}
-
-std::filesystem::path CORVANApp::HeaderFileToWrite() const { return UserDataFolder() / "HeaderFile.cfg"; }
-
-void CORVANApp::BuildSelectedTypeList() {
-  m_selectedTypeList.clear();
-  for (const auto& r : m_fileTypeList)
-    if (r.selected) m_selectedTypeList.push_back(r);
-  if (m_selectedTypeList.empty()) LoadDefaultRawTypes();
-}
-
-void CORVANApp::LoadDefaultRawTypes() {
-  static constexpr std::uint16_t kDefaultTypes[] = {14,  15,  16,  17,  18,  19,  48,  52,  66,
-                                                    67,  73,  111, 113, 114, 121, 128, 132, 165};
-  m_selectedTypeList.clear();
-  m_nSetRaw = static_cast<std::uint32_t>(m_profile.GetInt("Raw", "SetRaw", 1));
-  if (m_nSetRaw != 0) return;
-  for (const auto& r : m_fileTypeList)
-    if (std::find(std::begin(kDefaultTypes), std::end(kDefaultTypes), r.typeId) != std::end(kDefaultTypes))
-      m_selectedTypeList.push_back(r);
-  // The full list is built again by whoever needs it next.
-  m_fileTypeList.clear();
-}
-
-void CORVANApp::LoadUserHeaders() {
-  if (!m_fileTypeList.empty()) return;
-  for (auto& r : ReadFileTypeRecords(HeaderFileToRead())) m_fileTypeList.push_back(std::move(r));
 }
 
 }  // namespace corvan
