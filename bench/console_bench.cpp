@@ -23,7 +23,7 @@
 #include "app/CORVANApp.h"
 #include "console/FoundItemStore.h"
 #include "platform/TextConv.h"
-#include "scan/RecoveryMode.h"
+#include "core/RecoveryMode.h"
 #include "scan/ScanWorker.h"
 
 #ifdef CORVAN_BENCH_GUI
@@ -95,20 +95,21 @@ struct ListedEngine : ScanEngine {
 
 // The engine backend of the run: a Quick pass that posts the tree.
 struct TreeBackend : EngineBackend {
-  bool Create(CORVANApp& app, EngineKind) override {
+  std::unique_ptr<ScanEngine> Create(EngineHost& host, EngineKind) override {
     auto engine = std::make_unique<ListedEngine>();
     engine_ = engine.get();
-    app.m_pNtfsEngine = std::move(engine);
-    return true;
+    host_ = &host;
+    return engine;
   }
-  void Prepare(CORVANApp&, EngineKind, const SourceRecord&, bool) override {}
-  void SetVolumeRange(CORVANApp&, bool, std::uint64_t, std::uint64_t) override {}
-  Outcome RunPass(CORVANApp& app, ScanPass) override {
+  void Prepare(ScanEngine&, EngineKind, const Volume&) override {}
+  void SetVolumeRange(ScanEngine&, const Volume&, std::uint64_t, std::uint64_t) override {}
+  Outcome RunPass(ScanEngine&, ScanPass) override {
     started = Clock::now();
-    engine_->found = PostTree(*app.m_pConsole);
+    engine_->found = PostTree(*host_->ResultsSink());
     return Outcome::Ran;
   }
   ListedEngine* engine_ = nullptr;
+  EngineHost* host_ = nullptr;
   Clock::time_point started;
 };
 

@@ -105,7 +105,6 @@ bool TimePass(benchmark::State& state, const fs::path& image, const std::functio
     state.SkipWithError(("cannot open " + image.string()).c_str());
     return false;
   }
-  corvan::MountSectorSource(source);
   const fs::path home = fs::temp_directory_path() / "corvan-ntfs-bench";
   fs::create_directories(home);
   corvan::CORVANApp app(home / "settings.ini", home);
@@ -121,6 +120,7 @@ bool TimePass(benchmark::State& state, const fs::path& image, const std::functio
     corvan::NtfsVolumeBinding b;
     b.sectorCount = source->SectorCount();
     b.endSector = b.sectorCount;
+    b.disk = source;
     const auto start = Clock::now();
     engine.Prepare(b);
     if (!pass(engine)) {
@@ -131,7 +131,6 @@ bool TimePass(benchmark::State& state, const fs::path& image, const std::functio
     best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
     items = sink.count;
   }
-  corvan::MountSectorSource(nullptr);
   return ran;
 }
 

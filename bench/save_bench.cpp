@@ -19,6 +19,7 @@
 #include <memory>
 
 #include "app/CORVANApp.h"
+#include "app/Jobs.h"
 #include "console/FoundItemStore.h"
 #include "engines/ntfs/NtfsEngine.h"
 #include "save/CThreadForSavingFiles.h"
@@ -65,7 +66,6 @@ void BM_SaveNtfsVolume(benchmark::State& state) {
     state.SkipWithError(("cannot open " + image.string()).c_str());
     return;
   }
-  corvan::MountSectorSource(source);
   const fs::path home = fs::temp_directory_path() / "corvan-save-bench";
   fs::create_directories(home);
   corvan::CORVANApp app(home / "settings.ini", home);
@@ -76,10 +76,10 @@ void BM_SaveNtfsVolume(benchmark::State& state) {
   corvan::NtfsVolumeBinding b;
   b.sectorCount = source->SectorCount();
   b.endSector = b.sectorCount;
+  b.disk = source;
   engine->Prepare(b);
   if (!engine->ScanVolume(false)) {
     state.SkipWithError("not a usable NTFS volume");
-    corvan::MountSectorSource(nullptr);
     return;
   }
   app.m_pNtfsEngine = std::move(engine);
@@ -93,7 +93,7 @@ void BM_SaveNtfsVolume(benchmark::State& state) {
     state.ResumeTiming();
     corvan::FoundItemStoreWalk walk(store);
     corvan::UnattendedSaveDecisions decisions;
-    corvan::CThreadForSavingFiles saver(app, walk, decisions);
+    corvan::CThreadForSavingFiles saver(corvan::MakeSaveJob(app), walk, decisions);
     saver.m_szDest = out;
     saver.m_nWhichFiles = 1;
     const auto start = Clock::now();
@@ -102,7 +102,6 @@ void BM_SaveNtfsVolume(benchmark::State& state) {
     files = saver.Result().recovered + saver.Result().partial;
   }
   app.FreeSourcesAndEngines();
-  corvan::MountSectorSource(nullptr);
 
   double tsk = -1;
   for (int i = 0; i < 3; ++i) {

@@ -8,22 +8,20 @@
 #include <span>
 #include <vector>
 
-#include "app/CORVANApp.h"
+#include "core/HeadlessHost.h"
 #include "console/FoundItemStore.h"
 #include "engines/fat/ExFatEngine.h"
 #include "engines/fat/ExFatFormat.h"
 #include "sources/SectorSource.h"
 #include "sources/SourceRecords.h"
+#include "sources/Volume.h"
 
 namespace {
 
-corvan::CORVANApp& FuzzApp() {
-  static corvan::CORVANApp* app = [] {
-    // The engine's work files go to a folder of the fuzzer's own.
-    ::setenv("XDG_CACHE_HOME", "/tmp/corvan-fuzz-exfat", 1);
-    return new corvan::CORVANApp("/nonexistent/corvan-fuzz/settings.ini", "/nonexistent/corvan-fuzz");
-  }();
-  return *app;
+// The engine's work files go to a folder of the fuzzer's own.
+void UseOwnCacheFolder() {
+  static const bool set = ::setenv("XDG_CACHE_HOME", "/tmp/corvan-fuzz-exfat", 1) == 0;
+  (void)set;
 }
 
 void CheckSets(std::span<const std::uint8_t> buffer, std::size_t start, std::size_t limit) {
@@ -67,11 +65,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!usable || g.volumeLength > size / kSectorSize) return 0;
   std::vector<std::uint8_t> bytes(data, data + size);
   bytes.resize((size + kSectorSize - 1) / kSectorSize * kSectorSize, 0);
-  MountSectorSource(std::make_shared<MemorySectorSource>(bytes));
-  CORVANApp& app = FuzzApp();
+  UseOwnCacheFolder();
+  auto disk = std::make_shared<MemorySectorSource>(bytes);
   FoundItemStore store;
-  app.m_pConsole = &store;
-  app.m_bAbort = 0;
+  HeadlessHost host(&store, nullptr);
   SourceRecord source;
   source.kind = kSourceVolume;
   source.partition = std::make_unique<PartitionRecord>();
@@ -79,8 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   source.partition->endSector = source.partition->sectorCount;
   source.partition->fileSystemKind = kFsExFat;
   for (int pass = 0; pass < 2; ++pass) {
-    ExFatEngine engine(app);
-    engine.Prepare(source, 0);
+    ExFatEngine engine(host);
+    engine.Prepare(MakeVolume(source, disk, false));
     if (pass == 0) engine.ScanVolume(0);
     else engine.DeepScan(0);
     for (std::size_t i = 1; i < store.Count(); ++i) {
@@ -90,7 +87,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     engine.FreeLists();
   }
-  app.m_pConsole = nullptr;
-  MountSectorSource(nullptr);
   return 0;
 }

@@ -8,23 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "app/CORVANApp.h"
+#include "core/HeadlessHost.h"
 #include "console/FoundItemStore.h"
 #include "engines/fat/FatEngine.h"
 #include "sources/FatBootSector.h"
 #include "sources/SectorSource.h"
 #include "sources/SourceRecords.h"
-
-namespace {
-
-corvan::CORVANApp& FuzzApp() {
-  // One application object for the run: its log only grows by a few
-  // hundred bytes an input.
-  static corvan::CORVANApp app("/nonexistent/corvan-fuzz/settings.ini", "/nonexistent/corvan-fuzz");
-  return app;
-}
-
-}  // namespace
+#include "sources/Volume.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace corvan;
@@ -49,12 +39,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::uint8_t> bytes(data, data + size);
   bytes.resize((size + kSectorSize - 1) / kSectorSize * kSectorSize, 0);
   const std::uint64_t sectors = bytes.size() / kSectorSize;
-  MountSectorSource(std::make_shared<MemorySectorSource>(bytes));
+  auto disk = std::make_shared<MemorySectorSource>(bytes);
 
-  CORVANApp& app = FuzzApp();
   FoundItemStore store;
-  app.m_pConsole = &store;
-  app.m_bAbort = 0;
+
+  HeadlessHost host(&store, nullptr);
   SourceRecord source;
   source.kind = kSourceVolume;
   source.partition = std::make_unique<PartitionRecord>();
@@ -62,8 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   source.partition->endSector = sectors - 1;
   source.partition->fileSystemKind = info.kind;
   {
-    FatEngine engine(app);
-    engine.Prepare(source, 0);
+    FatEngine engine(host);
+    engine.Prepare(MakeVolume(source, disk, false));
     engine.ScanVolume(0);
 
     for (std::size_t i = 1; i < store.Count(); ++i) {
@@ -92,7 +81,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     engine.FreeLists();
   }
-  app.m_pConsole = nullptr;
-  MountSectorSource(nullptr);
   return 0;
 }

@@ -11,7 +11,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/CORVANApp.h"
+#include "core/HeadlessHost.h"
 #include "console/FoundItemStore.h"
 #include "engines/fat/FatEngine.h"
 #include "engines/fat/FatVote.h"
@@ -19,13 +19,9 @@
 #include "sources/FatBootSector.h"
 #include "sources/SectorSource.h"
 #include "sources/SourceRecords.h"
+#include "sources/Volume.h"
 
 namespace {
-
-corvan::CORVANApp& FuzzApp() {
-  static corvan::CORVANApp app("/nonexistent/corvan-fuzz/settings.ini", "/nonexistent/corvan-fuzz");
-  return app;
-}
 
 void VoteOnRecords(const std::uint8_t* data, std::size_t size) {
   using namespace corvan;
@@ -60,11 +56,9 @@ void SearchVolume(const std::uint8_t* data, std::size_t size) {
   std::vector<std::uint8_t> bytes(data, data + size);
   bytes.resize((size + kSectorSize - 1) / kSectorSize * kSectorSize, 0);
   const std::uint64_t sectors = bytes.size() / kSectorSize;
-  MountSectorSource(std::make_shared<MemorySectorSource>(bytes));
-  CORVANApp& app = FuzzApp();
+  auto disk = std::make_shared<MemorySectorSource>(bytes);
   FoundItemStore store;
-  app.m_pConsole = &store;
-  app.m_bAbort = 0;
+  HeadlessHost host(&store, nullptr);
   SourceRecord source;
   source.kind = kSourceVolume;
   source.partition = std::make_unique<PartitionRecord>();
@@ -73,16 +67,14 @@ void SearchVolume(const std::uint8_t* data, std::size_t size) {
   source.partition->fileSystemKind = kFat16;
   source.partition->diskNumber = kNoDiskNumber;
   {
-    FatEngine engine(app);
-    engine.Prepare(source, 0);
+    FatEngine engine(host);
+    engine.Prepare(MakeVolume(source, disk, false));
     if (engine.SearchDirectoryClusters() != 0) {
       if (!engine.LayoutIsSound()) __builtin_trap();
       if (engine.m_fat.size() > std::size_t{engine.m_nFatSize} * kSectorSize) __builtin_trap();
     }
     engine.FreeLists();
   }
-  app.m_pConsole = nullptr;
-  MountSectorSource(nullptr);
 }
 
 }  // namespace

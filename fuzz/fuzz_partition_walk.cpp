@@ -17,11 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace corvan;
   auto disk = std::make_shared<MemorySectorSource>(std::vector<std::uint8_t>(data, data + size));
   const std::uint64_t sectors = disk->SectorCount();
-  MountSectorSource(disk);
 
   SourceList list;
   list.m_nDiskSectors = sectors;
-  ScanPartitions(list);
+  ScanPartitions(list, *disk);
   BuildSourceList(list, kImageVmware, 0);
   if (list.m_sources.size() != list.m_partitions.size() + 1) std::abort();
   std::array<std::uint8_t, kSourceRecordSize> source;
@@ -36,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // The GPT and LDM readers straight on the input too, whatever the MBR says.
   SourceList direct;
-  LdmReader reader(direct);
+  LdmReader reader(direct, *disk);
   reader.ReadGptPartitions(1);
   if (reader.FindPrivHead(6)) {
     reader.FindVmdb(sectors > 2048 ? sectors - 2048 : 1);
@@ -48,6 +47,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const auto& node : direct.m_partitions) {
     if (node.typeCode == 0) std::abort();
   }
-  MountSectorSource(nullptr);
   return 0;
 }

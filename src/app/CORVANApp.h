@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/EngineHost.h"
 #include "core/ProgressSink.h"
 #include "core/Prompt.h"
 #include "core/ScanEngine.h"
@@ -29,12 +30,12 @@ struct WorkArea {
   int left = 0, top = 0, right = 0, bottom = 0;
 };
 
-class CORVANApp {
+class CORVANApp final : public EngineHost {
  public:
   // `profile` and `installFolder` default to the user's settings file and the
   // program's install folder; tests pass their own.
   explicit CORVANApp(std::filesystem::path profileFile = {}, std::filesystem::path installFolder = {});
-  ~CORVANApp();
+  ~CORVANApp() override;
   CORVANApp(const CORVANApp&) = delete;
   CORVANApp& operator=(const CORVANApp&) = delete;
 
@@ -47,13 +48,8 @@ class CORVANApp {
   void FreeSourcesAndEngines();
 
   // ---- log report ----
-  void AppendLog(const std::string& text, bool isHeading);
-  // The lines every long operation writes: "Process started" with "Started
-  // on:" and the time; "Process completed" or "Process aborted. User
-  // intervention" with their times.
-  void LogProcessStarted();
-  void LogProcessEnded(bool aborted);
-  void FlushLog();
+  void AppendLog(const std::string& text, bool isHeading) override;
+  void FlushLog() override;
   void MakeLogFileName();
   void OpenLog();
   std::string LogViewText() const;
@@ -71,7 +67,21 @@ class CORVANApp {
   // ---- settings ----
   Profile& GetProfile() { return m_profile; }
   ProductKey& GetProductKey() { return m_productKey; }
-  Prompt& GetPrompt() { return m_pPrompt ? *m_pPrompt : m_unattendedPrompt; }
+  Prompt& GetPrompt() override { return m_pPrompt ? *m_pPrompt : m_unattendedPrompt; }
+
+  // ---- the host of the program's engines and jobs ----
+  FoundItemSink* ResultsSink() override { return m_pConsole; }
+  ProgressSink* ScanProgressSink() override { return m_pScanProgressDlg; }
+  std::atomic<std::uint32_t>& BusyFlag() override { return m_bBusy; }
+  std::atomic<std::uint32_t>& AbortFlag() override { return m_bAbort; }
+  std::atomic<std::uint32_t>& CriticalPhaseFlag() override { return m_bCriticalPhase; }
+  std::atomic<std::uint32_t>& FromScanInfoFlag() override { return m_bFromScanInfo; }
+  std::atomic<std::uint8_t>& VolumeOpenedFlag() override { return m_bVolumeOpened; }
+  std::atomic<std::int32_t>& NextSyntheticId() override { return m_nNextSyntheticId; }
+  std::uint32_t RecoveryMode() const override { return m_nRecoveryMode; }
+  std::uint32_t RawSetting() const override { return m_nSetRaw; }
+  std::vector<FileTypeRecord>& SelectedTypeList() override { return m_selectedTypeList; }
+  std::vector<std::uint8_t>& PreviewData() override { return m_pPreviewData; }
 
   // ---- seams to the windows ----
   FoundItemSink* m_pConsole = nullptr;          // the results window
@@ -87,7 +97,8 @@ class CORVANApp {
   std::unique_ptr<ScanEngine> m_pExFatEngine;
 
   // ---- the mounted image and its sources ----
-  std::shared_ptr<CVirtualDiskImage> m_pImage;  // the mounted image (also the sector source)
+  std::shared_ptr<CVirtualDiskImage> m_pImage;  // the mounted image, as the source page shows it
+  std::shared_ptr<SectorSource> m_pDisk;        // the disk scans read: the mounted image, or a plain file
   SourceList m_sourceList;                      // disk and volume records, selection, partitions
   // The source page's choice: the image type and file chosen (by Browse or
   // Find) and, after a mount, the texts it shows and the selected volume.

@@ -15,12 +15,6 @@ namespace {
 constexpr unsigned kIdsProductTitle = 102;
 constexpr unsigned kIdsLogReport = 119;
 constexpr unsigned kIdsLastCheck = 120;
-constexpr unsigned kIdsProcessStarted = 222;
-constexpr unsigned kIdsStartedOn = 223;
-constexpr unsigned kIdsProcessCompleted = 231;
-constexpr unsigned kIdsCompletedOn = 232;
-constexpr unsigned kIdsProcessAborted = 235;
-constexpr unsigned kIdsAbortedOn = 236;
 
 std::string Rule(char c, int n) { return std::string(static_cast<std::size_t>(n), c); }
 
@@ -53,16 +47,6 @@ void CORVANApp::AppendLog(const std::string& text, bool isHeading) {
   std::lock_guard lock(m_logMutex);
   m_strLogView += LogViewerEntry(text, isHeading);
   m_strLogPending += LogFileEntry(text, isHeading);
-}
-
-void CORVANApp::LogProcessStarted() {
-  AppendLog(LoadString(kIdsProcessStarted), false);
-  AppendLog(LoadString(kIdsStartedOn) + FormatLogTime(Now()), false);
-}
-
-void CORVANApp::LogProcessEnded(bool aborted) {
-  AppendLog(LoadString(aborted ? kIdsProcessAborted : kIdsProcessCompleted), false);
-  AppendLog(LoadString(aborted ? kIdsAbortedOn : kIdsCompletedOn) + FormatLogTime(Now()), false);
 }
 
 std::string CORVANApp::LogViewText() const {

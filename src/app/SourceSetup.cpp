@@ -34,6 +34,7 @@ MountOutcome MountAndListSources(CORVANApp& app, std::uint32_t imageType, const 
     return outcome;
   }
   app.m_pImage = std::move(mount.image);
+  app.m_pDisk = app.m_pImage;
   outcome.mounted = true;
   const MountState& state = app.m_pImage->State();
   list.m_nDiskSectors = app.m_pImage->SectorCount();
@@ -41,7 +42,7 @@ MountOutcome MountAndListSources(CORVANApp& app, std::uint32_t imageType, const 
   list.m_bNoPartition = state.m_bNoPartition ? 1 : 0;
 
   if (mount.result == 1) {
-    ScanPartitions(list, &app.GetPrompt());
+    ScanPartitions(list, *app.m_pImage, &app.GetPrompt());
     if (!list.m_partitions.empty()) {
       BuildSourceList(list, imageType, 0);
       return outcome;

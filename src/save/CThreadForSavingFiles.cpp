@@ -9,7 +9,8 @@
 #include <cstring>
 
 #include "core/AppServices.h"
-#include "app/CORVANApp.h"
+#include "core/EngineHost.h"
+#include "core/ScanEngine.h"
 #include "core/StringTable.h"
 #include "platform/TextConv.h"
 #include "platform/TimeFormat.h"
@@ -44,22 +45,12 @@ NullProgressSink g_noProgress;
 
 }  // namespace
 
-CThreadForSavingFiles::CThreadForSavingFiles(CORVANApp& app, SaveItemWalk& walk, SaveDecisions& decisions)
-    : app_(app), walk_(walk), decisions_(decisions) {
-  // The first engine the application holds saves the files: FAT, NTFS, exFAT.
-  m_nVolumeKind = app.m_pFatEngine ? kSaveVolumeFat : app.m_pNtfsEngine ? kSaveVolumeNtfs : kSaveVolumeExFat;
+CThreadForSavingFiles::CThreadForSavingFiles(SaveJob job, SaveItemWalk& walk, SaveDecisions& decisions)
+    : job_(std::move(job)), host_(job_.host), answers_(job_.answers), walk_(walk), decisions_(decisions) {
+  m_nVolumeKind = job_.volumeKind;
 }
 
 CThreadForSavingFiles::~CThreadForSavingFiles() { Join(); }
-
-void CThreadForSavingFiles::TakeSaveOptions() {
-  m_bCreateZip = app_.m_bCreateZip;
-  m_nZipMode = app_.m_nZipMode;
-  m_nDestKind = app_.m_nDestKind;
-  m_szDest = app_.m_szSaveDest;
-  m_nSelectMode = app_.m_bSaveFullOptions ? 1 : 0;
-  m_nWhichFiles = app_.m_bSaveFullOptions ? app_.m_nDeletedMode : 0;
-}
 
 void CThreadForSavingFiles::Start(std::function<void()> onEnd) {
   worker_.Start([this, onEnd = std::move(onEnd)] {
@@ -76,23 +67,21 @@ void CThreadForSavingFiles::Run() {
   skipping_ = false;
   stop_ = false;
   writer_ = m_pWriter ? m_pWriter : &DefaultOutputWriter();
-  progress_ = app_.m_pSaveProgressDlg ? app_.m_pSaveProgressDlg : &g_noProgress;
+  progress_ = job_.progress ? job_.progress : &g_noProgress;
 
-  app_.FlushLog();
-  app_.m_bBusy = 1;
-  app_.m_bAbort = 0;
-  app_.m_bSkip = app_.m_bSkipAll = app_.m_bRename = app_.m_bRenameAll = app_.m_bOverwrite =
-      app_.m_bOverwriteAll = 0;
+  host_.FlushLog();
+  host_.BusyFlag() = 1;
+  host_.AbortFlag() = 0;
+  answers_.m_bSkip = answers_.m_bSkipAll = answers_.m_bRename = answers_.m_bRenameAll = answers_.m_bOverwrite =
+      answers_.m_bOverwriteAll = 0;
 
-  // The volume's engine and its cluster size.
-  engine_ = m_nVolumeKind == kSaveVolumeFat    ? app_.m_pFatEngine.get()
-            : m_nVolumeKind == kSaveVolumeNtfs ? app_.m_pNtfsEngine.get()
-                                               : app_.m_pExFatEngine.get();
+  // The job's engine and its cluster size.
+  engine_ = job_.engine;
   clusterBytes_ = engine_ ? engine_->ClusterBytes() : 0;
   if (clusterBytes_ == 0) clusterBytes_ = 4096;
 
-  app_.AppendLog(LoadString(kIdsRecoveringFile), true);
-  app_.LogProcessStarted();
+  host_.AppendLog(LoadString(kIdsRecoveringFile), true);
+  host_.LogProcessStarted();
 
   Job();
   if (result_.failed > 0 && !result_.failedJob) {
@@ -102,16 +91,16 @@ void CThreadForSavingFiles::Run() {
   }
 
   if (result_.failedJob) {
-    app_.AppendLog(kProcessFailed, false);
-    app_.AppendLog(kFailedOn + FormatLogTime(Now()), false);
-  } else if (app_.m_bAbort) {
+    host_.AppendLog(kProcessFailed, false);
+    host_.AppendLog(kFailedOn + FormatLogTime(Now()), false);
+  } else if (host_.AbortFlag()) {
     result_.aborted = true;
-    app_.LogProcessEnded(true);
+    host_.LogProcessEnded(true);
   } else {
-    app_.LogProcessEnded(false);
+    host_.LogProcessEnded(false);
   }
-  app_.m_bBusy = 0;
-  app_.FlushLog();
+  host_.BusyFlag() = 0;
+  host_.FlushLog();
 }
 
 void CThreadForSavingFiles::EndJob(const std::string& message) {
@@ -119,8 +108,8 @@ void CThreadForSavingFiles::EndJob(const std::string& message) {
   stop_ = true;
   result_.failedJob = true;
   result_.failure = message;
-  app_.AppendLog("ERROR!  " + message, false);
-  app_.GetPrompt().MessageBox(message, kPicError, kMbOk);
+  host_.AppendLog("ERROR!  " + message, false);
+  host_.GetPrompt().MessageBox(message, kPicError, kMbOk);
 }
 
 void CThreadForSavingFiles::WriteFailure(const std::string& what, int err) {
@@ -128,7 +117,7 @@ void CThreadForSavingFiles::WriteFailure(const std::string& what, int err) {
   if (EndsTheJob(err)) {
     EndJob(message + ". Saving stopped.");
   } else {
-    app_.AppendLog("ERROR!  " + message, false);
+    host_.AppendLog("ERROR!  " + message, false);
   }
 }
 
@@ -163,7 +152,7 @@ void CThreadForSavingFiles::Job() {
       skipping_ = false;
     }
     while (!folders_.empty() && folders_.back().entry.depth >= entry.depth) LeaveFolder(false);
-    if (app_.m_bAbort) {
+    if (host_.AbortFlag()) {
       aborted = true;
       break;
     }
@@ -178,13 +167,13 @@ void CThreadForSavingFiles::Job() {
     if (!Selected(entry)) continue;
     if (SaveFile(entry, folders_.back().deleted)) walk_.ItemDone(entry);
   }
-  aborted = aborted || app_.m_bAbort || stop_;
+  aborted = aborted || host_.AbortFlag() || stop_;
   while (!folders_.empty()) LeaveFolder(aborted);
   if (singleZip) CloseSingleZip();
 }
 
 bool CThreadForSavingFiles::Selected(const SaveWalkEntry& entry) {
-  if (!MatchFileMasks(entry.name, app_.m_saveMasks, app_.m_bSaveMaskExclude)) return false;
+  if (!MatchFileMasks(entry.name, job_.masks, job_.maskExclude)) return false;
   if (m_nSelectMode != 1) return true;
   const bool deleted = entry.record.IsDeleted();
   switch (m_nWhichFiles) {
@@ -215,7 +204,7 @@ std::string CThreadForSavingFiles::FolderText() const {
 }
 
 void CThreadForSavingFiles::LogNameChange(const std::u16string& original, const std::string& saved) {
-  app_.AppendLog("Name \"" + LogSafeName(original) + "\" saved as \"" + saved + "\"", false);
+  host_.AppendLog("Name \"" + LogSafeName(original) + "\" saved as \"" + saved + "\"", false);
 }
 
 bool CThreadForSavingFiles::EnterFolder(const SaveWalkEntry& entry) {
@@ -246,7 +235,7 @@ bool CThreadForSavingFiles::EnterFolder(const SaveWalkEntry& entry) {
         // A file or link holds the name (two names may sanitise alike):
         // the folder takes the first free copy name instead.
         use = FirstFreeCopyName(parent.dir, use);
-        app_.AppendLog("Saved as " + use, false);
+        host_.AppendLog("Saved as " + use, false);
       }
       if (!parent.dir.IsOpen() || use.empty() || !folder.dir.OpenSubfolder(parent.dir, use, err)) {
         WriteFailure("Cannot create the folder " + (parent.dir.DisplayPath() / use).string(), err);
@@ -275,12 +264,12 @@ std::string CThreadForSavingFiles::FirstFreeCopyName(const LocalFolder& dir, con
 
 void CThreadForSavingFiles::RecordAnswer(FileExistAnswer answer) {
   if (answer == FileExistAnswer::Cancel) return;  // Esc changes no choice
-  app_.m_bSkip = answer == FileExistAnswer::Skip;
-  app_.m_bSkipAll = answer == FileExistAnswer::SkipAll;
-  app_.m_bRename = answer == FileExistAnswer::Rename;
-  app_.m_bRenameAll = answer == FileExistAnswer::RenameAll;
-  app_.m_bOverwrite = answer == FileExistAnswer::Overwrite;
-  app_.m_bOverwriteAll = answer == FileExistAnswer::OverwriteAll;
+  answers_.m_bSkip = answer == FileExistAnswer::Skip;
+  answers_.m_bSkipAll = answer == FileExistAnswer::SkipAll;
+  answers_.m_bRename = answer == FileExistAnswer::Rename;
+  answers_.m_bRenameAll = answer == FileExistAnswer::RenameAll;
+  answers_.m_bOverwrite = answer == FileExistAnswer::Overwrite;
+  answers_.m_bOverwriteAll = answer == FileExistAnswer::OverwriteAll;
 }
 
 CThreadForSavingFiles::Resolution CThreadForSavingFiles::ResolveExistingName(const LocalFolder& dir,
@@ -295,12 +284,12 @@ CThreadForSavingFiles::Resolution CThreadForSavingFiles::ResolveExistingName(con
       r.save = true;
       return r;
     }
-    if (app_.m_bOverwriteAll) {
+    if (answers_.m_bOverwriteAll) {
       r.save = r.replace = true;
       return r;
     }
-    if (app_.m_bSkipAll) return Resolution{};
-    if (app_.m_bRenameAll) {
+    if (answers_.m_bSkipAll) return Resolution{};
+    if (answers_.m_bRenameAll) {
       r.name = FirstFreeCopyName(dir, r.name);
       r.save = !r.name.empty();
       return r;
@@ -329,7 +318,7 @@ CThreadForSavingFiles::Resolution CThreadForSavingFiles::ResolveExistingName(con
         r.save = r.replace = true;
         return r;
       case FileExistAnswer::Skip:
-        app_.m_bSkip = 0;  // one Skip answers one file
+        answers_.m_bSkip = 0;  // one Skip answers one file
         return Resolution{};
       case FileExistAnswer::SkipAll:
       case FileExistAnswer::Cancel: return Resolution{};
@@ -339,7 +328,7 @@ CThreadForSavingFiles::Resolution CThreadForSavingFiles::ResolveExistingName(con
 }
 
 bool CThreadForSavingFiles::AskAbortIfRequested(const std::u16string& displayName, CopyState& state) {
-  if (!app_.m_bAbort) return true;
+  if (!host_.AbortFlag()) return true;
   const AbortAnswer answer = decisions_.AskAbortSaving(displayName);
   if (answer == AbortAnswer::AbortImmediately) {
     state.answer = static_cast<int>(answer);
@@ -347,8 +336,8 @@ bool CThreadForSavingFiles::AskAbortIfRequested(const std::u16string& displayNam
     return false;
   }
   if (answer == AbortAnswer::SaveFileAndAbort) state.answer = static_cast<int>(answer);
-  app_.m_bAbort = 0;
-  app_.m_bBusy = 1;
+  host_.AbortFlag() = 0;
+  host_.BusyFlag() = 1;
   return true;
 }
 
@@ -418,10 +407,10 @@ CThreadForSavingFiles::CopyEnd CThreadForSavingFiles::CopyData(const FoundItemIn
           at, pieceEnd);
       if (writeFailed) return CopyEnd::WriteFailed;
       if (damaged || !piece.Clean()) {
-        app_.AppendLog(LoadString(kIdsDiskReadError), false);
+        host_.AppendLog(LoadString(kIdsDiskReadError), false);
         char number[32];
         std::snprintf(number, sizeof number, " %llu", static_cast<unsigned long long>(at / cb));
-        app_.AppendLog(LoadString(kIdsErrorReadingCluster) + number, false);
+        host_.AppendLog(LoadString(kIdsErrorReadingCluster) + number, false);
       }
       if (written < pieceEnd) break;  // the engine has nothing more to give
       at = pieceEnd;
@@ -436,11 +425,11 @@ CThreadForSavingFiles::CopyEnd CThreadForSavingFiles::CopyData(const FoundItemIn
 }
 
 bool CThreadForSavingFiles::SaveFile(const SaveWalkEntry& entry, bool folderDeleted) {
-  if (app_.m_bAbort) return false;
+  if (host_.AbortFlag()) return false;
   progress_->StepIt();
 
   const SanitisedName name = SanitiseName(entry.name);
-  app_.AppendLog(FolderText() + name.name, false);
+  host_.AppendLog(FolderText() + name.name, false);
   if (name.changed) LogNameChange(entry.name, name.name);
   progress_->SetSectorText(LoadString(kIdsFile) + ": " + name.name);
 
@@ -458,21 +447,21 @@ bool CThreadForSavingFiles::SaveFile(const SaveWalkEntry& entry, bool folderDele
   else SaveToSingleZip(entry, readItem, name.name, state, opened);
 
   if (state.answer == static_cast<int>(AbortAnswer::SaveFileAndAbort)) {
-    app_.m_bAbort = 1;
-    app_.m_bBusy = 0;
+    host_.AbortFlag() = 1;
+    host_.BusyFlag() = 0;
   }
   if (opened) {
     if (state.complete) {
-      app_.AppendLog(LoadString(kIdsRecovered), false);
+      host_.AppendLog(LoadString(kIdsRecovered), false);
       ++result_.recovered;
     } else {
-      app_.AppendLog(LoadString(kIdsPartiallyRecovered), false);
+      host_.AppendLog(LoadString(kIdsPartiallyRecovered), false);
       ++result_.partial;
     }
     return true;
   }
   if (skipped) {
-    app_.AppendLog(LoadString(kIdsSkipped), false);
+    host_.AppendLog(LoadString(kIdsSkipped), false);
     ++result_.skipped;
     return true;
   }
@@ -501,7 +490,7 @@ bool CThreadForSavingFiles::SaveToLocalFile(const SaveWalkEntry& entry, const Fo
     }
   }
   if (fd < 0) return false;
-  if (target != name) app_.AppendLog("Saved as " + target, false);
+  if (target != name) host_.AppendLog("Saved as " + target, false);
 
   const std::string shown = (dir.DisplayPath() / target).string();
   const auto write = [&](const std::uint8_t* data, std::size_t size, std::uint64_t offset, CopyState& s) {
@@ -513,7 +502,7 @@ bool CThreadForSavingFiles::SaveToLocalFile(const SaveWalkEntry& entry, const Fo
   bool ok = end != CopyEnd::WriteFailed;
   int err = state.writeError;
   if (ok && !SetRecoveredFileTimes(fd, entry.record, m_nVolumeKind))
-    app_.AppendLog("ERROR!  Cannot set the times of " + shown + ": " + ErrorText(errno), false);
+    host_.AppendLog("ERROR!  Cannot set the times of " + shown + ": " + ErrorText(errno), false);
   if (!writer_->Close(fd) && ok) {
     ok = false;
     err = errno ? errno : EIO;
@@ -535,7 +524,7 @@ bool CThreadForSavingFiles::CopyIntoZip(ZipUnzip& zip, const std::string& entryN
   info.attribute = entry.record.attribute ? entry.record.attribute : kItemFile;
   try {
     if (!zip.AddNewFile(entryName, info)) {
-      app_.AppendLog("ERROR!  The zip entry " + entryName + " cannot be made", false);
+      host_.AppendLog("ERROR!  The zip entry " + entryName + " cannot be made", false);
       return false;
     }
     std::string zipError;
@@ -581,7 +570,7 @@ bool CThreadForSavingFiles::SaveToOwnZip(const SaveWalkEntry& entry, const Found
     WriteFailure("Cannot create " + shown, err);
     return false;
   }
-  if (r.name != archiveName) app_.AppendLog("Saved as " + r.name, false);
+  if (r.name != archiveName) host_.AppendLog("Saved as " + r.name, false);
   ZipUnzip zip;
   zip.Create(fd, shown, writer_);
   const bool copied = CopyIntoZip(zip, name, entry, readItem, state);
@@ -603,7 +592,7 @@ bool CThreadForSavingFiles::SaveToOwnZip(const SaveWalkEntry& entry, const Found
 bool CThreadForSavingFiles::OpenSingleZip() {
   const Resolution r = ResolveExistingName(destRoot_, kSingleZipName, 0);
   if (!r.save) {
-    app_.AppendLog(std::string(kSingleZipName) + " " + LoadString(kIdsSkipped), false);
+    host_.AppendLog(std::string(kSingleZipName) + " " + LoadString(kIdsSkipped), false);
     return false;
   }
   int err = 0;

@@ -24,12 +24,13 @@
 #include "save/LocalFolder.h"
 #include "save/RecoveredFileTimes.h"
 #include "save/SaveDecisions.h"
+#include "save/SaveJob.h"
 #include "save/SaveWalk.h"
 #include "save/zip/ZipUnzip.h"
 
 namespace corvan {
 
-class CORVANApp;
+class EngineHost;
 class OutputWriter;
 class ProgressSink;
 class ScanEngine;
@@ -46,13 +47,13 @@ struct SaveJobResult {
 
 class CThreadForSavingFiles {
  public:
-  CThreadForSavingFiles(CORVANApp& app, SaveItemWalk& walk, SaveDecisions& decisions);
+  CThreadForSavingFiles(SaveJob job, SaveItemWalk& walk, SaveDecisions& decisions);
   ~CThreadForSavingFiles();
   CThreadForSavingFiles(const CThreadForSavingFiles&) = delete;
   CThreadForSavingFiles& operator=(const CThreadForSavingFiles&) = delete;
 
   // ---- fields the starter fills before the job runs ----
-  std::int32_t m_nVolumeKind = kSaveVolumeFat;  // from the engine the application holds
+  std::int32_t m_nVolumeKind = kSaveVolumeFat;  // the kind of the job's engine
   std::int32_t m_bCreateZip = 0;
   // 1: every file of the walk that the which-files choice and the save
   // filter pass; 0: the walk yields the checked items, the filter applies.
@@ -64,8 +65,6 @@ class CThreadForSavingFiles {
   std::uint32_t m_nFileCount = 0;  // range of the overall progress bar
   OutputWriter* m_pWriter = nullptr;  // null: the POSIX writer
 
-  // Copies the destination and options the destination dialog stored in the application object.
-  void TakeSaveOptions();
 
   // The job on the calling thread.
   void Run();
@@ -125,7 +124,9 @@ class CThreadForSavingFiles {
   void EndJob(const std::string& message);
   std::string FolderText() const;
 
-  CORVANApp& app_;
+  SaveJob job_;
+  EngineHost& host_;
+  FileExistAnswers& answers_;
   SaveItemWalk& walk_;
   SaveDecisions& decisions_;
   OutputWriter* writer_ = nullptr;

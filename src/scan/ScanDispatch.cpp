@@ -1,6 +1,7 @@
 #include "scan/ScanDispatch.h"
 
-#include "scan/RecoveryMode.h"
+#include "core/RecoveryMode.h"
+#include "scan/EngineRegistry.h"
 
 namespace corvan {
 
@@ -15,9 +16,9 @@ EngineKind ChooseEngine(std::uint8_t sourceKind, std::uint8_t fsKind, std::uint3
   // the kind byte a saved disk-like source carries.
   if (mode == kModeRaw && IsSectorWiseSource(sourceKind)) return EngineKind::Fat;
   if (mode != kModeAdvance) {
-    if (IsNtfsKind(fsKind)) return EngineKind::Ntfs;
-    if (fsKind == 3) return EngineKind::ExFat;
-    return EngineKind::Fat;
+    // Any kind no engine claims is read as FAT.
+    const EngineKind reader = EngineForFileSystem(fsKind);
+    return reader == EngineKind::None ? EngineKind::Fat : reader;
   }
   switch (advanceChoice) {
     case 1: return EngineKind::Fat;
@@ -63,12 +64,8 @@ bool UsesVolumeRange(std::uint32_t mode, std::uint8_t sourceKind) {
 }
 
 std::string_view EngineName(EngineKind engine) {
-  switch (engine) {
-    case EngineKind::Fat: return "FAT";
-    case EngineKind::Ntfs: return "NTFS";
-    case EngineKind::ExFat: return "exFAT";
-    default: return "none";
-  }
+  const EngineRow* row = FindEngineRow(engine);
+  return row ? row->name : "none";
 }
 
 }  // namespace corvan

@@ -1,8 +1,9 @@
 #include "scan/ScanWorker.h"
 
-#include "app/CORVANApp.h"
+#include "core/EngineHost.h"
+#include "core/RecoveryMode.h"
 #include "core/StringTable.h"
-#include "scan/RecoveryMode.h"
+#include "sources/Volume.h"
 
 namespace corvan {
 
@@ -11,14 +12,8 @@ constexpr unsigned kIdsAbortQuestion = 284;
 constexpr unsigned kIdsCriticalPhase = 360;
 }  // namespace
 
-void ScanWorker::Report(std::string text) {
-  problem_ = std::move(text);
-  app_.AppendLog(problem_, false);
-  app_.GetPrompt().MessageBox(problem_, kPicInformation, kMbOk);
-}
-
-void ScanWorker::FreeEngines() {
-  for (auto* slot : {&app_.m_pFatEngine, &app_.m_pNtfsEngine, &app_.m_pExFatEngine}) {
+void EngineSlots::FreeAll() {
+  for (std::unique_ptr<ScanEngine>* slot : {&fat, &ntfs, &exFat}) {
     if (*slot) {
       (*slot)->FreeLists();
       slot->reset();
@@ -26,26 +21,33 @@ void ScanWorker::FreeEngines() {
   }
 }
 
+void ScanWorker::Report(std::string text) {
+  problem_ = std::move(text);
+  job_.host.AppendLog(problem_, false);
+  job_.host.GetPrompt().MessageBox(problem_, kPicInformation, kMbOk);
+}
+
 void ScanWorker::Run() {
-  if (ProgressSink* progress = app_.m_pScanProgressDlg) {
+  EngineHost& host = job_.host;
+  if (ProgressSink* progress = host.ScanProgressSink()) {
     progress->SetPos(0);
     progress->SetSecondPos(0);
   }
-  app_.m_nRawFileCount = 0;
+  job_.rawFileCount = 0;
 
-  if (app_.m_nRecoveryMode == kModeScanNow) {
-    app_.m_bScanResumed = 1;
+  if (job_.mode == kModeScanNow) {
+    job_.scanResumed = 1;
     Report("Resuming a saved scan is not available in this version.");
     return;
   }
 
-  FreeEngines();
-  app_.m_bBusy = 1;
-  app_.m_bAbort = 0;
-  app_.m_bFromScanInfo = 0;
-  app_.m_bScanResumed = 0;
+  job_.engines.FreeAll();
+  host.BusyFlag() = 1;
+  host.AbortFlag() = 0;
+  host.FromScanInfoFlag() = 0;
+  job_.scanResumed = 0;
 
-  const SourceRecord* source = app_.m_sourceList.m_pSelectedSource;
+  const SourceRecord* source = job_.source;
   if (!source) {
     Report("No disk or volume is selected.");
     End();
@@ -53,21 +55,28 @@ void ScanWorker::Run() {
   }
   const bool readThroughPath = source->path.size() > 1;
   const std::uint8_t fsKind = source->partition ? source->partition->fileSystemKind : 0;
-  const std::uint32_t mode = app_.m_nRecoveryMode;
+  const std::uint32_t mode = job_.mode;
 
-  engine_ = ChooseEngine(source->kind, fsKind, mode, app_.m_nAdvanceFsChoice);
-  if (engine_ != EngineKind::None && !engines_.Create(app_, engine_)) {
-    Report("The " + std::string(EngineName(engine_)) + " recovery engine is not available in this version.");
-    engine_ = EngineKind::None;
-  }
+  engine_ = ChooseEngine(source->kind, fsKind, mode, job_.advanceChoice);
+  ScanEngine* engine = nullptr;
   if (engine_ != EngineKind::None) {
-    if (UsesVolumeRange(mode, source->kind)) {
-      engines_.SetVolumeRange(app_, readThroughPath, app_.m_nMediaFirstSector, app_.m_nMediaLastSector);
-    } else {
-      engines_.Prepare(app_, engine_, *source, readThroughPath);
+    std::unique_ptr<ScanEngine>& slot = job_.engines.For(engine_);
+    slot = engines_.Create(host, engine_);
+    engine = slot.get();
+    if (!engine) {
+      Report("The " + std::string(EngineName(engine_)) + " recovery engine is not available in this version.");
+      engine_ = EngineKind::None;
     }
-    pass_ = ChoosePass(mode, engine_, source->kind, app_.m_bQuickVolumeSearch != 0);
-    if (pass_ != ScanPass::None && engines_.RunPass(app_, pass_) == EngineBackend::Outcome::NotBuilt) {
+  }
+  if (engine) {
+    const Volume volume = MakeVolume(*source, job_.disk, readThroughPath);
+    if (UsesVolumeRange(mode, source->kind)) {
+      engines_.SetVolumeRange(*engine, volume, job_.mediaFirstSector, job_.mediaLastSector);
+    } else {
+      engines_.Prepare(*engine, engine_, volume);
+    }
+    pass_ = ChoosePass(mode, engine_, source->kind, job_.quickVolumeSearch);
+    if (pass_ != ScanPass::None && engines_.RunPass(*engine, pass_) == PassOutcome::NotBuilt) {
       Report("This recovery mode is not available for " + std::string(EngineName(engine_)) +
              " volumes in this version.");
     }
@@ -76,23 +85,23 @@ void ScanWorker::Run() {
 }
 
 void ScanWorker::End() {
-  app_.ResetScanState();
-  if (app_.m_pConsole) app_.m_pConsole->UpdateStatusText(0);
-  app_.FlushLog();
+  if (job_.resetScanState) job_.resetScanState();
+  if (FoundItemSink* results = job_.host.ResultsSink()) results->UpdateStatusText(0);
+  job_.host.FlushLog();
 }
 
-bool RequestStop(CORVANApp& app) {
-  if (app.GetPrompt().MessageBoxId(kIdsAbortQuestion, kPicQuestion, kMbYesNo) != kIdYes) return false;
-  app.m_bAbort = 1;
+bool RequestStop(EngineHost& host) {
+  if (host.GetPrompt().MessageBoxId(kIdsAbortQuestion, kPicQuestion, kMbYesNo) != kIdYes) return false;
+  host.AbortFlag() = 1;
   return true;
 }
 
-CancelAnswer RequestCancel(CORVANApp& app, bool workerRunning) {
-  if (app.m_bCriticalPhase) {
-    app.GetPrompt().MessageBoxId(kIdsCriticalPhase, kPicWarning, kMbOk);
+CancelAnswer RequestCancel(EngineHost& host, bool workerRunning) {
+  if (host.CriticalPhaseFlag()) {
+    host.GetPrompt().MessageBoxId(kIdsCriticalPhase, kPicWarning, kMbOk);
     return CancelAnswer::Refused;
   }
-  if (workerRunning) return RequestStop(app) ? CancelAnswer::Stopping : CancelAnswer::KeepRunning;
+  if (workerRunning) return RequestStop(host) ? CancelAnswer::Stopping : CancelAnswer::KeepRunning;
   return CancelAnswer::CloseNow;
 }
 

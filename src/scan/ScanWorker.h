@@ -7,30 +7,32 @@
 #include <cstdint>
 #include <string>
 
+#include "scan/EngineRegistry.h"
 #include "scan/ScanDispatch.h"
+#include "scan/ScanJob.h"
 
 namespace corvan {
 
-class CORVANApp;
-struct SourceRecord;
+class EngineHost;
+struct Volume;
 
-// What the worker asks of the engines. The program's engines stand behind
-// the real one; tests give their own.
+// What the worker asks of the engines. The program's engines (the engine
+// registry) stand behind the real one; tests give their own.
 class EngineBackend {
  public:
-  enum class Outcome { Ran, NotBuilt };
+  using Outcome = PassOutcome;
   virtual ~EngineBackend() = default;
-  // Puts a new engine of `kind` into the application's slot for it; false
-  // when this program has no such engine.
-  virtual bool Create(CORVANApp& app, EngineKind kind) = 0;
-  virtual void Prepare(CORVANApp& app, EngineKind kind, const SourceRecord& source, bool readThroughPath) = 0;
-  virtual void SetVolumeRange(CORVANApp& app, bool readThroughPath, std::uint64_t first, std::uint64_t last) = 0;
-  virtual Outcome RunPass(CORVANApp& app, ScanPass pass) = 0;
+  // A new engine of `kind` reporting to `host`; null when this program has
+  // no such engine.
+  virtual std::unique_ptr<ScanEngine> Create(EngineHost& host, EngineKind kind) = 0;
+  virtual void Prepare(ScanEngine& engine, EngineKind kind, const Volume& volume) = 0;
+  virtual void SetVolumeRange(ScanEngine& engine, const Volume& disk, std::uint64_t first, std::uint64_t last) = 0;
+  virtual Outcome RunPass(ScanEngine& engine, ScanPass pass) = 0;
 };
 
 class ScanWorker {
  public:
-  ScanWorker(CORVANApp& app, EngineBackend& engines) : app_(app), engines_(engines) {}
+  ScanWorker(ScanJob job, EngineBackend& engines) : job_(std::move(job)), engines_(engines) {}
 
   void Run();
 
@@ -42,10 +44,9 @@ class ScanWorker {
 
  private:
   void Report(std::string text);
-  void FreeEngines();
   void End();
 
-  CORVANApp& app_;
+  ScanJob job_;
   EngineBackend& engines_;
   EngineKind engine_ = EngineKind::None;
   ScanPass pass_ = ScanPass::None;
@@ -54,12 +55,12 @@ class ScanWorker {
 
 // Stop: asks whether to abort (284) and on Yes asks the engines to stop.
 // The worker stays "busy" until it has really ended.
-bool RequestStop(CORVANApp& app);
+bool RequestStop(EngineHost& host);
 
 // Cancel (the window's close): refused with 360 while the engine reads
 // critical structures; while the worker runs it is a Stop; otherwise the
 // dialog may close.
 enum class CancelAnswer { Refused, Stopping, KeepRunning, CloseNow };
-CancelAnswer RequestCancel(CORVANApp& app, bool workerRunning);
+CancelAnswer RequestCancel(EngineHost& host, bool workerRunning);
 
 }  // namespace corvan

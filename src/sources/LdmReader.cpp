@@ -32,22 +32,19 @@ constexpr std::uint8_t kVblkDisk = 0x34;
 constexpr std::uint8_t kVblkDisk4 = 0x44;  // the later disk record, same leading fields
 constexpr std::uint8_t kVblkVolume = 0x51;
 
-std::uint64_t DiskEnd() {
-  const auto source = MountedSectorSource();
-  return source ? source->SectorCount() : 0;
-}
 
 // Hands out the sectors [start, end) one at a time, reading them in blocks.
 class SectorScanner {
  public:
-  SectorScanner(std::uint64_t start, std::uint64_t end) : next_(start), end_(std::max(start, end)) {}
+  SectorScanner(SectorSource& disk, std::uint64_t start, std::uint64_t end)
+      : disk_(disk), next_(start), end_(std::max(start, end)) {}
 
   const std::uint8_t* Next(std::uint64_t& sector) {
     if (next_ >= end_) return nullptr;
     if (next_ >= blockStart_ + blockCount_ || blockCount_ == 0) {
       blockStart_ = next_;
       blockCount_ = std::min<std::uint64_t>(kBlockSectors, end_ - next_);
-      ReadSourceSectors(block_.data(), blockStart_, static_cast<std::uint32_t>(blockCount_ * kSectorSize));
+      disk_.ReadSectors(blockStart_, block_.data(), static_cast<std::size_t>(blockCount_ * kSectorSize));
     }
     sector = next_++;
     return block_.data() + (sector - blockStart_) * kSectorSize;
@@ -55,6 +52,7 @@ class SectorScanner {
 
  private:
   static constexpr std::uint64_t kBlockSectors = 128;
+  SectorSource& disk_;
   std::vector<std::uint8_t> block_ = std::vector<std::uint8_t>(kBlockSectors * kSectorSize);
   std::uint64_t next_;
   std::uint64_t end_;
@@ -157,7 +155,7 @@ bool LdmReader::IsKnownStart(std::uint64_t sector) const {
 
 void LdmReader::ReadGptPartitions(std::uint64_t headerSector) {
   std::uint8_t header[kSectorSize];
-  ReadSourceSectors(header, headerSector, kSectorSize);
+  m_disk.ReadSectors(headerSector, header, kSectorSize);
   const std::uint64_t entryLba = GetLE64(header + 72);
   const std::uint32_t entryCount = GetLE32(header + 80);
   const std::uint32_t entrySize = GetLE32(header + 84);
@@ -165,10 +163,10 @@ void LdmReader::ReadGptPartitions(std::uint64_t headerSector) {
   if (entrySize == 0 || entrySize > kSectorSize) return;
   const std::uint32_t perSector = kSectorSize / entrySize;
   std::uint64_t sectors = std::min<std::uint64_t>(entryCount / perSector, kMaxGptEntrySectors);
-  const std::uint64_t end = DiskEnd();
+  const std::uint64_t end = m_disk.SectorCount();
   sectors = entryLba < end ? std::min(sectors, end - entryLba) : 0;
 
-  SectorScanner scanner(entryLba, entryLba + sectors);
+  SectorScanner scanner(m_disk, entryLba, entryLba + sectors);
   std::uint64_t sector;
   while (const std::uint8_t* data = scanner.Next(sector)) {
     for (std::size_t offset = 0; offset < kSectorSize; offset += entrySize) {
@@ -198,7 +196,7 @@ void LdmReader::SniffGptPartition(std::span<const std::uint8_t, kGptEntrySize> e
   const std::uint64_t last = GetLE64(entry.data() + 40);
   if (last < start) return;  // no size can be derived from it
   PartitionNode node;
-  ReadSourceSectors(node.firstSector.data(), start, kSectorSize);
+  m_disk.ReadSectors(start, node.firstSector.data(), kSectorSize);
   node.typeCode = BootSectorTypeCode(node.firstSector.data());
   if (node.typeCode == 0) return;
   node.startSector = start;
@@ -211,10 +209,10 @@ bool LdmReader::FindPrivHead(std::uint64_t startSector) {
   const auto isPrivHead = [](const std::uint8_t* s) { return std::memcmp(s, "PRIVHEAD", 8) == 0; };
 
   std::uint8_t first[kSectorSize];
-  ReadSourceSectors(first, startSector, kSectorSize);
+  m_disk.ReadSectors(startSector, first, kSectorSize);
   const std::uint8_t* found = isPrivHead(first) ? first : nullptr;
 
-  SectorScanner scanner(0, std::min(kPrivHeadSearchLast + 1, DiskEnd()));
+  SectorScanner scanner(m_disk, 0, std::min(kPrivHeadSearchLast + 1, m_disk.SectorCount()));
   std::uint64_t sector;
   while (!found) {
     const std::uint8_t* data = scanner.Next(sector);
@@ -232,7 +230,7 @@ bool LdmReader::FindPrivHead(std::uint64_t startSector) {
 void LdmReader::FindVmdb(std::uint64_t startSector, std::uint64_t endSector) {
   m_bVmdbFound = 0;
   if (startSector == 0) return;
-  SectorScanner scanner(startSector, std::min(endSector, DiskEnd()));
+  SectorScanner scanner(m_disk, startSector, std::min(endSector, m_disk.SectorCount()));
   std::uint64_t sector;
   while (const std::uint8_t* data = scanner.Next(sector)) {
     if (std::memcmp(data, "VMDB", 4) == 0) {
@@ -249,8 +247,8 @@ void LdmReader::ParseVblks() {
   m_components.clear();
   m_volumes.clear();
   if (!m_bVmdbFound) return;
-  const std::uint64_t end = std::min(DiskEnd(), m_nFirstVblkSector + kLdmDatabaseSectors);
-  SectorScanner scanner(m_nFirstVblkSector, end);
+  const std::uint64_t end = std::min(m_disk.SectorCount(), m_nFirstVblkSector + kLdmDatabaseSectors);
+  SectorScanner scanner(m_disk, m_nFirstVblkSector, end);
   std::uint64_t sector;
   while (const std::uint8_t* data = scanner.Next(sector)) {
     for (std::size_t slot = 0; slot < kVblksPerSector; ++slot) {
@@ -367,7 +365,7 @@ void LdmReader::AddLdmVolumes() {
     const std::uint64_t start = m_nLogicalDiskStart + first.startSector;
     if (start < m_nLogicalDiskStart) continue;  // wrapped: no such sector
     PartitionNode node;
-    ReadSourceSectors(node.firstSector.data(), start, kSectorSize);
+    m_disk.ReadSectors(start, node.firstSector.data(), kSectorSize);
     node.typeCode = BootSectorTypeCode(node.firstSector.data());
     if (node.typeCode == 0 || IsKnownStart(start)) continue;
     node.startSector = start;

@@ -3,7 +3,7 @@
 // one level of the partition walk: it walks a GPT, finds the LDM database
 // (PRIVHEAD, VMDB, VBLK records), joins its records into volumes and
 // appends every volume whose boot sector names a file system to the
-// partition list. All reads go through ReadSourceSectors.
+// partition list. All reads go through the disk it is given.
 
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +13,7 @@
 
 namespace corvan {
 
+class SectorSource;
 struct SourceList;
 
 inline constexpr std::size_t kGptEntrySize = 128;
@@ -64,7 +65,7 @@ class LdmReader {
     std::vector<Extent> extents;
   };
 
-  explicit LdmReader(SourceList& list) : m_list(list) {}
+  LdmReader(SourceList& list, SectorSource& disk) : m_list(list), m_disk(disk) {}
 
   // Walks the GPT whose header is at `headerSector`.
   void ReadGptPartitions(std::uint64_t headerSector);
@@ -105,6 +106,7 @@ class LdmReader {
   void ParseVblkRecord(std::span<const std::uint8_t> record);
 
   SourceList& m_list;
+  SectorSource& m_disk;
 };
 
 }  // namespace corvan

@@ -86,9 +86,9 @@ void PartitionWalk::WalkPartitionTable(std::uint64_t first) {
   while (table && m_walkedTables.size() < kMaxPartitionTables && m_walkedTables.insert(*table).second) {
     const std::uint64_t sector = *table;
     table.reset();
-    auto reader = std::make_unique<LdmReader>(m_list);
+    auto reader = std::make_unique<LdmReader>(m_list, m_disk);
     std::array<std::uint8_t, kSectorSize> buffer{};
-    ReadSourceSectors(buffer.data(), sector, kSectorSize);
+    m_disk.ReadSectors(sector, buffer.data(), kSectorSize);
     std::optional<std::array<std::uint8_t, 16>> pendingLink;
 
     if (buffer[510] == 0x55 && buffer[511] == 0xAA) {
@@ -103,7 +103,7 @@ void PartitionWalk::WalkPartitionTable(std::uint64_t first) {
           node.startSector = sector + lba;
           node.sectorCount = count;
           node.typeCode = type;
-          ReadSourceSectors(node.firstSector.data(), node.startSector, kSectorSize);
+          m_disk.ReadSectors(node.startSector, node.firstSector.data(), kSectorSize);
           m_list.m_partitions.push_back(node);
         } else if (type == 0x05 || type == 0x0F) {
           pendingLink.emplace();
@@ -116,8 +116,7 @@ void PartitionWalk::WalkPartitionTable(std::uint64_t first) {
           reader->ReadGptPartitions(lba);
           break;
         } else if (type == 0x42) {
-          const auto source = MountedSectorSource();
-          const std::uint64_t diskSectors = source ? source->SectorCount() : 0;
+          const std::uint64_t diskSectors = m_disk.SectorCount();
           const std::uint64_t searchStart = diskSectors > kLdmDatabaseSectors ? diskSectors - kLdmDatabaseSectors : 1;
           if (reader->FindPrivHead(6)) {
             m_list.m_bLdmSeen = 1;

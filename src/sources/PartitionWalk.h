@@ -1,5 +1,5 @@
 #pragma once
-// Finds the volumes of the mounted disk and turns them into the source list:
+// Finds the volumes of a disk and turns them into the source list:
 // the MBR and its chain of extended boot records, handing a protective MBR
 // to the GPT walk and a dynamic disk to the LDM reader, then one source
 // record for the disk and one per volume.
@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <unordered_set>
 
+#include "sources/SectorSource.h"
 #include "sources/SourceList.h"
 
 namespace corvan {
@@ -15,8 +16,10 @@ class Prompt;
 
 class PartitionWalk {
  public:
-  // `prompt` shows the broken-dynamic-disk message; null runs silently.
-  explicit PartitionWalk(SourceList& list, Prompt* prompt = nullptr) : m_list(list), m_pPrompt(prompt) {}
+  // Reads `disk`; `prompt` shows the broken-dynamic-disk message; null runs
+  // silently.
+  PartitionWalk(SourceList& list, SectorSource& disk, Prompt* prompt = nullptr)
+      : m_list(list), m_disk(disk), m_pPrompt(prompt) {}
 
   // Walks from sector 0; sets m_bNoPartition when nothing was found.
   void ScanPartitions();
@@ -26,14 +29,15 @@ class PartitionWalk {
 
  private:
   SourceList& m_list;
+  SectorSource& m_disk;
   Prompt* m_pPrompt;
   std::uint64_t m_nExtendedBase = 0;
   bool m_bExtendedBaseSet = false;
   std::unordered_set<std::uint64_t> m_walkedTables;
 };
 
-inline void ScanPartitions(SourceList& list, Prompt* prompt = nullptr) {
-  PartitionWalk(list, prompt).ScanPartitions();
+inline void ScanPartitions(SourceList& list, SectorSource& disk, Prompt* prompt = nullptr) {
+  PartitionWalk(list, disk, prompt).ScanPartitions();
 }
 
 // Rebuilds the source list from the partition list: the disk record, then,

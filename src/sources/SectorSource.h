@@ -1,11 +1,10 @@
 #pragma once
-// The mounted disk as 512-byte sectors. Every read of the disk, by any
-// subsystem and any thread, goes through ReadSourceSectors, which serves it
-// from the source mounted last.
+// A disk as 512-byte sectors: a mounted image, an image file read as it
+// is, or bytes in memory. Whoever reads a disk is handed its source; there
+// is no process-wide disk.
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 namespace corvan {
@@ -34,15 +33,5 @@ class MemorySectorSource final : public SectorSource {
  private:
   std::vector<std::uint8_t> bytes_;
 };
-
-// Makes `source` the mounted disk (null unmounts). Readers that are running
-// keep the source they started with until their call returns.
-void MountSectorSource(std::shared_ptr<SectorSource> source);
-std::shared_ptr<SectorSource> MountedSectorSource();
-
-// Reads `byteCount` bytes (a multiple of 512) at the absolute 512-byte sector
-// `sector` of the mounted disk. False when nothing is mounted, the count is 0
-// or the read failed; the buffer then holds zeros where nothing was read.
-bool ReadSourceSectors(void* buffer, std::uint64_t sector, std::uint32_t byteCount);
 
 }  // namespace corvan

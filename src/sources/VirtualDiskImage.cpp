@@ -665,10 +665,7 @@ MountResult MountImageFile(std::uint32_t imageType, const fs::path& path) {
   mount.result = mount.image->Open(imageType, path);
   const MountState& state = mount.image->State();
   const bool readable = mount.result == 1 || state.m_bImageError || state.m_bNoPartition;
-  if (readable && mount.image->SectorCount() > 0) {
-    MountSectorSource(mount.image);
-    mount.mounted = true;
-  }
+  mount.mounted = readable && mount.image->SectorCount() > 0;
   return mount;
 }
 

@@ -141,10 +141,10 @@ class CVirtualDiskImage final : public SectorSource {
   std::uint64_t vhdDataLimit_ = 0;
 };
 
-// Opens `path` as an image of `imageType` and, when the disk can be read at
-// all (recognised, or damaged but still readable for Raw Recovery), makes it
-// the mounted source of ReadSourceSectors. The partition walk comes next and
-// is the caller's.
+// Opens `path` as an image of `imageType`; `mounted` tells whether the disk
+// can be read at all (recognised, or damaged but still readable for Raw
+// Recovery). The image is the disk every later read goes through; the
+// partition walk comes next and is the caller's.
 struct MountResult {
   int result = 0;                             // the opener's result
   std::shared_ptr<CVirtualDiskImage> image;   // always set; State() tells what was found

@@ -23,12 +23,13 @@
 #include <vector>
 
 #include "app/CORVANApp.h"
+#include "app/Jobs.h"
 #include "console/FoundItemStore.h"
 #include "save/CThreadForSavingFiles.h"
 #include "save/FoundItemStoreWalk.h"
 #include "save/OutputWriter.h"
 #include "scan/ProgramEngines.h"
-#include "scan/RecoveryMode.h"
+#include "core/RecoveryMode.h"
 #include "scan/ScanWorker.h"
 #include "app/SourceSetup.h"
 #include "support/CorpusTruth.h"
@@ -215,7 +216,6 @@ class ScannedVolume {
   }
   ~ScannedVolume() {
     app.FreeSourcesAndEngines();
-    MountSectorSource(nullptr);
   }
 
   // Empty when the scan ran; otherwise why not.
@@ -227,7 +227,7 @@ class ScannedVolume {
     app.m_nRecoveryMode = mode;
     app.m_pConsole = &store;
     engines = MakeProgramEngines();
-    ScanWorker worker(app, *engines);
+    ScanWorker worker(MakeScanJob(app), *engines);
     worker.Run();
     app.m_pConsole = nullptr;
     if (!worker.Problem().empty()) return worker.Problem();
@@ -259,7 +259,7 @@ struct SaveOptionsForTest {
 inline SaveRun SaveStore(CORVANApp& app, const FoundItemStore& store, const std::filesystem::path& dest,
                          SaveDecisions& decisions, const SaveOptionsForTest& options = {}) {
   FoundItemStoreWalk walk(store);
-  CThreadForSavingFiles saver(app, walk, decisions);
+  CThreadForSavingFiles saver(MakeSaveJob(app), walk, decisions);
   saver.m_szDest = dest;
   saver.m_nSelectMode = 1;
   saver.m_nWhichFiles = options.whichFiles;

@@ -33,7 +33,7 @@ class CheckedWalk : public ::testing::Test {
   // Saves the view's checked items (select mode 0) into Dest().
   SaveJobResult Save(int view) {
     CheckedItemsWalk walk(volume_.store, view);
-    CThreadForSavingFiles saver(volume_.app, walk, decisions_);
+    CThreadForSavingFiles saver(MakeSaveJob(volume_.app), walk, decisions_);
     saver.m_szDest = Dest();
     saver.m_nSelectMode = 0;
     saver.m_nWhichFiles = 0;

@@ -161,7 +161,6 @@ TEST(SaveHostileNames, NtfsFileNames) {
   CORVANApp app(dir / "settings.ini", dir / "install");
   app.m_pPrompt = &prompt;
   auto source = std::make_shared<MemorySectorSource>(image.Finish());
-  MountSectorSource(source);
   FoundItemStore store;
   test::RecordingProgressSink progress;
   auto engine = std::make_unique<NtfsEngine>(app);
@@ -169,13 +168,13 @@ TEST(SaveHostileNames, NtfsFileNames) {
   NtfsVolumeBinding binding;
   binding.sectorCount = source->SectorCount();
   binding.endSector = binding.sectorCount;
+  binding.disk = source;
   engine->Prepare(binding);
   ASSERT_TRUE(engine->ScanVolume(false));
   app.m_pNtfsEngine = std::move(engine);
   UnattendedSaveDecisions decisions;
   const auto run = test::SaveStore(app, store, dir / "out" / "dest", decisions);
   app.FreeSourcesAndEngines();
-  MountSectorSource(nullptr);
   // The folder ".." meets the file ".." saved as "__" before it.
   ExpectSavedInside(run, dir / "out", shortNames, longNames, "Copy1___");
 }

@@ -362,7 +362,7 @@ TEST_F(SaveThread, WhichFilesChoosesLiveOrDeletedAndCountsOffTheOthers) {
   for (std::uint8_t which : {0, 1, 2}) {
     std::filesystem::remove_all(dest_);
     CountingWalk walk(store_);
-    CThreadForSavingFiles saver(app_, walk, decisions_);
+    CThreadForSavingFiles saver(MakeSaveJob(app_), walk, decisions_);
     saver.m_szDest = dest_;
     saver.m_nWhichFiles = which;
     saver.Run();

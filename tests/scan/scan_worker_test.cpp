@@ -3,10 +3,12 @@
 #include <vector>
 
 #include "app/CORVANApp.h"
+#include "app/Jobs.h"
 #include "console/FoundItemStore.h"
 #include "platform/WorkerThread.h"
-#include "scan/RecoveryMode.h"
+#include "core/RecoveryMode.h"
 #include "scan/ScanWorker.h"
+#include "sources/Volume.h"
 #include "support/TestSupport.h"
 
 namespace corvan {
@@ -22,30 +24,30 @@ struct FakeEngine : ScanEngine {
 
 // Records what the worker asks; `available` says which engines exist.
 struct FakeBackend : EngineBackend {
-  bool Create(CORVANApp& app, EngineKind kind) override {
+  std::unique_ptr<ScanEngine> Create(EngineHost& h, EngineKind kind) override {
     calls.push_back("Create " + std::string(EngineName(kind)));
-    if (!available) return false;
+    if (!available) return nullptr;
+    host = &h;
     auto engine = std::make_unique<FakeEngine>(&calls);
     last = engine.get();
-    (kind == EngineKind::Fat ? app.m_pFatEngine : kind == EngineKind::Ntfs ? app.m_pNtfsEngine : app.m_pExFatEngine) =
-        std::move(engine);
-    return true;
+    return engine;
   }
-  void Prepare(CORVANApp&, EngineKind, const SourceRecord&, bool readThroughPath) override {
-    calls.push_back(readThroughPath ? "Prepare path" : "Prepare");
+  void Prepare(ScanEngine&, EngineKind, const Volume& volume) override {
+    calls.push_back(volume.readThroughPath ? "Prepare path" : "Prepare");
   }
-  void SetVolumeRange(CORVANApp&, bool, std::uint64_t first, std::uint64_t last) override {
+  void SetVolumeRange(ScanEngine&, const Volume&, std::uint64_t first, std::uint64_t last) override {
     calls.push_back("SetVolumeRange " + std::to_string(first) + "-" + std::to_string(last));
   }
-  Outcome RunPass(CORVANApp& app, ScanPass pass) override {
+  Outcome RunPass(ScanEngine&, ScanPass pass) override {
     calls.push_back("Run " + std::to_string(static_cast<int>(pass)));
-    if (onPass) onPass(app);
+    if (onPass) onPass(*host);
     return passBuilt ? Outcome::Ran : Outcome::NotBuilt;
   }
   bool available = true;
   bool passBuilt = true;
   FakeEngine* last = nullptr;
-  std::function<void(CORVANApp&)> onPass;
+  EngineHost* host = nullptr;
+  std::function<void(EngineHost&)> onPass;
   std::vector<std::string> calls;
 };
 
@@ -74,7 +76,7 @@ class ScanWorkerTest : public ::testing::Test {
   ScanWorker Run(std::uint32_t mode, std::uint8_t advanceChoice = 0) {
     app.m_nRecoveryMode = mode;
     app.m_nAdvanceFsChoice = advanceChoice;
-    ScanWorker worker(app, backend);
+    ScanWorker worker(MakeScanJob(app), backend);
     worker.Run();
     return worker;
   }
@@ -161,7 +163,7 @@ TEST_F(ScanWorkerTest, ASecondScanFreesTheFirstEngineFirst) {
 
 TEST_F(ScanWorkerTest, PreparesWithThePathFlagAndSetsResultsFromTheEngine) {
   Select(kSourceVolume, 7, u"/images/disk.vmdk");
-  backend.onPass = [&](CORVANApp&) { backend.last->found = 3; };
+  backend.onPass = [&](EngineHost&) { backend.last->found = 3; };
   Run(kModeQuick);
   EXPECT_EQ(backend.calls[1], "Prepare path");
   EXPECT_EQ(app.m_bResultsPresent, 1u);
@@ -203,20 +205,20 @@ TEST_F(ScanWorkerTest, StopAfterSomeItemsKeepsThemAndNoCallComesAfterTheEnd) {
   } store;
   store.app = &app;
   app.m_pConsole = &store;
-  backend.onPass = [&](CORVANApp& a) {
-    a.m_pConsole->OnInsertRootItem(5);
-    for (std::uint32_t id = 100; id < 1000 && !a.m_bAbort; ++id) {
+  backend.onPass = [&](EngineHost& a) {
+    a.ResultsSink()->OnInsertRootItem(5);
+    for (std::uint32_t id = 100; id < 1000 && !a.StopRequested(); ++id) {
       FoundItemInfo r;
       r.itemId = id;
       r.parentId = 5;
       r.attribute = kItemFile;
-      a.m_pConsole->OnAddFoundItem(r, u"f");
-      a.m_pConsole->UpdateStatusText(0);
+      a.ResultsSink()->OnAddFoundItem(r, u"f");
+      a.ResultsSink()->UpdateStatusText(0);
     }
   };
   Select(kSourceVolume, 7);
   app.m_nRecoveryMode = kModeQuick;
-  ScanWorker worker(app, backend);
+  ScanWorker worker(MakeScanJob(app), backend);
   WorkerThread thread;
   thread.Start([&] { worker.Run(); });
   thread.Join();  // the dialog closes only after the worker has ended

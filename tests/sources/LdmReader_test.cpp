@@ -49,11 +49,16 @@ class CountingPrompt final : public Prompt {
 
 class TablesTest : public ::testing::Test {
  protected:
-  void TearDown() override { MountSectorSource(nullptr); }
+  // The disk the walks read; an empty one until a test sets it.
+  SectorSource& Disk() {
+    if (!mounted) mounted = std::make_shared<MemorySectorSource>(std::vector<std::uint8_t>{});
+    return *mounted;
+  }
+  std::shared_ptr<SectorSource> mounted;
   void Walk(SyntheticDisk& d) {
-    d.Mount();
+    mounted = d.Source();
     list.m_nDiskSectors = d.Bytes().size() / 512;
-    ScanPartitions(list, &prompt);
+    ScanPartitions(list, Disk(), &prompt);
     BuildSourceList(list, kImageVmware, 0);
   }
   std::vector<std::uint64_t> Starts() const { return test::NodeStarts(list); }
@@ -107,8 +112,8 @@ TEST_F(TablesTest, GptEntrySizesThatCannotBeWalked) {
     PutGptHeader(d.Sector(1), 2, 128, size);
     PutGptEntry(d.Sector(2), 2048, 4095, u"Basic data partition");
     test::PutNtfsBoot(d.Sector(2048), 8, 2047, 4, 2);
-    d.Mount();
-    ScanPartitions(fresh);
+    mounted = d.Source();
+    ScanPartitions(fresh, Disk());
     EXPECT_TRUE(fresh.m_partitions.empty());
     EXPECT_EQ(fresh.m_bNoPartition, 1u);
   }
@@ -178,9 +183,10 @@ TEST_F(TablesTest, CorpusGptDiskThroughEachContainer) {
     SCOPED_TRACE(file);
     const MountResult mount = MountImageFile(type, disks / file);
     ASSERT_TRUE(mount.mounted);
+    mounted = mount.image;
     SourceList fresh;
-    fresh.m_nDiskSectors = MountedSectorSource()->SectorCount();
-    ScanPartitions(fresh);
+    fresh.m_nDiskSectors = mounted->SectorCount();
+    ScanPartitions(fresh, Disk());
     BuildSourceList(fresh, type, 0);
     ASSERT_EQ(fresh.m_sources.size(), 3u);
     const PartitionRecord& ntfs = *fresh.m_sources[1]->partition;
@@ -392,9 +398,9 @@ TEST_F(TablesTest, DynamicDiskVolumesFromThePublishedLayout) {
     SourceList fresh;
     LdmDisk d(16384, diskRecord);
     d.WriteDatabase(SampleVolumes(d));
-    d.disk.Mount();
+    mounted = d.disk.Source();
     fresh.m_nDiskSectors = 16384;
-    ScanPartitions(fresh, &prompt);
+    ScanPartitions(fresh, Disk(), &prompt);
     BuildSourceList(fresh, kImageVmware, 0);
 
     ASSERT_EQ(fresh.m_partitions.size(), 3u);
@@ -427,9 +433,9 @@ TEST_F(TablesTest, DynamicDiskFoundFromTheMountedDiskSize) {
 TEST_F(TablesTest, DynamicDiskReaderRecords) {
   LdmDisk d(16384);
   d.WriteDatabase(SampleVolumes(d));
-  d.disk.Mount();
+  mounted = d.disk.Source();
   SourceList target;
-  LdmReader reader(target);
+  LdmReader reader(target, Disk());
   ASSERT_TRUE(reader.FindPrivHead(6));
   EXPECT_EQ(reader.m_nLogicalDiskStart, LdmDisk::kLogicalStart);
   EXPECT_EQ(reader.m_nConfigStart, d.configStart);
@@ -457,9 +463,9 @@ TEST_F(TablesTest, PrivHeadFoundBySearchWhenNotAtItsPlace) {
   d.WriteDatabase(SampleVolumes(d));
   std::memset(d.disk.Sector(6), 0, 512);
   std::memcpy(d.disk.Sector(6), "PRIVHEAX", 8);  // a near miss is not taken
-  d.disk.Mount();
+  mounted = d.disk.Source();
   SourceList target;
-  LdmReader reader(target);
+  LdmReader reader(target, Disk());
   ASSERT_TRUE(reader.FindPrivHead(6));
   EXPECT_EQ(reader.m_nConfigStart, d.configStart) << "the copy inside the database";
 }
@@ -531,9 +537,9 @@ TEST_F(TablesTest, RepeatedIdsDoNotMultiplyExtentsWithoutBound) {
   LdmVolume v{0x0501, "gen", 0x0601, {}};
   for (int i = 0; i < 400; ++i) v.parts.push_back({0x1000u + i, 0x0601, 2048 - LdmDisk::kLogicalStart, 8});
   d.WriteDatabase({v});
-  d.disk.Mount();
+  mounted = d.disk.Source();
   SourceList target;
-  LdmReader reader(target);
+  LdmReader reader(target, Disk());
   ASSERT_TRUE(reader.FindPrivHead(6));
   reader.FindVmdb(d.configStart);
   reader.ParseVblks();

@@ -33,12 +33,17 @@ class RecordingPrompt final : public Prompt {
 
 class PartitionWalkTest : public ::testing::Test {
  protected:
-  void TearDown() override { MountSectorSource(nullptr); }
+  // The disk the walks read; an empty one until a test sets it.
+  SectorSource& Disk() {
+    if (!mounted) mounted = std::make_shared<MemorySectorSource>(std::vector<std::uint8_t>{});
+    return *mounted;
+  }
+  std::shared_ptr<SectorSource> mounted;
 
   // Walks the mounted disk and builds the list as the source page does.
   void WalkAndBuild(std::uint32_t imageType = kImageVmware) {
-    list.m_nDiskSectors = MountedSectorSource() ? MountedSectorSource()->SectorCount() : 0;
-    ScanPartitions(list, &prompt);
+    list.m_nDiskSectors = mounted ? mounted->SectorCount() : 0;
+    ScanPartitions(list, Disk(), &prompt);
     BuildSourceList(list, imageType, 0);
   }
   std::vector<std::uint64_t> Starts() const { return test::NodeStarts(list); }
@@ -97,7 +102,7 @@ TEST_F(PartitionWalkTest, CorpusMbrDiskMatchesManifest) {
 
   auto source = std::make_shared<test::FileSectorSource>(raw);
   ASSERT_TRUE(source->IsOpen());
-  MountSectorSource(source);
+  mounted = source;
   WalkAndBuild(kImageVmware);
 
   EXPECT_EQ(list.m_bNoPartition, 0u);
@@ -180,9 +185,9 @@ TEST_F(PartitionWalkTest, DiskOnlyListHoldsTheDiskRecord) {
   SyntheticDisk d(4096);
   PutMbrEntry(d.Sector(0), 0, 0x07, 2048, 2048);
   test::PutNtfsBoot(d.Sector(2048), 8, 2047, 4, 2);
-  d.Mount();
+  mounted = d.Source();
   list.m_nDiskSectors = 4096;
-  ScanPartitions(list);
+  ScanPartitions(list, Disk());
   BuildSourceList(list, kImageVirtualPc, 1);
   ASSERT_EQ(list.m_sources.size(), 1u);
   EXPECT_EQ(list.m_sources[0]->kind, kSourceDisk);
@@ -192,7 +197,7 @@ TEST_F(PartitionWalkTest, DiskOnlyListHoldsTheDiskRecord) {
 TEST_F(PartitionWalkTest, RebuildDropsTheOldListAndSelection) {
   SyntheticDisk d(4096);
   PutMbrEntry(d.Sector(0), 0, 0x07, 2048, 2048);
-  d.Mount();
+  mounted = d.Source();
   WalkAndBuild(kImageVirtualBox);
   ASSERT_EQ(list.m_sources.size(), 2u);
   EXPECT_EQ(list.m_sources[1]->partition->name, u"VDI-Vol 0");
@@ -219,7 +224,7 @@ TEST_F(PartitionWalkTest, ExtendedChainLocatesLogicalVolumes) {
   test::PutFat32Boot(d.Sector(E + 63), "MSWIN4.1", 1, 32, 300, 2, 1000);
   PutMbrEntry(d.Sector(E + L), 0, 0x06, 63, 500);
   test::PutFat16Boot(d.Sector(E + L + 63), "MSWIN4.1", 4, 1, 2, 512, 500);
-  d.Mount();
+  mounted = d.Source();
   WalkAndBuild(kImageVirtualPc);
 
   EXPECT_EQ(Starts(), (std::vector<std::uint64_t>{2048, E + 63, E + L + 63}));
@@ -243,7 +248,7 @@ TEST_F(PartitionWalkTest, ChainLinkingToItselfEnds) {
   PutMbrEntry(d.Sector(0), 1, 0x0F, E, 4000);
   PutMbrEntry(d.Sector(E), 0, 0x0B, 63, 100);
   PutMbrEntry(d.Sector(E), 1, 0x05, 0, 4000);  // the link names the EBR itself
-  d.Mount();
+  mounted = d.Source();
   WalkAndBuild();
   EXPECT_EQ(Starts(), (std::vector<std::uint64_t>{2048, E + 63}));
   EXPECT_EQ(list.m_sources.size(), 3u);
@@ -257,7 +262,7 @@ TEST_F(PartitionWalkTest, ChainLoopOfTwoEnds) {
   PutMbrEntry(d.Sector(E), 1, 0x05, 1000, 100);  // to E+1000
   PutMbrEntry(d.Sector(E + 1000), 0, 0x07, 63, 100);
   PutMbrEntry(d.Sector(E + 1000), 1, 0x05, 0, 100);  // back to E
-  d.Mount();
+  mounted = d.Source();
   WalkAndBuild();
   EXPECT_EQ(Starts(), (std::vector<std::uint64_t>{E + 63, E + 1063}));
 }
@@ -271,7 +276,7 @@ TEST_F(PartitionWalkTest, VeryLongChainStopsWithoutExhaustingTheStack) {
     PutMbrEntry(d.Sector(base + i), 0, 0x07, 0, 1);
     PutMbrEntry(d.Sector(base + i), 1, 0x05, i + 1, 1);
   }
-  d.Mount();
+  mounted = d.Source();
   WalkAndBuild();
   EXPECT_GT(list.m_partitions.size(), 100u);
   EXPECT_LT(list.m_partitions.size(), n);
@@ -282,7 +287,7 @@ TEST_F(PartitionWalkTest, UnknownTypesAndEmptyEntriesAreNotListed) {
   SyntheticDisk d(4096);
   PutMbrEntry(d.Sector(0), 0, 0x83, 2048, 1024);
   PutMbrEntry(d.Sector(0), 1, 0x07, 3072, 0);  // sector count 0
-  d.Mount();
+  mounted = d.Source();
   WalkAndBuild();
   EXPECT_TRUE(list.m_partitions.empty());
   EXPECT_EQ(list.m_bNoPartition, 1u);
@@ -298,7 +303,7 @@ TEST_F(PartitionWalkTest, FileSystemFromTypeAndBootSector) {
   PutMbrEntry(d.Sector(0), 3, 0x0E, 4096, 1024);  // FAT16 LBA
   test::PutExFatBoot(d.Sector(1024), 1024, 128, 8, 100, 4, 3);
   test::PutFat16Boot(d.Sector(2048), "mkfs.fat", 1, 1, 3, 224, 1024);
-  d.Mount();
+  mounted = d.Source();
   WalkAndBuild();
   ASSERT_EQ(list.m_sources.size(), 5u);
   const PartitionRecord& ex = *list.m_sources[1]->partition;
@@ -324,7 +329,7 @@ TEST_F(PartitionWalkTest, ExFatClusterSizeFromItsShift) {
   test::PutExFatBoot(d.Sector(1024), 1024, 128, 8, 0, 4, 3);     // ClusterCount 0
   test::PutExFatBoot(d.Sector(2048), 1024, 128, 8, 2, 4, 9);     // 256 sectors: no fit
   test::PutExFatBoot(d.Sector(3072), 1024, 128, 8, 100, 4, 7);   // 128 sectors
-  d.Mount();
+  mounted = d.Source();
   WalkAndBuild();
   ASSERT_EQ(list.m_sources.size(), 4u);
   EXPECT_EQ(list.m_sources[1]->partition->sectorsPerCluster, 8);
@@ -338,7 +343,7 @@ TEST_F(PartitionWalkTest, NtfsFieldsAndRawVolumes) {
   PutMbrEntry(d.Sector(0), 1, 0x07, 4096, 2048);
   test::PutNtfsBoot(d.Sector(2048), 8, 2047, 0x1234, 2);
   test::PutNtfsBoot(d.Sector(4096), 0xF4, 2047, 3, 1);  // 2 MiB clusters: 2^12 sectors
-  d.Mount();
+  mounted = d.Source();
   WalkAndBuild();
   ASSERT_EQ(list.m_sources.size(), 3u);
   const PartitionRecord& n = *list.m_sources[1]->partition;
@@ -374,14 +379,14 @@ TEST_F(PartitionWalkTest, TruncatedDisksGiveNoPartition) {
       bytes[0x1BE + 4] = 0x07;
       bytes[0x1BE + 12] = 1;
     }
-    MountSectorSource(std::make_shared<MemorySectorSource>(bytes));
-    ScanPartitions(fresh);
+    mounted = std::make_shared<MemorySectorSource>(bytes);
+    ScanPartitions(fresh, Disk());
     EXPECT_TRUE(fresh.m_partitions.empty());
     EXPECT_EQ(fresh.m_bNoPartition, 1u);
   }
-  MountSectorSource(nullptr);
+  mounted.reset();
   SourceList none;
-  ScanPartitions(none);
+  ScanPartitions(none, Disk());
   EXPECT_EQ(none.m_bNoPartition, 1u);
 }
 
@@ -391,7 +396,7 @@ TEST_F(PartitionWalkTest, ChainRunningOffTheDiskKeepsWhatWasFound) {
   PutMbrEntry(d.Sector(0), 1, 0x0F, 2090, 100000);
   PutMbrEntry(d.Sector(2090), 0, 0x07, 5, 100);      // starts inside, runs off the end
   PutMbrEntry(d.Sector(2090), 1, 0x05, 900000, 10);  // EBR beyond the end
-  d.Mount();
+  mounted = d.Source();
   WalkAndBuild();
   EXPECT_EQ(Starts(), (std::vector<std::uint64_t>{2048, 2095}));
   EXPECT_EQ(list.m_bNoPartition, 0u);

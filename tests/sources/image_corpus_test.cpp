@@ -41,12 +41,12 @@ void PrintTo(const Container& c, std::ostream* os) { *os << c.file; }
 
 class MbrContainer : public ::testing::TestWithParam<Container> {
  protected:
-  void TearDown() override { MountSectorSource(nullptr); }
+  void TearDown() override { test::OpenedDisk().reset(); }
 };
 
 TEST_P(MbrContainer, ReadsByteForByteLikeTheFlatDisk) {
   const Container& c = GetParam();
-  const MountResult mount = MountImageFile(c.type, DisksDir() / c.file);
+  const MountResult mount = test::OpenImage(c.type, DisksDir() / c.file);
   ASSERT_EQ(mount.result, 1);
   ASSERT_TRUE(mount.mounted);
   const MountState& state = mount.image->State();
@@ -78,18 +78,18 @@ TEST_P(MbrContainer, ReadsByteForByteLikeTheFlatDisk) {
 
 TEST_P(MbrContainer, ReadsPastTheEndGiveZerosAndFail) {
   const Container& c = GetParam();
-  const MountResult mount = MountImageFile(c.type, DisksDir() / c.file);
+  const MountResult mount = test::OpenImage(c.type, DisksDir() / c.file);
   ASSERT_TRUE(mount.mounted);
   std::vector<std::uint8_t> buffer(2048, 0xCC);
   // The last sector and three beyond it.
-  EXPECT_FALSE(ReadSourceSectors(buffer.data(), c.sectors - 1, 2048));
+  EXPECT_FALSE(test::ReadOpenedDisk(buffer.data(), c.sectors - 1, 2048));
   const auto expected = c.sectors == kMbrSectors
                             ? test::FileBytes(DisksDir() / "mbr-mflat-flat.vmdk", (c.sectors - 1) * 512, 512)
                             : std::vector<std::uint8_t>(512, 0);
   EXPECT_TRUE(std::equal(expected.begin(), expected.end(), buffer.begin()));
   EXPECT_TRUE(std::all_of(buffer.begin() + 512, buffer.end(), [](std::uint8_t b) { return b == 0; }));
   std::fill(buffer.begin(), buffer.end(), 0xCC);
-  EXPECT_FALSE(ReadSourceSectors(buffer.data(), UINT64_MAX / 256, 1024));
+  EXPECT_FALSE(test::ReadOpenedDisk(buffer.data(), UINT64_MAX / 256, 1024));
   EXPECT_TRUE(std::all_of(buffer.begin(), buffer.begin() + 1024, [](std::uint8_t b) { return b == 0; }));
   if (c.type == kImageVmware) {
     EXPECT_TRUE(mount.image->ImageError());
@@ -98,15 +98,15 @@ TEST_P(MbrContainer, ReadsPastTheEndGiveZerosAndFail) {
 
 TEST_P(MbrContainer, ByteCountsThatAreNotWholeSectors) {
   const Container& c = GetParam();
-  ASSERT_TRUE(MountImageFile(c.type, DisksDir() / c.file).mounted);
+  ASSERT_TRUE(test::OpenImage(c.type, DisksDir() / c.file).mounted);
   const fs::path flat = DisksDir() / "mbr-mflat-flat.vmdk";
   std::vector<std::uint8_t> buffer(1024, 0xCC);
-  ASSERT_TRUE(ReadSourceSectors(buffer.data(), 0, 700));
+  ASSERT_TRUE(test::ReadOpenedDisk(buffer.data(), 0, 700));
   EXPECT_EQ(std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + 700), test::FileBytes(flat, 0, 700));
   EXPECT_EQ(buffer[700], 0xCC) << "wrote past the byte count";
-  ASSERT_TRUE(ReadSourceSectors(buffer.data(), 2048 + 100, 1024));
+  ASSERT_TRUE(test::ReadOpenedDisk(buffer.data(), 2048 + 100, 1024));
   EXPECT_EQ(buffer, test::FileBytes(flat, (2048 + 100) * 512, 1024));
-  EXPECT_FALSE(ReadSourceSectors(buffer.data(), 0, 0));
+  EXPECT_FALSE(test::ReadOpenedDisk(buffer.data(), 0, 0));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -141,11 +141,11 @@ TEST(CorpusContainers, GptDiskReadsTheSameInEveryContainer) {
   std::vector<std::shared_ptr<CVirtualDiskImage>> images;
   for (const Gpt& g : containers) {
     SCOPED_TRACE(g.file);
-    const MountResult mount = MountImageFile(g.type, DisksDir() / g.file);
+    const MountResult mount = test::OpenImage(g.type, DisksDir() / g.file);
     ASSERT_EQ(mount.result, 1);
     EXPECT_EQ(mount.image->SectorCount(), g.sectors);
     std::vector<std::uint8_t> header(512);
-    ASSERT_TRUE(ReadSourceSectors(header.data(), 1, 512));
+    ASSERT_TRUE(test::ReadOpenedDisk(header.data(), 1, 512));
     EXPECT_EQ(std::string(header.begin(), header.begin() + 8), "EFI PART");
     for (const auto& v : layout) {
       test::ExpectMountedDiskEquals(v.startSector, test::CorpusDir() / v.image, 0, v.sectors * 512);
@@ -153,7 +153,7 @@ TEST(CorpusContainers, GptDiskReadsTheSameInEveryContainer) {
     test::ExpectMountedZeros(kGptSectors, g.sectors);
     images.push_back(mount.image);
   }
-  MountSectorSource(nullptr);
+  test::OpenedDisk().reset();
 
   // Outside the volumes too (tables, gaps, backup GPT) the three agree.
   std::vector<std::vector<std::uint8_t>> chunks(3, std::vector<std::uint8_t>(test::kChunk));
@@ -210,7 +210,7 @@ TEST(CorpusContainers, OpenersReportWhatTheHeadersSay) {
 }
 
 TEST(CorpusContainers, ManyThreadsReadOneImageAtOnce) {
-  const MountResult mount = MountImageFile(kImageVmware, DisksDir() / "mbr.vmdk");
+  const MountResult mount = test::OpenImage(kImageVmware, DisksDir() / "mbr.vmdk");
   ASSERT_TRUE(mount.mounted);
   const std::string flat = test::ReadWholeFile(DisksDir() / "mbr-mflat-flat.vmdk");
   ASSERT_EQ(flat.size(), kMbrSectors * 512);
@@ -224,7 +224,7 @@ TEST(CorpusContainers, ManyThreadsReadOneImageAtOnce) {
         const std::uint64_t sectors = 1 + random() % 512;
         const std::uint64_t sector = random() % (kMbrSectors - sectors);
         const auto bytes = static_cast<std::uint32_t>(sectors * 512);
-        if (!ReadSourceSectors(buffer.data(), sector, bytes) ||
+        if (!test::ReadOpenedDisk(buffer.data(), sector, bytes) ||
             std::memcmp(buffer.data(), flat.data() + sector * 512, bytes) != 0) {
           ++mismatches;
         }
@@ -233,7 +233,7 @@ TEST(CorpusContainers, ManyThreadsReadOneImageAtOnce) {
   }
   for (auto& t : threads) t.join();
   EXPECT_EQ(mismatches, 0);
-  MountSectorSource(nullptr);
+  test::OpenedDisk().reset();
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ std::vector<std::uint8_t> Read(CVirtualDiskImage& image, std::uint64_t sector, s
 
 class ImageFaults : public ::testing::Test {
  protected:
-  void TearDown() override { MountSectorSource(nullptr); }
+  void TearDown() override { test::OpenedDisk().reset(); }
   test::TempDir dir_;
 };
 
@@ -54,7 +54,7 @@ TEST_F(ImageFaults, SplitDescriptorWithMissingMiddleFileReadsZerosThere) {
   test::WriteWholeFile(dir_ / "disk.vmdk", descriptor);
   fs::remove(dir_ / "disk-f002.vmdk");
 
-  const MountResult mount = MountImageFile(kImageVmware, dir_ / "disk.vmdk");
+  const MountResult mount = test::OpenImage(kImageVmware, dir_ / "disk.vmdk");
   ASSERT_EQ(mount.result, 1);
   ASSERT_TRUE(mount.mounted);
   EXPECT_EQ(mount.image->SectorCount(), 4 * 16384u);
@@ -70,11 +70,11 @@ TEST_F(ImageFaults, SplitDescriptorWithMissingMiddleFileReadsZerosThere) {
   test::ExpectMountedDiskEquals(0, FlatDisk(), 0, slice);
   test::ExpectMountedDiskEquals(2 * 16384, FlatDisk(), 2 * slice, 2 * slice);
   std::vector<std::uint8_t> buffer(slice, 0xCC);
-  EXPECT_FALSE(ReadSourceSectors(buffer.data(), 16384, static_cast<std::uint32_t>(slice)));
+  EXPECT_FALSE(test::ReadOpenedDisk(buffer.data(), 16384, static_cast<std::uint32_t>(slice)));
   EXPECT_TRUE(AllZero(buffer));
   // A read across the gap fails but keeps the data on both sides.
   std::vector<std::uint8_t> across(2 * kMiB, 0xCC);
-  EXPECT_FALSE(ReadSourceSectors(across.data(), 16384 - 1024, 2 * kMiB));
+  EXPECT_FALSE(test::ReadOpenedDisk(across.data(), 16384 - 1024, 2 * kMiB));
   EXPECT_EQ(std::vector<std::uint8_t>(across.begin(), across.begin() + 512 * 1024),
             test::FileBytes(FlatDisk(), (16384 - 1024) * 512, 512 * 1024));
   EXPECT_TRUE(AllZero(std::vector<std::uint8_t>(across.begin() + 512 * 1024, across.end())));
@@ -360,25 +360,25 @@ TEST_F(ImageFaults, NothingOpensAnEmptyOrMissingFile) {
   test::WriteWholeFile(dir_ / "empty.vmdk", "");
   for (std::uint32_t type : {kImageVmware, kImageVirtualBox, kImageVirtualPc}) {
     for (const char* name : {"empty.vmdk", "missing.vmdk"}) {
-      const MountResult mount = MountImageFile(type, dir_ / name);
+      const MountResult mount = test::OpenImage(type, dir_ / name);
       EXPECT_EQ(mount.result, 0) << name;
       EXPECT_FALSE(mount.mounted) << name;
     }
   }
   std::uint8_t sector[512];
-  EXPECT_FALSE(ReadSourceSectors(sector, 0, 512));
+  EXPECT_FALSE(test::ReadOpenedDisk(sector, 0, 512));
 }
 
 TEST_F(ImageFaults, FlatFileWithoutBootSignatureIsStillReadable) {
   const fs::path flat = dir_ / "x-flat.vmdk";
   test::CopySlice(DisksDir() / "mbr-mflat-flat.vmdk", 0, kMiB, flat);
   test::PatchFile(flat, 510, {0, 0});
-  const MountResult mount = MountImageFile(kImageVmware, flat);
+  const MountResult mount = test::OpenImage(kImageVmware, flat);
   EXPECT_EQ(mount.result, 0);
   EXPECT_TRUE(mount.image->State().m_bImageError);
   ASSERT_TRUE(mount.mounted);  // for Raw Recovery
   std::vector<std::uint8_t> buffer(4096);
-  ASSERT_TRUE(ReadSourceSectors(buffer.data(), 8, 4096));
+  ASSERT_TRUE(test::ReadOpenedDisk(buffer.data(), 8, 4096));
   EXPECT_EQ(buffer, test::FileBytes(FlatDisk(), 8 * 512, 4096));
 }
 

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <filesystem>
 #include <fstream>
 #include <cstdlib>
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "sources/SectorSource.h"
+#include "sources/VirtualDiskImage.h"
 #include "support/TestSupport.h"
 
 namespace corvan::test {
@@ -60,6 +63,30 @@ inline void PatchFile(const std::filesystem::path& path, std::uint64_t offset,
 
 inline constexpr std::uint32_t kChunk = 4u << 20;
 
+// The disk the checks below read: the image a test opened last.
+inline std::shared_ptr<SectorSource>& OpenedDisk() {
+  static std::shared_ptr<SectorSource> disk;
+  return disk;
+}
+
+// Opens an image as the program does and makes it the disk the checks read.
+inline MountResult OpenImage(std::uint32_t imageType, const std::filesystem::path& path) {
+  MountResult mount = MountImageFile(imageType, path);
+  OpenedDisk() = mount.mounted ? mount.image : nullptr;
+  return mount;
+}
+
+// `byteCount` bytes at `sector` of the opened disk: false for a count of 0,
+// no disk (zeros) or a failed read.
+inline bool ReadOpenedDisk(void* buffer, std::uint64_t sector, std::uint32_t byteCount) {
+  if (byteCount == 0) return false;
+  if (!OpenedDisk()) {
+    std::memset(buffer, 0, byteCount);
+    return false;
+  }
+  return OpenedDisk()->ReadSectors(sector, buffer, byteCount);
+}
+
 // Compares `length` bytes of the mounted disk from `sector` on with `path`
 // from `fileOffset` on, in large reads. Stops at the first difference.
 inline void ExpectMountedDiskEquals(std::uint64_t sector, const std::filesystem::path& path,
@@ -69,7 +96,7 @@ inline void ExpectMountedDiskEquals(std::uint64_t sector, const std::filesystem:
   std::vector<std::uint8_t> disk(kChunk), file(kChunk);
   for (std::uint64_t done = 0; done < length;) {
     const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kChunk, length - done));
-    ASSERT_TRUE(ReadSourceSectors(disk.data(), sector + done / kSectorSize, n)) << "at byte " << done;
+    ASSERT_TRUE(ReadOpenedDisk(disk.data(), sector + done / kSectorSize, n)) << "at byte " << done;
     in.read(reinterpret_cast<char*>(file.data()), n);
     ASSERT_EQ(in.gcount(), static_cast<std::streamsize>(n));
     if (!std::equal(disk.begin(), disk.begin() + n, file.begin())) {
@@ -85,7 +112,7 @@ inline void ExpectMountedZeros(std::uint64_t sector, std::uint64_t endSector) {
   std::vector<std::uint8_t> disk(kChunk);
   while (sector < endSector) {
     const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kChunk, (endSector - sector) * kSectorSize));
-    ASSERT_TRUE(ReadSourceSectors(disk.data(), sector, n));
+    ASSERT_TRUE(ReadOpenedDisk(disk.data(), sector, n));
     ASSERT_TRUE(std::all_of(disk.begin(), disk.begin() + n, [](std::uint8_t b) { return b == 0; }))
         << "not zero near sector " << sector;
     sector += n / kSectorSize;

@@ -20,6 +20,7 @@
 #include "engines/fat/FatEngine.h"
 #include "platform/TextConv.h"
 #include "sources/SectorSource.h"
+#include "sources/Volume.h"
 #include "sources/SourceRecords.h"
 #include "support/CorpusTruth.h"
 #include "support/FileSectorSource.h"
@@ -79,22 +80,20 @@ class Harness {
     app.m_pConsole = &store;
     app.m_pScanProgressDlg = &progress;
   }
-  ~Harness() { MountSectorSource(nullptr); }
-
   void MountBytes(std::vector<std::uint8_t> bytes) {
     sectors = bytes.size() / kSectorSize;
-    MountSectorSource(std::make_shared<MemorySectorSource>(std::move(bytes)));
+    disk = std::make_shared<MemorySectorSource>(std::move(bytes));
   }
   void MountFile(const std::filesystem::path& file) {
     auto source = std::make_shared<test::FileSectorSource>(file);
     sectors = source->SectorCount();
-    MountSectorSource(source);
+    disk = source;
   }
 
   // A prepared engine over the whole mounted volume.
   std::unique_ptr<FatEngine> Engine(std::uint8_t fsKind, std::uint64_t start = 0) {
     auto engine = std::make_unique<FatEngine>(app);
-    engine->Prepare(VolumeSource(start, sectors - start, fsKind), 0);
+    engine->Prepare(MakeVolume(VolumeSource(start, sectors - start, fsKind), disk, false));
     return engine;
   }
 
@@ -115,6 +114,7 @@ class Harness {
   test::RecordingProgressSink progress;
   PromptRecorder prompt;
   std::uint64_t sectors = 0;
+  std::shared_ptr<SectorSource> disk;
 };
 
 // MD5 of an item's data as the engine reads it; empty when a read failed.

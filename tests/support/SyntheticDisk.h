@@ -40,8 +40,8 @@ class SyntheticDisk {
   explicit SyntheticDisk(std::uint64_t sectors) : bytes_(sectors * kSectorSize) {}
   std::uint8_t* Sector(std::uint64_t s) { return bytes_.data() + s * kSectorSize; }
   std::vector<std::uint8_t>& Bytes() { return bytes_; }
-  // Mounts a copy of the disk as the source every read goes to.
-  void Mount() const { MountSectorSource(std::make_shared<MemorySectorSource>(bytes_)); }
+  // A copy of the disk as a source to read.
+  std::shared_ptr<SectorSource> Source() const { return std::make_shared<MemorySectorSource>(bytes_); }
 
  private:
   std::vector<std::uint8_t> bytes_;

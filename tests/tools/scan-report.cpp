@@ -7,6 +7,7 @@
 //   scan-report VOLUME.img --raw-volume ntfs|fat|exfat --mode ... [--extract DIR]
 //   scan-report IMAGE --dump FIRST COUNT
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,11 +19,12 @@
 #include <vector>
 
 #include "app/CORVANApp.h"
+#include "core/HeadlessHost.h"
 #include "core/StringTable.h"
 #include "console/FoundItemStore.h"
 #include "platform/TextConv.h"
 #include "scan/ProgramEngines.h"
-#include "scan/RecoveryMode.h"
+#include "core/RecoveryMode.h"
 #include "scan/ScanWorker.h"
 #include "save/CThreadForSavingFiles.h"
 #include "save/FoundItemStoreWalk.h"
@@ -94,7 +96,7 @@ bool SelectPlainVolume(CORVANApp& app, const std::string& fsName, std::uint64_t 
   } else if (fsName == "fat") {
     std::uint8_t boot[512];
     FatBootInfo info{};
-    if (!ReadSourceSectors(boot, 0, 512) || !ParseFatBootSector(info, boot)) {
+    if (!app.m_pDisk->ReadSectors(0, boot, 512) || !ParseFatBootSector(info, boot)) {
       std::cerr << "not a FAT boot sector\n";
       return false;
     }
@@ -168,7 +170,7 @@ int main(int argc, char** argv) {
       std::cerr << LoadString(592) << "\n";
       return 1;
     }
-    MountSectorSource(source);
+    app.m_pDisk = source;
     if (!SelectPlainVolume(app, rawVolume, source->SectorCount())) return Usage();
   } else {
     const std::uint32_t type = ImageTypeForPath(image);
@@ -206,7 +208,7 @@ int main(int argc, char** argv) {
     bool ok = true;
     while (left > 0) {
       const std::uint64_t n = std::min<std::uint64_t>(left, buffer.size() / kSectorSize);
-      ok = ReadSourceSectors(buffer.data(), sector, static_cast<std::uint32_t>(n * kSectorSize)) && ok;
+      ok = app.m_pDisk->ReadSectors(sector, buffer.data(), static_cast<std::size_t>(n * kSectorSize)) && ok;
       std::fwrite(buffer.data(), 1, n * kSectorSize, stdout);
       sector += n;
       left -= n;
@@ -232,12 +234,26 @@ int main(int argc, char** argv) {
                                                                  : kAdvanceFat;
   }
 
+  // The scan and the save run on a host of their own, as any job without
+  // windows does; the application object only holds the mounted sources.
   FoundItemStore store;
-  app.m_pConsole = &store;
+  HeadlessHost host(&store, nullptr);
+  host.SetPrompt(&prompt);
+  host.SetRecoveryMode(app.m_nRecoveryMode);
+  std::unique_ptr<ScanEngine> fatEngine, ntfsEngine, exFatEngine;
+  std::atomic<std::uint32_t> scanResumed{0};
+  std::atomic<std::uint64_t> rawFileCount{0};
+  ScanJob job{.host = host,
+              .engines = {fatEngine, ntfsEngine, exFatEngine},
+              .scanResumed = scanResumed,
+              .rawFileCount = rawFileCount};
+  job.source = app.m_sourceList.m_pSelectedSource;
+  job.disk = app.m_pDisk;
+  job.mode = app.m_nRecoveryMode;
+  job.advanceChoice = app.m_nAdvanceFsChoice;
   const auto engines = MakeProgramEngines();
-  ScanWorker worker(app, *engines);
+  ScanWorker worker(std::move(job), *engines);
   worker.Run();
-  app.m_pConsole = nullptr;
   if (!worker.Problem().empty()) return 1;
 
   std::size_t files = 0, folders = 0, failed = 0;
@@ -254,7 +270,10 @@ int main(int argc, char** argv) {
     // Every file under the root, live and deleted, through the saving thread.
     FoundItemStoreWalk walk(store);
     UnattendedSaveDecisions decisions;
-    CThreadForSavingFiles saver(app, walk, decisions);
+    std::uint8_t skip = 0, skipAll = 0, rename = 0, renameAll = 0, overwrite = 0, overwriteAll = 0;
+    SaveJob saveJob{.host = host, .answers = {skip, skipAll, rename, renameAll, overwrite, overwriteAll}};
+    saveJob.UseFirstEngine({fatEngine, ntfsEngine, exFatEngine});
+    CThreadForSavingFiles saver(std::move(saveJob), walk, decisions);
     saver.m_szDest = *extract;
     saver.m_nSelectMode = 1;
     saver.m_nWhichFiles = 1;

@@ -16,7 +16,7 @@
 #include "app/ui/CDriveLoad.h"
 #include "app/ui/CEula.h"
 #include "app/ui/CORVANDlg.h"
-#include "app/ui/CStartPage.h"
+#include "ui/CStartPage.h"
 #include "app/ui/CTransLayerDlg.h"
 #include "app/ui/MainWindows.h"
 #include "app/ui/ProgramRun.h"

@@ -7,7 +7,7 @@
 #include "app/CORVANApp.h"
 #include "core/StringTable.h"
 #include "app/ui/CAboutDlg.h"
-#include "app/ui/CStartPage.h"
+#include "ui/CStartPage.h"
 #include "scan/ui/CSliderOptionDlg.h"
 #include "sources/ui/CDataRecovery.h"
 #include "ui/CSlider.h"
@@ -38,7 +38,9 @@ StartScreenParts& CORVANDlg::Parts() {
   static StartScreenParts parts = [] {
     StartScreenParts p;
     p.newRecoveryPage = [](QWidget* container) -> CStartPage* { return new CDataRecovery(container); };
-    p.optionsPanel = [](CORVANDlg& owner) -> CSlider* { return new CSliderOptionDlg(owner); };
+    p.optionsPanel = [](CORVANDlg& owner) -> CSlider* {
+      return new CSliderOptionDlg(owner, [&owner] { owner.CloseOptionsPanel(); });
+    };
     return p;
   }();
   return parts;
@@ -47,6 +49,7 @@ StartScreenParts& CORVANDlg::Parts() {
 CORVANDlg::CORVANDlg(QWidget* parent) : CStandardDlg(parent) {
   InitSharedLook();
   TheMainDlg() = this;
+  OptionsPanelHost::Current() = this;
   resize(kWidth, kHeight);
   setFont(SharedFontAt(kFontArial16));
 
@@ -100,6 +103,7 @@ CORVANDlg::~CORVANDlg() {
   qApp->removeEventFilter(this);
   if (m_pOptionsPanel) delete m_pOptionsPanel.data();
   if (TheMainDlg() == this) TheMainDlg() = nullptr;
+  if (OptionsPanelHost::Current() == this) OptionsPanelHost::Current() = nullptr;
 }
 
 void CORVANDlg::CreatePages() {

@@ -12,11 +12,11 @@
 
 #include "ui/CSlider.h"
 #include "ui/CStandardDlg.h"
+#include "ui/CStartPage.h"
 
 namespace corvan {
 
 class CSliderButton;
-class CStartPage;
 class CTButton;
 class CXBitmapButton;
 
@@ -29,7 +29,7 @@ struct StartScreenParts {
   std::function<void(QWidget* parent)> runSettings;
 };
 
-class CORVANDlg : public CStandardDlg {
+class CORVANDlg : public CStandardDlg, public OptionsPanelHost {
   Q_OBJECT
  public:
   static constexpr int kWidth = 640;
@@ -41,7 +41,7 @@ class CORVANDlg : public CStandardDlg {
   static constexpr int kIdAbout = 1007;
   static constexpr int kIdSetting = 1008;
   static constexpr int kIdHelp = 1009;
-  static constexpr QRect kPageRect{27, 151, 582, 528};
+  static constexpr QRect kPageRect{27, 151, CStartPage::kSize.width(), CStartPage::kSize.height()};
 
   static StartScreenParts& Parts();
 
@@ -54,9 +54,9 @@ class CORVANDlg : public CStandardDlg {
   void OnSettings();
   void OnHelp();
 
-  void ShowOptionsPanel();
-  void CloseOptionsPanel();
-  CSlider* OptionsPanel() const { return m_pOptionsPanel; }
+  void ShowOptionsPanel() override;
+  void CloseOptionsPanel() override;
+  CSlider* OptionsPanel() const override { return m_pOptionsPanel; }
   bool IsOptionsPanelOpen() const { return m_bOptionsPanelOpen; }
 
   CStartPage* DataRecoveryPage() const { return m_pDataRecovery; }

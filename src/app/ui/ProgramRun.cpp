@@ -18,6 +18,8 @@ CTransLayerDlg* StartProgram(QtPrompt& prompt) {
   InitSharedLook();
   app.InitState();
   SetHelpFolder(app.m_strInstallPath / "help");
+  // Back from the results window puts a new start window in front.
+  SetStartWindowOpener([] { ShowStartWindow(); });
   // Qt lays every window out in 96-DPI pixels on any screen, so the
   // designs never need re-laying out.
   app.m_nScreenDpi = 96;

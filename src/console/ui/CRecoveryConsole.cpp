@@ -14,22 +14,22 @@
 
 #include "app/CORVANApp.h"
 #include "core/StringTable.h"
-#include "app/ui/MainWindows.h"
 #include "console/ui/CFileFolderTree.h"
 #include "console/ui/CFileListCtrl.h"
 #include "console/ui/FolderListModel.h"
 #include "console/ui/FolderTreeModel.h"
 #include "scan/ScanDispatch.h"
 #include "scan/ScanWorker.h"
-#include "save/ui/RecoverCommand.h"
-#include "scan/RecoveryMode.h"
-#include "scan/ui/CScanProcess.h"
+#include "console/ui/RecoverCommand.h"
+#include "core/RecoveryMode.h"
+#include "console/ui/CScanProcess.h"
 #include "ui/CDragTitle.h"
 #include "ui/CXBitmapButton.h"
 #include "ui/CXColorTab.h"
 #include "ui/DialogLayout.h"
 #include "ui/DialogLook.h"
 #include "ui/HelpViewer.h"
+#include "ui/MainWindows.h"
 #include "ui/QtText.h"
 #include "ui/SharedLook.h"
 
@@ -625,7 +625,7 @@ void CRecoveryConsole::OnBack() {
   app.m_bScanInfoRestored = 1;
   ReleaseViews();
   m_bLeaving = true;
-  ShowStartWindow();
+  ReopenStartWindow();
 }
 
 void CRecoveryConsole::ReleaseViews() {

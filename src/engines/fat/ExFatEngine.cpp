@@ -8,7 +8,7 @@
 #include <atomic>
 #include <cstring>
 
-#include "app/CORVANApp.h"
+#include "core/EngineHost.h"
 #include "core/ProgressSink.h"
 #include "core/StringTable.h"
 #include "core/FoundItemSink.h"
@@ -25,20 +25,10 @@ namespace {
 constexpr unsigned kIdsCantOpenFile = 124;
 constexpr unsigned kIdsInvalidVolume = 305;
 
-constexpr std::uint8_t kSourcePlainImage = 7;
 constexpr std::uint32_t kBackupBootSector = 12;
 constexpr std::uint32_t kDefaultBitmapCluster = 2;
 // The largest read handed to the sector reader at once.
 constexpr std::uint32_t kMaxReadSectors = 32768;
-
-// Stand-ins while no window is attached.
-NullProgressSink g_noProgress;
-
-NullFoundItemSink g_noConsole;
-
-bool IsWholeDiskKind(std::uint8_t kind) {
-  return kind == 0 || kind == 4 || kind == 5 || kind == 6 || kind == 8 || kind == 9;
-}
 
 // Two engines may live side by side (a scan and a loaded scan): each keeps
 // its work files in a folder of its own.
@@ -46,36 +36,39 @@ std::atomic<std::uint32_t> g_engineNumber{0};
 
 }  // namespace
 
-ExFatEngine::ExFatEngine(CORVANApp& app)
-    : m_app(app), m_pConsole(app.m_pConsole), m_pScanDlg(app.m_pScanProgressDlg) {}
+ExFatEngine::ExFatEngine(EngineHost& host)
+    : m_host(host), m_pConsole(host.ResultsSink()), m_pScanDlg(host.ScanProgressSink()) {
+  m_poster.Attach(m_pConsole, m_pScanDlg);
+}
 
 ExFatEngine::~ExFatEngine() { FreeLists(); }
 
 void ExFatEngine::AttachWindows(FoundItemSink* console, ProgressSink* scanDialog) {
   m_pConsole = console;
   m_pScanDlg = scanDialog;
+  m_poster.Attach(console, scanDialog);
 }
 
-ProgressSink& ExFatEngine::Progress() const { return m_pScanDlg ? *m_pScanDlg : g_noProgress; }
-FoundItemSink& ExFatEngine::Console() const { return m_pConsole ? *m_pConsole : g_noConsole; }
-bool ExFatEngine::Aborted() const { return m_app.m_bAbort.load() != 0; }
+ProgressSink& ExFatEngine::Progress() const { return m_poster.Progress(); }
+FoundItemSink& ExFatEngine::Console() const { return m_poster.Results(); }
+bool ExFatEngine::Aborted() const { return m_host.StopRequested(); }
 
 void ExFatEngine::SetCritical(bool on) {
-  m_app.m_bCriticalPhase = on ? 1u : 0u;
+  m_host.SetCriticalPhase(on);
   Progress().EnableStop(!on);
 }
 
 void ExFatEngine::LogPhaseStart(unsigned headingId) {
-  m_app.AppendLog(LoadString(headingId), true);
-  m_app.LogProcessStarted();
+  m_host.AppendLog(LoadString(headingId), true);
+  m_host.LogProcessStarted();
 }
 
-void ExFatEngine::LogPhaseEnd() { m_app.LogProcessEnded(Aborted()); }
+void ExFatEngine::LogPhaseEnd() { m_host.LogProcessEnded(Aborted()); }
 
 void ExFatEngine::ReportWorkFileFailure(const std::filesystem::path& path) {
   const std::string text = LoadString(kIdsCantOpenFile) + path.string();
-  m_app.AppendLog(text, false);
-  m_app.GetPrompt().MessageBox(text, kPicError, kMbOk);
+  m_host.AppendLog(text, false);
+  m_host.GetPrompt().MessageBox(text, kPicError, kMbOk);
 }
 
 std::filesystem::path ExFatEngine::WorkFilePath(const char* name) {
@@ -104,30 +97,20 @@ void ExFatEngine::RaiseNextItemId(std::uint64_t atLeast) {
 
 // ---- binding ----
 
-void ExFatEngine::Prepare(const SourceRecord& source, std::uint8_t imageFile) {
+void ExFatEngine::Prepare(const Volume& volume) {
   Progress().SetPos(0);
-  m_nSourceKind = source.kind;
-  {
-    std::lock_guard lock(m_imageMutex);
-    m_imageFile.Close();
-  }
-  if (IsWholeDiskKind(source.kind) || !source.partition) return;
+  m_nSourceKind = volume.sourceKind;
+  m_volume = volume;
+  if (volume.IsWholeDisk()) return;
 
-  const PartitionRecord& p = *source.partition;
-  if (source.kind == kSourcePlainImage) {
-    m_nVolumeStart = 0;
-    m_strSourcePath = source.path;
-  } else {
-    m_nVolumeStart = p.startSector;
-    if (!source.path.empty()) m_strSourcePath = source.path;
-  }
+  const PartitionRecord& p = *volume.partition;
+  m_nVolumeStart = volume.FirstSector();
   m_nVolumeLength = p.sectorCount;
   m_nVolumeEnd = p.endSector;
   m_nFileSystemKind = p.fileSystemKind;
   m_nDriveByte = p.diskNumber;
   m_nBitmapCluster = kDefaultBitmapCluster;
-  m_bImageFile = imageFile;
-  m_app.m_bVolumeOpened = 1;
+  m_host.VolumeOpenedFlag() = 1;
 }
 
 // ---- boot sector ----
@@ -171,7 +154,7 @@ bool ExFatEngine::BootCheck() {
   if (ReadBootCopy(m_nVolumeStart)) return true;
   if (ReadBootCopy(m_nVolumeStart + kBackupBootSector)) return true;
   // The worker stays busy until it has ended; only the message is shown here.
-  m_app.GetPrompt().MessageBoxId(kIdsInvalidVolume, kPicError, kMbOk);
+  m_host.GetPrompt().MessageBoxId(kIdsInvalidVolume, kPicError, kMbOk);
   return false;
 }
 
@@ -207,8 +190,7 @@ bool ExFatEngine::ReadSourceOrImage(std::uint64_t sector, std::uint32_t count, s
   bool ok = true;
   while (count > 0) {
     const std::uint32_t n = std::min(count, kMaxReadSectors);
-    const bool part = m_bImageFile ? ReadImageSectors(sector, n, buffer)
-                                   : ReadSourceSectors(buffer, sector, n * kSectorSize);
+    const bool part = m_volume.ReadSectors(sector, buffer, std::size_t{n} * kSectorSize);
     ok = part && ok;
     sector += n;
     buffer += static_cast<std::size_t>(n) * kSectorSize;
@@ -217,28 +199,12 @@ bool ExFatEngine::ReadSourceOrImage(std::uint64_t sector, std::uint32_t count, s
   return ok;
 }
 
-bool ExFatEngine::ReadImageSectors(std::uint64_t sector, std::uint32_t count, std::uint8_t* buffer) const {
-  const std::size_t bytes = static_cast<std::size_t>(count) * kSectorSize;
-  std::lock_guard lock(m_imageMutex);
-  if (!m_imageFile.IsOpen()) {
-    m_imageFile = FileHandle::Open(std::filesystem::path(Utf16ToUtf8(m_strSourcePath)), FileHandle::Mode::ReadOnly);
-    if (!m_imageFile.IsOpen()) {
-      std::memset(buffer, 0, bytes);
-      return false;
-    }
-  }
-  const std::int64_t got = m_imageFile.ReadAt(buffer, bytes, sector * kSectorSize);
-  const std::size_t valid = got > 0 ? static_cast<std::size_t>(got) : 0;
-  std::memset(buffer + valid, 0, bytes - valid);
-  return valid == bytes;
-}
-
 // ---- release ----
 
 void ExFatEngine::FreeLists() {
   m_walkedFolders.clear();
   FreeDeletedFolders();
-  m_pendingItems.clear();
+  m_poster.ClearQueue();
   m_descended.clear();
   m_fatCopy.Remove();
   m_clusterMap.Remove();
@@ -247,8 +213,6 @@ void ExFatEngine::FreeLists() {
     std::filesystem::remove_all(m_workFolder, ec);
     m_workFolder.clear();
   }
-  std::lock_guard lock(m_imageMutex);
-  m_imageFile.Close();
 }
 
 }  // namespace corvan

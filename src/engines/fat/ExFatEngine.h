@@ -21,17 +21,17 @@
 
 #include "core/ScanEngine.h"
 #include "core/FoundItemInfo.h"
+#include "core/FoundItemPoster.h"
 #include "core/RunWalker.h"
 #include "engines/fat/ExFatFormat.h"
 #include "engines/fat/ExFatWorkFile.h"
-#include "platform/FileHandle.h"
+#include "sources/Volume.h"
 
 namespace corvan {
 
-class CORVANApp;
+class EngineHost;
 class FoundItemSink;
 class ProgressSink;
-struct SourceRecord;
 
 // Where the engine takes a file's clusters from.
 inline constexpr std::uint8_t kExFatSourceFat1 = 0;
@@ -69,21 +69,15 @@ struct ExFatDeletedFolder {
   std::u16string name;
 };
 
-// A live folder whose sending waits until something beneath it is sent.
-struct ExFatPendingItem {
-  FoundItemInfo record;
-  std::u16string name;
-};
-
 class ExFatEngine final : public ScanEngine {
  public:
-  explicit ExFatEngine(CORVANApp& app);
+  explicit ExFatEngine(EngineHost& host);
   ~ExFatEngine() override;
   ExFatEngine(const ExFatEngine&) = delete;
   ExFatEngine& operator=(const ExFatEngine&) = delete;
 
   // ---- ScanEngine ----
-  std::uint32_t FoundItemCount() const override { return m_nEntriesFound; }
+  std::uint32_t FoundItemCount() const override { return m_poster.Entries(); }
   // Releases the folder lists and the queue, closes and deletes the work
   // files and the image file. Layout and counters stay.
   void FreeLists() override;
@@ -100,7 +94,7 @@ class ExFatEngine final : public ScanEngine {
   // Binds the engine to a source record: kind 7 is a whole image file read
   // from its first sector; kinds 0, 4, 5, 6, 8 and 9 carry no volume and
   // leave the layout as it is.
-  void Prepare(const SourceRecord& source, std::uint8_t imageFile);
+  void Prepare(const Volume& volume);
   // Fills the layout from one boot sector; false when VolumeLength or
   // ClusterCount is 0.
   bool ParseBootSector(std::span<const std::uint8_t, 512> sector);
@@ -115,10 +109,8 @@ class ExFatEngine final : public ScanEngine {
   // that leaves the volume or a failed read.
   bool ReadClusters(std::uint32_t sectorCount, std::uint32_t cluster, std::uint32_t sectorOffset,
                     std::uint8_t* buffer) const;
-  // Sectors of the plain image file; false when it cannot be opened or the
-  // read comes back short (the rest of the buffer is zero).
-  bool ReadImageSectors(std::uint64_t sector, std::uint32_t count, std::uint8_t* buffer) const;
-  // Absolute sectors through the reader the image-file flag selects.
+  // Absolute sectors of the volume's disk; false (zeros where nothing was
+  // read) for a failed or short read.
   bool ReadSourceOrImage(std::uint64_t sector, std::uint32_t count, std::uint8_t* buffer) const;
 
   // ---- work files ----
@@ -186,7 +178,7 @@ class ExFatEngine final : public ScanEngine {
   }
 
   // ---- engine state (a plain structure, as every pass reads it) ----
-  CORVANApp& m_app;
+  EngineHost& m_host;
   FoundItemSink* m_pConsole = nullptr;
   ProgressSink* m_pScanDlg = nullptr;
 
@@ -209,16 +201,12 @@ class ExFatEngine final : public ScanEngine {
   std::uint32_t m_nBitmapCluster = 0;
   std::uint8_t m_nFatSource = kExFatSourceFat1;
   std::uint32_t m_nPass = 0;
-  std::uint32_t m_nEntriesFound = 0;
-  std::uint32_t m_nFoldersFound = 0;
-  std::uint32_t m_nFilesFound = 0;
-  std::uint64_t m_nBytesFound = 0;
-  std::u16string m_strSourcePath;
-  std::uint8_t m_bImageFile = 0;
+  Volume m_volume;
   std::uint32_t m_bRelative = 0;
 
   std::vector<ExFatDeletedFolder> m_deletedFolders;
-  std::vector<ExFatPendingItem> m_pendingItems;
+  // the hand-over, with its counters and the folders waiting to be sent
+  FoundItemPoster m_poster{kFatRootId};
 
   ExFatWorkFile m_fatCopy;     // "exFat.dat"
   ExFatWorkFile m_clusterMap;  // "ClusterMap.dat"
@@ -277,9 +265,6 @@ class ExFatEngine final : public ScanEngine {
   std::uint32_t m_nDepth = 0;
   std::uint32_t m_nHighestItemId = 0;
   std::filesystem::path m_workFolder;
-
-  mutable std::mutex m_imageMutex;
-  mutable FileHandle m_imageFile;
 };
 
 // Deepest folder nesting a walk follows.

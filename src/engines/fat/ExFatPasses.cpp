@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "app/CORVANApp.h"
+#include "core/EngineHost.h"
 #include "core/ProgressSink.h"
 #include "core/StringTable.h"
 #include "core/FoundItemSink.h"
@@ -99,8 +99,7 @@ ExFatScanResult ExFatEngine::BuildDirectoryTree() {
 void ExFatEngine::SearchDirectoryClusters() {
   m_descended.clear();
   m_nDepth = 0;
-  m_nEntriesFound = m_nFoldersFound = m_nFilesFound = 0;
-  m_nBytesFound = 0;
+  m_poster.ResetCounters();
   RaiseNextItemId(2);
   const std::uint32_t n = ClustersPerRead();
   const std::uint64_t last = std::uint64_t{m_nClusterCount} + 1;
@@ -129,7 +128,7 @@ void ExFatEngine::BuildDeletedTree() {
 }
 
 ExFatScanResult ExFatEngine::SearchLostFolders() {
-  m_nBytesFound = 0;
+  m_poster.ResetBytes();
   if (!BootCheck()) return ExFatScanResult::InvalidVolume;
   if (!CheckFat() || !BuildClusterMap()) return ExFatScanResult::WorkFileFailed;
   BuildDeletedTree();
@@ -191,7 +190,7 @@ void ExFatEngine::SendLostFolder(std::uint32_t itemId, std::uint32_t cluster, st
 }
 
 void ExFatEngine::AddLostFolders(bool followChains) {
-  m_app.AppendLog(LoadString(kIdsAddingLost), false);
+  m_host.AppendLog(LoadString(kIdsAddingLost), false);
   bool topSent = false;
   // Walks of earlier candidates take the folders they meet off the list.
   for (std::size_t i = 0; i < m_deletedFolders.size() && !Aborted(); ++i) {
@@ -205,7 +204,7 @@ void ExFatEngine::AddLostFolders(bool followChains) {
     SendLostFolder(node.itemId, cluster, Utf8ToUtf16(LoadString(kIdsFolder) + " " + std::to_string(cluster)));
     WalkLostFolder(node.itemId, cluster, !followChains);
   }
-  if (Aborted()) m_app.AppendLog(LoadString(kIdsProcessAborted), false);
+  if (Aborted()) m_host.AppendLog(LoadString(kIdsProcessAborted), false);
 }
 
 void ExFatEngine::WalkLostFolder(std::uint32_t parentId, std::uint32_t firstCluster, bool forced, std::uint64_t size,

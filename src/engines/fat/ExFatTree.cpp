@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "app/CORVANApp.h"
+#include "core/EngineHost.h"
 #include "core/ProgressSink.h"
 #include "core/StringTable.h"
 #include "core/FoundItemSink.h"
@@ -17,7 +17,6 @@ namespace corvan {
 
 namespace {
 
-constexpr unsigned kIdsEntriesFound = 116;
 constexpr unsigned kIdsCreatingTree = 286;
 constexpr unsigned kIdsAddingDeleted = 287;
 constexpr unsigned kIdsProcessAborted = 235;
@@ -31,59 +30,31 @@ constexpr std::uint32_t kDefaultRootCluster = 4;
 
 // ---- hand-over ----
 
-void ExFatEngine::OpenResultsTree() {
-  ProgressSink& progress = Progress();
-  progress.SetRange(0, kProgressRange);
-  progress.SetStep(1);
-  ++m_nEntriesFound;
-  ++m_nFoldersFound;
-  Console().OnInsertRootItem(kFatRootId);
-  Console().UpdateStatusText(0);
-}
+void ExFatEngine::OpenResultsTree() { m_poster.OpenRoot(kProgressRange); }
 
 void ExFatEngine::Send(const FoundItemInfo& record, std::u16string_view name, bool addFolderSize) {
-  if (m_nEntriesFound == 0) OpenResultsTree();
-  ++m_nEntriesFound;
-  if (record.IsFolder()) {
-    ++m_nFoldersFound;
-    if (addFolderSize) m_nBytesFound += record.size;
-  } else {
-    ++m_nFilesFound;
-    m_nBytesFound += record.size;
-  }
-  Console().OnAddFoundItem(record, name);
-  Console().UpdateStatusText(0);
-  Progress().SetCounterText(std::to_string(m_nEntriesFound) + " " + LoadString(kIdsEntriesFound));
+  if (!m_poster.Opened()) OpenResultsTree();
+  FoundItemPoster::PostStyle style;
+  style.counter = FoundItemPoster::Counter::EntriesFound;
+  style.step = false;
+  style.folderBytes = addFolderSize;
+  m_poster.Post(record, name, style);
 }
 
 void ExFatEngine::QueuePendingItem(const FoundItemInfo& record, std::u16string_view name) {
-  // The queued copy keeps the identifying fields only.
-  ExFatPendingItem item;
-  item.record = record.IdentifyingCopy();
-  item.name = std::u16string(name);
-  m_pendingItems.push_back(std::move(item));
+  m_poster.Queue(record, name);
 }
 
-void ExFatEngine::DropLastPendingItem() {
-  if (!m_pendingItems.empty()) m_pendingItems.pop_back();
-}
+void ExFatEngine::DropLastPendingItem() { m_poster.DropLastQueued(); }
 
 void ExFatEngine::FlushPendingItems() {
-  if (m_pendingItems.empty()) return;
+  if (!m_poster.HasQueued()) return;
   // The root goes first: the queued folders are the first items of a
   // deleted-file pass.
-  if (m_nEntriesFound == 0) OpenResultsTree();
-  ProgressSink& progress = Progress();
-  for (const ExFatPendingItem& item : m_pendingItems) {
-    ++m_nEntriesFound;
-    ++m_nFoldersFound;
-    Console().OnAddFoundItem(item.record, item.name);
-    progress.StepIt();
-    if (m_bMarkFlag) MarkClustersUsed(item.record);
-    Console().UpdateStatusText(0);
-    progress.SetCounterText(std::to_string(m_nEntriesFound) + " ");
-  }
-  m_pendingItems.clear();
+  if (!m_poster.Opened()) OpenResultsTree();
+  m_poster.FlushQueue(FoundItemPoster::Counter::Number, [this](const FoundItemInfo& record) {
+    if (m_bMarkFlag) MarkClustersUsed(record);
+  });
 }
 
 // ---- folder lists ----
@@ -266,7 +237,7 @@ void ExFatEngine::WalkSubdirectory(bool contiguous, std::uint32_t parentId, std:
 }
 
 void ExFatEngine::AddDeletedItems() {
-  m_app.AppendLog(LoadString(kIdsAddingDeleted), false);
+  m_host.AppendLog(LoadString(kIdsAddingDeleted), false);
   // The walks below append the deleted folders they meet, so the list is
   // walked by index and grows while it is walked (breadth first).
   for (std::size_t i = 0; i < m_deletedFolders.size() && !Aborted(); ++i) {
@@ -284,18 +255,18 @@ void ExFatEngine::AddDeletedItems() {
     WalkSubdirectory((record.flags & kExFatItemFatChain) == 0, record.itemId, record.Location32(), true,
                      record.size);
   }
-  if (Aborted()) m_app.AppendLog(LoadString(kIdsProcessAborted), false);
+  if (Aborted()) m_host.AppendLog(LoadString(kIdsProcessAborted), false);
 }
 
 void ExFatEngine::WalkDeletedFolders() {
-  m_app.AppendLog(LoadString(kIdsAddingDeleted), false);
+  m_host.AppendLog(LoadString(kIdsAddingDeleted), false);
   for (std::size_t i = 0; i < m_deletedFolders.size() && !Aborted(); ++i) {
     const ExFatDeletedFolder node = m_deletedFolders[i];
     if (node.removed || IsWalkedFolder(node.cluster)) continue;
     AddWalkedFolder(node.cluster);
     WalkSubdirectory(!node.fatChain, node.itemId, static_cast<std::uint32_t>(node.cluster), true, node.size);
   }
-  if (Aborted()) m_app.AppendLog(LoadString(kIdsProcessAborted), false);
+  if (Aborted()) m_host.AppendLog(LoadString(kIdsProcessAborted), false);
 }
 
 void ExFatEngine::WalkTreeFromRoot() {

@@ -7,7 +7,7 @@
 #include <array>
 #include <cstring>
 
-#include "app/CORVANApp.h"
+#include "core/EngineHost.h"
 #include "core/ProgressSink.h"
 #include "core/StringTable.h"
 #include "engines/fat/ExFatEngine.h"
@@ -121,8 +121,8 @@ bool ExFatEngine::CheckFat() {
   if (signedFat) {
     const std::uint32_t errors = VerifyFat();
     if (errors > 0) {
-      m_app.AppendLog(LoadString(kIdsFatVerified), false);
-      m_app.AppendLog(std::to_string(errors) + " " + LoadString(kIdsErrorFound), false);
+      m_host.AppendLog(LoadString(kIdsFatVerified), false);
+      m_host.AppendLog(std::to_string(errors) + " " + LoadString(kIdsErrorFound), false);
     }
   }
   SetCritical(false);
@@ -176,16 +176,16 @@ bool ExFatEngine::CopyFatToFile() {
   }
   const std::uint64_t first =
       m_nVolumeStart + m_nFatOffset + (m_nFatSource == kExFatSourceFat2 ? m_nFatLength : 0);
-  const bool show = m_app.m_bFromScanInfo == 0 && m_pScanDlg != nullptr;
+  const bool show = m_host.FromScanInfoFlag() == 0 && m_pScanDlg != nullptr;
   if (show) {
     m_pScanDlg->SetStatusText(LoadString(kIdsLoadingFat));
     m_pScanDlg->SetRange(0, m_nFatLength);
     m_pScanDlg->SetStep(1);
   }
   SetCritical(true);
-  m_app.AppendLog(LoadString(kIdsFatLinkingMode), true);
-  m_app.AppendLog(LoadString(kIdsLoadingFat) + " " + std::to_string(m_nFatSource + 1), false);
-  m_app.AppendLog(LoadString(kIdsProcessStarted), false);
+  m_host.AppendLog(LoadString(kIdsFatLinkingMode), true);
+  m_host.AppendLog(LoadString(kIdsLoadingFat) + " " + std::to_string(m_nFatSource + 1), false);
+  m_host.AppendLog(LoadString(kIdsProcessStarted), false);
 
   bool ok = true;
   std::vector<std::uint8_t> chunk(static_cast<std::size_t>(kFatChunkSectors) * kSectorSize);

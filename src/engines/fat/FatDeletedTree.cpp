@@ -6,7 +6,7 @@
 #include <cstring>
 #include <unordered_set>
 
-#include "app/CORVANApp.h"
+#include "core/EngineHost.h"
 #include "core/ProgressSink.h"
 #include "core/StringTable.h"
 #include "engines/fat/FatEngine.h"
@@ -63,7 +63,7 @@ bool FatEngine::CheckVolumeForDeepScan() {
 }
 
 FatScanResult FatEngine::ScanDeletedTree() {
-  m_nBytesFound = 0;
+  m_poster.ResetBytes();
   if (!CheckVolumeForDeepScan()) {
     // Ending silently would show an empty result as if the volume held no
     // deleted item: say why nothing is listed.
@@ -138,7 +138,7 @@ void FatEngine::RunDeletedRootPass() {
 }
 
 void FatEngine::WalkDeferredFolders() {
-  m_app.AppendLog(LoadString(kIdsAddingDeleted), false);
+  m_host.AppendLog(LoadString(kIdsAddingDeleted), false);
   std::vector<std::uint8_t> buffer(std::max<std::size_t>(std::size_t{m_nSectorsPerCluster} * kSectorSize,
                                                          kMinFolderBuffer));
   // The walks append the deleted folders they meet; those are walked in turn.
@@ -156,7 +156,7 @@ void FatEngine::WalkDeferredFolders() {
       WalkFolderFromValidSector(node.itemId, cluster, 0);
     }
   }
-  if (Aborted()) m_app.AppendLog(LoadString(kIdsProcessAborted), false);
+  if (Aborted()) m_host.AppendLog(LoadString(kIdsProcessAborted), false);
 }
 
 void FatEngine::PlaceLostFolder(VisitedFolderNode& node, std::uint32_t parentId, bool mark,
@@ -180,7 +180,7 @@ void FatEngine::PlaceLostFolder(VisitedFolderNode& node, std::uint32_t parentId,
 }
 
 void FatEngine::BuildLostTrees() {
-  m_app.AppendLog(LoadString(kIdsAddingLost), false);
+  m_host.AppendLog(LoadString(kIdsAddingLost), false);
   std::vector<std::uint8_t> buffer(std::size_t{m_nSectorsPerCluster} * kSectorSize);
   std::unordered_set<std::uint64_t> foundClusters;
   for (const VisitedFolderNode& n : m_visitedFolders) foundClusters.insert(n.cluster);
@@ -226,7 +226,7 @@ void FatEngine::BuildLostTrees() {
     if (left == m_visitedFolders.end()) break;
     underLost(*left);
   }
-  if (Aborted()) m_app.AppendLog(LoadString(kIdsProcessAborted), false);
+  if (Aborted()) m_host.AppendLog(LoadString(kIdsProcessAborted), false);
 }
 
 bool FatEngine::AddLostFolderEntries(std::span<const std::uint8_t> folder, FoundItemInfo& record) {
@@ -246,8 +246,8 @@ bool FatEngine::AddLostFolderEntries(std::span<const std::uint8_t> folder, Found
       continue;
     }
     if (!record.IsDeleted()) continue;
-    if (m_nEntriesFound == 0) OpenResultsTree();
-    if (!m_pendingItems.empty()) FlushPendingItems();
+    if (!m_poster.Opened()) OpenResultsTree();
+    if (m_poster.HasQueued()) FlushPendingItems();
     SendFoundItem(record, name, false);
   }
   return true;

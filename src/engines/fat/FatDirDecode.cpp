@@ -5,7 +5,7 @@
 #include <array>
 #include <cstring>
 
-#include "app/CORVANApp.h"
+#include "core/EngineHost.h"
 #include "core/StringTable.h"
 #include "engines/fat/FatEngine.h"
 #include "platform/ByteCodec.h"
@@ -287,7 +287,7 @@ bool FatEngine::ReadRootRegion(std::vector<std::uint8_t>& region) const {
 }
 
 void FatEngine::AddDeferredFolders(std::uint8_t walkFlag) {
-  m_app.AppendLog(LoadString(kIdsAddingDeleted), false);
+  m_host.AppendLog(LoadString(kIdsAddingDeleted), false);
   std::vector<std::uint8_t> data;
   // Walks append further deferred folders; they are handled in turn.
   for (std::size_t i = 0; i < m_visitedFolders.size() && !Aborted(); ++i) {
@@ -315,12 +315,12 @@ void FatEngine::AddDeferredFolders(std::uint8_t walkFlag) {
       WalkFolderFromValidSector(record.itemId, cluster, walkFlag);
     }
   }
-  if (Aborted()) m_app.AppendLog(LoadString(kIdsProcessAborted), false);
+  if (Aborted()) m_host.AppendLog(LoadString(kIdsProcessAborted), false);
 }
 
 void FatEngine::AddLostFolders() {
   m_bLostFolderFlag = 1;
-  m_app.AppendLog(LoadString(kIdsAddingLost), false);
+  m_host.AppendLog(LoadString(kIdsAddingLost), false);
   std::size_t i = 0;
   while (i < m_pendingFolders.size() && !Aborted()) {
     const FolderClusterNode node = m_pendingFolders[i];
@@ -370,7 +370,7 @@ void FatEngine::AddLostFolders() {
     i = 0;
   }
   m_bLostFolderFlag = 0;
-  if (Aborted()) m_app.AppendLog(LoadString(kIdsProcessAborted), false);
+  if (Aborted()) m_host.AppendLog(LoadString(kIdsProcessAborted), false);
 }
 
 // ---- list lookups ----

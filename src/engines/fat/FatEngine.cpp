@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/CORVANApp.h"
+#include "core/EngineHost.h"
 #include "core/ProgressSink.h"
 #include "core/StringTable.h"
 #include "core/FoundItemSink.h"
@@ -11,83 +11,64 @@
 #include "sources/FatBootSector.h"
 #include "sources/SectorSource.h"
 #include "sources/SourceRecords.h"
+#include "sources/Volume.h"
 
 namespace corvan {
 
 namespace {
 
-// Stand-ins while no window is attached (tests of single steps, the
-// settings dialog reloading a FAT).
-NullProgressSink g_noProgress;
-
-NullFoundItemSink g_noConsole;
-
-// Source kinds that stand for a whole drive or disk: no volume geometry.
-bool IsWholeDiskKind(std::uint8_t kind) {
-  return kind == 0 || kind == 4 || kind == 5 || kind == 6 || kind == 8 || kind == 9;
-}
-
-constexpr std::uint8_t kSourcePlainImage = 7;
-
 }  // namespace
 
-FatEngine::FatEngine(CORVANApp& app)
-    : m_app(app), m_pConsole(app.m_pConsole), m_pScanDlg(app.m_pScanProgressDlg) {}
+FatEngine::FatEngine(EngineHost& host)
+    : m_host(host), m_pConsole(host.ResultsSink()), m_pScanDlg(host.ScanProgressSink()) {
+  m_poster.Attach(m_pConsole, m_pScanDlg);
+}
 
 FatEngine::~FatEngine() = default;
 
 void FatEngine::AttachWindows(FoundItemSink* console, ProgressSink* scanDialog) {
   m_pConsole = console;
   m_pScanDlg = scanDialog;
+  m_poster.Attach(console, scanDialog);
 }
 
-ProgressSink& FatEngine::Progress() const { return m_pScanDlg ? *m_pScanDlg : g_noProgress; }
-FoundItemSink& FatEngine::Console() const { return m_pConsole ? *m_pConsole : g_noConsole; }
-bool FatEngine::Aborted() const { return m_app.m_bAbort.load() != 0; }
+ProgressSink& FatEngine::Progress() const { return m_poster.Progress(); }
+FoundItemSink& FatEngine::Console() const { return m_poster.Results(); }
+bool FatEngine::Aborted() const { return m_host.StopRequested(); }
 
 void FatEngine::SetCritical(bool on) {
-  m_app.m_bCriticalPhase = on ? 1u : 0u;
+  m_host.SetCriticalPhase(on);
   Progress().EnableStop(!on);
 }
 
 void FatEngine::LogPhaseStart(const std::string& heading) {
-  m_app.AppendLog(heading, true);
-  m_app.LogProcessStarted();
+  m_host.AppendLog(heading, true);
+  m_host.LogProcessStarted();
 }
 
 void FatEngine::LogPhaseEnd() {
-  m_app.LogProcessEnded(Aborted());
+  m_host.LogProcessEnded(Aborted());
 }
 
 void FatEngine::ReportReadFailure(const char* what, std::uint64_t number) {
   // The buffer was zero-filled; the log says which read came back empty.
-  m_app.AppendLog(std::string("Error reading ") + what + ": " + std::to_string(number), false);
+  m_host.AppendLog(std::string("Error reading ") + what + ": " + std::to_string(number), false);
 }
 
-void FatEngine::Prepare(const SourceRecord& source, std::uint8_t imageFile) {
+void FatEngine::Prepare(const Volume& volume) {
   Progress().SetPos(0);
-  m_nSourceKind = source.kind;
-  {
-    std::lock_guard lock(m_imageMutex);
-    m_imageFile.Close();
-  }
-  if (IsWholeDiskKind(source.kind) || !source.partition) return;
+  m_nSourceKind = volume.sourceKind;
+  m_volume = volume;
+  if (volume.IsWholeDisk()) return;
 
-  const PartitionRecord& p = *source.partition;
-  if (source.kind == kSourcePlainImage) {
-    m_nVolumeStart = 0;
-    m_imagePath = Utf16ToUtf8(source.path);
-  } else {
-    m_nVolumeStart = p.startSector;
-    if (!source.path.empty()) m_imagePath = Utf16ToUtf8(source.path);
-  }
+  const PartitionRecord& p = *volume.partition;
+  m_nVolumeStart = volume.FirstSector();
   m_nSectorCount = p.sectorCount;
   m_nVolumeEnd = p.endSector;
   m_nFatKind = p.fileSystemKind;
   m_nMediaByte = p.diskNumber;
   m_nRunningItemId = 2;
-  m_bImageFile = imageFile;
-  m_app.m_bVolumeOpened = 1;
+  m_host.VolumeOpenedFlag() = 1;
 
   // What a lost-volume search found about this volume.
   m_recordedLayout.kind = p.fileSystemKind;
@@ -144,21 +125,7 @@ bool FatEngine::ReadClusters(std::uint64_t cluster, std::uint16_t sectorOffset, 
 }
 
 bool FatEngine::ReadSourceOrImage(std::uint64_t sector, std::uint8_t* buffer, std::uint32_t sectorCount) const {
-  if (m_bImageFile) return ReadImageSectors(sector, buffer, sectorCount);
-  return ReadSourceSectors(buffer, sector, sectorCount * kSectorSize);
-}
-
-bool FatEngine::ReadImageSectors(std::uint64_t sector, std::uint8_t* buffer, std::uint32_t sectorCount) const {
-  std::lock_guard lock(m_imageMutex);
-  if (!m_imageFile.IsOpen()) {
-    m_imageFile = FileHandle::Open(m_imagePath, FileHandle::Mode::ReadOnly);
-    if (!m_imageFile.IsOpen()) return false;
-  }
-  const std::size_t bytes = static_cast<std::size_t>(sectorCount) * kSectorSize;
-  const std::int64_t got = m_imageFile.ReadAt(buffer, bytes, sector * kSectorSize);
-  const std::size_t valid = got > 0 ? static_cast<std::size_t>(got) : 0;
-  std::memset(buffer + valid, 0, bytes - valid);
-  return valid == bytes;
+  return m_volume.ReadSectors(sector, buffer, std::size_t{sectorCount} * kSectorSize);
 }
 
 void FatEngine::FreeLists() {
@@ -168,15 +135,13 @@ void FatEngine::FreeLists() {
   m_pendingFolders.clear();
   m_foundFolders.clear();
   m_foundFolderIndex.clear();
-  m_pendingItems.clear();
+  m_poster.ClearQueue();
   m_directoryRecords.clear();
   m_folderNames.clear();
   m_namedByCluster.clear();
   m_rootFileClusters.clear();
   m_fat.clear();
   m_fat.shrink_to_fit();
-  std::lock_guard lock(m_imageMutex);
-  m_imageFile.Close();
 }
 
 }  // namespace corvan

@@ -21,20 +21,20 @@
 
 #include "core/ScanEngine.h"
 #include "core/FoundItemInfo.h"
+#include "core/FoundItemPoster.h"
 #include "core/FoundItemSink.h"
 #include "core/RunWalker.h"
 #include "engines/fat/FatLayout.h"
 #include "engines/fat/FatShortName.h"
 #include "engines/fat/FatVote.h"
-#include "platform/FileHandle.h"
+#include "sources/Volume.h"
 
 namespace corvan {
 
-class CORVANApp;
+class EngineHost;
 class FoundItemSink;
 class ProgressSink;
 struct FatBootInfo;
-struct SourceRecord;
 
 // Where the engine takes a file's clusters from.
 inline constexpr std::uint8_t kFatSourceFat1 = 0;
@@ -85,12 +85,6 @@ struct VisitedFolderNode {
   bool removed = false;  // taken off the list while the list is being walked
 };
 
-// A folder whose sending waits until something beneath it is sent.
-struct PendingItemNode {
-  FoundItemInfo record;
-  std::u16string name;
-};
-
 // An on-disk folder name met where the folder itself is listed elsewhere
 // under a made-up name ("%08lu", "Folder %ld", "$Root%d"): the folder with
 // this first cluster takes the name when the names are applied.
@@ -109,13 +103,13 @@ inline void NormaliseItemAttribute(FoundItemInfo& record) {
 
 class FatEngine final : public ScanEngine {
  public:
-  explicit FatEngine(CORVANApp& app);
+  explicit FatEngine(EngineHost& host);
   ~FatEngine() override;
   FatEngine(const FatEngine&) = delete;
   FatEngine& operator=(const FatEngine&) = delete;
 
   // ---- ScanEngine ----
-  std::uint32_t FoundItemCount() const override { return m_nEntriesFound; }
+  std::uint32_t FoundItemCount() const override { return m_poster.Entries(); }
   void FreeLists() override;
   std::uint32_t ClusterBytes() const override { return std::uint32_t{m_nSectorsPerCluster} * 512u; }
   WalkResult ReadItemData(const FoundItemInfo& item, const BlockSink& sink, std::uint64_t begin = 0,
@@ -127,7 +121,9 @@ class FatEngine final : public ScanEngine {
   void AttachWindows(FoundItemSink* console, ProgressSink* scanDialog);
 
   // ---- volume access ----
-  void Prepare(const SourceRecord& source, std::uint8_t imageFile);
+  // Binds the engine to a volume; sources that stand for a whole disk leave
+  // the layout as it is.
+  void Prepare(const Volume& volume);
   void SetGeometry(const FatBootInfo& info);
   FatLayout Layout() const;
   bool LayoutIsSound() const { return IsFatLayoutSound(Layout()); }
@@ -136,10 +132,8 @@ class FatEngine final : public ScanEngine {
   // leaves the volume, or a failed read.
   bool ReadClusters(std::uint64_t cluster, std::uint16_t sectorOffset, std::uint8_t* buffer,
                     std::uint16_t sectorCount) const;
-  // Sectors of the plain image file; false when the file cannot be opened or
-  // the read comes back short (the rest of the buffer is zero).
-  bool ReadImageSectors(std::uint64_t sector, std::uint8_t* buffer, std::uint32_t sectorCount) const;
-  // Absolute sectors through the reader the image-file flag selects.
+  // Absolute sectors of the volume's disk; false (zeros where nothing was
+  // read) for a failed or short read.
   bool ReadSourceOrImage(std::uint64_t sector, std::uint8_t* buffer, std::uint32_t sectorCount) const;
 
   // ---- FAT table and cluster map ----
@@ -256,7 +250,7 @@ class FatEngine final : public ScanEngine {
                           bool* chainCoversSize = nullptr) const;
 
   // ---- engine state (a plain structure, as every pass reads it) ----
-  CORVANApp& m_app;
+  EngineHost& m_host;
   FoundItemSink* m_pConsole = nullptr;
   ProgressSink* m_pScanDlg = nullptr;
 
@@ -265,8 +259,7 @@ class FatEngine final : public ScanEngine {
   std::uint64_t m_nVolumeStart = 0;
   std::uint64_t m_nVolumeEnd = 0;
   std::uint64_t m_nSectorCount = 0;
-  std::filesystem::path m_imagePath;
-  std::uint8_t m_bImageFile = 0;
+  Volume m_volume;
   std::uint32_t m_bAbsoluteSectors = 0;
   // The partition record's drive byte: 0 or 1 (a diskette drive) selects
   // the diskette layout when the layout is rebuilt.
@@ -300,7 +293,6 @@ class FatEngine final : public ScanEngine {
   std::unordered_map<std::uint64_t, std::uint32_t> m_foundFolderIndex;  // cluster -> first item id
   std::vector<VisitedFolderNode> m_visitedFolders;
   std::vector<FolderClusterNode> m_pendingFolders;
-  std::vector<PendingItemNode> m_pendingItems;
   // Folder-start sectors the layout rebuild collected.
   std::vector<DirectoryClusterRecord> m_directoryRecords;
   std::vector<FolderNameNode> m_folderNames;
@@ -309,11 +301,8 @@ class FatEngine final : public ScanEngine {
   // First clusters of the files listed directly under the root.
   std::unordered_set<std::uint64_t> m_rootFileClusters;
 
-  // counters of the hand-over
-  std::uint32_t m_nEntriesFound = 0;
-  std::uint32_t m_nFoldersFound = 0;
-  std::uint32_t m_nFilesFound = 0;
-  std::uint64_t m_nBytesFound = 0;
+  // the hand-over, with its counters and the folders waiting to be sent
+  FoundItemPoster m_poster{kFatRootId};
 
  private:
   ProgressSink& Progress() const;
@@ -366,9 +355,6 @@ class FatEngine final : public ScanEngine {
   // The deferred deleted folders, then the folders still waiting for their
   // parent under "Lost folder(s)"; empties the work lists.
   void ResolvePendingFolders();
-
-  mutable std::mutex m_imageMutex;
-  mutable FileHandle m_imageFile;
 };
 
 }  // namespace corvan

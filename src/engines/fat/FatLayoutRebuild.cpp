@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/CORVANApp.h"
+#include "core/EngineHost.h"
 #include "core/ProgressSink.h"
 #include "core/StringTable.h"
 #include "engines/fat/FatEngine.h"
@@ -94,7 +94,7 @@ std::uint32_t FatEngine::SearchDirectoryClusters() {
     }
   }
   // Stop is refused while the layout is searched: the search always completes.
-  m_app.LogProcessEnded(false);
+  m_host.LogProcessEnded(false);
 
   std::uint32_t result = 0;
   if (m_directoryRecords.empty()) {

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/CORVANApp.h"
+#include "core/EngineHost.h"
 #include "core/ProgressSink.h"
 #include "core/StringTable.h"
 #include "core/FoundItemSink.h"
@@ -117,19 +117,19 @@ EntryCount CountDirEntries(std::span<const std::uint8_t> data, bool dotEnds, std
 }  // namespace
 
 void FatEngine::RecoverOrphanFolders() {
-  m_app.AppendLog(LoadString(kIdsAddingRootFiles), false);
+  m_host.AppendLog(LoadString(kIdsAddingRootFiles), false);
   if (m_nFatKind == kFat32) {
     ScanOrphanRootClusters();
   } else {
     AddRootDirFiles();
   }
   if (Aborted()) {
-    m_app.AppendLog(LoadString(kIdsProcessAborted), false);
+    m_host.AppendLog(LoadString(kIdsProcessAborted), false);
     return;
   }
-  m_app.AppendLog(LoadString(kIdsAddingBrokenFiles), false);
+  m_host.AppendLog(LoadString(kIdsAddingBrokenFiles), false);
   ScanBrokenClusters();
-  if (Aborted()) m_app.AppendLog(LoadString(kIdsProcessAborted), false);
+  if (Aborted()) m_host.AppendLog(LoadString(kIdsProcessAborted), false);
 }
 
 void FatEngine::AddRootDirFiles() {

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/CORVANApp.h"
+#include "core/EngineHost.h"
 #include "core/Prompt.h"
 #include "core/ProgressSink.h"
 #include "core/StringTable.h"
@@ -93,7 +93,7 @@ FatScanResult FatEngine::ScanVolume(std::uint32_t pass) {
 
 FatScanResult FatEngine::DeepScan(std::uint32_t pass) {
   m_nPass = pass;
-  m_app.m_nNextSyntheticId = kFirstSyntheticId;
+  m_host.NextSyntheticId() = kFirstSyntheticId;
   m_bMarkFlag = 1;
   m_bLostFolderFlag = 0;
   const FatScanResult result = pass == 0 ? AdvanceScan() : ScanDeletedTree();
@@ -118,7 +118,7 @@ FatScanResult FatEngine::AdvanceScan() {
 
 FatScanResult FatEngine::RefuseVolume() {
   // The worker stays busy until it has ended; only the message is shown here.
-  m_app.GetPrompt().MessageBoxId(kIdsInvalidVolume, kPicError, kMbOk);
+  m_host.GetPrompt().MessageBoxId(kIdsInvalidVolume, kPicError, kMbOk);
   return FatScanResult::InvalidVolume;
 }
 
@@ -191,14 +191,14 @@ void FatEngine::WalkRecordedDirClusters() {
     if (verdict != FolderClusterTest::NamesOtherCluster) Progress().StepIt();
   }
 
-  if (m_nEntriesFound != 0 || !m_pendingFolders.empty()) {
+  if (m_poster.Opened() || !m_pendingFolders.empty()) {
     ResolvePendingFolders();
-    if (m_nEntriesFound != 0 && !Aborted()) {
+    if (m_poster.Opened() && !Aborted()) {
       RecoverOrphanFolders();
       ApplyFolderNames();
     }
   } else {
-    m_app.m_selectedTypeList.clear();
+    m_host.SelectedTypeList().clear();
   }
   m_folderNames.clear();
 }
@@ -212,14 +212,14 @@ void FatEngine::ResolvePendingFolders() {
   if (!Aborted()) AddDeferredFolders(0);
   m_visitedFolders.clear();
   m_pendingFolders.clear();
-  m_app.m_selectedTypeList.clear();
+  m_host.SelectedTypeList().clear();
 }
 
 void FatEngine::RunFolderSearch() {
   if (!Aborted() && m_bMarkFlag && m_nFatSource != kFatSourceContiguous) WalkLiveTreeMarked();
   if (!Aborted()) ScanClustersForFolders();
   ResolvePendingFolders();
-  if (m_nEntriesFound != 0 && !Aborted()) {
+  if (m_poster.Opened() && !Aborted()) {
     RecoverOrphanFolders();
     ApplyFolderNames();
   }
@@ -231,7 +231,7 @@ void FatEngine::WalkLiveTreeMarked() {
   WalkRoot();
   const bool anyDeferred = std::any_of(m_visitedFolders.begin(), m_visitedFolders.end(),
                                        [](const VisitedFolderNode& n) { return !n.removed; });
-  if ((m_nEntriesFound != 0 || anyDeferred) && !Aborted()) {
+  if ((m_poster.Opened() || anyDeferred) && !Aborted()) {
     AddDeferredFolders(1);
     m_visitedFolders.clear();
   }
@@ -248,8 +248,7 @@ void FatEngine::ScanClustersForFolders() {
   const std::size_t clusterBytes = std::size_t{m_nSectorsPerCluster} * kSectorSize;
 
   if (m_nFatSource == kFatSourceContiguous) {
-    m_nEntriesFound = m_nFoldersFound = m_nFilesFound = 0;
-    m_nBytesFound = 0;
+    m_poster.ResetCounters();
     m_nRunningItemId = 2;
   }
   ProgressSink& progress = Progress();

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/CORVANApp.h"
+#include "core/EngineHost.h"
 #include "core/ProgressSink.h"
 #include "core/StringTable.h"
 #include "engines/fat/FatEngine.h"
@@ -107,13 +107,13 @@ void FatEngine::SelectFatCopy() {
   if (sig1 && sig2) {
     const std::size_t bytes = static_cast<std::size_t>(m_nFatSize) * kSectorSize;
     std::vector<std::uint8_t> a(bytes), b(bytes);
-    m_app.AppendLog(kComparingFatCopies, true);
-    m_app.LogProcessStarted();
+    m_host.AppendLog(kComparingFatCopies, true);
+    m_host.LogProcessStarted();
     SetCritical(true);
     std::uint32_t firstDiff = 0;
     if (CompareFatCopies(a, b, firstDiff)) {
-      m_app.AppendLog(LoadString(kIdsProcessCompleted), false);
-      m_app.AppendLog(kIdenticalCopies, false);
+      m_host.AppendLog(LoadString(kIdsProcessCompleted), false);
+      m_host.AppendLog(kIdenticalCopies, false);
       m_fat = std::move(a);
       m_nFatSource = kFatSourceFat1;
       SetCritical(false);
@@ -121,17 +121,17 @@ void FatEngine::SelectFatCopy() {
     }
     a = {};
     b = {};
-    m_app.AppendLog(LoadString(kIdsProcessCompleted), false);
-    m_app.AppendLog(kMismatchInFatCopies, false);
+    m_host.AppendLog(LoadString(kIdsProcessCompleted), false);
+    m_host.AppendLog(kMismatchInFatCopies, false);
     const std::uint32_t e1 = VerifyFatCopy(firstDiff, 0);
     if (e1 > 0) {
-      m_app.AppendLog(LoadString(kIdsFat1Verified), false);
-      m_app.AppendLog(std::to_string(e1) + " " + LoadString(kIdsErrorFound), false);
+      m_host.AppendLog(LoadString(kIdsFat1Verified), false);
+      m_host.AppendLog(std::to_string(e1) + " " + LoadString(kIdsErrorFound), false);
     }
     const std::uint32_t e2 = VerifyFatCopy(firstDiff, 1);
     if (e2 > 0) {
-      m_app.AppendLog(kFat2Verified, false);
-      m_app.AppendLog(std::to_string(e2) + " " + LoadString(kIdsErrorFound), false);
+      m_host.AppendLog(kFat2Verified, false);
+      m_host.AppendLog(std::to_string(e2) + " " + LoadString(kIdsErrorFound), false);
     }
     if (e1 > e2) sig1 = false;
     SetCritical(false);
@@ -224,15 +224,15 @@ bool FatEngine::LoadFatTable() {
   const std::uint64_t chosen = fat1 + std::uint64_t{m_nFatSource} * m_nFatSize;
   const std::uint64_t alternate = fat1 + std::uint64_t{other} * m_nFatSize;
 
-  const bool showProgress = m_app.m_bFromScanInfo.load() == 0 && m_pScanDlg != nullptr;
+  const bool showProgress = m_host.FromScanInfoFlag().load() == 0 && m_pScanDlg != nullptr;
   if (showProgress) {
     m_pScanDlg->SetStatusText(LoadString(kIdsLoadingFat));
     m_pScanDlg->SetRange(0, m_nFatSize);
     m_pScanDlg->SetStep(1);
   }
-  m_app.AppendLog(LoadString(kIdsFatLinkingMode), true);
-  m_app.AppendLog(LoadString(kIdsLoadingFat) + " " + std::to_string(m_nFatSource + 1), false);
-  m_app.AppendLog(LoadString(kIdsProcessStarted), false);
+  m_host.AppendLog(LoadString(kIdsFatLinkingMode), true);
+  m_host.AppendLog(LoadString(kIdsLoadingFat) + " " + std::to_string(m_nFatSource + 1), false);
+  m_host.AppendLog(LoadString(kIdsProcessStarted), false);
 
   for (std::uint32_t s = 0; s < m_nFatSize; s += kFatReadChunk) {
     const std::uint32_t n = std::min(kFatReadChunk, m_nFatSize - s);

@@ -3,7 +3,8 @@
 
 #include <algorithm>
 
-#include "app/CORVANApp.h"
+#include "core/EngineHost.h"
+#include "core/RecoveryMode.h"
 #include "core/Prompt.h"
 #include "core/ProgressSink.h"
 #include "core/StringTable.h"
@@ -17,7 +18,7 @@ namespace {
 
 constexpr unsigned kIdsCreatingTree = 286;
 constexpr unsigned kIdsMayTakeMinutes = 358;
-constexpr std::uint32_t kModeAdvance = 506;
+
 constexpr std::uint8_t kSourceFoundVolume = 3;
 
 }  // namespace
@@ -43,9 +44,9 @@ void FatEngine::BuildDirectoryTree() {
     // Stop unwinds without a message or a follow-up pass.
   } else if (m_nPass != 0) {
     WalkDeferredFolders();
-  } else if (m_nEntriesFound == 0 && nothingDeferred) {
-    m_app.GetPrompt().MessageBoxId(kIdsMayTakeMinutes, kPicInformation, kMbOk);
-    if (m_app.m_nRecoveryMode != kModeAdvance && m_nSourceKind != kSourceFoundVolume) {
+  } else if (!m_poster.Opened() && nothingDeferred) {
+    m_host.GetPrompt().MessageBoxId(kIdsMayTakeMinutes, kPicInformation, kMbOk);
+    if (m_host.RecoveryMode() != kModeAdvance && m_nSourceKind != kSourceFoundVolume) {
       BuildClusterMap();
       RunFolderSearch();
     }
@@ -188,8 +189,8 @@ void FatEngine::HandleDeletedPassEntry(const FoundItemInfo& record, const std::u
   // Only deleted items are shown; the live folders on the path to one are
   // sent just before it, outermost first.
   const auto sendDeleted = [&] {
-    if (m_nEntriesFound == 0) OpenResultsTree();
-    if (!m_pendingItems.empty()) FlushPendingItems();
+    if (!m_poster.Opened()) OpenResultsTree();
+    if (m_poster.HasQueued()) FlushPendingItems();
     Post(record, name);
   };
   const std::uint64_t cluster = record.location;

@@ -11,7 +11,7 @@
 #include <array>
 #include <cstring>
 
-#include "app/CORVANApp.h"
+#include "core/EngineHost.h"
 #include "core/ProgressSink.h"
 #include "core/StringTable.h"
 #include "engines/ntfs/NtfsEngine.h"
@@ -57,7 +57,7 @@ bool NtfsEngine::DeepScan() {
   m_nSectorsPerCluster = m_nPartitionSectorsPerCluster;
   m_nMftSector = m_nPartitionMftSector;
   m_nMftMirrSector = m_nPartitionMftMirrSector;
-  m_app.m_nNextSyntheticId = static_cast<std::int32_t>(0xFFFFFFF0u);
+  m_host.NextSyntheticId() = static_cast<std::int32_t>(0xFFFFFFF0u);
 
   if (!ntfs::ValidSectorsPerCluster(m_nSectorsPerCluster) && !ValidateBootSector()) {
     // A copy that passed its signature test but not its cluster size may
@@ -66,25 +66,25 @@ bool NtfsEngine::DeepScan() {
     m_nMftMirrSector = m_nPartitionMftMirrSector;
     m_nSectorsPerCluster = FindClusterSizeByScanning();
     if (m_nSectorsPerCluster == 0) {
-      m_app.AppendLog(kNoRecordsLine, false);
+      m_host.AppendLog(kNoRecordsLine, false);
       return false;
     }
   }
-  if (m_app.m_nSetRaw == 0 && !m_pHitCollector) m_app.AppendLog(kNoCollectorLine, false);
+  if (m_host.RawSetting() == 0 && !m_pHitCollector) m_host.AppendLog(kNoCollectorLine, false);
   LoadVolumeBitmap();
   SearchRecords();
 
   // A stop pressed during the searches, or while Stop was disabled, ends
   // them at the next read; what they found is still shown as a tree, which
   // reads only the records found (a second stop ends it early).
-  if (Aborted() && !m_foundRecords.empty()) m_app.m_bAbort = 0;
+  if (Aborted() && !m_foundRecords.empty()) m_host.AbortFlag() = 0;
   const bool built = !m_foundRecords.empty() && !Aborted();
   if (built) {
-    m_app.m_bBusy = 1;
+    m_host.BusyFlag() = 1;
     m_nRootRange = m_foundRecords.size();
     BuildTreeFromRecords();
   } else if (!Aborted()) {
-    m_app.AppendLog(kNoRecordsLine, false);
+    m_host.AppendLog(kNoRecordsLine, false);
   }
   m_foundDirs.clear();
   m_dirByNumber.clear();
@@ -98,7 +98,7 @@ std::uint16_t NtfsEngine::FindClusterSizeByScanning() {
   m_pScanDlg->SetRange(0, static_cast<std::int64_t>(count / kPieceSectors));
   m_pScanDlg->SetStep(1);
   m_pScanDlg->EnableStop(false);
-  m_app.m_bCriticalPhase = 1;
+  m_host.SetCriticalPhase(true);
 
   // One sector more than a piece, so that a record starting in its last
   // sector is whole.
@@ -127,10 +127,10 @@ std::uint16_t NtfsEngine::FindClusterSizeByScanning() {
   const auto result = static_cast<std::uint16_t>(tally.Decide());
 
   // This step cannot be stopped: it always completes.
-  m_app.LogProcessEnded(false);
+  m_host.LogProcessEnded(false);
   m_pScanDlg->SetSectorText("");
   m_pScanDlg->EnableStop(true);
-  m_app.m_bCriticalPhase = 0;
+  m_host.SetCriticalPhase(false);
   return result;
 }
 
@@ -249,7 +249,7 @@ bool NtfsEngine::SweepForRecords(std::uint64_t from, std::uint64_t to,
   const std::uint64_t spc = m_nSectorsPerCluster;
   to = std::min(to, count);
   std::vector<std::uint8_t> buffer((kPieceSectors + 1) * 512 + kMatcherSlack);
-  const bool offer = m_pHitCollector && m_app.m_nSetRaw == 0 && m_bFreeExtentsValid && spc != 0;
+  const bool offer = m_pHitCollector && m_host.RawSetting() == 0 && m_bFreeExtentsValid && spc != 0;
   // The end of the $MFT extent holding `sector`, or 0.
   auto insideMft = [&](std::uint64_t sector) -> std::uint64_t {
     auto it = std::upper_bound(skip.begin(), skip.end(), sector,

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <unordered_set>
 
-#include "app/CORVANApp.h"
+#include "core/EngineHost.h"
 #include "core/StringTable.h"
 #include "engines/ntfs/NtfsEngine.h"
 #include "platform/TextConv.h"

@@ -6,7 +6,7 @@
 #include <array>
 #include <cstring>
 
-#include "app/CORVANApp.h"
+#include "core/EngineHost.h"
 #include "core/ProgressSink.h"
 #include "core/StringTable.h"
 #include "engines/ntfs/NtfsEngine.h"
@@ -51,7 +51,7 @@ void NtfsEngine::LoadVolumeBitmap() {
   LogPhaseStart(kIdsCreatingFreeList);
   m_pScanDlg->SetStatusText(LoadString(kIdsSearchingCritical));
   m_pScanDlg->EnableStop(false);
-  m_app.m_bCriticalPhase = 1;
+  m_host.SetCriticalPhase(true);
 
   const std::uint64_t volumeClusters = m_nVolumeSectorCount / m_nSectorsPerCluster;
   if (haveBitmap) {
@@ -86,7 +86,7 @@ void NtfsEngine::LoadVolumeBitmap() {
   }
   m_pScanDlg->SetStatusText("");
   m_pScanDlg->EnableStop(true);
-  m_app.m_bCriticalPhase = 0;
+  m_host.SetCriticalPhase(false);
 }
 
 }  // namespace corvan

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "app/CORVANApp.h"
+#include "core/EngineHost.h"
 #include "core/ProgressSink.h"
 #include "core/StringTable.h"
 #include "engines/ntfs/NtfsEngine.h"
@@ -35,7 +35,7 @@ void NtfsEngine::ScanAllRecords() {
   m_pScanDlg->SetStatusText(LoadString(kIdsSearchingCritical));
   m_pScanDlg->SetRange(0, static_cast<std::int64_t>(m_nMftRecords));
   m_pScanDlg->SetStep(1);
-  m_app.m_bCriticalPhase = 1;
+  m_host.SetCriticalPhase(true);
 
   const std::uint64_t volumeBytes = VolumeBytes();
   std::unordered_map<std::uint32_t, std::size_t> fileByRecord;
@@ -100,7 +100,7 @@ void NtfsEngine::ScanAllRecords() {
       m_deletedFiles[it->second].journal = true;
     }
   }
-  m_app.m_bCriticalPhase = 0;
+  m_host.SetCriticalPhase(false);
   m_pScanDlg->SetStatusText("");
   LogPhaseEnd();
 }

@@ -7,13 +7,14 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/CORVANApp.h"
+#include "core/EngineHost.h"
 #include "core/ProgressSink.h"
 #include "core/StringTable.h"
 #include "platform/TextConv.h"
 #include "platform/TimeFormat.h"
 #include "sources/SectorSource.h"
 #include "sources/SourceRecords.h"
+#include "sources/Volume.h"
 
 namespace corvan {
 
@@ -28,18 +29,17 @@ constexpr std::size_t kMaxMftBlocks = 64;
 // Reads handed to the sector reader at most this large.
 constexpr std::uint64_t kMaxReadBytes = 16u << 20;
 
-NullFoundItemSink g_noConsole;
-NullProgressSink g_noProgress;
 
 }  // namespace
 
-NtfsEngine::NtfsEngine(CORVANApp& app) : m_app(app) { SetSinks(app.m_pConsole, app.m_pScanProgressDlg); }
+NtfsEngine::NtfsEngine(EngineHost& host) : m_host(host) { SetSinks(host.ResultsSink(), host.ScanProgressSink()); }
 
 NtfsEngine::~NtfsEngine() = default;
 
 void NtfsEngine::SetSinks(FoundItemSink* console, ProgressSink* scanDialog) {
-  m_pConsole = console ? console : &g_noConsole;
-  m_pScanDlg = scanDialog ? scanDialog : &g_noProgress;
+  m_poster.Attach(console, scanDialog);
+  m_pConsole = &m_poster.Results();
+  m_pScanDlg = &m_poster.Progress();
 }
 
 void NtfsEngine::FreeLists() {
@@ -91,29 +91,16 @@ void NtfsEngine::Prepare(const NtfsVolumeBinding& binding) {
   m_nPartitionSectorsPerCluster = binding.sectorsPerCluster;
   m_nPartitionMftSector = binding.mftSector;
   m_nPartitionMftMirrSector = binding.mftMirrorSector;
-  m_strPath = binding.imagePath;
-  m_bImagePath = binding.readImageFile;
-  {
-    std::lock_guard lock(m_imageMutex);
-    m_imageFile.reset();
-  }
+  m_pDisk = binding.disk;
   m_nRootRecord = kRootRecord;
   m_bLostFolderMade = 0;
 }
 
-void NtfsEngine::Prepare(const SourceRecord& source, bool imagePathFlag) {
-  switch (source.kind) {
-    case 0: case 4: case 5: case 6: case 8: case 9:
-      return;  // drives and disks: no volume to bind to
-    default:
-      break;
-  }
-  if (!source.partition) return;
-  const PartitionRecord& p = *source.partition;
+void NtfsEngine::Prepare(const Volume& volume) {
+  if (volume.IsWholeDisk()) return;  // drives and disks: no volume to bind to
+  const PartitionRecord& p = *volume.partition;
   NtfsVolumeBinding b;
-  // A whole image file holds the volume from its first sector on.
-  b.firstSector = source.kind == 7 ? 0 : p.startSector;
-  b.imagePath = std::filesystem::path(Utf16ToUtf8(source.path));
+  b.firstSector = volume.FirstSector();
   b.sectorCount = p.sectorCount;
   b.endSector = p.endSector;
   b.partitionType = p.fileSystemKind;
@@ -121,7 +108,7 @@ void NtfsEngine::Prepare(const SourceRecord& source, bool imagePathFlag) {
   b.sectorsPerCluster = p.ntfsSectorsPerCluster;
   b.mftSector = p.mftSector;
   b.mftMirrorSector = p.mftMirrorSector;
-  b.readImageFile = imagePathFlag;
+  b.disk = volume.disk;
   Prepare(b);
 }
 
@@ -129,8 +116,8 @@ void NtfsEngine::Prepare(const SourceRecord& source, bool imagePathFlag) {
 
 bool NtfsEngine::ReadVolumeSectors(void* buffer, std::uint32_t byteCount, std::uint64_t sector) {
   const std::uint64_t absolute = m_nVolumeFirstSector + sector;
-  const bool ok = m_bImagePath ? ReadImageSectors(buffer, byteCount / kSectorSize, absolute)
-                               : ReadSourceSectors(buffer, absolute, byteCount);
+  if (!m_pDisk) std::memset(buffer, 0, byteCount);  // not bound: nothing can be read
+  const bool ok = m_pDisk && byteCount != 0 && m_pDisk->ReadSectors(absolute, buffer, byteCount);
   if (!ok) ++m_nReadFailures;
   return ok;
 }
@@ -141,22 +128,6 @@ bool NtfsEngine::ReadClusters(void* buffer, std::uint64_t cluster, std::uint32_t
   // volume over 2 TiB.
   const std::uint64_t sector = cluster * m_nSectorsPerCluster + sectorOffset;
   return ReadVolumeSectors(buffer, sectorCount * kSectorSize, sector);
-}
-
-bool NtfsEngine::ReadImageSectors(void* buffer, std::uint32_t sectorCount, std::uint64_t absoluteSector) {
-  const std::size_t bytes = std::size_t{sectorCount} * kSectorSize;
-  std::lock_guard lock(m_imageMutex);
-  if (!m_imageFile || !m_imageFile->IsOpen()) {
-    m_imageFile = std::make_unique<FileHandle>(FileHandle::Open(m_strPath, FileHandle::Mode::ReadOnly));
-    if (!m_imageFile->IsOpen()) {
-      std::memset(buffer, 0, bytes);
-      return false;
-    }
-  }
-  const std::int64_t got = m_imageFile->ReadAt(buffer, bytes, absoluteSector * kSectorSize);
-  const std::size_t have = got > 0 ? static_cast<std::size_t>(got) : 0;
-  if (have < bytes) std::memset(static_cast<std::uint8_t*>(buffer) + have, 0, bytes - have);
-  return have == bytes;
 }
 
 ClusterReader NtfsEngine::MakeClusterReader() {
@@ -246,37 +217,23 @@ void NtfsEngine::MarkVisited(std::uint64_t record) {
 
 // ---------------------------------------------------------------- posting
 
-bool NtfsEngine::Aborted() const { return m_app.m_bAbort.load() != 0; }
+bool NtfsEngine::Aborted() const { return m_host.StopRequested(); }
 
 void NtfsEngine::PostRootIfFirst() {
-  if (m_nItemsPosted != 0) return;
-  m_pScanDlg->SetRange(0, static_cast<std::int64_t>(m_nRootRange ? m_nRootRange : m_nMftRecords));
-  m_pScanDlg->SetStep(1);
-  m_nItemsPosted = 1;
-  m_nFoldersPosted = 1;
+  if (m_poster.Opened()) return;
   m_knownFolders.insert(kRootRecord);
   m_postedIds.insert(kRootRecord);
-  m_pConsole->OnInsertRootItem(kRootRecord);
-  m_pConsole->UpdateStatusText(0);
+  m_poster.OpenRoot(static_cast<std::int64_t>(m_nRootRange ? m_nRootRange : m_nMftRecords));
 }
 
 FoundItemHandle NtfsEngine::PostFoundItem(const FoundItemInfo& record, std::u16string_view name) {
   PostRootIfFirst();
-  ++m_nItemsPosted;
-  const FoundItemHandle handle = m_pConsole->OnAddFoundItem(record, name);
   m_postedIds.insert(record.itemId);
-  m_nTotalBytes += record.size;
   MarkVisited(record.itemId);
-  if (record.IsFolder()) {
-    ++m_nFoldersPosted;
-    m_knownFolders.insert(record.itemId);
-  } else {
-    ++m_nFilesPosted;
-  }
-  m_pScanDlg->StepIt();
-  m_pConsole->UpdateStatusText(0);
-  m_pScanDlg->SetCounterText(std::to_string(m_nItemsPosted) + " ");
-  return handle;
+  if (record.IsFolder()) m_knownFolders.insert(record.itemId);
+  FoundItemPoster::PostStyle style;
+  style.folderBytes = true;
+  return m_poster.Post(record, name, style);
 }
 
 void NtfsEngine::PostPlaceholderFolder(std::uint32_t id, std::uint32_t parent, std::u16string_view name) {
@@ -286,23 +243,18 @@ void NtfsEngine::PostPlaceholderFolder(std::uint32_t id, std::uint32_t parent, s
   item.itemId = id;
   item.parentId = parent;
   item.attribute = kItemFolder;
-  ++m_nItemsPosted;
-  m_pConsole->OnAddFoundItem(item, name);
   m_postedIds.insert(id);
-  ++m_nFoldersPosted;
   m_knownFolders.insert(id);
-  m_pScanDlg->StepIt();
-  m_pConsole->UpdateStatusText(0);
-  m_pScanDlg->SetCounterText(std::to_string(m_nItemsPosted) + " ");
+  m_poster.Post(item, name, FoundItemPoster::PostStyle{});
 }
 
 void NtfsEngine::LogPhaseStart(unsigned headingId) {
-  m_app.AppendLog(LoadString(headingId), true);
-  m_app.LogProcessStarted();
+  m_host.AppendLog(LoadString(headingId), true);
+  m_host.LogProcessStarted();
 }
 
 void NtfsEngine::LogPhaseEnd() {
-  m_app.LogProcessEnded(Aborted());
+  m_host.LogProcessEnded(Aborted());
 }
 
 }  // namespace corvan

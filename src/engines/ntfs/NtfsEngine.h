@@ -4,10 +4,9 @@
 // hands every found folder and file to the found-item sink, and afterwards
 // reads any found file's data for previewing and saving.
 //
-// It reads the disk only through ReadSourceSectors (or the image file
-// itself for sources that are a plain image file) and reports only through
-// the sinks and the log of the application object it was given, so it runs
-// without any window.
+// It reads the disk only through the volume it is bound to and reports only
+// through the sinks and the log of the host it was given, so it runs
+// without any window, and beside another engine on another volume.
 
 #include <array>
 #include <atomic>
@@ -24,17 +23,17 @@
 
 #include "core/ScanEngine.h"
 #include "core/FoundItemInfo.h"
+#include "core/FoundItemPoster.h"
 #include "core/FoundItemSink.h"
 #include "core/RunWalker.h"
 #include "engines/ntfs/NtfsAttributes.h"
 #include "engines/ntfs/NtfsRecord.h"
-#include "platform/FileHandle.h"
+#include "sources/Volume.h"
 
 namespace corvan {
 
-class CORVANApp;
+class EngineHost;
 class ProgressSink;
-struct SourceRecord;
 
 // Where the volume lies and what the partition scan already knew of it.
 struct NtfsVolumeBinding {
@@ -46,8 +45,7 @@ struct NtfsVolumeBinding {
   std::uint16_t sectorsPerCluster = 0;  // 0 when not known
   std::uint64_t mftSector = 0;          // volume-relative; 0 when not known
   std::uint64_t mftMirrorSector = 0;
-  std::filesystem::path imagePath;      // read this file directly when readImageFile is set
-  bool readImageFile = false;
+  std::shared_ptr<SectorSource> disk;   // what every read of the volume goes through
 };
 
 // A run of free clusters: cluster c belongs to it when first <= c < first + count.
@@ -132,13 +130,13 @@ class NtfsEngine final : public ScanEngine {
   static constexpr std::uint32_t kRootRecord = 5;
   static constexpr std::uint32_t kLostFolderId = 0x00FFFFFF;
 
-  explicit NtfsEngine(CORVANApp& app);
+  explicit NtfsEngine(EngineHost& host);
   ~NtfsEngine() override;
   NtfsEngine(const NtfsEngine&) = delete;
   NtfsEngine& operator=(const NtfsEngine&) = delete;
 
   // ---- ScanEngine ----
-  std::uint32_t FoundItemCount() const override { return m_nItemsPosted; }
+  std::uint32_t FoundItemCount() const override { return m_poster.Entries(); }
   // Releases the $MFT runs, the visited map and every list; the engine can
   // be prepared again afterwards.
   void FreeLists() override;
@@ -152,15 +150,14 @@ class NtfsEngine final : public ScanEngine {
   // application object's, unless set here).
   void SetSinks(FoundItemSink* console, ProgressSink* scanDialog);
   void Prepare(const NtfsVolumeBinding& binding);
-  // Binds to a source of the source list: kind 7 is a whole image file read
-  // from its first sector; kinds 0, 4, 5, 6, 8 and 9 carry no volume and
-  // leave the engine unbound.
-  void Prepare(const SourceRecord& source, bool imagePathFlag);
+  // Binds to a volume of the source list: a whole image file is read from
+  // its first sector; sources that stand for a whole disk carry no volume
+  // and leave the engine unbound.
+  void Prepare(const Volume& volume);
   // Reads at a sector relative to the volume start. False when the read
   // failed or came short; the buffer then holds zeros where nothing was read.
   bool ReadVolumeSectors(void* buffer, std::uint32_t byteCount, std::uint64_t sector);
   bool ReadClusters(void* buffer, std::uint64_t cluster, std::uint32_t sectorCount, std::uint32_t sectorOffset = 0);
-  bool ReadImageSectors(void* buffer, std::uint32_t sectorCount, std::uint64_t absoluteSector);
   ClusterReader MakeClusterReader();
 
   // ---- geometry, $MFT and scan entry ----
@@ -229,9 +226,9 @@ class NtfsEngine final : public ScanEngine {
   const std::vector<KeptRunNode>& KeptRuns() const { return m_keptRuns; }
 
   // ---- state the status line and the scan-information file read ----
-  std::uint32_t FoldersPosted() const { return m_nFoldersPosted; }
-  std::uint32_t FilesPosted() const { return m_nFilesPosted; }
-  std::uint64_t TotalBytes() const { return m_nTotalBytes; }
+  std::uint32_t FoldersPosted() const { return m_poster.Folders(); }
+  std::uint32_t FilesPosted() const { return m_poster.Files(); }
+  std::uint64_t TotalBytes() const { return m_poster.Bytes(); }
   std::uint16_t SectorsPerCluster() const { return m_nSectorsPerCluster; }
   std::uint32_t ClusterBytes() const override { return std::uint32_t{m_nSectorsPerCluster} * 512u; }
   std::uint64_t MftSector() const { return m_nMftSector; }
@@ -306,7 +303,7 @@ class NtfsEngine final : public ScanEngine {
   // file data (NtfsFileData.cpp)
   std::vector<std::uint8_t> ReadAttributeData(const ntfs::AttributeData& data, std::uint64_t limit);
 
-  CORVANApp& m_app;
+  EngineHost& m_host;
   FoundItemSink* m_pConsole = nullptr;
   ProgressSink* m_pScanDlg = nullptr;
 
@@ -323,10 +320,7 @@ class NtfsEngine final : public ScanEngine {
   std::uint16_t m_nSectorsPerCluster = 0;
   std::uint64_t m_nMftSector = 0;
   std::uint64_t m_nMftMirrSector = 0;
-  bool m_bImagePath = false;
-  std::filesystem::path m_strPath;
-  std::unique_ptr<FileHandle> m_imageFile;
-  std::mutex m_imageMutex;
+  std::shared_ptr<SectorSource> m_pDisk;
   std::atomic<std::uint32_t> m_nReadFailures{0};
   bool m_bDeletedMode = false;
 
@@ -350,10 +344,8 @@ class NtfsEngine final : public ScanEngine {
   };
   std::vector<WaitingItem> m_waitingFolders;
   std::vector<WaitingItem> m_waitingFiles;
-  std::uint32_t m_nItemsPosted = 0;
-  std::uint32_t m_nFoldersPosted = 0;
-  std::uint32_t m_nFilesPosted = 0;
-  std::uint64_t m_nTotalBytes = 0;
+  // the hand-over and its counters
+  FoundItemPoster m_poster{kRootRecord};
   std::uint64_t m_nRootRange = 0;  // progress range set with the root item; 0: the record count
 
   // Deleted Recovery

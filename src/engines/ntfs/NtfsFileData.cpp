@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "app/CORVANApp.h"
+#include "core/EngineHost.h"
 #include "engines/ntfs/NtfsEngine.h"
 
 namespace corvan {
@@ -112,8 +112,8 @@ bool NtfsEngine::ReadCompressedData(const FoundItemInfo& item, std::uint64_t& by
   FileDataLayout layout;
   if (!GetFileLayout(item, layout) || layout.size == 0) return false;
   WalkResult result;
-  m_app.m_pPreviewData = ReadFileData(layout, MakeClusterReader(), 0, layout.size, &result);
-  bytes = m_app.m_pPreviewData.size();
+  m_host.PreviewData() = ReadFileData(layout, MakeClusterReader(), 0, layout.size, &result);
+  bytes = m_host.PreviewData().size();
   return bytes != 0;
 }
 

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <unordered_map>
 
-#include "app/CORVANApp.h"
+#include "core/EngineHost.h"
 #include "core/ProgressSink.h"
 #include "core/StringTable.h"
 #include "engines/ntfs/NtfsEngine.h"
@@ -45,7 +45,7 @@ void NtfsEngine::QuickTree() {
   MarkVisited(kRootRecord);
   ListTree(kRootRecord);
   if (!Aborted()) {
-    if (m_nItemsPosted == 0) PostRootChildrenByScan();
+    if (!m_poster.Opened()) PostRootChildrenByScan();
     if (!Aborted()) AddUnreachedItems();
   }
   PostRootIfFirst();  // the root stands even on an empty volume
@@ -185,7 +185,7 @@ void NtfsEngine::PostRootChildrenByScan() {
 }
 
 void NtfsEngine::AddUnreachedItems() {
-  m_app.AppendLog(LoadString(kIdsAddingDeleted), true);
+  m_host.AppendLog(LoadString(kIdsAddingDeleted), true);
   if (m_visited.empty()) return;
   for (std::uint64_t r = kFirstUserRecord; r < m_nMftRecords && !Aborted(); ++r) {
     if (IsVisited(r)) continue;
@@ -351,7 +351,7 @@ void NtfsEngine::UpdateLargeFilesFromJournal() {
   if (!FindLogFileRuns()) return;
   m_pScanDlg->SetStatusText(LoadString(kIdsUpdatingLargeFiles));
   m_pScanDlg->EnableStop(false);
-  m_app.m_bCriticalPhase = 1;
+  m_host.SetCriticalPhase(true);
 
   FileDataLayout layout;
   layout.clusterBytes = ClusterBytes();
@@ -376,13 +376,13 @@ void NtfsEngine::UpdateLargeFilesFromJournal() {
         // the sizes from the nodes.
         if (node.item == kNoFoundItem) continue;
         m_pConsole->UpdateFoundItemSize(node.item, node.size);
-        m_nTotalBytes += node.size;
+        m_poster.AddBytes(node.size);
       }
     }
   }
   m_pScanDlg->SetStatusText("");
   m_pScanDlg->EnableStop(true);
-  m_app.m_bCriticalPhase = 0;
+  m_host.SetCriticalPhase(false);
 }
 
 }  // namespace corvan

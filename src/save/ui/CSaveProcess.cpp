@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "app/CORVANApp.h"
+#include "app/Jobs.h"
 #include "core/StringTable.h"
 #include "console/FoundItemStore.h"
 #include "console/SaveSpaceCheck.h"
@@ -103,8 +104,8 @@ void CSaveProcess::RunWorker() {
   }
 
   CheckedItemsWalk walk(m_store, m_nView, whole);
-  CThreadForSavingFiles saver(app, walk, *m_decisions);
-  saver.TakeSaveOptions();
+  CThreadForSavingFiles saver(MakeSaveJob(app), walk, *m_decisions);
+  TakeSaveOptions(app, saver);
   if (!whole) {
     saver.m_nFileCount = m_store.CountRecoverableFiles(m_nView);
   } else {

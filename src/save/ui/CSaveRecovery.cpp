@@ -13,7 +13,7 @@
 #include "core/StringTable.h"
 #include "console/FoundItemStore.h"
 #include "save/ui/CAddFileFilter.h"
-#include "scan/RecoveryMode.h"
+#include "core/RecoveryMode.h"
 #include "sources/SourceRecords.h"
 #include "ui/DialogLayout.h"
 #include "ui/DialogLook.h"

@@ -10,11 +10,10 @@
 
 #include "app/CORVANApp.h"
 #include "core/StringTable.h"
-#include "app/ui/CORVANDlg.h"
 #include "console/ui/CRecoveryConsole.h"
 #include "ui/ConsoleArt.h"
 #include "scan/ProgramEngines.h"
-#include "scan/RecoveryMode.h"
+#include "core/RecoveryMode.h"
 #include "scan/ui/CSpecifiedRegion.h"
 #include "ui/CXBitmapButton.h"
 #include "ui/DialogLayout.h"
@@ -39,7 +38,8 @@ const SourceRecord* Selected() { return App().m_sourceList.m_pSelectedSource; }
 
 }  // namespace
 
-CSliderOptionDlg::CSliderOptionDlg(CORVANDlg& owner) : CSlider(&owner, kWidth), m_pOwnerDlg(&owner) {
+CSliderOptionDlg::CSliderOptionDlg(QWidget& owner, std::function<void()> closePanel)
+    : CSlider(&owner, kWidth), m_pOwnerDlg(&owner), m_closePanel(std::move(closePanel)) {
   setObjectName(QStringLiteral("CSliderOptionDlg"));
   m_nSide = 1;
   m_nStepDelay = 3;
@@ -119,7 +119,7 @@ CSliderOptionDlg::CSliderOptionDlg(CORVANDlg& owner) : CSlider(&owner, kWidth), 
   connect(m_btnRaw, &QAbstractButton::clicked, this, &CSliderOptionDlg::OnRawRecovery);
   connect(m_btnScanNow, &QAbstractButton::clicked, this, &CSliderOptionDlg::OnScanNow);
   connect(m_btnCancel, &QPushButton::clicked, this, [this] {
-    if (m_pOwnerDlg) QMetaObject::invokeMethod(m_pOwnerDlg, &CORVANDlg::CloseOptionsPanel, Qt::QueuedConnection);
+    if (m_pOwnerDlg) QMetaObject::invokeMethod(m_pOwnerDlg, m_closePanel, Qt::QueuedConnection);
   });
   // The lost-volume search comes later: its button stays disabled.
   m_btnLostVolume->SetState(3);
@@ -219,11 +219,11 @@ void CSliderOptionDlg::ApplyResumeFlagRule() {
 
 void CSliderOptionDlg::CloseAndRun(std::uint32_t mode, bool rawRegion) {
   m_bLaunching = true;
-  QPointer<CORVANDlg> owner = m_pOwnerDlg;
+  QPointer<QWidget> owner = m_pOwnerDlg;
   QMetaObject::invokeMethod(
       qApp,
-      [owner, mode, rawRegion] {
-        if (owner) owner->CloseOptionsPanel();
+      [owner, close = m_closePanel, mode, rawRegion] {
+        if (owner) close();
         CORVANApp& app = App();
         app.m_nRecoveryMode = mode;
         if (rawRegion) {

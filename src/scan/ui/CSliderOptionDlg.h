@@ -6,6 +6,7 @@
 // results window in front, which runs the scan.
 
 #include <QPointer>
+#include <functional>
 #include <cstdint>
 
 #include "ui/CSlider.h"
@@ -17,7 +18,6 @@ class QRadioButton;
 
 namespace corvan {
 
-class CORVANDlg;
 class CXBitmapButton;
 
 class CSliderOptionDlg : public CSlider {
@@ -33,7 +33,8 @@ class CSliderOptionDlg : public CSlider {
   static constexpr int kIdFileType = 1023, kIdSelectRange = 1024;
   static constexpr int kIdHeading = 1025, kIdMediaLine = 1026, kIdHint = 1027;
 
-  explicit CSliderOptionDlg(CORVANDlg& owner);
+  // `closePanel` slides the panel away (the owner's own way of closing it).
+  CSliderOptionDlg(QWidget& owner, std::function<void()> closePanel);
 
   void HideAll();
   // Sets the panel up for a selection: media kind (0 source page, 7 resume
@@ -64,7 +65,8 @@ class CSliderOptionDlg : public CSlider {
   void CloseAndRun(std::uint32_t mode, bool rawRegion);
   void SetRadios(const QString& first, const QString& second, bool checkFirst);
 
-  QPointer<CORVANDlg> m_pOwnerDlg;
+  QPointer<QWidget> m_pOwnerDlg;
+  std::function<void()> m_closePanel;
   std::uint8_t m_nMediaKind = 0, m_nSelection = 0, m_nPage = 0;
   bool m_bModalOpen = false;
   bool m_bLaunching = false;

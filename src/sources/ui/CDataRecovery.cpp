@@ -14,7 +14,6 @@
 #include "core/AppServices.h"
 #include "app/CORVANApp.h"
 #include "core/StringTable.h"
-#include "app/ui/CORVANDlg.h"
 #include "scan/ui/CSliderOptionDlg.h"
 #include "app/SourceSetup.h"
 #include "sources/ui/CFileSplittedExtent.h"
@@ -37,14 +36,8 @@ constexpr unsigned kIdsRawOnly = 593;
 
 QString Str(unsigned id) { return ToQString(LoadString(id)); }
 
-CORVANDlg* OwnerDlg(const QWidget* page) {
-  for (QWidget* w = page->parentWidget(); w; w = w->parentWidget())
-    if (auto* dlg = qobject_cast<CORVANDlg*>(w)) return dlg;
-  return MainDlg();
-}
-
-void ClosePanel(const QWidget* page) {
-  if (CORVANDlg* dlg = OwnerDlg(page)) dlg->CloseOptionsPanel();
+void ClosePanel(const CStartPage* page) {
+  if (OptionsPanelHost* host = page->PanelHost()) host->CloseOptionsPanel();
 }
 
 QLabel* MakeStatic(QWidget* parent, int id, const QString& text, const QRect& r, const QFont& font) {
@@ -90,7 +83,7 @@ std::function<QString(QWidget*, const QString&)>& CDataRecovery::FileChooser() {
 
 CDataRecovery::CDataRecovery(QWidget* parent) : CStartPage(parent) {
   setObjectName(QStringLiteral("CDataRecovery"));
-  resize(CORVANDlg::kPageRect.size());
+  resize(kSize);
   const QFont& bold = SharedFontAt(kFontArial14Bold);
   const QFont plain = ArialFont(14);
 
@@ -475,7 +468,7 @@ void CDataRecovery::OnClickVolumeList(int row) {
   app.m_nRegionLastSector = app.m_nMediaLastSector;
   if (!m_bVolumeValid) return;
   app.m_bVolumeSelected = 1;
-  if (CORVANDlg* dlg = OwnerDlg(this)) {
+  if (OptionsPanelHost* dlg = PanelHost()) {
     dlg->ShowOptionsPanel();
     if (auto* panel = qobject_cast<CSliderOptionDlg*>(dlg->OptionsPanel())) panel->UpdateForSelectedMedia(0, 0, 0);
   }
@@ -506,7 +499,7 @@ void CDataRecovery::OnClickDiskList(int row) {
   app.m_nRegionFirstSector = app.m_nMediaFirstSector;
   app.m_nRegionLastSector = app.m_nMediaLastSector;
   if (!m_bDiskValid) return;
-  if (CORVANDlg* dlg = OwnerDlg(this)) {
+  if (OptionsPanelHost* dlg = PanelHost()) {
     dlg->ShowOptionsPanel();
     if (auto* panel = qobject_cast<CSliderOptionDlg*>(dlg->OptionsPanel())) panel->UpdateForSelectedMedia(0, 1, 0);
   }

@@ -10,7 +10,7 @@
 #include <functional>
 #include <string>
 
-#include "app/ui/CStartPage.h"
+#include "ui/CStartPage.h"
 
 class QGroupBox;
 class QLabel;

@@ -106,18 +106,18 @@ class TruthBackend : public EngineBackend {
   std::atomic<bool> holding{false};
   std::atomic<bool> release{false};
 
-  bool Create(CORVANApp& app, EngineKind kind) override {
+  std::unique_ptr<ScanEngine> Create(EngineHost& host, EngineKind) override {
     auto engine = std::make_unique<ListedEngine>();
     engine_ = engine.get();
-    (kind == EngineKind::Fat ? app.m_pFatEngine : kind == EngineKind::Ntfs ? app.m_pNtfsEngine : app.m_pExFatEngine) =
-        std::move(engine);
-    return true;
+    host_ = &host;
+    return engine;
   }
-  void Prepare(CORVANApp&, EngineKind, const SourceRecord&, bool) override {}
-  void SetVolumeRange(CORVANApp&, bool, std::uint64_t, std::uint64_t) override {}
-  Outcome RunPass(CORVANApp& app, ScanPass) override {
-    FoundItemSink& console = *app.m_pConsole;
-    ProgressSink* progress = app.m_pScanProgressDlg;
+  void Prepare(ScanEngine&, EngineKind, const Volume&) override {}
+  void SetVolumeRange(ScanEngine&, const Volume&, std::uint64_t, std::uint64_t) override {}
+  Outcome RunPass(ScanEngine&, ScanPass) override {
+    EngineHost& app = *host_;
+    FoundItemSink& console = *app.ResultsSink();
+    ProgressSink* progress = app.ScanProgressSink();
     if (progress) progress->SetRange(0, static_cast<std::int64_t>(rows_.size()));
     console.OnInsertRootItem(5);
     ++engine_->found;
@@ -126,11 +126,11 @@ class TruthBackend : public EngineBackend {
     const std::size_t half = holdUntilStopped ? rows_.size() / 2 : rows_.size();
     for (std::size_t i = 0; i < rows_.size(); ++i) {
       if (i == half) {
-        if (critical) app.m_bCriticalPhase = 1;
+        if (critical) app.SetCriticalPhase(true);
         holding = true;
-        while (!app.m_bAbort && !release) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        app.m_bCriticalPhase = 0;
-        if (app.m_bAbort) break;
+        while (!app.StopRequested() && !release) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        app.SetCriticalPhase(false);
+        if (app.StopRequested()) break;
       }
       const TruthRow& row = rows_[i];
       const std::size_t slash = row.path.rfind('/');
@@ -158,6 +158,7 @@ class TruthBackend : public EngineBackend {
  private:
   std::vector<TruthRow> rows_;
   ListedEngine* engine_ = nullptr;
+  EngineHost* host_ = nullptr;
 };
 
 // The folders of a tree by their path below the root ("a/b").

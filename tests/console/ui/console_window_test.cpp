@@ -21,8 +21,8 @@
 #include "console/ui/FolderTreeModel.h"
 #include "console/ui/ConsoleTestSupport.h"
 #include "scan/ProgramEngines.h"
-#include "scan/RecoveryMode.h"
-#include "scan/ui/CScanProcess.h"
+#include "core/RecoveryMode.h"
+#include "console/ui/CScanProcess.h"
 #include "support/TestSupport.h"
 #include "ui/CXBitmapButton.h"
 #include "ui/CXColorTab.h"
@@ -97,6 +97,7 @@ class ConsoleWindow : public ::testing::Test {
     app.m_pPrompt = &prompt;
     app.m_nRecoveryMode = kModeQuick;
     SetProgramEndHandler([this] { ++ended; });
+    SetStartWindowOpener([] { ShowStartWindow(); });  // as the program sets it at start
     std::string why;
     ASSERT_TRUE(test::SelectImageVolume(app, test::CorpusDir() / "disks" / "mbr.vmdk", 0, &why)) << why;
     const auto ntfs = test::VolumeOfKind(app, kFsNtfs);
@@ -112,6 +113,7 @@ class ConsoleWindow : public ::testing::Test {
     test::Settle();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     SetProgramEndHandler(nullptr);
+    SetStartWindowOpener(nullptr);
     App().m_pPrompt = nullptr;
   }
 
@@ -332,9 +334,9 @@ TEST_F(ConsoleWindow, CancelIsRefusedWhileCriticalInformationIsRead) {
 TEST_F(ConsoleWindow, TheStartTimerRunsOneScan) {
   struct CountingBackend : test::TruthBackend {
     using TruthBackend::TruthBackend;
-    bool Create(CORVANApp& app, EngineKind kind) override {
+    std::unique_ptr<ScanEngine> Create(EngineHost& host, EngineKind kind) override {
       ++creates;
-      return TruthBackend::Create(app, kind);
+      return TruthBackend::Create(host, kind);
     }
     int creates = 0;
   };

@@ -12,6 +12,7 @@
 
 #include "app/CORVANApp.h"
 #include "engines/fat/ExFatEngine.h"
+#include "sources/Volume.h"
 #include "platform/TextConv.h"
 #include "sources/SectorSource.h"
 #include "sources/SourceRecords.h"
@@ -50,15 +51,12 @@ class ExFatRig {
     app = std::make_unique<CORVANApp>(dir_ / "settings.ini", dir_.path());
     app->m_pPrompt = &prompt;
   }
-  ~ExFatRig() {
-    engine.reset();
-    MountSectorSource(nullptr);
-  }
+  ~ExFatRig() { engine.reset(); }
 
   // Mounts `disk` and prepares a fresh engine for the volume at `start`.
   ExFatEngine& Mount(std::vector<std::uint8_t> disk, std::uint64_t start = 0, std::uint64_t sectors = 0) {
     const std::uint64_t count = sectors ? sectors : disk.size() / 512 - start;
-    MountSectorSource(std::make_shared<MemorySectorSource>(std::move(disk)));
+    this->disk = std::make_shared<MemorySectorSource>(std::move(disk));
     return Prepare(start, count);
   }
 
@@ -76,7 +74,7 @@ class ExFatRig {
     progress = test::RecordingProgressSink{};
     engine = std::make_unique<ExFatEngine>(*app);
     engine->AttachWindows(&items, &progress);
-    engine->Prepare(source, 0);
+    engine->Prepare(MakeVolume(source, disk, false));
     return *engine;
   }
 
@@ -104,6 +102,7 @@ class ExFatRig {
   test::RecordingFoundItemSink items;
   test::RecordingProgressSink progress;
   SourceRecord source;
+  std::shared_ptr<SectorSource> disk;  // what the engines read
   std::unique_ptr<ExFatEngine> engine;
 };
 

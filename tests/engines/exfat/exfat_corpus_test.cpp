@@ -62,7 +62,7 @@ class ExFatCorpus : public ::testing::Test {
   }
   ExFatEngine& MountImage(const std::filesystem::path& image) {
     auto source = std::make_shared<test::FileSectorSource>(image);
-    MountSectorSource(source);
+    rig_.disk = source;
     return rig_.Prepare(0, source->SectorCount());
   }
 
@@ -98,10 +98,10 @@ TEST_F(ExFatCorpus, QuickListsEveryLiveItemWithItsSizeAndData) {
     IsFile(row) ? ++files : ++folders;
     if (IsFile(row)) bytes += row.size;
   }
-  EXPECT_EQ(engine.m_nFoldersFound, folders);
-  EXPECT_EQ(engine.m_nFilesFound, files);
-  EXPECT_EQ(engine.m_nBytesFound, bytes);
-  EXPECT_EQ(engine.m_nEntriesFound, folders + files);
+  EXPECT_EQ(engine.m_poster.Folders(), folders);
+  EXPECT_EQ(engine.m_poster.Files(), files);
+  EXPECT_EQ(engine.m_poster.Bytes(), bytes);
+  EXPECT_EQ(engine.m_poster.Entries(), folders + files);
   EXPECT_EQ(rig_.progress.counterTexts.back(), std::to_string(folders + files) + " Entries Found");
 }
 
@@ -223,7 +223,7 @@ TEST_P(ExFatInContainer, QuickListsEveryLiveFileWithItsData) {
   EXPECT_EQ(volume->partition->startSector, 188416u);
   ExFatEngine engine(*rig.app);
   engine.AttachWindows(&rig.items, &rig.progress);
-  engine.Prepare(*volume, volume->path.size() > 1);
+  engine.Prepare(MakeVolume(*volume, rig.app->m_pDisk, volume->path.size() > 1));
   ASSERT_EQ(engine.ScanVolume(0), ExFatScanResult::Completed);
   std::map<std::string, const test::RecordedItem*> paths;
   for (std::size_t i = 0; i < rig.items.items.size(); ++i)
@@ -242,7 +242,6 @@ TEST_P(ExFatInContainer, QuickListsEveryLiveFileWithItsData) {
   }
   engine.FreeLists();
   rig.app->m_sourceList.FreeSourceList();
-  MountSectorSource(nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(Mbr, ExFatInContainer,

@@ -128,7 +128,7 @@ TEST(ExFatWorkFiles, EachEngineKeepsItsOwnFilesAndRemovesThemWhenFreed) {
   ASSERT_TRUE(engine.ValidateBootSector());
   ASSERT_TRUE(engine.BuildClusterMap());
   ExFatEngine other(*rig.app);
-  other.Prepare(rig.source, 0);
+  other.Prepare(MakeVolume(rig.source, rig.disk, false));
   ASSERT_TRUE(other.ValidateBootSector());
 
   const auto folder = engine.WorkFolder();
@@ -345,7 +345,7 @@ TEST(ExFatWalks, ADeletedPassOverNothingDeletedSendsNothingNotEvenTheRoot) {
   ASSERT_EQ(engine.ScanVolume(1), ExFatScanResult::Completed);
   EXPECT_TRUE(rig.items.roots.empty());
   EXPECT_TRUE(rig.items.items.empty());
-  EXPECT_EQ(engine.m_nEntriesFound, 0u);
+  EXPECT_EQ(engine.m_poster.Entries(), 0u);
 }
 
 TEST(ExFatWalks, AnAbortedScanSaysSoInTheLog) {
@@ -433,17 +433,22 @@ TEST(ExFatReads, AShortImageFileReadFailsAndLeavesZeros) {
   ExFatRig rig;
   const auto file = rig.Dir() / "short.img";
   std::ofstream(file, std::ios::binary) << std::string(700, 'x');
+  // A source read through its path: the image file itself.
+  SourceRecord record;
+  record.kind = kSourcePlainImage;
+  record.path = Utf8ToUtf16(file.string());
+  record.partition = std::make_unique<PartitionRecord>();
   ExFatEngine engine(*rig.app);
-  engine.m_strSourcePath = Utf8ToUtf16(file.string());
-  engine.m_bImageFile = 1;
+  engine.Prepare(MakeVolume(record, nullptr, true));
   std::vector<std::uint8_t> buf(1024, 0xAA);
-  EXPECT_FALSE(engine.ReadImageSectors(0, 2, buf.data()));
+  EXPECT_FALSE(engine.ReadSourceOrImage(0, 2, buf.data()));
   EXPECT_EQ(buf[699], 'x');
   EXPECT_EQ(buf[700], 0);
   EXPECT_EQ(buf[1023], 0);
-  engine.m_strSourcePath = u"/nonexistent/image";
+  record.path = u"/nonexistent/image";
   engine.FreeLists();
-  EXPECT_FALSE(engine.ReadImageSectors(0, 1, buf.data()));
+  engine.Prepare(MakeVolume(record, nullptr, true));
+  EXPECT_FALSE(engine.ReadSourceOrImage(0, 1, buf.data()));
 }
 
 TEST(ExFatReads, FileDataStopsAtItsSizeAndFollowsItsChain) {

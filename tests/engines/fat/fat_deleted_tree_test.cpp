@@ -73,7 +73,7 @@ TEST(FatDeletedPass, LiveFoldersArriveOnlyOnTheWayToADeletedItem) {
   EXPECT_FALSE(console.items[0].record.IsDeleted());
   EXPECT_TRUE(console.items[2].record.IsDeleted());
   EXPECT_EQ(console.items[4].record.parentId, kFatRootId);
-  EXPECT_TRUE(engine->m_pendingItems.empty());
+  EXPECT_FALSE(engine->m_poster.HasQueued());
 }
 
 TEST(FatDeletedPass, DeletedFolderIsWalkedWithEverythingInItDeleted) {

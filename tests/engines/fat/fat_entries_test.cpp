@@ -334,8 +334,8 @@ TEST(FatHandOver, QueuedFoldersArriveOutermostFirstWithTheirFieldsOnly) {
   EXPECT_EQ(console.items[1].record.parentId, 2u);
   EXPECT_EQ(console.items[1].record.state, 0);
   EXPECT_EQ(console.items[1].record.extra, (std::array<std::uint8_t, 9>{}));
-  EXPECT_TRUE(engine.m_pendingItems.empty());
-  EXPECT_EQ(engine.m_nFoldersFound, 2u);
+  EXPECT_FALSE(engine.m_poster.HasQueued());
+  EXPECT_EQ(engine.m_poster.Folders(), 2u);
   engine.FlushPendingItems();
   EXPECT_EQ(console.items.size(), 2u);
 }

@@ -77,8 +77,8 @@ TEST_P(QuickScanCorpus, ListsEveryLiveEntryOnceWithItsData) {
     EXPECT_GE(item.record.itemId, 2u) << path;
   }
   // The root counts once among the entries and the folders.
-  EXPECT_EQ(engine->m_nEntriesFound, h.store.Count());
-  EXPECT_EQ(engine->m_nFoldersFound + engine->m_nFilesFound, h.store.Count());
+  EXPECT_EQ(engine->m_poster.Entries(), h.store.Count());
+  EXPECT_EQ(engine->m_poster.Folders() + engine->m_poster.Files(), h.store.Count());
   ASSERT_FALSE(h.progress.counterTexts.empty());
   EXPECT_EQ(h.progress.counterTexts.back(), std::to_string(h.store.Count()) + " Entries Found");
 }
@@ -278,7 +278,7 @@ TEST(RecordedClusters, ListsRecordedFoldersAndTheLostOnes) {
   // The root-level Archive0, and a subfolder whose parent was not recorded.
   source.partition->clusterArray = {archive, sym};
   FatEngine engine(h.app);
-  engine.Prepare(source, 0);
+  engine.Prepare(MakeVolume(source, h.disk, false));
   ASSERT_EQ(engine.ScanVolume(0), FatScanResult::Completed);
   // The folders listed by cluster take the names the root directory gives
   // them: Archive0, and Music3 (the missing parent); the subfolder keeps its
@@ -306,7 +306,7 @@ TEST(RecordedClusters, UnsoundRecordedLayoutIsRefused) {
   source.partition->fatSize = 48;
   source.partition->reservedSectors = 4;
   FatEngine engine(h.app);
-  engine.Prepare(source, 0);
+  engine.Prepare(MakeVolume(source, h.disk, false));
   EXPECT_EQ(engine.ScanVolume(0), FatScanResult::InvalidVolume);
   EXPECT_EQ(h.store.Count(), 0u);
 }
@@ -329,7 +329,7 @@ TEST_P(QuickScanContainer, FatVolumesMatchTheirTruth) {
   ASSERT_TRUE(mount.mounted);
   SourceList list;
   list.m_nDiskSectors = mount.image->SectorCount();
-  ScanPartitions(list);
+  ScanPartitions(list, *mount.image);
   BuildSourceList(list, c.type, 0);
   int scanned = 0;
   for (const auto& source : list.m_sources) {
@@ -339,7 +339,7 @@ TEST_P(QuickScanContainer, FatVolumesMatchTheirTruth) {
     ++scanned;
     h.store.Clear();
     FatEngine engine(h.app);
-    engine.Prepare(*source, 0);
+    engine.Prepare(MakeVolume(*source, mount.image, false));
     ASSERT_EQ(engine.ScanVolume(0), FatScanResult::Completed);
     ExpectLiveTruth(h, engine, kind == kFsFat32 ? "fat32" : "fat16");
   }

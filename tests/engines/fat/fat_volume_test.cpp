@@ -110,7 +110,7 @@ TEST(FatVolumeAccess, ReadsNeverLeaveTheVolume) {
   disk.resize(disk.size() + 4 * kSectorSize, 0xEE);  // another volume behind it
   h.MountBytes(disk);
   auto engine = std::make_unique<FatEngine>(h.app);
-  engine->Prepare(fattest::VolumeSource(0, 8192, kFat16), 0);
+  engine->Prepare(MakeVolume(fattest::VolumeSource(0, 8192, kFat16), h.disk, false));
   FatBootInfo info;
   ParseFatBootSector(info, image.Bytes().data());
   engine->SetGeometry(info);
@@ -129,16 +129,16 @@ TEST(FatVolumeAccess, PlainImageFileIsReadFromItsFirstSector) {
   SourceRecord source = fattest::VolumeSource(500, 8192, kFat16, 7);
   source.path = Utf8ToUtf16(file.string());
   FatEngine engine(h.app);
-  engine.Prepare(source, 1);
+  engine.Prepare(MakeVolume(source, h.disk, true));
   EXPECT_EQ(engine.m_nVolumeStart, 0u);
   EXPECT_EQ(engine.m_nRunningItemId, 2u);
   EXPECT_EQ(h.app.m_bVolumeOpened.load(), 1);
   std::uint8_t sector[kSectorSize];
-  ASSERT_TRUE(engine.ReadImageSectors(0, sector, 1));
+  ASSERT_TRUE(engine.ReadSourceOrImage(0, sector, 1));
   EXPECT_EQ(sector[0], 0xEB);
   // The file ends 100 bytes short of its last sector: zeros and a failure.
   std::memset(sector, 0x77, sizeof sector);
-  EXPECT_FALSE(engine.ReadImageSectors(8191, sector, 1));
+  EXPECT_FALSE(engine.ReadSourceOrImage(8191, sector, 1));
   EXPECT_EQ(sector[10], 0x99);
   EXPECT_EQ(sector[412], 0);
   EXPECT_EQ(sector[kSectorSize - 1], 0);
@@ -146,10 +146,10 @@ TEST(FatVolumeAccess, PlainImageFileIsReadFromItsFirstSector) {
   FatEngine missing(h.app);
   SourceRecord gone = fattest::VolumeSource(0, 8192, kFat16, 7);
   gone.path = Utf8ToUtf16((h.dir / "missing.img").string());
-  missing.Prepare(gone, 1);
+  missing.Prepare(MakeVolume(gone, h.disk, true));
   std::memset(sector, 0x77, sizeof sector);
-  EXPECT_FALSE(missing.ReadImageSectors(0, sector, 1));
-  EXPECT_EQ(sector[0], 0x77) << "a file that cannot be opened leaves the buffer as it was";
+  EXPECT_FALSE(missing.ReadSourceOrImage(0, sector, 1));
+  EXPECT_EQ(sector[0], 0) << "a file that cannot be opened reads as zeros";
 }
 
 // ---- FAT copies ----
@@ -214,7 +214,8 @@ TEST(FatCopies, VerifierCountsAnEndMarkBelowTheThresholdAsAnError) {
   auto engine = ReadyEngine(h, image);
   FatImage marked = SmallFat32();
   marked.SetFatCopy(1, 200, 0x0FFFFFF8);
-  h.MountBytes(marked.Bytes());
+  // The disk the engine is bound to now holds the marked copy.
+  static_cast<MemorySectorSource&>(*h.disk).Bytes() = marked.Bytes();
   // Sector 1 of each copy holds entries 128-255; entry 0's F8 FF FF 0F is
   // such a mark too, but lies in sector 0.
   EXPECT_EQ(engine->VerifyFatCopy(1, 0), 0u);

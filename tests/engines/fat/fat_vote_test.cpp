@@ -213,7 +213,7 @@ TEST(FatLayoutSearch, DisketteDriveTakesTheDisketteLayoutWithoutVoting) {
   SourceRecord source = fattest::VolumeSource(0, h.sectors, kFat16);
   source.partition->diskNumber = 0;
   FatEngine engine(h.app);
-  engine.Prepare(source, 0);
+  engine.Prepare(MakeVolume(source, h.disk, false));
   EXPECT_EQ(engine.SearchDirectoryClusters(), 1u);
   EXPECT_EQ(engine.m_nFatKind, kFat12);
   EXPECT_EQ(engine.m_nSectorsPerCluster, 1u);
@@ -256,7 +256,7 @@ TEST(FatLayoutSearch, ReadsStopAtTheVolumesEnd) {
   Harness h;
   h.MountBytes(image.Bytes());
   FatEngine engine(h.app);
-  engine.Prepare(fattest::VolumeSource(0, 4 * h.sectors, kFat16), 0);
+  engine.Prepare(MakeVolume(fattest::VolumeSource(0, 4 * h.sectors, kFat16), h.disk, false));
   // No candidate fits 32768 sectors; the one examined stays.
   EXPECT_EQ(engine.SearchDirectoryClusters(), 1u);
   EXPECT_EQ(engine.Layout().DataStart(), 97u);

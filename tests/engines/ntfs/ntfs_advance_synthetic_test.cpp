@@ -46,7 +46,6 @@ class CountingSource final : public SectorSource {
 class NtfsAdvanceSynthetic : public ::testing::Test {
  protected:
   NtfsAdvanceSynthetic() : app_(dir_ / "settings.ini", dir_.path()) { app_.m_pPrompt = &prompt_; }
-  ~NtfsAdvanceSynthetic() override { MountSectorSource(nullptr); }
 
   // A volume with the $MFT at cluster 4 and a root folder.
   img::NtfsImage& Image(std::uint32_t spc = 1, std::uint64_t clusters = 600, std::uint32_t mftRecords = 96) {
@@ -56,8 +55,7 @@ class NtfsAdvanceSynthetic : public ::testing::Test {
   }
   bool Run(Bytes volume, std::uint64_t sectorCount = 0, FreeSpaceHitCollector* collector = nullptr) {
     source_ = std::make_shared<CountingSource>(std::move(volume));
-    MountSectorSource(source_);
-    engine_ = test::EngineOverMountedDisk(app_, &items_, &progress_, sectorCount);
+    engine_ = test::EngineOverDisk(app_, source_, &items_, &progress_, sectorCount);
     engine_->SetFreeSpaceHitCollector(collector);
     return engine_->DeepScan();
   }

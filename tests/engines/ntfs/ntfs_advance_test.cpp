@@ -155,17 +155,16 @@ Bytes DamagedCorpusVolume(Damage damage) {
   return v;
 }
 
-// One engine over a volume at sector 0 of the mounted disk, reporting to
+// One engine over a volume at sector 0 of a disk, reporting to
 // the sinks given.
 struct AdvanceRun {
   AdvanceRun(std::shared_ptr<SectorSource> disk, FoundItemSink* items = nullptr, ProgressSink* progress = nullptr,
              std::uint64_t sectorCount = 0)
       : app(dir / "settings.ini", dir.path()),
-        owned((MountSectorSource(std::move(disk)), test::EngineOverMountedDisk(app, items, progress, sectorCount))),
+        owned(test::EngineOverDisk(app, std::move(disk), items, progress, sectorCount)),
         engine(*owned) {
     app.m_pPrompt = &prompt;
   }
-  ~AdvanceRun() { MountSectorSource(nullptr); }
   bool Logged(const std::string& text) const { return app.LogViewText().find(text) != std::string::npos; }
 
   test::TempDir dir;

@@ -20,10 +20,7 @@ struct NtfsContainer {
 
 void PrintTo(const NtfsContainer& c, std::ostream* os) { *os << c.file; }
 
-class NtfsInContainer : public ::testing::TestWithParam<NtfsContainer> {
- protected:
-  ~NtfsInContainer() override { MountSectorSource(nullptr); }
-};
+class NtfsInContainer : public ::testing::TestWithParam<NtfsContainer> {};
 
 TEST_P(NtfsInContainer, QuickFindsEveryLiveFileWithItsData) {
   const NtfsContainer& c = GetParam();
@@ -34,7 +31,7 @@ TEST_P(NtfsInContainer, QuickFindsEveryLiveFileWithItsData) {
     if (v.image == "ntfs.img") ntfs = v;
   ASSERT_NE(ntfs.sectors, 0u);
 
-  test::QuickRun run(ntfs.startSector, ntfs.sectors);
+  test::QuickRun run(mount.image, ntfs.startSector, ntfs.sectors);
   ASSERT_TRUE(run.scanned);
   int files = 0;
   for (const test::TruthRow& row : test::ReadTruth(test::CorpusDir() / "ntfs.truth.tsv")) {

@@ -25,10 +25,11 @@ namespace corvan::test {
 
 enum class NtfsPass { Quick, Deleted, Advance };
 
-// One pass over the volume at `firstSector` of the mounted disk.
+// One pass over the volume at `firstSector` of `disk`.
 class PassRun {
  public:
-  PassRun(std::uint64_t firstSector, std::uint64_t sectorCount, NtfsPass pass = NtfsPass::Quick)
+  PassRun(std::shared_ptr<SectorSource> disk, std::uint64_t firstSector, std::uint64_t sectorCount,
+          NtfsPass pass = NtfsPass::Quick)
       : app_(dir_ / "settings.ini", dir_.path()), engine_(app_) {
     engine_.SetSinks(&items, &progress);
     NtfsVolumeBinding b;
@@ -36,6 +37,7 @@ class PassRun {
     b.sectorCount = sectorCount;
     b.endSector = firstSector + sectorCount;
     b.partitionType = 7;
+    b.disk = std::move(disk);
     engine_.Prepare(b);
     scanned = pass == NtfsPass::Advance ? engine_.DeepScan() : engine_.ScanVolume(pass == NtfsPass::Deleted);
     for (std::size_t i = 0; i < items.items.size(); ++i)

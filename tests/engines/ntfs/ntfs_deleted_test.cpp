@@ -30,8 +30,7 @@ constexpr std::uint32_t kLostId = 0x0FFFFFFF;
 TEST(NtfsDeletedCorpus, EveryDeletedRowStandsWhereItWasWithItsSizeAndData) {
   auto source = std::make_shared<test::FileSectorSource>(test::CorpusDir() / "ntfs.img");
   ASSERT_TRUE(source->IsOpen());
-  MountSectorSource(source);
-  test::PassRun run(0, source->SectorCount(), test::NtfsPass::Deleted);
+  test::PassRun run(source, 0, source->SectorCount(), test::NtfsPass::Deleted);
   ASSERT_TRUE(run.scanned);
   const auto icat = test::DeletedFilesIcatReads();
   ASSERT_GE(icat.size(), 20u);
@@ -76,7 +75,6 @@ TEST(NtfsDeletedCorpus, EveryDeletedRowStandsWhereItWasWithItsSizeAndData) {
     EXPECT_NE(item.record.itemId, kLostId);
   }
   EXPECT_EQ(run.byPath.size(), run.items.items.size());
-  MountSectorSource(nullptr);
 }
 
 // Small volumes of 512-byte clusters with the $MFT at cluster 4.
@@ -86,11 +84,9 @@ class NtfsDeletedSynthetic : public ::testing::Test {
     app_.m_pPrompt = &prompt_;
     image_.PutRecord(5, FolderRecord(5, 5, u".", {}));
   }
-  ~NtfsDeletedSynthetic() override { MountSectorSource(nullptr); }
 
   bool Scan(Bytes volume) {
-    MountSectorSource(std::make_shared<MemorySectorSource>(std::move(volume)));
-    engine_ = test::EngineOverMountedDisk(app_, &items_, &progress_);
+    engine_ = test::EngineOverDisk(app_, std::make_shared<MemorySectorSource>(std::move(volume)), &items_, &progress_);
     return engine_->ScanVolume(true);
   }
   bool Scan() { return Scan(image_.Finish()); }

@@ -8,6 +8,8 @@
 
 #include "app/CORVANApp.h"
 #include "engines/ntfs/NtfsEngine.h"
+#include "sources/FileSectorSource.h"
+#include "sources/Volume.h"
 #include "sources/SectorSource.h"
 #include "sources/SourceRecords.h"
 #include "support/TestSupport.h"
@@ -47,7 +49,6 @@ class SparseDisk final : public SectorSource {
 class NtfsEngineIo : public ::testing::Test {
  protected:
   NtfsEngineIo() : app_(dir_ / "settings.ini", dir_.path()), engine_(app_) {}
-  ~NtfsEngineIo() override { MountSectorSource(nullptr); }
   test::TempDir dir_;
   CORVANApp app_;
   NtfsEngine engine_;
@@ -55,8 +56,8 @@ class NtfsEngineIo : public ::testing::Test {
 
 TEST_F(NtfsEngineIo, ClusterSectorsAreSixtyFourBitProducts) {
   auto disk = std::make_shared<SparseDisk>(1000, 8);
-  MountSectorSource(disk);
   NtfsVolumeBinding b;
+  b.disk = disk;
   b.firstSector = 1000;
   b.sectorCount = 1ull << 40;
   b.endSector = b.firstSector + b.sectorCount;
@@ -75,8 +76,8 @@ TEST_F(NtfsEngineIo, ClusterSectorsAreSixtyFourBitProducts) {
 TEST_F(NtfsEngineIo, BootSectorBackupsAndTheBytesPerSectorField) {
   // 4096-byte sectors, 2 per cluster: 16 sectors of 512 bytes per cluster.
   auto disk = std::make_shared<SparseDisk>(5000 + 799, 2, 4096);
-  MountSectorSource(disk);
   NtfsVolumeBinding b;
+  b.disk = disk;
   b.firstSector = 5000;
   b.sectorCount = 800;
   b.endSector = 5800;
@@ -90,8 +91,8 @@ TEST_F(NtfsEngineIo, BootSectorBackupsAndTheBytesPerSectorField) {
 
 TEST_F(NtfsEngineIo, ShortAndFailedReadsAreZeroFilledAndCounted) {
   auto disk = std::make_shared<MemorySectorSource>(std::vector<std::uint8_t>(4 * 512, 0x11));
-  MountSectorSource(disk);
   NtfsVolumeBinding b;
+  b.disk = disk;
   b.sectorCount = 8;
   b.endSector = 8;
   engine_.Prepare(b);
@@ -100,7 +101,8 @@ TEST_F(NtfsEngineIo, ShortAndFailedReadsAreZeroFilledAndCounted) {
   EXPECT_EQ(buf[0], 0x11);
   EXPECT_EQ(buf[1024], 0x00) << "nothing of the earlier contents is left where the read came short";
   EXPECT_EQ(engine_.ReadFailures(), 1u);
-  MountSectorSource(nullptr);
+  b.disk = nullptr;  // bound to no disk: nothing can be read
+  engine_.Prepare(b);
   std::fill(buf.begin(), buf.end(), 0xAA);
   EXPECT_FALSE(engine_.ReadVolumeSectors(buf.data(), 512, 0));
   EXPECT_EQ(buf[0], 0x00);
@@ -113,8 +115,7 @@ TEST_F(NtfsEngineIo, ImageFileReads) {
   NtfsVolumeBinding b;
   b.firstSector = 1;
   b.sectorCount = 2;
-  b.imagePath = dir_ / "volume.img";
-  b.readImageFile = true;
+  b.disk = std::make_shared<FileSectorSource>(dir_ / "volume.img");
   engine_.Prepare(b);
   std::vector<std::uint8_t> buf(1024, 0xAA);
   EXPECT_TRUE(engine_.ReadVolumeSectors(buf.data(), 512, 0));
@@ -123,10 +124,10 @@ TEST_F(NtfsEngineIo, ImageFileReads) {
   EXPECT_EQ(buf[0], 3);
   EXPECT_EQ(buf[512], 0);
 
-  b.imagePath = dir_ / "missing.img";
+  b.disk = std::make_shared<FileSectorSource>(dir_ / "missing.img");
   engine_.Prepare(b);
   std::fill(buf.begin(), buf.end(), 0xAA);
-  EXPECT_FALSE(engine_.ReadImageSectors(buf.data(), 1, 0));
+  EXPECT_FALSE(engine_.ReadVolumeSectors(buf.data(), 512, 0));
   EXPECT_EQ(buf[0], 0);
 }
 
@@ -139,7 +140,7 @@ TEST_F(NtfsEngineIo, PrepareFromSourceRecords) {
   volume.partition->endSector = 2048 + 98304;
   volume.partition->ntfsSectorsPerCluster = 8;
   volume.partition->mftSector = 32;
-  engine_.Prepare(volume, false);
+  engine_.Prepare(MakeVolume(volume, nullptr, false));
   EXPECT_EQ(engine_.VolumeFirstSector(), 2048u);
   EXPECT_EQ(engine_.VolumeSectorCount(), 98304u);
   EXPECT_EQ(engine_.VolumeEndSector(), 2048u + 98304u);
@@ -147,7 +148,7 @@ TEST_F(NtfsEngineIo, PrepareFromSourceRecords) {
   // A whole image file: read from its first sector, whatever the record says.
   volume.kind = 7;
   volume.path = u"/images/volume.img";
-  engine_.Prepare(volume, true);
+  engine_.Prepare(MakeVolume(volume, nullptr, true));
   EXPECT_EQ(engine_.VolumeFirstSector(), 0u);
 
   // A disk carries no volume: the engine keeps what it had.
@@ -155,7 +156,7 @@ TEST_F(NtfsEngineIo, PrepareFromSourceRecords) {
   disk.kind = 0;
   disk.disk = std::make_unique<DiskRecord>();
   NtfsEngine fresh(app_);
-  fresh.Prepare(disk, false);
+  fresh.Prepare(MakeVolume(disk, nullptr, false));
   EXPECT_EQ(fresh.VolumeSectorCount(), 0u);
   EXPECT_FALSE(fresh.ScanVolume(true));
 }

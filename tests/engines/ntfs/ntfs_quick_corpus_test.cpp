@@ -66,12 +66,10 @@ class NtfsCorpus : public ::testing::Test {
     const auto image = test::CorpusDir() / "ntfs.img";
     ASSERT_TRUE(std::filesystem::exists(image)) << image;
     source_ = std::make_shared<test::FileSectorSource>(image);
-    MountSectorSource(source_);
-    run_ = std::make_unique<test::QuickRun>(0, source_->SectorCount());
+    run_ = std::make_unique<test::QuickRun>(source_, 0, source_->SectorCount());
     ASSERT_TRUE(run_->scanned);
     truth_ = test::ReadTruth(test::CorpusDir() / "ntfs.truth.tsv");
   }
-  void TearDown() override { MountSectorSource(nullptr); }
 
   const test::RecordedItem* ByPath(const std::string& path) const { return run_->ByPath(path); }
   std::string Md5Of(const FoundItemInfo& item, std::set<DataBlockKind>* kinds, WalkResult* result) {

@@ -43,15 +43,13 @@ class NtfsSynthetic : public ::testing::Test {
   NtfsSynthetic() : app_(dir_ / "settings.ini", dir_.path()), image_(1, 600, 4, 96) {
     app_.m_pPrompt = &prompt_;
   }
-  ~NtfsSynthetic() override { MountSectorSource(nullptr); }
 
   bool Scan() { return ScanBytes(image_.Finish()); }
   // Quick over `volume`; the partition record may count fewer sectors than
   // the disk holds.
   bool ScanBytes(Bytes volume, std::uint64_t sectorsLeftOut = 0) {
     source_ = std::make_shared<MemorySectorSource>(std::move(volume));
-    MountSectorSource(source_);
-    engine_ = test::EngineOverMountedDisk(app_, &items_, &progress_, source_->SectorCount() - sectorsLeftOut);
+    engine_ = test::EngineOverDisk(app_, source_, &items_, &progress_, source_->SectorCount() - sectorsLeftOut);
     return engine_->ScanVolume(false);
   }
   std::vector<std::size_t> ItemsWithId(std::uint32_t id) const {
@@ -469,7 +467,7 @@ TEST_F(NtfsSynthetic, TheJournalGivesBackTheRunsOfADeletedFile) {
   // Deleted Recovery asks the journal before it posts: the item comes with
   // its size and marked as having its runs kept.
   items_ = {};
-  engine_ = test::EngineOverMountedDisk(app_, &items_, &progress_);
+  engine_ = test::EngineOverDisk(app_, source_, &items_, &progress_);
   ASSERT_TRUE(engine_->ScanVolume(true));
   EXPECT_EQ(One(45).record.size, content.size());
   EXPECT_EQ(One(45).record.runFlags & kItemRunsKept, kItemRunsKept);

@@ -61,14 +61,16 @@ inline Bytes Pattern(std::size_t n, int seed) {
   return b;
 }
 
-// An engine over the volume at sector 0 of the mounted disk, `sectorCount`
-// sectors long (0: the whole disk), reporting to the sinks given.
-inline std::unique_ptr<NtfsEngine> EngineOverMountedDisk(CORVANApp& app, FoundItemSink* items, ProgressSink* progress,
-                                                         std::uint64_t sectorCount = 0) {
-  auto engine = std::make_unique<NtfsEngine>(app);
+// An engine over the volume at sector 0 of `disk`, `sectorCount` sectors
+// long (0: the whole disk), reporting to the sinks given.
+inline std::unique_ptr<NtfsEngine> EngineOverDisk(EngineHost& host, std::shared_ptr<SectorSource> disk,
+                                                  FoundItemSink* items, ProgressSink* progress,
+                                                  std::uint64_t sectorCount = 0) {
+  auto engine = std::make_unique<NtfsEngine>(host);
   engine->SetSinks(items, progress);
   NtfsVolumeBinding b;
-  b.sectorCount = sectorCount ? sectorCount : MountedSectorSource()->SectorCount();
+  b.sectorCount = sectorCount ? sectorCount : disk->SectorCount();
+  b.disk = std::move(disk);
   b.endSector = b.sectorCount;
   engine->Prepare(b);
   return engine;

@@ -32,7 +32,7 @@
 #include "save/ui/CSaveProcess.h"
 #include "save/ui/CSaveRecovery.h"
 #include "scan/ProgramEngines.h"
-#include "scan/RecoveryMode.h"
+#include "core/RecoveryMode.h"
 #include "support/TestSupport.h"
 #include "ui/CXBitmapButton.h"
 #include "ui/DialogLayout.h"

@@ -9,7 +9,7 @@
 #include "app/ui/MainWindows.h"
 #include "console/ui/CRecoveryConsole.h"
 #include "console/ui/ConsoleTestSupport.h"
-#include "scan/RecoveryMode.h"
+#include "core/RecoveryMode.h"
 #include "scan/ui/CSliderOptionDlg.h"
 #include "scan/ui/CSpecifiedRegion.h"
 #include "app/SourceSetup.h"

@@ -20,7 +20,7 @@
 #include "console/ui/CRecoveryConsole.h"
 #include "console/ui/FolderListModel.h"
 #include "console/ui/FolderTreeModel.h"
-#include "scan/RecoveryMode.h"
+#include "core/RecoveryMode.h"
 #include "scan/ui/CSliderOptionDlg.h"
 #include "sources/ui/CDataRecovery.h"
 #include "sources/ui/CFileSplittedExtent.h"

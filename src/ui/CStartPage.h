@@ -2,14 +2,34 @@
 // A page of the start screen (the new-recovery page and the resume page
 // derive from it). It paints the dialog colour over its whole area.
 
+#include <QSize>
 #include <QWidget>
 
 namespace corvan {
 
+class CSlider;
+
+// What a page asks of the start screen it lies on: the options panel that
+// slides out beside it.
+class OptionsPanelHost {
+ public:
+  virtual ~OptionsPanelHost() = default;
+  virtual void ShowOptionsPanel() = 0;
+  virtual void CloseOptionsPanel() = 0;
+  virtual CSlider* OptionsPanel() const = 0;
+  // The start screen in front, or null; the start screen sets it.
+  static OptionsPanelHost*& Current();
+};
+
 class CStartPage : public QWidget {
   Q_OBJECT
  public:
+  static constexpr QSize kSize{582, 528};
+
   explicit CStartPage(QWidget* parent = nullptr);
+  // The start screen the page lies on (the one in front when the page has
+  // none of its own), or null.
+  OptionsPanelHost* PanelHost() const;
   // Asked by the start screen when the page is shown; 1 shows the resume
   // page's list of saved scans.
   virtual void SetPageMode(int mode) { m_nPageMode = mode; }

@@ -1,4 +1,4 @@
-#include "save/ui/RecoverCommand.h"
+#include "console/ui/RecoverCommand.h"
 
 #include "app/CORVANApp.h"
 #include "console/ui/CRecoveryConsole.h"

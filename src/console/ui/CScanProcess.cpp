@@ -1,10 +1,11 @@
-#include "scan/ui/CScanProcess.h"
+#include "console/ui/CScanProcess.h"
 
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 
 #include "app/CORVANApp.h"
+#include "app/Jobs.h"
 #include "core/StringTable.h"
 #include "scan/ScanWorker.h"
 #include "ui/CXBitmapButton.h"
@@ -78,7 +79,7 @@ void CScanProcess::OnStarting() {
   app.m_pScanProgressDlg = this;
 }
 
-void CScanProcess::RunWorker() { ScanWorker(App(), m_engines).Run(); }
+void CScanProcess::RunWorker() { ScanWorker(MakeScanJob(App()), m_engines).Run(); }
 
 void CScanProcess::AskStop() { RequestStop(App()); }
 

@@ -1,0 +1,48 @@
+#include "app/Jobs.h"
+
+#include "app/CORVANApp.h"
+#include "save/CThreadForSavingFiles.h"
+
+namespace corvan {
+
+namespace {
+EngineSlots Slots(CORVANApp& app) { return EngineSlots{app.m_pFatEngine, app.m_pNtfsEngine, app.m_pExFatEngine}; }
+}  // namespace
+
+ScanJob MakeScanJob(CORVANApp& app) {
+  ScanJob job{.host = app,
+              .engines = Slots(app),
+              .scanResumed = app.m_bScanResumed,
+              .rawFileCount = app.m_nRawFileCount};
+  job.source = app.m_sourceList.m_pSelectedSource;
+  job.disk = app.m_pDisk;
+  job.mode = app.m_nRecoveryMode;
+  job.advanceChoice = app.m_nAdvanceFsChoice;
+  job.quickVolumeSearch = app.m_bQuickVolumeSearch != 0;
+  job.mediaFirstSector = app.m_nMediaFirstSector;
+  job.mediaLastSector = app.m_nMediaLastSector;
+  job.resetScanState = [&app] { app.ResetScanState(); };
+  return job;
+}
+
+SaveJob MakeSaveJob(CORVANApp& app) {
+  SaveJob job{.host = app,
+              .answers = {app.m_bSkip, app.m_bSkipAll, app.m_bRename, app.m_bRenameAll, app.m_bOverwrite,
+                          app.m_bOverwriteAll}};
+  job.UseFirstEngine(Slots(app));
+  job.progress = app.m_pSaveProgressDlg;
+  job.masks = app.m_saveMasks;
+  job.maskExclude = app.m_bSaveMaskExclude;
+  return job;
+}
+
+void TakeSaveOptions(const CORVANApp& app, CThreadForSavingFiles& saver) {
+  saver.m_bCreateZip = app.m_bCreateZip;
+  saver.m_nZipMode = app.m_nZipMode;
+  saver.m_nDestKind = app.m_nDestKind;
+  saver.m_szDest = app.m_szSaveDest;
+  saver.m_nSelectMode = app.m_bSaveFullOptions ? 1 : 0;
+  saver.m_nWhichFiles = app.m_bSaveFullOptions ? app.m_nDeletedMode : 0;
+}
+
+}  // namespace corvan

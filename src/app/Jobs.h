@@ -1,0 +1,22 @@
+#pragma once
+// The scan and save jobs of the running program: each is handed the
+// application object as its host, and references to the flags, answers and
+// engine slots the application keeps.
+
+#include "scan/ScanJob.h"
+#include "save/SaveJob.h"
+
+namespace corvan {
+
+class CORVANApp;
+class CThreadForSavingFiles;
+
+// A scan of the selected source in the chosen recovery mode.
+ScanJob MakeScanJob(CORVANApp& app);
+// A save of the found items of the engine the application holds.
+SaveJob MakeSaveJob(CORVANApp& app);
+// Copies the destination and options the destination dialog stored in the
+// application object into the saving thread.
+void TakeSaveOptions(const CORVANApp& app, CThreadForSavingFiles& saver);
+
+}  // namespace corvan

@@ -1,0 +1,84 @@
+#pragma once
+// The hand-over of found items to the results window, shared by every
+// engine: the root item that opens a pass's tree, the counters the status
+// line and the scan dialog show, the counter text, and the queue of folders
+// whose sending waits until something beneath them is worth showing. Each
+// engine keeps its own root id, bar range and counter wording; the poster
+// keeps the order in which the windows are told.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/FoundItemInfo.h"
+#include "core/FoundItemSink.h"
+#include "core/ProgressSink.h"
+
+namespace corvan {
+
+class FoundItemPoster {
+ public:
+  // How the scan dialog's counter line reads: "12 " or "12 Entries Found".
+  enum class Counter { Number, EntriesFound };
+
+  struct PostStyle {
+    Counter counter = Counter::Number;
+    bool step = true;          // step the main bar once for the item
+    bool folderBytes = false;  // a folder's size counts towards the bytes found
+  };
+
+  explicit FoundItemPoster(std::uint32_t rootId) : m_nRootId(rootId) {}
+
+  // The results window and the scan dialog; null stands for no window.
+  void Attach(FoundItemSink* results, ProgressSink* progress);
+  FoundItemSink& Results() const;
+  ProgressSink& Progress() const;
+
+  std::uint32_t RootId() const { return m_nRootId; }
+  // The root went out: the tree of this pass is open.
+  bool Opened() const { return m_nEntries != 0; }
+  // Sets the main bar to 0 .. `range` in steps of one and sends the root.
+  void OpenRoot(std::int64_t range);
+  // Sends one item, counts it and shows the count.
+  FoundItemHandle Post(const FoundItemInfo& record, std::u16string_view name, const PostStyle& style);
+
+  // ---- folders waiting for something beneath them ----
+  // The queued copy keeps the record's identifying fields only.
+  void Queue(const FoundItemInfo& record, std::u16string_view name);
+  void DropLastQueued();
+  bool HasQueued() const { return !m_queue.empty(); }
+  // Sends the queued folders in order, each stepping the bar; `sent` runs
+  // after each has been handed over, before the count is shown.
+  void FlushQueue(Counter counter, const std::function<void(const FoundItemInfo&)>& sent = {});
+  void ClearQueue() { m_queue.clear(); }
+
+  // ---- counters (the root counts as a folder) ----
+  std::uint32_t Entries() const { return m_nEntries; }
+  std::uint32_t Folders() const { return m_nFolders; }
+  std::uint32_t Files() const { return m_nFiles; }
+  std::uint64_t Bytes() const { return m_nBytes; }
+  void AddBytes(std::uint64_t bytes) { m_nBytes += bytes; }
+  void ResetBytes() { m_nBytes = 0; }
+  // A new tree: nothing counted, the root not yet sent.
+  void ResetCounters();
+
+ private:
+  struct Queued {
+    FoundItemInfo record;
+    std::u16string name;
+  };
+  void ShowCount(Counter counter);
+
+  std::uint32_t m_nRootId;
+  FoundItemSink* m_pResults = nullptr;
+  ProgressSink* m_pProgress = nullptr;
+  std::uint32_t m_nEntries = 0;
+  std::uint32_t m_nFolders = 0;
+  std::uint32_t m_nFiles = 0;
+  std::uint64_t m_nBytes = 0;
+  std::vector<Queued> m_queue;
+};
+
+}  // namespace corvan

@@ -1,0 +1,53 @@
+#pragma once
+// One scan: what it was asked to do, the disk it reads and the application
+// state it is handed. The flags and engine slots the program keeps on its
+// application object stay there; the job holds references to them, so the
+// windows see what the running scan sets. A headless run hands its own.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "core/ScanEngine.h"
+#include "scan/ScanDispatch.h"
+
+namespace corvan {
+
+class EngineHost;
+class SectorSource;
+struct SourceRecord;
+
+// The application's three engine slots; at most one holds an engine.
+struct EngineSlots {
+  std::unique_ptr<ScanEngine>& fat;
+  std::unique_ptr<ScanEngine>& ntfs;
+  std::unique_ptr<ScanEngine>& exFat;
+
+  std::unique_ptr<ScanEngine>& For(EngineKind kind) {
+    return kind == EngineKind::Fat ? fat : kind == EngineKind::Ntfs ? ntfs : exFat;
+  }
+  // The engine a save or a preview reads through: the first one there is,
+  // FAT, NTFS, exFAT.
+  ScanEngine* First() const { return fat ? fat.get() : ntfs ? ntfs.get() : exFat.get(); }
+  void FreeAll();
+};
+
+struct ScanJob {
+  EngineHost& host;
+  EngineSlots engines;
+  std::atomic<std::uint32_t>& scanResumed;    // a saved scan was resumed
+  std::atomic<std::uint64_t>& rawFileCount;   // files Raw Recovery found
+  // What was asked.
+  const SourceRecord* source = nullptr;       // the selected disk or volume
+  std::shared_ptr<SectorSource> disk;         // the mounted disk it lies on
+  std::uint32_t mode = 0;                     // 502 Raw ... 506 Advance, 511 saved scan
+  std::uint8_t advanceChoice = 0;             // 1 FAT, 2 NTFS, 3 exFAT
+  bool quickVolumeSearch = false;             // the volume came from a quick lost-volume search
+  std::uint64_t mediaFirstSector = 0;
+  std::uint64_t mediaLastSector = 0;
+  // Clears busy and stop and notes whether results are present.
+  std::function<void()> resetScanState;
+};
+
+}  // namespace corvan
