@@ -35,6 +35,12 @@ class EngineHost {
   // or "Process aborted. User intervention" with their times.
   void LogProcessStarted();
   void LogProcessEnded(bool aborted);
+  // A pass's heading and start lines; its end lines, aborted when Stop was asked.
+  void LogPhaseStart(const std::string& heading) {
+    AppendLog(heading, true);
+    LogProcessStarted();
+  }
+  void LogPhaseEnd() { LogProcessEnded(StopRequested()); }
 
   // ---- flags shared with the windows ----
   virtual std::atomic<std::uint32_t>& BusyFlag() = 0;           // the worker runs

@@ -12,42 +12,42 @@ NullProgressSink g_noProgress;
 }  // namespace
 
 void FoundItemPoster::Attach(FoundItemSink* results, ProgressSink* progress) {
-  m_pResults = results;
-  m_pProgress = progress;
+  results_ = results;
+  progress_ = progress;
 }
 
-FoundItemSink& FoundItemPoster::Results() const { return m_pResults ? *m_pResults : g_noResults; }
-ProgressSink& FoundItemPoster::Progress() const { return m_pProgress ? *m_pProgress : g_noProgress; }
+FoundItemSink& FoundItemPoster::Results() const { return results_ ? *results_ : g_noResults; }
+ProgressSink& FoundItemPoster::Progress() const { return progress_ ? *progress_ : g_noProgress; }
 
 void FoundItemPoster::ResetCounters() {
-  m_nEntries = m_nFolders = m_nFiles = 0;
-  m_nBytes = 0;
+  entries_ = folders_ = files_ = 0;
+  bytes_ = 0;
 }
 
 void FoundItemPoster::OpenRoot(std::int64_t range) {
   ProgressSink& progress = Progress();
   progress.SetRange(0, range);
   progress.SetStep(1);
-  ++m_nEntries;
-  ++m_nFolders;
-  Results().OnInsertRootItem(m_nRootId);
+  ++entries_;
+  ++folders_;
+  Results().OnInsertRootItem(rootId_);
   Results().UpdateStatusText(0);
 }
 
 void FoundItemPoster::ShowCount(Counter counter) {
   Progress().SetCounterText(counter == Counter::EntriesFound
-                                ? std::to_string(m_nEntries) + " " + LoadString(kIdsEntriesFound)
-                                : std::to_string(m_nEntries) + " ");
+                                ? std::to_string(entries_) + " " + LoadString(kIdsEntriesFound)
+                                : std::to_string(entries_) + " ");
 }
 
 FoundItemHandle FoundItemPoster::Post(const FoundItemInfo& record, std::u16string_view name, const PostStyle& style) {
-  ++m_nEntries;
+  ++entries_;
   if (record.IsFolder()) {
-    ++m_nFolders;
-    if (style.folderBytes) m_nBytes += record.size;
+    ++folders_;
+    if (style.folderBytes) bytes_ += record.size;
   } else {
-    ++m_nFiles;
-    m_nBytes += record.size;
+    ++files_;
+    bytes_ += record.size;
   }
   const FoundItemHandle handle = Results().OnAddFoundItem(record, name);
   if (style.step) Progress().StepIt();
@@ -57,25 +57,25 @@ FoundItemHandle FoundItemPoster::Post(const FoundItemInfo& record, std::u16strin
 }
 
 void FoundItemPoster::Queue(const FoundItemInfo& record, std::u16string_view name) {
-  m_queue.push_back(Queued{record.IdentifyingCopy(), std::u16string(name)});
+  queue_.push_back(Queued{record.IdentifyingCopy(), std::u16string(name)});
 }
 
 void FoundItemPoster::DropLastQueued() {
-  if (!m_queue.empty()) m_queue.pop_back();
+  if (!queue_.empty()) queue_.pop_back();
 }
 
 void FoundItemPoster::FlushQueue(Counter counter, const std::function<void(const FoundItemInfo&)>& sent) {
   // Queued items are always folders.
-  for (const Queued& item : m_queue) {
-    ++m_nEntries;
-    ++m_nFolders;
+  for (const Queued& item : queue_) {
+    ++entries_;
+    ++folders_;
     Results().OnAddFoundItem(item.record, item.name);
     Progress().StepIt();
     if (sent) sent(item.record);
     Results().UpdateStatusText(0);
     ShowCount(counter);
   }
-  m_queue.clear();
+  queue_.clear();
 }
 
 }  // namespace corvan

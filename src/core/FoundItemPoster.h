@@ -29,16 +29,16 @@ class FoundItemPoster {
     bool folderBytes = false;  // a folder's size counts towards the bytes found
   };
 
-  explicit FoundItemPoster(std::uint32_t rootId) : m_nRootId(rootId) {}
+  explicit FoundItemPoster(std::uint32_t rootId) : rootId_(rootId) {}
 
   // The results window and the scan dialog; null stands for no window.
   void Attach(FoundItemSink* results, ProgressSink* progress);
   FoundItemSink& Results() const;
   ProgressSink& Progress() const;
 
-  std::uint32_t RootId() const { return m_nRootId; }
+  std::uint32_t RootId() const { return rootId_; }
   // The root went out: the tree of this pass is open.
-  bool Opened() const { return m_nEntries != 0; }
+  bool Opened() const { return entries_ != 0; }
   // Sets the main bar to 0 .. `range` in steps of one and sends the root.
   void OpenRoot(std::int64_t range);
   // Sends one item, counts it and shows the count.
@@ -48,19 +48,19 @@ class FoundItemPoster {
   // The queued copy keeps the record's identifying fields only.
   void Queue(const FoundItemInfo& record, std::u16string_view name);
   void DropLastQueued();
-  bool HasQueued() const { return !m_queue.empty(); }
+  bool HasQueued() const { return !queue_.empty(); }
   // Sends the queued folders in order, each stepping the bar; `sent` runs
   // after each has been handed over, before the count is shown.
   void FlushQueue(Counter counter, const std::function<void(const FoundItemInfo&)>& sent = {});
-  void ClearQueue() { m_queue.clear(); }
+  void ClearQueue() { queue_.clear(); }
 
   // ---- counters (the root counts as a folder) ----
-  std::uint32_t Entries() const { return m_nEntries; }
-  std::uint32_t Folders() const { return m_nFolders; }
-  std::uint32_t Files() const { return m_nFiles; }
-  std::uint64_t Bytes() const { return m_nBytes; }
-  void AddBytes(std::uint64_t bytes) { m_nBytes += bytes; }
-  void ResetBytes() { m_nBytes = 0; }
+  std::uint32_t Entries() const { return entries_; }
+  std::uint32_t Folders() const { return folders_; }
+  std::uint32_t Files() const { return files_; }
+  std::uint64_t Bytes() const { return bytes_; }
+  void AddBytes(std::uint64_t bytes) { bytes_ += bytes; }
+  void ResetBytes() { bytes_ = 0; }
   // A new tree: nothing counted, the root not yet sent.
   void ResetCounters();
 
@@ -71,14 +71,14 @@ class FoundItemPoster {
   };
   void ShowCount(Counter counter);
 
-  std::uint32_t m_nRootId;
-  FoundItemSink* m_pResults = nullptr;
-  ProgressSink* m_pProgress = nullptr;
-  std::uint32_t m_nEntries = 0;
-  std::uint32_t m_nFolders = 0;
-  std::uint32_t m_nFiles = 0;
-  std::uint64_t m_nBytes = 0;
-  std::vector<Queued> m_queue;
+  std::uint32_t rootId_;
+  FoundItemSink* results_ = nullptr;
+  ProgressSink* progress_ = nullptr;
+  std::uint32_t entries_ = 0;
+  std::uint32_t folders_ = 0;
+  std::uint32_t files_ = 0;
+  std::uint64_t bytes_ = 0;
+  std::vector<Queued> queue_;
 };
 
 }  // namespace corvan

@@ -39,12 +39,4 @@ Volume MakeVolume(const SourceRecord& source, std::shared_ptr<SectorSource> moun
   return v;
 }
 
-Volume MakeFileVolume(std::shared_ptr<SectorSource> disk, PartitionRecord partition) {
-  Volume v;
-  v.sourceKind = kSourcePlainImage;
-  v.partition = std::move(partition);
-  v.disk = std::move(disk);
-  return v;
-}
-
 }  // namespace corvan

@@ -42,9 +42,4 @@ struct Volume {
 // file the record names when `readThroughPath` is set.
 Volume MakeVolume(const SourceRecord& source, std::shared_ptr<SectorSource> mountedDisk, bool readThroughPath);
 
-// A whole file (a volume copied byte for byte) as a volume of file-system
-// kind `fileSystemKind`, its partition record filled as the partition scan
-// would fill it for such a file.
-Volume MakeFileVolume(std::shared_ptr<SectorSource> disk, PartitionRecord partition);
-
 }  // namespace corvan

@@ -58,13 +58,6 @@ void ExFatEngine::SetCritical(bool on) {
   Progress().EnableStop(!on);
 }
 
-void ExFatEngine::LogPhaseStart(unsigned headingId) {
-  m_host.AppendLog(LoadString(headingId), true);
-  m_host.LogProcessStarted();
-}
-
-void ExFatEngine::LogPhaseEnd() { m_host.LogProcessEnded(Aborted()); }
-
 void ExFatEngine::ReportWorkFileFailure(const std::filesystem::path& path) {
   const std::string text = LoadString(kIdsCantOpenFile) + path.string();
   m_host.AppendLog(text, false);

@@ -216,8 +216,6 @@ class ExFatEngine final : public ScanEngine {
   FoundItemSink& Console() const;
   bool Aborted() const;
   void SetCritical(bool on);
-  void LogPhaseStart(unsigned headingId);
-  void LogPhaseEnd();
   void ReportWorkFileFailure(const std::filesystem::path& path);
   bool ReadBootCopy(std::uint64_t sector);
   bool BootCheck();

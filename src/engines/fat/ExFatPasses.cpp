@@ -86,13 +86,13 @@ ExFatScanResult ExFatEngine::DeepScan(std::uint32_t pass) {
 }
 
 ExFatScanResult ExFatEngine::BuildDirectoryTree() {
-  LogPhaseStart(kIdsCreatingTree);
+  m_host.LogPhaseStart(LoadString(kIdsCreatingTree));
   if (!BuildClusterMap()) {
-    LogPhaseEnd();
+    m_host.LogPhaseEnd();
     return ExFatScanResult::WorkFileFailed;
   }
   SearchDirectoryClusters();
-  LogPhaseEnd();
+  m_host.LogPhaseEnd();
   return Aborted() ? ExFatScanResult::Aborted : ExFatScanResult::Completed;
 }
 
@@ -164,7 +164,7 @@ ExFatScanResult ExFatEngine::SearchLostFolders() {
   }
   if (!Aborted()) AddLostFolders(false);
   FreeDeletedFolders();
-  LogPhaseEnd();
+  m_host.LogPhaseEnd();
   return Aborted() ? ExFatScanResult::Aborted : ExFatScanResult::Completed;
 }
 

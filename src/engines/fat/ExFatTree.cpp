@@ -270,7 +270,7 @@ void ExFatEngine::WalkDeletedFolders() {
 }
 
 void ExFatEngine::WalkTreeFromRoot() {
-  LogPhaseStart(kIdsCreatingTree);
+  m_host.LogPhaseStart(LoadString(kIdsCreatingTree));
   m_descended.clear();
   m_nDepth = 0;
   if (m_nFileSystemKind != kFsExFat) return;
@@ -286,7 +286,7 @@ void ExFatEngine::BuildLiveTree() {
     else WalkDeletedFolders();
   }
   FreeDeletedFolders();
-  LogPhaseEnd();
+  m_host.LogPhaseEnd();
 }
 
 }  // namespace corvan

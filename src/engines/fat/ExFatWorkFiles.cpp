@@ -214,7 +214,7 @@ bool ExFatEngine::BuildClusterMap() {
     ReportWorkFileFailure(path);
     return false;
   }
-  LogPhaseStart(kIdsCreatingFreeList);
+  m_host.LogPhaseStart(LoadString(kIdsCreatingFreeList));
   ProgressSink& progress = Progress();
   progress.SetStatusText(LoadString(kIdsSearchingCritical));
   const std::uint64_t spc = m_nSectorsPerCluster;
@@ -253,7 +253,7 @@ bool ExFatEngine::BuildClusterMap() {
     sectorsDone += filled;
     progress.SetPos(static_cast<std::int64_t>(std::min<std::uint64_t>(sectorsDone, range)));
   }
-  LogPhaseEnd();
+  m_host.LogPhaseEnd();
   SetCritical(false);
   if (!ok) {
     m_clusterMap.Remove();

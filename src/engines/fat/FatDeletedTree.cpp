@@ -124,12 +124,12 @@ FatScanResult FatEngine::ScanDeletedTree() {
   m_visitedFolders.clear();
   m_foundFolders.clear();
   m_foundFolderIndex.clear();
-  LogPhaseEnd();
+  m_host.LogPhaseEnd();
   return Aborted() ? FatScanResult::Aborted : FatScanResult::Completed;
 }
 
 void FatEngine::RunDeletedRootPass() {
-  LogPhaseStart(LoadString(kIdsCreatingTree));
+  m_host.LogPhaseStart(LoadString(kIdsCreatingTree));
   WalkRoot();
   if (!Aborted()) WalkDeferredFolders();
   m_visitedFolders.clear();

@@ -41,15 +41,6 @@ void FatEngine::SetCritical(bool on) {
   Progress().EnableStop(!on);
 }
 
-void FatEngine::LogPhaseStart(const std::string& heading) {
-  m_host.AppendLog(heading, true);
-  m_host.LogProcessStarted();
-}
-
-void FatEngine::LogPhaseEnd() {
-  m_host.LogProcessEnded(Aborted());
-}
-
 void FatEngine::ReportReadFailure(const char* what, std::uint64_t number) {
   // The buffer was zero-filled; the log says which read came back empty.
   m_host.AppendLog(std::string("Error reading ") + what + ": " + std::to_string(number), false);

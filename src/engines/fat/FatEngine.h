@@ -309,8 +309,6 @@ class FatEngine final : public ScanEngine {
   FoundItemSink& Console() const;
   bool Aborted() const;
   void SetCritical(bool on);
-  void LogPhaseStart(const std::string& heading);
-  void LogPhaseEnd();
   bool HasDotEntries(std::uint32_t cluster) const;
   std::uint8_t ClassifyDirEntry(const std::uint8_t* entry, std::uint32_t highestCluster, bool strict,
                                 std::uint32_t* foundCluster) const;

@@ -64,7 +64,7 @@ std::uint32_t FatEngine::SearchDirectoryClusters() {
   progress.SetRange(0, static_cast<std::int64_t>(m_nSectorCount));
   progress.SetStep(kReadSectors);
   SetCritical(true);
-  LogPhaseStart(LoadString(kIdsCalculatingParameters));
+  m_host.LogPhaseStart(LoadString(kIdsCalculatingParameters));
 
   const std::uint64_t end = m_nVolumeStart + m_nSectorCount;
   const std::uint64_t quarter = m_nVolumeStart + m_nSectorCount / 4;

@@ -133,14 +133,14 @@ bool FatEngine::UseRecordedLayout() {
 }
 
 void FatEngine::CreateDirectoryTree() {
-  LogPhaseStart(LoadString(kIdsCreatingTree));
+  m_host.LogPhaseStart(LoadString(kIdsCreatingTree));
   BuildClusterMap();
   if (m_nSourceKind == kSourceFoundVolume) {
     WalkRecordedDirClusters();
   } else {
     RunFolderSearch();
   }
-  LogPhaseEnd();
+  m_host.LogPhaseEnd();
 }
 
 FatEngine::FolderClusterTest FatEngine::TestFolderCluster(std::uint32_t cluster, const std::uint8_t* sector,
@@ -227,7 +227,7 @@ void FatEngine::RunFolderSearch() {
 }
 
 void FatEngine::WalkLiveTreeMarked() {
-  LogPhaseStart(LoadString(kIdsCreatingTree));
+  m_host.LogPhaseStart(LoadString(kIdsCreatingTree));
   WalkRoot();
   const bool anyDeferred = std::any_of(m_visitedFolders.begin(), m_visitedFolders.end(),
                                        [](const VisitedFolderNode& n) { return !n.removed; });
@@ -235,7 +235,7 @@ void FatEngine::WalkLiveTreeMarked() {
     AddDeferredFolders(1);
     m_visitedFolders.clear();
   }
-  LogPhaseEnd();
+  m_host.LogPhaseEnd();
 }
 
 void FatEngine::ScanClustersForFolders() {

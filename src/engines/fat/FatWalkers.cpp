@@ -35,7 +35,7 @@ void FatEngine::WalkRoot() {
 }
 
 void FatEngine::BuildDirectoryTree() {
-  LogPhaseStart(LoadString(kIdsCreatingTree));
+  m_host.LogPhaseStart(LoadString(kIdsCreatingTree));
   WalkRoot();
 
   const bool nothingDeferred = std::none_of(m_visitedFolders.begin(), m_visitedFolders.end(),
@@ -54,7 +54,7 @@ void FatEngine::BuildDirectoryTree() {
     AddDeferredFolders(1);
   }
   m_visitedFolders.clear();
-  LogPhaseEnd();
+  m_host.LogPhaseEnd();
 }
 
 void FatEngine::ForEachRootEntry(

@@ -92,7 +92,7 @@ bool NtfsEngine::DeepScan() {
 }
 
 std::uint16_t NtfsEngine::FindClusterSizeByScanning() {
-  LogPhaseStart(kIdsCalculating);
+  m_host.LogPhaseStart(LoadString(kIdsCalculating));
   const std::uint64_t count = m_nVolumeSectorCount;
   m_pScanDlg->SetStatusText(LoadString(kIdsSearchingCritical));
   m_pScanDlg->SetRange(0, static_cast<std::int64_t>(count / kPieceSectors));
@@ -149,7 +149,7 @@ void NtfsEngine::SearchRecords() {
   m_nNextRawItemId = kFirstFoundId;
   ClearFoundRecords();
 
-  LogPhaseStart(kIdsSearchingMetadata);
+  m_host.LogPhaseStart(LoadString(kIdsSearchingMetadata));
   m_pScanDlg->SetStatusText(LoadString(kIdsSearchingMetadata));
   m_pScanDlg->SetRange(0, static_cast<std::int64_t>(m_nVolumeSectorCount));
   m_pScanDlg->SetStep(static_cast<std::int64_t>(kPieceSectors));
@@ -158,7 +158,7 @@ void NtfsEngine::SearchRecords() {
   if (SearchFileRecords()) SearchVolumeForRecords();
   m_pScanDlg->SetSectorText("");
   m_pScanDlg->SetStatusText("");
-  LogPhaseEnd();
+  m_host.LogPhaseEnd();
 }
 
 bool NtfsEngine::SearchFileRecords() {

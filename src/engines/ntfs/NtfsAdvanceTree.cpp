@@ -99,7 +99,7 @@ bool NtfsEngine::PostFoundEntry(std::size_t index, std::uint32_t parentId) {
 }
 
 void NtfsEngine::BuildTreeFromRecords() {
-  LogPhaseStart(kIdsCreatingTree);
+  m_host.LogPhaseStart(LoadString(kIdsCreatingTree));
   m_bLostFolderMade = 0;
   m_advanceKnown.clear();
   m_filesByParent.clear();
@@ -129,7 +129,7 @@ void NtfsEngine::BuildTreeFromRecords() {
   if (!Aborted() && m_pHitCollector) m_pHitCollector->PostCollected();
   m_filesByParent.clear();
   m_dirsByParent.clear();
-  LogPhaseEnd();
+  m_host.LogPhaseEnd();
 }
 
 void NtfsEngine::AddChildrenOf(std::uint32_t parentRecord, std::uint32_t parentId) {

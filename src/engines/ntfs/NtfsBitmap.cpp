@@ -48,7 +48,7 @@ void NtfsEngine::LoadVolumeBitmap() {
   ntfs::FileView view;
   const bool haveBitmap = LoadFileView(kBitmapRecord, view) && view.data.present;
 
-  LogPhaseStart(kIdsCreatingFreeList);
+  m_host.LogPhaseStart(LoadString(kIdsCreatingFreeList));
   m_pScanDlg->SetStatusText(LoadString(kIdsSearchingCritical));
   m_pScanDlg->EnableStop(false);
   m_host.SetCriticalPhase(true);
@@ -82,7 +82,7 @@ void NtfsEngine::LoadVolumeBitmap() {
     });
     if (open.count) m_freeExtents.push_back(open);
     m_bFreeExtentsValid = true;
-    LogPhaseEnd();
+    m_host.LogPhaseEnd();
   }
   m_pScanDlg->SetStatusText("");
   m_pScanDlg->EnableStop(true);

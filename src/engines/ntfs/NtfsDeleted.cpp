@@ -31,7 +31,7 @@ constexpr std::u16string_view kDeletedLostFolderName = u"Lost Folder(s)";
 void NtfsEngine::ScanAllRecords() {
   m_deletedFolders.clear();
   m_deletedFiles.clear();
-  LogPhaseStart(kIdsCalculating);
+  m_host.LogPhaseStart(LoadString(kIdsCalculating));
   m_pScanDlg->SetStatusText(LoadString(kIdsSearchingCritical));
   m_pScanDlg->SetRange(0, static_cast<std::int64_t>(m_nMftRecords));
   m_pScanDlg->SetStep(1);
@@ -102,11 +102,11 @@ void NtfsEngine::ScanAllRecords() {
   }
   m_host.SetCriticalPhase(false);
   m_pScanDlg->SetStatusText("");
-  LogPhaseEnd();
+  m_host.LogPhaseEnd();
 }
 
 void NtfsEngine::BuildDeletedTree() {
-  LogPhaseStart(kIdsCreatingTree);
+  m_host.LogPhaseStart(LoadString(kIdsCreatingTree));
   PostRootIfFirst();
   m_deletedFolderIndex.clear();
   m_deletedFileRecords.clear();
@@ -138,7 +138,7 @@ void NtfsEngine::BuildDeletedTree() {
   m_deletedFolders.clear();
   m_deletedFolderIndex.clear();
   m_deletedFileRecords.clear();
-  LogPhaseEnd();
+  m_host.LogPhaseEnd();
 }
 
 std::uint32_t NtfsEngine::PlaceUnderAncestors(std::uint32_t parent) {

@@ -248,13 +248,5 @@ void NtfsEngine::PostPlaceholderFolder(std::uint32_t id, std::uint32_t parent, s
   m_poster.Post(item, name, FoundItemPoster::PostStyle{});
 }
 
-void NtfsEngine::LogPhaseStart(unsigned headingId) {
-  m_host.AppendLog(LoadString(headingId), true);
-  m_host.LogProcessStarted();
-}
-
-void NtfsEngine::LogPhaseEnd() {
-  m_host.LogProcessEnded(Aborted());
-}
 
 }  // namespace corvan

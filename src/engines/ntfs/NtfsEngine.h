@@ -251,8 +251,6 @@ class NtfsEngine final : public ScanEngine {
   void MarkVisited(std::uint64_t record);
   bool IsKnownFolder(std::uint32_t id) const { return m_knownFolders.count(id) != 0; }
   bool Aborted() const;
-  void LogPhaseStart(unsigned headingId);
-  void LogPhaseEnd();
   std::uint64_t VolumeBytes() const { return m_nVolumeSectorCount * 512u; }
 
   // Quick (NtfsQuick.cpp)

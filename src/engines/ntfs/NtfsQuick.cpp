@@ -41,7 +41,7 @@ std::u16string WithNumber(std::string_view text, std::uint32_t n) {
 }  // namespace
 
 void NtfsEngine::QuickTree() {
-  LogPhaseStart(kIdsCreatingTree);
+  m_host.LogPhaseStart(LoadString(kIdsCreatingTree));
   MarkVisited(kRootRecord);
   ListTree(kRootRecord);
   if (!Aborted()) {
@@ -49,7 +49,7 @@ void NtfsEngine::QuickTree() {
     if (!Aborted()) AddUnreachedItems();
   }
   PostRootIfFirst();  // the root stands even on an empty volume
-  LogPhaseEnd();
+  m_host.LogPhaseEnd();
 }
 
 std::vector<ntfs::IndexEntry> NtfsEngine::ListDirectory(std::uint64_t record) {
