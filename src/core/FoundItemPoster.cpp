@@ -1,5 +1,7 @@
 #include "core/FoundItemPoster.h"
 
+#include <algorithm>
+
 #include "core/StringTable.h"
 
 namespace corvan {
@@ -22,6 +24,15 @@ ProgressSink& FoundItemPoster::Progress() const { return progress_ ? *progress_ 
 void FoundItemPoster::ResetCounters() {
   entries_ = folders_ = files_ = 0;
   bytes_ = 0;
+}
+
+std::uint32_t FoundItemPoster::TakeId() {
+  std::uint32_t id = nextId_;
+  if (id < idRules_.lowest) id = idRules_.lowest;
+  if (idRules_.hasReserved && id == idRules_.reserved) ++id;
+  nextId_ = id + 1;
+  highestId_ = std::max(highestId_, id);
+  return id;
 }
 
 void FoundItemPoster::OpenRoot(std::int64_t range) {

@@ -1,10 +1,11 @@
 #pragma once
 // The hand-over of found items to the results window, shared by every
-// engine: the root item that opens a pass's tree, the counters the status
-// line and the scan dialog show, the counter text, and the queue of folders
-// whose sending waits until something beneath them is worth showing. Each
-// engine keeps its own root id, bar range and counter wording; the poster
-// keeps the order in which the windows are told.
+// engine: the root item that opens a pass's tree, the ids of the items an
+// engine makes up, the counters the status line and the scan dialog show,
+// the counter text, and the queue of folders whose sending waits until
+// something beneath them is worth showing. Each engine keeps its own root
+// id, id rules, bar range and counter wording; the poster keeps the order in
+// which the windows are told.
 
 #include <cstdint>
 #include <functional>
@@ -29,7 +30,16 @@ class FoundItemPoster {
     bool folderBytes = false;  // a folder's size counts towards the bytes found
   };
 
+  // How an engine's ids are handed out: never below `lowest`, and never the
+  // id `reserved` stands for (a folder of the engine's own).
+  struct IdRules {
+    std::uint32_t lowest = 0;
+    std::uint32_t reserved = 0;
+    bool hasReserved = false;
+  };
+
   explicit FoundItemPoster(std::uint32_t rootId) : rootId_(rootId) {}
+  FoundItemPoster(std::uint32_t rootId, IdRules ids) : rootId_(rootId), idRules_(ids) {}
 
   // The results window and the scan dialog; null stands for no window.
   void Attach(FoundItemSink* results, ProgressSink* progress);
@@ -43,6 +53,13 @@ class FoundItemPoster {
   void OpenRoot(std::int64_t range);
   // Sends one item, counts it and shows the count.
   FoundItemHandle Post(const FoundItemInfo& record, std::u16string_view name, const PostStyle& style);
+
+  // ---- ids of the items the engine makes up ----
+  // The next id, by the engine's rules; the highest one handed out is kept.
+  std::uint32_t TakeId();
+  std::uint32_t NextId() const { return nextId_; }
+  void SetNextId(std::uint32_t id) { nextId_ = id; }
+  std::uint32_t HighestId() const { return highestId_; }
 
   // ---- folders waiting for something beneath them ----
   // The queued copy keeps the record's identifying fields only.
@@ -72,6 +89,9 @@ class FoundItemPoster {
   void ShowCount(Counter counter);
 
   std::uint32_t rootId_;
+  IdRules idRules_;
+  std::uint32_t nextId_ = 0;
+  std::uint32_t highestId_ = 0;
   FoundItemSink* results_ = nullptr;
   ProgressSink* progress_ = nullptr;
   std::uint32_t entries_ = 0;

@@ -89,6 +89,28 @@ TEST_F(Poster, QueuedFoldersGoOutInOrderAsTheirIdentifyingFieldsOnly) {
   EXPECT_EQ(progress.counterTexts, (std::vector<std::string>{"2 Entries Found", "3 Entries Found"}));
 }
 
+TEST(PosterIds, EachEngineKeepsItsRules) {
+  // A plain running id, as FAT's: where the engine sets it, one after another.
+  FoundItemPoster fat(0);
+  fat.SetNextId(2);
+  EXPECT_EQ(fat.TakeId(), 2u);
+  EXPECT_EQ(fat.TakeId(), 3u);
+  EXPECT_EQ(fat.NextId(), 4u);
+
+  // Never below the ids of the root and "Lost folder(s)", even after a wrap.
+  FoundItemPoster exfat(0, {.lowest = 2});
+  exfat.SetNextId(0xFFFFFFFFu);
+  EXPECT_EQ(exfat.TakeId(), 0xFFFFFFFFu);
+  EXPECT_EQ(exfat.TakeId(), 2u);
+  EXPECT_EQ(exfat.HighestId(), 0xFFFFFFFFu);
+
+  // A folder of the engine's own keeps its id.
+  FoundItemPoster ntfs(5, {.reserved = 0x00FFFFFF, .hasReserved = true});
+  ntfs.SetNextId(0x00FFFFFE);
+  EXPECT_EQ(ntfs.TakeId(), 0x00FFFFFEu);
+  EXPECT_EQ(ntfs.TakeId(), 0x01000000u);
+}
+
 TEST(PosterWithoutWindows, CountsWithNothingToTell) {
   FoundItemPoster poster(0);
   poster.OpenRoot(10);

@@ -72,20 +72,12 @@ std::filesystem::path ExFatEngine::WorkFilePath(const char* name) {
   return m_workFolder / name;
 }
 
-std::uint32_t ExFatEngine::TakeItemId() {
-  std::uint32_t id = m_nNextItemId;
-  // Ids 0 and 1 are the root and "Lost folder(s)"; a counter that wraps
-  // must not hand them out again.
-  if (id < 2) id = 2;
-  m_nNextItemId = id + 1;
-  m_nHighestItemId = std::max(m_nHighestItemId, id);
-  return id;
-}
+std::uint32_t ExFatEngine::TakeItemId() { return m_poster.TakeId(); }
 
 void ExFatEngine::RaiseNextItemId(std::uint64_t atLeast) {
   // Ids already handed out in this engine are never given again.
-  const std::uint64_t floor = std::max<std::uint64_t>(atLeast, std::uint64_t{m_nHighestItemId} + 1);
-  m_nNextItemId = floor > 0xFFFFFFFFull ? 2u : static_cast<std::uint32_t>(floor);
+  const std::uint64_t floor = std::max<std::uint64_t>(atLeast, std::uint64_t{m_poster.HighestId()} + 1);
+  m_poster.SetNextId(floor > 0xFFFFFFFFull ? 2u : static_cast<std::uint32_t>(floor));
 }
 
 // ---- binding ----
@@ -123,7 +115,7 @@ bool ExFatEngine::ParseBootSector(std::span<const std::uint8_t, 512> sector) {
   m_nSectorsPerCluster = g.sectorsPerCluster;
   m_nHeapStart = g.heapStart;
   m_nVolumeEnd = m_nVolumeStart + m_nVolumeLength;
-  m_nNextItemId = 0;
+  m_poster.SetNextId(0);
   const std::uint64_t first = m_nRootCluster == 0 ? 5 : std::uint64_t{m_nRootCluster} + 1;
   RaiseNextItemId(first > 0xFFFFFFFFull ? 5 : first);
   return true;

@@ -186,7 +186,6 @@ class ExFatEngine final : public ScanEngine {
   std::uint8_t m_nMatchedDrive = 0;
   std::uint8_t m_nFileSystemKind = 0;
   std::uint8_t m_nSourceKind = 0;  // kind of the source record it was prepared from
-  std::uint32_t m_nNextItemId = 0;
   std::uint32_t m_nFatLength = 0;
   std::uint64_t m_nVolumeStart = 0;
   std::uint64_t m_nVolumeEnd = 0;
@@ -206,7 +205,9 @@ class ExFatEngine final : public ScanEngine {
 
   std::vector<ExFatDeletedFolder> m_deletedFolders;
   // the hand-over, with its counters and the folders waiting to be sent
-  FoundItemPoster m_poster{kFatRootId};
+  // Ids 0 and 1 are the root and "Lost folder(s)": a counter that wraps
+  // must not hand them out again.
+  FoundItemPoster m_poster{kFatRootId, {.lowest = 2}};
 
   ExFatWorkFile m_fatCopy;     // "exFat.dat"
   ExFatWorkFile m_clusterMap;  // "ClusterMap.dat"
@@ -261,7 +262,6 @@ class ExFatEngine final : public ScanEngine {
   // a damaged volume may hold a folder that contains itself.
   std::unordered_set<std::uint64_t> m_descended;
   std::uint32_t m_nDepth = 0;
-  std::uint32_t m_nHighestItemId = 0;
   std::filesystem::path m_workFolder;
 };
 

@@ -77,8 +77,8 @@ FatScanResult FatEngine::ScanDeletedTree() {
   const std::uint64_t highest = layout.DataClusters() + 2;
   // Found folders number on from above every cluster, and never below an
   // id the root pass has already given.
-  m_nRunningItemId = static_cast<std::uint32_t>(
-      std::min<std::uint64_t>(std::max<std::uint64_t>(m_nRunningItemId, highest + 1), 0xFFFFFFF0u));
+  m_poster.SetNextId(static_cast<std::uint32_t>(
+      std::min<std::uint64_t>(std::max<std::uint64_t>(m_poster.NextId(), highest + 1), 0xFFFFFFF0u)));
 
   const bool small = m_nSectorCount <= kSmallVolumeSectors;
   const std::uint16_t readSectors = small ? 1 : static_cast<std::uint16_t>(kSearchReadSectors);
@@ -110,7 +110,7 @@ FatScanResult FatEngine::ScanDeletedTree() {
       node.cluster = cluster;
       node.parent = EntryFirstCluster(first + 32);
       node.previousCluster = 0;
-      node.itemId = m_nRunningItemId++;
+      node.itemId = m_poster.TakeId();
       m_visitedFolders.push_back(node);
       m_clusterMap[cluster] = kClusterAllocated;
     }

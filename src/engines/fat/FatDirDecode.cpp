@@ -181,7 +181,7 @@ bool FatEngine::DecodeDirEntry(std::uint32_t offset, std::u16string& name, std::
   const std::uint32_t first = EntryFirstCluster(e);
   record.location = first;
   if (first >= m_nHighestCluster || first < 2) return false;
-  record.itemId = m_nRunningItemId++;
+  record.itemId = m_poster.TakeId();
 
   const std::uint64_t modified = GetLE16(e + 22) | (std::uint64_t{GetLE16(e + 24)} << 32);
   record.modifiedTime = modified;
@@ -347,7 +347,7 @@ void FatEngine::AddLostFolders() {
       FoundItemInfo parent;
       parent.attribute = kItemFolder;
       parent.location = parentCluster;
-      parent.itemId = m_nRunningItemId++;
+      parent.itemId = m_poster.TakeId();
       parent.parentId = kFatLostFolderId;
       AddFoundFolder(parentCluster, parent.itemId);
       PostNamedByCluster(parent, NumberedFolderName(parentCluster));
@@ -357,7 +357,7 @@ void FatEngine::AddLostFolders() {
     FoundItemInfo folder;
     folder.attribute = kItemFolder;
     folder.location = cluster;
-    folder.itemId = m_nRunningItemId++;
+    folder.itemId = m_poster.TakeId();
     folder.parentId = parentId;
     const auto fatState = FatEntry(cluster);
     const bool deleted = m_nFatSource == kFatSourceContiguous || m_fat.empty() || (fatState && *fatState == 0);

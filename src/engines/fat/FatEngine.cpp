@@ -58,7 +58,7 @@ void FatEngine::Prepare(const Volume& volume) {
   m_nVolumeEnd = p.endSector;
   m_nFatKind = p.fileSystemKind;
   m_nMediaByte = p.diskNumber;
-  m_nRunningItemId = 2;
+  m_poster.SetNextId(2);
   m_host.VolumeOpenedFlag() = 1;
 
   // What a lost-volume search found about this volume.

@@ -284,7 +284,6 @@ class FatEngine final : public ScanEngine {
   std::uint32_t m_nHighestCluster = 0;
 
   // passes
-  std::uint32_t m_nRunningItemId = 0;
   std::uint8_t m_bMarkFlag = 0;
   std::uint32_t m_bLostFolderFlag = 0;
   std::uint32_t m_nPass = 0;

@@ -215,7 +215,7 @@ void FatEngine::ListRootCluster(std::uint32_t cluster, bool deleted) {
             FoundItemInfo folder;
             folder.attribute = kItemFolder;
             folder.location = cluster;
-            folder.itemId = m_nRunningItemId++;
+            folder.itemId = m_poster.TakeId();
             folder.parentId = kFatRootId;
             PostNamedByCluster(folder, SyntheticName("$Root", cluster));
             AddFoundFolder(cluster, folder.itemId);
@@ -251,12 +251,12 @@ bool FatEngine::ListOrphanCluster(std::uint32_t cluster, std::span<const std::ui
   if (n.counted <= 2) {
     if (n.counted == 1 && !n.endMarker) return false;
     // The decode test takes no item id for good.
-    const std::uint32_t ids = m_nRunningItemId;
+    const std::uint32_t ids = m_poster.NextId();
     for (const std::uint32_t at : n.offsets) {
       FoundItemInfo probe;
       std::u16string name;
       const bool decodes = DecodeDirEntry(at, name, data, probe, kNoCluster, 0, false);
-      m_nRunningItemId = ids;
+      m_poster.SetNextId(ids);
       if (!decodes) return false;
     }
   }
@@ -264,7 +264,7 @@ bool FatEngine::ListOrphanCluster(std::uint32_t cluster, std::span<const std::ui
   FoundItemInfo folder;
   folder.attribute = kItemFolder;
   folder.location = cluster;
-  folder.itemId = m_nRunningItemId++;
+  folder.itemId = m_poster.TakeId();
   folder.parentId = kFatRootId;
   if (deleted) folder.flags = kItemDeleted;
   PostNamedByCluster(folder, SyntheticName(broken ? "$Broken" : "$Root", cluster));

@@ -170,7 +170,7 @@ FatEngine::FolderClusterTest FatEngine::TestFolderCluster(std::uint32_t cluster,
 
   FoundItemInfo record;
   record.location = cluster;
-  record.itemId = m_nRunningItemId++;
+  record.itemId = m_poster.TakeId();
   record.attribute = kItemFolder;
   record.parentId = kFatRootId;
   const bool deleted = fatState == 0;
@@ -249,7 +249,7 @@ void FatEngine::ScanClustersForFolders() {
 
   if (m_nFatSource == kFatSourceContiguous) {
     m_poster.ResetCounters();
-    m_nRunningItemId = 2;
+    m_poster.SetNextId(2);
   }
   ProgressSink& progress = Progress();
   progress.SetSecondRange(0, static_cast<std::int64_t>(end / perRead));

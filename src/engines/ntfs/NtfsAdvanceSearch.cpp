@@ -32,7 +32,6 @@ constexpr std::uint64_t kPieceSectors = 2048;
 // The boot sector's area holds no records.
 constexpr std::uint64_t kFirstSearchedSector = 32;
 constexpr std::uint32_t kFirstFoundId = 10;
-constexpr std::uint32_t kAdvanceLostFolderId = 0x00FFFFFF;
 // Signature matchers may look a few bytes past the sector they are given.
 constexpr std::size_t kMatcherSlack = 8;
 
@@ -47,8 +46,7 @@ void NtfsEngine::SetSectorText(std::uint64_t sector, std::uint64_t of) {
 }
 
 std::uint32_t NtfsEngine::TakeRunningId() {
-  if (m_nNextRawItemId == kAdvanceLostFolderId) ++m_nNextRawItemId;
-  return m_nNextRawItemId++;
+  return m_poster.TakeId();
 }
 
 bool NtfsEngine::DeepScan() {
@@ -146,7 +144,7 @@ void NtfsEngine::SearchRecords() {
   if (m_mftRuns.empty() && m_nMftSector != 0) LoadMftRuns();
   m_visited.clear();
   m_visited.shrink_to_fit();
-  m_nNextRawItemId = kFirstFoundId;
+  m_poster.SetNextId(kFirstFoundId);
   ClearFoundRecords();
 
   m_host.LogPhaseStart(LoadString(kIdsSearchingMetadata));

@@ -342,8 +342,9 @@ class NtfsEngine final : public ScanEngine {
   };
   std::vector<WaitingItem> m_waitingFolders;
   std::vector<WaitingItem> m_waitingFiles;
-  // the hand-over and its counters
-  FoundItemPoster m_poster{kRootRecord};
+  // the hand-over, its counters and the running ids of Advance Recovery's
+  // found records, which never take the id of its "Lost folder(s)"
+  FoundItemPoster m_poster{kRootRecord, {.reserved = kLostFolderId, .hasReserved = true}};
   std::uint64_t m_nRootRange = 0;  // progress range set with the root item; 0: the record count
 
   // Deleted Recovery
@@ -363,7 +364,6 @@ class NtfsEngine final : public ScanEngine {
   // While the tree is built: found files and folders by parent record number.
   std::unordered_map<std::uint32_t, std::vector<std::size_t>> m_filesByParent;  // in m_foundRecords
   std::unordered_map<std::uint32_t, std::vector<std::size_t>> m_dirsByParent;   // in m_foundDirs
-  std::uint32_t m_nNextRawItemId = 0;
   std::uint64_t m_nAdvanceCounter = 0;
   FreeSpaceHitCollector* m_pHitCollector = nullptr;
   // Records read by sector, a megabyte at a time; a few blocks are kept.

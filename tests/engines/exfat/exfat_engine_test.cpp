@@ -114,7 +114,7 @@ TEST(ExFatBoot, ItemIdsStartAboveTheRootCluster) {
     ExFatEngine fresh(*rig.app);
     Put32(sector.data() + 96, root);
     ASSERT_TRUE(fresh.ParseBootSector(sector));
-    EXPECT_EQ(fresh.m_nNextItemId, first) << "root " << root;
+    EXPECT_EQ(fresh.m_poster.NextId(), first) << "root " << root;
   }
 }
 

@@ -151,11 +151,11 @@ TEST_F(FatDecode, LiveFileRecordFields) {
   FoundItemInfo record;
   record.extra[0] = 0xAA;
   std::u16string name;
-  const std::uint32_t id = engine->m_nRunningItemId;
+  const std::uint32_t id = engine->m_poster.NextId();
   ASSERT_TRUE(Decode(*engine, dir, 0, record, name));
   EXPECT_EQ(name, u"DATA.BIN");
   EXPECT_EQ(record.itemId, id);
-  EXPECT_EQ(engine->m_nRunningItemId, id + 1);
+  EXPECT_EQ(engine->m_poster.NextId(), id + 1);
   EXPECT_EQ(record.location, 0x12345u);
   EXPECT_EQ(record.size, 4000u);
   EXPECT_EQ(record.attribute, 0x21);

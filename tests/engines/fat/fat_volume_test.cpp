@@ -131,7 +131,7 @@ TEST(FatVolumeAccess, PlainImageFileIsReadFromItsFirstSector) {
   FatEngine engine(h.app);
   engine.Prepare(MakeVolume(source, h.disk, true));
   EXPECT_EQ(engine.m_nVolumeStart, 0u);
-  EXPECT_EQ(engine.m_nRunningItemId, 2u);
+  EXPECT_EQ(engine.m_poster.NextId(), 2u);
   EXPECT_EQ(h.app.m_bVolumeOpened.load(), 1);
   std::uint8_t sector[kSectorSize];
   ASSERT_TRUE(engine.ReadSourceOrImage(0, sector, 1));
