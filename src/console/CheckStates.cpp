@@ -15,7 +15,6 @@ namespace corvan {
 
 namespace {
 
-constexpr std::size_t kViewByteIndex = 4;
 
 bool IsMarked(std::uint8_t state) { return state == kChecked || state == kMixed; }
 

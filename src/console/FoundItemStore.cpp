@@ -14,7 +14,6 @@ namespace {
 constexpr unsigned kIdsLostFolders = 115;
 constexpr std::uint8_t kInClassicTree = 0x01;
 constexpr std::uint8_t kInTypeTree = 0x02;
-constexpr std::size_t kViewByteIndex = 4;  // record byte 67 within extra (63-71)
 
 }  // namespace
 
@@ -215,11 +214,13 @@ void FoundItemStore::GroupLocked(StoredItem& item) {
 FoundItemHandle FoundItemStore::OnAddFoundItem(const FoundItemInfo& record, std::u16string_view name) {
   StoredItem item{record, std::u16string(name)};
   FoundItemInfo& r = item.record;
-  // The check states, the type parent and the view byte are the store's:
-  // unchecked everywhere, in no type group, not through the mask.
+  // The check states and the type parent are the store's: unchecked
+  // everywhere, in no type folder yet. Of the view byte the filtered state
+  // starts at 1; the group and the mask bit the record brings are kept (a
+  // record restored from a saved scan brings its own).
   r.state = kUncheckedBoth;
   SetTypeParentId(r, 0);
-  r.extra[kViewByteIndex] = 0x10;
+  r.extra[kViewByteIndex] = static_cast<std::uint8_t>((r.extra[kViewByteIndex] & 0x9F) | 0x10);
   std::lock_guard lock(mutex_);
   if (items_.empty()) InsertRootLocked(0);
   if (groupByType_ && (r.attribute & kItemFile) && !IsFolderRecord(r)) GroupLocked(item);

@@ -53,6 +53,8 @@ inline constexpr std::uint8_t kGroupTypedFile = 15;
 inline constexpr std::uint8_t kPassedMask = 0x80;
 
 // Fields of the record that belong to the store.
+// Record byte 67, the view byte, within the engine bytes 63-71.
+inline constexpr std::size_t kViewByteIndex = 4;
 std::uint8_t ViewByte(const FoundItemInfo& r);
 std::uint8_t GroupOf(const FoundItemInfo& r);
 std::uint32_t TypeParentId(const FoundItemInfo& r);

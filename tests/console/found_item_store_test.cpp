@@ -38,6 +38,19 @@ TEST(FoundItemStore, RootThenItemsWithPathsFromTheRoot) {
   EXPECT_EQ(store.Item(file).record.state, 0x11);
 }
 
+TEST(FoundItemStore, TheViewByteKeepsItsGroupAndMaskBitsAndStartsFilteredAtOne) {
+  FoundItemStore store;
+  store.OnInsertRootItem(0);
+  // Bits 0-3 the type group, 4-6 the filtered state, 7 "passed the mask".
+  FoundItemInfo restored = Item(7, 0, kItemFolder);
+  restored.extra[kViewByteIndex] = 0xE3;  // masked, filtered state 6, group 3
+  FoundItemInfo fresh = Item(8, 0, kItemFile, 10);
+  const auto a = store.OnAddFoundItem(restored, u"Docs");
+  const auto b = store.OnAddFoundItem(fresh, u"x.txt");
+  EXPECT_EQ(store.Item(a).record.extra[kViewByteIndex], 0x93);
+  EXPECT_EQ(store.Item(b).record.extra[kViewByteIndex], 0x10);
+}
+
 TEST(FoundItemStore, LaterCorrectionsReachTheStoredCopy) {
   FoundItemStore store;
   store.OnInsertRootItem(0);
