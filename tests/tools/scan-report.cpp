@@ -96,17 +96,20 @@ bool SelectPlainVolume(CORVANApp& app, const std::string& fsName, std::uint64_t 
   } else if (fsName == "fat") {
     std::uint8_t boot[512];
     FatBootInfo info{};
-    if (!app.m_pDisk->ReadSectors(0, boot, 512) || !ParseFatBootSector(info, boot)) {
-      std::cerr << "not a FAT boot sector\n";
-      return false;
+    if (app.m_pDisk->ReadSectors(0, boot, 512) && ParseFatBootSector(info, boot)) {
+      p.fileSystemKind = info.kind;
+      p.fileSystemText = info.kind == kFsFat32 ? u"FAT32" : u"FAT";
+      p.fatSize = info.fatSize;
+      p.reservedSectors = info.reservedSectors;
+      p.rootDirSectors = info.rootDirSectors;
+      p.sectorsPerCluster = info.sectorsPerCluster;
+      p.rootCluster = info.rootCluster;
+    } else {
+      // A damaged boot sector leaves the layout to the engine, as it does
+      // for a volume of a container.
+      p.fileSystemKind = kFsFat32;
+      p.fileSystemText = u"FAT32";
     }
-    p.fileSystemKind = info.kind;
-    p.fileSystemText = info.kind == kFsFat32 ? u"FAT32" : u"FAT";
-    p.fatSize = info.fatSize;
-    p.reservedSectors = info.reservedSectors;
-    p.rootDirSectors = info.rootDirSectors;
-    p.sectorsPerCluster = info.sectorsPerCluster;
-    p.rootCluster = info.rootCluster;
   } else {
     return false;
   }
@@ -257,6 +260,7 @@ int main(int argc, char** argv) {
   if (!worker.Problem().empty()) return 1;
 
   std::size_t files = 0, folders = 0, failed = 0;
+  bool saveFailed = false;
   for (FoundItemHandle h = 1; h < store.Count(); ++h) {
     const StoredItem item = store.Item(h);
     if (IsViewFolder(item.record)) continue;
@@ -281,6 +285,7 @@ int main(int argc, char** argv) {
     saver.Run();
     const SaveJobResult& saved = saver.Result();
     failed = files - saved.recovered;
+    saveFailed = saved.failedJob;
     if (saved.failedJob) std::cerr << saved.failure << "\n";
   }
   const double seconds =
@@ -288,5 +293,7 @@ int main(int argc, char** argv) {
   std::cerr << files << " file(s), " << folders << " folder(s)";
   if (extract) std::cerr << ", " << failed << " not extracted whole";
   std::cerr << " in " << seconds << " s\n";
-  return 0;
+  // Checks outside the test suite see a save that failed or files that did
+  // not come out whole.
+  return saveFailed || failed != 0 ? 1 : 0;
 }
