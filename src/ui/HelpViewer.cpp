@@ -1,5 +1,7 @@
 #include "ui/HelpViewer.h"
 
+#include <QApplication>
+#include <QDialog>
 #include <QHBoxLayout>
 #include <QPointer>
 #include <QPushButton>
@@ -99,6 +101,21 @@ void HelpViewer::ShowContext(int contextId) {
 
 void ShowHelpContext(int contextId) {
   HelpViewer* viewer = HelpViewer::Instance();
+  // A modal dialog blocks every window but its own. The help window joins
+  // the dialog it was asked from while that is open, and is a window of its
+  // own again once the dialog has finished.
+  QWidget* modal = QApplication::activeModalWidget();
+  if (modal && modal != viewer && viewer->parentWidget() != modal) {
+    viewer->setParent(modal, Qt::Window);
+    if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+      QObject::connect(dialog, &QDialog::finished, viewer, [viewer, dialog] {
+        if (viewer->parentWidget() != dialog) return;
+        const bool shown = viewer->isVisible();
+        viewer->setParent(nullptr, Qt::Window);
+        if (shown) viewer->show();
+      });
+    }
+  }
   viewer->ShowContext(contextId);
   viewer->show();
   viewer->raise();

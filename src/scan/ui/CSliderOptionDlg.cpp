@@ -121,9 +121,12 @@ CSliderOptionDlg::CSliderOptionDlg(QWidget& owner, std::function<void()> closePa
   connect(m_btnCancel, &QPushButton::clicked, this, [this] {
     if (m_pOwnerDlg) QMetaObject::invokeMethod(m_pOwnerDlg, m_closePanel, Qt::QueuedConnection);
   });
-  // The lost-volume search comes later: its button stays disabled.
-  m_btnLostVolume->SetState(3);
-  m_btnLostVolume->setEnabled(false);
+  // The lost-volume search and Raw Recovery come later: their buttons stay
+  // disabled rather than open an empty results window.
+  for (CXBitmapButton* later : {m_btnLostVolume, m_btnRaw}) {
+    later->SetState(3);
+    later->setEnabled(false);
+  }
   HideAll();
 }
 
@@ -292,20 +295,22 @@ void CSliderOptionDlg::OnSelectRange() {
   m_bModalOpen = false;
 }
 
-int CSliderOptionDlg::HelpContextOf(int linkId) const {
+int LearnMoreHelpContext(int linkId, std::uint8_t mediaKind, std::uint8_t selection) {
   switch (linkId) {
-    case kIdLearnQuick:
+    case CSliderOptionDlg::kIdLearnQuick:
       return 162;
-    case kIdLearnDeleted:
-      return m_nMediaKind == 7 && m_nSelection == 2 ? 183 : 157;
-    case kIdLearnAdvance:
-      return m_nSelection == 0 ? 189 : m_nSelection == 1 ? 136 : 0;
-    case kIdLearnRaw:
+    case CSliderOptionDlg::kIdLearnDeleted:
+      return mediaKind == 7 && selection == 2 ? 183 : 157;
+    case CSliderOptionDlg::kIdLearnAdvance:
+      return selection == 0 ? 189 : selection == 1 ? 136 : 0;
+    case CSliderOptionDlg::kIdLearnRaw:
       return 114;
     default:
       return 0;
   }
 }
+
+int CSliderOptionDlg::HelpContextOf(int linkId) const { return LearnMoreHelpContext(linkId, m_nMediaKind, m_nSelection); }
 
 void CSliderOptionDlg::OnLearnMore(int linkId) {
   if (const int context = HelpContextOf(linkId)) ShowHelpContext(context);

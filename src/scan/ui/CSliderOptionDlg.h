@@ -87,4 +87,8 @@ class CSliderOptionDlg : public CSlider {
   QLabel* m_links[6];
 };
 
+// The help context a Learn More link opens for the panel's set-up (media
+// kind, selection); 0 when the link opens none.
+int LearnMoreHelpContext(int linkId, std::uint8_t mediaKind, std::uint8_t selection);
+
 }  // namespace corvan
