@@ -3,8 +3,11 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <mutex>
 #include <string>
+#include <vector>
 
 namespace corvan {
 
@@ -57,9 +60,33 @@ fs::path UserConfigFolder() { return XdgFolder("XDG_CONFIG_HOME", ".config"); }
 fs::path UserDataFolder() { return XdgFolder("XDG_DATA_HOME", ".local/share"); }
 fs::path UserCacheFolder() { return XdgFolder("XDG_CACHE_HOME", ".cache"); }
 
+namespace {
+// The work folders this process made. Each engine removes its own work
+// files; the folders that held them go when the process ends, if nothing
+// was left in them. A forked child inherits the list but removes only what
+// it made itself.
+struct MadeWorkFolders {
+  std::mutex mutex;
+  std::vector<std::pair<pid_t, fs::path>> made;
+  ~MadeWorkFolders() {
+    std::error_code ec;
+    for (const auto& [pid, folder] : made)
+      if (pid == ::getpid()) fs::remove(folder, ec);
+  }
+};
+MadeWorkFolders& WorkFoldersMade() {
+  static MadeWorkFolders folders;
+  return folders;
+}
+}  // namespace
+
 fs::path ProcessWorkFolder() {
   fs::path folder = UserCacheFolder() / ("work-" + std::to_string(::getpid()));
   EnsureFolder(folder);
+  MadeWorkFolders& list = WorkFoldersMade();
+  std::lock_guard lock(list.mutex);
+  const std::pair<pid_t, fs::path> entry{::getpid(), folder};
+  if (std::find(list.made.begin(), list.made.end(), entry) == list.made.end()) list.made.push_back(entry);
   return folder;
 }
 

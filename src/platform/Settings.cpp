@@ -33,6 +33,8 @@ bool Profile::WriteString(std::string_view section, std::string_view key, std::s
   std::lock_guard lock(mutex_);
   IniFile ini;
   ini.Load(file_);
+  // Rewriting the file for a value it already holds costs a sync for nothing.
+  if (const auto old = ini.Get(section, key); old && *old == value) return true;
   ini.Set(section, key, value);
   EnsureFolder(file_.parent_path());
   return ini.Save(file_);

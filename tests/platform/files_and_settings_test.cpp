@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "platform/FileHandle.h"
 #include "platform/Folders.h"
@@ -82,6 +85,25 @@ TEST(Profile, RoundTripsWhatTheProgramWrites) {
   EXPECT_EQ(again.GetInt("Raw", "SetRaw", 1), 0);
 }
 
+TEST(Profile, AValueItAlreadyHoldsLeavesTheFileAlone) {
+  TempDir dir;
+  const auto file = dir / "settings.ini";
+  Profile p(file);
+  ASSERT_TRUE(p.WriteString("LOG", "LogPath", "/data/logs"));
+  struct stat before {};
+  ASSERT_EQ(::stat(file.c_str(), &before), 0);
+  EXPECT_TRUE(p.WriteString("LOG", "LogPath", "/data/logs"));
+  struct stat after {};
+  ASSERT_EQ(::stat(file.c_str(), &after), 0);
+  // Saving goes through a new file renamed over the old: the same inode
+  // means nothing was written.
+  EXPECT_EQ(before.st_ino, after.st_ino);
+  EXPECT_TRUE(p.WriteString("LOG", "LogPath", "/other"));
+  ASSERT_EQ(::stat(file.c_str(), &after), 0);
+  EXPECT_NE(before.st_ino, after.st_ino);
+  EXPECT_EQ(Profile(file).GetString("LOG", "LogPath"), "/other");
+}
+
 TEST(Profile, HandEditedFileGivesDefaultsForMissingKeys) {
   TempDir dir;
   WriteWholeFile(dir / "settings.ini", "[log]\r\nshowdlg=1\r\n[Raw]\r\nSetRaw=\r\n");
@@ -111,6 +133,23 @@ TEST(ProductKey, InstalledValuesAreReadOnlyAndWrittenOnesWin) {
   EXPECT_EQ(key.Read("ScanPath"), "/home/u/scan Drives.img");
   EXPECT_EQ(ReadWholeFile(dir / "install" / "product.ini"),
             "[Product]\nPath=.\nExeName=corvan\nVersion=2.0\nHomePage=https://example.org\n");
+}
+
+TEST(Folders, AnEmptyWorkFolderGoesWhenTheProcessEnds) {
+  TempDir dir;
+  const auto cache = dir / "cache";
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+    const auto work = ProcessWorkFolder();
+    std::exit(std::filesystem::is_directory(work) ? 0 : 3);  // ends as the program does
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the child made no work folder";
+  EXPECT_FALSE(std::filesystem::exists(cache / "corvan" / ("work-" + std::to_string(child))));
 }
 
 TEST(Folders, FollowTheEnvironment) {

@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QPainter>
 #include <QScreen>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
@@ -455,10 +456,16 @@ int main(int argc, char** argv) {
   const std::optional<Options> options = Parse(argc, argv, rc);
   if (!options) return rc;
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  // Settings and logs of this run stay out of the user's folders.
-  QTemporaryDir home;
+  // Settings and logs of this run stay out of the user's folders. The folder
+  // outlives the application object, which writes its log as the process
+  // ends; Qt's per-session folder goes there too.
+  static QTemporaryDir home;
   for (const char* v : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
     qputenv(v, QDir(home.path()).filePath(QString::fromLatin1(v)).toLocal8Bit());
+  const QString runtime = QDir(home.path()).filePath(QStringLiteral("runtime"));
+  QDir().mkpath(runtime);
+  QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+  qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
   InitSharedLook();

@@ -1,16 +1,24 @@
 // Entry of the window tests: an application object on the offscreen
-// platform, with every per-user folder in a temporary folder.
+// platform, with every per-user folder in a temporary folder. The folder
+// outlives the application object, which writes its log and settings as
+// the process ends, so nothing is left behind.
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <filesystem>
 
 #include "support/TestSupport.h"
 
 int main(int argc, char** argv) {
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  corvan::test::TempDir home;
-  corvan::test::UserFolders folders(home.path());
+  static corvan::test::TempDir home;
+  static corvan::test::UserFolders folders(home.path());
+  // Qt's own per-session folder, which it would otherwise make in /tmp.
+  const std::filesystem::path runtime = home / "runtime";
+  std::filesystem::create_directory(runtime);
+  std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+  qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime.string()));
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
   ::testing::InitGoogleTest(&argc, argv);
