@@ -1,6 +1,11 @@
 #include "console/SaveSpaceCheck.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <system_error>
 
 #include "core/StringTable.h"
@@ -21,18 +26,41 @@ std::uint64_t RequiredSaveBytes(const FoundItemStore& store, int view, bool whol
   return engineTotal > deleted ? engineTotal - deleted : 0;
 }
 
-std::optional<std::uint64_t> AvailableBytesAt(const std::filesystem::path& destination) {
+namespace {
+// `destination` itself when it exists, else its nearest folder that does.
+std::optional<std::filesystem::path> NearestExisting(const std::filesystem::path& destination) {
   std::error_code ec;
   std::filesystem::path at = destination.empty() ? std::filesystem::current_path(ec) : destination;
   while (!at.empty()) {
-    if (std::filesystem::exists(at, ec)) {
-      const auto info = std::filesystem::space(at, ec);
-      if (ec) return std::nullopt;
-      return info.available;
-    }
+    if (std::filesystem::exists(at, ec)) return at;
     if (at == at.parent_path()) break;
     at = at.parent_path();
   }
+  return std::nullopt;
+}
+}  // namespace
+
+std::optional<std::uint64_t> AvailableBytesAt(const std::filesystem::path& destination) {
+  const auto at = NearestExisting(destination);
+  if (!at) return std::nullopt;
+  std::error_code ec;
+  const auto info = std::filesystem::space(*at, ec);
+  if (ec) return std::nullopt;
+  return info.available;
+}
+
+std::optional<std::string> CheckDestinationWritable(const std::filesystem::path& destination) {
+  const std::string shown = destination.empty() ? std::string(".") : destination.string();
+  const auto at = NearestExisting(destination);
+  if (!at) return "The destination cannot be written:\n" + shown;
+  std::error_code ec;
+  if (!std::filesystem::is_directory(*at, ec))
+    return "The destination cannot be written:\n" + shown + "\n" + at->string() + " is not a folder.";
+  std::string probe = (*at / ".corvan-write-test-XXXXXX").string();
+  const int fd = ::mkstemp(probe.data());
+  if (fd < 0) return "The destination cannot be written:\n" + shown + "\n" + std::strerror(errno);
+  ::close(fd);
+  ::unlink(probe.c_str());
   return std::nullopt;
 }
 

@@ -22,6 +22,13 @@ std::uint64_t RequiredSaveBytes(const FoundItemStore& store, int view, bool whol
 // that exists); nothing when it cannot be asked.
 std::optional<std::uint64_t> AvailableBytesAt(const std::filesystem::path& destination);
 
+// The message to show when nothing can be written at `destination` (or at
+// the nearest folder that exists, where it would be made), else nothing:
+// tried by making a file there and removing it again, so a folder the
+// process may not write, a read-only or pseudo file system, or a file in
+// the way are told as what they are rather than as a lack of space.
+std::optional<std::string> CheckDestinationWritable(const std::filesystem::path& destination);
+
 // "Insufficient drive space at destination location." with the required
 // and available megabytes.
 std::string InsufficientSpaceText(std::uint64_t required, std::uint64_t available);

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <ctime>
@@ -8,6 +9,7 @@
 #include "console/FoundItemStore.h"
 #include "console/ItemTexts.h"
 #include "console/SaveSpaceCheck.h"
+#include "support/TestSupport.h"
 
 namespace corvan {
 namespace {
@@ -179,6 +181,27 @@ TEST(SaveSpaceCheck, RequiredBytesAndTheMessage) {
   EXPECT_FALSE(CheckSaveSpace(4u << 20, 3u << 20, true));  // FTP: not checked here
   EXPECT_FALSE(CheckSaveSpace(3u << 20, 3u << 20, false));
   EXPECT_TRUE(AvailableBytesAt("/tmp/a/folder/that/does/not/exist/yet"));
+}
+
+TEST(SaveSpaceCheck, ADestinationThatCannotBeWrittenIsToldAsSuchAndLeftAsItWas) {
+  test::TempDir dir;
+  // A folder that does not exist yet is fine where its parent can be written.
+  EXPECT_FALSE(CheckDestinationWritable(dir / "new" / "deeper"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "new")) << "the check makes nothing";
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << "the check leaves nothing";
+  // A pseudo file system takes no files, whoever asks (root included).
+  const auto proc = CheckDestinationWritable("/proc/recovered");
+  ASSERT_TRUE(proc);
+  EXPECT_EQ(proc->rfind("The destination cannot be written:\n/proc/recovered", 0), 0u) << *proc;
+  // A file where the folder would go.
+  test::WriteWholeFile(dir / "file", "x");
+  const auto file = CheckDestinationWritable(dir / "file" / "out");
+  ASSERT_TRUE(file);
+  EXPECT_NE(file->find("is not a folder"), std::string::npos) << *file;
+  // A read-only folder stops anyone but root.
+  std::filesystem::create_directory(dir / "ro");
+  std::filesystem::permissions(dir / "ro", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  if (::geteuid() != 0) EXPECT_TRUE(CheckDestinationWritable(dir / "ro"));
 }
 
 }  // namespace

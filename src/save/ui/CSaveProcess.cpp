@@ -92,10 +92,11 @@ void CSaveProcess::RunWorker() {
   const ReceivedTotals totals = m_store.Totals();
   const bool ftp = app.m_nDestKind != 0;
 
-  // Free space first: a save that cannot fit is not started.
+  // A destination that cannot be written, then one without room: a save
+  // that cannot succeed is not started.
   const std::uint64_t required = RequiredSaveBytes(m_store, m_nView, whole, which, totals.bytes);
-  const auto refusal =
-      CheckSaveSpace(required, ftp ? std::nullopt : AvailableBytesAt(app.m_szSaveDest), ftp);
+  std::optional<std::string> refusal = ftp ? std::nullopt : CheckDestinationWritable(app.m_szSaveDest);
+  if (!refusal) refusal = CheckSaveSpace(required, ftp ? std::nullopt : AvailableBytesAt(app.m_szSaveDest), ftp);
   if (refusal) {
     app.GetPrompt().MessageBox(*refusal, kPicError, kMbOk);
     app.m_bAbort = 1;

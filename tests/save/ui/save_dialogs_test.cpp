@@ -428,11 +428,12 @@ TEST_F(RecoverDialogs, FileExistsAndAbortDialogsTextsAndAnswers) {
   }
 }
 
-TEST_F(RecoverDialogs, NotEnoughFreeSpaceEndsTheProgressDialogWithTheMessage) {
+TEST_F(RecoverDialogs, ADestinationThatCannotBeWrittenEndsTheProgressDialogWithTheMessage) {
   OpenScanned();
   if (HasFatalFailure()) return;
   CheckFolder(u"Compressed");
-  // A destination on a file system with no room at all (/proc reports none).
+  // A pseudo file system: it takes no files, and says it has no room. The
+  // user is told it cannot be written, not that it is full.
   App().m_szSaveDest = "/proc/nonexistent-folder";
   App().m_bSaveReady = 1;
   App().m_bSaveFullOptions = 0;
@@ -442,9 +443,13 @@ TEST_F(RecoverDialogs, NotEnoughFreeSpaceEndsTheProgressDialogWithTheMessage) {
   ASSERT_TRUE(test::WaitFor([&] { return !dlg.isVisible() && !dlg.WorkerRunning(); }, 60));
   EXPECT_TRUE(dlg.SpaceRefused());
   EXPECT_EQ(App().m_bAbort, 1u);
-  bool shown = false;
-  for (const std::string& text : prompt.asked) shown = shown || text.rfind(LoadString(324), 0) == 0;
+  bool shown = false, spaceShown = false;
+  for (const std::string& text : prompt.asked) {
+    shown = shown || text.rfind("The destination cannot be written:\n/proc/nonexistent-folder", 0) == 0;
+    spaceShown = spaceShown || text.rfind(LoadString(324), 0) == 0;
+  }
   EXPECT_TRUE(shown);
+  EXPECT_FALSE(spaceShown);
 }
 
 }  // namespace
