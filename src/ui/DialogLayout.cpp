@@ -1,8 +1,11 @@
 #include "ui/DialogLayout.h"
 
 #include <QFontMetrics>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QVariant>
 #include <QWidget>
+#include <algorithm>
 #include <cmath>
 
 namespace corvan {
@@ -262,6 +265,20 @@ void ScaleDialogToDpi(DialogScaler& scaler, QWidget* dialog, const DialogTemplat
     scaler.oldFonts.emplace_back(control, control->font());
     control->setFont(scaler.font);
   });
+}
+
+void CentreWindow(QWidget* window, const QWidget* owner) {
+  const QWidget* over = owner ? owner->window() : nullptr;
+  QScreen* screen = over ? over->screen() : QGuiApplication::primaryScreen();
+  if (!screen) return;
+  const QRect free = screen->availableGeometry();
+  const QRect around = over && over->isVisible() ? over->frameGeometry() : free;
+  QRect placed(QPoint(0, 0), window->frameGeometry().size());
+  placed.moveCenter(around.center());
+  // Never off the screen's free area, the caption strip least of all.
+  placed.moveLeft(std::max(free.left(), std::min(placed.left(), free.right() + 1 - placed.width())));
+  placed.moveTop(std::max(free.top(), std::min(placed.top(), free.bottom() + 1 - placed.height())));
+  window->move(placed.topLeft());
 }
 
 }  // namespace corvan

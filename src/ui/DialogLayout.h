@@ -30,6 +30,10 @@ T* GetDlgItemAs(const QWidget* parent, int id) {
   return qobject_cast<T*>(GetDlgItem(parent, id));
 }
 
+// Places top-level `window` in the middle of `owner`'s window, or of the
+// screen's free area when it has no owner, and keeps it on that screen.
+void CentreWindow(QWidget* window, const QWidget* owner);
+
 // A work area given by its edges (right and bottom exclusive).
 inline QRect WorkAreaRect(int left, int top, int right, int bottom) {
   return QRect(left, top, right - left, bottom - top);

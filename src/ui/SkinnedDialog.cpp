@@ -49,6 +49,14 @@ QLabel* CSkinnedDialog::AddStatic(int id, const QString& text, const QRect& geom
   return l;
 }
 
+void CSkinnedDialog::showEvent(QShowEvent* e) {
+  if (!m_bPlaced) {
+    m_bPlaced = true;
+    CentreWindow(this, parentWidget());
+  }
+  QDialog::showEvent(e);
+}
+
 void CSkinnedDialog::paintEvent(QPaintEvent*) {
   QPainter p(this);
   PaintDialogBackground(p, rect());

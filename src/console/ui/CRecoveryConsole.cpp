@@ -360,6 +360,8 @@ void CRecoveryConsole::resizeEvent(QResizeEvent* e) {
 }
 
 void CRecoveryConsole::showEvent(QShowEvent* e) {
+  // The first showing puts the window in the middle of the screen.
+  if (m_rcInitialWindow.isNull()) CentreWindow(this, nullptr);
   QWidget::showEvent(e);
   if (m_rcInitialWindow.isNull()) m_rcInitialWindow = geometry();
   PublishWorkArea();
