@@ -27,12 +27,18 @@ FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
 FileHandle FileHandle::Open(const std::filesystem::path& path, Mode mode, std::error_code& ec) {
   int flags = O_CLOEXEC;
   switch (mode) {
-    case Mode::ReadOnly: flags |= O_RDONLY; break;
+    case Mode::ReadOnly:
+    case Mode::ReadDrive: flags |= O_RDONLY; break;
     case Mode::ReadWrite: flags |= O_RDWR; break;
     case Mode::CreateTruncate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
     case Mode::CreateNew: flags |= O_RDWR | O_CREAT | O_EXCL; break;
     case Mode::OpenOrCreate: flags |= O_RDWR | O_CREAT; break;
   }
+  // A source is opened without blocking, so that a FIFO cannot hold the
+  // open until some writer appears; what it turns out to be is checked
+  // before anything reads from it.
+  const bool source = mode == Mode::ReadOnly || mode == Mode::ReadDrive;
+  if (source) flags |= O_NONBLOCK;
   int fd;
   do {
     fd = ::open(path.c_str(), flags, 0644);
@@ -41,8 +47,26 @@ FileHandle FileHandle::Open(const std::filesystem::path& path, Mode mode, std::e
     ec = std::error_code(errno, std::generic_category());
     return FileHandle();
   }
+  FileHandle handle(fd);
+  if (source) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+      ec = std::error_code(errno, std::generic_category());
+      return FileHandle();
+    }
+    // Only files and disks hold sectors; a folder, FIFO, socket or
+    // character device would read as nothing or never answer.
+    const bool drive = mode == Mode::ReadDrive && S_ISBLK(st.st_mode);
+    if (!S_ISREG(st.st_mode) && !drive) {
+      ec = std::make_error_code(S_ISDIR(st.st_mode) ? std::errc::is_a_directory
+                                                    : std::errc::no_such_device);
+      return FileHandle();
+    }
+    const int status = ::fcntl(fd, F_GETFL);
+    if (status >= 0) ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+  }
   ec.clear();
-  return FileHandle(fd);
+  return handle;
 }
 
 void FileHandle::Close() {

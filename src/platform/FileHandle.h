@@ -13,7 +13,8 @@ namespace corvan {
 class FileHandle {
  public:
   enum class Mode {
-    ReadOnly,        // sources: images, volumes, devices
+    ReadOnly,        // images and their files: regular files only; never blocks on open
+    ReadDrive,       // a physical drive: a block device (or a file standing in for one)
     ReadWrite,       // an existing file, not truncated
     CreateTruncate,  // create or empty
     CreateNew,       // create; fails when the file exists

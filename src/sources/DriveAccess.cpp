@@ -63,7 +63,7 @@ std::vector<std::string> LinuxDriveAccess::DiskNames() const {
 FileHandle LinuxDriveAccess::OpenPhysicalDrive(unsigned n) const {
   const auto names = DiskNames();
   if (n >= names.size()) return FileHandle();
-  return FileHandle::Open(devFolder_ / names[n], FileHandle::Mode::ReadOnly);
+  return FileHandle::Open(devFolder_ / names[n], FileHandle::Mode::ReadDrive);
 }
 
 DriveMedia LinuxDriveAccess::PhysicalDriveMedia(unsigned n) const {
@@ -82,7 +82,7 @@ void FakeDriveAccess::SetDisk(unsigned n, DriveMedia media, fs::path backingFile
 FileHandle FakeDriveAccess::OpenPhysicalDrive(unsigned n) const {
   const auto it = disks_.find(n);
   if (it == disks_.end()) return FileHandle();
-  return FileHandle::Open(it->second.file, FileHandle::Mode::ReadOnly);
+  return FileHandle::Open(it->second.file, FileHandle::Mode::ReadDrive);
 }
 
 DriveMedia FakeDriveAccess::PhysicalDriveMedia(unsigned n) const {

@@ -31,6 +31,9 @@ class ImageLayout {
   // The run that starts at `offset` (below DiskBytes()), at most `maxLength`
   // (at least 1) long. Safe to call from several threads at once.
   virtual ImageRun Locate(std::uint64_t offset, std::uint64_t maxLength) const = 0;
+  // False when no byte of the disk can be had from the image's files (its
+  // one file not open, every extent missing or unusable).
+  virtual bool HasReadableData() const = 0;
 };
 
 // Reads `length` bytes at byte `offset` of the virtual disk. Everything that
@@ -47,6 +50,7 @@ class PlainFileLayout final : public ImageLayout {
   PlainFileLayout(FileHandle file, std::uint64_t diskBytes, std::uint64_t dataLimit);
   std::uint64_t DiskBytes() const override { return diskBytes_; }
   ImageRun Locate(std::uint64_t offset, std::uint64_t maxLength) const override;
+  bool HasReadableData() const override { return file_.IsOpen() && dataLimit_ != 0; }
 
  private:
   FileHandle file_;
@@ -70,6 +74,8 @@ class BlockMapLayout final : public ImageLayout {
   BlockMapLayout(FileHandle file, Geometry geometry, std::vector<std::uint32_t> map);
   std::uint64_t DiskBytes() const override { return g_.diskBytes; }
   ImageRun Locate(std::uint64_t offset, std::uint64_t maxLength) const override;
+  // A map of unwritten blocks is a disk of zeros, which is still a disk.
+  bool HasReadableData() const override { return file_.IsOpen(); }
 
  private:
   FileHandle file_;

@@ -1,6 +1,7 @@
 #include "sources/LdmReader.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <map>
 #include <optional>
@@ -124,6 +125,20 @@ std::uint32_t LeadingNumber(std::string_view text) {
   return negative ? 0u - value : value;
 }
 
+// Partition type GUIDs as a GPT entry stores them (the first three fields
+// little-endian).
+constexpr std::array<std::uint8_t, 16> kLdmMetadataType = {0xAA, 0xC8, 0x08, 0x58, 0x8F, 0x7E, 0xE0, 0x42,
+                                                           0x85, 0xD2, 0xE1, 0xE9, 0x04, 0x34, 0xCF, 0xB3};
+constexpr std::array<std::uint8_t, 16> kUnusedType = {};
+constexpr std::array<std::uint8_t, 16> kLdmDataType = {0xA0, 0x60, 0x9B, 0xAF, 0x31, 0x14, 0x62, 0x4F,
+                                                       0xBC, 0x68, 0x33, 0x11, 0x71, 0x4A, 0x69, 0xAD};
+
+bool HasTypeGuid(std::span<const std::uint8_t, kGptEntrySize> entry, const std::array<std::uint8_t, 16>& guid) {
+  return std::memcmp(entry.data(), guid.data(), guid.size()) == 0;
+}
+
+constexpr std::uint64_t kExFatBackupBootSector = 12;
+
 std::u16string GptEntryName(std::span<const std::uint8_t, kGptEntrySize> entry) {
   return GetUtf16Field(entry.data() + 56, (kGptEntrySize - 56) / 2);
 }
@@ -143,6 +158,15 @@ std::uint32_t BootSectorTypeCode(const std::uint8_t* sector) {
     }
   }
   return 0;
+}
+
+void ReadVolumeBootSector(SectorSource& disk, std::uint64_t start, std::uint8_t* sector) {
+  disk.ReadSectors(start, sector, kSectorSize);
+  if (BootSectorTypeCode(sector) != 0 || start > UINT64_MAX - kExFatBackupBootSector) return;
+  std::uint8_t backup[kSectorSize];
+  if (!disk.ReadSectors(start + kExFatBackupBootSector, backup, kSectorSize)) return;
+  if (std::memcmp(backup + 3, "EXFAT   ", 8) != 0 || backup[510] != 0x55 || backup[511] != 0xAA) return;
+  std::memcpy(sector, backup, kSectorSize);
 }
 
 void LdmReader::ReverseBytes(const std::uint8_t* source, std::uint8_t* destination, std::size_t length) {
@@ -176,9 +200,17 @@ void LdmReader::ReadGptPartitions(std::uint64_t headerSector) {
       const std::uint64_t start = GetLE64(entry.data() + 32);
       if (start == 0) continue;
       const std::u16string name = GptEntryName(entry);
-      if (name == u"Basic data partition") {
+      // A name is optional: without one, the type GUID says what the entry
+      // is, and any other partition is listed when its boot sector names a
+      // file system. An LDM data partition's volumes come from the database.
+      const bool unnamed = name.empty();
+      const bool ldmMetadata =
+          name == u"LDM metadata partition" || (unnamed && HasTypeGuid(entry, kLdmMetadataType));
+      const bool unnamedVolume = unnamed && !ldmMetadata && !HasTypeGuid(entry, kLdmDataType) &&
+                                 !HasTypeGuid(entry, kUnusedType);
+      if (name == u"Basic data partition" || unnamedVolume) {
         SniffGptPartition(entry);
-      } else if (name == u"LDM metadata partition") {
+      } else if (ldmMetadata) {
         m_list.m_bLdmSeen = 1;
         if (FindPrivHead(1890)) {
           FindVmdb(start);
@@ -196,7 +228,7 @@ void LdmReader::SniffGptPartition(std::span<const std::uint8_t, kGptEntrySize> e
   const std::uint64_t last = GetLE64(entry.data() + 40);
   if (last < start) return;  // no size can be derived from it
   PartitionNode node;
-  m_disk.ReadSectors(start, node.firstSector.data(), kSectorSize);
+  ReadVolumeBootSector(m_disk, start, node.firstSector.data());
   node.typeCode = BootSectorTypeCode(node.firstSector.data());
   if (node.typeCode == 0) return;
   node.startSector = start;
@@ -365,7 +397,7 @@ void LdmReader::AddLdmVolumes() {
     const std::uint64_t start = m_nLogicalDiskStart + first.startSector;
     if (start < m_nLogicalDiskStart) continue;  // wrapped: no such sector
     PartitionNode node;
-    m_disk.ReadSectors(start, node.firstSector.data(), kSectorSize);
+    ReadVolumeBootSector(m_disk, start, node.firstSector.data());
     node.typeCode = BootSectorTypeCode(node.firstSector.data());
     if (node.typeCode == 0 || IsKnownStart(start)) continue;
     node.startSector = start;

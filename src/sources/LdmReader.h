@@ -23,6 +23,12 @@ inline constexpr std::size_t kGptEntrySize = 128;
 // the sector names no file system we read.
 std::uint32_t BootSectorTypeCode(const std::uint8_t* sector512);
 
+// Reads the boot sector of the volume that starts at `start`. When it names
+// no file system but the exFAT backup boot sector (12 sectors on) is intact,
+// the backup stands in for it, as the exFAT scan itself falls back to it: a
+// damaged main boot sector must not hide the volume or mistype it.
+void ReadVolumeBootSector(SectorSource& disk, std::uint64_t start, std::uint8_t* sector512);
+
 class LdmReader {
  public:
   // Records of the database, as far as the volume building needs them.

@@ -1,5 +1,6 @@
 #include "sources/PartitionWalk.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
@@ -32,6 +33,26 @@ bool IsNodeType(std::uint8_t type) {
     default:
       return false;
   }
+}
+
+bool IsFatType(std::uint8_t type) {
+  switch (type) {
+    case 0x01: case 0x04: case 0x06: case 0x0B: case 0x0C: case 0x0E:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Tables may claim more than the disk holds, and nothing past its end can be
+// read: a volume is cut at the disk's end, and one that starts beyond it is
+// not a volume of this disk. False for the latter. A disk of unknown size
+// (0) leaves the volume as it is.
+bool FitToDisk(PartitionNode& node, std::uint64_t diskSectors) {
+  if (diskSectors == 0) return true;
+  if (node.startSector >= diskSectors) return false;
+  node.sectorCount = std::min(node.sectorCount, diskSectors - node.startSector);
+  return true;
 }
 
 bool SaysExFat(const PartitionNode& node) { return std::memcmp(node.firstSector.data() + 3, "EXFAT", 5) == 0; }
@@ -73,7 +94,12 @@ void PartitionWalk::ScanPartitions() {
   m_bExtendedBaseSet = false;
   m_walkedTables.clear();
   WalkPartitionTable(0);
-  if (m_list.m_partitions.empty()) m_list.m_bNoPartition = 1;
+  auto& nodes = m_list.m_partitions;
+  const std::uint64_t diskSectors = m_disk.SectorCount();
+  nodes.erase(std::remove_if(nodes.begin(), nodes.end(),
+                             [&](PartitionNode& node) { return !FitToDisk(node, diskSectors); }),
+              nodes.end());
+  if (nodes.empty()) m_list.m_bNoPartition = 1;
 }
 
 void PartitionWalk::WalkPartitionTable(std::uint64_t first) {
@@ -103,7 +129,13 @@ void PartitionWalk::WalkPartitionTable(std::uint64_t first) {
           node.startSector = sector + lba;
           node.sectorCount = count;
           node.typeCode = type;
-          m_disk.ReadSectors(node.startSector, node.firstSector.data(), kSectorSize);
+          if (IsFatType(type)) {
+            m_disk.ReadSectors(node.startSector, node.firstSector.data(), kSectorSize);
+          } else {
+            // The type byte does not tell NTFS from exFAT; the boot sector
+            // does, or its exFAT backup when the main one is damaged.
+            ReadVolumeBootSector(m_disk, node.startSector, node.firstSector.data());
+          }
           m_list.m_partitions.push_back(node);
         } else if (type == 0x05 || type == 0x0F) {
           pendingLink.emplace();
@@ -216,7 +248,8 @@ void BuildSourceList(SourceList& list, std::uint32_t imageType, std::uint8_t dis
   if (diskOnly) return;
 
   std::uint32_t n = 0;
-  for (const PartitionNode& node : list.m_partitions) {
+  for (PartitionNode node : list.m_partitions) {
+    if (!FitToDisk(node, list.m_nDiskSectors)) continue;
     auto volume = std::make_unique<SourceRecord>();
     volume->kind = kSourceVolume;
     volume->index = static_cast<std::uint16_t>(n + 1);

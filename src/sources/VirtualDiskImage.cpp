@@ -224,7 +224,22 @@ fs::path CVirtualDiskImage::Folder() const {
 }
 
 fs::path CVirtualDiskImage::ExtentPath(const DISK_DESCRIPTOR_EXTENT& extent) const {
-  return Folder() / fs::path(Utf16ToUtf8(extent.fileName));
+  // A descriptor is data like any other: an extent name must not make the
+  // program read an arbitrary local file or device as disk sectors.
+  const fs::path name(Utf16ToUtf8(extent.fileName));
+  if (name.empty() || name.has_root_path()) return {};
+  for (const fs::path& part : name) {
+    if (part == "..") return {};
+  }
+  return Folder() / name;
+}
+
+// A sparse file with its descriptor inside holds its own data, whatever the
+// descriptor calls it (the file may have been renamed).
+void CVirtualDiskImage::AdoptEmbeddedExtent() {
+  if (!state_.m_bVmdkEmbeddedDescriptor || state_.m_arrExtents.size() != 1) return;
+  DISK_DESCRIPTOR_EXTENT& extent = state_.m_arrExtents.front();
+  if (KindOfExtent(extent) == ExtentKind::Sparse) extent.fileName = FileNameOf(state_.m_strImagePath);
 }
 
 std::uint64_t CVirtualDiskImage::GetFileSizeByName(const fs::path& path) {
@@ -278,6 +293,7 @@ int CVirtualDiskImage::ParseDescriptor(const fs::path& path) {
   DescriptorContents contents = ParseDescriptorText(text);
   state_.m_strCreateType = std::move(contents.createType);
   state_.m_arrExtents = std::move(contents.extents);
+  AdoptEmbeddedExtent();
   BuildReader();
   return state_.m_arrExtents.empty() ? 0 : 1;
 }
@@ -407,6 +423,7 @@ int CVirtualDiskImage::OpenVmdk(const fs::path& path) {
         state_.m_arrExtents = std::move(contents.extents);
         state_.m_bVmdkDescriptor = true;
         state_.m_bVmdkEmbeddedDescriptor = true;
+        AdoptEmbeddedExtent();
         BuildReader();
         return !state_.m_arrExtents.empty() && FirstSectorIsBootable() ? 1 : 0;
       }
@@ -525,7 +542,8 @@ int CVirtualDiskImage::Open(std::uint32_t imageType, const fs::path& path) {
 std::vector<DISK_DESCRIPTOR_EXTENT> CVirtualDiskImage::GetExtentNames() const {
   std::vector<DISK_DESCRIPTOR_EXTENT> extents = state_.m_arrExtents;
   for (auto& extent : extents) {
-    if (!FileHandle::Open(ExtentPath(extent), FileHandle::Mode::ReadOnly)) extent.fileName += u" (Missing)";
+    const fs::path file = ExtentPath(extent);
+    if (file.empty() || !FileHandle::Open(file, FileHandle::Mode::ReadOnly)) extent.fileName += u" (Missing)";
   }
   return extents;
 }
@@ -544,7 +562,8 @@ std::unique_ptr<ImageLayout> CVirtualDiskImage::MakeVmdkLayout() const {
       layout->AddEmpty(extent.size, kind == ExtentKind::Zero);
       continue;
     }
-    FileHandle file = FileHandle::Open(ExtentPath(extent), FileHandle::Mode::ReadOnly);
+    const fs::path path = ExtentPath(extent);
+    FileHandle file = path.empty() ? FileHandle() : FileHandle::Open(path, FileHandle::Mode::ReadOnly);
     if (!file) {
       layout->AddEmpty(extent.size, false);  // missing file: zeros, and the read fails
     } else if (kind == ExtentKind::Flat) {
@@ -665,7 +684,7 @@ MountResult MountImageFile(std::uint32_t imageType, const fs::path& path) {
   mount.result = mount.image->Open(imageType, path);
   const MountState& state = mount.image->State();
   const bool readable = mount.result == 1 || state.m_bImageError || state.m_bNoPartition;
-  mount.mounted = readable && mount.image->SectorCount() > 0;
+  mount.mounted = readable && mount.image->SectorCount() > 0 && mount.image->HasReadableData();
   return mount;
 }
 

@@ -32,7 +32,7 @@ inline constexpr std::uint32_t kVhdDynamic = 3;
 struct DISK_DESCRIPTOR_EXTENT {
   std::uint64_t size = 0;    // in 512-byte sectors
   std::u16string type;       // "FLAT", "SPARSE", or as the descriptor writes it
-  std::u16string fileName;   // relative to the image's folder
+  std::u16string fileName;   // in the image's folder; names that leave it are never opened
   std::uint64_t offset = 0;  // sector in the file where a flat extent's data begins
 };
 
@@ -105,7 +105,7 @@ class CVirtualDiskImage final : public SectorSource {
                                                       char16_t letter);
 
   // The extent list with " (Missing)" after the name of each file that does
-  // not open.
+  // not open (or whose name leads out of the image's folder).
   std::vector<DISK_DESCRIPTOR_EXTENT> GetExtentNames() const;
   // Size of a file; 0 when it cannot be opened.
   static std::uint64_t GetFileSizeByName(const std::filesystem::path& path);
@@ -114,6 +114,8 @@ class CVirtualDiskImage final : public SectorSource {
   // The open's error flag, or a read since then that fell past the last
   // extent of a VMware disk.
   bool ImageError() const { return state_.m_bImageError || readPastEnd_.load(); }
+  // False when not one byte of the disk can be read from the image's files.
+  bool HasReadableData() const { return layout_ && layout_->HasReadableData(); }
 
   // ---- reading (any thread) ----
   bool ReadSectors(std::uint64_t sector, void* buffer, std::size_t bytes) override;
@@ -123,7 +125,10 @@ class CVirtualDiskImage final : public SectorSource {
   struct RawStart;
   void Begin(std::uint32_t imageType, const std::filesystem::path& path);
   std::filesystem::path Folder() const;
+  // The extent's file in the image's folder; empty when its name is absolute
+  // or climbs out of the folder.
   std::filesystem::path ExtentPath(const DISK_DESCRIPTOR_EXTENT& extent) const;
+  void AdoptEmbeddedExtent();
   bool ReadDescriptorText(const std::filesystem::path& path, std::string& text);
   std::unique_ptr<ImageLayout> MakeVmdkLayout() const;
   std::unique_ptr<ImageLayout> MakeVdiLayout() const;
@@ -143,7 +148,7 @@ class CVirtualDiskImage final : public SectorSource {
 
 // Opens `path` as an image of `imageType`; `mounted` tells whether the disk
 // can be read at all (recognised, or damaged but still readable for Raw
-// Recovery). The image is the disk every later read goes through; the
+// Recovery; not when none of its files can be read). The image is the disk every later read goes through; the
 // partition walk comes next and is the caller's.
 struct MountResult {
   int result = 0;                             // the opener's result

@@ -68,6 +68,7 @@ SparseExtentFile::SparseExtentFile(FileHandle file, std::uint64_t capacity,
   const std::uint64_t tables = capacity / coverage_ + (capacity % coverage_ != 0 ? 1 : 0);
   directory_ = ReadTable(directorySector, tables);
   tables_.resize(directory_.size());
+  if (directory_.empty()) usable_ = false;  // no grain can be found
 }
 
 SparseExtentFile::Table SparseExtentFile::ReadTable(std::uint64_t sector,
@@ -150,6 +151,12 @@ void VmdkLayout::AddEmpty(std::uint64_t sectors, bool readable) {
   Extent e;
   e.kind = readable ? Kind::Zero : Kind::Unreadable;
   Add(std::move(e), sectors);
+}
+
+bool VmdkLayout::HasReadableData() const {
+  return std::any_of(extents_.begin(), extents_.end(), [](const Extent& e) {
+    return e.kind == Kind::Flat || e.kind == Kind::Zero || (e.kind == Kind::Sparse && e.sparse->Usable());
+  });
 }
 
 ImageRun VmdkLayout::Locate(std::uint64_t offset, std::uint64_t maxLength) const {

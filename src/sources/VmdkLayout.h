@@ -39,7 +39,8 @@ class SparseExtentFile {
   // and its directory at `defaultDirectory`.
   SparseExtentFile(FileHandle file, std::uint64_t capacity, std::uint64_t defaultDirectory);
   ImageRun Locate(std::uint64_t offset, std::uint64_t maxLength) const;
-  // False when the header's numbers cannot describe a sparse file.
+  // False when the header's numbers cannot describe a sparse file, or its
+  // grain directory is not in the file.
   bool Usable() const { return usable_; }
 
  private:
@@ -72,6 +73,7 @@ class VmdkLayout final : public ImageLayout {
 
   std::uint64_t DiskBytes() const override { return total_; }
   ImageRun Locate(std::uint64_t offset, std::uint64_t maxLength) const override;
+  bool HasReadableData() const override;
 
  private:
   enum class Kind { Flat, Sparse, Zero, Unreadable };

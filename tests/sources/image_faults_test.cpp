@@ -183,36 +183,58 @@ TEST_F(ImageFaults, TruncatedSparseFileGivesZerosNotGarbage) {
   EXPECT_GT(failed, 0);
 }
 
+// The first 2 MiB of mbr.vmdk (header, descriptor, directories, tables and
+// the first grains) under another name, one header field made impossible.
+// Numbers that cannot describe a sparse file, or a grain directory outside
+// the file, leave nothing of the disk to read: the image is refused. The
+// other fields are not needed to find a grain (the embedded descriptor
+// gives the size, the header's own offsets are not used for data), so the
+// disk mounts and its first sectors read like the flat disk.
 TEST_F(ImageFaults, ImpossibleSparseHeaderNumbersDoNotCrash) {
   const fs::path src = DisksDir() / "mbr.vmdk";
   const fs::path bad = dir_ / "bad.vmdk";
   struct Patch {
     std::uint64_t offset;
     std::vector<std::uint8_t> bytes;
+    bool readable;
   };
   const std::vector<std::uint8_t> ones(8, 0xFF);
   const std::vector<std::uint8_t> zeros(8, 0);
   const Patch patches[] = {
-      {20, zeros},                   // grain size 0
-      {20, ones},                    // grain size 2^64-1
-      {44, {0, 0, 0, 0}},            // no entries a table
-      {44, {0xFF, 0xFF, 0xFF, 0xFF}},
-      {48, ones},                    // directories far beyond the file
-      {12, ones},                    // capacity 2^64-1
-      {28, ones},                    // descriptor beyond the file
-      {36, ones},                    // huge descriptor
+      {20, zeros, false},                     // grain size 0
+      {20, ones, false},                      // grain size 2^64-1
+      {44, {0, 0, 0, 0}, false},              // no entries a table
+      {44, {0xFF, 0xFF, 0xFF, 0xFF}, false},
+      {48, ones, false},                      // directories far beyond the file
+      {12, ones, true},                       // capacity 2^64-1
+      {28, ones, true},                       // descriptor beyond the file
+      {36, ones, true},                       // huge descriptor
   };
+  const auto flatStart = test::FileBytes(FlatDisk(), 0, 64 * 1024);
   for (const Patch& p : patches) {
     SCOPED_TRACE(p.offset);
     test::CopySlice(src, 0, 2 * kMiB, bad);
     if (p.offset == 48) test::PatchFile(bad, 56, ones);
     test::PatchFile(bad, p.offset, p.bytes);
-    CVirtualDiskImage image;
-    image.Open(kImageVmware, bad);
+    const MountResult mount = MountImageFile(kImageVmware, bad);
+    CVirtualDiskImage& image = *mount.image;
+    EXPECT_EQ(mount.mounted, p.readable);
     bool ok = false;
-    Read(image, 0, 64 * 1024, &ok);
-    Read(image, 1ull << 40, 4096, &ok);
-    Read(image, image.SectorCount() > 8 ? image.SectorCount() - 8 : 0, 8192, &ok);
+    auto bytes = Read(image, 0, 64 * 1024, &ok);
+    EXPECT_EQ(ok, p.readable);
+    if (p.readable) {
+      EXPECT_EQ(mount.result, 1);
+      EXPECT_EQ(image.SectorCount(), kMbrSectors);
+      EXPECT_EQ(bytes, flatStart);
+    } else {
+      EXPECT_TRUE(AllZero(bytes));
+    }
+    bytes = Read(image, 1ull << 40, 4096, &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(AllZero(bytes));
+    bytes = Read(image, image.SectorCount() > 8 ? image.SectorCount() - 8 : 0, 8192, &ok);
+    EXPECT_FALSE(ok) << "past the 2 MiB kept of the file";
+    EXPECT_TRUE(AllZero(bytes));
   }
 }
 

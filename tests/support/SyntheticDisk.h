@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -156,6 +157,47 @@ inline void PutGptEntry(std::uint8_t* e, std::uint64_t first, std::uint64_t last
   SetLE64(e + 40, last);
   for (std::size_t i = 0; i < name.size() && i < 36; ++i) SetLE16(e + 56 + 2 * i, name[i]);
 }
+
+// Partition type GUIDs of the UEFI specification, in the byte order a GPT
+// entry stores them (first three fields little-endian).
+// EBD0A0A2-B9E5-4433-87C0-68B6B72699C7, Microsoft basic data.
+inline constexpr std::uint8_t kGptBasicDataType[16] = {0xA2, 0xA0, 0xD0, 0xEB, 0xE5, 0xB9, 0x33, 0x44,
+                                                        0x87, 0xC0, 0x68, 0xB6, 0xB7, 0x26, 0x99, 0xC7};
+// AF9B60A0-1431-4F62-BC68-3311714A69AD, LDM data.
+inline constexpr std::uint8_t kGptLdmDataType[16] = {0xA0, 0x60, 0x9B, 0xAF, 0x31, 0x14, 0x62, 0x4F,
+                                                      0xBC, 0x68, 0x33, 0x11, 0x71, 0x4A, 0x69, 0xAD};
+
+inline void PutGptTypeGuid(std::uint8_t* e, const std::uint8_t* guid) { std::memcpy(e, guid, 16); }
+
+// A disk read through another, with some sectors replaced: a damaged copy of
+// a corpus disk without copying it.
+class OverlaySource final : public SectorSource {
+ public:
+  explicit OverlaySource(std::shared_ptr<SectorSource> base) : base_(std::move(base)) {}
+  std::uint8_t* Sector(std::uint64_t s) {
+    auto& bytes = patches_[s];
+    if (bytes.empty()) {
+      bytes.resize(kSectorSize);
+      base_->ReadSectors(s, bytes.data(), kSectorSize);
+    }
+    return bytes.data();
+  }
+  bool ReadSectors(std::uint64_t sector, void* buffer, std::size_t bytes) override {
+    const bool ok = base_->ReadSectors(sector, buffer, bytes);
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    for (const auto& [s, patch] : patches_) {
+      if (s >= sector && s - sector < bytes / kSectorSize) {
+        std::memcpy(out + (s - sector) * kSectorSize, patch.data(), kSectorSize);
+      }
+    }
+    return ok;
+  }
+  std::uint64_t SectorCount() const override { return base_->SectorCount(); }
+
+ private:
+  std::shared_ptr<SectorSource> base_;
+  std::map<std::uint64_t, std::vector<std::uint8_t>> patches_;
+};
 
 // A protective MBR whose single 0xEE entry starts at LBA 1.
 inline void PutProtectiveMbr(std::uint8_t* s, std::uint32_t diskSectors) {
