@@ -31,7 +31,7 @@ class Emitter {
   bool Zeros(std::uint64_t offset, std::uint64_t length) {
     while (length > 0) {
       const std::uint64_t n = std::min<std::uint64_t>(length, kMaxDataBlock);
-      if (!Send(DataBlockKind::Sparse, offset, ZeroBlock(), n, false)) return false;
+      if (!Send(DataBlockKind::Sparse, offset, ZeroBlock(), n, false, kNoDataCluster)) return false;
       offset += n;
       length -= n;
     }
@@ -40,22 +40,23 @@ class Emitter {
 
   // Bytes at or past the valid size go out as zeros.
   bool Data(DataBlockKind kind, std::uint64_t offset, const std::uint8_t* data, std::uint64_t length,
-            bool damaged) {
+            bool damaged, std::uint64_t lcn = kNoDataCluster) {
     if (offset >= validSize_) return Zeros(offset, length);
     const std::uint64_t keep = std::min(length, validSize_ - offset);
-    if (!Send(kind, offset, data, keep, damaged)) return false;
+    if (!Send(kind, offset, data, keep, damaged, lcn)) return false;
     return keep == length || Zeros(offset + keep, length - keep);
   }
 
  private:
   bool Send(DataBlockKind kind, std::uint64_t offset, const std::uint8_t* data, std::uint64_t length,
-            bool damaged) {
+            bool damaged, std::uint64_t lcn) {
     if (length == 0) return true;
     DataBlock block;
     block.kind = kind;
     block.offset = offset;
     block.bytes = {data, static_cast<std::size_t>(length)};
     block.damaged = damaged;
+    block.lcn = lcn;
     result_.bytes += length;
     if (!sink_(block)) {
       result_.stopped = true;
@@ -151,7 +152,8 @@ WalkResult WalkFileData(const FileDataLayout& layout, const ClusterReader& read,
         const bool ok = read(seg.lcn + (c0 - seg.vcn), n, buffer.data());
         if (!ok) ++result.failedReads;
         const std::uint64_t blockHi = std::min(readHi, cEnd * cb);
-        if (!emit.Data(DataBlockKind::Normal, pos, buffer.data() + (pos - c0 * cb), blockHi - pos, !ok))
+        if (!emit.Data(DataBlockKind::Normal, pos, buffer.data() + (pos - c0 * cb), blockHi - pos, !ok,
+                       seg.lcn + (c0 - seg.vcn)))
           return result;
         pos = blockHi;
       }
@@ -192,14 +194,27 @@ WalkResult WalkFileData(const FileDataLayout& layout, const ClusterReader& read,
     }
     buffer.resize(static_cast<std::size_t>(allocated * cb));
     bool readOk = true;
+    std::uint64_t failedLcn = kNoDataCluster;
     std::uint64_t at = 0;
     for (const Piece& p : pieces) {
-      if (!read(p.lcn, p.count, buffer.data() + at)) readOk = false;
+      if (!read(p.lcn, p.count, buffer.data() + at)) {
+        readOk = false;
+        if (failedLcn == kNoDataCluster) failedLcn = p.lcn;
+      }
       at += p.count * cb;
     }
     if (!readOk) ++result.failedReads;
     if (allocated == unit) {  // stored plain
-      if (!emit.Data(DataBlockKind::Normal, lo, buffer.data() + (lo - u * unitBytes), hi - lo, !readOk))
+      // The cluster that holds the first byte handed out.
+      std::uint64_t firstLcn = pieces.front().lcn;
+      for (std::uint64_t skip = lo / cb - uStart; const Piece& p : pieces) {
+        if (skip < p.count) {
+          firstLcn = p.lcn + skip;
+          break;
+        }
+        skip -= p.count;
+      }
+      if (!emit.Data(DataBlockKind::Normal, lo, buffer.data() + (lo - u * unitBytes), hi - lo, !readOk, firstLcn))
         return result;
       continue;
     }
@@ -209,7 +224,7 @@ WalkResult WalkFileData(const FileDataLayout& layout, const ClusterReader& read,
                                           decoded.data(), length);
     if (!decodedOk) ++result.failedUnits;
     if (!emit.Data(DataBlockKind::Decoded, lo, decoded.data() + (lo - u * unitBytes), hi - lo,
-                   !readOk || !decodedOk))
+                   !readOk || !decodedOk, readOk ? pieces.front().lcn : failedLcn))
       return result;
   }
   return result;

@@ -57,6 +57,9 @@ enum class DataBlockKind : std::uint8_t {
   Decoded,   // a compressed unit after decoding
 };
 
+// `DataBlock::lcn` of blocks that come from no cluster.
+inline constexpr std::uint64_t kNoDataCluster = std::numeric_limits<std::uint64_t>::max();
+
 struct DataBlock {
   DataBlockKind kind = DataBlockKind::Normal;
   std::uint64_t offset = 0;  // in the file
@@ -64,6 +67,13 @@ struct DataBlock {
   // A read failed (zeros stand where nothing could be read) or a unit did not
   // decode completely (zeros follow what was decoded).
   bool damaged = false;
+  // The volume cluster the data came from, for messages about a failed read
+  // (the file offset says nothing about where on the volume it failed).
+  // Normal block: the cluster holding its first byte; of a file that is not
+  // compressed, the block's bytes run on through the clusters that follow.
+  // Decoded block: the first cluster whose read failed, else the unit's first
+  // stored cluster. kNoDataCluster for zeros and resident bytes.
+  std::uint64_t lcn = kNoDataCluster;
 };
 
 // Reads `count` clusters from volume cluster `lcn` into `buffer`

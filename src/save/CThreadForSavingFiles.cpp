@@ -36,8 +36,10 @@ constexpr const char* kFailedOn = "Failed on:";
 constexpr const char* kSingleZipName = "Recovered Data.zip";
 constexpr std::uint32_t kMaxCopyIndex = 1'000'000;
 
-// Errors after which nothing more can be written to the destination.
-bool EndsTheJob(int err) { return err == ENOSPC || err == EDQUOT || err == EROFS || err == EIO; }
+// A destination that refuses every write.
+bool Unwritable(int err) { return err == EROFS; }
+// No room for this file; a smaller one may still fit.
+bool OutOfRoom(int err) { return err == ENOSPC || err == EDQUOT; }
 
 std::string ErrorText(int err) { return std::strerror(err ? err : EIO); }
 
@@ -63,6 +65,7 @@ void CThreadForSavingFiles::Join() { worker_.Join(); }
 
 void CThreadForSavingFiles::Run() {
   result_ = SaveJobResult{};
+  firstFailure_.clear();
   folders_.clear();
   skipping_ = false;
   stop_ = false;
@@ -85,9 +88,12 @@ void CThreadForSavingFiles::Run() {
 
   Job();
   if (result_.failed > 0 && !result_.failedJob) {
-    // Files that could not be written make the job a failure, not a success.
+    // Files that could not be written make the job a failure, not a success;
+    // one message at the end rather than one per file.
     result_.failedJob = true;
     result_.failure = std::to_string(result_.failed) + " file(s) could not be saved.";
+    if (!firstFailure_.empty()) result_.failure += " The first: " + firstFailure_ + ".";
+    host_.GetPrompt().MessageBox(result_.failure, kPicError, kMbOk);
   }
 
   if (result_.failedJob) {
@@ -112,12 +118,21 @@ void CThreadForSavingFiles::EndJob(const std::string& message) {
   host_.GetPrompt().MessageBox(message, kPicError, kMbOk);
 }
 
-void CThreadForSavingFiles::WriteFailure(const std::string& what, int err) {
-  const std::string message = what + ": " + ErrorText(err);
-  if (EndsTheJob(err)) {
+void CThreadForSavingFiles::NoteFailure(const std::string& message) {
+  host_.AppendLog("ERROR!  " + message, false);
+  if (firstFailure_.empty()) firstFailure_ = message;
+}
+
+void CThreadForSavingFiles::WriteFailure(const std::string& message, int err, const LocalFolder& where) {
+  // Called once the failed file is cut back and removed, so its space
+  // counts as free again.
+  const LocalFolder& folder = where.IsOpen() ? where : destRoot_;
+  const bool nothingFits =
+      Unwritable(err) || (OutOfRoom(err) && folder.IsOpen() && !writer_->HasRoom(folder.Descriptor()));
+  if (nothingFits) {
     EndJob(message + ". Saving stopped.");
   } else {
-    host_.AppendLog("ERROR!  " + message, false);
+    NoteFailure(message);
   }
 }
 
@@ -218,7 +233,8 @@ bool CThreadForSavingFiles::EnterFolder(const SaveWalkEntry& entry) {
     if (!singleZip) {
       int err = 0;
       if (!folder.dir.Duplicate(destRoot_, err)) {
-        WriteFailure("Cannot open the folder " + destRoot_.DisplayPath().string(), err);
+        WriteFailure("Cannot open the folder " + destRoot_.DisplayPath().string() + ": " + ErrorText(err), err,
+                     destRoot_);
         return false;
       }
     }
@@ -238,7 +254,9 @@ bool CThreadForSavingFiles::EnterFolder(const SaveWalkEntry& entry) {
         host_.AppendLog("Saved as " + use, false);
       }
       if (!parent.dir.IsOpen() || use.empty() || !folder.dir.OpenSubfolder(parent.dir, use, err)) {
-        WriteFailure("Cannot create the folder " + (parent.dir.DisplayPath() / use).string(), err);
+        WriteFailure("Cannot create the folder " + (parent.dir.DisplayPath() / use).string() + ": " +
+                         ErrorText(err),
+                     err, parent.dir);
         return false;
       }
     }
@@ -354,6 +372,7 @@ CThreadForSavingFiles::CopyEnd CThreadForSavingFiles::CopyData(const FoundItemIn
   }
 
   std::uint64_t next = 0;  // the first byte not yet written
+  std::uint64_t loggedCluster = kNoDataCluster;  // the last cluster named in the log
   enum class Stop { None, Damaged, Write, Abort } stop = Stop::None;
   std::uint64_t damagedEnd = 0;
   auto sink = [&](const DataBlock& block) {
@@ -392,10 +411,12 @@ CThreadForSavingFiles::CopyEnd CThreadForSavingFiles::CopyData(const FoundItemIn
       if (!AskAbortIfRequested(displayName, state)) return CopyEnd::AbortedNow;
       bool writeFailed = false;
       bool damaged = false;
+      std::uint64_t failedCluster = kNoDataCluster;  // on the volume
       std::uint64_t written = at;
       const WalkResult piece = engine_->ReadItemData(
           readItem,
           [&](const DataBlock& block) {
+            if (block.damaged && !damaged) failedCluster = block.lcn;
             damaged = damaged || block.damaged;
             if (!write(block.bytes.data(), block.bytes.size(), block.offset, state)) {
               writeFailed = true;
@@ -406,11 +427,17 @@ CThreadForSavingFiles::CopyEnd CThreadForSavingFiles::CopyData(const FoundItemIn
           },
           at, pieceEnd);
       if (writeFailed) return CopyEnd::WriteFailed;
-      if (damaged || !piece.Clean()) {
+      // A compressed unit fails as a whole: its cluster is named once.
+      if ((damaged || !piece.Clean()) && (failedCluster == kNoDataCluster || failedCluster != loggedCluster)) {
         host_.AppendLog(LoadString(kIdsDiskReadError), false);
-        char number[32];
-        std::snprintf(number, sizeof number, " %llu", static_cast<unsigned long long>(at / cb));
-        host_.AppendLog(LoadString(kIdsErrorReadingCluster) + number, false);
+        std::string line = LoadString(kIdsErrorReadingCluster);
+        if (failedCluster != kNoDataCluster) {
+          char number[32];
+          std::snprintf(number, sizeof number, " %llu", static_cast<unsigned long long>(failedCluster));
+          line += number;
+        }
+        host_.AppendLog(line, false);
+        loggedCluster = failedCluster;
       }
       if (written < pieceEnd) break;  // the engine has nothing more to give
       at = pieceEnd;
@@ -485,7 +512,7 @@ bool CThreadForSavingFiles::SaveToLocalFile(const SaveWalkEntry& entry, const Fo
     int err = 0;
     fd = r.replace ? dir.ReplaceFile(target, err) : dir.CreateFile(target, err);
     if (fd < 0 && !(err == EEXIST && !r.replace)) {
-      WriteFailure("Cannot create " + (dir.DisplayPath() / target).string(), err);
+      WriteFailure("Cannot create " + (dir.DisplayPath() / target).string() + ": " + ErrorText(err), err, dir);
       return false;
     }
   }
@@ -503,6 +530,8 @@ bool CThreadForSavingFiles::SaveToLocalFile(const SaveWalkEntry& entry, const Fo
   int err = state.writeError;
   if (ok && !SetRecoveredFileTimes(fd, entry.record, m_nVolumeKind))
     host_.AppendLog("ERROR!  Cannot set the times of " + shown + ": " + ErrorText(errno), false);
+  // What was written of a file that failed goes back to the files after it.
+  if (!ok) writer_->Truncate(fd, 0);
   if (!writer_->Close(fd) && ok) {
     ok = false;
     err = errno ? errno : EIO;
@@ -510,7 +539,7 @@ bool CThreadForSavingFiles::SaveToLocalFile(const SaveWalkEntry& entry, const Fo
   if (!ok) {
     // A short file must not pass for a recovered one.
     dir.Remove(target);
-    WriteFailure("Cannot write " + shown, err);
+    WriteFailure("Cannot write " + shown + ": " + ErrorText(err), err, dir);
     return false;
   }
   opened = true;
@@ -522,9 +551,15 @@ bool CThreadForSavingFiles::CopyIntoZip(ZipUnzip& zip, const std::string& entryN
   ZipEntryInfo info;
   info.size = entry.record.size;
   info.attribute = entry.record.attribute ? entry.record.attribute : kItemFile;
+  // The archive's own message names the archive; the log line names the entry.
+  const auto failed = [&](const std::string& why, int err) {
+    zip.DiscardNewFile();
+    WriteFailure("Cannot write " + entryName + " into the zip archive (" + why + ")", err, folders_.back().dir);
+    return false;
+  };
   try {
     if (!zip.AddNewFile(entryName, info)) {
-      host_.AppendLog("ERROR!  The zip entry " + entryName + " cannot be made", false);
+      NoteFailure("The zip entry " + entryName + " cannot be made");
       return false;
     }
     std::string zipError;
@@ -539,17 +574,12 @@ bool CThreadForSavingFiles::CopyIntoZip(ZipUnzip& zip, const std::string& entryN
       }
     };
     const CopyEnd end = CopyData(readItem, entry.name, write, state);
-    if (end == CopyEnd::WriteFailed) {
-      zip.DiscardNewFile();
-      WriteFailure(zipError.empty() ? "Cannot write the zip archive" : zipError, state.writeError);
-      return false;
-    }
+    if (end == CopyEnd::WriteFailed) return failed(zipError.empty() ? ErrorText(state.writeError) : zipError,
+                                                   state.writeError);
     zip.CloseNewFile();
     return true;
   } catch (const CZipException& e) {
-    zip.DiscardNewFile();
-    WriteFailure(e.what(), e.m_nSystemError ? e.m_nSystemError : EIO);
-    return false;
+    return failed(e.what(), e.m_nSystemError ? e.m_nSystemError : EIO);
   }
 }
 
@@ -567,7 +597,7 @@ bool CThreadForSavingFiles::SaveToOwnZip(const SaveWalkEntry& entry, const Found
   const int fd = r.replace ? dir.ReplaceFile(r.name, err) : dir.CreateFile(r.name, err);
   const std::string shown = (dir.DisplayPath() / r.name).string();
   if (fd < 0) {
-    WriteFailure("Cannot create " + shown, err);
+    WriteFailure("Cannot create " + shown + ": " + ErrorText(err), err, dir);
     return false;
   }
   if (r.name != archiveName) host_.AppendLog("Saved as " + r.name, false);
@@ -578,7 +608,7 @@ bool CThreadForSavingFiles::SaveToOwnZip(const SaveWalkEntry& entry, const Found
     zip.Close();
   } catch (const CZipException& e) {
     dir.Remove(r.name);
-    WriteFailure(e.what(), e.m_nSystemError ? e.m_nSystemError : EIO);
+    WriteFailure(e.what(), e.m_nSystemError ? e.m_nSystemError : EIO, dir);
     return false;
   }
   if (!copied) {
@@ -610,9 +640,8 @@ void CThreadForSavingFiles::CloseSingleZip() {
   try {
     m_zip.Close();
   } catch (const CZipException& e) {
-    const int err = e.m_nSystemError ? e.m_nSystemError : EIO;
-    if (EndsTheJob(err)) WriteFailure(e.what(), err);
-    else EndJob(e.what());
+    // Without its directory the archive holds nothing a reader can find.
+    EndJob(e.what());
   }
 }
 

@@ -7,10 +7,14 @@
 // logs the job and one tag per file.
 //
 // Every name from the disk is sanitised before it reaches the host; every
-// write and close is checked. A destination that fails (full, read-only,
-// I/O error) ends the job with a message and "Process failed"; a file that
-// could not be read whole is zero-filled where it failed and tagged
-// "[Partially Recovered]".
+// write and close is checked. A file that cannot be written whole (no room
+// left for it, a write error) is cut back, removed and logged with an
+// "ERROR!" line naming it, and the job goes on with the next file, which may
+// still fit; such a job ends with one message and "Process failed". Only a
+// destination that can take nothing more (read-only, or without a free
+// block even after the failed file was removed) ends the job at once. A
+// file that could not be read whole is zero-filled where it failed and
+// tagged "[Partially Recovered]".
 
 #include <atomic>
 #include <cstdint>
@@ -119,8 +123,13 @@ class CThreadForSavingFiles {
   bool OpenSingleZip();
   void CloseSingleZip();
   void LogNameChange(const std::u16string& original, const std::string& saved);
-  // A write, create or close failure: fatal ones end the job with a message.
-  void WriteFailure(const std::string& what, int err);
+  // A write, create or close failure (`message` says what and why, `err` is
+  // the errno) in the folder `where`: logged; it ends the job only when
+  // nothing more can be written there at all.
+  void WriteFailure(const std::string& message, int err, const LocalFolder& where);
+  // Logs a file that could not be saved; the first one is named again when
+  // the job ends.
+  void NoteFailure(const std::string& message);
   void EndJob(const std::string& message);
   std::string FolderText() const;
 
@@ -138,6 +147,7 @@ class CThreadForSavingFiles {
   std::uint32_t skipDepth_ = 0;
   bool stop_ = false;  // a failure ended the job
   LocalFolder destRoot_;
+  std::string firstFailure_;  // the first file or folder that could not be saved
   ZipUnzip m_zip;
   std::string m_szZipPath;
   SaveJobResult result_;

@@ -1,5 +1,6 @@
 #include "save/OutputWriter.h"
 
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -36,6 +37,16 @@ bool OutputWriter::Truncate(int fd, std::uint64_t size) {
 bool OutputWriter::Close(int fd) {
   // Linux releases the descriptor even when close reports an error: never retry.
   return ::close(fd) == 0 || errno == EINTR;
+}
+
+bool OutputWriter::HasRoom(int dirFd) {
+  struct statvfs st {};
+  if (::fstatvfs(dirFd, &st) != 0) return true;
+  // The blocks kept for the superuser are room only for the superuser.
+  const auto blocks = ::geteuid() == 0 ? st.f_bfree : st.f_bavail;
+  if (blocks == 0) return false;
+  // File systems without a fixed number of files report 0 files in all.
+  return st.f_files == 0 || st.f_favail > 0;
 }
 
 OutputWriter& DefaultOutputWriter() {

@@ -16,6 +16,9 @@ class OutputWriter {
   virtual bool Truncate(int fd, std::uint64_t size);
   // Closes `fd` in every case; false (errno set) when the close reported an error.
   virtual bool Close(int fd);
+  // Whether the file system that holds the folder `dirFd` has a free block
+  // and a free file left; true when it cannot tell.
+  virtual bool HasRoom(int dirFd);
 };
 
 // The writer over the POSIX calls.

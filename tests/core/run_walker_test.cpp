@@ -111,6 +111,48 @@ TEST(RunWalker, AFailedReadIsReportedAndReadsAsZeros) {
   EXPECT_EQ(got, Expect(v, {{11, 1}, {-1, 1}, {13, 1}}));
 }
 
+TEST(RunWalker, EveryBlockNamesTheVolumeClusterItCameFrom) {
+  Volume v(64);
+  v.badCluster = 21;
+  FileDataLayout f;
+  f.clusterBytes = kCluster;
+  f.size = 9 * kCluster - 100;
+  f.extents = {{5, 40, 2, false}, {0, 10, 3, false}, {3, 0, 2, true}, {8, 21, 1, false}};
+  std::vector<std::uint64_t> damaged;
+  std::uint64_t normalBytes = 0;
+  WalkFileData(f, v.Reader(), [&](const DataBlock& b) {
+    if (b.kind == DataBlockKind::Sparse) {
+      EXPECT_EQ(b.lcn, kNoDataCluster) << b.offset;
+    } else if (b.damaged) {
+      damaged.push_back(b.lcn);
+    } else {
+      // The block's bytes are the volume's from that cluster on.
+      EXPECT_EQ(std::memcmp(b.bytes.data(), v.At(b.lcn) + b.offset % kCluster, b.bytes.size()), 0) << b.offset;
+      normalBytes += b.bytes.size();
+    }
+    return true;
+  });
+  EXPECT_EQ(normalBytes, 5u * kCluster);
+  EXPECT_EQ(damaged, std::vector<std::uint64_t>{21});
+
+  // A compressed unit whose second stored cluster fails names that cluster.
+  FileDataLayout c;
+  c.clusterBytes = kCluster;
+  c.unitClusters = 4;
+  c.decoder = [](const std::uint8_t*, std::uint32_t, std::uint8_t*, std::uint32_t& length) {
+    length = 0;
+    return true;
+  };
+  c.size = 4 * kCluster;
+  c.extents = {{0, 20, 1, false}, {1, 21, 1, false}, {2, 0, 2, true}};
+  std::vector<std::uint64_t> unitLcns;
+  WalkFileData(c, v.Reader(), [&](const DataBlock& b) {
+    unitLcns.push_back(b.lcn);
+    return true;
+  });
+  EXPECT_EQ(unitLcns, std::vector<std::uint64_t>{21});
+}
+
 TEST(RunWalker, ResidentDataAndAStopFromTheSink) {
   FileDataLayout f;
   f.resident = true;

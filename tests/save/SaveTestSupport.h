@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -109,8 +110,12 @@ inline bool HaveTool(const std::string& name) { return RunCommand("command -v " 
 
 // tests/tools/check-zips over `archives`: every reader's verdict, and one
 // line "archive, entry, size, MD5" per entry.
-inline CommandResult CheckZips(const std::vector<std::filesystem::path>& archives, bool md5 = true) {
-  std::string cmd = std::string(CORVAN_SOURCE_TESTS) + "/tools/check-zips" + (md5 ? "" : " --no-md5");
+// With `times`, each line ends in the entry's date and time as zipfile
+// reads them ("YYYY-MM-DD HH:MM:SS").
+inline CommandResult CheckZips(const std::vector<std::filesystem::path>& archives, bool md5 = true,
+                               bool times = false) {
+  std::string cmd = std::string(CORVAN_SOURCE_TESTS) + "/tools/check-zips" + (md5 ? "" : " --no-md5") +
+                    (times ? " --times" : "");
   for (const auto& a : archives) cmd += " " + Quote(a);
   return RunCommand(cmd);
 }
@@ -142,28 +147,52 @@ class ScriptedDecisions final : public SaveDecisions {
   std::function<void()> onAbortQuestion;
 };
 
-// A disk that holds only `budget` more bytes.
+// A disk that holds only `budget` more bytes. A file takes as many bytes
+// as its furthest written byte; cutting it back gives them back, as a real
+// file system does. Writes fill what is left and then fail with ENOSPC.
 class FullDiskWriter final : public OutputWriter {
  public:
   explicit FullDiskWriter(std::uint64_t budget) : budget_(budget) {}
   bool WriteAt(int fd, const void* data, std::size_t size, std::uint64_t offset) override {
-    if (size > budget_) {
-      if (budget_ > 0) OutputWriter::WriteAt(fd, data, static_cast<std::size_t>(budget_), offset);
+    std::uint64_t& used = used_[fd];
+    const std::uint64_t end = offset + size;
+    const std::uint64_t need = end > used ? end - used : 0;
+    if (need > budget_) {
+      const std::uint64_t limit = used + budget_;  // the file may grow to here
+      if (limit > offset) OutputWriter::WriteAt(fd, data, static_cast<std::size_t>(limit - offset), offset);
+      used = std::max(used, limit);
       budget_ = 0;
       errno = ENOSPC;
       return false;
     }
-    budget_ -= size;
+    budget_ -= need;
+    used += need;
     return OutputWriter::WriteAt(fd, data, size, offset);
   }
+  bool Truncate(int fd, std::uint64_t size) override {
+    std::uint64_t& used = used_[fd];
+    if (size < used) {
+      budget_ += used - size;
+      used = size;
+    }
+    return OutputWriter::Truncate(fd, size);
+  }
+  bool Close(int fd) override {
+    used_.erase(fd);  // the number may come back for another file
+    return OutputWriter::Close(fd);
+  }
+  bool HasRoom(int) override { return budget_ > 0; }
+  std::uint64_t Left() const { return budget_; }
 
  private:
   std::uint64_t budget_;
+  std::map<int, std::uint64_t> used_;
 };
 
 // Serves files from memory as an engine does: each item's bytes (by item
-// id) in clusters of `clusterBytes`, and clusters listed in `badClusters`
-// (file-relative, by item id) fail to read.
+// id) in clusters of `clusterBytes`, kept from volume cluster
+// `firstCluster[id]` on (0 when not given), and the volume clusters listed
+// in `badClusters` (by item id) fail to read.
 class MemoryEngine final : public ScanEngine {
  public:
   explicit MemoryEngine(std::uint32_t clusterBytes = 4096) : clusterBytes_(clusterBytes) {}
@@ -179,13 +208,14 @@ class MemoryEngine final : public ScanEngine {
     FileDataLayout layout;
     layout.size = item.size;
     layout.clusterBytes = clusterBytes_;
-    // File cluster i sits at "volume cluster" i of this file.
-    layout.extents.push_back({0, 0, (bytes.size() + clusterBytes_ - 1) / clusterBytes_, false});
+    // File cluster i sits at volume cluster base + i.
+    const std::uint64_t base = firstCluster.count(item.itemId) ? firstCluster.at(item.itemId) : 0;
+    layout.extents.push_back({0, base, (bytes.size() + clusterBytes_ - 1) / clusterBytes_, false});
     const auto read = [&](std::uint64_t lcn, std::uint64_t count, std::uint8_t* out) {
       bool ok = true;
       for (std::uint64_t c = 0; c < count; ++c) {
         std::uint8_t* dst = out + c * clusterBytes_;
-        const std::uint64_t at = (lcn + c) * clusterBytes_;
+        const std::uint64_t at = (lcn + c - base) * clusterBytes_;
         std::fill(dst, dst + clusterBytes_, 0);
         if (bad.count(lcn + c)) {
           ok = false;
@@ -200,6 +230,7 @@ class MemoryEngine final : public ScanEngine {
   }
 
   std::map<std::uint32_t, std::vector<std::uint8_t>> files;
+  std::map<std::uint32_t, std::uint64_t> firstCluster;
   std::map<std::uint32_t, std::set<std::uint64_t>> badClusters;
   std::vector<FoundItemInfo> readItems;
 

@@ -55,6 +55,45 @@ TEST(NameSanitiser, LongNamesAreCutAtACharacterBoundaryKeepingTheExtension) {
   EXPECT_FALSE(SanitiseName(std::u16string_view(std::u16string(255, u'y'))).changed);
 }
 
+TEST(NameSanitiser, TheCutAt255BytesNeverSplitsACharacter) {
+  // A character whose UTF-8 bytes would cross byte 255 is left out whole.
+  struct Case {
+    std::u16string name;
+    std::string out;
+  };
+  const std::string e2 = "\xC3\xA9";              // U+00E9, 2 bytes
+  const std::string e3 = "\xE2\x82\xAC";          // U+20AC, 3 bytes
+  const std::string e4 = "\xF0\x9F\x98\x80";      // U+1F600, 4 bytes (a surrogate pair in UTF-16)
+  const std::u16string c2 = u"\u00E9", c3 = u"\u20AC", c4 = u"\U0001F600";
+  const Case cases[] = {
+      // Bytes 255 and 256 hold the character: the name ends at 254.
+      {std::u16string(254, u'a') + c2 + u"zz", std::string(254, 'a')},
+      // A character that ends exactly at byte 255 stays.
+      {std::u16string(253, u'a') + c2 + u"zz", std::string(253, 'a') + e2},
+      {std::u16string(253, u'a') + c3 + u"z", std::string(253, 'a')},
+      {std::u16string(254, u'a') + c3, std::string(254, 'a')},
+      {std::u16string(252, u'a') + c3 + u"z", std::string(252, 'a') + e3},
+      {std::u16string(252, u'a') + c4 + u"z", std::string(252, 'a')},
+      {std::u16string(254, u'a') + c4, std::string(254, 'a')},
+      {std::u16string(251, u'a') + c4 + u"z", std::string(251, 'a') + e4},
+      // With an extension the stem is cut at 255 - 4 bytes.
+      {std::u16string(250, u'a') + c2 + u"bb.txt", std::string(250, 'a') + ".txt"},
+      {std::u16string(249, u'a') + c3 + u"bb.txt", std::string(249, 'a') + ".txt"},
+      {std::u16string(247, u'a') + c4 + u"bb.txt", std::string(247, 'a') + e4 + ".txt"},
+      {std::u16string(248, u'a') + c4 + u"bb.txt", std::string(248, 'a') + ".txt"},
+  };
+  for (const Case& c : cases) {
+    const SanitisedName s = SanitiseName(std::u16string_view(c.name));
+    EXPECT_EQ(s.name, c.out) << c.out.size();
+    EXPECT_TRUE(s.changed);
+    EXPECT_LE(s.name.size(), kMaxNameBytes);
+  }
+  // 255 bytes that end in a 4-byte character are left alone.
+  const std::u16string exact = std::u16string(251, u'a') + c4;
+  EXPECT_EQ(SanitiseName(std::u16string_view(exact)).name, std::string(251, 'a') + e4);
+  EXPECT_FALSE(SanitiseName(std::u16string_view(exact)).changed);
+}
+
 TEST(NameSanitiser, SanitisingTwiceChangesNothingMore) {
   for (const std::u16string& name : {std::u16string(u".."), std::u16string(u"a/b\x01"), std::u16string(300, u'\u20AC'),
                                      std::u16string(u"ok.txt")}) {

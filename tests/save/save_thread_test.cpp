@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <numeric>
 
 #include "platform/TextConv.h"
@@ -282,6 +283,113 @@ TEST_F(SaveThread, AFullDestinationInTheSingleArchiveEndsTheJobToo) {
   EXPECT_EQ(run.log.find("second.bin\r\n- [Recovered]"), std::string::npos);
   EXPECT_TRUE(run.result.failedJob);
   EXPECT_NE(run.log.find("Process failed"), std::string::npos);
+}
+
+TEST_F(SaveThread, AFileTooBigForTheSpaceLeftIsLeftOutAndTheOthersAreStillSaved) {
+  const auto a = Bytes(8000, 1), huge = Bytes(300000, 2), b = Bytes(8000, 3), c = Bytes(8000, 4);
+  AddFile(0, u"a.bin", a);
+  AddFile(0, u"huge.bin", huge);
+  AddFile(0, u"b.bin", b);
+  const auto sub = AddFolder(0, u"Sub");
+  AddFile(sub, u"c.bin", c);
+  struct Mode {
+    std::int32_t zip;
+    std::uint8_t zipMode;
+  };
+  for (const Mode mode : {Mode{0, 0}, Mode{1, 0}, Mode{1, 1}}) {
+    SCOPED_TRACE(mode.zip ? (mode.zipMode ? "one archive" : "archive per file") : "folder");
+    std::filesystem::remove_all(dest_);
+    prompt_.texts.clear();
+    prompt_.pictures.clear();
+    test::FullDiskWriter full(100000);
+    const auto run = Save({1, mode.zip, mode.zipMode, &full});
+
+    if (!mode.zip) {
+      EXPECT_EQ(Saved("a.bin"), AsText(a));
+      EXPECT_EQ(Saved("b.bin"), AsText(b));
+      EXPECT_EQ(Saved("Sub/c.bin"), AsText(c));
+      EXPECT_FALSE(std::filesystem::exists(dest_ / "huge.bin"));
+      // What the failed file had taken was given back.
+      EXPECT_EQ(full.Left(), 100000u - 3 * 8000u);
+    } else if (mode.zipMode == 0) {
+      const auto each = test::CheckZips({dest_ / "a.bin.zip", dest_ / "b.bin.zip", dest_ / "Sub/c.bin.zip"});
+      ASSERT_EQ(each.status, 0) << each.output;
+      EXPECT_NE(each.output.find("\ta.bin\t8000\t" + test::Md5Hex(a)), std::string::npos) << each.output;
+      EXPECT_NE(each.output.find("\tb.bin\t8000\t" + test::Md5Hex(b)), std::string::npos) << each.output;
+      EXPECT_NE(each.output.find("\tc.bin\t8000\t" + test::Md5Hex(c)), std::string::npos) << each.output;
+      EXPECT_FALSE(std::filesystem::exists(dest_ / "huge.bin.zip"));
+    } else {
+      const auto listing = test::CheckZips({dest_ / "Recovered Data.zip"});
+      ASSERT_EQ(listing.status, 0) << listing.output;
+      EXPECT_NE(listing.output.find("\ta.bin\t8000\t" + test::Md5Hex(a)), std::string::npos) << listing.output;
+      EXPECT_NE(listing.output.find("\tb.bin\t8000\t" + test::Md5Hex(b)), std::string::npos) << listing.output;
+      EXPECT_NE(listing.output.find("\tSub/c.bin\t8000\t" + test::Md5Hex(c)), std::string::npos) << listing.output;
+      EXPECT_EQ(listing.output.find("huge.bin"), std::string::npos) << listing.output;
+    }
+    // The log names the file that failed, right after its own line, and
+    // gives it no tag.
+    const std::size_t line = run.log.find("huge.bin\r\n");
+    ASSERT_NE(line, std::string::npos) << run.log;
+    const std::size_t next = run.log.find("\r\n", line) + 2;
+    EXPECT_EQ(run.log.compare(next, 16, "- ERROR!  Cannot"), 0) << run.log.substr(next, 200);
+    EXPECT_NE(run.log.find("huge.bin", next), std::string::npos);
+    EXPECT_NE(run.log.substr(next, run.log.find("\r\n", next) - next).find("No space left on device"),
+              std::string::npos);
+    EXPECT_EQ(CountOf(run.log, "[Recovered]"), 3u);
+    EXPECT_EQ(run.result.recovered, 3u);
+    EXPECT_EQ(run.result.failed, 1u);
+    // A job that lost a file is not a success; one message says which.
+    EXPECT_TRUE(run.result.failedJob);
+    EXPECT_NE(run.log.find("Process failed"), std::string::npos);
+    ASSERT_EQ(prompt_.texts.size(), 1u);
+    EXPECT_NE(prompt_.texts[0].find("huge.bin"), std::string::npos) << prompt_.texts[0];
+  }
+}
+
+TEST_F(SaveThread, OnlyADestinationThatTakesNothingMoreEndsTheJob) {
+  AddFile(0, u"first.bin", Bytes(8000, 1));
+  AddFile(0, u"second.bin", Bytes(100, 2));
+  const auto third = AddFile(0, u"third.bin", Bytes(100, 3));
+
+  // Full to the last byte: the second file fails and nothing else can fit.
+  test::FullDiskWriter full(8000);
+  auto run = Save({1, 0, 0, &full});
+  EXPECT_EQ(Saved("first.bin"), AsText(Bytes(8000, 1)));
+  EXPECT_FALSE(std::filesystem::exists(dest_ / "second.bin"));
+  EXPECT_FALSE(std::filesystem::exists(dest_ / "third.bin"));
+  for (const auto& r : engine_->readItems) EXPECT_NE(r.itemId, third) << "third.bin was read";
+  EXPECT_TRUE(run.result.failedJob);
+  ASSERT_EQ(prompt_.texts.size(), 1u);
+  EXPECT_NE(prompt_.texts[0].find("second.bin"), std::string::npos);
+  EXPECT_NE(prompt_.texts[0].find("Saving stopped"), std::string::npos);
+
+  // A write error on one file costs that file; a read-only destination ends it all.
+  class FailingWriter final : public OutputWriter {
+   public:
+    explicit FailingWriter(int err) : err_(err) {}
+    bool WriteAt(int, const void*, std::size_t, std::uint64_t) override {
+      errno = err_;
+      return false;
+    }
+
+   private:
+    int err_;
+  };
+  for (const int err : {EIO, EFBIG, EROFS}) {
+    SCOPED_TRACE(std::strerror(err));
+    std::filesystem::remove_all(dest_);
+    engine_->readItems.clear();
+    prompt_.texts.clear();
+    FailingWriter failing(err);
+    run = Save({1, 0, 0, &failing});
+    const bool goesOn = err != EROFS;
+    EXPECT_EQ(engine_->readItems.size(), goesOn ? 3u : 1u);
+    EXPECT_EQ(run.result.failed, goesOn ? 3u : 1u);
+    EXPECT_EQ(CountOf(run.log, "ERROR!  Cannot write"), goesOn ? 3u : 1u);
+    EXPECT_FALSE(std::filesystem::exists(dest_ / "first.bin"));
+    EXPECT_TRUE(run.result.failedJob);
+    EXPECT_EQ(prompt_.texts.size(), 1u);
+  }
 }
 
 TEST_F(SaveThread, StopMidFileAsksAndEachAnswerDoesWhatItSays) {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -143,6 +144,57 @@ TEST_F(ZipWriter, EntryNamesNeverClimbOutOrStartAtTheRoot) {
   std::set<std::string> names;
   for (const auto& [name, e] : seen) names.insert(name);
   EXPECT_EQ(names, (std::set<std::string>{"__/__/etc/passwd", "abs/file", "a/__/b", "__", "x/y", "c_d"}));
+}
+
+// "YYYY-MM-DD HH:MM:SS" of what the MS-DOS fields hold for the local time
+// `t`: the date and time of day, seconds in steps of two.
+std::string DosLocalText(std::time_t t) {
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                tm.tm_hour, tm.tm_min, tm.tm_sec / 2 * 2);
+  return text;
+}
+
+TEST_F(ZipWriter, EntriesCarryTheLocalDosTimeTheyWereWrittenAt) {
+  // Half an hour off a whole hour from UTC: a time taken in UTC, or a
+  // minute field placed wrong, cannot pass.
+  test::ScopedTimeZone zone(test::kSaveTestZone);
+  const auto path = dir_ / "times.zip";
+  const std::time_t before = std::time(nullptr);
+  ZipUnzip zip;
+  zip.Create(NewFile(path), path.string());
+  for (const char* name : {"a.txt", "Folder/b.txt"}) {
+    ASSERT_TRUE(zip.AddNewFile(name, {3, 0x20}));
+    zip.WriteNewFile("abc", 3);
+    ASSERT_TRUE(zip.CloseNewFile());
+  }
+  zip.Close();
+  const std::time_t after = std::time(nullptr);
+
+  const CommandResult r = test::CheckZips({path}, false, true);
+  ASSERT_EQ(r.status, 0) << r.output;
+  std::map<std::string, std::string> times;
+  std::istringstream lines(r.output);
+  for (std::string line; std::getline(lines, line);) {
+    std::vector<std::string> f;
+    std::istringstream s(line);
+    for (std::string x; std::getline(s, x, '\t');) f.push_back(x);
+    if (f.size() == 5) times[f[1]] = f[4];
+  }
+  ASSERT_EQ(times.size(), 2u) << r.output;
+  for (const auto& [name, text] : times) {
+    EXPECT_GE(text, DosLocalText(before)) << name;
+    EXPECT_LE(text, DosLocalText(after)) << name;
+  }
+
+  // The local header says the same as the central directory that zipfile read.
+  const std::string bytes = test::ReadWholeFile(path);
+  const std::size_t central = bytes.find(std::string("PK\x01\x02", 4));
+  ASSERT_NE(central, std::string::npos);
+  EXPECT_EQ(Le16At(bytes, 10), Le16At(bytes, central + 12));
+  EXPECT_EQ(Le16At(bytes, 12), Le16At(bytes, central + 14));
 }
 
 // Fails one write when the byte count reaches `at`, then works again.

@@ -172,7 +172,7 @@ std::uint64_t FatEngine::ProbeFirstCluster(const std::uint8_t* entry, std::uint3
 
 bool FatEngine::DecodeDirEntry(std::uint32_t offset, std::u16string& name, std::span<const std::uint8_t> buffer,
                                FoundItemInfo& record, std::uint32_t previousCluster, std::uint32_t clusterHint,
-                               bool strict) {
+                               bool strict, bool listEmptyFile) {
   if (std::uint64_t{offset} + 32 > buffer.size()) return false;
   const std::uint8_t* e = buffer.data() + offset;
   if (e[0] == '.' || e[0] == 0) return false;
@@ -180,7 +180,8 @@ bool FatEngine::DecodeDirEntry(std::uint32_t offset, std::u16string& name, std::
   if (e[11] == kAttrLongName || (e[11] & kAttrVolumeLabel)) return false;
   const std::uint32_t first = EntryFirstCluster(e);
   record.location = first;
-  if (first >= m_nHighestCluster || first < 2) return false;
+  if (first >= m_nHighestCluster) return false;
+  if (first < 2 && !(listEmptyFile && !record.IsDeleted() && IsLiveEmptyFileEntry(e))) return false;
   record.itemId = m_poster.TakeId();
 
   const std::uint64_t modified = GetLE16(e + 22) | (std::uint64_t{GetLE16(e + 24)} << 32);
@@ -237,7 +238,7 @@ bool FatEngine::DecodeDirEntry(std::uint32_t offset, std::u16string& name, std::
 // ---- folder walks ----
 
 void FatEngine::WalkFolderChain(std::uint32_t parentId, std::uint32_t firstCluster, bool deleted,
-                                std::uint8_t walkFlag) {
+                                std::uint8_t walkFlag, bool throughParent) {
   if (m_nFolderDepth >= kMaxFolderDepth) return;
   ++m_nFolderDepth;
   const std::vector<std::uint32_t> clusters =
@@ -256,7 +257,7 @@ void FatEngine::WalkFolderChain(std::uint32_t parentId, std::uint32_t firstClust
     if (m_bMarkFlag && m_nFatSource != kFatSourceContiguous && c < m_clusterMap.size()) {
       m_clusterMap[c] = kClusterFound;
     }
-    if (!WalkDirectoryCluster(buffer, record, previous, c, walkFlag)) break;
+    if (!WalkDirectoryCluster(buffer, record, previous, c, walkFlag, 0, throughParent && !deleted)) break;
     previous = c;
   }
   --m_nFolderDepth;

@@ -41,8 +41,10 @@ std::uint8_t FatEngine::ClassifyDirEntry(const std::uint8_t* e, std::uint32_t hi
   const std::uint8_t attr = e[11];
   if (attr == kAttrLongName) return kDirEntrySkip;
   if (attr > 0x3F) return kDirEntryInvalid;
+  // `highestCluster` is one past the last data cluster, as the decoder and
+  // the cluster map take it.
   const std::uint32_t first = EntryFirstCluster(e);
-  if (first > highestCluster) return kDirEntryInvalid;
+  if (first >= highestCluster) return kDirEntryInvalid;
   const std::int64_t dataSectors = static_cast<std::int64_t>(m_nSectorCount) -
                                    static_cast<std::int64_t>(Layout().DataStart());
   if (dataSectors < 0 || static_cast<std::int64_t>(GetLE32(e + 28) / kSectorSize) > dataSectors) {

@@ -94,6 +94,16 @@ struct FolderNameNode {
   bool applied = false;
 };
 
+// A live short entry of a file that holds no data: no first cluster and
+// size 0. Such a file is real where its folder is, but the same bytes are
+// also what junk and wiped entries look like, so only walks that reached
+// the folder through its parent (or the root) list it.
+inline bool IsLiveEmptyFileEntry(const std::uint8_t* e) {
+  const std::uint8_t attr = e[11];
+  if (e[0] == 0 || e[0] == 0xE5 || e[0] == '.' || attr == 0x0F || (attr & 0x18) != 0) return false;
+  return (e[20] | e[21] | e[26] | e[27]) == 0 && (e[28] | e[29] | e[30] | e[31]) == 0;
+}
+
 // Every folder reaches the results window as 0x10 and every file as 0x20,
 // whatever else the entry's attribute byte says (hidden, system, read-only,
 // no archive bit), so the window files each under the right heading.
@@ -160,13 +170,17 @@ class FatEngine final : public ScanEngine {
   std::uint8_t ValidateDirEntry(const std::uint8_t* entry, std::uint32_t highestCluster,
                                 std::uint32_t* foundCluster) const;
   std::uint8_t ValidateDirEntryStrict(const std::uint8_t* entry, std::uint32_t highestCluster) const;
+  // `listEmptyFile`: a live entry of an empty file in a live folder is an
+  // item (first cluster 0); otherwise an entry below cluster 2 is not.
   bool DecodeDirEntry(std::uint32_t offset, std::u16string& name, std::span<const std::uint8_t> buffer,
                       FoundItemInfo& record, std::uint32_t previousCluster, std::uint32_t clusterHint,
-                      bool strict);
+                      bool strict, bool listEmptyFile = false);
 
   // ---- folder walks ----
+  // `throughParent`: the folder was reached through its entry in its
+  // parent, so its empty files are listed too.
   void WalkFolderChain(std::uint32_t parentId, std::uint32_t firstCluster, bool deleted,
-                       std::uint8_t walkFlag);
+                       std::uint8_t walkFlag, bool throughParent = false);
   void WalkFolderFromValidSector(std::uint32_t parentId, std::uint32_t cluster, std::uint8_t walkFlag);
   void AddDeferredFolders(std::uint8_t walkFlag);
   void AddLostFolders();
@@ -229,9 +243,10 @@ class FatEngine final : public ScanEngine {
   void WalkFat16Root();
   void WalkFat32Root(std::uint32_t rootCluster);
   // Entries from `startOffset` on; offsets stay relative to the cluster.
+  // `listEmptyFiles` as DecodeDirEntry's `listEmptyFile`.
   bool WalkDirectoryCluster(std::span<const std::uint8_t> cluster, FoundItemInfo& record,
                             std::uint32_t previousCluster, std::uint32_t thisCluster,
-                            std::uint8_t walkFlag, std::uint32_t startOffset = 0);
+                            std::uint8_t walkFlag, std::uint32_t startOffset = 0, bool listEmptyFiles = false);
 
   // ---- a found file's data ----
   // The clusters of a found file: its FAT chain, or a contiguous run from its
@@ -313,9 +328,11 @@ class FatEngine final : public ScanEngine {
                                 std::uint32_t* foundCluster) const;
   bool ReadRootRegion(std::vector<std::uint8_t>& region) const;
   // Every entry of the fixed FAT12/16 root that the entry check calls valid
-  // and that decodes, in order, until an entry with first byte 0 or Stop.
+  // and that decodes, in order, until an entry with first byte 0 or Stop;
+  // with `listEmptyFiles`, live empty files too.
   void ForEachRootEntry(
-      const std::function<void(const FoundItemInfo& record, const std::u16string& name, std::uint32_t at)>& visit);
+      const std::function<void(const FoundItemInfo& record, const std::u16string& name, std::uint32_t at)>& visit,
+      bool listEmptyFiles);
   // Puts a deleted folder aside for the walk after the tree.
   void DeferFolder(const FoundItemInfo& record, std::uint32_t entryOffset, std::uint32_t entryCluster,
                    std::uint32_t previousCluster, std::uint32_t itemId);

@@ -133,14 +133,16 @@ void FatEngine::RecoverOrphanFolders() {
 }
 
 void FatEngine::AddRootDirFiles() {
-  ForEachRootEntry([this](const FoundItemInfo& record, const std::u16string& name, std::uint32_t) {
-    if (record.IsFolder()) {
-      AddFolderNameNode(name, record.location);
-      return;
-    }
-    // The tree walk may have listed the root already: a file is listed once.
-    if (m_rootFileClusters.count(record.location) == 0) Post(record, name);
-  });
+  ForEachRootEntry(
+      [this](const FoundItemInfo& record, const std::u16string& name, std::uint32_t) {
+        if (record.IsFolder()) {
+          AddFolderNameNode(name, record.location);
+          return;
+        }
+        // The tree walk may have listed the root already: a file is listed once.
+        if (m_rootFileClusters.count(record.location) == 0) Post(record, name);
+      },
+      false);
 }
 
 void FatEngine::ScanOrphanRootClusters() {

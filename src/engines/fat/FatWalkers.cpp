@@ -58,7 +58,8 @@ void FatEngine::BuildDirectoryTree() {
 }
 
 void FatEngine::ForEachRootEntry(
-    const std::function<void(const FoundItemInfo& record, const std::u16string& name, std::uint32_t at)>& visit) {
+    const std::function<void(const FoundItemInfo& record, const std::u16string& name, std::uint32_t at)>& visit,
+    bool listEmptyFiles) {
   std::vector<std::uint8_t> region;
   if (!ReadRootRegion(region)) {
     if (!region.empty()) ReportReadFailure("sector", m_nVolumeStart + m_nReservedSectors + 2ull * m_nFatSize);
@@ -66,20 +67,26 @@ void FatEngine::ForEachRootEntry(
   }
   for (std::uint32_t at = 0; at + 32 <= region.size(); at += 32) {
     if (Aborted() || region[at] == 0) break;
-    if (ValidateDirEntry(region.data() + at, m_nHighestCluster, nullptr) != kDirEntryValid) continue;
+    const std::uint8_t verdict = ValidateDirEntry(region.data() + at, m_nHighestCluster, nullptr);
+    // The check calls an entry without a first cluster "skip"; an empty
+    // file is one.
+    const bool emptyFile = listEmptyFiles && verdict == kDirEntrySkip && IsLiveEmptyFileEntry(region.data() + at);
+    if (verdict != kDirEntryValid && !emptyFile) continue;
     FoundItemInfo record;
     record.parentId = kFatRootId;
     std::u16string name;
-    if (!DecodeDirEntry(at, name, region, record, kNoCluster, 0, false)) continue;
+    if (!DecodeDirEntry(at, name, region, record, kNoCluster, 0, false, listEmptyFiles)) continue;
     NormaliseItemAttribute(record);
     visit(record, name, at);
   }
 }
 
 void FatEngine::WalkFat16Root() {
-  ForEachRootEntry([this](const FoundItemInfo& record, const std::u16string& name, std::uint32_t at) {
-    HandleEntry(record, name, at, 0, kNoCluster, true, false, 0);
-  });
+  ForEachRootEntry(
+      [this](const FoundItemInfo& record, const std::u16string& name, std::uint32_t at) {
+        HandleEntry(record, name, at, 0, kNoCluster, true, false, 0);
+      },
+      true);
 }
 
 void FatEngine::WalkFat32Root(std::uint32_t rootCluster) {
@@ -104,7 +111,7 @@ void FatEngine::WalkFat32Root(std::uint32_t rootCluster) {
       FoundItemInfo record;
       record.parentId = kFatRootId;
       std::u16string name;
-      if (!DecodeDirEntry(at, name, buffer, record, previous, 0, false)) continue;
+      if (!DecodeDirEntry(at, name, buffer, record, previous, 0, false, true)) continue;
       if ((record.attribute & kItemFolder) && found > 2) record.location = found;
       if (m_bMarkFlag && m_nFatSource != kFatSourceContiguous) MarkItemClusters(c, nullptr, false);
       NormaliseItemAttribute(record);
@@ -118,7 +125,7 @@ void FatEngine::WalkFat32Root(std::uint32_t rootCluster) {
 
 bool FatEngine::WalkDirectoryCluster(std::span<const std::uint8_t> cluster, FoundItemInfo& record,
                                      std::uint32_t previousCluster, std::uint32_t thisCluster,
-                                     std::uint8_t walkFlag, std::uint32_t startOffset) {
+                                     std::uint8_t walkFlag, std::uint32_t startOffset, bool listEmptyFiles) {
   const bool walkedDeleted = record.IsDeleted();
   std::u16string name;
   for (std::uint64_t at = startOffset; at + 32 <= cluster.size(); at += 32) {
@@ -127,16 +134,18 @@ bool FatEngine::WalkDirectoryCluster(std::span<const std::uint8_t> cluster, Foun
     record.flags = walkedDeleted ? kItemDeleted : 0;
     name.clear();
     if (!DecodeDirEntry(static_cast<std::uint32_t>(at), name, cluster, record, previousCluster, thisCluster,
-                        false)) {
+                        false, listEmptyFiles)) {
       continue;
     }
     const auto first = static_cast<std::uint32_t>(record.location);
     if (record.attribute == 0) {
+      // No cluster to look at: an empty file.
       std::uint8_t sector[kSectorSize];
-      record.attribute = ReadClusters(first, 0, sector, 1) && sector[0] == '.' ? kItemFolder : kItemFile;
+      const bool folder = first >= 2 && ReadClusters(first, 0, sector, 1) && sector[0] == '.';
+      record.attribute = folder ? kItemFolder : kItemFile;
     }
     NormaliseItemAttribute(record);
-    if (walkFlag == 0) {
+    if (walkFlag == 0 && first >= 2) {
       MarkItemClusters(first, &record, false);
       if (record.IsFolder()) RemovePendingFolder(first);
     }
@@ -168,7 +177,7 @@ void FatEngine::HandleEntry(const FoundItemInfo& record, const std::u16string& n
   AddFoundFolder(cluster, record.itemId);
   RemovePair(cluster);
   Post(record, name);
-  WalkFolderChain(record.itemId, static_cast<std::uint32_t>(cluster), walkedDeleted, walkFlag);
+  WalkFolderChain(record.itemId, static_cast<std::uint32_t>(cluster), walkedDeleted, walkFlag, true);
 }
 
 void FatEngine::DeferFolder(const FoundItemInfo& record, std::uint32_t entryOffset, std::uint32_t entryCluster,

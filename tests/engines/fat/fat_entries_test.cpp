@@ -106,6 +106,34 @@ TEST(FatEntryValidation, Fat16Rules) {
   EXPECT_EQ(engine->ValidateDirEntry(Entry("LABEL      ", 0x28, 0).data(), hi, nullptr), kDirEntrySkip);
 }
 
+TEST(FatEntryValidation, TheLastDataClusterIsTheLastOneAnyCheckAccepts) {
+  for (const std::uint8_t kind : {kFat16, kFat32}) {
+    SCOPED_TRACE(kind == kFat16 ? "FAT16" : "FAT32");
+    Harness h;
+    FatImage image = kind == kFat16 ? SmallFat16() : SmallFat32();
+    // Clusters 2 .. N + 1 hold data, N = data sectors / sectors per cluster
+    // (one sector per cluster here).
+    const auto last = static_cast<std::uint32_t>(8192 - image.DataStart() + 1);
+    PutDotEntries(image.Cluster(last), last, 0);
+    auto engine = ReadyEngine(h, image);
+    ASSERT_EQ(engine->LastDataCluster(), last);
+    const std::uint32_t hi = engine->m_nHighestCluster;
+
+    for (const std::uint8_t attr : {std::uint8_t{0x20}, std::uint8_t{0x10}}) {
+      const auto inside = Entry(attr == 0x20 ? "LAST    BIN" : "LASTDIR    ", attr, last);
+      const auto beyond = Entry(attr == 0x20 ? "PAST    BIN" : "PASTDIR    ", attr, last + 1);
+      EXPECT_EQ(engine->ValidateDirEntry(inside.data(), hi, nullptr), kDirEntryValid) << int(attr);
+      EXPECT_EQ(engine->ValidateDirEntryStrict(inside.data(), hi), kDirEntryValid) << int(attr);
+      EXPECT_EQ(engine->ValidateDirEntry(beyond.data(), hi, nullptr), kDirEntryInvalid) << int(attr);
+      EXPECT_EQ(engine->ValidateDirEntryStrict(beyond.data(), hi), kDirEntryInvalid) << int(attr);
+      FoundItemInfo record;
+      std::u16string name;
+      EXPECT_TRUE(engine->DecodeDirEntry(0, name, inside, record, kNoCluster, 0, false)) << int(attr);
+      EXPECT_FALSE(engine->DecodeDirEntry(0, name, beyond, record, kNoCluster, 0, false)) << int(attr);
+    }
+  }
+}
+
 TEST(FatEntryValidation, DeletedFat32FolderRecoversTheHighHalfOfItsCluster) {
   Harness h;
   FatImage image = BigFat32();

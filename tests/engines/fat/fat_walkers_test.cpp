@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
 #include "engines/fat/FatImageBuilder.h"
 #include "support/FatTestVolume.h"
 
@@ -58,11 +62,11 @@ TEST(FatTreePass, EveryClusterOfAFolderIsWalked) {
   image.Chain({10, 11, 12});
   PutDotEntries(image.Cluster(10), 10, 0);
   MakeFile(image, image.Cluster(10) + 64, "A       TXT", 20);
-  // Cluster 11 holds nothing that lists (empty files have no first
-  // cluster), and neither does the rest of cluster 10; no entry marks the
-  // folder's end before cluster 12.
-  for (int i = 3; i < 16; ++i) PutShortEntry(image.Cluster(10) + 32 * i, "EMPTY   TXT", 0x20, 0, 0);
-  for (int i = 0; i < 16; ++i) PutShortEntry(image.Cluster(11) + 32 * i, "EMPTY   TXT", 0x20, 0, 0);
+  // Cluster 11 holds nothing that lists (deleted entries of empty files
+  // have no first cluster to read), and neither does the rest of cluster 10;
+  // no entry marks the folder's end before cluster 12.
+  for (int i = 3; i < 16; ++i) PutShortEntry(image.Cluster(10) + 32 * i, "\xE5MPTY   TXT", 0x20, 0, 0);
+  for (int i = 0; i < 16; ++i) PutShortEntry(image.Cluster(11) + 32 * i, "\xE5MPTY   TXT", 0x20, 0, 0);
   MakeFile(image, image.Cluster(12), "C       TXT", 21);
   const Listing l = QuickScan(h, image, kFat16);
   EXPECT_EQ(l.Live("FOLDER/A.TXT"), 1u);
@@ -163,6 +167,111 @@ TEST(FatTreePass, DeepNestingIsListedButNotOpenedPastTheLimit) {
   }
   const Listing l = QuickScan(h, image, kFat16);
   EXPECT_EQ(l.items.size(), 513u);
+}
+
+// The live regular files that `fls -r -p -l` finds in the image, by path,
+// with their sizes.
+std::map<std::string, std::uint64_t> FlsLiveFiles(FatImage& image, const std::filesystem::path& file,
+                                                  const char* type) {
+  {
+    std::ofstream out(file, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(image.Bytes().data()), static_cast<std::streamsize>(image.Bytes().size()));
+  }
+  std::map<std::string, std::uint64_t> files;
+  FILE* p = ::popen(("fls -r -p -l -f " + std::string(type) + " '" + file.string() + "' 2>&1").c_str(), "r");
+  if (!p) return files;
+  std::string text;
+  char buf[4096];
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) text.append(buf, n);
+  EXPECT_EQ(::pclose(p), 0) << text;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    std::vector<std::string> f;
+    std::istringstream fields(line);
+    for (std::string x; std::getline(fields, x, '\t');) f.push_back(x);
+    // "r/r 4:" is a live file, "r/r * 4:" a deleted one.
+    if (f.size() < 7 || f[0].rfind("r/r ", 0) != 0 || f[0].find('*') != std::string::npos) continue;
+    files[f[1]] = std::stoull(f[6]);
+  }
+  return files;
+}
+
+// The live files of a listing, by path, with their sizes.
+std::map<std::string, std::uint64_t> LiveFiles(const Listing& l) {
+  std::map<std::string, std::uint64_t> files;
+  for (const auto& [path, item] : l.items)
+    if (!item.record.IsFolder() && !item.record.IsDeleted()) files[path] = item.record.size;
+  return files;
+}
+
+TEST(FatTreePass, EmptyFilesAreListedWhereverTheTreeReachesThem) {
+  for (const std::uint8_t kind : {kFat16, kFat32}) {
+    SCOPED_TRACE(kind == kFat16 ? "FAT16" : "FAT32");
+    Harness h;
+    FatImage image = kind == kFat16 ? SmallFat16() : SmallFat32();
+    std::uint8_t* root = kind == kFat16 ? image.Root() : image.Cluster(2);
+    std::size_t at = 0;
+    PutShortEntry(root + at, "EMPTY   TXT", 0x20, 0, 0);
+    at += 32;
+    at += PutNamedEntry(root + at, u"An empty file.txt", "ANEMPT~1TXT", 0x20, 0, 0);
+    PutShortEntry(root + at, "DIR        ", 0x10, 10, 0);
+    at += 32;
+    MakeFile(image, root + at, "DATA    BIN", 20);
+    MakeFolder(image, 10, 0);
+    PutShortEntry(image.Cluster(10) + 64, "E1      TXT", 0x20, 0, 0);
+    PutShortEntry(image.Cluster(10) + 96, "NOARCH     ", 0x00, 0, 0);  // no attribute bit at all
+    PutShortEntry(image.Cluster(10) + 128, "SUB        ", 0x10, 11, 0);
+    MakeFolder(image, 11, 10);
+    // The folder's one cluster: "." and "..", 13 empty files, one with data.
+    for (int i = 0; i < 13; ++i) {
+      char name[12];
+      std::snprintf(name, sizeof name, "E%02d     TXT", i);
+      PutShortEntry(image.Cluster(11) + 64 + 32 * i, name, 0x20, 0, 0);
+    }
+    MakeFile(image, image.Cluster(11) + 64 + 32 * 13, "LAST    TXT", 21);
+    // Not files: a deleted entry of an empty file, and a folder that its
+    // cluster 0 would put on the root.
+    PutShortEntry(image.Cluster(10) + 160, "\xE5GONE   TXT", 0x20, 0, 0);
+    const auto truth = FlsLiveFiles(image, h.dir / "image.img", kind == kFat16 ? "fat16" : "fat32");
+    PutShortEntry(image.Cluster(10) + 192, "LOOP       ", 0x10, 0, 0);
+
+    const Listing l = QuickScan(h, image, kind);
+    ASSERT_EQ(truth.size(), 19u);
+    EXPECT_EQ(truth.at("DIR/SUB/E12.TXT"), 0u);
+    EXPECT_EQ(truth.at("DIR/SUB/LAST.TXT"), 100u);
+    EXPECT_EQ(LiveFiles(l), truth);
+    EXPECT_EQ(l.items.count("DIR/XGONE.TXT"), 0u);
+    EXPECT_EQ(l.items.count("DIR/LOOP"), 0u);
+    ASSERT_EQ(l.Live("DIR/NOARCH"), 1u);
+    EXPECT_EQ(l.items.find("DIR/NOARCH")->second.record.attribute, kItemFile);
+    EXPECT_EQ(l.items.find("An empty file.txt")->second.record.location, 0u);
+  }
+}
+
+TEST(FatTreePass, EmptyFilesAreNotTakenFromFoldersNoParentLeadsTo) {
+  // A live folder whose parent entry is gone is found only by the folder
+  // search: its entries are judged as any candidate's, and an entry of
+  // cluster 0 there is no file.
+  Harness h;
+  FatImage image = SmallFat16();
+  MakeFolder(image, 10, 0);
+  PutShortEntry(image.Cluster(10) + 64, "E1      TXT", 0x20, 0, 0);
+  MakeFile(image, image.Cluster(10) + 96, "KEPT    TXT", 20);
+  const Listing l = QuickScan(h, image, kFat16);
+  ASSERT_EQ(l.items.size(), 2u);  // the folder and its one file with data
+  for (const auto& [path, item] : l.items) EXPECT_NE(path.substr(path.size() - 6), "E1.TXT") << path;
+
+  // The deleted-file pass lists no live file, empty or not.
+  Harness d;
+  FatImage live = SmallFat16();
+  PutShortEntry(live.Root(), "EMPTY   TXT", 0x20, 0, 0);
+  PutShortEntry(live.Root() + 32, "\xE5ONE    TXT", 0x20, 30, 100);
+  d.MountBytes(live.Bytes());
+  auto engine = d.Engine(kFat16);
+  EXPECT_EQ(engine->ScanVolume(1), FatScanResult::Completed);
+  const auto items = d.ItemsByPath();
+  EXPECT_EQ(items.count("EMPTY.TXT"), 0u);
+  EXPECT_EQ(items.count("XONE.TXT"), 1u);
 }
 
 TEST(FatScanModes, StopEndsTheScanWithoutAMessage) {
