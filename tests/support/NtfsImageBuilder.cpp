@@ -71,25 +71,33 @@ Bytes Pairs(const std::vector<Run>& runs) {
   return out;
 }
 
-Bytes StdInfo(std::uint64_t creation, std::uint64_t modification, std::uint32_t attributes) {
+Times TimesOf(std::uint64_t creation, std::uint64_t modification) {
+  constexpr std::uint64_t kHour = 36000000000ull;  // in 100 ns units
+  return {creation, modification, modification + kHour, modification + 2 * kHour};
+}
+
+Bytes StdInfo(const Times& times, std::uint32_t attributes) {
   Bytes v(72, 0);
-  Put64(v, 0x00, creation);
-  Put64(v, 0x08, modification);
-  Put64(v, 0x10, modification);
-  Put64(v, 0x18, modification);
+  Put64(v, 0x00, times.creation);
+  Put64(v, 0x08, times.modification);
+  Put64(v, 0x10, times.changed);
+  Put64(v, 0x18, times.accessed);
   Put32(v, 0x20, attributes);
   return v;
 }
 
+Bytes StdInfo(std::uint64_t creation, std::uint64_t modification, std::uint32_t attributes) {
+  return StdInfo(TimesOf(creation, modification), attributes);
+}
+
 Bytes FileName(std::uint64_t parentRef, const std::u16string& name, std::uint8_t nameSpace, std::uint32_t flags,
-               std::uint64_t realSize, std::uint64_t allocatedSize, std::uint64_t creation,
-               std::uint64_t modification) {
+               std::uint64_t realSize, std::uint64_t allocatedSize, const Times& times) {
   Bytes v(0x42 + 2 * name.size(), 0);
   Put64(v, 0x00, parentRef);
-  Put64(v, 0x08, creation);
-  Put64(v, 0x10, modification);
-  Put64(v, 0x18, modification);
-  Put64(v, 0x20, modification);
+  Put64(v, 0x08, times.creation);
+  Put64(v, 0x10, times.modification);
+  Put64(v, 0x18, times.changed);
+  Put64(v, 0x20, times.accessed);
   Put64(v, 0x28, allocatedSize);
   Put64(v, 0x30, realSize);
   Put32(v, 0x38, flags);
@@ -97,6 +105,12 @@ Bytes FileName(std::uint64_t parentRef, const std::u16string& name, std::uint8_t
   v[0x41] = nameSpace;
   PutName(v, 0x42, name);
   return v;
+}
+
+Bytes FileName(std::uint64_t parentRef, const std::u16string& name, std::uint8_t nameSpace, std::uint32_t flags,
+               std::uint64_t realSize, std::uint64_t allocatedSize, std::uint64_t creation,
+               std::uint64_t modification) {
+  return FileName(parentRef, name, nameSpace, flags, realSize, allocatedSize, TimesOf(creation, modification));
 }
 
 Bytes AttrListEntry(std::uint32_t type, std::uint64_t startVcn, std::uint64_t reference, std::uint16_t id,

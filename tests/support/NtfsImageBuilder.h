@@ -29,8 +29,24 @@ struct Run {
 // Mapping pairs with their closing zero byte.
 Bytes Pairs(const std::vector<Run>& runs);
 
+// The four times $STANDARD_INFORMATION and $FILE_NAME keep, in their order
+// on disk: creation, data modification, record change, last access.
+struct Times {
+  std::uint64_t creation = 0;
+  std::uint64_t modification = 0;
+  std::uint64_t changed = 0;
+  std::uint64_t accessed = 0;
+};
+// The two times a test names, and the two it does not set one and two
+// hours after the modification: every field differs from the others, so a
+// reader that takes the wrong one is caught.
+Times TimesOf(std::uint64_t creation, std::uint64_t modification);
+
 // Attribute values.
+Bytes StdInfo(const Times& times, std::uint32_t attributes = 0);
 Bytes StdInfo(std::uint64_t creation, std::uint64_t modification, std::uint32_t attributes = 0);
+Bytes FileName(std::uint64_t parentRef, const std::u16string& name, std::uint8_t nameSpace, std::uint32_t flags,
+               std::uint64_t realSize, std::uint64_t allocatedSize, const Times& times);
 Bytes FileName(std::uint64_t parentRef, const std::u16string& name, std::uint8_t nameSpace, std::uint32_t flags,
                std::uint64_t realSize = 0, std::uint64_t allocatedSize = 0, std::uint64_t creation = 0,
                std::uint64_t modification = 0);

@@ -64,7 +64,10 @@ bool NtfsEngine::DeepScan() {
     m_nMftMirrSector = m_nPartitionMftMirrSector;
     m_nSectorsPerCluster = FindClusterSizeByScanning();
     if (m_nSectorsPerCluster == 0) {
+      // The vote read the whole volume (it cannot be stopped) and no record
+      // voted: there is no NTFS here to rebuild.
       m_host.AppendLog(kNoRecordsLine, false);
+      RefuseVolume();
       return false;
     }
   }
@@ -83,6 +86,7 @@ bool NtfsEngine::DeepScan() {
     BuildTreeFromRecords();
   } else if (!Aborted()) {
     m_host.AppendLog(kNoRecordsLine, false);
+    RefuseVolume();
   }
   m_foundDirs.clear();
   m_dirByNumber.clear();
@@ -154,6 +158,7 @@ void NtfsEngine::SearchRecords() {
   m_pScanDlg->SetPos(0);
   m_pScanDlg->EnableStop(true);
   if (SearchFileRecords()) SearchVolumeForRecords();
+  AdoptParentsFromExtensions();
   m_pScanDlg->SetSectorText("");
   m_pScanDlg->SetStatusText("");
   m_host.LogPhaseEnd();
@@ -319,13 +324,23 @@ void NtfsEngine::StoreFoundRecord(std::span<const std::uint8_t> bytes, std::uint
   e.recordNumber = found->recordNumber;
   e.numberKnown = found->numberKnown;
   e.isFile = found->isFile;
-  if (!e.isFile) {
+  e.hasAttributeList = found->hasAttributeList;
+  e.insideMft = insideMft;
+  if (found->baseRecord != 0) {
+    // An extension record holds attributes of its base record's file: it is
+    // kept so that the base finds it by number, and never shown itself.
+    if (!e.numberKnown || found->baseRecord > 0xFFFFFFFFu) return;
+    e.baseRecord = static_cast<std::uint32_t>(found->baseRecord);
+    e.done = true;
+  } else if (!e.isFile) {
     if (e.parentRecord == 0) return;
     if (e.numberKnown && m_dirByNumber.count(e.recordNumber)) return;  // a stale copy of a folder already found
     e.done = !insideMft;
   } else {
-    // Inside the $MFT a record without a parent is part of another file.
-    e.done = insideMft && e.parentRecord == 0;
+    // Inside the $MFT a record without a parent is part of another file,
+    // unless its names lie in its extension records: those are looked at
+    // once the searches are over.
+    e.done = insideMft && e.parentRecord == 0 && !e.hasAttributeList;
     // The same file in the same incarnation (the $MFTMirr's copies, stale
     // copies left elsewhere) is shown once.
     if (e.numberKnown) {
@@ -341,9 +356,26 @@ void NtfsEngine::StoreFoundRecord(std::span<const std::uint8_t> bytes, std::uint
   const std::size_t index = m_foundRecords.size();
   m_foundRecords.push_back(e);
   if (e.numberKnown) m_foundByNumber.emplace(e.recordNumber, index);
-  if (!e.isFile) {
+  if (!e.isFile && e.baseRecord == 0) {
     if (e.numberKnown) m_dirByNumber.emplace(e.recordNumber, m_foundDirs.size());
     m_foundDirs.push_back({index, false});
+  }
+}
+
+void NtfsEngine::AdoptParentsFromExtensions() {
+  // A file whose attributes fill several records may keep its names in its
+  // extension records only: its parent is that of the name it is shown by.
+  for (AdvanceRecordEntry& e : m_foundRecords) {
+    if (!e.isFile || e.baseRecord != 0 || e.parentRecord != 0 || !e.hasAttributeList || !e.numberKnown) continue;
+    ntfs::FileView view;
+    const ntfs::FileNameInfo* name = nullptr;
+    if (!Aborted() && LoadFoundFileView(e.sector, e.secondHalf, e.recordNumber, true, view))
+      name = ntfs::ChooseFileName(view.names);
+    if (name && name->ParentRecord() != 0) {
+      e.parentRecord = name->ParentRecord();
+    } else if (e.insideMft) {
+      e.done = true;  // as any record of the $MFT without a parent
+    }
   }
 }
 

@@ -10,6 +10,7 @@
 #include "core/ProgressSink.h"
 #include "core/StringTable.h"
 #include "engines/ntfs/NtfsEngine.h"
+#include "engines/ntfs/NtfsFoundRecords.h"
 #include "platform/TextConv.h"
 
 namespace corvan {
@@ -20,6 +21,9 @@ constexpr unsigned kIdsFolder = 105;
 constexpr unsigned kIdsCreatingTree = 286;
 constexpr unsigned kIdsCalculating = 289;
 constexpr unsigned kIdsSearchingCritical = 290;
+constexpr unsigned kIdsSearchingMetadata = 291;
+
+constexpr std::uint64_t kPieceSectors = 2048;
 
 // Deleted Recovery keeps its lost folder apart from the one of Quick and
 // Advance Recovery, under its own id and name.
@@ -70,20 +74,14 @@ void NtfsEngine::ScanAllRecords() {
     file.modifiedTime = modified;
     file.creationTime = created;
     const ntfs::AttributeData& data = view.data;
-    if (data.IsCompressed() || (view.standardInfo && (view.standardInfo->fileAttributes & ntfs::kNameFlagCompressed)))
-      file.flags |= kItemCompressed;
-    if ((data.present && data.IsEncrypted()) ||
-        (view.standardInfo && (view.standardInfo->fileAttributes & ntfs::kNameFlagEncrypted)))
-      file.flags |= kItemEncrypted;
-    // The real size; a record whose size fields were cleared still shows
-    // how much its runs cover.
-    file.size = data.present ? data.size : 0;
-    if (file.size > volumeBytes) file.size = 0;
+    file.flags = RecordItemFlags(view);
+    // The real size as far as the runs back it; a record whose size fields
+    // were cleared, or hold a size the volume cannot (a sparse file's
+    // aside), still shows how much its runs cover.
+    const bool sizeTrusted = data.present && (data.size <= volumeBytes || SparseBeyondVolume(data));
+    file.size = sizeTrusted ? MappedSize(data) : 0;
     if (file.size == 0 && data.present && !data.resident) {
-      std::uint64_t clusters = 0;
-      for (const DataExtent& e : data.extents)
-        if (!e.sparse) clusters += e.length;
-      file.size = clusters * ClusterBytes();
+      file.size = HeldBytes(data);
       if (file.size > volumeBytes) file.size = 0;
     }
     if (file.size == 0) QueueForJournal(number, view, kNoFoundItem);
@@ -103,6 +101,37 @@ void NtfsEngine::ScanAllRecords() {
   m_host.SetCriticalPhase(false);
   m_pScanDlg->SetStatusText("");
   m_host.LogPhaseEnd();
+}
+
+bool NtfsEngine::VolumeHoldsFileRecords() {
+  // Up to the first sound FILE record, a megabyte at a time. A stop leaves
+  // the question open: the volume is then not called invalid.
+  const std::uint64_t count = m_nVolumeSectorCount;
+  m_host.LogPhaseStart(LoadString(kIdsSearchingMetadata));
+  m_pScanDlg->SetStatusText(LoadString(kIdsSearchingMetadata));
+  m_pScanDlg->SetRange(0, static_cast<std::int64_t>(count));
+  m_pScanDlg->SetStep(static_cast<std::int64_t>(kPieceSectors));
+  m_pScanDlg->SetPos(0);
+  // One sector more than a piece, so that a record starting in its last
+  // sector is whole.
+  std::vector<std::uint8_t> buffer((kPieceSectors + 1) * 512);
+  bool found = false;
+  for (std::uint64_t s = 0; s < count && !found && !Aborted(); s += kPieceSectors) {
+    const std::uint64_t n = std::min(kPieceSectors, count - s);
+    const std::uint64_t readable = std::min(n + 1, count - s);
+    m_pScanDlg->StepIt();
+    ReadVolumeSectors(buffer.data(), static_cast<std::uint32_t>(readable * 512), s);
+    for (std::uint64_t p = 0; p < n && p + 1 < readable; ++p) {
+      const std::span<const std::uint8_t> record(buffer.data() + p * 512, ntfs::kMftRecordSize);
+      if (ntfs::HasRecordSignature(record) && ntfs::ExamineFoundRecord(record, std::nullopt)) {
+        found = true;
+        break;
+      }
+    }
+  }
+  m_pScanDlg->SetStatusText("");
+  m_host.LogPhaseEnd();
+  return found || Aborted();
 }
 
 void NtfsEngine::BuildDeletedTree() {

@@ -21,6 +21,8 @@ namespace corvan {
 namespace {
 
 
+constexpr unsigned kIdsInvalidVolume = 305;
+
 // The $MFT is read a megabyte at a time and a few of those blocks are kept:
 // folders list files whose records lie close together.
 constexpr std::uint64_t kMftBlockRecords = 1024;
@@ -218,6 +220,27 @@ void NtfsEngine::MarkVisited(std::uint64_t record) {
 // ---------------------------------------------------------------- posting
 
 bool NtfsEngine::Aborted() const { return m_host.StopRequested(); }
+
+void NtfsEngine::RefuseVolume() {
+  // The worker ends the scan as usual afterwards; only the message is shown here.
+  m_host.GetPrompt().MessageBoxId(kIdsInvalidVolume, kPicError, kMbOk);
+}
+
+std::uint8_t NtfsEngine::ItemFlagsFromAttributes(std::uint32_t fileAttributes) {
+  const bool compressed = (fileAttributes & ntfs::kNameFlagCompressed) != 0;
+  const bool encrypted = (fileAttributes & ntfs::kNameFlagEncrypted) != 0;
+  // NTFS makes a file either compressed or encrypted, never both: the pair
+  // is a damaged field and shows as neither. The other attribute bits
+  // (sparse, temporary, not indexed, ...) say nothing about either.
+  if (compressed == encrypted) return 0;
+  return compressed ? kItemCompressed : kItemEncrypted;
+}
+
+std::uint8_t NtfsEngine::RecordItemFlags(const ntfs::FileView& view) {
+  if (view.data.IsCompressed()) return kItemCompressed;
+  if (view.data.present && view.data.IsEncrypted()) return kItemEncrypted;
+  return view.standardInfo ? ItemFlagsFromAttributes(view.standardInfo->fileAttributes) : 0;
+}
 
 void NtfsEngine::PostRootIfFirst() {
   if (m_poster.Opened()) return;

@@ -81,6 +81,9 @@ struct AdvanceRecordEntry {
   bool numberKnown = false;  // records with their update sequence at 0x2A found outside the $MFT have none
   bool isFile = false;
   bool done = false;  // posted, or never to be posted
+  std::uint32_t baseRecord = 0;  // an extension record: the base record it belongs to
+  bool hasAttributeList = false;
+  bool insideMft = false;  // found by the search of the $MFT's own runs
 };
 
 // A directory among the found records, once per record number.
@@ -252,6 +255,20 @@ class NtfsEngine final : public ScanEngine {
   bool IsKnownFolder(std::uint32_t id) const { return m_knownFolders.count(id) != 0; }
   bool Aborted() const;
   std::uint64_t VolumeBytes() const { return m_nVolumeSectorCount * 512u; }
+  // Message 305: the volume holds no NTFS a pass can use.
+  void RefuseVolume();
+  // The item flags (compressed, encrypted) for a file's attribute bits.
+  static std::uint8_t ItemFlagsFromAttributes(std::uint32_t fileAttributes);
+  // The same for a file read from its records: its data's own compression
+  // or encryption first, else its $STANDARD_INFORMATION's attribute bits.
+  static std::uint8_t RecordItemFlags(const ntfs::FileView& view);
+  // How big a file's data is, as far as what backs it vouches for it: its
+  // size cut to what its runs map (holes included); the bytes of the
+  // clusters it holds; and whether a size past the volume's is a sparse
+  // file's (NtfsFileData.cpp).
+  std::uint64_t MappedSize(const ntfs::AttributeData& data) const;
+  std::uint64_t HeldBytes(const ntfs::AttributeData& data) const;
+  bool SparseBeyondVolume(const ntfs::AttributeData& data) const;
 
   // Quick (NtfsQuick.cpp)
   std::vector<ntfs::IndexEntry> ListDirectory(std::uint64_t record);
@@ -271,6 +288,7 @@ class NtfsEngine final : public ScanEngine {
   // Deleted (NtfsDeleted.cpp)
   void ScanAllRecords();
   void BuildDeletedTree();
+  bool VolumeHoldsFileRecords();
   std::uint32_t PlaceUnderAncestors(std::uint32_t parent);
   std::uint32_t DeletedLostParentFor(std::uint32_t missingParent);
   void EnsureDeletedLostFolder();
@@ -280,6 +298,7 @@ class NtfsEngine final : public ScanEngine {
   void SearchRecords();
   bool SearchFileRecords();
   void SearchVolumeForRecords();
+  void AdoptParentsFromExtensions();
   bool SweepForRecords(std::uint64_t from, std::uint64_t to, const std::vector<std::pair<std::uint64_t, std::uint64_t>>& skip);
   void StoreFoundRecord(std::span<const std::uint8_t> bytes, std::uint64_t sector, std::uint64_t secondHalf,
                         std::optional<std::uint64_t> placeNumber, bool insideMft);
@@ -318,6 +337,7 @@ class NtfsEngine final : public ScanEngine {
   std::uint16_t m_nSectorsPerCluster = 0;
   std::uint64_t m_nMftSector = 0;
   std::uint64_t m_nMftMirrSector = 0;
+  bool m_bBootSignatureSeen = false;  // a boot sector copy said "NTFS", usable or not
   std::shared_ptr<SectorSource> m_pDisk;
   std::atomic<std::uint32_t> m_nReadFailures{0};
   bool m_bDeletedMode = false;

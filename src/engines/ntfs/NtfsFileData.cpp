@@ -9,6 +9,65 @@
 
 namespace corvan {
 
+namespace {
+
+// The clusters a run list maps, holes included: one past its last VCN.
+std::uint64_t MappedClusters(const std::vector<DataExtent>& extents) {
+  std::uint64_t end = 0;
+  for (const DataExtent& e : extents) {
+    std::uint64_t last = 0;
+    if (__builtin_add_overflow(e.vcn, e.length, &last)) return ~0ull;
+    end = std::max(end, last);
+  }
+  return end;
+}
+
+std::uint64_t TimesSaturated(std::uint64_t a, std::uint64_t b) {
+  std::uint64_t r = 0;
+  return __builtin_mul_overflow(a, b, &r) ? ~0ull : r;
+}
+
+}  // namespace
+
+// A size field alone never decides how much is listed and read: the runs
+// must map that much. Bytes past the last mapped cluster could only read as
+// zeros, so a size beyond the runs is cut to them.
+std::uint64_t NtfsEngine::MappedSize(const ntfs::AttributeData& data) const {
+  if (!data.present) return 0;
+  if (data.resident) return data.size;
+  return std::min(data.size, TimesSaturated(MappedClusters(data.extents), ClusterBytes()));
+}
+
+// The bytes of the clusters the data really holds (its holes left out).
+std::uint64_t NtfsEngine::HeldBytes(const ntfs::AttributeData& data) const {
+  std::uint64_t clusters = 0;
+  for (const DataExtent& e : data.extents)
+    if (!e.sparse && __builtin_add_overflow(clusters, e.length, &clusters)) return ~0ull;
+  return TimesSaturated(clusters, ClusterBytes());
+}
+
+// A size past the volume's is a sparse (or compressed) file's only when
+// three things agree: the runs are whole from the first cluster on, the
+// allocated size is exactly what they map and the size lies within it; and
+// every cluster the file holds lies inside the volume, fewer than the volume
+// has. One damaged field cannot make a size the rest does not back.
+bool NtfsEngine::SparseBeyondVolume(const ntfs::AttributeData& data) const {
+  const std::uint64_t cb = ClusterBytes();
+  if (!data.present || data.resident || !data.runsComplete || !data.haveFirstExtent || data.extents.empty() ||
+      cb == 0)
+    return false;
+  const std::uint64_t volumeClusters = m_nVolumeSectorCount / m_nSectorsPerCluster;
+  std::uint64_t held = 0;
+  for (const DataExtent& e : data.extents) {
+    if (e.sparse) continue;
+    if (e.lcn > volumeClusters || e.length > volumeClusters - e.lcn) return false;
+    held += e.length;
+    if (held >= volumeClusters) return false;
+  }
+  const std::uint64_t mapped = TimesSaturated(MappedClusters(data.extents), cb);
+  return mapped != ~0ull && data.allocatedSize == mapped && data.size <= mapped;
+}
+
 std::vector<std::uint8_t> NtfsEngine::ReadAttributeData(const ntfs::AttributeData& data, std::uint64_t limit) {
   FileDataLayout layout = ntfs::LayoutOf(data, ClusterBytes());
   layout.size = std::min(layout.size, limit);
@@ -55,7 +114,9 @@ bool NtfsEngine::GetFileLayout(const FoundItemInfo& item, FileDataLayout& layout
   for (const KeptRunNode& node : m_keptRuns) {
     if (node.recordNumber != item.itemId || !node.runsValid) continue;
     layout.extents = node.runs;
-    layout.size = item.size ? item.size : node.size;
+    // The journal's runs bound what is read, whatever size the item carries.
+    layout.size = std::min(item.size ? item.size : node.size,
+                           TimesSaturated(MappedClusters(node.runs), layout.clusterBytes));
     if (node.compressed) {
       ntfs::AttributeData d;
       d.present = true;
@@ -88,13 +149,13 @@ bool NtfsEngine::GetFileLayout(const FoundItemInfo& item, FileDataLayout& layout
   }
   if (!view.data.present || view.IsDirectory()) return false;
   layout = ntfs::LayoutOf(view.data, layout.clusterBytes);
-  // A record whose size fields were cleared was given the size its runs
-  // cover: read that much.
-  if (!layout.resident && layout.size == 0 && item.size > 0) {
-    std::uint64_t clusters = 0;
-    for (const DataExtent& e : layout.extents)
-      if (!e.sparse) clusters += e.length;
-    layout.size = std::min<std::uint64_t>(item.size, clusters * layout.clusterBytes);
+  if (layout.resident) return true;
+  const bool sizeTrusted = view.data.size <= VolumeBytes() || SparseBeyondVolume(view.data);
+  layout.size = sizeTrusted ? MappedSize(view.data) : 0;
+  // A record whose size fields were cleared, or hold what nothing backs,
+  // was given the size its runs cover: read that much.
+  if (layout.size == 0 && item.size > 0) {
+    layout.size = std::min(item.size, HeldBytes(view.data));
     layout.validSize = layout.size;
   }
   return true;

@@ -36,6 +36,7 @@ std::optional<FoundRecord> ExamineFoundRecord(std::span<const std::uint8_t> byte
   out.flags = record->Flags();
   out.sequence = record->Sequence();
   out.isFile = (out.flags & 0xFF) != 2 && (out.flags & 0xFF) != 3;
+  out.baseRecord = ReferenceRecord(record->BaseReference());
   if (placeNumber) {
     if (*placeNumber <= 0xFFFFFFFFu) {
       out.recordNumber = static_cast<std::uint32_t>(*placeNumber);
@@ -48,9 +49,11 @@ std::optional<FoundRecord> ExamineFoundRecord(std::span<const std::uint8_t> byte
     out.numberKnown = true;
   }
   std::vector<FileNameInfo> names;
-  for (const Attribute& a : record->Attributes())
+  for (const Attribute& a : record->Attributes()) {
+    if (a.type == kAttrAttributeList) out.hasAttributeList = true;
     if (a.type == kAttrFileName)
       if (auto name = ParseFileName(record->Value(a))) names.push_back(std::move(*name));
+  }
   if (const FileNameInfo* name = ChooseFileName(names)) out.parent = name->ParentRecord();
   return out;
 }

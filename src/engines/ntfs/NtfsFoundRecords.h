@@ -25,6 +25,10 @@ struct FoundRecord {
   std::uint32_t parent = 0;  // of its $FILE_NAME; 0 when it has none
   bool isFile = false;       // record flags neither 2 nor 3
   std::uint16_t flags = 0;
+  // Non-zero in an extension record: the number of the base record whose
+  // attributes it holds. Such a record is part of that file, no file itself.
+  std::uint64_t baseRecord = 0;
+  bool hasAttributeList = false;
 };
 
 // Reads a record found at a position of the disk. `placeNumber` is its

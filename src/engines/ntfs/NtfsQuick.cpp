@@ -140,19 +140,25 @@ bool NtfsEngine::PostIndexEntry(std::uint32_t folder, const ntfs::IndexEntry& en
   item.attribute = key.IsDirectory() ? kItemFolder : kItemFile;
   item.modifiedTime = key.modificationTime;
   item.creationTime = key.creationTime;
-  if (key.flags & ntfs::kNameFlagCompressed) item.flags |= kItemCompressed;
-  if (key.flags & ntfs::kNameFlagEncrypted) item.flags |= kItemEncrypted;
+  item.flags = ItemFlagsFromAttributes(key.flags);
+  std::uint64_t claimed = 0;  // what the size field says
+  bool sparseBeyondVolume = false;
   if (!item.IsFolder()) {
-    item.size = key.realSize;
+    item.size = claimed = key.realSize;
     // The index copy of the size may lag behind the file; its record has
-    // the size the data really has.
+    // the size the data really has, as far as its runs back it.
     ntfs::FileView view;
     if (LoadFileView(record, view) && view.InUse() && view.data.present &&
         (ntfs::ReferenceSequence(entry.reference) == 0 ||
-         ntfs::ReferenceSequence(entry.reference) == view.sequence))
-      item.size = view.data.size;
+         ntfs::ReferenceSequence(entry.reference) == view.sequence)) {
+      claimed = view.data.size;
+      item.size = MappedSize(view.data);
+      sparseBeyondVolume = SparseBeyondVolume(view.data);
+    }
   }
-  if (item.size >= VolumeBytes()) return false;
+  // A size the volume cannot hold is a damaged field, unless the file is
+  // sparse and its runs vouch for it.
+  if (claimed >= VolumeBytes() && !sparseBeyondVolume) return false;
 
   if (parent != folder && !IsKnownFolder(parent)) {
     if (m_postedIds.count(parent)) {
@@ -314,19 +320,18 @@ bool NtfsEngine::PostRecordItem(const ntfs::FileView& view, FoundItemInfo& item,
   if (view.standardInfo) {
     item.modifiedTime = view.standardInfo->modificationTime;
     item.creationTime = view.standardInfo->creationTime;
-    if (view.standardInfo->fileAttributes & ntfs::kNameFlagCompressed) item.flags |= kItemCompressed;
-    if (view.standardInfo->fileAttributes & ntfs::kNameFlagEncrypted) item.flags |= kItemEncrypted;
   }
-  if (view.data.IsCompressed()) item.flags |= kItemCompressed;
-  if (view.data.present && view.data.IsEncrypted()) item.flags |= kItemEncrypted;
+  item.flags = RecordItemFlags(view);
   if (!view.InUse()) item.flags |= kItemDeleted;
   if (view.IsDirectory()) {
     item.attribute = kItemFolder;
     item.size = 0;
   } else {
     item.attribute = kItemFile;
-    item.size = view.data.present ? view.data.size : 0;
-    if (item.size > VolumeBytes()) return false;
+    // A size the volume cannot hold is a damaged field, unless the file is
+    // sparse and its runs vouch for it.
+    if (view.data.present && view.data.size > VolumeBytes() && !SparseBeyondVolume(view.data)) return false;
+    item.size = MappedSize(view.data);
   }
   const FoundItemHandle h = PostFoundItem(item, name->name);
   if (handle) *handle = h;

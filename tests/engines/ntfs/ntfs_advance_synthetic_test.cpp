@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 
 #include "app/CORVANApp.h"
 #include "engines/ntfs/ntfs_test_records.h"
@@ -229,7 +230,7 @@ TEST_F(NtfsAdvanceSynthetic, EarlyRecordsInTheMftAreNumberedByTheirPlace) {
   img::RecordBuilder base;
   base.number = 70;
   base.usaOffset = 0x2A;
-  base.Add(img::Resident(0x10, img::StdInfo(test::kCreated, test::kModified), u"", 0))
+  base.Add(img::Resident(0x10, img::StdInfo(test::kInfoCreated, test::kInfoModified), u"", 0))
       .Add(img::Resident(0x20, list, u"", 3))
       .Add(img::Resident(0x30, Key(5, u"big.bin", 1, 0x20), u"", 1));
   img::RecordBuilder ext;
@@ -246,6 +247,63 @@ TEST_F(NtfsAdvanceSynthetic, EarlyRecordsInTheMftAreNumberedByTheirPlace) {
   std::uint64_t sector = 0;
   ASSERT_TRUE(engine_->FindFoundRecordSector(71, sector));
   EXPECT_EQ(sector, 4u + 71 * 2);
+}
+
+TEST_F(NtfsAdvanceSynthetic, AFileOverSeveralRecordsIsListedOnceWithItsSizeAndData) {
+  img::NtfsImage& image = Image();
+  // `count` extension records after `base`, each holding two clusters of
+  // the data (laid out on the volume in reverse order); the first four also
+  // hold a hard link's name. The base keeps its own name when `named`.
+  auto spread = [&](std::uint32_t base, std::uint32_t count, const std::u16string& name, bool named, int seed) {
+    const std::uint64_t size = std::uint64_t{count} * 2 * 512 - 77;
+    const Bytes data = test::Pattern(size, seed);
+    Bytes padded = data;
+    padded.resize(std::uint64_t{count} * 2 * 512, 0);
+    std::vector<std::uint64_t> lcns(count);
+    for (std::uint32_t i = count; i-- > 0;) {
+      lcns[i] = image.Allocate(2);
+      image.WriteClusters(lcns[i], std::span(padded).subspan(i * 1024, 1024));
+    }
+    Bytes list = img::AttrListEntry(0x10, 0, img::Ref(base), 0);
+    auto add = [&list](const Bytes& e) { list.insert(list.end(), e.begin(), e.end()); };
+    if (named) add(img::AttrListEntry(0x30, 0, img::Ref(base), 1));
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const std::uint32_t n = base + 1 + i;
+      img::RecordBuilder ext;
+      ext.number = n;
+      ext.baseReference = img::Ref(base);
+      if (i < 4) {
+        add(img::AttrListEntry(0x30, 0, img::Ref(n), 0));
+        const std::u16string link = !named && i == 0 ? name : name + u" link " + Utf8ToUtf16(std::to_string(i));
+        ext.Add(img::Resident(0x30, Key(5, link, 1, 0x20), u"", 0));
+      }
+      add(img::AttrListEntry(0x80, i * 2, img::Ref(n), 1));
+      const std::uint64_t alloc = i == 0 ? std::uint64_t{count} * 2 * 512 : 0, real = i == 0 ? size : 0;
+      ext.Add(img::NonResident(0x80, img::Pairs({{lcns[i], 2}}), i * 2, i * 2 + 1, alloc, real, real, 0, 0, u"", 1));
+      image.PutRecord(n, ext.Build());
+    }
+    img::RecordBuilder b;
+    b.number = base;
+    b.Add(img::Resident(0x10, img::StdInfo(test::kInfoCreated, test::kInfoModified, 0x20), u"", 0));
+    if (named) b.Add(img::Resident(0x30, Key(5, name, 1, 0x20), u"", 1));
+    b.Add(img::Resident(0x20, list, u"", 2));
+    image.PutRecord(base, b.Build());
+    return data;
+  };
+  // Twelve records for one file, and a file whose names all lie in its
+  // extension records.
+  const Bytes a = spread(30, 11, u"a.bin", true, 21);
+  const Bytes b = spread(50, 5, u"b.bin", false, 22);
+  ASSERT_TRUE(Run());
+  std::set<std::u16string> names;
+  for (const auto& item : items_.items) EXPECT_TRUE(names.insert(item.name).second) << Utf16ToUtf8(item.name);
+  EXPECT_EQ(names, (std::set<std::u16string>{u"$MFT", u"a.bin", u"b.bin"}));
+  EXPECT_EQ(PathsOf(u"a.bin"), std::vector<std::string>{"a.bin"});
+  EXPECT_EQ(Record(u"a.bin").size, a.size());
+  EXPECT_EQ(Data(u"a.bin"), a);
+  EXPECT_EQ(PathsOf(u"b.bin"), std::vector<std::string>{"b.bin"});
+  EXPECT_EQ(Record(u"b.bin").size, b.size());
+  EXPECT_EQ(Data(u"b.bin"), b);
 }
 
 TEST_F(NtfsAdvanceSynthetic, TheSearchStaysInsideTheVolumeAndCountsWhatItRead) {

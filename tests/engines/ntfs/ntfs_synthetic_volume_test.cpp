@@ -83,7 +83,7 @@ class NtfsSynthetic : public ::testing::Test {
     img::RecordBuilder r;
     r.number = 5;
     r.flags = kDirInUse;
-    r.Add(img::Resident(0x10, img::StdInfo(kCreated, kModified, 0x16), u"", 0))
+    r.Add(img::Resident(0x10, img::StdInfo(test::kInfoCreated, test::kInfoModified, 0x16), u"", 0))
         .Add(img::Resident(0x30, Key(5, u".", 3, kFolderFlags), u"", 1))
         .Add(img::Resident(0x90, img::IndexRoot(entries, 4096, false), u"$I30", 2));
     image_.PutRecord(5, r.Build());
@@ -118,7 +118,7 @@ TEST_F(NtfsSynthetic, AttributeListFileIsReadThroughItsExtensionRecords) {
     list.insert(list.end(), e.begin(), e.end());
   img::RecordBuilder base;
   base.number = 30;
-  base.Add(img::Resident(0x10, img::StdInfo(kCreated, kModified, 0x20), u"", 0))
+  base.Add(img::Resident(0x10, img::StdInfo(test::kInfoCreated, test::kInfoModified, 0x20), u"", 0))
       .Add(img::Resident(0x30, Key(5, u"LONGFI~1.BIN", 2, 0x20), u"", 1))
       .Add(img::Resident(0x20, list, u"", 2));
   image_.PutRecord(30, base.Build());
@@ -318,7 +318,7 @@ TEST_F(NtfsSynthetic, IndexBlocksTheIndexNoLongerUsesAreNotListed) {
   img::RecordBuilder dir;
   dir.number = 70;
   dir.flags = kDirInUse;
-  dir.Add(img::Resident(0x10, img::StdInfo(kCreated, kModified, 0x10), u"", 0))
+  dir.Add(img::Resident(0x10, img::StdInfo(test::kInfoCreated, test::kInfoModified, 0x10), u"", 0))
       .Add(img::Resident(0x30, Key(5, u"big", 1, kFolderFlags), u"", 1))
       .Add(img::Resident(0x90, img::IndexRoot({}, 4096, true), u"$I30", 2))
       .Add(img::NonResident(0xA0, img::Pairs({{blocks, 16}}), 0, 15, 8192, 8192, 8192, 0, 0, u"$I30", 3))
@@ -409,7 +409,7 @@ TEST_F(NtfsSynthetic, TheJournalGivesBackTheRunsOfADeletedFile) {
   const Bytes oldPairs = img::Pairs({{a, 2}, {b, 3}});
 
   // The deleted record: its $DATA emptied to a bare list end.
-  const Bytes si = img::Resident(0x10, img::StdInfo(kCreated, kModified, 0x20), u"", 0);
+  const Bytes si = img::Resident(0x10, img::StdInfo(test::kInfoCreated, test::kInfoModified, 0x20), u"", 0);
   const Bytes fn = img::Resident(0x30, Key(5, u"lost.bin", 1, 0x20), u"", 1);
   const Bytes data = img::NonResident(0x80, {0x00}, 0, 0, 0, 0, 0, 0, 0, u"", 2);
   img::RecordBuilder rec;

@@ -18,8 +18,13 @@ namespace corvan::test {
 namespace img = ntfsimg;
 using img::Bytes;
 
+// The times of a record's $FILE_NAME and of the index entries' copies of
+// it, and the other times of its $STANDARD_INFORMATION: a pass that lists
+// a date from the wrong attribute shows a wrong date.
 inline constexpr std::uint64_t kCreated = 132000000000000000ull;
 inline constexpr std::uint64_t kModified = 133000000000000000ull;
+inline constexpr std::uint64_t kInfoCreated = 131500000000000000ull;
+inline constexpr std::uint64_t kInfoModified = 132500000000000000ull;
 inline constexpr std::uint32_t kFolderFlags = 0x10000000;
 inline constexpr std::uint16_t kDirInUse = img::kInUse | img::kDirectory;
 
@@ -38,7 +43,7 @@ inline Bytes FolderRecord(std::uint32_t number, std::uint32_t parent, const std:
   r.number = number;
   r.flags = flags;
   r.usaOffset = usaOffset;
-  r.Add(img::Resident(0x10, img::StdInfo(kCreated, kModified, 0x10), u"", 0))
+  r.Add(img::Resident(0x10, img::StdInfo(kInfoCreated, kInfoModified, 0x10), u"", 0))
       .Add(img::Resident(0x30, Key(parent, name, 1, kFolderFlags), u"", 1))
       .Add(img::Resident(0x90, img::IndexRoot(entries, 4096, false), u"$I30", 2));
   return r.Build();
@@ -49,7 +54,7 @@ inline Bytes FileRecord(std::uint32_t number, std::uint32_t parent, const std::u
   r.number = number;
   r.flags = flags;
   r.usaOffset = usaOffset;
-  r.Add(img::Resident(0x10, img::StdInfo(kCreated, kModified, 0x20), u"", 0))
+  r.Add(img::Resident(0x10, img::StdInfo(kInfoCreated, kInfoModified, 0x20), u"", 0))
       .Add(img::Resident(0x30, Key(parent, name, ns, 0x20), u"", 1))
       .Add(data);
   return r.Build();
