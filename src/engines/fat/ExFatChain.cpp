@@ -44,32 +44,48 @@ std::vector<std::uint32_t> ExFatEngine::FollowFatChain(std::uint32_t firstCluste
   if (m_nFatSource == kExFatSourceContiguous) return {firstCluster};
   std::vector<std::uint32_t> chain;
   ClusterSet seen;
-  const std::uint64_t fatBytes = std::uint64_t{m_nFatLength} * kSectorSize;
   std::uint32_t c = firstCluster;
   // Values past the heap (the end mark, the bad-cluster mark) end the chain
   // without being part of it; a free entry ends it after its cluster.
   while (c >= exfat::kFirstCluster && c != kEndOfChain && IsHeapCluster(c) && seen.Insert(c)) {
     chain.push_back(c);
-    const std::uint64_t at = std::uint64_t{c} * 4;
-    if (at + 4 > fatBytes) break;
-    std::uint8_t entry[4];
-    if (!m_fatCopy.Read(at, entry, sizeof entry)) break;
-    c = GetLE32(entry);
+    if (!FatEntry(c, c)) break;
   }
   return chain;
+}
+
+bool ExFatEngine::FatEntry(std::uint32_t cluster, std::uint32_t& value) const {
+  const std::uint64_t at = std::uint64_t{cluster} * 4;
+  if (at + 4 > std::uint64_t{m_nFatLength} * kSectorSize) return false;
+  std::uint8_t entry[4];
+  if (!m_fatCopy.Read(at, entry, sizeof entry)) return false;
+  value = GetLE32(entry);
+  return true;
+}
+
+std::uint64_t ExFatEngine::BackedSize(std::uint64_t size, std::uint32_t firstCluster, bool contiguous) const {
+  if (!IsHeapCluster(firstCluster)) return 0;
+  const std::uint64_t clusters = contiguous || m_nFatSource == kExFatSourceContiguous
+                                     ? std::uint64_t{m_nClusterCount} + 2 - firstCluster
+                                     : std::uint64_t{m_nClusterCount};
+  return std::min(size, clusters * ClusterBytes());
 }
 
 std::vector<std::uint32_t> ExFatEngine::GetClusterChain(std::uint32_t firstCluster, std::uint64_t size,
                                                         bool contiguous) const {
   if (!contiguous && m_nFatSource != kExFatSourceContiguous) return FollowFatChain(firstCluster);
-  if (!IsHeapCluster(firstCluster) || m_nSectorsPerCluster == 0 || size == 0) return {};
-  const std::uint64_t sectors = size / kSectorSize + (size % kSectorSize ? 1 : 0);
-  std::uint64_t n = (sectors + m_nSectorsPerCluster - 1) / m_nSectorsPerCluster;
-  // The size comes from the disk: the run never leaves the heap.
-  n = std::min<std::uint64_t>(n, std::uint64_t{m_nClusterCount} + 2 - firstCluster);
+  const std::uint64_t n = RunLength(firstCluster, size);
   std::vector<std::uint32_t> run(static_cast<std::size_t>(n));
   for (std::uint64_t i = 0; i < n; ++i) run[static_cast<std::size_t>(i)] = static_cast<std::uint32_t>(firstCluster + i);
   return run;
+}
+
+std::uint64_t ExFatEngine::RunLength(std::uint32_t firstCluster, std::uint64_t size) const {
+  if (!IsHeapCluster(firstCluster) || m_nSectorsPerCluster == 0 || size == 0) return 0;
+  const std::uint64_t sectors = size / kSectorSize + (size % kSectorSize ? 1 : 0);
+  const std::uint64_t n = (sectors + m_nSectorsPerCluster - 1) / m_nSectorsPerCluster;
+  // The size comes from the disk: the run never leaves the heap.
+  return std::min<std::uint64_t>(n, std::uint64_t{m_nClusterCount} + 2 - firstCluster);
 }
 
 FileDataLayout ExFatEngine::ItemDataLayout(const FoundItemInfo& item) const {
@@ -79,8 +95,21 @@ FileDataLayout ExFatEngine::ItemDataLayout(const FoundItemInfo& item) const {
   layout.validSize = item.size;
   layout.clusterBytes = ClusterBytes();
   if (item.IsFolder()) return layout;
-  const bool contiguous = (item.flags & kExFatItemFatChain) == 0;
-  layout.extents = ExtentsFromClusterList(GetClusterChain(item.Location32(), item.size, contiguous));
+  const std::uint32_t first = item.Location32();
+  std::uint64_t clusters = 0;
+  if ((item.flags & kExFatItemFatChain) == 0 || m_nFatSource == kExFatSourceContiguous) {
+    // One run: one extent, however long, without spelling it out.
+    clusters = RunLength(first, item.size);
+    if (clusters != 0) layout.extents.push_back(DataExtent{0, first, clusters, false});
+  } else {
+    const std::vector<std::uint32_t> chain = FollowFatChain(first);
+    clusters = chain.size();
+    layout.extents = ExtentsFromClusterList(chain);
+  }
+  // A size from a damaged entry (or a record from elsewhere) may promise
+  // more than its clusters hold: only what they hold is handed out.
+  layout.size = std::min<std::uint64_t>(item.size, clusters * ClusterBytes());
+  layout.validSize = layout.size;
   return layout;
 }
 

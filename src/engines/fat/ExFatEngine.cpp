@@ -191,6 +191,7 @@ void ExFatEngine::FreeLists() {
   FreeDeletedFolders();
   m_poster.ClearQueue();
   m_descended.clear();
+  m_readClusters.clear();
   m_fatCopy.Remove();
   m_clusterMap.Remove();
   if (!m_workFolder.empty()) {

@@ -63,6 +63,12 @@ struct ExFatDeletedFolder {
   std::uint64_t size = 0;          // the folder's ValidDataLength
   bool fatChain = false;
   bool removed = false;  // taken off the list while the list is being walked
+  // A candidate whose last entry is in use: its folder may go on in the next
+  // cluster (a folder's entries end at its first unused one).
+  bool full = false;
+  // A candidate that begins inside a set (with a stream extension or a file
+  // name entry): not the first cluster of its folder.
+  bool continues = false;
   // The folder's own entry set as the walk met it (a set may cross into the
   // next cluster, so it is kept rather than parsed again from its cluster).
   FoundItemInfo record;
@@ -161,8 +167,17 @@ class ExFatEngine final : public ScanEngine {
   // A found file's clusters: its FAT chain, or one run from the first
   // cluster as far as `size` reaches (never past the heap).
   std::vector<std::uint32_t> GetClusterChain(std::uint32_t firstCluster, std::uint64_t size, bool contiguous) const;
+  // Clusters of the run from `firstCluster` that `size` bytes take, never
+  // past the heap.
+  std::uint64_t RunLength(std::uint32_t firstCluster, std::uint64_t size) const;
   // The chain of `firstCluster` through the FAT copy, each cluster once.
   std::vector<std::uint32_t> FollowFatChain(std::uint32_t firstCluster) const;
+  // The FAT copy's entry of `cluster`; false when the copy has none.
+  bool FatEntry(std::uint32_t cluster, std::uint32_t& value) const;
+  // `size` cut to what the clusters from `firstCluster` can hold: the heap
+  // behind it for a contiguous file, the whole heap for a chained one, and
+  // nothing when it starts outside the heap.
+  std::uint64_t BackedSize(std::uint64_t size, std::uint32_t firstCluster, bool contiguous) const;
 
   // ---- a found file's data ----
   FileDataLayout ItemDataLayout(const FoundItemInfo& item) const;
@@ -229,7 +244,15 @@ class ExFatEngine final : public ScanEngine {
   void Send(const FoundItemInfo& record, std::u16string_view name, bool addFolderSize = false);
   void SendLostFolder(std::uint32_t itemId, std::uint32_t cluster, std::u16string_view name);
   // A cluster that looks like a directory, offered as a lost folder.
-  void AddCandidate(std::uint64_t cluster);
+  void AddCandidate(std::uint64_t cluster, std::span<const std::uint8_t> data);
+  // The clusters of the lost folder that starts at candidate `index`.
+  std::vector<std::uint32_t> LostFolderClusters(std::size_t index, bool followChains) const;
+  // Candidates that another candidate leads to, through the FAT or as the
+  // next cluster of a folder kept as one run.
+  std::vector<bool> ReachedCandidates() const;
+  // Candidate `index` + 1 goes on from candidate `index` as one run.
+  bool RunsOn(std::size_t index) const;
+  void WalkLostClusters(std::uint32_t parentId, std::vector<std::uint32_t> clusters, bool forced);
   // The log frame's start and the walk of the root (or of cluster 4 where
   // the boot sector names none inside the heap).
   void WalkTreeFromRoot();
@@ -262,10 +285,15 @@ class ExFatEngine final : public ScanEngine {
   // a damaged volume may hold a folder that contains itself.
   std::unordered_set<std::uint64_t> m_descended;
   std::uint32_t m_nDepth = 0;
+  // Directory clusters read by the walks of this pass: a cluster belongs to
+  // the first folder it was read for.
+  std::unordered_set<std::uint32_t> m_readClusters;
   std::filesystem::path m_workFolder;
 };
 
 // Deepest folder nesting a walk follows.
 inline constexpr std::uint32_t kExFatMaxWalkDepth = 2048;
+// The format's limit on a directory's size.
+inline constexpr std::uint64_t kExFatMaxDirectoryBytes = 256ull << 20;
 
 }  // namespace corvan

@@ -126,6 +126,7 @@ EntrySet ParseEntrySet(std::span<const std::uint8_t> buffer, std::uint32_t offse
       s.nameLength = x[3];
       s.validDataLength = GetLE64(x + 8);
       s.firstCluster = GetLE32(x + 20);
+      s.dataLength = GetLE64(x + 24);
       remaining = s.nameLength;
       if (s.nameLength == 0) {
         s.next = static_cast<std::uint32_t>(pos + 16);
@@ -189,6 +190,7 @@ bool IsDirectoryCluster(std::span<const std::uint8_t> cluster) {
       case kEntryBitmap:
       case kEntryUpcase:
       case kEntryLabel:
+      case kEntryNoLabel:
       case kEntryFile:
       case kEntryDeletedFile: break;
       case kEntryStream:

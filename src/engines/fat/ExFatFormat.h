@@ -25,6 +25,9 @@ inline constexpr std::uint8_t kEntryUnused = 0x00;
 inline constexpr std::uint8_t kEntryBitmap = 0x81;
 inline constexpr std::uint8_t kEntryUpcase = 0x82;
 inline constexpr std::uint8_t kEntryLabel = 0x83;
+// A volume-label entry not in use: a volume without a label (Windows writes
+// its root this way).
+inline constexpr std::uint8_t kEntryNoLabel = 0x03;
 inline constexpr std::uint8_t kEntryFile = 0x85;
 inline constexpr std::uint8_t kEntryDeletedFile = 0x05;
 inline constexpr std::uint8_t kEntryStream = 0xC0;
@@ -99,6 +102,7 @@ struct EntrySet {
   std::uint8_t nameLength = 0;
   std::uint64_t validDataLength = 0;
   std::uint32_t firstCluster = 0;
+  std::uint64_t dataLength = 0;  // the allocation's size; ValidDataLength never exceeds it
   std::u16string name;  // up to the first NUL, at most 255 units
   // False when the set is abandoned: its stream extension gives no name
   // length, or no name was found. The set still takes an item id.
@@ -131,7 +135,8 @@ std::vector<EntrySet> ScanDirectoryBuffer(std::span<const std::uint8_t> buffer, 
                                           std::size_t limit = ~std::size_t{0}, std::size_t* end = nullptr);
 
 // A cluster that holds only directory entries (no unknown type), not only
-// unused ones, and at least one stream extension or file name entry.
+// unused ones, and at least one stream extension or file name entry. A
+// volume-label entry counts whether it is in use or not.
 bool IsDirectoryCluster(std::span<const std::uint8_t> cluster);
 
 }  // namespace corvan::exfat

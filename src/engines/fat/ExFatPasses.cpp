@@ -98,7 +98,9 @@ ExFatScanResult ExFatEngine::BuildDirectoryTree() {
 
 void ExFatEngine::SearchDirectoryClusters() {
   m_descended.clear();
+  m_readClusters.clear();
   m_nDepth = 0;
+  FreeDeletedFolders();
   m_poster.ResetCounters();
   RaiseNextItemId(2);
   const std::uint32_t n = ClustersPerRead();
@@ -114,7 +116,7 @@ void ExFatEngine::SearchDirectoryClusters() {
     ReadClusters(count * m_nSectorsPerCluster, static_cast<std::uint32_t>(c), 0, buffer.data());
     for (std::uint32_t i = 0; i < count; ++i) {
       const std::span<const std::uint8_t> cluster(buffer.data() + std::size_t{i} * ClusterBytes(), ClusterBytes());
-      if (exfat::IsDirectoryCluster(cluster)) AddCandidate(c + i);
+      if (exfat::IsDirectoryCluster(cluster)) AddCandidate(c + i, cluster);
     }
   }
   AddLostFolders(true);
@@ -158,7 +160,7 @@ ExFatScanResult ExFatEngine::SearchLostFolders() {
       used = 0;
       ClusterMapByte(cluster, used);
       const std::span<const std::uint8_t> data(buffer.data() + std::size_t{i} * ClusterBytes(), ClusterBytes());
-      if (used == 0 && exfat::IsDirectoryCluster(data)) AddCandidate(cluster);
+      if (used == 0 && exfat::IsDirectoryCluster(data)) AddCandidate(cluster, data);
     }
     c += n;
   }
@@ -168,13 +170,65 @@ ExFatScanResult ExFatEngine::SearchLostFolders() {
   return Aborted() ? ExFatScanResult::Aborted : ExFatScanResult::Completed;
 }
 
-void ExFatEngine::AddCandidate(std::uint64_t cluster) {
+void ExFatEngine::AddCandidate(std::uint64_t cluster, std::span<const std::uint8_t> data) {
   ExFatDeletedFolder node;
   node.cluster = cluster;
   node.itemId = TakeItemId();
   node.fatChain = true;
+  if (data.size() >= exfat::kEntrySize) {
+    node.full = data[data.size() - exfat::kEntrySize] != exfat::kEntryUnused;
+    const std::uint8_t first = data[0];
+    node.continues = first == exfat::kEntryStream || first == exfat::kEntryDeletedStream ||
+                     first == exfat::kEntryName || first == exfat::kEntryDeletedName;
+  }
   m_deletedFolders.push_back(node);
   ++m_deletedCount[cluster];
+}
+
+bool ExFatEngine::RunsOn(std::size_t index) const {
+  if (index + 1 >= m_deletedFolders.size()) return false;
+  const ExFatDeletedFolder& here = m_deletedFolders[index];
+  const ExFatDeletedFolder& next = m_deletedFolders[index + 1];
+  // A folder's entries end at its first unused one: a cluster with room
+  // left is the last of its folder.
+  if (next.cluster != here.cluster + 1 || !here.full) return false;
+  if (m_nFatSource == kExFatSourceContiguous) return true;
+  // The clusters of a folder kept as one run are not linked in the FAT; a
+  // cluster with an entry of its own belongs to a chain.
+  std::uint32_t a = 1, b = 1;
+  return FatEntry(static_cast<std::uint32_t>(here.cluster), a) && a == 0 &&
+         FatEntry(static_cast<std::uint32_t>(next.cluster), b) && b == 0;
+}
+
+std::vector<bool> ExFatEngine::ReachedCandidates() const {
+  // The candidates were found in cluster order.
+  const auto& list = m_deletedFolders;
+  std::vector<bool> reached(list.size(), false);
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    if (RunsOn(i)) reached[i + 1] = true;
+    std::uint32_t next = 0;
+    if (m_nFatSource == kExFatSourceContiguous || !FatEntry(static_cast<std::uint32_t>(list[i].cluster), next) ||
+        next == list[i].cluster) {
+      continue;
+    }
+    const auto it = std::lower_bound(list.begin(), list.end(), std::uint64_t{next},
+                                     [](const ExFatDeletedFolder& n, std::uint64_t c) { return n.cluster < c; });
+    if (it != list.end() && it->cluster == next) reached[static_cast<std::size_t>(it - list.begin())] = true;
+  }
+  return reached;
+}
+
+std::vector<std::uint32_t> ExFatEngine::LostFolderClusters(std::size_t index, bool followChains) const {
+  const auto head = static_cast<std::uint32_t>(m_deletedFolders[index].cluster);
+  if (!followChains) return {head};
+  std::vector<std::uint32_t> clusters = FollowFatChain(head);
+  if (clusters.size() == 1) {
+    // A folder kept as one run: the directory clusters that go on from it.
+    const std::uint64_t most = std::max<std::uint64_t>(1, kExFatMaxDirectoryBytes / ClusterBytes());
+    for (std::size_t i = index; clusters.size() < most && RunsOn(i); ++i)
+      clusters.push_back(static_cast<std::uint32_t>(m_deletedFolders[i + 1].cluster));
+  }
+  return clusters;
 }
 
 void ExFatEngine::SendLostFolder(std::uint32_t itemId, std::uint32_t cluster, std::u16string_view name) {
@@ -192,26 +246,47 @@ void ExFatEngine::SendLostFolder(std::uint32_t itemId, std::uint32_t cluster, st
 void ExFatEngine::AddLostFolders(bool followChains) {
   m_host.AppendLog(LoadString(kIdsAddingLost), false);
   bool topSent = false;
-  // Walks of earlier candidates take the folders they meet off the list.
-  for (std::size_t i = 0; i < m_deletedFolders.size() && !Aborted(); ++i) {
-    const ExFatDeletedFolder node = m_deletedFolders[i];
-    if (node.removed || IsWalkedFolder(node.cluster)) continue;
-    if (!topSent) {
-      SendLostFolder(kExFatLostFolderId, 1, Utf8ToUtf16(LoadString(kIdsLostFolders)));
-      topSent = true;
+  // A candidate that another one leads to (the later clusters of a folder)
+  // is read with that folder, not listed again as a folder of its own. Such
+  // candidates come in later rounds only when no walk has read them (a chain
+  // that loops back to its start, a folder cut short), those that begin
+  // inside a set last: a loop is best read from where its sets begin.
+  const std::vector<bool> reached =
+      followChains ? ReachedCandidates() : std::vector<bool>(m_deletedFolders.size(), false);
+  for (const int round : {0, 1, 2}) {
+    // Walks of earlier candidates take the folders they meet off the list.
+    for (std::size_t i = 0; i < m_deletedFolders.size() && !Aborted(); ++i) {
+      const ExFatDeletedFolder& candidate = m_deletedFolders[i];
+      const int its = !reached[i] ? 0 : candidate.continues ? 2 : 1;
+      if (its != round) continue;
+      const ExFatDeletedFolder node = candidate;
+      const auto cluster = static_cast<std::uint32_t>(node.cluster);
+      if (node.removed || IsWalkedFolder(node.cluster) || m_readClusters.count(cluster) != 0) continue;
+      if (!topSent) {
+        SendLostFolder(kExFatLostFolderId, 1, Utf8ToUtf16(LoadString(kIdsLostFolders)));
+        topSent = true;
+      }
+      SendLostFolder(node.itemId, cluster, Utf8ToUtf16(LoadString(kIdsFolder) + " " + std::to_string(cluster)));
+      WalkLostClusters(node.itemId, LostFolderClusters(i, followChains), !followChains);
     }
-    const auto cluster = static_cast<std::uint32_t>(node.cluster);
-    SendLostFolder(node.itemId, cluster, Utf8ToUtf16(LoadString(kIdsFolder) + " " + std::to_string(cluster)));
-    WalkLostFolder(node.itemId, cluster, !followChains);
   }
   if (Aborted()) m_host.AppendLog(LoadString(kIdsProcessAborted), false);
 }
 
 void ExFatEngine::WalkLostFolder(std::uint32_t parentId, std::uint32_t firstCluster, bool forced, std::uint64_t size,
                                  bool fatChain) {
-  if (!EnterFolder(firstCluster)) return;
+  WalkLostClusters(parentId, FolderClusters(firstCluster, size, fatChain, forced), forced);
+}
+
+void ExFatEngine::WalkLostClusters(std::uint32_t parentId, std::vector<std::uint32_t> clusters, bool forced) {
+  // A cluster already read belongs to the folder it was read for, and so
+  // does the rest of the chain behind it: each entry set is listed once.
+  clusters.erase(std::find_if(clusters.begin(), clusters.end(),
+                              [this](std::uint32_t c) { return m_readClusters.count(c) != 0; }),
+                 clusters.end());
+  if (clusters.empty() || !EnterFolder(clusters.front())) return;
   const std::uint64_t volumeBytes = m_nVolumeLength * kSectorSize;
-  ForEachSet(FolderClusters(firstCluster, size, fatChain, forced), [&](const exfat::EntrySet& set, std::uint32_t) {
+  ForEachSet(clusters, [&](const exfat::EntrySet& set, std::uint32_t) {
     const std::uint32_t id = TakeItemId();
     if (!set.usable || set.validDataLength >= volumeBytes || set.firstCluster >= m_nVolumeLength) return;
     const FoundItemInfo record = RecordOf(set, parentId, id, forced || set.Deleted());
@@ -222,7 +297,7 @@ void ExFatEngine::WalkLostFolder(std::uint32_t parentId, std::uint32_t firstClus
     AddWalkedFolder(set.firstCluster);
     RemoveDeletedFolder(set.firstCluster);
     Send(record, set.name);
-    WalkLostFolder(id, set.firstCluster, forced, set.validDataLength, set.UsesFatChain());
+    WalkLostFolder(id, set.firstCluster, forced, record.size, set.UsesFatChain());
   });
   LeaveFolder();
 }

@@ -21,8 +21,6 @@ constexpr unsigned kIdsCreatingTree = 286;
 constexpr unsigned kIdsAddingDeleted = 287;
 constexpr unsigned kIdsProcessAborted = 235;
 constexpr std::int64_t kProgressRange = 100000;
-// The format's limit on a directory's size.
-constexpr std::uint64_t kMaxDirectoryBytes = 256ull << 20;
 // The root stands in at this cluster when the boot sector names none.
 constexpr std::uint32_t kDefaultRootCluster = 4;
 
@@ -111,7 +109,10 @@ void ExFatEngine::LeaveFolder() {
 FoundItemInfo ExFatEngine::RecordOf(const exfat::EntrySet& set, std::uint32_t parentId, std::uint32_t itemId,
                                     bool deleted) const {
   FoundItemInfo r;
-  r.size = set.validDataLength;
+  // The size is the ValidDataLength, which the format keeps within the
+  // DataLength; a damaged entry can name any size, so it is also cut to
+  // what the file's clusters can hold.
+  r.size = BackedSize(std::min(set.validDataLength, set.dataLength), set.firstCluster, !set.UsesFatChain());
   r.location = set.firstCluster;
   r.parentId = parentId;
   r.itemId = itemId;
@@ -145,6 +146,7 @@ void ExFatEngine::ForEachSet(const std::vector<std::uint32_t>& clusters,
     window.assign(cb, 0);
     // A cluster that cannot be read comes back as zeros and yields nothing.
     ReadClusters(m_nSectorsPerCluster, clusters[i], 0, window.data());
+    m_readClusters.insert(clusters[i]);
     std::size_t end = 0;
     std::vector<exfat::EntrySet> sets = exfat::ScanDirectoryBuffer(window, carry, cb, &end);
     if (!sets.empty() && sets.back().cut && i + 1 < clusters.size()) {
@@ -167,7 +169,7 @@ std::vector<std::uint32_t> ExFatEngine::FolderClusters(std::uint32_t firstCluste
   if (!fatChain) {
     // A contiguous folder is read as far as its size reaches, not only its
     // first cluster: the entries of its later clusters are no less live.
-    const std::uint64_t bytes = std::clamp<std::uint64_t>(size, 1, kMaxDirectoryBytes);
+    const std::uint64_t bytes = std::clamp<std::uint64_t>(size, 1, kExFatMaxDirectoryBytes);
     return GetClusterChain(firstCluster, bytes, true);
   }
   if (firstOnly) return {firstCluster};
@@ -272,6 +274,7 @@ void ExFatEngine::WalkDeletedFolders() {
 void ExFatEngine::WalkTreeFromRoot() {
   m_host.LogPhaseStart(LoadString(kIdsCreatingTree));
   m_descended.clear();
+  m_readClusters.clear();
   m_nDepth = 0;
   if (m_nFileSystemKind != kFsExFat) return;
   std::uint32_t root = m_nRootCluster;

@@ -267,6 +267,18 @@ class ExFatImageBuilder {
   // Entry `i` of a set.
   std::uint8_t* Entry(const SetRef& ref, std::uint32_t i) { return EntryAt(FolderOf(ref.folder), ref.slot + i); }
 
+  // The root's volume-label entry as a formatter leaves it for a volume
+  // without a label: not in use (type 0x03), no characters.
+  void ClearVolumeLabel() {
+    std::uint8_t* label = EntryAt(FolderOf(root_), 0);
+    if (label[0] != 0x83) throw std::runtime_error("the root does not begin with its label");
+    std::memset(label, 0, 32);
+    label[0] = 0x03;
+  }
+
+  // The clusters of `first`'s chain in the FAT.
+  std::vector<std::uint32_t> ChainOf(std::uint32_t first) const { return Chain(first); }
+
   // Writes the set's checksum over its entries.
   void Seal(const SetRef& ref) {
     std::uint16_t sum = 0;

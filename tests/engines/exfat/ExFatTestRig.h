@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,6 +40,18 @@ inline bool FsckClean(const std::string& fsck, const std::filesystem::path& imag
   const int status = std::system(command.c_str());
   report = test::ReadWholeFile(out);
   return status == 0 && report.find("ERROR") == std::string::npos && report.find(": clean.") != std::string::npos;
+}
+
+// Whether fsck.exfat finds the volume `bytes` clean; true when it is not
+// installed.
+inline bool FsckCleanOrAbsent(const std::vector<std::uint8_t>& bytes, std::string& report) {
+  const std::string fsck = ExFatTool("fsck.exfat");
+  if (fsck.empty()) return true;
+  test::TempDir dir;
+  const auto path = dir / "volume.img";
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return FsckClean(fsck, path, report);
 }
 
 class ExFatRig {
