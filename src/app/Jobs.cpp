@@ -10,29 +10,30 @@ EngineSlots Slots(CORVANApp& app) { return EngineSlots{app.m_pFatEngine, app.m_p
 }  // namespace
 
 ScanJob MakeScanJob(CORVANApp& app) {
-  ScanJob job{.host = app,
-              .engines = Slots(app),
-              .scanResumed = app.m_bScanResumed,
-              .rawFileCount = app.m_nRawFileCount};
-  job.source = app.m_sourceList.m_pSelectedSource;
-  job.disk = app.m_pDisk;
-  job.mode = app.m_nRecoveryMode;
-  job.advanceChoice = app.m_nAdvanceFsChoice;
-  job.quickVolumeSearch = app.m_bQuickVolumeSearch != 0;
-  job.mediaFirstSector = app.m_nMediaFirstSector;
-  job.mediaLastSector = app.m_nMediaLastSector;
-  job.resetScanState = [&app] { app.ResetScanState(); };
-  return job;
+  return ScanJob{.host = app,
+                 .engines = Slots(app),
+                 .scanResumed = app.m_bScanResumed,
+                 .rawFileCount = app.m_nRawFileCount,
+                 .source = app.m_sourceList.m_pSelectedSource,
+                 .disk = app.m_pDisk,
+                 .mode = app.m_nRecoveryMode,
+                 .advanceChoice = app.m_nAdvanceFsChoice,
+                 .quickVolumeSearch = app.m_bQuickVolumeSearch != 0,
+                 .mediaFirstSector = app.m_nMediaFirstSector,
+                 .mediaLastSector = app.m_nMediaLastSector,
+                 .resetScanState = [&app] { app.ResetScanState(); }};
 }
 
 SaveJob MakeSaveJob(CORVANApp& app) {
   SaveJob job{.host = app,
               .answers = {app.m_bSkip, app.m_bSkipAll, app.m_bRename, app.m_bRenameAll, app.m_bOverwrite,
-                          app.m_bOverwriteAll}};
+                          app.m_bOverwriteAll},
+              .engine = nullptr,
+              .volumeKind = kSaveVolumeFat,
+              .progress = app.m_pSaveProgressDlg,
+              .masks = app.m_saveMasks,
+              .maskExclude = app.m_bSaveMaskExclude};
   job.UseFirstEngine(Slots(app));
-  job.progress = app.m_pSaveProgressDlg;
-  job.masks = app.m_saveMasks;
-  job.maskExclude = app.m_bSaveMaskExclude;
   return job;
 }
 

@@ -85,6 +85,10 @@ void ScanWorker::Run() {
 }
 
 void ScanWorker::End() {
+  // The worker is no longer busy and a stop asked is answered, whoever
+  // hosts the job; the program's host also notes whether results are there.
+  job_.host.BusyFlag() = 0;
+  job_.host.AbortFlag() = 0;
   if (job_.resetScanState) job_.resetScanState();
   if (FoundItemSink* results = job_.host.ResultsSink()) results->UpdateStatusText(0);
   job_.host.FlushLog();

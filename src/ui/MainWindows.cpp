@@ -41,6 +41,8 @@ void ShowMainWindow(QWidget* window) {
 
 void SetStartWindowOpener(std::function<void()> open) { StartWindowOpener() = std::move(open); }
 
+bool CanReopenStartWindow() { return static_cast<bool>(StartWindowOpener()); }
+
 void ReopenStartWindow() {
   if (StartWindowOpener()) StartWindowOpener()();
 }

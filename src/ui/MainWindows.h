@@ -17,6 +17,7 @@ QWidget* CurrentMainWindow();
 // The start window in front again (Back from a later window), opened by
 // what the program set; nothing when it set nothing.
 void SetStartWindowOpener(std::function<void()> open);
+bool CanReopenStartWindow();
 void ReopenStartWindow();
 // Closes the window in front without a successor (the program ends).
 void CloseMainWindow();

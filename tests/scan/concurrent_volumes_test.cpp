@@ -93,6 +93,7 @@ TEST(ConcurrentVolumes, EveryVolumeOfOneImageAtOnceGivesItsOwnTruth) {
   for (const auto& scan : scans) {
     SCOPED_TRACE(scan->truthName);
     EXPECT_TRUE(scan->problem.empty()) << scan->problem;
+    EXPECT_EQ(scan->host.BusyFlag().load(), 0u) << "the job ended";
     ScanEngine* engine = scan->Engine();
     ASSERT_NE(engine, nullptr);
     std::map<std::string, FoundItemHandle> byPath;

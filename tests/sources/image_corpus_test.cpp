@@ -106,7 +106,7 @@ TEST_P(MbrContainer, ByteCountsThatAreNotWholeSectors) {
   EXPECT_EQ(buffer[700], 0xCC) << "wrote past the byte count";
   ASSERT_TRUE(test::ReadOpenedDisk(buffer.data(), 2048 + 100, 1024));
   EXPECT_EQ(buffer, test::FileBytes(flat, (2048 + 100) * 512, 1024));
-  EXPECT_FALSE(test::ReadOpenedDisk(buffer.data(), 0, 0));
+  EXPECT_FALSE(test::OpenedDisk()->ReadSectors(0, buffer.data(), 0));
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -622,7 +622,8 @@ void CRecoveryConsole::OnCancel() {
 }
 
 void CRecoveryConsole::OnBack() {
-  if (!Leave(false)) return;
+  // Without a start window to go back to, leaving would only empty this one.
+  if (!CanReopenStartWindow() || !Leave(false)) return;
   CORVANApp& app = App();
   app.m_bScanInfoRestored = 1;
   ReleaseViews();

@@ -99,7 +99,12 @@ void NtfsEngine::Prepare(const NtfsVolumeBinding& binding) {
 }
 
 void NtfsEngine::Prepare(const Volume& volume) {
-  if (volume.IsWholeDisk()) return;  // drives and disks: no volume to bind to
+  // Drives and disks carry no volume: the engine keeps its geometry but
+  // reads the disk it was given, as the other engines do.
+  if (volume.IsWholeDisk()) {
+    m_pDisk = volume.disk;
+    return;
+  }
   const PartitionRecord& p = *volume.partition;
   NtfsVolumeBinding b;
   b.firstSector = volume.FirstSector();
