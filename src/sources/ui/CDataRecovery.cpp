@@ -284,9 +284,10 @@ void CDataRecovery::OnFind() {
   const std::uint32_t remembered = app.m_sourceList.m_sources.empty() ? 0 : app.m_nImageType;
   for (int i = 0; i < 3; ++i)
     if (m_radios[i]->isChecked()) app.m_nImageType = static_cast<std::uint32_t>(i + 1);
-  const std::filesystem::path before = app.m_strImagePath;
+  // A file chosen here is taken as Browse takes one, the image already
+  // mounted included: the same question, the same reset.
   CFindVirtualFile dlg(window());
-  if (dlg.exec() == kIdOk && !app.m_strImagePath.empty() && app.m_strImagePath != before) {
+  if (dlg.exec() == kIdOk && dlg.Chosen() && !app.m_strImagePath.empty()) {
     RestoreTypeRadio(app.m_nImageType);
     TakeChosenImage(QString::fromStdString(app.m_strImagePath.string()), remembered);
   } else if (!app.m_sourceList.m_sources.empty()) {

@@ -199,6 +199,7 @@ void CFindVirtualFile::OnOK() {
   CORVANApp& app = App();
   if (const std::uint32_t type = ImageIndexForExtension(p.extension().string())) app.m_nImageType = type;
   app.m_strImagePath = p;
+  m_bChosen = true;
   EndDialog(kIdOk);
 }
 

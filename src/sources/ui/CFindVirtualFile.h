@@ -42,6 +42,9 @@ class CFindVirtualFile : public CSkinnedDialog {
   void OnCancel();
 
   bool IsSearching() const { return m_bSearching; }
+  // OK took a file of the list (its path and type are in the application
+  // object).
+  bool Chosen() const { return m_bChosen; }
   CXColorListCtrl* List() const { return m_list; }
   int FoundCount() const { return m_nFoundCount; }
 
@@ -59,6 +62,7 @@ class CFindVirtualFile : public CSkinnedDialog {
 
   std::atomic<bool> m_bStop{false};
   bool m_bSearching = false;
+  bool m_bChosen = false;
   int m_nFoundCount = 0;
   std::thread m_worker;
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QComboBox>
+
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -23,6 +25,7 @@
 #include "core/RecoveryMode.h"
 #include "scan/ui/CSliderOptionDlg.h"
 #include "sources/ui/CDataRecovery.h"
+#include "sources/ui/CFindVirtualFile.h"
 #include "sources/ui/CFileSplittedExtent.h"
 #include "support/TestSupport.h"
 #include "console/ui/ConsoleTestSupport.h"
@@ -356,6 +359,37 @@ TEST_F(SourcePage, ReplacingAMountedImageAsksAndCancelKeepsItsType) {
   EXPECT_TRUE(App().m_sourceList.m_sources.empty());
   ClickWidget(Button(CDataRecovery::kIdMount));
   EXPECT_EQ(page->VolumeList()->rowCount(), 2);  // the GPT disk's two volumes
+}
+
+TEST_F(SourcePage, FindingTheMountedImageAgainAsksAsBrowseDoes) {
+  const fs::path image = test::CorpusDir() / "disks" / "mbr.vmdk";
+  BrowseAndMount(CDataRecovery::kIdVmware, image);
+  ASSERT_EQ(page->VolumeList()->rowCount(), 4);
+  const auto findAndChoose = [&] {
+    test::WhenModal([&](QDialog* dlg) {
+      auto* find = qobject_cast<CFindVirtualFile*>(dlg);
+      ASSERT_NE(find, nullptr);
+      GetDlgItemAs<QComboBox>(find, CFindVirtualFile::kIdFolder)
+          ->setEditText(QString::fromStdString(image.parent_path().string()));
+      find->OnFind();
+      ASSERT_TRUE(test::WaitFor([find] { return !find->IsSearching(); }, 20));
+      for (int r = 0; r < find->List()->rowCount(); ++r)
+        if (find->List()->item(r, 0)->text() == QString::fromStdString(image.string())) find->List()->selectRow(r);
+      find->OnOK();
+      if (find->isVisible()) find->OnCancel();
+    });
+    ClickWidget(Button(CDataRecovery::kIdFind));
+  };
+  prompt.answer = kIdNo;
+  findAndChoose();
+  EXPECT_TRUE(prompt.Asked(591));
+  EXPECT_EQ(page->VolumeList()->rowCount(), 4);
+  prompt.answer = kIdYes;
+  findAndChoose();
+  EXPECT_EQ(page->ListLayout(), 2);
+  EXPECT_TRUE(App().m_sourceList.m_sources.empty());
+  ClickWidget(Button(CDataRecovery::kIdMount));
+  EXPECT_EQ(page->VolumeList()->rowCount(), 4);
 }
 
 TEST_F(SourcePage, KeyboardChoosesAVolumeAndClickOutsideSelectsNothing) {
