@@ -4,6 +4,7 @@
 // input, Quick and Advance Recovery with the data of every item they list.
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <span>
 #include <vector>
@@ -18,11 +19,22 @@
 
 namespace {
 
-// The engine's work files go to a folder of the fuzzer's own.
-void UseOwnCacheFolder() {
-  static const bool set = ::setenv("XDG_CACHE_HOME", "/tmp/corvan-fuzz-exfat", 1) == 0;
-  (void)set;
-}
+// The engine's work files go to a folder of the fuzzer's own, removed when
+// the run ends.
+struct OwnCacheFolder {
+  std::filesystem::path folder;
+  OwnCacheFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "corvan-fuzz-exfat-XXXXXX").string();
+    if (::mkdtemp(pattern.data())) folder = pattern;
+    if (!folder.empty()) ::setenv("XDG_CACHE_HOME", folder.c_str(), 1);
+  }
+  ~OwnCacheFolder() {
+    std::error_code ec;
+    if (!folder.empty()) std::filesystem::remove_all(folder, ec);
+  }
+};
+
+void UseOwnCacheFolder() { static OwnCacheFolder own; }
 
 void CheckSets(std::span<const std::uint8_t> buffer, std::size_t start, std::size_t limit) {
   std::size_t end = 0;
