@@ -18,12 +18,23 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path& WorkFolder() {
-  static const fs::path folder = [] {
+// A folder of the run's own for the image files it writes, removed when the
+// run ends.
+struct OwnFolder {
+  fs::path path;
+  OwnFolder() {
     std::string pattern = (fs::temp_directory_path() / "corvan-fuzz-XXXXXX").string();
-    return fs::path(::mkdtemp(pattern.data()));
-  }();
-  return folder;
+    if (::mkdtemp(pattern.data())) path = pattern;
+  }
+  ~OwnFolder() {
+    std::error_code ec;
+    if (!path.empty()) fs::remove_all(path, ec);
+  }
+};
+
+const fs::path& WorkFolder() {
+  static const OwnFolder folder;
+  return folder.path;
 }
 
 void WriteInput(const fs::path& path, const std::uint8_t* data, std::size_t size) {
