@@ -22,6 +22,14 @@
 
 namespace corvan::exfattest {
 
+// Distinct bytes for a file's data: `step` apart from `seed` on, so a read
+// from the wrong place shows.
+inline std::vector<std::uint8_t> PatternBytes(std::size_t n, std::uint8_t seed, std::uint8_t step) {
+  std::vector<std::uint8_t> v(n);
+  for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(seed + i * step);
+  return v;
+}
+
 // A tool of exfatprogs, or empty when it is not installed.
 inline std::string ExFatTool(const char* name) {
   for (const char* dir : {"/usr/sbin/", "/sbin/", "/usr/bin/", "/bin/"}) {

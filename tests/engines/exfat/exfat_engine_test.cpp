@@ -23,11 +23,7 @@ constexpr std::uint32_t kEnd = 0xFFFFFFFF;
 // 4 MiB, 4 KiB clusters, FAT at sector 128, heap at 256, 992 clusters.
 ExFatImageBuilder Small() { return ExFatImageBuilder::Format(8192, 8); }
 
-std::vector<std::uint8_t> Bytes(std::size_t n, std::uint8_t seed) {
-  std::vector<std::uint8_t> v(n);
-  for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(seed + i * 7);
-  return v;
-}
+std::vector<std::uint8_t> Bytes(std::size_t n, std::uint8_t seed) { return PatternBytes(n, seed, 7); }
 
 std::vector<std::string> Names(const ExFatRig& rig) {
   std::vector<std::string> out;

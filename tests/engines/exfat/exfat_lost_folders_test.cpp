@@ -19,11 +19,7 @@ namespace {
 
 using namespace exfattest;
 
-std::vector<std::uint8_t> Bytes(std::size_t n, std::uint8_t seed) {
-  std::vector<std::uint8_t> v(n);
-  for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(seed + i * 13);
-  return v;
-}
+std::vector<std::uint8_t> Bytes(std::size_t n, std::uint8_t seed) { return PatternBytes(n, seed, 13); }
 
 // Every file found, by name, with the paths it was found at.
 std::map<std::string, std::vector<std::string>> FilesByName(const ExFatRig& rig) {

@@ -16,11 +16,7 @@ namespace {
 
 using namespace exfattest;
 
-std::vector<std::uint8_t> Bytes(std::size_t n, std::uint8_t seed) {
-  std::vector<std::uint8_t> v(n);
-  for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(seed + i * 11);
-  return v;
-}
+std::vector<std::uint8_t> Bytes(std::size_t n, std::uint8_t seed) { return PatternBytes(n, seed, 11); }
 
 constexpr std::uint64_t kPebibyte = 1ull << 50;
 
