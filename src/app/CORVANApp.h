@@ -121,6 +121,7 @@ class CORVANApp final : public EngineHost {
   std::atomic<std::uint32_t> m_bScanInfoRestored{0};
   std::atomic<std::uint32_t> m_bSortAscending{0};
   std::atomic<std::uint32_t> m_bHaveFoundVolumes{1};
+  std::atomic<std::uint32_t> m_nFoundVolumeCount{0};  // volumes all lost-volume searches found; never reset
   std::atomic<std::uint32_t> m_bResumeMode{0};
   std::atomic<std::uint32_t> m_bLostVolOnDisk{0};
   std::atomic<std::uint32_t> m_bLostVolInImage{0};

@@ -1,6 +1,7 @@
 #include "app/Jobs.h"
 
 #include "app/CORVANApp.h"
+#include "platform/TextConv.h"
 #include "save/CThreadForSavingFiles.h"
 
 namespace corvan {
@@ -22,6 +23,31 @@ ScanJob MakeScanJob(CORVANApp& app) {
                  .mediaFirstSector = app.m_nMediaFirstSector,
                  .mediaLastSector = app.m_nMediaLastSector,
                  .resetScanState = [&app] { app.ResetScanState(); }};
+}
+
+LostVolumeJob MakeLostVolumeJob(CORVANApp& app, LostVolumeSink* sink, bool deep, bool imageFlag) {
+  std::u16string path = Utf8ToUtf16(app.m_strSourcePath.string());
+  return LostVolumeJob{.host = app,
+                       .sources = app.m_sourceList,
+                       .disk = app.m_pDisk,
+                       .source = app.m_sourceList.m_pSelectedSource,
+                       .engines = Slots(app),
+                       .foundVolumeCount = app.m_nFoundVolumeCount,
+                       .haveFoundVolumes = app.m_bHaveFoundVolumes,
+                       .resultsPresent = app.m_bResultsPresent,
+                       .deep = deep,
+                       .imageFlag = imageFlag,
+                       .path = std::move(path),
+                       .sink = sink,
+                       .resetScanState = [&app] { app.ResetScanState(); },
+                       .freeResults =
+                           [&app] {
+                             app.m_bSkip = app.m_bSkipAll = app.m_bRename = app.m_bRenameAll = 0;
+                             app.m_bOverwrite = app.m_bOverwriteAll = 0;
+                             app.m_nSelCountFat = app.m_nSelCountNtfs = 0;
+                             app.m_nSelSizeFat = app.m_nSelSizeNtfs = 0;
+                             app.FreeResultLists();
+                           }};
 }
 
 SaveJob MakeSaveJob(CORVANApp& app) {

@@ -3,6 +3,7 @@
 // application object as its host, and references to the flags, answers and
 // engine slots the application keeps.
 
+#include "scan/CThreadForSearchVolume.h"
 #include "scan/ScanJob.h"
 #include "save/SaveJob.h"
 
@@ -13,6 +14,8 @@ class CThreadForSavingFiles;
 
 // A scan of the selected source in the chosen recovery mode.
 ScanJob MakeScanJob(CORVANApp& app);
+// A lost-volume search of the selected disk, reporting to `sink`.
+LostVolumeJob MakeLostVolumeJob(CORVANApp& app, LostVolumeSink* sink, bool deep, bool imageFlag);
 // A save of the found items of the engine the application holds.
 SaveJob MakeSaveJob(CORVANApp& app);
 // Copies the destination and options the destination dialog stored in the

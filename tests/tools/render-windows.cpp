@@ -45,6 +45,7 @@
 #include "save/ui/CSaveRecovery.h"
 #include "console/ui/CScanProcess.h"
 #include "scan/ui/CSliderOptionDlg.h"
+#include "scan/ui/CLostVolume.h"
 #include "scan/ui/CSpecifiedRegion.h"
 #include "sources/ui/CDataRecovery.h"
 #include "sources/ui/CFileSplittedExtent.h"
@@ -264,6 +265,34 @@ std::vector<Renderer> Windows() {
                     region.OnCancel();
                     return img;
                   }});
+  // The lost-volume dialog in each of its modes, as its search reports.
+  const auto lostVolume = [](std::uint8_t mode, int rows, bool ended) {
+    CLostVolume dlg(0, mode, false);
+    dlg.SetStartOnShow(false);
+    const std::uint64_t starts[] = {2048, 104448, 188416, 256000};
+    const char16_t* systems[] = {u"NTFS", u"FAT32", u"exFAT", u"FAT"};
+    const std::uint64_t counts[] = {98304, 81920, 65536, 49152};
+    for (int i = 0; i < rows; ++i) {
+      SourceRecord record;
+      record.kind = kSourceLostVolume;
+      record.partition = std::make_unique<PartitionRecord>();
+      record.partition->name = FoundVolumeName(static_cast<std::uint32_t>(i + 1));
+      record.partition->fileSystemText = systems[i];
+      record.partition->startSector = starts[i];
+      record.partition->sizeText = FormatSizeText(counts[i]);
+      dlg.AddFoundVolume(record);
+    }
+    dlg.SetProgressRange(0, 365 + 22 + 255 + 179);
+    dlg.SetProgressPos(ended ? 821 : 300);
+    dlg.SetProgressText(ended ? "Reading sector 366592 of 368640" : "Reading sector 104832 of 368640");
+    if (ended) dlg.HideProgress();
+    dlg.ShowProgress();
+    return Grab(&dlg);
+  };
+  list.push_back({"CLostVolume", [lostVolume] { return lostVolume(CLostVolume::kModeFirst, 2, false); }});
+  list.push_back({"CLostVolume-resume", [lostVolume] { return lostVolume(CLostVolume::kModeResume, 1, false); }});
+  list.push_back({"CLostVolume-repeat", [lostVolume] { return lostVolume(CLostVolume::kModeRepeat, 4, false); }});
+  list.push_back({"CLostVolume-ended", [lostVolume] { return lostVolume(CLostVolume::kModeFirst, 4, true); }});
   // The kit's controls, each in a small host, filled as a dialog would.
   list.push_back({"CXColorListCtrl", [] {
                     QWidget host;

@@ -6,6 +6,8 @@
 //   scan-report IMAGE --volume N --mode quick|deleted|advance|raw [--extract DIR]
 //   scan-report VOLUME.img --raw-volume ntfs|fat|exfat --mode ... [--extract DIR]
 //   scan-report IMAGE --dump FIRST COUNT
+//   scan-report IMAGE --lost quick (with --list, or --volume N --mode ...)
+//     searches the disk for lost volumes first; they are appended to the list
 
 #include <atomic>
 #include <chrono>
@@ -19,10 +21,12 @@
 #include <vector>
 
 #include "app/CORVANApp.h"
+#include "app/Jobs.h"
 #include "core/HeadlessHost.h"
 #include "core/StringTable.h"
 #include "console/FoundItemStore.h"
 #include "platform/TextConv.h"
+#include "scan/CThreadForSearchVolume.h"
 #include "scan/ProgramEngines.h"
 #include "core/RecoveryMode.h"
 #include "scan/ScanWorker.h"
@@ -42,7 +46,8 @@ int Usage() {
                "  scan-report IMAGE --list\n"
                "  scan-report IMAGE --volume N --mode quick|deleted|advance|raw [--extract DIR]\n"
                "  scan-report VOLUME.img --raw-volume ntfs|fat|exfat --mode ... [--extract DIR]\n"
-               "  scan-report IMAGE --dump FIRST COUNT\n";
+               "  scan-report IMAGE --dump FIRST COUNT\n"
+               "  scan-report IMAGE --lost quick [--list | --volume N --mode ...]\n";
   return 2;
 }
 
@@ -124,7 +129,7 @@ int main(int argc, char** argv) {
   if (argc < 3) return Usage();
   const auto started = std::chrono::steady_clock::now();
   const fs::path image = argv[1];
-  std::string mode, rawVolume;
+  std::string mode, rawVolume, lost;
   std::optional<fs::path> extract;
   std::optional<long> volume;
   bool list = false;
@@ -145,6 +150,10 @@ int main(int argc, char** argv) {
       auto v = next();
       if (!v) return Usage();
       mode = *v;
+    } else if (a == "--lost") {
+      auto v = next();
+      if (!v || (*v != "quick" && *v != "deep")) return Usage();
+      lost = *v;
     } else if (a == "--raw-volume") {
       auto v = next();
       if (!v) return Usage();
@@ -184,6 +193,15 @@ int main(int argc, char** argv) {
     const MountOutcome mounted = MountAndListSources(app, type, image);
     if (mounted.messageId) std::cerr << LoadString(mounted.messageId) << "\n";
     if (!mounted.mounted) return 1;
+  }
+
+  if (!lost.empty()) {
+    if (!rawVolume.empty() || !SelectSource(app, 0)) return Usage();
+    // The search as the program runs it on the mounted disk.
+    CThreadForSearchVolume search(MakeLostVolumeJob(app, nullptr, lost == "deep", false));
+    search.Run();
+    std::cerr << app.m_nFoundVolumeCount << " lost volume(s) found\n";
+    app.m_sourceList.m_pSelectedSource = nullptr;
   }
 
   if (list) {

@@ -9,7 +9,14 @@
 #include <QMouseEvent>
 #include <QTimer>
 #include <QWidget>
+#include <algorithm>
 #include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/Prompt.h"
+#include "core/StringTable.h"
 
 namespace corvan::test {
 
@@ -75,5 +82,22 @@ inline QImage Render(QWidget* w) {
 
 inline QRgb Pixel(const QImage& img, int x, int y) { return img.pixel(x, y) & 0xFFFFFF; }
 inline QRgb Rgb(int r, int g, int b) { return static_cast<QRgb>((r << 16) | (g << 8) | b); }
+
+// The message box of the window tests: remembers every question, from any
+// thread, and gives `answer` to each that is not a plain OK.
+struct AnsweringPrompt : Prompt {
+  int MessageBox(const std::string& text, unsigned, unsigned type) override {
+    std::lock_guard lock(mutex);
+    asked.push_back(text);
+    return type == kMbOk ? kIdOk : answer;
+  }
+  bool Asked(unsigned id) {
+    std::lock_guard lock(mutex);
+    return std::find(asked.begin(), asked.end(), LoadString(id)) != asked.end();
+  }
+  std::mutex mutex;
+  std::vector<std::string> asked;
+  int answer = kIdYes;
+};
 
 }  // namespace corvan::test

@@ -14,6 +14,7 @@
 #include "ui/ConsoleArt.h"
 #include "scan/ProgramEngines.h"
 #include "core/RecoveryMode.h"
+#include "scan/ui/CLostVolume.h"
 #include "scan/ui/CSpecifiedRegion.h"
 #include "ui/CXBitmapButton.h"
 #include "ui/DialogLayout.h"
@@ -26,6 +27,8 @@ namespace corvan {
 namespace {
 
 QString Str(unsigned id) { return ToQString(LoadString(id)); }
+
+constexpr unsigned kIdsSearchAgain = 419;
 
 void SetColours(QWidget* w, std::uint32_t text, std::uint32_t background) {
   QPalette pal = w->palette();
@@ -118,15 +121,14 @@ CSliderOptionDlg::CSliderOptionDlg(QWidget& owner, std::function<void()> closePa
   connect(m_btnAdvance, &QAbstractButton::clicked, this, &CSliderOptionDlg::OnAdvanceRecovery);
   connect(m_btnRaw, &QAbstractButton::clicked, this, &CSliderOptionDlg::OnRawRecovery);
   connect(m_btnScanNow, &QAbstractButton::clicked, this, &CSliderOptionDlg::OnScanNow);
+  connect(m_btnLostVolume, &QAbstractButton::clicked, this, &CSliderOptionDlg::OnSearchLostVolume);
   connect(m_btnCancel, &QPushButton::clicked, this, [this] {
     if (m_pOwnerDlg) QMetaObject::invokeMethod(m_pOwnerDlg, m_closePanel, Qt::QueuedConnection);
   });
-  // The lost-volume search and Raw Recovery come later: their buttons stay
-  // disabled rather than open an empty results window.
-  for (CXBitmapButton* later : {m_btnLostVolume, m_btnRaw}) {
-    later->SetState(3);
-    later->setEnabled(false);
-  }
+  // Raw Recovery comes later: its button stays disabled rather than open an
+  // empty results window.
+  m_btnRaw->SetState(3);
+  m_btnRaw->setEnabled(false);
   HideAll();
 }
 
@@ -282,6 +284,36 @@ void CSliderOptionDlg::OnScanNow() {
   if (m_bModalOpen || m_bLaunching || m_nPage != 1) return;
   App().m_bResumeMode = 1;
   CloseAndRun(kModeScanNow, false);
+}
+
+void CSliderOptionDlg::OnSearchLostVolume() {
+  if (m_bModalOpen || m_bLaunching) return;
+  CORVANApp& app = App();
+  SourceRecord* disk = app.m_sourceList.m_pSelectedSource;
+  if (!disk) return;
+  app.m_bResumeMode = disk->kind >= 6 && disk->kind <= 14 ? 1 : 0;
+  std::uint8_t mode = CLostVolume::kModeFirst;
+  if ((disk->flags >> 4) == 1) {
+    if (app.GetPrompt().MessageBoxId(kIdsSearchAgain, kPicQuestion, kMbYesNo) != kIdYes) return;
+    mode = CLostVolume::kModeRepeat;
+  } else {
+    disk->flags = static_cast<std::uint8_t>((disk->flags & 0x0F) | 0x10);
+  }
+  app.m_nRecoveryMode = kModeLostVolume;
+  const bool deep = m_radioOther->isChecked();
+  app.m_bQuickVolumeSearch = deep ? 0 : 1;
+  if (m_pageHooks.hide) m_pageHooks.hide();
+  m_bLaunching = true;
+  // After this handler: closing the panel deletes it.
+  QPointer<QWidget> owner = m_pOwnerDlg;
+  QMetaObject::invokeMethod(
+      qApp,
+      [owner, close = m_closePanel, back = m_pageHooks.back, mode, deep] {
+        if (owner) close();
+        CLostVolume dlg(0, mode, deep, owner ? owner->window() : nullptr, back);
+        dlg.exec();
+      },
+      Qt::QueuedConnection);
 }
 
 void CSliderOptionDlg::OnSelectRange() {

@@ -47,12 +47,24 @@ class CSliderOptionDlg : public CSlider {
   void OnAdvanceRecovery();
   void OnRawRecovery();
   void OnScanNow();
+  // Search Lost Volume: asks 419 when the disk was searched before, then
+  // runs the lost-volume dialog (quick or deep by the radios).
+  void OnSearchLostVolume();
   void OnSelectRange();
   void OnLearnMore(int linkId);
   // The help context of a Learn More link for the current set-up; 0 none.
   int HelpContextOf(int linkId) const;
 
   bool ModalOpen() const { return m_bModalOpen; }
+
+  // What the source page does around a lost-volume search: it hides, and
+  // comes back with its lists refreshed. The page sets them when it selects
+  // the disk.
+  struct SourcePageHooks {
+    std::function<void()> hide;
+    std::function<void()> back;
+  };
+  void SetSourcePageHooks(SourcePageHooks hooks) { m_pageHooks = std::move(hooks); }
 
  protected:
   void paintEvent(QPaintEvent*) override;
@@ -66,6 +78,7 @@ class CSliderOptionDlg : public CSlider {
   void SetRadios(const QString& first, const QString& second, bool checkFirst);
 
   QPointer<QWidget> m_pOwnerDlg;
+  SourcePageHooks m_pageHooks;
   std::function<void()> m_closePanel;
   std::uint8_t m_nMediaKind = 0, m_nSelection = 0, m_nPage = 0;
   bool m_bModalOpen = false;

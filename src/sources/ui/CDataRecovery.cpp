@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -502,7 +503,18 @@ void CDataRecovery::OnClickDiskList(int row) {
   if (!m_bDiskValid) return;
   if (OptionsPanelHost* dlg = PanelHost()) {
     dlg->ShowOptionsPanel();
-    if (auto* panel = qobject_cast<CSliderOptionDlg*>(dlg->OptionsPanel())) panel->UpdateForSelectedMedia(0, 1, 0);
+    if (auto* panel = qobject_cast<CSliderOptionDlg*>(dlg->OptionsPanel())) {
+      panel->UpdateForSelectedMedia(0, 1, 0);
+      // A lost-volume search hides the page and comes back to its volumes.
+      QPointer<CDataRecovery> page = this;
+      panel->SetSourcePageHooks({[page] { if (page) page->hide(); },
+                                 [page] {
+                                   if (!page) return;
+                                   page->show();
+                                   page->SetListLayout(0);
+                                   page->RefreshLists();
+                                 }});
+    }
   }
 }
 

@@ -35,22 +35,6 @@ namespace corvan {
 namespace {
 
 // Answers every question as told and remembers what was asked.
-struct AnsweringPrompt : Prompt {
-  int MessageBox(const std::string& text, unsigned, unsigned type) override {
-    std::lock_guard lock(mutex);
-    asked.push_back(text);
-    if (type == kMbOk) return kIdOk;
-    return answer;
-  }
-  bool Asked(unsigned id) {
-    std::lock_guard lock(mutex);
-    return std::find(asked.begin(), asked.end(), LoadString(id)) != asked.end();
-  }
-  std::mutex mutex;
-  std::vector<std::string> asked;
-  int answer = kIdYes;
-};
-
 std::vector<test::TruthRow> NtfsTruth() {
   auto rows = test::ReadTruthFile(test::CorpusDir() / "ntfs.truth.tsv");
   // Folders before their contents.
@@ -140,7 +124,7 @@ class ConsoleWindow : public ::testing::Test {
   // for a real Quick scan, which need not show deleted folders.
   void CheckViewsAgainstTruth(bool liveOnly);
 
-  AnsweringPrompt prompt;
+  test::AnsweringPrompt prompt;
   QPointer<CRecoveryConsole> console;
   std::vector<test::TruthRow> truth;
   test::TruthBackend* held = nullptr;

@@ -26,7 +26,7 @@ namespace corvan::exfattest {
 // from the wrong place shows.
 inline std::vector<std::uint8_t> PatternBytes(std::size_t n, std::uint8_t seed, std::uint8_t step) {
   std::vector<std::uint8_t> v(n);
-  for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(seed + i * step);
+  for (std::size_t i = 0; i < v.size(); ++i) v[i] = static_cast<std::uint8_t>(seed + i * step);
   return v;
 }
 

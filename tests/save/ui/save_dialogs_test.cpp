@@ -43,21 +43,6 @@
 namespace corvan {
 namespace {
 
-struct AnsweringPrompt : Prompt {
-  int MessageBox(const std::string& text, unsigned, unsigned type) override {
-    std::lock_guard lock(mutex);
-    asked.push_back(text);
-    return type == kMbOk ? kIdOk : answer;
-  }
-  bool Asked(unsigned id) {
-    std::lock_guard lock(mutex);
-    return std::find(asked.begin(), asked.end(), LoadString(id)) != asked.end();
-  }
-  std::mutex mutex;
-  std::vector<std::string> asked;
-  int answer = kIdYes;
-};
-
 // The corpus truth with each file's MD5: type, state, size, MD5, path.
 struct TruthFile {
   std::string type, state, md5, path;
@@ -184,7 +169,7 @@ class RecoverDialogs : public ::testing::Test {
     return out;
   }
 
-  AnsweringPrompt prompt;
+  test::AnsweringPrompt prompt;
   QPointer<CRecoveryConsole> console;
   std::vector<TruthFile> truth;
   test::TempDir dir;

@@ -41,21 +41,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct RecordingPrompt : Prompt {
-  int MessageBox(const std::string& text, unsigned, unsigned type) override {
-    std::lock_guard lock(mutex);
-    asked.push_back(text);
-    return type == kMbOk ? kIdOk : answer;
-  }
-  bool Asked(unsigned id) {
-    std::lock_guard lock(mutex);
-    return std::find(asked.begin(), asked.end(), LoadString(id)) != asked.end();
-  }
-  std::mutex mutex;
-  std::vector<std::string> asked;
-  int answer = kIdYes;
-};
-
 using test::TreePaths;
 
 QStringList RowTexts(const CXColorListCtrl* list, int row) {
@@ -177,7 +162,7 @@ class SourcePage : public ::testing::Test {
     }
   }
 
-  RecordingPrompt prompt;
+  test::AnsweringPrompt prompt;
   CORVANDlg* dlg = nullptr;
   CDataRecovery* page = nullptr;
   int ended = 0;
@@ -293,7 +278,7 @@ TEST_F(SourcePageFiles, AFileThatIsNoImage) {
   EXPECT_TRUE(GetDlgItem(panel, CSliderOptionDlg::kIdRaw)->isVisible());
   EXPECT_FALSE(GetDlgItem(panel, CSliderOptionDlg::kIdQuick)->isVisible());
   EXPECT_TRUE(GetDlgItem(panel, CSliderOptionDlg::kIdLostVolume)->isVisible());
-  EXPECT_FALSE(GetDlgItem(panel, CSliderOptionDlg::kIdLostVolume)->isEnabled());
+  EXPECT_TRUE(GetDlgItem(panel, CSliderOptionDlg::kIdLostVolume)->isEnabled());
   EXPECT_EQ(App().m_nMediaLastSector, 64u * 1024 / 512);
   ClickWidget(GetDlgItem(page, CDataRecovery::kIdArrow));
   EXPECT_EQ(page->ListLayout(), 0);

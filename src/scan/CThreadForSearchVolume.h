@@ -1,0 +1,116 @@
+#pragma once
+// The lost-volume search: finds NTFS, FAT and exFAT volumes that no
+// partition table lists any more by their boot sectors at the places
+// partitioning tools put volumes, and appends each one to the source list
+// as a lost volume ("Std Vol n"). It runs on a worker thread; the dialog
+// that shows it implements LostVolumeSink and never has its widgets
+// touched from here. It reads the mounted disk through its SectorSource
+// only, whatever the record says of an image file.
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "scan/ScanJob.h"
+
+namespace corvan {
+
+class EngineHost;
+class SectorSource;
+struct SourceList;
+struct SourceRecord;
+
+// What the search reports; called on the search thread.
+class LostVolumeSink {
+ public:
+  virtual ~LostVolumeSink() = default;
+  virtual void SetProgressText(const std::string& text) = 0;
+  virtual void SetProgressRange(std::int64_t low, std::int64_t high) = 0;
+  virtual void SetProgressStep(std::int64_t step) = 0;
+  virtual void SetProgressPos(std::int64_t pos) = 0;
+  virtual void StepProgress() = 0;
+  // A volume was appended to the source list (the record lives there).
+  virtual void AddFoundVolume(SourceRecord& record) = 0;
+  // The bar, the label and Stop are no longer needed.
+  virtual void HideProgress() = 0;
+  // The search has ended; the sink may close once the thread is joined.
+  virtual void SearchDone() = 0;
+};
+
+struct LostVolumeJob {
+  EngineHost& host;
+  SourceList& sources;
+  std::shared_ptr<SectorSource> disk;  // the mounted disk; every read goes through it
+  const SourceRecord* source = nullptr;  // the selected disk record
+  EngineSlots engines;                   // the active engine is released first
+  std::atomic<std::uint32_t>& foundVolumeCount;  // volumes found since the program started
+  std::atomic<std::uint32_t>& haveFoundVolumes;
+  std::atomic<std::uint32_t>& resultsPresent;
+  bool deep = false;       // the deep search (not available yet)
+  bool imageFlag = false;  // found volumes belong to an image file (kind 11, drive 0xFF)
+  std::u16string path;     // the image file's path for such records
+  LostVolumeSink* sink = nullptr;
+  // The application's ResetScanState and FreeResultLists (with the save
+  // answers and the selection counters); either may be empty.
+  std::function<void()> resetScanState;
+  std::function<void()> freeResults;
+};
+
+class CThreadForSearchVolume {
+ public:
+  static constexpr std::uint64_t kCylinder = 16065;  // 255 heads x 63 sectors
+  static constexpr std::uint64_t kSmallCylinder = 1008;  // 16 heads x 63 sectors
+  static constexpr std::uint64_t kAlignment = 2048;  // 1 MiB boundaries
+
+  explicit CThreadForSearchVolume(LostVolumeJob job);
+
+  // The whole search; returns when it has ended (aborted or not).
+  void Run();
+  // The disk's size in sectors: the virtual disk's, as the sector source
+  // reads it.
+  void GetSourceSize();
+
+  // The deep search. It is not built yet: it says so through the log and
+  // the message box and appends nothing.
+  void DeepSearch();
+  void QuickSearch();
+  void ScanForBootSectors();
+
+  // The tests of one 512-byte sector found at `sector`; true when a volume
+  // was appended at the tail of the source list.
+  bool IsNtfsBootSector(const std::uint8_t* boot, std::uint64_t sector);
+  bool IsFat32BootSector(const std::uint8_t* boot, std::uint64_t sector);
+  bool IsExFatBootSector(const std::uint8_t* boot, std::uint64_t sector);
+  bool IsVolumeAlreadyListed(std::uint8_t fsKind, std::uint64_t start) const;
+
+  std::uint64_t TotalSectors() const { return total_; }
+  // Reads that failed (their buffers were zero-filled and the search went on).
+  std::uint64_t ReadFailures() const { return readFailures_; }
+  std::uint8_t SourceKind() const { return imageFlag_ ? 11 : 2; }
+
+ private:
+  bool Read(std::uint64_t sector, std::uint8_t* buffer, std::size_t sectors);
+  bool TestSector(const std::uint8_t* sector, std::uint64_t number);
+  bool TestFollowing(std::uint64_t sector);
+  bool ProbeCylinder(std::uint64_t s);
+  bool ProbeAligned(std::uint64_t s);
+  bool AtPosition(std::uint64_t s);
+  void ReportFind(SourceRecord& record);
+  SourceRecord& Append(std::uint8_t fsKind, std::uint64_t start, std::uint64_t count, bool ntfsEnd);
+  bool IsMftRecordOfMft(std::uint64_t sector);
+
+  LostVolumeJob job_;
+  std::uint8_t driveNumber_ = 0;
+  bool imageFlag_ = false;
+  std::uint64_t total_ = 0;
+  std::uint64_t diskSectors_ = 0;  // the selected disk record's size
+  std::uint64_t readFailures_ = 0;
+};
+
+// "Std Vol" with the number as the search names its finds.
+std::u16string FoundVolumeName(std::uint32_t number);
+
+}  // namespace corvan

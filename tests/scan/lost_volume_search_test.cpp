@@ -1,0 +1,415 @@
+// The quick lost-volume search over disks laid out here: corpus volume
+// images copied to the starts the search probes in sparse files with no
+// partition table. Sizes and starts are checked against the corpus
+// manifest (the volume images' sizes) and the places the test chose.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/CORVANApp.h"
+#include "app/Jobs.h"
+#include "app/SourceSetup.h"
+#include "core/HeadlessHost.h"
+#include "platform/ByteCodec.h"
+#include "scan/CThreadForSearchVolume.h"
+#include "sources/FileSectorSource.h"
+#include "sources/SourceList.h"
+#include "support/TestSupport.h"
+
+namespace corvan {
+namespace {
+
+constexpr std::uint64_t kCyl = 16065;
+
+std::uint64_t VolumeSectors(const std::string& image) {
+  return std::filesystem::file_size(test::CorpusDir() / image) / 512;
+}
+
+// A sparse disk file of `sectors` zero sectors, volumes copied in.
+class LaidDisk {
+ public:
+  explicit LaidDisk(std::uint64_t sectors) : file_(dir_ / "disk.img") {
+    { std::ofstream create(file_, std::ios::binary); }
+    std::filesystem::resize_file(file_, sectors * 512);
+  }
+  void Place(const std::string& image, std::uint64_t start) {
+    std::ifstream in(test::CorpusDir() / image, std::ios::binary);
+    std::fstream out(file_, std::ios::binary | std::ios::in | std::ios::out);
+    std::vector<char> chunk(1 << 16);
+    for (std::uint64_t at = 0; in; at += chunk.size()) {
+      in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+      const std::size_t got = static_cast<std::size_t>(in.gcount());
+      bool zero = true;
+      for (std::size_t i = 0; i < got && zero; ++i) zero = chunk[i] == 0;
+      if (got == 0 || zero) continue;
+      out.seekp(static_cast<std::streamoff>(start * 512 + at));
+      out.write(chunk.data(), static_cast<std::streamsize>(got));
+    }
+  }
+  void Write(std::uint64_t sector, std::size_t offset, const std::vector<std::uint8_t>& bytes) {
+    std::fstream out(file_, std::ios::binary | std::ios::in | std::ios::out);
+    out.seekp(static_cast<std::streamoff>(sector * 512 + offset));
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  }
+  void Zero(std::uint64_t sector) { Write(sector, 0, std::vector<std::uint8_t>(512, 0)); }
+  std::shared_ptr<SectorSource> Source() const { return std::make_shared<FileSectorSource>(file_); }
+
+ private:
+  test::TempDir dir_;
+  std::filesystem::path file_;
+};
+
+class RecordingSink final : public LostVolumeSink {
+ public:
+  void SetProgressText(const std::string& text) override { lastText = text; }
+  void SetProgressRange(std::int64_t, std::int64_t high) override { rangeHigh = high; }
+  void SetProgressStep(std::int64_t) override {}
+  void SetProgressPos(std::int64_t) override {}
+  void StepProgress() override {
+    ++steps;
+    if (onStep) onStep(steps);
+  }
+  void AddFoundVolume(SourceRecord& record) override {
+    added.push_back(record.partition->startSector);
+    addedAtStep.push_back(steps);
+  }
+  void HideProgress() override { hidden = true; }
+  void SearchDone() override { done = true; }
+
+  std::string lastText;
+  std::int64_t rangeHigh = 0;
+  std::int64_t steps = 0;
+  std::vector<std::uint64_t> added;
+  std::vector<std::int64_t> addedAtStep;
+  bool hidden = false, done = false;
+  std::function<void(std::int64_t)> onStep;
+};
+
+// A source list holding the disk record, as the source page has it.
+struct Search {
+  explicit Search(std::uint64_t sectors, std::atomic<std::uint32_t>* sharedCount = nullptr)
+      : count(sharedCount ? *sharedCount : ownCount) {
+    auto disk = std::make_unique<SourceRecord>();
+    disk->kind = kSourceDisk;
+    disk->disk = std::make_unique<DiskRecord>();
+    disk->disk->driveNumber = kImageDriveNumber;
+    disk->disk->sectorCount = sectors;
+    list.AppendSource(std::move(disk));
+  }
+  void Run(std::shared_ptr<SectorSource> disk, bool deep = false) {
+    CThreadForSearchVolume search(LostVolumeJob{.host = host,
+                                          .sources = list,
+                                          .disk = std::move(disk),
+                                          .source = list.m_sources.front().get(),
+                                          .engines = {fat, ntfs, exFat},
+                                          .foundVolumeCount = count,
+                                          .haveFoundVolumes = have,
+                                          .resultsPresent = results,
+                                          .deep = deep,
+                                          .sink = &sink});
+    search.Run();
+    failures = search.ReadFailures();
+  }
+  // The found volume at `start`, or null.
+  const PartitionRecord* At(std::uint64_t start) const {
+    for (const auto& r : list.m_sources)
+      if (r->kind == kSourceLostVolume && r->partition && r->partition->startSector == start) return r->partition.get();
+    return nullptr;
+  }
+  std::size_t Found() const { return list.m_sources.size() - 1; }
+
+  HeadlessHost host;
+  SourceList list;
+  std::unique_ptr<ScanEngine> fat, ntfs, exFat;
+  std::atomic<std::uint32_t> ownCount{0};
+  std::atomic<std::uint32_t>& count;
+  std::atomic<std::uint32_t> have{1}, results{0};
+  RecordingSink sink;
+  std::uint64_t failures = 0;
+};
+
+void ExpectVolume(const Search& s, std::uint64_t start, std::uint64_t sectors, std::uint8_t fsKind,
+                  const char16_t* fsText) {
+  const PartitionRecord* p = s.At(start);
+  ASSERT_NE(p, nullptr) << "nothing found at " << start;
+  EXPECT_EQ(p->sectorCount, sectors) << start;
+  EXPECT_EQ(p->fileSystemKind, fsKind) << start;
+  EXPECT_EQ(p->fileSystemText, fsText) << start;
+  EXPECT_EQ(p->diskNumber, kImageDriveNumber) << start;
+  EXPECT_EQ(p->sizeText, FormatSizeText(sectors)) << start;
+}
+
+TEST(CThreadForSearchVolume, FindsVolumesAtTrackCylinderAndMebibyteStarts) {
+  const std::uint64_t fat16At = 63, ntfsAt = 4 * kCyl, fat32At = 11 * kCyl + 63, exFatAt = 128 * 2048;
+  const std::uint64_t sectors = 21 * kCyl;
+  LaidDisk disk(sectors);
+  disk.Place("fat16.img", fat16At);
+  disk.Place("ntfs.img", ntfsAt);
+  disk.Place("fat32.img", fat32At);
+  disk.Place("exfat.img", exFatAt);
+  // The volume at 63 has lost its boot signature; it is tested all the same.
+  disk.Write(fat16At, 510, {0, 0});
+  Search s(sectors);
+  s.Run(disk.Source());
+  EXPECT_EQ(s.Found(), 4u);
+  ExpectVolume(s, fat16At, VolumeSectors("fat16.img"), kFsFat16, u"FAT");
+  ExpectVolume(s, ntfsAt, VolumeSectors("ntfs.img"), kFsNtfs, u"NTFS");
+  ExpectVolume(s, fat32At, VolumeSectors("fat32.img"), kFsFat32, u"FAT32");
+  ExpectVolume(s, exFatAt, VolumeSectors("exfat.img"), kFsExFat, u"exFAT");
+  // The corpus FAT32 volume's FAT reaches 80,640 of its 81,920 sectors;
+  // the record ends where the volume does (last sector, FAT convention).
+  EXPECT_EQ(s.At(fat32At)->endSector, fat32At + 81920 - 1);
+  EXPECT_EQ(s.At(ntfsAt)->endSector, ntfsAt + VolumeSectors("ntfs.img"));
+  // FAT32 geometry from the boot sector: 32 reserved sectors, 630 per FAT, root cluster 2.
+  EXPECT_EQ(s.At(fat32At)->reservedSectors, 32u);
+  EXPECT_EQ(s.At(fat32At)->fatSize, 630u);
+  EXPECT_EQ(s.At(fat32At)->rootCluster, 2u);
+  // exFAT: FAT at 2048, 8-sector clusters (shift 3).
+  EXPECT_EQ(s.At(exFatAt)->reservedSectors, 2048u);
+  EXPECT_EQ(s.At(exFatAt)->sectorsPerCluster, 8);
+  // NTFS: 8 sectors a cluster, $MFT at cluster 4.
+  EXPECT_EQ(s.At(ntfsAt)->ntfsSectorsPerCluster, 8);
+  EXPECT_EQ(s.At(ntfsAt)->mftSector, 32u);
+
+  // Names count up in the order found, the log says where.
+  EXPECT_EQ(s.count.load(), 4u);
+  EXPECT_EQ(s.At(fat16At)->name, u"Std Vol 1 ");
+  const std::string log = s.host.LogText();
+  EXPECT_NE(log.find("Searching volume"), std::string::npos);
+  EXPECT_NE(log.find("Found at sector no. 63 "), std::string::npos);
+  EXPECT_NE(log.find("Process completed"), std::string::npos);
+  EXPECT_EQ(s.have.load(), 0u);
+  EXPECT_TRUE(s.sink.done);
+  EXPECT_TRUE(s.sink.hidden);
+  EXPECT_EQ(s.host.BusyFlag().load(), 0u);
+  EXPECT_EQ(s.sink.added.size(), 4u);
+  // Pass 1 (255), pass 2 (20), pass 4 (total/2048 - 1); pass 3 does not run
+  // as pass 2 found something.
+  EXPECT_EQ(s.sink.steps, static_cast<std::int64_t>(255 + 20 + (sectors - 1) / 2048 - 1));
+  EXPECT_EQ(s.sink.lastText, "Reading sector " + std::to_string((sectors - 1) / 2048 * 2048) + " of " +
+                                 std::to_string(sectors));
+}
+
+TEST(CThreadForSearchVolume, FindsVolumesAtSmallCylindersWhenNoLargeOneHoldsAny) {
+  const std::uint64_t ntfsAt = 2048, fat32At = 1008 * 120, exFatAt = 1008 * 210 + 63;
+  const std::uint64_t sectors = 280000;
+  LaidDisk disk(sectors);
+  disk.Place("ntfs.img", ntfsAt);
+  disk.Place("fat32.img", fat32At);
+  disk.Place("exfat.img", exFatAt);
+  Search s(sectors);
+  s.Run(disk.Source());
+  EXPECT_EQ(s.Found(), 3u);
+  ExpectVolume(s, ntfsAt, VolumeSectors("ntfs.img"), kFsNtfs, u"NTFS");
+  ExpectVolume(s, fat32At, VolumeSectors("fat32.img"), kFsFat32, u"FAT32");
+  ExpectVolume(s, exFatAt, VolumeSectors("exfat.img"), kFsExFat, u"exFAT");
+}
+
+TEST(CThreadForSearchVolume, FindsVolumesWhoseBootSectorIsGoneByTheirBackups) {
+  // NTFS: the backup in the volume's last sector lies just before a
+  // cylinder boundary. exFAT: the backup (sector 12) lies 63 sectors past one.
+  const std::uint64_t ntfsSectors = VolumeSectors("ntfs.img");
+  const std::uint64_t ntfsAt = 8 * kCyl - ntfsSectors, exFatAt = 9 * kCyl + 63 - 12;
+  const std::uint64_t sectors = 14 * kCyl;
+  LaidDisk disk(sectors);
+  disk.Place("ntfs.img", ntfsAt);
+  disk.Place("exfat.img", exFatAt);
+  disk.Zero(ntfsAt);
+  disk.Zero(exFatAt);
+  Search s(sectors);
+  s.Run(disk.Source());
+  EXPECT_EQ(s.Found(), 2u);
+  ExpectVolume(s, ntfsAt, ntfsSectors, kFsNtfs, u"NTFS");
+  ExpectVolume(s, exFatAt, VolumeSectors("exfat.img"), kFsExFat, u"exFAT");
+}
+
+TEST(CThreadForSearchVolume, AddsAVolumeOnceAndNumbersOnAcrossSearches) {
+  const std::uint64_t sectors = 200000;
+  LaidDisk disk(sectors);
+  disk.Place("ntfs.img", 2048);
+  disk.Place("fat32.img", 104448);
+  std::atomic<std::uint32_t> counter{0};
+  Search first(sectors, &counter);
+  first.Run(disk.Source());
+  ASSERT_EQ(first.Found(), 2u);
+  // The same list searched again: nothing new.
+  first.Run(disk.Source());
+  EXPECT_EQ(first.Found(), 2u);
+  EXPECT_EQ(counter.load(), 2u);
+  // Another disk: the numbers go on from where they were.
+  Search second(sectors, &counter);
+  second.Run(disk.Source());
+  ASSERT_EQ(second.Found(), 2u);
+  EXPECT_EQ(second.At(2048)->name, u"Std Vol 3 ");
+  EXPECT_EQ(second.At(104448)->name, u"Std Vol 4 ");
+  EXPECT_EQ(counter.load(), 4u);
+}
+
+TEST(CThreadForSearchVolume, AVolumeThePartitionTablesListIsNotLost) {
+  test::TempDir dir;
+  CORVANApp app(dir / "settings.ini", dir.path());
+  ASSERT_TRUE(MountAndListSources(app, ImageTypeForPath("x.vmdk"), test::CorpusDir() / "disks" / "mbr.vmdk").mounted);
+  ASSERT_TRUE(SelectSource(app, 0));
+  const std::size_t before = app.m_sourceList.m_sources.size();
+  CThreadForSearchVolume search(MakeLostVolumeJob(app, nullptr, false, false));
+  search.Run();
+  EXPECT_EQ(app.m_sourceList.m_sources.size(), before);
+  EXPECT_EQ(app.m_nFoundVolumeCount.load(), 0u);
+}
+
+TEST(CThreadForSearchVolume, FindsTheCorpusVolumesOnTheFlatDiskWithoutItsMbr) {
+  // The descriptor and its flat extent, the MBR zeroed; the manifest's
+  // layout of the MBR disk gives the starts and sizes.
+  test::TempDir dir;
+  const std::filesystem::path disks = test::CorpusDir() / "disks";
+  std::filesystem::copy_file(disks / "mbr-mflat.vmdk", dir / "mbr-mflat.vmdk");
+  std::filesystem::copy_file(disks / "mbr-mflat-flat.vmdk", dir / "mbr-mflat-flat.vmdk");
+  {
+    std::fstream flat(dir / "mbr-mflat-flat.vmdk", std::ios::binary | std::ios::in | std::ios::out);
+    const std::string zeros(512, '\0');
+    flat.write(zeros.data(), 512);
+  }
+  CORVANApp app(dir / "settings.ini", dir.path());
+  MountAndListSources(app, ImageTypeForPath(dir / "mbr-mflat.vmdk"), dir / "mbr-mflat.vmdk");
+  ASSERT_TRUE(app.m_pDisk);
+  ASSERT_EQ(app.m_sourceList.m_sources.size(), 1u);  // the disk alone
+  ASSERT_TRUE(SelectSource(app, 0));
+  CThreadForSearchVolume search(MakeLostVolumeJob(app, nullptr, false, false));
+  search.Run();
+  const struct {
+    std::uint64_t start, count;
+    std::uint8_t fsKind;
+  } layout[] = {{2048, 98304, kFsNtfs}, {104448, 81920, kFsFat32}, {188416, 65536, kFsExFat}, {256000, 49152, kFsFat16}};
+  const auto& sources = app.m_sourceList.m_sources;
+  ASSERT_EQ(sources.size(), 5u);
+  for (std::size_t i = 0; i < 4; ++i) {
+    const SourceRecord& r = *sources[i + 1];
+    EXPECT_EQ(r.kind, kSourceLostVolume);
+    EXPECT_EQ(r.index, i + 1);
+    ASSERT_TRUE(r.partition);
+    EXPECT_EQ(r.partition->startSector, layout[i].start) << i;
+    EXPECT_EQ(r.partition->sectorCount, layout[i].count) << i;
+    EXPECT_EQ(r.partition->fileSystemKind, layout[i].fsKind) << i;
+    EXPECT_EQ(r.partition->diskNumber, kImageDriveNumber) << i;
+    EXPECT_LE(r.partition->startSector + r.partition->sectorCount, app.m_sourceList.m_nDiskSectors);
+  }
+  EXPECT_EQ(app.m_nFoundVolumeCount.load(), 4u);
+  EXPECT_EQ(app.m_bBusy.load(), 0u);
+  EXPECT_NE(app.LogViewText().find("Process completed"), std::string::npos);
+}
+
+TEST(CThreadForSearchVolume, StopEndsTheSearchAndNothingIsAddedAfterwards) {
+  const std::uint64_t sectors = 21 * kCyl;
+  LaidDisk disk(sectors);
+  disk.Place("fat16.img", 63);
+  disk.Place("ntfs.img", 4 * kCyl);
+  Search s(sectors);
+  // Stop is asked at the first position after the first cylinder.
+  s.sink.onStep = [&s](std::int64_t step) {
+    if (step == 256) s.host.AbortFlag() = 1;
+  };
+  s.Run(disk.Source());
+  EXPECT_EQ(s.Found(), 1u);
+  EXPECT_NE(s.At(63), nullptr);
+  EXPECT_EQ(s.sink.steps, 256);
+  for (std::int64_t at : s.sink.addedAtStep) EXPECT_LE(at, 255);
+  const std::string log = s.host.LogText();
+  EXPECT_NE(log.find("Process aborted. User intervention"), std::string::npos);
+  EXPECT_EQ(log.find("Process completed"), std::string::npos);
+  EXPECT_EQ(s.host.AbortFlag().load(), 0u);
+  EXPECT_EQ(s.host.BusyFlag().load(), 0u);
+  EXPECT_TRUE(s.sink.done);
+}
+
+// A disk whose failing read leaves bytes in the buffer that look like the
+// start of a FAT (as a stale buffer of an earlier FAT read would).
+class StaleSource final : public SectorSource {
+ public:
+  StaleSource(std::shared_ptr<SectorSource> inner, std::uint64_t bad) : inner_(std::move(inner)), bad_(bad) {}
+  bool ReadSectors(std::uint64_t sector, void* buffer, std::size_t bytes) override {
+    if (sector == bad_) {
+      const std::uint8_t fat[] = {0xF8, 0xFF, 0xFF, 0x0F};
+      std::memcpy(buffer, fat, sizeof fat);
+      return false;
+    }
+    return inner_->ReadSectors(sector, buffer, bytes);
+  }
+  std::uint64_t SectorCount() const override { return inner_->SectorCount(); }
+
+ private:
+  std::shared_ptr<SectorSource> inner_;
+  std::uint64_t bad_;
+};
+
+TEST(CThreadForSearchVolume, AFailedReadIsTestedAsNothingRead) {
+  // A FAT32 volume at 63 whose first FAT sector (63 + 32 reserved) cannot
+  // be read: without its FAT it is no volume; the search goes on.
+  const std::uint64_t sectors = 20000;
+  LaidDisk disk(sectors);
+  disk.Place("fat32.img", 63);
+  Search control(sectors);
+  control.Run(disk.Source());
+  ASSERT_NE(control.At(63), nullptr);
+  Search s(sectors);
+  s.Run(std::make_shared<StaleSource>(disk.Source(), 63 + 32));
+  EXPECT_EQ(s.At(63), nullptr);
+  EXPECT_GT(s.failures, 0u);
+  EXPECT_TRUE(s.sink.done);
+}
+
+TEST(CThreadForSearchVolume, LargeFatGeometryDoesNotWrapAndEndsOnTheDisk) {
+  // A FAT32 boot sector claiming 128 sectors a cluster and 2^21 sectors a
+  // FAT: 128 x 2^21 x 128 = 2^35 sectors, which 32 bits wrap to 0. No total
+  // in the boot sector, so the record is cut at the disk's end.
+  const std::uint64_t sectors = 120000, at = 63;
+  LaidDisk disk(sectors);
+  disk.Place("fat32.img", at);
+  disk.Write(at, 13, {128});
+  disk.Write(at, 32, {0, 0, 0, 0, 0x00, 0x00, 0x20, 0x00});
+  Search s(sectors);
+  s.Run(disk.Source());
+  const PartitionRecord* p = s.At(at);
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p->sectorCount, sectors - at);
+  EXPECT_EQ(p->endSector, sectors - 1);
+  EXPECT_EQ(p->sectorsPerCluster, 128);
+}
+
+TEST(CThreadForSearchVolume, AnEmptyOrSmallDiskEndsCompleted) {
+  // Smaller than a cylinder: pass 1 only; nothing on it.
+  LaidDisk disk(10000);
+  Search s(10000);
+  s.Run(disk.Source());
+  EXPECT_EQ(s.Found(), 0u);
+  EXPECT_EQ(s.sink.steps, 255 + (10000 - 1) / 2048 - 1);
+  EXPECT_NE(s.host.LogText().find("Process completed"), std::string::npos);
+  // No disk at all: every read fails, the search still ends.
+  Search none(0);
+  none.Run(nullptr);
+  EXPECT_EQ(none.Found(), 0u);
+  EXPECT_TRUE(none.sink.done);
+  EXPECT_GE(none.failures, 255u);
+}
+
+TEST(CThreadForSearchVolume, TheDeepSearchSaysItIsNotAvailable) {
+  LaidDisk disk(40000);
+  disk.Place("fat16.img", 63);
+  Search s(40000);
+  s.Run(disk.Source(), true);
+  EXPECT_EQ(s.Found(), 0u);
+  EXPECT_NE(s.host.LogText().find("deep search for lost volumes is not available"), std::string::npos);
+  EXPECT_TRUE(s.sink.done);
+  EXPECT_EQ(s.host.BusyFlag().load(), 0u);
+}
+
+}  // namespace
+}  // namespace corvan

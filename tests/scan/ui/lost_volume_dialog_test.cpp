@@ -1,0 +1,330 @@
+// The lost-volume dialog and the options panel's Search Lost Volume over
+// the corpus flat MBR disk with its MBR zeroed: the search lists the four
+// volumes at the manifest's starts; Stop, Escape, Back, Minimize and the
+// repeated search behave as the dialog promises.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+
+#include "app/CORVANApp.h"
+#include "app/SourceSetup.h"
+#include "app/ui/CORVANDlg.h"
+#include "app/ui/MainWindows.h"
+#include "console/ui/ConsoleTestSupport.h"
+#include "core/StringTable.h"
+#include "scan/ui/CLostVolume.h"
+#include "scan/ui/CSliderOptionDlg.h"
+#include "sources/ui/CDataRecovery.h"
+#include "support/TestSupport.h"
+#include "ui/CXColorListCtrl.h"
+#include "ui/DialogLayout.h"
+#include "ui/UiTestSupport.h"
+
+namespace corvan {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The manifest's layout of the MBR disk: NTFS, FAT32, exFAT, FAT16.
+const std::uint64_t kStarts[] = {2048, 104448, 188416, 256000};
+const char* kFileSystems[] = {"NTFS", "FAT32", "exFAT", "FAT"};
+
+// A copy of the flat MBR disk (descriptor and extent) with its MBR zeroed.
+fs::path DamagedFlatCopy(const test::TempDir& dir) {
+  const fs::path disks = test::CorpusDir() / "disks";
+  fs::copy_file(disks / "mbr-mflat.vmdk", dir / "mbr-mflat.vmdk");
+  fs::copy_file(disks / "mbr-mflat-flat.vmdk", dir / "mbr-mflat-flat.vmdk");
+  std::fstream flat(dir / "mbr-mflat-flat.vmdk", std::ios::binary | std::ios::in | std::ios::out);
+  const std::string zeros(512, '\0');
+  flat.write(zeros.data(), 512);
+  return dir / "mbr-mflat.vmdk";
+}
+
+// Holds the read of one sector until opened, so the search can be caught
+// while it runs.
+class GateSource final : public SectorSource {
+ public:
+  GateSource(std::shared_ptr<SectorSource> inner, std::uint64_t gate) : inner_(std::move(inner)), gate_(gate) {}
+  ~GateSource() override { Open(); }
+  bool ReadSectors(std::uint64_t sector, void* buffer, std::size_t bytes) override {
+    if (sector == gate_) {
+      std::unique_lock lock(mutex_);
+      waiting_ = true;
+      cv_.wait(lock, [this] { return open_; });
+    }
+    return inner_->ReadSectors(sector, buffer, bytes);
+  }
+  std::uint64_t SectorCount() const override { return inner_->SectorCount(); }
+  bool Waiting() {
+    std::lock_guard lock(mutex_);
+    return waiting_;
+  }
+  void Open() {
+    std::lock_guard lock(mutex_);
+    open_ = true;
+    cv_.notify_all();
+  }
+
+ private:
+  std::shared_ptr<SectorSource> inner_;
+  std::uint64_t gate_;
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool waiting_ = false, open_ = false;
+};
+
+std::vector<std::uint64_t> Starts(const CXColorListCtrl* list) {
+  std::vector<std::uint64_t> starts;
+  for (int r = 0; r < list->rowCount(); ++r) starts.push_back(list->item(r, 2)->text().toULongLong());
+  return starts;
+}
+
+class LostVolumeDialog : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    image = DamagedFlatCopy(dir);
+    ASSERT_TRUE(test::SelectImageVolume(App(), image, 0));
+    App().m_pPrompt = &prompt;
+    App().m_bBusy = 0;
+    App().m_bAbort = 0;
+  }
+  void TearDown() override {
+    App().m_pPrompt = nullptr;
+    if (gate) gate->Open();
+  }
+  // The disk held at the first sector of the second pass (16065): the
+  // first pass has found the NTFS volume at 2048 by then.
+  void HoldSearch() {
+    gate = std::make_shared<GateSource>(App().m_pDisk, 16065);
+    App().m_pDisk = gate;
+  }
+  test::TempDir dir;
+  fs::path image;
+  test::AnsweringPrompt prompt;
+  std::shared_ptr<GateSource> gate;
+};
+
+TEST_F(LostVolumeDialog, ListsTheVolumesItFindsAndClosesItselfAtTheEnd) {
+  const std::uint32_t before = App().m_nFoundVolumeCount;
+  int returned = 0;
+  CLostVolume dlg(0, CLostVolume::kModeFirst, false, nullptr, [&returned] { ++returned; });
+  EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Searching volume - ") + ToQString(LoadString(102)));
+  EXPECT_EQ(GetDlgItemAs<QPushButton>(&dlg, CLostVolume::kIdBack)->text(), QStringLiteral("Back to orignal list"));
+  EXPECT_EQ(GetDlgItemAs<QLabel>(&dlg, CLostVolume::kIdHeading)->text(), QStringLiteral("Searched Volume"));
+  dlg.show();
+  ASSERT_TRUE(test::WaitFor([&dlg] { return !dlg.isVisible(); }, 30));
+  EXPECT_EQ(dlg.result(), kIdOk);
+  EXPECT_EQ(returned, 1);
+  EXPECT_EQ(Starts(dlg.List()), std::vector<std::uint64_t>(std::begin(kStarts), std::end(kStarts)));
+  for (int r = 0; r < 4; ++r) {
+    EXPECT_EQ(dlg.List()->item(r, 1)->text(), QString::fromLatin1(kFileSystems[r])) << r;
+    EXPECT_EQ(dlg.List()->item(r, 0)->text(), QStringLiteral("Std Vol %1 ").arg(before + 1 + r)) << r;
+  }
+  EXPECT_EQ(App().m_nFoundVolumeCount, before + 4);
+  EXPECT_EQ(App().m_bLostVolOnDisk, 1u);
+  EXPECT_EQ(App().m_bBusy, 0u);
+  // Each listed record is marked as shown by this dialog.
+  int marked = 0;
+  for (const auto& r : App().m_sourceList.m_sources)
+    if (r->kind == kSourceLostVolume) marked += (r->flags & 0xF0) == 0x10;
+  EXPECT_EQ(marked, 4);
+}
+
+TEST_F(LostVolumeDialog, StopAsksThenAbortsAndNothingIsAddedAfterwards) {
+  HoldSearch();
+  CLostVolume dlg(0, CLostVolume::kModeFirst, false);
+  dlg.show();
+  ASSERT_TRUE(test::WaitFor([this] { return gate->Waiting(); }, 30));
+  dlg.ShowProgress();
+  EXPECT_EQ(Starts(dlg.List()), std::vector<std::uint64_t>{2048});
+  EXPECT_TRUE(GetDlgItemAs<QLabel>(&dlg, CLostVolume::kIdProgress)->text().startsWith(QStringLiteral("Reading sector ")));
+  // Neither Escape nor Back closes it while it runs.
+  test::SendKey(&dlg, Qt::Key_Escape);
+  dlg.CloseAndReturn();
+  dlg.close();
+  test::Settle();
+  EXPECT_TRUE(dlg.isVisible());
+  // No: it goes on.
+  prompt.answer = kIdNo;
+  dlg.OnStop();
+  EXPECT_TRUE(prompt.Asked(284));
+  EXPECT_EQ(App().m_bAbort, 0u);
+  EXPECT_TRUE(dlg.isVisible());
+  // Yes: Stop hides and the search ends at its next position.
+  prompt.answer = kIdYes;
+  dlg.OnStop();
+  EXPECT_EQ(App().m_bAbort, 1u);
+  EXPECT_FALSE(GetDlgItem(&dlg, CLostVolume::kIdStop)->isVisible());
+  gate->Open();
+  ASSERT_TRUE(test::WaitFor([&dlg] { return !dlg.isVisible(); }, 30));
+  EXPECT_EQ(Starts(dlg.List()), std::vector<std::uint64_t>{2048});
+  EXPECT_NE(App().LogViewText().find("Process aborted. User intervention"), std::string::npos);
+  EXPECT_EQ(App().m_bAbort, 0u);
+  EXPECT_EQ(App().m_bBusy, 0u);
+}
+
+TEST_F(LostVolumeDialog, BackReturnsToThePageOnceNothingRuns) {
+  // A mode that starts no search: Back is the way out.
+  int returned = 0;
+  CLostVolume dlg(0, 3, false, nullptr, [&returned] { ++returned; });
+  dlg.show();
+  test::Settle();
+  EXPECT_TRUE(dlg.isVisible());
+  EXPECT_EQ(App().m_bBusy, 0u);
+  test::SendKey(&dlg, Qt::Key_Escape);
+  test::Settle();
+  EXPECT_TRUE(dlg.isVisible());
+  GetDlgItemAs<QPushButton>(&dlg, CLostVolume::kIdBack)->click();
+  test::Settle();
+  EXPECT_FALSE(dlg.isVisible());
+  EXPECT_EQ(dlg.result(), kIdOk);
+  EXPECT_EQ(returned, 1);
+}
+
+TEST_F(LostVolumeDialog, MinimizeHidesTheMainWindowAndRestoringBringsItBack) {
+  HoldSearch();
+  QWidget main;
+  main.resize(300, 200);
+  main.show();
+  CLostVolume dlg(0, CLostVolume::kModeFirst, false, &main);
+  dlg.show();
+  ASSERT_TRUE(test::WaitFor([this] { return gate->Waiting(); }, 30));
+  dlg.OnMinimize();
+  test::Settle();
+  EXPECT_FALSE(main.isVisible());
+  dlg.showNormal();
+  test::Settle();
+  EXPECT_TRUE(main.isVisible());
+  gate->Open();
+  ASSERT_TRUE(test::WaitFor([&dlg] { return !dlg.isVisible(); }, 30));
+}
+
+TEST_F(LostVolumeDialog, ARepeatedSearchListsEarlierFindsOnceAndAddsNothingNew) {
+  {
+    CLostVolume first(0, CLostVolume::kModeFirst, false);
+    first.show();
+    ASSERT_TRUE(test::WaitFor([&first] { return !first.isVisible(); }, 30));
+  }
+  const std::uint32_t count = App().m_nFoundVolumeCount;
+  const std::size_t records = App().m_sourceList.m_sources.size();
+  CLostVolume again(0, CLostVolume::kModeRepeat, false);
+  again.show();
+  ASSERT_TRUE(test::WaitFor([&again] { return !again.isVisible(); }, 30));
+  EXPECT_EQ(Starts(again.List()), std::vector<std::uint64_t>(std::begin(kStarts), std::end(kStarts)));
+  EXPECT_EQ(App().m_nFoundVolumeCount, count);
+  EXPECT_EQ(App().m_sourceList.m_sources.size(), records);
+}
+
+TEST_F(LostVolumeDialog, TheDeepSearchSaysItIsNotAvailableYet) {
+  CLostVolume dlg(0, CLostVolume::kModeFirst, true);
+  dlg.show();
+  ASSERT_TRUE(test::WaitFor([&dlg] { return !dlg.isVisible(); }, 30));
+  EXPECT_EQ(dlg.List()->rowCount(), 0);
+  std::lock_guard lock(prompt.mutex);
+  ASSERT_FALSE(prompt.asked.empty());
+  EXPECT_NE(prompt.asked.back().find("not available"), std::string::npos);
+}
+
+// ---- the options panel's command ----
+
+class SearchLostVolumeCommand : public LostVolumeDialog {
+ protected:
+  void SetUp() override {
+    SetProgramEndHandler([] {});
+    ShowStartWindow();
+    test::Settle();
+    dlg = MainDlg();
+    ASSERT_NE(dlg, nullptr);
+    LostVolumeDialog::SetUp();
+    page = dlg->findChild<CDataRecovery*>();
+    ASSERT_NE(page, nullptr);
+    page->RefreshLists();
+    page->SetListLayout(1);
+  }
+  void TearDown() override {
+    LostVolumeDialog::TearDown();
+    if (QWidget* w = CurrentMainWindow()) w->close();
+    test::Settle();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    SetProgramEndHandler(nullptr);
+  }
+  CSliderOptionDlg* SelectDisk() {
+    page->OnClickDiskList(0);
+    return qobject_cast<CSliderOptionDlg*>(dlg->OptionsPanel());
+  }
+  std::vector<QString> VolumeNames() const {
+    std::vector<QString> names;
+    for (int r = 0; r < page->VolumeList()->rowCount(); ++r) names.push_back(page->VolumeList()->item(r, 0)->text());
+    return names;
+  }
+  CORVANDlg* dlg = nullptr;
+  CDataRecovery* page = nullptr;
+};
+
+TEST_F(SearchLostVolumeCommand, FindsVolumesIntoThePageAndAsksBeforeSearchingAgain) {
+  // The zeroed MBR lists no volume.
+  EXPECT_EQ(page->VolumeList()->rowCount(), 0);
+  CSliderOptionDlg* panel = SelectDisk();
+  ASSERT_NE(panel, nullptr);
+  QWidget* button = GetDlgItem(panel, CSliderOptionDlg::kIdLostVolume);
+  EXPECT_TRUE(button->isVisible());
+  EXPECT_TRUE(button->isEnabled());
+  const std::uint32_t before = App().m_nFoundVolumeCount;
+  panel->OnSearchLostVolume();
+  EXPECT_EQ(App().m_bQuickVolumeSearch, 1u);
+  EXPECT_EQ(App().m_nRecoveryMode, 507u);
+  ASSERT_TRUE(test::WaitFor([this, before] {
+    return App().m_nFoundVolumeCount == before + 4 && !QApplication::activeModalWidget() && page->isVisible() &&
+           page->VolumeList()->rowCount() == 4;
+  }, 30));
+  EXPECT_FALSE(prompt.Asked(419));
+  const std::vector<QString> names = VolumeNames();
+  for (int r = 0; r < 4; ++r) EXPECT_EQ(names[r], QStringLiteral("Std Vol %1 ").arg(before + 1 + r)) << r;
+  EXPECT_EQ(page->VolumeList()->item(0, 2)->text(), QStringLiteral("FIXED_LOST"));
+  EXPECT_EQ(page->VolumeList()->item(1, 1)->text(), QStringLiteral("Disk_0_Sec_104448"));
+  EXPECT_EQ(page->ListLayout(), 0);
+
+  // The second time the question comes first; No leaves everything.
+  page->SetListLayout(1);
+  panel = SelectDisk();
+  ASSERT_NE(panel, nullptr);
+  prompt.answer = kIdNo;
+  panel->OnSearchLostVolume();
+  test::Settle();
+  EXPECT_TRUE(prompt.Asked(419));
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  EXPECT_TRUE(dlg->IsOptionsPanelOpen());
+
+  // Yes: the search runs again and adds nothing new.
+  prompt.answer = kIdYes;
+  panel->OnSearchLostVolume();
+  ASSERT_TRUE(test::WaitFor([this] {
+    return !QApplication::activeModalWidget() && page->isVisible() && !dlg->IsOptionsPanelOpen();
+  }, 30));
+  test::Settle();
+  EXPECT_EQ(App().m_nFoundVolumeCount, before + 4);
+  EXPECT_EQ(VolumeNames(), names);
+}
+
+TEST_F(SearchLostVolumeCommand, DeepIsTakenFromTheRadio) {
+  CSliderOptionDlg* panel = SelectDisk();
+  ASSERT_NE(panel, nullptr);
+  GetDlgItemAs<QRadioButton>(panel, CSliderOptionDlg::kIdRadioOther)->setChecked(true);
+  const std::uint32_t before = App().m_nFoundVolumeCount;
+  panel->OnSearchLostVolume();
+  EXPECT_EQ(App().m_bQuickVolumeSearch, 0u);
+  ASSERT_TRUE(test::WaitFor([this] { return !QApplication::activeModalWidget() && page->isVisible(); }, 30));
+  EXPECT_EQ(App().m_nFoundVolumeCount, before);
+  EXPECT_TRUE(std::any_of(prompt.asked.begin(), prompt.asked.end(),
+                          [](const std::string& t) { return t.find("not available") != std::string::npos; }));
+}
+
+}  // namespace
+}  // namespace corvan
