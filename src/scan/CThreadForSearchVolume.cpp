@@ -46,6 +46,11 @@ std::u16string FoundVolumeName(std::uint32_t number) {
   return std::u16string(name.begin(), name.end());
 }
 
+std::u16string DeepFoundVolumeName(std::uint32_t number) {
+  const std::string name = "Adv Vol" + Formatted(" %llu ", number);
+  return std::u16string(name.begin(), name.end());
+}
+
 CThreadForSearchVolume::CThreadForSearchVolume(LostVolumeJob job) : job_(std::move(job)), imageFlag_(job_.imageFlag) {}
 
 bool CThreadForSearchVolume::Read(std::uint64_t sector, std::uint8_t* buffer, std::size_t sectors) {
@@ -88,18 +93,7 @@ void CThreadForSearchVolume::GetSourceSize() {
   if (total_ && total_ < diskSectors_) diskSectors_ = total_;
 }
 
-void CThreadForSearchVolume::DeepSearch() {
-  // The deep search (boot sectors anywhere, MFT records, FAT directories)
-  // comes later; the user is told rather than shown an empty list.
-  EngineHost& host = job_.host;
-  const std::string text = "The deep search for lost volumes is not available in this version.";
-  host.AppendLog(text, false);
-  if (job_.sink) job_.sink->HideProgress();
-  host.BusyFlag() = 0;
-  host.GetPrompt().MessageBox(text, kPicInformation, kMbOk);
-}
-
-void CThreadForSearchVolume::QuickSearch() {
+void CThreadForSearchVolume::BeginSearch() {
   EngineHost& host = job_.host;
   if (job_.freeResults) job_.freeResults();
   host.BusyFlag() = 1;
@@ -115,7 +109,11 @@ void CThreadForSearchVolume::QuickSearch() {
   }
   host.AppendLog("Searching volume", true);
   host.LogProcessStarted();
+}
 
+void CThreadForSearchVolume::QuickSearch() {
+  EngineHost& host = job_.host;
+  BeginSearch();
   const std::int64_t range = static_cast<std::int64_t>(total_ / kSmallCylinder + total_ / kCylinder + 255 +
                                                        total_ / kAlignment);
   if (job_.sink) {
@@ -331,9 +329,10 @@ bool CThreadForSearchVolume::IsVolumeAlreadyListed(std::uint8_t fsKind, std::uin
   return false;
 }
 
-SourceRecord& CThreadForSearchVolume::Append(std::uint8_t fsKind, std::uint64_t start, std::uint64_t count, bool ntfsEnd) {
+SourceRecord& CThreadForSearchVolume::Append(std::uint8_t fsKind, std::uint64_t start, std::uint64_t count, bool ntfsEnd,
+                                             std::uint8_t kind) {
   auto record = std::make_unique<SourceRecord>();
-  record->kind = SourceKind();
+  record->kind = kind == 0xFF ? SourceKind() : kind;
   record->index = job_.sources.m_sources.empty() ? 0 : static_cast<std::uint16_t>(job_.sources.m_sources.back()->index + 1);
   if (imageFlag_) record->path = job_.path;
   auto p = std::make_unique<PartitionRecord>();
@@ -351,12 +350,12 @@ SourceRecord& CThreadForSearchVolume::Append(std::uint8_t fsKind, std::uint64_t 
   return job_.sources.AppendSource(std::move(record));
 }
 
-void CThreadForSearchVolume::ReportFind(SourceRecord& record) {
+void CThreadForSearchVolume::ReportFind(SourceRecord& record, bool deepFind) {
   const std::uint32_t n = ++job_.foundVolumeCount;
   EngineHost& host = job_.host;
   host.AppendLog("Volume: " + Formatted(" %llu ", n), false);
   host.AppendLog("Found at sector no." + Formatted(" %llu ", record.partition->startSector), false);
-  record.partition->name = FoundVolumeName(n);
+  record.partition->name = deepFind ? DeepFoundVolumeName(n) : FoundVolumeName(n);
   job_.haveFoundVolumes = 0;
   if (job_.sink) job_.sink->AddFoundVolume(record);
 }

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "scan/ScanJob.h"
 
@@ -49,7 +50,7 @@ struct LostVolumeJob {
   std::atomic<std::uint32_t>& foundVolumeCount;  // volumes found since the program started
   std::atomic<std::uint32_t>& haveFoundVolumes;
   std::atomic<std::uint32_t>& resultsPresent;
-  bool deep = false;       // the deep search (not available yet)
+  bool deep = false;       // the deep search: the whole disk, MFT records and FAT folders too
   bool imageFlag = false;  // found volumes belong to an image file (kind 11, drive 0xFF)
   std::u16string path;     // the image file's path for such records
   LostVolumeSink* sink = nullptr;
@@ -73,9 +74,18 @@ class CThreadForSearchVolume {
   // reads it.
   void GetSourceSize();
 
-  // The deep search. It is not built yet: it says so through the log and
-  // the message box and appends nothing.
+  // The deep search: reads the whole disk in 1 MiB chunks and finds
+  // volumes by their boot sectors anywhere, by a surviving $MFT record, and
+  // by groups of FAT folders ("." and ".." entries) that agree on a data
+  // area. The last two are appended as deep finds ("Adv Vol n").
   void DeepSearch();
+  // Caps of the deep search's candidate arrays (found beyond them: logged, not kept).
+  static constexpr std::size_t kMaxDirectoryCandidates = 167772;
+  static constexpr std::size_t kMaxGroupMembers = 83886;
+  static constexpr std::size_t kMaxVotingMembers = 5000;
+  // One chunk: 2048 sectors examined, 10 more so a test can look ahead.
+  static constexpr std::uint64_t kChunkSectors = 2048;
+  static constexpr std::uint64_t kChunkSlack = 10;
   void QuickSearch();
   void ScanForBootSectors();
 
@@ -85,6 +95,26 @@ class CThreadForSearchVolume {
   bool IsFat32BootSector(const std::uint8_t* boot, std::uint64_t sector);
   bool IsExFatBootSector(const std::uint8_t* boot, std::uint64_t sector);
   bool IsVolumeAlreadyListed(std::uint8_t fsKind, std::uint64_t start) const;
+
+  // A folder's first sector found by the deep search.
+  struct DirectoryCandidate {
+    std::uint64_t sector = 0;   // absolute
+    std::uint32_t cluster = 0;  // from its "." entry
+    std::uint8_t vote = 0;      // the cluster size its own pairs agree on
+  };
+  // The cluster size the pairs of `group` agree on most (the smaller on a
+  // tie), 0 when none; each member keeps its own.
+  static std::uint8_t VoteSectorsPerCluster(std::vector<DirectoryCandidate>& group);
+  // Rebuilds FAT volumes from one group whose cluster size is `voted`.
+  void DeepSearchFat32(const std::vector<DirectoryCandidate>& group, std::uint8_t voted);
+  // The $MFT record at absolute sector `r` (1024 bytes): the volume start
+  // it implies, or 0; `spc` gets the cluster size.
+  std::uint64_t MftRecordVolumeStart(const std::uint8_t* record, std::uint64_t r, std::uint16_t& spc);
+  std::uint64_t FindVolumeStartFromAttributeList(const std::vector<std::uint8_t>& record, std::uint64_t r,
+                                                 std::uint64_t allocated, std::uint16_t& spc);
+  // Set when a candidate array reached its cap.
+  bool CandidateCapReached() const { return candidateCapHit_; }
+  bool GroupCapReached() const { return groupCapHit_; }
 
   std::uint64_t TotalSectors() const { return total_; }
   // Reads that failed (their buffers were zero-filled and the search went on).
@@ -98,8 +128,14 @@ class CThreadForSearchVolume {
   bool ProbeCylinder(std::uint64_t s);
   bool ProbeAligned(std::uint64_t s);
   bool AtPosition(std::uint64_t s);
-  void ReportFind(SourceRecord& record);
-  SourceRecord& Append(std::uint8_t fsKind, std::uint64_t start, std::uint64_t count, bool ntfsEnd);
+  void ReportFind(SourceRecord& record, bool deepFind = false);
+  SourceRecord& Append(std::uint8_t fsKind, std::uint64_t start, std::uint64_t count, bool ntfsEnd,
+                       std::uint8_t kind = 0xFF);
+  std::uint8_t DeepKind() const { return imageFlag_ ? 12 : 3; }
+  void BeginSearch();
+  void SweepDisk(std::vector<DirectoryCandidate>& candidates);
+  void EvaluateDirectoryCandidates(std::vector<DirectoryCandidate>& candidates);
+  bool IsDeepFatListed(std::uint8_t fsKind, std::uint64_t start, std::uint32_t fatSize, std::uint8_t spc) const;
   bool IsMftRecordOfMft(std::uint64_t sector);
 
   LostVolumeJob job_;
@@ -108,9 +144,13 @@ class CThreadForSearchVolume {
   std::uint64_t total_ = 0;
   std::uint64_t diskSectors_ = 0;  // the selected disk record's size
   std::uint64_t readFailures_ = 0;
+  bool candidateCapHit_ = false;
+  bool groupCapHit_ = false;
 };
 
 // "Std Vol" with the number as the search names its finds.
 std::u16string FoundVolumeName(std::uint32_t number);
+// "Adv Vol" with the number: volumes the deep search rebuilt without a boot sector.
+std::u16string DeepFoundVolumeName(std::uint32_t number);
 
 }  // namespace corvan

@@ -23,6 +23,7 @@
 #include "scan/CThreadForSearchVolume.h"
 #include "sources/FileSectorSource.h"
 #include "sources/SourceList.h"
+#include "scan/LostVolumeTestSupport.h"
 #include "support/TestSupport.h"
 
 namespace corvan {
@@ -30,69 +31,9 @@ namespace {
 
 constexpr std::uint64_t kCyl = 16065;
 
-std::uint64_t VolumeSectors(const std::string& image) {
-  return std::filesystem::file_size(test::CorpusDir() / image) / 512;
-}
-
-// A sparse disk file of `sectors` zero sectors, volumes copied in.
-class LaidDisk {
- public:
-  explicit LaidDisk(std::uint64_t sectors) : file_(dir_ / "disk.img") {
-    { std::ofstream create(file_, std::ios::binary); }
-    std::filesystem::resize_file(file_, sectors * 512);
-  }
-  void Place(const std::string& image, std::uint64_t start) {
-    std::ifstream in(test::CorpusDir() / image, std::ios::binary);
-    std::fstream out(file_, std::ios::binary | std::ios::in | std::ios::out);
-    std::vector<char> chunk(1 << 16);
-    for (std::uint64_t at = 0; in; at += chunk.size()) {
-      in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-      const std::size_t got = static_cast<std::size_t>(in.gcount());
-      bool zero = true;
-      for (std::size_t i = 0; i < got && zero; ++i) zero = chunk[i] == 0;
-      if (got == 0 || zero) continue;
-      out.seekp(static_cast<std::streamoff>(start * 512 + at));
-      out.write(chunk.data(), static_cast<std::streamsize>(got));
-    }
-  }
-  void Write(std::uint64_t sector, std::size_t offset, const std::vector<std::uint8_t>& bytes) {
-    std::fstream out(file_, std::ios::binary | std::ios::in | std::ios::out);
-    out.seekp(static_cast<std::streamoff>(sector * 512 + offset));
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  }
-  void Zero(std::uint64_t sector) { Write(sector, 0, std::vector<std::uint8_t>(512, 0)); }
-  std::shared_ptr<SectorSource> Source() const { return std::make_shared<FileSectorSource>(file_); }
-
- private:
-  test::TempDir dir_;
-  std::filesystem::path file_;
-};
-
-class RecordingSink final : public LostVolumeSink {
- public:
-  void SetProgressText(const std::string& text) override { lastText = text; }
-  void SetProgressRange(std::int64_t, std::int64_t high) override { rangeHigh = high; }
-  void SetProgressStep(std::int64_t) override {}
-  void SetProgressPos(std::int64_t) override {}
-  void StepProgress() override {
-    ++steps;
-    if (onStep) onStep(steps);
-  }
-  void AddFoundVolume(SourceRecord& record) override {
-    added.push_back(record.partition->startSector);
-    addedAtStep.push_back(steps);
-  }
-  void HideProgress() override { hidden = true; }
-  void SearchDone() override { done = true; }
-
-  std::string lastText;
-  std::int64_t rangeHigh = 0;
-  std::int64_t steps = 0;
-  std::vector<std::uint64_t> added;
-  std::vector<std::int64_t> addedAtStep;
-  bool hidden = false, done = false;
-  std::function<void(std::int64_t)> onStep;
-};
+using test::LaidDisk;
+using test::RecordingSink;
+using test::VolumeSectors;
 
 // A source list holding the disk record, as the source page has it.
 struct Search {
@@ -400,13 +341,22 @@ TEST(CThreadForSearchVolume, AnEmptyOrSmallDiskEndsCompleted) {
   EXPECT_GE(none.failures, 255u);
 }
 
-TEST(CThreadForSearchVolume, TheDeepSearchSaysItIsNotAvailable) {
-  LaidDisk disk(40000);
-  disk.Place("fat16.img", 63);
-  Search s(40000);
+TEST(CThreadForSearchVolume, TheDeepSearchAlsoFindsBootSectorsAnywhere) {
+  // A start no quick-search pass probes: only the deep search reads it.
+  const std::uint64_t sectors = 60000, at = 5003;
+  LaidDisk disk(sectors);
+  disk.Place("fat16.img", at);
+  Search quick(sectors);
+  quick.Run(disk.Source());
+  EXPECT_EQ(quick.Found(), 0u);
+  Search s(sectors);
   s.Run(disk.Source(), true);
-  EXPECT_EQ(s.Found(), 0u);
-  EXPECT_NE(s.host.LogText().find("deep search for lost volumes is not available"), std::string::npos);
+  ExpectVolume(s, at, VolumeSectors("fat16.img"), kFsFat16, u"FAT");
+  EXPECT_EQ(s.At(at)->name, u"Std Vol 1 ");
+  // One step a 2048-sector chunk, the last part-chunk included.
+  EXPECT_EQ(s.sink.steps, static_cast<std::int64_t>((sectors + 2047) / 2048));
+  EXPECT_NE(s.host.LogText().find("Found at sector no. " + std::to_string(at) + " "), std::string::npos);
+  EXPECT_NE(s.host.LogText().find("Process completed"), std::string::npos);
   EXPECT_TRUE(s.sink.done);
   EXPECT_EQ(s.host.BusyFlag().load(), 0u);
 }

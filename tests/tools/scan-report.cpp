@@ -6,8 +6,9 @@
 //   scan-report IMAGE --volume N --mode quick|deleted|advance|raw [--extract DIR]
 //   scan-report VOLUME.img --raw-volume ntfs|fat|exfat --mode ... [--extract DIR]
 //   scan-report IMAGE --dump FIRST COUNT
-//   scan-report IMAGE --lost quick (with --list, or --volume N --mode ...)
-//     searches the disk for lost volumes first; they are appended to the list
+//   scan-report IMAGE --lost quick|deep (with --list, or --volume N --mode ...)
+//     searches the disk for lost volumes first (deep: the whole disk, $MFT
+//     records and FAT folders too); they are appended to the list
 
 #include <atomic>
 #include <chrono>
@@ -47,7 +48,7 @@ int Usage() {
                "  scan-report IMAGE --volume N --mode quick|deleted|advance|raw [--extract DIR]\n"
                "  scan-report VOLUME.img --raw-volume ntfs|fat|exfat --mode ... [--extract DIR]\n"
                "  scan-report IMAGE --dump FIRST COUNT\n"
-               "  scan-report IMAGE --lost quick [--list | --volume N --mode ...]\n";
+               "  scan-report IMAGE --lost quick|deep [--list | --volume N --mode ...]\n";
   return 2;
 }
 
@@ -267,11 +268,15 @@ int main(int argc, char** argv) {
   ScanJob job{.host = host,
               .engines = {fatEngine, ntfsEngine, exFatEngine},
               .scanResumed = scanResumed,
-              .rawFileCount = rawFileCount};
-  job.source = app.m_sourceList.m_pSelectedSource;
-  job.disk = app.m_pDisk;
-  job.mode = app.m_nRecoveryMode;
-  job.advanceChoice = app.m_nAdvanceFsChoice;
+              .rawFileCount = rawFileCount,
+              .source = app.m_sourceList.m_pSelectedSource,
+              .disk = app.m_pDisk,
+              .mode = app.m_nRecoveryMode,
+              .advanceChoice = app.m_nAdvanceFsChoice,
+              .quickVolumeSearch = false,
+              .mediaFirstSector = 0,
+              .mediaLastSector = 0,
+              .resetScanState = {}};
   const auto engines = MakeProgramEngines();
   ScanWorker worker(std::move(job), *engines);
   worker.Run();
@@ -293,7 +298,13 @@ int main(int argc, char** argv) {
     FoundItemStoreWalk walk(store);
     UnattendedSaveDecisions decisions;
     std::uint8_t skip = 0, skipAll = 0, rename = 0, renameAll = 0, overwrite = 0, overwriteAll = 0;
-    SaveJob saveJob{.host = host, .answers = {skip, skipAll, rename, renameAll, overwrite, overwriteAll}};
+    SaveJob saveJob{.host = host,
+                    .answers = {skip, skipAll, rename, renameAll, overwrite, overwriteAll},
+                    .engine = nullptr,
+                    .volumeKind = kSaveVolumeFat,
+                    .progress = nullptr,
+                    .masks = {},
+                    .maskExclude = 0};
     saveJob.UseFirstEngine({fatEngine, ntfsEngine, exFatEngine});
     CThreadForSavingFiles saver(std::move(saveJob), walk, decisions);
     saver.m_szDest = *extract;

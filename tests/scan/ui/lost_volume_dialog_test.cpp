@@ -222,14 +222,15 @@ TEST_F(LostVolumeDialog, ARepeatedSearchListsEarlierFindsOnceAndAddsNothingNew) 
   EXPECT_EQ(App().m_sourceList.m_sources.size(), records);
 }
 
-TEST_F(LostVolumeDialog, TheDeepSearchSaysItIsNotAvailableYet) {
+TEST_F(LostVolumeDialog, TheDeepSearchListsEveryVolumeOfTheDisk) {
   CLostVolume dlg(0, CLostVolume::kModeFirst, true);
   dlg.show();
-  ASSERT_TRUE(test::WaitFor([&dlg] { return !dlg.isVisible(); }, 30));
-  EXPECT_EQ(dlg.List()->rowCount(), 0);
-  std::lock_guard lock(prompt.mutex);
-  ASSERT_FALSE(prompt.asked.empty());
-  EXPECT_NE(prompt.asked.back().find("not available"), std::string::npos);
+  ASSERT_TRUE(test::WaitFor([&dlg] { return !dlg.isVisible(); }, 60));
+  // Every volume at its start; rows rebuilt from folders may come too.
+  const std::vector<std::uint64_t> starts = Starts(dlg.List());
+  for (std::uint64_t start : kStarts)
+    EXPECT_NE(std::find(starts.begin(), starts.end(), start), starts.end()) << start;
+  EXPECT_EQ(App().m_bBusy, 0u);
 }
 
 // ---- the options panel's command ----
@@ -320,10 +321,9 @@ TEST_F(SearchLostVolumeCommand, DeepIsTakenFromTheRadio) {
   const std::uint32_t before = App().m_nFoundVolumeCount;
   panel->OnSearchLostVolume();
   EXPECT_EQ(App().m_bQuickVolumeSearch, 0u);
-  ASSERT_TRUE(test::WaitFor([this] { return !QApplication::activeModalWidget() && page->isVisible(); }, 30));
-  EXPECT_EQ(App().m_nFoundVolumeCount, before);
-  EXPECT_TRUE(std::any_of(prompt.asked.begin(), prompt.asked.end(),
-                          [](const std::string& t) { return t.find("not available") != std::string::npos; }));
+  ASSERT_TRUE(test::WaitFor([this] { return !QApplication::activeModalWidget() && page->isVisible(); }, 60));
+  // The deep search ran: it found the disk's volumes.
+  EXPECT_GE(App().m_nFoundVolumeCount, before + 4);
 }
 
 }  // namespace

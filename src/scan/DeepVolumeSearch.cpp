@@ -1,0 +1,495 @@
+// The deep lost-volume search: one pass over the whole disk in 1 MiB chunks
+// that tests boot sectors wherever they lie, rebuilds NTFS volumes from a
+// surviving $MFT record and gathers the first sectors of FAT folders; after
+// the pass the folders are grouped by the data-area start they imply and
+// each group that agrees on a cluster size is turned into FAT volumes.
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+#include <span>
+#include <unordered_map>
+#include <vector>
+
+#include "core/EngineHost.h"
+#include "engines/fat/FatVote.h"
+#include "engines/ntfs/NtfsRecord.h"
+#include "platform/ByteCodec.h"
+#include "scan/CThreadForSearchVolume.h"
+#include "sources/SectorSource.h"
+#include "sources/SourceList.h"
+
+namespace corvan {
+
+namespace {
+
+bool HasSignature(const std::uint8_t* s) { return s[510] == 0x55 && s[511] == 0xAA; }
+bool BeginsFat(const std::uint8_t* s) { return (s[0] == 0xF8 || s[0] == 0xF0) && s[1] == 0xFF && s[2] == 0xFF; }
+
+// How far the search walks back from a data area to the FAT in front of it.
+constexpr std::int64_t kFatWalkSteps = 50000;
+// The cluster sizes tried for the folder groups, the common ones first.
+constexpr std::array<std::uint32_t, 8> kTrialClusterSizes = {8, 64, 16, 32, 128, 4, 1, 2};
+// A FAT16 volume rebuilt without its FAT reaches at most 2 GiB.
+constexpr std::uint64_t kMaxFat16Sectors = 4194304;
+
+std::string Number(std::uint64_t value) { return std::to_string(value); }
+
+// The record's shown name is "$MFT" (the fixup already applied).
+bool NamesMft(const ntfs::MftRecord& record) {
+  std::vector<ntfs::FileNameInfo> names;
+  for (const ntfs::Attribute& a : record.Attributes()) {
+    if (a.type != ntfs::kAttrFileName || a.nonResident) continue;
+    if (auto name = ntfs::ParseFileName(record.Value(a))) names.push_back(std::move(*name));
+  }
+  const ntfs::FileNameInfo* chosen = ntfs::ChooseFileName(names);
+  return chosen && chosen->name == u"$MFT";
+}
+
+// The unnamed $DATA attribute of the record, or null.
+const ntfs::Attribute* DataAttribute(const ntfs::MftRecord& record) {
+  for (const ntfs::Attribute& a : record.Attributes())
+    if (a.type == ntfs::kAttrData && a.name.empty()) return &a;
+  return nullptr;
+}
+
+bool HasAttributeList(const ntfs::MftRecord& record) {
+  for (const ntfs::Attribute& a : record.Attributes())
+    if (a.type == ntfs::kAttrAttributeList) return true;
+  return false;
+}
+
+// 1024 bytes that begin "FILE" with '*' or '0', fixed up and parsed.
+bool ParseRecord(std::vector<std::uint8_t>& bytes, ntfs::MftRecord& out) {
+  if (bytes.size() < ntfs::kMftRecordSize || std::memcmp(bytes.data(), "FILE", 4) != 0) return false;
+  ntfs::ApplyRecordFixup(std::span<std::uint8_t>(bytes.data(), ntfs::kMftRecordSize));
+  return out.Parse(std::span<const std::uint8_t>(bytes.data(), ntfs::kMftRecordSize));
+}
+
+std::uint64_t RunLengths(const std::vector<DataExtent>& extents) {
+  std::uint64_t total = 0;
+  for (const DataExtent& e : extents) total += e.length;
+  return total;
+}
+
+}  // namespace
+
+void CThreadForSearchVolume::DeepSearch() {
+  EngineHost& host = job_.host;
+  BeginSearch();
+  const std::int64_t range = static_cast<std::int64_t>(total_ / kChunkSectors);
+  if (job_.sink) {
+    job_.sink->SetProgressRange(0, range);
+    job_.sink->SetProgressStep(1);
+  }
+  std::vector<DirectoryCandidate> candidates;
+  SweepDisk(candidates);
+  if (job_.sink) {
+    job_.sink->SetProgressPos(range);
+    job_.sink->HideProgress();
+  }
+  // After Stop nothing more is appended: the folders gathered so far are
+  // left alone rather than evaluated for minutes behind the user's back.
+  if (!host.StopRequested() && !candidates.empty()) EvaluateDirectoryCandidates(candidates);
+  host.LogProcessEnded(host.StopRequested());
+  host.BusyFlag() = 0;
+  host.AbortFlag() = 0;
+}
+
+void CThreadForSearchVolume::SweepDisk(std::vector<DirectoryCandidate>& candidates) {
+  EngineHost& host = job_.host;
+  std::vector<std::uint8_t> chunk((kChunkSectors + kChunkSlack) * kSectorSize);
+  for (std::uint64_t c = 0; c < total_; c += kChunkSectors) {
+    if (job_.sink) {
+      job_.sink->SetProgressText("Reading sector " + Number(c) + " of " + Number(total_));
+      job_.sink->StepProgress();
+    }
+    if (host.StopRequested()) break;
+    // The disk's last chunk is examined too; what lies past the disk reads as zeros.
+    const std::uint64_t toRead = std::min<std::uint64_t>(kChunkSectors + kChunkSlack, total_ - c);
+    std::fill(chunk.begin(), chunk.end(), 0);
+    Read(c, chunk.data(), static_cast<std::size_t>(toRead));
+    const std::uint64_t examined = std::min<std::uint64_t>(kChunkSectors, total_ - c);
+    for (std::uint64_t i = 0; i < examined; ++i) {
+      const std::uint8_t* p = chunk.data() + i * kSectorSize;
+      const std::uint64_t sector = c + i;
+      if (IsFolderStartSector(p)) {
+        if (candidates.size() < kMaxDirectoryCandidates) {
+          const std::uint32_t cluster = (std::uint32_t{GetLE16(p + 20)} << 16) | GetLE16(p + 26);
+          candidates.push_back({sector, cluster, 0});
+        } else if (!candidateCapHit_) {
+          candidateCapHit_ = true;
+          host.AppendLog("Folder candidates: the limit of " + Number(kMaxDirectoryCandidates) +
+                             " was reached at sector " + Number(sector) + "; later ones are not kept.",
+                         false);
+        }
+        continue;
+      }
+      if (std::memcmp(p, "FILE", 4) == 0 && std::memcmp(p + 8 * kSectorSize, "FILE", 4) == 0) {
+        if (p[4] != '*' && p[4] != '0') continue;
+        std::uint16_t spc = 0;
+        const std::uint64_t start = MftRecordVolumeStart(p, sector, spc);
+        if (start == 0 || IsVolumeAlreadyListed(kFsNtfs, start)) continue;
+        // No boot sector says how long it is: the volume reaches the disk's end.
+        SourceRecord& r = Append(kFsNtfs, start, total_ - start, true, DeepKind());
+        PartitionRecord& part = *r.partition;
+        part.ntfsSectorsPerCluster = spc;
+        part.mftSector = sector - start;
+        part.mftMirrorSector = 0;
+        ReportFind(r, true);
+        continue;
+      }
+      if (HasSignature(p)) TestSector(p, sector);
+    }
+  }
+}
+
+std::uint64_t CThreadForSearchVolume::MftRecordVolumeStart(const std::uint8_t* bytes, std::uint64_t r,
+                                                           std::uint16_t& spc) {
+  std::vector<std::uint8_t> record(bytes, bytes + ntfs::kMftRecordSize);
+  ntfs::MftRecord parsed;
+  if (!ParseRecord(record, parsed) || !NamesMft(parsed)) return 0;
+  const ntfs::Attribute* data = DataAttribute(parsed);
+  if (!data || !data->nonResident || data->startVcn != 0) return 0;
+  const std::uint64_t allocated = data->allocatedSize;
+  if (allocated == 0) return 0;
+  if (HasAttributeList(parsed)) return FindVolumeStartFromAttributeList(record, r, allocated, spc);
+
+  std::vector<DataExtent> runs;
+  if (!ntfs::DecodeMappingPairs(parsed.MappingPairs(*data), 0, runs) || runs.empty() || runs.front().sparse) return 0;
+  const std::uint64_t clusters = RunLengths(runs);
+  const std::uint64_t firstCluster = runs.front().lcn;
+  // 64-bit: clusters x 512 x spc passes 2^32 on any $MFT over 4 GiB.
+  std::uint32_t found = 0;
+  for (std::uint32_t s = 1; s <= 512 && found == 0; s *= 2)
+    if (clusters * kSectorSize * s == allocated) found = s;
+  if (found == 0) return 0;
+  const std::uint64_t offset = firstCluster * found;
+  if (offset / found != firstCluster || r < offset + 63) return 0;
+  spc = static_cast<std::uint16_t>(found);
+  return r - offset;
+}
+
+std::uint64_t CThreadForSearchVolume::FindVolumeStartFromAttributeList(const std::vector<std::uint8_t>& record,
+                                                                       std::uint64_t r, std::uint64_t allocated,
+                                                                       std::uint16_t& spc) {
+  spc = 0;
+  std::vector<std::uint8_t> bytes = record;
+  ntfs::MftRecord base;
+  if (!base.Parse(std::span<const std::uint8_t>(bytes.data(), ntfs::kMftRecordSize))) return 0;
+  const ntfs::Attribute* data = DataAttribute(base);
+  const ntfs::Attribute* list = nullptr;
+  for (const ntfs::Attribute& a : base.Attributes())
+    if (a.type == ntfs::kAttrAttributeList) list = &a;
+  if (!data || !list) return 0;
+  std::vector<DataExtent> mftRuns;
+  if (!ntfs::DecodeMappingPairs(base.MappingPairs(*data), data->startVcn, mftRuns) || mftRuns.empty() ||
+      mftRuns.front().sparse)
+    return 0;
+  const std::uint64_t firstCluster = mftRuns.front().lcn;
+  const std::uint64_t baseClusters = RunLengths(mftRuns);
+
+  for (std::uint32_t s = 128; s >= 1; s /= 2) {
+    if (s * firstCluster > r) continue;
+    const std::uint64_t start = r - s * firstCluster;
+    const std::uint64_t clusterBytes = std::uint64_t{s} * kSectorSize;
+    // The list's entries, from the record or from its clusters.
+    std::vector<ntfs::AttributeListEntry> entries;
+    if (!list->nonResident) {
+      ntfs::ParseAttributeList(base.Value(*list), entries);
+    } else {
+      std::vector<DataExtent> listRuns;
+      if (!ntfs::DecodeMappingPairs(base.MappingPairs(*list), 0, listRuns)) continue;
+      const std::uint64_t size = std::min<std::uint64_t>(list->realSize, 256 * 1024);
+      std::vector<std::uint8_t> content;
+      for (const DataExtent& e : listRuns) {
+        if (content.size() >= size || e.sparse) break;
+        const std::uint64_t bytesHere = std::min<std::uint64_t>(e.length * clusterBytes, size - content.size());
+        const std::size_t sectors = static_cast<std::size_t>((bytesHere + kSectorSize - 1) / kSectorSize);
+        std::vector<std::uint8_t> buffer(sectors * kSectorSize);
+        Read(start + e.lcn * s, buffer.data(), sectors);
+        content.insert(content.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(bytesHere));
+      }
+      ntfs::ParseAttributeList(content, entries);
+    }
+    std::uint64_t clusters = baseClusters;
+    for (const ntfs::AttributeListEntry& entry : entries) {
+      const std::uint64_t number = ntfs::ReferenceRecord(entry.reference);
+      if (entry.type != ntfs::kAttrData || !entry.name.empty() || number == 0) continue;
+      // Where the extension record lies, through the $MFT's own runs.
+      const std::uint64_t byte = number * ntfs::kMftRecordSize;
+      const std::uint64_t vcn = byte / clusterBytes;
+      const DataExtent* holder = nullptr;
+      for (const DataExtent& e : mftRuns)
+        if (!e.sparse && vcn >= e.vcn && vcn < e.vcn + e.length) holder = &e;
+      if (!holder) continue;
+      const std::uint64_t sector = start + (holder->lcn + (vcn - holder->vcn)) * s + (byte % clusterBytes) / kSectorSize;
+      std::vector<std::uint8_t> extension(ntfs::kMftRecordSize);
+      Read(sector, extension.data(), ntfs::kMftRecordSize / kSectorSize);
+      ntfs::MftRecord parsed;
+      if (!ParseRecord(extension, parsed)) continue;
+      const ntfs::Attribute* more = DataAttribute(parsed);
+      if (!more || !more->nonResident) continue;
+      std::vector<DataExtent> runs;
+      if (ntfs::DecodeMappingPairs(parsed.MappingPairs(*more), more->startVcn, runs)) clusters += RunLengths(runs);
+    }
+    if (clusters * clusterBytes == allocated) {
+      spc = static_cast<std::uint16_t>(s);
+      return start;
+    }
+  }
+  return 0;
+}
+
+std::uint8_t CThreadForSearchVolume::VoteSectorsPerCluster(std::vector<DirectoryCandidate>& group) {
+  const std::size_t n = std::min(group.size(), kMaxVotingMembers);
+  // Votes per power of two 1..128 (index = log2), overall and per member.
+  std::array<std::uint64_t, 8> total{};
+  std::vector<std::array<std::uint32_t, 8>> own(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t j = i + 1; j < n; ++j) {
+      const DirectoryCandidate& a = group[i];
+      const DirectoryCandidate& b = group[j];
+      if (b.cluster <= a.cluster || b.sector <= a.sector) continue;
+      const std::uint64_t q = (b.sector - a.sector) / (b.cluster - a.cluster);
+      if (q == 0 || q > 128 || (q & (q - 1)) != 0) continue;
+      const int bit = std::countr_zero(q);
+      ++total[bit];
+      ++own[i][bit];
+      ++own[j][bit];
+    }
+  }
+  auto best = [](const auto& votes) -> std::uint8_t {
+    int chosen = -1;
+    for (int bit = 0; bit < 8; ++bit)
+      if (votes[bit] != 0 && (chosen < 0 || votes[bit] > votes[chosen])) chosen = bit;
+    return chosen < 0 ? 0 : static_cast<std::uint8_t>(1u << chosen);
+  };
+  for (std::size_t i = 0; i < group.size(); ++i) group[i].vote = i < n ? best(own[i]) : 0;
+  return best(total);
+}
+
+void CThreadForSearchVolume::EvaluateDirectoryCandidates(std::vector<DirectoryCandidate>& candidates) {
+  EngineHost& host = job_.host;
+  for (const std::uint32_t t : kTrialClusterSizes) {
+    if (host.StopRequested()) return;
+    // Groups of candidates that imply the same data-area start, in the order
+    // their first member was found.
+    std::vector<std::vector<std::size_t>> groups;
+    std::unordered_map<std::uint64_t, std::size_t> byEstimate;
+    for (std::size_t k = 0; k < candidates.size(); ++k) {
+      const DirectoryCandidate& c = candidates[k];
+      // 64-bit: (cluster - 2) x t wraps 32 bits on a large disk. A folder
+      // that would lie before the disk's start or past its end implies
+      // nothing and stays alone.
+      if (c.cluster < 2) continue;
+      const std::uint64_t offset = std::uint64_t{c.cluster - 2} * t;
+      if (offset > c.sector) continue;
+      const std::uint64_t estimate = c.sector - offset;
+      if (estimate > total_) continue;
+      auto [it, added] = byEstimate.try_emplace(estimate, groups.size());
+      if (added) groups.emplace_back();
+      groups[it->second].push_back(k);
+    }
+    for (const std::vector<std::size_t>& members : groups) {
+      if (host.StopRequested()) return;
+      if (members.size() < 4) continue;
+      std::vector<DirectoryCandidate> group;
+      group.reserve(std::min(members.size(), kMaxGroupMembers));
+      for (const std::size_t k : members) {
+        if (group.size() == kMaxGroupMembers) {
+          if (!groupCapHit_) {
+            groupCapHit_ = true;
+            host.AppendLog("Folder group: the limit of " + Number(kMaxGroupMembers) +
+                               " members was reached; later ones are not kept.",
+                           false);
+          }
+          break;
+        }
+        group.push_back(candidates[k]);
+      }
+      const std::uint8_t voted = VoteSectorsPerCluster(group);
+      if (voted == 0) continue;
+      DeepSearchFat32(group, voted);
+    }
+  }
+}
+
+bool CThreadForSearchVolume::IsDeepFatListed(std::uint8_t fsKind, std::uint64_t start, std::uint32_t fatSize,
+                                             std::uint8_t spc) const {
+  for (const auto& record : job_.sources.m_sources) {
+    if (record->kind != DeepKind() || !record->partition) continue;
+    const PartitionRecord& p = *record->partition;
+    if (p.startSector == start && p.fileSystemKind == fsKind && p.fatSize == fatSize && p.sectorsPerCluster == spc)
+      return true;
+  }
+  return false;
+}
+
+void CThreadForSearchVolume::DeepSearchFat32(const std::vector<DirectoryCandidate>& group, std::uint8_t voted) {
+  EngineHost& host = job_.host;
+  // The vote table keys are 32 bits: they count from the lowest start the
+  // members imply, so volumes past 2 TiB keep their place.
+  std::vector<std::pair<std::uint64_t, std::uint8_t>> estimates;
+  for (const DirectoryCandidate& m : group) {
+    // A member without a vote of its own says nothing of the data area.
+    if (m.vote == 0 || m.cluster < 2) continue;
+    const std::uint64_t offset = std::uint64_t{m.cluster - 2} * m.vote;
+    if (offset > m.sector) continue;
+    estimates.emplace_back(m.sector - offset, m.vote);
+  }
+  if (estimates.empty()) return;
+  std::uint64_t base = estimates.front().first;
+  for (const auto& [estimate, spc] : estimates) base = std::min(base, estimate);
+  std::vector<VoteRecord> table;
+  for (const auto& [estimate, spc] : estimates)
+    if (estimate - base <= 0xFFFFFFFFu) VoteTableAdd(table, static_cast<std::uint32_t>(estimate - base), spc);
+  VoteTableSort(table);
+  std::vector<std::uint32_t> clusters;
+  clusters.reserve(group.size());
+  for (const DirectoryCandidate& m : group) clusters.push_back(m.cluster);
+
+  std::vector<std::uint8_t> block(kChunkSectors * kSectorSize);
+  std::uint32_t verified = 0;
+  for (const VoteRecord& vote : table) {
+    if (host.StopRequested()) return;
+    const std::int64_t e = static_cast<std::int64_t>(base + vote.start);
+    const std::int64_t v = vote.sectorsPerCluster;
+    ++verified;
+    if (job_.sink) {
+      job_.sink->SetProgressText("Verifying volumes" + std::string(" ") + Number(verified) + " ");
+      job_.sink->SetProgressRange(0, kFatWalkSteps);
+      job_.sink->SetProgressStep(1);
+      job_.sink->SetProgressPos(0);
+    }
+    // Back from the data area to the first sector of the last FAT, read a
+    // block at a time.
+    std::int64_t b = e;
+    bool found = false, reachedZero = false;
+    std::int64_t blockFirst = -1, blockCount = 0;
+    for (std::int64_t steps = 0; steps < kFatWalkSteps; ++steps, --b) {
+      if (b < blockFirst || b >= blockFirst + blockCount) {
+        blockFirst = std::max<std::int64_t>(0, b - static_cast<std::int64_t>(kChunkSectors) + 1);
+        blockCount = b - blockFirst + 1;
+        Read(static_cast<std::uint64_t>(blockFirst), block.data(), static_cast<std::size_t>(blockCount));
+        if (job_.sink) job_.sink->SetProgressPos(steps);
+        if (host.StopRequested()) return;
+      }
+      if (BeginsFat(block.data() + (b - blockFirst) * kSectorSize)) {
+        found = true;
+        break;
+      }
+      if (b == 0) {
+        reachedZero = true;
+        break;
+      }
+    }
+    if (job_.sink) {
+      job_.sink->SetProgressPos(kFatWalkSteps);
+      job_.sink->HideProgress();
+    }
+
+    std::int64_t f = 0;
+    bool confirmed = false, foundMark = false;
+    auto firstFatAt = [&](std::int64_t sector) {
+      if (sector < 0) return false;
+      std::array<std::uint8_t, kSectorSize> s{};
+      Read(static_cast<std::uint64_t>(sector), s.data(), 1);
+      return BeginsFat(s.data());
+    };
+    if (reachedZero) {
+      f = e > 2111 ? (e - 95) / 2 : (e - 96) / 2;
+    } else if (!found) {
+      f = 1;
+    } else {
+      foundMark = true;
+      const std::int64_t d = e - b;
+      if (d == 1) {
+        f = 1;
+      } else if (d < 1024 && d <= 298) {
+        f = d - 32;
+        confirmed = f > 0 && firstFatAt(b - f);
+      } else if (d < 1024) {
+        f = (d - 32) / 2;
+        confirmed = true;
+        foundMark = false;
+      } else if (b >= d && d < kFatWalkSteps) {
+        f = d;
+        confirmed = firstFatAt(b - d);
+      } else {
+        f = d / 2;
+        confirmed = true;
+        foundMark = false;
+      }
+    }
+    if (f <= 0 || e < 2 * f) continue;
+    std::int64_t start = e - 2 * f;
+
+    std::uint8_t kind = kFsFat16;
+    std::uint32_t reserved = 1, rootSectors = 32;
+    std::uint64_t entries = 0;  // of the whole FAT
+    const std::int64_t avail = static_cast<std::int64_t>(total_) - start;
+    auto halveWhenShort = [&](std::uint64_t fatEntries) {
+      if (avail >= 0 && static_cast<std::uint64_t>(avail) / voted < fatEntries) {
+        f /= 2;
+        confirmed = true;
+        foundMark = false;
+        start = e - 2 * f;
+      }
+    };
+    if (f == 1 || f >= 1024) {
+      kind = kFsFat32;
+      if (f >= 1024) halveWhenShort(static_cast<std::uint64_t>(f - 1) * 128);
+    } else if (f <= 19) {
+      kind = kFsFat12;
+      halveWhenShort(static_cast<std::uint64_t>(f) * 4096 / 12);
+    } else if (f <= 266) {
+      halveWhenShort(static_cast<std::uint64_t>(f - 1) * 256);
+    } else {
+      f /= 2;  // the start keeps the value computed before
+    }
+    if (kind == kFsFat32) {
+      reserved = 32;
+      rootSectors = 0;
+      start -= 32;
+      entries = static_cast<std::uint64_t>(f) * 128;
+    } else {
+      start -= 33;
+      entries = kind == kFsFat12 ? static_cast<std::uint64_t>(f) * 4096 / 12 : static_cast<std::uint64_t>(f) * 256;
+    }
+    const bool acceptable = (kind == kFsFat32 && (f == 1 || f > 266)) || (kind == kFsFat16 && f <= 266) ||
+                            (kind == kFsFat12 && f <= 19);
+    if (start < 0 || f <= 0 || !acceptable) continue;
+    // 64-bit: clusters x FAT entries passes 2^32 on a large volume.
+    const std::uint64_t count = f == 1 ? total_ - static_cast<std::uint64_t>(start) : static_cast<std::uint64_t>(v) * entries;
+    const auto appendFat = [&](std::uint8_t fsKind, std::int64_t at, std::uint64_t sectors, std::uint32_t fatSize,
+                               std::uint32_t reservedSectors, std::uint32_t rootDir) {
+      if (at < 0 || sectors == 0 || static_cast<std::uint64_t>(at) >= total_) return;
+      if (IsDeepFatListed(fsKind, static_cast<std::uint64_t>(at), fatSize, voted)) return;
+      SourceRecord& r = Append(fsKind, static_cast<std::uint64_t>(at), sectors, false, DeepKind());
+      PartitionRecord& p = *r.partition;
+      p.fileSystemText = fsKind == kFsFat32 ? u"FAT32" : u"FAT";
+      p.reservedSectors = reservedSectors;
+      p.rootDirSectors = static_cast<std::uint16_t>(rootDir);
+      p.fatSize = fatSize;
+      p.sectorsPerCluster = voted;
+      p.clusterArray = clusters;
+      p.clusterArrayCount = static_cast<std::uint32_t>(clusters.size());
+      ReportFind(r, true);
+    };
+    appendFat(kind, start, count, static_cast<std::uint32_t>(f), reserved, rootSectors);
+    if (f == 1 || (foundMark && confirmed)) continue;
+    // The FAT may be wrong: also the volume that keeps only the data area,
+    // read without a FAT.
+    if (e <= 513) {
+      const std::int64_t at = e - 2 - 32 - 1;
+      if (at >= 0) appendFat(kFsFat16, at, std::min(total_ - static_cast<std::uint64_t>(at), kMaxFat16Sectors), 1, 1, 32);
+    } else {
+      const std::int64_t at = e - 2 - 32;
+      if (at >= 0) appendFat(kFsFat32, at, total_ - static_cast<std::uint64_t>(at), 1, 32, 0);
+    }
+  }
+}
+
+}  // namespace corvan

@@ -1,0 +1,658 @@
+// The deep lost-volume search over disks laid out here: corpus volume
+// images copied into sparse files at starts of the test's choosing, with
+// their boot sectors zeroed where the case says so. Starts, sizes and files
+// are checked against the corpus manifest's layout and the truth files.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/CORVANApp.h"
+#include "app/Jobs.h"
+#include "app/SourceSetup.h"
+#include "console/FoundItemStore.h"
+#include "core/HeadlessHost.h"
+#include "core/RecoveryMode.h"
+#include "engines/fat/FatImageBuilder.h"
+#include "platform/TextConv.h"
+#include "scan/CThreadForSearchVolume.h"
+#include "scan/ProgramEngines.h"
+#include "scan/ScanWorker.h"
+#include "sources/FileSectorSource.h"
+#include "sources/SourceList.h"
+#include "support/CorpusTruth.h"
+#include "support/Md5.h"
+#include "support/NtfsImageBuilder.h"
+#include "scan/LostVolumeTestSupport.h"
+#include "support/TestSupport.h"
+
+namespace corvan {
+namespace {
+
+using test::LaidDisk;
+using test::RecordingSink;
+using test::VolumeSectors;
+
+struct Search {
+  explicit Search(std::uint64_t sectors) {
+    auto disk = std::make_unique<SourceRecord>();
+    disk->kind = kSourceDisk;
+    disk->disk = std::make_unique<DiskRecord>();
+    disk->disk->driveNumber = kImageDriveNumber;
+    disk->disk->sectorCount = sectors;
+    list.AppendSource(std::move(disk));
+  }
+  LostVolumeJob Job(std::shared_ptr<SectorSource> disk) {
+    return LostVolumeJob{.host = host,
+                         .sources = list,
+                         .disk = std::move(disk),
+                         .source = list.m_sources.front().get(),
+                         .engines = {fat, ntfs, exFat},
+                         .foundVolumeCount = count,
+                         .haveFoundVolumes = have,
+                         .resultsPresent = results,
+                         .deep = true,
+                         .sink = &sink};
+  }
+  void Run(std::shared_ptr<SectorSource> disk, bool deep = true) {
+    LostVolumeJob job = Job(std::move(disk));
+    job.deep = deep;
+    CThreadForSearchVolume search(std::move(job));
+    search.Run();
+    failures = search.ReadFailures();
+  }
+  std::vector<const SourceRecord*> Found() const {
+    std::vector<const SourceRecord*> out;
+    for (const auto& r : list.m_sources)
+      if (r->partition) out.push_back(r.get());
+    return out;
+  }
+  std::vector<const SourceRecord*> At(std::uint64_t start, std::uint8_t fsKind) const {
+    std::vector<const SourceRecord*> out;
+    for (const SourceRecord* r : Found())
+      if (r->partition->startSector == start && r->partition->fileSystemKind == fsKind) out.push_back(r);
+    return out;
+  }
+
+  HeadlessHost host;
+  SourceList list;
+  std::unique_ptr<ScanEngine> fat, ntfs, exFat;
+  std::atomic<std::uint32_t> count{0}, have{1}, results{0};
+  RecordingSink sink;
+  std::uint64_t failures = 0;
+};
+
+// The first sector of a FAT volume's data area as a record gives it.
+std::uint64_t DataStart(const PartitionRecord& p) {
+  return p.startSector + p.reservedSectors + 2ull * p.fatSize + p.rootDirSectors;
+}
+
+// A scan of one found volume, with what it listed.
+struct VolumeScan {
+  FoundItemStore store;
+  HeadlessHost host{&store, nullptr};
+  std::unique_ptr<ScanEngine> fat, ntfs, exFat;
+  std::atomic<std::uint32_t> scanResumed{0};
+  std::atomic<std::uint64_t> rawFileCount{0};
+  std::string problem;
+
+  void Run(const SourceRecord& source, std::shared_ptr<SectorSource> disk, std::uint32_t mode,
+           std::uint8_t advanceChoice = 0) {
+    host.SetRecoveryMode(mode);
+    ScanJob job{.host = host, .engines = {fat, ntfs, exFat}, .scanResumed = scanResumed, .rawFileCount = rawFileCount};
+    job.source = &source;
+    job.disk = std::move(disk);
+    job.mode = mode;
+    job.advanceChoice = advanceChoice;
+    const auto engines = MakeProgramEngines();
+    ScanWorker worker(std::move(job), *engines);
+    worker.Run();
+    problem = worker.Problem();
+  }
+  ScanEngine* Engine() const { return fat ? fat.get() : ntfs ? ntfs.get() : exFat.get(); }
+  std::string Md5Of(const FoundItemInfo& record) const {
+    test::Md5 md5;
+    Engine()->ReadItemData(record, [&](const DataBlock& block) {
+      md5.Update(block.bytes);
+      return true;
+    });
+    return md5.HexDigest();
+  }
+};
+
+std::string Leaf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+// ---- the corpus disk ----
+
+TEST(DeepVolumeSearch, FindsTheCorpusVolumesOnTheFlatDiskWithoutItsMbr) {
+  test::TempDir dir;
+  const std::filesystem::path disks = test::CorpusDir() / "disks";
+  std::filesystem::copy_file(disks / "mbr-mflat.vmdk", dir / "mbr-mflat.vmdk");
+  std::filesystem::copy_file(disks / "mbr-mflat-flat.vmdk", dir / "mbr-mflat-flat.vmdk");
+  {
+    std::fstream flat(dir / "mbr-mflat-flat.vmdk", std::ios::binary | std::ios::in | std::ios::out);
+    const std::string zeros(512, '\0');
+    flat.write(zeros.data(), 512);
+  }
+  CORVANApp app(dir / "settings.ini", dir.path());
+  MountAndListSources(app, ImageTypeForPath(dir / "mbr-mflat.vmdk"), dir / "mbr-mflat.vmdk");
+  ASSERT_TRUE(app.m_pDisk);
+  ASSERT_EQ(app.m_sourceList.m_sources.size(), 1u);
+  ASSERT_TRUE(SelectSource(app, 0));
+  CThreadForSearchVolume search(MakeLostVolumeJob(app, nullptr, true, false));
+  search.Run();
+  EXPECT_EQ(search.ReadFailures(), 0u);
+  // The manifest's layout of the MBR disk.
+  const struct {
+    std::uint64_t start, count;
+    std::uint8_t fsKind;
+  } layout[] = {{2048, 98304, kFsNtfs}, {104448, 81920, kFsFat32}, {188416, 65536, kFsExFat}, {256000, 49152, kFsFat16}};
+  const auto& sources = app.m_sourceList.m_sources;
+  for (const auto& v : layout) {
+    const auto it = std::find_if(sources.begin(), sources.end(), [&](const auto& r) {
+      return r->partition && r->partition->startSector == v.start && r->partition->fileSystemKind == v.fsKind;
+    });
+    ASSERT_NE(it, sources.end()) << v.start;
+    // Their boot sectors are whole: standard finds, with the volume's own size.
+    EXPECT_EQ((*it)->kind, kSourceLostVolume) << v.start;
+    EXPECT_EQ((*it)->partition->sectorCount, v.count) << v.start;
+    EXPECT_EQ((*it)->partition->name.rfind(u"Std Vol ", 0), 0u) << v.start;
+  }
+  for (const auto& r : sources) {
+    if (!r->partition) continue;
+    // Anything more is a volume rebuilt from folders, and ends on the disk.
+    if (r->kind != kSourceLostVolume) {
+      EXPECT_EQ(r->kind, kSourceDeepLostVolume);
+      EXPECT_EQ(r->partition->name.rfind(u"Adv Vol ", 0), 0u);
+    }
+    EXPECT_LE(r->partition->startSector + r->partition->sectorCount, app.m_sourceList.m_nDiskSectors);
+  }
+  // The NTFS volume's $MFT does not list it a second time.
+  int ntfsAt2048 = 0;
+  for (const auto& r : sources) ntfsAt2048 += r->partition && r->partition->fileSystemKind == kFsNtfs;
+  EXPECT_EQ(ntfsAt2048, 1);
+  EXPECT_EQ(app.m_bBusy.load(), 0u);
+  EXPECT_NE(app.LogViewText().find("Process completed"), std::string::npos);
+}
+
+// ---- NTFS from its $MFT ----
+
+TEST(DeepVolumeSearch, NtfsWithoutBothBootSectorsIsFoundFromItsMftAndRecovered) {
+  // An odd start, not one the quick search probes.
+  const std::uint64_t at = 5001, sectors = 120000;
+  const std::uint64_t volume = VolumeSectors("ntfs.img");
+  LaidDisk disk(sectors);
+  disk.Place("ntfs.img", at);
+  disk.Zero(at);
+  disk.Zero(at + volume - 1);
+  Search quick(sectors);
+  quick.Run(disk.Source(), false);
+  EXPECT_TRUE(quick.Found().empty()) << "the quick search cannot find it";
+
+  Search s(sectors);
+  s.Run(disk.Source());
+  const auto found = s.At(at, kFsNtfs);
+  ASSERT_EQ(found.size(), 1u);
+  const SourceRecord& r = *found.front();
+  EXPECT_EQ(r.kind, kSourceDeepLostVolume);
+  const PartitionRecord& p = *r.partition;
+  EXPECT_EQ(p.name, u"Adv Vol 1 ");
+  EXPECT_EQ(p.fileSystemText, u"NTFS");
+  // The corpus volume: 8 sectors a cluster, $MFT at cluster 4.
+  EXPECT_EQ(p.ntfsSectorsPerCluster, 8);
+  EXPECT_EQ(p.mftSector, 32u);
+  // No boot sector says its length: it reaches the disk's end.
+  EXPECT_EQ(p.sectorCount, sectors - at);
+  EXPECT_EQ(p.endSector, sectors);
+  EXPECT_NE(s.host.LogText().find("Found at sector no. " + std::to_string(at) + " "), std::string::npos);
+
+  VolumeScan scan;
+  scan.Run(r, disk.Source(), kModeAdvance, kAdvanceNtfs);
+  ASSERT_TRUE(scan.problem.empty()) << scan.problem;
+  ASSERT_NE(scan.Engine(), nullptr);
+  std::map<std::string, FoundItemHandle> byPath;
+  for (FoundItemHandle h = 1; h < scan.store.Count(); ++h) byPath.emplace(Utf16ToUtf8(scan.store.PathOf(h)), h);
+  int files = 0;
+  for (const test::TruthRow& row : test::ReadTruth(test::CorpusDir() / "ntfs.truth.tsv")) {
+    if (row.state != "live" || row.type != "file") continue;
+    const auto it = byPath.find(row.path);
+    ASSERT_NE(it, byPath.end()) << row.path;
+    const StoredItem item = scan.store.Item(it->second);
+    EXPECT_EQ(item.record.size, row.size) << row.path;
+    EXPECT_EQ(scan.Md5Of(item.record), row.md5) << row.path;
+    ++files;
+  }
+  EXPECT_GT(files, 10);
+}
+
+// A disk whose failing reads hand back the bytes of the read before (as a
+// reused buffer would), and say they failed.
+class StaleSource final : public SectorSource {
+ public:
+  StaleSource(std::shared_ptr<SectorSource> inner, std::uint64_t bad) : inner_(std::move(inner)), bad_(bad) {}
+  bool ReadSectors(std::uint64_t sector, void* buffer, std::size_t bytes) override {
+    if (sector == bad_) {
+      std::memcpy(buffer, last_.data(), std::min(bytes, last_.size()));
+      return false;
+    }
+    const bool ok = inner_->ReadSectors(sector, buffer, bytes);
+    last_.assign(static_cast<const std::uint8_t*>(buffer), static_cast<const std::uint8_t*>(buffer) + bytes);
+    return ok;
+  }
+  std::uint64_t SectorCount() const override { return inner_->SectorCount(); }
+
+ private:
+  std::shared_ptr<SectorSource> inner_;
+  std::uint64_t bad_;
+  std::vector<std::uint8_t> last_;
+};
+
+TEST(DeepVolumeSearch, AFailedChunkIsExaminedAsZerosNotAsTheChunkBefore) {
+  // The volume's $MFT lies in the chunk at 4096; the next chunk cannot be
+  // read. Its stale bytes would show the $MFT again 2048 sectors on.
+  const std::uint64_t at = 4100, sectors = 120000;
+  LaidDisk disk(sectors);
+  disk.Place("ntfs.img", at);
+  disk.Zero(at);
+  disk.Zero(at + VolumeSectors("ntfs.img") - 1);
+  Search s(sectors);
+  s.Run(std::make_shared<StaleSource>(disk.Source(), 6144));
+  EXPECT_GT(s.failures, 0u);
+  std::vector<std::uint64_t> ntfs;
+  for (const SourceRecord* r : s.Found())
+    if (r->partition->fileSystemKind == kFsNtfs) ntfs.push_back(r->partition->startSector);
+  EXPECT_EQ(ntfs, std::vector<std::uint64_t>{at});
+  EXPECT_TRUE(s.sink.done);
+}
+
+// ---- FAT from its folders ----
+
+TEST(DeepVolumeSearch, Fat32WithoutBothBootSectorsIsRebuiltFromItsFolders) {
+  const std::uint64_t at = 7001, sectors = 100000;
+  LaidDisk disk(sectors);
+  disk.Place("fat32.img", at);
+  disk.Zero(at);
+  disk.Zero(at + 6);  // the backup boot sector
+  Search s(sectors);
+  s.Run(disk.Source());
+  // The corpus volume: 32 reserved sectors and two FATs of 630 before its
+  // data area, one sector a cluster.
+  const std::uint64_t dataArea = at + 32 + 2 * 630;
+  const SourceRecord* rebuilt = nullptr;
+  for (const SourceRecord* r : s.Found()) {
+    EXPECT_EQ(r->kind, kSourceDeepLostVolume);
+    EXPECT_EQ(r->partition->name.rfind(u"Adv Vol ", 0), 0u);
+    EXPECT_LE(r->partition->startSector + r->partition->sectorCount, sectors);
+    if (r->partition->fileSystemKind == kFsFat32 && DataStart(*r->partition) == dataArea) rebuilt = r;
+  }
+  ASSERT_NE(rebuilt, nullptr);
+  const PartitionRecord& p = *rebuilt->partition;
+  EXPECT_EQ(p.sectorsPerCluster, 1);
+  EXPECT_EQ(p.fileSystemText, u"FAT32");
+  EXPECT_EQ(p.clusterArrayCount, p.clusterArray.size());
+  // Every folder of the truth (live or deleted) begins with "." and "..".
+  std::size_t folders = 0;
+  for (const test::TruthRow& row : test::ReadTruth(test::CorpusDir() / "fat32.truth.tsv")) folders += row.type == "dir";
+  EXPECT_GE(p.clusterArray.size(), folders);
+
+  VolumeScan scan;
+  scan.Run(*rebuilt, disk.Source(), kModeQuick);
+  ASSERT_TRUE(scan.problem.empty()) << scan.problem;
+  ASSERT_NE(scan.Engine(), nullptr);
+  // Without a FAT or a root the tree differs: a file counts when its name,
+  // size and data are found anywhere.
+  std::multimap<std::string, FoundItemInfo> byName;
+  for (FoundItemHandle h = 1; h < scan.store.Count(); ++h) {
+    const StoredItem item = scan.store.Item(h);
+    if (!item.record.IsFolder()) byName.emplace(Leaf(Utf16ToUtf8(scan.store.PathOf(h))), item.record);
+  }
+  int live = 0, recovered = 0;
+  std::string missing;
+  for (const test::TruthRow& row : test::ReadTruth(test::CorpusDir() / "fat32.truth.tsv")) {
+    if (row.state != "live" || row.type != "file") continue;
+    ++live;
+    const auto [first, last] = byName.equal_range(Leaf(row.path));
+    const bool whole = std::any_of(first, last, [&](const auto& e) {
+      return e.second.size == row.size && scan.Md5Of(e.second) == row.md5;
+    });
+    recovered += whole;
+    if (!whole) missing += " " + row.path;
+  }
+  EXPECT_EQ(live, 25);
+  EXPECT_GE(recovered * 10, live * 9) << recovered << " of " << live << "; missing:" << missing;
+}
+
+TEST(DeepVolumeSearch, Fat32WithEightSectorClustersIsRebuiltFromItsFolders) {
+  // Built here: FAT32, 65,536 sectors, 8 a cluster, 32 reserved, FATs of 64;
+  // root at cluster 2 lists five folders (clusters 3..7), each holding one
+  // file of three contiguous clusters.
+  fattest::FatImage image(kFat32, 65536, 8, 32, 64, 0);
+  std::map<std::string, std::string> files;  // name -> MD5 of its data
+  for (std::uint32_t k = 0; k < 5; ++k) {
+    const std::uint32_t folder = 3 + k, first = 20 + 3 * k;
+    char folderName[12], fileName[12];
+    std::snprintf(folderName, sizeof folderName, "DIR%u       ", k);
+    std::snprintf(fileName, sizeof fileName, "FILE%u   TXT", k);
+    fattest::PutShortEntry(image.Cluster(2) + 32 * k, folderName, 0x10, folder, 0);
+    fattest::PutDotEntries(image.Cluster(folder), folder, 0);
+    const std::uint32_t size = 3 * 4096 - 100 * (k + 1);
+    fattest::PutShortEntry(image.Cluster(folder) + 64, fileName, 0x20, first, size);
+    image.Chain({folder});
+    image.Chain({first, first + 1, first + 2});
+    std::uint8_t* data = image.Cluster(first);
+    for (std::uint32_t b = 0; b < size; ++b) data[b] = static_cast<std::uint8_t>(b * 7 + k * 13);
+    test::Md5 md5;
+    md5.Update(std::span<const std::uint8_t>(data, size));
+    files["FILE" + std::to_string(k) + ".TXT"] = md5.HexDigest();
+  }
+  const std::uint64_t at = 9001, sectors = at + 65536 + 1000;
+  LaidDisk disk(sectors);
+  disk.WriteBytes(at, image.Bytes());
+  disk.Zero(at);
+  disk.Zero(at + 6);
+  Search s(sectors);
+  s.Run(disk.Source());
+  const std::uint64_t dataArea = at + 32 + 2 * 64;
+  const SourceRecord* rebuilt = nullptr;
+  for (const SourceRecord* r : s.Found())
+    if (r->partition->fileSystemKind == kFsFat32 && DataStart(*r->partition) == dataArea) rebuilt = r;
+  ASSERT_NE(rebuilt, nullptr);
+  EXPECT_EQ(rebuilt->partition->sectorsPerCluster, 8);
+  EXPECT_EQ(rebuilt->kind, kSourceDeepLostVolume);
+  EXPECT_EQ(rebuilt->partition->clusterArray, (std::vector<std::uint32_t>{3, 4, 5, 6, 7}));
+
+  VolumeScan scan;
+  scan.Run(*rebuilt, disk.Source(), kModeQuick);
+  ASSERT_TRUE(scan.problem.empty()) << scan.problem;
+  ASSERT_NE(scan.Engine(), nullptr);
+  std::map<std::string, std::string> found;
+  for (FoundItemHandle h = 1; h < scan.store.Count(); ++h) {
+    const StoredItem item = scan.store.Item(h);
+    const std::string name = Leaf(Utf16ToUtf8(scan.store.PathOf(h)));
+    if (!item.record.IsFolder() && files.count(name)) found[name] = scan.Md5Of(item.record);
+  }
+  EXPECT_EQ(found, files);
+}
+
+TEST(DeepVolumeSearch, AnMftWhoseRunsGoOnInAnExtensionRecordGivesItsStart) {
+  // Built here: 4 sectors a cluster, $MFT of 64 records at cluster 16, and
+  // 8 clusters more that only extension record 20 maps; the $MFT's
+  // allocated size (40 clusters) fits 4 sectors a cluster only with them.
+  using namespace test::ntfsimg;
+  NtfsImage image(4, 4000, 16, 64);
+  const std::uint64_t more = image.Allocate(8);
+  const std::uint64_t allocated = 40 * 2048ull;
+  RecordBuilder mft;
+  mft.number = 0;
+  Bytes list;
+  for (const Bytes& e : {AttrListEntry(0x10, 0, Ref(0), 0), AttrListEntry(0x20, 0, Ref(0), 1),
+                         AttrListEntry(0x30, 0, Ref(0), 2), AttrListEntry(0x80, 0, Ref(0), 3),
+                         AttrListEntry(0x80, 32, Ref(20), 0)})
+    list.insert(list.end(), e.begin(), e.end());
+  mft.Add(Resident(0x10, StdInfo(0, 0), u"", 0))
+      .Add(Resident(0x20, list, u"", 1))
+      .Add(Resident(0x30, FileName(Ref(5, 5), u"$MFT", 3, 0x06), u"", 2))
+      .Add(NonResident(0x80, Pairs({{16, 32}}), 0, 31, allocated, allocated, allocated, 0, 0, u"", 3));
+  image.PutRecord(0, mft.Build());
+  RecordBuilder extension;
+  extension.number = 20;
+  extension.baseReference = Ref(0);
+  extension.Add(NonResident(0x80, Pairs({{more, 8}}), 32, 39, 0, 0, 0, 0, 0, u"", 0));
+  image.PutRecord(20, extension.Build());
+  for (std::uint32_t n = 1; n < 12; ++n) {
+    if (n == 20) continue;
+    RecordBuilder other;
+    other.number = n;
+    other.Add(Resident(0x10, StdInfo(0, 0), u"", 0));
+    image.PutRecord(n, other.Build());
+  }
+  Bytes bytes = image.Finish();
+  const std::uint64_t volume = bytes.size() / 512, at = 5001, sectors = at + volume + 4000;
+  LaidDisk disk(sectors);
+  disk.WriteBytes(at, bytes);
+  disk.Zero(at);
+  disk.Zero(at + volume - 1);
+  Search s(sectors);
+  s.Run(disk.Source());
+  const auto found = s.At(at, kFsNtfs);
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found.front()->kind, kSourceDeepLostVolume);
+  EXPECT_EQ(found.front()->partition->ntfsSectorsPerCluster, 4);
+  EXPECT_EQ(found.front()->partition->mftSector, 64u);
+  EXPECT_EQ(s.Found().size(), 1u);
+
+  // Without the extension record the cluster count fits no cluster size.
+  disk.Zero(at + 64 + 40);
+  disk.Zero(at + 64 + 41);
+  Search without(sectors);
+  without.Run(disk.Source());
+  EXPECT_TRUE(without.Found().empty());
+}
+
+TEST(DeepVolumeSearch, ThreeFoldersAreNoVolume) {
+  // Folder starts of one volume, 8 sectors a cluster: with four a volume is
+  // rebuilt, with three nothing is.
+  for (const int folders : {3, 4}) {
+    SCOPED_TRACE(folders);
+    const std::uint64_t sectors = 60000, dataArea = 30000;
+    LaidDisk disk(sectors);
+    for (int k = 0; k < folders; ++k) {
+      const std::uint32_t cluster = 10 + 7 * k;
+      std::vector<std::uint8_t> sector(512, 0);
+      std::memcpy(sector.data(), ".          ", 11);
+      sector[11] = 0x10;
+      sector[26] = static_cast<std::uint8_t>(cluster);
+      std::memcpy(sector.data() + 32, "..         ", 11);
+      sector[43] = 0x10;
+      disk.Write(dataArea + (cluster - 2) * 8ull, sector);
+    }
+    Search s(sectors);
+    s.Run(disk.Source());
+    bool atDataArea = false;
+    for (const SourceRecord* r : s.Found()) atDataArea |= DataStart(*r->partition) == dataArea;
+    EXPECT_EQ(atDataArea, folders == 4);
+  }
+}
+
+
+TEST(DeepVolumeSearch, ARebuiltVolumeThatWouldRunPastTheDiskEndsOnIt) {
+  // The corpus FAT16 volume (4 reserved sectors, FATs of 48, 32 root
+  // sectors, 4 sectors a cluster) without its boot sector, on a disk that
+  // ends 652 sectors before the 49,152 its FAT can address.
+  const std::uint64_t at = 3000, sectors = at + 3 + 48500;
+  LaidDisk disk(sectors);
+  disk.Place("fat16.img", at);
+  disk.Truncate(sectors);
+  disk.Zero(at);
+  Search s(sectors);
+  s.Run(disk.Source());
+  const std::uint64_t dataArea = at + 4 + 96 + 32;
+  const SourceRecord* rebuilt = nullptr;
+  for (const SourceRecord* r : s.Found())
+    if (r->partition->fileSystemKind == kFsFat16 && r->partition->fatSize == 48) rebuilt = r;
+  ASSERT_NE(rebuilt, nullptr);
+  const PartitionRecord& p = *rebuilt->partition;
+  EXPECT_EQ(DataStart(p), dataArea);
+  EXPECT_EQ(p.sectorsPerCluster, 4);
+  EXPECT_EQ(p.sectorCount, sectors - p.startSector);
+  EXPECT_EQ(p.endSector, sectors - 1);
+  EXPECT_EQ(p.sizeText, FormatSizeText(sectors - p.startSector));
+}
+
+// ---- the cluster-size vote ----
+
+TEST(DeepVolumeSearch, VoteSectorsPerClusterTakesWhatThePairsAgreeOn) {
+  using Candidate = CThreadForSearchVolume::DirectoryCandidate;
+  // Folders of a volume with 16 sectors a cluster, data area at 1000.
+  std::vector<Candidate> group;
+  for (std::uint32_t c : {5u, 9u, 30u, 31u, 100u}) group.push_back({1000 + (c - 2) * 16ull, c, 0});
+  EXPECT_EQ(CThreadForSearchVolume::VoteSectorsPerCluster(group), 16);
+  for (const Candidate& m : group) EXPECT_EQ(m.vote, 16);
+  // Spacings that are no power of two vote for nothing.
+  std::vector<Candidate> odd;
+  for (std::uint32_t c : {5u, 6u, 7u, 8u}) odd.push_back({1000 + (c - 2) * 3ull, c, 0});
+  EXPECT_EQ(CThreadForSearchVolume::VoteSectorsPerCluster(odd), 0);
+  // A tie goes to the smaller size.
+  std::vector<Candidate> tie = {{100, 10, 0}, {102, 11, 0}, {106, 12, 0}};
+  // Pairs: (100,102) 2, (102,106) 4, (100,106) 3 -> one vote each for 2 and 4.
+  EXPECT_EQ(CThreadForSearchVolume::VoteSectorsPerCluster(tie), 2);
+}
+
+// A disk of 2^33 sectors that holds nothing but the two FAT copies' first
+// sectors at the places given: large disks are never read whole here.
+class SparseFatSource final : public SectorSource {
+ public:
+  SparseFatSource(std::uint64_t sectors, std::vector<std::uint64_t> fats) : sectors_(sectors), fats_(std::move(fats)) {}
+  bool ReadSectors(std::uint64_t sector, void* buffer, std::size_t bytes) override {
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    std::memset(out, 0, bytes);
+    const std::uint64_t count = bytes / 512;
+    if (sector + count > sectors_) return false;
+    for (const std::uint64_t f : fats_)
+      if (f >= sector && f < sector + count) {
+        const std::uint8_t media[] = {0xF8, 0xFF, 0xFF, 0x0F};
+        std::memcpy(out + (f - sector) * 512, media, sizeof media);
+      }
+    return true;
+  }
+  std::uint64_t SectorCount() const override { return sectors_; }
+
+ private:
+  std::uint64_t sectors_;
+  std::vector<std::uint64_t> fats_;
+};
+
+TEST(DeepVolumeSearch, AFat32VolumePastTwoTebibytesIsRebuiltWhereItLies) {
+  // FAT32 at 2^32 + 12345: 32 reserved sectors, two FATs of 2048, 8 sectors
+  // a cluster. In 32 bits its folders' sectors and the start wrap.
+  const std::uint64_t start = (1ull << 32) + 12345, fat = 2048, spc = 8;
+  const std::uint64_t dataArea = start + 32 + 2 * fat;
+  const std::uint64_t sectors = 1ull << 33;
+  Search s(sectors);
+  CThreadForSearchVolume search(s.Job(std::make_shared<SparseFatSource>(sectors, std::vector<std::uint64_t>{
+                                                                                   start + 32, start + 32 + fat})));
+  search.GetSourceSize();
+  ASSERT_EQ(search.TotalSectors(), sectors);
+  std::vector<CThreadForSearchVolume::DirectoryCandidate> group;
+  for (std::uint32_t c : {3u, 40u, 41u, 700u, 70000u}) group.push_back({dataArea + (c - 2) * spc, c, 0});
+  const std::uint8_t voted = CThreadForSearchVolume::VoteSectorsPerCluster(group);
+  ASSERT_EQ(voted, spc);
+  search.DeepSearchFat32(group, voted);
+  const auto found = s.At(start, kFsFat32);
+  ASSERT_EQ(found.size(), 1u);
+  const PartitionRecord& p = *found.front()->partition;
+  EXPECT_EQ(found.front()->kind, kSourceDeepLostVolume);
+  EXPECT_EQ(p.fatSize, fat);
+  EXPECT_EQ(p.reservedSectors, 32u);
+  EXPECT_EQ(p.sectorsPerCluster, spc);
+  EXPECT_EQ(p.sectorCount, spc * fat * 128);  // clusters the FAT can address
+  EXPECT_EQ(p.endSector, start + spc * fat * 128 - 1);
+  EXPECT_EQ(p.clusterArray, (std::vector<std::uint32_t>{3, 40, 41, 700, 70000}));
+  EXPECT_EQ(p.name, u"Adv Vol 1 ");
+  // Both FAT copies were found where they lie: no second, FAT-less volume.
+  EXPECT_EQ(s.Found().size(), 1u);
+}
+
+// Every sector a folder's first, of clusters that all imply data area 0.
+class FoldersEverywhere final : public SectorSource {
+ public:
+  explicit FoldersEverywhere(std::uint64_t sectors) : sectors_(sectors) {}
+  bool ReadSectors(std::uint64_t sector, void* buffer, std::size_t bytes) override {
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    std::memset(out, 0, bytes);
+    for (std::uint64_t k = 0; k < bytes / 512 && sector + k < sectors_; ++k) {
+      std::uint8_t* p = out + k * 512;
+      std::memcpy(p, ".          ", 11);
+      std::memcpy(p + 32, "..         ", 11);
+      const std::uint32_t cluster = static_cast<std::uint32_t>(sector + k + 2);
+      p[20] = static_cast<std::uint8_t>(cluster >> 16);
+      p[21] = static_cast<std::uint8_t>(cluster >> 24);
+      p[26] = static_cast<std::uint8_t>(cluster);
+      p[27] = static_cast<std::uint8_t>(cluster >> 8);
+    }
+    return sector + bytes / 512 <= sectors_;
+  }
+  std::uint64_t SectorCount() const override { return sectors_; }
+
+ private:
+  std::uint64_t sectors_;
+};
+
+TEST(DeepVolumeSearch, CandidateCapsAreKeptAndLogged) {
+  const std::uint64_t sectors = 170000;
+  Search s(sectors);
+  CThreadForSearchVolume search(s.Job(std::make_shared<FoldersEverywhere>(sectors)));
+  search.Run();
+  EXPECT_TRUE(search.CandidateCapReached());
+  EXPECT_TRUE(search.GroupCapReached());
+  const std::string log = s.host.LogText();
+  EXPECT_NE(log.find("the limit of 167772 was reached at sector 167772;"), std::string::npos) << log;
+  EXPECT_NE(log.find("the limit of 83886 members was reached"), std::string::npos);
+  EXPECT_NE(log.find("Process completed"), std::string::npos);
+  // Data area 0 leaves no room for a FAT: nothing is appended.
+  EXPECT_TRUE(s.Found().empty());
+}
+
+// ---- Stop ----
+
+// Each read takes a while, as on a slow drive.
+class SlowSource final : public SectorSource {
+ public:
+  explicit SlowSource(std::shared_ptr<SectorSource> inner) : inner_(std::move(inner)) {}
+  bool ReadSectors(std::uint64_t sector, void* buffer, std::size_t bytes) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return inner_->ReadSectors(sector, buffer, bytes);
+  }
+  std::uint64_t SectorCount() const override { return inner_->SectorCount(); }
+
+ private:
+  std::shared_ptr<SectorSource> inner_;
+};
+
+TEST(DeepVolumeSearch, StopEndsTheSearchWithinASecondAndNothingIsAddedAfterwards) {
+  // 4,000,000 sectors: about 1950 chunks, ten seconds of reads at 5 ms each.
+  const std::uint64_t sectors = 4000000;
+  LaidDisk disk(sectors);
+  disk.Place("fat16.img", 63);
+  disk.Place("ntfs.img", 3000000);
+  Search s(sectors);
+  std::atomic<bool> stopAsked{false};
+  std::chrono::steady_clock::time_point stoppedAt;
+  std::thread searching([&] { s.Run(std::make_shared<SlowSource>(disk.Source())); });
+  // Stop once the fat16 volume's folders and boot sector lie behind.
+  while (s.sink.steps.load() < 40 && !s.sink.done) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  stoppedAt = std::chrono::steady_clock::now();
+  s.host.AbortFlag() = 1;
+  stopAsked = true;
+  searching.join();
+  const auto took = std::chrono::steady_clock::now() - stoppedAt;
+  EXPECT_LT(took, std::chrono::seconds(1));
+  EXPECT_LT(s.sink.steps.load(), 100);
+  // The fat16 volume's boot sector was found before Stop; its folders are
+  // not evaluated after it, and the NTFS volume further on is never reached.
+  const auto found = s.Found();
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found.front()->partition->startSector, 63u);
+  EXPECT_EQ(found.front()->kind, kSourceLostVolume);
+  for (const auto& when : s.sink.addedAt) EXPECT_LT(when, stoppedAt);
+  const std::string log = s.host.LogText();
+  EXPECT_NE(log.find("Process aborted. User intervention"), std::string::npos);
+  EXPECT_EQ(log.find("Process completed"), std::string::npos);
+  EXPECT_EQ(s.host.AbortFlag().load(), 0u);
+  EXPECT_EQ(s.host.BusyFlag().load(), 0u);
+  EXPECT_TRUE(s.sink.done);
+}
+
+}  // namespace
+}  // namespace corvan
