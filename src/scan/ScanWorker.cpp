@@ -3,6 +3,7 @@
 #include "core/EngineHost.h"
 #include "core/RecoveryMode.h"
 #include "core/StringTable.h"
+#include "sources/SourceRecords.h"
 #include "sources/Volume.h"
 
 namespace corvan {
@@ -53,7 +54,10 @@ void ScanWorker::Run() {
     End();
     return;
   }
-  const bool readThroughPath = source->path.size() > 1;
+  // A volume the lost-volume search found in an image names the image, but
+  // lies on the virtual disk the search read: it is read through that disk.
+  const bool foundInImage = source->kind == kSourceImageLostVolume || source->kind == kSourceImageDeepLostVolume;
+  const bool readThroughPath = source->path.size() > 1 && !foundInImage;
   const std::uint8_t fsKind = source->partition ? source->partition->fileSystemKind : 0;
   const std::uint32_t mode = job_.mode;
 

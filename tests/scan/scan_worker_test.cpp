@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "app/CORVANApp.h"
@@ -159,6 +160,19 @@ TEST_F(ScanWorkerTest, ASecondScanFreesTheFirstEngineFirst) {
   EXPECT_FALSE(app.m_pNtfsEngine);
   EXPECT_TRUE(app.m_pFatEngine);
   EXPECT_FALSE(app.m_pExFatEngine);
+}
+
+TEST_F(ScanWorkerTest, AVolumeFoundInAnImageIsReadThroughTheVirtualDisk) {
+  // Found by the lost-volume search, which reads the virtual disk: the path
+  // names the image the volume is in, not a file of the volume's bytes.
+  for (std::uint8_t kind : {kSourceImageLostVolume, kSourceImageDeepLostVolume}) {
+    backend.calls.clear();
+    Select(kind, 7, u"/images/disk.vmdk");
+    Run(kModeQuick);
+    const auto& calls = backend.calls;
+    EXPECT_NE(std::find(calls.begin(), calls.end(), "Prepare"), calls.end()) << int(kind);
+    EXPECT_EQ(std::find(calls.begin(), calls.end(), "Prepare path"), calls.end()) << int(kind);
+  }
 }
 
 TEST_F(ScanWorkerTest, PreparesWithThePathFlagAndSetsResultsFromTheEngine) {

@@ -28,7 +28,6 @@ constexpr unsigned kIdsCreatingTree = 286;
 constexpr unsigned kIdsAddingDeleted = 287;
 constexpr unsigned kIdsAddingLost = 288;
 
-constexpr std::uint8_t kSourceFoundVolume = 3;
 constexpr std::uint64_t kBackupBootSector = 6;
 // Volumes up to this size are searched one sector (a cluster's first) at a
 // time, larger ones 2048 sectors a read; one rule for the read and for the
@@ -49,7 +48,7 @@ std::u16string NumberedFolderName(std::uint64_t cluster) {
 }  // namespace
 
 bool FatEngine::CheckVolumeForDeepScan() {
-  if (m_nSourceKind == kSourceFoundVolume) {
+  if (IsDeepFind()) {
     if (!UseRecordedLayout()) return false;
   } else if (!LoadBootGeometry(m_nVolumeStart) && !LoadBootGeometry(m_nVolumeStart + kBackupBootSector)) {
     return false;

@@ -27,6 +27,7 @@
 #include "engines/fat/FatLayout.h"
 #include "engines/fat/FatShortName.h"
 #include "engines/fat/FatVote.h"
+#include "sources/SourceRecords.h"
 #include "sources/Volume.h"
 
 namespace corvan {
@@ -145,6 +146,12 @@ class FatEngine final : public ScanEngine {
   // Absolute sectors of the volume's disk; false (zeros where nothing was
   // read) for a failed or short read.
   bool ReadSourceOrImage(std::uint64_t sector, std::uint8_t* buffer, std::uint32_t sectorCount) const;
+
+  // A volume the deep lost-volume search rebuilt, on the disk or in an
+  // image file: its layout is the one the search recorded.
+  bool IsDeepFind() const {
+    return m_nSourceKind == kSourceDeepLostVolume || m_nSourceKind == kSourceImageDeepLostVolume;
+  }
 
   // ---- FAT table and cluster map ----
   std::uint8_t CheckFatSignatures() const;

@@ -27,7 +27,6 @@ constexpr unsigned kIdsReadingCluster = 241;
 constexpr unsigned kIdsCreatingTree = 286;
 constexpr unsigned kIdsInvalidVolume = 305;
 
-constexpr std::uint8_t kSourceFoundVolume = 3;
 constexpr std::uint64_t kBackupBootSector = 6;
 // Volumes up to this size are searched one sector (a cluster's first) at a
 // time; larger ones 2048 sectors a read.
@@ -64,7 +63,7 @@ FatScanResult FatEngine::ScanVolume(std::uint32_t pass) {
   m_bLostFolderFlag = 0;
   m_nPass = pass;
 
-  if (m_nSourceKind == kSourceFoundVolume) {
+  if (IsDeepFind()) {
     // The lost-volume search found this layout; no boot sector is read.
     if (!UseRecordedLayout()) return RefuseVolume();
     SelectFatCopy();
@@ -82,7 +81,7 @@ FatScanResult FatEngine::ScanVolume(std::uint32_t pass) {
                                      : std::uint64_t{m_nFatSize} * FatEntriesPerSector(m_nFatKind);
   m_nHighestCluster = static_cast<std::uint32_t>(std::min(capacity, dataEnd));
 
-  if (m_nSourceKind == kSourceFoundVolume) {
+  if (IsDeepFind()) {
     CreateDirectoryTree();
   } else {
     BuildDirectoryTree();
@@ -102,7 +101,7 @@ FatScanResult FatEngine::DeepScan(std::uint32_t pass) {
 }
 
 FatScanResult FatEngine::AdvanceScan() {
-  if (m_nSourceKind == kSourceFoundVolume) {
+  if (IsDeepFind()) {
     if (!UseRecordedLayout()) return RefuseVolume();
     SelectFatCopy();
   } else if (SearchDirectoryClusters() != 0) {
@@ -135,7 +134,7 @@ bool FatEngine::UseRecordedLayout() {
 void FatEngine::CreateDirectoryTree() {
   m_host.LogPhaseStart(LoadString(kIdsCreatingTree));
   BuildClusterMap();
-  if (m_nSourceKind == kSourceFoundVolume) {
+  if (IsDeepFind()) {
     WalkRecordedDirClusters();
   } else {
     RunFolderSearch();

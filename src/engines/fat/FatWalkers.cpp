@@ -19,7 +19,6 @@ namespace {
 constexpr unsigned kIdsCreatingTree = 286;
 constexpr unsigned kIdsMayTakeMinutes = 358;
 
-constexpr std::uint8_t kSourceFoundVolume = 3;
 
 }  // namespace
 
@@ -46,7 +45,7 @@ void FatEngine::BuildDirectoryTree() {
     WalkDeferredFolders();
   } else if (!m_poster.Opened() && nothingDeferred) {
     m_host.GetPrompt().MessageBoxId(kIdsMayTakeMinutes, kPicInformation, kMbOk);
-    if (m_host.RecoveryMode() != kModeAdvance && m_nSourceKind != kSourceFoundVolume) {
+    if (m_host.RecoveryMode() != kModeAdvance && !IsDeepFind()) {
       BuildClusterMap();
       RunFolderSearch();
     }

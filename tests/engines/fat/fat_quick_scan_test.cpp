@@ -299,16 +299,21 @@ TEST(RecordedClusters, ListsRecordedFoldersAndTheLostOnes) {
 }
 
 TEST(RecordedClusters, UnsoundRecordedLayoutIsRefused) {
-  Harness h;
-  h.MountFile(Corpus("fat16.img"));
-  SourceRecord source = fattest::VolumeSource(0, h.sectors, kFat16, 3);
-  source.partition->sectorsPerCluster = 3;
-  source.partition->fatSize = 48;
-  source.partition->reservedSectors = 4;
-  FatEngine engine(h.app);
-  engine.Prepare(MakeVolume(source, h.disk, false));
-  EXPECT_EQ(engine.ScanVolume(0), FatScanResult::InvalidVolume);
-  EXPECT_EQ(h.store.Count(), 0u);
+  // A volume the deep search rebuilt, on a disk (kind 3) or in an image
+  // file (kind 12), is read with the layout it recorded, not its boot sector.
+  for (std::uint8_t kind : {kSourceDeepLostVolume, kSourceImageDeepLostVolume}) {
+    SCOPED_TRACE(int(kind));
+    Harness h;
+    h.MountFile(Corpus("fat16.img"));
+    SourceRecord source = fattest::VolumeSource(0, h.sectors, kFat16, kind);
+    source.partition->sectorsPerCluster = 3;
+    source.partition->fatSize = 48;
+    source.partition->reservedSectors = 4;
+    FatEngine engine(h.app);
+    engine.Prepare(MakeVolume(source, h.disk, false));
+    EXPECT_EQ(engine.ScanVolume(0), FatScanResult::InvalidVolume);
+    EXPECT_EQ(h.store.Count(), 0u);
+  }
 }
 
 // ---- the volumes inside every disk container ----
