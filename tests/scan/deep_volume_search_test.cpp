@@ -31,11 +31,13 @@
 #include "scan/ScanWorker.h"
 #include "sources/FileSectorSource.h"
 #include "sources/SourceList.h"
+#include "sources/VirtualDiskImage.h"
 #include "support/CorpusTruth.h"
 #include "support/Md5.h"
 #include "support/NtfsImageBuilder.h"
 #include "scan/LostVolumeTestSupport.h"
 #include "support/TestSupport.h"
+#include "support/SyntheticDisk.h"
 
 namespace corvan {
 namespace {
@@ -184,6 +186,47 @@ TEST(DeepVolumeSearch, FindsTheCorpusVolumesOnTheFlatDiskWithoutItsMbr) {
   EXPECT_EQ(ntfsAt2048, 1);
   EXPECT_EQ(app.m_bBusy.load(), 0u);
   EXPECT_NE(app.LogViewText().find("Process completed"), std::string::npos);
+}
+
+TEST(DeepVolumeSearch, FindsTheGptDisksVolumesWithoutItsTablesAndEachScansToItsTruth) {
+  const MountResult mount = MountImageFile(kImageVmware, test::CorpusDir() / "disks" / "gpt.vmdk");
+  ASSERT_TRUE(mount.mounted);
+  // The protective MBR, both GPT headers and both entry arrays gone.
+  auto disk = std::make_shared<test::OverlaySource>(mount.image);
+  const std::uint64_t last = disk->SectorCount() - 1;
+  for (std::uint64_t s = 0; s < 34; ++s) std::memset(disk->Sector(s), 0, kSectorSize);
+  for (std::uint64_t s = last - 32; s <= last; ++s) std::memset(disk->Sector(s), 0, kSectorSize);
+
+  Search search(disk->SectorCount());
+  search.Run(disk);
+  // The manifest's layout of the GPT disk, each scanned to its truth.
+  const struct {
+    std::uint64_t start, count;
+    std::uint8_t fsKind;
+    const char* truth;
+  } layout[] = {{2048, 98304, kFsNtfs, "ntfs"}, {102400, 81920, kFsFat32, "fat32"}};
+  for (const auto& v : layout) {
+    SCOPED_TRACE(v.truth);
+    const auto found = search.At(v.start, v.fsKind);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found.front()->partition->sectorCount, v.count);
+    VolumeScan scan;
+    scan.Run(*found.front(), disk, kModeQuick);
+    ASSERT_TRUE(scan.problem.empty()) << scan.problem;
+    std::map<std::string, FoundItemHandle> byPath;
+    for (FoundItemHandle h = 1; h < scan.store.Count(); ++h) byPath.emplace(Utf16ToUtf8(scan.store.PathOf(h)), h);
+    int files = 0;
+    for (const test::TruthRow& row : test::ReadTruth(test::CorpusDir() / (std::string(v.truth) + ".truth.tsv"))) {
+      if (row.state != "live" || row.type != "file") continue;
+      const auto it = byPath.find(row.path);
+      ASSERT_NE(it, byPath.end()) << row.path;
+      const StoredItem item = scan.store.Item(it->second);
+      EXPECT_EQ(item.record.size, row.size) << row.path;
+      EXPECT_EQ(scan.Md5Of(item.record), row.md5) << row.path;
+      ++files;
+    }
+    EXPECT_GT(files, 10);
+  }
 }
 
 // ---- NTFS from its $MFT ----
