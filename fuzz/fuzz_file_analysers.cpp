@@ -1,0 +1,45 @@
+// Carved data is whatever was on the disk: every analyser must stay inside
+// what it read, end, and report a size only with success.
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "core/FileAnalysers.h"
+
+namespace {
+
+class Reader final : public corvan::CarveReader {
+ public:
+  Reader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+  bool Read(std::uint64_t sector, void* buffer, std::size_t n) override {
+    std::memset(buffer, 0, n);
+    if (sector >= size_ / 512 + 1) return false;
+    const std::uint64_t at = sector * 512;
+    if (at >= size_) return false;
+    std::memcpy(buffer, data_ + at, std::min<std::uint64_t>(n, size_ - at));
+    return true;
+  }
+  bool Aborted() const override { return false; }
+
+ private:
+  const std::uint8_t* data_;
+  std::size_t size_;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 1) return 0;
+  // The first byte chooses the analyser; the rest is the disk.
+  Reader reader(data + 1, size - 1);
+  corvan::AnalysedFile f;
+  bool ok = false;
+  switch (data[0] % 2) {
+    case 0: ok = corvan::GetBitmapFileSize(reader, 0, f); break;
+    case 1: ok = corvan::GetPngFileSize(reader, 0, f); break;
+  }
+  if (!ok && !f.suffix.empty()) std::abort();
+  return 0;
+}

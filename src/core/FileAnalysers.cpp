@@ -1,0 +1,190 @@
+#include "core/FileAnalysers.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <cstring>
+#include <vector>
+
+#include "platform/ByteCodec.h"
+
+namespace corvan {
+
+namespace {
+
+// Bitmaps above this size are taken for damage, not for pictures.
+constexpr std::uint64_t kBitmapSizeLimit = 0x3200000;
+// How far a PNG is searched for its next image-data chunk.
+constexpr std::uint64_t kPngScanLimit = 0xA00000;
+
+// A window over the file being analysed: bytes are asked for by their
+// position from the signature's sector, and the window is read again at the
+// sector holding a position that lies outside it.
+class Window {
+ public:
+  Window(CarveReader& reader, std::uint64_t startSector, std::size_t bytes)
+      : reader_(reader), start_(startSector), buffer_(bytes) {}
+
+  // Pointer to `n` bytes at `pos`, or null when they cannot be read or do
+  // not fit in one window.
+  const std::uint8_t* At(std::uint64_t pos, std::size_t n) {
+    if (valid_ && pos >= base_ && pos - base_ <= buffer_.size() && n <= buffer_.size() - (pos - base_))
+      return buffer_.data() + (pos - base_);
+    const std::uint64_t inSector = pos % 512;
+    if (n > buffer_.size() - inSector) return nullptr;
+    std::memset(buffer_.data(), 0, buffer_.size());
+    valid_ = reader_.Read(start_ + pos / 512, buffer_.data(), buffer_.size());
+    base_ = pos - inSector;
+    failed_ = !valid_;
+    return valid_ ? buffer_.data() + inSector : nullptr;
+  }
+  bool ReadFailed() const { return failed_; }
+
+ private:
+  CarveReader& reader_;
+  std::uint64_t start_;
+  std::vector<std::uint8_t> buffer_;
+  std::uint64_t base_ = 0;
+  bool valid_ = false;
+  bool failed_ = false;
+};
+
+std::u16string Latin1Trimmed(const std::uint8_t* p, std::size_t n) {
+  std::size_t b = 0, e = n;
+  auto space = [](std::uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == 0; };
+  while (b < e && space(p[b])) ++b;
+  while (e > b && space(p[e - 1])) --e;
+  std::u16string out;
+  for (std::size_t i = b; i < e; ++i) out.push_back(p[i] == 0 ? u' ' : static_cast<char16_t>(p[i]));
+  return out;
+}
+
+std::u16string Ascii16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+
+}  // namespace
+
+std::u16string DimensionsPiece(std::uint64_t width, std::uint64_t height) {
+  if (width == 0 || height == 0 || width >= 10000 || height >= 10000) return {};
+  return Ascii16("(" + std::to_string(width) + "x" + std::to_string(height) + ")");
+}
+
+std::u16string DatePiece(std::string_view dateText) {
+  std::string compact;
+  for (std::size_t i = 0; i < dateText.size() && i < 32; ++i) {
+    const char c = dateText[i];
+    if (c == ':' || c == ' ' || c == '-') continue;
+    compact.push_back(c);
+  }
+  if (compact.size() < 14) return {};
+  for (std::size_t i = 0; i < 14; ++i)
+    if (compact[i] < '0' || compact[i] > '9') return {};
+  auto num = [&](std::size_t at, std::size_t len) { return std::stoi(compact.substr(at, len)); };
+  const int year = num(0, 4), month = num(4, 2), day = num(6, 2);
+  const int hour = num(8, 2), minute = num(10, 2);
+  int second = num(12, 2);
+  if (second % 2 != 0) ++second;  // the two-second steps of the stored file time
+  return Ascii16("(" + std::to_string(month) + "-" + std::to_string(day) + "-" + std::to_string(year) + " " +
+                 std::to_string(hour) + "-" + std::to_string(minute) + "-" + std::to_string(second) + ")");
+}
+
+bool GetBitmapFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out) {
+  std::uint8_t b[512] = {};
+  if (!reader.Read(startSector, b, sizeof b) || GetLE32(b + 6) != 0) return false;
+  const std::uint32_t header = GetLE32(b + 14);
+  const std::uint32_t imageSize = GetLE32(b + 34);
+  const std::uint64_t pixelOffset = GetLE32(b + 10);
+  const std::uint64_t sizeField = GetLE32(b + 2);
+  // Sizes are worked out in 64 bits so that a damaged header cannot wrap
+  // round to a plausible size; a negative height is a top-down picture.
+  auto height32 = [](std::uint32_t v) { return static_cast<std::uint64_t>(std::llabs(static_cast<std::int32_t>(v))); };
+  std::uint64_t width, height, size;
+  if (header == 12) {
+    width = GetLE16(b + 18);
+    height = GetLE16(b + 20);
+    size = std::max<std::uint64_t>(std::uint64_t{GetLE16(b + 24)} * height * width / 8 + pixelOffset, sizeField);
+  } else if (imageSize != 0) {
+    width = GetLE32(b + 18);
+    height = height32(GetLE32(b + 22));
+    size = pixelOffset + imageSize;
+  } else {
+    width = GetLE32(b + 18);
+    std::uint64_t bits;
+    if (header >= 40) {
+      height = height32(GetLE32(b + 22));
+      bits = GetLE16(b + 28);
+    } else {
+      height = GetLE32(b + 20);
+      bits = GetLE16(b + 24);
+    }
+    size = std::max<std::uint64_t>(width * bits * height / 8 + pixelOffset, sizeField);
+  }
+  if (size > kBitmapSizeLimit) return false;
+  out.size = size;
+  out.suffix = DimensionsPiece(width, height);
+  return true;
+}
+
+bool GetPngFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out) {
+  Window win(reader, startSector, 1024);
+  const std::uint8_t* head = win.At(0, 4);
+  if (head == nullptr || std::memcmp(head, "\x89PNG", 4) != 0) return false;
+
+  std::uint64_t width = 0, height = 0;
+  std::string date;
+  std::u16string text;
+  bool ended = false;
+  std::uint64_t pos = 0, sinceData = 0;
+  // The scan is bounded after each image-data chunk as before the first, so
+  // a picture whose end was overwritten cannot make it read the whole volume.
+  while (!reader.Aborted() && sinceData <= kPngScanLimit) {
+    const std::uint8_t* q = win.At(pos, 4);
+    if (q == nullptr) break;
+    if (std::memcmp(q, "IHDR", 4) == 0) {
+      if (const std::uint8_t* d = win.At(pos, 12)) {
+        width = GetBE32(d + 4);
+        height = GetBE32(d + 8);
+      }
+    } else if (pos >= 4 && (std::memcmp(q, "tEXt", 4) == 0 || std::memcmp(q, "zTXt", 4) == 0)) {
+      // The chunk's length decides how much text there is; one too short for
+      // its own keyword is passed over.
+      const std::uint8_t* l = win.At(pos - 4, 4);
+      const std::uint32_t length = l ? GetBE32(l) : 0;
+      const std::uint8_t* c = length >= 7 ? win.At(pos - 4, 8 + std::size_t{length}) : nullptr;
+      if (c != nullptr) {
+        const std::uint8_t* data = c + 8;
+        if (std::memcmp(data, "Source\0", 7) == 0) text = Latin1Trimmed(data + 7, length - 7);
+        if (length >= 13 && std::memcmp(data, "CreationTime\0", 13) == 0)
+          date.assign(reinterpret_cast<const char*>(data + 13), length - 13);
+      }
+    } else if (pos >= 4 && std::memcmp(q, "IDAT", 4) == 0) {
+      const std::uint8_t* l = win.At(pos - 4, 4);
+      if (l == nullptr) break;
+      sinceData = 0;
+      pos += GetBE32(l);
+      const std::uint8_t* next = win.At(pos + 12, 8);
+      if (next != nullptr && std::memcmp(next, "IEND\xAE\x42\x60\x82", 8) == 0) {
+        out.size = pos + 20;
+        ended = true;
+        break;
+      }
+      if (next != nullptr && std::memcmp(next, "IDAT", 4) == 0) pos += 11;
+    } else if (pos >= 4 && std::memcmp(q, "IEND", 4) == 0) {
+      // Text chunks may follow the image data (common writers put the
+      // picture's dates there), so the end chunk is also taken where the
+      // scan meets it.
+      const std::uint8_t* e = win.At(pos, 8);
+      if (e != nullptr && std::memcmp(e + 4, "\xAE\x42\x60\x82", 4) == 0) {
+        out.size = pos + 8;
+        ended = true;
+        break;
+      }
+    }
+    ++pos;
+    ++sinceData;
+  }
+  if (!ended) return false;
+  out.suffix = DatePiece(date) + text + DimensionsPiece(width, height);
+  return true;
+}
+
+}  // namespace corvan

@@ -1,0 +1,40 @@
+#pragma once
+// Format analysers of Raw Recovery: given where a file's signature was
+// found, they walk the format to find where the file ends, and build a name
+// suffix from what the file says about itself (date, text tags, size in
+// pixels). Every read goes through the caller's reader, so the engines can
+// read their volume however they do.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace corvan {
+
+class CarveReader {
+ public:
+  virtual ~CarveReader() = default;
+  // Reads `bytes` (a multiple of 512) from `sector` on; false on a failed
+  // read. What could not be read is left as zeros.
+  virtual bool Read(std::uint64_t sector, void* buffer, std::size_t bytes) = 0;
+  // True once the user has asked the scan to stop.
+  virtual bool Aborted() const = 0;
+};
+
+struct AnalysedFile {
+  std::uint64_t size = 0;  // bytes from the signature's sector
+  std::u16string suffix;   // added to the found file's name; may be empty
+};
+
+// Name pieces, in the order the analysers join them.
+std::u16string DimensionsPiece(std::uint64_t width, std::uint64_t height);
+// "(month-day-year hour-minute-second)" of a date written year, month, day,
+// hour, minute, second with any of ':', ' ', '-' between; an odd second is
+// shown one higher. Empty when the text holds no such date.
+std::u16string DatePiece(std::string_view dateText);
+
+bool GetBitmapFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out);
+bool GetPngFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out);
+
+}  // namespace corvan
