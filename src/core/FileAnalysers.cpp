@@ -16,6 +16,8 @@ namespace {
 constexpr std::uint64_t kBitmapSizeLimit = 0x3200000;
 // How far a PNG is searched for its next image-data chunk.
 constexpr std::uint64_t kPngScanLimit = 0xA00000;
+// How far an HTML page is searched for its end tag.
+constexpr std::uint64_t kHtmlScanLimit = 0x200000;
 
 // A window over the file being analysed: bytes are asked for by their
 // position from the signature's sector, and the window is read again at the
@@ -28,13 +30,21 @@ class Window {
   // Pointer to `n` bytes at `pos`, or null when they cannot be read or do
   // not fit in one window.
   const std::uint8_t* At(std::uint64_t pos, std::size_t n) {
-    if (valid_ && pos >= base_ && pos - base_ <= buffer_.size() && n <= buffer_.size() - (pos - base_))
+    if (valid_ && pos >= base_ && pos - base_ <= length_ && n <= length_ - (pos - base_))
       return buffer_.data() + (pos - base_);
     const std::uint64_t inSector = pos % 512;
     if (n > buffer_.size() - inSector) return nullptr;
     std::memset(buffer_.data(), 0, buffer_.size());
-    valid_ = reader_.Read(start_ + pos / 512, buffer_.data(), buffer_.size());
     base_ = pos - inSector;
+    length_ = buffer_.size();
+    valid_ = reader_.Read(start_ + pos / 512, buffer_.data(), length_);
+    if (!valid_) {
+      // Near the end of the volume a whole window cannot be read; the
+      // sectors holding the bytes asked for may still be.
+      length_ = (inSector + n + 511) / 512 * 512;
+      std::memset(buffer_.data(), 0, buffer_.size());
+      valid_ = length_ < buffer_.size() && reader_.Read(start_ + pos / 512, buffer_.data(), length_);
+    }
     failed_ = !valid_;
     return valid_ ? buffer_.data() + inSector : nullptr;
   }
@@ -45,6 +55,7 @@ class Window {
   std::uint64_t start_;
   std::vector<std::uint8_t> buffer_;
   std::uint64_t base_ = 0;
+  std::size_t length_ = 0;  // bytes of the buffer that were read
   bool valid_ = false;
   bool failed_ = false;
 };
@@ -184,6 +195,74 @@ bool GetPngFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile
   }
   if (!ended) return false;
   out.suffix = DatePiece(date) + text + DimensionsPiece(width, height);
+  return true;
+}
+
+bool GetAuFileSize(CarveReader& reader, std::uint64_t startSector, std::uint64_t maxSize, AnalysedFile& out) {
+  if (reader.Aborted()) return false;
+  std::uint8_t b[512] = {};
+  if (!reader.Read(startSector, b, sizeof b) || std::memcmp(b, ".snd", 4) != 0) return false;
+  const std::uint32_t dataSize = GetBE32(b + 8);
+  // All ones means the writer did not know the length (a stream): adding it
+  // to the offset would wrap to a few bytes.
+  out.size = dataSize == 0xFFFFFFFFu ? maxSize : static_cast<std::uint32_t>(GetBE32(b + 4) + dataSize);
+  return true;
+}
+
+bool GetAviFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out) {
+  if (reader.Aborted()) return false;
+  Window win(reader, startSector, 1024);
+  const std::uint8_t* head = win.At(0, 12);
+  if (head == nullptr || std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "AVI ", 4) != 0) return false;
+  std::uint64_t pos = 12;
+  bool passed = false;
+  while (!reader.Aborted()) {
+    const std::uint8_t* c = win.At(pos, 8);
+    if (c == nullptr) break;
+    if (std::memcmp(c, "LIST", 4) != 0 && std::memcmp(c, "JUNK", 4) != 0 && std::memcmp(c, "idx1", 4) != 0) break;
+    const std::uint64_t size = GetLE32(c + 4);
+    // A chunk of odd size is followed by a pad byte.
+    pos += 8 + size + (size & 1);
+    passed = true;
+  }
+  if (!passed) return false;
+  out.size = pos;
+  return true;
+}
+
+bool GetHtmlFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out) {
+  // Read in pieces rather than one 2 MiB block, so that a page near the end
+  // of a small volume is not lost to a read past its end.
+  Window win(reader, startSector, 64 * 1024);
+  const std::uint8_t* head = win.At(0, 15);
+  if (head == nullptr) return false;
+  auto starts = [&](const char* s) { return std::memcmp(head, s, std::strlen(s)) == 0; };
+  if (!starts("<!DOCTYPE HTML ") && !starts("<!doctype html>") && !starts("<html") && !starts("<HTML")) return false;
+  if (reader.Aborted()) {
+    out.size = 0;
+    return true;
+  }
+  std::uint64_t i = 0;
+  while (i + 7 < kHtmlScanLimit && !reader.Aborted()) {
+    const std::uint8_t* p = win.At(i, 8);
+    if (p == nullptr) break;
+    if (std::memcmp(p, "<TITLE>", 7) == 0 || std::memcmp(p, "<title>", 7) == 0) {
+      // An end tag inside the title is not the page's end.
+      std::uint64_t j = i + 7;
+      for (; j < i + 7 + 64 && j + 8 < kHtmlScanLimit; ++j) {
+        const std::uint8_t* t = win.At(j, 8);
+        if (t == nullptr || std::memcmp(t, "</TITLE>", 8) == 0 || std::memcmp(t, "</title>", 8) == 0) break;
+      }
+      i = j;
+      continue;
+    }
+    if (std::memcmp(p, "</html>", 7) == 0 || std::memcmp(p, "</HTML>", 7) == 0) {
+      out.size = i + 9;  // the tag and the line end after it
+      return true;
+    }
+    ++i;
+  }
+  out.size = i;
   return true;
 }
 

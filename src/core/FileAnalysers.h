@@ -36,5 +36,10 @@ std::u16string DatePiece(std::string_view dateText);
 
 bool GetBitmapFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out);
 bool GetPngFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out);
+// `maxSize` is the type's largest file: an AU stream written with its size
+// unknown is carved to it.
+bool GetAuFileSize(CarveReader& reader, std::uint64_t startSector, std::uint64_t maxSize, AnalysedFile& out);
+bool GetAviFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out);
+bool GetHtmlFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out);
 
 }  // namespace corvan

@@ -1,4 +1,4 @@
-// The analysers size pictures made by ImageMagick exactly, wherever on the
+// The analysers size files made by the usual tools exactly, wherever on the
 // disk they lie, and stay inside the data when headers are damaged.
 
 #include <gtest/gtest.h>
@@ -43,7 +43,7 @@ std::vector<std::uint8_t> DiskWith(const std::vector<std::uint8_t>& file, std::u
   return disk;
 }
 
-class MadeByImageMagick : public testing::Test {
+class MadeByTools : public testing::Test {
  protected:
   void SetUp() override {
     dir_ = std::filesystem::temp_directory_path() / ("corvan-analysers-" + std::to_string(::getpid()));
@@ -65,7 +65,7 @@ class MadeByImageMagick : public testing::Test {
   std::string convert_;
 };
 
-TEST_F(MadeByImageMagick, PngIsSizedToItsEndChunkWithDateSourceAndDimensions) {
+TEST_F(MadeByTools, PngIsSizedToItsEndChunkWithDateSourceAndDimensions) {
   // ImageMagick writes its text chunks after the image data.
   const auto png = Make("-size 300x200 plasma: -set Source ' Test Camera ' -set CreationTime '2010:03:12 15:30:45'",
                         "t.png");
@@ -91,7 +91,7 @@ TEST_F(MadeByImageMagick, PngIsSizedToItsEndChunkWithDateSourceAndDimensions) {
   EXPECT_FALSE(GetPngFileSize(disk3, 0, h));
 }
 
-TEST_F(MadeByImageMagick, BitmapsOfEveryHeaderAreSizedExactly) {
+TEST_F(MadeByTools, BitmapsOfEveryHeaderAreSizedExactly) {
   struct Case {
     const char* args;
     const char* format;
@@ -176,6 +176,94 @@ TEST(NamePieces, DateAndDimensions) {
   EXPECT_EQ(DimensionsPiece(9999, 1), u"(9999x1)");
   EXPECT_EQ(DimensionsPiece(10000, 10), u"");
   EXPECT_EQ(DimensionsPiece(0, 10), u"");
+}
+
+TEST_F(MadeByTools, AuFromSoxIsSizedByItsHeaderAndAStreamToTheTypesLimit) {
+  const auto wav = dir_ / "s.wav";
+  const auto au = dir_ / "s.au";
+  const auto stream = dir_ / "stream.au";
+  const std::string make = "sox -n -r 8000 -c 1 '" + wav.string() + "' synth 0.3 sine 440 2>/dev/null && sox '" +
+                           wav.string() + "' '" + au.string() + "' && sox '" + wav.string() + "' -t raw - | sox -t raw -r 8000 -e signed -b 16 -c 1 - -t au - 2>/dev/null | cat > '" +
+                           stream.string() + "'";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  auto read = [](const std::filesystem::path& f) {
+    std::ifstream in(f, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  };
+  const auto file = read(au);
+  MemoryReader disk(DiskWith(file, 3, 512));
+  AnalysedFile f;
+  ASSERT_TRUE(GetAuFileSize(disk, 3, 256u << 20, f));
+  EXPECT_EQ(f.size, file.size());
+
+  // Read from a pipe and written to one, sox does not know the length.
+  const auto piped = read(stream);
+  ASSERT_EQ(GetBE32(piped.data() + 8), 0xFFFFFFFFu);
+  MemoryReader disk2(DiskWith(piped, 0, 512));
+  AnalysedFile g;
+  ASSERT_TRUE(GetAuFileSize(disk2, 0, 256u << 20, g));
+  EXPECT_EQ(g.size, 256u << 20);
+}
+
+// RIFF chunks as the format defines them: id, little-endian size, data, and
+// a pad byte after data of odd size.
+std::vector<std::uint8_t> Chunk(const char* id, std::vector<std::uint8_t> data) {
+  std::vector<std::uint8_t> c(id, id + 4);
+  c.resize(8);
+  PutLE32(c.data() + 4, static_cast<std::uint32_t>(data.size()));
+  c.insert(c.end(), data.begin(), data.end());
+  if (data.size() % 2) c.push_back(0);
+  return c;
+}
+
+TEST(AviAnalyser, ChunksOfOddSizeCountTheirPadByte) {
+  std::vector<std::uint8_t> body = {'A', 'V', 'I', ' '};
+  for (auto c : {Chunk("LIST", std::vector<std::uint8_t>(333, 'h')), Chunk("JUNK", std::vector<std::uint8_t>(1001, 0)),
+                 Chunk("LIST", std::vector<std::uint8_t>(4097, 'm')), Chunk("idx1", std::vector<std::uint8_t>(48, 'i'))})
+    body.insert(body.end(), c.begin(), c.end());
+  auto avi = Chunk("RIFF", body);
+  MemoryReader disk(DiskWith(avi, 4, 2048));
+  AnalysedFile f;
+  ASSERT_TRUE(GetAviFileSize(disk, 4, f));
+  EXPECT_EQ(f.size, avi.size());
+
+  // A RIFF that is not an AVI, and an AVI with no chunk after its header.
+  auto wave = avi;
+  std::memcpy(wave.data() + 8, "WAVE", 4);
+  MemoryReader disk2(DiskWith(wave, 0, 2048));
+  EXPECT_FALSE(GetAviFileSize(disk2, 0, f));
+  std::vector<std::uint8_t> bare = {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'A', 'V', 'I', ' '};
+  MemoryReader disk3(DiskWith(bare, 0, 2048));
+  EXPECT_FALSE(GetAviFileSize(disk3, 0, f));
+}
+
+TEST(HtmlAnalyser, PagesEndAfterTheirEndTagAndItsLineEnd) {
+  auto bytes = [](const std::string& s) { return std::vector<std::uint8_t>(s.begin(), s.end()); };
+  // The end tag inside the title does not end the page.
+  const auto page = bytes("<html><head><title></html> in a title</title></head><body>text</body></html>\r\n");
+  MemoryReader disk(DiskWith(page, 2, 3000));
+  AnalysedFile f;
+  ASSERT_TRUE(GetHtmlFileSize(disk, 2, f));
+  EXPECT_EQ(f.size, page.size());
+
+  // A page in the last sectors of a small volume is found all the same.
+  const auto upper = bytes("<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01//EN\">\r\n<HTML><BODY>x</BODY></HTML>\r\n");
+  // (Volumes hold whole sectors: the page ends in the second-last one.)
+  MemoryReader small(DiskWith(upper, 1, 1024 - upper.size()));
+  AnalysedFile g;
+  ASSERT_TRUE(GetHtmlFileSize(small, 1, g));
+  EXPECT_EQ(g.size, upper.size());
+
+  // Without an end tag the page runs to the end of the search.
+  auto open = bytes("<html><body>");
+  open.resize(3u << 20, 'a');
+  MemoryReader disk3(DiskWith(open, 0, 0));
+  AnalysedFile h;
+  ASSERT_TRUE(GetHtmlFileSize(disk3, 0, h));
+  EXPECT_EQ(h.size, 0x1FFFF9u);
+  // Text that is not a page.
+  MemoryReader disk4(DiskWith(bytes("<head></head>"), 0, 1024));
+  EXPECT_FALSE(GetHtmlFileSize(disk4, 0, h));
 }
 
 }  // namespace
