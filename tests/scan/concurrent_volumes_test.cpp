@@ -20,35 +20,17 @@
 #include "sources/PartitionWalk.h"
 #include "sources/VirtualDiskImage.h"
 #include "support/CorpusTruth.h"
+#include "support/HeadlessScan.h"
 #include "support/Md5.h"
 #include "support/TestSupport.h"
 
 namespace corvan {
 namespace {
 
-// One scan of one volume, with everything it owns.
-struct VolumeScan {
+// One scan of one volume, with the truth it must give.
+struct VolumeScan : test::VolumeScan {
   const SourceRecord* source = nullptr;
   std::string truthName;
-  FoundItemStore store;
-  HeadlessHost host{&store, nullptr};
-  std::unique_ptr<ScanEngine> fat, ntfs, exFat;
-  std::atomic<std::uint32_t> scanResumed{0};
-  std::atomic<std::uint64_t> rawFileCount{0};
-  std::string problem;
-
-  void Run(std::shared_ptr<SectorSource> disk) {
-    host.SetRecoveryMode(kModeQuick);
-    ScanJob job{.host = host, .engines = {fat, ntfs, exFat}, .scanResumed = scanResumed, .rawFileCount = rawFileCount};
-    job.source = source;
-    job.disk = std::move(disk);
-    job.mode = kModeQuick;
-    const auto engines = MakeProgramEngines();
-    ScanWorker worker(std::move(job), *engines);
-    worker.Run();
-    problem = worker.Problem();
-  }
-  ScanEngine* Engine() const { return fat ? fat.get() : ntfs ? ntfs.get() : exFat.get(); }
 };
 
 std::string TruthNameOf(const PartitionRecord& p) {
@@ -86,7 +68,7 @@ TEST(ConcurrentVolumes, EveryVolumeOfOneImageAtOnceGivesItsOwnTruth) {
   for (auto& scan : scans)
     threads.emplace_back([&scan, &mount, &start] {
       start.arrive_and_wait();
-      scan->Run(mount.image);
+      scan->Run(*scan->source, mount.image, kModeQuick);
     });
   for (auto& t : threads) t.join();
 

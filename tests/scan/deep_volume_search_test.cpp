@@ -33,6 +33,7 @@
 #include "sources/SourceList.h"
 #include "sources/VirtualDiskImage.h"
 #include "support/CorpusTruth.h"
+#include "support/HeadlessScan.h"
 #include "support/Md5.h"
 #include "support/NtfsImageBuilder.h"
 #include "scan/LostVolumeTestSupport.h"
@@ -100,38 +101,7 @@ std::uint64_t DataStart(const PartitionRecord& p) {
   return p.startSector + p.reservedSectors + 2ull * p.fatSize + p.rootDirSectors;
 }
 
-// A scan of one found volume, with what it listed.
-struct VolumeScan {
-  FoundItemStore store;
-  HeadlessHost host{&store, nullptr};
-  std::unique_ptr<ScanEngine> fat, ntfs, exFat;
-  std::atomic<std::uint32_t> scanResumed{0};
-  std::atomic<std::uint64_t> rawFileCount{0};
-  std::string problem;
-
-  void Run(const SourceRecord& source, std::shared_ptr<SectorSource> disk, std::uint32_t mode,
-           std::uint8_t advanceChoice = 0) {
-    host.SetRecoveryMode(mode);
-    ScanJob job{.host = host, .engines = {fat, ntfs, exFat}, .scanResumed = scanResumed, .rawFileCount = rawFileCount};
-    job.source = &source;
-    job.disk = std::move(disk);
-    job.mode = mode;
-    job.advanceChoice = advanceChoice;
-    const auto engines = MakeProgramEngines();
-    ScanWorker worker(std::move(job), *engines);
-    worker.Run();
-    problem = worker.Problem();
-  }
-  ScanEngine* Engine() const { return fat ? fat.get() : ntfs ? ntfs.get() : exFat.get(); }
-  std::string Md5Of(const FoundItemInfo& record) const {
-    test::Md5 md5;
-    Engine()->ReadItemData(record, [&](const DataBlock& block) {
-      md5.Update(block.bytes);
-      return true;
-    });
-    return md5.HexDigest();
-  }
-};
+using test::VolumeScan;
 
 std::string Leaf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
@@ -139,16 +109,9 @@ std::string Leaf(const std::string& path) { return path.substr(path.rfind('/') +
 
 TEST(DeepVolumeSearch, FindsTheCorpusVolumesOnTheFlatDiskWithoutItsMbr) {
   test::TempDir dir;
-  const std::filesystem::path disks = test::CorpusDir() / "disks";
-  std::filesystem::copy_file(disks / "mbr-mflat.vmdk", dir / "mbr-mflat.vmdk");
-  std::filesystem::copy_file(disks / "mbr-mflat-flat.vmdk", dir / "mbr-mflat-flat.vmdk");
-  {
-    std::fstream flat(dir / "mbr-mflat-flat.vmdk", std::ios::binary | std::ios::in | std::ios::out);
-    const std::string zeros(512, '\0');
-    flat.write(zeros.data(), 512);
-  }
+  const auto image = test::CopyFlatDiskWithoutMbr(dir.path());
   CORVANApp app(dir / "settings.ini", dir.path());
-  MountAndListSources(app, ImageTypeForPath(dir / "mbr-mflat.vmdk"), dir / "mbr-mflat.vmdk");
+  MountAndListSources(app, ImageTypeForPath(image), image);
   ASSERT_TRUE(app.m_pDisk);
   ASSERT_EQ(app.m_sourceList.m_sources.size(), 1u);
   ASSERT_TRUE(SelectSource(app, 0));
@@ -213,19 +176,7 @@ TEST(DeepVolumeSearch, FindsTheGptDisksVolumesWithoutItsTablesAndEachScansToItsT
     VolumeScan scan;
     scan.Run(*found.front(), disk, kModeQuick);
     ASSERT_TRUE(scan.problem.empty()) << scan.problem;
-    std::map<std::string, FoundItemHandle> byPath;
-    for (FoundItemHandle h = 1; h < scan.store.Count(); ++h) byPath.emplace(Utf16ToUtf8(scan.store.PathOf(h)), h);
-    int files = 0;
-    for (const test::TruthRow& row : test::ReadTruth(test::CorpusDir() / (std::string(v.truth) + ".truth.tsv"))) {
-      if (row.state != "live" || row.type != "file") continue;
-      const auto it = byPath.find(row.path);
-      ASSERT_NE(it, byPath.end()) << row.path;
-      const StoredItem item = scan.store.Item(it->second);
-      EXPECT_EQ(item.record.size, row.size) << row.path;
-      EXPECT_EQ(scan.Md5Of(item.record), row.md5) << row.path;
-      ++files;
-    }
-    EXPECT_GT(files, 10);
+    EXPECT_GT(scan.ExpectLiveFilesOf(v.truth), 10);
   }
 }
 
@@ -264,19 +215,7 @@ TEST(DeepVolumeSearch, NtfsWithoutBothBootSectorsIsFoundFromItsMftAndRecovered) 
   scan.Run(r, disk.Source(), kModeAdvance, kAdvanceNtfs);
   ASSERT_TRUE(scan.problem.empty()) << scan.problem;
   ASSERT_NE(scan.Engine(), nullptr);
-  std::map<std::string, FoundItemHandle> byPath;
-  for (FoundItemHandle h = 1; h < scan.store.Count(); ++h) byPath.emplace(Utf16ToUtf8(scan.store.PathOf(h)), h);
-  int files = 0;
-  for (const test::TruthRow& row : test::ReadTruth(test::CorpusDir() / "ntfs.truth.tsv")) {
-    if (row.state != "live" || row.type != "file") continue;
-    const auto it = byPath.find(row.path);
-    ASSERT_NE(it, byPath.end()) << row.path;
-    const StoredItem item = scan.store.Item(it->second);
-    EXPECT_EQ(item.record.size, row.size) << row.path;
-    EXPECT_EQ(scan.Md5Of(item.record), row.md5) << row.path;
-    ++files;
-  }
-  EXPECT_GT(files, 10);
+  EXPECT_GT(scan.ExpectLiveFilesOf("ntfs"), 10);
 }
 
 // A disk whose failing reads hand back the bytes of the read before (as a

@@ -24,6 +24,7 @@
 #include "sources/FileSectorSource.h"
 #include "sources/SourceList.h"
 #include "scan/LostVolumeTestSupport.h"
+#include "support/HeadlessScan.h"
 #include "support/TestSupport.h"
 
 namespace corvan {
@@ -211,16 +212,9 @@ TEST(CThreadForSearchVolume, FindsTheCorpusVolumesOnTheFlatDiskWithoutItsMbr) {
   // The descriptor and its flat extent, the MBR zeroed; the manifest's
   // layout of the MBR disk gives the starts and sizes.
   test::TempDir dir;
-  const std::filesystem::path disks = test::CorpusDir() / "disks";
-  std::filesystem::copy_file(disks / "mbr-mflat.vmdk", dir / "mbr-mflat.vmdk");
-  std::filesystem::copy_file(disks / "mbr-mflat-flat.vmdk", dir / "mbr-mflat-flat.vmdk");
-  {
-    std::fstream flat(dir / "mbr-mflat-flat.vmdk", std::ios::binary | std::ios::in | std::ios::out);
-    const std::string zeros(512, '\0');
-    flat.write(zeros.data(), 512);
-  }
+  const auto image = test::CopyFlatDiskWithoutMbr(dir.path());
   CORVANApp app(dir / "settings.ini", dir.path());
-  MountAndListSources(app, ImageTypeForPath(dir / "mbr-mflat.vmdk"), dir / "mbr-mflat.vmdk");
+  MountAndListSources(app, ImageTypeForPath(image), image);
   ASSERT_TRUE(app.m_pDisk);
   ASSERT_EQ(app.m_sourceList.m_sources.size(), 1u);  // the disk alone
   ASSERT_TRUE(SelectSource(app, 0));

@@ -1,0 +1,94 @@
+#pragma once
+// A scan of one volume on a headless host, with everything it owns, and the
+// corpus flat disk with its MBR zeroed: shared by the scan and search tests.
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "console/FoundItemStore.h"
+#include "core/HeadlessHost.h"
+#include "platform/TextConv.h"
+#include "scan/ProgramEngines.h"
+#include "scan/ScanWorker.h"
+#include "support/CorpusTruth.h"
+#include "support/Md5.h"
+#include "support/TestSupport.h"
+
+namespace corvan::test {
+
+struct VolumeScan {
+  FoundItemStore store;
+  HeadlessHost host{&store, nullptr};
+  std::unique_ptr<ScanEngine> fat, ntfs, exFat;
+  std::atomic<std::uint32_t> scanResumed{0};
+  std::atomic<std::uint64_t> rawFileCount{0};
+  std::string problem;
+
+  void Run(const SourceRecord& source, std::shared_ptr<SectorSource> disk, std::uint32_t mode,
+           std::uint8_t advanceChoice = 0) {
+    host.SetRecoveryMode(mode);
+    ScanJob job{.host = host,
+                .engines = {fat, ntfs, exFat},
+                .scanResumed = scanResumed,
+                .rawFileCount = rawFileCount,
+                .source = &source,
+                .disk = std::move(disk),
+                .mode = mode,
+                .advanceChoice = advanceChoice,
+                .resetScanState = {}};
+    const auto engines = MakeProgramEngines();
+    ScanWorker worker(std::move(job), *engines);
+    worker.Run();
+    problem = worker.Problem();
+  }
+  ScanEngine* Engine() const { return fat ? fat.get() : ntfs ? ntfs.get() : exFat.get(); }
+  std::string Md5Of(const FoundItemInfo& record) const {
+    Md5 md5;
+    Engine()->ReadItemData(record, [&](const DataBlock& block) {
+      md5.Update(block.bytes);
+      return true;
+    });
+    return md5.HexDigest();
+  }
+  // Every live file of the corpus truth `truthName` must be listed at its
+  // path with its size and data. Returns how many were checked.
+  int ExpectLiveFilesOf(const std::string& truthName) const {
+    std::map<std::string, FoundItemHandle> byPath;
+    for (FoundItemHandle h = 1; h < store.Count(); ++h) byPath.emplace(Utf16ToUtf8(store.PathOf(h)), h);
+    int files = 0;
+    for (const TruthRow& row : ReadTruth(CorpusDir() / (truthName + ".truth.tsv"))) {
+      if (row.state != "live" || row.type != "file") continue;
+      const auto it = byPath.find(row.path);
+      if (it == byPath.end()) {
+        ADD_FAILURE() << row.path << " is not listed";
+        continue;
+      }
+      const StoredItem item = store.Item(it->second);
+      EXPECT_EQ(item.record.size, row.size) << row.path;
+      EXPECT_EQ(Md5Of(item.record), row.md5) << row.path;
+      ++files;
+    }
+    return files;
+  }
+};
+
+// Copies the corpus flat MBR disk (descriptor and extent) into `dir` with
+// its MBR zeroed; returns the descriptor's path.
+inline std::filesystem::path CopyFlatDiskWithoutMbr(const std::filesystem::path& dir) {
+  const std::filesystem::path disks = CorpusDir() / "disks";
+  std::filesystem::copy_file(disks / "mbr-mflat.vmdk", dir / "mbr-mflat.vmdk");
+  std::filesystem::copy_file(disks / "mbr-mflat-flat.vmdk", dir / "mbr-mflat-flat.vmdk");
+  std::fstream flat(dir / "mbr-mflat-flat.vmdk", std::ios::binary | std::ios::in | std::ios::out);
+  const std::string zeros(512, '\0');
+  flat.write(zeros.data(), 512);
+  return dir / "mbr-mflat.vmdk";
+}
+
+}  // namespace corvan::test
