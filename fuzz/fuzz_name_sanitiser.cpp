@@ -10,7 +10,7 @@
 #include <string>
 
 #include "platform/TextConv.h"
-#include "save/NameSanitiser.h"
+#include "core/NameSanitiser.h"
 
 namespace {
 

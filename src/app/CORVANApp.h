@@ -81,6 +81,7 @@ class CORVANApp final : public EngineHost {
   std::uint32_t RecoveryMode() const override { return m_nRecoveryMode; }
   std::uint32_t RawSetting() const override { return m_nSetRaw; }
   std::vector<FileTypeRecord>& SelectedTypeList() override { return m_selectedTypeList; }
+  std::atomic<std::uint64_t>& RawFileCount() override { return m_nRawFileCount; }
   std::vector<std::uint8_t>& PreviewData() override { return m_pPreviewData; }
 
   // ---- seams to the windows ----

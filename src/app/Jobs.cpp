@@ -14,7 +14,6 @@ ScanJob MakeScanJob(CORVANApp& app) {
   return ScanJob{.host = app,
                  .engines = Slots(app),
                  .scanResumed = app.m_bScanResumed,
-                 .rawFileCount = app.m_nRawFileCount,
                  .source = app.m_sourceList.m_pSelectedSource,
                  .disk = app.m_pDisk,
                  .mode = app.m_nRecoveryMode,

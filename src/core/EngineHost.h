@@ -57,6 +57,9 @@ class EngineHost {
   virtual std::uint32_t RecoveryMode() const = 0;  // 502 Raw ... 506 Advance
   virtual std::uint32_t RawSetting() const = 0;    // the "SetRaw" setting: 0 searches signatures
   virtual std::vector<FileTypeRecord>& SelectedTypeList() = 0;
+  // Files Raw Recovery has carved in this scan; names of files with a name
+  // suffix are numbered by it.
+  virtual std::atomic<std::uint64_t>& RawFileCount() = 0;
   // Where a whole found file is read for its preview.
   virtual std::vector<std::uint8_t>& PreviewData() = 0;
 };

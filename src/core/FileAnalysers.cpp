@@ -6,11 +6,16 @@
 #include <cstring>
 #include <vector>
 
+#include "core/CarveWindow.h"
 #include "platform/ByteCodec.h"
 
 namespace corvan {
 
 namespace {
+
+using carve::Ascii16;
+using carve::Latin1Trimmed;
+using carve::Window;
 
 // Bitmaps above this size are taken for damage, not for pictures.
 constexpr std::uint64_t kBitmapSizeLimit = 0x3200000;
@@ -19,59 +24,6 @@ constexpr std::uint64_t kPngScanLimit = 0xA00000;
 // How far an HTML page is searched for its end tag.
 constexpr std::uint64_t kHtmlScanLimit = 0x200000;
 
-// A window over the file being analysed: bytes are asked for by their
-// position from the signature's sector, and the window is read again at the
-// sector holding a position that lies outside it.
-class Window {
- public:
-  Window(CarveReader& reader, std::uint64_t startSector, std::size_t bytes)
-      : reader_(reader), start_(startSector), buffer_(bytes) {}
-
-  // Pointer to `n` bytes at `pos`, or null when they cannot be read or do
-  // not fit in one window.
-  const std::uint8_t* At(std::uint64_t pos, std::size_t n) {
-    if (valid_ && pos >= base_ && pos - base_ <= length_ && n <= length_ - (pos - base_))
-      return buffer_.data() + (pos - base_);
-    const std::uint64_t inSector = pos % 512;
-    if (n > buffer_.size() - inSector) return nullptr;
-    std::memset(buffer_.data(), 0, buffer_.size());
-    base_ = pos - inSector;
-    length_ = buffer_.size();
-    valid_ = reader_.Read(start_ + pos / 512, buffer_.data(), length_);
-    if (!valid_) {
-      // Near the end of the volume a whole window cannot be read; the
-      // sectors holding the bytes asked for may still be.
-      length_ = (inSector + n + 511) / 512 * 512;
-      std::memset(buffer_.data(), 0, buffer_.size());
-      valid_ = length_ < buffer_.size() && reader_.Read(start_ + pos / 512, buffer_.data(), length_);
-    }
-    failed_ = !valid_;
-    return valid_ ? buffer_.data() + inSector : nullptr;
-  }
-  bool ReadFailed() const { return failed_; }
-
- private:
-  CarveReader& reader_;
-  std::uint64_t start_;
-  std::vector<std::uint8_t> buffer_;
-  std::uint64_t base_ = 0;
-  std::size_t length_ = 0;  // bytes of the buffer that were read
-  bool valid_ = false;
-  bool failed_ = false;
-};
-
-std::u16string Latin1Trimmed(const std::uint8_t* p, std::size_t n) {
-  std::size_t b = 0, e = n;
-  auto space = [](std::uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == 0; };
-  while (b < e && space(p[b])) ++b;
-  while (e > b && space(p[e - 1])) --e;
-  std::u16string out;
-  for (std::size_t i = b; i < e; ++i) out.push_back(p[i] == 0 ? u' ' : static_cast<char16_t>(p[i]));
-  return out;
-}
-
-std::u16string Ascii16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
-
 }  // namespace
 
 std::u16string DimensionsPiece(std::uint64_t width, std::uint64_t height) {
@@ -79,23 +31,50 @@ std::u16string DimensionsPiece(std::uint64_t width, std::uint64_t height) {
   return Ascii16("(" + std::to_string(width) + "x" + std::to_string(height) + ")");
 }
 
-std::u16string DatePiece(std::string_view dateText) {
+namespace {
+
+// Year, month, day, hour, minute and second of a date text, separators
+// dropped; false when the text does not hold 14 digits there.
+bool ParseCompactDate(std::string_view dateText, int (&v)[6]) {
   std::string compact;
   for (std::size_t i = 0; i < dateText.size() && i < 32; ++i) {
     const char c = dateText[i];
     if (c == ':' || c == ' ' || c == '-') continue;
     compact.push_back(c);
   }
-  if (compact.size() < 14) return {};
+  if (compact.size() < 14) return false;
   for (std::size_t i = 0; i < 14; ++i)
-    if (compact[i] < '0' || compact[i] > '9') return {};
+    if (compact[i] < '0' || compact[i] > '9') return false;
   auto num = [&](std::size_t at, std::size_t len) { return std::stoi(compact.substr(at, len)); };
-  const int year = num(0, 4), month = num(4, 2), day = num(6, 2);
-  const int hour = num(8, 2), minute = num(10, 2);
-  int second = num(12, 2);
+  v[0] = num(0, 4);
+  v[1] = num(4, 2);
+  v[2] = num(6, 2);
+  v[3] = num(8, 2);
+  v[4] = num(10, 2);
+  v[5] = num(12, 2);
+  return true;
+}
+
+}  // namespace
+
+std::u16string DatePiece(std::string_view dateText) {
+  int v[6];
+  if (!ParseCompactDate(dateText, v)) return {};
+  int second = v[5];
   if (second % 2 != 0) ++second;  // the two-second steps of the stored file time
-  return Ascii16("(" + std::to_string(month) + "-" + std::to_string(day) + "-" + std::to_string(year) + " " +
-                 std::to_string(hour) + "-" + std::to_string(minute) + "-" + std::to_string(second) + ")");
+  return Ascii16("(" + std::to_string(v[1]) + "-" + std::to_string(v[2]) + "-" + std::to_string(v[0]) + " " +
+                 std::to_string(v[3]) + "-" + std::to_string(v[4]) + "-" + std::to_string(second) + ")");
+}
+
+void StoreDosDate(std::string_view dateText, AnalysedFile& out) {
+  int v[6];
+  if (!ParseCompactDate(dateText, v)) return;
+  const int year = v[0], month = v[1], day = v[2], hour = v[3], minute = v[4], second = v[5];
+  if (year < 1980 || year > 2107 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 ||
+      second > 59)
+    return;
+  out.dosDate = static_cast<std::uint16_t>(((year - 1980) << 9) | (month << 5) | day);
+  out.dosTime = static_cast<std::uint16_t>((hour << 11) | (minute << 5) | (second / 2));
 }
 
 bool GetBitmapFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out) {
@@ -195,6 +174,7 @@ bool GetPngFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile
   }
   if (!ended) return false;
   out.suffix = DatePiece(date) + text + DimensionsPiece(width, height);
+  StoreDosDate(date, out);
   return true;
 }
 

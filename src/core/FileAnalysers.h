@@ -25,6 +25,18 @@ class CarveReader {
 struct AnalysedFile {
   std::uint64_t size = 0;  // bytes from the signature's sector
   std::u16string suffix;   // added to the found file's name; may be empty
+  // The picture's own date as a DOS date and time word; 0 when it gave none.
+  std::uint16_t dosDate = 0;
+  std::uint16_t dosTime = 0;
+};
+
+// What the Office analysis makes of a document.
+enum class OfficeKind : std::uint8_t { None = 0, Word = 1, Excel = 2, PowerPoint = 3, Quill = 4, OtherZip = 5 };
+enum class OfficeValidity : std::uint32_t { Damaged = 0, Complete = 1, Plausible = 2 };
+struct OfficeAnalysis {
+  OfficeKind kind = OfficeKind::None;
+  std::uint64_t size = 0;  // 0: the carving step sizes the file itself
+  OfficeValidity validity = OfficeValidity::Damaged;
 };
 
 // Name pieces, in the order the analysers join them.
@@ -33,7 +45,15 @@ std::u16string DimensionsPiece(std::uint64_t width, std::uint64_t height);
 // hour, minute, second with any of ':', ' ', '-' between; an odd second is
 // shown one higher. Empty when the text holds no such date.
 std::u16string DatePiece(std::string_view dateText);
+// Stores the same date in `out`'s DOS date and time; leaves them 0 when the
+// text holds no valid date a DOS stamp can carry (1980 to 2107).
+void StoreDosDate(std::string_view dateText, AnalysedFile& out);
 
+// Images. JPEG sizes are bounded by 30 MiB; a JPEG whose end marker is not
+// found keeps the position its walk reached.
+bool GetJpegFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out);
+bool GetTiffFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out);
+bool GetGifFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out);
 bool GetBitmapFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out);
 bool GetPngFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out);
 // `maxSize` is the type's largest file: an AU stream written with its size
@@ -41,5 +61,14 @@ bool GetPngFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile
 bool GetAuFileSize(CarveReader& reader, std::uint64_t startSector, std::uint64_t maxSize, AnalysedFile& out);
 bool GetAviFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out);
 bool GetHtmlFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out);
+
+// Archives and documents. A ZIP whose first entry defers its sizes is carved
+// to `maxSize`; a ZIP holding an Office document's parts is left to the
+// Office types (false).
+bool GetRarFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out);
+bool GetZipFileSize(CarveReader& reader, std::uint64_t startSector, std::uint64_t maxSize, AnalysedFile& out);
+// Compound documents and ZIP-based (OOXML) documents; `out` stays zero when
+// the data is neither.
+void AnalyseOfficeFile(CarveReader& reader, std::uint64_t startSector, OfficeAnalysis& out);
 
 }  // namespace corvan

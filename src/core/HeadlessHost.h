@@ -37,6 +37,7 @@ class HeadlessHost final : public EngineHost {
   std::uint32_t RecoveryMode() const override { return m_nRecoveryMode; }
   std::uint32_t RawSetting() const override { return m_nSetRaw; }
   std::vector<FileTypeRecord>& SelectedTypeList() override { return m_selectedTypeList; }
+  std::atomic<std::uint64_t>& RawFileCount() override { return m_nRawFileCount; }
   std::vector<std::uint8_t>& PreviewData() override { return m_previewData; }
 
  private:
@@ -52,6 +53,7 @@ class HeadlessHost final : public EngineHost {
   std::atomic<std::uint32_t> m_bFromScanInfo{0};
   std::atomic<std::uint8_t> m_bVolumeOpened{0};
   std::atomic<std::int32_t> m_nNextSyntheticId{0};
+  std::atomic<std::uint64_t> m_nRawFileCount{0};
   std::uint32_t m_nRecoveryMode = 0;
   std::uint32_t m_nSetRaw = 0;
   std::vector<FileTypeRecord> m_selectedTypeList;

@@ -14,7 +14,7 @@
 #include "core/StringTable.h"
 #include "platform/TextConv.h"
 #include "platform/TimeFormat.h"
-#include "save/NameSanitiser.h"
+#include "core/NameSanitiser.h"
 #include "save/OutputWriter.h"
 
 namespace corvan {

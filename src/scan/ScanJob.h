@@ -37,7 +37,6 @@ struct ScanJob {
   EngineHost& host;
   EngineSlots engines;
   std::atomic<std::uint32_t>& scanResumed;    // a saved scan was resumed
-  std::atomic<std::uint64_t>& rawFileCount;   // files Raw Recovery found
   // What was asked.
   const SourceRecord* source = nullptr;       // the selected disk or volume
   std::shared_ptr<SectorSource> disk;         // the mounted disk it lies on

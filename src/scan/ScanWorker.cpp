@@ -34,7 +34,7 @@ void ScanWorker::Run() {
     progress->SetPos(0);
     progress->SetSecondPos(0);
   }
-  job_.rawFileCount = 0;
+  host.RawFileCount() = 0;
 
   if (job_.mode == kModeScanNow) {
     job_.scanResumed = 1;

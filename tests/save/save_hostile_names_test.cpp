@@ -7,7 +7,7 @@
 
 #include "engines/fat/FatImageBuilder.h"
 #include "engines/ntfs/NtfsEngine.h"
-#include "save/NameSanitiser.h"
+#include "core/NameSanitiser.h"
 #include "save/SaveTestSupport.h"
 #include "support/NtfsImageBuilder.h"
 

@@ -11,7 +11,7 @@
 #include <numeric>
 
 #include "platform/TextConv.h"
-#include "save/NameSanitiser.h"
+#include "core/NameSanitiser.h"
 #include "save/SaveTestSupport.h"
 
 namespace corvan {

@@ -28,7 +28,6 @@ struct VolumeScan {
   HeadlessHost host{&store, nullptr};
   std::unique_ptr<ScanEngine> fat, ntfs, exFat;
   std::atomic<std::uint32_t> scanResumed{0};
-  std::atomic<std::uint64_t> rawFileCount{0};
   std::string problem;
 
   void Run(const SourceRecord& source, std::shared_ptr<SectorSource> disk, std::uint32_t mode,
@@ -37,7 +36,6 @@ struct VolumeScan {
     ScanJob job{.host = host,
                 .engines = {fat, ntfs, exFat},
                 .scanResumed = scanResumed,
-                .rawFileCount = rawFileCount,
                 .source = &source,
                 .disk = std::move(disk),
                 .mode = mode,

@@ -264,11 +264,9 @@ int main(int argc, char** argv) {
   host.SetRecoveryMode(app.m_nRecoveryMode);
   std::unique_ptr<ScanEngine> fatEngine, ntfsEngine, exFatEngine;
   std::atomic<std::uint32_t> scanResumed{0};
-  std::atomic<std::uint64_t> rawFileCount{0};
   ScanJob job{.host = host,
               .engines = {fatEngine, ntfsEngine, exFatEngine},
               .scanResumed = scanResumed,
-              .rawFileCount = rawFileCount,
               .source = app.m_sourceList.m_pSelectedSource,
               .disk = app.m_pDisk,
               .mode = app.m_nRecoveryMode,

@@ -8,7 +8,7 @@
 #include <ctime>
 
 #include "platform/TimeFormat.h"
-#include "save/NameSanitiser.h"
+#include "core/NameSanitiser.h"
 #include "save/OutputWriter.h"
 
 namespace corvan {

@@ -1,4 +1,4 @@
-#include "save/NameSanitiser.h"
+#include "core/NameSanitiser.h"
 
 #include <cstdio>
 

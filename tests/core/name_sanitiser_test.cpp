@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/TextConv.h"
-#include "save/NameSanitiser.h"
+#include "core/NameSanitiser.h"
 
 namespace corvan {
 namespace {

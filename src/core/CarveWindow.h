@@ -1,0 +1,69 @@
+#pragma once
+// Pieces the format analysers share: a window over the file being analysed
+// that is read again wherever a position falls outside it, and the text
+// helpers that turn tags read from a file into name pieces.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/FileAnalysers.h"
+
+namespace corvan::carve {
+
+// A window over the file being analysed: bytes are asked for by their
+// position from the signature's sector, and the window is read again at the
+// sector holding a position that lies outside it.
+class Window {
+ public:
+  Window(CarveReader& reader, std::uint64_t startSector, std::size_t bytes)
+      : reader_(reader), start_(startSector), buffer_(bytes) {}
+
+  // Pointer to `n` bytes at `pos`, or null when they cannot be read or do
+  // not fit in one window.
+  const std::uint8_t* At(std::uint64_t pos, std::size_t n) {
+    if (valid_ && pos >= base_ && pos - base_ <= length_ && n <= length_ - (pos - base_))
+      return buffer_.data() + (pos - base_);
+    const std::uint64_t inSector = pos % 512;
+    if (n > buffer_.size() - inSector) return nullptr;
+    std::memset(buffer_.data(), 0, buffer_.size());
+    base_ = pos - inSector;
+    length_ = buffer_.size();
+    valid_ = reader_.Read(start_ + pos / 512, buffer_.data(), length_);
+    if (!valid_) {
+      // Near the end of the volume a whole window cannot be read; the
+      // sectors holding the bytes asked for may still be.
+      length_ = (inSector + n + 511) / 512 * 512;
+      std::memset(buffer_.data(), 0, buffer_.size());
+      valid_ = length_ < buffer_.size() && reader_.Read(start_ + pos / 512, buffer_.data(), length_);
+    }
+    failed_ = !valid_;
+    return valid_ ? buffer_.data() + inSector : nullptr;
+  }
+  bool ReadFailed() const { return failed_; }
+
+ private:
+  CarveReader& reader_;
+  std::uint64_t start_;
+  std::vector<std::uint8_t> buffer_;
+  std::uint64_t base_ = 0;
+  std::size_t length_ = 0;  // bytes of the buffer that were read
+  bool valid_ = false;
+  bool failed_ = false;
+};
+
+inline std::u16string Latin1Trimmed(const std::uint8_t* p, std::size_t n) {
+  std::size_t b = 0, e = n;
+  auto space = [](std::uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == 0; };
+  while (b < e && space(p[b])) ++b;
+  while (e > b && space(p[e - 1])) --e;
+  std::u16string out;
+  for (std::size_t i = b; i < e; ++i) out.push_back(p[i] == 0 ? u' ' : static_cast<char16_t>(p[i]));
+  return out;
+}
+
+inline std::u16string Ascii16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+
+}  // namespace corvan::carve

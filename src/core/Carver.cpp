@@ -1,0 +1,180 @@
+#include "core/Carver.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/NameSanitiser.h"
+#include "platform/TextConv.h"
+
+namespace corvan {
+
+namespace {
+
+// Sectors read at once by generic carving's walk: the units it steps to are
+// mostly consecutive, and one sector per read would make a long walk slow.
+constexpr std::uint64_t kWalkReadSectors = 128;
+
+// Reads the first sector of the units generic carving steps to, through a
+// read-ahead window.
+class WalkReader {
+ public:
+  explicit WalkReader(CarveReader& reader) : reader_(reader), buffer_(kWalkReadSectors * 512) {}
+
+  const std::uint8_t* Sector(std::uint64_t sector) {
+    if (!valid_ || sector < first_ || sector >= first_ + count_) {
+      first_ = sector;
+      count_ = kWalkReadSectors;
+      valid_ = reader_.Read(sector, buffer_.data(), buffer_.size());
+      if (!valid_) {
+        // Near the volume's end a whole window cannot be read; the sector
+        // itself may still be. One that cannot be read begins nothing.
+        count_ = 1;
+        std::memset(buffer_.data(), 0, buffer_.size());
+        valid_ = true;
+        reader_.Read(sector, buffer_.data(), 512);
+      }
+    }
+    return buffer_.data() + (sector - first_) * 512;
+  }
+
+ private:
+  CarveReader& reader_;
+  std::vector<std::uint8_t> buffer_;
+  std::uint64_t first_ = 0;
+  std::uint64_t count_ = 0;
+  bool valid_ = false;
+};
+
+bool IsOfficeType(std::uint16_t id) {
+  switch (id) {
+    case 113: case 114: case 115: case 128: case 132: case 135: case 136: case 137: case 176: case 177:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// A suffix read from the file itself becomes part of a file name: it is made
+// safe here, once, for every engine.
+std::u16string SafeSuffix(const std::u16string& suffix) {
+  if (suffix.empty()) return {};
+  return Utf8ToUtf16(SanitiseName(suffix).name);
+}
+
+}  // namespace
+
+bool Carver::Matches(const FileTypeRecord& type, const std::uint8_t* data, std::size_t bytes) {
+  const std::size_t length = type.headerLength;
+  if (length == 0 || length > type.header.size()) return false;
+  // Only what was read is compared: a signature reaching past it is no match.
+  if (std::uint64_t{type.headerOffset} + length > bytes) return false;
+  return std::memcmp(data + type.headerOffset, type.header.data(), length) == 0;
+}
+
+bool Carver::Probe(const std::uint8_t* data, std::size_t bytes) const {
+  return std::any_of(types_.begin(), types_.end(), [&](const FileTypeRecord& t) { return Matches(t, data, bytes); });
+}
+
+std::uint64_t Carver::MeasureToNextSignature(std::uint64_t startUnit, std::uint64_t maxSize) {
+  const std::uint64_t unitBytes = volume_.UnitBytes();
+  std::uint64_t size = unitBytes;
+  if (unitBytes == 0) return 0;
+  WalkReader walk(volume_);
+  std::uint64_t unit = startUnit;
+  while (size < maxSize && !volume_.Aborted()) {
+    if (!volume_.NextUnit(unit)) break;
+    if (Probe(walk.Sector(volume_.UnitSector(unit)), 512)) break;
+    size += unitBytes;
+  }
+  return size;
+}
+
+bool Carver::CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t startSector, std::uint64_t startUnit,
+                     CarveHit& hit) {
+  hit = CarveHit{};
+  for (const FileTypeRecord& type : types_) {
+    if (!Matches(type, data, bytes)) continue;
+    AnalysedFile file;
+    bool ok = true;
+    bool generic = false;
+    const char16_t* officeName = nullptr;
+    switch (type.typeId) {
+      case 14: ok = generic = GetJpegFileSize(volume_, startSector, file); break;
+      case 15: case 16: ok = GetTiffFileSize(volume_, startSector, file); break;
+      case 17: ok = GetBitmapFileSize(volume_, startSector, file); break;
+      case 18: ok = GetGifFileSize(volume_, startSector, file); break;
+      case 19: ok = GetPngFileSize(volume_, startSector, file); break;
+      case 48: ok = GetRarFileSize(volume_, startSector, file); break;
+      case 52: ok = GetZipFileSize(volume_, startSector, type.maxSize, file); break;
+      case 57: ok = GetAuFileSize(volume_, startSector, type.maxSize, file); break;
+      case 139: case 140: case 141: case 143: ok = GetHtmlFileSize(volume_, startSector, file); break;
+      case 165: ok = GetAviFileSize(volume_, startSector, file); break;
+      default:
+        if (IsOfficeType(type.typeId)) {
+          OfficeAnalysis office;
+          AnalyseOfficeFile(volume_, startSector, office);
+          file.size = office.size != 0 ? office.size : MeasureToNextSignature(startUnit, type.maxSize);
+          if (office.validity != OfficeValidity::Damaged) {
+            switch (office.kind) {
+              case OfficeKind::Word: officeName = u"DOC"; break;
+              case OfficeKind::Excel: officeName = u"XLS"; break;
+              case OfficeKind::PowerPoint: officeName = u"PPT"; break;
+              default: break;
+            }
+          }
+        } else {
+          file.size = MeasureToNextSignature(startUnit, type.maxSize);
+          generic = true;
+        }
+        break;
+    }
+    // A failed analysis leaves the candidate to the types after this one.
+    if (!ok) continue;
+    hit.type = &type;
+    hit.typeName = officeName ? std::u16string(officeName) : type.extension;
+    hit.officeNamed = officeName != nullptr;
+    hit.generic = generic;
+    hit.file = std::move(file);
+    hit.file.suffix = SafeSuffix(hit.file.suffix);
+    return true;
+  }
+  return false;
+}
+
+RawTypeFolders::Placement RawTypeFolders::Place(std::u16string_view typeName) {
+  std::u16string name(typeName);
+  std::uint32_t overflow = 0;
+  for (std::size_t i = 0; i < folders_.size(); ++i) {
+    Folder& f = folders_[i];
+    if (f.name != name) continue;
+    if (f.count < capacity_) {
+      ++f.count;
+      return {f.name, f.id, false, i};
+    }
+    ++overflow;
+    name = std::u16string(typeName) + Utf8ToUtf16(std::to_string(overflow));
+  }
+  folders_.push_back({name, 0, 0});
+  return {name, 0, true, folders_.size() - 1};
+}
+
+std::u16string RawItemName(std::u16string_view suffix, std::uint64_t rawFileCount, std::uint64_t position,
+                           std::u16string_view typeName) {
+  std::u16string name;
+  if (!suffix.empty()) {
+    name = Utf8ToUtf16(std::to_string(rawFileCount));
+    name += u'_';
+    name += suffix;
+  } else {
+    name = Utf8ToUtf16(std::to_string(position));
+  }
+  name += u'.';
+  name += typeName;
+  return name;
+}
+
+std::u16string CutTypeName(std::u16string_view name, std::size_t units) {
+  return std::u16string(name.substr(0, std::min(units, name.size())));
+}
+
+}  // namespace corvan

@@ -1,0 +1,105 @@
+#pragma once
+// The carving step of Raw Recovery, one for every engine and source: the
+// data at a candidate position is matched against the selected file types in
+// their order, a match is handed to its type's analyser, and a type without
+// one is carved up to the next position where any selected type begins (or
+// its largest size). The pass that walks the volume says how to read it and
+// which positions generic carving may step to; the filing of hits in type
+// folders is `RawTypeFolders`.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/FileAnalysers.h"
+#include "core/FileTypeRecord.h"
+
+namespace corvan {
+
+// What a pass tells the carving step about its volume.
+class CarveVolume : public CarveReader {
+ public:
+  // Bytes of one step of generic carving: a cluster, or one sector.
+  virtual std::uint32_t UnitBytes() const = 0;
+  // Moves `unit` to the next one generic carving may take (the next free
+  // cluster, or the next sector); false past the volume's end.
+  virtual bool NextUnit(std::uint64_t& unit) = 0;
+  // The absolute sector where a unit's data begins.
+  virtual std::uint64_t UnitSector(std::uint64_t unit) const = 0;
+};
+
+struct CarveHit {
+  const FileTypeRecord* type = nullptr;  // the selected type that named the hit
+  std::u16string typeName;               // "DOC", "XLS", "PPT" or the type's extension
+  AnalysedFile file;                     // size, name suffix (safe as a file name), picture date
+  bool generic = false;                  // the file's units may be skipped by the pass
+  bool officeNamed = false;              // named "DOC", "XLS" or "PPT" by the Office analysis
+};
+
+class Carver {
+ public:
+  // `types` must outlive the carver and stay unchanged while it is used.
+  Carver(const std::vector<FileTypeRecord>& types, CarveVolume& volume) : types_(types), volume_(volume) {}
+
+  // True when any selected type's signature lies in `data`; a signature that
+  // would run past the `bytes` available never matches.
+  bool Probe(const std::uint8_t* data, std::size_t bytes) const;
+
+  // The carving step at a candidate whose data (at least its first sector)
+  // is `data`, lying at absolute sector `startSector` and unit `startUnit`.
+  bool CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t startSector, std::uint64_t startUnit,
+               CarveHit& hit);
+
+  // Generic carving's walk from `startUnit`: one unit, then one more for each
+  // following unit the volume offers that does not begin a selected type,
+  // while the size stays below `maxSize`.
+  std::uint64_t MeasureToNextSignature(std::uint64_t startUnit, std::uint64_t maxSize);
+
+ private:
+  static bool Matches(const FileTypeRecord& type, const std::uint8_t* data, std::size_t bytes);
+
+  const std::vector<FileTypeRecord>& types_;
+  CarveVolume& volume_;
+};
+
+// The type folders of one raw pass: a folder per type name holding at most
+// `capacity` files besides the one that created it; when full, the next
+// file goes to "<name>1", then "<name>2", ...
+class RawTypeFolders {
+ public:
+  explicit RawTypeFolders(std::uint32_t capacity) : capacity_(capacity) {}
+
+  struct Placement {
+    std::u16string name;        // the folder's name
+    std::uint32_t folderId = 0; // its id, once known
+    bool created = false;       // a new folder: the caller posts it and sets its id
+    std::size_t index = 0;
+  };
+  // Where a file of `typeName` goes; a created folder must be given its id
+  // with SetId before the next call.
+  Placement Place(std::u16string_view typeName);
+  void SetId(std::size_t index, std::uint32_t id) { folders_[index].id = id; }
+  void Clear() { folders_.clear(); }
+  bool Empty() const { return folders_.empty(); }
+
+ private:
+  struct Folder {
+    std::u16string name;
+    std::uint32_t id = 0;
+    std::uint32_t count = 0;
+  };
+  std::uint32_t capacity_;
+  std::vector<Folder> folders_;
+};
+
+// A carved file's name: with a suffix, the raw-file count, "_", the suffix;
+// without, the file's position; then "." and the type name.
+std::u16string RawItemName(std::u16string_view suffix, std::uint64_t rawFileCount, std::uint64_t position,
+                           std::u16string_view typeName);
+
+// The type name a raw item carries: at most `units` characters of it.
+std::u16string CutTypeName(std::u16string_view name, std::size_t units);
+
+}  // namespace corvan
