@@ -63,6 +63,12 @@ class CORVANApp final : public EngineHost {
   void LoadUserHeaders();
   std::filesystem::path HeaderFileToRead() const;
   std::filesystem::path HeaderFileToWrite() const;
+  // Writes the full list as the user's signature file, each selected byte
+  // as 0 or 1. False when the file cannot be written.
+  bool SaveUserHeaders();
+  // Appends `record` to the user's signature file (which starts as a copy
+  // of the installed one) and, when the full list is loaded, to that list.
+  bool AppendUserHeader(const FileTypeRecord& record);
 
   // ---- settings ----
   Profile& GetProfile() { return m_profile; }
@@ -202,6 +208,11 @@ class CORVANApp final : public EngineHost {
 
 // Fills the 60 icon keys of the results window's image list.
 void InitFileTypeIconTable(CORVANApp& app);
+
+// Chooses or drops the first type of the full list with this extension and
+// name (compared exactly): selected when `state` is 2, not selected for any
+// other state. False when no type has them.
+bool SetFileTypeChecked(CORVANApp& app, const std::u16string& extension, const std::u16string& name, int state);
 
 // The running program's application object.
 CORVANApp& App();

@@ -25,7 +25,8 @@ void InitFileTypeIconTable(CORVANApp& app) {
 std::filesystem::path CORVANApp::HeaderFileToRead() const {
   const auto edited = HeaderFileToWrite();
   std::error_code ec;
-  if (std::filesystem::exists(edited, ec)) return edited;
+  // Only a file: anything else in its place is not read as types.
+  if (std::filesystem::is_regular_file(edited, ec)) return edited;
   return m_strInstallPath / "HeaderFile.cfg";
 }
 
@@ -54,6 +55,32 @@ void CORVANApp::LoadDefaultRawTypes() {
 void CORVANApp::LoadUserHeaders() {
   if (!m_fileTypeList.empty()) return;
   for (auto& r : ReadFileTypeRecords(HeaderFileToRead())) m_fileTypeList.push_back(std::move(r));
+}
+
+bool CORVANApp::SaveUserHeaders() {
+  std::vector<FileTypeRecord> records = m_fileTypeList;
+  for (auto& r : records) r.selected = r.selected ? 1 : 0;
+  return WriteFileTypeRecords(HeaderFileToWrite(), records);
+}
+
+bool CORVANApp::AppendUserHeader(const FileTypeRecord& record) {
+  // The installed file is never written: the first change makes the user's
+  // copy, whole, and written anew so a failed write leaves the old one.
+  std::vector<FileTypeRecord> records = ReadFileTypeRecords(HeaderFileToRead());
+  records.push_back(record);
+  if (!WriteFileTypeRecords(HeaderFileToWrite(), records)) return false;
+  if (!m_fileTypeList.empty()) m_fileTypeList.push_back(record);
+  return true;
+}
+
+bool SetFileTypeChecked(CORVANApp& app, const std::u16string& extension, const std::u16string& name, int state) {
+  for (auto& r : app.m_fileTypeList) {
+    if (r.extension == extension && r.softwareName == name) {
+      r.selected = state == 2 ? 1 : 0;
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace corvan

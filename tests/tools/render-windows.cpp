@@ -9,6 +9,7 @@
 // scan-report --list prints) of IMAGE in their filled states.
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QPainter>
@@ -45,6 +46,10 @@
 #include "save/ui/CSaveRecovery.h"
 #include "console/ui/CScanProcess.h"
 #include "scan/ui/CSliderOptionDlg.h"
+#include "scan/ui/CAddHeader.h"
+#include "scan/ui/CAppendHeader.h"
+#include "scan/ui/CEditList.h"
+#include "scan/ui/CFileType.h"
 #include "scan/ui/CLostVolume.h"
 #include "scan/ui/CSpecifiedRegion.h"
 #include "sources/ui/CDataRecovery.h"
@@ -52,9 +57,11 @@
 #include "sources/ui/CFindVirtualFile.h"
 #include "app/SourceSetup.h"
 #include "ui/CDoubleSlider.h"
+#include "ui/CEditItem.h"
 #include "ui/CHTMLListCtrl.h"
 #include "ui/CXColorListCtrl.h"
 #include "ui/CXColorTab.h"
+#include "ui/DialogLayout.h"
 #include "ui/HelpViewer.h"
 #include "ui/QtText.h"
 #include "ui/SharedLook.h"
@@ -264,6 +271,44 @@ std::vector<Renderer> Windows() {
                     QImage img = Grab(&region);
                     region.OnCancel();
                     return img;
+                  }});
+  // Raw Recovery's file types, over the installed signature file.
+  list.push_back({"CFileType", [] {
+                    CFileType dlg;
+                    return Grab(&dlg);
+                  }});
+  list.push_back({"CFileType-archive", [] {
+                    CFileType dlg;
+                    GetDlgItemAs<QComboBox>(&dlg, CFileType::kIdGroupCombo)->setCurrentIndex(2);  // Archive
+                    dlg.List()->selectRow(1);
+                    dlg.EnableEditButton(true);
+                    return Grab(&dlg);
+                  }});
+  list.push_back({"CFileType-size", [] {
+                    CFileType dlg;
+                    dlg.show();
+                    Settle();
+                    CEditList* types = dlg.List();
+                    types->scrollToItem(types->item(3, 0));
+                    if (CEditItem* editor = types->EditSubLabel(3, CEditList::kColSize)) editor->setText("2048");
+                    QImage img = Grab(&dlg);
+                    if (CEditItem* editor = types->ActiveEditor()) editor->Cancel();
+                    return img;
+                  }});
+  list.push_back({"CAddHeader", [] {
+                    CAddHeader dlg(nullptr, nullptr);
+                    return Grab(&dlg);
+                  }});
+  list.push_back({"CAddHeader-preset", [] {
+                    App().LoadUserHeaders();
+                    if (App().m_fileTypeList.empty()) return QImage();
+                    CAddHeader dlg(nullptr, &App().m_fileTypeList.front());
+                    return Grab(&dlg);
+                  }});
+  list.push_back({"CAppendHeader", [] {
+                    CAppendHeader dlg;
+                    dlg.List()->selectRow(0);
+                    return Grab(&dlg);
                   }});
   // The lost-volume dialog in each of its modes, as its search reports.
   const auto lostVolume = [](std::uint8_t mode, int rows, bool ended) {

@@ -14,6 +14,7 @@
 #include "ui/ConsoleArt.h"
 #include "scan/ProgramEngines.h"
 #include "core/RecoveryMode.h"
+#include "scan/ui/CFileType.h"
 #include "scan/ui/CLostVolume.h"
 #include "scan/ui/CSpecifiedRegion.h"
 #include "ui/CXBitmapButton.h"
@@ -29,6 +30,8 @@ namespace {
 QString Str(unsigned id) { return ToQString(LoadString(id)); }
 
 constexpr unsigned kIdsSearchAgain = 419;
+constexpr const char* kNoTypeSelected =
+    "No file type is selected for Raw Recovery.\nClick 'File Type' to choose the types of files to search for.";
 
 void SetColours(QWidget* w, std::uint32_t text, std::uint32_t background) {
   QPalette pal = w->palette();
@@ -96,8 +99,6 @@ CSliderOptionDlg::CSliderOptionDlg(QWidget& owner, std::function<void()> closePa
     m_links[i]->setCursor(Qt::PointingHandCursor);
     m_links[i]->installEventFilter(this);
   }
-  // Choosing the file types of Raw Recovery comes later.
-  m_links[4]->setEnabled(false);
 
   m_group = new QGroupBox(Str(389), this);
   SetDlgCtrlId(m_group, kIdGroup);
@@ -125,10 +126,6 @@ CSliderOptionDlg::CSliderOptionDlg(QWidget& owner, std::function<void()> closePa
   connect(m_btnCancel, &QPushButton::clicked, this, [this] {
     if (m_pOwnerDlg) QMetaObject::invokeMethod(m_pOwnerDlg, m_closePanel, Qt::QueuedConnection);
   });
-  // Raw Recovery comes later: its button stays disabled rather than open an
-  // empty results window.
-  m_btnRaw->SetState(3);
-  m_btnRaw->setEnabled(false);
   HideAll();
 }
 
@@ -271,12 +268,18 @@ void CSliderOptionDlg::OnAdvanceRecovery() {
 void CSliderOptionDlg::OnRawRecovery() {
   CORVANApp& app = App();
   if (m_bModalOpen || m_bLaunching || app.m_bRegionDialogOpen) return;
-  ApplyResumeFlagRule();
   if (app.m_selectedTypeList.empty()) {
     app.LoadUserHeaders();
     app.BuildSelectedTypeList();
     app.m_fileTypeList.clear();
   }
+  // With no type chosen (and no default set asked for in the settings) the
+  // search would find nothing at all: say so instead of scanning.
+  if (app.m_selectedTypeList.empty()) {
+    app.GetPrompt().MessageBox(kNoTypeSelected, kPicInformation, kMbOk);
+    return;
+  }
+  ApplyResumeFlagRule();
   CloseAndRun(kModeRaw, true);
 }
 
@@ -314,6 +317,16 @@ void CSliderOptionDlg::OnSearchLostVolume() {
         dlg.exec();
       },
       Qt::QueuedConnection);
+}
+
+void CSliderOptionDlg::OnFileType() {
+  if (m_bModalOpen) return;
+  m_bModalOpen = true;
+  {
+    CFileType dlg(m_pOwnerDlg ? m_pOwnerDlg->window() : nullptr);
+    dlg.exec();
+  }
+  m_bModalOpen = false;
 }
 
 void CSliderOptionDlg::OnSelectRange() {
@@ -360,6 +373,11 @@ bool CSliderOptionDlg::eventFilter(QObject* watched, QEvent* e) {
   if (e->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton) {
     auto* w = qobject_cast<QWidget*>(watched);
     const int id = w && w->isEnabled() ? DlgCtrlId(w) : 0;
+    if (id == kIdFileType) {
+      // After this event: the file-type dialog runs its own loop.
+      QMetaObject::invokeMethod(this, &CSliderOptionDlg::OnFileType, Qt::QueuedConnection);
+      return true;
+    }
     if (id == kIdSelectRange) {
       // After this event: the region dialog runs its own loop.
       QMetaObject::invokeMethod(this, &CSliderOptionDlg::OnSelectRange, Qt::QueuedConnection);

@@ -1,9 +1,9 @@
 #pragma once
 // The recovery options panel that slides out beside the start screen when a
 // volume, the disk or a saved scan is selected: the mode buttons that fit
-// the selection, the file-system or scan-type radios, the help links and
-// Select Range. A mode button stores the mode and its options and puts the
-// results window in front, which runs the scan.
+// the selection, the file-system or scan-type radios, the help links, File
+// Type and Select Range. A mode button stores the mode and its options and
+// puts the results window in front, which runs the scan.
 
 #include <QPointer>
 #include <functional>
@@ -45,12 +45,15 @@ class CSliderOptionDlg : public CSlider {
   void OnQuickRecovery();
   void OnDeletedRecovery();
   void OnAdvanceRecovery();
+  // Raw Recovery: with no file type to search for it says so and stays.
   void OnRawRecovery();
   void OnScanNow();
   // Search Lost Volume: asks 419 when the disk was searched before, then
   // runs the lost-volume dialog (quick or deep by the radios).
   void OnSearchLostVolume();
   void OnSelectRange();
+  // File Type: the choice of the file types Raw Recovery searches for.
+  void OnFileType();
   void OnLearnMore(int linkId);
   // The help context of a Learn More link for the current set-up; 0 none.
   int HelpContextOf(int linkId) const;

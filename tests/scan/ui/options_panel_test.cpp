@@ -96,8 +96,7 @@ TEST_F(OptionsPanel, TheDiskSelectionOffersRawAndTheLostVolumeSearch) {
   EXPECT_FALSE(GetDlgItem(panel, CSliderOptionDlg::kIdQuick)->isVisible());
   EXPECT_TRUE(GetDlgItem(panel, CSliderOptionDlg::kIdRaw)->isVisible());
   EXPECT_TRUE(GetDlgItem(panel, CSliderOptionDlg::kIdSelectRange)->isVisible());
-  // Modes this version cannot run are shown disabled, not run into an empty window.
-  EXPECT_FALSE(GetDlgItem(panel, CSliderOptionDlg::kIdRaw)->isEnabled());
+  EXPECT_TRUE(GetDlgItem(panel, CSliderOptionDlg::kIdRaw)->isEnabled());
   EXPECT_TRUE(GetDlgItem(panel, CSliderOptionDlg::kIdLostVolume)->isEnabled());
   EXPECT_EQ(panel->HelpContextOf(CSliderOptionDlg::kIdLearnAdvance), 136);
   panel->UpdateForSelectedMedia(0, 0, 0);
