@@ -49,8 +49,9 @@ std::u16string DatePiece(std::string_view dateText);
 // text holds no valid date a DOS stamp can carry (1980 to 2107).
 void StoreDosDate(std::string_view dateText, AnalysedFile& out);
 
-// Images. JPEG sizes are bounded by 30 MiB; a JPEG whose end marker is not
-// found keeps the position its walk reached.
+// Images. A JPEG's end marker is looked for up to 30 MiB past its first
+// scan; a JPEG whose end marker is not found keeps the position its walk
+// reached.
 bool GetJpegFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out);
 bool GetTiffFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out);
 bool GetGifFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out);

@@ -1,0 +1,621 @@
+// GIF, JPEG and TIFF analysers of Raw Recovery. Each walks its format from
+// the signature to where the file ends and names the picture from its own
+// tags. Positions come from the data and are only ever used as places to
+// read: every read goes through a window that checks it, every walk has a
+// bound, and nothing is allocated from a size read off the disk without a
+// cap.
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "core/CarveWindow.h"
+#include "core/FileAnalysers.h"
+#include "platform/ByteCodec.h"
+
+namespace corvan {
+
+namespace {
+
+using carve::Latin1Trimmed;
+using carve::Window;
+
+std::uint32_t Ordered16(const std::uint8_t* p, bool bigEndian) { return bigEndian ? GetBE16(p) : GetLE16(p); }
+std::uint32_t Ordered32(const std::uint8_t* p, bool bigEndian) { return bigEndian ? GetBE32(p) : GetLE32(p); }
+
+// Bytes of one value of a TIFF field type; 0 for types TIFF does not define.
+std::uint64_t TiffUnit(std::uint32_t type) {
+  switch (type) {
+    case 1: case 2: case 6: case 7: return 1;
+    case 3: case 8: return 2;
+    case 4: case 9: case 11: return 4;
+    case 5: case 10: case 12: return 8;
+    default: return 0;
+  }
+}
+
+// The text of a tag value: up to its first NUL.
+std::string_view UpToNul(const std::uint8_t* p, std::size_t n) {
+  const auto* c = reinterpret_cast<const char*>(p);
+  const void* nul = std::memchr(c, 0, n);
+  return {c, nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - c) : n};
+}
+
+std::u16string TrimmedText(std::string_view s) {
+  return Latin1Trimmed(reinterpret_cast<const std::uint8_t*>(s.data()), s.size());
+}
+
+// ---------------------------------------------------------------- GIF ----
+
+// The walk reasons in a window of this many bytes, re-read at the sectors
+// it moves to, and gives up after this many passes.
+constexpr std::uint64_t kGifWindow = 1536;
+constexpr unsigned kGifPassLimit = 1536;
+// The sub-block chains are followed as long as their lengths lead on; data
+// that never holds a zero (erased flash reads all ones) would otherwise lead
+// to the volume's end.
+constexpr std::uint64_t kGifSizeLimit = 0x3200000;
+
+// The walk keeps two places: p_, the position in the file that becomes its
+// size, and i_, the index in the window it last read, where it looks for
+// blocks. They move together, except that an image descriptor leaves i_ at
+// its flags while p_ moves on to its data; the first look for the end of
+// the data is made at i_.
+class GifWalk {
+ public:
+  GifWalk(CarveReader& reader, std::uint64_t startSector)
+      : reader_(reader), win_(reader, startSector, kGifWindow) {}
+
+  bool Header(std::uint32_t& width, std::uint32_t& height) {
+    const std::uint8_t* h = win_.At(0, 13);
+    if (h == nullptr || (std::memcmp(h, "GIF87a", 6) != 0 && std::memcmp(h, "GIF89a", 6) != 0)) return false;
+    width = GetLE16(h + 6);
+    height = GetLE16(h + 8);
+    packed_ = h[10];
+    return true;
+  }
+
+  // The walk; returns the size it reached.
+  std::uint64_t Run() {
+    p_ = 13;
+    i_ = 13;
+    if (packed_ & 0x80) {
+      p_ += 3u << ((packed_ & 7) + 1);  // the global colour table
+      if (!Reload()) return p_;
+    }
+    std::uint8_t flags = 0;
+    for (unsigned pass = 0; i_ + 2 < kGifWindow && pass <= kGifPassLimit; ++pass) {
+      const int c0 = Byte(i_), c1 = Byte(i_ + 1), c2 = Byte(i_ + 2);
+      if (c0 < 0 || c1 < 0) break;
+      if (c0 == 0x21 && (c1 == 0xFF || c1 == 0x01 || c1 == 0xFE)) {
+        if (c2 < 0 || !Extension(c2)) break;
+      } else if (c0 == 0x21 && c1 == 0xF9) {
+        i_ += 8;  // a graphic control block has a fixed size
+        p_ += 8;
+      } else if (c0 == 0x2C && (Byte(i_ - 1) == 0 || c1 == 0)) {
+        if (!Image(flags)) break;
+      } else if (c0 == 0 && (c1 == 0x3B || c1 == 0x3C) && c2 == 0) {
+        p_ += 3;
+        break;
+      } else if (c0 == 0 && c1 == 0x3B) {
+        // The trailer ends the file whatever follows it.
+        p_ += 2;
+        break;
+      } else {
+        break;  // nothing here moves the walk: every later pass would see the same bytes
+      }
+    }
+    return p_;
+  }
+
+ private:
+  // The byte at index k of the walk's window; -1 when it cannot be read.
+  // (base_ + i_ is never below 13, so the byte before i_ is base_ + i_ - 1
+  // even where i_ is 0.)
+  int Byte(std::uint64_t k) {
+    const std::uint8_t* b = win_.At(base_ + k, 1);
+    return b ? *b : -1;
+  }
+
+  // Moves the window to the sector holding p; false ends the walk.
+  bool Reload() {
+    base_ = p_ - p_ % 512;
+    i_ = p_ % 512;
+    return p_ <= kGifSizeLimit && !reader_.Aborted() && win_.At(p_, 1) != nullptr;
+  }
+
+  // An application, plain-text or comment extension at i, whose size byte
+  // is `size`; false ends the walk.
+  bool Extension(int size) {
+    const std::uint64_t n = static_cast<std::uint64_t>(size) + 3;
+    std::uint64_t d = 0;
+    if (i_ + n < kGifWindow) {
+      const int c = Byte(i_ + n);
+      if (c < 0) return false;
+      if (c != 0) d = static_cast<std::uint64_t>(c) + 1;
+    }
+    i_ += n + d;
+    p_ += n + d;
+    if (i_ >= kGifWindow && !Reload()) return false;
+    const int after = Byte(i_ + 1);
+    if (after < 0) return false;
+    if (after == 0x3B) return true;
+    int at = Byte(i_);
+    if (at < 0) return false;
+    if (at == 0) {
+      ++i_;
+      ++p_;
+      return true;
+    }
+    while (at != 0) {
+      p_ += static_cast<std::uint64_t>(at) + 1;
+      if (!Reload()) return false;
+      at = Byte(i_);
+      if (at < 0) return false;
+    }
+    if (i_ + 1 < kGifWindow && Byte(i_ + 1) != 0x3B) {
+      ++i_;
+      ++p_;
+    }
+    return true;
+  }
+
+  // Whether the data sub-blocks end at position q: another block, or the
+  // trailer, begins there.
+  bool SubBlocksEnd(std::uint64_t q) {
+    const int c0 = Byte(q), c1 = Byte(q + 1), c2 = Byte(q + 2), before = Byte(q - 1);
+    if (c0 == 0x21 && (c1 == 0x01 || c1 == 0xFF || c1 == 0xFE)) return true;
+    if (c0 == 0 && c1 == 0x3B) return true;
+    if (c0 == 0 && c1 == 0x3C && c2 == 0) return true;
+    if (c0 == 0x2C && (before == 0 || c1 == 0)) return true;
+    return c0 == 0x21 && c1 == 0xF9 && before == 0;
+  }
+
+  // An image descriptor at i, then its data sub-blocks; false ends the walk.
+  bool Image(std::uint8_t& flags) {
+    i_ += 9;
+    if (i_ < kGifWindow) {
+      const int f = Byte(i_);
+      if (f < 0) return false;
+      flags = static_cast<std::uint8_t>(f);
+    }
+    p_ += 11;  // the descriptor and the code size byte
+    if (flags & 0x80) p_ += 3u << ((flags & 7) + 1);
+    while (i_ + 3 < kGifWindow) {
+      if (SubBlocksEnd(i_)) break;
+      if (!Reload()) return false;
+      const int length = Byte(i_);
+      if (length < 0) return false;
+      i_ += static_cast<std::uint64_t>(length) + 1;
+      p_ += static_cast<std::uint64_t>(length) + 1;
+    }
+    return true;
+  }
+
+  CarveReader& reader_;
+  Window win_;
+  std::uint8_t packed_ = 0;
+  std::uint64_t p_ = 0;     // the walk's position in the file
+  std::uint64_t base_ = 0;  // where the walk's window begins; i_ indexes it
+  std::uint64_t i_ = 0;
+};
+
+// --------------------------------------------------------------- JPEG ----
+
+// How far past a scan its end marker is looked for, read in windows of the
+// second size.
+constexpr std::uint64_t kJpegBound = 0x1E00000;
+constexpr std::size_t kJpegSearchWindow = 0x100000;
+// Where the marker walk gives up: past one search that failed, so that a run
+// of marker-like bytes cannot lead it across the volume.
+constexpr std::uint64_t kJpegWalkLimit = 2 * kJpegBound;
+// Bytes that begin no known segment, in a row, after which the walk stops.
+constexpr unsigned kJpegUnrecognisedLimit = 65;
+// The collected text tags: values are placed at the running offset of all
+// the values looked at, and the text ends at the first gap.
+constexpr std::size_t kJpegTextArea = 256;
+constexpr std::uint64_t kJpegDateLimit = 128;
+
+bool JpegStart(std::uint8_t marker) {
+  switch (marker) {
+    case 0xE0: case 0xE1: case 0xFE: case 0xE2: case 0xEC: case 0xED: case 0xEE: return true;
+    default: return false;
+  }
+}
+
+// Segments the walk steps over by their length.
+bool JpegSegment(std::uint8_t marker) {
+  return (marker >= 0xE0 && marker <= 0xE9) || marker == 0xEC || marker == 0xEE || marker == 0xFE ||
+         marker == 0xDB || marker == 0xC4 || marker == 0xDD || marker == 0xED;
+}
+
+// The first IFD of an Exif block: `data` holds the file's first `end` bytes,
+// the APP1 segment's length field is at q.
+void ExamineExif(const std::uint8_t* data, std::uint64_t end, std::uint64_t q, std::string& date, std::u16string& text) {
+  const std::uint64_t tiff = q + 8;
+  if (tiff + 10 > end) return;
+  bool big = false;
+  if (std::memcmp(data + tiff, "MM\0\x2A\0\0\0\x08", 8) == 0) big = true;
+  // Anything else is read as little-endian, "II" or not.
+  std::uint8_t area[kJpegTextArea] = {};
+  std::uint64_t running = 0;
+  const std::uint32_t count = Ordered16(data + tiff + 8, big);
+  for (std::uint32_t e = 0; e < count; ++e) {
+    const std::uint64_t at = tiff + 10 + 12 * std::uint64_t{e};
+    if (at + 12 > end) break;
+    const std::uint64_t length = Ordered32(data + at + 4, big) * TiffUnit(Ordered16(data + at + 2, big));
+    if (length <= 4) continue;  // held in the entry itself
+    const std::uint64_t offset = Ordered32(data + at + 8, big);
+    if (offset < 8 || tiff + offset >= end) continue;
+    if (tiff + offset + length > end || running + length > kJpegTextArea - 1) break;
+    const std::uint8_t* v = data + tiff + offset;
+    std::size_t colons = 0, nuls = 0;
+    for (std::uint64_t k = 0; k < length; ++k) {
+      colons += v[k] == ':';
+      nuls += v[k] == 0;
+    }
+    if (colons >= 4 && nuls <= 1) {
+      if (length < kJpegDateLimit) date = std::string(UpToNul(v, length));
+    } else if (nuls <= 1) {
+      for (std::uint64_t k = 0; k < length; ++k) area[running + k] = v[k] == 0 ? ' ' : v[k];
+    }
+    running += length;
+  }
+  text = Latin1Trimmed(area, std::strlen(reinterpret_cast<const char*>(area)));
+}
+
+// Reads `bytes` at `sector`, or, where that fails (the end of the volume),
+// as many whole sectors from there as can be read; returns the bytes read.
+std::size_t ReadWhatExists(CarveReader& reader, std::uint64_t sector, std::vector<std::uint8_t>& buffer) {
+  if (reader.Read(sector, buffer.data(), buffer.size())) return buffer.size();
+  std::size_t got = 0;
+  while (got < buffer.size() && reader.Read(sector + got / 512, buffer.data() + got, 512)) got += 512;
+  return got;
+}
+
+// Looks for the end marker from `pos` on. True with `pos` past the marker;
+// otherwise `pos` moves on by the windows searched, or to the end of what
+// could be read.
+bool FindJpegEnd(CarveReader& reader, std::uint64_t startSector, std::uint64_t& pos) {
+  std::vector<std::uint8_t> buffer(kJpegSearchWindow);
+  std::uint64_t base = pos - pos % 512;
+  std::size_t from = pos % 512;
+  int previous = -1;  // a marker may straddle two windows
+  for (std::uint64_t searched = 0; searched < kJpegBound && !reader.Aborted(); searched += kJpegSearchWindow) {
+    const std::size_t got = ReadWhatExists(reader, startSector + base / 512, buffer);
+    for (std::size_t k = from; k < got; ++k) {
+      if (previous == 0xFF && buffer[k] == 0xD9) {
+        pos = base + k + 1;
+        return true;
+      }
+      previous = buffer[k];
+    }
+    if (got < buffer.size()) {
+      pos = std::max(pos, base + got);
+      return false;
+    }
+    base += kJpegSearchWindow;
+    from = 0;
+    pos += kJpegSearchWindow;
+  }
+  return false;
+}
+
+// --------------------------------------------------------------- TIFF ----
+
+constexpr std::uint64_t kTiffBlock = 1024;
+// IFDs a chain may pass through; more pages than any writer puts in a file.
+constexpr std::size_t kTiffIfdLimit = 16384;
+// Classic TIFF addresses its data with 32-bit offsets.
+constexpr std::uint64_t kTiffSizeLimit = 0xFFFFFFFF;
+
+constexpr std::uint32_t kTagImageWidth = 0x0100, kTagImageLength = 0x0101, kTagDocumentName = 0x010D,
+                        kTagModel = 0x0110, kTagStripOffsets = 0x0111, kTagStripByteCounts = 0x0117,
+                        kTagDateTime = 0x0132, kTagSubIfds = 0x014A, kTagIptc = 0x83BB, kTagExifIfd = 0x8769,
+                        kTagDngVersion = 0xC612;
+constexpr std::uint32_t kTypeShort = 3, kTypeLong = 4;
+
+struct TiffEntry {
+  std::uint32_t tag = 0, type = 0, count = 0, value = 0;
+  std::uint8_t inline_[4] = {};  // the value field as stored
+  bool big = false;
+  std::uint64_t Length() const { return count * TiffUnit(type); }
+  // A SHORT held in the entry fills the first two bytes of the value field
+  // whatever the byte order, so it is not the low half of `value`.
+  std::uint32_t Short() const { return Ordered16(inline_, big); }
+  std::uint32_t Dimension() const { return type == kTypeLong ? value : Short(); }
+  // A strip array's offset, or its only element.
+  std::uint32_t Strips() const { return type == kTypeShort && count == 1 ? Short() : value; }
+};
+
+// The 1024 bytes read at the sector holding an IFD, indexed as the walk does.
+class TiffBlock {
+ public:
+  TiffBlock(Window& win, bool big) : win_(win), big_(big) {}
+  void MoveTo(std::uint64_t offset) { base_ = offset - offset % 512; }
+  bool U16(std::uint64_t k, std::uint32_t& v) {
+    const std::uint8_t* p = At(k, 2);
+    if (p) v = Ordered16(p, big_);
+    return p != nullptr;
+  }
+  bool U32(std::uint64_t k, std::uint32_t& v) {
+    const std::uint8_t* p = At(k, 4);
+    if (p) v = Ordered32(p, big_);
+    return p != nullptr;
+  }
+  bool Entry(std::uint64_t k, TiffEntry& e) {
+    const std::uint8_t* p = At(k, 12);
+    if (p == nullptr) return false;
+    e.tag = Ordered16(p, big_);
+    e.type = Ordered16(p + 2, big_);
+    e.count = Ordered32(p + 4, big_);
+    e.value = Ordered32(p + 8, big_);
+    std::memcpy(e.inline_, p + 8, 4);
+    e.big = big_;
+    return true;
+  }
+
+ private:
+  const std::uint8_t* At(std::uint64_t k, std::size_t n) {
+    if (k > kTiffBlock || n > kTiffBlock - k) return nullptr;
+    return win_.At(base_ + k, n);
+  }
+  Window& win_;
+  bool big_;
+  std::uint64_t base_ = 0;
+};
+
+// A text value: held in the entry when it fits there, else read in the
+// 1024 bytes at its offset's sector.
+bool TiffText(Window& data, const TiffEntry& e, std::string& out) {
+  const std::uint64_t length = e.Length();
+  if (length <= 4) {
+    out = std::string(UpToNul(e.inline_, length));
+    return true;
+  }
+  if (length >= kTiffBlock) return false;
+  const std::uint8_t* v = data.At(e.value, length);
+  if (v == nullptr) return false;
+  out = std::string(UpToNul(v, length));
+  return true;
+}
+
+// The last element of a strip array; false when it cannot be read.
+bool LastStripElement(Window& data, std::uint32_t offset, std::uint32_t count, std::uint32_t type, bool big,
+                      std::uint64_t& out) {
+  if (type != kTypeShort && type != kTypeLong) return false;
+  const std::uint64_t unit = TiffUnit(type);
+  const std::uint8_t* p = data.At(offset + (std::uint64_t{count} - 1) * unit, unit);
+  if (p == nullptr) return false;
+  out = unit == 2 ? Ordered16(p, big) : Ordered32(p, big);
+  return true;
+}
+
+}  // namespace
+
+bool GetGifFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out) {
+  GifWalk walk(reader, startSector);
+  std::uint32_t width = 0, height = 0;
+  if (!walk.Header(width, height)) return false;
+  out.size = walk.Run();
+  out.suffix = DimensionsPiece(width, height);
+  return true;
+}
+
+bool GetJpegFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out) {
+  Window win(reader, startSector, 1024);
+  const std::uint8_t* h = win.At(0, 6);
+  if (h == nullptr || h[0] != 0xFF || h[1] != 0xD8 || h[2] != 0xFF || !JpegStart(h[3])) return false;
+  const bool app1First = h[3] == 0xE1;
+  const std::uint64_t firstLength = GetBE16(h + 4);
+
+  // The Exif block: the first segment's when it is the APP1, else an APP1
+  // right after the first segment. q is the APP1's length field.
+  std::uint64_t q = 4 + firstLength;
+  bool exif = false;
+  if (app1First) {
+    q = 4;
+    exif = true;
+  } else if (const std::uint8_t* a = win.At(q, 4)) {
+    if (a[0] == 0xFF && a[1] == 0xE1) {
+      q += 2;
+      exif = true;
+    } else if (std::memcmp(a, "\xFF\xD8\xFF\xE1", 4) == 0) {
+      q += 4;
+      exif = true;
+    }
+  }
+  std::string date;
+  std::u16string text;
+  std::uint64_t pos = 4 + firstLength;
+  if (exif) {
+    if (const std::uint8_t* m = win.At(q, 2)) {
+      const std::uint64_t end = q + GetBE16(m);
+      // At most two 64 KiB segments: the allocation is bounded by the format.
+      Window block(reader, startSector, static_cast<std::size_t>((end + 511) / 512 * 512));
+      if (const std::uint8_t* data = block.At(0, static_cast<std::size_t>(end))) ExamineExif(data, end, q, date, text);
+      pos = end;
+    }
+  }
+
+  std::uint32_t width = 0, height = 0;
+  unsigned unrecognised = 0;
+  while (!reader.Aborted() && unrecognised < kJpegUnrecognisedLimit && pos < kJpegWalkLimit) {
+    const std::uint8_t* b = win.At(pos, 2);
+    if (b == nullptr) break;
+    if (b[0] == 0xFF && (JpegSegment(b[1]) || b[1] == 0xC0 || b[1] == 0xC2 || b[1] == 0xC3)) {
+      const bool frame = b[1] == 0xC0 || b[1] == 0xC2 || b[1] == 0xC3;
+      const std::uint8_t* s = win.At(pos, frame ? 9 : 4);
+      if (s == nullptr) break;
+      if (frame) {
+        height = GetBE16(s + 5);
+        width = GetBE16(s + 7);
+      }
+      pos += 2 + std::uint64_t{GetBE16(s + 2)};
+      unrecognised = 0;
+    } else if (b[0] == 0xFF && b[1] == 0xDA) {
+      pos += 2;
+      if (FindJpegEnd(reader, startSector, pos)) break;
+    } else {
+      ++pos;
+      ++unrecognised;
+    }
+  }
+  out.size = pos;
+  out.suffix = DatePiece(date) + text + DimensionsPiece(width, height);
+  StoreDosDate(date, out);
+  return true;
+}
+
+bool GetTiffFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out) {
+  Window ifds(reader, startSector, kTiffBlock);
+  Window data(reader, startSector, kTiffBlock);
+  const std::uint8_t* h = ifds.At(0, 8);
+  if (h == nullptr) return false;
+  bool big;
+  if (std::memcmp(h, "II\x2A\0", 4) == 0)
+    big = false;
+  else if (std::memcmp(h, "MM\0\x2A", 4) == 0)
+    big = true;
+  else
+    return false;
+  const std::uint32_t first = Ordered32(h + 4, big);
+
+  TiffBlock block(ifds, big);
+  block.MoveTo(first);
+  std::uint64_t x = first % 512;
+  std::uint32_t entries = 0;
+  if (!block.U16(x, entries)) return false;
+  std::uint64_t end = x + 12 * std::uint64_t{entries};
+
+  // Camera raw files are TIFF inside; they are left to their own types.
+  bool cameraRaw = false;
+  std::uint32_t exifOffset = 0;
+  // The date is taken here: in an IFD sorted as TIFF requires, DateTime
+  // follows StripByteCounts, where the walk below ends.
+  bool seenDate = false, haveDate = false;
+  std::string date;
+  TiffEntry e;
+  for (std::uint64_t k = x + 2; k <= end && block.Entry(k, e); k += 12) {
+    if (e.tag == kTagSubIfds || e.tag == kTagDngVersion) cameraRaw = true;
+    if (e.tag == kTagIptc) cameraRaw = false;
+    if (e.tag == kTagExifIfd) exifOffset = e.value;
+    if (e.tag == kTagDateTime && !seenDate) {
+      haveDate = TiffText(data, e, date);
+      seenDate = true;
+    }
+  }
+  if (cameraRaw) return false;
+
+  std::uint64_t size = 0;
+  bool correct = true;
+  std::uint32_t width = 0, height = 0;
+  bool seenWidth = false, seenHeight = false, seenDocument = false, seenModel = false;
+  std::string document, model;
+  std::uint32_t stripOffsets = 0, offsetsCount = 0, offsetsType = 0;
+  std::uint32_t stripBytes = 0, bytesCount = 0, bytesType = 0;
+  std::unordered_set<std::uint32_t> visited{first};
+
+  // The walk reads on past an IFD's entry count, to the end of its block.
+  std::uint64_t k = x + 2;
+  while (k + 14 <= kTiffBlock && block.Entry(k, e)) {
+    switch (e.tag) {
+      case kTagImageWidth:
+        if (!seenWidth) width = e.Dimension();
+        seenWidth = true;
+        break;
+      case kTagImageLength:
+        if (!seenHeight) height = e.Dimension();
+        seenHeight = true;
+        break;
+      case kTagDocumentName:
+        if (!seenDocument) TiffText(data, e, document);
+        seenDocument = true;
+        break;
+      case kTagDateTime:
+        if (!seenDate) haveDate = TiffText(data, e, date);
+        seenDate = true;
+        break;
+      case kTagModel:
+        if (!seenModel) TiffText(data, e, model);
+        seenModel = true;
+        break;
+      case kTagStripOffsets:
+        stripOffsets = e.Strips();
+        offsetsCount = e.count;
+        offsetsType = e.type;
+        break;
+      default:
+        break;
+    }
+    if (e.tag != kTagStripByteCounts) {
+      k += 12;
+      continue;
+    }
+    stripBytes = e.Strips();
+    bytesCount = e.count;
+    bytesType = e.type;
+    std::uint32_t next = 0;
+    if (end + 6 > kTiffBlock || !block.U32(end + 2, next)) {
+      size = 0;
+      correct = false;
+      break;
+    }
+    // The IFD's last entry: where its data lies, and how long that is.
+    std::uint32_t last = 0, lastType = 0, lastCount = 0;
+    if (entries > 0) {
+      block.U32(end - 2, last);
+      block.U16(end - 8, lastType);
+      block.U32(end - 6, lastCount);
+    }
+    const std::uint64_t lastEnd = last + lastCount * TiffUnit(lastType);
+    if (next == 0) {
+      if (last > stripBytes && last > stripOffsets && last > first) {
+        size = std::max<std::uint64_t>(lastEnd, exifOffset > lastEnd ? std::uint64_t{exifOffset} + 4 : 0);
+        if (data.At(last, 1) == nullptr) correct = false;
+      } else if (stripBytes < first && stripOffsets < first) {
+        size = first + end + 8;
+      } else if (stripOffsets == 8) {
+        size = std::uint64_t{stripBytes} + end + 8;
+      } else {
+        size = std::uint64_t{stripBytes} + stripOffsets;
+      }
+      break;
+    }
+    // A chain that points back, or at an IFD already walked, ends here.
+    if (next < first || visited.count(next) != 0 || visited.size() >= kTiffIfdLimit) {
+      size = lastEnd;
+      break;
+    }
+    visited.insert(next);
+    block.MoveTo(next);
+    x = next % 512;
+    if (!block.U16(x, entries)) break;
+    end = x + 12 * std::uint64_t{entries};
+    k = x + 14;  // as before: the new IFD's first entry is passed over
+  }
+
+  // Strips written after the IFDs end the file with the last of them.
+  std::uint64_t lastOffset = 0, lastBytes = 0;
+  if (correct && offsetsCount > 1 && bytesCount > 1 &&
+      LastStripElement(data, stripOffsets, offsetsCount, offsetsType, big, lastOffset) &&
+      LastStripElement(data, stripBytes, bytesCount, bytesType, big, lastBytes) && lastOffset + lastBytes > size)
+    size = lastOffset + lastBytes;
+  out.size = size <= kTiffSizeLimit ? size : 0;
+
+  std::u16string suffix;
+  if (haveDate) {
+    suffix = DatePiece(date);
+  } else if (document.starts_with("NEW")) {
+    const std::size_t cut = document.find(".tiff");
+    if (cut != std::string::npos) suffix = TrimmedText(std::string_view(document).substr(0, cut));
+  }
+  out.suffix = suffix + TrimmedText(model) + DimensionsPiece(width, height);
+  StoreDosDate(date, out);
+  return true;
+}
+
+}  // namespace corvan
