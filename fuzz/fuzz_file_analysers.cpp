@@ -7,33 +7,12 @@
 #include <vector>
 
 #include "core/FileAnalysers.h"
-
-namespace {
-
-class Reader final : public corvan::CarveReader {
- public:
-  Reader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-  bool Read(std::uint64_t sector, void* buffer, std::size_t n) override {
-    std::memset(buffer, 0, n);
-    if (sector >= size_ / 512 + 1) return false;
-    const std::uint64_t at = sector * 512;
-    if (at >= size_) return false;
-    std::memcpy(buffer, data_ + at, std::min<std::uint64_t>(n, size_ - at));
-    return true;
-  }
-  bool Aborted() const override { return false; }
-
- private:
-  const std::uint8_t* data_;
-  std::size_t size_;
-};
-
-}  // namespace
+#include "FuzzCarveReader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
   // The first byte chooses the analyser; the rest is the disk.
-  Reader reader(data + 1, size - 1);
+  corvan::fuzz::FuzzReader reader(data + 1, size - 1);
   corvan::AnalysedFile f;
   bool ok = false;
   switch (data[0] % 5) {

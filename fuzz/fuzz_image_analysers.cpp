@@ -7,27 +7,9 @@
 #include <cstring>
 
 #include "core/FileAnalysers.h"
+#include "FuzzCarveReader.h"
 
 namespace {
-
-class Reader final : public corvan::CarveReader {
- public:
-  Reader(const std::uint8_t* data, std::size_t size, bool aborted) : data_(data), size_(size), aborted_(aborted) {}
-  bool Read(std::uint64_t sector, void* buffer, std::size_t n) override {
-    std::memset(buffer, 0, n);
-    if (sector >= size_ / 512 + 1) return false;
-    const std::uint64_t at = sector * 512;
-    if (at >= size_) return false;
-    std::memcpy(buffer, data_ + at, std::min<std::uint64_t>(n, size_ - at));
-    return true;
-  }
-  bool Aborted() const override { return aborted_; }
-
- private:
-  const std::uint8_t* data_;
-  std::size_t size_;
-  bool aborted_;
-};
 
 // The largest size each walk can reach: a GIF's sub-block chains stop at
 // 50 MiB (passes after that add under 1 MiB); a JPEG's marker walk stops at
@@ -41,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 1) return 0;
   // The first byte chooses the analyser, and its top bit stops the scan at
   // once; the rest is the disk.
-  Reader reader(data + 1, size - 1, (data[0] & 0x80) != 0);
+  corvan::fuzz::FuzzReader reader(data + 1, size - 1, (data[0] & 0x80) != 0);
   const unsigned which = (data[0] & 0x7F) % 3;
   corvan::AnalysedFile f;
   bool ok = false;

@@ -12,36 +12,14 @@
 #include <vector>
 
 #include "core/FileAnalysers.h"
+#include "support/CarveTestDisk.h"
 #include "platform/ByteCodec.h"
 
 namespace corvan {
 namespace {
 
-// A disk in memory; reads past its end fail and leave zeros.
-class MemoryReader final : public CarveReader {
- public:
-  explicit MemoryReader(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
-  bool Read(std::uint64_t sector, void* buffer, std::size_t n) override {
-    std::memset(buffer, 0, n);
-    const std::uint64_t at = sector * 512;
-    if (at >= bytes_.size()) return false;
-    const std::size_t have = static_cast<std::size_t>(std::min<std::uint64_t>(n, bytes_.size() - at));
-    std::memcpy(buffer, bytes_.data() + at, have);
-    return have == n;
-  }
-  bool Aborted() const override { return false; }
-
- private:
-  std::vector<std::uint8_t> bytes_;
-};
-
-// A disk with the file at `sector`, garbage before it and after it.
-std::vector<std::uint8_t> DiskWith(const std::vector<std::uint8_t>& file, std::uint64_t sector, std::size_t tail) {
-  std::vector<std::uint8_t> disk(sector * 512 + file.size() + tail);
-  for (std::size_t i = 0; i < disk.size(); ++i) disk[i] = static_cast<std::uint8_t>(i * 7 + 3);
-  std::copy(file.begin(), file.end(), disk.begin() + sector * 512);
-  return disk;
-}
+using test::DiskWith;
+using test::MemoryReader;
 
 class MadeByTools : public testing::Test {
  protected:
@@ -208,11 +186,10 @@ TEST_F(MadeByTools, AuFromSoxIsSizedByItsHeaderAndAStreamToTheTypesLimit) {
 // RIFF chunks as the format defines them: id, little-endian size, data, and
 // a pad byte after data of odd size.
 std::vector<std::uint8_t> Chunk(const char* id, std::vector<std::uint8_t> data) {
-  std::vector<std::uint8_t> c(id, id + 4);
-  c.resize(8);
+  std::vector<std::uint8_t> c(8 + data.size() + data.size() % 2);
+  std::memcpy(c.data(), id, 4);
   PutLE32(c.data() + 4, static_cast<std::uint32_t>(data.size()));
-  c.insert(c.end(), data.begin(), data.end());
-  if (data.size() % 2) c.push_back(0);
+  std::copy(data.begin(), data.end(), c.begin() + 8);
   return c;
 }
 

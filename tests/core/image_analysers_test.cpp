@@ -17,44 +17,19 @@
 #include <vector>
 
 #include "core/FileAnalysers.h"
+#include "support/CarveTestDisk.h"
 #include "platform/ByteCodec.h"
 
 namespace corvan {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using test::DiskWith;
+using test::kVolumeEnd;
+using test::MemoryReader;
+
+using test::Bytes;
 using Analyser = bool (*)(CarveReader&, std::uint64_t, AnalysedFile&);
 
-// A disk in memory; reads past its end fail and leave zeros.
-class MemoryReader final : public CarveReader {
- public:
-  MemoryReader(Bytes bytes, bool aborted) : bytes_(std::move(bytes)), aborted_(aborted) {}
-  bool Read(std::uint64_t sector, void* buffer, std::size_t n) override {
-    std::memset(buffer, 0, n);
-    const std::uint64_t at = sector * 512;
-    if (at >= bytes_.size()) return false;
-    const std::size_t have = static_cast<std::size_t>(std::min<std::uint64_t>(n, bytes_.size() - at));
-    std::memcpy(buffer, bytes_.data() + at, have);
-    return have == n;
-  }
-  bool Aborted() const override { return aborted_; }
-
- private:
-  Bytes bytes_;
-  bool aborted_;
-};
-
-// A disk with the file at `sector` and `tail` bytes after it, garbage around
-// it that steps by 7 from byte to byte: it holds no marker a walk stops at.
-// A negative tail ends the disk at the sector boundary after the file.
-Bytes DiskWith(const Bytes& file, std::uint64_t sector, long tail) {
-  if (tail < 0) tail = static_cast<long>((512 - file.size() % 512) % 512);
-  Bytes disk(sector * 512 + file.size() + static_cast<std::size_t>(tail));
-  for (std::size_t i = 0; i < disk.size(); ++i) disk[i] = static_cast<std::uint8_t>(i * 7 + 3);
-  std::copy(file.begin(), file.end(), disk.begin() + static_cast<std::ptrdiff_t>(sector * 512));
-  return disk;
-}
-constexpr long kVolumeEnd = -1;
 
 AnalysedFile Analyse(Analyser analyser, Bytes disk, std::uint64_t sector, bool taken = true, bool aborted = false) {
   MemoryReader reader(std::move(disk), aborted);

@@ -1,0 +1,39 @@
+#pragma once
+// The fuzz input as a disk for the format analysers: reads past its end
+// fail and leave zeros. A read of more than `largestRead` bytes, or of a
+// part of a sector, is a fault: analysers read bounded windows only.
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/FileAnalysers.h"
+
+namespace corvan::fuzz {
+
+class FuzzReader final : public CarveReader {
+ public:
+  FuzzReader(const std::uint8_t* data, std::size_t size, bool aborted = false,
+             std::size_t largestRead = 4u << 20)
+      : data_(data), size_(size), aborted_(aborted), largestRead_(largestRead) {}
+  bool Read(std::uint64_t sector, void* buffer, std::size_t n) override {
+    if (n > largestRead_ || n % 512 != 0) std::abort();
+    std::memset(buffer, 0, n);
+    if (sector >= size_ / 512 + 1) return false;
+    const std::uint64_t at = sector * 512;
+    if (at >= size_) return false;
+    const std::size_t have = static_cast<std::size_t>(std::min<std::uint64_t>(n, size_ - at));
+    std::memcpy(buffer, data_ + at, have);
+    return have == n;
+  }
+  bool Aborted() const override { return aborted_; }
+
+ private:
+  const std::uint8_t* data_;
+  std::size_t size_;
+  bool aborted_;
+  std::size_t largestRead_;
+};
+
+}  // namespace corvan::fuzz

@@ -1,0 +1,474 @@
+// Archive and document analysers of Raw Recovery: RAR and ZIP archives, and
+// Office documents, both the compound (OLE) kind and the ZIP-based kind.
+// Sizes come from the on-disk structures only as positions to walk to: every
+// read goes through a bounded window that is read again where a position
+// falls outside it, so a damaged size can make a walk end early but never
+// make it allocate or read out of bounds.
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "core/CarveWindow.h"
+#include "core/FileAnalysers.h"
+#include "platform/ByteCodec.h"
+
+namespace corvan {
+
+namespace {
+
+using carve::Window;
+
+constexpr std::uint8_t kZipLocal[4] = {'P', 'K', 3, 4};
+constexpr std::uint8_t kZipCentral[4] = {'P', 'K', 1, 2};
+constexpr std::uint8_t kZipEnd[4] = {'P', 'K', 5, 6};
+constexpr std::uint8_t kZipDescriptor[4] = {'P', 'K', 7, 8};
+
+bool Is(const std::uint8_t* p, const std::uint8_t (&sig)[4]) { return std::memcmp(p, sig, 4) == 0; }
+
+// Fixed parts of the ZIP records, without their variable-length fields.
+constexpr std::uint64_t kLocalHeader = 30;
+constexpr std::uint64_t kCentralHeader = 46;
+constexpr std::uint64_t kEndRecord = 22;
+
+// Bytes of a ZIP central header and the name, extra field and comment after it.
+std::uint64_t CentralEntryLength(const std::uint8_t* h) {
+  return kCentralHeader + GetLE16(h + 28) + GetLE16(h + 30) + GetLE16(h + 32);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- RAR ----
+
+bool GetRarFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out) {
+  if (reader.Aborted()) return false;
+  Window win(reader, startSector, 1024);
+  const std::uint8_t* head = win.At(0, 4);
+  if (head == nullptr || std::memcmp(head, "Rar!", 4) != 0) return false;
+
+  // The marker block (7 bytes) and the main archive header (13) come first.
+  std::uint64_t pos = 20;
+  if (reader.Aborted()) return false;
+  for (;;) {
+    const std::uint8_t* b = win.At(pos, 16);
+    // What cannot be read is beyond the archive as far as carving can tell.
+    if (b == nullptr) break;
+    // File headers, and blocks written by a Windows host (byte 15), are the
+    // archive's body; anything else (the end block included) ends it.
+    if (b[2] != 0x74 && b[15] != 2) break;
+    const std::uint16_t headerSize = GetLE16(b + 5);
+    // No block is shorter than its 7 common bytes; a shorter one would make
+    // the walk crawl or stand still.
+    if (headerSize < 7) break;
+    pos += headerSize + std::uint64_t{GetLE32(b + 7)};
+    if (reader.Aborted()) return false;
+  }
+  out.size = pos;
+  return true;
+}
+
+// ---------------------------------------------------------------- ZIP ----
+
+namespace {
+
+// Which Office parts a ZIP archive was seen to hold.
+struct ZipParts {
+  bool word = false;
+  bool ppt = false;
+  bool xl = false;
+
+  void Note(const std::uint8_t* name, std::size_t length) {
+    auto begins = [&](std::string_view prefix) {
+      return length >= prefix.size() && std::memcmp(name, prefix.data(), prefix.size()) == 0;
+    };
+    if (begins("word")) word = true;
+    if (begins("xl")) xl = true;
+    if (begins("ppt")) ppt = true;
+  }
+  bool Office() const { return word || ppt || xl; }
+};
+
+// Parts only an OOXML document holds, as its writers put them first.
+bool IsOoxmlPartName(const std::uint8_t* name, std::size_t length) {
+  for (std::string_view prefix : {"[Content_Types].xml", "_rels/", "docProps/", "word/", "xl/", "ppt/"})
+    if (length >= prefix.size() && std::memcmp(name, prefix.data(), prefix.size()) == 0) return true;
+  return false;
+}
+
+}  // namespace
+
+bool GetZipFileSize(CarveReader& reader, std::uint64_t startSector, std::uint64_t maxSize, AnalysedFile& out) {
+  if (reader.Aborted()) return false;
+  Window win(reader, startSector, 1024);
+  const std::uint8_t* h = win.At(0, kLocalHeader + 4);
+  if (h == nullptr || !Is(h, kZipLocal)) return false;
+  // Sizes deferred to a data descriptor: where the archive ends cannot be
+  // walked to, so it is carved as large as the type allows. Office writers
+  // store whole documents this way; one that begins with a document's own
+  // parts is left to the Office types, which can size it.
+  if (h[6] == 8) {
+    const std::uint16_t nameLength = GetLE16(h + 26);
+    const std::uint8_t* name = win.At(kLocalHeader, nameLength);
+    if (name != nullptr && IsOoxmlPartName(name, nameLength)) return false;
+    out.size = maxSize;
+    return true;
+  }
+  ZipParts parts;
+  parts.Note(h + kLocalHeader, GetLE16(h + 26));
+  std::uint64_t total = kLocalHeader + GetLE16(h + 26) + GetLE16(h + 28) + std::uint64_t{GetLE32(h + 18)};
+
+  bool central = false, deferred = false, readFailed = false;
+  while (!reader.Aborted()) {
+    const std::uint8_t* b = win.At(total, 4);
+    // The record's fixed part (and the start of a local header's name).
+    if (b != nullptr && (Is(b, kZipLocal) || Is(b, kZipCentral)))
+      b = win.At(total, Is(b, kZipLocal) ? kLocalHeader + 4 : kCentralHeader);
+    if (b == nullptr) {
+      readFailed = true;
+      break;
+    }
+    std::uint64_t entry;
+    if (Is(b, kZipLocal)) {
+      if (b[6] == 8) {
+        deferred = true;
+        break;
+      }
+      const std::uint16_t nameLength = GetLE16(b + 26);
+      parts.Note(b + kLocalHeader, nameLength);
+      entry = kLocalHeader + nameLength + GetLE16(b + 28) + std::uint64_t{GetLE32(b + 18)};
+    } else if (Is(b, kZipCentral)) {
+      central = true;
+      entry = CentralEntryLength(b);
+      const std::uint8_t* e = win.At(total + entry, 4);
+      if (e != nullptr && Is(e, kZipEnd)) e = win.At(total + entry, kEndRecord);
+      if (e == nullptr) {
+        total += entry;
+        readFailed = true;
+        break;
+      }
+      if (Is(e, kZipEnd)) {
+        total += entry + kEndRecord + GetLE16(e + 20);
+        break;
+      }
+    } else {
+      break;
+    }
+    total += entry;
+  }
+  // A read that fails before any central header leaves nothing that says
+  // this is an archive; after one, the archive is kept as far as it was read.
+  if (readFailed && !central) return false;
+  if (!central && !deferred) return false;
+  // A ZIP-based Office document is left to the Office types.
+  if (parts.Office()) return false;
+  out.size = total;
+  return true;
+}
+
+// ------------------------------------------------------------- Office ----
+
+namespace {
+
+constexpr std::uint8_t kCompoundSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+constexpr std::uint32_t kDifatSector = 0xFFFFFFFC;
+constexpr std::uint32_t kEndOfChain = 0xFFFFFFFE;
+constexpr std::uint32_t kFreeSector = 0xFFFFFFFF;
+bool IsSpecialSectorId(std::uint32_t id) { return id >= kDifatSector; }
+
+// A document of 512-byte sectors is at most 2 GiB; headers that count more
+// FAT sectors than that are damaged, and are not allowed to make the walks
+// below run over the whole volume.
+constexpr std::uint64_t kMaxCompoundSectors = std::uint64_t{1} << 22;
+// Sectors read at a time.
+constexpr std::size_t kCompoundChunk = 1000 * 512;
+
+// The state of one compound-document analysis.
+class Compound {
+ public:
+  Compound(CarveReader& reader, std::uint64_t startSector, std::uint32_t fatSectorCount)
+      : reader_(reader),
+        win_(reader, startSector, kCompoundChunk),
+        sectorLimit_(std::min<std::uint64_t>(std::uint64_t{fatSectorCount} * 128, kMaxCompoundSectors)) {}
+
+  // Sectors the FAT can describe: every sector number must lie below it.
+  bool InRange(std::uint32_t sector) const { return sector < sectorLimit_; }
+
+  // The 512 bytes of compound sector `n` (which follows the header);
+  // zeros where it cannot be read.
+  const std::uint8_t* Sector(std::uint64_t n) {
+    const std::uint8_t* p = win_.At((n + 1) * 512, 512);
+    return p != nullptr ? p : zeros_;
+  }
+
+  OfficeKind ReadDirectory(std::uint32_t firstDirectorySector);
+  bool ListHeaderFatSectors(const std::uint8_t* header);
+  bool ReadDifat(std::uint32_t firstDifatSector, std::uint32_t difatSectorCount);
+  bool SizeFromFat(std::uint64_t& size);
+
+ private:
+  // No valid document lists more FAT sectors than its header counts.
+  bool Append(std::uint32_t fatSector) {
+    if (fatSectors_.size() >= sectorLimit_ / 128) return false;
+    fatSectors_.push_back(fatSector);
+    return true;
+  }
+
+  CarveReader& reader_;
+  Window win_;
+  std::uint64_t sectorLimit_;
+  std::vector<std::uint32_t> fatSectors_;
+  std::uint8_t zeros_[512] = {};
+};
+
+// Compares a directory entry's name (UTF-16, its length in bytes with the
+// terminating NUL at byte 64) with `name`, whole and case-sensitively.
+bool EntryNameIs(const std::uint8_t* entry, std::u16string_view name) {
+  if (GetLE16(entry + 64) != (name.size() + 1) * 2) return false;
+  for (std::size_t i = 0; i < name.size(); ++i)
+    if (GetLE16(entry + 2 * i) != name[i]) return false;
+  return true;
+}
+
+OfficeKind Compound::ReadDirectory(std::uint32_t firstDirectorySector) {
+  if (!InRange(firstDirectorySector) || !EntryNameIs(Sector(firstDirectorySector), u"Root Entry"))
+    return OfficeKind::None;
+  // The directory region is taken as running from its first sector to the
+  // end of what the FAT can describe; the first stream naming an Office
+  // program decides.
+  for (std::uint64_t s = firstDirectorySector; s < sectorLimit_; ++s) {
+    if (reader_.Aborted()) return OfficeKind::None;
+    // A sector that cannot be read at all lies past the volume's end, and
+    // so does everything after it.
+    const std::uint8_t* sector = win_.At((s + 1) * 512, 512);
+    if (sector == nullptr) return OfficeKind::None;
+    for (int k = 0; k < 4; ++k) {
+      const std::uint8_t* entry = sector + 128 * k;
+      if (EntryNameIs(entry, u"WordDocument")) return OfficeKind::Word;
+      if (EntryNameIs(entry, u"Workbook")) return OfficeKind::Excel;
+      if (EntryNameIs(entry, u"PowerPoint Document")) return OfficeKind::PowerPoint;
+      if (EntryNameIs(entry, u"Quill")) return OfficeKind::Quill;
+      // Word's table stream ends the look at its sector.
+      if (EntryNameIs(entry, u"1Table")) break;
+    }
+  }
+  return OfficeKind::None;
+}
+
+// The FAT sectors named by the 109 entries of the header.
+bool Compound::ListHeaderFatSectors(const std::uint8_t* header) {
+  fatSectors_.clear();
+  for (int i = 0; i < 109; ++i) {
+    const std::uint32_t v = GetLE32(header + 76 + 4 * i);
+    if (v == kFreeSector) continue;
+    if (IsSpecialSectorId(v) || !InRange(v)) return false;
+    fatSectors_.push_back(v);
+  }
+  return true;
+}
+
+// The FAT sectors named by the DIFAT sector chain, 127 a sector, the 128th
+// entry naming the next DIFAT sector.
+bool Compound::ReadDifat(std::uint32_t firstDifatSector, std::uint32_t difatSectorCount) {
+  if (sectorLimit_ == 0) return false;
+  auto damaged = [&] {
+    fatSectors_.clear();
+    return false;
+  };
+  std::unordered_set<std::uint32_t> visited;
+  std::uint32_t sector = firstDifatSector;
+  for (std::uint32_t i = 0; i < difatSectorCount; ++i) {
+    // A chain that leaves the document or comes back on itself is damaged.
+    if (reader_.Aborted() || IsSpecialSectorId(sector) || !InRange(sector) || !visited.insert(sector).second)
+      return damaged();
+    const std::uint8_t* d = Sector(sector);
+    const bool last = i + 1 == difatSectorCount;
+    for (int j = 0; j < 127; ++j) {
+      const std::uint32_t v = GetLE32(d + 4 * j);
+      if (IsSpecialSectorId(v)) {
+        // Only the last DIFAT sector may be partly used.
+        if (!last) return damaged();
+        break;
+      }
+      if (!InRange(v) || !Append(v)) return damaged();
+    }
+    sector = GetLE32(d + 508);
+  }
+  return true;
+}
+
+// The document ends after the last sector its FAT uses (free sectors before
+// it are still part of the file: writers leave holes); false when the FAT
+// names a sector it cannot describe.
+bool Compound::SizeFromFat(std::uint64_t& size) {
+  bool ok = true;
+  std::uint64_t index = 0, used = 0;
+  for (std::size_t i = 0; i < fatSectors_.size() && ok; ++i) {
+    if (reader_.Aborted()) {
+      ok = false;
+      break;
+    }
+    const std::uint8_t* f = Sector(fatSectors_[i]);
+    for (int j = 0; j < 128; ++j, ++index) {
+      const std::uint32_t v = GetLE32(f + 4 * j);
+      if (!IsSpecialSectorId(v) && !InRange(v)) {
+        ok = false;
+        break;
+      }
+      if (v != kFreeSector) used = index + 1;
+    }
+  }
+  fatSectors_.clear();
+  if (used > 0) size = (used + 1) * 512;
+  return ok;
+}
+
+bool NameIsIgnoringCase(const std::uint8_t* p, std::size_t n, std::string_view name) {
+  if (n != name.size()) return false;
+  for (std::size_t i = 0; i < n; ++i) {
+    char c = static_cast<char>(p[i]);
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    char w = name[i];
+    if (w >= 'A' && w <= 'Z') w = static_cast<char>(w - 'A' + 'a');
+    if (c != w) return false;
+  }
+  return true;
+}
+
+bool NameIs(const std::uint8_t* p, std::size_t n, std::string_view name) {
+  return n == name.size() && std::memcmp(p, name.data(), n) == 0;
+}
+
+// How far the data of an entry whose sizes were deferred is searched for the
+// descriptor that ends it.
+constexpr std::uint64_t kDescriptorSearchLimit = 64u << 20;
+constexpr std::size_t kSearchBlock = 4096;
+
+// The position after the data descriptor that ends the data starting at
+// `dataStart`: the first descriptor signature whose compressed size (32-bit,
+// or 64-bit in a Zip64 archive) is the length of the data before it.
+bool FindDescriptorEnd(Window& win, CarveReader& reader, std::uint64_t dataStart, std::uint64_t& next) {
+  std::uint64_t q = dataStart;
+  std::size_t span = kSearchBlock;
+  while (q - dataStart <= kDescriptorSearchLimit) {
+    if (reader.Aborted()) return false;
+    const std::uint8_t* b = span > 1 ? win.At(q, span + 24) : nullptr;
+    if (b == nullptr) {
+      // Near the end of the volume the search goes on a byte at a time.
+      span = 1;
+      b = win.At(q, 24);
+      if (b == nullptr) return false;
+    }
+    for (std::size_t i = 0; i < span; ++i) {
+      const std::uint8_t* d = b + i;
+      if (d[0] != 'P' || !Is(d, kZipDescriptor)) continue;
+      const std::uint64_t length = q + i - dataStart;
+      if (GetLE32(d + 8) == length) {
+        next = q + i + 16;
+        return true;
+      }
+      if (GetLE64(d + 8) == length) {
+        next = q + i + 24;
+        return true;
+      }
+    }
+    q += span;
+  }
+  return false;
+}
+
+// The window the ZIP-based document is read through.
+constexpr std::size_t kOoxmlWindow = 512000;
+
+OfficeValidity AnalyseOoxmlFile(OfficeAnalysis& result, CarveReader& reader, std::uint64_t startSector) {
+  result = {};
+  Window win(reader, startSector, kOoxmlWindow);
+  std::uint64_t p = 0, locals = 0, centrals = 0;
+  bool endSeen = false, contentTypes = false;
+  OfficeKind mainPart = OfficeKind::None;
+  while (!reader.Aborted()) {
+    const std::uint8_t* h = win.At(p, 4);
+    if (h != nullptr && (Is(h, kZipLocal) || Is(h, kZipCentral)))
+      h = win.At(p, Is(h, kZipLocal) ? kLocalHeader : kCentralHeader);
+    if (h == nullptr) break;
+    if (Is(h, kZipLocal)) {
+      ++locals;
+      const std::uint16_t nameLength = GetLE16(h + 26);
+      const std::uint16_t flags = GetLE16(h + 6);
+      const std::uint64_t dataStart = p + kLocalHeader + nameLength + GetLE16(h + 28);
+      const std::uint64_t packed = GetLE32(h + 18);
+      const std::uint8_t* name = win.At(p + kLocalHeader, nameLength);
+      if (name == nullptr) break;
+      // The package's content-type part marks an Office document wherever
+      // it lies (writers put it first, last or in between).
+      if (NameIsIgnoringCase(name, nameLength, "[Content_Types].xml"))
+        contentTypes = true;
+      else if (NameIs(name, nameLength, "word/document.xml"))
+        mainPart = OfficeKind::Word;
+      else if (NameIs(name, nameLength, "ppt/presentation.xml"))
+        mainPart = OfficeKind::PowerPoint;
+      else if (NameIs(name, nameLength, "xl/workbook.xml"))
+        mainPart = OfficeKind::Excel;
+      if (flags & 8) {
+        // Sizes deferred to a descriptor after the data, as streaming
+        // writers do: the descriptor says where the entry ends.
+        if (!FindDescriptorEnd(win, reader, dataStart, p)) break;
+      } else {
+        p = dataStart + packed;
+      }
+    } else if (Is(h, kZipCentral)) {
+      ++centrals;
+      p += CentralEntryLength(h);
+    } else if (Is(h, kZipEnd)) {
+      endSeen = true;
+      const std::uint8_t* e = win.At(p, kEndRecord);
+      p += kEndRecord + (e != nullptr ? GetLE16(e + 20) : 0);
+      break;
+    } else {
+      break;
+    }
+  }
+  result.kind = contentTypes ? mainPart : OfficeKind::OtherZip;
+  result.size = p;
+  if (locals == centrals)
+    result.validity = endSeen ? OfficeValidity::Complete : OfficeValidity::Plausible;
+  else if (locals > centrals && centrals > 0)
+    result.validity = OfficeValidity::Plausible;
+  else
+    result.validity = OfficeValidity::Damaged;
+  return result.validity;
+}
+
+}  // namespace
+
+void AnalyseOfficeFile(CarveReader& reader, std::uint64_t startSector, OfficeAnalysis& out) {
+  out = {};
+  std::uint8_t h[512] = {};
+  if (!reader.Read(startSector, h, sizeof h)) return;
+  if (Is(h, kZipLocal)) {
+    AnalyseOoxmlFile(out, reader, startSector);
+    return;
+  }
+  if (std::memcmp(h, kCompoundSignature, sizeof kCompoundSignature) != 0) return;
+  // Only documents of 512-byte sectors are sized.
+  if (GetLE16(h + 30) != 9) return;
+
+  Compound doc(reader, startSector, GetLE32(h + 44));
+  const OfficeKind kind = doc.ReadDirectory(GetLE32(h + 48));
+  if (kind == OfficeKind::None) return;
+  out.kind = kind;
+  out.validity = OfficeValidity::Complete;
+
+  bool ok = doc.ListHeaderFatSectors(h);
+  const std::uint32_t firstDifat = GetLE32(h + 68);
+  if (firstDifat != kEndOfChain) {
+    if (!ok) return;
+    ok = doc.ReadDifat(firstDifat, GetLE32(h + 72));
+    // Size 0: the carving step sizes the file itself.
+    if (!ok) return;
+  }
+  out.validity = doc.SizeFromFat(out.size) ? OfficeValidity::Complete : OfficeValidity::Damaged;
+}
+
+}  // namespace corvan

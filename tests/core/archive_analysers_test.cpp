@@ -1,0 +1,549 @@
+// Archives and Office documents are sized to the byte their format says they
+// end at, wherever they lie on the disk; damaged structures end the walks
+// without reading out of bounds, looping or reading huge blocks.
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <initializer_list>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/FileAnalysers.h"
+#include "support/CarveTestDisk.h"
+#include "platform/ByteCodec.h"
+
+namespace corvan {
+
+[[maybe_unused]] static void PrintTo(OfficeKind k, std::ostream* os) { *os << "kind " << static_cast<int>(k); }
+[[maybe_unused]] static void PrintTo(OfficeValidity v, std::ostream* os) { *os << "validity " << static_cast<int>(v); }
+
+namespace {
+
+using test::Bytes;
+using test::DiskWith;
+using test::MemoryReader;
+namespace fs = std::filesystem;
+template <class A, class B>
+using Pairs = std::initializer_list<std::pair<A, B>>;
+
+Bytes ReadFile(const fs::path& f) {
+  std::ifstream in(f, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+void WriteFile(const fs::path& f, const Bytes& b) {
+  std::ofstream(f, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+}
+bool Have(const std::string& tool) { return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0; }
+std::string Output(const std::string& cmd) {
+  std::string out;
+  if (FILE* p = ::popen(cmd.c_str(), "r")) {
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    if (::pclose(p) != 0) out.clear();
+  }
+  return out;
+}
+fs::path TempDir(const std::string& name) {
+  auto dir = fs::temp_directory_path() / ("corvan-" + name + "-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  return dir;
+}
+
+// Offsets in a ZIP archive: its end record, the first and second central headers.
+std::size_t EndRecord(const Bytes& zip) {
+  for (std::size_t i = zip.size() - 22;; --i)
+    if (std::memcmp(zip.data() + i, "PK\5\6", 4) == 0) return i;
+}
+std::size_t CentralStart(const Bytes& zip) { return GetLE32(zip.data() + EndRecord(zip) + 16); }
+std::size_t SecondCentral(const Bytes& zip) {
+  const std::uint8_t* c = zip.data() + CentralStart(zip);
+  return CentralStart(zip) + 46 + GetLE16(c + 28) + GetLE16(c + 30) + GetLE16(c + 32);
+}
+
+// ------------------------------------------------------------------ ZIP --
+
+class ArchiveZipTools : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = TempDir("zip");
+    if (!Have("zip")) return;
+    const std::string d = "cd '" + dir_.string() + "' && ";
+    const std::string deep = "long/" + std::string(200, 'a') + "/" + std::string(200, 'b') + "/" +
+                             std::string(200, 'c') + "/" + std::string(200, 'd') + "/" + std::string(200, 'e') + "/" +
+                             std::string(200, 'f');
+    // Stored, deflated, with file and archive comments, with names longer
+    // than a sector, written to a pipe (sizes in data descriptors), and one
+    // holding a "word/" part.
+    std::system((d + "seq 1 2000 > a.txt && head -c 3000 /dev/urandom > r.bin && "
+                     "zip -q -X -0 stored.zip a.txt r.bin && zip -q -X defl.zip a.txt r.bin && "
+                     "printf 'note one\\nnote two\\n' | zip -q -X -c noted.zip a.txt r.bin && "
+                     "echo 'archive note' | zip -q -z noted.zip && "
+                     "mkdir -p " + deep + " && cp a.txt " + deep + " && zip -q -X -r deep.zip long && "
+                     "seq 1 50 | zip -q - - | cat > piped.zip && "
+                     "mkdir -p word && cp a.txt word/document.xml && zip -q -X -r office.zip r.bin word")
+                    .c_str());
+    for (const char* n : {"stored.zip", "defl.zip", "noted.zip", "deep.zip", "piped.zip", "office.zip"})
+      files_[n] = ReadFile(dir_ / n);
+    // Stored, with a padding file sized so that the second central header
+    // begins a sector.
+    for (std::size_t pad = 1000, round = 0; round < 2; ++round) {
+      WriteFile(dir_ / "pad.bin", Bytes(pad, 'p'));
+      std::system((d + "rm -f aligned.zip && zip -q -X -0 aligned.zip a.txt pad.bin").c_str());
+      files_["aligned.zip"] = ReadFile(dir_ / "aligned.zip");
+      pad += (512 - SecondCentral(files_["aligned.zip"]) % 512) % 512;
+    }
+  }
+  static void TearDownTestSuite() { fs::remove_all(dir_); }
+  void SetUp() override {
+    if (!Have("zip")) GTEST_SKIP() << "Info-ZIP zip is not installed";
+  }
+
+  static inline fs::path dir_;
+  static inline std::map<std::string, Bytes> files_;
+};
+
+TEST_F(ArchiveZipTools, ArchivesAreSizedToTheEndOfTheirEndRecord) {
+  for (const char* n : {"stored.zip", "defl.zip", "noted.zip", "deep.zip"}) {
+    SCOPED_TRACE(n);
+    const Bytes& zip = files_[n];
+    ASSERT_GT(zip.size(), 3000u);
+    MemoryReader disk(DiskWith(zip, 3, 5000));
+    AnalysedFile f;
+    ASSERT_TRUE(GetZipFileSize(disk, 3, 1u << 30, f));
+    EXPECT_EQ(f.size, zip.size());
+    EXPECT_LE(disk.largestRead, 1024u);
+    // No Office document: the Office analysis takes it for another archive.
+    OfficeAnalysis o;
+    AnalyseOfficeFile(disk, 3, o);
+    EXPECT_EQ(o.kind, OfficeKind::OtherZip);
+    EXPECT_EQ(o.size, zip.size());
+    EXPECT_EQ(o.validity, OfficeValidity::Complete);
+  }
+  // The comments are there: after each central header and after the end record.
+  const Bytes& noted = files_["noted.zip"];
+  EXPECT_EQ(GetLE16(noted.data() + CentralStart(noted) + 32), 8u);
+  EXPECT_EQ(noted.size(), EndRecord(noted) + 22 + 12);
+  // A central header's name runs past the first 1 KiB read of it.
+  const Bytes& deep = files_["deep.zip"];
+  std::size_t longest = 0;
+  for (std::size_t c = CentralStart(deep); c < EndRecord(deep);
+       c += 46 + GetLE16(&deep[c + 28]) + GetLE16(&deep[c + 30]))
+    longest = std::max<std::size_t>(longest, GetLE16(&deep[c + 28]));
+  EXPECT_GT(longest, 1024u);
+
+  // Written to a pipe: where the archive ends is not known, so the type's limit.
+  const Bytes& piped = files_["piped.zip"];
+  ASSERT_EQ(piped[6], 8);
+  MemoryReader disk(DiskWith(piped, 1, 2048));
+  AnalysedFile f;
+  ASSERT_TRUE(GetZipFileSize(disk, 1, 7u << 20, f));
+  EXPECT_EQ(f.size, 7u << 20);
+  // An archive holding a "word/" part is left to the Office types.
+  MemoryReader disk2(DiskWith(files_["office.zip"], 2, 2048));
+  EXPECT_FALSE(GetZipFileSize(disk2, 2, 7u << 20, f));
+}
+
+TEST_F(ArchiveZipTools, ArchivesWithoutTheirCentralDirectoryAreNotRecovered) {
+  const Bytes& zip = files_["stored.zip"];
+  const std::size_t central = CentralStart(zip);
+  ASSERT_EQ(std::memcmp(zip.data() + central, "PK\1\2", 4), 0);
+  AnalysedFile f;
+  // Local entries, then unrelated data; or the disk ends inside the entries.
+  MemoryReader disk(DiskWith(Bytes(zip.begin(), zip.begin() + central), 0, 4096));
+  EXPECT_FALSE(GetZipFileSize(disk, 0, 1u << 30, f));
+  MemoryReader shortDisk(Bytes(zip.begin(), zip.begin() + 2048));
+  EXPECT_FALSE(GetZipFileSize(shortDisk, 0, 1u << 30, f));
+  // A stop asked for before the central directory.
+  MemoryReader stopped(DiskWith(zip, 0, 0));
+  stopped.abortAfter = 0;
+  EXPECT_FALSE(GetZipFileSize(stopped, 0, 1u << 30, f));
+
+  // The disk ends inside the central directory: the archive is kept up to
+  // the central header that could not be read.
+  const Bytes& aligned = files_["aligned.zip"];
+  const std::size_t second = SecondCentral(aligned);
+  ASSERT_EQ(second % 512, 0u);
+  MemoryReader truncated(Bytes(aligned.begin(), aligned.begin() + second));
+  ASSERT_TRUE(GetZipFileSize(truncated, 0, 1u << 30, f));
+  EXPECT_EQ(f.size, second);
+
+  // A local header (as the format defines it) claiming 4 GiB of data.
+  Bytes huge(512);
+  std::memcpy(huge.data(), "PK\3\4", 4);
+  PutLE32(huge.data() + 18, 0xFFFFFFF0u);
+  PutLE16(huge.data() + 28, 0xFFFF);
+  MemoryReader disk3(DiskWith(huge, 0, 1u << 20));
+  EXPECT_FALSE(GetZipFileSize(disk3, 0, 1u << 30, f));
+  EXPECT_LE(disk3.largestRead, 1024u);
+}
+
+// ------------------------------------------------------------------ RAR --
+
+std::uint32_t Crc32(const Bytes& b) {
+  std::uint32_t c = 0xFFFFFFFFu;
+  for (std::uint8_t v : b) {
+    c ^= v;
+    for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
+  }
+  return ~c;
+}
+
+// A RAR 4.x block: CRC (low 16 bits of the CRC32 of the rest of the header),
+// type, flags, header size, the block's own fields; then `data`.
+Bytes RarBlock(std::uint8_t type, std::uint16_t flags, const Bytes& fields, const Bytes& data = {}) {
+  Bytes b(7 + fields.size() + data.size());
+  b[2] = type;
+  PutLE16(&b[3], flags);
+  PutLE16(&b[5], std::uint16_t(7 + fields.size()));
+  std::copy(fields.begin(), fields.end(), b.begin() + 7);
+  PutLE16(&b[0], std::uint16_t(Crc32(Bytes(b.begin() + 2, b.begin() + 7 + std::ptrdiff_t(fields.size())))));
+  std::copy(data.begin(), data.end(), b.end() - std::ptrdiff_t(data.size()));
+  return b;
+}
+
+// A file header whose data is stored (method 0x30).
+Bytes RarFile(const std::string& name, const Bytes& data, std::uint8_t hostOs) {
+  Bytes f(25);
+  PutLE32(f.data(), std::uint32_t(data.size()));      // packed size
+  PutLE32(f.data() + 4, std::uint32_t(data.size()));  // unpacked size
+  f[8] = hostOs;
+  PutLE32(f.data() + 9, Crc32(data));
+  PutLE32(f.data() + 13, (45u << 25) | (3u << 21) | (14u << 16) | (12u << 11));  // DOS date and time
+  f[17] = 20;    // version needed
+  f[18] = 0x30;  // stored
+  PutLE16(f.data() + 19, std::uint16_t(name.size()));
+  PutLE32(f.data() + 21, hostOs == 3 ? 0100644u : 0x20u);
+  f.insert(f.end(), name.begin(), name.end());
+  return RarBlock(0x74, 0x8000, f, data);
+}
+
+struct Rar {
+  Bytes bytes = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};  // marker block
+  std::size_t endBlock = 0;                                  // where the end block starts
+  Bytes table;                                               // "table.bin"
+
+  Rar() {
+    Bytes text;
+    for (int i = 0; i < 80; ++i) text.insert(text.end(), {'r', 'a', 'r', '\n'});
+    for (int i = 0; i < 1500; ++i) table.push_back(std::uint8_t(i * 31));
+    for (const Bytes& b : {RarBlock(0x73, 0, Bytes(6, 0)), RarFile("notes.txt", text, 3),
+                           RarFile("table.bin", table, 2), RarFile("empty", {}, 3)})
+      bytes.insert(bytes.end(), b.begin(), b.end());
+    endBlock = bytes.size();
+    const Bytes end = RarBlock(0x7B, 0x4000, {});
+    bytes.insert(bytes.end(), end.begin(), end.end());
+  }
+};
+
+TEST(ArchiveRar, SizedToItsEndBlockAndTheCarvedFileStillLists) {
+  const Rar rar;
+  const Bytes disk = DiskWith(rar.bytes, 2, 3000);
+  // The garbage byte where a block keeps its host system must not say
+  // Windows, or the walk would take the garbage for a block.
+  ASSERT_NE(disk[2 * 512 + rar.endBlock + 15], 2);
+  MemoryReader reader(disk);
+  AnalysedFile f;
+  ASSERT_TRUE(GetRarFileSize(reader, 2, f));
+  EXPECT_EQ(f.size, rar.endBlock);
+  EXPECT_LE(reader.largestRead, 1024u);
+
+  if (!Have("bsdtar")) GTEST_SKIP() << "bsdtar is not installed";
+  const fs::path dir = TempDir("rar");
+  WriteFile(dir / "whole.rar", rar.bytes);
+  WriteFile(dir / "carved.rar", Bytes(disk.begin() + 2 * 512, disk.begin() + 2 * 512 + f.size));
+  for (const char* n : {"whole.rar", "carved.rar"}) {
+    EXPECT_EQ(Output("bsdtar -tf '" + (dir / n).string() + "'"), "notes.txt\ntable.bin\nempty\n") << n;
+    EXPECT_EQ(Output("bsdtar -xOf '" + (dir / n).string() + "' table.bin"),
+              std::string(rar.table.begin(), rar.table.end()));
+  }
+  fs::remove_all(dir);
+}
+
+TEST(ArchiveRar, DamagedBlocksEndTheWalk) {
+  AnalysedFile f;
+  MemoryReader notRar(Bytes(1024, 'x'));
+  EXPECT_FALSE(GetRarFileSize(notRar, 0, f));
+  const std::size_t first = 20;  // the first file header
+  {
+    // A block of length 0 would leave the walk where it is.
+    Rar rar;
+    std::memset(rar.bytes.data() + first + 5, 0, 6);
+    MemoryReader disk(DiskWith(rar.bytes, 0, 1024));
+    ASSERT_TRUE(GetRarFileSize(disk, 0, f));
+    EXPECT_EQ(f.size, first);
+  }
+  {
+    // 4 GiB of packed data: the walk jumps past the disk and keeps the
+    // position, without reading 4 GiB.
+    Rar rar;
+    PutLE32(rar.bytes.data() + first + 7, 0xFFFFFFFFu);
+    MemoryReader disk(DiskWith(rar.bytes, 0, 1024));
+    ASSERT_TRUE(GetRarFileSize(disk, 0, f));
+    EXPECT_EQ(f.size, first + GetLE16(rar.bytes.data() + first + 5) + 0xFFFFFFFFull);
+    EXPECT_LE(disk.largestRead, 1024u);
+  }
+  MemoryReader stopped(DiskWith(Rar().bytes, 0, 1024));
+  stopped.abortAfter = 0;
+  EXPECT_FALSE(GetRarFileSize(stopped, 0, f));
+}
+
+// ------------------------------------------------------------ Compound --
+
+constexpr std::uint32_t kEnd = 0xFFFFFFFE, kFree = 0xFFFFFFFF, kFatSect = 0xFFFFFFFD, kDifSect = 0xFFFFFFFC;
+
+// A compound file of 512-byte sectors as the format defines it: the header,
+// then sector N at (N + 1) x 512. Built with one FAT sector (0), the
+// directory (1) holding the root and `stream`, and the stream's sectors from
+// 2 on (a stream outside the mini stream is at least 4096 bytes).
+struct Compound {
+  Bytes header = Bytes(512, 0);
+  std::vector<Bytes> sectors;
+
+  explicit Compound(const std::u16string& stream, std::uint32_t streamSectors = 8) {
+    const std::uint8_t sig[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+    std::memcpy(header.data(), sig, 8);
+    for (auto [at, v] : Pairs<int, std::uint16_t>{{24, 0x3E}, {26, 3}, {28, 0xFFFE}, {30, 9}, {32, 6}})
+      PutLE16(header.data() + at, v);
+    for (auto [at, v] : Pairs<int, std::uint32_t>{{44, 1}, {48, 1}, {56, 4096}, {60, kEnd}, {68, kEnd}, {76, 0}})
+      Set(at, v);
+    for (int i = 1; i < 109; ++i) Set(76 + 4 * i, kFree);
+    for (std::uint32_t i = 0; i < 128; ++i) Put(0, i, kFree);
+    Put(0, 0, kFatSect);
+    Put(0, 1, kEnd);
+    for (std::uint32_t i = 0; i < streamSectors; ++i) {
+      Put(0, 2 + i, i + 1 == streamSectors ? kEnd : 3 + i);
+      Sector(2 + i)[0] = std::uint8_t(i);
+    }
+    Entry(1, 0, u"Root Entry", 5);
+    Put(1, 19, 1);  // the root's child: entry 1
+    Entry(1, 1, stream, 2);
+    Put(1, 32 + 29, streamSectors > 0 ? 2 : kEnd);
+    PutLE64(Sector(1) + 128 + 120, streamSectors * 512u);
+  }
+  void Set(std::size_t at, std::uint32_t v) { PutLE32(header.data() + at, v); }
+  std::uint8_t* Sector(std::size_t n) {
+    if (sectors.size() <= n) sectors.resize(n + 1, Bytes(512, 0));
+    return sectors[n].data();
+  }
+  void Put(std::size_t sector, std::size_t index, std::uint32_t v) { PutLE32(Sector(sector) + 4 * index, v); }
+  void Entry(std::size_t sector, int index, const std::u16string& name, std::uint8_t type) {
+    std::uint8_t* e = Sector(sector) + 128 * index;
+    for (std::size_t i = 0; i < name.size(); ++i) PutLE16(e + 2 * i, name[i]);
+    PutLE16(e + 64, std::uint16_t((name.size() + 1) * 2));
+    e[66] = type;
+    e[67] = 1;  // black
+    for (int at : {68, 72, 76}) PutLE32(e + at, kFree);
+    PutLE32(e + 116, kEnd);
+  }
+  Bytes File() const {
+    Bytes b = header;
+    for (const auto& s : sectors) b.insert(b.end(), s.begin(), s.end());
+    return b;
+  }
+};
+
+OfficeAnalysis Analyse(const Bytes& file, std::size_t tail = 4096) {
+  MemoryReader disk(DiskWith(file, 4, tail));
+  OfficeAnalysis o;
+  AnalyseOfficeFile(disk, 4, o);
+  EXPECT_LE(disk.largestRead, 512000u);
+  return o;
+}
+
+TEST(ArchiveCompound, KindsComeFromTheMainStreamsWholeNameAndSizesFromTheFat) {
+  for (auto [name, kind] : Pairs<const char16_t*, OfficeKind>{{u"WordDocument", OfficeKind::Word},
+                                                               {u"Workbook", OfficeKind::Excel},
+                                                               {u"PowerPoint Document", OfficeKind::PowerPoint},
+                                                               {u"Quill", OfficeKind::Quill}}) {
+    const Bytes doc = Compound(name).File();
+    ASSERT_EQ(doc.size(), 11u * 512);
+    const OfficeAnalysis o = Analyse(doc);
+    EXPECT_EQ(o.kind, kind);
+    EXPECT_EQ(o.size, doc.size());
+    EXPECT_EQ(o.validity, OfficeValidity::Complete);
+  }
+  // A prefix of a main stream's name is another stream; the directory must
+  // begin with the root; other sector sizes are not sized.
+  EXPECT_EQ(Analyse(Compound(u"PowerPoint").File()).kind, OfficeKind::None);
+  Compound noRoot(u"WordDocument"), bigSectors(u"WordDocument");
+  noRoot.Entry(1, 0, u"Root Entri", 5);
+  PutLE16(bigSectors.header.data() + 30, 12);
+  EXPECT_EQ(Analyse(noRoot.File()).kind, OfficeKind::None);
+  EXPECT_EQ(Analyse(bigSectors.File()).size, 0u);
+
+  // A free sector (2) before the last used one is still part of the file.
+  Compound holed(u"Workbook", 9);
+  holed.Put(0, 2, kFree);
+  holed.Put(1, 32 + 29, 3);  // the stream: sectors 3 to 10
+  EXPECT_EQ(Analyse(holed.File()).size, 12u * 512);
+  // Every sector one FAT sector can describe is used: the chain reaches
+  // sector 127, and the file is 129 sectors.
+  const OfficeAnalysis full = Analyse(Compound(u"WordDocument", 126).File(), 0);
+  EXPECT_EQ(full.size, 129u * 512);
+  EXPECT_EQ(full.validity, OfficeValidity::Complete);
+  // A chain naming a sector the FAT cannot describe is damage.
+  Compound bad(u"WordDocument");
+  bad.Put(0, 3, 128);
+  EXPECT_EQ(Analyse(bad.File()).validity, OfficeValidity::Damaged);
+}
+
+TEST(ArchiveCompound, DifatChainsAreFollowedAndTheirLoopsEnd) {
+  // 110 FAT sectors: 109 named by the header (sectors 0..108), the last
+  // (110) by the DIFAT sector 109; the directory is sector 111.
+  Compound c(u"Workbook", 0);
+  const Bytes directory = c.sectors[1];
+  const std::uint32_t difat = 109, lastFat = 110, dir = 111;
+  for (auto [at, v] : Pairs<int, std::uint32_t>{{44, 110}, {48, dir}, {68, difat}, {72, 1}}) c.Set(at, v);
+  for (std::uint32_t i = 0; i < 109; ++i) c.Set(76 + 4 * i, i);
+  for (std::uint32_t s : {difat, lastFat}) {
+    for (std::uint32_t i = 0; i < 128; ++i) c.Put(s, i, kFree);
+  }
+  for (std::uint32_t s = 1; s < 109; ++s) c.sectors[s] = c.sectors[lastFat];
+  c.Put(difat, 0, lastFat);
+  c.Put(difat, 127, kEnd);
+  for (std::uint32_t s = 0; s < 109; ++s) c.Put(0, s, kFatSect);
+  for (std::uint32_t s : {difat, lastFat, dir}) c.Put(0, s, s == difat ? kDifSect : s == dir ? kEnd : kFatSect);
+  c.Sector(dir);
+  c.sectors[dir] = directory;
+  const Bytes doc = c.File();
+  ASSERT_EQ(doc.size(), 113u * 512);
+  OfficeAnalysis o = Analyse(doc);
+  EXPECT_EQ(o.kind, OfficeKind::Excel);
+  EXPECT_EQ(o.size, doc.size());
+  EXPECT_EQ(o.validity, OfficeValidity::Complete);
+
+  // The header counts 2^32 - 1 DIFAT and FAT sectors, and the (wholly used)
+  // DIFAT sector names itself as the next: no size, and no endless walk.
+  Compound loop = c;
+  for (std::uint32_t i = 0; i < 127; ++i) loop.Put(difat, i, lastFat);
+  loop.Put(difat, 127, difat);
+  loop.Set(72, kFree);
+  loop.Set(44, kFree);
+  o = Analyse(loop.File());
+  EXPECT_EQ(o.kind, OfficeKind::Excel);
+  EXPECT_EQ(o.size, 0u);
+  // The chain leaves the document.
+  loop.Put(difat, 127, 0x7FFFFFFF);
+  EXPECT_EQ(Analyse(loop.File()).size, 0u);
+
+  // A directory with no Office stream, the FAT counted as 2^32 - 1 sectors:
+  // the walk ends at the disk's end, each sector there costing at most a
+  // window and a one-sector read.
+  Compound none(u"Contents");
+  none.Set(44, kFree);
+  MemoryReader disk(none.File());
+  AnalyseOfficeFile(disk, 0, o);
+  EXPECT_EQ(o.kind, OfficeKind::None);
+  EXPECT_LE(disk.reads, 2 * none.sectors.size() + 3);
+}
+
+// ------------------------------------------------------------- Office --
+
+class ArchiveOfficeTools : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = TempDir("office");
+    const std::string d = "cd '" + dir_.string() + "' && ";
+    std::ofstream(dir_ / "a.txt") << "Recovered text.\nSecond line.\n";
+    std::ofstream(dir_ / "t.csv") << "1,2,three\n4,5,six\n";
+    // Two slides, in the flat (single XML file) form of a presentation.
+    const std::string ns = "urn:oasis:names:tc:opendocument:xmlns:";
+    std::string slides;
+    for (const char* text : {"One", "Two"})
+      slides += std::string("<draw:page><draw:frame><draw:text-box><text:p>") + text +
+                "</text:p></draw:text-box></draw:frame></draw:page>";
+    std::ofstream(dir_ / "p.fodp") << "<?xml version=\"1.0\"?><office:document xmlns:office=\"" << ns
+                                   << "office:1.0\" xmlns:draw=\"" << ns << "drawing:1.0\" xmlns:text=\"" << ns
+                                   << "text:1.0\" office:version=\"1.2\" office:mimetype=\""
+                                   << "application/vnd.oasis.opendocument.presentation\"><office:body>"
+                                   << "<office:presentation>" << slides
+                                   << "</office:presentation></office:body></office:document>";
+    if (Have("soffice")) {
+      // Side by side, each with its own profile.
+      std::string cmd = d + "(";
+      int n = 0;
+      for (const char* job : {"doc a.txt", "xls t.csv", "ppt p.fodp", "docx a.txt", "xlsx t.csv", "pptx p.fodp"})
+        cmd += "soffice -env:UserInstallation=file://" + dir_.string() + "/profile" + std::to_string(n++) +
+               " --headless --convert-to " + job + " >/dev/null 2>&1 & ";
+      std::system((cmd + "wait)").c_str());
+      for (const char* f : {"a.doc", "t.xls", "p.ppt", "a.docx", "t.xlsx", "p.pptx"}) files_[f] = ReadFile(dir_ / f);
+    }
+    if (std::system("/usr/bin/python3 -c 'import docx, openpyxl' >/dev/null 2>&1") == 0) {
+      std::system((d + "/usr/bin/python3 -c \"import docx, openpyxl\n"
+                       "d = docx.Document()\n"
+                       "[d.add_paragraph('Paragraph %d.' % i) for i in range(40)]\n"
+                       "d.save('py.docx')\n"
+                       "w = openpyxl.Workbook()\n"
+                       "[w.active.append([i, 'row %d' % i]) for i in range(200)]\n"
+                       "w.save('py.xlsx')\"")
+                      .c_str());
+      for (const char* f : {"py.docx", "py.xlsx"}) files_[f] = ReadFile(dir_ / f);
+    }
+  }
+  static void TearDownTestSuite() { fs::remove_all(dir_); }
+
+  static inline fs::path dir_;
+  static inline std::map<std::string, Bytes> files_;
+};
+
+TEST_F(ArchiveOfficeTools, CompoundDocumentsAreSizedFromTheirFat) {
+  if (!Have("soffice")) GTEST_SKIP() << "LibreOffice is not installed";
+  for (auto [file, kind] : Pairs<const char*, OfficeKind>{
+           {"a.doc", OfficeKind::Word}, {"t.xls", OfficeKind::Excel}, {"p.ppt", OfficeKind::PowerPoint}}) {
+    SCOPED_TRACE(file);
+    const Bytes& doc = files_[file];
+    ASSERT_GT(doc.size(), 1024u);
+    ASSERT_EQ(doc.size() % 512, 0u);  // compound files are whole sectors
+    const OfficeAnalysis o = Analyse(doc, 70000);
+    EXPECT_EQ(o.kind, kind);
+    EXPECT_EQ(o.size, doc.size());
+    EXPECT_EQ(o.validity, OfficeValidity::Complete);
+  }
+}
+
+TEST_F(ArchiveOfficeTools, ZipBasedDocumentsAreSizedToTheirEndRecord) {
+  std::vector<std::pair<const char*, OfficeKind>> cases;
+  if (Have("soffice"))
+    cases.insert(cases.end(),
+                 {{"a.docx", OfficeKind::Word}, {"t.xlsx", OfficeKind::Excel}, {"p.pptx", OfficeKind::PowerPoint}});
+  if (!files_["py.docx"].empty())
+    cases.insert(cases.end(), {{"py.docx", OfficeKind::Word}, {"py.xlsx", OfficeKind::Excel}});
+  if (cases.empty()) GTEST_SKIP() << "neither LibreOffice nor python3-docx/openpyxl is installed";
+  for (auto [file, kind] : cases) {
+    SCOPED_TRACE(file);
+    const Bytes& doc = files_[file];
+    ASSERT_GT(doc.size(), 1000u);
+    ASSERT_EQ(EndRecord(doc) + 22, doc.size());  // no archive comment
+    const OfficeAnalysis o = Analyse(doc, 3000);
+    EXPECT_EQ(o.kind, kind);
+    EXPECT_EQ(o.size, doc.size());
+    EXPECT_EQ(o.validity, OfficeValidity::Complete);
+
+    // The ZIP type leaves them to the Office types, whether their sizes
+    // stand in their headers or follow their data.
+    MemoryReader disk(DiskWith(doc, 0, 0));
+    AnalysedFile f;
+    EXPECT_FALSE(GetZipFileSize(disk, 0, 1u << 20, f));
+
+    // Cut inside the central directory: plausible; before it: damaged.
+    const OfficeAnalysis cut = Analyse(Bytes(doc.begin(), doc.begin() + CentralStart(doc) + 60));
+    EXPECT_EQ(cut.validity, OfficeValidity::Plausible);
+    EXPECT_EQ(cut.size, SecondCentral(doc));
+    EXPECT_EQ(Analyse(Bytes(doc.begin(), doc.begin() + CentralStart(doc))).validity, OfficeValidity::Damaged);
+  }
+  EXPECT_EQ(Analyse(Bytes(1024, 'q')).kind, OfficeKind::None);
+}
+
+}  // namespace
+}  // namespace corvan
