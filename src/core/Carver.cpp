@@ -128,8 +128,9 @@ bool Carver::CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t 
         }
         break;
     }
-    // A failed analysis leaves the candidate to the types after this one.
-    if (!ok) continue;
+    // A failed analysis leaves the candidate to the types after this one, and
+    // so does one that found nothing to recover.
+    if (!ok || file.size == 0) continue;
     hit.type = &type;
     hit.typeName = officeName ? std::u16string(officeName) : type.extension;
     hit.officeNamed = officeName != nullptr;

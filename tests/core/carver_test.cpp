@@ -111,6 +111,14 @@ TEST(Carver, AFailedAnalysisLeavesTheCandidateToTheNextMatchingType) {
   EXPECT_EQ(hit.typeName, u"raw");
   EXPECT_EQ(hit.file.size, 512u);
 
+  // An analysis that succeeds with nothing to recover (an AU header whose
+  // data offset and size are both 0) leaves the candidate to the next type.
+  v.Put(4, std::string(".snd\0\0\0\0\0\0\0\0", 12));
+  const std::vector<FileTypeRecord> au = {Type(57, ".snd", u"au", 1 << 20), Type(306, ".snd", u"snd", 512)};
+  Carver auCarver(au, v);
+  ASSERT_TRUE(auCarver.CarveAt(v.At(4), 512, 4, 4, hit));
+  EXPECT_EQ(hit.typeName, u"snd");
+
   // A sound bitmap is taken by the first type and sized by its header.
   v.Put(8, Bitmap());
   ASSERT_TRUE(lenient.CarveAt(v.At(8), 512, 8, 8, hit));
