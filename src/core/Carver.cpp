@@ -128,8 +128,9 @@ bool Carver::CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t 
         }
         break;
     }
-    // A failed analysis leaves the candidate to the types after this one.
-    if (!ok) continue;
+    // A failed analysis leaves the candidate to the types after this one, and
+    // so does one that found nothing to recover.
+    if (!ok || file.size == 0) continue;
     hit.type = &type;
     hit.typeName = officeName ? std::u16string(officeName) : type.extension;
     hit.officeNamed = officeName != nullptr;
@@ -175,6 +176,39 @@ std::u16string RawItemName(std::u16string_view suffix, std::uint64_t rawFileCoun
 
 std::u16string CutTypeName(std::u16string_view name, std::size_t units) {
   return std::u16string(name.substr(0, std::min(units, name.size())));
+}
+
+void ScanUnits(Carver& carver, const UnitScan& scan) {
+  if (scan.unitsPerRead == 0 || scan.sectorsPerUnit == 0) return;
+  const std::size_t unitBytes = std::size_t{scan.sectorsPerUnit} * 512;
+  std::vector<std::uint8_t> buffer(unitBytes * scan.unitsPerRead);
+  std::uint64_t u = scan.first;
+  while (u < scan.end) {
+    if (scan.aborted() || !scan.beforeRead(u)) break;
+    const std::uint64_t n = std::min<std::uint64_t>(scan.unitsPerRead, scan.end - u);
+    // A failed read leaves zeros, in which no file begins.
+    scan.read(u, n, buffer.data());
+    std::uint64_t next = u + n;
+    for (std::uint64_t k = 0; k < n && !scan.aborted(); ++k) {
+      const std::uint64_t unit = u + k;
+      if (!scan.candidate(unit)) continue;
+      CarveHit hit;
+      const std::size_t at = static_cast<std::size_t>(k) * unitBytes;
+      const std::size_t bytes = static_cast<std::size_t>(n) * unitBytes - at;
+      if (!carver.CarveAt(buffer.data() + at, bytes, scan.unitSector(unit), unit, hit)) continue;
+      scan.found(hit, unit);
+      if (!hit.generic) continue;
+      // The file's units hold nothing else: the walk goes on right after them.
+      const std::uint64_t covered = std::max<std::uint64_t>(1, (hit.file.size + unitBytes - 1) / unitBytes);
+      if (k + covered < n) {
+        k += covered - 1;
+      } else {
+        next = unit + covered;
+        break;
+      }
+    }
+    u = next;
+  }
 }
 
 }  // namespace corvan

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -101,5 +102,30 @@ std::u16string RawItemName(std::u16string_view suffix, std::uint64_t rawFileCoun
 
 // The type name a raw item carries: at most `units` characters of it.
 std::u16string CutTypeName(std::u16string_view name, std::size_t units);
+
+// The walk every raw pass makes over its volume: units (clusters, or
+// sectors) read a group at a time, each candidate unit offered to the
+// carving step, and the units of a file carved to the next signature passed
+// over in one step.
+struct UnitScan {
+  std::uint64_t first = 0;          // first unit
+  std::uint64_t end = 0;            // one past the last unit
+  std::uint32_t unitsPerRead = 1;   // units read at once
+  std::uint32_t sectorsPerUnit = 1;
+  // Called before each read with its first unit; false ends the walk (Stop,
+  // a vanished drive).
+  std::function<bool(std::uint64_t unit)> beforeRead;
+  // Reads `count` units from `unit`; false (zeros left) on a failed read.
+  std::function<bool(std::uint64_t unit, std::uint64_t count, std::uint8_t* buffer)> read;
+  // Whether a unit may begin a carved file (free, not yet listed).
+  std::function<bool(std::uint64_t unit)> candidate;
+  // The absolute sector of a unit's data.
+  std::function<std::uint64_t(std::uint64_t unit)> unitSector;
+  // A file carved at `unit`.
+  std::function<void(const CarveHit& hit, std::uint64_t unit)> found;
+  // True once Stop was asked.
+  std::function<bool()> aborted;
+};
+void ScanUnits(Carver& carver, const UnitScan& scan);
 
 }  // namespace corvan

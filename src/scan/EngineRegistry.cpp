@@ -18,6 +18,8 @@ constexpr EnginePassRow kFatPasses[] = {
     {ScanPass::FatDeletedQuick, [](ScanEngine& e) { return FromFat(AsFat(e).ScanVolume(1)); }},
     {ScanPass::FatDeletedDeep, [](ScanEngine& e) { return FromFat(AsFat(e).DeepScan(1)); }},
     {ScanPass::FatAdvance, [](ScanEngine& e) { return FromFat(AsFat(e).DeepScan(0)); }},
+    {ScanPass::FatRaw, [](ScanEngine& e) { return FromFat(AsFat(e).RawScan()); }},
+    {ScanPass::FatRawRegion, [](ScanEngine& e) { return FromFat(AsFat(e).RawScanRegion()); }},
 };
 
 // ---- NTFS ----
@@ -26,6 +28,7 @@ constexpr EnginePassRow kNtfsPasses[] = {
     {ScanPass::NtfsQuick, [](ScanEngine& e) { AsNtfs(e).ScanVolume(false); return PassOutcome::Ran; }},
     {ScanPass::NtfsDeleted, [](ScanEngine& e) { AsNtfs(e).ScanVolume(true); return PassOutcome::Ran; }},
     {ScanPass::NtfsAdvance, [](ScanEngine& e) { AsNtfs(e).DeepScan(); return PassOutcome::Ran; }},
+    {ScanPass::NtfsRaw, [](ScanEngine& e) { AsNtfs(e).RawScan(); return PassOutcome::Ran; }},
 };
 
 // ---- exFAT ----
@@ -42,6 +45,7 @@ constexpr EnginePassRow kExFatPasses[] = {
        return PassOutcome::Ran;
      }},
     {ScanPass::ExFatAdvance, [](ScanEngine& e) { AsExFat(e).DeepScan(0); return PassOutcome::Ran; }},
+    {ScanPass::ExFatRaw, [](ScanEngine& e) { AsExFat(e).RawScan(); return PassOutcome::Ran; }},
 };
 
 const EngineRow kRows[] = {

@@ -1,5 +1,6 @@
 #include "scan/ProgramEngines.h"
 
+#include "engines/fat/FatEngine.h"
 #include "scan/EngineRegistry.h"
 
 namespace corvan {
@@ -17,8 +18,10 @@ class ProgramEngines final : public EngineBackend {
     if (const EngineRow* row = FindEngineRow(kind)) row->prepare(engine, volume);
   }
 
-  // The sector-wise signature search is not built yet; its pass reports so.
-  void SetVolumeRange(ScanEngine&, const Volume&, std::uint64_t, std::uint64_t) override {}
+  // Only the FAT engine searches a region sector by sector.
+  void SetVolumeRange(ScanEngine& engine, const Volume& volume, std::uint64_t first, std::uint64_t last) override {
+    if (FatEngine* fat = dynamic_cast<FatEngine*>(&engine)) fat->SetVolumeRange(volume, first, last);
+  }
 
   Outcome RunPass(ScanEngine& engine, ScanPass pass) override {
     for (const EngineRow& row : EngineRows())

@@ -54,6 +54,13 @@ void ScanWorker::Run() {
     End();
     return;
   }
+  if (job_.mode == kModeRaw && host.SelectedTypeList().empty()) {
+    // A signature search without signatures would read the whole volume and
+    // find nothing.
+    Report("No file type is selected for Raw Recovery. Choose the file types to search for, then start again.");
+    End();
+    return;
+  }
   // A volume the lost-volume search found in an image names the image, but
   // lies on the virtual disk the search read: it is read through that disk.
   const bool foundInImage = source->kind == kSourceImageLostVolume || source->kind == kSourceImageDeepLostVolume;

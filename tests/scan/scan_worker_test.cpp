@@ -133,6 +133,7 @@ TEST_F(ScanWorkerTest, RawOnTheWholeDiskScansTheMediaRange) {
   Select(kSourceDisk, 0);
   app.m_nMediaFirstSector = 0;
   app.m_nMediaLastSector = 368639;
+  app.m_selectedTypeList.resize(1);
   const ScanWorker w = Run(kModeRaw);
   EXPECT_EQ(w.Engine(), EngineKind::Fat);
   EXPECT_EQ(backend.calls, (std::vector<std::string>{"Create FAT", "SetVolumeRange 0-368639",
@@ -197,8 +198,21 @@ TEST_F(ScanWorkerTest, AnEngineOrPassNotBuiltEndsWithAClearMessage) {
   backend.available = true;
   backend.passBuilt = false;
   Select(kSourceVolume, 7);
+  app.m_selectedTypeList.resize(1);
   const ScanWorker w2 = Run(kModeRaw);
   EXPECT_EQ(w2.Problem(), "This recovery mode is not available for NTFS volumes in this version.");
+  EXPECT_EQ(app.m_bBusy, 0u);
+}
+
+TEST_F(ScanWorkerTest, RawWithNoFileTypeSelectedSaysSoAndReadsNothing) {
+  YesPrompt prompt;
+  app.m_pPrompt = &prompt;
+  Select(kSourceVolume, 2);
+  app.m_selectedTypeList.clear();
+  const ScanWorker w = Run(kModeRaw);
+  EXPECT_NE(w.Problem().find("No file type is selected"), std::string::npos);
+  EXPECT_EQ(prompt.asked.size(), 1u);
+  EXPECT_TRUE(backend.calls.empty());
   EXPECT_EQ(app.m_bBusy, 0u);
 }
 

@@ -5,6 +5,8 @@
 //   scan-report IMAGE --list
 //   scan-report IMAGE --volume N --mode quick|deleted|advance|raw [--extract DIR]
 //   scan-report VOLUME.img --raw-volume ntfs|fat|exfat --mode ... [--extract DIR]
+// Raw Recovery carves the types selected in the preset signature file, or in
+// the file given with --types FILE.
 //   scan-report IMAGE --dump FIRST COUNT
 //   scan-report IMAGE --lost quick|deep (with --list, or --volume N --mode ...)
 //     searches the disk for lost volumes first (deep: the whole disk, $MFT
@@ -47,6 +49,7 @@ int Usage() {
                "  scan-report IMAGE --list\n"
                "  scan-report IMAGE --volume N --mode quick|deleted|advance|raw [--extract DIR]\n"
                "  scan-report VOLUME.img --raw-volume ntfs|fat|exfat --mode ... [--extract DIR]\n"
+               "  (--mode raw carves the selected types of --types FILE, by default the preset file)\n"
                "  scan-report IMAGE --dump FIRST COUNT\n"
                "  scan-report IMAGE --lost quick|deep [--list | --volume N --mode ...]\n";
   return 2;
@@ -132,6 +135,7 @@ int main(int argc, char** argv) {
   const fs::path image = argv[1];
   std::string mode, rawVolume, lost;
   std::optional<fs::path> extract;
+  fs::path typesFile = CORVAN_PRESET_TYPES;
   std::optional<long> volume;
   bool list = false;
   std::optional<std::pair<std::uint64_t, std::uint64_t>> dump;
@@ -159,6 +163,10 @@ int main(int argc, char** argv) {
       auto v = next();
       if (!v) return Usage();
       rawVolume = *v;
+    } else if (a == "--types") {
+      auto v = next();
+      if (!v) return Usage();
+      typesFile = fs::path(*v);
     } else if (a == "--extract") {
       auto v = next();
       if (!v) return Usage();
@@ -262,6 +270,10 @@ int main(int argc, char** argv) {
   HeadlessHost host(&store, nullptr);
   host.SetPrompt(&prompt);
   host.SetRecoveryMode(app.m_nRecoveryMode);
+  if (app.m_nRecoveryMode == kModeRaw) {
+    for (const FileTypeRecord& t : ReadFileTypeRecords(typesFile))
+      if (t.selected) host.SelectedTypeList().push_back(t);
+  }
   std::unique_ptr<ScanEngine> fatEngine, ntfsEngine, exFatEngine;
   std::atomic<std::uint32_t> scanResumed{0};
   ScanJob job{.host = host,

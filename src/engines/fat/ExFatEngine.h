@@ -19,6 +19,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "core/Carver.h"
 #include "core/ScanEngine.h"
 #include "core/FoundItemInfo.h"
 #include "core/FoundItemPoster.h"
@@ -163,6 +164,12 @@ class ExFatEngine final : public ScanEngine {
   // Clusters searched per read: 1 MiB of them, or one when a cluster is larger.
   std::uint32_t ClustersPerRead() const;
 
+  // ---- Raw Recovery ----
+  // Carves the selected file types out of the clusters the FAT leaves free.
+  ExFatScanResult RawScan();
+  void CarveFreeClusters();
+  void AddRawItem(const CarveHit& hit, std::uint64_t cluster);
+
   // ---- cluster chains ----
   // A found file's clusters: its FAT chain, or one run from the first
   // cluster as far as `size` reaches (never past the heap).
@@ -226,6 +233,8 @@ class ExFatEngine final : public ScanEngine {
 
   ExFatWorkFile m_fatCopy;     // "exFat.dat"
   ExFatWorkFile m_clusterMap;  // "ClusterMap.dat"
+  // The type folders of Raw Recovery.
+  RawTypeFolders m_rawFolders{2500};
 
  private:
   ProgressSink& Progress() const;

@@ -133,6 +133,8 @@ void FatEngine::FreeLists() {
   m_rootFileClusters.clear();
   m_fat.clear();
   m_fat.shrink_to_fit();
+  m_carvedItems.clear();
+  m_rawFolders.Clear();
 }
 
 }  // namespace corvan

@@ -21,6 +21,7 @@
 
 #include "core/ScanEngine.h"
 #include "core/FoundItemInfo.h"
+#include "core/Carver.h"
 #include "core/FoundItemPoster.h"
 #include "core/FoundItemSink.h"
 #include "core/RunWalker.h"
@@ -217,6 +218,24 @@ class FatEngine final : public ScanEngine {
   void RunFolderSearch();
   void ScanClustersForFolders();
 
+  // ---- Raw Recovery ----
+  // Carves the selected file types out of the volume's free clusters; a
+  // volume without a usable boot sector or FAT is searched sector by sector.
+  FatScanResult RawScan();
+  // The region a sector-wise search covers: absolute sectors of the disk.
+  void SetVolumeRange(const Volume& volume, std::uint64_t firstSector, std::uint64_t lastSector);
+  FatScanResult RawScanRegion();
+  void ScanRegionSectors();
+  void CarveFreeClusters();
+  // Files one carved hit under its type folder.
+  void AddRawItem(const CarveHit& hit, std::uint64_t position);
+  // The orphan pass's carving of a free cluster that is no folder; `skipTo`
+  // moves past a file carved to the next signature.
+  void CarveOrphanCluster(std::uint32_t cluster, const std::uint8_t* data, std::uint32_t highest,
+                          std::uint32_t& skipTo);
+  // Files the folder passes carved, under "Raw Data Folder(s)".
+  void PostCarvedItems();
+
   // ---- deleted-tree reconstruction ----
   FatScanResult ScanDeletedTree();
   bool CheckVolumeForDeepScan();
@@ -325,6 +344,17 @@ class FatEngine final : public ScanEngine {
   // the hand-over, with its counters and the folders waiting to be sent
   FoundItemPoster m_poster{kFatRootId};
 
+  // Raw Recovery
+  struct CarvedItemNode {
+    std::u16string typeName;
+    std::uint64_t cluster = 0;
+    std::uint64_t size = 0;
+  };
+  std::vector<CarvedItemNode> m_carvedItems;
+  RawTypeFolders m_rawFolders{2500};
+  // Carved items are placed by absolute sector (a sector-wise search).
+  bool m_bSectorItems = false;
+
  private:
   ProgressSink& Progress() const;
   FoundItemSink& Console() const;
@@ -376,6 +406,12 @@ class FatEngine final : public ScanEngine {
   // The deferred deleted folders, then the folders still waiting for their
   // parent under "Lost folder(s)"; empties the work lists.
   void ResolvePendingFolders();
+  std::uint32_t TakeSyntheticId();
+  // Frees the carved files, the type folders and the selected types.
+  void EndCarving();
+  // The type folder a carved file of `typeName` goes into, posted under
+  // `parentId` when new.
+  std::uint32_t RawTypeFolder(std::u16string_view typeName, std::uint32_t parentId, std::int64_t progressRange);
 };
 
 }  // namespace corvan

@@ -20,12 +20,24 @@ std::vector<std::uint32_t> FatEngine::ItemClusters(const FoundItemInfo& item) co
 FileDataLayout FatEngine::ItemDataLayout(const FoundItemInfo& item) const {
   FileDataLayout layout;
   layout.size = item.size;
+  if (m_bSectorItems) {
+    // A sector-wise search places its files by absolute sector.
+    layout.clusterBytes = kSectorSize;
+    if (!item.IsFolder() && item.size != 0)
+      layout.extents.push_back({0, item.location, (item.size + kSectorSize - 1) / kSectorSize, false});
+    return layout;
+  }
   layout.clusterBytes = std::uint32_t{m_nSectorsPerCluster} * kSectorSize;
   layout.extents = ExtentsFromClusterList(ItemClusters(item));
   return layout;
 }
 
 ClusterReader FatEngine::DataClusterReader() const {
+  if (m_bSectorItems) {
+    return [this](std::uint64_t sector, std::uint64_t count, std::uint8_t* buffer) {
+      return ReadSourceOrImage(sector, buffer, static_cast<std::uint32_t>(count));
+    };
+  }
   return [this](std::uint64_t cluster, std::uint64_t count, std::uint8_t* buffer) {
     const std::size_t bytes = static_cast<std::size_t>(count * m_nSectorsPerCluster * kSectorSize);
     if (cluster < 2 || count == 0 || cluster + count - 1 > LastDataCluster()) {

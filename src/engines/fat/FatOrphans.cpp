@@ -310,7 +310,13 @@ void FatEngine::ScanBrokenClusters() {
     if (m_clusterMap[c] != kClusterFree) continue;
     const auto entry = FatEntry(c);
     const bool deleted = contiguous || (entry && *entry == 0);
-    ListOrphanCluster(c, blocks.Cluster(c), highest, true, deleted);
+    const std::span<const std::uint8_t> data = blocks.Cluster(c);
+    if (ListOrphanCluster(c, data, highest, true, deleted) || !deleted || !IsDeepFind()) continue;
+    // On a volume a deep search found, a free cluster that is no folder may
+    // begin a file of a selected type.
+    std::uint32_t skipTo = c;
+    CarveOrphanCluster(c, data.data(), highest, skipTo);
+    if (skipTo > c + 1) c = skipTo - 1;
   }
 }
 

@@ -196,10 +196,18 @@ void FatEngine::WalkRecordedDirClusters() {
       RecoverOrphanFolders();
       ApplyFolderNames();
     }
-  } else {
-    m_host.SelectedTypeList().clear();
+    if (!Aborted()) PostCarvedItems();
   }
+  EndCarving();
   m_folderNames.clear();
+}
+
+void FatEngine::EndCarving() {
+  // The selected types serve the orphan pass's carving: they go only once
+  // its files are posted.
+  m_carvedItems.clear();
+  m_rawFolders.Clear();
+  m_host.SelectedTypeList().clear();
 }
 
 void FatEngine::ResolvePendingFolders() {
@@ -211,7 +219,6 @@ void FatEngine::ResolvePendingFolders() {
   if (!Aborted()) AddDeferredFolders(0);
   m_visitedFolders.clear();
   m_pendingFolders.clear();
-  m_host.SelectedTypeList().clear();
 }
 
 void FatEngine::RunFolderSearch() {
@@ -222,6 +229,8 @@ void FatEngine::RunFolderSearch() {
     RecoverOrphanFolders();
     ApplyFolderNames();
   }
+  if (!Aborted()) PostCarvedItems();
+  EndCarving();
   m_folderNames.clear();
 }
 

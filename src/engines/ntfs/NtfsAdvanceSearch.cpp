@@ -36,7 +36,6 @@ constexpr std::uint32_t kFirstFoundId = 10;
 constexpr std::size_t kMatcherSlack = 8;
 
 constexpr char kNoRecordsLine[] = "No NTFS file records were found on this volume.";
-constexpr char kNoCollectorLine[] = "File signatures in free space are not collected by Advance Recovery in this version.";
 
 }  // namespace
 
@@ -71,7 +70,7 @@ bool NtfsEngine::DeepScan() {
       return false;
     }
   }
-  if (m_host.RawSetting() == 0 && !m_pHitCollector) m_host.AppendLog(kNoCollectorLine, false);
+  m_collectedHits.clear();
   LoadVolumeBitmap();
   SearchRecords();
 
@@ -252,7 +251,8 @@ bool NtfsEngine::SweepForRecords(std::uint64_t from, std::uint64_t to,
   const std::uint64_t spc = m_nSectorsPerCluster;
   to = std::min(to, count);
   std::vector<std::uint8_t> buffer((kPieceSectors + 1) * 512 + kMatcherSlack);
-  const bool offer = m_pHitCollector && m_host.RawSetting() == 0 && m_bFreeExtentsValid && spc != 0;
+  FreeSpaceHitCollector* const collector = ActiveHitCollector();
+  const bool offer = collector && m_host.RawSetting() == 0 && m_bFreeExtentsValid && spc != 0;
   // The end of the $MFT extent holding `sector`, or 0.
   auto insideMft = [&](std::uint64_t sector) -> std::uint64_t {
     auto it = std::upper_bound(skip.begin(), skip.end(), sector,
@@ -290,7 +290,7 @@ bool NtfsEngine::SweepForRecords(std::uint64_t from, std::uint64_t to,
       if (offer && sector % spc == 0 && IsFreeCluster(sector / spc)) {
         bool skipHit = false;
         const std::uint64_t size =
-            m_pHitCollector->Collect({at, static_cast<std::size_t>((readable - p) * 512)}, sector / spc, skipHit);
+            collector->Collect({at, static_cast<std::size_t>((readable - p) * 512)}, sector / spc, skipHit);
         if (skipHit && size > 512) {
           p += (size + 511) / 512;  // on at the first sector after the hit
           continue;

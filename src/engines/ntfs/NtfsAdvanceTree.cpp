@@ -126,7 +126,7 @@ void NtfsEngine::BuildTreeFromRecords() {
   }
   if (!Aborted() && !m_foundRecords.empty()) PlaceLostFolders();
   if (!Aborted() && !m_foundRecords.empty()) PlaceLostFiles();
-  if (!Aborted() && m_pHitCollector) m_pHitCollector->PostCollected();
+  if (FreeSpaceHitCollector* collector = ActiveHitCollector(); collector && !Aborted()) collector->PostCollected();
   m_filesByParent.clear();
   m_dirsByParent.clear();
   m_host.LogPhaseEnd();

@@ -60,6 +60,8 @@ void NtfsEngine::FreeLists() {
   m_waitingFiles.clear();
   m_freeExtents.clear();
   m_bFreeExtentsValid = false;
+  m_rawFolders.Clear();
+  m_collectedHits.clear();
   m_logFileRuns.clear();
   m_keptRuns.clear();
   m_deletedFolders.clear();
@@ -93,6 +95,7 @@ void NtfsEngine::Prepare(const NtfsVolumeBinding& binding) {
   m_nPartitionSectorsPerCluster = binding.sectorsPerCluster;
   m_nPartitionMftSector = binding.mftSector;
   m_nPartitionMftMirrSector = binding.mftMirrorSector;
+  m_fileSystemText = binding.fileSystemText;
   m_pDisk = binding.disk;
   m_nRootRecord = kRootRecord;
   m_bLostFolderMade = 0;
@@ -115,6 +118,7 @@ void NtfsEngine::Prepare(const Volume& volume) {
   b.sectorsPerCluster = p.ntfsSectorsPerCluster;
   b.mftSector = p.mftSector;
   b.mftMirrorSector = p.mftMirrorSector;
+  b.fileSystemText = p.fileSystemText;
   b.disk = volume.disk;
   Prepare(b);
 }

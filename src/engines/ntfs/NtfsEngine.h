@@ -21,6 +21,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "core/Carver.h"
 #include "core/ScanEngine.h"
 #include "core/FoundItemInfo.h"
 #include "core/FoundItemPoster.h"
@@ -45,6 +46,9 @@ struct NtfsVolumeBinding {
   std::uint16_t sectorsPerCluster = 0;  // 0 when not known
   std::uint64_t mftSector = 0;          // volume-relative; 0 when not known
   std::uint64_t mftMirrorSector = 0;
+  // What the partition scan named the file system; Raw Recovery carves only
+  // volumes it named "NTFS".
+  std::u16string fileSystemText = u"NTFS";
   std::shared_ptr<SectorSource> disk;   // what every read of the volume goes through
 };
 
@@ -200,9 +204,22 @@ class NtfsEngine final : public ScanEngine {
   const std::vector<AdvanceRecordEntry>& FoundRecords() const { return m_foundRecords; }
   // Sectors the record searches went through.
   std::uint64_t AdvanceCounter() const { return m_nAdvanceCounter; }
-  // The signature matcher the volume search offers free space to; without
-  // one, nothing is collected.
+  // The signature matcher the volume search offers free space to in place of
+  // the engine's own, which serves when none is set. Nothing is offered
+  // unless the "SetRaw" setting is 0.
   void SetFreeSpaceHitCollector(FreeSpaceHitCollector* collector) { m_pHitCollector = collector; }
+  // The engine's own matcher: keeps the hit found at free cluster `cluster`
+  // (whose data begins `data`) for PostCollectedHits and returns its size, 0
+  // for none; `skip` asks the search to pass over the hit's sectors.
+  std::uint64_t CollectFreeSpaceHit(std::span<const std::uint8_t> data, std::uint64_t cluster, bool& skip);
+  // Posts the kept hits under a "Raw Data Folder(s)" folder, with ids
+  // counting down from the host's next made-up id.
+  void PostCollectedHits();
+
+  // ---- Raw Recovery ----
+  // Carves the selected file types out of the volume's free clusters, or out
+  // of every sector when the volume bitmap cannot be read.
+  void RawScan();
 
   // ---- a found file's data ----
   // How to read the item's data; false for folders and items whose record
@@ -317,6 +334,32 @@ class NtfsEngine final : public ScanEngine {
   bool LoadFoundFileView(std::uint64_t sector, std::uint64_t secondHalf, std::uint32_t recordNumber,
                          bool numberKnown, ntfs::FileView& out);
 
+  // Raw Recovery (NtfsRaw.cpp)
+  friend class NtfsCarveVolume;
+  struct RawHit {
+    std::u16string typeName;  // cut to the length raw items carry
+    std::uint64_t start = 0;  // cluster (or, in the whole-volume search, sector) from the volume start
+    std::uint64_t size = 0;
+  };
+  void RunRawRecovery();
+  void SearchFreeClusters();
+  // Every sector of the volume, a cluster being one sector from here on.
+  void SearchVolumeSectors();
+  void ScanSectors();
+  // The hit the carving step found at `unit`, as it is listed: an Office
+  // document it named "DOC", "XLS" or "PPT" is measured to the next signature
+  // and named "BAD".
+  RawHit SettleRawHit(Carver& carver, const CarveHit& hit, std::uint64_t unit);
+  void AddRawItem(std::u16string_view suffix, const RawHit& hit);
+  void OpenRawRoot(std::int64_t range);
+  // Reads at an absolute sector for the carving step, never past the
+  // volume; what lies outside it reads as zeros (and the read fails).
+  bool ReadCarveSectors(std::uint64_t sector, void* buffer, std::size_t bytes);
+  // Moves `cluster` to the next free cluster before the volume's end.
+  bool NextFreeCluster(std::uint64_t& cluster) const;
+  // The matcher the Advance search offers free clusters to, or null.
+  FreeSpaceHitCollector* ActiveHitCollector();
+
   // file data (NtfsFileData.cpp)
   std::vector<std::uint8_t> ReadAttributeData(const ntfs::AttributeData& data, std::uint64_t limit);
 
@@ -337,6 +380,7 @@ class NtfsEngine final : public ScanEngine {
   std::uint16_t m_nSectorsPerCluster = 0;
   std::uint64_t m_nMftSector = 0;
   std::uint64_t m_nMftMirrSector = 0;
+  std::u16string m_fileSystemText;
   bool m_bBootSignatureSeen = false;  // a boot sector copy said "NTFS", usable or not
   std::shared_ptr<SectorSource> m_pDisk;
   std::atomic<std::uint32_t> m_nReadFailures{0};
@@ -389,6 +433,11 @@ class NtfsEngine final : public ScanEngine {
   // Records read by sector, a megabyte at a time; a few blocks are kept.
   std::unordered_map<std::uint64_t, std::vector<std::uint8_t>> m_sectorBlocks;
   std::vector<std::uint64_t> m_sectorBlockOrder;
+
+  // Raw Recovery, and the hits Advance Recovery collects in free space
+  RawTypeFolders m_rawFolders{10000};
+  std::vector<RawHit> m_collectedHits;
+  std::unique_ptr<FreeSpaceHitCollector> m_pOwnCollector;
 
   // volume bitmap
   std::vector<FreeExtentNode> m_freeExtents;

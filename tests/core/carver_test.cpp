@@ -1,0 +1,212 @@
+// The carving step: types tried in their order, a failed analysis leaving
+// the candidate to the next type, generic carving up to the next signature
+// or the type's largest size, signatures never matched past what was read,
+// type folders that overflow into numbered ones, and the walk that skips a
+// carved file's units.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "core/Carver.h"
+#include "platform/ByteCodec.h"
+
+namespace corvan {
+namespace {
+
+// A volume of 512-byte units in memory; units listed in `used` are skipped
+// by generic carving as allocated clusters are.
+class MemoryVolume final : public CarveVolume {
+ public:
+  explicit MemoryVolume(std::size_t sectors) : bytes(sectors * 512) {}
+  bool Read(std::uint64_t sector, void* buffer, std::size_t n) override {
+    std::memset(buffer, 0, n);
+    const std::uint64_t at = sector * 512;
+    if (at >= bytes.size()) return false;
+    const std::size_t have = std::min<std::size_t>(n, bytes.size() - at);
+    std::memcpy(buffer, bytes.data() + at, have);
+    return have == n;
+  }
+  bool Aborted() const override { return false; }
+  std::uint32_t UnitBytes() const override { return 512; }
+  bool NextUnit(std::uint64_t& unit) override {
+    do ++unit;
+    while (unit < Sectors() && used.count(unit) != 0);
+    return unit < Sectors();
+  }
+  std::uint64_t UnitSector(std::uint64_t unit) const override { return unit; }
+  std::uint64_t Sectors() const { return bytes.size() / 512; }
+  void Put(std::uint64_t sector, const std::string& s) { std::memcpy(bytes.data() + sector * 512, s.data(), s.size()); }
+  const std::uint8_t* At(std::uint64_t sector) const { return bytes.data() + sector * 512; }
+
+  std::vector<std::uint8_t> bytes;
+  std::map<std::uint64_t, bool> used;
+};
+
+FileTypeRecord Type(std::uint16_t id, const std::string& signature, std::u16string ext, std::uint32_t maxSize,
+                    std::uint32_t offset = 0) {
+  FileTypeRecord t;
+  t.typeId = id;
+  t.extension = std::move(ext);
+  t.maxSize = maxSize;
+  t.headerOffset = offset;
+  t.headerLength = static_cast<std::uint8_t>(signature.size());
+  std::memcpy(t.header.data(), signature.data(), signature.size());
+  return t;
+}
+
+// A 62-byte bitmap header that passes the bitmap checks: 4x4 pixels, 24 bits.
+std::string Bitmap() {
+  std::string b(54, '\0');
+  b[0] = 'B';
+  b[1] = 'M';
+  std::uint8_t* p = reinterpret_cast<std::uint8_t*>(b.data());
+  PutLE32(p + 2, 54 + 48);
+  PutLE32(p + 10, 54);
+  PutLE32(p + 14, 40);
+  PutLE32(p + 18, 4);
+  PutLE32(p + 22, 4);
+  PutLE16(p + 26, 1);
+  PutLE16(p + 28, 24);
+  return b;
+}
+
+TEST(Carver, GenericCarvingRunsToTheNextSignatureOrTheLargestSize) {
+  MemoryVolume v(64);
+  v.Put(0, "MAGI");
+  v.Put(5, "OTHR");
+  const std::vector<FileTypeRecord> types = {Type(300, "MAGI", u"mag", 100000), Type(301, "OTHR", u"oth", 1024)};
+  Carver carver(types, v);
+  CarveHit hit;
+  ASSERT_TRUE(carver.CarveAt(v.At(0), 512, 0, 0, hit));
+  EXPECT_EQ(hit.typeName, u"mag");
+  EXPECT_TRUE(hit.generic);
+  EXPECT_EQ(hit.file.size, 5u * 512);  // sectors 0..4: the next file begins in sector 5
+
+  // Allocated units are stepped over and not counted.
+  v.used[2] = v.used[3] = true;
+  ASSERT_TRUE(carver.CarveAt(v.At(0), 512, 0, 0, hit));
+  EXPECT_EQ(hit.file.size, 3u * 512);
+
+  // A type's largest size ends the walk: 1024 bytes are two units.
+  ASSERT_TRUE(carver.CarveAt(v.At(5), 512, 5, 5, hit));
+  EXPECT_EQ(hit.typeName, u"oth");
+  EXPECT_EQ(hit.file.size, 1024u);
+}
+
+TEST(Carver, AFailedAnalysisLeavesTheCandidateToTheNextMatchingType) {
+  MemoryVolume v(16);
+  v.Put(0, "BM not a bitmap, its reserved words are set");
+  const std::vector<FileTypeRecord> bmpOnly = {Type(17, "BM", u"bmp", 1 << 20)};
+  Carver strict(bmpOnly, v);
+  CarveHit hit;
+  EXPECT_FALSE(strict.CarveAt(v.At(0), 512, 0, 0, hit));
+
+  const std::vector<FileTypeRecord> both = {Type(17, "BM", u"bmp", 1 << 20), Type(302, "BM", u"raw", 512)};
+  Carver lenient(both, v);
+  ASSERT_TRUE(lenient.CarveAt(v.At(0), 512, 0, 0, hit));
+  EXPECT_EQ(hit.typeName, u"raw");
+  EXPECT_EQ(hit.file.size, 512u);
+
+  // An analysis that succeeds with nothing to recover (an AU header whose
+  // data offset and size are both 0) leaves the candidate to the next type.
+  v.Put(4, std::string(".snd\0\0\0\0\0\0\0\0", 12));
+  const std::vector<FileTypeRecord> au = {Type(57, ".snd", u"au", 1 << 20), Type(306, ".snd", u"snd", 512)};
+  Carver auCarver(au, v);
+  ASSERT_TRUE(auCarver.CarveAt(v.At(4), 512, 4, 4, hit));
+  EXPECT_EQ(hit.typeName, u"snd");
+
+  // A sound bitmap is taken by the first type and sized by its header.
+  v.Put(8, Bitmap());
+  ASSERT_TRUE(lenient.CarveAt(v.At(8), 512, 8, 8, hit));
+  EXPECT_EQ(hit.typeName, u"bmp");
+  EXPECT_EQ(hit.file.size, 102u);
+  EXPECT_FALSE(hit.generic);
+  EXPECT_EQ(hit.file.suffix, u"(4x4)");
+}
+
+TEST(Carver, SignaturesAreComparedOnlyWithinWhatWasRead) {
+  MemoryVolume v(4);
+  v.Put(0, std::string(510, 'x') + "SIGN");
+  const std::vector<FileTypeRecord> types = {Type(303, "SIGN", u"sig", 512, 510)};
+  Carver carver(types, v);
+  // The last two bytes of the sector hold half the signature: with only the
+  // sector read there is no match, with the next one read there is.
+  EXPECT_FALSE(carver.Probe(v.At(0), 512));
+  EXPECT_TRUE(carver.Probe(v.At(0), 1024));
+  const std::vector<FileTypeRecord> twoBytes = {Type(304, "SI", u"si", 512, 510)};
+  Carver edge(twoBytes, v);
+  EXPECT_TRUE(edge.Probe(v.At(0), 512));
+}
+
+TEST(Carver, AnOfficeTypeThatIsNoDocumentIsCarvedToTheNextSignatureUnderItsOwnName) {
+  MemoryVolume v(32);
+  v.Put(0, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1 but no compound document follows");
+  v.Put(3, "NEXT");
+  const std::vector<FileTypeRecord> types = {Type(113, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", u"doc", 1 << 20),
+                                             Type(305, "NEXT", u"nxt", 512)};
+  Carver carver(types, v);
+  CarveHit hit;
+  ASSERT_TRUE(carver.CarveAt(v.At(0), 512, 0, 0, hit));
+  EXPECT_EQ(hit.typeName, u"doc");
+  EXPECT_FALSE(hit.officeNamed);
+  EXPECT_FALSE(hit.generic);
+  EXPECT_EQ(hit.file.size, 3u * 512);
+}
+
+TEST(RawTypeFolders, AFullFolderContinuesInNumberedFolders) {
+  RawTypeFolders folders(2);
+  auto place = [&](std::u16string_view type, std::uint32_t id) {
+    RawTypeFolders::Placement p = folders.Place(type);
+    if (p.created) folders.SetId(p.index, id);
+    return p;
+  };
+  EXPECT_TRUE(place(u"jpg", 10).created);
+  // The folder holds the file that opened it and two more.
+  EXPECT_EQ(place(u"jpg", 0).folderId, 10u);
+  EXPECT_EQ(place(u"jpg", 0).folderId, 10u);
+  const auto overflow = place(u"jpg", 11);
+  EXPECT_TRUE(overflow.created);
+  EXPECT_EQ(overflow.name, u"jpg1");
+  EXPECT_EQ(place(u"png", 12).name, u"png");
+  EXPECT_EQ(place(u"jpg", 0).folderId, 11u);
+  EXPECT_EQ(place(u"jpg", 0).folderId, 11u);
+  EXPECT_EQ(place(u"jpg", 13).name, u"jpg2");
+}
+
+TEST(RawItemName, TheCountNamesFilesWithASuffixTheirPlaceTheOthers) {
+  EXPECT_EQ(RawItemName(u"(3-12-2010 15-30-46)(640x480)", 12, 81920, u"jpg"), u"12_(3-12-2010 15-30-46)(640x480).jpg");
+  EXPECT_EQ(RawItemName(u"", 12, 81920, u"jpg"), u"81920.jpg");
+  EXPECT_EQ(CutTypeName(u"averylongextension", 7), u"averylo");
+}
+
+TEST(ScanUnits, AFileCarvedToTheNextSignatureIsSkippedEvenAcrossReads) {
+  MemoryVolume v(40);
+  v.Put(2, "MAGI");   // carved to sector 7, where the next file begins
+  v.Put(7, "MAGI");   // carved over the read boundary at 8, up to 12
+  v.Put(12, "MAGI");  // ends at the largest size: 6 sectors
+  v.Put(30, "MAGI");
+  const std::vector<FileTypeRecord> types = {Type(300, "MAGI", u"mag", 6 * 512)};
+  Carver carver(types, v);
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> hits;
+  UnitScan scan;
+  scan.first = 0;
+  scan.end = v.Sectors();
+  scan.unitsPerRead = 8;
+  scan.sectorsPerUnit = 1;
+  scan.beforeRead = [](std::uint64_t) { return true; };
+  scan.read = [&](std::uint64_t u, std::uint64_t n, std::uint8_t* b) { return v.Read(u, b, n * 512); };
+  scan.candidate = [&](std::uint64_t u) { return u != 30; };
+  scan.unitSector = [](std::uint64_t u) { return u; };
+  scan.found = [&](const CarveHit& h, std::uint64_t u) { hits.emplace_back(u, h.file.size); };
+  scan.aborted = [] { return false; };
+  ScanUnits(carver, scan);
+  const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {{2, 5 * 512}, {7, 5 * 512}, {12, 6 * 512}};
+  EXPECT_EQ(hits, expected);
+}
+
+}  // namespace
+}  // namespace corvan
