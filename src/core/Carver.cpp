@@ -159,6 +159,39 @@ RawTypeFolders::Placement RawTypeFolders::Place(std::u16string_view typeName) {
   return {name, 0, true, folders_.size() - 1};
 }
 
+FoundItemInfo RawFolderRecord(std::uint32_t id, std::uint32_t parentId) {
+  FoundItemInfo r;
+  r.attribute = kItemFolder;
+  r.flags = kItemContiguous;
+  r.location = id;
+  r.itemId = id;
+  r.parentId = parentId;
+  return r;
+}
+
+FoundItemInfo RawFileRecord(std::uint64_t size, std::uint64_t location, std::uint32_t parentId, std::uint32_t id) {
+  FoundItemInfo r;
+  r.attribute = kItemFile;
+  r.flags = kItemContiguous;
+  r.size = size;
+  r.location = location;
+  r.parentId = parentId;
+  r.itemId = id;
+  return r;
+}
+
+std::uint32_t PlaceInTypeFolder(RawTypeFolders& folders, FoundItemPoster& poster, std::u16string_view typeName,
+                                std::uint32_t parentId, const std::function<std::uint32_t()>& takeId,
+                                const std::function<void()>& open) {
+  const RawTypeFolders::Placement place = folders.Place(typeName);
+  if (!place.created) return place.folderId;
+  const std::uint32_t id = takeId();
+  folders.SetId(place.index, id);
+  open();
+  poster.Post(RawFolderRecord(id, parentId), place.name, {FoundItemPoster::Counter::EntriesFound});
+  return id;
+}
+
 std::u16string RawItemName(std::u16string_view suffix, std::uint64_t rawFileCount, std::uint64_t position,
                            std::u16string_view typeName) {
   std::u16string name;

@@ -16,6 +16,8 @@
 
 #include "core/FileAnalysers.h"
 #include "core/FileTypeRecord.h"
+#include "core/FoundItemInfo.h"
+#include "core/FoundItemPoster.h"
 
 namespace corvan {
 
@@ -94,6 +96,17 @@ class RawTypeFolders {
   std::uint32_t capacity_;
   std::vector<Folder> folders_;
 };
+
+// The records a raw pass posts: a folder it makes up (a type folder, the
+// folder of carved files) and a carved file, whose data is one run.
+FoundItemInfo RawFolderRecord(std::uint32_t id, std::uint32_t parentId);
+FoundItemInfo RawFileRecord(std::uint64_t size, std::uint64_t location, std::uint32_t parentId, std::uint32_t id);
+
+// The type folder a carved file of `typeName` goes into; a new one takes the
+// id `takeId` gives and is posted under `parentId`, `open` running first.
+std::uint32_t PlaceInTypeFolder(RawTypeFolders& folders, FoundItemPoster& poster, std::u16string_view typeName,
+                                std::uint32_t parentId, const std::function<std::uint32_t()>& takeId,
+                                const std::function<void()>& open);
 
 // A carved file's name: with a suffix, the raw-file count, "_", the suffix;
 // without, the file's position; then "." and the type name.

@@ -131,27 +131,13 @@ void ExFatEngine::CarveFreeClusters() {
 
 void ExFatEngine::AddRawItem(const CarveHit& hit, std::uint64_t cluster) {
   const std::u16string typeName = CutTypeName(hit.typeName, kTypeNameUnits);
-  RawTypeFolders::Placement place = m_rawFolders.Place(typeName);
-  std::uint32_t folderId = place.folderId;
-  if (place.created) {
-    folderId = m_poster.TakeId();
-    m_rawFolders.SetId(place.index, folderId);
-    FoundItemInfo folder;
-    folder.attribute = kItemFolder;
-    folder.flags = kItemContiguous;
-    folder.location = folderId;
-    folder.itemId = folderId;
-    folder.parentId = kFatRootId;
-    if (!m_poster.Opened()) m_poster.OpenRoot(kRawProgressRange);
-    m_poster.Post(folder, place.name, {FoundItemPoster::Counter::EntriesFound});
-  }
-  FoundItemInfo file;
-  file.attribute = kItemFile;
-  file.flags = kItemContiguous;
-  file.size = hit.file.size;
-  file.location = cluster;
-  file.parentId = folderId;
-  file.itemId = m_poster.TakeId();
+  const std::uint32_t folderId = PlaceInTypeFolder(
+      m_rawFolders, m_poster, typeName, kFatRootId, [this] { return m_poster.TakeId(); },
+      [this] {
+        if (!m_poster.Opened()) m_poster.OpenRoot(kRawProgressRange);
+      });
+  // Carved files keep no time: the dates pictures carry are not exFAT stamps.
+  const FoundItemInfo file = RawFileRecord(hit.file.size, cluster, folderId, m_poster.TakeId());
   const std::uint64_t count = ++m_host.RawFileCount();
   m_poster.Post(file, RawItemName(hit.file.suffix, count, cluster, typeName), {FoundItemPoster::Counter::EntriesFound});
 }

@@ -220,31 +220,17 @@ std::uint32_t FatEngine::TakeSyntheticId() { return static_cast<std::uint32_t>(m
 
 std::uint32_t FatEngine::RawTypeFolder(std::u16string_view typeName, std::uint32_t parentId,
                                        std::int64_t progressRange) {
-  RawTypeFolders::Placement place = m_rawFolders.Place(typeName);
-  if (!place.created) return place.folderId;
-  const std::uint32_t id = TakeSyntheticId();
-  m_rawFolders.SetId(place.index, id);
-  FoundItemInfo folder;
-  folder.attribute = kItemFolder;
-  folder.flags = kItemContiguous;
-  folder.location = id;
-  folder.itemId = id;
-  folder.parentId = parentId;
-  if (!m_poster.Opened()) m_poster.OpenRoot(progressRange);
-  m_poster.Post(folder, place.name, {FoundItemPoster::Counter::EntriesFound});
-  return id;
+  return PlaceInTypeFolder(
+      m_rawFolders, m_poster, typeName, parentId, [this] { return TakeSyntheticId(); },
+      [this, progressRange] {
+        if (!m_poster.Opened()) m_poster.OpenRoot(progressRange);
+      });
 }
 
 void FatEngine::AddRawItem(const CarveHit& hit, std::uint64_t position) {
   const std::u16string typeName = CutTypeName(hit.typeName, kTypeNameUnits);
   const std::uint32_t folderId = RawTypeFolder(typeName, kFatRootId, kRawProgressRange);
-  FoundItemInfo file;
-  file.attribute = kItemFile;
-  file.flags = kItemContiguous;
-  file.size = hit.file.size;
-  file.location = position;
-  file.parentId = folderId;
-  file.itemId = TakeSyntheticId();
+  FoundItemInfo file = RawFileRecord(hit.file.size, position, folderId, TakeSyntheticId());
   // A picture's own date, as a FAT stamp: the time word low, the date high.
   const std::uint64_t stamp = (std::uint64_t{hit.file.dosDate} << 32) | hit.file.dosTime;
   file.modifiedTime = stamp;
@@ -270,25 +256,13 @@ void FatEngine::CarveOrphanCluster(std::uint32_t cluster, const std::uint8_t* da
 void FatEngine::PostCarvedItems() {
   if (m_carvedItems.empty()) return;
   const std::uint32_t rawFolderId = TakeSyntheticId();
-  FoundItemInfo folder;
-  folder.attribute = kItemFolder;
-  folder.flags = kItemContiguous;
-  folder.location = rawFolderId;
-  folder.itemId = rawFolderId;
-  folder.parentId = kFatRootId;
   if (!m_poster.Opened()) m_poster.OpenRoot(kCarvedProgressRange);
-  m_poster.Post(folder, Utf8ToUtf16(LoadString(kIdsRawDataFolder)), {FoundItemPoster::Counter::Number});
+  m_poster.Post(RawFolderRecord(rawFolderId, kFatRootId), Utf8ToUtf16(LoadString(kIdsRawDataFolder)),
+                {FoundItemPoster::Counter::Number});
   for (const CarvedItemNode& item : m_carvedItems) {
     if (Aborted()) break;
     const std::uint32_t folderId = RawTypeFolder(item.typeName, rawFolderId, kCarvedProgressRange);
-    FoundItemInfo file;
-    file.attribute = kItemFile;
-    file.flags = kItemContiguous;
-    file.location = item.cluster;
-    file.size = item.size;
-    file.parentId = folderId;
-    file.itemId = TakeSyntheticId();
-    m_poster.Post(file, Utf8ToUtf16(Decimal(item.cluster)) + u"." + item.typeName,
+    m_poster.Post(RawFileRecord(item.size, item.cluster, folderId, TakeSyntheticId()), Utf8ToUtf16(Decimal(item.cluster)) + u"." + item.typeName,
                   {FoundItemPoster::Counter::Number});
   }
   m_carvedItems.clear();

@@ -266,29 +266,12 @@ void NtfsEngine::OpenRawRoot(std::int64_t range) {
 }
 
 void NtfsEngine::AddRawItem(std::u16string_view suffix, const RawHit& hit) {
-  const FoundItemPoster::PostStyle style{FoundItemPoster::Counter::EntriesFound};
-  RawTypeFolders::Placement place = m_rawFolders.Place(hit.typeName);
-  if (place.created) {
-    place.folderId = m_poster.TakeId();
-    m_rawFolders.SetId(place.index, place.folderId);
-    FoundItemInfo folder;
-    folder.attribute = kItemFolder;
-    folder.flags = kItemContiguous;
-    folder.location = place.folderId;
-    folder.itemId = place.folderId;
-    folder.parentId = kRootRecord;
-    OpenRawRoot(kRawProgressRange);
-    m_poster.Post(folder, place.name, style);
-  }
-  FoundItemInfo file;
-  file.attribute = kItemFile;
-  file.flags = kItemContiguous;
-  file.size = hit.size;
-  file.location = hit.start;
-  file.parentId = place.folderId;
-  file.itemId = m_poster.TakeId();
+  const std::uint32_t folderId = PlaceInTypeFolder(
+      m_rawFolders, m_poster, hit.typeName, kRootRecord, [this] { return m_poster.TakeId(); },
+      [this] { OpenRawRoot(kRawProgressRange); });
   const std::uint64_t count = ++m_host.RawFileCount();
-  m_poster.Post(file, RawItemName(suffix, count, hit.start, hit.typeName), style);
+  m_poster.Post(RawFileRecord(hit.size, hit.start, folderId, m_poster.TakeId()),
+                RawItemName(suffix, count, hit.start, hit.typeName), {FoundItemPoster::Counter::EntriesFound});
 }
 
 // ---------------------------------------------------------------- Advance Recovery's hits
@@ -328,35 +311,13 @@ void NtfsEngine::PostCollectedHits() {
     if (first) {
       first = false;
       rawFolderId = next--;
-      FoundItemInfo folder;
-      folder.attribute = kItemFolder;
-      folder.flags = kItemContiguous;
-      folder.location = rawFolderId;
-      folder.itemId = rawFolderId;
-      folder.parentId = kRootRecord;
       OpenRawRoot(kCollectedProgressRange);
-      m_poster.Post(folder, Utf8ToUtf16(LoadString(kIdsRawDataFolder)), style);
+      m_poster.Post(RawFolderRecord(rawFolderId, kRootRecord), Utf8ToUtf16(LoadString(kIdsRawDataFolder)), style);
     }
-    RawTypeFolders::Placement place = m_rawFolders.Place(hit.typeName);
-    if (place.created) {
-      place.folderId = next--;
-      m_rawFolders.SetId(place.index, place.folderId);
-      FoundItemInfo folder;
-      folder.attribute = kItemFolder;
-      folder.flags = kItemContiguous;
-      folder.location = place.folderId;
-      folder.itemId = place.folderId;
-      folder.parentId = rawFolderId;
-      m_poster.Post(folder, place.name, style);
-    }
-    FoundItemInfo file;
-    file.attribute = kItemFile;
-    file.flags = kItemContiguous;
-    file.size = hit.size;
-    file.location = hit.start;
-    file.parentId = place.folderId;
-    file.itemId = next--;
-    m_poster.Post(file, RawItemName(u"", 0, hit.start, hit.typeName), style);
+    const std::uint32_t folderId = PlaceInTypeFolder(
+        m_rawFolders, m_poster, hit.typeName, rawFolderId, [&next] { return next--; }, [] {});
+    m_poster.Post(RawFileRecord(hit.size, hit.start, folderId, next--), RawItemName(u"", 0, hit.start, hit.typeName),
+                  style);
   }
   m_collectedHits.clear();
   m_collectedHits.shrink_to_fit();
