@@ -30,8 +30,9 @@ struct VolumeScan {
   std::atomic<std::uint32_t> scanResumed{0};
   std::string problem;
 
+  // `mediaFirst` .. `mediaLast`: the sectors a search of a whole disk covers.
   void Run(const SourceRecord& source, std::shared_ptr<SectorSource> disk, std::uint32_t mode,
-           std::uint8_t advanceChoice = 0) {
+           std::uint8_t advanceChoice = 0, std::uint64_t mediaFirst = 0, std::uint64_t mediaLast = 0) {
     host.SetRecoveryMode(mode);
     ScanJob job{.host = host,
                 .engines = {fat, ntfs, exFat},
@@ -40,6 +41,9 @@ struct VolumeScan {
                 .disk = std::move(disk),
                 .mode = mode,
                 .advanceChoice = advanceChoice,
+                .quickVolumeSearch = false,
+                .mediaFirstSector = mediaFirst,
+                .mediaLastSector = mediaLast,
                 .resetScanState = {}};
     const auto engines = MakeProgramEngines();
     ScanWorker worker(std::move(job), *engines);

@@ -1,0 +1,401 @@
+// Raw Recovery end to end: files made by the usual tools (make-raw-samples)
+// are written into the free space of FAT12, FAT16, FAT32, exFAT and NTFS
+// volumes formatted by their mkfs tools inside MBR disks (a flat VMDK and a
+// fixed VHD), and into sectors outside any partition; the program mounts the
+// disks, lists their volumes and runs Raw Recovery on a volume or on the
+// whole disk. Every sample must be listed at the cluster (or sector) where it
+// was written, in the folder of its type, named as the carving rules name it,
+// with the size the format's rules give and exactly those bytes.
+//
+// What the format rules give, beyond "the whole file": a RAR is carved
+// without its end block, a GIF with the zero byte after its trailer, an
+// ImageMagick TIFF without the white point written after its last entry's
+// data (the manifest says so per file); a WAVE file has no analyser and runs
+// to the next file's first unit; NTFS measures documents the Office analysis
+// names DOC, XLS or PPT again in the same way and files them as "BAD". Names
+// carry the picture's own suffix (date, text, size in pixels) after the count
+// of files carved so far, or else the position.
+
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <iterator>
+#include <map>
+#include <set>
+
+#include "app/CORVANApp.h"
+#include "app/SourceSetup.h"
+#include "platform/TextConv.h"
+#include "sources/VirtualDiskImage.h"
+#include "support/RawSamples.h"
+
+namespace corvan {
+namespace {
+
+namespace fs = std::filesystem;
+using rawtest::RawSample;
+using rawtest::SampleLayout;
+
+enum class Place { Fat12, Fat16, Fat32, ExFat, Ntfs, DiskRegion };
+
+const char* PlaceName(Place p) {
+  switch (p) {
+    case Place::Fat12: return "Fat12";
+    case Place::Fat16: return "Fat16";
+    case Place::Fat32: return "Fat32";
+    case Place::ExFat: return "ExFat";
+    case Place::Ntfs: return "Ntfs";
+    case Place::DiskRegion: return "UnpartitionedRegion";
+  }
+  return "?";
+}
+
+// Disk A (flat VMDK): FAT12, FAT16, FAT32 and exFAT primaries. Disk B (fixed
+// VHD): samples in the sectors before its one NTFS partition.
+constexpr std::uint32_t kFat12Start = 2048, kFat12Sectors = 24576;    // 12 MiB, 4 KiB clusters
+constexpr std::uint32_t kFat16Start = 26624, kFat16Sectors = 65536;   // 32 MiB, 1 KiB clusters
+constexpr std::uint32_t kFat32Start = 92160, kFat32Sectors = 81920;   // 40 MiB, 512-byte clusters
+constexpr std::uint32_t kExFatStart = 174080, kExFatSectors = 65536;  // 32 MiB, 32 KiB clusters
+constexpr std::uint64_t kDiskASectors = 239616;
+constexpr std::uint32_t kRegionFirst = 64;                            // the region: sectors 64..8191
+constexpr std::uint32_t kNtfsStart = 8192, kNtfsSectors = 65536;      // 32 MiB, 4 KiB clusters
+constexpr std::uint64_t kDiskBSectors = kNtfsStart + kNtfsSectors;
+
+struct PlacedVolume {
+  fs::path image;
+  std::uint32_t imageType = 0;
+  std::uint64_t start = 0;  // the volume's first sector; the disk for the region
+  bool wholeDisk = false;
+  std::uint64_t regionEnd = 0;  // whole disk: the region's end sector
+  SampleLayout layout;
+};
+
+struct Shared {
+  std::unique_ptr<test::TempDir> dir;
+  std::vector<RawSample> samples;
+  std::string skip;
+  std::string failure;
+  std::map<Place, PlacedVolume> volumes;
+};
+
+Shared& Suite() {
+  static Shared shared;
+  return shared;
+}
+
+std::string Formats(const std::string& tool, const std::string& options, const fs::path& volume) {
+  const std::string cmd = tool + " " + options + " " + rawtest::Quote(volume) + " >/dev/null 2>&1";
+  return rawtest::RunShell(cmd) == 0 ? std::string() : "failed: " + cmd;
+}
+
+// Formats a FAT volume of `sectors` at disk sector `start` and lays the
+// samples from cluster 8 (clusters 2..7 stay free and empty).
+std::string BuildFat(Place place, int bits, std::uint32_t start, std::uint32_t sectors, int clusterSectors,
+                     const fs::path& disk) {
+  Shared& s = Suite();
+  const fs::path volume = *s.dir / (std::string(PlaceName(place)) + ".img");
+  rawtest::MakeZeroFile(volume, std::uint64_t{sectors} * 512);
+  if (auto e = Formats(rawtest::FindTool("mkfs.fat"),
+                       "-F " + std::to_string(bits) + " -s " + std::to_string(clusterSectors) + " -h " +
+                           std::to_string(start) + " -i 1234ABCD",
+                       volume);
+      !e.empty())
+    return e;
+  const rawtest::FatGeometry g = rawtest::ReadFatGeometry(volume);
+  if (g.sectorsPerCluster != static_cast<std::uint32_t>(clusterSectors)) return "mkfs.fat chose another cluster size";
+  PlacedVolume v{.image = {}, .imageType = kImageVmware, .start = start};
+  v.layout.unitBytes = g.sectorsPerCluster * 512;
+  v.layout.sector = [start, g](std::uint64_t c) { return start + g.DataStart() + (c - 2) * g.sectorsPerCluster; };
+  constexpr std::uint32_t kFirst = 8;
+  const std::uint64_t units = v.layout.UnitsOf(s.samples);
+  if (kFirst + units > g.Clusters() + 2) return std::string(PlaceName(place)) + " volume too small";
+  for (std::uint64_t c = kFirst; c < kFirst + units; ++c)
+    if (rawtest::FatEntry(volume, g, bits, static_cast<std::uint32_t>(c)) != 0)
+      return "cluster " + std::to_string(c) + " of the new volume is not free";
+  v.layout.Place(s.samples, kFirst, volume, start);
+  rawtest::CopyInto(volume, disk, std::uint64_t{start} * 512);
+  s.volumes[place] = std::move(v);
+  return {};
+}
+
+std::string BuildExFat(std::uint32_t start, std::uint32_t sectors, const fs::path& disk) {
+  Shared& s = Suite();
+  const fs::path volume = *s.dir / "ExFat.img";
+  rawtest::MakeZeroFile(volume, std::uint64_t{sectors} * 512);
+  if (auto e = Formats(rawtest::FindTool("mkfs.exfat"), "-c 32K", volume); !e.empty()) return e;
+  const rawtest::ExFatGeometry g = rawtest::ReadExFatGeometry(volume);
+  if (g.sectorsPerCluster != 64 || g.bitmap.empty()) return "mkfs.exfat made an unexpected layout";
+  PlacedVolume v{.image = {}, .imageType = kImageVmware, .start = start};
+  v.layout.unitBytes = g.sectorsPerCluster * 512;
+  v.layout.sector = [start, g](std::uint64_t c) { return start + g.heapOffset + (c - 2) * g.sectorsPerCluster; };
+  // Past the bitmap, up-case table and root folder, and past cluster 4,
+  // where the free-cluster pass begins.
+  constexpr std::uint32_t kFirst = 16;
+  const std::uint64_t units = v.layout.UnitsOf(s.samples);
+  if (kFirst + units > g.clusterCount + 2) return "exFAT volume too small";
+  for (std::uint64_t c = kFirst; c < kFirst + units; ++c)
+    if (!g.Free(c)) return "exFAT cluster " + std::to_string(c) + " of the new volume is not free";
+  v.layout.Place(s.samples, kFirst, volume, start);
+  rawtest::CopyInto(volume, disk, std::uint64_t{start} * 512);
+  s.volumes[Place::ExFat] = std::move(v);
+  return {};
+}
+
+std::string BuildNtfs(std::uint32_t start, std::uint32_t sectors, const fs::path& disk) {
+  Shared& s = Suite();
+  const fs::path volume = *s.dir / "Ntfs.img";
+  rawtest::MakeZeroFile(volume, std::uint64_t{sectors} * 512);
+  if (auto e = Formats(rawtest::FindTool("mkntfs"), "-F -Q -q -c 4096 -p " + std::to_string(start), volume); !e.empty())
+    return e;
+  const auto free = rawtest::NtfsFreeClusters(rawtest::FindTool("blkls"), volume, *s.dir / "blkls.txt");
+  if (free.empty()) return "blkls could not list the NTFS volume's clusters";
+  PlacedVolume v{.image = {}, .imageType = kImageVirtualPc, .start = start};
+  v.layout.unitBytes = 4096;
+  v.layout.sector = [start](std::uint64_t c) { return start + c * 8; };
+  // The first run of free clusters that holds every sample, a few clusters in.
+  const std::uint64_t units = v.layout.UnitsOf(s.samples);
+  std::uint64_t first = 0;
+  for (std::uint64_t c = 0, run = 0; c < free.size(); ++c) {
+    run = free[c] ? run + 1 : 0;
+    if (run == units + 8) {
+      first = c + 1 - units;
+      break;
+    }
+  }
+  if (first == 0) return "no free run of " + std::to_string(units) + " clusters in the NTFS volume";
+  v.layout.Place(s.samples, first, volume, start);
+  rawtest::CopyInto(volume, disk, std::uint64_t{start} * 512);
+  s.volumes[Place::Ntfs] = std::move(v);
+  return {};
+}
+
+std::string BuildDisks() {
+  Shared& s = Suite();
+  const fs::path diskA = *s.dir / "diskA-flat.vmdk";
+  rawtest::MakeZeroFile(diskA, kDiskASectors * 512);
+  for (auto e : {BuildFat(Place::Fat12, 12, kFat12Start, kFat12Sectors, 8, diskA),
+                 BuildFat(Place::Fat16, 16, kFat16Start, kFat16Sectors, 2, diskA),
+                 BuildFat(Place::Fat32, 32, kFat32Start, kFat32Sectors, 1, diskA),
+                 BuildExFat(kExFatStart, kExFatSectors, diskA)})
+    if (!e.empty()) return e;
+  rawtest::WriteMbr(diskA, {{0x01, kFat12Start, kFat12Sectors},
+                         {0x06, kFat16Start, kFat16Sectors},
+                         {0x0C, kFat32Start, kFat32Sectors},
+                         {0x07, kExFatStart, kExFatSectors}});
+  rawtest::WriteFlatVmdkDescriptor(*s.dir / "diskA.vmdk", "diskA-flat.vmdk", kDiskASectors);
+  for (Place p : {Place::Fat12, Place::Fat16, Place::Fat32, Place::ExFat}) s.volumes[p].image = *s.dir / "diskA.vmdk";
+
+  const fs::path diskB = *s.dir / "diskB.vhd";
+  rawtest::MakeZeroFile(diskB, kDiskBSectors * 512);
+  if (auto e = BuildNtfs(kNtfsStart, kNtfsSectors, diskB); !e.empty()) return e;
+  PlacedVolume region{.image = diskB, .imageType = kImageVirtualPc, .start = 0, .wholeDisk = true,
+                      .regionEnd = kNtfsStart};
+  region.layout.unitBytes = 512;
+  region.layout.sector = [](std::uint64_t sector) { return sector; };
+  if (kRegionFirst + region.layout.UnitsOf(s.samples) > kNtfsStart) return "the region is too small";
+  region.layout.Place(s.samples, kRegionFirst, diskB, 0);
+  s.volumes[Place::DiskRegion] = std::move(region);
+  rawtest::WriteMbr(diskB, {{0x07, kNtfsStart, kNtfsSectors}});
+  rawtest::AppendFixedVhdFooter(diskB);
+  s.volumes[Place::Ntfs].image = diskB;
+  return {};
+}
+
+// The selection: the preset's own, or every type with an analyser too.
+struct Selection {
+  bool allAnalysed;
+};
+
+std::string SelectionName(const ::testing::TestParamInfo<Selection>& info) {
+  return info.param.allAnalysed ? "AllAnalysedTypes" : "PresetSelection";
+}
+
+class RawRecovery : public ::testing::TestWithParam<Selection> {
+ public:
+  static void SetUpTestSuite() {
+    Shared& s = Suite();
+    if (s.dir) return;
+    s.dir = std::make_unique<test::TempDir>();
+    for (const char* tool : {"mkfs.fat", "mkfs.exfat", "mkntfs", "blkls"}) {
+      if (rawtest::FindTool(tool).empty()) {
+        s.skip = std::string(tool) + " is not installed (scripts/setup-deps installs it)";
+        return;
+      }
+    }
+    const fs::path samples = *s.dir / "samples";
+    const fs::path log = *s.dir / "make-raw-samples.log";
+    const int rc = rawtest::RunShell(rawtest::Quote(fs::path(CORVAN_SOURCE_TESTS) / "tools" / "make-raw-samples") + " " +
+                                    rawtest::Quote(samples) + " > " + rawtest::Quote(log) + " 2>&1");
+    if (rc == 77) {
+      s.skip = test::ReadWholeFile(log);
+      return;
+    }
+    if (rc != 0) {
+      s.failure = "make-raw-samples failed: " + test::ReadWholeFile(log);
+      return;
+    }
+    s.samples = rawtest::ReadRawSamples(samples);
+    if (s.samples.empty()) {
+      s.failure = "make-raw-samples wrote no samples";
+      return;
+    }
+    s.failure = BuildDisks();
+  }
+  static void TearDownTestSuite() {
+    Shared& s = Suite();
+    s.volumes.clear();
+    s.samples.clear();
+    s.dir.reset();
+  }
+};
+
+// The type ids whose signature and analysis find a sample: its own, and for
+// documents any Office type with the same signature (the analysis names the
+// hit by what it finds, whichever of them matched).
+bool FoundUnder(const RawSample& s, const std::set<std::uint16_t>& selected) {
+  std::set<std::uint16_t> finders = {s.typeId};
+  if (s.bytes.rfind("\xD0\xCF\x11\xE0", 0) == 0) finders.insert({113, 114, 115});
+  if (s.typeId == 128 || s.typeId == 132 || s.typeId == 135) finders.insert({128, 132, 135});
+  for (auto id : finders)
+    if (selected.count(id)) return true;
+  return false;
+}
+
+// Whether a selected type's signature begins the sample's data.
+bool BeginsSelectedType(const RawSample& s, const std::vector<FileTypeRecord>& types) {
+  return std::any_of(types.begin(), types.end(), [&](const FileTypeRecord& t) {
+    return t.headerOffset + t.headerLength <= s.bytes.size() &&
+           std::memcmp(s.bytes.data() + t.headerOffset, t.header.data(), t.headerLength) == 0;
+  });
+}
+
+// What a file carved up to the next signature holds when it begins at
+// placed sample `i`: the units up to the next sample a selected type's
+// signature begins, as the layout wrote them (each sample, zeros after it).
+std::string BytesToNextSignature(const SampleLayout& layout, std::size_t i, const std::vector<FileTypeRecord>& types) {
+  std::string bytes;
+  for (std::size_t j = i; j < layout.placed.size(); ++j) {
+    const RawSample& s = *layout.placed[j].sample;
+    if (j > i && BeginsSelectedType(s, types)) break;
+    std::string unit = s.bytes;
+    unit.resize(layout.UnitsOf(s) * layout.unitBytes, '\0');
+    bytes += unit;
+  }
+  return bytes;
+}
+
+std::string Listing(const FoundItemStore& store) {
+  std::string text;
+  for (FoundItemHandle h = 1; h < store.Count(); ++h) {
+    const StoredItem item = store.Item(h);
+    text += "  " + Utf16ToUtf8(store.PathOf(h)) + (item.record.IsFolder() ? "/" : "") + "  at " +
+            std::to_string(item.record.location) + ", " + std::to_string(item.record.size) + " bytes\n";
+  }
+  return text;
+}
+
+// One place: mount its disk, select the volume (or the disk), run Raw
+// Recovery with `types` and check every sample.
+int FailureCount() {
+  return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
+}
+
+void CheckPlace(Place place, const std::vector<FileTypeRecord>& types) {
+  const int failuresBefore = FailureCount();
+  Shared& s = Suite();
+  const PlacedVolume& v = s.volumes.at(place);
+  test::TempDir home;
+  test::UserFolders folders(home.path());
+  CORVANApp app(home / "settings.ini", home.path());
+  const MountOutcome mounted = MountAndListSources(app, v.imageType, v.image);
+  ASSERT_TRUE(mounted.mounted) << v.image;
+  const SourceRecord* source = nullptr;
+  for (const auto& r : app.m_sourceList.m_sources) {
+    if (v.wholeDisk ? r->kind == kSourceDisk : (r->partition && r->partition->startSector == v.start)) source = r.get();
+  }
+  ASSERT_NE(source, nullptr) << "the source list has no " << PlaceName(place);
+  ASSERT_NE(SelectSource(app, source->index), nullptr);
+
+  std::set<std::uint16_t> selected;
+  for (const auto& t : types) selected.insert(t.typeId);
+  rawtest::RawScan scan;
+  scan.Run(*source, app.m_pDisk, types, app.m_nMediaFirstSector, app.m_nMediaLastSector);
+  EXPECT_EQ(scan.problem, "");
+
+  // Carved files by where they begin.
+  std::multimap<std::uint64_t, FoundItemHandle> byPlace;
+  for (FoundItemHandle h = 1; h < scan.store.Count(); ++h) {
+    const FoundItemInfo r = scan.store.Record(h);
+    if (!r.IsFolder()) byPlace.emplace(r.location, h);
+  }
+  const std::string listing = Listing(scan.store);
+  const bool ntfs = place == Place::Ntfs;
+
+  std::uint64_t carvedSoFar = 0;
+  std::set<std::uint64_t> expectedPlaces;
+  for (std::size_t i = 0; i < v.layout.placed.size(); ++i) {
+    const SampleLayout::Placed& placed = v.layout.placed[i];
+    const RawSample& sample = *placed.sample;
+    SCOPED_TRACE(sample.name + " at " + std::to_string(placed.unit));
+    const auto [from, to] = byPlace.equal_range(placed.unit);
+    if (!FoundUnder(sample, selected)) {
+      EXPECT_EQ(from, to) << "a file of a type not searched for is listed";
+      continue;
+    }
+    expectedPlaces.insert(placed.unit);
+    ++carvedSoFar;
+    if (from == to) {
+      ADD_FAILURE() << "not listed";
+      continue;
+    }
+    EXPECT_EQ(std::distance(from, to), 1) << "listed twice";
+    const FoundItemHandle h = from->second;
+    const StoredItem item = scan.store.Item(h);
+
+    // NTFS files documents the Office analysis named as "BAD", sized like a
+    // type without analyser: up to the next unit a searched type begins.
+    const bool bad = ntfs && sample.OfficeNamed();
+    const std::string type = bad ? "BAD" : sample.hit;
+    std::uint64_t size = sample.carved.value_or(0);
+    std::string md5 = sample.carvedMd5;
+    if (bad || sample.Generic()) {
+      const std::string bytes = BytesToNextSignature(v.layout, i, types);
+      size = bytes.size();
+      md5 = test::Md5Hex(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+    }
+    const std::string name = sample.suffix.empty() ? std::to_string(placed.unit) + "." + type
+                                                   : std::to_string(carvedSoFar) + "_" + sample.suffix + "." + type;
+
+    EXPECT_EQ(Utf16ToUtf8(item.name), name);
+    const auto folder = scan.store.FindFolder(item.record.parentId);
+    EXPECT_TRUE(folder.has_value()) << "no folder";
+    if (folder) EXPECT_EQ(Utf16ToUtf8(scan.store.NameOf(*folder)), type);
+    EXPECT_EQ(item.record.size, size) << sample.note;
+    EXPECT_EQ(scan.Md5Of(item.record), md5) << sample.note;
+  }
+  // Nothing else was carved where the samples lie (the region: nothing
+  // before the partition).
+  for (const auto& [at, h] : byPlace) {
+    const bool inRegion = !v.wholeDisk || (at >= kRegionFirst && at < v.regionEnd);
+    if (inRegion && !expectedPlaces.count(at))
+      ADD_FAILURE() << Utf16ToUtf8(scan.store.PathOf(h)) << " at " << at << " is not a sample";
+  }
+  if (FailureCount() != failuresBefore) std::cerr << PlaceName(place) << " carved:\n" << listing;
+}
+
+TEST_P(RawRecovery, ListsEverySampleWithItsNameSizeAndData) {
+  Shared& s = Suite();
+  if (!s.skip.empty()) GTEST_SKIP() << s.skip;
+  ASSERT_TRUE(s.failure.empty()) << s.failure;
+  const auto types = rawtest::PresetTypes(GetParam().allAnalysed);
+  ASSERT_FALSE(types.empty()) << "the preset signature file was not read";
+  for (Place place : {Place::Fat12, Place::Fat16, Place::Fat32, Place::ExFat, Place::Ntfs, Place::DiskRegion}) {
+    SCOPED_TRACE(PlaceName(place));
+    CheckPlace(place, types);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, RawRecovery, ::testing::Values(Selection{false}, Selection{true}), SelectionName);
+
+}  // namespace
+}  // namespace corvan
