@@ -11,7 +11,9 @@
 #include <QPushButton>
 #include <QTest>
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include "app/CORVANApp.h"
 #include "app/ui/CORVANDlg.h"
@@ -24,6 +26,14 @@
 #include "scan/ui/CEditList.h"
 #include "scan/ui/CFileType.h"
 #include "scan/ui/CSliderOptionDlg.h"
+#include "save/CThreadForSavingFiles.h"
+#include "sources/FileSectorSource.h"
+#include "save/FoundItemStoreWalk.h"
+#include "save/SaveDecisions.h"
+#include "core/HeadlessHost.h"
+#include "console/FoundItemStore.h"
+#include "scan/ProgramEngines.h"
+#include "scan/ScanWorker.h"
 #include "support/TestSupport.h"
 #include "ui/CEditItem.h"
 #include "ui/CXColorListCtrl.h"
@@ -388,6 +398,98 @@ TEST_F(FileTypeDialogs, AnAddedTypeIsListedChosenStoredAndReadBackAfterARestart)
   EXPECT_EQ(choice.List()->RowState(0), CEditList::kStateChecked);
   GetDlgItemAs<QComboBox>(&choice, CFileType::kIdGroupCombo)->setCurrentIndex(2);
   EXPECT_EQ(Text(choice.List(), choice.List()->rowCount() - 1, 0), QStringLiteral("Corvan Sample"));
+}
+
+// A type the user adds is searched for by Raw Recovery after a restart: two
+// deleted files of it on a FAT16 volume made by mkfs.fat and mtools are
+// listed, and the first, which the second follows in the next cluster, is
+// saved byte for byte.
+TEST_F(FileTypeDialogs, AnAddedTypeIsFoundByRawRecoveryAndSavedWhole) {
+  for (const char* tool : {"/sbin/mkfs.fat", "/usr/bin/mcopy", "/usr/bin/mdel"})
+    if (!fs::exists(tool)) GTEST_SKIP() << tool << " missing: run scripts/setup-deps";
+  CAppendHeader headers;
+  test::WhenModal([](QDialog* d) {
+    auto* editor = qobject_cast<CAddHeader*>(d);
+    ASSERT_TRUE(editor);
+    Fill(*editor, "Corvan Sample", "csp", "3", 2, "c0 ff ee 00 de ad be ef", "16");
+    GetDlgItemAs<QPushButton>(editor, kIdOk)->click();
+  });
+  GetDlgItemAs<QPushButton>(&headers, CAppendHeader::kIdAdd)->click();
+  const std::vector<FileTypeRecord> searched = AfterRestart(true);
+  ASSERT_TRUE(Named(searched, u"Corvan Sample"));
+
+  // Two files of the new type: the signature 16 bytes in, the rest bytes
+  // that begin no known type.
+  auto sample = [](std::size_t size, std::uint8_t seed) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + seed) % 251 + 1);
+    const std::uint8_t magic[] = {0xC0, 0xFF, 0xEE, 0x00, 0xDE, 0xAD, 0xBE, 0xEF};
+    std::memcpy(bytes.data() + 16, magic, sizeof magic);
+    return bytes;
+  };
+  const std::string first = sample(3 * 2048, 7), second = sample(3000, 11);
+  const fs::path volume = home.path() / "fat16.img";
+  const fs::path a = home.path() / "a.bin", b = home.path() / "b.bin";
+  std::ofstream(a, std::ios::binary) << first;
+  std::ofstream(b, std::ios::binary) << second;
+  const std::string img = "'" + volume.string() + "'";
+  ASSERT_EQ(std::system(("/sbin/mkfs.fat -C -F 16 -s 4 -S 512 " + img + " 16384 >/dev/null").c_str()), 0);
+  // mtools gives the files the first free clusters in order: 2-4 and 5-6.
+  ASSERT_EQ(std::system(("MTOOLS_SKIP_CHECK=1 mcopy -i " + img + " '" + a.string() + "' ::A.BIN && MTOOLS_SKIP_CHECK=1 mcopy -i " +
+                         img + " '" + b.string() + "' ::B.BIN && MTOOLS_SKIP_CHECK=1 mdel -i " + img + " ::A.BIN ::B.BIN")
+                            .c_str()),
+            0);
+
+  auto disk = std::make_shared<FileSectorSource>(volume);
+  ASSERT_TRUE(disk->IsOpen());
+  SourceRecord source;
+  source.kind = kSourceVolume;
+  source.index = 1;
+  source.partition = std::make_unique<PartitionRecord>();
+  source.partition->sectorCount = disk->SectorCount();
+  source.partition->endSector = disk->SectorCount() - 1;
+  source.partition->diskNumber = kNoDiskNumber;
+  source.partition->fileSystemKind = kFsFat16;
+  source.partition->fileSystemText = u"FAT";
+  FoundItemStore store;
+  HeadlessHost host(&store, nullptr);
+  host.SetRecoveryMode(kModeRaw);
+  host.SelectedTypeList() = searched;
+  std::unique_ptr<ScanEngine> fat, ntfs, exFat;
+  std::atomic<std::uint32_t> resumed{0};
+  const auto engines = MakeProgramEngines();
+  ScanWorker worker(ScanJob{.host = host, .engines = {fat, ntfs, exFat}, .scanResumed = resumed, .source = &source,
+                            .disk = disk, .mode = kModeRaw},
+                    *engines);
+  worker.Run();
+  ASSERT_TRUE(worker.Problem().empty()) << worker.Problem();
+
+  std::vector<std::u16string> paths;
+  for (FoundItemHandle h = 1; h < store.Count(); ++h)
+    if (!store.Item(h).record.IsFolder()) paths.push_back(store.PathOf(h));
+  EXPECT_EQ(paths, (std::vector<std::u16string>{u"csp/2.csp", u"csp/5.csp"}));
+
+  const fs::path out = home.path() / "saved";
+  FoundItemStoreWalk walk(store);
+  UnattendedSaveDecisions decisions;
+  std::uint8_t skip = 0, skipAll = 0, rename = 0, renameAll = 0, overwrite = 0, overwriteAll = 0;
+  SaveJob job{.host = host,
+              .answers = {skip, skipAll, rename, renameAll, overwrite, overwriteAll},
+              .engine = fat.get(),
+              .volumeKind = kSaveVolumeFat,
+              .progress = nullptr,
+              .masks = {},
+              .maskExclude = 0};
+  CThreadForSavingFiles saver(std::move(job), walk, decisions);
+  saver.m_szDest = out;
+  saver.m_nSelectMode = 1;
+  saver.m_nWhichFiles = 1;
+  saver.m_nFileCount = static_cast<std::uint32_t>(paths.size());
+  saver.Run();
+  EXPECT_EQ(saver.Result().recovered, paths.size());
+  std::ifstream in(out / "csp" / "2.csp", std::ios::binary);
+  const std::string saved{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  EXPECT_TRUE(saved == first) << "saved " << saved.size() << " bytes";
 }
 
 TEST_F(FileTypeDialogs, BadInputIsNamedAndChangesNothing) {
