@@ -63,6 +63,24 @@ std::u16string SafeSuffix(const std::u16string& suffix) {
 
 }  // namespace
 
+Carver::Carver(const std::vector<FileTypeRecord>& types, CarveVolume& volume) : types_(types), volume_(volume) {
+  for (const FileTypeRecord& t : types_) {
+    if (t.headerLength == 0 || t.headerLength > t.header.size()) continue;
+    if (t.headerOffset == 0) {
+      firstAtZero_[t.header[0]] = true;
+    } else {
+      elsewhere_.push_back(&t);
+    }
+  }
+}
+
+bool Carver::MayMatch(const std::uint8_t* data, std::size_t bytes) const {
+  if (bytes != 0 && firstAtZero_[data[0]]) return true;
+  return std::any_of(elsewhere_.begin(), elsewhere_.end(), [&](const FileTypeRecord* t) {
+    return std::uint64_t{t->headerOffset} < bytes && data[t->headerOffset] == t->header[0];
+  });
+}
+
 bool Carver::Matches(const FileTypeRecord& type, const std::uint8_t* data, std::size_t bytes) {
   const std::size_t length = type.headerLength;
   if (length == 0 || length > type.header.size()) return false;
@@ -72,6 +90,7 @@ bool Carver::Matches(const FileTypeRecord& type, const std::uint8_t* data, std::
 }
 
 bool Carver::Probe(const std::uint8_t* data, std::size_t bytes) const {
+  if (!MayMatch(data, bytes)) return false;
   return std::any_of(types_.begin(), types_.end(), [&](const FileTypeRecord& t) { return Matches(t, data, bytes); });
 }
 
@@ -91,6 +110,7 @@ std::uint64_t Carver::MeasureToNextSignature(std::uint64_t startUnit, std::uint6
 
 bool Carver::CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t startSector, std::uint64_t startUnit,
                      CarveHit& hit) {
+  if (!MayMatch(data, bytes)) return false;
   hit = CarveHit{};
   for (const FileTypeRecord& type : types_) {
     if (!Matches(type, data, bytes)) continue;
@@ -224,10 +244,10 @@ void ScanUnits(Carver& carver, const UnitScan& scan) {
     std::uint64_t next = u + n;
     for (std::uint64_t k = 0; k < n && !scan.aborted(); ++k) {
       const std::uint64_t unit = u + k;
-      if (!scan.candidate(unit)) continue;
-      CarveHit hit;
       const std::size_t at = static_cast<std::size_t>(k) * unitBytes;
       const std::size_t bytes = static_cast<std::size_t>(n) * unitBytes - at;
+      if (!carver.MayMatch(buffer.data() + at, bytes) || !scan.candidate(unit)) continue;
+      CarveHit hit;
       if (!carver.CarveAt(buffer.data() + at, bytes, scan.unitSector(unit), unit, hit)) continue;
       scan.found(hit, unit);
       if (!hit.generic) continue;

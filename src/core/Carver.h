@@ -7,6 +7,7 @@
 // which positions generic carving may step to; the filing of hits in type
 // folders is `RawTypeFolders`.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -44,11 +45,14 @@ struct CarveHit {
 class Carver {
  public:
   // `types` must outlive the carver and stay unchanged while it is used.
-  Carver(const std::vector<FileTypeRecord>& types, CarveVolume& volume) : types_(types), volume_(volume) {}
+  Carver(const std::vector<FileTypeRecord>& types, CarveVolume& volume);
 
   // True when any selected type's signature lies in `data`; a signature that
   // would run past the `bytes` available never matches.
   bool Probe(const std::uint8_t* data, std::size_t bytes) const;
+  // Whether the first signature byte of any type stands where it would: most
+  // candidates begin no file, and one byte tells so.
+  bool MayMatch(const std::uint8_t* data, std::size_t bytes) const;
 
   // The carving step at a candidate whose data (at least its first sector)
   // is `data`, lying at absolute sector `startSector` and unit `startUnit`.
@@ -65,6 +69,8 @@ class Carver {
 
   const std::vector<FileTypeRecord>& types_;
   CarveVolume& volume_;
+  std::array<bool, 256> firstAtZero_{};          // first signature bytes of the types at offset 0
+  std::vector<const FileTypeRecord*> elsewhere_;  // the types whose signature lies further in
 };
 
 // The type folders of one raw pass: a folder per type name holding at most
