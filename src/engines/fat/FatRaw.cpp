@@ -255,6 +255,9 @@ void FatEngine::CarveOrphanCluster(std::uint32_t cluster, const std::uint8_t* da
 
 void FatEngine::PostCarvedItems() {
   if (m_carvedItems.empty()) return;
+  // Made-up ids count down from -16; a pass that did not start them there
+  // (Quick Recovery of a found volume) must not hand out the root's id.
+  if (m_host.NextSyntheticId() > kFirstSyntheticId) m_host.NextSyntheticId() = kFirstSyntheticId;
   const std::uint32_t rawFolderId = TakeSyntheticId();
   if (!m_poster.Opened()) m_poster.OpenRoot(kCarvedProgressRange);
   m_poster.Post(RawFolderRecord(rawFolderId, kFatRootId), Utf8ToUtf16(LoadString(kIdsRawDataFolder)),

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <set>
@@ -296,6 +297,50 @@ TEST(RecordedClusters, ListsRecordedFoldersAndTheLostOnes) {
   const auto items = h.ItemsByPath();
   ASSERT_EQ(items.count("Lost folder(s)"), 1u);
   EXPECT_EQ(items.find("Lost folder(s)")->second.record.itemId, kFatLostFolderId);
+}
+
+TEST(RecordedClusters, FreeClustersThatHoldNoFolderAreCarvedAfterTheTree) {
+  // fat16.img: 4 sectors a cluster, 4 reserved, two FATs of 48, a root of 32.
+  std::vector<std::uint8_t> bytes = fattest::ReadImage(Corpus("fat16.img"));
+  const std::uint64_t dataStart = 4 + 2 * 48 + 32;
+  const std::uint32_t lastCluster = static_cast<std::uint32_t>((bytes.size() / kSectorSize - dataStart) / 4 + 1);
+  std::uint32_t free = 0;
+  for (std::uint32_t c = lastCluster; c >= 2 && free == 0; --c)
+    if (GetLE16(bytes.data() + 4 * kSectorSize + 2 * c) == 0) free = c;
+  ASSERT_NE(free, 0u);
+  // A file of a type of the user's own, one cluster long.
+  std::uint8_t* cluster = bytes.data() + (dataStart + (free - 2) * 4) * kSectorSize;
+  for (std::size_t i = 0; i < 2048; ++i) cluster[i] = static_cast<std::uint8_t>(i * 13 + 5);
+  std::memcpy(cluster, "CORVANRW", 8);
+  test::Md5 want;
+  want.Update({cluster, 2048});
+
+  Harness h;
+  h.MountBytes(std::move(bytes));
+  FileTypeRecord type;
+  type.typeId = 300;
+  type.extension = u"crw";
+  type.maxSize = 2048;
+  type.headerLength = 8;
+  std::memcpy(type.header.data(), "CORVANRW", 8);
+  h.app.m_selectedTypeList = {type};
+  SourceRecord source = fattest::VolumeSource(0, h.sectors, kFat16, kSourceDeepLostVolume);
+  source.partition->sectorsPerCluster = 4;
+  source.partition->fatSize = 48;
+  source.partition->reservedSectors = 4;
+  source.partition->rootDirSectors = 32;
+  source.partition->clusterArray = {FolderClusters("fat16", kFat16).at("Archive0")};
+  FatEngine engine(h.app);
+  engine.Prepare(MakeVolume(source, h.disk, false));
+  ASSERT_EQ(engine.ScanVolume(0), FatScanResult::Completed);
+
+  const auto items = h.ItemsByPath();
+  const auto it = items.find("Raw Data Folder(s)/crw/" + std::to_string(free) + ".crw");
+  ASSERT_NE(it, items.end());
+  EXPECT_EQ(it->second.record.size, 2048u);
+  EXPECT_EQ(ItemMd5(engine, it->second.record), want.HexDigest());
+  // The types served the carving of the orphan pass; they go only after it.
+  EXPECT_TRUE(h.app.m_selectedTypeList.empty());
 }
 
 TEST(RecordedClusters, UnsoundRecordedLayoutIsRefused) {
