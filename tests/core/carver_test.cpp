@@ -157,6 +157,33 @@ TEST(Carver, AnOfficeTypeThatIsNoDocumentIsCarvedToTheNextSignatureUnderItsOwnNa
   EXPECT_EQ(hit.file.size, 3u * 512);
 }
 
+TEST(Carver, NameSuffixesReadFromTheFileCannotLeaveTheFolder) {
+  // A PNG whose text chunk names a path: signature, IHDR of 4 x 4, tEXt
+  // "Source" = "../../etc/x", one byte of image data, IEND with its CRC.
+  std::string png("\x89PNG\r\n\x1a\n", 8);
+  auto chunk = [&](const char* type, const std::string& data) {
+    const std::uint32_t n = static_cast<std::uint32_t>(data.size());
+    png += std::string{char(n >> 24), char(n >> 16), char(n >> 8), char(n)} + type + data;
+    png += std::string(type) == "IEND" ? std::string("\xAE\x42\x60\x82", 4) : std::string(4, '\0');
+  };
+  chunk("IHDR", std::string("\0\0\0\x04\0\0\0\x04\x08\x02\0\0\0", 13));
+  chunk("tEXt", std::string("Source\0../../etc/x", 18));
+  chunk("IDAT", std::string(1, '\x01'));
+  chunk("IEND", "");
+  MemoryVolume v(8);
+  v.Put(0, png);
+  const std::vector<FileTypeRecord> types = {Type(19, "\x89PNG", u"png", 1 << 20)};
+  Carver carver(types, v);
+  CarveHit hit;
+  ASSERT_TRUE(carver.CarveAt(v.At(0), 512, 0, 0, hit));
+  EXPECT_EQ(hit.file.size, png.size());
+  EXPECT_NE(hit.file.suffix.find(u"etc"), std::u16string::npos);
+  EXPECT_EQ(hit.file.suffix.find(u'/'), std::u16string::npos);
+  const std::u16string name = RawItemName(hit.file.suffix, 1, 0, hit.typeName);
+  EXPECT_EQ(name.find(u'/'), std::u16string::npos);
+  EXPECT_NE(name.substr(0, 3), u"../");
+}
+
 TEST(RawTypeFolders, AFullFolderContinuesInNumberedFolders) {
   RawTypeFolders folders(2);
   auto place = [&](std::u16string_view type, std::uint32_t id) {
