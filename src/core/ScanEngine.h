@@ -17,6 +17,8 @@ class ScanEngine {
  public:
   virtual ~ScanEngine() = default;
   virtual std::uint32_t FoundItemCount() const = 0;
+  // Bytes of the found files the engine has posted (a saved scan keeps it).
+  virtual std::uint64_t FoundBytes() const { return 0; }
   virtual void FreeLists() = 0;
   // Bytes of one cluster of the volume; 0 before the engine knows it.
   virtual std::uint32_t ClusterBytes() const { return 0; }

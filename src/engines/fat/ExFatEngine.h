@@ -85,6 +85,7 @@ class ExFatEngine final : public ScanEngine {
 
   // ---- ScanEngine ----
   std::uint32_t FoundItemCount() const override { return m_poster.Entries(); }
+  std::uint64_t FoundBytes() const override { return m_poster.Bytes(); }
   // Releases the folder lists and the queue, closes and deletes the work
   // files and the image file. Layout and counters stay.
   void FreeLists() override;

@@ -144,6 +144,7 @@ class NtfsEngine final : public ScanEngine {
 
   // ---- ScanEngine ----
   std::uint32_t FoundItemCount() const override { return m_poster.Entries(); }
+  std::uint64_t FoundBytes() const override { return m_poster.Bytes(); }
   // Releases the $MFT runs, the visited map and every list; the engine can
   // be prepared again afterwards.
   void FreeLists() override;
