@@ -69,7 +69,12 @@ double DeepSearch(const std::shared_ptr<corvan::SectorSource>& disk, double stop
                                               .foundVolumeCount = count,
                                               .haveFoundVolumes = have,
                                               .resultsPresent = results,
-                                              .deep = true});
+                                              .deep = true,
+                                              .imageFlag = false,
+                                              .path = {},
+                                              .sink = nullptr,
+                                              .resetScanState = {},
+                                              .freeResults = {}});
   const auto start = Clock::now();
   std::atomic<bool> ended{false};
   std::thread worker([&] {

@@ -66,7 +66,11 @@ struct Search {
                          .haveFoundVolumes = have,
                          .resultsPresent = results,
                          .deep = true,
-                         .sink = &sink};
+                         .imageFlag = false,
+                         .path = {},
+                         .sink = &sink,
+                         .resetScanState = {},
+                         .freeResults = {}};
   }
   void Run(std::shared_ptr<SectorSource> disk, bool deep = true) {
     LostVolumeJob job = Job(std::move(disk));

@@ -57,7 +57,11 @@ struct Search {
                                           .haveFoundVolumes = have,
                                           .resultsPresent = results,
                                           .deep = deep,
-                                          .sink = &sink});
+                                          .imageFlag = false,
+                                          .path = {},
+                                          .sink = &sink,
+                                          .resetScanState = {},
+                                          .freeResults = {}});
     search.Run();
     failures = search.ReadFailures();
   }

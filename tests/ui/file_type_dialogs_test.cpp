@@ -458,8 +458,17 @@ TEST_F(FileTypeDialogs, AnAddedTypeIsFoundByRawRecoveryAndSavedWhole) {
   std::unique_ptr<ScanEngine> fat, ntfs, exFat;
   std::atomic<std::uint32_t> resumed{0};
   const auto engines = MakeProgramEngines();
-  ScanWorker worker(ScanJob{.host = host, .engines = {fat, ntfs, exFat}, .scanResumed = resumed, .source = &source,
-                            .disk = disk, .mode = kModeRaw},
+  ScanWorker worker(ScanJob{.host = host,
+                            .engines = {fat, ntfs, exFat},
+                            .scanResumed = resumed,
+                            .source = &source,
+                            .disk = disk,
+                            .mode = kModeRaw,
+                            .advanceChoice = 0,
+                            .quickVolumeSearch = false,
+                            .mediaFirstSector = 0,
+                            .mediaLastSector = 0,
+                            .resetScanState = {}},
                     *engines);
   worker.Run();
   ASSERT_TRUE(worker.Problem().empty()) << worker.Problem();

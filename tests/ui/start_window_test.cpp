@@ -238,7 +238,9 @@ TEST_F(StartWindow, AboutShowsVersionAndSystemAndOpensTheLicence) {
   EXPECT_FALSE(dlg->IsOptionsPanelOpen());  // About closes the panel first
   EXPECT_EQ(version, QStringLiteral("v2.0"));
   const std::string pretty = OsReleasePrettyName();
-  if (!pretty.empty()) EXPECT_EQ(osName.toStdString(), pretty);
+  if (!pretty.empty()) {
+    EXPECT_EQ(osName.toStdString(), pretty);
+  }
   std::ifstream rel("/proc/sys/kernel/osrelease");
   std::string kernel;
   std::getline(rel, kernel);

@@ -32,8 +32,12 @@ constexpr std::size_t kMaxBlocks = 32;
 
 bool NtfsEngine::ReadRecordAtSector(std::uint64_t sector, std::uint64_t secondHalf,
                                     std::span<std::uint8_t, ntfs::kMftRecordSize> out) {
-  if (secondHalf != 0)
-    return ReadVolumeSectors(out.data(), 512, sector) & ReadVolumeSectors(out.data() + 512, 512, secondHalf);
+  if (secondHalf != 0) {
+    // Both halves are read whatever the first read gave.
+    const bool first = ReadVolumeSectors(out.data(), 512, sector);
+    const bool second = ReadVolumeSectors(out.data() + 512, 512, secondHalf);
+    return first && second;
+  }
   const std::uint64_t count = m_nVolumeSectorCount;
   const std::uint64_t block = sector / kBlockSectors;
   const std::uint64_t first = block * kBlockSectors;

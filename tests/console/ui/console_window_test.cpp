@@ -104,7 +104,9 @@ class ConsoleWindow : public ::testing::Test {
   // Opens the results window as the mode buttons do and waits for its scan.
   void Open(std::unique_ptr<EngineBackend> engines, bool wait = true) {
     console = OpenRecoveryConsole(std::move(engines));
-    if (wait) ASSERT_TRUE(test::WaitFor([this] { return console && console->ScanFinished(); }));
+    if (wait) {
+      ASSERT_TRUE(test::WaitFor([this] { return console && console->ScanFinished(); }));
+    }
   }
   CXBitmapButton* Button(int id) const { return GetDlgItemAs<CXBitmapButton>(console, id); }
   // Opens the window on a scan that reports half the truth and then waits
@@ -141,8 +143,11 @@ void ConsoleWindow::CheckViewsAgainstTruth(bool liveOnly) {
 
   // The classic tree holds the truth's folders.
   const auto paths = TreePaths(model);
-  for (const auto& row : truth)
-    if (row.type == "dir" && (!liveOnly || row.state == "live")) EXPECT_TRUE(paths.count(row.path)) << row.path;
+  for (const auto& row : truth) {
+    if (row.type == "dir" && (!liveOnly || row.state == "live")) {
+      EXPECT_TRUE(paths.count(row.path)) << row.path;
+    }
+  }
 
   // The list of a folder shows its files with their cell texts.
   ASSERT_TRUE(paths.count("Compressed"));

@@ -146,7 +146,9 @@ TEST_P(DeletedScanCorpus, AfterAQuickVolumeSearchTheTreePassListsTheSameRows) {
     EXPECT_EQ(n, 1) << v.name << ": " << row.path;
   }
   for (const auto& [path, item] : items) {
-    if (!item.record.IsFolder()) EXPECT_TRUE(item.record.IsDeleted()) << path;
+    if (!item.record.IsFolder()) {
+      EXPECT_TRUE(item.record.IsDeleted()) << path;
+    }
   }
   ExpectNothingTwice(h);
   EXPECT_EQ(h.app.LogPendingText().find("Adding lost file(s) and folder(s)"), std::string::npos);

@@ -318,7 +318,9 @@ TEST_F(NtfsAdvanceSynthetic, TheSearchStaysInsideTheVolumeAndCountsWhatItRead) {
   EXPECT_TRUE(PathsOf(u"past.txt").empty());
   // Only the boot sector's backup is looked for past the end.
   for (const auto& [sector, bytes] : source_->reads) {
-    if (bytes > 512) EXPECT_LE(sector + bytes / 512, count);
+    if (bytes > 512) {
+      EXPECT_LE(sector + bytes / 512, count);
+    }
   }
   // The $MFT (96 records at sector 4) and the rest after it, once each.
   EXPECT_EQ(engine_->AdvanceCounter(), 96u * 2 + (count - (4 + 96 * 2)));

@@ -144,7 +144,9 @@ class SourcePage : public ::testing::Test {
     std::map<std::string, std::set<std::string>> filesByFolder;
     for (const auto& row : truth) {
       if (row.state != "live") continue;
-      if (row.type == "dir") EXPECT_TRUE(paths.count(row.path)) << row.path;
+      if (row.type == "dir") {
+        EXPECT_TRUE(paths.count(row.path)) << row.path;
+      }
       if (row.type != "file") continue;
       const auto slash = row.path.rfind('/');
       filesByFolder[slash == std::string::npos ? "" : row.path.substr(0, slash)].insert(
