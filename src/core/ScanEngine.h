@@ -12,6 +12,7 @@
 namespace corvan {
 
 struct FoundItemInfo;
+class FoundItemPoster;
 
 class ScanEngine {
  public:
@@ -19,6 +20,9 @@ class ScanEngine {
   virtual std::uint32_t FoundItemCount() const = 0;
   // Bytes of the found files the engine has posted (a saved scan keeps it).
   virtual std::uint64_t FoundBytes() const { return 0; }
+  // The hand-over the engine posts its items through (a resumed scan posts
+  // the saved items through it, so the engine counts them as its own).
+  virtual FoundItemPoster* Poster() { return nullptr; }
   virtual void FreeLists() = 0;
   // Bytes of one cluster of the volume; 0 before the engine knows it.
   virtual std::uint32_t ClusterBytes() const { return 0; }

@@ -7,6 +7,9 @@
 //   scan-report VOLUME.img --raw-volume ntfs|fat|exfat --mode ... [--extract DIR]
 // Raw Recovery carves the types selected in the preset signature file, or in
 // the file given with --types FILE.
+//   scan-report IMAGE --volume N --mode M --save-scan FILE   (saves the scan after listing it)
+//   scan-report --resume FILE [--extract DIR]   (lists, and extracts, from a saved scan
+//     without scanning the volume again; the same output)
 //   scan-report IMAGE --dump FIRST COUNT
 //   scan-report IMAGE --lost quick|deep (with --list, or --volume N --mode ...)
 //     searches the disk for lost volumes first (deep: the whole disk, $MFT
@@ -32,6 +35,7 @@
 #include "scan/CThreadForSearchVolume.h"
 #include "scan/ProgramEngines.h"
 #include "core/RecoveryMode.h"
+#include "scan/ScanInfoJobs.h"
 #include "scan/ScanWorker.h"
 #include "save/CThreadForSavingFiles.h"
 #include "save/FoundItemStoreWalk.h"
@@ -50,6 +54,8 @@ int Usage() {
                "  scan-report IMAGE --volume N --mode quick|deleted|advance|raw [--extract DIR]\n"
                "  scan-report VOLUME.img --raw-volume ntfs|fat|exfat --mode ... [--extract DIR]\n"
                "  (--mode raw carves the selected types of --types FILE, by default the preset file)\n"
+               "  scan-report IMAGE --volume N --mode M --save-scan FILE\n"
+               "  scan-report --resume FILE [--extract DIR]\n"
                "  scan-report IMAGE --dump FIRST COUNT\n"
                "  scan-report IMAGE --lost quick|deep [--list | --volume N --mode ...]\n";
   return 2;
@@ -127,14 +133,103 @@ bool SelectPlainVolume(CORVANApp& app, const std::string& fsName, std::uint64_t 
   return SelectSource(app, 1) != nullptr;
 }
 
+// Prints every found folder and file, and with `extract` saves every file
+// through the saving thread; 1 when a file did not come out whole.
+int ListAndExtract(FoundItemStore& store, HeadlessHost& host, EngineSlots engines,
+                   const std::optional<fs::path>& extract, std::chrono::steady_clock::time_point started) {
+  std::size_t files = 0, folders = 0, failed = 0;
+  bool saveFailed = false;
+  for (FoundItemHandle h = 1; h < store.Count(); ++h) {
+    const StoredItem item = store.Item(h);
+    if (IsViewFolder(item.record)) continue;
+    const bool folder = item.record.IsFolder();
+    const std::u16string path = store.PathOf(h);
+    std::cout << (folder ? "dir" : "file") << '\t' << (item.record.IsDeleted() ? "deleted" : "live") << '\t'
+              << (folder ? 0 : item.record.size) << '\t' << Utf16ToUtf8(path) << '\n';
+    folder ? ++folders : ++files;
+  }
+  if (extract) {
+    // Every file under the root, live and deleted, through the saving thread.
+    FoundItemStoreWalk walk(store);
+    UnattendedSaveDecisions decisions;
+    std::uint8_t skip = 0, skipAll = 0, rename = 0, renameAll = 0, overwrite = 0, overwriteAll = 0;
+    SaveJob saveJob{.host = host,
+                    .answers = {skip, skipAll, rename, renameAll, overwrite, overwriteAll},
+                    .engine = nullptr,
+                    .volumeKind = kSaveVolumeFat,
+                    .progress = nullptr,
+                    .masks = {},
+                    .maskExclude = 0};
+    saveJob.UseFirstEngine(engines);
+    CThreadForSavingFiles saver(std::move(saveJob), walk, decisions);
+    saver.m_szDest = *extract;
+    saver.m_nSelectMode = 1;
+    saver.m_nWhichFiles = 1;
+    saver.m_nFileCount = static_cast<std::uint32_t>(files);
+    saver.Run();
+    const SaveJobResult& saved = saver.Result();
+    failed = files - saved.recovered;
+    saveFailed = saved.failedJob;
+    if (saved.failedJob) std::cerr << saved.failure << "\n";
+  }
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  std::cerr << files << " file(s), " << folders << " folder(s)";
+  if (extract) std::cerr << ", " << failed << " not extracted whole";
+  std::cerr << " in " << seconds << " s\n";
+  // Checks outside the test suite see a save that failed or files that did
+  // not come out whole.
+  return saveFailed || failed != 0 ? 1 : 0;
+}
+
+
+// Lists (and extracts) the items of a saved scan: the image is mounted
+// again from the path and type the file keeps, the engine restored, and
+// nothing of the volume is scanned.
+int Resume(int argc, char** argv, std::chrono::steady_clock::time_point started) {
+  const fs::path file = argv[2];
+  std::optional<fs::path> extract;
+  for (int i = 3; i < argc; ++i) {
+    if (std::string(argv[i]) == "--extract" && i + 1 < argc) {
+      extract = fs::path(argv[++i]);
+    } else {
+      return Usage();
+    }
+  }
+  CORVANApp app;
+  ConsolePrompt prompt;
+  app.m_pPrompt = &prompt;
+  FoundItemStore store;
+  HeadlessHost host(&store, nullptr);
+  host.SetPrompt(&prompt);
+  host.SetRecoveryMode(kModeScanNow);
+  ScanLoadRequest request{.host = host,
+                          .mount = [&](const fs::path& image, std::uint8_t type) -> std::shared_ptr<SectorSource> {
+                            if (type == 0) {
+                              // A plain volume file, as --raw-volume scans it.
+                              auto plain = std::make_shared<FileSectorSource>(image);
+                              return plain->IsOpen() ? plain : nullptr;
+                            }
+                            const MountOutcome mounted = MountAndListSources(app, type, image);
+                            return mounted.mounted ? app.m_pDisk : nullptr;
+                          }};
+  ScanLoadResult loaded = LoadVolumeScan(file, request);
+  if (!loaded.ok) return 1;  // the prompt printed why
+  std::unique_ptr<ScanEngine> fatEngine, ntfsEngine, exFatEngine;
+  EngineSlots slots{fatEngine, ntfsEngine, exFatEngine};
+  slots.For(loaded.engineKind) = std::move(loaded.engine);
+  return ListAndExtract(store, host, slots, extract, started);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) return Usage();
   const auto started = std::chrono::steady_clock::now();
+  if (std::string(argv[1]) == "--resume") return Resume(argc, argv, started);
   const fs::path image = argv[1];
   std::string mode, rawVolume, lost;
-  std::optional<fs::path> extract;
+  std::optional<fs::path> extract, saveScan;
   fs::path typesFile = CORVAN_PRESET_TYPES;
   std::optional<long> volume;
   bool list = false;
@@ -163,6 +258,10 @@ int main(int argc, char** argv) {
       auto v = next();
       if (!v) return Usage();
       rawVolume = *v;
+    } else if (a == "--save-scan") {
+      auto v = next();
+      if (!v) return Usage();
+      saveScan = fs::path(*v);
     } else if (a == "--types") {
       auto v = next();
       if (!v) return Usage();
@@ -292,47 +391,28 @@ int main(int argc, char** argv) {
   worker.Run();
   if (!worker.Problem().empty()) return 1;
 
-  std::size_t files = 0, folders = 0, failed = 0;
-  bool saveFailed = false;
-  for (FoundItemHandle h = 1; h < store.Count(); ++h) {
-    const StoredItem item = store.Item(h);
-    if (IsViewFolder(item.record)) continue;
-    const bool folder = item.record.IsFolder();
-    const std::u16string path = store.PathOf(h);
-    std::cout << (folder ? "dir" : "file") << '\t' << (item.record.IsDeleted() ? "deleted" : "live") << '\t'
-              << (folder ? 0 : item.record.size) << '\t' << Utf16ToUtf8(path) << '\n';
-    folder ? ++folders : ++files;
+  const int listed = ListAndExtract(store, host, {fatEngine, ntfsEngine, exFatEngine}, extract, started);
+  if (saveScan) {
+    ScanSaveRequest request;
+    request.engineKind = worker.Engine();
+    request.engine = fatEngine ? fatEngine.get() : ntfsEngine ? ntfsEngine.get() : exFatEngine.get();
+    request.sources = &app.m_sourceList.m_sources;
+    request.selected = app.m_sourceList.m_pSelectedSource;
+    FoundItemHandle next = 0;
+    request.items = [&](ScanInfoItem& item) {
+      if (next >= store.Count()) return false;
+      const StoredItem stored = store.Item(next++);
+      item.info = stored.record;
+      item.name = stored.name;
+      return true;
+    };
+    request.imagePath = ScanRecordPathOf(fs::absolute(image), ScanPathForm::Plain);
+    request.imageType = static_cast<std::uint8_t>(ImageTypeForPath(image));
+    const ScanInfoWriteResult saved = SaveVolumeScan(*saveScan, request);
+    if (!saved) {
+      std::cerr << "the scan could not be saved: " << saved.detail << "\n";
+      return 1;
+    }
   }
-  if (extract) {
-    // Every file under the root, live and deleted, through the saving thread.
-    FoundItemStoreWalk walk(store);
-    UnattendedSaveDecisions decisions;
-    std::uint8_t skip = 0, skipAll = 0, rename = 0, renameAll = 0, overwrite = 0, overwriteAll = 0;
-    SaveJob saveJob{.host = host,
-                    .answers = {skip, skipAll, rename, renameAll, overwrite, overwriteAll},
-                    .engine = nullptr,
-                    .volumeKind = kSaveVolumeFat,
-                    .progress = nullptr,
-                    .masks = {},
-                    .maskExclude = 0};
-    saveJob.UseFirstEngine({fatEngine, ntfsEngine, exFatEngine});
-    CThreadForSavingFiles saver(std::move(saveJob), walk, decisions);
-    saver.m_szDest = *extract;
-    saver.m_nSelectMode = 1;
-    saver.m_nWhichFiles = 1;
-    saver.m_nFileCount = static_cast<std::uint32_t>(files);
-    saver.Run();
-    const SaveJobResult& saved = saver.Result();
-    failed = files - saved.recovered;
-    saveFailed = saved.failedJob;
-    if (saved.failedJob) std::cerr << saved.failure << "\n";
-  }
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  std::cerr << files << " file(s), " << folders << " folder(s)";
-  if (extract) std::cerr << ", " << failed << " not extracted whole";
-  std::cerr << " in " << seconds << " s\n";
-  // Checks outside the test suite see a save that failed or files that did
-  // not come out whole.
-  return saveFailed || failed != 0 ? 1 : 0;
+  return listed;
 }

@@ -86,6 +86,7 @@ class ExFatEngine final : public ScanEngine {
   // ---- ScanEngine ----
   std::uint32_t FoundItemCount() const override { return m_poster.Entries(); }
   std::uint64_t FoundBytes() const override { return m_poster.Bytes(); }
+  FoundItemPoster* Poster() override { return &m_poster; }
   // Releases the folder lists and the queue, closes and deletes the work
   // files and the image file. Layout and counters stay.
   void FreeLists() override;
@@ -131,6 +132,9 @@ class ExFatEngine final : public ScanEngine {
   bool ClusterMapByte(std::uint32_t cluster, std::uint8_t& value) const;
   // The folder the work files of this engine live in.
   const std::filesystem::path& WorkFolder() const { return m_workFolder; }
+  // Where the work file `name` of this engine goes (the folder is made on
+  // first use): a resumed scan writes its saved copies there.
+  std::filesystem::path WorkFileFor(const char* name) { return WorkFilePath(name); }
 
   // ---- directory walks ----
   void BuildLiveTree();

@@ -123,6 +123,7 @@ class FatEngine final : public ScanEngine {
   // ---- ScanEngine ----
   std::uint32_t FoundItemCount() const override { return m_poster.Entries(); }
   std::uint64_t FoundBytes() const override { return m_poster.Bytes(); }
+  FoundItemPoster* Poster() override { return &m_poster; }
   void FreeLists() override;
   std::uint32_t ClusterBytes() const override { return std::uint32_t{m_nSectorsPerCluster} * 512u; }
   WalkResult ReadItemData(const FoundItemInfo& item, const BlockSink& sink, std::uint64_t begin = 0,

@@ -118,6 +118,21 @@ struct DeletedFileNode {
   bool journal = false;    // its size came from the journal
 };
 
+// What a saved scan gives back to a fresh engine: where the volume lies and
+// its geometry, the $MFT's runs, Advance Recovery's found records and the
+// runs the journal gave back; enough to read every item the scan found.
+struct NtfsSavedScan {
+  NtfsVolumeBinding binding;  // the place and the disk, with the settled geometry
+  bool mftRunsKept = false;   // `mftRuns` are those the scan read by
+  std::vector<DataExtent> mftRuns;
+  bool mftRunsUsed = false;   // the scan had $MFT runs, kept or not
+  // Found records: sector, ids, parent, number, kind and done. The second
+  // half and whether the number is known are found again on the volume.
+  std::vector<AdvanceRecordEntry> foundRecords;
+  std::vector<KeptRunNode> keptRuns;  // item handles are not kept
+  bool freeClusters = false;  // raw hits are read through the free clusters
+};
+
 // Where Advance Recovery offers the free space its volume search passes
 // over to the signature matcher of raw recovery.
 class FreeSpaceHitCollector {
@@ -145,6 +160,7 @@ class NtfsEngine final : public ScanEngine {
   // ---- ScanEngine ----
   std::uint32_t FoundItemCount() const override { return m_poster.Entries(); }
   std::uint64_t FoundBytes() const override { return m_poster.Bytes(); }
+  FoundItemPoster* Poster() override { return &m_poster; }
   // Releases the $MFT runs, the visited map and every list; the engine can
   // be prepared again afterwards.
   void FreeLists() override;
@@ -264,6 +280,17 @@ class NtfsEngine final : public ScanEngine {
     return record < m_visited.size() && m_visited[static_cast<std::size_t>(record)] != 0;
   }
 
+  // ---- a saved scan (NtfsSavedScan.cpp) ----
+  std::uint8_t DiskNumber() const { return m_nDiskNumber; }
+  // Items carry the sector of their record (Advance Recovery), not its number.
+  bool ItemsByRecordSector() const { return m_bAdvanceRecords; }
+  EngineHost& Host() const { return m_host; }
+  // Makes this engine read the items of a scan saved earlier as the engine
+  // that made it did: binds it to the saved place and geometry, takes the
+  // tables, and reads again from the volume what the file does not keep.
+  // The counters start from zero: the loader counts the items it hands on.
+  void RestoreSavedScan(const NtfsSavedScan& saved);
+
  private:
   // posting (NtfsEngine.cpp)
   void PostRootIfFirst();
@@ -360,6 +387,12 @@ class NtfsEngine final : public ScanEngine {
   bool NextFreeCluster(std::uint64_t& cluster) const;
   // The matcher the Advance search offers free clusters to, or null.
   FreeSpaceHitCollector* ActiveHitCollector();
+
+  // a saved scan (NtfsSavedScan.cpp)
+  void RestoreFoundRecords(const NtfsSavedScan& saved);
+  // Sector of the second half of the records the search of the $MFT's runs
+  // joined across two runs, by the sector of their first half.
+  std::unordered_map<std::uint64_t, std::uint64_t> SplitMftRecords() const;
 
   // file data (NtfsFileData.cpp)
   std::vector<std::uint8_t> ReadAttributeData(const ntfs::AttributeData& data, std::uint64_t limit);

@@ -1,0 +1,44 @@
+#pragma once
+// What a saved scan keeps of each engine: the volume fields of the header
+// and the engine tables (FAT and cluster map; the NTFS record and run
+// tables), taken from the engine that made the scan, and the restore of a
+// fresh engine from them, so that found files can be previewed and saved
+// again without a new scan.
+
+#include <memory>
+#include <string>
+
+#include "scan/ScanInfoFile.h"
+#include "sources/SectorSource.h"
+#include "sources/Volume.h"
+
+namespace corvan {
+
+class FatEngine;
+class NtfsEngine;
+class ExFatEngine;
+
+// Fill the engine's fields of `header` (its layout, volume place, counters
+// of found items and bytes) and the tables the header announces. The caller
+// sets the fields that are not the engine's (form, drive count, image path
+// and type, source fields).
+void CaptureScanInfo(const FatEngine& engine, ScanImageFileHeader& header, ScanEngineTables& tables);
+void CaptureScanInfo(const NtfsEngine& engine, ScanImageFileHeader& header, ScanEngineTables& tables);
+void CaptureScanInfo(const ExFatEngine& engine, ScanImageFileHeader& header, ScanEngineTables& tables);
+
+// The outcome of a restore; `message` is the text shown to the user when
+// the engine cannot be used.
+struct ScanRestoreResult {
+  bool ok = false;
+  std::string message;
+};
+
+// Restores a freshly built engine from a saved scan read whole: the volume
+// the header places on `volume`'s disk (the image mounted again), the
+// layout, and the tables. The engine is then ready for ReadItemData of every
+// saved item, exactly as after the scan that was saved.
+ScanRestoreResult RestoreFromScanInfo(FatEngine& engine, const VolumeScanInfo& scan, const Volume& volume);
+ScanRestoreResult RestoreFromScanInfo(NtfsEngine& engine, const VolumeScanInfo& scan, const Volume& volume);
+ScanRestoreResult RestoreFromScanInfo(ExFatEngine& engine, const VolumeScanInfo& scan, const Volume& volume);
+
+}  // namespace corvan

@@ -1,0 +1,231 @@
+// What a saved scan keeps of the FAT12/16/32 engine, and the restore of a
+// fresh engine from it (Parts 5.131 and 4.115).
+//
+// The header's FAT columns are copies of the engine's fields; the tables are
+// the FAT the engine loaded and its cluster map. Two kinds of engine are
+// saved:
+//
+//   - a volume read by its layout (Quick, Deleted, Advance, and Raw Recovery
+//     over a volume's free clusters): its items are placed by cluster, so the
+//     layout, the FAT and the volume's place are what reading them needs;
+//   - a sector-wise search (Raw Recovery over a whole disk, a region, or a
+//     volume whose boot sectors are gone): its items are placed by absolute
+//     sector of the disk, and nothing of a layout is read.
+//
+// The header has no field of its own for the second kind. The engine sets
+// its absolute-sector flag only when it turns to a sector-wise search
+// (FatEngine::SetVolumeRange sets both together), so byte 357 tells the two
+// apart: set, the restored engine reads its items by sector. Such a header
+// carries no FAT and no cluster map (byte 18 = 2, size 0), and byte 16 holds
+// the engine's cluster size, or 1 where the search had none, so that a FAT
+// file never has a 0 there (the resume check and the loader's choice of
+// engine both read it).
+
+#include <algorithm>
+#include <limits>
+#include <optional>
+#include <string>
+
+#include "core/EngineHost.h"
+#include "core/StringTable.h"
+#include "engines/fat/FatEngine.h"
+#include "scan/ScanInfoEngines.h"
+#include "sources/DriveIdentity.h"
+#include "sources/FatBootSector.h"
+
+namespace corvan {
+
+namespace {
+
+constexpr unsigned kIdsSourceDriveNotFound = 285;
+
+// The running item number a restored engine goes on from.
+constexpr std::uint32_t kRestoredNextId = 2;
+
+// The engine keeps cluster numbers below this (FAT32 entries are 28 bits).
+constexpr std::uint64_t kClusterLimit = 0x0FFFFFF8u;
+
+std::string LayoutText(const FatLayout& l) {
+  return "FAT kind " + std::to_string(l.kind) + ", " + std::to_string(l.sectorsPerCluster) +
+         " sectors per cluster, " + std::to_string(l.reservedSectors) + " reserved, FAT of " +
+         std::to_string(l.fatSize) + " sectors, root folder of " + std::to_string(l.rootDirSectors) +
+         " sectors, a volume of " + std::to_string(l.sectorCount) + " sectors";
+}
+
+FatLayout HeaderLayout(const ScanImageFileHeader& h) {
+  FatLayout l;
+  l.kind = h.fatKind;
+  l.sectorsPerCluster = h.sectorsPerCluster;
+  l.reservedSectors = h.reservedSectors;
+  l.rootDirSectors = h.rootDirSectors;
+  l.fatSize = h.fatSize;
+  l.rootCluster = h.rootCluster;
+  l.sectorCount = h.sectorCount;
+  return l;
+}
+
+// Why the engine cannot be restored from `scan`; empty when it can. Nothing
+// is read from the disk or sized from the header before this passes.
+std::string RefusalOf(const VolumeScanInfo& scan, bool sectorItems) {
+  const ScanImageFileHeader& h = scan.header;
+  if (EngineOfHeader(h) != ScanInfoEngine::Fat)
+    return "The saved scan information is not that of a FAT volume (its sectors per cluster are 0).";
+  // A sector-wise search reads its items by absolute sector of the disk:
+  // no layout, FAT or cluster map is read, and none is restored.
+  if (sectorItems) return {};
+
+  const FatLayout layout = HeaderLayout(h);
+  const std::string damaged = "The saved scan information is damaged: ";
+  const std::string again = ".\nScan the volume again.";
+  if (!IsFatLayoutSound(layout))
+    return damaged + "its FAT layout (" + LayoutText(layout) + ") cannot be read" + again;
+  if (h.fatSource > kFatSourceContiguous)
+    return damaged + "it names FAT source " + std::to_string(h.fatSource) + again;
+  // Every cluster read adds the volume's first sector to a sector inside it.
+  if (h.firstSector > std::numeric_limits<std::uint64_t>::max() - h.sectorCount)
+    return damaged + "the volume starts at sector " + std::to_string(h.firstSector) +
+           ", beyond what can be addressed" + again;
+  // The reader hands tables of exactly the announced lengths; a scan built
+  // any other way must agree with its header too.
+  if (h.fatSource != kFatSourceContiguous &&
+      scan.tables.fat.size() != std::uint64_t{h.fatSize} * kScanInfoSectorSize)
+    return damaged + "its FAT table holds " + std::to_string(scan.tables.fat.size()) + " bytes for a FAT of " +
+           std::to_string(h.fatSize) + " sectors" + again;
+  if (scan.tables.clusterMap.size() != h.clusterMapSize)
+    return damaged + "its cluster map holds " + std::to_string(scan.tables.clusterMap.size()) +
+           " bytes, the header says " + std::to_string(h.clusterMapSize) + again;
+  return {};
+}
+
+// The loader tells the user the message (it has texts of its own for a file
+// or an image it cannot open), so the restore shows nothing itself.
+ScanRestoreResult Refuse(std::string message) { return {false, std::move(message)}; }
+
+}  // namespace
+
+void CaptureScanInfo(const FatEngine& engine, ScanImageFileHeader& header, ScanEngineTables& tables) {
+  tables = {};
+  // Fields of the other engines stay zero in a FAT file.
+  header.mftSector = 0;
+  header.mftMirrorSector = 0;
+  header.mftRunCount = 0;
+  header.mftRunBytes = 0;
+  header.advanceCount = 0;
+  header.advanceFirstRecord = 0;
+  header.clusterSectors = 0;
+  header.hasMftRuns = 0;
+  header.clusterCount = 0;
+  header.runListNodes = 0;
+
+  // The partition record's drive byte (0x80 + n, or a diskette drive).
+  header.driveByte = engine.m_nMediaByte;
+  // The engine has no byte of its own after it.
+  header.engineByte = 0;
+  header.fatKind = engine.m_nFatKind;
+  header.reservedSectors = engine.m_nReservedSectors;
+  header.rootDirSectors = engine.m_nRootDirSectors;
+  header.fatSize = engine.m_nFatSize;
+  header.rootCluster = engine.m_nRootCluster;
+  // Never 0 in a FAT file: a search that had no cluster size stores 1.
+  header.sectorsPerCluster = engine.m_nSectorsPerCluster != 0 ? engine.m_nSectorsPerCluster : 1;
+  header.engineMark = 1;
+  header.firstSector = engine.m_nVolumeStart;
+  header.endSector = engine.m_nVolumeEnd;
+  header.sectorCount = engine.m_nSectorCount;
+  header.totalBytes = engine.FoundBytes();
+  header.postedItems = engine.FoundItemCount();
+
+  const bool sectorItems = engine.m_bSectorItems || engine.m_bAbsoluteSectors != 0;
+  header.sectorFlag = sectorItems ? 1 : 0;
+  header.fatSource = engine.m_nFatSource;
+  header.clusterMapSize = 0;
+  if (sectorItems) {
+    // Items by absolute sector: no table is read for them.
+    header.fatSource = kFatSourceContiguous;
+    return;
+  }
+  // A layout nothing may be sized from would announce a FAT of any length;
+  // its restore is refused whatever the tables hold, so none is stored.
+  if (header.fatSource > kFatSourceContiguous || !engine.LayoutIsSound()) header.fatSource = kFatSourceContiguous;
+  // An engine without a cluster size reads nothing by cluster. Its byte 16
+  // says 1 all the same, so the FAT size goes to 0: a layout the restore
+  // refuses, as it must.
+  if (engine.m_nSectorsPerCluster == 0) header.fatSize = 0;
+
+  if (header.fatSource != kFatSourceContiguous) {
+    // The FAT as the engine loaded it: FAT size x 512 bytes, zeros where the
+    // engine holds less.
+    const std::size_t bytes = static_cast<std::size_t>(header.fatSize) * kScanInfoSectorSize;
+    tables.fat.assign(engine.m_fat.begin(),
+                      engine.m_fat.begin() + static_cast<std::ptrdiff_t>(std::min(bytes, engine.m_fat.size())));
+    tables.fat.resize(bytes, 0);
+  }
+  // One byte per cluster; the engine never holds more than 2^28 of them.
+  if (engine.m_clusterMap.size() <= std::numeric_limits<std::uint32_t>::max()) {
+    header.clusterMapSize = static_cast<std::uint32_t>(engine.m_clusterMap.size());
+    tables.clusterMap = engine.m_clusterMap;
+  }
+}
+
+ScanRestoreResult RestoreFromScanInfo(FatEngine& engine, const VolumeScanInfo& scan, const Volume& volume) {
+  const ScanImageFileHeader& h = scan.header;
+  // The restore always leaves the volume marked opened.
+  engine.m_host.VolumeOpenedFlag() = 1;
+  const bool sectorItems = h.sectorFlag != 0;
+  if (std::string why = RefusalOf(scan, sectorItems); !why.empty()) return Refuse(std::move(why));
+
+  engine.FreeLists();
+  // The disk the image mounted again gives; the volume's place on it is the
+  // header's (a saved selected source keeps its partition record only for
+  // kind 1, so `volume` may carry none).
+  engine.m_volume = volume;
+  engine.m_nSourceKind = volume.sourceKind;
+  engine.m_nMediaByte = h.driveByte;
+  engine.m_nVolumeStart = h.firstSector;
+  engine.m_nVolumeEnd = h.endSector;
+  engine.m_nSectorCount = h.sectorCount;
+
+  engine.m_nSectorsPerCluster = h.sectorsPerCluster;
+  engine.m_nFatKind = h.fatKind;
+  engine.m_nReservedSectors = h.reservedSectors;
+  engine.m_nRootDirSectors = h.rootDirSectors;
+  engine.m_nFatSize = h.fatSize;
+  engine.m_nRootCluster = h.rootCluster;
+  engine.m_bAbsoluteSectors = sectorItems ? 1 : 0;
+  engine.m_bSectorItems = sectorItems;
+
+  if (sectorItems) {
+    engine.m_nFatSource = kFatSourceContiguous;
+  } else {
+    engine.m_nFatSource = h.fatSource;
+    if (h.fatSource != kFatSourceContiguous) engine.m_fat = scan.tables.fat;
+    engine.m_clusterMap = scan.tables.clusterMap;
+  }
+
+  // Highest cluster: the data area's clusters + 2, no more than the FAT
+  // holds entries for, as a scan counts it.
+  const FatLayout layout = engine.Layout();
+  std::uint64_t highest = layout.DataClusters() + 2;
+  if (!engine.m_fat.empty())
+    highest = std::min<std::uint64_t>(highest, std::uint64_t{h.fatSize} * FatEntriesPerSector(h.fatKind));
+  engine.m_nHighestCluster = static_cast<std::uint32_t>(std::min(highest, kClusterLimit));
+
+  // The counters start again: the loader counts the items as it feeds them.
+  engine.m_poster.ResetCounters();
+  engine.m_poster.SetNextId(kRestoredNextId);
+
+  // A header that names a host drive sends the restore looking for it; the
+  // files this program writes store 7 at byte 953 and never do.
+  if (SavedHeaderNamesDrive(h.placeMode, h.placeFromHeader)) {
+    const auto block = h.EncodeBlock();
+    const std::optional<SavedSourceDisk> saved = ReadSavedSourceDisk(block);
+    const std::vector<DriveCandidate> candidates = ListSourceDriveCandidates();
+    const std::shared_ptr<const DriveIdentityReader> reader = CurrentDriveIdentityReader();
+    const std::optional<std::uint8_t> drive =
+        saved && reader ? FindSourceDrive(*saved, true, candidates, *reader) : std::nullopt;
+    if (!drive) return Refuse(LoadString(kIdsSourceDriveNotFound));
+  }
+  return {true, {}};
+}
+
+}  // namespace corvan

@@ -1,0 +1,176 @@
+#include "scan/ScanInfoJobs.h"
+
+#include "core/FoundItemPoster.h"
+#include "core/Prompt.h"
+#include "engines/fat/ExFatEngine.h"
+#include "engines/fat/FatEngine.h"
+#include "engines/ntfs/NtfsEngine.h"
+#include "scan/EngineRegistry.h"
+#include "scan/ScanInfoEngines.h"
+#include "sources/Volume.h"
+
+namespace corvan {
+
+namespace {
+
+ScanInfoEngine InfoEngineOf(EngineKind kind) {
+  switch (kind) {
+    case EngineKind::Ntfs: return ScanInfoEngine::Ntfs;
+    case EngineKind::ExFat: return ScanInfoEngine::ExFat;
+    default: return ScanInfoEngine::Fat;
+  }
+}
+
+EngineKind EngineKindOf(ScanInfoEngine engine) {
+  switch (engine) {
+    case ScanInfoEngine::Ntfs: return EngineKind::Ntfs;
+    case ScanInfoEngine::ExFat: return EngineKind::ExFat;
+    default: return EngineKind::Fat;
+  }
+}
+
+std::string ErrorText(const ScanInfoStatus& status) {
+  if (status.error == ScanInfoError::CannotOpen) return "Unable to open scan information file to resume recovery";
+  return "This is not a usable scan information file" + (status.detail.empty() ? "" : ": " + status.detail) + ".";
+}
+
+}  // namespace
+
+SourceRecord CopySourceRecord(const SourceRecord& r) {
+  SourceRecord c;
+  c.index = r.index;
+  c.flags = r.flags;
+  c.kind = r.kind;
+  c.path = r.path;
+  if (r.disk) c.disk = std::make_unique<DiskRecord>(*r.disk);
+  if (r.partition) c.partition = std::make_unique<PartitionRecord>(*r.partition);
+  return c;
+}
+
+ScanInfoWriteResult SaveVolumeScan(const std::filesystem::path& path, const ScanSaveRequest& request) {
+  ScanInfoWriteResult result;
+  if (request.engine == nullptr || request.sources == nullptr || request.selected == nullptr) {
+    result.error = ScanInfoError::Inconsistent;
+    result.detail = "no scan to save";
+    return result;
+  }
+  VolumeScanInfo info;
+  info.header = ScanImageFileHeader::ForVolumeScan();
+  switch (request.engineKind) {
+    case EngineKind::Fat:
+      CaptureScanInfo(static_cast<const FatEngine&>(*request.engine), info.header, info.tables);
+      break;
+    case EngineKind::Ntfs:
+      CaptureScanInfo(static_cast<const NtfsEngine&>(*request.engine), info.header, info.tables);
+      break;
+    case EngineKind::ExFat:
+      CaptureScanInfo(static_cast<const ExFatEngine&>(*request.engine), info.header, info.tables);
+      break;
+    default:
+      result.error = ScanInfoError::Inconsistent;
+      result.detail = "no scan to save";
+      return result;
+  }
+  info.header.form = request.driveScanSaved ? 2 : 1;
+  info.header.imagePath = request.imagePath;
+  info.header.imageType = request.imageType;
+  for (const auto& r : *request.sources)
+    if (r) info.sources.push_back(CopySourceRecord(*r));
+  info.header.driveCount = static_cast<std::uint16_t>(info.sources.size());
+  info.selected = CopySourceRecord(*request.selected);
+  ApplySourceFields(info.header, InfoEngineOf(request.engineKind), info.sources, info.selected);
+  return WriteVolumeScanFile(path, info, request.items, request.options);
+}
+
+namespace {
+
+ScanLoadResult LoadVolumeScanFile(const std::filesystem::path& path, const ScanLoadRequest& request);
+
+}  // namespace
+
+ScanLoadResult LoadVolumeScan(const std::filesystem::path& path, const ScanLoadRequest& request) {
+  ScanLoadResult result = LoadVolumeScanFile(path, request);
+  if (!result.ok) {
+    // Whatever refused the load, the user is told once, and the log keeps it.
+    request.host.AppendLog(result.message, false);
+    request.host.GetPrompt().MessageBox(result.message, kPicError, kMbOk);
+  }
+  return result;
+}
+
+namespace {
+
+ScanLoadResult LoadVolumeScanFile(const std::filesystem::path& path, const ScanLoadRequest& request) {
+  ScanLoadResult result;
+  VolumeScanInfo scan;
+  if (const ScanInfoStatus status = ReadVolumeScanFile(path, scan); !status) {
+    result.message = ErrorText(status);
+    return result;
+  }
+  const std::filesystem::path image = FilePathOfScanRecord(scan.header.imagePath);
+  result.disk = request.mount ? request.mount(image, scan.header.imageType) : nullptr;
+  if (!result.disk) {
+    result.message = "The disk image of this saved scan cannot be opened: " + image.string() +
+                     ". Put the image back where it was when the scan was saved, then resume again.";
+    return result;
+  }
+
+  result.engineKind = EngineKindOf(EngineOfHeader(scan.header));
+  const EngineRow* row = FindEngineRow(result.engineKind);
+  if (row == nullptr) {
+    result.message = "This saved scan was made by an engine this program does not have.";
+    return result;
+  }
+  result.engine = row->create(request.host);
+  const Volume volume = MakeVolume(scan.selected, result.disk, false);
+  ScanRestoreResult restored;
+  switch (result.engineKind) {
+    case EngineKind::Fat:
+      restored = RestoreFromScanInfo(static_cast<FatEngine&>(*result.engine), scan, volume);
+      break;
+    case EngineKind::Ntfs:
+      restored = RestoreFromScanInfo(static_cast<NtfsEngine&>(*result.engine), scan, volume);
+      break;
+    default:
+      restored = RestoreFromScanInfo(static_cast<ExFatEngine&>(*result.engine), scan, volume);
+      break;
+  }
+  if (!restored.ok) {
+    result.message = restored.message;
+    return result;
+  }
+
+  for (SourceRecord& r : scan.sources) result.sources.push_back(std::make_unique<SourceRecord>(std::move(r)));
+  result.selected = std::make_unique<SourceRecord>(std::move(scan.selected));
+
+  // The saved items reach the results window as a scan would hand them
+  // over, through the engine's own hand-over so that it counts them.
+  FoundItemPoster fallback(0);
+  FoundItemPoster* poster = result.engine->Poster();
+  if (poster == nullptr) poster = &fallback;
+  poster->Attach(request.host.ResultsSink(), request.host.ScanProgressSink());
+  poster->ResetCounters();
+  poster->ResetBytes();
+  const FoundItemPoster::PostStyle style{FoundItemPoster::Counter::EntriesFound};
+  bool rootSent = false;
+  for (const ScanInfoItem& item : scan.items) {
+    if (request.host.StopRequested()) break;
+    if (!rootSent) {
+      // The root record opens the tree; it is not posted itself.
+      poster->OpenRoot(static_cast<std::int64_t>(scan.header.postedItems));
+      rootSent = true;
+      continue;
+    }
+    if (item.info.attribute == 0) continue;  // counted by the scan, never shown
+    poster->Post(item.info, item.name, style);
+    ++result.itemsPosted;
+  }
+  if (!rootSent) poster->OpenRoot(0);
+  request.host.FromScanInfoFlag() = 1;
+  result.ok = true;
+  return result;
+}
+
+}  // namespace
+
+}  // namespace corvan
