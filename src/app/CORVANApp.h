@@ -171,6 +171,7 @@ class CORVANApp final : public EngineHost {
   std::filesystem::path m_strInstallPath;
   std::filesystem::path m_strSourcePath;
   std::string m_szScanInfoPath;  // "%d-%b-%Y" date of the last scan-information save
+  std::filesystem::path m_scanInfoFile;  // the saved scan a resume (mode 511) opens
   std::vector<std::uint8_t> m_pPreviewData;
 
   // ---- file types ----

@@ -1,6 +1,8 @@
 #include "app/Jobs.h"
 
 #include "app/CORVANApp.h"
+#include "app/SourceSetup.h"
+#include "scan/ScanInfoJobs.h"
 #include "platform/TextConv.h"
 #include "save/CThreadForSavingFiles.h"
 
@@ -21,7 +23,37 @@ ScanJob MakeScanJob(CORVANApp& app) {
                  .quickVolumeSearch = app.m_bQuickVolumeSearch != 0,
                  .mediaFirstSector = app.m_nMediaFirstSector,
                  .mediaLastSector = app.m_nMediaLastSector,
-                 .resetScanState = [&app] { app.ResetScanState(); }};
+                 .resetScanState = [&app] { app.ResetScanState(); },
+                 // Until the resume page chooses a saved scan there is none to resume.
+                 .resumeSavedScan = app.m_scanInfoFile.empty() ? std::function<bool()>{}
+                                                                : [&app] { return ResumeSavedScan(app); }};
+}
+
+bool ResumeSavedScan(CORVANApp& app) {
+  ScanLoadRequest request{.host = app,
+                          .mount = [&app](const std::filesystem::path& image,
+                                          std::uint8_t type) -> std::shared_ptr<SectorSource> {
+                            const MountOutcome mounted = MountAndListSources(app, type, image);
+                            return mounted.mounted ? app.m_pDisk : nullptr;
+                          }};
+  ScanLoadResult loaded = LoadVolumeScan(app.m_scanInfoFile, request);
+  app.m_bScanInfoLoadOk = loaded.ok ? 1 : 0;
+  if (!loaded.ok) return false;
+  Slots(app).For(loaded.engineKind) = std::move(loaded.engine);
+  // The saved list replaces the one the image's tables give; the selection
+  // is the saved record that matches the saved selection, or that record.
+  app.m_sourceList.m_sources = std::move(loaded.sources);
+  app.m_sourceList.m_pSelectedSource = nullptr;
+  for (const auto& r : app.m_sourceList.m_sources) {
+    if (r->kind == loaded.selected->kind && r->index == loaded.selected->index) {
+      app.m_sourceList.m_pSelectedSource = r.get();
+      break;
+    }
+  }
+  if (!app.m_sourceList.m_pSelectedSource)
+    app.m_sourceList.m_pSelectedSource = &app.m_sourceList.AppendSource(std::move(loaded.selected));
+  app.m_bResultsPresent = 1;
+  return true;
 }
 
 LostVolumeJob MakeLostVolumeJob(CORVANApp& app, LostVolumeSink* sink, bool deep, bool imageFlag) {

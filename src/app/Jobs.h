@@ -14,6 +14,10 @@ class CThreadForSavingFiles;
 
 // A scan of the selected source in the chosen recovery mode.
 ScanJob MakeScanJob(CORVANApp& app);
+// Mode 511: restores the saved scan `app.m_scanInfoFile` names (its image
+// mounted again, its engine, sources and selection) and hands its items to
+// the results window. False when it cannot; the user was told why.
+bool ResumeSavedScan(CORVANApp& app);
 // A lost-volume search of the selected disk, reporting to `sink`.
 LostVolumeJob MakeLostVolumeJob(CORVANApp& app, LostVolumeSink* sink, bool deep, bool imageFlag);
 // A save of the found items of the engine the application holds.

@@ -47,6 +47,9 @@ struct ScanJob {
   std::uint64_t mediaLastSector = 0;
   // Clears busy and stop and notes whether results are present.
   std::function<void()> resetScanState;
+  // Mode 511: resumes the saved scan the program chose, restoring its
+  // engine, sources and items; false (the user told why) when it cannot.
+  std::function<bool()> resumeSavedScan;
 };
 
 }  // namespace corvan

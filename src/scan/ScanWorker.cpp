@@ -38,7 +38,17 @@ void ScanWorker::Run() {
 
   if (job_.mode == kModeScanNow) {
     job_.scanResumed = 1;
-    Report("Resuming a saved scan is not available in this version.");
+    if (!job_.resumeSavedScan) {
+      Report("Resuming a saved scan is not available in this version.");
+      return;
+    }
+    job_.engines.FreeAll();
+    host.BusyFlag() = 1;
+    host.AbortFlag() = 0;
+    host.LogPhaseStart("Opening volume using saved scan information");
+    job_.resumeSavedScan();
+    host.LogPhaseEnd();
+    End();
     return;
   }
 

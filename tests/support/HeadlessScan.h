@@ -44,7 +44,8 @@ struct VolumeScan {
                 .quickVolumeSearch = false,
                 .mediaFirstSector = mediaFirst,
                 .mediaLastSector = mediaLast,
-                .resetScanState = {}};
+                .resetScanState = {},
+                .resumeSavedScan = {}};
     const auto engines = MakeProgramEngines();
     ScanWorker worker(std::move(job), *engines);
     worker.Run();

@@ -385,7 +385,8 @@ int main(int argc, char** argv) {
               .quickVolumeSearch = false,
               .mediaFirstSector = 0,
               .mediaLastSector = 0,
-              .resetScanState = {}};
+              .resetScanState = {},
+              .resumeSavedScan = {}};
   const auto engines = MakeProgramEngines();
   ScanWorker worker(std::move(job), *engines);
   worker.Run();

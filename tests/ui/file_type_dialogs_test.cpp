@@ -468,7 +468,8 @@ TEST_F(FileTypeDialogs, AnAddedTypeIsFoundByRawRecoveryAndSavedWhole) {
                             .quickVolumeSearch = false,
                             .mediaFirstSector = 0,
                             .mediaLastSector = 0,
-                            .resetScanState = {}},
+                            .resetScanState = {},
+                            .resumeSavedScan = {}},
                     *engines);
   worker.Run();
   ASSERT_TRUE(worker.Problem().empty()) << worker.Problem();

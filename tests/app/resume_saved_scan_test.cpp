@@ -1,0 +1,118 @@
+// The program saves a scan, and a program started afresh resumes it as a
+// scan in mode 511: the same items in the results window, the same bytes
+// read from them, the engine, the source list and the selection restored,
+// and nothing of the volume scanned again.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/CORVANApp.h"
+#include "app/Jobs.h"
+#include "app/SourceSetup.h"
+#include "console/FoundItemStore.h"
+#include "core/RecoveryMode.h"
+#include "scan/ProgramEngines.h"
+#include "scan/ScanInfoJobs.h"
+#include "scan/ScanWorker.h"
+#include "sources/VirtualDiskImage.h"
+#include "support/Md5.h"
+#include "support/RecordingSinks.h"
+#include "support/TestSupport.h"
+
+namespace corvan {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Program {
+  explicit Program(const fs::path& dir) : folders(dir), app(dir / "settings.ini", dir / "install") {
+    app.m_pPrompt = &prompt;
+    app.m_pConsole = &store;
+  }
+  void Run(std::uint32_t mode) {
+    app.m_nRecoveryMode = mode;
+    const auto engines = MakeProgramEngines();
+    ScanWorker worker(MakeScanJob(app), *engines);
+    worker.Run();
+  }
+  std::string Md5Of(const FoundItemInfo& r) {
+    test::Md5 md5;
+    ScanEngine* engine = app.m_pFatEngine ? app.m_pFatEngine.get() : app.m_pNtfsEngine ? app.m_pNtfsEngine.get()
+                                                                                        : app.m_pExFatEngine.get();
+    engine->ReadItemData(r, [&](const DataBlock& b) {
+      md5.Update(b.bytes);
+      return true;
+    });
+    return md5.HexDigest();
+  }
+
+  test::UserFolders folders;
+  CORVANApp app;
+  FoundItemStore store;
+  test::RecordingPrompt prompt;
+};
+
+TEST(ResumeSavedScan, AProgramStartedAfreshShowsTheSavedScanAndReadsTheSameBytes) {
+  test::TempDir dir;
+  const fs::path saved = dir.path() / "fat16 scan.img";
+  Program first(dir.path() / "first");
+  ASSERT_TRUE(MountAndListSources(first.app, kImageVmware, test::CorpusDir() / "disks" / "mbr.vmdk").mounted);
+  ASSERT_TRUE(SelectSource(first.app, 4));  // the FAT16 volume
+  first.Run(kModeDeleted);
+  ASSERT_GT(first.store.Count(), 10u);
+
+  ScanSaveRequest request;
+  request.engineKind = EngineKind::Fat;
+  request.engine = first.app.m_pFatEngine.get();
+  request.sources = &first.app.m_sourceList.m_sources;
+  request.selected = first.app.m_sourceList.m_pSelectedSource;
+  FoundItemHandle next = 0;
+  request.items = [&](ScanInfoItem& item) {
+    if (next >= first.store.Count()) return false;
+    const StoredItem stored = first.store.Item(next++);
+    item.info = stored.record;
+    item.name = stored.name;
+    return true;
+  };
+  request.imagePath = ScanRecordPathOf(test::CorpusDir() / "disks" / "mbr.vmdk", ScanPathForm::Plain);
+  request.imageType = kImageVmware;
+  ASSERT_TRUE(SaveVolumeScan(saved, request));
+
+  Program again(dir.path() / "again");
+  again.app.m_scanInfoFile = saved;
+  again.Run(kModeScanNow);
+  EXPECT_TRUE(again.prompt.texts.empty()) << again.prompt.texts.front();
+  ASSERT_TRUE(again.app.m_pFatEngine);
+  EXPECT_EQ(again.app.m_bFromScanInfo.load(), 1u);
+  EXPECT_EQ(again.app.m_bBusy.load(), 0u);
+  ASSERT_TRUE(again.app.m_sourceList.m_pSelectedSource);
+  EXPECT_EQ(again.app.m_sourceList.m_pSelectedSource->index, 4);
+  EXPECT_EQ(again.app.m_sourceList.m_sources.size(), first.app.m_sourceList.m_sources.size());
+  ASSERT_EQ(again.store.Count(), first.store.Count());
+  for (FoundItemHandle h = 1; h < again.store.Count(); ++h) {
+    const StoredItem was = first.store.Item(h), is = again.store.Item(h);
+    EXPECT_EQ(again.store.PathOf(h), first.store.PathOf(h));
+    EXPECT_EQ(is.record.itemId, was.record.itemId);
+    EXPECT_EQ(is.record.parentId, was.record.parentId);
+    EXPECT_EQ(is.record.size, was.record.size);
+    EXPECT_EQ(is.record.modifiedTime, was.record.modifiedTime);
+    EXPECT_EQ(is.record.flags, was.record.flags);
+    if (!is.record.IsFolder()) EXPECT_EQ(again.Md5Of(is.record), first.Md5Of(was.record));
+  }
+}
+
+TEST(ResumeSavedScan, AMissingScanFileEndsTheResumeWithOneMessage) {
+  test::TempDir dir;
+  Program program(dir.path());
+  program.app.m_scanInfoFile = dir.path() / "gone.img";
+  program.Run(kModeScanNow);
+  ASSERT_EQ(program.prompt.texts.size(), 1u);
+  EXPECT_EQ(program.prompt.texts[0], "Unable to open scan information file to resume recovery");
+  EXPECT_EQ(program.app.m_bScanInfoLoadOk.load(), 0u);
+  EXPECT_EQ(program.app.m_bBusy.load(), 0u);
+  EXPECT_EQ(program.store.Count(), 0u);
+}
+
+}  // namespace
+}  // namespace corvan
