@@ -1,5 +1,5 @@
 // What a saved scan keeps of the FAT12/16/32 engine, and the restore of a
-// fresh engine from it (Parts 5.131 and 4.115).
+// fresh engine from it.
 //
 // The header's FAT columns are copies of the engine's fields; the tables are
 // the FAT the engine loaded and its cluster map. Two kinds of engine are
