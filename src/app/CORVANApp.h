@@ -66,6 +66,11 @@ class CORVANApp final : public EngineHost {
   // Writes the full list as the user's signature file, each selected byte
   // as 0 or 1. False when the file cannot be written.
   bool SaveUserHeaders();
+  // Saves the volumes the lost-volume searches found beside `chosen` (as
+  // "<name> Drives<ext>"), records the path, adds the file to the saved-scan
+  // index and marks later volume scans of this run as following a drive
+  // scan. False (the user told why) when the file cannot be written.
+  bool SaveDriveScanInfo(const std::filesystem::path& chosen);
   // Appends `record` to the user's signature file (which starts as a copy
   // of the installed one) and, when the full list is loaded, to that list.
   bool AppendUserHeader(const FileTypeRecord& record);
@@ -172,6 +177,7 @@ class CORVANApp final : public EngineHost {
   std::filesystem::path m_strSourcePath;
   std::string m_szScanInfoPath;  // "%d-%b-%Y" date of the last scan-information save
   std::filesystem::path m_scanInfoFile;  // the saved scan a resume (mode 511) opens
+  std::atomic<std::uint32_t> m_bDriveScanSaved{0};  // later volume scans of this run carry form 2
   std::vector<std::uint8_t> m_pPreviewData;
 
   // ---- file types ----

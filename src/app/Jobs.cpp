@@ -2,6 +2,8 @@
 
 #include "app/CORVANApp.h"
 #include "app/SourceSetup.h"
+#include "core/StringTable.h"
+#include "platform/TimeFormat.h"
 #include "scan/ScanInfoJobs.h"
 #include "platform/TextConv.h"
 #include "save/CThreadForSavingFiles.h"
@@ -9,6 +11,7 @@
 namespace corvan {
 
 namespace {
+constexpr unsigned kIdsCantOpenFile = 124;
 EngineSlots Slots(CORVANApp& app) { return EngineSlots{app.m_pFatEngine, app.m_pNtfsEngine, app.m_pExFatEngine}; }
 }  // namespace
 
@@ -27,6 +30,28 @@ ScanJob MakeScanJob(CORVANApp& app) {
                  // Until the resume page chooses a saved scan there is none to resume.
                  .resumeSavedScan = app.m_scanInfoFile.empty() ? std::function<bool()>{}
                                                                 : [&app] { return ResumeSavedScan(app); }};
+}
+
+bool CORVANApp::SaveDriveScanInfo(const std::filesystem::path& chosen) {
+  m_bHaveFoundVolumes = 1;
+  m_bDriveScanSaved = 1;
+  const std::filesystem::path path = DriveScanFileName(chosen);
+  m_szScanInfoPath = FormatNow("%d-%b-%Y");
+  std::vector<ScanImageRecord> index = ReadScanIndex();
+  ScanInfoWriteOptions options;
+  options.savedDate = Utf8ToUtf16(m_szScanInfoPath);
+  options.indexFile = ScanIndexPath();
+  options.savedScans = &index;
+  std::vector<SourceRecord> sources;
+  for (const auto& r : m_sourceList.m_sources)
+    if (r) sources.push_back(CopySourceRecord(*r));
+  const ScanInfoWriteResult written = WriteDriveScanFile(path, sources, options);
+  if (!written) {
+    GetPrompt().MessageBox(LoadString(kIdsCantOpenFile) + path.string(), kPicError, kMbOk);
+    return false;
+  }
+  m_profile.WriteString(kProductSection, "ScanPath", path.string());
+  return true;
 }
 
 bool ResumeSavedScan(CORVANApp& app) {

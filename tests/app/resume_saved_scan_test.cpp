@@ -1,7 +1,8 @@
 // The program saves a scan, and a program started afresh resumes it as a
 // scan in mode 511: the same items in the results window, the same bytes
 // read from them, the engine, the source list and the selection restored,
-// and nothing of the volume scanned again.
+// and nothing of the volume scanned again. The found volumes are saved
+// beside a scan as a drive scan and indexed.
 
 #include <gtest/gtest.h>
 
@@ -112,6 +113,49 @@ TEST(ResumeSavedScan, AMissingScanFileEndsTheResumeWithOneMessage) {
   EXPECT_EQ(program.app.m_bScanInfoLoadOk.load(), 0u);
   EXPECT_EQ(program.app.m_bBusy.load(), 0u);
   EXPECT_EQ(program.store.Count(), 0u);
+}
+
+}  // namespace
+}  // namespace corvan
+
+namespace corvan {
+namespace {
+
+TEST(SaveDriveScanInfo, TheFoundVolumesAreSavedBesideTheScanAndIndexed) {
+  test::TempDir dir;
+  Program program(dir.path());
+  auto lost = std::make_unique<SourceRecord>();
+  lost->kind = kSourceLostVolume;
+  lost->index = 2;
+  lost->partition = std::make_unique<PartitionRecord>();
+  lost->partition->startSector = 2048;
+  lost->partition->sectorCount = 65536;
+  program.app.m_sourceList.AppendSource(std::move(lost));
+  auto volume = std::make_unique<SourceRecord>();
+  volume->kind = kSourceVolume;
+  volume->index = 1;
+  volume->partition = std::make_unique<PartitionRecord>();
+  program.app.m_sourceList.AppendSource(std::move(volume));
+
+  ASSERT_TRUE(program.app.SaveDriveScanInfo(dir.path() / "disk scan.img"));
+  const fs::path saved = dir.path() / "disk scan Drives.img";
+  DriveScanInfo drives;
+  ASSERT_TRUE(ReadDriveScanFile(saved, drives));
+  ASSERT_EQ(drives.volumes.size(), 1u);  // the found volume only
+  EXPECT_EQ(drives.volumes[0].partition->startSector, 2048u);
+  EXPECT_EQ(drives.trailer.kind, kScanKindDrives);
+  const std::vector<ScanImageRecord> index = ReadScanIndex();
+  ASSERT_EQ(index.size(), 1u);
+  EXPECT_EQ(FilePathOfScanRecord(index[0].path), saved);
+  EXPECT_EQ(program.app.GetProfile().GetString(kProductSection, "ScanPath"), saved.string());
+  EXPECT_EQ(program.app.m_bDriveScanSaved.load(), 1u);
+  EXPECT_TRUE(program.prompt.texts.empty());
+
+  // A folder that does not exist: told, nothing written, the index as it was.
+  EXPECT_FALSE(program.app.SaveDriveScanInfo(dir.path() / "no such folder" / "scan.img"));
+  ASSERT_EQ(program.prompt.texts.size(), 1u);
+  EXPECT_EQ(program.prompt.texts[0].rfind("Can't open file ", 0), 0u);
+  EXPECT_EQ(ReadScanIndex().size(), 1u);
 }
 
 }  // namespace
