@@ -12,6 +12,8 @@ namespace corvan {
 
 namespace {
 constexpr unsigned kIdsCantOpenFile = 124;
+constexpr unsigned kIdsProcessStarted = 222;
+constexpr unsigned kIdsProcessCompleted = 231;
 EngineSlots Slots(CORVANApp& app) { return EngineSlots{app.m_pFatEngine, app.m_pNtfsEngine, app.m_pExFatEngine}; }
 }  // namespace
 
@@ -54,12 +56,62 @@ bool CORVANApp::SaveDriveScanInfo(const std::filesystem::path& chosen) {
   return true;
 }
 
+bool SaveScanInformation(CORVANApp& app, const std::filesystem::path& path, const ScanInfoItemSource& items) {
+  app.FlushLog();
+  app.m_bBusy = 1;
+  app.m_bAbort = 0;
+  app.AppendLog("Saving scan information of volume to a file", true);
+  app.AppendLog(path.string(), false);
+  app.AppendLog(LoadString(kIdsProcessStarted), false);
+  app.FlushLog();
+  bool saved = false;
+  const EngineSlots slots = Slots(app);
+  const EngineKind kind = app.m_pFatEngine    ? EngineKind::Fat
+                          : app.m_pNtfsEngine ? EngineKind::Ntfs
+                          : app.m_pExFatEngine ? EngineKind::ExFat
+                                               : EngineKind::None;
+  if (kind != EngineKind::None && app.m_sourceList.m_pSelectedSource) {
+    ScanSaveRequest request;
+    request.engineKind = kind;
+    request.engine = slots.First();
+    request.sources = &app.m_sourceList.m_sources;
+    request.selected = app.m_sourceList.m_pSelectedSource;
+    request.items = items;
+    // The image as it was mounted for the scan.
+    const std::filesystem::path image = app.m_pImage ? app.m_pImage->State().m_strImagePath : app.m_strImagePath;
+    request.imagePath = ScanRecordPathOf(std::filesystem::absolute(image), ScanPathForm::Plain);
+    request.imageType =
+        static_cast<std::uint8_t>(app.m_pImage ? app.m_pImage->State().m_nImageType : app.m_nImageType);
+    request.driveScanSaved = app.m_bDriveScanSaved != 0;
+    app.m_szScanInfoPath = FormatNow("%d-%b-%Y");
+    request.options.savedDate = Utf8ToUtf16(app.m_szScanInfoPath);
+    request.options.indexFile = ScanIndexPath();
+    const ScanInfoWriteResult written = SaveVolumeScan(path, request);
+    saved = static_cast<bool>(written);
+    app.m_bFromScanInfo = saved ? 1 : 0;
+    if (saved) {
+      app.GetProfile().WriteString(kProductSection, "ScanPath", path.string());
+    } else {
+      // The old file, if any, is as it was: the save went to a temporary file.
+      app.GetPrompt().MessageBox(LoadString(kIdsCantOpenFile) + path.string(), kPicError, kMbOk);
+      app.AppendLog(written.detail, false);
+    }
+  }
+  app.AppendLog(LoadString(kIdsProcessCompleted), false);
+  app.ResetScanState();
+  app.FlushLog();
+  return saved;
+}
+
 bool ResumeSavedScan(CORVANApp& app) {
   ScanLoadRequest request{.host = app,
                           .mount = [&app](const std::filesystem::path& image,
                                           std::uint8_t type) -> std::shared_ptr<SectorSource> {
                             const MountOutcome mounted = MountAndListSources(app, type, image);
-                            return mounted.mounted ? app.m_pDisk : nullptr;
+                            if (!mounted.mounted) return nullptr;
+                            app.m_nImageType = type;
+                            app.m_strImagePath = image;
+                            return app.m_pDisk;
                           }};
   ScanLoadResult loaded = LoadVolumeScan(app.m_scanInfoFile, request);
   app.m_bScanInfoLoadOk = loaded.ok ? 1 : 0;

@@ -4,6 +4,7 @@
 // engine slots the application keeps.
 
 #include "scan/CThreadForSearchVolume.h"
+#include "scan/ScanInfoFile.h"
 #include "scan/ScanJob.h"
 #include "save/SaveJob.h"
 
@@ -18,6 +19,11 @@ ScanJob MakeScanJob(CORVANApp& app);
 // mounted again, its engine, sources and selection) and hands its items to
 // the results window. False when it cannot; the user was told why.
 bool ResumeSavedScan(CORVANApp& app);
+// Saves the result of the current scan (the active engine, the sources and
+// the items of `items`, the root first) to `path`, logging it, records the
+// path and adds the file to the saved-scan index. False (the user told why)
+// when nothing could be saved; with no scan, nothing is written.
+bool SaveScanInformation(CORVANApp& app, const std::filesystem::path& path, const ScanInfoItemSource& items);
 // A lost-volume search of the selected disk, reporting to `sink`.
 LostVolumeJob MakeLostVolumeJob(CORVANApp& app, LostVolumeSink* sink, bool deep, bool imageFlag);
 // A save of the found items of the engine the application holds.

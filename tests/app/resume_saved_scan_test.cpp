@@ -63,22 +63,21 @@ TEST(ResumeSavedScan, AProgramStartedAfreshShowsTheSavedScanAndReadsTheSameBytes
   first.Run(kModeDeleted);
   ASSERT_GT(first.store.Count(), 10u);
 
-  ScanSaveRequest request;
-  request.engineKind = EngineKind::Fat;
-  request.engine = first.app.m_pFatEngine.get();
-  request.sources = &first.app.m_sourceList.m_sources;
-  request.selected = first.app.m_sourceList.m_pSelectedSource;
   FoundItemHandle next = 0;
-  request.items = [&](ScanInfoItem& item) {
+  const ScanInfoItemSource items = [&](ScanInfoItem& item) {
     if (next >= first.store.Count()) return false;
     const StoredItem stored = first.store.Item(next++);
     item.info = stored.record;
     item.name = stored.name;
     return true;
   };
-  request.imagePath = ScanRecordPathOf(test::CorpusDir() / "disks" / "mbr.vmdk", ScanPathForm::Plain);
-  request.imageType = kImageVmware;
-  ASSERT_TRUE(SaveVolumeScan(saved, request));
+  ASSERT_TRUE(SaveScanInformation(first.app, saved, items));
+  EXPECT_TRUE(first.prompt.texts.empty());
+  EXPECT_EQ(first.app.m_bFromScanInfo.load(), 1u);
+  EXPECT_EQ(first.app.GetProfile().GetString(kProductSection, "ScanPath"), saved.string());
+  ASSERT_EQ(ReadScanIndex().size(), 1u);
+  EXPECT_EQ(FilePathOfScanRecord(ReadScanIndex()[0].path), saved);
+  EXPECT_NE(first.app.LogPendingText().find("Saving scan information of volume to a file"), std::string::npos);
 
   Program again(dir.path() / "again");
   again.app.m_scanInfoFile = saved;
@@ -101,6 +100,16 @@ TEST(ResumeSavedScan, AProgramStartedAfreshShowsTheSavedScanAndReadsTheSameBytes
     EXPECT_EQ(is.record.flags, was.record.flags);
     if (!is.record.IsFolder()) EXPECT_EQ(again.Md5Of(is.record), first.Md5Of(was.record));
   }
+}
+
+TEST(ResumeSavedScan, WithNoScanNothingIsSaved) {
+  test::TempDir dir;
+  Program program(dir.path());
+  EXPECT_FALSE(SaveScanInformation(program.app, dir.path() / "scan.img", ItemSourceOf({})));
+  EXPECT_FALSE(fs::exists(dir.path() / "scan.img"));
+  EXPECT_TRUE(program.prompt.texts.empty());
+  EXPECT_EQ(program.app.m_bBusy.load(), 0u);
+  EXPECT_NE(program.app.LogPendingText().find("Process completed"), std::string::npos);
 }
 
 TEST(ResumeSavedScan, AMissingScanFileEndsTheResumeWithOneMessage) {
