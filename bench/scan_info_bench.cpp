@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "console/FoundItemStore.h"
+#include "console/SavedScanItems.h"
 #include "core/HeadlessHost.h"
 #include "core/RecoveryMode.h"
 #include "platform/TextConv.h"
@@ -150,14 +151,7 @@ void VolumeScan(benchmark::State& state) {
     request.engine = ntfs.get();
     request.sources = &sources;
     request.selected = sources.front().get();
-    FoundItemHandle next = 0;
-    request.items = [&](ScanInfoItem& item) {
-      if (next >= store.Count()) return false;
-      const StoredItem stored = store.Item(next++);
-      item.info = stored.record;
-      item.name = stored.name;
-      return true;
-    };
+    request.items = SavedScanItemsOf(store);
     request.imagePath = ScanRecordPathOf(fs::absolute(image), ScanPathForm::Plain);
     t = Clock::now();
     if (!SaveVolumeScan(file, request)) state.SkipWithError("save failed");

@@ -12,6 +12,7 @@
 #include "app/Jobs.h"
 #include "app/SourceSetup.h"
 #include "console/FoundItemStore.h"
+#include "console/SavedScanItems.h"
 #include "core/RecoveryMode.h"
 #include "scan/ProgramEngines.h"
 #include "scan/ScanInfoJobs.h"
@@ -63,15 +64,7 @@ TEST(ResumeSavedScan, AProgramStartedAfreshShowsTheSavedScanAndReadsTheSameBytes
   first.Run(kModeDeleted);
   ASSERT_GT(first.store.Count(), 10u);
 
-  FoundItemHandle next = 0;
-  const ScanInfoItemSource items = [&](ScanInfoItem& item) {
-    if (next >= first.store.Count()) return false;
-    const StoredItem stored = first.store.Item(next++);
-    item.info = stored.record;
-    item.name = stored.name;
-    return true;
-  };
-  ASSERT_TRUE(SaveScanInformation(first.app, saved, items));
+  ASSERT_TRUE(SaveScanInformation(first.app, saved, SavedScanItemsOf(first.store)));
   EXPECT_TRUE(first.prompt.texts.empty());
   EXPECT_EQ(first.app.m_bFromScanInfo.load(), 1u);
   EXPECT_EQ(first.app.GetProfile().GetString(kProductSection, "ScanPath"), saved.string());

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "console/FoundItemStore.h"
+#include "console/SavedScanItems.h"
 #include "core/HeadlessHost.h"
 #include "engines/fat/FatEngine.h"
 #include "platform/TextConv.h"
@@ -39,14 +40,7 @@ class SavedScanJobs : public ::testing::Test {
     request.engine = engine_.get();
     request.sources = &sources_;
     request.selected = sources_.front().get();
-    FoundItemHandle next = 0;
-    request.items = [&](ScanInfoItem& item) {
-      if (next >= h_.store.Count()) return false;
-      const StoredItem stored = h_.store.Item(next++);
-      item.info = stored.record;
-      item.name = stored.name;
-      return true;
-    };
+    request.items = SavedScanItemsOf(h_.store);
     request.imagePath = ScanRecordPathOf(image_, ScanPathForm::Plain);
     saved_ = dir_.path() / "scan.img";
     ASSERT_TRUE(SaveVolumeScan(saved_, request));

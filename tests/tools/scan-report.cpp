@@ -31,6 +31,7 @@
 #include "core/HeadlessHost.h"
 #include "core/StringTable.h"
 #include "console/FoundItemStore.h"
+#include "console/SavedScanItems.h"
 #include "platform/TextConv.h"
 #include "scan/CThreadForSearchVolume.h"
 #include "scan/ProgramEngines.h"
@@ -399,14 +400,7 @@ int main(int argc, char** argv) {
     request.engine = fatEngine ? fatEngine.get() : ntfsEngine ? ntfsEngine.get() : exFatEngine.get();
     request.sources = &app.m_sourceList.m_sources;
     request.selected = app.m_sourceList.m_pSelectedSource;
-    FoundItemHandle next = 0;
-    request.items = [&](ScanInfoItem& item) {
-      if (next >= store.Count()) return false;
-      const StoredItem stored = store.Item(next++);
-      item.info = stored.record;
-      item.name = stored.name;
-      return true;
-    };
+    request.items = SavedScanItemsOf(store);
     request.imagePath = ScanRecordPathOf(fs::absolute(image), ScanPathForm::Plain);
     request.imageType = static_cast<std::uint8_t>(ImageTypeForPath(image));
     const ScanInfoWriteResult saved = SaveVolumeScan(*saveScan, request);
