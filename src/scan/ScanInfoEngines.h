@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "core/ScanEngine.h"
 #include "scan/ScanInfoFile.h"
 #include "sources/SectorSource.h"
 #include "sources/Volume.h"
@@ -25,6 +26,13 @@ class ExFatEngine;
 void CaptureScanInfo(const FatEngine& engine, ScanImageFileHeader& header, ScanEngineTables& tables);
 void CaptureScanInfo(const NtfsEngine& engine, ScanImageFileHeader& header, ScanEngineTables& tables);
 void CaptureScanInfo(const ExFatEngine& engine, ScanImageFileHeader& header, ScanEngineTables& tables);
+
+// What every engine's capture starts from: the engine columns of `header`
+// zeroed (a file holds one engine's fields only), the volume's place, the
+// found items' count and bytes, and the marks of a volume scan. The caller's
+// fields (form, banners, drive count, image, source fields) are kept.
+void SetCommonScanFields(ScanImageFileHeader& header, const ScanEngine& engine, std::uint64_t firstSector,
+                         std::uint64_t endSector, std::uint64_t sectorCount);
 
 // The outcome of a restore; `message` is the text shown to the user when
 // the engine cannot be used.

@@ -97,34 +97,18 @@ ScanRestoreResult Refused(std::string message) {
 }  // namespace
 
 void CaptureScanInfo(const ExFatEngine& engine, ScanImageFileHeader& header, ScanEngineTables& tables) {
+  // Byte 16 stays clear: it would make the file a FAT scan.
+  SetCommonScanFields(header, engine, engine.m_nVolumeStart, engine.m_nVolumeEnd, engine.m_nVolumeLength);
   header.driveByte = engine.m_nDriveByte;
   header.engineByte = engine.m_nMatchedDrive;
   header.fatSize = engine.m_nFatLength;
   header.rootCluster = engine.m_nRootCluster;
-  // Byte 16 would make the file a FAT scan; the NTFS fields stay clear.
-  header.sectorsPerCluster = 0;
   header.fatKind = engine.m_nFileSystemKind;
   header.fatSource = engine.m_nFatSource;
   header.reservedSectors = engine.m_nFatOffset;
-  header.rootDirSectors = 0;
-  header.mftSector = 0;
-  header.mftMirrorSector = 0;
-  header.mftRunCount = 0;
-  header.mftRunBytes = 0;
-  header.advanceCount = 0;
-  header.advanceFirstRecord = 0;
   header.clusterSectors = StoredClusterSectors(engine.m_nSectorsPerCluster);
-  header.hasMftRuns = 0;
-  header.engineMark = 1;
-  header.firstSector = engine.m_nVolumeStart;
-  header.endSector = engine.m_nVolumeEnd;
-  header.sectorCount = engine.m_nVolumeLength;
-  header.totalBytes = engine.FoundBytes();
-  header.postedItems = engine.FoundItemCount();
   header.sectorFlag = engine.m_bRelative != 0 ? 1 : 0;
-  header.placeMode = kScanPlaceFromHeader;
   header.clusterCount = engine.m_nClusterCount;
-  header.runListNodes = 0;
 
   tables = ScanEngineTables{};
   if (engine.m_nFatSource != kExFatSourceContiguous) tables.fat = FatTable(engine);

@@ -105,22 +105,10 @@ ScanRestoreResult Refuse(std::string message) { return {false, std::move(message
 
 void CaptureScanInfo(const FatEngine& engine, ScanImageFileHeader& header, ScanEngineTables& tables) {
   tables = {};
-  // Fields of the other engines stay zero in a FAT file.
-  header.mftSector = 0;
-  header.mftMirrorSector = 0;
-  header.mftRunCount = 0;
-  header.mftRunBytes = 0;
-  header.advanceCount = 0;
-  header.advanceFirstRecord = 0;
-  header.clusterSectors = 0;
-  header.hasMftRuns = 0;
-  header.clusterCount = 0;
-  header.runListNodes = 0;
-
-  // The partition record's drive byte (0x80 + n, or a diskette drive).
+  SetCommonScanFields(header, engine, engine.m_nVolumeStart, engine.m_nVolumeEnd, engine.m_nSectorCount);
+  // The partition record's drive byte (0x80 + n, or a diskette drive); the
+  // engine has no byte of its own after it.
   header.driveByte = engine.m_nMediaByte;
-  // The engine has no byte of its own after it.
-  header.engineByte = 0;
   header.fatKind = engine.m_nFatKind;
   header.reservedSectors = engine.m_nReservedSectors;
   header.rootDirSectors = engine.m_nRootDirSectors;
@@ -128,12 +116,6 @@ void CaptureScanInfo(const FatEngine& engine, ScanImageFileHeader& header, ScanE
   header.rootCluster = engine.m_nRootCluster;
   // Never 0 in a FAT file: a search that had no cluster size stores 1.
   header.sectorsPerCluster = engine.m_nSectorsPerCluster != 0 ? engine.m_nSectorsPerCluster : 1;
-  header.engineMark = 1;
-  header.firstSector = engine.m_nVolumeStart;
-  header.endSector = engine.m_nVolumeEnd;
-  header.sectorCount = engine.m_nSectorCount;
-  header.totalBytes = engine.FoundBytes();
-  header.postedItems = engine.FoundItemCount();
 
   const bool sectorItems = engine.m_bSectorItems || engine.m_bAbsoluteSectors != 0;
   header.sectorFlag = sectorItems ? 1 : 0;

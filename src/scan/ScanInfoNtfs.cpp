@@ -378,31 +378,15 @@ ScanRestoreResult Refuse(NtfsEngine&, std::string message) { return {false, std:
 
 void CaptureScanInfo(const NtfsEngine& engine, ScanImageFileHeader& header, ScanEngineTables& tables) {
   tables = {};
-  // Fields of the other engines stay zero in an NTFS file.
-  header.engineByte = 0;
-  header.fatSize = 0;
-  header.rootCluster = 0;
-  header.clusterMapSize = 0;
-  header.sectorsPerCluster = 0;
-  header.fatSource = 0;
-  header.reservedSectors = 0;
-  header.rootDirSectors = 0;
-  header.sectorFlag = 0;
-  header.clusterCount = 0;
-
+  SetCommonScanFields(header, engine, engine.VolumeFirstSector(), engine.VolumeEndSector(),
+                      engine.VolumeSectorCount());
   header.driveByte = engine.DiskNumber();
   header.fatKind = kScanNtfsKind;
-  header.engineMark = 1;
   header.mftSector = engine.MftSector();
   header.mftMirrorSector = engine.MftMirrorSector();
   // An engine that never settled a cluster size read nothing by cluster; 1
   // keeps the file one a resume accepts, which a 0 here would not.
   header.clusterSectors = engine.SectorsPerCluster() != 0 ? engine.SectorsPerCluster() : 1;
-  header.firstSector = engine.VolumeFirstSector();
-  header.endSector = engine.VolumeEndSector();
-  header.sectorCount = engine.VolumeSectorCount();
-  header.totalBytes = engine.FoundBytes();
-  header.postedItems = engine.FoundItemCount();
 
   std::uint32_t runCount = 0;
   std::optional<std::vector<std::uint8_t>> runs;

@@ -1,0 +1,37 @@
+#include "scan/ScanInfoEngines.h"
+
+namespace corvan {
+
+void SetCommonScanFields(ScanImageFileHeader& header, const ScanEngine& engine, std::uint64_t firstSector,
+                         std::uint64_t endSector, std::uint64_t sectorCount) {
+  header.driveByte = 0;
+  header.engineByte = 0;
+  header.fatSize = 0;
+  header.rootCluster = 0;
+  header.clusterMapSize = 0;
+  header.sectorsPerCluster = 0;
+  header.fatKind = 0;
+  header.fatSource = 0;
+  header.reservedSectors = 0;
+  header.rootDirSectors = 0;
+  header.mftSector = 0;
+  header.mftMirrorSector = 0;
+  header.mftRunCount = 0;
+  header.mftRunBytes = 0;
+  header.advanceCount = 0;
+  header.advanceFirstRecord = 0;
+  header.clusterSectors = 0;
+  header.hasMftRuns = 0;
+  header.sectorFlag = 0;
+  header.clusterCount = 0;
+  header.runListNodes = 0;
+  header.engineMark = 1;
+  header.placeMode = kScanPlaceFromHeader;
+  header.firstSector = firstSector;
+  header.endSector = endSector;
+  header.sectorCount = sectorCount;
+  header.totalBytes = engine.FoundBytes();
+  header.postedItems = engine.FoundItemCount();
+}
+
+}  // namespace corvan
