@@ -110,12 +110,13 @@ bool NtfsEngine::NextFreeCluster(std::uint64_t& cluster) const {
   const std::uint64_t total = m_nVolumeSectorCount / m_nSectorsPerCluster;
   const std::uint64_t c = cluster + 1;
   if (c >= total) return false;
-  auto it = std::upper_bound(m_freeExtents.begin(), m_freeExtents.end(), c,
-                             [](std::uint64_t x, const FreeExtentNode& e) { return x < e.first; });
-  if (it != m_freeExtents.begin() && c - std::prev(it)->first < std::prev(it)->count) {
+  if (IsFreeCluster(c)) {
     cluster = c;
     return true;
   }
+  // Else the first cluster of the next free extent.
+  auto it = std::upper_bound(m_freeExtents.begin(), m_freeExtents.end(), c,
+                             [](std::uint64_t x, const FreeExtentNode& e) { return x < e.first; });
   if (it == m_freeExtents.end() || it->first >= total) return false;
   cluster = it->first;
   return true;
