@@ -1,5 +1,7 @@
 #include "scan/ScanInfoEngines.h"
 
+#include "sources/DriveIdentity.h"
+
 namespace corvan {
 
 void SetCommonScanFields(ScanImageFileHeader& header, const ScanEngine& engine, std::uint64_t firstSector,
@@ -32,6 +34,16 @@ void SetCommonScanFields(ScanImageFileHeader& header, const ScanEngine& engine, 
   header.sectorCount = sectorCount;
   header.totalBytes = engine.FoundBytes();
   header.postedItems = engine.FoundItemCount();
+}
+
+SavedDriveLookup LookUpSavedDrive(const ScanImageFileHeader& header) {
+  SavedDriveLookup lookup;
+  lookup.named = SavedHeaderNamesDrive(header.placeMode, header.placeFromHeader);
+  if (!lookup.named) return lookup;
+  const SavedSourceDisk saved{header.diskIdentity, header.diskIdentity2, header.diskIdentity3, header.diskSizeLow};
+  if (const std::shared_ptr<const DriveIdentityReader> reader = CurrentDriveIdentityReader())
+    lookup.drive = FindSourceDrive(saved, true, ListSourceDriveCandidates(), *reader);
+  return lookup;
 }
 
 }  // namespace corvan

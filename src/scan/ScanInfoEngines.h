@@ -6,6 +6,7 @@
 // again without a new scan.
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/ScanEngine.h"
@@ -33,6 +34,16 @@ void CaptureScanInfo(const ExFatEngine& engine, ScanImageFileHeader& header, Sca
 // fields (form, banners, drive count, image, source fields) are kept.
 void SetCommonScanFields(ScanImageFileHeader& header, const ScanEngine& engine, std::uint64_t firstSector,
                          std::uint64_t endSector, std::uint64_t sectorCount);
+
+// The host drive a saved header names by its identity, for the headers that
+// name one (the files this program writes never do): `named` false when the
+// volume's place comes from the header alone; else the drive found, or
+// nothing when it is not attached.
+struct SavedDriveLookup {
+  bool named = false;
+  std::optional<std::uint8_t> drive;
+};
+SavedDriveLookup LookUpSavedDrive(const ScanImageFileHeader& header);
 
 // The outcome of a restore; `message` is the text shown to the user when
 // the engine cannot be used.

@@ -13,7 +13,6 @@
 #include "engines/fat/ExFatEngine.h"
 #include "engines/fat/ExFatFormat.h"
 #include "scan/ScanInfoEngines.h"
-#include "sources/DriveIdentity.h"
 
 namespace corvan {
 
@@ -141,15 +140,9 @@ ScanRestoreResult RestoreFromScanInfo(ExFatEngine& engine, const VolumeScanInfo&
   engine.m_poster.ResetCounters();
   engine.m_poster.SetNextId(kRestoredNextId);
 
-  if (SavedHeaderNamesDrive(h.placeMode, h.placeFromHeader)) {
-    std::array<std::uint8_t, kScanImageFileHeaderSize> raw{};
-    h.Encode(raw);
-    const std::optional<SavedSourceDisk> saved = ReadSavedSourceDisk(raw);
-    const std::optional<std::uint8_t> drive =
-        saved ? FindSourceDrive(*saved, true, ListSourceDriveCandidates(), *CurrentDriveIdentityReader())
-              : std::nullopt;
-    if (!drive) return Refused(LoadString(kIdsSourceDriveNotFound));
-    engine.m_nMatchedDrive = *drive;
+  if (const SavedDriveLookup drive = LookUpSavedDrive(h); drive.named) {
+    if (!drive.drive) return Refused(LoadString(kIdsSourceDriveNotFound));
+    engine.m_nMatchedDrive = *drive.drive;
   }
 
   // The header keeps no heap start, and no cluster size of 32 MiB: both come

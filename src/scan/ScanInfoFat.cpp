@@ -30,7 +30,6 @@
 #include "core/StringTable.h"
 #include "engines/fat/FatEngine.h"
 #include "scan/ScanInfoEngines.h"
-#include "sources/DriveIdentity.h"
 #include "sources/FatBootSector.h"
 
 namespace corvan {
@@ -198,15 +197,8 @@ ScanRestoreResult RestoreFromScanInfo(FatEngine& engine, const VolumeScanInfo& s
 
   // A header that names a host drive sends the restore looking for it; the
   // files this program writes store 7 at byte 953 and never do.
-  if (SavedHeaderNamesDrive(h.placeMode, h.placeFromHeader)) {
-    const auto block = h.EncodeBlock();
-    const std::optional<SavedSourceDisk> saved = ReadSavedSourceDisk(block);
-    const std::vector<DriveCandidate> candidates = ListSourceDriveCandidates();
-    const std::shared_ptr<const DriveIdentityReader> reader = CurrentDriveIdentityReader();
-    const std::optional<std::uint8_t> drive =
-        saved && reader ? FindSourceDrive(*saved, true, candidates, *reader) : std::nullopt;
-    if (!drive) return Refuse(LoadString(kIdsSourceDriveNotFound));
-  }
+  if (const SavedDriveLookup drive = LookUpSavedDrive(h); drive.named && !drive.drive)
+    return Refuse(LoadString(kIdsSourceDriveNotFound));
   return {true, {}};
 }
 

@@ -34,7 +34,6 @@
 #include "engines/ntfs/NtfsFoundRecords.h"
 #include "platform/ByteCodec.h"
 #include "scan/ScanInfoEngines.h"
-#include "sources/DriveIdentity.h"
 #include "sources/SourceRecords.h"
 
 namespace corvan {
@@ -436,15 +435,9 @@ ScanRestoreResult RestoreFromScanInfo(NtfsEngine& engine, const VolumeScanInfo& 
   // A header that names a host drive sends the restore looking for it; the
   // files this program writes store 7 at byte 953 and never do.
   const ScanImageFileHeader& h = scan.header;
-  if (SavedHeaderNamesDrive(h.placeMode, h.placeFromHeader)) {
-    const auto block = h.EncodeBlock();
-    const std::optional<SavedSourceDisk> disk = ReadSavedSourceDisk(block);
-    const std::shared_ptr<const DriveIdentityReader> reader = CurrentDriveIdentityReader();
-    const std::vector<DriveCandidate> candidates = ListSourceDriveCandidates();
-    const std::optional<std::uint8_t> drive =
-        disk && reader ? FindSourceDrive(*disk, true, candidates, *reader) : std::nullopt;
-    if (!drive) return Refuse(engine, LoadString(kIdsSourceDriveNotFound));
-    saved.binding.diskNumber = *drive;
+  if (const SavedDriveLookup drive = LookUpSavedDrive(h); drive.named) {
+    if (!drive.drive) return Refuse(engine, LoadString(kIdsSourceDriveNotFound));
+    saved.binding.diskNumber = *drive.drive;
   }
 
   engine.RestoreSavedScan(saved);
