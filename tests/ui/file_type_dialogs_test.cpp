@@ -30,10 +30,8 @@
 #include "sources/FileSectorSource.h"
 #include "save/FoundItemStoreWalk.h"
 #include "save/SaveDecisions.h"
-#include "core/HeadlessHost.h"
 #include "console/FoundItemStore.h"
-#include "scan/ProgramEngines.h"
-#include "scan/ScanWorker.h"
+#include "support/HeadlessScan.h"
 #include "support/TestSupport.h"
 #include "ui/CEditItem.h"
 #include "ui/CXColorListCtrl.h"
@@ -451,28 +449,11 @@ TEST_F(FileTypeDialogs, AnAddedTypeIsFoundByRawRecoveryAndSavedWhole) {
   source.partition->diskNumber = kNoDiskNumber;
   source.partition->fileSystemKind = kFsFat16;
   source.partition->fileSystemText = u"FAT";
-  FoundItemStore store;
-  HeadlessHost host(&store, nullptr);
-  host.SetRecoveryMode(kModeRaw);
-  host.SelectedTypeList() = searched;
-  std::unique_ptr<ScanEngine> fat, ntfs, exFat;
-  std::atomic<std::uint32_t> resumed{0};
-  const auto engines = MakeProgramEngines();
-  ScanWorker worker(ScanJob{.host = host,
-                            .engines = {fat, ntfs, exFat},
-                            .scanResumed = resumed,
-                            .source = &source,
-                            .disk = disk,
-                            .mode = kModeRaw,
-                            .advanceChoice = 0,
-                            .quickVolumeSearch = false,
-                            .mediaFirstSector = 0,
-                            .mediaLastSector = 0,
-                            .resetScanState = {},
-                            .resumeSavedScan = {}},
-                    *engines);
-  worker.Run();
-  ASSERT_TRUE(worker.Problem().empty()) << worker.Problem();
+  test::VolumeScan scan;
+  scan.host.SelectedTypeList() = searched;
+  scan.Run(source, disk, kModeRaw);
+  ASSERT_TRUE(scan.problem.empty()) << scan.problem;
+  FoundItemStore& store = scan.store;
 
   std::vector<std::u16string> paths;
   for (FoundItemHandle h = 1; h < store.Count(); ++h)
@@ -483,9 +464,9 @@ TEST_F(FileTypeDialogs, AnAddedTypeIsFoundByRawRecoveryAndSavedWhole) {
   FoundItemStoreWalk walk(store);
   UnattendedSaveDecisions decisions;
   std::uint8_t skip = 0, skipAll = 0, rename = 0, renameAll = 0, overwrite = 0, overwriteAll = 0;
-  SaveJob job{.host = host,
+  SaveJob job{.host = scan.host,
               .answers = {skip, skipAll, rename, renameAll, overwrite, overwriteAll},
-              .engine = fat.get(),
+              .engine = scan.fat.get(),
               .volumeKind = kSaveVolumeFat,
               .progress = nullptr,
               .masks = {},

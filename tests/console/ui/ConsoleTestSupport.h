@@ -25,6 +25,7 @@
 #include "core/FoundItemSink.h"
 #include "platform/TextConv.h"
 #include "scan/ScanWorker.h"
+#include "support/CorpusTruth.h"
 #include "app/SourceSetup.h"
 
 namespace corvan::test {
@@ -52,27 +53,6 @@ inline std::optional<std::uint16_t> VolumeOfKind(const CORVANApp& app, std::uint
     if (source->partition && source->kind == kSourceVolume && source->partition->fileSystemKind == fsKind)
       return source->index;
   return std::nullopt;
-}
-
-struct TruthRow {
-  std::string type, state;
-  std::uint64_t size = 0;
-  std::string path;
-};
-
-inline std::vector<TruthRow> ReadTruthFile(const std::filesystem::path& file) {
-  std::vector<TruthRow> rows;
-  std::ifstream in(file);
-  std::string line;
-  std::getline(in, line);  // header
-  while (std::getline(in, line)) {
-    std::vector<std::string> cols;
-    std::istringstream s(line);
-    for (std::string c; std::getline(s, c, '\t');) cols.push_back(c);
-    if (cols.size() < 5) continue;
-    rows.push_back({cols[0], cols[1], std::stoull(cols[2]), cols[4]});
-  }
-  return rows;
 }
 
 // Processes events until `done` holds or `seconds` have passed.

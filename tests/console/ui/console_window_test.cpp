@@ -36,7 +36,7 @@ namespace {
 
 // Answers every question as told and remembers what was asked.
 std::vector<test::TruthRow> NtfsTruth() {
-  auto rows = test::ReadTruthFile(test::CorpusDir() / "ntfs.truth.tsv");
+  auto rows = test::ReadTruth(test::CorpusDir() / "ntfs.truth.tsv");
   // Folders before their contents.
   std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
   return rows;

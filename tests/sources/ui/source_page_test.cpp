@@ -137,7 +137,7 @@ class SourcePage : public ::testing::Test {
     ASSERT_TRUE(test::WaitFor([console] { return console->ScanFinished(); }));
     test::Settle();
 
-    const auto truth = test::ReadTruthFile(test::CorpusDir() / truthFile);
+    const auto truth = test::ReadTruth(test::CorpusDir() / truthFile);
     ASSERT_FALSE(truth.empty());
     CFileFolderTree* classic = console->Tree(0);
     const auto paths = TreePaths(classic->Model());
