@@ -132,6 +132,8 @@ class CORVANApp final : public EngineHost {
   std::atomic<std::uint32_t> m_bImageSource{0};
   std::atomic<std::uint32_t> m_bScanInfoRestored{0};
   std::atomic<std::uint32_t> m_bSortAscending{0};
+  // 0 while a lost-volume search has listed volumes that are not saved as
+  // a drive scan: leaving the results window then offers to save them too.
   std::atomic<std::uint32_t> m_bHaveFoundVolumes{1};
   std::atomic<std::uint32_t> m_nFoundVolumeCount{0};  // volumes all lost-volume searches found; never reset
   std::atomic<std::uint32_t> m_bResumeMode{0};
@@ -140,7 +142,6 @@ class CORVANApp final : public EngineHost {
   std::atomic<std::uint32_t> m_bQuickVolumeSearch{0};
   std::atomic<std::uint32_t> m_bScanResumed{0};
   std::atomic<std::uint32_t> m_bSavedScanOpened{0};
-  std::atomic<std::uint32_t> m_bFoundVolumesSaved{1};
   std::atomic<std::uint32_t> m_bScanInfoLoadOk{1};
   std::atomic<std::uint8_t> m_bVolumeOpened{0};
   std::atomic<std::uint8_t> m_bRegionDialogOpen{0};

@@ -35,15 +35,11 @@ ScanJob MakeScanJob(CORVANApp& app) {
 }
 
 bool CORVANApp::SaveDriveScanInfo(const std::filesystem::path& chosen) {
-  m_bHaveFoundVolumes = 1;
-  m_bDriveScanSaved = 1;
   const std::filesystem::path path = DriveScanFileName(chosen);
   m_szScanInfoPath = FormatNow("%d-%b-%Y");
-  std::vector<ScanImageRecord> index = ReadScanIndex();
   ScanInfoWriteOptions options;
   options.savedDate = Utf8ToUtf16(m_szScanInfoPath);
   options.indexFile = ScanIndexPath();
-  options.savedScans = &index;
   std::vector<SourceRecord> sources;
   for (const auto& r : m_sourceList.m_sources)
     if (r) sources.push_back(CopySourceRecord(*r));
@@ -53,6 +49,8 @@ bool CORVANApp::SaveDriveScanInfo(const std::filesystem::path& chosen) {
     return false;
   }
   m_profile.WriteString(kProductSection, "ScanPath", path.string());
+  m_bDriveScanSaved = 1;
+  m_bHaveFoundVolumes = 1;
   return true;
 }
 

@@ -11,6 +11,7 @@
 #include <QWidget>
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -84,12 +85,19 @@ inline QRgb Pixel(const QImage& img, int x, int y) { return img.pixel(x, y) & 0x
 inline QRgb Rgb(int r, int g, int b) { return static_cast<QRgb>((r << 16) | (g << 8) | b); }
 
 // The message box of the window tests: remembers every question, from any
-// thread, and gives `answer` to each that is not a plain OK.
+// thread, and gives `answer` (or the answer set for that question) to each
+// that is not a plain OK.
 struct AnsweringPrompt : Prompt {
   int MessageBox(const std::string& text, unsigned, unsigned type) override {
     std::lock_guard lock(mutex);
     asked.push_back(text);
-    return type == kMbOk ? kIdOk : answer;
+    if (type == kMbOk) return kIdOk;
+    const auto given = answers.find(text);
+    return given != answers.end() ? given->second : answer;
+  }
+  void AnswerTo(unsigned id, int given) {
+    std::lock_guard lock(mutex);
+    answers[LoadString(id)] = given;
   }
   bool Asked(unsigned id) {
     std::lock_guard lock(mutex);
@@ -97,6 +105,7 @@ struct AnsweringPrompt : Prompt {
   }
   std::mutex mutex;
   std::vector<std::string> asked;
+  std::map<std::string, int> answers;
   int answer = kIdYes;
 };
 

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <filesystem>
 
+#include "console/ui/ScanInfoCommand.h"
 #include "support/TestSupport.h"
 
 int main(int argc, char** argv) {
@@ -22,5 +23,11 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
   ::testing::InitGoogleTest(&argc, argv);
+  // A real file dialog would wait for a user who is not there: a test that
+  // saves a scan names its file itself.
+  corvan::ScanInfoSaveChooser() = [](QWidget*, const QString&, const QString&, const QString&) {
+    ADD_FAILURE() << "the save dialog of the scan information was opened without a file to give it";
+    return QString();
+  };
   return RUN_ALL_TESTS();
 }

@@ -21,6 +21,7 @@
 #include "scan/ScanDispatch.h"
 #include "scan/ScanWorker.h"
 #include "console/ui/RecoverCommand.h"
+#include "console/ui/ScanInfoCommand.h"
 #include "core/RecoveryMode.h"
 #include "console/ui/CScanProcess.h"
 #include "ui/CDragTitle.h"
@@ -84,6 +85,7 @@ RecoveryConsoleParts& CRecoveryConsole::Parts() {
   static RecoveryConsoleParts parts = [] {
     RecoveryConsoleParts p;
     p.runDestination = RunRecoverDestination;
+    p.saveScanInformation = SaveScanInformationCommand;
     return p;
   }();
   return parts;
@@ -432,6 +434,19 @@ void CRecoveryConsole::OnScanDialogEnded() {
   m_strFinalTotalText = m_strScanTotalText;
   m_bScanFinished = true;
   CORVANApp& app = App();
+  if (!app.m_bScanInfoLoadOk) {
+    // The saved scan could not be loaded (the user was told why): back to
+    // the start window's list of saved scans, when there is one to go to.
+    app.m_bScanInfoLoadOk = 1;
+    if (CanReopenStartWindow()) {
+      app.m_bResumeMode = 1;
+      ReleaseViews();
+      m_bLeaving = true;
+      ReopenStartWindow();
+      emit ScanEnded();
+      return;
+    }
+  }
   // "?", Back and "-" act from now on; find and the mask wait for their
   // parts of the window.
   for (auto* b : {m_pHelp, m_pBack, m_pMinimise}) SetButtonEnabled(b, true);
@@ -601,7 +616,7 @@ bool CRecoveryConsole::Leave(bool closing) {
   ClearPreview();
   if (!app.m_bFromScanInfo && app.m_bResultsPresent && Parts().saveScanInformation) {
     m_bLeaveConfirmed = true;
-    const unsigned question = app.m_bFoundVolumesSaved ? kIdsSaveScanInfo : kIdsSaveScanInfoAndVolumes;
+    const unsigned question = app.m_bHaveFoundVolumes ? kIdsSaveScanInfo : kIdsSaveScanInfoAndVolumes;
     const int answer = app.GetPrompt().MessageBoxId(question, kPicQuestion, closing ? kMbYesNoCancel : kMbYesNo);
     if (answer == kIdCancel) return false;
     if (answer == kIdYes) m_bLeaveConfirmed = Parts().saveScanInformation(*this);
@@ -629,6 +644,10 @@ void CRecoveryConsole::OnBack() {
   ReleaseViews();
   m_bLeaving = true;
   ReopenStartWindow();
+}
+
+void CRecoveryConsole::EnableLeaveCommands(bool on) {
+  for (auto* b : {m_pHelp, m_pBack}) SetButtonEnabled(b, on);
 }
 
 void CRecoveryConsole::ReleaseViews() {

@@ -110,6 +110,8 @@ class CRecoveryConsole : public QWidget {
   void OnBack();
   void OnCancel();
   void ReleaseViews();
+  // Off while the scan information is saved: Back and "?" wait for it.
+  void EnableLeaveCommands(bool on);
 
   // The start timer's work: runs the scan dialog once.
   void OnTimer();

@@ -10,6 +10,7 @@
 #include "core/StringTable.h"
 #include "console/FoundItemStore.h"
 #include "console/SaveSpaceCheck.h"
+#include "console/SavedScanItems.h"
 #include "save/CheckedItemsWalk.h"
 #include "save/ui/QtSaveDecisions.h"
 #include "ui/CXBitmapButton.h"
@@ -31,27 +32,42 @@ std::function<void(CSaveProcess&)>& BeforeEndHook() {
 
 void CSaveProcess::SetBeforeEndHook(std::function<void(CSaveProcess&)> hook) { BeforeEndHook() = std::move(hook); }
 
+namespace {
+ProgressDialogBase::Controls SavingControls() {
+  const CORVANApp& app = App();
+  return {.frameId = CSaveProcess::kIdFrame,
+          .headingId = CSaveProcess::kIdGroup,
+          .heading = QStringLiteral("Saving Data"),
+          .mainBarId = CSaveProcess::kIdMainBar,
+          .secondBarId = CSaveProcess::kIdFileBar,
+          .textIds = {CSaveProcess::kIdCountText, CSaveProcess::kIdFolderText, CSaveProcess::kIdFileText},
+          .min = {CSaveProcess::kIdMin, "_", 25, 18},
+          .stop = {CSaveProcess::kIdStop, "Stop", 32, 32},
+          .help = {CSaveProcess::kIdHelp, "?", 28, 23},
+          .okId = CSaveProcess::kIdOk,
+          .cancelId = CSaveProcess::kIdCancel,
+          .pushButtonFontSize = 11,
+          .helpContext = CSaveProcess::kHelpContext,
+          .workArea = WorkAreaRect(app.m_rcWorkArea.left, app.m_rcWorkArea.top, app.m_rcWorkArea.right,
+                                   app.m_rcWorkArea.bottom)};
+}
+}  // namespace
+
 CSaveProcess::CSaveProcess(QWidget* owner, FoundItemStore& store, int view)
     : ProgressDialogBase(owner, ToQString(LoadString(kIdsSavingFile) + " - " + LoadString(kIdsProductTitle)),
-                         Controls{.frameId = kIdFrame,
-                                  .headingId = kIdGroup,
-                                  .heading = QStringLiteral("Saving Data"),
-                                  .mainBarId = kIdMainBar,
-                                  .secondBarId = kIdFileBar,
-                                  .textIds = {kIdCountText, kIdFolderText, kIdFileText},
-                                  .min = {kIdMin, "_", 25, 18},
-                                  .stop = {kIdStop, "Stop", 32, 32},
-                                  .help = {kIdHelp, "?", 28, 23},
-                                  .okId = kIdOk,
-                                  .cancelId = kIdCancel,
-                                  .pushButtonFontSize = 11,
-                                  .helpContext = kHelpContext,
-                                  .workArea = WorkAreaRect(App().m_rcWorkArea.left, App().m_rcWorkArea.top,
-                                                          App().m_rcWorkArea.right, App().m_rcWorkArea.bottom)}),
+                         SavingControls()),
       m_store(store),
       m_nView(view),
       m_decisions(std::make_unique<QtSaveDecisions>(this)) {
   PlaceControls();
+}
+
+CSaveProcess::CSaveProcess(QWidget* owner, FoundItemStore& store, std::filesystem::path scanInfoFile)
+    : CSaveProcess(owner, store, 0) {
+  m_scanInfoFile = std::move(scanInfoFile);
+  ProgressDialogBase::EnableStop(false);
+  m_pSecondBar->hide();
+  ShowProgress();
 }
 
 CSaveProcess::~CSaveProcess() {
@@ -85,6 +101,7 @@ void CSaveProcess::OnStarting() {
 }
 
 void CSaveProcess::RunWorker() {
+  if (SavesScanInformation()) return RunScanInfoSave();
   CORVANApp& app = App();
   if (!app.m_bSaveReady) return;
   const bool whole = app.m_bSaveFullOptions != 0;
@@ -117,6 +134,18 @@ void CSaveProcess::RunWorker() {
   m_result = saver.Result();
 }
 
+void CSaveProcess::RunScanInfoSave() {
+  CORVANApp& app = App();
+  SetRange(0, static_cast<std::int64_t>(m_store.Count()));
+  SetStep(1);
+  const ScanInfoItemSource items = SavedScanItemsOf(m_store);
+  m_bScanInfoSaved = SaveScanInformation(app, m_scanInfoFile, [this, &items](ScanInfoItem& item) {
+    if (!items(item)) return false;
+    StepIt();
+    return true;
+  });
+}
+
 // ---------------------------------------------------------------- commands
 
 void CSaveProcess::AskStop() {
@@ -128,6 +157,8 @@ void CSaveProcess::AskStop() {
 
 void CSaveProcess::reject() {
   if (m_bEnded || m_bAsking) return;
+  // Saving the scan information has no stop: it ends on its own, quickly.
+  if (SavesScanInformation() && m_bStarted) return;
   if (m_worker.IsRunning() || App().m_bBusy) {
     // The job stops when it sees the flag and then closes the dialog.
     RunStopQuestion();

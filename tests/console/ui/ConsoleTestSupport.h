@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/CORVANApp.h"
+#include "app/ui/MainWindows.h"
 #include "console/ui/FolderTreeModel.h"
 #include "ui/QtText.h"
 #include "core/ProgressSink.h"
@@ -27,6 +28,7 @@
 #include "scan/ScanWorker.h"
 #include "support/CorpusTruth.h"
 #include "app/SourceSetup.h"
+#include "ui/UiTestSupport.h"
 
 namespace corvan::test {
 
@@ -53,6 +55,18 @@ inline std::optional<std::uint16_t> VolumeOfKind(const CORVANApp& app, std::uint
     if (source->partition && source->kind == kSourceVolume && source->partition->fileSystemKind == fsKind)
       return source->index;
   return std::nullopt;
+}
+
+// Closes the results window and whatever window is in front, answering the
+// questions of leaving so that nothing is saved, and lets them go.
+inline void CloseTestWindows(AnsweringPrompt& prompt, QWidget* console) {
+  prompt.answer = kIdYes;
+  prompt.AnswerTo(310, kIdNo);
+  prompt.AnswerTo(311, kIdNo);
+  if (console) console->close();
+  if (QWidget* w = CurrentMainWindow()) w->close();
+  Settle();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 // Processes events until `done` holds or `seconds` have passed.

@@ -90,12 +90,8 @@ class ConsoleWindow : public ::testing::Test {
     truth = NtfsTruth();
   }
   void TearDown() override {
-    prompt.answer = kIdYes;  // the window's Close asks to exit
-    if (console) console->close();
-    if (QWidget* w = CurrentMainWindow()) w->close();
     if (HelpViewer* help = HelpViewer::Existing()) help->close();
-    test::Settle();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    test::CloseTestWindows(prompt, console);
     SetProgramEndHandler(nullptr);
     SetStartWindowOpener(nullptr);
     App().m_pPrompt = nullptr;
@@ -399,8 +395,10 @@ TEST_F(ConsoleWindow, RenamesAreCheckedAndReachTreeAndList) {
 
 TEST_F(ConsoleWindow, BackPutsANewStartWindowInFront) {
   Open(std::make_unique<test::TruthBackend>(truth));
-  prompt.answer = kIdYes;
+  // Back offers to save the scan first; No leaves without it.
+  prompt.answer = kIdNo;
   Button(CRecoveryConsole::kIdBack)->click();
+  EXPECT_TRUE(prompt.Asked(310));
   test::Settle();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(console.isNull());
@@ -410,18 +408,39 @@ TEST_F(ConsoleWindow, BackPutsANewStartWindowInFront) {
   EXPECT_FALSE(App().m_bResultsPresent);
 }
 
-TEST_F(ConsoleWindow, CloseAsksWhetherToExit) {
+TEST_F(ConsoleWindow, CloseOffersToSaveTheScanFirst) {
   Open(std::make_unique<test::TruthBackend>(truth));
-  prompt.answer = kIdNo;
+  ASSERT_TRUE(App().m_bResultsPresent);
+  prompt.answer = kIdCancel;
   Button(CRecoveryConsole::kIdClose)->click();
-  EXPECT_TRUE(prompt.Asked(238));
+  EXPECT_TRUE(prompt.Asked(310));
+  EXPECT_FALSE(prompt.Asked(238));
   test::Settle();
   ASSERT_TRUE(console);
   EXPECT_TRUE(console->isVisible());
   // Closing by the window system asks the same.
   prompt.asked.clear();
   console->close();
+  EXPECT_TRUE(prompt.Asked(310));
+  test::Settle();
+  ASSERT_TRUE(console);
+  EXPECT_TRUE(console->isVisible());
+  // No: the scan is not kept, and the program ends.
+  prompt.answer = kIdNo;
+  Button(CRecoveryConsole::kIdClose)->click();
+  test::Settle();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(console.isNull());
+  EXPECT_EQ(ended, 1);
+}
+
+TEST_F(ConsoleWindow, CloseAsksWhetherToExitWhenTheScanIsSavedAlready) {
+  Open(std::make_unique<test::TruthBackend>(truth));
+  App().m_bFromScanInfo = 1;
+  prompt.answer = kIdNo;
+  Button(CRecoveryConsole::kIdClose)->click();
   EXPECT_TRUE(prompt.Asked(238));
+  EXPECT_FALSE(prompt.Asked(310));
   test::Settle();
   ASSERT_TRUE(console);
   EXPECT_TRUE(console->isVisible());

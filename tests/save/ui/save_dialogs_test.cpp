@@ -116,12 +116,8 @@ class RecoverDialogs : public ::testing::Test {
     truth = ReadTruthMd5(test::CorpusDir() / "ntfs.truth.tsv");
   }
   void TearDown() override {
-    prompt.answer = kIdYes;
-    if (console) console->close();
-    if (QWidget* w = CurrentMainWindow()) w->close();
     if (HelpViewer* help = HelpViewer::Existing()) help->close();
-    test::Settle();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    test::CloseTestWindows(prompt, console);
     SetProgramEndHandler(nullptr);
     App().m_pPrompt = nullptr;
     App().m_saveMasks.clear();

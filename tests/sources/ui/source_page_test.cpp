@@ -76,12 +76,9 @@ class SourcePage : public ::testing::Test {
     ASSERT_NE(page, nullptr);
   }
   void TearDown() override {
-    prompt.answer = kIdYes;
     CDataRecovery::FileChooser() = nullptr;
-    if (QWidget* w = CurrentMainWindow()) w->close();
     if (HelpViewer* help = HelpViewer::Existing()) help->close();
-    test::Settle();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    test::CloseTestWindows(prompt, nullptr);
     SetProgramEndHandler(nullptr);
     App().m_pPrompt = nullptr;
   }
