@@ -55,17 +55,21 @@ MountOutcome MountAndListSources(CORVANApp& app, std::uint32_t imageType, const 
   return outcome;
 }
 
+void SelectSourceRecord(CORVANApp& app, SourceRecord& record) {
+  std::uint64_t sectors = 0;
+  if (record.disk) sectors = record.disk->sectorCount;
+  if (record.partition) sectors = record.partition->sectorCount;
+  app.m_sourceList.m_pSelectedSource = &record;
+  app.m_nMediaFirstSector = 0;
+  app.m_nMediaLastSector = sectors;
+  app.m_nRegionFirstSector = app.m_nMediaFirstSector;
+  app.m_nRegionLastSector = app.m_nMediaLastSector;
+}
+
 SourceRecord* SelectSource(CORVANApp& app, std::uint16_t index) {
   for (const auto& record : app.m_sourceList.m_sources) {
     if (record->index != index) continue;
-    std::uint64_t sectors = 0;
-    if (record->disk) sectors = record->disk->sectorCount;
-    if (record->partition) sectors = record->partition->sectorCount;
-    app.m_sourceList.m_pSelectedSource = record.get();
-    app.m_nMediaFirstSector = 0;
-    app.m_nMediaLastSector = sectors;
-    app.m_nRegionFirstSector = app.m_nMediaFirstSector;
-    app.m_nRegionLastSector = app.m_nMediaLastSector;
+    SelectSourceRecord(app, *record);
     return record.get();
   }
   return nullptr;

@@ -27,5 +27,8 @@ MountOutcome MountAndListSources(CORVANApp& app, std::uint32_t imageType, const 
 // Makes the source record with `index` the selection, with the media range
 // 0 .. its sector count and the scan region the same. Null when there is none.
 SourceRecord* SelectSource(CORVANApp& app, std::uint16_t index);
+// The same for a record of the source list itself, where indexes may repeat
+// (volumes loaded from a saved drive scan keep the indexes they were saved with).
+void SelectSourceRecord(CORVANApp& app, SourceRecord& record);
 
 }  // namespace corvan

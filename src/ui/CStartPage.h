@@ -3,7 +3,9 @@
 // derive from it). It paints the dialog colour over its whole area.
 
 #include <QSize>
+#include <QString>
 #include <QWidget>
+#include <functional>
 
 namespace corvan {
 
@@ -26,10 +28,16 @@ class CStartPage : public QWidget {
  public:
   static constexpr QSize kSize{582, 528};
 
+  // The open-file dialog of the pages' Browse buttons; tests set it.
+  // Returns the chosen path or an empty text (Cancel).
+  static std::function<QString(QWidget* parent, const QString& filter)>& FileChooser();
+
   explicit CStartPage(QWidget* parent = nullptr);
   // The start screen the page lies on (the one in front when the page has
   // none of its own), or null.
   OptionsPanelHost* PanelHost() const;
+  // Slides the options panel away, if one is open.
+  void ClosePanel() const;
   // Asked by the start screen when the page is shown; 1 shows the resume
   // page's list of saved scans.
   virtual void SetPageMode(int mode) { m_nPageMode = mode; }

@@ -2,6 +2,7 @@
 
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QScreen>
 #include <QVariant>
 #include <QWidget>
@@ -22,6 +23,19 @@ void SetDlgCtrlId(QWidget* control, int id) {
 int DlgCtrlId(const QWidget* control) {
   const QVariant v = control ? control->property(kCtrlIdProperty) : QVariant();
   return v.isValid() ? v.toInt() : 0;
+}
+
+QLabel* AddStaticText(QWidget* parent, int id, const QString& text, const QRect& geometry) {
+  auto* l = new QLabel(text, parent);
+  SetDlgCtrlId(l, id);
+  l->setGeometry(geometry);
+  return l;
+}
+
+QLabel* AddStaticText(QWidget* parent, int id, const QString& text, const QRect& geometry, const QFont& font) {
+  QLabel* l = AddStaticText(parent, id, text, geometry);
+  l->setFont(font);
+  return l;
 }
 
 QWidget* GetDlgItem(const QWidget* parent, int id) {

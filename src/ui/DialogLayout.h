@@ -16,6 +16,7 @@
 #include <span>
 #include <vector>
 
+class QLabel;
 class QWidget;
 
 namespace corvan {
@@ -29,6 +30,9 @@ template <typename T>
 T* GetDlgItemAs(const QWidget* parent, int id) {
   return qobject_cast<T*>(GetDlgItem(parent, id));
 }
+// A static text of `parent` with control id `id` at `geometry`.
+QLabel* AddStaticText(QWidget* parent, int id, const QString& text, const QRect& geometry);
+QLabel* AddStaticText(QWidget* parent, int id, const QString& text, const QRect& geometry, const QFont& font);
 
 // Places top-level `window` in the middle of `owner`'s window, or of the
 // screen's free area when it has no owner, and keeps it on that screen.

@@ -43,10 +43,7 @@ QPushButton* CSkinnedDialog::AddButton(int id, const QString& text, const QRect&
 }
 
 QLabel* CSkinnedDialog::AddStatic(int id, const QString& text, const QRect& geometry) {
-  auto* l = new QLabel(text, this);
-  SetDlgCtrlId(l, id);
-  l->setGeometry(geometry);
-  return l;
+  return AddStaticText(this, id, text, geometry);
 }
 
 void CSkinnedDialog::showEvent(QShowEvent* e) {

@@ -113,7 +113,7 @@ std::string BuildFat(Place place, int bits, std::uint32_t start, std::uint32_t s
     if (rawtest::FatEntry(volume, g, bits, static_cast<std::uint32_t>(c)) != 0)
       return "cluster " + std::to_string(c) + " of the new volume is not free";
   v.layout.Place(s.samples, kFirst, volume, start);
-  rawtest::CopyInto(volume, disk, std::uint64_t{start} * 512);
+  test::CopyKeepingHoles(volume, disk, std::uint64_t{start} * 512);
   s.volumes[place] = std::move(v);
   return {};
 }
@@ -136,7 +136,7 @@ std::string BuildExFat(std::uint32_t start, std::uint32_t sectors, const fs::pat
   for (std::uint64_t c = kFirst; c < kFirst + units; ++c)
     if (!g.Free(c)) return "exFAT cluster " + std::to_string(c) + " of the new volume is not free";
   v.layout.Place(s.samples, kFirst, volume, start);
-  rawtest::CopyInto(volume, disk, std::uint64_t{start} * 512);
+  test::CopyKeepingHoles(volume, disk, std::uint64_t{start} * 512);
   s.volumes[Place::ExFat] = std::move(v);
   return {};
 }
@@ -164,7 +164,7 @@ std::string BuildNtfs(std::uint32_t start, std::uint32_t sectors, const fs::path
   }
   if (first == 0) return "no free run of " + std::to_string(units) + " clusters in the NTFS volume";
   v.layout.Place(s.samples, first, volume, start);
-  rawtest::CopyInto(volume, disk, std::uint64_t{start} * 512);
+  test::CopyKeepingHoles(volume, disk, std::uint64_t{start} * 512);
   s.volumes[Place::Ntfs] = std::move(v);
   return {};
 }

@@ -130,21 +130,6 @@ inline std::vector<std::uint8_t> ReadAt(const std::filesystem::path& file, std::
   return out;
 }
 
-// Copies `from` into `to` at byte `offset`, leaving its zero runs alone so
-// the disk file stays sparse.
-inline void CopyInto(const std::filesystem::path& from, const std::filesystem::path& to, std::uint64_t offset) {
-  std::ifstream in(from, std::ios::binary);
-  std::fstream out(to, std::ios::binary | std::ios::in | std::ios::out);
-  std::vector<char> chunk(1 << 16);
-  for (std::uint64_t at = 0; in; at += chunk.size()) {
-    in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-    const auto got = static_cast<std::size_t>(in.gcount());
-    if (got == 0 || std::all_of(chunk.begin(), chunk.begin() + got, [](char c) { return c == 0; })) continue;
-    out.seekp(static_cast<std::streamoff>(offset + at));
-    out.write(chunk.data(), static_cast<std::streamsize>(got));
-  }
-}
-
 // Where the samples of one volume (or disk region) lie: unit n (a cluster,
 // or a sector of a region) starts at absolute disk sector Sector(n).
 struct SampleLayout {

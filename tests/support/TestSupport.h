@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -69,6 +71,22 @@ inline std::string ReadWholeFile(const std::filesystem::path& p) {
 inline void WriteWholeFile(const std::filesystem::path& p, const std::string& bytes) {
   std::ofstream out(p, std::ios::binary | std::ios::trunc);
   out << bytes;
+}
+
+// Copies `from` into the existing file `to` at byte `offset`, leaving its
+// zero runs alone so a sparse file stays sparse.
+inline void CopyKeepingHoles(const std::filesystem::path& from, const std::filesystem::path& to,
+                             std::uint64_t offset = 0) {
+  std::ifstream in(from, std::ios::binary);
+  std::fstream out(to, std::ios::binary | std::ios::in | std::ios::out);
+  std::vector<char> chunk(1 << 16);
+  for (std::uint64_t at = 0; in; at += chunk.size()) {
+    in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+    const auto got = static_cast<std::size_t>(in.gcount());
+    if (got == 0 || std::all_of(chunk.begin(), chunk.begin() + got, [](char c) { return c == 0; })) continue;
+    out.seekp(static_cast<std::streamoff>(offset + at));
+    out.write(chunk.data(), static_cast<std::streamsize>(got));
+  }
 }
 
 }  // namespace corvan::test

@@ -342,6 +342,59 @@ QImage CheckBox(bool checked) {
   return img;
 }
 
+// ---- the resume page's pictures ----
+// A disk drawn from the side: its case, a light and, for a drive scan, the
+// volumes it holds as bars.
+void DrawDrive(QPainter& p, const QRectF& r, bool volumes) {
+  QLinearGradient g(r.topLeft(), r.bottomLeft());
+  g.setColorAt(0, QColor(0xe4, 0xee, 0xe0));
+  g.setColorAt(1, QColor(0xa8, 0xbc, 0xa2));
+  p.setPen(QPen(QColor(0x4a, 0x66, 0x44), r.height() > 20 ? 1.5 : 1));
+  p.setBrush(g);
+  p.drawRoundedRect(r, r.height() / 6, r.height() / 6);
+  p.setPen(Qt::NoPen);
+  p.setBrush(kLeaf);
+  p.drawEllipse(QPointF(r.right() - r.height() / 3, r.center().y()), r.height() / 9, r.height() / 9);
+  if (!volumes) return;
+  const QColor bars[] = {kGreen, QColor(0x3a, 0x7c, 0xb8), QColor(0xd0, 0x9a, 0x2a)};
+  const double w = (r.width() - r.height()) / 3;
+  for (int i = 0; i < 3; ++i)
+    p.fillRect(QRectF(r.left() + 4 + i * w, r.center().y() - 3, w - 2, 6), bars[i]);
+}
+
+QImage SavedScanPicture(bool driveScan) {
+  QImage img = Canvas(48, 48);
+  Paint(img, [&](QPainter& p) {
+    if (driveScan) {
+      DrawDrive(p, QRectF(3.5, 14.5, 41, 20), true);
+      return;
+    }
+    // A folder with a sheet of found files in it.
+    p.setPen(QPen(QColor(0x8a, 0x6a, 0x10), 1.5));
+    p.setBrush(QColor(0xe8, 0xc0, 0x4a));
+    p.drawPolygon(QPolygonF({QPointF(4, 40), QPointF(4, 10), QPointF(17, 10), QPointF(21, 14), QPointF(44, 14),
+                             QPointF(44, 40)}));
+    p.setPen(QPen(QColor(0x9a, 0xa8, 0x94), 1));
+    p.setBrush(Qt::white);
+    p.drawRect(QRectF(11.5, 8.5, 24, 22));
+    p.setPen(QPen(kGreen, 1.5));
+    for (int i = 0; i < 3; ++i) p.drawLine(QPointF(15, 14 + i * 5), QPointF(32, 14 + i * 5));
+    QLinearGradient front(0, 20, 0, 42);
+    front.setColorAt(0, QColor(0xf6, 0xd8, 0x6a));
+    front.setColorAt(1, QColor(0xe0, 0xb0, 0x34));
+    p.setPen(QPen(QColor(0x8a, 0x6a, 0x10), 1.5));
+    p.setBrush(front);
+    p.drawRoundedRect(QRectF(4, 20, 40, 22), 2, 2);
+  });
+  return img;
+}
+
+QImage VolumeIcon() {
+  QImage img = Canvas(16, 16);
+  Paint(img, [](QPainter& p) { DrawDrive(p, QRectF(1.5, 4.5, 13, 7), false); });
+  return img;
+}
+
 QImage AppIcon() {
   QImage img = Canvas(64, 64);
   Paint(img, [](QPainter& p) {
@@ -394,5 +447,8 @@ int main(int argc, char** argv) {
   ok &= Save(174, CheckBox(false));
   ok &= Save(171, CheckBox(true));
   ok &= Save(128, AppIcon());
+  ok &= Save(172, SavedScanPicture(false));
+  ok &= Save(173, SavedScanPicture(true));
+  ok &= Save(256, VolumeIcon());
   return ok ? 0 : 1;
 }

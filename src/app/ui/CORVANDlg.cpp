@@ -8,6 +8,7 @@
 #include "core/StringTable.h"
 #include "app/ui/CAboutDlg.h"
 #include "ui/CStartPage.h"
+#include "scan/ui/CResumeRecovery.h"
 #include "scan/ui/CSliderOptionDlg.h"
 #include "sources/ui/CDataRecovery.h"
 #include "ui/CSlider.h"
@@ -38,6 +39,7 @@ StartScreenParts& CORVANDlg::Parts() {
   static StartScreenParts parts = [] {
     StartScreenParts p;
     p.newRecoveryPage = [](QWidget* container) -> CStartPage* { return new CDataRecovery(container); };
+    p.resumePage = [](QWidget* container) -> CStartPage* { return new CResumeRecovery(container); };
     p.optionsPanel = [](CORVANDlg& owner) -> CSlider* {
       return new CSliderOptionDlg(owner, [&owner] { owner.CloseOptionsPanel(); });
     };

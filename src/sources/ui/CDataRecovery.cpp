@@ -1,6 +1,5 @@
 #include "sources/ui/CDataRecovery.h"
 
-#include <QFileDialog>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -37,18 +36,6 @@ constexpr unsigned kIdsRawOnly = 593;
 
 QString Str(unsigned id) { return ToQString(LoadString(id)); }
 
-void ClosePanel(const CStartPage* page) {
-  if (OptionsPanelHost* host = page->PanelHost()) host->CloseOptionsPanel();
-}
-
-QLabel* MakeStatic(QWidget* parent, int id, const QString& text, const QRect& r, const QFont& font) {
-  auto* l = new QLabel(text, parent);
-  SetDlgCtrlId(l, id);
-  l->setGeometry(r);
-  l->setFont(font);
-  return l;
-}
-
 QWidget* MakeFrame(QWidget* parent, int id) {
   auto* f = new QFrame(parent);
   SetDlgCtrlId(f, id);
@@ -74,13 +61,6 @@ void SetupList(QWidget* page, int id, CXColorListCtrl& list, const QStringList& 
 }
 
 }  // namespace
-
-std::function<QString(QWidget*, const QString&)>& CDataRecovery::FileChooser() {
-  static std::function<QString(QWidget*, const QString&)> chooser = [](QWidget* parent, const QString& filter) {
-    return QFileDialog::getOpenFileName(parent, QString(), QString(), filter);
-  };
-  return chooser;
-}
 
 CDataRecovery::CDataRecovery(QWidget* parent) : CStartPage(parent) {
   setObjectName(QStringLiteral("CDataRecovery"));
@@ -111,10 +91,10 @@ CDataRecovery::CDataRecovery(QWidget* parent) : CStartPage(parent) {
   auto* find = new QPushButton(QStringLiteral("Find..."), this);
   SetDlgCtrlId(find, kIdFind);
   find->setGeometry(468, 55, 92, 26);
-  auto* hint = MakeStatic(this, kIdHint,
-                          QStringLiteral("Click 'Browse' to select Virtual Machine (VM) image. Use 'Find' button to "
-                                         "search for image file."),
-                          QRect(30, 88, 530, 34), plain);
+  auto* hint = AddStaticText(this, kIdHint,
+                             QStringLiteral("Click 'Browse' to select Virtual Machine (VM) image. Use 'Find' button to "
+                                            "search for image file."),
+                             QRect(30, 88, 530, 34), plain);
   hint->setWordWrap(true);
   m_btnMount = new QPushButton(QStringLiteral(" Mount Virtual Disk"), this);
   SetDlgCtrlId(m_btnMount, kIdMount);
@@ -125,32 +105,32 @@ CDataRecovery::CDataRecovery(QWidget* parent) : CStartPage(parent) {
   SetDlgCtrlId(details, kIdDetailsGroup);
   details->setGeometry(14, 166, 560, 86);
   details->setFont(bold);
-  MakeStatic(this, kIdNameLabel, QStringLiteral("VM Image Name:"), QRect(30, 186, 110, 20), plain);
-  MakeStatic(this, kIdKindLabel, QStringLiteral("VM File Type:"), QRect(30, 208, 110, 20), plain);
-  MakeStatic(this, kIdSizeLabel, QStringLiteral("VM Disk Size:"), QRect(30, 230, 110, 20), plain);
+  AddStaticText(this, kIdNameLabel, QStringLiteral("VM Image Name:"), QRect(30, 186, 110, 20), plain);
+  AddStaticText(this, kIdKindLabel, QStringLiteral("VM File Type:"), QRect(30, 208, 110, 20), plain);
+  AddStaticText(this, kIdSizeLabel, QStringLiteral("VM Disk Size:"), QRect(30, 230, 110, 20), plain);
   m_name = new QLineEdit(this);
   SetDlgCtrlId(m_name, kIdName);
   m_name->setGeometry(145, 185, 415, 22);
   m_name->setReadOnly(true);
   m_name->setFrame(false);
   m_name->setFont(plain);
-  m_kind = MakeStatic(this, kIdKind, QString(), QRect(145, 208, 415, 20), plain);
-  m_size = MakeStatic(this, kIdSize, QString(), QRect(145, 230, 150, 20), SharedFontAt(kFontArial14Underline));
+  m_kind = AddStaticText(this, kIdKind, QString(), QRect(145, 208, 415, 20), plain);
+  m_size = AddStaticText(this, kIdSize, QString(), QRect(145, 230, 150, 20), SharedFontAt(kFontArial14Underline));
   SetTextColour(m_size, 0xFF0000);
   m_size->setCursor(Qt::PointingHandCursor);
   m_size->setToolTip(QStringLiteral("Click to see the files of the image"));
-  m_sizeHint = MakeStatic(this, kIdSizeHint, QStringLiteral("(click the size to list the image files)"),
-                          QRect(300, 230, 260, 20), ArialFont(13, 400, true));
+  m_sizeHint = AddStaticText(this, kIdSizeHint, QStringLiteral("(click the size to list the image files)"),
+                             QRect(300, 230, 260, 20), ArialFont(13, 400, true));
 
-  m_volumeCaption =
-      MakeStatic(this, kIdVolumeCaption, QStringLiteral("Select Volume to Recover Data"), QRect(21, 256, 400, 18), bold);
+  m_volumeCaption = AddStaticText(this, kIdVolumeCaption, QStringLiteral("Select Volume to Recover Data"),
+                                  QRect(21, 256, 400, 18), bold);
   m_volumeFrame = MakeFrame(this, kIdVolumeFrame);
   m_diskFrame = MakeFrame(this, kIdDiskFrame);
   m_volumeList = new CXColorListCtrl;
   SetupList(this, kIdVolumeList, *m_volumeList, {Str(126), Str(127), Str(128), Str(129), Str(130)});
   m_diskList = new CXColorListCtrl;
   SetupList(this, kIdDiskList, *m_diskList, {Str(131), Str(132), Str(128), Str(133), Str(130)});
-  m_lostLink = MakeStatic(this, kIdLostLink, Str(134), QRect(20, 480, 324, 20), SharedFontAt(kFontArial14Underline));
+  m_lostLink = AddStaticText(this, kIdLostLink, Str(134), QRect(20, 480, 324, 20), SharedFontAt(kFontArial14Underline));
   m_lostLink->setCursor(Qt::PointingHandCursor);
   m_arrow = new CTButton(this);
   SetDlgCtrlId(m_arrow, kIdArrow);
@@ -270,7 +250,7 @@ bool CDataRecovery::TakeChosenImage(const QString& path, std::uint32_t remembere
 }
 
 void CDataRecovery::OnBrowse() {
-  ClosePanel(this);
+  ClosePanel();
   CORVANApp& app = App();
   const std::uint32_t remembered = app.m_sourceList.m_sources.empty() ? 0 : app.m_nImageType;
   ApplyImageTypeFilter();
@@ -280,7 +260,7 @@ void CDataRecovery::OnBrowse() {
 }
 
 void CDataRecovery::OnFind() {
-  ClosePanel(this);
+  ClosePanel();
   CORVANApp& app = App();
   const std::uint32_t remembered = app.m_sourceList.m_sources.empty() ? 0 : app.m_nImageType;
   for (int i = 0; i < 3; ++i)
@@ -300,7 +280,7 @@ void CDataRecovery::OnMount() {
   CORVANApp& app = App();
   if (m_path->text().size() <= 1) return;
   app.m_bHaveFoundVolumes = 1;
-  ClosePanel(this);
+  ClosePanel();
   // The checked radio says what the file is, whether it was browsed for or
   // typed.
   ApplyImageTypeFilter();
@@ -519,7 +499,7 @@ void CDataRecovery::OnClickDiskList(int row) {
 }
 
 void CDataRecovery::OnShowExtents() {
-  ClosePanel(this);
+  ClosePanel();
   CFileSplittedExtent dlg(window());
   ++CFileSplittedExtent::ExtentListOpenCount();
   dlg.exec();

@@ -7,7 +7,6 @@
 
 #include <QString>
 #include <filesystem>
-#include <functional>
 #include <string>
 
 #include "ui/CStartPage.h"
@@ -36,10 +35,6 @@ class CDataRecovery : public CStartPage {
   static constexpr int kIdDiskFrame = 1182, kIdLostLink = 1046, kIdArrow = 1179, kIdDiskList = 1042;
   // The stored records hold a path in 260 UTF-16 units with its terminator.
   static constexpr std::size_t kMaxPathUnits = 259;
-
-  // The open-file dialog of Browse; tests set it. Returns the chosen path
-  // or an empty text (Cancel).
-  static std::function<QString(QWidget* parent, const QString& filter)>& FileChooser();
 
   explicit CDataRecovery(QWidget* parent = nullptr);
   ~CDataRecovery() override;
