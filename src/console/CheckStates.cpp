@@ -69,7 +69,7 @@ std::uint8_t FoundItemStore::CheckState(int view, FoundItemHandle item) const {
 
 FoundItemHandle FoundItemStore::ParentNodeLocked(int view, FoundItemHandle node) const {
   if (node == 0 || node >= items_.size()) return kNoFoundItem;
-  return treeParent_[node];
+  return view == kViewFiltered ? FilteredParentLocked(node) : treeParent_[node];
 }
 
 std::uint8_t FoundItemStore::AggregateLocked(int view, FoundItemHandle node) const {

@@ -15,6 +15,18 @@ bool OnOrAfter(const DayDate& cut, int day, int month, int year, int thisYear) {
 
 }  // namespace
 
+std::optional<DayDate> StoredItemDate(std::uint64_t stamp, StampKind kind) {
+  std::optional<CivilTime> t;
+  if (kind == StampKind::ExFat) {
+    const auto high = static_cast<std::uint32_t>(stamp >> 32);
+    if (high != 0) t = DecodeDosDateTime(static_cast<std::uint16_t>(high >> 16), static_cast<std::uint16_t>(high));
+  } else {
+    t = DecodeItemTime(stamp, kind);
+  }
+  if (!t) return std::nullopt;
+  return DayDate{t->day, t->month, t->year};
+}
+
 DayDate TodayUtc() {
   const std::time_t now = Now();
   std::tm tm{};

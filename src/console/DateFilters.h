@@ -5,12 +5,21 @@
 // the cut-off and not after this year.
 
 #include <cstdint>
+#include <optional>
+
+#include "console/ItemTexts.h"
 
 namespace corvan {
 
 struct DayDate {
   int day = 0, month = 0, year = 0;
+  bool operator==(const DayDate&) const = default;
 };
+
+// The calendar date of an item's time stamp as the volume stores it (an
+// NTFS FILETIME in UTC, FAT and exFAT DOS stamps as written, without a
+// conversion); nothing when the stamp holds no valid date.
+std::optional<DayDate> StoredItemDate(std::uint64_t stamp, StampKind kind);
 
 // Today's date in UTC (from the program's clock).
 DayDate TodayUtc();

@@ -81,6 +81,7 @@ void FoundItemStore::ResetLocked() {
   for (auto& s : selection_) s = {};
   totals_ = {};
   for (auto& f : treeJoins_) f.clear();
+  filteredParent_.clear();
   renames_.clear();
   ++generation_;
 }
@@ -421,8 +422,8 @@ StoreStamp FoundItemStore::Stamp() const {
   s.structure = structure_;
   s.changes = changes_;
   s.count = items_.size();
-  s.treeJoins[0] = treeJoins_[0].size();
-  s.treeJoins[1] = treeJoins_[1].size();
+  for (int t = 0; t < 3; ++t) s.treeJoins[t] = treeJoins_[t].size();
+  s.filter = filter_;
   s.renames = renames_.size();
   return s;
 }
@@ -439,18 +440,20 @@ bool FoundItemStore::InTree(FoundItemHandle folder) const {
 
 std::vector<FoundItemHandle> FoundItemStore::TreeJoins(int tree, std::size_t from) const {
   std::lock_guard lock(mutex_);
-  const auto& feed = treeJoins_[tree == 0 ? 0 : 1];
+  const auto& feed = treeJoins_[std::clamp(tree, 0, 2)];
   if (from >= feed.size()) return {};
   return {feed.begin() + static_cast<std::ptrdiff_t>(from), feed.end()};
 }
 
 std::vector<TreeEntry> FoundItemStore::TreeEntries(int tree, std::size_t from) const {
   std::lock_guard lock(mutex_);
-  const auto& feed = treeJoins_[tree == 0 ? 0 : 1];
+  const int t = std::clamp(tree, 0, 2);
+  const auto& feed = treeJoins_[t];
   std::vector<TreeEntry> out;
   for (std::size_t i = from; i < feed.size(); ++i) {
     const FoundItemHandle h = feed[i];
-    out.push_back({h, treeParent_[h], items_[h].name, items_[h].record.IsDeleted()});
+    const FoundItemHandle parent = t == kViewFiltered ? FilteredParentLocked(h) : treeParent_[h];
+    out.push_back({h, parent, items_[h].name, items_[h].record.IsDeleted()});
   }
   return out;
 }

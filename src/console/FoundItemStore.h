@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -95,8 +96,16 @@ struct StoreStamp {
   std::uint64_t structure = 0;   // items moved to another folder (lost folder)
   std::uint64_t changes = 0;     // names, sizes or check states changed
   std::size_t count = 0;
-  std::size_t treeJoins[2] = {0, 0};  // classic tree, File Type List tree
+  std::size_t treeJoins[3] = {0, 0, 0};  // classic tree, File Type List tree, filtered tree
   std::size_t renames = 0;
+  std::uint64_t filter = 0;  // the filtered tree started over (a new file mask)
+};
+
+// What one stretch of the file mask's walk added to the filtered view.
+struct FilterCounts {
+  std::uint32_t files = 0;
+  std::uint32_t folders = 0;
+  std::uint64_t bytes = 0;
 };
 
 class FoundItemStore : public FoundItemSink {
@@ -159,8 +168,8 @@ class FoundItemStore : public FoundItemSink {
   // for the root and for folders not (yet) in a tree.
   FoundItemHandle TreeParent(FoundItemHandle folder) const;
   bool InTree(FoundItemHandle folder) const;
-  // Folders that joined tree `tree` (0 classic, 1 File Type List), in the
-  // order they joined, from position `from` on.
+  // Folders that joined tree `tree` (0 classic, 1 File Type List, 2 the
+  // filtered tree), in the order they joined, from position `from` on.
   std::vector<FoundItemHandle> TreeJoins(int tree, std::size_t from) const;
   // The same with parents and names, read under one lock.
   std::vector<TreeEntry> TreeEntries(int tree, std::size_t from) const;
@@ -169,6 +178,30 @@ class FoundItemStore : public FoundItemSink {
   // The rows the folder list shows for `folder` in `view`, in arrival order.
   std::vector<FoundItemHandle> ListOf(int view, FoundItemHandle folder) const;
   std::size_t ListCount(int view, FoundItemHandle folder) const;
+  // The folder whose contents show `item` in `view` (the root's handle for
+  // items of the root); kNoFoundItem when no folder of the view holds it.
+  FoundItemHandle HolderOf(int view, FoundItemHandle item) const;
+  // Walks the items from the one after `from` towards the end (or, with
+  // `backward`, towards the root), under one lock, and returns the first
+  // for which `stop` answers true; kNoFoundItem at the end. The root is
+  // never offered.
+  FoundItemHandle Walk(FoundItemHandle from, bool backward,
+                       const std::function<bool(FoundItemHandle, const StoredItem&)>& stop) const;
+
+  // ---- the filtered view (the file mask) ----
+  // Starts the filtered tree over: the root ("Filtered Files") stands
+  // alone and nothing is checked in the view. Then ClearFilterMarks over
+  // every item (in stretches, as the walk goes) takes back what passed the
+  // last mask, before FilterItems tests them again.
+  void BeginFilter();
+  void ClearFilterMarks(std::size_t from, std::size_t to);
+  // Tests the files among items [from, to) with `passes` (under the store's
+  // lock: a short test) and puts each file that passes into the filtered
+  // view, with copies of the folders that lead to it. A caller walks the
+  // store in stretches so that the windows are never kept waiting long.
+  FilterCounts FilterItems(std::size_t from, std::size_t to, const std::function<bool(const StoredItem&)>& passes);
+  // Whether a mask has built the filtered tree since the store began.
+  bool FilterBuilt() const;
 
   // ---- check states ----
   std::uint8_t CheckState(int view, FoundItemHandle item) const;
@@ -220,6 +253,7 @@ class FoundItemStore : public FoundItemSink {
   void SetStateLocked(int view, FoundItemHandle item, std::uint8_t state);
   const std::vector<FoundItemHandle>* ChildrenLocked(int view, std::uint32_t folderId) const;
   FoundItemHandle ParentNodeLocked(int view, FoundItemHandle node) const;
+  FoundItemHandle FilteredParentLocked(FoundItemHandle folder) const;
   std::uint8_t AggregateLocked(int view, FoundItemHandle node) const;
   void CheckRecursiveLocked(int view, FoundItemHandle node, std::uint8_t state);
   void PropagateUpLocked(int view, FoundItemHandle node);
@@ -249,7 +283,9 @@ class FoundItemStore : public FoundItemSink {
   std::uint64_t generation_ = 0;
   std::uint64_t structure_ = 0;
   std::uint64_t changes_ = 0;
-  std::vector<FoundItemHandle> treeJoins_[2];
+  std::vector<FoundItemHandle> treeJoins_[3];
+  std::unordered_map<FoundItemHandle, FoundItemHandle> filteredParent_;  // folders of the filtered tree
+  std::uint64_t filter_ = 0;
   std::vector<FoundItemHandle> renames_;
   std::atomic<bool> statusDue_{false};
 };

@@ -152,13 +152,15 @@ void FolderTreeModel::ApplyRename(FoundItemHandle item) {
 }
 
 void FolderTreeModel::Refresh() {
-  if (m_nView == kViewFiltered) return;  // filled by the file mask
   const StoreStamp stamp = m_store.Stamp();
-  const int tree = m_nView == kViewByType ? 1 : 0;
-  if (stamp.generation != m_nGeneration) {
+  const int tree = m_nView;
+  // The filtered tree starts over with each file mask.
+  const std::uint64_t filter = m_nView == kViewFiltered ? stamp.filter : 0;
+  if (stamp.generation != m_nGeneration || filter != m_nFilter) {
     beginResetModel();
     m_nodes.clear();
     m_nGeneration = stamp.generation;
+    m_nFilter = filter;
     m_nRenamesSeen = stamp.renames;
     std::vector<TreeEntry> entries = m_store.TreeEntries(tree, 0);
     m_nJoinsSeen = entries.size();

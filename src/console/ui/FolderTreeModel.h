@@ -1,8 +1,9 @@
 #pragma once
 // The folders of one view of the results window as a Qt model over the
 // found-item store: the classic tree (folders sorted by name, as the tree
-// control sorts them) or the File Type List (category and extension
-// folders in the order they were made). The model learns what joined the
+// control sorts them), the File Type List (category and extension folders
+// in the order they were made) or the filtered tree the file mask builds
+// (sorted like the classic tree). The model learns what joined the
 // tree by Refresh(), which the window calls from a timer, so a scan hands
 // its items over in batches instead of one notification per item.
 
@@ -69,6 +70,7 @@ class FolderTreeModel : public QAbstractItemModel {
   std::function<bool()> m_busy;
   std::unordered_map<FoundItemHandle, Node> m_nodes;
   std::uint64_t m_nGeneration = ~0ull;
+  std::uint64_t m_nFilter = 0;
   std::size_t m_nJoinsSeen = 0;
   std::size_t m_nRenamesSeen = 0;
   QPixmap m_icons[5];  // volume, folder, open folder, deleted folder, open deleted folder
