@@ -126,10 +126,10 @@ QMenu* CFileListCtrl::ContextMenuFor(int row) {
   recover->setData(kIdRecover);
   recover->setEnabled(!Busy());
   connect(recover, &QAction::triggered, this, [this, item] { emit RecoverItem(item); });
-  // Previews come with their own part of the window.
   QAction* hex = m_menu->addAction(QStringLiteral("  Show As Hex"));
   hex->setData(kIdShowAsHex);
-  hex->setEnabled(false);
+  hex->setEnabled(!Busy());
+  connect(hex, &QAction::triggered, this, [this, item] { emit ShowAsHex(item); });
   return m_menu;
 }
 

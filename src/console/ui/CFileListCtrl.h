@@ -38,6 +38,8 @@ class CFileListCtrl : public QTableView {
   void OpenFolder(FoundItemHandle folder);
   // "Recover" of the context menu on `item`.
   void RecoverItem(FoundItemHandle item);
+  // "Show As Hex" of the context menu on `item`.
+  void ShowAsHex(FoundItemHandle item);
 
  protected:
   void mousePressEvent(QMouseEvent* e) override;

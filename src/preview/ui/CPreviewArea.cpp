@@ -1,0 +1,443 @@
+#include "preview/ui/CPreviewArea.h"
+
+#include <QMouseEvent>
+#include <QVBoxLayout>
+#include <system_error>
+
+#include "app/CORVANApp.h"
+#include "core/Prompt.h"
+#include "core/ScanEngine.h"
+#include "preview/MimeReader.h"
+#include "preview/OfficeRenderer.h"
+#include "preview/PreviewRead.h"
+#include "preview/PreviewTempDir.h"
+#include "preview/PreviewWorker.h"
+#include "preview/RtfReader.h"
+#include "preview/TextDecode.h"
+#include "preview/ui/CHexViewer.h"
+#include "preview/ui/CHtmlPreview.h"
+#include "preview/ui/CImagePreview.h"
+#include "preview/ui/CMediaViewer.h"
+#include "preview/ui/CPdfViewer.h"
+#include "preview/ui/CRTFViewer.h"
+#include "preview/ui/CTextViewer.h"
+#include "ui/HelpViewer.h"
+
+namespace corvan {
+
+namespace {
+
+QString ToQ(const std::u16string& s) { return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size())); }
+
+QByteArray ToBytes(const std::vector<std::uint8_t>& v) {
+  return QByteArray(reinterpret_cast<const char*>(v.data()), static_cast<qsizetype>(v.size()));
+}
+
+// The extension a copy is given: the file's own when it is plain letters
+// and digits (players and converters go by it), never anything else of
+// the name from the disk.
+std::string SafeExtension(const std::u16string& name) {
+  const std::u16string ext = DottedExtension(name);
+  std::string out;
+  for (std::size_t i = 1; i < ext.size() && i <= 8; ++i) {
+    const char16_t c = ext[i];
+    if (!((c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9'))) return {};
+    out.push_back(static_cast<char>(c));
+  }
+  return out.empty() ? std::string() : "." + out;
+}
+
+struct PageText {
+  QString html;
+  bool plain = false;  // show as text, not markup
+  std::shared_ptr<const MhtDocument> archive;
+  bool ok = false;
+};
+
+QString Decode(const std::vector<std::uint8_t>& bytes, const std::string& charset) {
+  const std::u16string text = DecodeText(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+                                         charset.empty() ? HtmlCharset(bytes) : charset);
+  return ToQ(text);
+}
+
+struct OfficeOutcome {
+  OfficeRender render;
+};
+
+}  // namespace
+
+namespace {
+
+// Opens the previews' help page on a left click of the object it watches.
+class HelpLinkClick : public QObject {
+ public:
+  using QObject::QObject;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* e) override {
+    if (e->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton) {
+      ShowHelpContext(CPreviewArea::kHelpContext);
+      return true;
+    }
+    return QObject::eventFilter(watched, e);
+  }
+};
+
+}  // namespace
+
+void CPreviewArea::ConnectHelpLink(QWidget* link) {
+  link->setEnabled(true);
+  link->setCursor(Qt::PointingHandCursor);
+  link->installEventFilter(new HelpLinkClick(link));
+}
+
+CPreviewArea::CPreviewArea(QWidget* parent)
+    : QWidget(parent), m_worker(std::make_unique<PreviewWorker>()), m_officeLimit(kOfficeRenderLimit) {
+  setObjectName(QStringLiteral("CPreviewArea"));
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+}
+
+CPreviewArea::~CPreviewArea() {
+  // The worker ends first: nothing it runs outlives what it reports to, and
+  // the private folder goes only when nothing writes there any more.
+  m_worker.reset();
+  delete m_pane.data();
+  m_temp.reset();
+}
+
+std::filesystem::path CPreviewArea::TempFolder() const { return m_temp ? m_temp->Path() : std::filesystem::path(); }
+
+void CPreviewArea::SetOfficeConverter(std::filesystem::path program) {
+  m_officeProgram = std::move(program);
+  m_officeProgramKnown = true;
+}
+
+template <class Result>
+void CPreviewArea::Run(std::function<Result(const PreviewCancel&)> work, std::function<void(Result)> done) {
+  const std::uint64_t selection = m_worker->CurrentSelection();
+  m_worker->Post(selection, [this, selection, work = std::move(work), done = std::move(done)](const PreviewCancel& cancel) {
+    auto result = std::make_shared<Result>(work(cancel));
+    if (cancel.Cancelled()) return;
+    QMetaObject::invokeMethod(
+        this,
+        [this, selection, result, done] {
+          if (!m_worker || selection != m_worker->CurrentSelection()) return;
+          done(std::move(*result));
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void CPreviewArea::Clear() {
+  m_worker->NewSelection();
+  if (auto* media = PaneAs<CMediaViewer>()) media->Clear();
+  delete m_pane.data();
+  m_pane = nullptr;
+  m_shown = PreviewPane::Placeholders;
+  m_ready = false;
+  m_imageBytes.reset();
+  m_engine = nullptr;
+  unsetCursor();
+  if (!m_itemFolder.empty()) m_oldFolders.push_back(std::move(m_itemFolder));
+  m_itemFolder.clear();
+  if (!m_oldFolders.empty()) {
+    // Removed on the worker: whatever of the old item still ran there has
+    // ended by then.
+    std::vector<std::filesystem::path> folders = std::move(m_oldFolders);
+    m_oldFolders.clear();
+    m_worker->Post(m_worker->CurrentSelection(), [folders](const PreviewCancel&) {
+      for (const auto& f : folders) {
+        std::error_code ec;
+        std::filesystem::remove_all(f, ec);
+      }
+    });
+  }
+}
+
+void CPreviewArea::Quiesce() {
+  Clear();
+  m_worker->Quiesce();
+}
+
+std::filesystem::path CPreviewArea::ItemFolder() {
+  if (!m_temp) m_temp = PreviewTempDir::Create();
+  if (!m_temp) return {};
+  if (m_itemFolder.empty()) m_itemFolder = m_temp->NewSubfolder();
+  return m_itemFolder;
+}
+
+void CPreviewArea::SetPane(QWidget* pane, PreviewPane kind, QMargins margins) {
+  if (auto* media = PaneAs<CMediaViewer>()) media->Clear();
+  delete m_pane.data();
+  m_pane = pane;
+  m_shown = kind;
+  m_ready = false;
+  layout()->setContentsMargins(margins);
+  layout()->addWidget(pane);
+  pane->show();
+  setCursor(Qt::BusyCursor);
+}
+
+void CPreviewArea::MarkReady() {
+  m_ready = true;
+  unsetCursor();
+  emit PaneReady(m_shown);
+}
+
+PreviewPane CPreviewArea::ShowItem(ScanEngine* engine, const FoundItemInfo& item, const std::u16string& name,
+                                   bool forceHex) {
+  Clear();
+  const PreviewPane choice = ChoosePreview(name, item.size, item.IsFolder(), forceHex);
+  if (choice == PreviewPane::Placeholders) return choice;
+  m_engine = engine;
+  m_item = item;
+  m_name = name;
+  switch (choice) {
+    case PreviewPane::Text: ShowText(); break;
+    case PreviewPane::Rtf: ShowRtf(); break;
+    case PreviewPane::Image: ShowImage(); break;
+    case PreviewPane::Pdf: ShowPdf(); break;
+    case PreviewPane::Office: ShowOffice(); break;
+    case PreviewPane::Html: ShowHtml(); break;
+    case PreviewPane::Media: ShowMedia(); break;
+    default: ShowHex(); break;  // archive, table and backup listings too
+  }
+  return choice;
+}
+
+void CPreviewArea::ShowHex() {
+  auto* hex = new CHexViewer(this);
+  // The Part's pane: one pixel in from the right, five from the bottom.
+  SetPane(hex, PreviewPane::Hex, QMargins(0, 0, 1, 5));
+  QPointer<CHexViewer> pane(hex);
+  ScanEngine* engine = m_engine;
+  const FoundItemInfo item = m_item;
+  hex->SetWindowRequest([this, pane, engine, item](std::uint64_t start) {
+    Run<PreviewBytes>(
+        [engine, item, start](const PreviewCancel& cancel) {
+          if (!engine) return PreviewBytes{};
+          return ReadPreviewBytes(*engine, item, start, start + CHexViewer::kWindowBytes, cancel);
+        },
+        [pane, start](PreviewBytes read) {
+          if (pane) pane->SetWindow(start, std::move(read.bytes));
+        });
+  });
+  connect(hex, &CHexViewer::PageShown, this, [this] {
+    if (!m_ready) MarkReady();
+  });
+  hex->ShowFile(ToQ(m_name), m_item.size);
+}
+
+void CPreviewArea::ReadBytes(std::uint64_t end, std::function<void(PreviewBytes)> done) {
+  ScanEngine* engine = m_engine;
+  const FoundItemInfo item = m_item;
+  Run<PreviewBytes>(
+      [engine, item, end](const PreviewCancel& cancel) {
+        return engine ? ReadPreviewBytes(*engine, item, 0, end, cancel) : PreviewBytes{};
+      },
+      std::move(done));
+}
+
+template <class PaneType>
+void CPreviewArea::FallBackUnlessLoaded(PaneType* pane) {
+  // Queued: the pane may report while it is still loading.
+  connect(pane, &PaneType::Loaded, this, [this](bool ok) { ok ? MarkReady() : ShowHex(); }, Qt::QueuedConnection);
+}
+
+void CPreviewArea::ShowText() {
+  auto* text = new CTextViewer(this);
+  SetPane(text, PreviewPane::Text);
+  QPointer<CTextViewer> pane(text);
+  ReadBytes(kTextShownBytes, [this, pane](PreviewBytes read) {
+    if (!pane) return;
+    if (pane->ShowText(read.bytes)) MarkReady();
+    else ShowHex();
+  });
+}
+
+void CPreviewArea::ShowRtf() {
+  auto* rtf = new CRTFViewer(this);
+  SetPane(rtf, PreviewPane::Rtf);
+  QPointer<CRTFViewer> pane(rtf);
+  ScanEngine* engine = m_engine;
+  const FoundItemInfo item = m_item;
+  using Parsed = std::shared_ptr<RtfDocument>;
+  Run<Parsed>(
+      [engine, item](const PreviewCancel& cancel) -> Parsed {
+        if (!engine) return nullptr;
+        const PreviewBytes read = ReadPreviewBytes(*engine, item, 0, kPreviewSizeLimit, cancel);
+        auto doc = std::make_shared<RtfDocument>();
+        if (read.cancelled || !ParseRtf(read.bytes, *doc)) return nullptr;
+        return doc;
+      },
+      [this, pane](Parsed doc) {
+        if (!pane) return;
+        if (doc && pane->LoadRtf(*doc)) MarkReady();
+        else ShowHex();
+      });
+}
+
+void CPreviewArea::ShowImage() {
+  auto* image = new CImagePreview(this);
+  SetPane(image, PreviewPane::Image);
+  connect(image, &CImagePreview::WantsLargerImage, this, &CPreviewArea::DecodeImage);
+  // The pane is laid out before the picture is decoded for its size.
+  DecodeImage(QSize());
+}
+
+void CPreviewArea::DecodeImage(QSize fit) {
+  auto* image = PaneAs<CImagePreview>();
+  if (!image) return;
+  if (!fit.isValid()) {
+    layout()->activate();
+    fit = image->DrawingArea().size();
+  }
+  fit *= image->devicePixelRatioF();
+  QPointer<CImagePreview> pane(image);
+  ScanEngine* engine = m_engine;
+  const FoundItemInfo item = m_item;
+  auto kept = m_imageBytes;
+  struct Decoded {
+    DecodedImage image;
+    std::shared_ptr<const std::vector<std::uint8_t>> bytes;
+  };
+  Run<Decoded>(
+      [engine, item, kept, fit](const PreviewCancel& cancel) {
+        Decoded out;
+        out.bytes = kept;
+        if (!out.bytes) {
+          // Only files below the image limit are decoded at all.
+          if (!engine || item.size >= kImageSizeLimit) return out;
+          PreviewBytes read = ReadPreviewBytes(*engine, item, 0, kImageSizeLimit, cancel);
+          if (read.cancelled) return out;
+          out.bytes = std::make_shared<const std::vector<std::uint8_t>>(std::move(read.bytes));
+        }
+        out.image = DecodePreviewImage(*out.bytes, fit);
+        return out;
+      },
+      [this, pane](Decoded decoded) {
+        if (!pane) return;
+        if (!decoded.image.ok) return ShowHex();
+        m_imageBytes = decoded.bytes;
+        pane->SetImage(std::move(decoded.image));
+        if (!m_ready) MarkReady();
+      });
+}
+
+void CPreviewArea::ShowPdf() {
+  auto* pdf = new CPdfViewer(this);
+  SetPane(pdf, PreviewPane::Pdf);
+  QPointer<CPdfViewer> pane(pdf);
+  FallBackUnlessLoaded(pdf);
+  ReadBytes(kPreviewSizeLimit, [this, pane](PreviewBytes read) {
+    if (!pane) return;
+    if (read.bytes.empty()) return ShowHex();
+    pane->LoadPdf(ToBytes(read.bytes));
+  });
+}
+
+bool CPreviewArea::RefuseLargeDocument() {
+  if (m_item.size <= kDocumentSizeLimit) return false;
+  App().GetPrompt().MessageBoxId(kIdsTooLarge, kPicInformation, kMbOk);
+  return true;
+}
+
+void CPreviewArea::ShowOffice() {
+  if (RefuseLargeDocument()) return ShowHex();
+  if (!m_officeProgramKnown) SetOfficeConverter(FindOfficeConverter());
+  const std::filesystem::path folder = ItemFolder();
+  if (m_officeProgram.empty() || folder.empty()) return ShowHex();
+  auto* pdf = new CPdfViewer(this);
+  SetPane(pdf, PreviewPane::Office);
+  QPointer<CPdfViewer> pane(pdf);
+  FallBackUnlessLoaded(pdf);
+  ScanEngine* engine = m_engine;
+  const FoundItemInfo item = m_item;
+  const std::filesystem::path program = m_officeProgram;
+  const std::filesystem::path profile = m_temp->Path() / "profile";
+  const std::string extension = SafeExtension(m_name);
+  const auto limit = m_officeLimit;
+  Run<OfficeRender>(
+      [=](const PreviewCancel& cancel) {
+        OfficeRender out;
+        if (!engine || extension.empty()) return out;
+        const std::filesystem::path document = folder / ("document" + extension);
+        if (!CopyPreviewFile(*engine, item, kDocumentSizeLimit, document, cancel)) return out;
+        std::error_code ec;
+        std::filesystem::create_directories(folder / "out", ec);
+        return RenderOfficeToPdf(program, document, folder / "out", profile, limit,
+                                 [&cancel] { return cancel.Cancelled(); });
+      },
+      [this, pane](OfficeRender render) {
+        if (!pane) return;
+        if (render.status != OfficeRenderStatus::Rendered) return ShowHex();
+        pane->LoadPdf(ToBytes(render.pdf));
+      });
+}
+
+void CPreviewArea::ShowHtml() {
+  if (RefuseLargeDocument()) return ShowHex();
+  auto* html = new CHtmlPreview(this);
+  SetPane(html, PreviewPane::Html);
+  QPointer<CHtmlPreview> pane(html);
+  ScanEngine* engine = m_engine;
+  const FoundItemInfo item = m_item;
+  const std::u16string ext = DottedExtension(m_name);
+  const bool archive = ext == u".mht" || ext == u".mhtml";
+  Run<PageText>(
+      [engine, item, archive](const PreviewCancel& cancel) {
+        PageText out;
+        if (!engine) return out;
+        const PreviewBytes read = ReadPreviewBytes(*engine, item, 0, kDocumentSizeLimit, cancel);
+        if (read.cancelled || read.bytes.empty()) return out;
+        if (!archive) {
+          out.html = Decode(read.bytes, {});
+          out.ok = true;
+          return out;
+        }
+        auto doc = std::make_shared<MhtDocument>();
+        if (!ReadMht(read.bytes, *doc) || !doc->Root()) return out;
+        const MimePart& page = *doc->Root();
+        out.html = Decode(page.body, page.charset);
+        out.plain = page.contentType != "text/html";
+        out.archive = std::move(doc);
+        out.ok = true;
+        return out;
+      },
+      [this, pane](PageText page) {
+        if (!pane) return;
+        if (!page.ok) return ShowHex();
+        if (page.plain) pane->setPlainText(page.html);
+        else if (page.archive) pane->ShowArchive(page.html, page.archive);
+        else pane->ShowPage(page.html);
+        MarkReady();
+      });
+}
+
+void CPreviewArea::ShowMedia() {
+  const std::string extension = SafeExtension(m_name);
+  const std::u16string dotted = DottedExtension(m_name);
+  const std::filesystem::path folder = ItemFolder();
+  if (extension.empty() || folder.empty() || !IsMediaExtension(dotted)) return ShowHex();
+  const bool video = IsVideoExtension(dotted);
+  auto* media = new CMediaViewer(this);
+  SetPane(media, PreviewPane::Media);
+  QPointer<CMediaViewer> pane(media);
+  FallBackUnlessLoaded(media);
+  ScanEngine* engine = m_engine;
+  const FoundItemInfo item = m_item;
+  const std::filesystem::path copy = folder / ("sample" + extension);
+  const std::uint64_t limit = video ? kVideoCopyLimit : kAudioCopyLimit;
+  Run<bool>(
+      [engine, item, copy, limit](const PreviewCancel& cancel) {
+        return engine && CopyPreviewFile(*engine, item, limit, copy, cancel);
+      },
+      [this, pane, copy, video](bool copied) {
+        if (!pane) return;
+        if (!copied) return ShowHex();
+        pane->ShowMediaFile(QString::fromStdString(copy.string()), video);
+      });
+}
+
+}  // namespace corvan

@@ -1,0 +1,360 @@
+// The preview area and its panes on found files of the corpus volumes and of
+// the disk the tests lay every previewed kind on: the hex pane's pages are
+// the file's bytes, pictures decode to their own size, PDFs show their page
+// count, sound and video load, Office documents render their first page,
+// RTF, HTML, MHT and text show their text; what a pane cannot show ends in
+// the hex pane, a newer selection ends an older one, and nothing is left in
+// the temporary folder.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QPdfDocument>
+#include <QScrollBar>
+#include <fstream>
+#include <map>
+
+#include "app/CORVANApp.h"
+#include "core/StringTable.h"
+#include "platform/TextConv.h"
+#include "preview/ui/CHexViewer.h"
+#include "preview/ui/CHtmlPreview.h"
+#include "preview/ui/CImagePreview.h"
+#include "preview/ui/CMediaViewer.h"
+#include "preview/ui/CPdfViewer.h"
+#include "preview/ui/CPreviewArea.h"
+#include "preview/ui/CRTFViewer.h"
+#include "preview/ui/CTextViewer.h"
+#include "save/SaveTestSupport.h"
+#include "support/PreviewSamples.h"
+#include "ui/UiTestSupport.h"
+
+namespace corvan {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool WaitFor(const std::function<bool()>& done, int ms) {
+  QElapsedTimer t;
+  t.start();
+  while (!done()) {
+    if (t.elapsed() > ms) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  return true;
+}
+
+ScanEngine* EngineOf(CORVANApp& app) {
+  return app.m_pFatEngine ? app.m_pFatEngine.get() : app.m_pNtfsEngine ? app.m_pNtfsEngine.get() : app.m_pExFatEngine.get();
+}
+
+std::map<std::string, FoundItemHandle> ByPath(const FoundItemStore& store) {
+  std::map<std::string, FoundItemHandle> out;
+  for (FoundItemHandle h = 1; h < store.Count(); ++h) out.emplace(Utf16ToUtf8(store.PathOf(h)), h);
+  return out;
+}
+
+// Every page of the hex pane, as it shows them, cut to the file's size; the
+// bytes past the end of the last page must be zeros.
+std::string HexPages(CHexViewer& hex, std::uint64_t size) {
+  std::string bytes;
+  for (std::uint64_t page = 0; page <= hex.LastPage(); ++page) {
+    hex.ShowPage(page * CHexViewer::kPageBytes);
+    if (!hex.PageReady() && !WaitFor([&] { return hex.PageReady(); }, 20000)) {
+      ADD_FAILURE() << "page " << page << " did not come";
+      return {};
+    }
+    EXPECT_EQ(hex.CurrentPage(), page);
+    const auto& b = hex.PageBytes();
+    bytes.append(reinterpret_cast<const char*>(b.data()), b.size());
+  }
+  for (std::size_t i = size; i < bytes.size(); ++i)
+    if (bytes[i] != 0) {
+      ADD_FAILURE() << "byte " << i << " past the end is not zero";
+      break;
+    }
+  bytes.resize(static_cast<std::size_t>(size));
+  return bytes;
+}
+
+std::string Md5(const std::string& s) {
+  return test::Md5Hex({reinterpret_cast<const std::uint8_t*>(s.data()), s.size()});
+}
+
+class PreviewPanes : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    App().m_pPrompt = &prompt;
+    area = std::make_unique<CPreviewArea>();
+    area->resize(628, 250);
+    area->show();
+  }
+  void TearDown() override {
+    area.reset();
+    App().m_pPrompt = nullptr;
+  }
+  // Shows `item` and waits until its pane has it.
+  PreviewPane Show(ScanEngine* engine, const FoundItemInfo& item, const std::string& name, bool hex = false,
+                   int ms = 120000) {
+    const PreviewPane chosen = area->ShowItem(engine, item, Utf8ToUtf16(name), hex);
+    if (chosen == PreviewPane::Placeholders) return chosen;
+    EXPECT_TRUE(WaitFor([&] { return area->Ready(); }, ms)) << name;
+    return area->Shown();
+  }
+
+  test::AnsweringPrompt prompt;
+  std::unique_ptr<CPreviewArea> area;
+};
+
+// Page by page, the hex pane shows each live file of a corpus volume as the
+// truth has it, and each deleted one the reference tool recovers whole.
+TEST_F(PreviewPanes, HexPagesAreTheTruthsBytesOnEveryCorpusVolume) {
+  for (const auto& [name, index] : {std::pair{"ntfs", 1}, {"fat32", 2}, {"exfat", 3}, {"fat16", 4}}) {
+    for (std::uint32_t mode : {kModeQuick, kModeDeleted}) {
+      test::ScannedVolume volume;
+      ASSERT_EQ(volume.Scan("disks/mbr.vmdk", static_cast<std::uint16_t>(index), mode), "");
+      const auto paths = ByPath(volume.store);
+      std::map<std::string, std::pair<std::uint64_t, std::string>> expected;  // path -> size, md5
+      std::map<std::string, std::uint64_t> sizes;
+      for (const auto& row : test::ReadTruth(test::CorpusDir() / (std::string(name) + ".truth.tsv"))) {
+        sizes[row.path] = row.size;
+        if (mode == kModeQuick && row.type == "file" && row.state == "live") expected[row.path] = {row.size, row.md5};
+      }
+      if (mode == kModeDeleted)
+        for (const auto& row : test::ReadReference(test::SaveDataDir() / (std::string(name) + ".tsk-deleted.tsv")))
+          if (paths.count(row[0])) expected[row[0]] = {sizes[row[0]], row[1]};  // FAT's renamed ones are read elsewhere
+      ASSERT_FALSE(expected.empty());
+      for (const auto& [path, want] : expected) {
+        const auto it = paths.find(path);
+        ASSERT_NE(it, paths.end()) << path;
+        const StoredItem item = volume.store.Item(it->second);
+        ASSERT_EQ(Show(EngineOf(volume.app), item.record, Utf16ToUtf8(item.name), true), PreviewPane::Hex) << path;
+        auto* hex = area->PaneAs<CHexViewer>();
+        ASSERT_NE(hex, nullptr);
+        EXPECT_EQ(hex->LastPage(), want.first == 0 ? 0 : (want.first - 1) / 256) << path;
+        EXPECT_EQ(Md5(HexPages(*hex, want.first)), want.second) << name << " " << path;
+      }
+    }
+  }
+}
+
+// The samples of every kind on one volume of the preview disk, live and
+// deleted: each in its own pane, showing what the file holds.
+class PreviewSamplePanes : public PreviewPanes, public ::testing::WithParamInterface<int> {};
+
+TEST_P(PreviewSamplePanes, EveryKindShowsInItsPane) {
+  std::string why;
+  const fs::path dir = test::PreviewSamplesDir(&why);
+  if (dir.empty()) GTEST_SKIP() << why;
+  std::map<std::string, test::PreviewSample> samples;
+  for (const auto& s : test::ReadPreviewSamples(dir)) samples[s.name] = s;
+  const std::uint16_t v = static_cast<std::uint16_t>(GetParam());
+  for (std::uint32_t mode : {kModeQuick, kModeDeleted}) {
+    if (v == 2 && mode == kModeDeleted) continue;  // the NTFS volume has no deleted files
+    test::ScannedVolume volume;
+    ASSERT_EQ(volume.Scan((dir / "preview.vmdk").string(), v, mode), "");
+    int shown = 0;
+    for (FoundItemHandle h = 1; h < volume.store.Count(); ++h) {
+      const StoredItem item = volume.store.Item(h);
+      if (IsFolderRecord(item.record) || item.record.IsDeleted() != (mode == kModeDeleted)) continue;
+      std::string name = Utf16ToUtf8(item.name);
+      if (name[0] == '$') continue;  // NTFS's own files
+      // A deleted FAT short name has lost its first character.
+      auto it = samples.find(name);
+      for (auto s = samples.begin(); it == samples.end() && s != samples.end(); ++s)
+        if (s->first.size() == name.size() && s->first.substr(1) == name.substr(1)) it = s;
+      ASSERT_NE(it, samples.end()) << name;
+      const test::PreviewSample& s = it->second;
+      const std::string what = std::to_string(v) + " " + Utf16ToUtf8(volume.store.PathOf(h));
+      const PreviewPane pane = Show(EngineOf(volume.app), item.record, name);
+      ++shown;
+      if (s.pane == "image") {
+        ASSERT_EQ(pane, PreviewPane::Image) << what;
+        EXPECT_EQ(area->PaneAs<CImagePreview>()->ImageSize(), QSize(s.width, s.height)) << what;
+      } else if (s.pane == "pdf") {
+        ASSERT_EQ(pane, PreviewPane::Pdf) << what;
+        EXPECT_EQ(area->PaneAs<CPdfViewer>()->PageCount(), s.pages) << what;
+      } else if (s.pane == "media") {
+        ASSERT_EQ(pane, PreviewPane::Media) << what;
+        EXPECT_TRUE(area->PaneAs<CMediaViewer>()->IsLoaded()) << what;
+      } else if (s.pane == "office") {
+        ASSERT_EQ(pane, PreviewPane::Office) << what;
+        auto* pdf = area->PaneAs<CPdfViewer>();
+        ASSERT_GE(pdf->PageCount(), 1) << what;
+        // The first page is rendered: some of it is drawn, not all paper.
+        const QImage page = pdf->Document()->render(0, QSize(300, 400));
+        int inked = 0;
+        for (int y = 0; y < page.height(); ++y)
+          for (int x = 0; x < page.width(); ++x) inked += qGray(page.pixel(x, y)) < 160;
+        EXPECT_GT(inked, 20) << what;
+      } else if (s.pane == "rtf") {
+        ASSERT_EQ(pane, PreviewPane::Rtf) << what;
+        EXPECT_TRUE(area->PaneAs<CRTFViewer>()->toPlainText().startsWith(QStringLiteral("Recovered letter"))) << what;
+      } else if (s.pane == "html") {
+        ASSERT_EQ(pane, PreviewPane::Html) << what;
+        auto* html = area->PaneAs<CHtmlPreview>();
+        const QString text = html->toPlainText();
+        if (s.name == "archive.mht") {
+          EXPECT_TRUE(text.contains(QString::fromUtf8("Caf\xC3\xA9 menu"))) << what;
+          EXPECT_EQ(html->ResourcesGiven(), 2) << what;
+        } else {
+          // The script did not run, and the page was given nothing it asked for.
+          EXPECT_TRUE(text.contains(QStringLiteral("Text of the page."))) << what;
+          EXPECT_FALSE(text.contains(QStringLiteral("SCRIPT RAN"))) << what;
+          EXPECT_GE(html->ResourcesAsked(), 2) << what;
+          EXPECT_EQ(html->ResourcesGiven(), 0) << what;
+        }
+      } else if (s.pane == "text") {
+        ASSERT_EQ(pane, PreviewPane::Text) << what;
+        const std::string bytes = test::ReadWholeFile(s.path).substr(0, 8192);
+        QString expected = QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+        expected.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        EXPECT_EQ(area->PaneAs<CTextViewer>()->toPlainText(), expected) << what;
+      } else {
+        ADD_FAILURE() << "no check for " << s.pane;
+      }
+      // Show As Hex: the same file's bytes, page by page.
+      ASSERT_EQ(Show(EngineOf(volume.app), item.record, name, true), PreviewPane::Hex) << what;
+      EXPECT_EQ(Md5(HexPages(*area->PaneAs<CHexViewer>(), s.size)), s.md5) << what;
+    }
+    EXPECT_EQ(shown, static_cast<int>(samples.size())) << v << " " << mode;
+  }
+  // Nothing is left behind.
+  const fs::path temp = area->TempFolder();
+  area.reset();
+  if (!temp.empty()) {
+    EXPECT_FALSE(fs::exists(temp));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(PreviewDisk, PreviewSamplePanes, ::testing::Values(1, 2, 3),
+                         [](const auto& info) { return std::string(info.param == 1 ? "fat32" : info.param == 2 ? "ntfs" : "exfat"); });
+
+class PreviewFallbacks : public PreviewPanes {
+ protected:
+  void SetUp() override {
+    PreviewPanes::SetUp();
+    std::string why;
+    dir = test::PreviewSamplesDir(&why);
+    if (dir.empty()) GTEST_SKIP() << why;
+    ASSERT_EQ(volume.Scan((dir / "preview.vmdk").string(), 1, kModeQuick), "");
+    paths = ByPath(volume.store);
+  }
+  FoundItemInfo Record(const std::string& path) { return volume.store.Item(paths.at(path)).record; }
+  ScanEngine* Engine() { return EngineOf(volume.app); }
+
+  fs::path dir;
+  test::ScannedVolume volume;
+  std::map<std::string, FoundItemHandle> paths;
+};
+
+TEST_F(PreviewFallbacks, WhatAPaneCannotShowEndsInTheHexPane) {
+  // Bytes that are no picture, no RTF, no PDF, no sound.
+  const FoundItemInfo notes = Record("live/notes.txt");
+  for (const char* name : {"notes.jpg", "notes.rtf", "notes.pdf", "notes.wav"})
+    EXPECT_EQ(Show(Engine(), notes, name), PreviewPane::Hex) << name;
+  // The image pane's limit: a picture of 20 MiB or more is not decoded.
+  FoundItemInfo photo = Record("live/photo.jpg");
+  photo.size = kImageSizeLimit - 1;
+  EXPECT_EQ(Show(Engine(), photo, "photo.jpg"), PreviewPane::Image);
+  photo.size = kImageSizeLimit;
+  EXPECT_EQ(Show(Engine(), photo, "photo.jpg"), PreviewPane::Hex);
+  // Documents above 5 MiB: message 278, then hex.
+  FoundItemInfo page = Record("live/page.html");
+  page.size = kDocumentSizeLimit + 1;
+  EXPECT_EQ(Show(Engine(), page, "page.html"), PreviewPane::Hex);
+  EXPECT_TRUE(prompt.Asked(CPreviewArea::kIdsTooLarge));
+  // Without the Office converter, Office documents are shown as hex.
+  area->SetOfficeConverter({});
+  EXPECT_EQ(Show(Engine(), Record("live/letter.doc"), "letter.doc"), PreviewPane::Hex);
+  // Folders and empty files: nothing is shown.
+  FoundItemInfo empty = notes;
+  empty.size = 0;
+  EXPECT_EQ(area->ShowItem(Engine(), empty, u"empty.txt"), PreviewPane::Placeholders);
+  EXPECT_EQ(area->Pane(), nullptr);
+}
+
+TEST_F(PreviewFallbacks, APaneThatLoadedStays) {
+  EXPECT_EQ(Show(Engine(), Record("live/page.html"), "page.html"), PreviewPane::Html);
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < 500) QApplication::processEvents(QEventLoop::AllEvents, 10);
+  EXPECT_EQ(area->Shown(), PreviewPane::Html);
+  EXPECT_NE(area->PaneAs<CHtmlPreview>(), nullptr);
+}
+
+TEST_F(PreviewFallbacks, ANewerSelectionEndsAnOlderOne) {
+  // An Office rendering is under way when the next file is clicked: the
+  // text shows, and the converter it had started is gone.
+  area->ShowItem(Engine(), Record("live/slides.ppt"), u"slides.ppt");
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < 300) QApplication::processEvents(QEventLoop::AllEvents, 10);
+  EXPECT_EQ(Show(Engine(), Record("live/notes.txt"), "notes.txt"), PreviewPane::Text);
+  const fs::path temp = area->TempFolder();
+  ASSERT_FALSE(temp.empty());
+  t.restart();
+  while (t.elapsed() < 3000) QApplication::processEvents(QEventLoop::AllEvents, 10);
+  EXPECT_EQ(area->Shown(), PreviewPane::Text);
+  int named = 0;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    std::ifstream in(entry.path() / "cmdline", std::ios::binary);
+    const std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    named += cmdline.find(temp.string()) != std::string::npos;
+  }
+  EXPECT_EQ(named, 0);
+  // The copies of the older item are gone; the folder goes with the area.
+  for (const auto& entry : fs::directory_iterator(temp)) EXPECT_EQ(entry.path().filename(), "profile");
+  area.reset();
+  EXPECT_FALSE(fs::exists(temp));
+}
+
+TEST_F(PreviewFallbacks, HexPaneLayoutAndScrolling) {
+  EXPECT_EQ(Show(Engine(), Record("live/notes.txt"), "notes.txt", true), PreviewPane::Hex);
+  auto* hex = area->PaneAs<CHexViewer>();
+  ASSERT_NE(hex, nullptr);
+  // 9000 bytes: pages 0 to 35.
+  EXPECT_EQ(hex->LastPage(), 35u);
+  EXPECT_EQ(hex->ScrollBar()->maximum(), 35);
+  EXPECT_EQ(hex->OffsetText(0), QStringLiteral("0000000000"));
+  EXPECT_EQ(hex->HexText(0, 0), QStringLiteral("4C"));  // "L" of "Line 0001"
+  EXPECT_EQ(hex->AnsiText(0), QStringLiteral("Line 0001 of the"));
+  // Scrolling to page 16 shows offset 0000001000.
+  hex->ScrollBar()->setValue(16);
+  ASSERT_TRUE(WaitFor([&] { return hex->PageReady(); }, 10000));
+  EXPECT_EQ(hex->OffsetText(0), QStringLiteral("0000001000"));
+  // The page's CR LF shows as dots in the text column.
+  const std::string notes = test::ReadWholeFile(dir / "files" / "notes.txt");
+  QString ansi;
+  for (int i = 0; i < 16; ++i) {
+    const unsigned char c = static_cast<unsigned char>(notes[4096 + i]);
+    ansi.append(c < 0x20 ? QChar(u'.') : QChar(c));
+  }
+  EXPECT_EQ(hex->AnsiText(0), ansi);
+  // The last page: 9000 - 35 * 256 = 40 bytes, zeros after them.
+  hex->ScrollBar()->setValue(hex->ScrollBar()->maximum());
+  ASSERT_TRUE(WaitFor([&] { return hex->PageReady(); }, 10000));
+  EXPECT_EQ(hex->PageBytes()[39], static_cast<std::uint8_t>(notes[8999]));
+  EXPECT_EQ(hex->PageBytes()[40], 0);
+  EXPECT_EQ(hex->HexText(15, 15), QStringLiteral("00"));
+  EXPECT_EQ(hex->AnsiText(15), QString(16, QChar(u'.')));
+  // The pane sits one pixel in from the right and five up from the bottom.
+  EXPECT_EQ(hex->geometry(), QRect(0, 0, 627, 245));
+}
+
+TEST(PreviewGeometry, PicturesAndMoviesFitAndCentre) {
+  // A 200 x 100 picture in a 100 x 100 area: 100 x 50 at (0, 25).
+  EXPECT_EQ(CImagePreview::FitRect({200, 100}, {100, 100}), QRect(0, 25, 100, 50));
+  // Smaller than the area: its own size, centred.
+  EXPECT_EQ(CImagePreview::FitRect({40, 20}, {100, 100}), QRect(30, 40, 40, 20));
+  // A 320 x 240 movie in a 640 x 480 pane: natural size at (160, 120); a
+  // 1280 x 480 one: 640 x 240 at (0, 120).
+  EXPECT_EQ(CMediaViewer::MovieRect({320, 240}, {640, 480}), QRect(160, 120, 320, 240));
+  EXPECT_EQ(CMediaViewer::MovieRect({1280, 480}, {640, 480}), QRect(0, 120, 640, 240));
+  EXPECT_EQ(CMediaViewer::MovieRect({480, 1280}, {640, 480}), QRect(230, 0, 180, 480));
+}
+
+}  // namespace
+}  // namespace corvan
