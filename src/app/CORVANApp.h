@@ -18,6 +18,7 @@
 #include "core/ScanEngine.h"
 #include "core/FoundItemSink.h"
 #include "platform/Settings.h"
+#include "save/FtpSettings.h"
 #include "core/FileTypeRecord.h"
 #include "sources/SourceList.h"
 #include "sources/VirtualDiskImage.h"
@@ -172,6 +173,7 @@ class CORVANApp final : public EngineHost {
   std::filesystem::path m_szSaveDest;
   std::vector<std::u16string> m_saveMasks;  // the save filter's masks, in order
   std::uint8_t m_bSaveMaskExclude = 0;      // 0 save matching files, 1 save the others
+  FtpSettings m_ftpSettings;                // the FTP settings dialog's last OK (kept for the run)
 
   // ---- paths and texts ----
   std::filesystem::path m_strInstallPath;

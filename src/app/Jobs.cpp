@@ -174,6 +174,7 @@ void TakeSaveOptions(const CORVANApp& app, CThreadForSavingFiles& saver) {
   saver.m_nZipMode = app.m_nZipMode;
   saver.m_nDestKind = app.m_nDestKind;
   saver.m_szDest = app.m_szSaveDest;
+  saver.m_ftp = app.m_ftpSettings;
   saver.m_nSelectMode = app.m_bSaveFullOptions ? 1 : 0;
   saver.m_nWhichFiles = app.m_bSaveFullOptions ? app.m_nDeletedMode : 0;
 }

@@ -30,6 +30,8 @@ constexpr unsigned kIdsRecovered = 344;
 constexpr unsigned kIdsPartiallyRecovered = 345;
 constexpr unsigned kIdsSkipped = 346;
 constexpr unsigned kIdsCopy = 347;
+constexpr unsigned kIdsCannotConnect = 339;
+constexpr unsigned kIdsConnectionTerminated = 343;
 
 constexpr const char* kProcessFailed = "Process failed";
 constexpr const char* kFailedOn = "Failed on:";
@@ -66,9 +68,12 @@ void CThreadForSavingFiles::Join() { worker_.Join(); }
 void CThreadForSavingFiles::Run() {
   result_ = SaveJobResult{};
   firstFailure_.clear();
+  foldersFailed_ = 0;
   folders_.clear();
+  walkNames_.clear();
   skipping_ = false;
   stop_ = false;
+  ftpLost_ = false;
   writer_ = m_pWriter ? m_pWriter : &DefaultOutputWriter();
   progress_ = job_.progress ? job_.progress : &g_noProgress;
 
@@ -83,18 +88,24 @@ void CThreadForSavingFiles::Run() {
   clusterBytes_ = engine_ ? engine_->ClusterBytes() : 0;
   if (clusterBytes_ == 0) clusterBytes_ = 4096;
 
-  host_.AppendLog(LoadString(kIdsRecoveringFile), true);
-  host_.LogProcessStarted();
+  // A server that cannot be reached: nothing was started.
+  if (m_nDestKind != 1 || ConnectFtp()) {
+    host_.AppendLog(LoadString(kIdsRecoveringFile), true);
+    host_.LogProcessStarted();
 
-  Job();
-  if (result_.failed > 0 && !result_.failedJob) {
-    // Files that could not be written make the job a failure, not a success;
-    // one message at the end rather than one per file.
-    result_.failedJob = true;
-    result_.failure = std::to_string(result_.failed) + " file(s) could not be saved.";
-    if (!firstFailure_.empty()) result_.failure += " The first: " + firstFailure_ + ".";
-    host_.GetPrompt().MessageBox(result_.failure, kPicError, kMbOk);
+    Job();
+    if ((result_.failed > 0 || foldersFailed_ > 0) && !result_.failedJob) {
+      // Files that could not be written make the job a failure, not a
+      // success; one message at the end rather than one per file.
+      result_.failedJob = true;
+      result_.failure = std::to_string(result_.failed) + " file(s)";
+      if (foldersFailed_ > 0) result_.failure += " and " + std::to_string(foldersFailed_) + " folder(s)";
+      result_.failure += " could not be saved.";
+      if (!firstFailure_.empty()) result_.failure += " The first: " + firstFailure_ + ".";
+      host_.GetPrompt().MessageBox(result_.failure, kPicError, kMbOk);
+    }
   }
+  ftp_.reset();
 
   if (result_.failedJob) {
     host_.AppendLog(kProcessFailed, false);
@@ -137,21 +148,21 @@ void CThreadForSavingFiles::WriteFailure(const std::string& message, int err, co
 }
 
 void CThreadForSavingFiles::Job() {
-  if (m_nDestKind != 0) {
-    EndJob("Saving to an FTP server is not available.");
-    return;
-  }
-  std::filesystem::path dest = m_szDest;
-  if (dest.empty()) {
-    EndJob("No destination folder was chosen.");
-    return;
-  }
-  std::error_code ec;
-  if (dest.is_relative()) dest = std::filesystem::current_path(ec) / dest;
-  int err = 0;
-  if (!destRoot_.OpenRoot(dest, err)) {
-    EndJob("Cannot open the destination folder " + dest.string() + ": " + ErrorText(err));
-    return;
+  if (m_nDestKind == 1) {
+    m_bCreateZip = 0;  // an FTP destination takes plain files only
+  } else {
+    std::filesystem::path dest = m_szDest;
+    if (dest.empty()) {
+      EndJob("No destination folder was chosen.");
+      return;
+    }
+    std::error_code ec;
+    if (dest.is_relative()) dest = std::filesystem::current_path(ec) / dest;
+    int err = 0;
+    if (!destRoot_.OpenRoot(dest, err)) {
+      EndJob("Cannot open the destination folder " + dest.string() + ": " + ErrorText(err));
+      return;
+    }
   }
   progress_->SetRange(0, m_nFileCount);
   progress_->SetStep(1);
@@ -161,7 +172,16 @@ void CThreadForSavingFiles::Job() {
 
   SaveWalkEntry entry;
   bool aborted = false;
-  while (!stop_ && walk_.Next(entry)) {
+  while ((!stop_ || ftpLost_) && walk_.Next(entry)) {
+    if (entry.folder) {
+      walkNames_.resize(entry.depth);
+      walkNames_.push_back(entry.depth == 0 ? std::string() : SanitiseName(entry.name).name);
+    }
+    if (ftpLost_) {
+      // The server is gone: what is left of the walk is only logged.
+      if (!entry.folder) LogUnsaved(entry);
+      continue;
+    }
     if (skipping_) {
       if (entry.depth > skipDepth_) continue;
       skipping_ = false;
@@ -187,26 +207,31 @@ void CThreadForSavingFiles::Job() {
   if (singleZip) CloseSingleZip();
 }
 
-bool CThreadForSavingFiles::Selected(const SaveWalkEntry& entry) {
-  if (!MatchFileMasks(entry.name, job_.masks, job_.maskExclude)) return false;
-  if (m_nSelectMode != 1) return true;
+CThreadForSavingFiles::Choice CThreadForSavingFiles::ChoiceFor(const SaveWalkEntry& entry) const {
+  if (!MatchFileMasks(entry.name, job_.masks, job_.maskExclude)) return Choice::Leave;
+  if (m_nSelectMode != 1) return Choice::Save;
   const bool deleted = entry.record.IsDeleted();
   switch (m_nWhichFiles) {
-    case 0:
-      if (!deleted) return true;
-      break;
-    case 1: return true;
-    case 2:
-      if (deleted) return true;
-      break;
-    default: return false;
+    case 0: return deleted ? Choice::CountOff : Choice::Save;
+    case 1: return Choice::Save;
+    case 2: return deleted ? Choice::Save : Choice::CountOff;
+    default: return Choice::Leave;
   }
+}
+
+bool CThreadForSavingFiles::Selected(const SaveWalkEntry& entry) {
+  const Choice choice = ChoiceFor(entry);
   // Left out by the which-files choice: counted off as if saved.
-  walk_.ItemDone(entry);
-  return false;
+  if (choice == Choice::CountOff) walk_.ItemDone(entry);
+  return choice == Choice::Save;
 }
 
 std::string CThreadForSavingFiles::FolderText() const {
+  if (m_nDestKind == 1) {
+    if (folders_.empty()) return {};
+    const std::string& remote = folders_.back().remote;
+    return remote == "/" ? remote : remote + "/";
+  }
   if (m_bCreateZip && m_nZipMode == 1) {
     std::string text = m_szZipPath + "/";
     for (std::size_t i = 1; i < folders_.size(); ++i) text += folders_[i].component + "/";
@@ -227,7 +252,11 @@ bool CThreadForSavingFiles::EnterFolder(const SaveWalkEntry& entry) {
   folder.entry = entry;
   folder.deleted = entry.record.IsDeleted();
   const bool singleZip = m_bCreateZip && m_nZipMode == 1;
-  if (folders_.empty()) {
+  if (m_nDestKind == 1) {
+    const std::string name = folders_.empty() ? std::string() : SanitiseName(entry.name).name;
+    if (!folders_.empty() && name != Utf16ToUtf8(entry.name)) LogNameChange(entry.name, name);
+    if (!EnterFtpFolder(folder, name)) return false;
+  } else if (folders_.empty()) {
     // The walk's first folder stands for the destination itself.
     folder.component.clear();
     if (!singleZip) {
@@ -250,7 +279,7 @@ bool CThreadForSavingFiles::EnterFolder(const SaveWalkEntry& entry) {
       if (there.exists && !there.directory) {
         // A file or link holds the name (two names may sanitise alike):
         // the folder takes the first free copy name instead.
-        use = FirstFreeCopyName(parent.dir, use);
+        use = FirstFreeCopyName(LocalProbe(parent.dir), use);
         host_.AppendLog("Saved as " + use, false);
       }
       if (!parent.dir.IsOpen() || use.empty() || !folder.dir.OpenSubfolder(parent.dir, use, err)) {
@@ -271,11 +300,15 @@ void CThreadForSavingFiles::LeaveFolder(bool aborted) {
   folders_.pop_back();
 }
 
-std::string CThreadForSavingFiles::FirstFreeCopyName(const LocalFolder& dir, const std::string& name) const {
+CThreadForSavingFiles::NameProbe CThreadForSavingFiles::LocalProbe(const LocalFolder& dir) {
+  return [&dir](const std::string& name) { return dir.Probe(name); };
+}
+
+std::string CThreadForSavingFiles::FirstFreeCopyName(const NameProbe& probe, const std::string& name) const {
   const std::string copy = LoadString(kIdsCopy);
-  for (std::uint32_t n = 1; n < kMaxCopyIndex; ++n) {
+  for (std::uint32_t n = 1; n < kMaxCopyIndex && !stop_; ++n) {
     const std::string candidate = SanitiseName(std::string_view(copy + std::to_string(n) + "_" + name)).name;
-    if (!dir.Probe(candidate).exists) return candidate;
+    if (!probe(candidate).exists) return candidate;
   }
   return {};
 }
@@ -290,14 +323,15 @@ void CThreadForSavingFiles::RecordAnswer(FileExistAnswer answer) {
   answers_.m_bOverwriteAll = answer == FileExistAnswer::OverwriteAll;
 }
 
-CThreadForSavingFiles::Resolution CThreadForSavingFiles::ResolveExistingName(const LocalFolder& dir,
+CThreadForSavingFiles::Resolution CThreadForSavingFiles::ResolveExistingName(const NameProbe& probe,
                                                                             const std::string& name,
                                                                             std::uint64_t newSize) {
   Resolution r;
   r.name = name;
   // A Rename answer is checked again like any other name.
-  for (int round = 0; round < 1000; ++round) {
-    const LocalFolder::Entry existing = dir.Probe(r.name);
+  for (int round = 0; round < 1000 && !stop_; ++round) {
+    const LocalFolder::Entry existing = probe(r.name);
+    if (stop_) break;
     if (!existing.exists) {
       r.save = true;
       return r;
@@ -308,15 +342,16 @@ CThreadForSavingFiles::Resolution CThreadForSavingFiles::ResolveExistingName(con
     }
     if (answers_.m_bSkipAll) return Resolution{};
     if (answers_.m_bRenameAll) {
-      r.name = FirstFreeCopyName(dir, r.name);
-      r.save = !r.name.empty();
+      r.name = FirstFreeCopyName(probe, r.name);
+      r.save = !r.name.empty() && !stop_;
       return r;
     }
     FileExistQuestion q;
     q.name = Utf8ToUtf16(r.name);
     q.existingSize = existing.size;
     q.newSize = newSize;
-    q.proposedName = Utf8ToUtf16(FirstFreeCopyName(dir, r.name));
+    q.proposedName = Utf8ToUtf16(FirstFreeCopyName(probe, r.name));
+    if (stop_) break;
     std::u16string renameTo = q.proposedName;
     const FileExistAnswer answer = decisions_.AskFileExists(q, renameTo);
     RecordAnswer(answer);
@@ -328,8 +363,8 @@ CThreadForSavingFiles::Resolution CThreadForSavingFiles::ResolveExistingName(con
         continue;
       }
       case FileExistAnswer::RenameAll:
-        r.name = FirstFreeCopyName(dir, r.name);
-        r.save = !r.name.empty();
+        r.name = FirstFreeCopyName(probe, r.name);
+        r.save = !r.name.empty() && !stop_;
         return r;
       case FileExistAnswer::Overwrite:
       case FileExistAnswer::OverwriteAll:
@@ -469,7 +504,8 @@ bool CThreadForSavingFiles::SaveFile(const SaveWalkEntry& entry, bool folderDele
   CopyState state;
   bool opened = false;
   bool skipped = false;
-  if (!m_bCreateZip) SaveToLocalFile(entry, readItem, name.name, state, opened, skipped);
+  if (m_nDestKind == 1) SaveToFtpFile(entry, readItem, name.name, state, opened, skipped);
+  else if (!m_bCreateZip) SaveToLocalFile(entry, readItem, name.name, state, opened, skipped);
   else if (m_nZipMode == 0) SaveToOwnZip(entry, readItem, name.name, state, opened, skipped);
   else SaveToSingleZip(entry, readItem, name.name, state, opened);
 
@@ -487,7 +523,7 @@ bool CThreadForSavingFiles::SaveFile(const SaveWalkEntry& entry, bool folderDele
     }
     return true;
   }
-  if (skipped) {
+  if (skipped && !stop_) {
     host_.AppendLog(LoadString(kIdsSkipped), false);
     ++result_.skipped;
     return true;
@@ -503,7 +539,7 @@ bool CThreadForSavingFiles::SaveToLocalFile(const SaveWalkEntry& entry, const Fo
   int fd = -1;
   std::string target;
   for (int attempt = 0; attempt < 3 && fd < 0; ++attempt) {
-    const Resolution r = ResolveExistingName(dir, name, entry.record.size);
+    const Resolution r = ResolveExistingName(LocalProbe(dir), name, entry.record.size);
     if (!r.save) {
       skipped = true;
       return false;
@@ -588,7 +624,7 @@ bool CThreadForSavingFiles::SaveToOwnZip(const SaveWalkEntry& entry, const Found
                                          bool& skipped) {
   const LocalFolder& dir = folders_.back().dir;
   const std::string archiveName = SanitiseName(std::string_view(name + ".zip")).name;
-  const Resolution r = ResolveExistingName(dir, archiveName, entry.record.size);
+  const Resolution r = ResolveExistingName(LocalProbe(dir), archiveName, entry.record.size);
   if (!r.save) {
     skipped = true;
     return false;
@@ -620,7 +656,7 @@ bool CThreadForSavingFiles::SaveToOwnZip(const SaveWalkEntry& entry, const Found
 }
 
 bool CThreadForSavingFiles::OpenSingleZip() {
-  const Resolution r = ResolveExistingName(destRoot_, kSingleZipName, 0);
+  const Resolution r = ResolveExistingName(LocalProbe(destRoot_), kSingleZipName, 0);
   if (!r.save) {
     host_.AppendLog(std::string(kSingleZipName) + " " + LoadString(kIdsSkipped), false);
     return false;
@@ -652,6 +688,219 @@ bool CThreadForSavingFiles::SaveToSingleZip(const SaveWalkEntry& entry, const Fo
   for (std::size_t i = 1; i < folders_.size(); ++i) entryName += folders_[i].component + "/";
   entryName += name;
   if (!CopyIntoZip(m_zip, entryName, entry, readItem, state)) return false;
+  opened = true;
+  return true;
+}
+
+// ------------------------------------------------------------ FTP server
+
+void CThreadForSavingFiles::StopOnAbortFlag() {
+  ftp_->SetInterrupt([this] { return host_.AbortFlag() != 0; });
+}
+
+bool CThreadForSavingFiles::ConnectFtp() {
+  const FtpServer server{m_ftp.server, ConnectionPort(m_ftp.port), m_ftp.user, m_ftp.password};
+  ftp_ = std::make_unique<FtpClient>(server, m_ftpTimeouts);
+  StopOnAbortFlag();
+  std::string login;
+  const FtpReply r = ftp_->Connect(login);
+  if (r.ok) {
+    ftpRoot_ = RemoteDestination(login, m_szDest.string());
+    return true;
+  }
+  ftp_.reset();
+  host_.AppendLog("ERROR!  " + r.Describe(), false);
+  if (r.interrupted) return false;  // Stop: the end log says so
+  result_.failedJob = true;
+  result_.failure = LoadString(kIdsCannotConnect) + "\n" + r.Describe();
+  host_.GetPrompt().MessageBox(result_.failure, kPicError, kMbOk);
+  return false;
+}
+
+void CThreadForSavingFiles::ConnectionLost(const FtpReply& reply) {
+  if (ftpLost_) return;
+  ftpLost_ = true;
+  stop_ = true;
+  result_.failedJob = true;
+  result_.failure = LoadString(kIdsConnectionTerminated) + "\n" + reply.Describe();
+  host_.AppendLog("ERROR!  " + LoadString(kIdsConnectionTerminated) + reply.Describe(), false);
+  host_.GetPrompt().MessageBox(result_.failure, kPicError, kMbOk);
+}
+
+void CThreadForSavingFiles::FtpFailure(const std::string& what, const FtpReply& reply, const std::string& partial) {
+  if (ftpLost_ || reply.interrupted) return;
+  StopOnAbortFlag();
+  // A refusal comes from a server that still answers; anything else is
+  // asked with a NOOP, on a new connection when the old one went.
+  if (!reply.Refused()) {
+    const FtpReply alive = ftp_->Noop();
+    if (!alive.ok) {
+      if (!alive.interrupted) ConnectionLost(reply);
+      return;
+    }
+  }
+  // A short file must not pass for a saved one.
+  if (!partial.empty()) ftp_->Delete(partial);
+  NoteFailure(what + " on the server: " + reply.Describe());
+}
+
+void CThreadForSavingFiles::LogUnsaved(const SaveWalkEntry& entry) {
+  if (ChoiceFor(entry) != Choice::Save) return;
+  std::string path = ftpRoot_ == "/" ? std::string() : ftpRoot_;
+  for (std::size_t d = 1; d < walkNames_.size() && d < entry.depth; ++d) path += "/" + walkNames_[d];
+  path += "/" + SanitiseName(entry.name).name;
+  ++result_.failed;
+  host_.AppendLog("Not saved: " + path, false);
+}
+
+bool CThreadForSavingFiles::EnterFtpFolder(Folder& folder, const std::string& name) {
+  StopOnAbortFlag();
+  if (folders_.empty()) {
+    // The destination itself, made with its parents when missing.
+    folder.remote = ftpRoot_;
+    FtpReply r = ftp_->EnterDirectory(ftpRoot_);
+    if (r.ok || r.interrupted) return r.ok;
+    FtpReply made;
+    made.ok = true;
+    for (std::size_t at = 1; at <= ftpRoot_.size() && r.Refused(); ++at) {
+      if (at < ftpRoot_.size() && ftpRoot_[at] != '/') continue;
+      made = ftp_->MakeDirectory(ftpRoot_.substr(0, at));
+      if (made.interrupted) return false;
+      if (!made.ok && !made.Refused()) break;
+    }
+    if (r.Refused()) r = ftp_->EnterDirectory(ftpRoot_);
+    if (r.ok) {
+      folder.fresh = made.ok;
+      return true;
+    }
+    if (r.interrupted) return false;
+    const FtpReply& why = made.ok ? r : made;
+    FtpFailure("Cannot create the folder " + ftpRoot_, why);
+    if (!stop_) EndJob("Cannot create the folder " + ftpRoot_ + " on the server: " + why.Describe());
+    return false;
+  }
+  const Folder& parent = folders_.back();
+  folder.remote = (parent.remote == "/" ? std::string() : parent.remote) + "/" + name;
+  const FtpReply made = ftp_->MakeDirectory(folder.remote);
+  if (made.ok) {
+    folder.fresh = true;
+    return true;
+  }
+  if (made.interrupted) return false;
+  if (made.Refused()) {
+    // Refused: it may be there already.
+    const FtpReply entered = ftp_->EnterDirectory(folder.remote);
+    if (entered.ok || entered.interrupted) return entered.ok;
+    if (entered.Refused()) {
+      ++foldersFailed_;
+      NoteFailure("Cannot create the folder " + folder.remote + " on the server: " + made.Describe());
+      return false;
+    }
+  }
+  FtpFailure("Cannot create the folder " + folder.remote, made);
+  if (!stop_) ++foldersFailed_;
+  return false;
+}
+
+CThreadForSavingFiles::NameProbe CThreadForSavingFiles::FtpProbe(Folder& folder) {
+  return [this, &folder](const std::string& name) {
+    LocalFolder::Entry e;
+    if (const auto it = folder.written.find(name); it != folder.written.end()) {
+      e.exists = true;
+      e.size = it->second;
+      return e;
+    }
+    if (folder.fresh) return e;  // made by this job: holds only what it wrote
+    const std::string path = (folder.remote == "/" ? std::string() : folder.remote) + "/" + name;
+    std::uint64_t size = 0;
+    const FtpReply r = ftp_->FileSize(path, size);
+    if (r.ok) {
+      e.exists = true;
+      e.size = size;
+    } else if (!r.Refused()) {
+      // Not known: taken as taken, so nothing is overwritten unasked.
+      e.exists = true;
+      if (!r.interrupted && !ftp_->Noop().ok) ConnectionLost(r);
+    }
+    return e;
+  };
+}
+
+bool CThreadForSavingFiles::SaveToFtpFile(const SaveWalkEntry& entry, const FoundItemInfo& readItem,
+                                          const std::string& name, CopyState& state, bool& opened, bool& skipped) {
+  Folder& folder = folders_.back();
+  StopOnAbortFlag();
+  const Resolution r = ResolveExistingName(FtpProbe(folder), name, entry.record.size);
+  if (stop_) return false;
+  if (!r.save) {
+    skipped = true;
+    return false;
+  }
+  if (r.name != name) host_.AppendLog("Saved as " + r.name, false);
+  const std::string path = (folder.remote == "/" ? std::string() : folder.remote) + "/" + r.name;
+
+  // Stop while the server is waited for asks about this file, as between
+  // blocks; "Abort Immediately" ends the transfer there.
+  ftp_->SetInterrupt([this, &entry, &state] {
+    if (state.answer == static_cast<int>(AbortAnswer::AbortImmediately)) return true;
+    return !AskAbortIfRequested(entry.name, state);
+  });
+  // The predicate refers to this call's state: it goes with it.
+  struct Restore {
+    CThreadForSavingFiles* thread;
+    ~Restore() { thread->StopOnAbortFlag(); }
+  } restore{this};
+  const FtpReply begin = ftp_->BeginUpload(path);
+  if (!begin.ok) {
+    if (begin.interrupted) {
+      state.complete = false;
+      opened = true;
+      return true;
+    }
+    FtpFailure("Cannot create " + path, begin);
+    return false;
+  }
+  folder.written[r.name] = entry.record.size;
+
+  std::uint64_t sent = 0;
+  FtpReply failed;
+  const auto write = [&](const std::uint8_t* data, std::size_t size, std::uint64_t offset, CopyState&) {
+    // The server takes one stream: blocks come in order, none twice.
+    if (offset != sent) {
+      failed = FtpReply{};
+      failed.text = "a block out of order";
+      return false;
+    }
+    failed = ftp_->Write(data, size);
+    if (!failed.ok) return false;
+    sent += size;
+    return true;
+  };
+  const CopyEnd end = CopyData(readItem, entry.name, write, state);
+  if (end == CopyEnd::AbortedNow || (end == CopyEnd::WriteFailed && failed.interrupted)) {
+    // What arrived stays, as a local file keeps what was written.
+    ftp_->CancelUpload();
+    state.complete = false;
+    opened = true;
+    return true;
+  }
+  if (end == CopyEnd::WriteFailed) {
+    ftp_->CancelUpload();
+    folder.written.erase(r.name);
+    FtpFailure("Cannot write " + path, failed, path);
+    return false;
+  }
+  const FtpReply done = ftp_->EndUpload();
+  if (!done.ok) {
+    if (done.interrupted) {
+      state.complete = false;
+      opened = true;
+      return true;
+    }
+    folder.written.erase(r.name);
+    FtpFailure("Cannot write " + path, done, path);
+    return false;
+  }
   opened = true;
   return true;
 }

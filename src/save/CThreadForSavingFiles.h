@@ -2,7 +2,8 @@
 // The file-saving thread: walks the items a job saves (SaveItemWalk),
 // rebuilds their folders at the destination, and writes each file, read
 // through its engine's run walker, to a local file, to a zip archive of its
-// own, or into the job's "Recovered Data.zip"; it resolves name clashes,
+// own, into the job's "Recovered Data.zip", or to a folder on an FTP
+// server (through FtpClient); it resolves name clashes,
 // asks what to do when Stop is pressed mid-file, gives files their times and
 // logs the job and one tag per file.
 //
@@ -15,6 +16,13 @@
 // block even after the failed file was removed) ends the job at once. A
 // file that could not be read whole is zero-filled where it failed and
 // tagged "[Partially Recovered]".
+//
+// On an FTP server a file counts as saved only once the server confirmed
+// it whole (226). A file the server refuses (a full disk's 552, a refused
+// name) is logged and the job goes on; when the server cannot be reached
+// any more, the job ends with one message and logs every file left
+// unsaved. Stop reaches a transfer that waits on the server as it reaches
+// the copy between blocks.
 
 #include <atomic>
 #include <cstdint>
@@ -24,7 +32,11 @@
 #include <string>
 #include <vector>
 
+#include <unordered_map>
+
 #include "platform/WorkerThread.h"
+#include "save/FtpClient.h"
+#include "save/FtpSettings.h"
 #include "save/LocalFolder.h"
 #include "save/RecoveredFileTimes.h"
 #include "save/SaveDecisions.h"
@@ -63,9 +75,13 @@ class CThreadForSavingFiles {
   // filter pass; 0: the walk yields the checked items, the filter applies.
   std::int32_t m_nSelectMode = 1;
   std::uint8_t m_nWhichFiles = 1;  // 0 live only, 1 live and deleted, 2 deleted only (select mode 1)
-  std::uint8_t m_nDestKind = 0;    // 0 local folder (the only kind built here)
+  std::uint8_t m_nDestKind = 0;    // 0 local folder, 1 FTP server (never zipped)
   std::uint8_t m_nZipMode = 0;     // 0 "%s.zip" per file, 1 one "Recovered Data.zip"
-  std::filesystem::path m_szDest;  // destination folder; a relative one is taken from the current folder
+  // Destination folder; a relative one is taken from the current folder
+  // (on an FTP server: from the login folder, see RemoteDestination).
+  std::filesystem::path m_szDest;
+  FtpSettings m_ftp;               // the server, port and login of an FTP destination
+  FtpTimeouts m_ftpTimeouts;
   std::uint32_t m_nFileCount = 0;  // range of the overall progress bar
   OutputWriter* m_pWriter = nullptr;  // null: the POSIX writer
 
@@ -85,6 +101,11 @@ class CThreadForSavingFiles {
     LocalFolder dir;        // open when the folder was entered on disk
     std::string component;  // sanitised name (zip entry paths)
     bool deleted = false;
+    // FTP: the folder's absolute path on the server; whether this job made
+    // it (then the names it holds are the ones written into it).
+    std::string remote;
+    bool fresh = false;
+    std::unordered_map<std::string, std::uint64_t> written;  // name: bytes
   };
   enum class CopyEnd { Done, WriteFailed, AbortedNow };
   struct CopyState {
@@ -100,10 +121,16 @@ class CThreadForSavingFiles {
     bool replace = false;  // overwrite what stands there
     std::string name;
   };
+  // What stands at a name in the folder a file is saved to.
+  using NameProbe = std::function<LocalFolder::Entry(const std::string& name)>;
 
   void Job();
   bool EnterFolder(const SaveWalkEntry& entry);
   void LeaveFolder(bool aborted);
+  enum class Choice { Save, CountOff, Leave };
+  // Whether the masks and the which-files choice save a file, count it off
+  // unsaved, or leave it alone.
+  Choice ChoiceFor(const SaveWalkEntry& entry) const;
   bool Selected(const SaveWalkEntry& entry);
   bool SaveFile(const SaveWalkEntry& entry, bool folderDeleted);
   bool SaveToLocalFile(const SaveWalkEntry& entry, const FoundItemInfo& readItem, const std::string& name,
@@ -117,8 +144,22 @@ class CThreadForSavingFiles {
   CopyEnd CopyData(const FoundItemInfo& readItem, const std::u16string& displayName, const BlockWrite& write,
                    CopyState& state);
   bool AskAbortIfRequested(const std::u16string& displayName, CopyState& state);
-  Resolution ResolveExistingName(const LocalFolder& dir, const std::string& name, std::uint64_t newSize);
-  std::string FirstFreeCopyName(const LocalFolder& dir, const std::string& name) const;
+  Resolution ResolveExistingName(const NameProbe& probe, const std::string& name, std::uint64_t newSize);
+  std::string FirstFreeCopyName(const NameProbe& probe, const std::string& name) const;
+  static NameProbe LocalProbe(const LocalFolder& dir);
+  // FTP: logs in (before the job's start is logged); false when it cannot.
+  bool ConnectFtp();
+  bool EnterFtpFolder(Folder& folder, const std::string& name);
+  NameProbe FtpProbe(Folder& folder);
+  bool SaveToFtpFile(const SaveWalkEntry& entry, const FoundItemInfo& readItem, const std::string& name,
+                     CopyState& state, bool& opened, bool& skipped);
+  // A call that failed: the server's refusal is logged for `what`; when the
+  // server no longer answers, the job ends (ConnectionLost). `partial` is
+  // a file to remove from the server.
+  void FtpFailure(const std::string& what, const FtpReply& reply, const std::string& partial = {});
+  void ConnectionLost(const FtpReply& reply);
+  void LogUnsaved(const SaveWalkEntry& entry);
+  void StopOnAbortFlag();
   void RecordAnswer(FileExistAnswer answer);
   bool OpenSingleZip();
   void CloseSingleZip();
@@ -148,6 +189,11 @@ class CThreadForSavingFiles {
   bool stop_ = false;  // a failure ended the job
   LocalFolder destRoot_;
   std::string firstFailure_;  // the first file or folder that could not be saved
+  std::uint32_t foldersFailed_ = 0;
+  std::unique_ptr<FtpClient> ftp_;
+  std::string ftpRoot_;      // the destination's absolute path on the server
+  bool ftpLost_ = false;     // the server stopped answering: the rest is only logged
+  std::vector<std::string> walkNames_;  // sanitised names of the walk's open folders, by depth
   ZipUnzip m_zip;
   std::string m_szZipPath;
   SaveJobResult result_;

@@ -284,6 +284,9 @@ struct SaveOptionsForTest {
   std::int32_t createZip = 0;
   std::uint8_t zipMode = 0;
   OutputWriter* writer = nullptr;
+  // An FTP destination: `dest` is then its remote folder.
+  const FtpSettings* ftp = nullptr;
+  FtpTimeouts ftpTimeouts = {};
 };
 
 // Saves everything under the store's root to `dest`.
@@ -297,6 +300,11 @@ inline SaveRun SaveStore(CORVANApp& app, const FoundItemStore& store, const std:
   saver.m_bCreateZip = options.createZip;
   saver.m_nZipMode = options.zipMode;
   saver.m_pWriter = options.writer;
+  if (options.ftp) {
+    saver.m_nDestKind = 1;
+    saver.m_ftp = *options.ftp;
+    saver.m_ftpTimeouts = options.ftpTimeouts;
+  }
   const std::size_t before = app.LogViewText().size();
   saver.Start();
   saver.Join();
@@ -305,6 +313,65 @@ inline SaveRun SaveStore(CORVANApp& app, const FoundItemStore& store, const std:
   run.log = app.LogViewText().substr(before);
   return run;
 }
+
+// Bytes of a made-up pattern, and as text.
+inline std::vector<std::uint8_t> Bytes(std::size_t n, std::uint32_t seed) {
+  std::vector<std::uint8_t> b(n);
+  for (auto& x : b) x = static_cast<std::uint8_t>((seed = seed * 1103515245u + 12345u) >> 24);
+  return b;
+}
+inline std::string AsText(const std::vector<std::uint8_t>& b) { return std::string(b.begin(), b.end()); }
+
+// 2026-12-07 07:59:44 as FAT keeps it (time word low, date word high).
+inline constexpr std::uint16_t kDosDate = ((2026 - 1980) << 9) | (12 << 5) | 7;
+inline constexpr std::uint16_t kDosTime = (7 << 11) | (59 << 5) | (44 / 2);
+inline constexpr std::uint64_t kFatStamp = kDosTime | (std::uint64_t{kDosDate} << 32);
+
+// A FAT volume whose files the MemoryEngine serves, in a found-item store,
+// with the application object a save runs on.
+class MemoryVolume {
+ protected:
+  MemoryVolume() : app_(dir_ / "settings.ini", dir_ / "install") {
+    app_.m_pPrompt = &prompt_;
+    app_.m_pSaveProgressDlg = &progress_;
+    auto engine = std::make_unique<MemoryEngine>();
+    engine_ = engine.get();
+    app_.m_pFatEngine = std::move(engine);
+    store_.OnInsertRootItem(kFatRootId);
+  }
+
+  std::uint32_t AddFolder(std::uint32_t parent, std::u16string name, bool deleted = false) {
+    FoundItemInfo r;
+    r.itemId = nextId_++;
+    r.parentId = parent;
+    r.attribute = kItemFolder;
+    r.flags = deleted ? kItemDeleted : 0;
+    store_.OnAddFoundItem(r, name);
+    return r.itemId;
+  }
+  std::uint32_t AddFile(std::uint32_t parent, std::u16string name, std::vector<std::uint8_t> data,
+                        bool deleted = false, std::uint64_t stamp = kFatStamp) {
+    FoundItemInfo r;
+    r.itemId = nextId_++;
+    r.parentId = parent;
+    r.attribute = kItemFile;
+    r.size = data.size();
+    r.flags = deleted ? kItemDeleted : 0;
+    r.modifiedTime = stamp;
+    engine_->files[r.itemId] = std::move(data);
+    store_.OnAddFoundItem(r, name);
+    return r.itemId;
+  }
+
+  TempDir dir_;
+  UserFolders folders_{dir_.path()};
+  RecordingPrompt prompt_;
+  RecordingProgressSink progress_;
+  CORVANApp app_;
+  MemoryEngine* engine_ = nullptr;
+  FoundItemStore store_;
+  std::uint32_t nextId_ = 100;
+};
 
 inline std::size_t CountOf(const std::string& text, const std::string& what) {
   std::size_t n = 0;

@@ -20,68 +20,26 @@ namespace {
 using test::CountOf;
 using test::ScriptedDecisions;
 
-std::vector<std::uint8_t> Bytes(std::size_t n, std::uint32_t seed) {
-  std::vector<std::uint8_t> b(n);
-  for (auto& x : b) x = static_cast<std::uint8_t>((seed = seed * 1103515245u + 12345u) >> 24);
-  return b;
-}
-std::string AsText(const std::vector<std::uint8_t>& b) { return std::string(b.begin(), b.end()); }
+using test::AsText;
+using test::Bytes;
+using test::kDosDate;
+using test::kDosTime;
+using test::kFatStamp;
 
-// 2026-12-07 07:59:44 as FAT keeps it (time word low, date word high).
-constexpr std::uint16_t kDosDate = ((2026 - 1980) << 9) | (12 << 5) | 7;
-constexpr std::uint16_t kDosTime = (7 << 11) | (59 << 5) | (44 / 2);
-constexpr std::uint64_t kFatStamp = kDosTime | (std::uint64_t{kDosDate} << 32);
-
-class SaveThread : public ::testing::Test {
+class SaveThread : public ::testing::Test, protected test::MemoryVolume {
  protected:
-  SaveThread() : app_(dir_ / "settings.ini", dir_ / "install") {
-    app_.m_pPrompt = &prompt_;
-    app_.m_pSaveProgressDlg = &progress_;
-    auto engine = std::make_unique<test::MemoryEngine>();
-    engine_ = engine.get();
-    app_.m_pFatEngine = std::move(engine);
-    store_.OnInsertRootItem(kFatRootId);
+  SaveThread() {
     dest_ = dir_ / "out" / "dest";
     std::filesystem::create_directories(dest_);
   }
 
-  std::uint32_t AddFolder(std::uint32_t parent, std::u16string name, bool deleted = false) {
-    FoundItemInfo r;
-    r.itemId = nextId_++;
-    r.parentId = parent;
-    r.attribute = kItemFolder;
-    r.flags = deleted ? kItemDeleted : 0;
-    store_.OnAddFoundItem(r, name);
-    return r.itemId;
-  }
-  std::uint32_t AddFile(std::uint32_t parent, std::u16string name, std::vector<std::uint8_t> data,
-                        bool deleted = false, std::uint64_t stamp = kFatStamp) {
-    FoundItemInfo r;
-    r.itemId = nextId_++;
-    r.parentId = parent;
-    r.attribute = kItemFile;
-    r.size = data.size();
-    r.flags = deleted ? kItemDeleted : 0;
-    r.modifiedTime = stamp;
-    engine_->files[r.itemId] = std::move(data);
-    store_.OnAddFoundItem(r, name);
-    return r.itemId;
-  }
   test::SaveRun Save(const test::SaveOptionsForTest& options = {}) {
     return test::SaveStore(app_, store_, dest_, decisions_, options);
   }
   std::string Saved(const std::string& rel) const { return test::ReadWholeFile(dest_ / rel); }
 
-  test::TempDir dir_;
-  test::UserFolders folders_{dir_.path()};
-  test::RecordingPrompt prompt_;
-  test::RecordingProgressSink progress_;
-  CORVANApp app_;
-  test::MemoryEngine* engine_ = nullptr;
-  FoundItemStore store_;
   ScriptedDecisions decisions_;
   std::filesystem::path dest_;
-  std::uint32_t nextId_ = 100;
 };
 
 TEST_F(SaveThread, FoldersAndFilesKeepTheirStructureAndBytes) {

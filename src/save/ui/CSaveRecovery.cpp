@@ -13,6 +13,7 @@
 #include "core/StringTable.h"
 #include "console/FoundItemStore.h"
 #include "save/ui/CAddFileFilter.h"
+#include "save/ui/CFTPSettings.h"
 #include "core/RecoveryMode.h"
 #include "sources/SourceRecords.h"
 #include "ui/DialogLayout.h"
@@ -60,7 +61,7 @@ CSaveRecovery::CSaveRecovery(QWidget* parent, const FoundItemStore* store, int v
   SetDlgCtrlId(m_pLocalPath, kIdLocalPath);
   m_pLocalPath->setGeometry(30, 42, 390, 24);
   m_pLocalPath->setMaxLength(4095);
-  auto* browse = new QPushButton(QStringLiteral("Browse..."), dest);
+  auto* browse = m_pBrowse = new QPushButton(QStringLiteral("Browse..."), dest);
   SetDlgCtrlId(browse, kIdBrowse);
   browse->setGeometry(430, 41, 96, 26);
   m_pFtp = new QRadioButton(QStringLiteral("Recover to FTP server"), dest);
@@ -69,12 +70,12 @@ CSaveRecovery::CSaveRecovery(QWidget* parent, const FoundItemStore* store, int v
   m_pFtpPath = new QLineEdit(dest);
   SetDlgCtrlId(m_pFtpPath, kIdFtpPath);
   m_pFtpPath->setGeometry(204, 70, 216, 24);
-  auto* ftpOption = new QPushButton(QStringLiteral("FTP Option"), dest);
+  m_pFtpPath->setMaxLength(4095);
+  m_pFtpPath->setEnabled(false);
+  auto* ftpOption = m_pFtpOption = new QPushButton(QStringLiteral("FTP Option"), dest);
   SetDlgCtrlId(ftpOption, kIdFtpOption);
   ftpOption->setGeometry(430, 69, 96, 26);
-  // Saving to an FTP server is not built yet: its controls stay disabled.
-  for (QWidget* w : {static_cast<QWidget*>(m_pFtp), static_cast<QWidget*>(m_pFtpPath), static_cast<QWidget*>(ftpOption)})
-    w->setEnabled(false);
+  ftpOption->setEnabled(false);
   auto* destGroup = new QButtonGroup(this);
   destGroup->addButton(m_pLocal);
   destGroup->addButton(m_pFtp);
@@ -145,6 +146,8 @@ CSaveRecovery::CSaveRecovery(QWidget* parent, const FoundItemStore* store, int v
   connect(filter, &QPushButton::clicked, this, &CSaveRecovery::OnAddFilter);
   connect(help, &QPushButton::clicked, this, [] { ShowHelpContext(kHelpContext); });
   connect(m_pLocal, &QRadioButton::clicked, this, &CSaveRecovery::OnLocalDrive);
+  connect(m_pFtp, &QRadioButton::clicked, this, &CSaveRecovery::OnFtpServer);
+  connect(ftpOption, &QPushButton::clicked, this, &CSaveRecovery::OnFtpOption);
   connect(m_pCreateZip, &QCheckBox::clicked, this, &CSaveRecovery::OnCreateZip);
   connect(m_pZipEach, &QRadioButton::clicked, this, [this] {
     m_nZipMode = 0;
@@ -156,6 +159,9 @@ CSaveRecovery::CSaveRecovery(QWidget* parent, const FoundItemStore* store, int v
   });
   connect(m_pLocalPath, &QLineEdit::textChanged, this, [this](const QString& text) {
     if (m_nDestKind == 0) m_pOk->setEnabled(!text.trimmed().isEmpty());
+  });
+  connect(m_pFtpPath, &QLineEdit::textChanged, this, [this](const QString& text) {
+    if (m_nDestKind == 1) m_pOk->setEnabled(!text.trimmed().isEmpty());
   });
 }
 
@@ -176,9 +182,37 @@ void CSaveRecovery::OnLocalDrive() {
     m_pZipEach->setChecked(false);
     m_pZipSingle->setChecked(false);
   }
+  m_pFtpOption->setEnabled(false);
+  m_pBrowse->setEnabled(true);
+  m_pFtpPath->setEnabled(false);
   m_pLocalPath->setEnabled(true);
   m_pOk->setEnabled(!m_pLocalPath->text().isEmpty());
   ApplyMarks();
+}
+
+void CSaveRecovery::OnFtpServer() {
+  m_nDestKind = 1;
+  m_bCreateZip = 0;
+  m_pCreateZip->setChecked(false);
+  m_pCreateZip->setEnabled(false);
+  for (QRadioButton* r : {m_pZipEach, m_pZipSingle}) {
+    r->setChecked(false);
+    r->setEnabled(false);
+  }
+  m_pFtpOption->setEnabled(true);
+  m_pBrowse->setEnabled(false);
+  m_pFtpPath->setEnabled(true);
+  m_pLocalPath->setEnabled(false);
+  m_pOk->setEnabled(!m_pFtpPath->text().isEmpty());
+  ApplyMarks();
+}
+
+void CSaveRecovery::OnFtpOption() {
+  CFTPSettings settings(this);
+  if (settings.exec() == CFTPSettings::kIdOk) m_bFtpReady = 1;
+  const std::string& folder = App().m_ftpSettings.remoteFolder;
+  if (!folder.empty()) m_pFtpPath->setText(ToQString(folder));
+  m_pOk->setFocus();
 }
 
 void CSaveRecovery::OnCreateZip() {
@@ -208,8 +242,10 @@ void CSaveRecovery::OnAddFilter() {
 
 void CSaveRecovery::OnOK() {
   CORVANApp& app = App();
-  const QString text = m_pLocalPath->text();
+  const QString text = m_nDestKind == 0 ? m_pLocalPath->text() : m_pFtpPath->text();
   if (text.trimmed().isEmpty()) return;
+  // An FTP folder needs the FTP settings confirmed first.
+  if (m_nDestKind == 1 && !m_bFtpReady) return;
   const std::u16string dest = ToUtf16(text);
 
   // Not onto the volume being recovered.

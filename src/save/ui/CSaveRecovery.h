@@ -1,9 +1,10 @@
 #pragma once
 // "Choose Destination": where and how Recover saves the checked items — a
-// local folder (FTP comes later and is shown disabled), plain files or zip
-// archives (one per file or one for all), which files when the whole scan
-// result is chosen, and the file filter. OK checks the destination and
-// stores the choices in the application object's save options.
+// local folder or a folder on an FTP server (set in the FTP settings
+// dialog, never zipped), plain files or zip archives (one per file or one
+// for all), which files when the whole scan result is chosen, and the file
+// filter. OK checks the destination and stores the choices in the
+// application object's save options.
 
 #include <QString>
 #include <cstdint>
@@ -45,22 +46,27 @@ class CSaveRecovery : public CSkinnedDialog {
   void OnOK();
   void OnBrowse();
   void OnAddFilter();
+  void OnFtpOption();
 
   bool FullOptionsOffered() const { return m_bFullOptions; }
 
  private:
   void OnLocalDrive();
+  void OnFtpServer();
   void OnCreateZip();
   void ApplyMarks();
 
   QString m_szDest;
   std::uint8_t m_bCreateZip = 0, m_nDestKind = 0, m_nZipMode = 0, m_nDeletedMode = 1;
   bool m_bFullOptions = false;
+  std::int32_t m_bFtpReady = 0;  // the FTP settings were confirmed while this dialog is open
 
   QRadioButton* m_pLocal;
   QRadioButton* m_pFtp;
   QLineEdit* m_pLocalPath;
   QLineEdit* m_pFtpPath;
+  QPushButton* m_pBrowse;
+  QPushButton* m_pFtpOption;
   QPushButton* m_pOk;
   QCheckBox* m_pCreateZip;
   QRadioButton* m_pZipEach;

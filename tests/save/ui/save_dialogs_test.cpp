@@ -27,7 +27,9 @@
 #include "platform/TextConv.h"
 #include "support/Md5.h"
 #include "save/ui/CAbortSaving.h"
+#include "save/FtpTestServer.h"
 #include "save/ui/CAddFileFilter.h"
+#include "save/ui/CFTPSettings.h"
 #include "save/ui/CFileExistDlg.h"
 #include "save/ui/CSaveProcess.h"
 #include "save/ui/CSaveRecovery.h"
@@ -194,6 +196,36 @@ TEST_F(RecoverDialogs, RecoverSavesTheCheckedFolderWithTheTruthsBytesAndUnchecks
   EXPECT_NE(App().LogViewText().find("[Recovered]"), std::string::npos);
 }
 
+TEST_F(RecoverDialogs, RecoverToAnFtpServerSavesTheCheckedFolderThere) {
+  const std::filesystem::path served = dir / "served";
+  std::filesystem::create_directories(served);
+  test::PyFtpServer server(served);
+  ASSERT_TRUE(server.Running());
+  OpenScanned();
+  if (HasFatalFailure()) return;
+  CheckFolder(u"Compressed");
+  const FtpSettings settings = server.Settings("incoming/scan");
+  Recover([&](CSaveRecovery* dlg) {
+    Control<QRadioButton>(dlg, CSaveRecovery::kIdFtp)->click();
+    test::WhenModal([&settings](QDialog* settingsDlg) {
+      GetDlgItemAs<QLineEdit>(settingsDlg, CFTPSettings::kIdServer)->setText(ToQString(settings.server));
+      GetDlgItemAs<QLineEdit>(settingsDlg, CFTPSettings::kIdPort)->setText(ToQString(settings.portText));
+      GetDlgItemAs<QLineEdit>(settingsDlg, CFTPSettings::kIdUser)->setText(ToQString(settings.user));
+      GetDlgItemAs<QLineEdit>(settingsDlg, CFTPSettings::kIdPassword)->setText(ToQString(settings.password));
+      GetDlgItemAs<QLineEdit>(settingsDlg, CFTPSettings::kIdRemoteFolder)->setText(ToQString(settings.remoteFolder));
+      GetDlgItemAs<QPushButton>(settingsDlg, CFTPSettings::kIdOk)->click();
+    });
+    Control<QPushButton>(dlg, CSaveRecovery::kIdFtpOption)->click();
+    EXPECT_EQ(Control<QLineEdit>(dlg, CSaveRecovery::kIdFtpPath)->text(), "incoming/scan");
+  });
+  // No local free-space or write check stood in the way of the server.
+  EXPECT_TRUE(prompt.asked.empty()) << prompt.asked.front();
+  const auto expected = LiveTruth("Compressed");
+  ASSERT_GT(expected.size(), 1u);
+  for (const auto& [path, md5] : expected) EXPECT_EQ(FileMd5(served / "incoming" / "scan" / path), md5) << path;
+  EXPECT_EQ(console->Store().Selection(kViewClassic), SelectionCounts{});
+}
+
 TEST_F(RecoverDialogs, ASingleZipHoldsTheCheckedFilesForPythonsZipfile) {
   if (RunCommand("command -v python3").first != 0) GTEST_SKIP() << "python3 is not installed";
   OpenScanned();
@@ -301,8 +333,8 @@ TEST_F(RecoverDialogs, TheDestinationDialogsStatesAndRefusals) {
     EXPECT_TRUE(Control<QRadioButton>(&dlg, CSaveRecovery::kIdIncludeDeleted)->isChecked());
     EXPECT_TRUE(Control<QRadioButton>(&dlg, CSaveRecovery::kIdLocal)->isChecked());
     EXPECT_FALSE(Control<QPushButton>(&dlg, CSaveRecovery::kIdOk)->isEnabled());
-    // FTP comes later: shown, disabled.
-    EXPECT_FALSE(Control<QRadioButton>(&dlg, CSaveRecovery::kIdFtp)->isEnabled());
+    // FTP may be chosen; its settings only once it is.
+    EXPECT_TRUE(Control<QRadioButton>(&dlg, CSaveRecovery::kIdFtp)->isEnabled());
     EXPECT_FALSE(Control<QPushButton>(&dlg, CSaveRecovery::kIdFtpOption)->isEnabled());
     EXPECT_FALSE(Control<QRadioButton>(&dlg, CSaveRecovery::kIdZipEach)->isEnabled());
     auto* path = Control<QLineEdit>(&dlg, CSaveRecovery::kIdLocalPath);

@@ -1,0 +1,122 @@
+#include "save/FtpSettings.h"
+
+#include <climits>
+#include <vector>
+
+#include "core/NameSanitiser.h"
+
+namespace corvan {
+
+std::int32_t PortFromText(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  std::int64_t v = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    v = v * 10 + (text[i] - '0');
+    if (v > INT_MAX) v = INT_MAX;  // saturates instead of wrapping
+  }
+  return static_cast<std::int32_t>(negative ? -v : v);
+}
+
+std::uint16_t ConnectionPort(std::int32_t port) {
+  const auto low = static_cast<std::uint16_t>(static_cast<std::uint32_t>(port) & 0xFFFF);
+  return low == 0 ? 21 : low;
+}
+
+std::string RemoteDestination(std::string_view loginFolder, std::string_view typed) {
+  std::vector<std::string> parts;
+  // The typed parts go through the name sanitiser: a line break in one
+  // would be a second command.
+  auto add = [&parts](std::string_view path, bool typedPart) {
+    while (!path.empty()) {
+      const std::size_t slash = path.find('/');
+      const std::string_view part = path.substr(0, slash);
+      if (part == "..") {
+        if (!parts.empty()) parts.pop_back();
+      } else if (!part.empty() && part != ".") {
+        parts.push_back(typedPart ? SanitiseName(part).name : std::string(part));
+      }
+      if (slash == std::string_view::npos) break;
+      path.remove_prefix(slash + 1);
+    }
+  };
+  if (typed.empty() || typed[0] != '/') add(loginFolder, false);
+  add(typed, true);
+  std::string out;
+  for (const std::string& p : parts) (out += '/') += p;
+  return out.empty() ? "/" : out;
+}
+
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::optional<std::string> Decode(std::string_view s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] != '%') {
+      out += s[i];
+      continue;
+    }
+    if (i + 2 >= s.size()) return std::nullopt;
+    const int hi = HexValue(s[i + 1]), lo = HexValue(s[i + 2]);
+    if (hi < 0 || lo < 0) return std::nullopt;
+    out += static_cast<char>(hi * 16 + lo);
+    i += 2;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::optional<FtpSettings> FtpSettingsFromUrl(std::string_view url) {
+  constexpr std::string_view kScheme = "ftp://";
+  if (url.substr(0, kScheme.size()) != kScheme) return std::nullopt;
+  url.remove_prefix(kScheme.size());
+  const std::size_t slash = url.find('/');
+  std::string_view authority = url.substr(0, slash);
+  const std::string_view path = slash == std::string_view::npos ? std::string_view{} : url.substr(slash + 1);
+  FtpSettings s;
+  if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos) {
+    const std::string_view userInfo = authority.substr(0, at);
+    authority.remove_prefix(at + 1);
+    const std::size_t colon = userInfo.find(':');
+    const auto user = Decode(userInfo.substr(0, colon));
+    const auto password = colon == std::string_view::npos ? std::optional<std::string>("")
+                                                          : Decode(userInfo.substr(colon + 1));
+    if (!user || !password) return std::nullopt;
+    s.user = *user;
+    s.password = *password;
+  } else {
+    s.user = "anonymous";
+    s.password = "anonymous@";
+  }
+  std::string_view host = authority;
+  if (!host.empty() && host[0] == '[') {
+    const std::size_t close = host.find(']');
+    if (close == std::string_view::npos) return std::nullopt;
+    s.server = std::string(host.substr(1, close - 1));
+    host.remove_prefix(close + 1);
+    if (!host.empty() && host[0] != ':') return std::nullopt;
+    if (!host.empty()) s.portText = std::string(host.substr(1));
+  } else {
+    const std::size_t colon = host.rfind(':');
+    s.server = std::string(host.substr(0, colon));
+    if (colon != std::string_view::npos) s.portText = std::string(host.substr(colon + 1));
+  }
+  if (s.server.empty()) return std::nullopt;
+  s.port = PortFromText(s.portText);
+  const auto folder = Decode(path);
+  if (!folder) return std::nullopt;
+  s.remoteFolder = *folder;
+  return s;
+}
+
+}  // namespace corvan

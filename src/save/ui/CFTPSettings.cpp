@@ -1,0 +1,91 @@
+#include "save/ui/CFTPSettings.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+
+#include "app/CORVANApp.h"
+#include "save/FtpSettings.h"
+#include "save/ui/CServerBrowser.h"
+#include "ui/DialogLayout.h"
+#include "ui/DialogLook.h"
+#include "ui/HelpViewer.h"
+#include "ui/QtText.h"
+#include "ui/SharedLook.h"
+
+namespace corvan {
+
+CFTPSettings::CFTPSettings(QWidget* parent) : CSkinnedDialog(parent, QSize(420, 330), ProductCaption()) {
+  setWindowTitle(QStringLiteral("FTP Settings"));
+  QLabel* group = AddStatic(kIdGroup, QStringLiteral("FTP Settings"), QRect(12, 44, 396, 24));
+  group->setFont(SharedFontAt(kFontArial16Bold));
+  const struct {
+    int id;
+    const char* label;
+    QLineEdit** edit;
+    std::int32_t* flag;
+  } fields[] = {{kIdServer, "Server:", &m_pServer, &m_bServerFilled},
+                {kIdPort, "Port:", &m_pPort, &m_bPortFilled},
+                {kIdUser, "User name:", &m_pUser, &m_bUserFilled},
+                {kIdPassword, "Password:", &m_pPassword, &m_bPasswordFilled},
+                {kIdRemoteFolder, "Remote folder:", &m_pFolder, &m_bFolderFilled}};
+  int y = 80;
+  for (const auto& f : fields) {
+    AddStatic(0, QString::fromLatin1(f.label), QRect(20, y + 3, 110, 20));
+    auto* edit = new QLineEdit(this);
+    SetDlgCtrlId(edit, f.id);
+    edit->setGeometry(134, y, f.id == kIdRemoteFolder ? 164 : 266, 24);
+    edit->setMaxLength(259);
+    *f.edit = edit;
+    std::int32_t* flag = f.flag;
+    connect(edit, &QLineEdit::textChanged, this, [this, flag](const QString& text) {
+      *flag = text.isEmpty() ? 0 : 1;
+      UpdateStates();
+    });
+    y += 36;
+  }
+  m_pPort->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), m_pPort));
+  m_pPassword->setEchoMode(QLineEdit::Password);
+  m_pBrowse = AddButton(kIdBrowseFtp, QStringLiteral("Browse FTP..."), QRect(306, 223, 96, 26));
+  QPushButton* help = AddButton(kIdHelp, QStringLiteral("Help"), QRect(12, 288, 80, 28));
+  m_pOk = AddButton(kIdOk, QStringLiteral("OK"), QRect(226, 288, 86, 28));
+  QPushButton* cancel = AddButton(kIdCancel, QStringLiteral("Cancel"), QRect(322, 288, 86, 28));
+  for (QPushButton* b : {m_pBrowse, help, cancel}) b->setAutoDefault(false);
+  m_pOk->setDefault(true);
+  UpdateStates();
+
+  connect(m_pOk, &QPushButton::clicked, this, &CFTPSettings::OnOK);
+  connect(m_pBrowse, &QPushButton::clicked, this, &CFTPSettings::OnBrowseFtp);
+  connect(cancel, &QPushButton::clicked, this, &CFTPSettings::reject);
+  connect(help, &QPushButton::clicked, this, [] { ShowHelpContext(kHelpContext); });
+}
+
+void CFTPSettings::UpdateStates() {
+  const bool connection = m_bServerFilled && m_bPortFilled && m_bUserFilled && m_bPasswordFilled;
+  m_pBrowse->setEnabled(connection);
+  m_pFolder->setEnabled(connection);
+  m_pOk->setEnabled(m_bFolderFilled != 0);
+}
+
+void CFTPSettings::OnOK() {
+  FtpSettings& s = App().m_ftpSettings;
+  s.server = ToUtf8(m_pServer->text());
+  s.user = ToUtf8(m_pUser->text());
+  s.password = ToUtf8(m_pPassword->text());
+  s.portText = ToUtf8(m_pPort->text());
+  s.port = s.portText.empty() ? 0 : PortFromText(s.portText);
+  s.remoteFolder = ToUtf8(m_pFolder->text());
+  done(kIdOk);
+}
+
+void CFTPSettings::OnBrowseFtp() {
+  CServerBrowser browser(m_pServer->text(), m_pUser->text(), m_pPassword->text(), m_pPort->text(), this);
+  browser.exec();
+  // Whatever the browser returned, the remote folder shows what the
+  // settings hold now.
+  m_pOk->setEnabled(true);
+  m_pFolder->setText(ToQString(App().m_ftpSettings.remoteFolder));
+}
+
+}  // namespace corvan

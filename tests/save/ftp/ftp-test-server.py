@@ -1,0 +1,100 @@
+#!/usr/bin/python3
+"""An FTP server for the saving tests, on 127.0.0.1 and a free port.
+
+Prints "PORT <n>" once it listens, then serves until it is killed (or, with
+--drop-after, until it drops a transfer). Faults it can play, each by
+option: a quota of stored bytes answered with 552, a folder name whose MKD
+is refused, a transfer that stops being read after some bytes (a stalled
+server), and a transfer cut off mid-file with the server gone.
+"""
+import argparse
+import logging
+import os
+import sys
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import DTPHandler, FTPHandler
+from pyftpdlib.servers import FTPServer
+
+p = argparse.ArgumentParser()
+p.add_argument("--root", required=True)
+p.add_argument("--user", default="saver")
+p.add_argument("--password", default="secret")
+p.add_argument("--login-dir", default="", help="folder (from the root) the user starts in")
+p.add_argument("--quota", type=int, default=-1, help="bytes the server's folder may hold; beyond, 552")
+p.add_argument("--active-only", action="store_true", help="refuse passive data connections")
+p.add_argument("--refuse-mkd", default="", help="MKD of a folder of this name gets 550")
+p.add_argument("--stall-after", type=int, default=-1, help="stop reading a transfer after this many bytes")
+p.add_argument("--drop-after", type=int, default=-1, help="drop everything and exit after this many bytes")
+args = p.parse_args()
+
+
+
+def used_bytes(but):
+    total = 0
+    for folder, _, files in os.walk(args.root):
+        for f in files:
+            path = os.path.join(folder, f)
+            if path != but:
+                total += os.path.getsize(path)
+    return total
+
+
+class Data(DTPHandler):
+    def handle_read(self):
+        if args.stall_after >= 0 and self.tot_bytes_received >= args.stall_after:
+            # Stop reading: the client's sends fill the socket buffers and block.
+            return
+        DTPHandler.handle_read(self)
+        if args.drop_after >= 0 and self.tot_bytes_received >= args.drop_after:
+            os._exit(0)  # the server is gone: no reply, connections reset
+        if args.quota >= 0 and self.file_obj is not None and \
+                used_bytes(self.file_obj.name) + self.tot_bytes_received > args.quota:
+            self._resp = ("552 Exceeded storage allocation.", logging.info)
+            self.transfer_finished = False
+            self.close()
+
+    handle_read_event = handle_read  # the base class binds its own here
+
+    def readable(self):
+        if args.stall_after >= 0 and self.tot_bytes_received >= args.stall_after:
+            return False
+        return DTPHandler.readable(self)
+
+
+class Handler(FTPHandler):
+    dtp_handler = Data
+
+    def on_login(self, username):
+        if args.login_dir:
+            self.fs.cwd = args.login_dir
+
+    def ftp_PASV(self, line):
+        if args.active_only:
+            self.respond("502 Passive mode is not offered here.")
+            return
+        return FTPHandler.ftp_PASV(self, line)
+
+    def ftp_EPSV(self, line):
+        if args.active_only:
+            self.respond("502 Passive mode is not offered here.")
+            return
+        return FTPHandler.ftp_EPSV(self, line)
+
+    def ftp_MKD(self, path):
+        if args.refuse_mkd and os.path.basename(path.rstrip("/")) == args.refuse_mkd:
+            self.respond("550 Permission denied.")
+            return None
+        return FTPHandler.ftp_MKD(self, path)
+
+
+authorizer = DummyAuthorizer()
+authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
+Handler.authorizer = authorizer
+Handler.permit_foreign_addresses = False
+Handler.use_sendfile = False
+logging.basicConfig(level=logging.CRITICAL)
+server = FTPServer(("127.0.0.1", 0), Handler)
+server.max_cons = 64
+print("PORT %d" % server.address[1], flush=True)
+server.serve_forever(handle_exit=True)
