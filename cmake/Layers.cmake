@@ -3,9 +3,9 @@
 # up the stack fails to compile instead of quietly tangling it.
 #
 # Core side, bottom to top (no Qt):
-#   platform, core, sources, engines, scan, console, save, app
+#   platform, core, sources, engines, scan, console, preview, save, app
 # Qt side, bottom to top (each also uses the whole core side):
-#   ui, save_ui, console_ui, scan_ui, sources_ui, app_ui
+#   ui, save_ui, preview_ui, console_ui, scan_ui, sources_ui, app_ui
 # except the ui kit, which uses only platform and core.
 #
 # Includes are written relative to src/ ("engines/fat/FatEngine.h"), so no
@@ -14,8 +14,8 @@
 # that layer; that folder is the layer's public include directory, and layers
 # link the ones below them PRIVATE so those folders never leak upwards.
 
-set(CORVAN_CORE_LAYERS platform core sources engines scan console save app)
-set(CORVAN_GUI_LAYERS ui save_ui console_ui scan_ui sources_ui app_ui)
+set(CORVAN_CORE_LAYERS platform core sources engines scan console preview save app)
+set(CORVAN_GUI_LAYERS ui save_ui preview_ui console_ui scan_ui sources_ui app_ui)
 set(CORVAN_SRC_DIR ${CMAKE_SOURCE_DIR}/src)
 set(CORVAN_INCLUDE_STAGE ${CMAKE_BINARY_DIR}/include)
 
@@ -148,7 +148,7 @@ endfunction()
 foreach(_layer IN LISTS CORVAN_CORE_LAYERS)
   corvan_add_layer(${_layer})
 endforeach()
-target_link_libraries(corvan_layer_save PRIVATE ZLIB::ZLIB)
+target_link_libraries(corvan_layer_save PRIVATE ZLIB::ZLIB CURL::libcurl)
 target_compile_definitions(corvan_layer_platform PRIVATE
   CORVAN_SOURCE_RESOURCES="${CMAKE_SOURCE_DIR}/resources")
 
@@ -171,6 +171,9 @@ if(CORVAN_BUILD_GUI)
     target_link_libraries(corvan_layer_${_layer} PUBLIC Qt6::Widgets)
     set_target_properties(corvan_layer_${_layer} PROPERTIES AUTOMOC ON)
   endforeach()
+  # The previews show PDF from memory and play audio and video.
+  target_link_libraries(corvan_layer_preview_ui PUBLIC Qt6::Pdf Qt6::PdfWidgets Qt6::Multimedia
+                        Qt6::MultimediaWidgets)
   # Moc reruns only when a file it already read changes (a source, a header
   # it scanned, or a CMake list file), so a header added to or moved into a
   # layer would go unmocced until something else touched it. The layers'

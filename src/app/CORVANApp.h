@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -30,6 +31,9 @@ class FoundItemStore;
 struct WorkArea {
   int left = 0, top = 0, right = 0, bottom = 0;
 };
+
+// The answers of the question whether logs are to be saved.
+enum class SaveLogAnswer { Always, AskMeLater, Never };
 
 class CORVANApp final : public EngineHost {
  public:
@@ -57,6 +61,11 @@ class CORVANApp final : public EngineHost {
   void ClearLogView();
   std::string LogPendingText() const;
   std::filesystem::path LogFilePath() const;
+  // The question when the results window closes: `ask` shows it and returns
+  // the answer, unless an earlier answer said not to ask again.
+  void AskToSaveLog(const std::function<SaveLogAnswer()>& ask);
+  // Records an answer of the question in the profile.
+  void AnswerSaveLog(SaveLogAnswer answer);
 
   // ---- file types ----
   void BuildSelectedTypeList();

@@ -155,4 +155,16 @@ void CORVANApp::FlushLog() {
   if (f.Append(m_strLogPending.data(), m_strLogPending.size())) m_strLogPending.clear();
 }
 
+void CORVANApp::AskToSaveLog(const std::function<SaveLogAnswer()>& ask) {
+  if (m_profile.GetInt("LOG", "ShowDlg", 0) != 0 || !ask) return;
+  AnswerSaveLog(ask());
+}
+
+void CORVANApp::AnswerSaveLog(SaveLogAnswer answer) {
+  // "SaveLog" makes the files from now on (this run's at exit); "ShowDlg"
+  // stops the question for good.
+  m_profile.WriteInt("LOG", "SaveLog", answer == SaveLogAnswer::Always ? 1 : 0);
+  m_profile.WriteInt("LOG", "ShowDlg", answer == SaveLogAnswer::AskMeLater ? 0 : 1);
+}
+
 }  // namespace corvan

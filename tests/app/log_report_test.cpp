@@ -167,5 +167,58 @@ TEST_F(LogReportTest, EntriesFromSeveralThreadsAreNeitherLostNorTorn) {
   EXPECT_EQ(count, 2000u);
 }
 
+// The answers of the save-log question, each followed by a restart: which
+// profile values it leaves and whether the next close asks again.
+TEST_F(LogReportTest, SaveLogAnswersFollowTheirTableAcrossARestart) {
+  struct Case {
+    SaveLogAnswer answer;
+    int saveLog, showDlg;
+    bool askedAgain;
+  };
+  const Case cases[] = {{SaveLogAnswer::Always, 1, 1, false},
+                        {SaveLogAnswer::AskMeLater, 0, 0, true},
+                        {SaveLogAnswer::Never, 0, 1, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.answer));
+    std::filesystem::remove(dir / "settings.ini");
+    int asked = 0;
+    MakeApp()->AskToSaveLog([&] {
+      ++asked;
+      return c.answer;
+    });
+    EXPECT_EQ(asked, 1);
+    auto restarted = MakeApp();
+    EXPECT_EQ(profile(*restarted).GetInt("LOG", "SaveLog", -1), c.saveLog);
+    EXPECT_EQ(profile(*restarted).GetInt("LOG", "ShowDlg", -1), c.showDlg);
+    restarted->AskToSaveLog([&] {
+      ++asked;
+      return SaveLogAnswer::AskMeLater;
+    });
+    EXPECT_EQ(asked, c.askedAgain ? 2 : 1);
+  }
+  // A question stopped for good comes back once "ShowDlg" is reset.
+  profile(*MakeApp()).WriteInt("LOG", "ShowDlg", 0);
+  int asked = 0;
+  MakeApp()->AskToSaveLog([&] {
+    ++asked;
+    return SaveLogAnswer::Never;
+  });
+  EXPECT_EQ(asked, 1);
+}
+
+// "Always" at the close writes this run's log at exit, although no file
+// was made at start.
+TEST_F(LogReportTest, AlwaysWritesThisRunsLogAtExit) {
+  auto app = MakeApp();
+  app->MakeLogFileName();
+  app->OpenLog();
+  ASSERT_EQ(app->m_bLogReady, 0u);
+  app->AppendLog("Scan", true);
+  app->AskToSaveLog([] { return SaveLogAnswer::Always; });
+  app->FlushLog();
+  ASSERT_EQ(app->m_bLogReady, 1u);
+  EXPECT_EQ(ReadWholeFile(app->LogFilePath()), LogFileBanner() + LogFileEntry("Scan", true));
+}
+
 }  // namespace
 }  // namespace corvan

@@ -17,14 +17,22 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QSignalBlocker>
+#include <QTreeWidget>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/CORVANApp.h"
+#include "app/Jobs.h"
 #include "core/Prompt.h"
 #include "core/StringTable.h"
 #include "app/ui/CAboutDlg.h"
@@ -34,8 +42,12 @@
 #include "app/ui/CORVANDlg.h"
 #include "app/ui/CTransLayerDlg.h"
 #include "console/ui/CFileFolderTree.h"
+#include "console/ui/CEditMask.h"
 #include "console/ui/CFileListCtrl.h"
+#include "console/ui/CFileMask.h"
+#include "console/ui/CFindDlg.h"
 #include "console/ui/CRecoveryConsole.h"
+#include "console/SavedScanItems.h"
 #include "console/ui/FolderTreeModel.h"
 #include "scan/ProgramEngines.h"
 #include "core/RecoveryMode.h"
@@ -44,13 +56,20 @@
 #include "save/ui/CFileExistDlg.h"
 #include "save/ui/CSaveProcess.h"
 #include "save/ui/CSaveRecovery.h"
+#include "save/ui/CFTPSettings.h"
+#include "console/ui/LogDialogs.h"
+#include "save/ui/CServerBrowser.h"
+#include "save/FtpListParser.h"
 #include "console/ui/CScanProcess.h"
+#include "preview/PreviewKinds.h"
+#include "preview/ui/CPreviewArea.h"
 #include "scan/ui/CSliderOptionDlg.h"
 #include "scan/ui/CAddHeader.h"
 #include "scan/ui/CAppendHeader.h"
 #include "scan/ui/CEditList.h"
 #include "scan/ui/CFileType.h"
 #include "scan/ui/CLostVolume.h"
+#include "scan/ui/CResumeRecovery.h"
 #include "scan/ui/CSpecifiedRegion.h"
 #include "sources/ui/CDataRecovery.h"
 #include "sources/ui/CFileSplittedExtent.h"
@@ -393,9 +412,67 @@ std::vector<Renderer> Windows() {
                     dlg.ShowProgress();
                     return Grab(&dlg);
                   }});
+  // The log dialogs: the question at close, and the viewer with a few entries.
+  list.push_back({"CAskforSaveLog", [] {
+                    CAskforSaveLog dlg;
+                    return Grab(&dlg);
+                  }});
+  list.push_back({"CLogViewer", [] {
+                    App().AppendLog("Scanning volume", true);
+                    App().AppendLog("Process started", false);
+                    CLogViewer dlg;
+                    return Grab(&dlg);
+                  }});
+  // The file mask and find dialogs of the results window.
+  list.push_back({"CFileMask", [] {
+                    CFileMask dlg([](MaskCriteria) { return false; });
+                    return Grab(&dlg);
+                  }});
+  for (const bool advanced : {false, true}) {
+    list.push_back({advanced ? "CFindDlg-advanced" : "CFindDlg", [advanced] {
+                      CRecoveryConsole console(MakeProgramEngines());
+                      FindSearch search;
+                      CFindDlg dlg(console, search, QStringLiteral("*.jpg;*.png"));
+                      if (advanced) dlg.OnAdvanced();
+                      return Grab(&dlg);
+                    }});
+  }
   // The saving dialogs of Recover.
   list.push_back({"CSaveRecovery", [] {
                     CSaveRecovery dlg(nullptr, nullptr, 0);
+                    return Grab(&dlg);
+                  }});
+  // Saving to an FTP server: the destination's FTP choice, the settings and
+  // the server browser showing a listing a pyftpdlib server sent
+  // (tests/data/save/ftp-list-pyftpdlib.txt).
+  list.push_back({"CSaveRecovery-ftp", [] {
+                    CSaveRecovery dlg(nullptr, nullptr, 0);
+                    GetDlgItemAs<QRadioButton>(&dlg, CSaveRecovery::kIdFtp)->click();
+                    GetDlgItemAs<QLineEdit>(&dlg, CSaveRecovery::kIdFtpPath)->setText("/Recovered Files");
+                    return Grab(&dlg);
+                  }});
+  list.push_back({"CFTPSettings", [] {
+                    CFTPSettings dlg;
+                    GetDlgItemAs<QLineEdit>(&dlg, CFTPSettings::kIdServer)->setText("192.0.2.10");
+                    GetDlgItemAs<QLineEdit>(&dlg, CFTPSettings::kIdPort)->setText("21");
+                    GetDlgItemAs<QLineEdit>(&dlg, CFTPSettings::kIdUser)->setText("backup");
+                    GetDlgItemAs<QLineEdit>(&dlg, CFTPSettings::kIdPassword)->setText("secret");
+                    GetDlgItemAs<QLineEdit>(&dlg, CFTPSettings::kIdRemoteFolder)->setText("/Recovered Files");
+                    return Grab(&dlg);
+                  }});
+  list.push_back({"CServerBrowser", [] {
+                    const auto listing = std::filesystem::path(__FILE__).parent_path().parent_path() / "data" /
+                                         "save" / "ftp-list-pyftpdlib.txt";
+                    std::ifstream in(listing, std::ios::binary);
+                    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+                    CServerBrowser dlg("192.0.2.10", "backup", "secret", "21");
+                    QTreeWidget* tree = dlg.Tree();
+                    QTreeWidgetItem* root = tree->topLevelItem(0);
+                    dlg.ShowListing(root, ParseFtpListing(text));
+                    // Shown as listed, without asking the (made-up) server again.
+                    const QSignalBlocker quiet(tree);
+                    root->setExpanded(true);
+                    if (root->childCount() > 2) tree->setCurrentItem(root->child(2));
                     return Grab(&dlg);
                   }});
   list.push_back({"CAddFileFilter", [] {
@@ -427,6 +504,17 @@ std::vector<Renderer> Windows() {
                     dlg.ShowProgress();
                     return Grab(&dlg);
                   }});
+  // Saving the scan information: one bar, Stop off.
+  list.push_back({"CSaveProcess-scaninfo", [] {
+                    CRecoveryConsole console(MakeProgramEngines());
+                    console.show();
+                    Settle();
+                    CSaveProcess dlg(&console, console.Store(), std::filesystem::path("/tmp/scan.img"));
+                    dlg.SetRange(0, 10);
+                    dlg.SetPos(7);
+                    dlg.ShowProgress();
+                    return Grab(&dlg);
+                  }});
   list.push_back({"CXColorTab", [] {
                     const int saved = TabStyleFlags();
                     TabStyleFlags() = 0x0E;
@@ -441,6 +529,83 @@ std::vector<Renderer> Windows() {
                     return img;
                   }});
   return list;
+}
+
+// The resume page over the scans saved in this run: the volume scan just
+// made and a drive scan of the volumes a quick lost-volume search finds on
+// the same disk when its partition tables are not consulted. Then the page
+// with that drive scan opened, and with the volume scan chosen (the panel
+// in its Scan Now set-up).
+std::vector<std::pair<QString, QImage>> RenderResumePages(const std::filesystem::path& folder) {
+  CORVANApp& app = App();
+  std::vector<std::pair<QString, QImage>> images;
+  std::erase_if(app.m_sourceList.m_sources, [](const auto& r) { return r->kind == kSourceVolume; });
+  if (!SelectSource(app, 0)) return images;
+  CThreadForSearchVolume search(MakeLostVolumeJob(app, nullptr, false, false));
+  search.Run();
+  if (!app.SaveDriveScanInfo(folder / "render scan.img")) return images;
+
+  CTransLayerDlg skin;
+  skin.Create();
+  skin.show();
+  skin.MainDialog()->OnResumeRecovery();
+  Settle();
+  auto* page = qobject_cast<CResumeRecovery*>(skin.MainDialog()->ResumeRecoveryPage());
+  if (!page) return images;
+  images.emplace_back("CResumeRecovery-scans", skin.grab().toImage());
+  const auto& shown = page->ShownScans();
+  const auto item = [&](std::uint8_t kind) {
+    return static_cast<int>(std::find_if(shown.begin(), shown.end(), [kind](const ScanImageRecord& r) {
+                              return r.kind == kind;
+                            }) - shown.begin());
+  };
+  page->OnSelectSavedScan(item(kScanKindDrives));
+  Settle();
+  images.emplace_back("CResumeRecovery-volumes", skin.grab().toImage());
+  page->OnSelectSavedScan(item(kScanKindVolume));
+  Settle();
+  if (CSlider* panel = skin.MainDialog()->OptionsPanel())
+    images.emplace_back("CResumeRecovery-scannow", GrabWithPanel(&skin, panel));
+  skin.MainDialog()->CloseOptionsPanel();
+  return images;
+}
+
+// The preview of the first found file of each pane's kind, in the results
+// window ("Preview-<pane>"); hex for the first file no other pane shows, or
+// else "Show As Hex" of the first file.
+void RenderPreviews(CRecoveryConsole* console, std::vector<std::pair<QString, QImage>>& images) {
+  const struct {
+    PreviewPane pane;
+    const char* name;
+  } kinds[] = {{PreviewPane::Hex, "hex"},     {PreviewPane::Text, "text"},     {PreviewPane::Image, "image"},
+               {PreviewPane::Pdf, "pdf"},     {PreviewPane::Media, "media"},   {PreviewPane::Office, "office"},
+               {PreviewPane::Html, "html"},   {PreviewPane::Rtf, "rtf"}};
+  const FoundItemStore& store = console->Store();
+  for (const auto& kind : kinds) {
+    FoundItemHandle found = kNoFoundItem, anyFile = kNoFoundItem;
+    for (FoundItemHandle h = 1; h < store.Count() && found == kNoFoundItem; ++h) {
+      const StoredItem item = store.Item(h);
+      if (IsFolderRecord(item.record) || item.record.size == 0) continue;
+      if (anyFile == kNoFoundItem) anyFile = h;
+      if (ChoosePreview(item.name, item.record.size, false, false) == kind.pane) found = h;
+    }
+    const bool asHex = found == kNoFoundItem && kind.pane == PreviewPane::Hex;
+    if (asHex) found = anyFile;
+    if (found == kNoFoundItem) continue;
+    console->ShowPreview(found, asHex);
+    CPreviewArea* area = console->PreviewArea();
+    QElapsedTimer wait;
+    wait.start();
+    while (!area->Ready() && wait.elapsed() < 180000) QApplication::processEvents(QEventLoop::AllEvents, 20);
+    // Pages and video frames are drawn a moment after the pane has them.
+    wait.restart();
+    while (wait.elapsed() < 700) QApplication::processEvents(QEventLoop::AllEvents, 20);
+    if (area->Ready() && area->Shown() == kind.pane)
+      images.emplace_back(QStringLiteral("Preview-") + QLatin1String(kind.name), console->grab().toImage());
+    else
+      std::fprintf(stderr, "render-windows: the %s preview did not show\n", kind.name);
+  }
+  console->ClearPreview();
 }
 
 // The windows of a scan of volume `volume` of `image`: the scan dialog as
@@ -506,7 +671,33 @@ int RenderScan(const Options& o, QDir& out) {
   console->Tab()->setCurrentIndex(1);
   Settle();
   images.emplace_back("CRecoveryConsole-scan-types", console->grab().toImage());
+  // The filtered tree of a mask over the scan's pictures and texts, with its
+  // first folder open.
+  console->Tab()->setCurrentIndex(2);
+  Settle();
+  console->MaskBox()->setText(QStringLiteral("*.jpg;*.png;*.bmp;*.txt"));
+  console->OnFilterNow();
+  while (console->MaskPending() && timer.elapsed() < 600000) QApplication::processEvents(QEventLoop::AllEvents, 20);
+  CFileFolderTree* filtered = console->Tree(2);
+  const QModelIndex filteredRoot = filtered->Model()->index(0, 0);
+  if (filtered->Model()->rowCount(filteredRoot) > 0)
+    filtered->SelectFolderRecord(filtered->Model()->HandleOf(filtered->Model()->index(0, 0, filteredRoot)));
+  Settle();
+  images.emplace_back("CRecoveryConsole-scan-filtered", console->grab().toImage());
+  RenderPreviews(console, images);
+  QTemporaryDir scans;
+  const std::filesystem::path scanFolder = scans.path().toStdString();
+  const bool saved = SaveScanInformation(app, scanFolder / "render scan.img", SavedScanItemsOf(console->Store()));
+  console->Store().Clear();
+  delete console;
   int failures = 0;
+  std::vector<std::pair<QString, QImage>> resume;
+  if (saved) resume = RenderResumePages(scanFolder);
+  if (resume.size() != 3) {
+    std::fprintf(stderr, "render-windows: the resume page could not be rendered from the saved scans\n");
+    ++failures;
+  }
+  for (auto& page : resume) images.push_back(std::move(page));
   for (const auto& [name, img] : images) {
     const QString file = out.filePath(name + QStringLiteral(".png"));
     if (img.isNull() || !img.save(file)) {
@@ -516,8 +707,6 @@ int RenderScan(const Options& o, QDir& out) {
       std::printf("%s\n", qPrintable(file));
     }
   }
-  console->Store().Clear();
-  delete console;
   return failures ? 1 : 0;
 }
 

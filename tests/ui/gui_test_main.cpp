@@ -8,6 +8,8 @@
 #include <QApplication>
 #include <filesystem>
 
+#include "console/ui/CRecoveryConsole.h"
+#include "console/ui/LogDialogs.h"
 #include "console/ui/ScanInfoCommand.h"
 #include "support/TestSupport.h"
 
@@ -27,6 +29,15 @@ int main(int argc, char** argv) {
   // saves a scan names its file itself.
   corvan::ScanInfoSaveChooser() = [](QWidget*, const QString&, const QString&, const QString&) {
     ADD_FAILURE() << "the save dialog of the scan information was opened without a file to give it";
+    return QString();
+  };
+  // Nor is anyone there to answer whether logs are to be saved: a closing
+  // results window hears "Ask Me later", unless a test asks itself.
+  corvan::CRecoveryConsole::Parts().askforSaveLog = [](corvan::CRecoveryConsole&) {
+    return corvan::SaveLogAnswer::AskMeLater;
+  };
+  corvan::CLogViewer::SaveChooser() = [](QWidget*, const QString&) {
+    ADD_FAILURE() << "the log viewer's save dialog was opened without a file to give it";
     return QString();
   };
   return RUN_ALL_TESTS();

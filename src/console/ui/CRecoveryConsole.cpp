@@ -14,8 +14,13 @@
 
 #include "app/CORVANApp.h"
 #include "core/StringTable.h"
+#include "console/ui/CEditFind.h"
+#include "console/ui/CEditMask.h"
+#include "console/ui/LogDialogs.h"
 #include "console/ui/CFileFolderTree.h"
 #include "console/ui/CFileListCtrl.h"
+#include "console/ui/CFileMask.h"
+#include "console/ui/CFindDlg.h"
 #include "console/ui/FolderListModel.h"
 #include "console/ui/FolderTreeModel.h"
 #include "scan/ScanDispatch.h"
@@ -24,6 +29,7 @@
 #include "console/ui/ScanInfoCommand.h"
 #include "core/RecoveryMode.h"
 #include "console/ui/CScanProcess.h"
+#include "preview/ui/CPreviewArea.h"
 #include "ui/CDragTitle.h"
 #include "ui/CXBitmapButton.h"
 #include "ui/CXColorTab.h"
@@ -41,7 +47,8 @@ namespace {
 constexpr unsigned kIdsProductTitle = 102, kIdsHelp = 104, kIdsDataRecovery = 312, kIdsSearchFile = 313,
                    kIdsViewLog = 216, kIdsFindNow = 440, kIdsAdvanceFind = 446, kIdsFilterNow = 447,
                    kIdsAdvanceFilter = 448, kIdsClassicTree = 367, kIdsFileTypeList = 372, kIdsFilteredTree = 373,
-                   kIdsSaveScanInfo = 310, kIdsSaveScanInfoAndVolumes = 311, kIdsSureToExit = 238;
+                   kIdsSaveScanInfo = 310, kIdsSaveScanInfoAndVolumes = 311, kIdsSureToExit = 238,
+                   kIdsNoMoreEntries = 317;
 constexpr std::uint32_t kTabColour = 0xB4DCC3;
 constexpr std::uint32_t kPlaceholderTextColour = 0x005E1F;
 constexpr std::uint32_t kPlaceholderLinkColour = 0xFF0000;
@@ -86,10 +93,30 @@ RecoveryConsoleParts& CRecoveryConsole::Parts() {
     RecoveryConsoleParts p;
     p.runDestination = RunRecoverDestination;
     p.saveScanInformation = SaveScanInformationCommand;
+    p.askforSaveLog = [](CRecoveryConsole& console) { return CAskforSaveLog(&console).Ask(); };
     return p;
   }();
   return parts;
 }
+
+// What the mask thread reports, handed to the window's thread.
+class CRecoveryConsole::MaskEvents final : public MaskSink {
+ public:
+  explicit MaskEvents(CRecoveryConsole* console) : m_console(console) {}
+  void OnMaskStarted() override {
+    QMetaObject::invokeMethod(m_console, [c = m_console] { c->OnMaskStarted(); }, Qt::QueuedConnection);
+  }
+  void OnMaskProgress(const std::string& text) override {
+    QMetaObject::invokeMethod(m_console, [c = m_console, t = ToQString(text)] { c->OnMaskProgress(t); },
+                              Qt::QueuedConnection);
+  }
+  void OnMaskEnded(const MaskResults&) override {
+    QMetaObject::invokeMethod(m_console, [c = m_console] { c->OnMaskEnded(); }, Qt::QueuedConnection);
+  }
+
+ private:
+  CRecoveryConsole* m_console;  // outlives the thread, which it joins
+};
 
 CRecoveryConsole::CRecoveryConsole(std::unique_ptr<EngineBackend> engines, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
@@ -107,6 +134,7 @@ CRecoveryConsole::CRecoveryConsole(std::unique_ptr<EngineBackend> engines, QWidg
   app.m_pFoundItemStore = m_store.get();
   app.m_nConsoleView = 0;
 
+  m_pMaskEvents = std::make_unique<MaskEvents>(this);
   CreateControls();
   LayoutControls();
 
@@ -132,6 +160,9 @@ CRecoveryConsole::~CRecoveryConsole() {
     app.m_bAbort = 1;
     delete m_pScanDlg.data();
   }
+  // So does the mask thread.
+  if (m_pMaskThread && m_pMaskThread->IsRunning()) app.m_bAbort = 1;
+  m_pMaskThread.reset();
   if (app.m_pConsole == m_store.get()) app.m_pConsole = nullptr;
   if (app.m_pFoundItemStore == m_store.get()) app.m_pFoundItemStore = nullptr;
 }
@@ -203,12 +234,16 @@ void CRecoveryConsole::CreateControls() {
     m_trees[static_cast<std::size_t>(v)] = tree;
   }
   m_trees[kViewByType]->Model()->SetRootText(QStringLiteral("File Type(s)"));
+  m_trees[kViewFiltered]->Model()->SetRootText(QStringLiteral("Filtered Files"));
 
-  // The search box and the find buttons (find is a later part of the window).
-  m_pSearch = new QLineEdit(ToQString(LoadString(kIdsSearchFile)), this);
+  // The search box and the find buttons.
+  m_pSearch = new CEditFind(this);
   SetDlgCtrlId(m_pSearch, kIdSearch);
-  m_pSearch->setMaxLength(250);
   m_pSearch->setEnabled(false);
+  m_pSearch->SetSearcher([this](const QString& text) { RunSearch(text); });
+  m_pSearch->SetFocusHandler([this] {
+    if (FindSearch* s = FindCriteriaOf(m_nView)) s->m_bLastSearchFound = false;
+  });
   Place(m_pSearch, Anchor::TopRight, QRect(560, 45, 230, 24));
   m_pFindNow = MakeButton(kIdFindNow, ButtonLook::Small, QRect(792, 45, 28, 24), QStringLiteral(">"), kIdsFindNow);
   m_pFindNext = MakeButton(kIdFindNext, ButtonLook::Small, QRect(792, 45, 28, 24), QStringLiteral("->"), kIdsFindNow);
@@ -226,13 +261,13 @@ void CRecoveryConsole::CreateControls() {
     line->setPalette(pal);
   }
 
-  // The mask (the Filtered Tree's part of the window, a later part).
+  // The mask (the Filtered Tree's part of the window).
   auto* maskFrame = new QGroupBox(this);
   SetDlgCtrlId(maskFrame, kIdMaskFrame);
   Place(maskFrame, Anchor::BottomLeft, QRect(8, 510, 312, 62));
-  m_pMask = new QLineEdit(QStringLiteral("*.*"), this);
+  m_pMask = new CEditMask(this);
   SetDlgCtrlId(m_pMask, kIdMask);
-  m_pMask->setMaxLength(125);
+  m_pMask->SetMaskStarter([this](MaskCriteria c) { return StartMaskThread(std::move(c)); });
   Place(m_pMask, Anchor::BottomLeft, QRect(14, 516, 214, 22));
   m_pFilterNow = MakeButton(kIdFilterNow, ButtonLook::Small, QRect(232, 516, 38, 22), QStringLiteral("Go"), kIdsFilterNow);
   m_pFilterOptions =
@@ -275,15 +310,18 @@ void CRecoveryConsole::CreateControls() {
   QPalette pal = prompt->palette();
   pal.setColor(QPalette::WindowText, FromColorRef(kPlaceholderTextColour));
   prompt->setPalette(pal);
-  // Help on the previews comes with them; until then the link is inert.
   QLabel* link = label(kIdPlaceholderLink, QStringLiteral("List of available preview"), QRect(650, 196, 300, 22),
                        Anchor::Fixed);
   link->setFont(SharedFontAt(kFontArial14Underline));
   pal = link->palette();
   pal.setColor(QPalette::WindowText, FromColorRef(kPlaceholderLinkColour));
   link->setPalette(pal);
-  link->setEnabled(false);
+  CPreviewArea::ConnectHelpLink(link);
   m_placeholders = {picture, prompt, link, previewBox};
+  // The panes take the preview frame's place while a file is shown.
+  m_pPreviewArea = new CPreviewArea(this);
+  Place(m_pPreviewArea, Anchor::StretchH, QRect(336, 92, 628, 250));
+  m_pPreviewArea->hide();
   QLabel* mdfCaption = label(kIdMdfCaption, QStringLiteral("Select MDF Table:"), QRect(700, 98, 110, 20), Anchor::Fixed);
   mdfCaption->hide();
   auto* mdf = new QComboBox(this);
@@ -298,6 +336,8 @@ void CRecoveryConsole::CreateControls() {
   connect(m_pList->Model(), &FolderListModel::CheckClicked, this, &CRecoveryConsole::OnListCheck);
   connect(m_pList, &CFileListCtrl::OpenFolder, this, &CRecoveryConsole::OnOpenFolder);
   connect(m_pList, &CFileListCtrl::RecoverItem, this, &CRecoveryConsole::OnRecoverItem);
+  connect(m_pList, &QAbstractItemView::clicked, this, &CRecoveryConsole::OnListClick);
+  connect(m_pList, &CFileListCtrl::ShowAsHex, this, [this](FoundItemHandle item) { ShowPreview(item, true); });
 
   // Bottom corners.
   m_pBack = MakeButton(kIdBack, ButtonLook::Command, QRect(8, 578, 65, 54), QStringLiteral("Back"), 0,
@@ -313,8 +353,7 @@ void CRecoveryConsole::CreateControls() {
   m_pStatus->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   for (QLabel* l : {m_pTotal, m_pStatus}) l->setFont(SharedFontAt(kFontArial14Bold));
 
-  // Until the scan has ended only "-", "[]" and "X" act; find, the mask and
-  // the log viewer are later parts of the window and stay disabled.
+  // Until the scan has ended only "-", "[]" and "X" act.
   for (auto* b : {m_pFind, m_pFilterOptions, m_pRecover, m_pHelp, m_pBack, m_pFindNow, m_pFindNext, m_pFilterNow, m_pLog})
     SetButtonEnabled(b, false);
 
@@ -322,8 +361,19 @@ void CRecoveryConsole::CreateControls() {
   connect(m_pMaximise, &QAbstractButton::clicked, this, &CRecoveryConsole::OnMaximizeRestore);
   connect(m_pClose, &QAbstractButton::clicked, this, &CRecoveryConsole::OnCancel);
   connect(m_pHelp, &QAbstractButton::clicked, this, &CRecoveryConsole::OnHelp);
+  connect(m_pLog, &QAbstractButton::clicked, this, &CRecoveryConsole::OnViewLog);
   connect(m_pBack, &QAbstractButton::clicked, this, &CRecoveryConsole::OnBack);
   connect(m_pRecover, &QAbstractButton::clicked, this, &CRecoveryConsole::OnBnClickedRecover);
+  connect(m_pFindNow, &QAbstractButton::clicked, this, &CRecoveryConsole::OnFindNow);
+  connect(m_pFindNext, &QAbstractButton::clicked, this, &CRecoveryConsole::OnFindNext);
+  connect(m_pFind, &QAbstractButton::clicked, this, &CRecoveryConsole::OnAdvanceFind);
+  connect(m_pFilterNow, &QAbstractButton::clicked, this, &CRecoveryConsole::OnFilterNow);
+  connect(m_pFilterOptions, &QAbstractButton::clicked, this, &CRecoveryConsole::OnAdvanceFilter);
+  // ">" acts while the search box holds something to look for.
+  connect(m_pSearch, &QLineEdit::textChanged, this, [this] {
+    if (m_pSearch->HasSearchText() && m_pSearch->isEnabled()) SetButtonEnabled(m_pFindNow, true);
+    else ShowFindNow();
+  });
 
   // The window keeps its tab order: the views, then the list.
   for (QWidget* w : {static_cast<QWidget*>(group), static_cast<QWidget*>(pane), m_pPreviewFrame})
@@ -447,9 +497,14 @@ void CRecoveryConsole::OnScanDialogEnded() {
       return;
     }
   }
-  // "?", Back and "-" act from now on; find and the mask wait for their
-  // parts of the window.
-  for (auto* b : {m_pHelp, m_pBack, m_pMinimise}) SetButtonEnabled(b, true);
+  // "?", Back, "-" and the search box act from now on; Find and the mask
+  // when there is something to find.
+  for (auto* b : {m_pHelp, m_pBack, m_pMinimise, m_pLog}) SetButtonEnabled(b, true);
+  m_pSearch->setEnabled(true);
+  for (auto* b : {m_pFind, m_pFilterOptions}) SetButtonEnabled(b, app.m_bResultsPresent != 0);
+  SetButtonEnabled(m_pFilterNow, app.m_bResultsPresent != 0);
+  for (QWidget* w : m_maskControls)
+    if (w != m_pFilterOptions && w != m_pFilterNow) w->setEnabled(true);
   m_trees[kViewClassic]->CollapseAllAndSelectCurrent();
   if (!app.m_bResultsPresent) m_pTab->setCurrentIndex(0);
   ShowView(m_nView, true);
@@ -461,9 +516,38 @@ void CRecoveryConsole::OnScanDialogEnded() {
 // ---------------------------------------------------------------- views
 
 void CRecoveryConsole::ClearPreview() {
-  // The preview panes are a later part of the window: the placeholders are
-  // all there is to show.
+  if (m_pPreviewArea) {
+    m_pPreviewArea->Clear();
+    m_pPreviewArea->hide();
+  }
+  m_bPreviewShown = false;
   for (QWidget* w : m_placeholders) w->show();
+}
+
+void CRecoveryConsole::OnListClick(const QModelIndex& index) {
+  CORVANApp& app = App();
+  if (!index.isValid() || app.m_bBusy || app.m_bMaskRunning) return;
+  // Only a click that left its row selected previews it.
+  if (!m_pList->selectionModel()->isRowSelected(index.row(), QModelIndex())) return;
+  ShowPreview(m_pList->Model()->HandleAt(index.row()));
+}
+
+void CRecoveryConsole::ShowPreview(FoundItemHandle item, bool forceHex) {
+  ClearPreview();
+  if (item == kNoFoundItem || !m_pPreviewArea) return;
+  const StoredItem stored = m_store->Item(item);
+  FoundItemInfo record = stored.record;
+  if (IsFolderRecord(record)) record.attribute = kItemFolder;
+  // The first engine present reads the data: FAT, NTFS, exFAT.
+  CORVANApp& app = App();
+  ScanEngine* engine = app.m_pFatEngine    ? app.m_pFatEngine.get()
+                       : app.m_pNtfsEngine ? app.m_pNtfsEngine.get()
+                                           : app.m_pExFatEngine.get();
+  if (m_pPreviewArea->ShowItem(engine, record, stored.name, forceHex) == PreviewPane::Placeholders) return;
+  m_bPreviewShown = true;
+  for (QWidget* w : m_placeholders) w->hide();
+  m_pPreviewArea->show();
+  m_pPreviewArea->raise();
 }
 
 void CRecoveryConsole::ShowView(int view, bool keepRoot) {
@@ -492,7 +576,14 @@ void CRecoveryConsole::ShowView(int view, bool keepRoot) {
 
   m_pTotal->setText(view == kViewClassic ? m_strFinalTotalText : view == kViewByType ? m_strTotalByType : m_strTotalFiltered);
   UpdateStatusText(1);
-  m_pSearch->setText(ToQString(LoadString(kIdsSearchFile)));
+  // The box shows the view's own search, if it has one.
+  const FindSearch* search = FindCriteriaOf(view);
+  if (search && !search->criteria.m_strNames.empty()) {
+    m_pSearch->setText(ToQString(search->criteria.m_strNames).chopped(1));
+    m_pSearch->setFont(SharedFontAt(kFontArial14Bold));
+  } else {
+    m_pSearch->ShowPrompt();
+  }
 }
 
 void CRecoveryConsole::FillFileTypeView() {
@@ -588,6 +679,8 @@ int CRecoveryConsole::RunRecover() {
   CORVANApp& app = App();
   if (app.m_bMaskRunning || !app.m_bResultsPresent) return kIdCancel;
   ClearPreview();
+  // Saving reads through the engines: the preview's reads end first.
+  m_pPreviewArea->Quiesce();
   app.m_bCreateZip = 0;
   app.m_bSaveReady = 0;
   app.m_nDeletedMode = 0;
@@ -630,10 +723,16 @@ bool CRecoveryConsole::Leave(bool closing) {
 
 void CRecoveryConsole::OnCancel() {
   if (!Leave(true)) return;
+  if (Parts().askforSaveLog) App().AskToSaveLog([this] { return Parts().askforSaveLog(*this); });
   ReleaseViews();
   m_bLeaving = true;
   if (CurrentMainWindow() == this) CloseMainWindow();
   else close();
+}
+
+void CRecoveryConsole::OnViewLog() {
+  CLogViewer viewer(this);
+  viewer.exec();
 }
 
 void CRecoveryConsole::OnBack() {
@@ -651,6 +750,9 @@ void CRecoveryConsole::EnableLeaveCommands(bool on) {
 }
 
 void CRecoveryConsole::ReleaseViews() {
+  // The engines may go once the window does: the preview reads them no more.
+  if (m_pPreviewArea) m_pPreviewArea->Quiesce();
+  DropFindCriteria();
   m_store->Clear();
   App().m_bResultsPresent = 0;
   for (CFileFolderTree* tree : m_trees) tree->Model()->Refresh();
@@ -678,13 +780,189 @@ bool CRecoveryConsole::eventFilter(QObject* watched, QEvent* e) {
     // Escape never closes the results window.
     if (key == Qt::Key_Escape) return true;
     // F3 continues a search; without results or while the mask runs it is
-    // swallowed. (Find is a later part of the window: nothing to continue.)
+    // swallowed.
     if (key == Qt::Key_F3) {
       CORVANApp& app = App();
       if (app.m_bMaskRunning || !app.m_bResultsPresent) return true;
+      if (e->type() == QEvent::KeyPress &&
+          OnFindKey((static_cast<QKeyEvent*>(e)->modifiers() & Qt::ShiftModifier) != 0))
+        return true;
     }
   }
   return QWidget::eventFilter(watched, e);
+}
+
+// ---------------------------------------------------------------- find
+
+FindView CRecoveryConsole::MakeFindView() {
+  return FindView{.store = *m_store,
+                  .view = m_nView,
+                  .stamps = m_stampKind,
+                  .today = TodayUtc(),
+                  .prompt = &App().GetPrompt(),
+                  .active = &m_bFindActive[static_cast<std::size_t>(m_nView)],
+                  .show = [this](FoundItemHandle h) { ShowMatch(h); }};
+}
+
+void CRecoveryConsole::ShowMatch(FoundItemHandle item) {
+  // The folder that holds the entry, expanded and selected, and its row.
+  const FoundItemHandle folder = m_store->HolderOf(m_nView, item);
+  CFileFolderTree* tree = m_trees[static_cast<std::size_t>(m_nView)];
+  tree->Model()->Refresh();
+  if (folder != kNoFoundItem) tree->SelectFolderRecord(folder);
+  FolderListModel* list = m_pList->Model();
+  if (folder != kNoFoundItem && (list->Folder() != folder || list->View() != m_nView))
+    list->ShowFolderContents(m_nView, folder);
+  const int row = list->RowOf(item);
+  if (row >= 0) {
+    m_pList->selectRow(row);
+    m_pList->scrollTo(list->index(row, 0));
+  }
+}
+
+void CRecoveryConsole::ShowFindNow() {
+  SetButtonEnabled(m_pFindNow, m_pSearch->HasSearchText() && m_pSearch->isEnabled());
+  m_pFindNow->show();
+  m_pFindNext->hide();
+}
+
+void CRecoveryConsole::FocusList() { m_pList->setFocus(); }
+
+void CRecoveryConsole::SetSearchBoxText(const QString& names) {
+  m_pSearch->setText(names);
+  if (!names.isEmpty()) m_pSearch->setFont(SharedFontAt(kFontArial14Bold));
+}
+
+bool CRecoveryConsole::RunFind(FindSearch& search) { return search.Start(MakeFindView()); }
+
+void CRecoveryConsole::RunSearch(const QString& text) {
+  CORVANApp& app = App();
+  if (app.m_bMaskRunning || !app.m_bResultsPresent) return;
+  ClearPreview();
+  auto& slot = m_pFindDlg[static_cast<std::size_t>(m_nView)];
+  slot = std::make_unique<FindSearch>();
+  SetFindActive(false);
+  FindCriteria& c = slot->criteria;
+  c.m_bDeleted = c.m_bExisting = true;
+  c.m_bMatchCase = false;
+  c.SetNames(ToUtf16(text));
+  RunFind(*slot);
+  FocusList();
+}
+
+void CRecoveryConsole::OnFindNow() { RunSearch(m_pSearch->text().trimmed()); }
+
+bool CRecoveryConsole::OnFindKey(bool backward) {
+  FindSearch* search = FindCriteriaOf(m_nView);
+  if (!search) return false;
+  if (FindActive()) {
+    const FindView v = MakeFindView();
+    if (backward) search->FindPrevious(v);
+    else search->FindNext(v);
+    FocusList();
+  } else {
+    App().GetPrompt().MessageBoxId(kIdsNoMoreEntries, kPicInformation, kMbOk);
+    ShowFindNow();
+  }
+  return true;
+}
+
+void CRecoveryConsole::OnFindNext() {
+  CORVANApp& app = App();
+  if (app.m_bMaskRunning || !app.m_bResultsPresent) return;
+  FindSearch* search = FindCriteriaOf(m_nView);
+  if (!search) return;
+  if (FindActive()) {
+    search->FindNext(MakeFindView());
+    FocusList();
+    return;
+  }
+  if (app.GetPrompt().MessageBoxId(kIdsNoMoreEntries, kPicInformation, kMbOk) == kIdOk)
+    SetButtonEnabled(m_pFindNext, false);
+  m_pFindNow->show();
+  m_pFindNext->hide();
+  m_pFindDlg[static_cast<std::size_t>(m_nView)].reset();
+}
+
+void CRecoveryConsole::OnAdvanceFind() {
+  CORVANApp& app = App();
+  if (app.m_bMaskRunning || !app.m_bResultsPresent) return;
+  ClearPreview();
+  const auto v = static_cast<std::size_t>(m_nView);
+  if (m_pFindDlg[v] && m_bFindActive[v]) m_strFindNames[v] = m_pFindDlg[v]->criteria.m_strNames;
+  m_pFindDlg[v] = std::make_unique<FindSearch>();
+  CFindDlg dlg(*this, *m_pFindDlg[v], m_pSearch->text(), this);
+  dlg.exec();
+}
+
+void CRecoveryConsole::DropFindCriteria() {
+  for (auto& s : m_pFindDlg) s.reset();
+  m_bFindActive = {};
+}
+
+// ---------------------------------------------------------------- the file mask
+
+void CRecoveryConsole::OnFilterNow() {
+  CORVANApp& app = App();
+  if (app.m_bMaskRunning || !app.m_bResultsPresent) return;
+  ClearPreview();
+  const QString text = m_pMask->text().trimmed();
+  if (CEditMask::IsMaskText(text)) m_pMask->ApplyMask(text);
+}
+
+void CRecoveryConsole::OnAdvanceFilter() {
+  CORVANApp& app = App();
+  if (app.m_bMaskRunning || !app.m_bResultsPresent) return;
+  ClearPreview();
+  CFileMask dlg([this](MaskCriteria c) { return StartMaskThread(std::move(c)); }, this);
+  dlg.exec();
+}
+
+bool CRecoveryConsole::StartMaskThread(MaskCriteria criteria) {
+  CORVANApp& app = App();
+  if (app.m_bMaskRunning || !app.m_bResultsPresent || (m_pMaskThread && m_pMaskThread->IsRunning())) return false;
+  if (m_pMaskThread) m_pMaskThread->Join();
+  if (m_nView != kViewFiltered) ShowView(kViewFiltered, false);
+  m_pMaskThread = std::make_unique<CThreadForMask>(MaskJob{.store = *m_store,
+                                                           .criteria = std::move(criteria),
+                                                           .stamps = m_stampKind,
+                                                           .busy = app.m_bBusy,
+                                                           .abort = app.m_bAbort,
+                                                           .maskRunning = app.m_bMaskRunning,
+                                                           .resetScanState = [] { App().ResetScanState(); },
+                                                           .sink = m_pMaskEvents.get()});
+  if (!m_pMaskThread->Start()) return false;
+  m_bMaskPending = true;
+  // The filtered tree fills as the thread goes.
+  m_pList->Model()->Clear();
+  m_pRefreshTimer->start();
+  return true;
+}
+
+void CRecoveryConsole::OnMaskStarted() {
+  for (auto* b : {m_pBack, m_pFind, m_pClose}) SetButtonEnabled(b, false);
+  m_strTotalFiltered.clear();
+  m_pStatus->clear();
+  if (m_nView == kViewFiltered) m_pTotal->clear();
+}
+
+void CRecoveryConsole::OnMaskProgress(const QString& text) {
+  m_strTotalFiltered = text;
+  if (m_nView == kViewFiltered) m_pTotal->setText(text);
+}
+
+void CRecoveryConsole::OnMaskEnded() {
+  if (m_pMaskThread) m_pMaskThread->Join();
+  if (!m_pScanDlg) m_pRefreshTimer->stop();
+  RefreshResults();
+  // The filtered root expanded and selected, its folders collapsed.
+  if (m_nView == kViewFiltered) {
+    m_trees[kViewFiltered]->CollapseAllAndSelectCurrent();
+    m_pTotal->setText(m_strTotalFiltered);
+  }
+  for (auto* b : {m_pBack, m_pFind, m_pClose}) SetButtonEnabled(b, true);
+  UpdateStatusText(1);
+  m_bMaskPending = false;
 }
 
 // ---------------------------------------------------------------- opening

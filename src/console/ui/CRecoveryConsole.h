@@ -18,6 +18,8 @@
 #include <memory>
 #include <vector>
 
+#include "console/CThreadForMask.h"
+#include "console/FindCriteria.h"
 #include "console/FoundItemStore.h"
 #include "console/ItemTexts.h"
 #include "ui/ConsoleArt.h"
@@ -28,18 +30,23 @@ class QLabel;
 class QLineEdit;
 class QComboBox;
 class QTimer;
+class QModelIndex;
 
 namespace corvan {
 
 class CDragTitle;
+class CEditFind;
+class CEditMask;
 class CFileFolderTree;
 class CFileListCtrl;
 class CScanProcess;
 class CXBitmapButton;
 class CXTabCtrl;
+class CPreviewArea;
 class EngineBackend;
 
 class CRecoveryConsole;
+enum class SaveLogAnswer;
 
 // What later parts of the program plug into the results window. Unset, the
 // command does its own checks and stops there.
@@ -49,6 +56,8 @@ struct RecoveryConsoleParts {
   // "Save scan information" of Close and Back; returns whether leaving is
   // confirmed (false when the user cancelled or the save was refused).
   std::function<bool(CRecoveryConsole&)> saveScanInformation;
+  // The question whether logs are to be saved, asked as the window closes.
+  std::function<SaveLogAnswer(CRecoveryConsole&)> askforSaveLog;
 };
 
 class CRecoveryConsole : public QWidget {
@@ -98,6 +107,11 @@ class CRecoveryConsole : public QWidget {
   // Picks up what the engines handed over since the last call.
   void RefreshResults();
   void ClearPreview();
+  // Shows `item` in the preview area (`forceHex`: "Show As Hex"); folders and
+  // empty files leave the placeholders.
+  void ShowPreview(FoundItemHandle item, bool forceHex = false);
+  CPreviewArea* PreviewArea() const { return m_pPreviewArea; }
+  bool PreviewShown() const { return m_bPreviewShown; }
   void OnMaximizeRestore();
   void OnMinimize();
   bool IsRestored() const { return m_bRestored; }
@@ -109,12 +123,50 @@ class CRecoveryConsole : public QWidget {
   int RunRecover();
   void OnBack();
   void OnCancel();
+  // "Log": the log viewer.
+  void OnViewLog();
   void ReleaseViews();
   // Off while the scan information is saved: Back and "?" wait for it.
   void EnableLeaveCommands(bool on);
 
   // The start timer's work: runs the scan dialog once.
   void OnTimer();
+
+  // ---- find ----
+  CEditFind* SearchBox() const { return m_pSearch; }
+  // ">": a new search for the search box's text.
+  void OnFindNow();
+  // "->": the current view's search continues.
+  void OnFindNext();
+  // "Find": a new criteria object for the current view, in the dialog.
+  void OnAdvanceFind();
+  // The search box's search (Enter, ">"): new criteria for the current view
+  // from `text` alone, searched from the top.
+  void RunSearch(const QString& text);
+  // F3 (`backward`: Shift+F3); false when the key is not find's.
+  bool OnFindKey(bool backward);
+  // The current view's criteria object, or null.
+  FindSearch* FindCriteriaOf(int view) const { return m_pFindDlg[static_cast<std::size_t>(view)].get(); }
+  // The current view's flag: a search F3 can continue.
+  bool FindActive() const { return m_bFindActive[static_cast<std::size_t>(m_nView)]; }
+  void SetFindActive(bool on) { m_bFindActive[static_cast<std::size_t>(m_nView)] = on; }
+  // The pattern list of the current view's search that Find replaced.
+  std::u16string SavedFindNames() const { return m_strFindNames[static_cast<std::size_t>(m_nView)]; }
+  // A new search with `search` in the current view; true when it showed a match.
+  bool RunFind(FindSearch& search);
+  void SetSearchBoxText(const QString& names);
+  void FocusList();
+
+  // ---- the file mask ----
+  CEditMask* MaskBox() const { return m_pMask; }
+  // "Go": the mask box's text as a new mask.
+  void OnFilterNow();
+  // "+": the "Set File Mask" dialog.
+  void OnAdvanceFilter();
+  // Starts the mask thread; false while one runs or without results.
+  bool StartMaskThread(MaskCriteria criteria);
+  // From the start of a mask until the window has taken its end.
+  bool MaskPending() const { return m_bMaskPending; }
 
  signals:
   // The scan dialog has closed and the results are in the views.
@@ -148,11 +200,22 @@ class CRecoveryConsole : public QWidget {
   void OnListCheck(FoundItemHandle item);
   void OnFolderSelected(int view, FoundItemHandle folder);
   void OnOpenFolder(FoundItemHandle folder);
+  void OnListClick(const QModelIndex& index);
   void OnRecoverItem(FoundItemHandle item);
   void AfterCheckChange();
   void FillFileTypeView();
   bool Leave(bool closing);
   std::u16string RootLabel() const;
+  FindView MakeFindView();
+  void ShowMatch(FoundItemHandle item);
+  void ShowFindNow();
+  void DropFindCriteria();
+  void OnMaskStarted();
+  void OnMaskProgress(const QString& text);
+  void OnMaskEnded();
+
+  class MaskEvents;
+  friend class MaskEvents;
 
   std::unique_ptr<FoundItemStore> m_store;
   std::unique_ptr<EngineBackend> m_engines;
@@ -176,11 +239,13 @@ class CRecoveryConsole : public QWidget {
   CXTabCtrl* m_pTab = nullptr;
   std::array<CFileFolderTree*, 3> m_trees{};
   CFileListCtrl* m_pList = nullptr;
-  QLineEdit* m_pSearch = nullptr;
-  QLineEdit* m_pMask = nullptr;
+  CEditFind* m_pSearch = nullptr;
+  CEditMask* m_pMask = nullptr;
   std::vector<QWidget*> m_maskControls;
   QWidget* m_pPreviewFrame = nullptr;
   std::vector<QWidget*> m_placeholders;
+  CPreviewArea* m_pPreviewArea = nullptr;
+  bool m_bPreviewShown = false;
   QLabel* m_pStatus = nullptr;
   QLabel* m_pTotal = nullptr;
   CXBitmapButton* m_pRecover = nullptr;
@@ -196,6 +261,14 @@ class CRecoveryConsole : public QWidget {
   CXBitmapButton* m_pLog = nullptr;
   CXBitmapButton* m_pHelp = nullptr;
   QPointer<CScanProcess> m_pScanDlg;
+  // Find: one criteria object per view, which F3 continues with.
+  std::array<std::unique_ptr<FindSearch>, kViewCount> m_pFindDlg;
+  std::array<bool, kViewCount> m_bFindActive{};
+  std::array<std::u16string, kViewCount> m_strFindNames;
+  // The mask thread of the last mask and what it reports to.
+  std::unique_ptr<MaskSink> m_pMaskEvents;
+  std::unique_ptr<CThreadForMask> m_pMaskThread;
+  bool m_bMaskPending = false;
   QTimer* m_pStartTimer = nullptr;
   QTimer* m_pRefreshTimer = nullptr;
 };

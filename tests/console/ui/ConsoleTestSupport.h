@@ -28,6 +28,8 @@
 #include "scan/ScanWorker.h"
 #include "support/CorpusTruth.h"
 #include "app/SourceSetup.h"
+#include "core/RecoveryMode.h"
+#include "support/TestSupport.h"
 #include "ui/UiTestSupport.h"
 
 namespace corvan::test {
@@ -55,6 +57,27 @@ inline std::optional<std::uint16_t> VolumeOfKind(const CORVANApp& app, std::uint
     if (source->partition && source->kind == kSourceVolume && source->partition->fileSystemKind == fsKind)
       return source->index;
   return std::nullopt;
+}
+
+// The application as a results-window test wants it: no flag up, no
+// engine, `prompt` answering, Quick Recovery of the NTFS volume of the
+// corpus MBR disk selected. False (with why) when the disk does not mount.
+inline bool PrepareNtfsVolumeScan(CORVANApp& app, Prompt& prompt, std::string* why) {
+  for (auto* flag : {&app.m_bBusy, &app.m_bAbort, &app.m_bResultsPresent, &app.m_bMaskRunning, &app.m_bCriticalPhase,
+                     &app.m_bFromScanInfo})
+    *flag = 0;
+  app.m_pFatEngine.reset();
+  app.m_pNtfsEngine.reset();
+  app.m_pExFatEngine.reset();
+  app.m_pPrompt = &prompt;
+  app.m_nRecoveryMode = kModeQuick;
+  if (!SelectImageVolume(app, CorpusDir() / "disks" / "mbr.vmdk", 0, why)) return false;
+  const auto ntfs = VolumeOfKind(app, kFsNtfs);
+  if (!ntfs || !SelectSource(app, *ntfs)) {
+    if (why) *why = "the disk has no NTFS volume";
+    return false;
+  }
+  return true;
 }
 
 // Closes the results window and whatever window is in front, answering the

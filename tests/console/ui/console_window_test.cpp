@@ -2,6 +2,8 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QStyleOptionViewItem>
@@ -19,6 +21,7 @@
 #include "console/ui/CheckBoxHit.h"
 #include "console/ui/FolderListModel.h"
 #include "console/ui/FolderTreeModel.h"
+#include "console/ui/LogDialogs.h"
 #include "console/ui/ConsoleTestSupport.h"
 #include "scan/ProgramEngines.h"
 #include "core/RecoveryMode.h"
@@ -71,22 +74,10 @@ void ClickCheckBox(QAbstractItemView* view, const QModelIndex& index, Qt::Keyboa
 class ConsoleWindow : public ::testing::Test {
  protected:
   void SetUp() override {
-    CORVANApp& app = App();
-    for (auto* flag : {&app.m_bBusy, &app.m_bAbort, &app.m_bResultsPresent, &app.m_bMaskRunning,
-                       &app.m_bCriticalPhase, &app.m_bFromScanInfo})
-      *flag = 0;
-    app.m_pFatEngine.reset();
-    app.m_pNtfsEngine.reset();
-    app.m_pExFatEngine.reset();
-    app.m_pPrompt = &prompt;
-    app.m_nRecoveryMode = kModeQuick;
     SetProgramEndHandler([this] { ++ended; });
     SetStartWindowOpener([] { ShowStartWindow(); });  // as the program sets it at start
     std::string why;
-    ASSERT_TRUE(test::SelectImageVolume(app, test::CorpusDir() / "disks" / "mbr.vmdk", 0, &why)) << why;
-    const auto ntfs = test::VolumeOfKind(app, kFsNtfs);
-    ASSERT_TRUE(ntfs);
-    ASSERT_TRUE(SelectSource(app, *ntfs));
+    ASSERT_TRUE(test::PrepareNtfsVolumeScan(App(), prompt, &why)) << why;
     truth = NtfsTruth();
   }
   void TearDown() override {
@@ -276,9 +267,10 @@ TEST_F(ConsoleWindow, ButtonsAndTextsBeforeAndAfterTheScan) {
   ASSERT_TRUE(test::WaitFor([this] { return console->ScanFinished(); }));
   for (int id : {CRecoveryConsole::kIdBack, CRecoveryConsole::kIdHelp, CRecoveryConsole::kIdMinimise})
     EXPECT_TRUE(Button(id)->isEnabled()) << id;
-  // Find, the mask and the log viewer wait for their parts of the window.
+  // Find, "+", Log and the search box act once the scan has ended.
   for (int id : {CRecoveryConsole::kIdFind, CRecoveryConsole::kIdFilterOptions, CRecoveryConsole::kIdLog})
-    EXPECT_FALSE(Button(id)->isEnabled()) << id;
+    EXPECT_TRUE(Button(id)->isEnabled()) << id;
+  EXPECT_TRUE(search->isEnabled());
 }
 
 TEST_F(ConsoleWindow, StopAsksAndEndsTheScanWithWhatWasFound) {
@@ -502,6 +494,142 @@ TEST_F(ConsoleWindow, PaintedBandAndListRowColours) {
   const int y1 = list->rowViewportPosition(1) + list->rowHeight(1) / 2;
   EXPECT_EQ(test::Pixel(rows, cx, y0 - list->rowHeight(0) / 2 + 2), test::Rgb(0xF6, 0xF8, 0xFA));
   EXPECT_EQ(test::Pixel(rows, cx, y1 - list->rowHeight(1) / 2 + 2), test::Rgb(0xDD, 0xE9, 0xCE));
+}
+
+// ---------------------------------------------------------------- the log
+
+TEST_F(ConsoleWindow, LogShowsTheViewerThatSavesAndClearsTheLog) {
+  Open(std::make_unique<test::TruthBackend>(truth));
+  App().AppendLog("Viewer test entry", false);
+  const std::string logText = App().LogViewText();
+  ASSERT_EQ(logText.rfind(LogViewerBanner(), 0), 0u);
+  ASSERT_NE(logText.find("\r\n- Viewer test entry"), std::string::npos);
+
+  const auto unattended = CLogViewer::SaveChooser();
+  test::TempDir dir;
+  const std::filesystem::path saved = dir / "log.txt";
+  test::WriteWholeFile(saved, std::string(100000, 'x'));  // replaced whole, not overwritten in part
+  QString filter;
+  CLogViewer::SaveChooser() = [&](QWidget*, const QString& f) {
+    filter = f;
+    return QString::fromStdString(saved.string());
+  };
+  bool shown = false;
+  test::WhenModal([&](QDialog* dlg) {
+    shown = true;
+    auto* viewer = qobject_cast<CLogViewer*>(dlg);
+    if (!viewer) return dlg->reject();
+    EXPECT_EQ(GetDlgItemAs<QLabel>(viewer, CLogViewer::kIdTitle)->text(), QStringLiteral("Log Viewer"));
+    auto* box = GetDlgItemAs<QPlainTextEdit>(viewer, CLogViewer::kIdText);
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->toPlainText().contains(QStringLiteral("- Viewer test entry")));
+    // Save writes what the viewer shows, banner included, byte for byte.
+    GetDlgItemAs<QPushButton>(viewer, CLogViewer::kIdSave)->click();
+    EXPECT_TRUE(filter.startsWith(QStringLiteral("Text File")));
+    EXPECT_EQ(test::ReadWholeFile(saved), logText);
+
+    // Clear asks first; No keeps every entry.
+    prompt.AnswerTo(283, kIdNo);
+    GetDlgItemAs<QPushButton>(viewer, CLogViewer::kIdClear)->click();
+    EXPECT_TRUE(prompt.Asked(283));
+    EXPECT_EQ(App().LogViewText(), logText);
+    prompt.AnswerTo(283, kIdYes);
+    GetDlgItemAs<QPushButton>(viewer, CLogViewer::kIdClear)->click();
+    EXPECT_EQ(App().LogViewText(), LogViewerBanner());
+    EXPECT_FALSE(box->toPlainText().contains(QStringLiteral("Viewer test entry")));
+    // The entries still owed to the log file are kept.
+    EXPECT_NE(App().LogPendingText().find("- Viewer test entry"), std::string::npos);
+    GetDlgItemAs<QPushButton>(viewer, CLogViewer::kIdSave)->click();
+    EXPECT_EQ(test::ReadWholeFile(saved), LogViewerBanner());
+
+    // Enter does not close the viewer; Close does.
+    test::SendKey(box, Qt::Key_Return, QStringLiteral("\r"));
+    test::Settle();
+    EXPECT_TRUE(viewer->isVisible());
+    GetDlgItemAs<QPushButton>(viewer, CLogViewer::kIdClose)->click();
+  });
+  Button(CRecoveryConsole::kIdLog)->click();
+  EXPECT_TRUE(shown);
+  CLogViewer::SaveChooser() = unattended;
+}
+
+TEST_F(ConsoleWindow, SavingTheLogToAFolderThatIsNotThereSaysSo) {
+  const auto unattended = CLogViewer::SaveChooser();
+  test::TempDir dir;
+  CLogViewer::SaveChooser() = [&](QWidget*, const QString&) {
+    return QString::fromStdString((dir / "missing" / "log.txt").string());
+  };
+  {
+    CLogViewer viewer;
+    GetDlgItemAs<QPushButton>(&viewer, CLogViewer::kIdSave)->click();
+  }
+  // "Can't open file " and the path.
+  EXPECT_TRUE(std::any_of(prompt.asked.begin(), prompt.asked.end(), [&](const std::string& t) {
+    return t == LoadString(124) + (dir / "missing" / "log.txt").string();
+  }));
+  EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
+  CLogViewer::SaveChooser() = unattended;
+}
+
+// The question of the closing window, through the dialog itself: each
+// button leaves its profile values, and only Close asks, never Back.
+TEST_F(ConsoleWindow, CloseAsksWhetherToSaveLogsAndEachAnswerIsKept) {
+  auto& parts = CRecoveryConsole::Parts();
+  const auto unattended = parts.askforSaveLog;
+  parts.askforSaveLog = [](CRecoveryConsole& c) { return CAskforSaveLog(&c).Ask(); };
+  Profile& profile = App().GetProfile();
+  struct Case {
+    int button, saveLog, showDlg;
+  };
+  for (const Case c : {Case{CAskforSaveLog::kIdNever, 0, 1}, Case{CAskforSaveLog::kIdAlways, 1, 1},
+                       Case{CAskforSaveLog::kIdAskLater, 0, 0}}) {
+    SCOPED_TRACE(c.button);
+    profile.WriteInt("LOG", "ShowDlg", 0);
+    profile.WriteInt("LOG", "SaveLog", 7);
+    ended = 0;
+    Open(std::make_unique<test::TruthBackend>(truth));
+    bool shown = false;
+    test::WhenModal([&](QDialog* dlg) {
+      auto* ask = qobject_cast<CAskforSaveLog*>(dlg);
+      if (!ask) return dlg->reject();
+      shown = true;
+      EXPECT_EQ(GetDlgItemAs<QLabel>(ask, CAskforSaveLog::kIdText)->text(),
+                QStringLiteral("Do you want to save log before closing application?"));
+      EXPECT_EQ(GetDlgItemAs<QPushButton>(ask, CAskforSaveLog::kIdAlways)->text(), QStringLiteral("Always"));
+      EXPECT_EQ(GetDlgItemAs<QPushButton>(ask, CAskforSaveLog::kIdAskLater)->text(), QStringLiteral("Ask Me later"));
+      EXPECT_EQ(GetDlgItemAs<QPushButton>(ask, CAskforSaveLog::kIdNever)->text(), QStringLiteral("Never"));
+      GetDlgItemAs<QPushButton>(ask, c.button)->click();
+    });
+    prompt.answer = kIdNo;
+    Button(CRecoveryConsole::kIdClose)->click();
+    test::Settle();
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(profile.GetInt("LOG", "SaveLog", -1), c.saveLog);
+    EXPECT_EQ(profile.GetInt("LOG", "ShowDlg", -1), c.showDlg);
+    EXPECT_EQ(ended, 1);
+    test::CloseTestWindows(prompt, console);
+    std::string why;
+    ASSERT_TRUE(test::PrepareNtfsVolumeScan(App(), prompt, &why)) << why;
+  }
+
+  // With "ShowDlg" set the question is not asked; Back never asks.
+  int asked = 0;
+  parts.askforSaveLog = [&](CRecoveryConsole&) {
+    ++asked;
+    return SaveLogAnswer::AskMeLater;
+  };
+  for (const auto& [showDlg, command] : {std::pair{1, CRecoveryConsole::kIdClose}, std::pair{0, CRecoveryConsole::kIdBack}}) {
+    profile.WriteInt("LOG", "ShowDlg", showDlg);
+    Open(std::make_unique<test::TruthBackend>(truth));
+    prompt.answer = kIdNo;
+    Button(command)->click();
+    test::Settle();
+    EXPECT_EQ(asked, 0) << command;
+    test::CloseTestWindows(prompt, console);
+    ASSERT_TRUE(test::PrepareNtfsVolumeScan(App(), prompt, nullptr));
+  }
+  parts.askforSaveLog = unattended;
+  profile.WriteInt("LOG", "SaveLog", 0);
 }
 
 }  // namespace
