@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 
 namespace corvan {
 
@@ -75,6 +76,24 @@ struct Piece {
   std::uint64_t count;
 };
 
+// The buffer clusters are read into: grown as needed and never zero-filled
+// first, since every ClusterReader writes each byte it is handed (zeros
+// where its read failed).
+class ReadBuffer {
+ public:
+  std::uint8_t* Get(std::size_t bytes) {
+    if (bytes > capacity_) {
+      data_ = std::make_unique_for_overwrite<std::uint8_t[]>(bytes);
+      capacity_ = bytes;
+    }
+    return data_.get();
+  }
+
+ private:
+  std::unique_ptr<std::uint8_t[]> data_;
+  std::size_t capacity_ = 0;
+};
+
 }  // namespace
 
 std::vector<DataExtent> NormaliseExtents(std::vector<DataExtent> extents, std::uint64_t clusters) {
@@ -129,7 +148,7 @@ WalkResult WalkFileData(const FileDataLayout& layout, const ClusterReader& read,
   if (layout.unitClusters != 0 && clusters % layout.unitClusters != 0)
     clusters += layout.unitClusters - clusters % layout.unitClusters;
   const std::vector<DataExtent> segs = NormaliseExtents(layout.extents, clusters);
-  std::vector<std::uint8_t> buffer;
+  ReadBuffer buffer;
 
   if (layout.unitClusters == 0 || layout.decoder == nullptr) {
     const std::uint64_t maxClusters = std::max<std::uint64_t>(1, kMaxDataBlock / cb);
@@ -148,11 +167,11 @@ WalkResult WalkFileData(const FileDataLayout& layout, const ClusterReader& read,
         const std::uint64_t c0 = pos / cb;
         const std::uint64_t cEnd = std::min((readHi + cb - 1) / cb, c0 + maxClusters);
         const std::uint64_t n = cEnd - c0;
-        buffer.resize(static_cast<std::size_t>(n * cb));
-        const bool ok = read(seg.lcn + (c0 - seg.vcn), n, buffer.data());
+        std::uint8_t* const data = buffer.Get(static_cast<std::size_t>(n * cb));
+        const bool ok = read(seg.lcn + (c0 - seg.vcn), n, data);
         if (!ok) ++result.failedReads;
         const std::uint64_t blockHi = std::min(readHi, cEnd * cb);
-        if (!emit.Data(DataBlockKind::Normal, pos, buffer.data() + (pos - c0 * cb), blockHi - pos, !ok,
+        if (!emit.Data(DataBlockKind::Normal, pos, data + (pos - c0 * cb), blockHi - pos, !ok,
                        seg.lcn + (c0 - seg.vcn)))
           return result;
         pos = blockHi;
@@ -192,12 +211,13 @@ WalkResult WalkFileData(const FileDataLayout& layout, const ClusterReader& read,
       if (!emit.Zeros(lo, hi - lo)) return result;
       continue;
     }
-    buffer.resize(static_cast<std::size_t>(allocated * cb));
+    const auto stored = static_cast<std::size_t>(allocated * cb);
+    std::uint8_t* const data = buffer.Get(stored);
     bool readOk = true;
     std::uint64_t failedLcn = kNoDataCluster;
     std::uint64_t at = 0;
     for (const Piece& p : pieces) {
-      if (!read(p.lcn, p.count, buffer.data() + at)) {
+      if (!read(p.lcn, p.count, data + at)) {
         readOk = false;
         if (failedLcn == kNoDataCluster) failedLcn = p.lcn;
       }
@@ -214,14 +234,14 @@ WalkResult WalkFileData(const FileDataLayout& layout, const ClusterReader& read,
         }
         skip -= p.count;
       }
-      if (!emit.Data(DataBlockKind::Normal, lo, buffer.data() + (lo - u * unitBytes), hi - lo, !readOk, firstLcn))
+      if (!emit.Data(DataBlockKind::Normal, lo, data + (lo - u * unitBytes), hi - lo, !readOk, firstLcn))
         return result;
       continue;
     }
     std::fill(decoded.begin(), decoded.end(), 0);
     std::uint32_t length = static_cast<std::uint32_t>(unitBytes);
-    const bool decodedOk = layout.decoder(buffer.data(), static_cast<std::uint32_t>(buffer.size()),
-                                          decoded.data(), length);
+    const bool decodedOk =
+        layout.decoder(data, static_cast<std::uint32_t>(stored), decoded.data(), length);
     if (!decodedOk) ++result.failedUnits;
     if (!emit.Data(DataBlockKind::Decoded, lo, decoded.data() + (lo - u * unitBytes), hi - lo,
                    !readOk || !decodedOk, readOk ? pieces.front().lcn : failedLcn))

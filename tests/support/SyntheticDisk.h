@@ -199,6 +199,26 @@ class OverlaySource final : public SectorSource {
   std::map<std::uint64_t, std::vector<std::uint8_t>> patches_;
 };
 
+// A disk read through another with one sector that cannot be read: any
+// request that covers it fails whole, zeros and all, as a drive's read
+// that hits a bad sector does.
+class BadSectorSource final : public SectorSource {
+ public:
+  BadSectorSource(std::shared_ptr<SectorSource> base, std::uint64_t bad) : base_(std::move(base)), bad_(bad) {}
+  bool ReadSectors(std::uint64_t sector, void* buffer, std::size_t bytes) override {
+    if (bad_ >= sector && bad_ - sector < bytes / kSectorSize) {
+      std::memset(buffer, 0, bytes);
+      return false;
+    }
+    return base_->ReadSectors(sector, buffer, bytes);
+  }
+  std::uint64_t SectorCount() const override { return base_->SectorCount(); }
+
+ private:
+  std::shared_ptr<SectorSource> base_;
+  std::uint64_t bad_;
+};
+
 // A protective MBR whose single 0xEE entry starts at LBA 1.
 inline void PutProtectiveMbr(std::uint8_t* s, std::uint32_t diskSectors) {
   PutMbrEntry(s, 0, 0xEE, 1, diskSectors - 1);

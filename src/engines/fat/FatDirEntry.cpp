@@ -36,7 +36,7 @@ bool FatEngine::HasDotEntries(std::uint32_t cluster) const {
 }
 
 std::uint8_t FatEngine::ClassifyDirEntry(const std::uint8_t* e, std::uint32_t highestCluster, bool strict,
-                                         std::uint32_t* foundCluster) const {
+                                         std::uint32_t* foundCluster, bool checkFolders) const {
   if (foundCluster) *foundCluster = 0;
   const std::uint8_t attr = e[11];
   if (attr == kAttrLongName) return kDirEntrySkip;
@@ -59,7 +59,7 @@ std::uint8_t FatEngine::ClassifyDirEntry(const std::uint8_t* e, std::uint32_t hi
 
   if (attr & kAttrArchive) {
     if (HasForbiddenNameChar(e)) return kDirEntryInvalid;
-  } else if (attr & kAttrDirectory) {
+  } else if ((attr & kAttrDirectory) && checkFolders) {
     if (!HasDotEntries(first)) {
       if (strict || m_nFatKind != kFat32 || e[0] != 0xE5) return kDirEntryInvalid;
       // A deleted FAT32 folder may have lost the high half of its first

@@ -122,6 +122,8 @@ bool FatEngine::ReadSourceOrImage(std::uint64_t sector, std::uint8_t* buffer, st
 void FatEngine::FreeLists() {
   m_clusterMap.clear();
   m_clusterMap.shrink_to_fit();
+  m_sweptClusters.clear();
+  m_entryClusters.clear();
   m_visitedFolders.clear();
   m_pendingFolders.clear();
   m_foundFolders.clear();

@@ -253,6 +253,16 @@ class FatEngine final : public ScanEngine {
   void ListRootCluster(std::uint32_t cluster, bool deleted);
   bool ListOrphanCluster(std::uint32_t cluster, std::span<const std::uint8_t> data, std::uint32_t highest,
                          bool broken, bool deleted);
+  // The entry check of ListOrphanCluster; without `checkFolders` it never
+  // turns down an entry that the full check lets through.
+  std::uint8_t OrphanEntryVerdict(const std::uint8_t* entry, std::uint32_t highest, bool checkFolders) const;
+  // Notes what the folder search read of clusters [first, first + count)
+  // (`data`, whole clusters) for the orphan passes after it: a cluster whose
+  // entries ListOrphanCluster would turn down need not be read again.
+  void NoteSweptClusters(std::uint32_t first, std::uint32_t count, std::span<const std::uint8_t> data);
+  // True when the folder search read `cluster` and ListOrphanCluster would
+  // turn it down, whatever the passes between have done.
+  bool SweptWithoutEntries(std::uint32_t cluster) const;
   void ScanBrokenClusters();
   bool IsOrphanDirCandidate(std::uint32_t cluster);
   void AddFolderNameNode(std::u16string_view name, std::uint64_t cluster);
@@ -325,6 +335,11 @@ class FatEngine final : public ScanEngine {
   std::vector<std::uint8_t> m_fat;
   std::vector<std::uint8_t> m_clusterMap;  // one byte per cluster 0 .. m_nHighestCluster
   std::uint32_t m_nHighestCluster = 0;
+  // What the folder search's read of every cluster told the orphan passes
+  // that follow it, so they read again only what may hold entries: the
+  // clusters it read whole, and those among them that may.
+  std::vector<bool> m_sweptClusters;
+  std::vector<bool> m_entryClusters;
 
   // passes
   std::uint8_t m_bMarkFlag = 0;
@@ -363,8 +378,10 @@ class FatEngine final : public ScanEngine {
   bool Aborted() const;
   void SetCritical(bool on);
   bool HasDotEntries(std::uint32_t cluster) const;
+  // `checkFolders`: a folder entry's folder must begin with its dot
+  // entries (a read of the disk); without it the verdict is never stricter.
   std::uint8_t ClassifyDirEntry(const std::uint8_t* entry, std::uint32_t highestCluster, bool strict,
-                                std::uint32_t* foundCluster) const;
+                                std::uint32_t* foundCluster, bool checkFolders = true) const;
   bool ReadRootRegion(std::vector<std::uint8_t>& region) const;
   // Every entry of the fixed FAT12/16 root that the entry check calls valid
   // and that decodes, in order, until an entry with first byte 0 or Stop;

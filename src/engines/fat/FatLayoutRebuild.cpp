@@ -76,7 +76,6 @@ std::uint32_t FatEngine::SearchDirectoryClusters() {
     // Never past the volume's end; a failed read leaves zeros, not the
     // previous read's sectors, so nothing votes twice.
     const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kReadSectors, end - x));
-    std::fill(buffer.begin(), buffer.end(), 0);
     if (!ReadSourceOrImage(x, buffer.data(), count)) {
       std::fill(buffer.begin(), buffer.end(), 0);
       ReportReadFailure("sector", x);

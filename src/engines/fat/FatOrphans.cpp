@@ -114,6 +114,11 @@ EntryCount CountDirEntries(std::span<const std::uint8_t> data, bool dotEnds, std
   return n;
 }
 
+// A rejected entry before the cluster's last sector rejects the cluster.
+std::size_t EarlyLimit(std::uint32_t sectorsPerCluster) {
+  return std::size_t{sectorsPerCluster > 0 ? sectorsPerCluster - 1u : 0u} * kSectorSize;
+}
+
 }  // namespace
 
 void FatEngine::RecoverOrphanFolders() {
@@ -160,7 +165,9 @@ void FatEngine::ScanOrphanRootClusters() {
     }
     if (Aborted() || c >= m_clusterMap.size()) break;
     if (m_clusterMap[c] != kClusterAllocated) continue;
-    if (contiguous) {
+    if (contiguous && SweptWithoutEntries(c)) {
+      MarkClusterFound(c);  // as ListOrphanCluster would, without reading it again
+    } else if (contiguous) {
       ListOrphanCluster(c, blocks.Cluster(c), highest, false, true);
     } else {
       const auto entry = FatEntry(c);
@@ -239,16 +246,38 @@ void FatEngine::ListRootCluster(std::uint32_t cluster, bool deleted) {
   }
 }
 
+std::uint8_t FatEngine::OrphanEntryVerdict(const std::uint8_t* e, std::uint32_t highest, bool checkFolders) const {
+  const std::uint8_t verdict = ClassifyDirEntry(e, m_nHighestCluster, false, nullptr, checkFolders);
+  if (verdict != kDirEntryValid) return verdict;
+  const std::uint16_t low = GetLE16(e + 26);
+  return (low != 0 && low <= highest) ? kDirEntryValid : kDirEntryInvalid;
+}
+
+void FatEngine::NoteSweptClusters(std::uint32_t first, std::uint32_t count, std::span<const std::uint8_t> data) {
+  const std::size_t clusterBytes = std::size_t{m_nSectorsPerCluster} * kSectorSize;
+  for (std::uint32_t k = 0; k < count && first + k < m_sweptClusters.size(); ++k) {
+    // Counted as the broken-cluster pass counts, less its two checks that
+    // only ever turn a cluster down (a "." first entry, and a folder entry
+    // whose folder does not begin with dot entries): a cluster this turns
+    // down, that pass turns down too, and so does the contiguous root pass.
+    const EntryCount n = CountDirEntries(data.subspan(k * clusterBytes, clusterBytes), false,
+                                         EarlyLimit(m_nSectorsPerCluster), [this](const std::uint8_t* e) {
+                                           return OrphanEntryVerdict(e, m_nHighestCluster, false);
+                                         });
+    m_sweptClusters[first + k] = true;
+    m_entryClusters[first + k] = !n.rejectedEarly && n.counted > 0;
+  }
+}
+
+bool FatEngine::SweptWithoutEntries(std::uint32_t cluster) const {
+  return !IsDeepFind() && cluster < m_sweptClusters.size() && m_sweptClusters[cluster] && !m_entryClusters[cluster];
+}
+
 bool FatEngine::ListOrphanCluster(std::uint32_t cluster, std::span<const std::uint8_t> data, std::uint32_t highest,
                                   bool broken, bool deleted) {
   MarkClusterFound(cluster);
-  const std::size_t earlyLimit = std::size_t{m_nSectorsPerCluster > 0 ? m_nSectorsPerCluster - 1u : 0u} * kSectorSize;
-  const EntryCount n = CountDirEntries(data, broken, earlyLimit, [&](const std::uint8_t* e) {
-    const std::uint8_t verdict = ValidateDirEntry(e, m_nHighestCluster, nullptr);
-    if (verdict != kDirEntryValid) return verdict;
-    const std::uint16_t low = GetLE16(e + 26);
-    return (low != 0 && low <= highest) ? kDirEntryValid : kDirEntryInvalid;
-  });
+  const EntryCount n = CountDirEntries(data, broken, EarlyLimit(m_nSectorsPerCluster),
+                                       [&](const std::uint8_t* e) { return OrphanEntryVerdict(e, highest, true); });
   if (n.rejectedEarly || n.counted == 0) return false;
   if (n.counted <= 2) {
     if (n.counted == 1 && !n.endMarker) return false;
@@ -308,6 +337,10 @@ void FatEngine::ScanBrokenClusters() {
     }
     if (Aborted() || c >= m_clusterMap.size()) break;
     if (m_clusterMap[c] != kClusterFree) continue;
+    if (SweptWithoutEntries(c)) {
+      MarkClusterFound(c);  // as ListOrphanCluster would, without reading it again
+      continue;
+    }
     const auto entry = FatEntry(c);
     const bool deleted = contiguous || (entry && *entry == 0);
     const std::span<const std::uint8_t> data = blocks.Cluster(c);

@@ -232,6 +232,8 @@ void FatEngine::RunFolderSearch() {
   if (!Aborted()) PostCarvedItems();
   EndCarving();
   m_folderNames.clear();
+  m_sweptClusters.clear();
+  m_entryClusters.clear();
 }
 
 void FatEngine::WalkLiveTreeMarked() {
@@ -263,13 +265,18 @@ void FatEngine::ScanClustersForFolders() {
   progress.SetSecondRange(0, static_cast<std::int64_t>(end / perRead));
   std::int64_t step = 0;
   std::vector<std::uint8_t> buffer(std::size_t{readSectors} * kSectorSize);
+  // The orphan passes after this one learn from the same reads which
+  // clusters they need not read again.
+  m_sweptClusters.assign(small ? 0 : static_cast<std::size_t>(end), false);
+  m_entryClusters.assign(small ? 0 : static_cast<std::size_t>(end), false);
   const std::string of = " " + LoadString(kIdsOf) + " ";
   for (std::uint64_t c = 2; c < end; c += perRead) {
     progress.SetSecondPos(++step);
     if (Aborted()) break;
     progress.SetSectorText(LoadString(kIdsReadingCluster) + std::to_string(c) + of + std::to_string(end));
     Console().UpdateStatusText(0);
-    ReadClusters(c, 0, buffer.data(), readSectors);
+    if (ReadClusters(c, 0, buffer.data(), readSectors) && !small)
+      NoteSweptClusters(static_cast<std::uint32_t>(c), perRead, buffer);
     for (std::uint32_t k = 0; k < perRead && c + k < end; ++k) {
       const std::uint8_t* first = buffer.data() + (small ? 0 : k * clusterBytes);
       const auto verdict = TestFolderCluster(static_cast<std::uint32_t>(c + k), first, true);

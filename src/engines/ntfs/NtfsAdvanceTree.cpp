@@ -7,6 +7,8 @@
 // each other as parents neither loop nor recurse without bound.
 
 #include <algorithm>
+#include <cstring>
+#include <memory>
 #include <unordered_set>
 
 #include "core/EngineHost.h"
@@ -47,8 +49,9 @@ bool NtfsEngine::ReadRecordAtSector(std::uint64_t sector, std::uint64_t secondHa
     std::lock_guard lock(m_mftMutex);
     auto it = m_sectorBlocks.find(block);
     if (it == m_sectorBlocks.end()) {
-      std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::min(kBlockSectors, count - first) * 512));
-      if (ReadVolumeSectors(bytes.data(), static_cast<std::uint32_t>(bytes.size()), first)) {
+      const auto size = static_cast<std::size_t>(std::min(kBlockSectors, count - first) * 512);
+      auto bytes = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+      if (ReadVolumeSectors(bytes.get(), static_cast<std::uint32_t>(size), first)) {
         if (m_sectorBlockOrder.size() >= kMaxBlocks) {
           m_sectorBlocks.erase(m_sectorBlockOrder.front());
           m_sectorBlockOrder.erase(m_sectorBlockOrder.begin());
@@ -58,8 +61,7 @@ bool NtfsEngine::ReadRecordAtSector(std::uint64_t sector, std::uint64_t secondHa
       }
     }
     if (it != m_sectorBlocks.end()) {
-      std::copy_n(it->second.begin() + static_cast<std::ptrdiff_t>((sector - first) * 512), ntfs::kMftRecordSize,
-                  out.begin());
+      std::memcpy(out.data(), it->second.get() + (sector - first) * 512, ntfs::kMftRecordSize);
       return true;
     }
   }

@@ -43,21 +43,21 @@ void NtfsEngine::ScanAllRecords() {
 
   const std::uint64_t volumeBytes = VolumeBytes();
   std::unordered_map<std::uint32_t, std::size_t> fileByRecord;
-  for (std::uint64_t r = 0; r < m_nMftRecords && !Aborted(); ++r) {
+  ntfs::MftRecord record;
+  ForEachMftRecord(0, [&](std::uint64_t r, std::span<std::uint8_t, ntfs::kMftRecordSize> bytes) {
+    if (Aborted()) return false;
     m_pScanDlg->StepIt();
-    if (r == 0 || r == 1 || r == kRootRecord) continue;
-    ntfs::MftRecord record;
-    if (!LoadRecord(r, record)) continue;
+    if (r == 0 || r == 1 || r == kRootRecord) return true;
+    if (ntfs::ApplyRecordFixup(bytes) != ntfs::FixupStatus::Ok || !record.ParseInPlace(bytes)) return true;
     // Deleted files and folders, and folders in use (a deleted file's way
     // to the root may pass through them); files in use are not wanted.
     const std::uint16_t flags = record.Flags();
     if (flags != 0 && flags != ntfs::kRecordDirectory && flags != (ntfs::kRecordDirectory | ntfs::kRecordInUse))
-      continue;
-    if (ntfs::ReferenceRecord(record.BaseReference()) != 0) continue;  // holds attributes of another file
-    ntfs::FileView view;
-    if (!LoadFileView(r, view)) continue;
+      return true;
+    if (ntfs::ReferenceRecord(record.BaseReference()) != 0) return true;  // holds attributes of another file
+    const ntfs::FileView view = ViewOf(r, record);
     const ntfs::FileNameInfo* name = ntfs::ChooseFileName(view.names);
-    if (!name || name->ParentRecord() == 0) continue;
+    if (!name || name->ParentRecord() == 0) return true;
     const auto number = static_cast<std::uint32_t>(r);
     const std::uint64_t modified = view.standardInfo ? view.standardInfo->modificationTime : 0;
     const std::uint64_t created = view.standardInfo ? view.standardInfo->creationTime : 0;
@@ -65,7 +65,7 @@ void NtfsEngine::ScanAllRecords() {
     if (flags & ntfs::kRecordDirectory) {
       m_deletedFolders.push_back({name->ParentRecord(), number, name->name, modified, created,
                                   (flags & ntfs::kRecordInUse) != 0});
-      continue;
+      return true;
     }
     DeletedFileNode file;
     file.parent = name->ParentRecord();
@@ -87,7 +87,8 @@ void NtfsEngine::ScanAllRecords() {
     if (file.size == 0) QueueForJournal(number, view, kNoFoundItem);
     fileByRecord.emplace(number, m_deletedFiles.size());
     m_deletedFiles.push_back(std::move(file));
-  }
+    return true;
+  });
 
   if (!m_keptRuns.empty() && !Aborted()) {
     UpdateLargeFilesFromJournal();

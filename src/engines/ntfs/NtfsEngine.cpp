@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "core/EngineHost.h"
 #include "core/ProgressSink.h"
@@ -23,16 +24,28 @@ namespace {
 
 constexpr unsigned kIdsInvalidVolume = 305;
 
-// The $MFT is read a megabyte at a time and a few of those blocks are kept:
-// folders list files whose records lie close together.
+// Records asked for one by one are read a megabyte at a time and a few of
+// those blocks are kept: a file's other records lie close to it.
 constexpr std::uint64_t kMftBlockRecords = 1024;
 constexpr std::size_t kMaxMftBlocks = 64;
+
+// A pass over every record reads the $MFT front to back this much at a time.
+constexpr std::uint64_t kMftPassBytes = 4u << 20;
 
 // Reads handed to the sector reader at most this large.
 constexpr std::uint64_t kMaxReadBytes = 16u << 20;
 
 
 }  // namespace
+
+void ItemIdSet::SetDenseBound(std::uint64_t bound) {
+  std::vector<std::uint64_t> held(sparse_.begin(), sparse_.end());
+  for (std::size_t id = 0; id < dense_.size(); ++id)
+    if (dense_[id]) held.push_back(id);
+  dense_.assign(static_cast<std::size_t>(bound), false);
+  sparse_.clear();
+  for (const std::uint64_t id : held) insert(id);
+}
 
 NtfsEngine::NtfsEngine(EngineHost& host) : m_host(host) { SetSinks(host.ResultsSink(), host.ScanProgressSink()); }
 
@@ -54,6 +67,7 @@ void NtfsEngine::FreeLists() {
     m_mftBlocks.clear();
     m_mftBlockOrder.clear();
   }
+  ReleaseQuickFacts();
   m_knownFolders.clear();
   m_postedIds.clear();
   m_waitingFolders.clear();
@@ -166,33 +180,88 @@ ClusterReader NtfsEngine::MakeClusterReader() {
 
 // ---------------------------------------------------------------- records
 
+bool NtfsEngine::ReadMftSpan(std::uint64_t begin, std::uint64_t end, std::uint8_t* out) {
+  const std::uint64_t cb = ClusterBytes();
+  const std::uint64_t mftBytes = m_nMftRecords * ntfs::kMftRecordSize;
+  const std::vector<DataExtent> segs = NormaliseExtents(m_mftRuns, mftBytes / cb + (mftBytes % cb ? 1 : 0));
+  const ClusterReader read = MakeClusterReader();
+  std::vector<std::uint8_t> part;  // a cluster only partly wanted
+  bool ok = true;
+  for (const DataExtent& seg : segs) {
+    std::uint64_t lo = std::max(seg.vcn * cb, begin);
+    const std::uint64_t hi = std::min((seg.vcn + seg.length) * cb, end);
+    if (lo >= hi) continue;
+    if (seg.sparse) {
+      std::memset(out + (lo - begin), 0, static_cast<std::size_t>(hi - lo));
+      continue;
+    }
+    while (lo < hi) {
+      const std::uint64_t cluster = lo / cb;
+      const std::uint64_t lcn = seg.lcn + (cluster - seg.vcn);
+      const std::uint64_t whole = lo % cb == 0 ? (hi - lo) / cb : 0;
+      if (whole != 0) {
+        if (!read(lcn, whole, out + (lo - begin))) ok = false;
+        lo += whole * cb;
+        continue;
+      }
+      part.resize(static_cast<std::size_t>(cb));
+      if (!read(lcn, 1, part.data())) ok = false;
+      const std::uint64_t take = std::min(hi, (cluster + 1) * cb) - lo;
+      std::memcpy(out + (lo - begin), part.data() + lo % cb, static_cast<std::size_t>(take));
+      lo += take;
+    }
+  }
+  return ok;
+}
+
+void NtfsEngine::ReadMftRecords(std::uint64_t first, std::uint64_t count, std::uint8_t* out) {
+  constexpr std::uint64_t kRecord = ntfs::kMftRecordSize;
+  if (ReadMftSpan(first * kRecord, (first + count) * kRecord, out)) return;
+  // Find the records the failed read hit: those become unreadable (all
+  // zeros), the others are kept.
+  FileDataLayout layout;
+  layout.clusterBytes = ClusterBytes();
+  layout.size = m_nMftRecords * kRecord;
+  layout.extents = m_mftRuns;
+  const ClusterReader read = MakeClusterReader();
+  for (std::uint64_t r = 0; r < count; ++r) {
+    WalkResult one;
+    const std::uint64_t at = (first + r) * kRecord;
+    const auto again = ReadFileData(layout, read, at, at + kRecord, &one);
+    std::uint8_t* dst = out + r * kRecord;
+    if (one.Clean() && again.size() == kRecord) std::memcpy(dst, again.data(), kRecord);
+    else std::memset(dst, 0, kRecord);
+  }
+}
+
+bool NtfsEngine::ForEachMftRecord(std::uint64_t first, const MftRecordVisitor& visit) {
+  if (m_nSectorsPerCluster == 0) return !Aborted();
+  const std::uint64_t perRead = kMftPassBytes / ntfs::kMftRecordSize;
+  const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kMftPassBytes);
+  for (std::uint64_t r = first; r < m_nMftRecords;) {
+    if (Aborted()) return false;
+    const std::uint64_t n = std::min(perRead, m_nMftRecords - r);
+    ReadMftRecords(r, n, buffer.get());
+    for (std::uint64_t k = 0; k < n; ++k) {
+      const std::span<std::uint8_t, ntfs::kMftRecordSize> bytes(buffer.get() + k * ntfs::kMftRecordSize,
+                                                                ntfs::kMftRecordSize);
+      if (!visit(r + k, bytes)) return false;
+    }
+    r += n;
+  }
+  return true;
+}
+
 bool NtfsEngine::ReadMftRecord(std::uint64_t record, std::span<std::uint8_t, ntfs::kMftRecordSize> out) {
   if (record >= m_nMftRecords || m_nSectorsPerCluster == 0) return false;
   const std::uint64_t block = record / kMftBlockRecords;
+  const std::uint64_t first = block * kMftBlockRecords;
   std::lock_guard lock(m_mftMutex);
   auto it = m_mftBlocks.find(block);
   if (it == m_mftBlocks.end()) {
-    FileDataLayout layout;
-    layout.clusterBytes = ClusterBytes();
-    layout.size = m_nMftRecords * ntfs::kMftRecordSize;
-    layout.extents = m_mftRuns;
-    const ClusterReader read = MakeClusterReader();
-    const std::uint64_t begin = block * kMftBlockRecords * ntfs::kMftRecordSize;
-    const std::uint64_t end = begin + kMftBlockRecords * ntfs::kMftRecordSize;
-    WalkResult result;
-    std::vector<std::uint8_t> bytes = ReadFileData(layout, read, begin, end, &result);
-    if (!result.Clean()) {
-      // Find the records the failed read hit: those become unreadable
-      // (all zeros), the others are kept.
-      for (std::uint64_t r = 0; r * ntfs::kMftRecordSize < bytes.size(); ++r) {
-        WalkResult one;
-        const std::uint64_t at = begin + r * ntfs::kMftRecordSize;
-        const auto again = ReadFileData(layout, read, at, at + ntfs::kMftRecordSize, &one);
-        auto dst = bytes.begin() + static_cast<std::ptrdiff_t>(r * ntfs::kMftRecordSize);
-        if (one.Clean()) std::copy(again.begin(), again.end(), dst);
-        else std::fill(dst, dst + static_cast<std::ptrdiff_t>(again.size()), 0);
-      }
-    }
+    const std::uint64_t count = std::min(kMftBlockRecords, m_nMftRecords - first);
+    auto bytes = std::make_unique_for_overwrite<std::uint8_t[]>(count * ntfs::kMftRecordSize);
+    ReadMftRecords(first, count, bytes.get());
     if (m_mftBlockOrder.size() >= kMaxMftBlocks) {
       m_mftBlocks.erase(m_mftBlockOrder.front());
       m_mftBlockOrder.erase(m_mftBlockOrder.begin());
@@ -200,9 +269,7 @@ bool NtfsEngine::ReadMftRecord(std::uint64_t record, std::span<std::uint8_t, ntf
     m_mftBlockOrder.push_back(block);
     it = m_mftBlocks.emplace(block, std::move(bytes)).first;
   }
-  const std::uint64_t at = (record - block * kMftBlockRecords) * ntfs::kMftRecordSize;
-  if (at + ntfs::kMftRecordSize > it->second.size()) return false;
-  std::memcpy(out.data(), it->second.data() + at, ntfs::kMftRecordSize);
+  std::memcpy(out.data(), it->second.get() + (record - first) * ntfs::kMftRecordSize, ntfs::kMftRecordSize);
   return true;
 }
 
@@ -216,14 +283,18 @@ bool NtfsEngine::LoadRecord(std::uint64_t record, ntfs::MftRecord& out) {
 bool NtfsEngine::LoadFileView(std::uint64_t record, ntfs::FileView& out) {
   ntfs::MftRecord base;
   if (!LoadRecord(record, base)) return false;
-  out = ntfs::BuildFileView(
-      record, base, [this](std::uint64_t n, ntfs::MftRecord& r) { return LoadRecord(n, r); },
-      [this](const ntfs::AttributeData& d, std::uint64_t limit) { return ReadAttributeData(d, limit); });
+  out = ViewOf(record, base);
   return true;
 }
 
+ntfs::FileView NtfsEngine::ViewOf(std::uint64_t record, const ntfs::MftRecord& base) {
+  return ntfs::BuildFileView(
+      record, base, [this](std::uint64_t n, ntfs::MftRecord& r) { return LoadRecord(n, r); },
+      [this](const ntfs::AttributeData& d, std::uint64_t limit) { return ReadAttributeData(d, limit); });
+}
+
 void NtfsEngine::MarkVisited(std::uint64_t record) {
-  if (record < m_visited.size()) m_visited[static_cast<std::size_t>(record)] = 1;
+  if (record < m_visited.size()) m_visited[static_cast<std::size_t>(record)] = true;
 }
 
 // ---------------------------------------------------------------- posting

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -147,6 +148,31 @@ class FreeSpaceHitCollector {
   virtual void PostCollected() = 0;
 };
 
+// A set of item ids: one bit each for the ids below a bound (the volume's
+// record numbers, most of what a scan posts) and a hash set for those
+// above it (made-up folder ids).
+class ItemIdSet {
+ public:
+  // Ids below `bound` go into the bits from here on; what the set holds stays.
+  void SetDenseBound(std::uint64_t bound);
+  void insert(std::uint64_t id) {
+    if (id < dense_.size()) dense_[static_cast<std::size_t>(id)] = true;
+    else sparse_.insert(id);
+  }
+  std::size_t count(std::uint64_t id) const {
+    return id < dense_.size() ? (dense_[static_cast<std::size_t>(id)] ? 1 : 0) : sparse_.count(id);
+  }
+  void clear() {
+    dense_.clear();
+    dense_.shrink_to_fit();
+    sparse_.clear();
+  }
+
+ private:
+  std::vector<bool> dense_;
+  std::unordered_set<std::uint64_t> sparse_;
+};
+
 class NtfsEngine final : public ScanEngine {
  public:
   static constexpr std::uint32_t kRootRecord = 5;
@@ -203,6 +229,14 @@ class NtfsEngine final : public ScanEngine {
   // The record fixed up and parsed; false when it is no sound FILE record.
   bool LoadRecord(std::uint64_t record, ntfs::MftRecord& out);
   bool LoadFileView(std::uint64_t record, ntfs::FileView& out);
+  // Hands the records from `first` on to `visit` in order, each as read (no
+  // fixup: `visit` may fix it up where it lies), reading the $MFT once from
+  // front to back into one buffer. A failed read makes only the records it
+  // hit unreadable (zeros), as ReadMftRecord does. `visit` returns false to
+  // stop; false when it or a stop request ended the pass.
+  using MftRecordVisitor =
+      std::function<bool(std::uint64_t record, std::span<std::uint8_t, ntfs::kMftRecordSize> bytes)>;
+  bool ForEachMftRecord(std::uint64_t first, const MftRecordVisitor& visit);
 
   // ---- Quick Recovery ----
   void QuickTree();
@@ -315,7 +349,39 @@ class NtfsEngine final : public ScanEngine {
   std::uint64_t HeldBytes(const ntfs::AttributeData& data) const;
   bool SparseBeyondVolume(const ntfs::AttributeData& data) const;
 
+  // records (NtfsEngine.cpp)
+  // The view of the file whose base record `record` is `base`, its other
+  // records and its attribute list read as needed.
+  ntfs::FileView ViewOf(std::uint64_t record, const ntfs::MftRecord& base);
+  // Reads the $MFT's bytes [begin, end) through its runs straight into
+  // `out`; false when a read failed or came short.
+  bool ReadMftSpan(std::uint64_t begin, std::uint64_t end, std::uint8_t* out);
+  // Records [first, first + count) into `out`; when the read fails, each
+  // record is read on its own and those whose read fails are zeros.
+  void ReadMftRecords(std::uint64_t first, std::uint64_t count, std::uint8_t* out);
+
   // Quick (NtfsQuick.cpp)
+  // What the tree walk and the pass over unreached records ask of a record,
+  // taken from the one read of the $MFT before the walk (or read when a
+  // record was not taken then).
+  struct QuickRecordFacts {
+    std::uint64_t claimedSize = 0;  // the data's size field
+    std::uint64_t mappedSize = 0;   // MappedSize of the data
+    std::uint32_t waitParent = 0;   // the parent it is listed under when unreached; 0: never listed
+    std::uint16_t sequence = 0;
+    std::uint8_t bits = 0;          // kFact* in NtfsQuick.cpp
+  };
+  // A folder's $I30 index as its records describe it.
+  struct FolderIndex {
+    std::vector<std::uint8_t> root;
+    ntfs::AttributeData allocation;
+    ntfs::AttributeData bitmap;
+  };
+  void TakeQuickFacts();
+  void ReleaseQuickFacts();
+  QuickRecordFacts FactsOf(const ntfs::FileView& view) const;
+  QuickRecordFacts RecordFacts(std::uint64_t record);
+  bool FolderIndexOf(std::uint64_t record, FolderIndex& out);
   std::vector<ntfs::IndexEntry> ListDirectory(std::uint64_t record);
   void ListTree(std::uint32_t folder);
   bool PostIndexEntry(std::uint32_t folder, const ntfs::IndexEntry& entry);
@@ -423,15 +489,21 @@ class NtfsEngine final : public ScanEngine {
   // $MFT
   std::vector<DataExtent> m_mftRuns;
   std::uint64_t m_nMftRecords = 0;
-  std::vector<std::uint8_t> m_visited;  // one byte per record: 1 = handled
-  // The $MFT read in blocks of kMftBlockRecords records; a few are kept.
-  std::unordered_map<std::uint64_t, std::vector<std::uint8_t>> m_mftBlocks;
+  std::vector<bool> m_visited;  // one bit per record: set = handled
+  // Records read one by one come from blocks of kMftBlockRecords records; a
+  // few blocks are kept.
+  std::unordered_map<std::uint64_t, std::unique_ptr<std::uint8_t[]>> m_mftBlocks;
   std::vector<std::uint64_t> m_mftBlockOrder;
   std::mutex m_mftMutex;
 
+  // Quick Recovery: every record's facts, and the indexes of the folders,
+  // from the one read of the $MFT; released when the tree stands.
+  std::vector<QuickRecordFacts> m_quickFacts;
+  std::unordered_map<std::uint32_t, FolderIndex> m_quickFolders;
+
   // passes
-  std::unordered_set<std::uint32_t> m_knownFolders;
-  std::unordered_set<std::uint32_t> m_postedIds;  // every item id sent, placeholders included
+  ItemIdSet m_knownFolders;
+  ItemIdSet m_postedIds;  // every item id sent, placeholders included
   std::uint32_t m_bLostFolderMade = 0;
   struct WaitingItem {
     std::uint32_t record;
@@ -465,7 +537,7 @@ class NtfsEngine final : public ScanEngine {
   std::uint64_t m_nAdvanceCounter = 0;
   FreeSpaceHitCollector* m_pHitCollector = nullptr;
   // Records read by sector, a megabyte at a time; a few blocks are kept.
-  std::unordered_map<std::uint64_t, std::vector<std::uint8_t>> m_sectorBlocks;
+  std::unordered_map<std::uint64_t, std::unique_ptr<std::uint8_t[]>> m_sectorBlocks;
   std::vector<std::uint64_t> m_sectorBlockOrder;
 
   // Raw Recovery, and the hits Advance Recovery collects in free space

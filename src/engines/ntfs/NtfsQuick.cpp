@@ -34,6 +34,29 @@ bool ValidIndexBlockSize(std::uint32_t size) {
 // The largest journal read whole into memory.
 constexpr std::uint64_t kMaxJournalBytes = 256u << 20;
 
+// QuickRecordFacts::bits.
+constexpr std::uint8_t kFactTaken = 0x01;       // filled in the $MFT pass (else the record is read when asked)
+constexpr std::uint8_t kFactLoaded = 0x02;      // a sound FILE record
+constexpr std::uint8_t kFactInUse = 0x04;
+constexpr std::uint8_t kFactDirectory = 0x08;   // the record's own flag
+constexpr std::uint8_t kFactData = 0x10;        // it has an unnamed $DATA
+constexpr std::uint8_t kFactSparseBeyond = 0x20;
+constexpr std::uint8_t kFactIndexKept = 0x40;   // its $I30 index is in m_quickFolders
+constexpr std::uint8_t kFactIndexLeft = 0x80;   // it has one that was not kept: read it when listed
+
+// The folder indexes kept from the $MFT pass, at most: beyond, a folder's
+// records are read again when it is listed.
+constexpr std::size_t kMaxKeptIndexBytes = 64u << 20;
+// A $MFT claiming more records than this (a damaged size field, as no
+// volume holds so many files) is read record by record as asked, in
+// bounded memory, rather than through facts for every record.
+constexpr std::uint64_t kMaxFactRecords = 1u << 25;
+
+std::size_t IndexBytes(const ntfs::FileView& view) {
+  return view.indexRoot->size() + view.indexBitmap.bytes.size() +
+         (view.indexAllocation.extents.size() + view.indexBitmap.extents.size()) * sizeof(DataExtent) + 256;
+}
+
 std::u16string WithNumber(std::string_view text, std::uint32_t n) {
   return Utf8ToUtf16(std::string(text) + std::to_string(n));
 }
@@ -43,32 +66,121 @@ std::u16string WithNumber(std::string_view text, std::uint32_t n) {
 void NtfsEngine::QuickTree() {
   m_host.LogPhaseStart(LoadString(kIdsCreatingTree));
   MarkVisited(kRootRecord);
+  TakeQuickFacts();
   ListTree(kRootRecord);
   if (!Aborted()) {
     if (!m_poster.Opened()) PostRootChildrenByScan();
     if (!Aborted()) AddUnreachedItems();
   }
+  ReleaseQuickFacts();
   PostRootIfFirst();  // the root stands even on an empty volume
   m_host.LogPhaseEnd();
+}
+
+// The tree walk meets files in the order of their folders' indexes and the
+// pass that follows goes through every record: both ask their questions of
+// facts taken in one front-to-back read of the $MFT, so no record is read
+// twice. A record with an attribute list is left to be read when asked (its
+// other records lie anywhere).
+void NtfsEngine::TakeQuickFacts() {
+  ReleaseQuickFacts();
+  if (m_nMftRecords > kMaxFactRecords) return;
+  m_quickFacts.assign(static_cast<std::size_t>(m_nMftRecords), QuickRecordFacts{});
+  std::size_t keptBytes = 0;
+  ntfs::MftRecord record;
+  ForEachMftRecord(0, [&](std::uint64_t r, std::span<std::uint8_t, ntfs::kMftRecordSize> bytes) {
+    QuickRecordFacts& facts = m_quickFacts[static_cast<std::size_t>(r)];
+    if (ntfs::ApplyRecordFixup(bytes) != ntfs::FixupStatus::Ok || !record.ParseInPlace(bytes)) {
+      facts.bits = kFactTaken;
+      return true;
+    }
+    ntfs::FileView view = ntfs::BuildFileView(r, record, nullptr, nullptr);
+    if (view.hasAttributeList) return true;
+    facts = FactsOf(view);
+    if (view.indexRoot) {
+      const std::size_t bytesKept = IndexBytes(view);
+      if (keptBytes + bytesKept <= kMaxKeptIndexBytes) {
+        keptBytes += bytesKept;
+        m_quickFolders.emplace(static_cast<std::uint32_t>(r),
+                               FolderIndex{std::move(*view.indexRoot), std::move(view.indexAllocation),
+                                           std::move(view.indexBitmap)});
+        facts.bits |= kFactIndexKept;
+      } else {
+        facts.bits |= kFactIndexLeft;
+      }
+    }
+    return true;
+  });
+}
+
+void NtfsEngine::ReleaseQuickFacts() {
+  m_quickFacts.clear();
+  m_quickFacts.shrink_to_fit();
+  m_quickFolders.clear();
+}
+
+NtfsEngine::QuickRecordFacts NtfsEngine::FactsOf(const ntfs::FileView& view) const {
+  QuickRecordFacts facts;
+  facts.bits = kFactTaken | kFactLoaded;
+  if (view.InUse()) facts.bits |= kFactInUse;
+  if (view.IsDirectory()) facts.bits |= kFactDirectory;
+  facts.sequence = view.sequence;
+  if (view.data.present) {
+    facts.bits |= kFactData;
+    facts.claimedSize = view.data.size;
+    facts.mappedSize = MappedSize(view.data);
+    if (SparseBeyondVolume(view.data)) facts.bits |= kFactSparseBeyond;
+  }
+  // Listed when unreached: a base record with the usual flags and a name.
+  const ntfs::FileNameInfo* name = ntfs::ChooseFileName(view.names);
+  if (ntfs::ReferenceRecord(view.baseReference) == 0 && view.recordFlags <= 3 && name)
+    facts.waitParent = name->ParentRecord();
+  return facts;
+}
+
+NtfsEngine::QuickRecordFacts NtfsEngine::RecordFacts(std::uint64_t record) {
+  if (record < m_quickFacts.size() && (m_quickFacts[static_cast<std::size_t>(record)].bits & kFactTaken))
+    return m_quickFacts[static_cast<std::size_t>(record)];
+  ntfs::FileView view;
+  return LoadFileView(record, view) ? FactsOf(view) : QuickRecordFacts{};
+}
+
+bool NtfsEngine::FolderIndexOf(std::uint64_t record, FolderIndex& out) {
+  if (record < m_quickFacts.size()) {
+    const std::uint8_t bits = m_quickFacts[static_cast<std::size_t>(record)].bits;
+    if ((bits & kFactTaken) && !(bits & (kFactIndexKept | kFactIndexLeft))) return false;
+    if (bits & kFactIndexKept) {
+      const auto it = m_quickFolders.find(static_cast<std::uint32_t>(record));
+      if (it != m_quickFolders.end()) {
+        out = std::move(it->second);
+        m_quickFolders.erase(it);
+        return true;
+      }
+    }
+  }
+  ntfs::FileView view;
+  if (!LoadFileView(record, view) || !view.indexRoot) return false;
+  out = FolderIndex{std::move(*view.indexRoot), std::move(view.indexAllocation), std::move(view.indexBitmap)};
+  return true;
 }
 
 std::vector<ntfs::IndexEntry> NtfsEngine::ListDirectory(std::uint64_t record) {
   std::vector<ntfs::IndexEntry> entries;
   MarkVisited(record);
-  ntfs::FileView view;
-  if (!LoadFileView(record, view) || !view.indexRoot) return entries;
-  const auto root = ntfs::ParseIndexRoot(*view.indexRoot);
+  FolderIndex folder;
+  if (!FolderIndexOf(record, folder)) return entries;
+  const auto root = ntfs::ParseIndexRoot(folder.root);
   if (!root) return entries;
   std::vector<ntfs::IndexEntry> rootEntries;
   ntfs::ParseIndexNode(root->node, rootEntries);
 
-  const ntfs::AttributeData& alloc = view.indexAllocation;
+  const ntfs::AttributeData& alloc = folder.allocation;
   if (alloc.present && !alloc.resident && !alloc.extents.empty()) {
     const std::uint32_t blockSize = ValidIndexBlockSize(root->blockSize) ? root->blockSize : 4096;
     // Blocks the index no longer uses still say "INDX" and hold stale entries.
     std::vector<std::uint8_t> bitmap;
-    if (view.indexBitmap.present)
-      bitmap = view.indexBitmap.resident ? view.indexBitmap.bytes : ReadAttributeData(view.indexBitmap, 1u << 20);
+    if (folder.bitmap.present)
+      bitmap = folder.bitmap.resident ? folder.bitmap.bytes : ReadAttributeData(folder.bitmap, 1u << 20);
     FileDataLayout layout = ntfs::LayoutOf(alloc, ClusterBytes());
     if (layout.size == 0) layout.size = alloc.allocatedSize;
     std::vector<std::uint8_t> block;
@@ -82,7 +194,7 @@ std::vector<ntfs::IndexEntry> NtfsEngine::ListDirectory(std::uint64_t record) {
                      b.bytes.begin() + static_cast<std::ptrdiff_t>(at + take));
         at += take;
         if (block.size() < blockSize) continue;
-        const bool inUse = !view.indexBitmap.present ||
+        const bool inUse = !folder.bitmap.present ||
                            (index / 8 < bitmap.size() && (bitmap[static_cast<std::size_t>(index / 8)] >> (index % 8)) & 1);
         if (inUse && ntfs::ApplyFixup(block, "INDX") == ntfs::FixupStatus::Ok)
           ntfs::ParseIndexNode(std::span<const std::uint8_t>(block).subspan(0x18), entries);
@@ -147,13 +259,14 @@ bool NtfsEngine::PostIndexEntry(std::uint32_t folder, const ntfs::IndexEntry& en
     item.size = claimed = key.realSize;
     // The index copy of the size may lag behind the file; its record has
     // the size the data really has, as far as its runs back it.
-    ntfs::FileView view;
-    if (LoadFileView(record, view) && view.InUse() && view.data.present &&
+    const QuickRecordFacts facts = RecordFacts(record);
+    constexpr std::uint8_t kSizeFromRecord = kFactLoaded | kFactInUse | kFactData;
+    if ((facts.bits & kSizeFromRecord) == kSizeFromRecord &&
         (ntfs::ReferenceSequence(entry.reference) == 0 ||
-         ntfs::ReferenceSequence(entry.reference) == view.sequence)) {
-      claimed = view.data.size;
-      item.size = MappedSize(view.data);
-      sparseBeyondVolume = SparseBeyondVolume(view.data);
+         ntfs::ReferenceSequence(entry.reference) == facts.sequence)) {
+      claimed = facts.claimedSize;
+      item.size = facts.mappedSize;
+      sparseBeyondVolume = (facts.bits & kFactSparseBeyond) != 0;
     }
   }
   // A size the volume cannot hold is a damaged field, unless the file is
@@ -196,17 +309,11 @@ void NtfsEngine::AddUnreachedItems() {
   for (std::uint64_t r = kFirstUserRecord; r < m_nMftRecords && !Aborted(); ++r) {
     if (IsVisited(r)) continue;
     MarkVisited(r);
-    ntfs::MftRecord record;
-    if (!LoadRecord(r, record)) continue;
-    if (ntfs::ReferenceRecord(record.BaseReference()) != 0) continue;  // part of another file
-    const std::uint16_t flags = record.Flags();
-    if (flags > 3) continue;
-    ntfs::FileView view;
-    if (!LoadFileView(r, view)) continue;
-    const ntfs::FileNameInfo* name = ntfs::ChooseFileName(view.names);
-    if (!name || name->ParentRecord() == 0) continue;
-    const WaitingItem w{static_cast<std::uint32_t>(r), name->ParentRecord(), false};
-    (flags & ntfs::kRecordDirectory ? m_waitingFolders : m_waitingFiles).push_back(w);
+    // Base records with the usual flags and a name that gives a parent.
+    const QuickRecordFacts facts = RecordFacts(r);
+    if (facts.waitParent == 0) continue;
+    const WaitingItem w{static_cast<std::uint32_t>(r), facts.waitParent, false};
+    (facts.bits & kFactDirectory ? m_waitingFolders : m_waitingFiles).push_back(w);
   }
   if (!Aborted()) PostUnreachedFolders();
   if (!Aborted()) PostUnreachedFiles();

@@ -87,14 +87,20 @@ class NtfsCarveVolume final : public CarveVolume {
 
 bool NtfsEngine::ReadCarveSectors(std::uint64_t sector, void* buffer, std::size_t bytes) {
   auto* out = static_cast<std::uint8_t*>(buffer);
-  std::memset(out, 0, bytes);
   // Analysers read on from a signature as far as its format says; past the
   // volume lies another volume's data, or nothing.
-  if (sector < m_nVolumeFirstSector) return false;
+  if (sector < m_nVolumeFirstSector) {
+    std::memset(out, 0, bytes);
+    return false;
+  }
   const std::uint64_t relative = sector - m_nVolumeFirstSector;
   const std::uint64_t inside = relative < m_nVolumeSectorCount ? m_nVolumeSectorCount - relative : 0;
   const std::uint64_t wanted = (bytes + 511) / 512;
   const std::uint64_t sectors = std::min(wanted, inside);
+  // Only what lies past the volume is zeroed here; each read zeroes what it
+  // could not read itself.
+  const auto inVolume = static_cast<std::size_t>(std::min<std::uint64_t>(sectors * 512, bytes));
+  std::memset(out + inVolume, 0, bytes - inVolume);
   bool ok = sectors == wanted && bytes % 512 == 0;
   for (std::uint64_t done = 0; done < sectors;) {
     const std::uint64_t n = std::min<std::uint64_t>(sectors - done, kMaxCarveRead / 512);

@@ -73,9 +73,23 @@ FixupStatus ApplyRecordFixup(std::span<std::uint8_t> record) {
 bool MftRecord::Parse(std::span<const std::uint8_t> bytes) {
   attributes_.clear();
   truncated_ = false;
+  external_ = nullptr;
   if (bytes.size() < kMftRecordSize) return false;
   std::memcpy(bytes_.data(), bytes.data(), kMftRecordSize);
-  const std::uint8_t* r = bytes_.data();
+  return ParseHeader();
+}
+
+bool MftRecord::ParseInPlace(std::span<const std::uint8_t> bytes) {
+  attributes_.clear();
+  truncated_ = false;
+  external_ = nullptr;
+  if (bytes.size() < kMftRecordSize) return false;
+  external_ = bytes.data();
+  return ParseHeader();
+}
+
+bool MftRecord::ParseHeader() {
+  const std::uint8_t* r = Data();
   if (std::memcmp(r, "FILE", 4) != 0) return false;
   sequence_ = GetLE16(r + 0x10);
   flags_ = GetLE16(r + 0x16);
@@ -147,12 +161,12 @@ bool MftRecord::Parse(std::span<const std::uint8_t> bytes) {
 
 std::span<const std::uint8_t> MftRecord::Value(const Attribute& a) const {
   if (a.nonResident) return {};
-  return std::span<const std::uint8_t>(bytes_).subspan(a.offset + a.valueOffset, a.valueLength);
+  return Bytes().subspan(a.offset + a.valueOffset, a.valueLength);
 }
 
 std::span<const std::uint8_t> MftRecord::MappingPairs(const Attribute& a) const {
   if (!a.nonResident) return {};
-  return std::span<const std::uint8_t>(bytes_).subspan(a.offset + a.pairsOffset, a.length - a.pairsOffset);
+  return Bytes().subspan(a.offset + a.pairsOffset, a.length - a.pairsOffset);
 }
 
 std::optional<FileNameInfo> ParseFileName(std::span<const std::uint8_t> value) {

@@ -105,6 +105,10 @@ class MftRecord {
   // header is unusable; attributes are read up to the first that does not
   // fit (Truncated() then tells).
   bool Parse(std::span<const std::uint8_t> bytes);
+  // The same without a copy: the record reads `bytes` where they lie, so
+  // they must stay put while the record is used (a pass over the $MFT
+  // parses each record inside its read buffer).
+  bool ParseInPlace(std::span<const std::uint8_t> bytes);
 
   std::uint16_t Flags() const { return flags_; }
   bool InUse() const { return (flags_ & kRecordInUse) != 0; }
@@ -113,14 +117,18 @@ class MftRecord {
   std::uint64_t BaseReference() const { return baseReference_; }
   bool Truncated() const { return truncated_; }
   const std::vector<Attribute>& Attributes() const { return attributes_; }
-  std::span<const std::uint8_t> Bytes() const { return bytes_; }
+  std::span<const std::uint8_t> Bytes() const { return {Data(), kMftRecordSize}; }
 
   // A resident attribute's value, or its mapping pairs.
   std::span<const std::uint8_t> Value(const Attribute& a) const;
   std::span<const std::uint8_t> MappingPairs(const Attribute& a) const;
 
  private:
+  const std::uint8_t* Data() const { return external_ ? external_ : bytes_.data(); }
+  bool ParseHeader();
+
   std::array<std::uint8_t, kMftRecordSize> bytes_{};
+  const std::uint8_t* external_ = nullptr;  // bytes parsed in place
   std::uint16_t flags_ = 0;
   std::uint16_t sequence_ = 0;
   std::uint64_t baseReference_ = 0;

@@ -128,6 +128,8 @@ bool NtfsEngine::LoadMftRuns() {
   }
   if (m_mftRuns.empty()) return false;
   m_visited.assign(static_cast<std::size_t>(m_nMftRecords), 0);
+  m_postedIds.SetDenseBound(m_nMftRecords);
+  m_knownFolders.SetDenseBound(m_nMftRecords);
   MarkVisited(0);
   MarkVisited(1);
   return true;

@@ -8,6 +8,7 @@
 
 #include "engines/fat/FatImageBuilder.h"
 #include "support/FatTestVolume.h"
+#include "support/SyntheticDisk.h"
 
 namespace corvan {
 namespace {
@@ -264,6 +265,37 @@ TEST(FatOrphans, FreeDirectoryClustersAreListedUnderBrokenNames) {
   EXPECT_EQ(items.count("$Broken220"), 0u);
   EXPECT_EQ(items.count("$Broken230"), 0u);
   EXPECT_EQ(items.count("A"), 1u);
+}
+
+// The folder search reads every cluster once and tells the broken-cluster
+// pass which it need not read again; what it could not read whole is read
+// again, and a deleted folder whose entries name a folder is still one.
+TEST(FatOrphans, FreeDirectoryClustersSurviveAFailedReadOfTheirSearchBlock) {
+  FatImage image = SmallFat16();
+  PutShortEntry(image.Root(), "A          ", 0x10, 10, 0);
+  PutDotEntries(image.Cluster(10), 10, 0);
+  image.SetFat(10, image.EndOfChain());
+  PutShortEntry(image.Cluster(3000), "ONE     TXT", 0x20, 300, 1000);
+  PutShortEntry(image.Cluster(3000) + 32, "TWO     TXT", 0x20, 301, 2000);
+  // A deleted folder holding a folder (which begins with its dot entries)
+  // and a file.
+  PutShortEntry(image.Cluster(3100), "SUB        ", 0x10, 3150, 0);
+  PutShortEntry(image.Cluster(3100) + 32, "THREE   TXT", 0x20, 302, 3000);
+  PutDotEntries(image.Cluster(3150), 3150, 3100);
+  // A sector that the folder search's read of clusters 3000 and 3100 also
+  // covers, but their own reads do not.
+  const std::uint64_t bad = static_cast<std::uint64_t>(image.Cluster(3005) - image.Bytes().data()) / kSectorSize;
+  Harness h;
+  h.MountBytes(image.Bytes());
+  h.disk = std::make_shared<test::BadSectorSource>(h.disk, bad);
+  auto engine = h.Engine(kFat16);
+  ASSERT_EQ(engine->DeepScan(0), FatScanResult::Completed);
+  const auto items = h.ItemsByPath();
+  for (const char* path : {"$Broken3000/ONE.TXT", "$Broken3000/TWO.TXT", "$Broken3100/THREE.TXT"}) {
+    EXPECT_EQ(items.count(path), 1u) << path;
+  }
+  ASSERT_EQ(items.count("$Broken3100/THREE.TXT"), 1u);
+  EXPECT_EQ(items.find("$Broken3100/THREE.TXT")->second.record.size, 3000u);
 }
 
 TEST(FatOrphans, Fat32RootLikeChainsGetRootFoldersAndNameTheFoldersFoundByCluster) {
