@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "SaveBenchSupport.h"
 #include "app/CORVANApp.h"
 #include "app/Jobs.h"
 #include "console/FoundItemStore.h"
@@ -61,28 +62,15 @@ double TimeTskRecover(const fs::path& image, const fs::path& out) {
 
 void BM_SaveNtfsVolume(benchmark::State& state) {
   const fs::path image = VolumeImage();
-  auto source = std::make_shared<corvan::FileSectorSource>(image);
-  if (!source->IsOpen()) {
-    state.SkipWithError(("cannot open " + image.string()).c_str());
-    return;
-  }
   const fs::path home = fs::temp_directory_path() / "corvan-save-bench";
   fs::create_directories(home);
   corvan::CORVANApp app(home / "settings.ini", home);
   corvan::FoundItemStore store;
   corvan::NullProgressSink progress;
-  auto engine = std::make_unique<corvan::NtfsEngine>(app);
-  engine->SetSinks(&store, &progress);
-  corvan::NtfsVolumeBinding b;
-  b.sectorCount = source->SectorCount();
-  b.endSector = b.sectorCount;
-  b.disk = source;
-  engine->Prepare(b);
-  if (!engine->ScanVolume(false)) {
-    state.SkipWithError("not a usable NTFS volume");
+  if (!corvan::bench::ScanNtfsImage(app, store, progress, image)) {
+    state.SkipWithError(("cannot scan an NTFS volume in " + image.string()).c_str());
     return;
   }
-  app.m_pNtfsEngine = std::move(engine);
 
   const fs::path out = home / "saved";
   double best = 1e300;
