@@ -8,9 +8,6 @@
 // "ratio" = save_s / tsk_s (below 1.0: faster than tsk_recover).
 
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -18,6 +15,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "BenchSupport.h"
 #include "SaveBenchSupport.h"
 #include "app/CORVANApp.h"
 #include "app/Jobs.h"
@@ -42,22 +40,7 @@ fs::path VolumeImage() {
 double TimeTskRecover(const fs::path& image, const fs::path& out) {
   fs::remove_all(out);
   fs::create_directories(out);
-  const auto start = Clock::now();
-  const pid_t pid = ::fork();
-  if (pid < 0) return -1;
-  if (pid == 0) {
-    const int null = ::open("/dev/null", O_WRONLY);
-    if (null >= 0) {
-      ::dup2(null, 1);
-      ::dup2(null, 2);
-    }
-    ::execlp("tsk_recover", "tsk_recover", "-e", image.c_str(), out.c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
-  return std::chrono::duration<double>(Clock::now() - start).count();
+  return corvan::bench::TimeTool({"tsk_recover", "-e", image.string(), out.string()});
 }
 
 void BM_SaveNtfsVolume(benchmark::State& state) {
