@@ -28,7 +28,7 @@ class Window {
       return buffer_.data() + (pos - base_);
     const std::uint64_t inSector = pos % 512;
     if (n > buffer_.size() - inSector) return nullptr;
-    std::memset(buffer_.data(), 0, buffer_.size());
+    // A whole read fills the window; only a failed one is cleared below.
     base_ = pos - inSector;
     length_ = buffer_.size();
     valid_ = reader_.Read(start_ + pos / 512, buffer_.data(), length_);
