@@ -149,6 +149,8 @@ foreach(_layer IN LISTS CORVAN_CORE_LAYERS)
   corvan_add_layer(${_layer})
 endforeach()
 target_link_libraries(corvan_layer_save PRIVATE ZLIB::ZLIB CURL::libcurl)
+# The update check and download.
+target_link_libraries(corvan_layer_app PRIVATE CURL::libcurl)
 target_compile_definitions(corvan_layer_platform PRIVATE
   CORVAN_SOURCE_RESOURCES="${CMAKE_SOURCE_DIR}/resources")
 

@@ -200,7 +200,7 @@ class CORVANApp final : public EngineHost {
   // ---- settings read at start ----
   std::uint32_t m_nSetRaw = 0;
   std::uint32_t m_bCheckUpdate = 0;
-  std::uint32_t m_bUpdateCancel = 1;
+  std::atomic<std::uint32_t> m_bUpdateCancel{1};
   std::atomic<std::uint32_t> m_bUpdateDownloading{0};
   std::filesystem::path m_strUpdateInstaller;
   std::uint8_t m_bFirstDriveLoad = 1;

@@ -1,0 +1,291 @@
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+
+#include <chrono>
+#include <random>
+#include <thread>
+
+#include "app/AutoUpdater.h"
+#include "app/CORVANApp.h"
+#include "save/FtpTestServer.h"
+#include "support/TestSupport.h"
+
+namespace corvan {
+namespace {
+
+using namespace std::chrono_literals;
+
+bool Accepts(std::uint16_t port) {
+  int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  ::close(s);
+  return ok;
+}
+
+// A python server on 127.0.0.1; "PORT" in `args` becomes its free port.
+class PythonServer final : public test::ChildServer {
+ public:
+  explicit PythonServer(std::vector<std::string> args) {
+    const std::uint16_t port = test::ClosedPort();
+    for (auto& a : args)
+      if (a == "PORT") a = std::to_string(port);
+    args.insert(args.begin(), test::kSystemPython);
+    if (!Spawn(args)) return;
+    for (int i = 0; i < 100 && Alive(); ++i) {
+      if (Accepts(port)) {
+        port_ = port;
+        break;
+      }
+      std::this_thread::sleep_for(50ms);
+    }
+  }
+  std::string Address() const { return "http://127.0.0.1:" + std::to_string(Port()); }
+};
+
+// Announces argv[2] bytes, sends the first argv[3] of a version text and
+// closes the connection; "stall" as argv[3] answers nothing.
+constexpr const char* kShortServer = R"(
+import socket, sys, time
+s = socket.socket()
+s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(('127.0.0.1', int(sys.argv[1])))
+s.listen(5)
+while True:
+    c, _ = s.accept()
+    c.recv(65536)
+    if sys.argv[3] == 'stall':
+        time.sleep(60)
+    body = (b'1.0.0.4 x\n' + b'x' * 200000)[:int(sys.argv[3])]
+    c.sendall(b'HTTP/1.1 200 OK\r\nContent-Length: ' + sys.argv[2].encode() + b'\r\nConnection: close\r\n\r\n' + body)
+    c.close()
+)";
+
+struct RecordingPage : UpdateProgressPage {
+  std::vector<std::string> statuses;
+  std::string label, time, rate;
+  std::uint64_t upper = 0, lastPos = 0;
+  std::vector<std::uint64_t> positions;
+  std::function<void(std::uint64_t)> onPos;
+  void SetStatusText(const std::string& t) override { statuses.push_back(t); }
+  void SetFileLabel(const std::string& t) override { label = t; }
+  void SetTimeText(const std::string& t) override { time = t; }
+  void SetRateText(const std::string& t) override { rate = t; }
+  void SetProgressRange(std::uint64_t u, std::uint32_t) override { upper = u; }
+  void SetProgressPos(std::uint64_t p) override {
+    positions.push_back(p);
+    lastPos = p;
+    if (onPos) onPos(p);
+  }
+};
+
+class AutoUpdaterTest : public ::testing::Test {
+ protected:
+  test::TempDir dir;
+  test::UserFolders folders{dir.path()};
+  std::filesystem::path web = dir / "web";
+  std::filesystem::path downloads = dir / "downloads";
+  std::unique_ptr<PythonServer> server;
+  std::unique_ptr<CORVANApp> app;
+  std::unique_ptr<CAutoUpdater> updater;
+
+  void SetUp() override {
+    std::filesystem::create_directories(web / "upgrade");
+    std::filesystem::create_directories(downloads);
+    std::filesystem::create_directories(dir / "install");
+  }
+  void Start(const std::string& installed, const std::string& address) {
+    test::WriteWholeFile(dir / "install" / "product.ini",
+                         "[Product]\nExeName=corvan\nVersion=" + installed + "\nUpdateServer=" + address + "\n");
+    app = std::make_unique<CORVANApp>(dir / "settings.ini", dir / "install");
+    updater = std::make_unique<CAutoUpdater>(*app);
+    updater->m_downloadFolder = downloads;
+    updater->m_timeoutSeconds = 5;
+  }
+  void StartWithWebServer(const std::string& installed = "1.0.0.3") {
+    server = std::make_unique<PythonServer>(std::vector<std::string>{
+        "-m", "http.server", "PORT", "--bind", "127.0.0.1", "--directory", web.string()});
+    ASSERT_TRUE(server->Running());
+    Start(installed, server->Address() + "/");
+  }
+  void Serve(const std::string& name, const std::string& bytes) {
+    test::WriteWholeFile(web / "upgrade" / name, bytes);
+  }
+  int CheckWith(const std::string& versionText) {
+    Serve("corvan.txt", versionText);
+    return updater->CheckForUpdate();
+  }
+};
+
+TEST(CompareVersions, FieldsAndErrors) {
+  EXPECT_EQ(CAutoUpdater::CompareVersions("1.0.0.4", "1.0.0.3"), 1);
+  EXPECT_EQ(CAutoUpdater::CompareVersions("1.2.0.0", "1.1.9.9"), 1);
+  EXPECT_EQ(CAutoUpdater::CompareVersions("2.0.0.0", "1.9.9.9"), 2);
+  EXPECT_EQ(CAutoUpdater::CompareVersions("1.0.0.3", "1.0.0.3"), 0);
+  EXPECT_EQ(CAutoUpdater::CompareVersions("2.0", "2.0.0.0"), 0);
+  EXPECT_EQ(CAutoUpdater::CompareVersions("1.0.0.2", "1.0.0.3"), -1);
+  EXPECT_EQ(CAutoUpdater::CompareVersions("1.9.9.9", "2.0.0.0"), -1);
+  EXPECT_EQ(CAutoUpdater::CompareVersions("1.0.a.0", "1.0.0.3"), -21);
+  EXPECT_EQ(CAutoUpdater::CompareVersions("1.0.0.0.1", "1.0.0.3"), -21);
+  EXPECT_EQ(CAutoUpdater::CompareVersions("", "1.0.0.3"), -21);
+  EXPECT_EQ(CAutoUpdater::CompareVersions("1.0.0.3", "1..0"), -22);
+  EXPECT_EQ(CAutoUpdater::CompareVersions("1.0.0.3", "1.0."), -22);
+}
+
+TEST_F(AutoUpdaterTest, CheckAgainstTheServer) {
+  ASSERT_NO_FATAL_FAILURE(StartWithWebServer("1.0.0.3"));
+  // Nothing may be written where the program runs.
+  std::filesystem::path cwd = dir / "cwd";
+  std::filesystem::create_directories(cwd);
+  std::filesystem::path oldCwd = std::filesystem::current_path();
+  std::filesystem::current_path(cwd);
+
+  EXPECT_EQ(CheckWith("1.0.0.4 Faster scans\n"), 1);
+  EXPECT_EQ(updater->LatestVersion(), "1.0.0.4");
+  EXPECT_EQ(updater->Note(), "Faster scans");
+  EXPECT_EQ(CheckWith("2.0.0.0 New major\r\n"), 2);
+  EXPECT_EQ(CheckWith("1.0.0.3 Same\n"), 9);
+  EXPECT_EQ(CheckWith("1.0.0.2 Older\n"), 9);
+  EXPECT_EQ(CheckWith(""), 9);
+  EXPECT_EQ(CheckWith("1.0.0.4 Minor\n2.0.0.0 Major\n"), 3);
+  EXPECT_EQ(CheckWith("1.0.0.4 Minor\n1.0.a.0 Broken\n"), 3);
+  EXPECT_EQ(CheckWith("1.0.0.2 Old\n1.0.0.5 Second\n"), 1);
+  EXPECT_EQ(updater->LatestVersion(), "1.0.0.5");
+  EXPECT_EQ(updater->Note(), "Second");
+  EXPECT_EQ(CheckWith("1.0.a.0 Broken\n"), 0);
+  // Only the first 4096 bytes are read: a second line beyond them is unseen.
+  EXPECT_EQ(CheckWith("1.0.0.2 " + std::string(4200, 'n') + "\n2.0.0.0 Major\n"), 9);
+
+  EXPECT_TRUE(std::filesystem::is_empty(cwd));
+  std::filesystem::current_path(oldCwd);
+
+  std::filesystem::remove(web / "upgrade" / "corvan.txt");
+  EXPECT_EQ(updater->CheckForUpdate(), 5);
+}
+
+TEST_F(AutoUpdaterTest, EmptyInstalledVersionIsNotUpToDate) {
+  ASSERT_NO_FATAL_FAILURE(StartWithWebServer(""));
+  EXPECT_EQ(CheckWith("1.0.0.4 x\n"), 8);
+}
+
+TEST_F(AutoUpdaterTest, NoServerGivesNoConnectionWithinTheTimeOut) {
+  Start("1.0.0.3", "http://127.0.0.1:" + std::to_string(test::ClosedPort()));
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(updater->CheckForUpdate(), 4);
+  RecordingPage page;
+  app->m_bUpdateCancel = 0;
+  EXPECT_EQ(updater->DownloadUpdate(page), 4);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(updater->m_timeoutSeconds));
+  EXPECT_FALSE(updater->LastError().empty());
+  EXPECT_FALSE(std::filesystem::exists(downloads / "corvan.tar.gz"));
+
+  Start("1.0.0.3", "");
+  EXPECT_EQ(updater->CheckForUpdate(), 4);
+  EXPECT_EQ(updater->DownloadUpdate(page), 4);
+}
+
+std::string RandomBytes(std::size_t n) {
+  std::mt19937 gen(7);
+  std::string s(n, '\0');
+  for (auto& c : s) c = static_cast<char>(gen());
+  return s;
+}
+
+TEST_F(AutoUpdaterTest, DownloadKeepsTheServedBytes) {
+  ASSERT_NO_FATAL_FAILURE(StartWithWebServer());
+  const std::string package = RandomBytes(50'000);
+  Serve("corvan.tar.gz", package);
+  RecordingPage page;
+  app->m_bUpdateCancel = 0;
+  ASSERT_EQ(updater->DownloadUpdate(page), 0);
+  const auto path = downloads / "corvan.tar.gz";
+  EXPECT_EQ(app->m_strUpdateInstaller, path);
+  EXPECT_EQ(test::ReadWholeFile(path), package);
+  EXPECT_EQ(updater->DownloadLength(), 50'000u);
+  EXPECT_EQ(page.upper, 50'000u);
+  EXPECT_EQ(page.lastPos, 50'000u);
+  ASSERT_FALSE(page.statuses.empty());
+  EXPECT_EQ(page.statuses.front(), "Getting Internet Session");
+  EXPECT_EQ(page.statuses.back(), "Download completed");
+  EXPECT_EQ(page.label, "corvan.tar.gz from 127.0.0.1");
+  EXPECT_NE(page.time.find("sec("), std::string::npos);
+  EXPECT_NE(page.time.find(" copied)"), std::string::npos);
+  EXPECT_NE(page.rate.find("/sec"), std::string::npos);
+  for (std::size_t i = 1; i < page.positions.size(); ++i)
+    EXPECT_LE(page.positions[i] - page.positions[i - 1], kDownloadReadSize);
+}
+
+TEST_F(AutoUpdaterTest, CancelStopsWithinOneReadAndLeavesNothing) {
+  ASSERT_NO_FATAL_FAILURE(StartWithWebServer());
+  Serve("corvan.tar.gz", RandomBytes(400'000));
+  RecordingPage page;
+  int reads = 0;
+  page.onPos = [&](std::uint64_t) {
+    ++reads;
+    app->m_bUpdateCancel = 1;
+  };
+  app->m_bUpdateCancel = 0;
+  EXPECT_NE(updater->DownloadUpdate(page), 0);
+  EXPECT_EQ(reads, 1);
+  EXPECT_LE(page.lastPos, kDownloadReadSize);
+  EXPECT_FALSE(std::filesystem::exists(downloads / "corvan.tar.gz"));
+  EXPECT_TRUE(app->m_strUpdateInstaller.empty());
+  EXPECT_NE(page.statuses.back(), "Download completed");
+
+  // Cancelled before it starts: nothing is fetched.
+  RecordingPage idle;
+  app->m_bUpdateCancel = 1;
+  EXPECT_NE(updater->DownloadUpdate(idle), 0);
+  EXPECT_TRUE(idle.positions.empty());
+  EXPECT_TRUE(app->m_strUpdateInstaller.empty());
+}
+
+TEST_F(AutoUpdaterTest, MissingPackageIsAFailedDownload) {
+  ASSERT_NO_FATAL_FAILURE(StartWithWebServer());
+  RecordingPage page;
+  app->m_bUpdateCancel = 0;
+  EXPECT_EQ(updater->DownloadUpdate(page), 7);
+  EXPECT_FALSE(std::filesystem::exists(downloads / "corvan.tar.gz"));
+  EXPECT_TRUE(app->m_strUpdateInstaller.empty());
+}
+
+TEST_F(AutoUpdaterTest, TruncatedDownloadIsCaughtAndRemoved) {
+  PythonServer shortServer({"-c", kShortServer, "PORT", "100000", "30000"});
+  ASSERT_TRUE(shortServer.Running());
+  Start("1.0.0.3", shortServer.Address());
+  RecordingPage page;
+  app->m_bUpdateCancel = 0;
+  EXPECT_EQ(updater->DownloadUpdate(page), 7);
+  EXPECT_FALSE(std::filesystem::exists(downloads / "corvan.tar.gz"));
+  EXPECT_TRUE(app->m_strUpdateInstaller.empty());
+  EXPECT_EQ(page.upper, 100'000u);
+  EXPECT_NE(page.statuses.back(), "Download completed");
+}
+
+TEST_F(AutoUpdaterTest, TruncatedVersionFileIsNotRead) {
+  PythonServer shortServer({"-c", kShortServer, "PORT", "1000", "10"});
+  ASSERT_TRUE(shortServer.Running());
+  Start("1.0.0.3", shortServer.Address());
+  EXPECT_EQ(updater->CheckForUpdate(), 5);
+}
+
+TEST_F(AutoUpdaterTest, SilentServerEndsWithinTheTimeOut) {
+  PythonServer silent({"-c", kShortServer, "PORT", "0", "stall"});
+  ASSERT_TRUE(silent.Running());
+  Start("1.0.0.3", silent.Address());
+  updater->m_timeoutSeconds = 1;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(updater->CheckForUpdate(), 4);
+  RecordingPage page;
+  app->m_bUpdateCancel = 0;
+  EXPECT_EQ(updater->DownloadUpdate(page), 4);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 6s);
+  EXPECT_FALSE(std::filesystem::exists(downloads / "corvan.tar.gz"));
+}
+
+}  // namespace
+}  // namespace corvan
