@@ -1,14 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-
 #include <chrono>
 #include <random>
 #include <thread>
 
 #include "app/AutoUpdater.h"
 #include "app/CORVANApp.h"
-#include "save/FtpTestServer.h"
+#include "app/PythonServer.h"
 #include "support/TestSupport.h"
 
 namespace corvan {
@@ -16,36 +14,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-bool Accepts(std::uint16_t port) {
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  ::close(s);
-  return ok;
-}
-
-// A python server on 127.0.0.1; "PORT" in `args` becomes its free port.
-class PythonServer final : public test::ChildServer {
- public:
-  explicit PythonServer(std::vector<std::string> args) {
-    const std::uint16_t port = test::ClosedPort();
-    for (auto& a : args)
-      if (a == "PORT") a = std::to_string(port);
-    args.insert(args.begin(), test::kSystemPython);
-    if (!Spawn(args)) return;
-    for (int i = 0; i < 100 && Alive(); ++i) {
-      if (Accepts(port)) {
-        port_ = port;
-        break;
-      }
-      std::this_thread::sleep_for(50ms);
-    }
-  }
-  std::string Address() const { return "http://127.0.0.1:" + std::to_string(Port()); }
-};
+using test::PythonServer;
+using test::RandomBytes;
 
 // Announces argv[2] bytes, sends the first argv[3] of a version text and
 // closes the connection; "stall" as argv[3] answers nothing.
@@ -188,12 +158,6 @@ TEST_F(AutoUpdaterTest, NoServerGivesNoConnectionWithinTheTimeOut) {
   EXPECT_EQ(updater->DownloadUpdate(page), 4);
 }
 
-std::string RandomBytes(std::size_t n) {
-  std::mt19937 gen(7);
-  std::string s(n, '\0');
-  for (auto& c : s) c = static_cast<char>(gen());
-  return s;
-}
 
 TEST_F(AutoUpdaterTest, DownloadKeepsTheServedBytes) {
   ASSERT_NO_FATAL_FAILURE(StartWithWebServer());

@@ -41,6 +41,7 @@
 #include "app/ui/CMessageBox.h"
 #include "app/ui/CORVANDlg.h"
 #include "app/ui/CTransLayerDlg.h"
+#include "app/ui/CUpdateWizard.h"
 #include "console/ui/CFileFolderTree.h"
 #include "console/ui/CEditMask.h"
 #include "console/ui/CFileListCtrl.h"
@@ -260,6 +261,18 @@ std::vector<Renderer> Windows() {
                     CEula eula;
                     return Grab(&eula);
                   }});
+  // Each page as it opens; the check and the download start a second later,
+  // after the picture is taken.
+  for (const auto& [name, id] : {std::pair{"CUpdateWizard-start", int(CUpdateWizard::kStartPage)},
+                                 std::pair{"CUpdateWizard-process", int(CUpdateWizard::kProcessPage)},
+                                 std::pair{"CUpdateWizard-final", int(CUpdateWizard::kFinalPage)}}) {
+    list.push_back({name, [id] {
+                      CAutoUpdater updater(App());
+                      CUpdateWizard wizard(updater);
+                      wizard.setStartId(id);
+                      return Grab(&wizard);
+                    }});
+  }
   list.push_back({"CDriveLoad", [] {
                     CDriveLoad wait;
                     return Grab(&wait);

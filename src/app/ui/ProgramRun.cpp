@@ -6,6 +6,7 @@
 #include "app/CORVANApp.h"
 #include "app/ui/CDriveLoad.h"
 #include "app/ui/CTransLayerDlg.h"
+#include "app/ui/CUpdateWizard.h"
 #include "app/ui/MainWindows.h"
 #include "app/ui/QtPrompt.h"
 #include "ui/HelpViewer.h"
@@ -28,6 +29,7 @@ CTransLayerDlg* StartProgram(QtPrompt& prompt) {
     CDriveLoad wait;
     wait.exec();
   }
+  LaunchUpdate();
   app.MakeLogFileName();
   app.OpenLog();
   return ShowStartWindow();

@@ -1,0 +1,262 @@
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <chrono>
+#include <functional>
+#include <random>
+#include <thread>
+
+#include "app/AutoUpdater.h"
+#include "app/CORVANApp.h"
+#include "app/ui/CUpdateWizard.h"
+#include "app/PythonServer.h"
+#include "support/TestSupport.h"
+#include "ui/UiTestSupport.h"
+
+namespace corvan {
+namespace {
+
+using namespace std::chrono_literals;
+
+using test::PythonServer;
+using test::RandomBytes;
+
+// Announces a large package and sends it slowly, so a cancel meets it midway.
+constexpr const char* kSlowServer = R"(
+import socket, sys, time, threading
+s = socket.socket()
+s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(('127.0.0.1', int(sys.argv[1])))
+s.listen(5)
+def serve(c):
+    try:
+        c.recv(65536)
+        c.sendall(b'HTTP/1.1 200 OK\r\nContent-Length: 10000000\r\nConnection: close\r\n\r\n')
+        for i in range(2000):
+            c.sendall(b'x' * 4096)
+            time.sleep(0.05)
+    except Exception:
+        pass
+    c.close()
+while True:
+    c, _ = s.accept()
+    threading.Thread(target=serve, args=(c,), daemon=True).start()
+)";
+
+bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 15s) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+    std::this_thread::sleep_for(5ms);
+  }
+  return true;
+}
+
+
+class UpdateWizardTest : public ::testing::Test {
+ protected:
+  test::TempDir dir;
+  std::filesystem::path web = dir / "web";
+  std::filesystem::path downloads = dir / "downloads";
+  std::unique_ptr<PythonServer> server;
+  std::unique_ptr<CAutoUpdater> updater;
+  test::AnsweringPrompt prompt;
+
+  void SetUp() override {
+    std::filesystem::create_directories(web / "upgrade");
+    std::filesystem::create_directories(downloads);
+    App().m_pPrompt = &prompt;
+  }
+  void TearDown() override {
+    App().m_pPrompt = nullptr;
+    App().GetProfile().WriteInt("Update", "CheckUpdate", 0);
+  }
+  void Start(const std::string& installed, const std::string& address) {
+    ProductKey& key = App().GetProductKey();
+    key.Write("ExeName", "corvan");
+    key.Write("Version", installed);
+    key.Write("UpdateServer", address);
+    updater = std::make_unique<CAutoUpdater>(App());
+    updater->m_downloadFolder = downloads;
+    updater->m_timeoutSeconds = 5;
+  }
+  void StartWithWebServer(const std::string& installed = "1.0.0.3") {
+    server = std::make_unique<PythonServer>(std::vector<std::string>{
+        "-m", "http.server", "PORT", "--bind", "127.0.0.1", "--directory", web.string()});
+    ASSERT_TRUE(server->Running());
+    Start(installed, server->Address() + "/");
+  }
+  void Serve(const std::string& name, const std::string& bytes) {
+    test::WriteWholeFile(web / "upgrade" / name, bytes);
+  }
+  // Next from the welcome page; the check runs a second later.
+  static void ToCheckedProcessPage(CUpdateWizard& wizard) {
+    wizard.show();
+    ASSERT_EQ(wizard.currentId(), CUpdateWizard::kStartPage);
+    wizard.next();
+    ASSERT_EQ(wizard.currentId(), CUpdateWizard::kProcessPage);
+    EXPECT_FALSE(wizard.button(QWizard::NextButton)->isEnabled());
+    ASSERT_TRUE(WaitFor([&] { return wizard.ProcessPage()->LastResult() >= 0; }));
+  }
+  static QString Status(CUpdateWizard& wizard) { return wizard.ProcessPage()->StatusText()->text(); }
+};
+
+TEST_F(UpdateWizardTest, NewerMinorVersionLeadsToTheDownload) {
+  ASSERT_NO_FATAL_FAILURE(StartWithWebServer("1.0.0.3"));
+  Serve("corvan.txt", "1.0.0.4 Faster scans\n");
+  CUpdateWizard wizard(*updater);
+  ASSERT_NO_FATAL_FAILURE(ToCheckedProcessPage(wizard));
+  EXPECT_EQ(wizard.ProcessPage()->LastResult(), 1);
+  EXPECT_EQ(Status(wizard), "A new update  is available. Click Next to proceed further.");
+  EXPECT_FALSE(wizard.ProcessPage()->Notice()->isVisible());
+  EXPECT_FALSE(wizard.ProcessPage()->Link()->isVisible());
+  EXPECT_TRUE(wizard.button(QWizard::NextButton)->isEnabled());
+  EXPECT_TRUE(wizard.button(QWizard::BackButton)->isEnabled());
+}
+
+TEST_F(UpdateWizardTest, EqualVersionSaysUpdatedAndStops) {
+  ASSERT_NO_FATAL_FAILURE(StartWithWebServer("1.0.0.3"));
+  Serve("corvan.txt", "1.0.0.3 Same\n");
+  CUpdateWizard wizard(*updater);
+  ASSERT_NO_FATAL_FAILURE(ToCheckedProcessPage(wizard));
+  EXPECT_EQ(Status(wizard), "This application is updated. ");
+  EXPECT_FALSE(wizard.button(QWizard::NextButton)->isEnabled());
+  EXPECT_TRUE(wizard.button(QWizard::BackButton)->isEnabled());
+  // Back, then Next runs the check again.
+  Serve("corvan.txt", "1.0.0.4 x\n1.0.0.2 y\n");
+  wizard.back();
+  wizard.next();
+  ASSERT_TRUE(WaitFor([&] { return wizard.ProcessPage()->LastResult() >= 0; }));
+  EXPECT_EQ(wizard.ProcessPage()->LastResult(), 3);
+  EXPECT_TRUE(wizard.ProcessPage()->Notice()->isVisible());
+  EXPECT_TRUE(wizard.ProcessPage()->Link()->isVisible());
+  EXPECT_TRUE(wizard.button(QWizard::NextButton)->isEnabled());
+}
+
+TEST_F(UpdateWizardTest, NewerMajorShowsTheNoticeWithoutNext) {
+  ASSERT_NO_FATAL_FAILURE(StartWithWebServer("1.0.0.3"));
+  Serve("corvan.txt", "2.0.0.0 Major\n");
+  CUpdateWizard wizard(*updater);
+  ASSERT_NO_FATAL_FAILURE(ToCheckedProcessPage(wizard));
+  EXPECT_EQ(Status(wizard), "Application has all latest updates. Click cancel to close the window.");
+  EXPECT_TRUE(wizard.ProcessPage()->Notice()->isVisible());
+  EXPECT_TRUE(wizard.ProcessPage()->Link()->isVisible());
+  EXPECT_FALSE(wizard.button(QWizard::NextButton)->isEnabled());
+}
+
+TEST_F(UpdateWizardTest, UnknownInstalledVersionIsNotReportedAsUpToDate) {
+  ASSERT_NO_FATAL_FAILURE(StartWithWebServer("1.0.0.3"));
+  Serve("corvan.txt", "1.0.0.4 x\n");
+  // An installation whose product values name no version.
+  std::filesystem::create_directories(dir / "install");
+  test::WriteWholeFile(dir / "install" / "product.ini",
+                       "[Product]\nExeName=corvan\nUpdateServer=" + server->Address() + "/\n");
+  CORVANApp unknown(dir / "unknown.ini", dir / "install");
+  CAutoUpdater checker(unknown);
+  CUpdateWizard wizard(checker);
+  ASSERT_NO_FATAL_FAILURE(ToCheckedProcessPage(wizard));
+  EXPECT_EQ(wizard.ProcessPage()->LastResult(), 8);
+  EXPECT_FALSE(Status(wizard).contains("latest updates"));
+  EXPECT_FALSE(Status(wizard).contains("is updated"));
+  EXPECT_FALSE(Status(wizard).contains("searching"));
+  EXPECT_FALSE(wizard.button(QWizard::NextButton)->isEnabled());
+}
+
+TEST_F(UpdateWizardTest, NoServerSaysConnectionFailed) {
+  Start("1.0.0.3", "http://127.0.0.1:" + std::to_string(test::ClosedPort()));
+  CUpdateWizard wizard(*updater);
+  ASSERT_NO_FATAL_FAILURE(ToCheckedProcessPage(wizard));
+  EXPECT_EQ(Status(wizard), "Connection to server could not be established. Please try later.");
+  EXPECT_FALSE(wizard.button(QWizard::NextButton)->isEnabled());
+}
+
+TEST_F(UpdateWizardTest, DownloadKeepsTheServedBytes) {
+  ASSERT_NO_FATAL_FAILURE(StartWithWebServer("1.0.0.3"));
+  Serve("corvan.txt", "1.0.0.4 x\n");
+  const std::string package = RandomBytes(300'000);
+  Serve(std::string("corvan") + std::string(kUpdatePackageSuffix), package);
+  CUpdateWizard wizard(*updater);
+  ASSERT_NO_FATAL_FAILURE(ToCheckedProcessPage(wizard));
+  wizard.next();
+  ASSERT_EQ(wizard.currentId(), CUpdateWizard::kFinalPage);
+  EXPECT_FALSE(wizard.button(QWizard::FinishButton)->isEnabled());
+  ASSERT_TRUE(WaitFor([&] { return wizard.FinalPage()->DownloadEnded(); }));
+  QApplication::processEvents();
+  EXPECT_EQ(wizard.FinalPage()->DownloadResult(), kDownloadDone);
+  EXPECT_EQ(wizard.FinalPage()->StatusText()->text(), "Download completed");
+  EXPECT_EQ(wizard.FinalPage()->Progress()->value(), wizard.FinalPage()->Progress()->maximum());
+  EXPECT_TRUE(wizard.button(QWizard::FinishButton)->isEnabled());
+  EXPECT_EQ(App().m_bUpdateCancel, 0u);
+  EXPECT_EQ(App().m_bUpdateDownloading, 0u);
+  const std::filesystem::path kept = downloads / (std::string("corvan") + std::string(kUpdatePackageSuffix));
+  EXPECT_EQ(App().m_strUpdateInstaller, kept);
+  EXPECT_EQ(test::ReadWholeFile(kept), package);
+  EXPECT_TRUE(prompt.asked.empty());
+}
+
+TEST_F(UpdateWizardTest, MissingPackageIsReportedAsAFailure) {
+  ASSERT_NO_FATAL_FAILURE(StartWithWebServer("1.0.0.3"));
+  Serve("corvan.txt", "1.0.0.4 x\n");
+  CUpdateWizard wizard(*updater);
+  ASSERT_NO_FATAL_FAILURE(ToCheckedProcessPage(wizard));
+  wizard.next();
+  ASSERT_TRUE(WaitFor([&] { return wizard.FinalPage()->DownloadEnded(); }));
+  EXPECT_NE(wizard.FinalPage()->DownloadResult(), kDownloadDone);
+  EXPECT_TRUE(App().m_strUpdateInstaller.empty());
+  ASSERT_EQ(prompt.asked.size(), 1u);
+  EXPECT_EQ(prompt.asked[0], "Connection to server could not be established. Please try later.");
+  EXPECT_TRUE(std::filesystem::is_empty(downloads));
+}
+
+TEST_F(UpdateWizardTest, CancelDuringTheDownloadLeavesNoFile) {
+  ASSERT_NO_FATAL_FAILURE(StartWithWebServer("1.0.0.3"));
+  Serve("corvan.txt", "1.0.0.4 x\n");
+  CUpdateWizard wizard(*updater);
+  ASSERT_NO_FATAL_FAILURE(ToCheckedProcessPage(wizard));
+  // The package itself comes from a server that sends it slowly.
+  PythonServer slow({"-c", kSlowServer, "PORT"});
+  ASSERT_TRUE(slow.Running());
+  App().GetProductKey().Write("UpdateServer", slow.Address() + "/");
+  wizard.next();
+  ASSERT_TRUE(WaitFor([&] { return wizard.FinalPage()->Progress()->value() > 0; }));
+  EXPECT_EQ(App().m_bUpdateDownloading, 1u);
+  // No keeps the download going.
+  prompt.answer = kIdNo;
+  wizard.reject();
+  EXPECT_TRUE(wizard.isVisible());
+  EXPECT_EQ(App().m_bUpdateCancel, 0u);
+  prompt.answer = kIdYes;
+  wizard.reject();
+  EXPECT_FALSE(wizard.isVisible());
+  EXPECT_EQ(App().m_bUpdateCancel, 1u);
+  EXPECT_EQ(App().m_bUpdateDownloading, 0u);
+  ASSERT_EQ(prompt.asked.size(), 2u);
+  EXPECT_EQ(prompt.asked[0], "This process can't be resumed from current stage.\n\n Do you want to abort process?");
+  EXPECT_TRUE(App().m_strUpdateInstaller.empty());
+  EXPECT_TRUE(std::filesystem::is_empty(downloads));
+}
+
+TEST_F(UpdateWizardTest, LaunchUpdateDoesNothingWhenCheckUpdateIsOff) {
+  ASSERT_NO_FATAL_FAILURE(StartWithWebServer("1.0.0.3"));
+  Serve("corvan.txt", "1.0.0.4 x\n");
+  App().GetProfile().WriteInt("Update", "CheckUpdate", 0);
+  EXPECT_EQ(LaunchUpdate(), -1);
+  EXPECT_TRUE(prompt.asked.empty());
+}
+
+TEST_F(UpdateWizardTest, LaunchUpdateAsksWhenAnUpdateExists) {
+  ASSERT_NO_FATAL_FAILURE(StartWithWebServer("1.0.0.3"));
+  Serve("corvan.txt", "1.0.0.4 x\n");
+  App().GetProfile().WriteInt("Update", "CheckUpdate", 1);
+  prompt.answer = kIdNo;
+  EXPECT_EQ(LaunchUpdate(), 1);
+  ASSERT_EQ(prompt.asked.size(), 1u);
+  EXPECT_EQ(prompt.asked[0], "Update is available.\nDo you want to update software?");
+}
+
+}  // namespace
+}  // namespace corvan
