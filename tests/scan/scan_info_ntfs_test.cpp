@@ -647,15 +647,7 @@ struct JournalVolume {
     image.WriteClusters(b, std::span(clusters).subspan(2 * kCluster));
     oldRuns = farDistance ? std::vector<img::Run>{{a, 2}, {a + farDistance, farLength}}
                           : std::vector<img::Run>{{a, 2}, {b, 3}};
-    const Bytes si = img::Resident(0x10, img::StdInfo(test::kInfoCreated, test::kInfoModified, 0x20), u"", 0);
-    const Bytes fn = img::Resident(0x30, Key(5, u"lost.bin", 1, 0x20), u"", 1);
-    const Bytes data = img::NonResident(0x80, {0x00}, 0, 0, 0, 0, 0, 0, 0, u"", 2);
-    img::RecordBuilder rec;
-    rec.number = 45;
-    rec.flags = 0;
-    rec.Add(si).Add(fn).Add(data);
-    image.PutRecord(45, rec.Build());
-    dataOffset = static_cast<std::uint16_t>(0x38 + si.size() + fn.size());
+    dataOffset = test::PutEmptiedLostFile(image);
 
     img::LogChange pairs;
     pairs.redoOp = pairs.undoOp = 9;

@@ -409,15 +409,7 @@ TEST_F(NtfsSynthetic, TheJournalGivesBackTheRunsOfADeletedFile) {
   const Bytes oldPairs = img::Pairs({{a, 2}, {b, 3}});
 
   // The deleted record: its $DATA emptied to a bare list end.
-  const Bytes si = img::Resident(0x10, img::StdInfo(test::kInfoCreated, test::kInfoModified, 0x20), u"", 0);
-  const Bytes fn = img::Resident(0x30, Key(5, u"lost.bin", 1, 0x20), u"", 1);
-  const Bytes data = img::NonResident(0x80, {0x00}, 0, 0, 0, 0, 0, 0, 0, u"", 2);
-  img::RecordBuilder rec;
-  rec.number = 45;
-  rec.flags = 0;
-  rec.Add(si).Add(fn).Add(data);
-  image_.PutRecord(45, rec.Build());
-  const std::uint16_t dataOffset = static_cast<std::uint16_t>(0x38 + si.size() + fn.size());
+  const std::uint16_t dataOffset = test::PutEmptiedLostFile(image_);
 
   // The journal: the mapping pairs before the deletion, then the sizes.
   img::LogChange pairs;

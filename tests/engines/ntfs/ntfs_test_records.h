@@ -81,4 +81,19 @@ inline std::unique_ptr<NtfsEngine> EngineOverDisk(EngineHost& host, std::shared_
   return engine;
 }
 
+// Record 45, a deleted file "lost.bin" in the root whose $DATA was emptied
+// to a bare list end, as a deletion leaves it for the journal to tell its
+// runs; returns the offset of that $DATA in the record.
+inline std::uint16_t PutEmptiedLostFile(img::NtfsImage& image) {
+  const Bytes si = img::Resident(0x10, img::StdInfo(kInfoCreated, kInfoModified, 0x20), u"", 0);
+  const Bytes fn = img::Resident(0x30, Key(5, u"lost.bin", 1, 0x20), u"", 1);
+  const Bytes data = img::NonResident(0x80, {0x00}, 0, 0, 0, 0, 0, 0, 0, u"", 2);
+  img::RecordBuilder rec;
+  rec.number = 45;
+  rec.flags = 0;
+  rec.Add(si).Add(fn).Add(data);
+  image.PutRecord(45, rec.Build());
+  return static_cast<std::uint16_t>(0x38 + si.size() + fn.size());
+}
+
 }  // namespace corvan::test
