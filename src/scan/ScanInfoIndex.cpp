@@ -78,19 +78,42 @@ std::vector<ScanImageRecord> DecodeScanIndex(std::span<const std::uint8_t> bytes
   return records;
 }
 
+namespace {
+struct TrailerLook {
+  bool opened = false;
+  bool hasTrailer = false;  // long enough for one, and its kind byte read
+  std::uint64_t size = 0;
+  std::uint8_t kind = 0;
+};
+TrailerLook LookAtTrailer(std::u16string_view path) {
+  TrailerLook look;
+  const auto file = FileHandle::Open(FilePathOfScanRecord(path), FileHandle::Mode::ReadOnly);
+  if (!file) return look;
+  const auto size = file.Size();
+  if (!size) return look;
+  look.opened = true;
+  look.size = *size;
+  // A file shorter than its trailer holds no record at all.
+  look.hasTrailer =
+      *size >= kTrailerBlock && file.ReadExactAt(&look.kind, 1, *size - kTrailerBlock + kKindOffset);
+  if (!look.hasTrailer) look.kind = 0;
+  return look;
+}
+}  // namespace
+
 ScanImageValidity IsScanImageValid(std::u16string_view path, std::uint8_t kind) {
   ScanImageValidity result;
-  const auto file = FileHandle::Open(FilePathOfScanRecord(path), FileHandle::Mode::ReadOnly);
-  if (!file) return result;
-  const auto size = file.Size();
-  if (!size) return result;
-  result.sizeText = FormatSize(*size);
-  // A file shorter than its trailer holds no record at all.
-  if (*size < kTrailerBlock) return result;
-  std::uint8_t stored = 0;
-  if (!file.ReadExactAt(&stored, 1, *size - kTrailerBlock + kKindOffset)) return result;
-  result.valid = stored == kind;
+  const TrailerLook look = LookAtTrailer(path);
+  if (!look.opened) return result;
+  result.sizeText = FormatSize(look.size);
+  result.valid = look.hasTrailer && look.kind == kind;
   return result;
+}
+
+std::optional<std::uint8_t> ReadScanTrailerKind(std::u16string_view path) {
+  const TrailerLook look = LookAtTrailer(path);
+  if (!look.opened) return std::nullopt;
+  return look.kind;
 }
 
 std::vector<ScanImageRecord> ReadScanIndex(const std::filesystem::path& index) {

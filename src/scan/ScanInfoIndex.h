@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -62,6 +63,9 @@ struct ScanImageValidity {
 // Valid when the file opens and the kind byte of the record in its last
 // 1024 bytes equals `kind`.
 ScanImageValidity IsScanImageValid(std::u16string_view path, std::uint8_t kind);
+// The kind byte of the record in the last 1024 bytes of the file; 0 when the
+// file is shorter than that, nothing when it cannot be opened.
+std::optional<std::uint8_t> ReadScanTrailerKind(std::u16string_view path);
 
 // The saved-scan list: the index's valid entries in file order. A missing or
 // unreadable index reads as empty.

@@ -56,12 +56,11 @@ QString Str(unsigned id) { return ToQString(LoadString(id)); }
 // The trailer kind the page acts on (a volume scan, a drive scan, a disk
 // image), 0 for any other; nothing when the file cannot be opened.
 std::optional<std::uint8_t> TrailerKindOf(const std::u16string& path) {
-  for (std::uint8_t kind : {kScanKindVolume, kScanKindDrives, CResumeRecovery::kScanKindDiskImage}) {
-    const ScanImageValidity v = IsScanImageValid(path, kind);
-    if (v.sizeText.empty()) return std::nullopt;
-    if (v.valid) return kind;
-  }
-  return std::uint8_t{0};
+  const std::optional<std::uint8_t> kind = ReadScanTrailerKind(path);
+  if (!kind) return std::nullopt;
+  const bool known =
+      *kind == kScanKindVolume || *kind == kScanKindDrives || *kind == CResumeRecovery::kScanKindDiskImage;
+  return known ? *kind : std::uint8_t{0};
 }
 
 }  // namespace
