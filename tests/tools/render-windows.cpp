@@ -40,6 +40,7 @@
 #include "app/ui/CEula.h"
 #include "app/ui/CMessageBox.h"
 #include "app/ui/CORVANDlg.h"
+#include "app/ui/CSettings.h"
 #include "app/ui/CTransLayerDlg.h"
 #include "app/ui/CUpdateWizard.h"
 #include "console/ui/CFileFolderTree.h"
@@ -273,6 +274,16 @@ std::vector<Renderer> Windows() {
                       return Grab(&wizard);
                     }});
   }
+  // The settings dialog, on each of its tabs.
+  list.push_back({"CSettings", [] {
+                    CSettings dlg;
+                    return Grab(&dlg);
+                  }});
+  list.push_back({"CSettings-filetypes", [] {
+                    CSettings dlg;
+                    dlg.Tab()->setCurrentIndex(1);
+                    return Grab(&dlg);
+                  }});
   list.push_back({"CDriveLoad", [] {
                     CDriveLoad wait;
                     return Grab(&wait);
@@ -590,9 +601,20 @@ void RenderPreviews(CRecoveryConsole* console, std::vector<std::pair<QString, QI
   const struct {
     PreviewPane pane;
     const char* name;
-  } kinds[] = {{PreviewPane::Hex, "hex"},     {PreviewPane::Text, "text"},     {PreviewPane::Image, "image"},
-               {PreviewPane::Pdf, "pdf"},     {PreviewPane::Media, "media"},   {PreviewPane::Office, "office"},
-               {PreviewPane::Html, "html"},   {PreviewPane::Rtf, "rtf"}};
+    const char16_t* extension = nullptr;  // the table pane once per kind of table
+  } kinds[] = {{PreviewPane::Hex, "hex"},
+               {PreviewPane::Text, "text"},
+               {PreviewPane::Image, "image"},
+               {PreviewPane::Pdf, "pdf"},
+               {PreviewPane::Media, "media"},
+               {PreviewPane::Office, "office"},
+               {PreviewPane::Html, "html"},
+               {PreviewPane::Rtf, "rtf"},
+               {PreviewPane::Archive, "archive"},
+               {PreviewPane::Backup, "backup"},
+               {PreviewPane::Table, "table-dbf", u".dbf"},
+               {PreviewPane::Table, "table-csv", u".csv"},
+               {PreviewPane::Table, "table-mdf", u".mdf"}};
   const FoundItemStore& store = console->Store();
   for (const auto& kind : kinds) {
     FoundItemHandle found = kNoFoundItem, anyFile = kNoFoundItem;
@@ -600,6 +622,7 @@ void RenderPreviews(CRecoveryConsole* console, std::vector<std::pair<QString, QI
       const StoredItem item = store.Item(h);
       if (IsFolderRecord(item.record) || item.record.size == 0) continue;
       if (anyFile == kNoFoundItem) anyFile = h;
+      if (kind.extension && DottedExtension(item.name) != kind.extension) continue;
       if (ChoosePreview(item.name, item.record.size, false, false) == kind.pane) found = h;
     }
     const bool asHex = found == kNoFoundItem && kind.pane == PreviewPane::Hex;

@@ -82,8 +82,8 @@ TEST_F(StartWindow, OpensOnTheNewRecoveryPage) {
   EXPECT_EQ(GetDlgItem(dlg, 1007)->geometry(), QRect(572, 62, 22, 23));
   EXPECT_EQ(GetDlgItem(dlg, 1009)->geometry(), QRect(600, 62, 22, 23));
   EXPECT_EQ(GetDlgItem(dlg, 1009)->toolTip(), QStringLiteral("Help"));
-  // No settings dialog yet: its button is disabled.
-  EXPECT_FALSE(GetDlgItem(dlg, 1008)->isEnabled());
+  // The settings dialog is plugged in: its button is enabled.
+  EXPECT_TRUE(GetDlgItem(dlg, 1008)->isEnabled());
   // The skin's buttons: minimise, close and help shown.
   for (int id : {1004, 1005, 1009}) EXPECT_TRUE(skin->SkinButton(id)->isVisible()) << id;
 }

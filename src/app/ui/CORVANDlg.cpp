@@ -7,6 +7,7 @@
 #include "app/CORVANApp.h"
 #include "core/StringTable.h"
 #include "app/ui/CAboutDlg.h"
+#include "app/ui/CSettings.h"
 #include "ui/CStartPage.h"
 #include "scan/ui/CResumeRecovery.h"
 #include "scan/ui/CSliderOptionDlg.h"
@@ -42,6 +43,10 @@ StartScreenParts& CORVANDlg::Parts() {
     p.resumePage = [](QWidget* container) -> CStartPage* { return new CResumeRecovery(container); };
     p.optionsPanel = [](CORVANDlg& owner) -> CSlider* {
       return new CSliderOptionDlg(owner, [&owner] { owner.CloseOptionsPanel(); });
+    };
+    p.runSettings = [](QWidget* parent) {
+      CSettings settings(parent);
+      settings.exec();
     };
     return p;
   }();

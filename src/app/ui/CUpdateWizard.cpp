@@ -242,6 +242,21 @@ void CUpdateWizard::reject() {
   QWizard::reject();
 }
 
+bool RunUpdateWizard(CAutoUpdater& updater, QWidget* parent) {
+  CORVANApp& app = App();
+  app.m_bUpdateCancel = 1;
+  bool finished = false;
+  {
+    CUpdateWizard wizard(updater, parent);
+    finished = wizard.exec() == QDialog::Accepted;
+  }
+  // Only a whole download names a package; it is kept, not run.
+  if (!finished || app.m_bUpdateCancel != 0 || app.m_strUpdateInstaller.empty()) return false;
+  app.GetPrompt().MessageBox("The update was downloaded to:\n" + app.m_strUpdateInstaller.string(), kPicInformation,
+                             kMbOk);
+  return true;
+}
+
 int LaunchUpdate(QWidget* parent) {
   CORVANApp& app = App();
   if (app.GetProfile().GetInt("Update", "CheckUpdate", 0) == 0) return -1;
@@ -255,17 +270,7 @@ int LaunchUpdate(QWidget* parent) {
       if (prompt.MessageBox("Update is available.\nDo you want to update software?", kPicQuestion,
                             kMbYesNo) != kIdYes)
         break;
-      app.m_bUpdateCancel = 1;
-      bool finished = false;
-      {
-        CUpdateWizard wizard(updater, parent);
-        finished = wizard.exec() == QDialog::Accepted;
-      }
-      // Only a whole download names a package; it is kept, not run.
-      if (finished && app.m_bUpdateCancel == 0 && !app.m_strUpdateInstaller.empty()) {
-        prompt.MessageBox("The update was downloaded to:\n" + app.m_strUpdateInstaller.string(),
-                          kPicInformation, kMbOk);
-      }
+      RunUpdateWizard(updater, parent);
       break;
     }
     case kUpdateNoConnection:

@@ -119,6 +119,10 @@ class CUpdateWizard final : public QWizard {
   CUpdateFinalPage* m_pFinal;
 };
 
+// Runs the wizard over `updater`; when it ends with a whole download, says
+// where the package was kept (it is never run). True in that case.
+bool RunUpdateWizard(CAutoUpdater& updater, QWidget* parent = nullptr);
+
 // The start-up check: nothing unless the profile's "CheckUpdate" is set.
 // Returns the check's result, or -1 when no check ran.
 int LaunchUpdate(QWidget* parent = nullptr);

@@ -163,6 +163,11 @@ class FatEngine final : public ScanEngine {
                         std::uint32_t& firstDiff);
   std::uint32_t VerifyFatCopy(std::uint32_t firstSector, std::uint8_t copy);
   bool LoadFatTable();
+  // Links files through `source` (kFatSource*) from now on: a source other
+  // than the one in use is set and the FAT loaded again, reporting only to
+  // the windows the host has open now (those the engine was given may be
+  // gone). False, and nothing changed, for the source in use or no source.
+  bool ChangeFatSource(std::uint8_t source);
   void BuildClusterMap();
   std::vector<std::uint8_t> MarkAllocatedClusters();
   // The loaded FAT's entry for `cluster` (FAT32 masked to 28 bits); nothing

@@ -254,6 +254,14 @@ bool FatEngine::LoadFatTable() {
   return true;
 }
 
+bool FatEngine::ChangeFatSource(std::uint8_t source) {
+  if (source > kFatSourceContiguous || source == m_nFatSource) return false;
+  AttachWindows(m_host.ResultsSink(), m_host.ScanProgressSink());
+  m_nFatSource = source;
+  LoadFatTable();
+  return true;
+}
+
 std::uint32_t FatEngine::LastDataCluster() const {
   std::uint64_t last = Layout().DataClusters() + 1;
   if (!m_fat.empty()) {

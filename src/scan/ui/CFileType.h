@@ -6,6 +6,7 @@
 // list of selected types the scan reads.
 
 #include "scan/ui/CEditList.h"
+#include "scan/ui/FileTypeChoice.h"
 #include "ui/SkinnedDialog.h"
 
 class QLabel;
@@ -15,7 +16,7 @@ namespace corvan {
 
 class XTipComboBox;
 
-class CFileType : public CSkinnedDialog, public EditListOwner {
+class CFileType : public CSkinnedDialog {
   Q_OBJECT
  public:
   static constexpr int kIdList = 1107, kIdGroupCombo = 1185, kIdFilterLabel = 1280, kIdTitle = 1122, kIdEdit = 1059,
@@ -26,44 +27,22 @@ class CFileType : public CSkinnedDialog, public EditListOwner {
   explicit CFileType(QWidget* parent = nullptr);
 
   CEditList* List() const { return m_pList; }
-  int RowCount() const { return m_nRowCount; }
-  int CheckedCount() const { return m_nCheckedCount; }
+  FileTypeChoice& Choice() const { return *m_pChoice; }
+  int RowCount() const { return m_pChoice->RowCount(); }
+  int CheckedCount() const { return m_pChoice->CheckedCount(); }
 
-  // Every type of the full list (loaded first if need be), the last at the
-  // top.
-  void FillAllRows();
-  // The group filter: entry 0 lists every type, entry g those of group g,
-  // in list order.
-  void OnGroupChanged(int group);
   // Checks or unchecks `row` and its type.
-  void ToggleRow(int row);
-  void OnSelectAll();
-  void OnUnselectAll();
-  void OnEdit();
+  void ToggleRow(int row) { m_pChoice->ToggleRow(row); }
+  void EnableEditButton(bool on) { m_pChoice->EnableEditButton(on); }
   void OnOK();
   void accept() override { OnOK(); }
 
-  // From the list: a click in the first column toggles the row when it hit
-  // the check box.
-  void OnFileTypeItemChanged(int row, const QPoint& viewportPos);
-  void EnableEditButton(bool on) override;
-  void OnCheckClick(int row, const QPoint& viewportPos) override { OnFileTypeItemChanged(row, viewportPos); }
-
  protected:
   void keyPressEvent(QKeyEvent* e) override;
-  bool eventFilter(QObject* watched, QEvent* e) override;
 
  private:
-  void UpdateButtons();
-  int SelectedRow() const;
-
   CEditList* m_pList;
-  XTipComboBox* m_pCombo;
-  QPushButton* m_pEdit;
-  QPushButton* m_pSelectAll;
-  QPushButton* m_pUnselectAll;
-  int m_nRowCount = 0;
-  int m_nCheckedCount = 0;
+  FileTypeChoice* m_pChoice;
 };
 
 }  // namespace corvan
