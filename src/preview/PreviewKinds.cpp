@@ -16,6 +16,7 @@ bool Equals(std::u16string_view a, const char* b) {
 }
 
 char AsciiLowerChar(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char16_t AsciiLowerChar16(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; }
 
 bool EqualsNoCase(std::string_view a, const char* b) {
   std::size_t i = 0;
@@ -152,9 +153,20 @@ bool IsSplitArchivePart(std::u16string_view ext) {
          ext[3] <= u'9';
 }
 
-std::u16string FromAscii(const char* s) { return std::u16string(s, s + std::char_traits<char>::length(s)); }
-
 }  // namespace
+
+std::u16string FromAscii(std::string_view s) { return std::u16string(s.begin(), s.end()); }
+
+bool EqualsNoCase(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (AsciiLowerChar16(a[i]) != AsciiLowerChar16(b[i])) return false;
+  return true;
+}
+
+bool NameEndsWith(std::u16string_view name, std::u16string_view suffix) {
+  return name.size() >= suffix.size() && EqualsNoCase(name.substr(name.size() - suffix.size()), suffix);
+}
 
 std::u16string AsciiLower(std::u16string_view text) {
   std::u16string out(text);

@@ -76,6 +76,14 @@ int OfficeAppKind(std::u16string_view dottedExtension);
 bool IsMediaExtension(std::u16string_view dottedExtension);
 bool IsVideoExtension(std::u16string_view dottedExtension);
 
+// `text` of ASCII characters as UTF-16.
+std::u16string FromAscii(std::string_view text);
+// Equal but for ASCII case.
+bool EqualsNoCase(std::u16string_view a, std::u16string_view b);
+// Whether `name` ends in `suffix`, ASCII case ignored; a name shorter than
+// the suffix never does.
+bool NameEndsWith(std::u16string_view name, std::u16string_view suffix);
+
 // ASCII lower case of `text`.
 std::u16string AsciiLower(std::u16string_view text);
 // The name from its last '.' on, lower-cased; empty without a '.'.

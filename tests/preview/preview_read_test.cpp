@@ -12,6 +12,7 @@
 
 #include "engines/exfat/ExFatImageBuilder.h"
 #include "engines/exfat/ExFatTestRig.h"
+#include "preview/ByteSource.h"
 #include "preview/PreviewRead.h"
 #include "preview/PreviewTempDir.h"
 #include "preview/PreviewWorker.h"
@@ -59,6 +60,21 @@ void ExpectReadsGive(ScanEngine& engine, const FoundItemInfo& item, std::uint64_
   const PreviewBytes text = ReadPreviewBytes(engine, item, 0, 8192, cancel);
   EXPECT_EQ(text.bytes.size(), std::min<std::uint64_t>(size, 8192)) << what;
   EXPECT_TRUE(std::equal(text.bytes.begin(), text.bytes.end(), whole.bytes.begin())) << what;
+  // The listings' random access: pieces at odd offsets, some across a
+  // window's end, the last byte, and nothing past the end.
+  ItemByteSource source(engine, item, cancel);
+  EXPECT_EQ(source.Size(), size) << what;
+  for (std::uint64_t at : {std::uint64_t{0}, size / 3, kWindow - 7, size / 2 + 1, 3 * kWindow - 300, size - 1}) {
+    if (at >= size) continue;
+    std::vector<std::uint8_t> piece(static_cast<std::size_t>(std::min<std::uint64_t>(1000, size - at)));
+    ASSERT_TRUE(source.Read(at, piece)) << what << " at " << at;
+    EXPECT_TRUE(std::equal(piece.begin(), piece.end(), whole.bytes.begin() + static_cast<std::ptrdiff_t>(at)))
+        << what << " at " << at;
+  }
+  std::uint8_t two[2] = {1, 1};
+  EXPECT_FALSE(source.Read(size - 1, two)) << what;
+  EXPECT_EQ(two[0] | two[1], 0) << what;
+  EXPECT_FALSE(source.Read(~std::uint64_t{0} - 1, two)) << what;
 }
 
 struct CorpusVolume {

@@ -7,12 +7,17 @@
 #include "app/CORVANApp.h"
 #include "core/Prompt.h"
 #include "core/ScanEngine.h"
+#include "core/StringTable.h"
+#include "preview/ArchiveList.h"
+#include "preview/BackupList.h"
+#include "preview/ByteSource.h"
 #include "preview/MimeReader.h"
 #include "preview/OfficeRenderer.h"
 #include "preview/PreviewRead.h"
 #include "preview/PreviewTempDir.h"
 #include "preview/PreviewWorker.h"
 #include "preview/RtfReader.h"
+#include "preview/TablePreview.h"
 #include "preview/TextDecode.h"
 #include "preview/ui/CHexViewer.h"
 #include "preview/ui/CHtmlPreview.h"
@@ -20,6 +25,8 @@
 #include "preview/ui/CMediaViewer.h"
 #include "preview/ui/CPdfViewer.h"
 #include "preview/ui/CRTFViewer.h"
+#include "preview/ui/CReportList.h"
+#include "preview/ui/CTablePane.h"
 #include "preview/ui/CTextViewer.h"
 #include "ui/HelpViewer.h"
 
@@ -201,7 +208,10 @@ PreviewPane CPreviewArea::ShowItem(ScanEngine* engine, const FoundItemInfo& item
     case PreviewPane::Office: ShowOffice(); break;
     case PreviewPane::Html: ShowHtml(); break;
     case PreviewPane::Media: ShowMedia(); break;
-    default: ShowHex(); break;  // archive, table and backup listings too
+    case PreviewPane::Archive: ShowArchive(); break;
+    case PreviewPane::Table: ShowTable(); break;
+    case PreviewPane::Backup: ShowBackup(); break;
+    default: ShowHex(); break;
   }
   return choice;
 }
@@ -437,6 +447,121 @@ void CPreviewArea::ShowMedia() {
         if (!pane) return;
         if (!copied) return ShowHex();
         pane->ShowMediaFile(QString::fromStdString(copy.string()), video);
+      });
+}
+
+namespace {
+
+QString Text(unsigned id) { return QString::fromStdString(LoadString(id)); }
+
+QString Number(std::uint64_t n) { return QString::number(n); }
+
+}  // namespace
+
+void CPreviewArea::ShowArchive() {
+  if (ArchiveFormatOfName(m_name) == ArchiveFormat::None) return ShowHex();
+  auto* list = new CReportList(CReportList::kIdArchiveList, this);
+  list->SetColumns({{Text(319), 180, false},
+                    {Text(128), 45, false},
+                    {Text(320), 50, true},
+                    {Text(321), 50, true},
+                    {Text(322), 60, true},
+                    {Text(314), 150, false}});
+  SetPane(list, PreviewPane::Archive);
+  QPointer<CReportList> pane(list);
+  ScanEngine* engine = m_engine;
+  const FoundItemInfo item = m_item;
+  const std::u16string name = m_name;
+  Run<std::vector<QStringList>>(
+      [engine, item, name](const PreviewCancel& cancel) {
+        std::vector<QStringList> rows;
+        if (!engine) return rows;
+        ItemByteSource source(*engine, item, cancel);
+        const ArchiveListing listing = ListArchiveEntries(source, name);
+        rows.reserve(listing.entries.size());
+        // Each entry goes in at the top: the list shows the last found first.
+        for (auto e = listing.entries.rbegin(); e != listing.entries.rend(); ++e)
+          rows.push_back({ToQ(e->name), ToQ(ArchiveTypeText(*e)), Number(e->unpacked), Number(e->packed),
+                          ToQ(ArchiveRatioText(*e)), ToQ(FormatArchiveTime(e->time))});
+        return rows;
+      },
+      [this, pane](std::vector<QStringList> rows) {
+        if (!pane) return;
+        // An archive shows its list even when nothing could be read from it.
+        pane->SetRows(std::move(rows));
+        MarkReady();
+      });
+}
+
+void CPreviewArea::ShowBackup() {
+  auto* list = new CReportList(CReportList::kIdBackupList, this);
+  list->SetColumns({{Text(319), 160, false},
+                    {Text(130), 80, true},
+                    {Text(314), 140, false},
+                    {Text(315), 140, false},
+                    {Text(323), 140, false}});
+  SetPane(list, PreviewPane::Backup);
+  QPointer<CReportList> pane(list);
+  ScanEngine* engine = m_engine;
+  const FoundItemInfo item = m_item;
+  const std::u16string name = m_name;
+  struct Listed {
+    bool shown = false;
+    std::vector<QStringList> rows;
+  };
+  Run<Listed>(
+      [engine, item, name](const PreviewCancel& cancel) {
+        Listed out;
+        if (!engine) return out;
+        ItemByteSource source(*engine, item, cancel);
+        const BackupListing listing = ListBackup(source, name);
+        out.shown = listing.shown && !listing.stopped;
+        for (auto e = listing.entries.rbegin(); e != listing.entries.rend(); ++e)
+          out.rows.push_back({ToQ(e->name), ToQ(FormatBackupSize(e->size)), ToQ(FormatMtfDateTime(e->modified)),
+                              ToQ(FormatMtfDateTime(e->created)), ToQ(FormatMtfDateTime(e->accessed))});
+        return out;
+      },
+      [this, pane](Listed listed) {
+        if (!pane) return;
+        if (!listed.shown) return ShowHex();
+        pane->SetRows(std::move(listed.rows));
+        MarkReady();
+      });
+}
+
+void CPreviewArea::ShowTable() {
+  const int mode = TableModeOfName(m_name);
+  if (mode == 0) return ShowHex();
+  auto* table = new CTablePane(this);
+  SetPane(table, PreviewPane::Table);
+  QPointer<CTablePane> pane(table);
+  ScanEngine* engine = m_engine;
+  const FoundItemInfo item = m_item;
+  const std::u16string name = m_name;
+  struct Read {
+    bool ok = false;
+    TableGrid grid;
+    std::vector<MdfTable> tables;
+  };
+  Run<Read>(
+      [engine, item, name, mode](const PreviewCancel& cancel) {
+        Read out;
+        if (!engine) return out;
+        ItemByteSource source(*engine, item, cancel);
+        switch (mode) {
+          case 1: out.ok = ReadDbfTable(source, out.grid); break;
+          case 2: out.ok = ReadCsvGrid(source, name, out.grid); break;
+          case 3: out.ok = ReadMdfTables(source, name, out.tables); break;
+          default: break;
+        }
+        return out;
+      },
+      [this, pane, mode](Read read) {
+        if (!pane) return;
+        if (!read.ok) return ShowHex();
+        if (mode == 3) pane->ShowMdfTables(std::move(read.tables));
+        else pane->ShowGrid(read.grid);
+        MarkReady();
       });
 }
 

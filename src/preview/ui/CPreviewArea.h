@@ -94,6 +94,9 @@ class CPreviewArea : public QWidget {
   void ShowOffice();
   void ShowHtml();
   void ShowMedia();
+  void ShowArchive();
+  void ShowBackup();
+  void ShowTable();
   // A new folder of the private folder for this item's copies.
   std::filesystem::path ItemFolder();
   bool RefuseLargeDocument();

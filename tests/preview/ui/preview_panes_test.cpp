@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
+#include <QLabel>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QPdfDocument>
@@ -26,6 +28,8 @@
 #include "preview/ui/CPdfViewer.h"
 #include "preview/ui/CPreviewArea.h"
 #include "preview/ui/CRTFViewer.h"
+#include "preview/ui/CReportList.h"
+#include "preview/ui/CTablePane.h"
 #include "preview/ui/CTextViewer.h"
 #include "save/SaveTestSupport.h"
 #include "support/PreviewSamples.h"
@@ -81,6 +85,40 @@ std::string HexPages(CHexViewer& hex, std::uint64_t size) {
 
 std::string Md5(const std::string& s) {
   return test::Md5Hex({reinterpret_cast<const std::uint8_t*>(s.data()), s.size()});
+}
+
+// What a program prints for `file`, one line each, "" when it could not run.
+std::vector<std::string> ToolLines(const std::string& command, const fs::path& file) {
+  std::vector<std::string> lines;
+  FILE* out = ::popen((command + " '" + file.string() + "'").c_str(), "r");
+  if (!out) return lines;
+  std::string line;
+  for (int c; (c = std::fgetc(out)) != EOF;) {
+    if (c != '\n') {
+      line.push_back(static_cast<char>(c));
+      continue;
+    }
+    lines.push_back(line);
+    line.clear();
+  }
+  ::pclose(out);
+  return lines;
+}
+
+// Python's zipfile: name, size and compressed size of each member, in order.
+constexpr const char* kZipMembers =
+    "python3 -c \"import sys, zipfile\n"
+    "for i in zipfile.ZipFile(sys.argv[1]).infolist(): print(i.filename, i.file_size, i.compress_size, sep='\\t')\"";
+// Python's csv module: each row's cells joined by tabs.
+constexpr const char* kCsvRows =
+    "python3 -c \"import csv, sys\n"
+    "for r in csv.reader(open(sys.argv[1], newline='', encoding='latin-1')): print('\\t'.join(r))\"";
+
+std::vector<std::string> RowOf(const CReportList& list, int row) {
+  std::vector<std::string> cells;
+  for (int c = 0; c < list.Model().columnCount(); ++c) cells.push_back(list.Cell(row, c).toStdString());
+  while (!cells.empty() && cells.back().empty()) cells.pop_back();
+  return cells;
 }
 
 class PreviewPanes : public ::testing::Test {
@@ -212,6 +250,74 @@ TEST_P(PreviewSamplePanes, EveryKindShowsInItsPane) {
         QString expected = QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
         expected.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
         EXPECT_EQ(area->PaneAs<CTextViewer>()->toPlainText(), expected) << what;
+      } else if (s.pane == "archive") {
+        ASSERT_EQ(pane, PreviewPane::Archive) << what;
+        const CReportList& list = *area->PaneAs<CReportList>();
+        const auto members = ToolLines(kZipMembers, s.path);
+        // Names as Info-ZIP's own lister reads them (Python takes names
+        // without the UTF-8 flag as code page 437).
+        const auto names = ToolLines("zipinfo -1", s.path);
+        ASSERT_FALSE(members.empty());
+        ASSERT_EQ(names.size(), members.size());
+        ASSERT_EQ(list.RowCount(), static_cast<int>(members.size())) << what;
+        // The last member found is shown first.
+        for (std::size_t i = 0; i < members.size(); ++i) {
+          const auto want = test::PreviewFields(members[members.size() - 1 - i]);
+          const auto row = RowOf(list, static_cast<int>(i));
+          ASSERT_GE(row.size(), 4u) << what;
+          EXPECT_EQ(row[0], names[members.size() - 1 - i]) << what;
+          EXPECT_EQ(row[1], want[1] != "0" && want[2] != "0" ? "File" : "Folder") << what << " " << want[0];
+          EXPECT_EQ(row[2], want[1]) << what << " " << want[0];
+          EXPECT_EQ(row[3], want[2]) << what << " " << want[0];
+        }
+      } else if (s.pane == "table") {
+        ASSERT_EQ(pane, PreviewPane::Table) << what;
+        auto* table = area->PaneAs<CTablePane>();
+        const CReportList& grid = *table->Grid();
+        std::vector<std::vector<std::string>> want;
+        std::vector<std::string> headings;
+        if (s.name == "people.csv") {
+          for (const auto& line : ToolLines(kCsvRows, s.path)) want.push_back(test::PreviewFields(line));
+          headings = {"A", "B", "C", "D"};
+        } else if (s.name == "stock.dbf") {
+          // The fields as make-preview-samples wrote them, padding kept; the
+          // record marked deleted is shown too.
+          headings = {"CODE", "ITEM", "QTY"};
+          want = {{"A100  ", "Hammer        ", "   12"},
+                  {"A101  ", "Saw           ", "    3"},
+                  {"B200  ", "Nails         ", " 1500"},
+                  {"B201  ", "Glue          ", "    7"}};
+        } else {
+          // shop.mdf: its user tables by name, the first chosen; its columns
+          // last found first.
+          headings = {"Name", "Data type", "Size", "NULL"};
+          ASSERT_TRUE(table->TableCombo()->isVisibleTo(table)) << what;
+          ASSERT_EQ(table->TableCombo()->count(), 2) << what;
+          EXPECT_EQ(table->TableCombo()->itemText(0), QStringLiteral("Customers"));
+          EXPECT_EQ(table->TableCombo()->itemText(1), QStringLiteral("Orders"));
+          want = {{"Since", "61", "8", "Allow Null"}, {"Name", "231", "100", "Allow Null"},
+                  {"CustomerID", "56", "4", "Not Null"}};
+          table->TableCombo()->setCurrentIndex(1);
+          EXPECT_EQ(RowOf(grid, 0), (std::vector<std::string>{"Total", "60", "8", "Allow Null"})) << what;
+          EXPECT_EQ(RowOf(grid, 2), (std::vector<std::string>{"OrderID", "56", "4", "Not Null"})) << what;
+          table->TableCombo()->setCurrentIndex(0);
+        }
+        if (s.name != "shop.mdf") EXPECT_FALSE(table->TableCombo()->isVisibleTo(table)) << what;
+        ASSERT_EQ(grid.Model().columnCount(), static_cast<int>(headings.size())) << what;
+        for (std::size_t c = 0; c < headings.size(); ++c)
+          EXPECT_EQ(grid.Model().Columns()[c].heading.toStdString(), headings[c]) << what;
+        ASSERT_EQ(grid.RowCount(), static_cast<int>(want.size())) << what;
+        for (std::size_t r = 0; r < want.size(); ++r) EXPECT_EQ(RowOf(grid, static_cast<int>(r)), want[r]) << what;
+      } else if (s.pane == "backup") {
+        ASSERT_EQ(pane, PreviewPane::Backup) << what;
+        const CReportList& list = *area->PaneAs<CReportList>();
+        // The files make-preview-samples backed up, the last first.
+        const std::vector<std::vector<std::string>> want = {
+            {"notes.txt", "512 Bytes", "14:3:7  11/5/2008", "14:3:7  11/5/2008", "0:0:0  1/1/2009"},
+            {"budget.xls", "1.50 MB", "23:59:59  2/28/2009", "7:5:9  12/24/2008", "12:0:30  3/2/2009"},
+            {"report.doc", "18.50 KB", "9:26:53  3/14/2009", "8:0:0  3/1/2009", "17:45:2  3/15/2009"}};
+        ASSERT_EQ(list.RowCount(), 3) << what;
+        for (std::size_t r = 0; r < want.size(); ++r) EXPECT_EQ(RowOf(list, static_cast<int>(r)), want[r]) << what;
       } else {
         ADD_FAILURE() << "no check for " << s.pane;
       }

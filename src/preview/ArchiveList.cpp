@@ -1,0 +1,157 @@
+#include "preview/ArchiveList.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "core/StringTable.h"
+#include "preview/PreviewKinds.h"
+#include "preview/TextDecode.h"
+
+namespace corvan {
+
+namespace {
+
+bool ValidUtf8(std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    int extra = 0;
+    std::uint32_t cp = 0;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if ((c & 0xE0) == 0xC0) {
+      extra = 1;
+      cp = c & 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+      extra = 2;
+      cp = c & 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+      extra = 3;
+      cp = c & 0x07;
+    } else {
+      return false;
+    }
+    if (i + extra >= s.size()) return false;
+    for (int k = 1; k <= extra; ++k) {
+      const auto d = static_cast<unsigned char>(s[i + k]);
+      if ((d & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (d & 0x3F);
+    }
+    // Overlong forms, surrogates and values past Unicode are not UTF-8.
+    if ((extra == 1 && cp < 0x80) || (extra == 2 && cp < 0x800) || (extra == 3 && cp < 0x10000) || cp > 0x10FFFF ||
+        (cp >= 0xD800 && cp <= 0xDFFF))
+      return false;
+    i += extra + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+void ArchiveListing::Add(ArchiveEntry entry) {
+  totalSize += entry.unpacked;
+  entries.push_back(std::move(entry));
+}
+
+ArchiveFormat ArchiveFormatOfName(std::u16string_view name) {
+  const struct {
+    const char16_t* suffix;
+    ArchiveFormat format;
+  } formats[] = {{u".zip", ArchiveFormat::Zip}, {u".rar", ArchiveFormat::Rar}, {u".arj", ArchiveFormat::Arj},
+                 {u".lzh", ArchiveFormat::Lzh}, {u".tar", ArchiveFormat::Tar}, {u".cab", ArchiveFormat::Cab},
+                 {u".alz", ArchiveFormat::Alz}};
+  for (const auto& f : formats)
+    if (NameEndsWith(name, f.suffix)) return f.format;
+  return ArchiveFormat::None;
+}
+
+ArchiveListing ListArchiveEntries(ByteSource& source, std::u16string_view name) {
+  ArchiveListing listing;
+  switch (ArchiveFormatOfName(name)) {
+    case ArchiveFormat::Zip: ListZipEntries(source, listing); break;
+    case ArchiveFormat::Rar: ListRarEntries(source, listing); break;
+    case ArchiveFormat::Arj: ListArjEntries(source, listing); break;
+    case ArchiveFormat::Lzh: ListLzhEntries(source, listing); break;
+    case ArchiveFormat::Tar: ListTarEntries(source, listing); break;
+    case ArchiveFormat::Cab: ListCabEntries(source, listing); break;
+    case ArchiveFormat::Alz: ListAlzEntries(source, listing); break;
+    case ArchiveFormat::None: break;
+  }
+  if (source.Stopped()) listing.stopped = true;
+  return listing;
+}
+
+std::u16string ArchiveName(std::string_view bytes) {
+  if (const auto nul = bytes.find('\0'); nul != std::string_view::npos) bytes = bytes.substr(0, nul);
+  if (ValidUtf8(bytes)) return DecodeText(bytes, "utf-8");
+  std::u16string out;
+  CodePageDecoder decoder;
+  decoder.Append(out, bytes, 1252);
+  return out;
+}
+
+std::u16string ArchiveTypeText(const ArchiveEntry& entry) {
+  const std::string& text = LoadString(entry.isFile ? 106 : 105);
+  return FromAscii(text.c_str());
+}
+
+std::u16string ArchiveRatioText(const ArchiveEntry& entry) {
+  char buf[64];
+  switch (entry.ratio) {
+    case RatioStyle::None: return {};
+    case RatioStyle::Whole: {
+      long long whole = 0;
+      if (entry.unpacked != 0 && entry.packed != 0) {
+        const auto u = static_cast<long long>(entry.unpacked);
+        const auto p = static_cast<long long>(entry.packed);
+        whole = (u - p) * 100 / u;
+      }
+      std::snprintf(buf, sizeof buf, "%lld.00 %%", whole);
+      return FromAscii(buf);
+    }
+    case RatioStyle::Real: {
+      double ratio = 0;
+      if (entry.unpacked != 0 && entry.packed != 0) {
+        const double u = static_cast<double>(entry.unpacked);
+        ratio = (u - static_cast<double>(entry.packed)) * 100.0 / u;
+      }
+      std::snprintf(buf, sizeof buf, "%.2f %%", ratio);
+      return FromAscii(buf);
+    }
+  }
+  return {};
+}
+
+std::u16string FormatArchiveTime(const ArchiveTime& time) {
+  std::tm tm{};
+  std::time_t t = 0;
+  switch (time.kind) {
+    case ArchiveTime::Kind::None: return {};
+    case ArchiveTime::Kind::Dos: {
+      const std::uint32_t date = time.value >> 16;
+      const std::uint32_t clock = time.value & 0xFFFF;
+      tm.tm_mday = static_cast<int>(date & 31);
+      tm.tm_mon = static_cast<int>((date >> 5) & 15) - 1;
+      tm.tm_year = static_cast<int>(date >> 9) + 80;
+      tm.tm_sec = static_cast<int>(clock & 31) * 2;
+      tm.tm_min = static_cast<int>((clock >> 5) & 63);
+      tm.tm_hour = static_cast<int>(clock >> 11);
+      tm.tm_isdst = -1;
+      t = std::mktime(&tm);
+      break;
+    }
+    case ArchiveTime::Kind::Unix: t = static_cast<std::time_t>(time.value); break;
+  }
+  std::tm local{};
+  if (t == static_cast<std::time_t>(-1) || !localtime_r(&t, &local)) return {};
+  char buf[128];
+  if (std::strftime(buf, sizeof buf, "%m/%d/%Y, %I:%M:%p", &local) == 0) return {};
+  return FromAscii(buf);
+}
+
+std::uint16_t ArchiveU16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+std::uint32_t ArchiveU32(const std::uint8_t* p) { return ArchiveU16(p) | (std::uint32_t{ArchiveU16(p + 2)} << 16); }
+std::uint64_t ArchiveU64(const std::uint8_t* p) { return ArchiveU32(p) | (std::uint64_t{ArchiveU32(p + 4)} << 32); }
+
+}  // namespace corvan
