@@ -6,19 +6,11 @@
 #include "app/CORVANApp.h"
 #include "platform/Folders.h"
 #include "platform/TextConv.h"
+#include "preview/PreviewKinds.h"
 
 namespace corvan {
 
-void InitFileTypeIconTable(CORVANApp& app) {
-  static constexpr const char* kKeys[60] = {
-      "Fol",  "DelFol", "File", "DelFile", ".asm", ".asp", ".au",  ".avi",     ".bas",     ".bat",
-      ".bkf", ".bmp",   ".bsc", ".c",      ".cfg", ".chm", ".cpp", ".cs",      ".dbf",     ".dll",
-      ".doc", ".dsp",   ".dsr", ".eml",    ".exe", ".fnd", ".fon", ".frm",     ".gif",     ".h",
-      ".hlp", ".htm",   ".ini", ".jpg",    ".js",  ".lib", ".mdb", ".msi",     ".nfo",     ".pdf",
-      ".pfm", ".ppt",   ".pps", ".psd",    ".rar", ".rc",  ".reg", ".sln",     ".swf",     ".tif",
-      ".txt", ".vb",    ".wab", ".xls",    ".xml", ".zip", "unknown", "reserve2", "reserve3", "reserve4"};
-  for (std::size_t i = 0; i < 60; ++i) app.m_strIconKeys[i] = U16(kKeys[i]);
-}
+void InitFileTypeIconTable(CORVANApp& app) { app.m_strIconKeys = IconKeyTable(); }
 
 // ---- file-type lists ----
 

@@ -225,6 +225,17 @@ std::u16string GetFileTypeIconKey(std::u16string_view name) {
   return ext;
 }
 
+const std::array<std::u16string, 60>& IconKeyTable() {
+  static const std::array<std::u16string, 60> keys = {
+      u"Fol",  u"DelFol", u"File", u"DelFile", u".asm", u".asp", u".au",     u".avi",     u".bas",     u".bat",
+      u".bkf", u".bmp",   u".bsc", u".c",      u".cfg", u".chm", u".cpp",    u".cs",      u".dbf",     u".dll",
+      u".doc", u".dsp",   u".dsr", u".eml",    u".exe", u".fnd", u".fon",    u".frm",     u".gif",     u".h",
+      u".hlp", u".htm",   u".ini", u".jpg",    u".js",  u".lib", u".mdb",    u".msi",     u".nfo",     u".pdf",
+      u".pfm", u".ppt",   u".pps", u".psd",    u".rar", u".rc",  u".reg",    u".sln",     u".swf",     u".tif",
+      u".txt", u".vb",    u".wab", u".xls",    u".xml", u".zip", u"unknown", u"reserve2", u"reserve3", u"reserve4"};
+  return keys;
+}
+
 int GetFileIconIndex(const std::array<std::u16string, 60>& keys, std::u16string_view name, std::uint8_t attribute,
                      bool deleted) {
   if (attribute & 0x10) return deleted ? 1 : 0;

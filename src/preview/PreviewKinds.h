@@ -40,6 +40,11 @@ std::u16string PreviewExtension(std::u16string_view name);
 // of dots only. 8-bit: characters above 0xFF become '?'.
 std::string ViewerToken(std::u16string_view name);
 
+// The icon keys in the order of the icons of the list and the trees:
+// "Fol", "DelFol", "File", "DelFile", ".asm", ... ".zip", "unknown" and
+// three reserved.
+const std::array<std::u16string, 60>& IconKeyTable();
+
 // The icon key of a file name ("unknown", ".doc", or the extension itself).
 std::u16string GetFileTypeIconKey(std::u16string_view name);
 // The icon of a list or tree row: 0 folder, 1 deleted folder, 3 deleted

@@ -154,6 +154,174 @@ QPixmap ItemIconPixmap(ItemIcon icon) {
   return pm;
 }
 
+namespace {
+
+// The sign drawn on a file's page, by the kind of file.
+enum class FileSign { Plain, Picture, Sound, Movie, Archive, Text, Document, Sheet, Slides, Pdf, Data, Code, Program, Web,
+                      Mail, Font, Help, Unknown };
+
+struct FileKind {
+  const char* keys;  // icon keys, space separated
+  FileSign sign;
+  QRgb colour;
+};
+
+const FileKind kFileKinds[] = {
+    {".bmp .gif .jpg .tif .psd", FileSign::Picture, 0x2e8b57},
+    {".au", FileSign::Sound, 0x7b3fa0},
+    {".avi .swf", FileSign::Movie, 0x4b2a7b},
+    {".zip .rar .bkf", FileSign::Archive, 0x8b5a2b},
+    {".txt .ini .cfg .nfo .reg .fnd", FileSign::Text, 0x667788},
+    {".doc", FileSign::Document, 0x2a5caa},
+    {".xls", FileSign::Sheet, 0x1e7145},
+    {".ppt .pps", FileSign::Slides, 0xd2632a},
+    {".pdf", FileSign::Pdf, 0xc0282d},
+    {".dbf .mdb", FileSign::Data, 0x1f7f86},
+    {".asm .asp .bas .c .cpp .cs .h .js .vb .rc .frm .dsp .dsr .sln .bsc .lib", FileSign::Code, 0x44546a},
+    {".exe .dll .bat .msi", FileSign::Program, 0x3a4a5a},
+    {".htm .xml", FileSign::Web, 0x1c6dd0},
+    {".eml .wab", FileSign::Mail, 0xb8860b},
+    {".fon .pfm", FileSign::Font, 0x505050},
+    {".hlp .chm", FileSign::Help, 0xc79a00},
+};
+
+const FileKind* KindOfKey(const QString& key) {
+  for (const FileKind& k : kFileKinds)
+    if (QString::fromLatin1(k.keys).split(QLatin1Char(' ')).contains(key)) return &k;
+  return nullptr;
+}
+
+void DrawSign(QPainter& p, FileSign sign, const QColor& c) {
+  p.setPen(QPen(c, 1));
+  p.setBrush(c);
+  switch (sign) {
+    case FileSign::Picture: {
+      QPainterPath hill;
+      hill.moveTo(4.5, 13);
+      hill.lineTo(7.5, 8.5);
+      hill.lineTo(9.5, 11);
+      hill.lineTo(10.5, 9.5);
+      hill.lineTo(12.5, 13);
+      hill.closeSubpath();
+      p.drawPath(hill);
+      p.setBrush(QColor(0xf2, 0xb1, 0x2c));
+      p.setPen(Qt::NoPen);
+      p.drawEllipse(QRectF(9.5, 5.5, 2.5, 2.5));
+      break;
+    }
+    case FileSign::Sound:
+      p.drawEllipse(QRectF(5, 10.5, 3, 2.5));
+      p.drawLine(QPointF(7.6, 11.5), QPointF(7.6, 6));
+      p.drawLine(QPointF(7.6, 6), QPointF(11, 7.5));
+      break;
+    case FileSign::Movie:
+      p.drawRect(QRectF(5, 6.5, 7, 6));
+      p.setPen(QPen(Qt::white, 1));
+      for (double y : {7.5, 9.5, 11.5}) {
+        p.drawPoint(QPointF(6, y));
+        p.drawPoint(QPointF(11, y));
+      }
+      break;
+    case FileSign::Archive:
+      p.setBrush(Qt::NoBrush);
+      for (double y = 2.5; y < 12; y += 2) p.drawLine(QPointF(7.5, y), QPointF(9.5, y));
+      p.setBrush(c);
+      p.drawRect(QRectF(6.5, 11, 4, 3));
+      break;
+    case FileSign::Document:
+    case FileSign::Text:
+      for (double y : {6.5, 8.5, 10.5, 12.5}) p.drawLine(QPointF(5.5, y), QPointF(sign == FileSign::Text ? 10.5 : 11.5, y));
+      break;
+    case FileSign::Sheet:
+      p.setBrush(Qt::NoBrush);
+      p.drawRect(QRectF(4.5, 6.5, 8, 6));
+      p.drawLine(QPointF(4.5, 9.5), QPointF(12.5, 9.5));
+      p.drawLine(QPointF(8.5, 6.5), QPointF(8.5, 12.5));
+      break;
+    case FileSign::Slides:
+      p.drawPie(QRectF(5, 6.5, 7, 7), 90 * 16, 270 * 16);
+      break;
+    case FileSign::Pdf:
+      p.drawRect(QRectF(4.5, 8.5, 8, 4));
+      p.setPen(QPen(Qt::white, 1));
+      p.drawLine(QPointF(6, 10.5), QPointF(11, 10.5));
+      break;
+    case FileSign::Data:
+      p.drawEllipse(QRectF(5, 6, 7, 2.5));
+      p.drawRect(QRectF(5, 7.2, 7, 5));
+      p.drawEllipse(QRectF(5, 11, 7, 2.5));
+      p.setPen(QPen(Qt::white, 0.8));
+      p.setBrush(Qt::NoBrush);
+      p.drawArc(QRectF(5, 8.6, 7, 2.5), 180 * 16, 180 * 16);
+      break;
+    case FileSign::Code:
+      p.setBrush(Qt::NoBrush);
+      p.drawPolyline(QPolygonF({QPointF(7, 7), QPointF(5, 9.5), QPointF(7, 12)}));
+      p.drawPolyline(QPolygonF({QPointF(10, 7), QPointF(12, 9.5), QPointF(10, 12)}));
+      break;
+    case FileSign::Program:
+      p.setBrush(Qt::NoBrush);
+      p.drawRect(QRectF(4.5, 6.5, 8, 6));
+      p.setBrush(c);
+      p.drawRect(QRectF(4.5, 6.5, 8, 1.5));
+      break;
+    case FileSign::Web:
+      p.setBrush(Qt::NoBrush);
+      p.drawEllipse(QRectF(4.5, 6, 7.5, 7.5));
+      p.drawLine(QPointF(4.5, 9.75), QPointF(12, 9.75));
+      p.drawEllipse(QRectF(6.8, 6, 3, 7.5));
+      break;
+    case FileSign::Mail:
+      p.setBrush(Qt::NoBrush);
+      p.drawRect(QRectF(4.5, 7.5, 8, 5));
+      p.drawPolyline(QPolygonF({QPointF(4.5, 7.5), QPointF(8.5, 10.5), QPointF(12.5, 7.5)}));
+      break;
+    case FileSign::Font:
+    case FileSign::Help:
+    case FileSign::Unknown: {
+      QFont f = ArialFont(9, 700);
+      p.setFont(f);
+      p.drawText(QRectF(3.5, 5, 10, 10), Qt::AlignCenter,
+                 sign == FileSign::Font ? QStringLiteral("A") : QStringLiteral("?"));
+      break;
+    }
+    case FileSign::Plain: break;
+  }
+}
+
+}  // namespace
+
+QPixmap FileTypeIconPixmap(const QString& key) {
+  QPixmap pm = Canvas(16, 16);
+  QPainter p(&pm);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setRenderHint(QPainter::TextAntialiasing);
+  const FileKind* kind = KindOfKey(key);
+  const QColor colour = kind ? QColor::fromRgb(kind->colour) : QColor(0x80, 0x80, 0x80);
+  QPainterPath page;
+  page.moveTo(2.5, 0.5);
+  page.lineTo(10.5, 0.5);
+  page.lineTo(14.5, 4.5);
+  page.lineTo(14.5, 15.5);
+  page.lineTo(2.5, 15.5);
+  page.closeSubpath();
+  p.setPen(QPen(QColor(0x55, 0x66, 0x77), 1));
+  p.setBrush(Qt::white);
+  p.drawPath(page);
+  // The folded corner carries the kind's colour.
+  QPainterPath fold;
+  fold.moveTo(10.5, 0.5);
+  fold.lineTo(10.5, 4.5);
+  fold.lineTo(14.5, 4.5);
+  fold.closeSubpath();
+  p.setBrush(colour);
+  p.setPen(QPen(colour.darker(130), 1));
+  p.drawPath(fold);
+  DrawSign(p, kind ? kind->sign : FileSign::Unknown, colour);
+  p.end();
+  return pm;
+}
+
 QPixmap TitleIcon() {
   QPixmap pm = Canvas(16, 16);
   QPainter p(&pm);

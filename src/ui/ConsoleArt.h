@@ -1,6 +1,7 @@
 #pragma once
 // The results window's pictures, drawn at run time: the four-state strips
-// of its bitmap buttons, the icons of the trees and the list, the window
+// of its bitmap buttons, the icons of the trees and the list (one per kind
+// of file the list tells apart), the window
 // icon of its title strip and the picture shown while nothing is previewed.
 
 #include <QPixmap>
@@ -31,6 +32,10 @@ enum class ItemIcon {
 };
 // Drawn anew on each call: owners keep the pixmaps they show.
 QPixmap ItemIconPixmap(ItemIcon icon);
+
+// The list's icon of a file of the icon key `key` (".doc", ".jpg", ...,
+// "unknown"): a page marked with its kind's colour and sign.
+QPixmap FileTypeIconPixmap(const QString& key);
 
 QPixmap TitleIcon();         // 16 x 16, at (2, 5) of the title strip
 QPixmap PreviewPlaceholder();  // 300 x 224

@@ -41,6 +41,7 @@
 #include "app/ui/CMessageBox.h"
 #include "app/ui/CORVANDlg.h"
 #include "app/ui/CSettings.h"
+#include "ui/ConsoleArt.h"
 #include "app/ui/CTransLayerDlg.h"
 #include "app/ui/CUpdateWizard.h"
 #include "console/ui/CFileFolderTree.h"
@@ -283,6 +284,28 @@ std::vector<Renderer> Windows() {
                     CSettings dlg;
                     dlg.Tab()->setCurrentIndex(1);
                     return Grab(&dlg);
+                  }});
+  // The list's file icons, in the order of the icon key table, with their keys.
+  list.push_back({"ListIcons", [] {
+                    const auto& keys = IconKeyTable();
+                    QImage sheet(6 * 110, 10 * 22, QImage::Format_ARGB32);
+                    sheet.fill(Qt::white);
+                    QPainter p(&sheet);
+                    p.setFont(ArialFont(12));
+                    for (int i = 0; i < 60; ++i) {
+                      const QPoint at((i / 10) * 110 + 4, (i % 10) * 22 + 3);
+                      const QPixmap icon =
+                          i == 0   ? ItemIconPixmap(ItemIcon::Folder)
+                          : i == 1 ? ItemIconPixmap(ItemIcon::DeletedFolder)
+                          : i == 2 ? ItemIconPixmap(ItemIcon::File)
+                          : i == 3 ? ItemIconPixmap(ItemIcon::DeletedFile)
+                                   : FileTypeIconPixmap(QString::fromStdU16String(keys[static_cast<std::size_t>(i)]));
+                      p.drawPixmap(at, icon);
+                      p.setPen(Qt::black);
+                      p.drawText(QRect(at.x() + 20, at.y(), 86, 16), Qt::AlignVCenter,
+                                 QString::fromStdU16String(keys[static_cast<std::size_t>(i)]));
+                    }
+                    return sheet;
                   }});
   list.push_back({"CDriveLoad", [] {
                     CDriveLoad wait;

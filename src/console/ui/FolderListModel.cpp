@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "core/StringTable.h"
+#include "preview/PreviewKinds.h"
 #include "ui/ConsoleArt.h"
 #include "ui/QtText.h"
 #include "ui/SharedLook.h"
@@ -17,10 +18,17 @@ constexpr unsigned kColumnTitles[] = {247, 128, 139, 314, 315, 316};
 
 FolderListModel::FolderListModel(FoundItemStore& store, QObject* parent)
     : QAbstractTableModel(parent), m_store(store) {
-  m_icons[0] = ItemIconPixmap(ItemIcon::Folder);
-  m_icons[1] = ItemIconPixmap(ItemIcon::DeletedFolder);
-  m_icons[2] = ItemIconPixmap(ItemIcon::File);
-  m_icons[3] = ItemIconPixmap(ItemIcon::DeletedFile);
+  m_icons = {ItemIconPixmap(ItemIcon::Folder), ItemIconPixmap(ItemIcon::DeletedFolder), ItemIconPixmap(ItemIcon::File),
+             ItemIconPixmap(ItemIcon::DeletedFile)};
+  const auto& keys = IconKeyTable();
+  for (std::size_t i = 4; i < keys.size(); ++i) m_icons.push_back(FileTypeIconPixmap(ToQString(keys[i])));
+}
+
+int FolderListModel::IconIndex(int row) const {
+  const FoundItemHandle h = HandleAt(row);
+  if (h == kNoFoundItem) return -1;
+  const FoundItemInfo r = m_store.Record(h);
+  return GetFileIconIndex(IconKeyTable(), m_store.NameOf(h), r.attribute, r.IsDeleted());
 }
 
 void FolderListModel::ShowFolderContents(int view, FoundItemHandle folder) {
@@ -164,8 +172,8 @@ QVariant FolderListModel::data(const QModelIndex& index, int role) const {
                                      : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
     case Qt::DecorationRole: {
       if (index.column() != kName) return {};
-      const FoundItemInfo r = m_store.Record(h);
-      return m_icons[(IsFolderRecord(r) ? 0 : 2) + (r.IsDeleted() ? 1 : 0)];
+      const int icon = IconIndex(index.row());
+      return icon >= 0 && icon < static_cast<int>(m_icons.size()) ? m_icons[static_cast<std::size_t>(icon)] : QPixmap();
     }
     case Qt::CheckStateRole: {
       if (index.column() != kName) return {};

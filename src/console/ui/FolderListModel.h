@@ -54,6 +54,9 @@ class FolderListModel : public QAbstractTableModel {
 
   // The text of one cell, as shown.
   QString CellText(int row, int column) const;
+  // The icon of a row: its position in the application's icon key table
+  // (0 folder, 1 deleted folder, 2 a file of no listed kind, 3 deleted file).
+  int IconIndex(int row) const;
 
  signals:
   // The check box of row `item` was clicked (the store is not changed yet).
@@ -69,7 +72,9 @@ class FolderListModel : public QAbstractTableModel {
   std::size_t m_nSourceRows = 0;  // rows of the folder taken from the store so far
   std::uint64_t m_nGeneration = 0;
   std::uint64_t m_nStructure = 0;
-  QPixmap m_icons[4];  // folder, deleted folder, file, deleted file
+  // By icon index: folder, deleted folder, file, deleted file, then one per
+  // icon key of the table.
+  std::vector<QPixmap> m_icons;
 };
 
 }  // namespace corvan

@@ -235,6 +235,48 @@ TEST_F(ConsoleWindow, TheProgramsEnginesScanTheCorpusNtfsVolume) {
   CheckViewsAgainstTruth(true);
 }
 
+// Each row's icon is the position of its kind in the icon key table:
+// folders 0 and 1, deleted files 3, live files by their extension's key.
+TEST_F(ConsoleWindow, ListIconsFollowTheIconKeyTable) {
+  Open(std::make_unique<test::TruthBackend>(truth));
+  // The keys' positions in the table, and the extensions of the corpus
+  // volume that stand in each key's group.
+  const std::map<std::string, int> byExtension = {
+      {"txt", 50}, {"dat", 50}, {"png", 28}, {"gif", 28}, {"jpg", 33}, {"bmp", 11}, {"bin", 24},
+      {"zip", 55}, {"wav", 6},  {"au", 6},   {"tif", 49}, {"pdf", 39}, {"html", 31}};
+  CFileFolderTree* classic = console->Tree(kViewClassic);
+  FolderListModel* list = console->List()->Model();
+  std::map<int, int> seen;
+  for (const auto& [path, id] : TreePaths(classic->Model())) {
+    ASSERT_TRUE(classic->SelectFolderRecord(id)) << path;
+    for (int r = 0; r < list->rowCount(); ++r) {
+      const std::string name = ToUtf8(list->CellText(r, FolderListModel::kName));
+      const std::string full = path.empty() ? name : path + "/" + name;
+      const auto row = std::find_if(truth.begin(), truth.end(), [&](const auto& t) { return t.path == full; });
+      ASSERT_NE(row, truth.end()) << full;
+      int want;
+      if (row->type == "dir") {
+        want = row->state == "live" ? 0 : 1;
+      } else if (row->state != "live") {
+        want = 3;
+      } else {
+        const auto dot = name.rfind('.');
+        ASSERT_NE(dot, std::string::npos) << full;
+        std::string ext = name.substr(dot + 1);
+        std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+        ASSERT_TRUE(byExtension.count(ext)) << full;
+        want = byExtension.at(ext);
+      }
+      EXPECT_EQ(list->IconIndex(r), want) << full;
+      ++seen[want];
+      // The list draws the icon of that position.
+      const QPixmap shown = list->index(r, FolderListModel::kName).data(Qt::DecorationRole).value<QPixmap>();
+      EXPECT_EQ(shown.size(), QSize(16, 16)) << full;
+    }
+  }
+  EXPECT_GE(seen.size(), 8u);
+}
+
 TEST_F(ConsoleWindow, ButtonsAndTextsBeforeAndAfterTheScan) {
   ASSERT_NE(OpenHeldScan(), nullptr);
   // While the scan runs only the window's own buttons act.
