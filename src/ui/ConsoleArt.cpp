@@ -196,14 +196,8 @@ void DrawSign(QPainter& p, FileSign sign, const QColor& c) {
   p.setBrush(c);
   switch (sign) {
     case FileSign::Picture: {
-      QPainterPath hill;
-      hill.moveTo(4.5, 13);
-      hill.lineTo(7.5, 8.5);
-      hill.lineTo(9.5, 11);
-      hill.lineTo(10.5, 9.5);
-      hill.lineTo(12.5, 13);
-      hill.closeSubpath();
-      p.drawPath(hill);
+      p.drawPolygon(QPolygonF({QPointF(4.5, 13), QPointF(7.5, 8.5), QPointF(9.5, 11), QPointF(10.5, 9.5),
+                               QPointF(12.5, 13)}));
       p.setBrush(QColor(0xf2, 0xb1, 0x2c));
       p.setPen(Qt::NoPen);
       p.drawEllipse(QRectF(9.5, 5.5, 2.5, 2.5));
@@ -298,25 +292,14 @@ QPixmap FileTypeIconPixmap(const QString& key) {
   p.setRenderHint(QPainter::TextAntialiasing);
   const FileKind* kind = KindOfKey(key);
   const QColor colour = kind ? QColor::fromRgb(kind->colour) : QColor(0x80, 0x80, 0x80);
-  QPainterPath page;
-  page.moveTo(2.5, 0.5);
-  page.lineTo(10.5, 0.5);
-  page.lineTo(14.5, 4.5);
-  page.lineTo(14.5, 15.5);
-  page.lineTo(2.5, 15.5);
-  page.closeSubpath();
   p.setPen(QPen(QColor(0x55, 0x66, 0x77), 1));
   p.setBrush(Qt::white);
-  p.drawPath(page);
+  p.drawPolygon(QPolygonF({QPointF(2.5, 0.5), QPointF(10.5, 0.5), QPointF(14.5, 4.5), QPointF(14.5, 15.5),
+                           QPointF(2.5, 15.5)}));
   // The folded corner carries the kind's colour.
-  QPainterPath fold;
-  fold.moveTo(10.5, 0.5);
-  fold.lineTo(10.5, 4.5);
-  fold.lineTo(14.5, 4.5);
-  fold.closeSubpath();
   p.setBrush(colour);
   p.setPen(QPen(colour.darker(130), 1));
-  p.drawPath(fold);
+  p.drawPolygon(QPolygonF({QPointF(10.5, 0.5), QPointF(10.5, 4.5), QPointF(14.5, 4.5)}));
   DrawSign(p, kind ? kind->sign : FileSign::Unknown, colour);
   p.end();
   return pm;
