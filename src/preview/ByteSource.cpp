@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/ScanEngine.h"
 #include "preview/PreviewRead.h"
 #include "preview/PreviewWorker.h"
 
@@ -24,13 +25,44 @@ bool ItemByteSource::Stopped() const { return cancel_.Cancelled(); }
 
 bool ItemByteSource::Load(std::uint64_t windowStart) {
   if (haveWindow_ && windowStart_ == windowStart) return windowOk_;
-  const PreviewBytes read = ReadPreviewBytes(engine_, item_, windowStart, windowStart + kWindowBytes, cancel_);
-  window_ = read.bytes;
+  PreviewBytes read = ReadPreviewBytes(engine_, item_, windowStart, windowStart + kWindowBytes, cancel_);
+  window_ = std::move(read.bytes);
   windowStart_ = windowStart;
   haveWindow_ = !read.cancelled;
+  pieceOk_.clear();
   const std::uint64_t expected = std::min(kWindowBytes, item_.size - windowStart);
-  windowOk_ = !read.cancelled && read.walk.failedReads == 0 && read.walk.failedUnits == 0 && window_.size() == expected;
+  windowOk_ = !read.cancelled && window_.size() == expected;
+  if (windowOk_ && (read.walk.failedReads != 0 || read.walk.failedUnits != 0)) windowOk_ = LoadPieces();
   return windowOk_;
+}
+
+// One bad cluster must not make the rest of its window unreadable: a
+// failed read leaves zeros over all it asked for, so each piece of one
+// cluster is read again on its own and only the pieces that fail again
+// stay unreadable.
+bool ItemByteSource::LoadPieces() {
+  pieceBytes_ = static_cast<std::size_t>(
+      std::clamp<std::uint64_t>(engine_.ClusterBytes(), kPieceMinBytes, kWindowBytes));
+  pieceOk_.assign((window_.size() + pieceBytes_ - 1) / pieceBytes_, false);
+  for (std::size_t i = 0; i < pieceOk_.size(); ++i) {
+    const std::size_t from = i * pieceBytes_;
+    const std::size_t count = std::min(pieceBytes_, window_.size() - from);
+    const PreviewBytes piece = ReadPreviewBytes(engine_, item_, windowStart_ + from, windowStart_ + from + count, cancel_);
+    if (piece.cancelled) {
+      haveWindow_ = false;
+      return false;
+    }
+    pieceOk_[i] = piece.walk.failedReads == 0 && piece.walk.failedUnits == 0 && piece.bytes.size() == count;
+    if (pieceOk_[i]) std::memcpy(window_.data() + from, piece.bytes.data(), count);
+  }
+  return true;
+}
+
+bool ItemByteSource::PiecesOk(std::size_t from, std::size_t count) const {
+  if (pieceOk_.empty()) return true;
+  for (std::size_t i = from / pieceBytes_; i <= (from + count - 1) / pieceBytes_; ++i)
+    if (!pieceOk_[i]) return false;
+  return true;
 }
 
 bool ItemByteSource::Read(std::uint64_t offset, std::span<std::uint8_t> out) {
@@ -40,12 +72,13 @@ bool ItemByteSource::Read(std::uint64_t offset, std::span<std::uint8_t> out) {
   while (done < out.size()) {
     const std::uint64_t at = offset + done;
     const std::uint64_t start = at - at % kWindowBytes;
-    if (!Load(start)) {
+    const bool loaded = Load(start);
+    const std::size_t from = static_cast<std::size_t>(at - start);
+    const std::size_t n = loaded ? std::min(out.size() - done, window_.size() - from) : 0;
+    if (!loaded || !PiecesOk(from, n)) {
       std::fill(out.begin(), out.end(), 0);
       return false;
     }
-    const std::size_t from = static_cast<std::size_t>(at - start);
-    const std::size_t n = std::min(out.size() - done, window_.size() - from);
     std::memcpy(out.data() + done, window_.data() + from, n);
     done += n;
   }

@@ -39,10 +39,14 @@ class MemoryByteSource final : public ByteSource {
 };
 
 // A found file read through its engine's run walker, a window of 64 KiB
-// kept so that the many small header reads cost one walk per window.
+// kept so that the many small header reads cost one walk per window. A
+// window with an unreadable cluster is read again cluster by cluster, so
+// that only the reads touching a bad cluster fail.
 class ItemByteSource final : public ByteSource {
  public:
   static constexpr std::uint64_t kWindowBytes = 64 * 1024;
+  // The smallest piece a damaged window is read again in (one sector).
+  static constexpr std::uint64_t kPieceMinBytes = 512;
   ItemByteSource(ScanEngine& engine, const FoundItemInfo& item, const PreviewCancel& cancel);
   std::uint64_t Size() const override { return item_.size; }
   bool Read(std::uint64_t offset, std::span<std::uint8_t> out) override;
@@ -50,6 +54,8 @@ class ItemByteSource final : public ByteSource {
 
  private:
   bool Load(std::uint64_t windowStart);
+  bool LoadPieces();
+  bool PiecesOk(std::size_t from, std::size_t count) const;
 
   ScanEngine& engine_;
   FoundItemInfo item_;
@@ -58,6 +64,10 @@ class ItemByteSource final : public ByteSource {
   std::vector<std::uint8_t> window_;
   bool windowOk_ = false;
   bool haveWindow_ = false;
+  // Of a damaged window: which pieces of pieceBytes_ could be read; empty
+  // when the whole window could.
+  std::vector<bool> pieceOk_;
+  std::size_t pieceBytes_ = 0;
 };
 
 }  // namespace corvan
