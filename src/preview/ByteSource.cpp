@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 
 #include "core/ScanEngine.h"
 #include "preview/PreviewRead.h"
@@ -41,8 +42,18 @@ bool ItemByteSource::Load(std::uint64_t windowStart) {
 // cluster is read again on its own and only the pieces that fail again
 // stay unreadable.
 bool ItemByteSource::LoadPieces() {
-  pieceBytes_ = static_cast<std::size_t>(
-      std::clamp<std::uint64_t>(engine_.ClusterBytes(), kPieceMinBytes, kWindowBytes));
+  std::uint64_t cluster = 0;
+  {
+    // The engine is touched only under the lock, and not once the selection
+    // is over (it may be gone then).
+    std::lock_guard reading(cancel_.EngineMutex());
+    if (cancel_.Cancelled()) {
+      haveWindow_ = false;
+      return false;
+    }
+    cluster = engine_.ClusterBytes();
+  }
+  pieceBytes_ = static_cast<std::size_t>(std::clamp<std::uint64_t>(cluster, kPieceMinBytes, kWindowBytes));
   pieceOk_.assign((window_.size() + pieceBytes_ - 1) / pieceBytes_, false);
   for (std::size_t i = 0; i < pieceOk_.size(); ++i) {
     const std::size_t from = i * pieceBytes_;

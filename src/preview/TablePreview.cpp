@@ -392,7 +392,9 @@ bool ReadCsvGrid(ByteSource& source, std::u16string_view name, TableGrid& grid) 
   if (!NameEndsWith(name, u".csv")) return false;
   CsvParser parser(grid);
   const std::uint64_t size = source.Size();
-  constexpr std::size_t kPiece = 64 * 1024;
+  // Sector-sized pieces: a bad sector blanks its own bytes, not the lines
+  // around it.
+  constexpr std::size_t kPiece = 512;
   std::vector<std::uint8_t> piece;
   for (std::uint64_t at = 0; at < size; at += kPiece) {
     if (source.Stopped()) {

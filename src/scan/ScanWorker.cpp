@@ -39,7 +39,7 @@ void ScanWorker::Run() {
   if (job_.mode == kModeScanNow) {
     job_.scanResumed = 1;
     if (!job_.resumeSavedScan) {
-      Report("Resuming a saved scan is not available in this version.");
+      Report("No saved scan was given to resume.");
       return;
     }
     job_.engines.FreeAll();
