@@ -66,19 +66,46 @@ ArchiveFormat ArchiveFormatOfName(std::u16string_view name) {
   return ArchiveFormat::None;
 }
 
-ArchiveListing ListArchiveEntries(ByteSource& source, std::u16string_view name) {
+namespace {
+
+// The archive's bytes, which tell the parser to stop once the listing is
+// full: every walk asks at each step.
+class CappedSource final : public ByteSource {
+ public:
+  CappedSource(ByteSource& inner, const ArchiveListing& listing, std::size_t limit)
+      : inner_(inner), listing_(listing), limit_(limit) {}
+  std::uint64_t Size() const override { return inner_.Size(); }
+  bool Read(std::uint64_t offset, std::span<std::uint8_t> out) override { return inner_.Read(offset, out); }
+  bool Stopped() const override { return inner_.Stopped() || listing_.entries.size() >= limit_; }
+
+ private:
+  ByteSource& inner_;
+  const ArchiveListing& listing_;
+  std::size_t limit_;
+};
+
+}  // namespace
+
+ArchiveListing ListArchiveEntries(ByteSource& source, std::u16string_view name, std::size_t limit) {
   ArchiveListing listing;
+  CappedSource capped(source, listing, limit);
   switch (ArchiveFormatOfName(name)) {
-    case ArchiveFormat::Zip: ListZipEntries(source, listing); break;
-    case ArchiveFormat::Rar: ListRarEntries(source, listing); break;
-    case ArchiveFormat::Arj: ListArjEntries(source, listing); break;
-    case ArchiveFormat::Lzh: ListLzhEntries(source, listing); break;
-    case ArchiveFormat::Tar: ListTarEntries(source, listing); break;
-    case ArchiveFormat::Cab: ListCabEntries(source, listing); break;
-    case ArchiveFormat::Alz: ListAlzEntries(source, listing); break;
+    case ArchiveFormat::Zip: ListZipEntries(capped, listing); break;
+    case ArchiveFormat::Rar: ListRarEntries(capped, listing); break;
+    case ArchiveFormat::Arj: ListArjEntries(capped, listing); break;
+    case ArchiveFormat::Lzh: ListLzhEntries(capped, listing); break;
+    case ArchiveFormat::Tar: ListTarEntries(capped, listing); break;
+    case ArchiveFormat::Cab: ListCabEntries(capped, listing); break;
+    case ArchiveFormat::Alz: ListAlzEntries(capped, listing); break;
     case ArchiveFormat::None: break;
   }
   if (source.Stopped()) listing.stopped = true;
+  else if (listing.entries.size() >= limit) listing.full = true;
+  // A parser may add the entry it was on when the limit came.
+  if (listing.entries.size() > limit) {
+    for (std::size_t i = limit; i < listing.entries.size(); ++i) listing.totalSize -= listing.entries[i].unpacked;
+    listing.entries.resize(limit);
+  }
   return listing;
 }
 

@@ -52,6 +52,7 @@ struct ArchiveListing {
   std::vector<ArchiveEntry> entries;  // in the order the walk found them
   std::uint64_t totalSize = 0;        // sum of the unpacked sizes
   bool stopped = false;               // the source asked to stop part-way
+  bool full = false;                  // the walk ended at the entry limit
 
   // Adds an entry and its size to the total.
   void Add(ArchiveEntry entry);
@@ -62,9 +63,15 @@ struct ArchiveListing {
 enum class ArchiveFormat : std::uint8_t { None, Zip, Rar, Arj, Lzh, Tar, Cab, Alz };
 ArchiveFormat ArchiveFormatOfName(std::u16string_view name);
 
+// The most entries one listing holds: a crafted archive of tiny headers
+// would otherwise hold tens of millions (memory, not the file, is the bound).
+inline constexpr std::size_t kArchiveEntryLimit = 1000000;
+
 // Lists the archive named `name` read from `source`: the parser of its
-// format, or nothing for a name outside the seven.
-ArchiveListing ListArchiveEntries(ByteSource& source, std::u16string_view name);
+// format, or nothing for a name outside the seven; the walk ends at `limit`
+// entries.
+ArchiveListing ListArchiveEntries(ByteSource& source, std::u16string_view name,
+                                  std::size_t limit = kArchiveEntryLimit);
 
 // The parsers; each adds what it can read and stops at the first header it
 // cannot trust, keeping the entries before it.

@@ -65,9 +65,10 @@ constexpr std::uint16_t kRarUnicode = 0x200;     // name holds an encoded Unicod
 constexpr std::size_t kRarFileHeader = 32;
 
 // Blocks that may stand between file headers and are stepped over: old
-// comment, authenticity, subblock, recovery record, service header.
+// comment, authenticity (both kinds), subblock, recovery record, service
+// header.
 bool RarSkippableBlock(std::uint8_t type) {
-  return type == 0x75 || type == 0x76 || type == 0x77 || type == 0x78 || type == 0x7A;
+  return type == 0x75 || type == 0x76 || type == 0x77 || type == 0x78 || type == 0x79 || type == 0x7A;
 }
 
 // A unicode-flagged name: the 8-bit name, a NUL, then the Unicode name

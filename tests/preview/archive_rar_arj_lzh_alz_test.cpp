@@ -250,6 +250,14 @@ TEST(RarListing, WalksThatCannotAdvanceOrTrustEnd) {
     ASSERT_EQ(l.entries.size(), 1u) << size;
     EXPECT_EQ(l.entries[0].name, u"good");
   }
+  // The technote's other authenticity block (SIGN_HEAD, 0x79) is stepped
+  // over like the first (AV_HEAD, 0x76).
+  for (std::uint8_t type : {0x76, 0x79}) {
+    const ArchiveListing l = List(Concat({kRarMarkerBlock, RarMain(), RarFileBlock(good),
+                                          RarBlock(type, 0, {1, 2, 3, 4, 5, 6, 7, 8}), RarFileBlock(good)}),
+                                  u"x.rar");
+    EXPECT_EQ(l.entries.size(), 2u) << int{type};
+  }
   // A skipped block with a zero size, an unknown block type: the walk ends there.
   EXPECT_EQ(List(Concat({kRarMarkerBlock, RarMain(), RarFileBlock(good), RarBlock(0x75, 0, {}, 0), RarFileBlock(good)}),
                  u"x.rar").entries.size(),

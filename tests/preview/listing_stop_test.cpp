@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "preview/ArchiveList.h"
@@ -109,6 +111,48 @@ TEST(ListingStop, ResynchronisingOverAWholeDamagedFileEnds) {
     EXPECT_GT(source.Reads(), 1000);  // it did try to resynchronise
     EXPECT_LT(source.Reads(), 3 * static_cast<int>(file.size()));
   }
+}
+
+// A ustar member header from the format's definition: name, octal size and
+// mtime, regular-file type, and the checksum over the header with its own
+// field taken as spaces.
+std::vector<std::uint8_t> TarHeader(const std::string& name, std::uint64_t size) {
+  std::vector<std::uint8_t> h(512, 0);
+  std::memcpy(h.data(), name.data(), name.size());
+  std::snprintf(reinterpret_cast<char*>(&h[100]), 8, "%07o", 0644);
+  std::snprintf(reinterpret_cast<char*>(&h[124]), 12, "%011llo", static_cast<unsigned long long>(size));
+  std::snprintf(reinterpret_cast<char*>(&h[136]), 12, "%011o", 1234567890u);
+  h[156] = '0';
+  std::memcpy(&h[257], "ustar\0" "00", 8);
+  std::memset(&h[148], ' ', 8);
+  unsigned sum = 0;
+  for (std::uint8_t b : h) sum += b;
+  std::snprintf(reinterpret_cast<char*>(&h[148]), 8, "%06o", sum);
+  h[155] = ' ';
+  return h;
+}
+
+TEST(ListingLimit, AListingEndsAtItsEntryLimitKeepingTheEntriesBefore) {
+  std::vector<std::uint8_t> tar;
+  for (int i = 0; i < 5; ++i) {
+    const auto h = TarHeader("member" + std::to_string(i), 100 + i);
+    tar.insert(tar.end(), h.begin(), h.end());
+    tar.resize(tar.size() + 512, 'x');  // the member's data, one record
+  }
+  tar.resize(tar.size() + 1024, 0);  // the two zero records
+  MemoryByteSource whole(tar);
+  const ArchiveListing all = ListArchiveEntries(whole, u"a.tar");
+  ASSERT_EQ(all.entries.size(), 5u);
+  EXPECT_FALSE(all.full);
+  EXPECT_EQ(all.totalSize, 100u + 101 + 102 + 103 + 104);
+
+  MemoryByteSource capped(tar);
+  const ArchiveListing three = ListArchiveEntries(capped, u"a.tar", 3);
+  ASSERT_EQ(three.entries.size(), 3u);
+  EXPECT_TRUE(three.full);
+  EXPECT_FALSE(three.stopped);
+  EXPECT_EQ(three.entries[2].name, u"member2");
+  EXPECT_EQ(three.totalSize, 100u + 101 + 102);
 }
 
 }  // namespace
