@@ -23,6 +23,7 @@ struct BlockNode {
   BlockKind kind = BlockKind::Set;
   std::uint16_t setNumber = 0;  // data sets
   std::uint16_t nameSize = 0;   // set, device, directory or file name
+  std::uint16_t nameOffset = 0;  // where in the block the name starts (0: not given)
   std::uint64_t fileSize = 0;
   MtfDateTime modified, created, accessed;
   std::uint32_t directoryId = 0;
@@ -63,9 +64,16 @@ BlockNode MakeNode(BlockKind kind, const std::vector<std::uint8_t>& fixed) {
     case BlockKind::Set:
       n.setNumber = ArchiveU16(p + 62);
       n.nameSize = ArchiveU16(p + 64);
+      n.nameOffset = ArchiveU16(p + 66);
       break;
-    case BlockKind::Volume: n.nameSize = ArchiveU16(p + 56); break;
-    case BlockKind::Directory: n.nameSize = ArchiveU16(p + 80); break;
+    case BlockKind::Volume:
+      n.nameSize = ArchiveU16(p + 56);
+      n.nameOffset = ArchiveU16(p + 58);
+      break;
+    case BlockKind::Directory:
+      n.nameSize = ArchiveU16(p + 80);
+      n.nameOffset = ArchiveU16(p + 82);
+      break;
     case BlockKind::File:
       n.fileSize = ArchiveU64(p + 12);
       n.modified = DateAt(p + 56);
@@ -74,6 +82,7 @@ BlockNode MakeNode(BlockKind kind, const std::vector<std::uint8_t>& fixed) {
       n.directoryId = ArchiveU32(p + 76);
       n.fileId = ArchiveU32(p + 80);
       n.nameSize = ArchiveU16(p + 84);
+      n.nameOffset = ArchiveU16(p + 86);
       break;
   }
   return n;
@@ -133,7 +142,11 @@ class BackupWalk {
       std::uint8_t tag[4];
       if (!Read(node.offset, tag)) return;
       name.resize(node.nameSize);
-      const std::uint64_t nameAt = node.offset + FixedBytes(node.kind);
+      // A name's place is given with its size (size, then offset in the
+      // block); one that would lie inside the fixed part is not trusted and
+      // the name is taken right after it.
+      const std::uint64_t nameAt =
+          node.offset + (node.nameOffset >= FixedBytes(node.kind) ? node.nameOffset : FixedBytes(node.kind));
       switch (node.kind) {
         case BlockKind::Set:
           if (node.setNumber == expectedSet) {

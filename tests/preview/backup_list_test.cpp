@@ -131,6 +131,33 @@ TEST(BackupList, FilesOfOneSetWithSizesAndDates) {
   EXPECT_EQ(List(b.bytes, u"WEEKLY.BKF").entries.size(), 3u);
 }
 
+// Each name's size is followed by its offset in the block; a writer may put
+// other data between the fixed part and the name.
+TEST(BackupList, NamesAreReadWhereTheirOffsetPuts) {
+  BackupBuilder b;
+  b.Set(1);
+  b.Volume();
+  b.Directory();
+  b.File(1, u"first.doc", 10, kModified, kCreated, kAccessed);
+  b.File(2, u"here.txt", 20, kModified, kCreated, kAccessed);
+  // Move the second file's name to offset 160 and fill its old place.
+  const std::size_t block = b.bytes.size() - 1024;
+  const std::u16string moved = u"moved.txt";
+  std::memset(&b.bytes[block + 88], 'z', 60);
+  for (std::size_t i = 0; i < moved.size(); ++i) {
+    b.bytes[block + 160 + 2 * i] = static_cast<std::uint8_t>(moved[i]);
+    b.bytes[block + 161 + 2 * i] = 0;
+  }
+  b.Put16(84, static_cast<std::uint16_t>(2 * moved.size())).Put16(86, 160);
+  const BackupListing l = List(b.bytes);
+  EXPECT_EQ(Names(l), (std::vector<std::u16string>{u"first.doc", u"moved.txt"}));
+  // An offset inside the fixed part is not trusted: the name after it is read.
+  b.Put16(86, 40);
+  std::memcpy(&b.bytes[block + 88], "h\0e\0r\0e\0.\0t\0x\0t\0z\0", 18);
+  b.Put16(84, 16);
+  EXPECT_EQ(Names(List(b.bytes)), (std::vector<std::u16string>{u"first.doc", u"here.txt"}));
+}
+
 TEST(BackupList, FileIdsRunPerSetAndStrayOnesArePassedOver) {
   BackupBuilder b;
   b.Set(1);
