@@ -108,7 +108,12 @@ inline std::string FindTool(const char* name) {
   return {};
 }
 
-inline std::string Quote(const std::filesystem::path& p) { return "'" + p.string() + "'"; }
+inline std::string Quote(const std::filesystem::path& p) {
+  std::string quoted = "'";  // built in steps: GCC 12 warns wrongly on "'" + s + "'"
+  quoted += p.string();
+  quoted += '\'';
+  return quoted;
+}
 
 // A file of `bytes` zero bytes (a hole where the file system allows).
 inline void MakeZeroFile(const std::filesystem::path& file, std::uint64_t bytes) {

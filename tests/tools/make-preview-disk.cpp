@@ -13,19 +13,14 @@
 //
 // Exit status: 0 done, 1 a step failed, 77 a tool is missing.
 
-#include <sys/wait.h>
-
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "engines/exfat/ExFatImageBuilder.h"
+#include "support/RawSamples.h"
 
 namespace fs = std::filesystem;
 
@@ -36,35 +31,24 @@ constexpr std::uint64_t kNtfsStart = kFatStart + kFatSectors, kNtfsSectors = 327
 constexpr std::uint64_t kExFatStart = kNtfsStart + kNtfsSectors, kExFatSectors = 16384;  // 8 MiB
 constexpr std::uint64_t kDiskSectors = kExFatStart + kExFatSectors + 2048;
 
-std::string Quote(const fs::path& p) { return "'" + p.string() + "'"; }
+using corvan::rawtest::FindTool;
+using corvan::rawtest::MakeZeroFile;
+using corvan::rawtest::Quote;
+using corvan::rawtest::RunShell;
 
-bool Sh(const std::string& command) {
-  const int status = std::system((command + " >/dev/null 2>&1").c_str());
-  return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-std::string Tool(const char* name) {
-  for (const char* dir : {"/usr/sbin/", "/sbin/", "/usr/bin/", "/bin/"})
-    if (fs::exists(std::string(dir) + name)) return std::string(dir) + name;
-  return {};
-}
+bool Sh(const std::string& command) { return RunShell(command + " >/dev/null 2>&1") == 0; }
 
 std::vector<std::uint8_t> ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void PutLE32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+  const std::string bytes = corvan::test::ReadWholeFile(p);
+  return {bytes.begin(), bytes.end()};
 }
 
 // Writes `volume` into `disk` at `sector`.
 bool Place(const fs::path& volume, const fs::path& disk, std::uint64_t sector) {
   const std::vector<std::uint8_t> bytes = ReadFile(volume);
-  std::fstream out(disk, std::ios::binary | std::ios::in | std::ios::out);
-  out.seekp(static_cast<std::streamoff>(sector * 512));
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(out);
+  if (bytes.empty()) return false;
+  corvan::rawtest::WriteAt(disk, sector * 512, bytes.data(), bytes.size());
+  return fs::file_size(disk) >= sector * 512 + bytes.size();
 }
 
 struct Laid {
@@ -83,7 +67,7 @@ int main(int argc, char** argv) {
   const fs::path samples = argv[1];
   const fs::path out = argv[2];
   for (const char* t : {"mkfs.fat", "mcopy", "mmd", "mdel", "mkntfs", "ntfscp"}) {
-    if (Tool(t).empty()) {
+    if (FindTool(t).empty()) {
       std::fprintf(stderr, "make-preview-disk: %s is missing (scripts/setup-deps installs it)\n", t);
       return 77;
     }
@@ -105,7 +89,7 @@ int main(int argc, char** argv) {
   // FAT32: every sample under /live, and a copy under /gone that is deleted.
   const fs::path fat = out / "fat32.img";
   fs::remove(fat);
-  if (!Sh(Tool("mkfs.fat") + " -C -F 32 -S 512 -s 1 -n PREVIEW " + Quote(fat) + " " + std::to_string(kFatSectors / 2)) ||
+  if (!Sh(FindTool("mkfs.fat") + " -C -F 32 -S 512 -s 1 -n PREVIEW " + Quote(fat) + " " + std::to_string(kFatSectors / 2)) ||
       !Sh(mtools + "mmd -i " + Quote(fat) + " ::live ::gone")) {
     std::fprintf(stderr, "make-preview-disk: the FAT32 volume could not be made\n");
     return 1;
@@ -127,16 +111,13 @@ int main(int argc, char** argv) {
 
   // NTFS: every sample in the root.
   const fs::path ntfs = out / "ntfs.img";
-  {
-    std::ofstream(ntfs, std::ios::binary | std::ios::trunc);
-    fs::resize_file(ntfs, kNtfsSectors * 512);
-  }
-  if (!Sh(Tool("mkntfs") + " -F -Q -q -s 512 -c 4096 -p " + std::to_string(kNtfsStart) + " -L PREVIEW " + Quote(ntfs))) {
+  MakeZeroFile(ntfs, kNtfsSectors * 512);
+  if (!Sh(FindTool("mkntfs") + " -F -Q -q -s 512 -c 4096 -p " + std::to_string(kNtfsStart) + " -L PREVIEW " + Quote(ntfs))) {
     std::fprintf(stderr, "make-preview-disk: the NTFS volume could not be made\n");
     return 1;
   }
   for (const std::string& n : names) {
-    if (!Sh(Tool("ntfscp") + " -f " + Quote(ntfs) + " " + Quote(samples / n) + " " + n)) {
+    if (!Sh(FindTool("ntfscp") + " -f " + Quote(ntfs) + " " + Quote(samples / n) + " " + n)) {
       std::fprintf(stderr, "make-preview-disk: %s could not be copied to NTFS\n", n.c_str());
       return 1;
     }
@@ -170,35 +151,16 @@ int main(int argc, char** argv) {
 
   // The disk: an MBR of the three, then the volumes.
   const fs::path extent = out / "preview-flat.vmdk";
-  {
-    std::ofstream(extent, std::ios::binary | std::ios::trunc);
-    fs::resize_file(extent, kDiskSectors * 512);
-  }
-  std::uint8_t mbr[512] = {};
-  const struct {
-    std::uint8_t type;
-    std::uint64_t start, sectors;
-  } parts[] = {{0x0C, kFatStart, kFatSectors}, {0x07, kNtfsStart, kNtfsSectors}, {0x07, kExFatStart, kExFatSectors}};
-  for (int i = 0; i < 3; ++i) {
-    std::uint8_t* e = mbr + 446 + 16 * i;
-    e[4] = parts[i].type;
-    PutLE32(e + 8, static_cast<std::uint32_t>(parts[i].start));
-    PutLE32(e + 12, static_cast<std::uint32_t>(parts[i].sectors));
-  }
-  mbr[510] = 0x55;
-  mbr[511] = 0xAA;
-  {
-    std::fstream disk(extent, std::ios::binary | std::ios::in | std::ios::out);
-    disk.write(reinterpret_cast<const char*>(mbr), sizeof mbr);
-  }
+  MakeZeroFile(extent, kDiskSectors * 512);
+  corvan::rawtest::WriteMbr(extent, {{0x0C, static_cast<std::uint32_t>(kFatStart), static_cast<std::uint32_t>(kFatSectors)},
+                                     {0x07, static_cast<std::uint32_t>(kNtfsStart), static_cast<std::uint32_t>(kNtfsSectors)},
+                                     {0x07, static_cast<std::uint32_t>(kExFatStart), static_cast<std::uint32_t>(kExFatSectors)}});
   if (!Place(fat, extent, kFatStart) || !Place(ntfs, extent, kNtfsStart) || !Place(exfat, extent, kExFatStart)) {
     std::fprintf(stderr, "make-preview-disk: the disk could not be written\n");
     return 1;
   }
   for (const fs::path& v : {fat, ntfs, exfat}) fs::remove(v);
-  std::ofstream(out / "preview.vmdk") << "# Disk DescriptorFile\nversion=1\nCID=fffffffe\nparentCID=ffffffff\n"
-                                         "createType=\"monolithicFlat\"\n\n# Extent description\nRW "
-                                      << kDiskSectors << " FLAT \"preview-flat.vmdk\" 0\n";
+  corvan::rawtest::WriteFlatVmdkDescriptor(out / "preview.vmdk", "preview-flat.vmdk", kDiskSectors);
   std::ofstream list(out / "disk.tsv");
   for (const Laid& l : laid) list << l.volume << '\t' << l.fs << '\t' << l.path << '\t' << l.state << '\t' << l.sample << '\n';
   return 0;
