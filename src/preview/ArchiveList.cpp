@@ -4,50 +4,11 @@
 #include <ctime>
 
 #include "core/StringTable.h"
+#include "platform/TextConv.h"
 #include "preview/PreviewKinds.h"
 #include "preview/TextDecode.h"
 
 namespace corvan {
-
-namespace {
-
-bool ValidUtf8(std::string_view s) {
-  std::size_t i = 0;
-  while (i < s.size()) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    int extra = 0;
-    std::uint32_t cp = 0;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if ((c & 0xE0) == 0xC0) {
-      extra = 1;
-      cp = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      extra = 2;
-      cp = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      extra = 3;
-      cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + extra >= s.size()) return false;
-    for (int k = 1; k <= extra; ++k) {
-      const auto d = static_cast<unsigned char>(s[i + k]);
-      if ((d & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (d & 0x3F);
-    }
-    // Overlong forms, surrogates and values past Unicode are not UTF-8.
-    if ((extra == 1 && cp < 0x80) || (extra == 2 && cp < 0x800) || (extra == 3 && cp < 0x10000) || cp > 0x10FFFF ||
-        (cp >= 0xD800 && cp <= 0xDFFF))
-      return false;
-    i += extra + 1;
-  }
-  return true;
-}
-
-}  // namespace
 
 void ArchiveListing::Add(ArchiveEntry entry) {
   totalSize += entry.unpacked;
@@ -111,16 +72,15 @@ ArchiveListing ListArchiveEntries(ByteSource& source, std::u16string_view name, 
 
 std::u16string ArchiveName(std::string_view bytes) {
   if (const auto nul = bytes.find('\0'); nul != std::string_view::npos) bytes = bytes.substr(0, nul);
-  if (ValidUtf8(bytes)) return DecodeText(bytes, "utf-8");
   std::u16string out;
-  CodePageDecoder decoder;
-  decoder.Append(out, bytes, 1252);
+  if (AppendUtf8(out, bytes)) return out;
+  out.clear();
+  CodePageDecoder().Append(out, bytes, 1252);
   return out;
 }
 
 std::u16string ArchiveTypeText(const ArchiveEntry& entry) {
-  const std::string& text = LoadString(entry.isFile ? 106 : 105);
-  return FromAscii(text.c_str());
+  return Utf8ToUtf16(LoadString(entry.isFile ? 106 : 105));
 }
 
 std::u16string ArchiveRatioText(const ArchiveEntry& entry) {
@@ -176,9 +136,5 @@ std::u16string FormatArchiveTime(const ArchiveTime& time) {
   if (std::strftime(buf, sizeof buf, "%m/%d/%Y, %I:%M:%p", &local) == 0) return {};
   return FromAscii(buf);
 }
-
-std::uint16_t ArchiveU16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-std::uint32_t ArchiveU32(const std::uint8_t* p) { return ArchiveU16(p) | (std::uint32_t{ArchiveU16(p + 2)} << 16); }
-std::uint64_t ArchiveU64(const std::uint8_t* p) { return ArchiveU32(p) | (std::uint64_t{ArchiveU32(p + 4)} << 32); }
 
 }  // namespace corvan

@@ -100,9 +100,4 @@ std::u16string ArchiveRatioText(const ArchiveEntry& entry);
 // Local time as "%m/%d/%Y, %I:%M:%p"; empty for no time.
 std::u16string FormatArchiveTime(const ArchiveTime& time);
 
-// Little-endian fields of a header read into memory.
-std::uint16_t ArchiveU16(const std::uint8_t* p);
-std::uint32_t ArchiveU32(const std::uint8_t* p);
-std::uint64_t ArchiveU64(const std::uint8_t* p);
-
 }  // namespace corvan

@@ -9,14 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/ByteCodec.h"
 #include "preview/ArchiveList.h"
 
 namespace corvan {
 
 namespace {
-
-// Names longer than this are cut; the walk still steps over the whole field.
-constexpr std::size_t kMaxNameBytes = 32 * 1024;
 
 std::optional<std::vector<std::uint8_t>> ReadBytes(ByteSource& source, std::uint64_t offset, std::size_t count) {
   std::vector<std::uint8_t> out(count);
@@ -24,8 +22,10 @@ std::optional<std::vector<std::uint8_t>> ReadBytes(ByteSource& source, std::uint
   return out;
 }
 
+// Names longer than kArchiveNameMaxBytes are cut; the walk still steps over
+// the whole field.
 std::optional<std::string> ReadName(ByteSource& source, std::uint64_t offset, std::size_t count) {
-  auto bytes = ReadBytes(source, offset, std::min(count, kMaxNameBytes));
+  auto bytes = ReadBytes(source, offset, std::min(count, kArchiveNameMaxBytes));
   if (!bytes) return std::nullopt;
   return std::string(bytes->begin(), bytes->end());
 }
@@ -84,7 +84,7 @@ std::u16string RarName(std::string_view field, bool unicode) {
   const std::uint16_t high = static_cast<std::uint16_t>(byte(pos++) << 8);
   unsigned flags = 0;
   int flagBits = 0;
-  while (pos < enc.size() && out.size() < kMaxNameBytes) {
+  while (pos < enc.size() && out.size() < kArchiveNameMaxBytes) {
     if (flagBits == 0) {
       flags = byte(pos++);
       flagBits = 8;
@@ -129,7 +129,7 @@ void ListRarEntries(ByteSource& source, ArchiveListing& listing) {
   const auto lead = ReadBytes(source, 0, kRarMarker.size() + 7);
   if (!lead || !std::equal(kRarMarker.begin(), kRarMarker.end(), lead->begin())) return;
   const std::uint8_t* main = lead->data() + kRarMarker.size();
-  const std::uint16_t mainSize = ArchiveU16(main + 5);
+  const std::uint16_t mainSize = GetLE16(main + 5);
   if (main[2] != kRarMain || mainSize < 7) return;
   // The archive header may carry extra data (an old-style comment): its own size says where it ends.
   std::uint64_t pos = kRarMarker.size() + mainSize;
@@ -142,8 +142,8 @@ void ListRarEntries(ByteSource& source, ArchiveListing& listing) {
       continue;
     }
     const std::uint8_t type = h[2];
-    const std::uint16_t flags = ArchiveU16(&h[3]);
-    const std::uint16_t headSize = ArchiveU16(&h[5]);
+    const std::uint16_t flags = GetLE16(&h[3]);
+    const std::uint16_t headSize = GetLE16(&h[5]);
     std::optional<std::uint64_t> next;
     if (type == kRarFile) {
       if (!source.Read(pos, h)) {
@@ -151,19 +151,19 @@ void ListRarEntries(ByteSource& source, ArchiveListing& listing) {
         continue;
       }
       if (headSize < kRarFileHeader) break;
-      std::uint64_t packed = ArchiveU32(&h[7]);
-      std::uint64_t unpacked = ArchiveU32(&h[11]);
+      std::uint64_t packed = GetLE32(&h[7]);
+      std::uint64_t unpacked = GetLE32(&h[11]);
       std::uint64_t nameAt = kRarFileHeader;
       if (flags & kRarLarge) {
         const auto highs = ReadBytes(source, pos + kRarFileHeader, 8);
         if (!highs) break;
-        packed |= std::uint64_t{ArchiveU32(highs->data())} << 32;
-        unpacked |= std::uint64_t{ArchiveU32(highs->data() + 4)} << 32;
+        packed |= std::uint64_t{GetLE32(highs->data())} << 32;
+        unpacked |= std::uint64_t{GetLE32(highs->data() + 4)} << 32;
         nameAt += 8;
       }
-      const auto name = ReadName(source, pos + nameAt, ArchiveU16(&h[26]));
+      const auto name = ReadName(source, pos + nameAt, GetLE16(&h[26]));
       if (!name) break;
-      listing.Add(MakeEntry(RarName(*name, flags & kRarUnicode), unpacked, packed, DosTime(ArchiveU32(&h[20]))));
+      listing.Add(MakeEntry(RarName(*name, flags & kRarUnicode), unpacked, packed, DosTime(GetLE32(&h[20]))));
       next = Sum(pos, headSize, packed);
     } else if (RarSkippableBlock(type)) {
       if (headSize < 7) break;
@@ -171,7 +171,7 @@ void ListRarEntries(ByteSource& source, ArchiveListing& listing) {
       if (flags & kRarLongBlock) {
         const auto add = ReadBytes(source, pos + 7, 4);
         if (!add || headSize < 11) break;
-        added = ArchiveU32(add->data());
+        added = GetLE32(add->data());
       }
       next = Sum(pos, headSize, added);
     } else {
@@ -200,7 +200,7 @@ std::optional<std::uint64_t> ArjAfterHeader(ByteSource& source, std::uint64_t at
   while (!source.Stopped()) {
     const auto ext = ReadBytes(source, pos, 2);
     if (!ext) return std::nullopt;
-    const std::uint16_t extSize = ArchiveU16(ext->data());
+    const std::uint16_t extSize = GetLE16(ext->data());
     pos += 2;
     if (extSize == 0) return pos;
     pos += std::uint64_t{extSize} + 4;
@@ -214,23 +214,23 @@ std::optional<std::uint64_t> ArjAfterHeader(ByteSource& source, std::uint64_t at
 void ListArjEntries(ByteSource& source, ArchiveListing& listing) {
   const auto mainHead = ReadBytes(source, 0, 4);
   if (!mainHead) return;
-  const std::uint16_t mainBasic = ArchiveU16(mainHead->data() + 2);
+  const std::uint16_t mainBasic = GetLE16(mainHead->data() + 2);
   if (mainBasic > kArjMaxBasicHeader) return;
   auto pos = ArjAfterHeader(source, 0, mainBasic);
 
   while (pos && *pos < source.Size() && !source.Stopped()) {
     const auto id = ReadBytes(source, *pos, 4);
     if (!id || (*id)[0] != kArjId0 || (*id)[1] != kArjId1) break;
-    const std::uint16_t basic = ArchiveU16(id->data() + 2);
+    const std::uint16_t basic = GetLE16(id->data() + 2);
     if (basic == 0 || basic > kArjMaxBasicHeader) break;  // 0 marks the archive's end
     const auto h = ReadBytes(source, *pos + 4, basic);
     if (!h) break;
     const std::uint8_t first = (*h)[0];
     if (first < kArjMinFirstHeader || first > basic) break;
     const std::uint8_t host = (*h)[3];
-    const std::uint32_t stamp = ArchiveU32(h->data() + 8);
-    const std::uint32_t packed = ArchiveU32(h->data() + 12);
-    const std::uint32_t unpacked = ArchiveU32(h->data() + 16);
+    const std::uint32_t stamp = GetLE32(h->data() + 8);
+    const std::uint32_t packed = GetLE32(h->data() + 12);
+    const std::uint32_t unpacked = GetLE32(h->data() + 16);
     const std::string_view name(reinterpret_cast<const char*>(h->data()) + first, basic - first);
     // Archives made on Unix hosts keep Unix seconds in the stamp field.
     const ArchiveTime time =
@@ -274,10 +274,10 @@ bool LzhExtendedHeaders(ByteSource& source, std::uint64_t at, std::uint16_t size
     const auto ext = ReadBytes(source, at, size);
     if (!ext) return false;
     const std::string data(ext->begin() + 1, ext->end() - 2);
-    if ((*ext)[0] == 0x01) file = data.substr(0, kMaxNameBytes);
-    if ((*ext)[0] == 0x02) dir = data.substr(0, kMaxNameBytes);
+    if ((*ext)[0] == 0x01) file = data.substr(0, kArchiveNameMaxBytes);
+    if ((*ext)[0] == 0x02) dir = data.substr(0, kArchiveNameMaxBytes);
     at += size;
-    size = ArchiveU16(ext->data() + size - 2);
+    size = GetLE16(ext->data() + size - 2);
   }
   return !source.Stopped();
 }
@@ -291,9 +291,9 @@ void ListLzhEntries(ByteSource& source, ArchiveListing& listing) {
     if (!h || (*h)[0] == 0) break;  // a 0 byte ends the archive
     const std::uint8_t* b = h->data();
     if (!LzhKnownMethod(b + 2)) break;
-    std::uint64_t packed = ArchiveU32(b + 7);
-    const std::uint32_t unpacked = ArchiveU32(b + 11);
-    const std::uint32_t stamp = ArchiveU32(b + 15);
+    std::uint64_t packed = GetLE32(b + 7);
+    const std::uint32_t unpacked = GetLE32(b + 11);
+    const std::uint32_t stamp = GetLE32(b + 15);
     const std::uint8_t level = b[20];
     std::string dir;
     std::optional<std::string> file;
@@ -314,7 +314,7 @@ void ListLzhEntries(ByteSource& source, ArchiveListing& listing) {
         std::uint64_t extended = 0;
         const auto firstExt = ReadBytes(source, pos + headerSize, 2);
         if (!firstExt ||
-            !LzhExtendedHeaders(source, pos + 2 + headerSize, ArchiveU16(firstExt->data()), file, dir, &extended) ||
+            !LzhExtendedHeaders(source, pos + 2 + headerSize, GetLE16(firstExt->data()), file, dir, &extended) ||
             extended > packed)
           break;
         packed -= extended;
@@ -322,10 +322,10 @@ void ListLzhEntries(ByteSource& source, ArchiveListing& listing) {
       time = DosTime(stamp);
       next = Sum(pos, 2 + std::uint64_t{headerSize}, skip);
     } else if (level == 2) {
-      const std::uint16_t total = ArchiveU16(b);
+      const std::uint16_t total = GetLE16(b);
       const auto rest = ReadBytes(source, pos, kLzhLevel2Base);
       if (!rest || total < kLzhLevel2Base) break;
-      if (!LzhExtendedHeaders(source, pos + kLzhLevel2Base, ArchiveU16(rest->data() + 24), file, dir)) break;
+      if (!LzhExtendedHeaders(source, pos + kLzhLevel2Base, GetLE16(rest->data() + 24), file, dir)) break;
       time = ArchiveTime::Unix(stamp);
       next = Sum(pos, total, packed);
     } else {
@@ -373,17 +373,17 @@ void ListAlzEntries(ByteSource& source, ArchiveListing& listing) {
     const auto field = [&](std::size_t at) -> std::uint64_t {
       switch (width) {
         case 1: return (*h)[at];
-        case 2: return ArchiveU16(h->data() + at);
-        case 4: return ArchiveU32(h->data() + at);
+        case 2: return GetLE16(h->data() + at);
+        case 4: return GetLE32(h->data() + at);
         default: return 0;
       }
     };
     const std::uint64_t packed = field(kAlzSizesAt);
     const std::uint64_t unpacked = field(kAlzSizesAt + width);
-    const std::uint16_t nameLength = ArchiveU16(h->data() + 4);
+    const std::uint16_t nameLength = GetLE16(h->data() + 4);
     const auto name = ReadName(source, pos + headerLength, nameLength);
     if (!name) break;
-    listing.Add(MakeEntry(ArchiveName(*name), unpacked, packed, DosTime(ArchiveU32(h->data() + 7)),
+    listing.Add(MakeEntry(ArchiveName(*name), unpacked, packed, DosTime(GetLE32(h->data() + 7)),
                           width == 1 ? RatioStyle::Whole : RatioStyle::Real));
     const auto next = Sum(pos, headerLength + nameLength, packed);
     if (!next || *next <= pos) break;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ByteCodec.h"
 #include "preview/ArchiveList.h"
 #include "preview/TextDecode.h"
 
@@ -35,8 +36,8 @@ bool FindZipEnd(ByteSource& source, std::uint64_t& endAt) {
   std::vector<std::uint8_t> tail(static_cast<std::size_t>(tailBytes));
   if (!source.Read(tailStart, tail)) return false;
   for (std::size_t i = tail.size() - kZipEndBytes + 1; i-- > 0;) {
-    if (ArchiveU32(&tail[i]) != kZipEndSig) continue;
-    if (ArchiveU16(&tail[i + 20]) > tail.size() - i - kZipEndBytes) continue;
+    if (GetLE32(&tail[i]) != kZipEndSig) continue;
+    if (GetLE16(&tail[i + 20]) > tail.size() - i - kZipEndBytes) continue;
     endAt = tailStart + i;
     return true;
   }
@@ -51,19 +52,19 @@ std::optional<std::uint64_t> ZipCentralStart(ByteSource& source) {
   std::array<std::uint8_t, kZipEndBytes> rec{};
   // Most archives have no comment: their end record closes the file, read
   // on its own so that damage elsewhere in the tail does not hide it.
-  if (!source.Read(endAt, rec) || ArchiveU32(rec.data()) != kZipEndSig || ArchiveU16(&rec[20]) != 0) {
+  if (!source.Read(endAt, rec) || GetLE32(rec.data()) != kZipEndSig || GetLE16(&rec[20]) != 0) {
     if (!FindZipEnd(source, endAt) || !source.Read(endAt, rec)) return std::nullopt;
   }
-  std::uint64_t start = ArchiveU32(&rec[16]);
+  std::uint64_t start = GetLE32(&rec[16]);
   // A zip64 archive keeps the real offset in its own end record, found
   // through the locator just before the classic one.
   if (start == kZip32Max && endAt >= 20) {
     std::array<std::uint8_t, 20> loc{};
     std::array<std::uint8_t, 56> end64{};
-    if (source.Read(endAt - 20, loc) && ArchiveU32(loc.data()) == kZip64LocatorSig) {
-      const std::uint64_t end64At = ArchiveU64(loc.data() + 8);
-      if (end64At < endAt && source.Read(end64At, end64) && ArchiveU32(end64.data()) == kZip64EndSig)
-        start = ArchiveU64(end64.data() + 48);
+    if (source.Read(endAt - 20, loc) && GetLE32(loc.data()) == kZip64LocatorSig) {
+      const std::uint64_t end64At = GetLE64(loc.data() + 8);
+      if (end64At < endAt && source.Read(end64At, end64) && GetLE32(end64.data()) == kZip64EndSig)
+        start = GetLE64(end64.data() + 48);
     }
   }
   return start;
@@ -74,18 +75,18 @@ std::optional<std::uint64_t> ZipCentralStart(ByteSource& source) {
 void ReadZip64Sizes(std::span<const std::uint8_t> extra, std::uint64_t& unpacked, std::uint64_t& packed) {
   std::size_t at = 0;
   while (extra.size() - at >= 4) {
-    const std::uint16_t id = ArchiveU16(&extra[at]);
-    const std::size_t len = ArchiveU16(&extra[at + 2]);
+    const std::uint16_t id = GetLE16(&extra[at]);
+    const std::size_t len = GetLE16(&extra[at + 2]);
     at += 4;
     if (len > extra.size() - at) return;
     if (id == 1) {
       std::size_t field = at;
       const std::size_t fieldEnd = at + len;
       if (unpacked == kZip32Max && fieldEnd - field >= 8) {
-        unpacked = ArchiveU64(&extra[field]);
+        unpacked = GetLE64(&extra[field]);
         field += 8;
       }
-      if (packed == kZip32Max && fieldEnd - field >= 8) packed = ArchiveU64(&extra[field]);
+      if (packed == kZip32Max && fieldEnd - field >= 8) packed = GetLE64(&extra[field]);
       return;
     }
     at += len;
@@ -208,24 +209,24 @@ void ListZipEntries(ByteSource& source, ArchiveListing& listing) {
       ++position;
       continue;
     }
-    if (ArchiveU32(h.data()) != kZipCentralSig) break;
-    const std::uint64_t nameBytes = ArchiveU16(&h[28]);
-    const std::uint64_t extraBytes = ArchiveU16(&h[30]);
-    const std::uint64_t commentBytes = ArchiveU16(&h[32]);
+    if (GetLE32(h.data()) != kZipCentralSig) break;
+    const std::uint64_t nameBytes = GetLE16(&h[28]);
+    const std::uint64_t extraBytes = GetLE16(&h[30]);
+    const std::uint64_t commentBytes = GetLE16(&h[32]);
     const std::uint64_t recordBytes = kZipCentralBytes + nameBytes + extraBytes + commentBytes;
     if (recordBytes > size - position) break;
     var.resize(static_cast<std::size_t>(nameBytes + extraBytes));
     if (!source.Read(position + kZipCentralBytes, var)) break;
     ArchiveEntry e;
-    e.packed = ArchiveU32(&h[20]);
-    e.unpacked = ArchiveU32(&h[24]);
+    e.packed = GetLE32(&h[20]);
+    e.unpacked = GetLE32(&h[24]);
     ReadZip64Sizes(std::span<const std::uint8_t>(var).subspan(static_cast<std::size_t>(nameBytes)), e.unpacked,
                    e.packed);
     e.name = CutName(std::string_view(reinterpret_cast<const char*>(var.data()), static_cast<std::size_t>(nameBytes)),
-                     (ArchiveU16(&h[8]) & kZipUtf8Flag) != 0);
+                     (GetLE16(&h[8]) & kZipUtf8Flag) != 0);
     e.isFile = e.unpacked != 0 && e.packed != 0;
     e.ratio = RatioStyle::Real;
-    e.time = ArchiveTime::Dos(ArchiveU16(&h[14]), ArchiveU16(&h[12]));
+    e.time = ArchiveTime::Dos(GetLE16(&h[14]), GetLE16(&h[12]));
     listing.Add(std::move(e));
     position += recordBytes;
   }
@@ -298,15 +299,15 @@ void ListTarEntries(ByteSource& source, ArchiveListing& listing) {
 void ListCabEntries(ByteSource& source, ArchiveListing& listing) {
   const std::uint64_t size = source.Size();
   std::array<std::uint8_t, kCabHeaderBytes> h{};
-  if (!source.Read(0, h) || ArchiveU32(h.data()) != 0x4643534D) return;  // "MSCF"
-  const std::uint16_t flags = ArchiveU16(&h[30]);
+  if (!source.Read(0, h) || GetLE32(h.data()) != 0x4643534D) return;  // "MSCF"
+  const std::uint16_t flags = GetLE16(&h[30]);
   // The first folder entry follows the header, its reserved area and the
   // names of the neighbouring cabinets when the flags say they are there.
   std::uint64_t folderAt = kCabHeaderBytes;
   if (flags & kCabReservePresent) {
     std::array<std::uint8_t, 4> reserve{};
     if (!source.Read(folderAt, reserve)) return;
-    folderAt += 4 + ArchiveU16(reserve.data());
+    folderAt += 4 + GetLE16(reserve.data());
   }
   const int names = ((flags & kCabPrevCabinet) ? 2 : 0) + ((flags & kCabNextCabinet) ? 2 : 0);
   for (int i = 0; i < names; ++i) {
@@ -318,20 +319,20 @@ void ListCabEntries(ByteSource& source, ArchiveListing& listing) {
   if (!source.Read(folderAt, folderData)) return;
   // The file entries run from their offset in the header to the first
   // folder's data.
-  std::uint64_t position = ArchiveU32(&h[16]);
+  std::uint64_t position = GetLE32(&h[16]);
   if (position < kCabHeaderBytes) return;
-  const std::uint64_t end = std::min<std::uint64_t>(ArchiveU32(folderData.data()), size);
+  const std::uint64_t end = std::min<std::uint64_t>(GetLE32(folderData.data()), size);
   std::array<std::uint8_t, kCabFileBytes> f{};
   while (position < end && !source.Stopped()) {
     if (!source.Read(position, f)) break;
     const auto name = ReadCabString(source, position + kCabFileBytes);
     if (!name) break;
     ArchiveEntry e;
-    e.name = CutName(*name, (ArchiveU16(&f[14]) & kCabNameIsUtf8) != 0);
-    e.unpacked = e.packed = ArchiveU32(f.data());
+    e.name = CutName(*name, (GetLE16(&f[14]) & kCabNameIsUtf8) != 0);
+    e.unpacked = e.packed = GetLE32(f.data());
     e.isFile = e.unpacked != 0;
     e.ratio = RatioStyle::None;
-    e.time = ArchiveTime::Dos(ArchiveU16(&f[10]), ArchiveU16(&f[12]));
+    e.time = ArchiveTime::Dos(GetLE16(&f[10]), GetLE16(&f[12]));
     listing.Add(std::move(e));
     position += kCabFileBytes + name->size() + 1;
   }

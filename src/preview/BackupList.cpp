@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "preview/ArchiveList.h"
+#include "platform/ByteCodec.h"
 #include "preview/PreviewKinds.h"
 
 namespace corvan {
@@ -62,27 +62,27 @@ BlockNode MakeNode(BlockKind kind, const std::vector<std::uint8_t>& fixed) {
   const std::uint8_t* p = fixed.data();
   switch (kind) {
     case BlockKind::Set:
-      n.setNumber = ArchiveU16(p + 62);
-      n.nameSize = ArchiveU16(p + 64);
-      n.nameOffset = ArchiveU16(p + 66);
+      n.setNumber = GetLE16(p + 62);
+      n.nameSize = GetLE16(p + 64);
+      n.nameOffset = GetLE16(p + 66);
       break;
     case BlockKind::Volume:
-      n.nameSize = ArchiveU16(p + 56);
-      n.nameOffset = ArchiveU16(p + 58);
+      n.nameSize = GetLE16(p + 56);
+      n.nameOffset = GetLE16(p + 58);
       break;
     case BlockKind::Directory:
-      n.nameSize = ArchiveU16(p + 80);
-      n.nameOffset = ArchiveU16(p + 82);
+      n.nameSize = GetLE16(p + 80);
+      n.nameOffset = GetLE16(p + 82);
       break;
     case BlockKind::File:
-      n.fileSize = ArchiveU64(p + 12);
+      n.fileSize = GetLE64(p + 12);
       n.modified = DateAt(p + 56);
       n.created = DateAt(p + 61);
       n.accessed = DateAt(p + 71);
-      n.directoryId = ArchiveU32(p + 76);
-      n.fileId = ArchiveU32(p + 80);
-      n.nameSize = ArchiveU16(p + 84);
-      n.nameOffset = ArchiveU16(p + 86);
+      n.directoryId = GetLE32(p + 76);
+      n.fileId = GetLE32(p + 80);
+      n.nameSize = GetLE16(p + 84);
+      n.nameOffset = GetLE16(p + 86);
       break;
   }
   return n;
@@ -174,11 +174,7 @@ class BackupWalk {
 
   void AddFileRow(const BlockNode& node, const std::vector<std::uint8_t>& bytes) {
     BackupEntry e;
-    for (std::size_t i = 0; i + 1 < bytes.size() && e.name.size() < kMaxNameChars; i += 2) {
-      const auto c = static_cast<char16_t>(ArchiveU16(bytes.data() + i));
-      if (c == 0) break;
-      e.name.push_back(c);
-    }
+    e.name = GetUtf16Field(bytes.data(), std::min(bytes.size() / 2, kMaxNameChars));
     e.size = node.fileSize;
     e.modified = node.modified;
     e.created = node.created;

@@ -3,19 +3,14 @@
 #include <algorithm>
 #include <map>
 
+#include "preview/PreviewKinds.h"
+
 namespace corvan {
 
 namespace {
 
 constexpr int kMaxDepth = 8;
 constexpr std::size_t kMaxParts = 4096;
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r' || s.front() == '\n'))
@@ -60,7 +55,7 @@ Entity SplitEntity(std::string_view text) {
   }
   std::string name, value;
   const auto keep = [&] {
-    if (!name.empty()) e.headers.emplace(Lower(name), std::string(Trim(value)));
+    if (!name.empty()) e.headers.emplace(AsciiLower(name), std::string(Trim(value)));
     name.clear();
     value.clear();
   };
@@ -91,12 +86,12 @@ struct ContentType {
 ContentType ParseContentType(std::string_view value) {
   ContentType ct;
   std::size_t pos = value.find(';');
-  ct.type = Lower(Trim(value.substr(0, pos)));
+  ct.type = AsciiLower(Trim(value.substr(0, pos)));
   while (pos != std::string_view::npos && pos < value.size()) {
     ++pos;
     const std::size_t eq = value.find('=', pos);
     if (eq == std::string_view::npos) break;
-    const std::string key = Lower(Trim(value.substr(pos, eq - pos)));
+    const std::string key = AsciiLower(Trim(value.substr(pos, eq - pos)));
     std::size_t v = eq + 1;
     while (v < value.size() && (value[v] == ' ' || value[v] == '\t')) ++v;
     std::string param;
@@ -147,10 +142,10 @@ class Reader {
     MimePart part;
     part.contentType = ct.type;
     const auto charset = ct.params.find("charset");
-    if (charset != ct.params.end()) part.charset = Lower(charset->second);
+    if (charset != ct.params.end()) part.charset = AsciiLower(charset->second);
     part.location = header("content-location");
     part.contentId = StripAngles(header("content-id"));
-    const std::string encoding = Lower(header("content-transfer-encoding"));
+    const std::string encoding = AsciiLower(header("content-transfer-encoding"));
     if (encoding == "base64") {
       part.body = DecodeBase64(e.body);
     } else if (encoding == "quoted-printable") {
@@ -207,7 +202,7 @@ class Reader {
     }
     const auto type = ct.params.find("type");
     if (type != ct.params.end()) {
-      const std::string wanted = Lower(type->second);
+      const std::string wanted = AsciiLower(type->second);
       for (std::size_t r : roots)
         if (doc_.parts[r].contentType == wanted) return r;
     }
@@ -307,7 +302,7 @@ bool ReadMht(std::span<const std::uint8_t> data, MhtDocument& out) {
 const MimePart* MhtDocument::Find(std::string_view url) const {
   url = Trim(url);
   if (url.empty()) return nullptr;
-  if (Lower(url.substr(0, 4)) == "cid:") {
+  if (AsciiLower(url.substr(0, 4)) == "cid:") {
     const std::string id = StripAngles(url.substr(4));
     for (const MimePart& p : parts)
       if (!p.contentId.empty() && p.contentId == id) return &p;

@@ -170,8 +170,13 @@ bool NameEndsWith(std::u16string_view name, std::u16string_view suffix) {
 
 std::u16string AsciiLower(std::u16string_view text) {
   std::u16string out(text);
-  for (char16_t& c : out)
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+  for (char16_t& c : out) c = AsciiLowerChar16(c);
+  return out;
+}
+
+std::string AsciiLower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = AsciiLowerChar(c);
   return out;
 }
 

@@ -91,6 +91,7 @@ bool NameEndsWith(std::u16string_view name, std::u16string_view suffix);
 
 // ASCII lower case of `text`.
 std::u16string AsciiLower(std::u16string_view text);
+std::string AsciiLower(std::string_view text);
 // The name from its last '.' on, lower-cased; empty without a '.'.
 std::u16string DottedExtension(std::u16string_view name);
 

@@ -6,6 +6,8 @@
 #include <unordered_map>
 
 #include "core/StringTable.h"
+#include "platform/ByteCodec.h"
+#include "platform/TextConv.h"
 #include "preview/ArchiveList.h"
 #include "preview/PreviewKinds.h"
 
@@ -13,8 +15,7 @@ namespace corvan {
 
 namespace {
 
-
-std::u16string Text(unsigned id) { return FromAscii(LoadString(id).c_str()); }
+std::u16string Text(unsigned id) { return Utf8ToUtf16(LoadString(id)); }
 
 // Counts what a grid holds against the kMaxGrid bounds.
 struct GridBudget {
@@ -175,7 +176,7 @@ class PageReader {
   bool Load(ByteSource& source, const MdfPage& page) {
     bytes_.resize(kPageBytes);
     if (!source.Read(page.offset, bytes_)) return false;
-    torn_ = ArchiveU32(bytes_.data() + 60);
+    torn_ = GetLE32(bytes_.data() + 60);
     return true;
   }
 
@@ -193,7 +194,7 @@ class PageReader {
 
   // Bytes the caller has checked with Has.
   std::uint8_t Byte(std::size_t offset) const { return bytes_[offset]; }
-  std::uint16_t U16(std::size_t offset) const { return ArchiveU16(bytes_.data() + offset); }
+  std::uint16_t U16(std::size_t offset) const { return GetLE16(bytes_.data() + offset); }
 
   // Slot k's record offset, slots in order 0, 1, 2, ...
   std::vector<std::uint16_t> Slots(std::uint16_t count) const {
@@ -201,7 +202,7 @@ class PageReader {
     std::vector<std::uint8_t> entry;
     for (std::size_t k = 0; k < count; ++k) {
       At(kPageBytes - 2 * (k + 1), 2, true, entry);
-      slots.push_back(ArchiveU16(entry.data()));
+      slots.push_back(GetLE16(entry.data()));
     }
     return slots;
   }
@@ -231,12 +232,7 @@ bool ReadMdfName(const PageReader& page, std::size_t record, std::size_t start, 
   if (end < start) return false;
   std::vector<std::uint8_t> bytes;
   if (!page.At(record + start, end - start, true, bytes)) return false;
-  name.clear();
-  for (std::size_t i = 0; i + 1 < bytes.size() && name.size() < kMaxMdfNameChars; i += 2) {
-    const auto c = static_cast<char16_t>(ArchiveU16(bytes.data() + i));
-    if (c == 0) break;
-    name.push_back(c);
-  }
+  name = GetUtf16Field(bytes.data(), std::min(bytes.size() / 2, kMaxMdfNameChars));
   return true;
 }
 
@@ -273,8 +269,8 @@ class MdfWalk {
       if (!source_.Read(offset, std::span(header.data(), 2))) return;
       if (header[0] != 1 || header[1] != 1) continue;
       if (!source_.Read(offset, header)) return;
-      const std::uint32_t object = ArchiveU32(header.data() + 24);
-      const std::uint16_t slots = ArchiveU16(header.data() + 22);
+      const std::uint32_t object = GetLE32(header.data() + 24);
+      const std::uint16_t slots = GetLE16(header.data() + 22);
       if (slots > kMaxSlots) continue;
       if (object == 1) pages1_.push_back({offset, slots});
       if (object == 3) pages3_.push_back({offset, slots});
@@ -294,7 +290,7 @@ class MdfWalk {
         if (r < kPageHeaderBytes || !page.Has(r, 52)) continue;
         if (Deleted(page.Byte(r)) || page.Byte(r + 2) != 0x2A) continue;
         page.At(r + 4, 4, true, field);
-        const std::uint32_t object = ArchiveU32(field.data());
+        const std::uint32_t object = GetLE32(field.data());
         if (page.Byte(r + 8) != 'U' || page.Byte(r + 9) != ' ') continue;
         // The name is the first variable-length column; where its end offset
         // lies depends on the number of columns.
@@ -325,13 +321,13 @@ class MdfWalk {
         if (r < kPageHeaderBytes || !page.Has(r, 56)) continue;
         if (Deleted(page.Byte(r)) || page.Byte(r + 2) != 0x2E) continue;
         page.At(r + 4, 4, true, field);
-        const auto [first, last] = byObject.equal_range(ArchiveU32(field.data()));
+        const auto [first, last] = byObject.equal_range(GetLE32(field.data()));
         if (first == last) continue;
         page.At(r + 8, 48, true, block);
         MdfColumn column;
         column.typeCode = block[0];
         column.flags = block[1];
-        column.length = ArchiveU16(block.data() + 4);
+        column.length = GetLE16(block.data() + 4);
         // Record bytes 46 (column count) and 22 tell where the name lies.
         const bool wide = block[38] == 0x20;
         std::size_t start = wide ? 56 : 55;
@@ -374,8 +370,8 @@ bool ReadDbfTable(ByteSource& source, TableGrid& grid) {
   const std::vector<DbfField> fields = ReadDbfFields(source);
   if (fields.empty()) return true;
   for (const auto& f : fields) grid.columns.push_back({f.name, 100, true});
-  AddDbfRows(source, fields, ArchiveU32(header.data() + 4), ArchiveU16(header.data() + 8),
-             ArchiveU16(header.data() + 10), grid);
+  AddDbfRows(source, fields, GetLE32(header.data() + 4), GetLE16(header.data() + 8),
+             GetLE16(header.data() + 10), grid);
   return true;
 }
 

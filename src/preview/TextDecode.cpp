@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <vector>
 
+#include "preview/PreviewKinds.h"
+
 namespace corvan {
 
 namespace {
@@ -20,13 +22,6 @@ constexpr std::array<char16_t, 32> kCp1252High = {
     0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
 
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
-
 void AppendCp1252(std::u16string& out, std::string_view bytes) {
   for (unsigned char b : bytes) out.push_back(b >= 0x80 && b < 0xA0 ? kCp1252High[b - 0x80] : char16_t{b});
 }
@@ -35,8 +30,10 @@ void AppendLatin1(std::u16string& out, std::string_view bytes) {
   for (unsigned char b : bytes) out.push_back(char16_t{b});
 }
 
-// UTF-8 with every malformed sequence as one U+FFFD.
-void AppendUtf8(std::u16string& out, std::string_view bytes) {
+}  // namespace
+
+bool AppendUtf8(std::u16string& out, std::string_view bytes) {
+  bool wellFormed = true;
   std::size_t i = 0;
   const std::size_t n = bytes.size();
   while (i < n) {
@@ -61,6 +58,7 @@ void AppendUtf8(std::u16string& out, std::string_view bytes) {
       ok = false;
     if (!ok) {
       out.push_back(0xFFFD);
+      wellFormed = false;
       ++i;
       continue;
     }
@@ -73,7 +71,10 @@ void AppendUtf8(std::u16string& out, std::string_view bytes) {
     }
     i += static_cast<std::size_t>(len);
   }
+  return wellFormed;
 }
+
+namespace {
 
 void Convert(iconv_t cd, std::u16string& out, std::string_view bytes) {
   iconv(cd, nullptr, nullptr, nullptr, nullptr);
@@ -140,21 +141,29 @@ void CodePageDecoder::Append(std::u16string& out, std::string_view bytes, int co
   if (bytes.empty()) return;
   if (codePage == 1252) return AppendCp1252(out, bytes);
   if (codePage == 28591) return AppendLatin1(out, bytes);
-  if (codePage == 65001) return AppendUtf8(out, bytes);
+  if (codePage == 65001) {
+    AppendUtf8(out, bytes);
+    return;
+  }
   void* cd = Converter(codePage == 10000 ? "MACINTOSH" : "CP" + std::to_string(codePage));
   if (cd == kNoConverter) return AppendLatin1(out, bytes);
   Convert(static_cast<iconv_t>(cd), out, bytes);
 }
 
 void CodePageDecoder::Append(std::u16string& out, std::string_view bytes, std::string_view charset) {
-  const std::string name = Lower(charset);
-  if (name.empty() || name == "utf-8" || name == "utf8" || name == "us-ascii" || name == "ascii")
-    return AppendUtf8(out, bytes);
+  const std::string name = AsciiLower(charset);
+  if (name.empty() || name == "utf-8" || name == "utf8" || name == "us-ascii" || name == "ascii") {
+    AppendUtf8(out, bytes);
+    return;
+  }
   if (name == "windows-1252" || name == "cp1252") return AppendCp1252(out, bytes);
   // Web pages that say Latin-1 mean Windows-1252.
   if (name == "iso-8859-1" || name == "latin1" || name == "iso8859-1") return AppendCp1252(out, bytes);
   void* cd = Converter(name);
-  if (cd == kNoConverter) return AppendUtf8(out, bytes);
+  if (cd == kNoConverter) {
+    AppendUtf8(out, bytes);
+    return;
+  }
   Convert(static_cast<iconv_t>(cd), out, bytes);
 }
 
@@ -169,7 +178,7 @@ std::string HtmlCharset(std::span<const std::uint8_t> page) {
   if (page.size() >= 3 && page[0] == 0xEF && page[1] == 0xBB && page[2] == 0xBF) return "utf-8";
   if (page.size() >= 2 && page[0] == 0xFF && page[1] == 0xFE) return "utf-16le";
   if (page.size() >= 2 && page[0] == 0xFE && page[1] == 0xFF) return "utf-16be";
-  const std::string head = Lower(std::string_view(reinterpret_cast<const char*>(page.data()),
+  const std::string head = AsciiLower(std::string_view(reinterpret_cast<const char*>(page.data()),
                                                   std::min<std::size_t>(page.size(), 4096)));
   for (std::size_t at = head.find("<meta"); at != std::string::npos; at = head.find("<meta", at + 5)) {
     const std::size_t end = head.find('>', at);

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/ByteCodec.h"
 #include "preview/ArchiveList.h"
 
 namespace corvan {
@@ -114,9 +115,9 @@ TEST(ArchiveList, EightBitNames) {
 
 TEST(ArchiveList, LittleEndianFields) {
   const std::uint8_t b[8] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0xF8};
-  EXPECT_EQ(ArchiveU16(b), 0x0201u);
-  EXPECT_EQ(ArchiveU32(b), 0x04030201u);
-  EXPECT_EQ(ArchiveU64(b), 0xF807060504030201ull);
+  EXPECT_EQ(GetLE16(b), 0x0201u);
+  EXPECT_EQ(GetLE32(b), 0x04030201u);
+  EXPECT_EQ(GetLE64(b), 0xF807060504030201ull);
 }
 
 }  // namespace

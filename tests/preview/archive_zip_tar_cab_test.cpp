@@ -12,6 +12,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "platform/ByteCodec.h"
 #include "platform/TextConv.h"
 #include "preview/ArchiveList.h"
 #include "save/SaveTestSupport.h"
@@ -314,16 +315,16 @@ TEST_F(ArchiveTools, CabinetListsAsCabextractDoes) {
   // The header's reserved area (signed cabinets carry one) moves the first
   // folder entry; cabextract reads the cabinet with it inserted.
   Bytes cab = ReadFile(dir_ / "plain.cab");
-  ASSERT_EQ(ArchiveU16(&cab[30]) & 7, 0);
+  ASSERT_EQ(GetLE16(&cab[30]) & 7, 0);
   constexpr std::uint32_t kReserve = 20;
-  const std::uint16_t folders = ArchiveU16(&cab[26]);
+  const std::uint16_t folders = GetLE16(&cab[26]);
   // Reserved sizes: header kReserve, folder entries and data blocks none.
   Bytes reserve = {kReserve, 0, 0, 0};
   reserve.resize(4 + kReserve, 0xAB);
   Bytes patched = cab;
   patched.insert(patched.begin() + 36, reserve.begin(), reserve.end());
   auto bump = [&](std::size_t at) {
-    const std::uint32_t v = ArchiveU32(&patched[at]) + 4 + kReserve;
+    const std::uint32_t v = GetLE32(&patched[at]) + 4 + kReserve;
     std::memcpy(&patched[at], &v, 4);
   };
   bump(8);   // cabinet size
@@ -337,9 +338,9 @@ TEST_F(ArchiveTools, CabinetListsAsCabextractDoes) {
 
   // Cut inside the third file entry: the two before it.
   const auto full = CabextractRows(dir_ / "plain.cab");
-  const std::uint32_t files = ArchiveU32(&cab[16]);
+  const std::uint32_t files = GetLE32(&cab[16]);
   const std::size_t third = files + 2 * 16 + full[0].name.size() + 1 + std::strlen("c/\xC3\xA9t\xC3\xA9.txt") + 1;
-  ASSERT_EQ(ArchiveU32(&cab[third]), full[2].unpacked);
+  ASSERT_EQ(GetLE32(&cab[third]), full[2].unpacked);
   cab.resize(third + 18);
   ExpectSameRows(List(cab, u"x.cab"), {full[0], full[1]}, true);
 }

@@ -29,12 +29,11 @@
 #include "preview/ui/CTablePane.h"
 #include "preview/ui/CTextViewer.h"
 #include "ui/HelpViewer.h"
+#include "ui/QtText.h"
 
 namespace corvan {
 
 namespace {
-
-QString ToQ(const std::u16string& s) { return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size())); }
 
 QByteArray ToBytes(const std::vector<std::uint8_t>& v) {
   return QByteArray(reinterpret_cast<const char*>(v.data()), static_cast<qsizetype>(v.size()));
@@ -64,16 +63,8 @@ struct PageText {
 QString Decode(const std::vector<std::uint8_t>& bytes, const std::string& charset) {
   const std::u16string text = DecodeText(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
                                          charset.empty() ? HtmlCharset(bytes) : charset);
-  return ToQ(text);
+  return ToQString(text);
 }
-
-struct OfficeOutcome {
-  OfficeRender render;
-};
-
-}  // namespace
-
-namespace {
 
 // Opens the previews' help page on a left click of the object it watches.
 class HelpLinkClick : public QObject {
@@ -236,15 +227,37 @@ void CPreviewArea::ShowHex() {
   connect(hex, &CHexViewer::PageShown, this, [this] {
     if (!m_ready) MarkReady();
   });
-  hex->ShowFile(ToQ(m_name), m_item.size);
+  hex->ShowFile(ToQString(m_name), m_item.size);
+}
+
+template <class Result>
+void CPreviewArea::RunOnBytes(std::uint64_t end, std::function<Result(PreviewBytes)> work,
+                              std::function<void(Result)> done) {
+  ScanEngine* engine = m_engine;
+  const FoundItemInfo item = m_item;
+  Run<Result>(
+      [engine, item, end, work = std::move(work)](const PreviewCancel& cancel) {
+        if (!engine) return Result{};
+        PreviewBytes read = ReadPreviewBytes(*engine, item, 0, end, cancel);
+        if (read.cancelled) return Result{};
+        return work(std::move(read));
+      },
+      std::move(done));
 }
 
 void CPreviewArea::ReadBytes(std::uint64_t end, std::function<void(PreviewBytes)> done) {
+  RunOnBytes<PreviewBytes>(end, [](PreviewBytes read) { return read; }, std::move(done));
+}
+
+template <class Result>
+void CPreviewArea::RunOnSource(std::function<Result(ByteSource&)> work, std::function<void(Result)> done) {
   ScanEngine* engine = m_engine;
   const FoundItemInfo item = m_item;
-  Run<PreviewBytes>(
-      [engine, item, end](const PreviewCancel& cancel) {
-        return engine ? ReadPreviewBytes(*engine, item, 0, end, cancel) : PreviewBytes{};
+  Run<Result>(
+      [engine, item, work = std::move(work)](const PreviewCancel& cancel) {
+        if (!engine) return Result{};
+        ItemByteSource source(*engine, item, cancel);
+        return work(source);
       },
       std::move(done));
 }
@@ -270,15 +283,12 @@ void CPreviewArea::ShowRtf() {
   auto* rtf = new CRTFViewer(this);
   SetPane(rtf, PreviewPane::Rtf);
   QPointer<CRTFViewer> pane(rtf);
-  ScanEngine* engine = m_engine;
-  const FoundItemInfo item = m_item;
   using Parsed = std::shared_ptr<RtfDocument>;
-  Run<Parsed>(
-      [engine, item](const PreviewCancel& cancel) -> Parsed {
-        if (!engine) return nullptr;
-        const PreviewBytes read = ReadPreviewBytes(*engine, item, 0, kPreviewSizeLimit, cancel);
+  RunOnBytes<Parsed>(
+      kPreviewSizeLimit,
+      [](PreviewBytes read) -> Parsed {
         auto doc = std::make_shared<RtfDocument>();
-        if (read.cancelled || !ParseRtf(read.bytes, *doc)) return nullptr;
+        if (!ParseRtf(read.bytes, *doc)) return nullptr;
         return doc;
       },
       [this, pane](Parsed doc) {
@@ -391,16 +401,13 @@ void CPreviewArea::ShowHtml() {
   auto* html = new CHtmlPreview(this);
   SetPane(html, PreviewPane::Html);
   QPointer<CHtmlPreview> pane(html);
-  ScanEngine* engine = m_engine;
-  const FoundItemInfo item = m_item;
   const std::u16string ext = DottedExtension(m_name);
   const bool archive = ext == u".mht" || ext == u".mhtml";
-  Run<PageText>(
-      [engine, item, archive](const PreviewCancel& cancel) {
+  RunOnBytes<PageText>(
+      kDocumentSizeLimit,
+      [archive](PreviewBytes read) {
         PageText out;
-        if (!engine) return out;
-        const PreviewBytes read = ReadPreviewBytes(*engine, item, 0, kDocumentSizeLimit, cancel);
-        if (read.cancelled || read.bytes.empty()) return out;
+        if (read.bytes.empty()) return out;
         if (!archive) {
           out.html = Decode(read.bytes, {});
           out.ok = true;
@@ -469,20 +476,15 @@ void CPreviewArea::ShowArchive() {
                     {Text(314), 150, false}});
   SetPane(list, PreviewPane::Archive);
   QPointer<CReportList> pane(list);
-  ScanEngine* engine = m_engine;
-  const FoundItemInfo item = m_item;
-  const std::u16string name = m_name;
-  Run<std::vector<QStringList>>(
-      [engine, item, name](const PreviewCancel& cancel) {
-        std::vector<QStringList> rows;
-        if (!engine) return rows;
-        ItemByteSource source(*engine, item, cancel);
+  RunOnSource<std::vector<QStringList>>(
+      [name = m_name](ByteSource& source) {
         const ArchiveListing listing = ListArchiveEntries(source, name);
+        std::vector<QStringList> rows;
         rows.reserve(listing.entries.size());
         // Each entry goes in at the top: the list shows the last found first.
         for (auto e = listing.entries.rbegin(); e != listing.entries.rend(); ++e)
-          rows.push_back({ToQ(e->name), ToQ(ArchiveTypeText(*e)), Number(e->unpacked), Number(e->packed),
-                          ToQ(ArchiveRatioText(*e)), ToQ(FormatArchiveTime(e->time))});
+          rows.push_back({ToQString(e->name), ToQString(ArchiveTypeText(*e)), Number(e->unpacked), Number(e->packed),
+                          ToQString(ArchiveRatioText(*e)), ToQString(FormatArchiveTime(e->time))});
         return rows;
       },
       [this, pane](std::vector<QStringList> rows) {
@@ -502,23 +504,19 @@ void CPreviewArea::ShowBackup() {
                     {Text(323), 140, false}});
   SetPane(list, PreviewPane::Backup);
   QPointer<CReportList> pane(list);
-  ScanEngine* engine = m_engine;
-  const FoundItemInfo item = m_item;
-  const std::u16string name = m_name;
   struct Listed {
     bool shown = false;
     std::vector<QStringList> rows;
   };
-  Run<Listed>(
-      [engine, item, name](const PreviewCancel& cancel) {
+  RunOnSource<Listed>(
+      [name = m_name](ByteSource& source) {
         Listed out;
-        if (!engine) return out;
-        ItemByteSource source(*engine, item, cancel);
         const BackupListing listing = ListBackup(source, name);
         out.shown = listing.shown && !listing.stopped;
         for (auto e = listing.entries.rbegin(); e != listing.entries.rend(); ++e)
-          out.rows.push_back({ToQ(e->name), ToQ(FormatBackupSize(e->size)), ToQ(FormatMtfDateTime(e->modified)),
-                              ToQ(FormatMtfDateTime(e->created)), ToQ(FormatMtfDateTime(e->accessed))});
+          out.rows.push_back({ToQString(e->name), ToQString(FormatBackupSize(e->size)),
+                              ToQString(FormatMtfDateTime(e->modified)), ToQString(FormatMtfDateTime(e->created)),
+                              ToQString(FormatMtfDateTime(e->accessed))});
         return out;
       },
       [this, pane](Listed listed) {
@@ -535,19 +533,14 @@ void CPreviewArea::ShowTable() {
   auto* table = new CTablePane(this);
   SetPane(table, PreviewPane::Table);
   QPointer<CTablePane> pane(table);
-  ScanEngine* engine = m_engine;
-  const FoundItemInfo item = m_item;
-  const std::u16string name = m_name;
   struct Read {
     bool ok = false;
     TableGrid grid;
     std::vector<MdfTable> tables;
   };
-  Run<Read>(
-      [engine, item, name, mode](const PreviewCancel& cancel) {
+  RunOnSource<Read>(
+      [name = m_name, mode](ByteSource& source) {
         Read out;
-        if (!engine) return out;
-        ItemByteSource source(*engine, item, cancel);
         switch (mode) {
           case 1: out.ok = ReadDbfTable(source, out.grid); break;
           case 2: out.ok = ReadCsvGrid(source, name, out.grid); break;

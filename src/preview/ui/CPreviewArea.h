@@ -22,6 +22,7 @@
 
 namespace corvan {
 
+class ByteSource;
 class PreviewCancel;
 struct PreviewBytes;
 class PreviewTempDir;
@@ -78,6 +79,15 @@ class CPreviewArea : public QWidget {
  private:
   template <class Result>
   void Run(std::function<Result(const PreviewCancel&)> work, std::function<void(Result)> done);
+  // Runs `work` on the worker over the item's bytes (nothing without an
+  // engine: a default Result), then `done` here.
+  template <class Result>
+  void RunOnSource(std::function<Result(ByteSource&)> work, std::function<void(Result)> done);
+  // Reads the item's bytes [0, end) on the worker and runs `work` on them
+  // there (nothing without an engine or once the selection is over: a
+  // default Result), then `done` here.
+  template <class Result>
+  void RunOnBytes(std::uint64_t end, std::function<Result(PreviewBytes)> work, std::function<void(Result)> done);
   // Reads the item's bytes [0, end) on the worker, then runs `done` here.
   void ReadBytes(std::uint64_t end, std::function<void(PreviewBytes)> done);
   // The pane's Loaded(false) brings the hex pane.

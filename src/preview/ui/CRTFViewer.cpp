@@ -7,6 +7,7 @@
 
 #include "preview/RtfReader.h"
 #include "ui/DialogLayout.h"
+#include "ui/QtText.h"
 
 namespace corvan {
 
@@ -67,8 +68,7 @@ void BuildTextDocument(const RtfDocument& doc, QTextDocument& out) {
     else cursor.insertBlock(BlockFormat(p.format));
     first = false;
     for (const RtfRun& r : p.runs) {
-      const QString text = QString::fromUtf16(r.text.data(), static_cast<qsizetype>(r.text.size()));
-      cursor.insertText(text, CharFormat(doc, r.format));
+      cursor.insertText(ToQString(r.text), CharFormat(doc, r.format));
     }
   }
 }

@@ -6,18 +6,14 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "ui/QtText.h"
+
 namespace corvan {
-
-namespace {
-
-QString ToQ(const std::u16string& s) { return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size())); }
-
-}  // namespace
 
 std::vector<ReportColumn> ToReportColumns(const std::vector<TableGrid::Column>& columns) {
   std::vector<ReportColumn> out;
   out.reserve(columns.size());
-  for (const auto& c : columns) out.push_back({ToQ(c.heading), c.width, c.rightAligned});
+  for (const auto& c : columns) out.push_back({ToQString(c.heading), c.width, c.rightAligned});
   return out;
 }
 
@@ -27,7 +23,7 @@ std::vector<QStringList> ToReportRows(const std::vector<std::vector<std::u16stri
   for (const auto& r : rows) {
     QStringList cells;
     cells.reserve(static_cast<qsizetype>(r.size()));
-    for (const auto& c : r) cells.push_back(ToQ(c));
+    for (const auto& c : r) cells.push_back(ToQString(c));
     out.push_back(std::move(cells));
   }
   return out;
@@ -71,10 +67,10 @@ void CTablePane::ShowMdfTables(std::vector<MdfTable> tables) {
   std::vector<int> order(m_tables.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int>(i);
   std::stable_sort(order.begin(), order.end(), [this](int a, int b) {
-    return ToQ(m_tables[static_cast<std::size_t>(a)].name)
-               .compare(ToQ(m_tables[static_cast<std::size_t>(b)].name), Qt::CaseInsensitive) < 0;
+    return ToQString(m_tables[static_cast<std::size_t>(a)].name)
+               .compare(ToQString(m_tables[static_cast<std::size_t>(b)].name), Qt::CaseInsensitive) < 0;
   });
-  for (int i : order) m_combo->addItem(ToQ(m_tables[static_cast<std::size_t>(i)].name), i);
+  for (int i : order) m_combo->addItem(ToQString(m_tables[static_cast<std::size_t>(i)].name), i);
   m_label->show();
   m_combo->show();
   m_combo->setCurrentIndex(m_tables.empty() ? -1 : 0);
