@@ -1,6 +1,6 @@
 #pragma once
-// A python HTTP server on 127.0.0.1 for the update tests, and the random
-// bytes of the packages it serves.
+// A python server on 127.0.0.1 for the update tests, the socket set-up of
+// the scripted ones, and the random bytes of the packages it serves.
 
 #include <arpa/inet.h>
 
@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -46,6 +47,18 @@ class PythonServer final : public ChildServer {
   }
   std::string Address() const { return "http://127.0.0.1:" + std::to_string(Port()); }
 };
+
+// A script for PythonServer: `body` runs with `s` listening on 127.0.0.1 at
+// the port argv[1] names.
+inline std::string SocketServerScript(std::string_view body) {
+  return std::string(R"(
+import socket, sys, time, threading
+s = socket.socket()
+s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(('127.0.0.1', int(sys.argv[1])))
+s.listen(5)
+)") + std::string(body);
+}
 
 inline std::string RandomBytes(std::size_t n, unsigned seed = 7) {
   std::mt19937 gen(seed);

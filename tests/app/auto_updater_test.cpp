@@ -6,7 +6,7 @@
 
 #include "app/AutoUpdater.h"
 #include "app/CORVANApp.h"
-#include "app/PythonServer.h"
+#include "app/UpdateTestSupport.h"
 #include "support/TestSupport.h"
 
 namespace corvan {
@@ -19,12 +19,7 @@ using test::RandomBytes;
 
 // Announces argv[2] bytes, sends the first argv[3] of a version text and
 // closes the connection; "stall" as argv[3] answers nothing.
-constexpr const char* kShortServer = R"(
-import socket, sys, time
-s = socket.socket()
-s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-s.bind(('127.0.0.1', int(sys.argv[1])))
-s.listen(5)
+const std::string kShortServer = test::SocketServerScript(R"(
 while True:
     c, _ = s.accept()
     c.recv(65536)
@@ -33,7 +28,7 @@ while True:
     body = (b'1.0.0.4 x\n' + b'x' * 200000)[:int(sys.argv[3])]
     c.sendall(b'HTTP/1.1 200 OK\r\nContent-Length: ' + sys.argv[2].encode() + b'\r\nConnection: close\r\n\r\n' + body)
     c.close()
-)";
+)");
 
 struct RecordingPage : UpdateProgressPage {
   std::vector<std::string> statuses;
@@ -53,37 +48,21 @@ struct RecordingPage : UpdateProgressPage {
   }
 };
 
-class AutoUpdaterTest : public ::testing::Test {
+class AutoUpdaterTest : public test::UpdateServerTest {
  protected:
-  test::TempDir dir;
   test::UserFolders folders{dir.path()};
-  std::filesystem::path web = dir / "web";
-  std::filesystem::path downloads = dir / "downloads";
-  std::unique_ptr<PythonServer> server;
   std::unique_ptr<CORVANApp> app;
-  std::unique_ptr<CAutoUpdater> updater;
 
   void SetUp() override {
-    std::filesystem::create_directories(web / "upgrade");
-    std::filesystem::create_directories(downloads);
+    UpdateServerTest::SetUp();
     std::filesystem::create_directories(dir / "install");
   }
-  void Start(const std::string& installed, const std::string& address) {
+  void TearDown() override { updater.reset(); }  // before the app it reads
+  CORVANApp& ProductApp(const std::string& installed, const std::string& address) override {
     test::WriteWholeFile(dir / "install" / "product.ini",
                          "[Product]\nExeName=corvan\nVersion=" + installed + "\nUpdateServer=" + address + "\n");
     app = std::make_unique<CORVANApp>(dir / "settings.ini", dir / "install");
-    updater = std::make_unique<CAutoUpdater>(*app);
-    updater->m_downloadFolder = downloads;
-    updater->m_timeoutSeconds = 5;
-  }
-  void StartWithWebServer(const std::string& installed = "1.0.0.3") {
-    server = std::make_unique<PythonServer>(std::vector<std::string>{
-        "-m", "http.server", "PORT", "--bind", "127.0.0.1", "--directory", web.string()});
-    ASSERT_TRUE(server->Running());
-    Start(installed, server->Address() + "/");
-  }
-  void Serve(const std::string& name, const std::string& bytes) {
-    test::WriteWholeFile(web / "upgrade" / name, bytes);
+    return *app;
   }
   int CheckWith(const std::string& versionText) {
     Serve("corvan.txt", versionText);

@@ -4,33 +4,24 @@
 #include <QApplication>
 #include <QLabel>
 #include <QProgressBar>
-#include <chrono>
 #include <functional>
-#include <random>
-#include <thread>
 
 #include "app/AutoUpdater.h"
 #include "app/CORVANApp.h"
 #include "app/ui/CUpdateWizard.h"
-#include "app/PythonServer.h"
+#include "app/UpdateTestSupport.h"
+#include "console/ui/ConsoleTestSupport.h"
 #include "support/TestSupport.h"
 #include "ui/UiTestSupport.h"
 
 namespace corvan {
 namespace {
 
-using namespace std::chrono_literals;
-
 using test::PythonServer;
 using test::RandomBytes;
 
 // Announces a large package and sends it slowly, so a cancel meets it midway.
-constexpr const char* kSlowServer = R"(
-import socket, sys, time, threading
-s = socket.socket()
-s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-s.bind(('127.0.0.1', int(sys.argv[1])))
-s.listen(5)
+const std::string kSlowServer = test::SocketServerScript(R"(
 def serve(c):
     try:
         c.recv(65536)
@@ -44,54 +35,29 @@ def serve(c):
 while True:
     c, _ = s.accept()
     threading.Thread(target=serve, args=(c,), daemon=True).start()
-)";
+)");
 
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 15s) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 20);
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
+// Processes events until `done` holds, for 15 seconds at the most.
+bool WaitFor(const std::function<bool()>& done) { return test::WaitFor(done, 15); }
 
-
-class UpdateWizardTest : public ::testing::Test {
+class UpdateWizardTest : public test::UpdateServerTest {
  protected:
-  test::TempDir dir;
-  std::filesystem::path web = dir / "web";
-  std::filesystem::path downloads = dir / "downloads";
-  std::unique_ptr<PythonServer> server;
-  std::unique_ptr<CAutoUpdater> updater;
   test::AnsweringPrompt prompt;
 
   void SetUp() override {
-    std::filesystem::create_directories(web / "upgrade");
-    std::filesystem::create_directories(downloads);
+    UpdateServerTest::SetUp();
     App().m_pPrompt = &prompt;
   }
   void TearDown() override {
     App().m_pPrompt = nullptr;
     App().GetProfile().WriteInt("Update", "CheckUpdate", 0);
   }
-  void Start(const std::string& installed, const std::string& address) {
+  CORVANApp& ProductApp(const std::string& installed, const std::string& address) override {
     ProductKey& key = App().GetProductKey();
     key.Write("ExeName", "corvan");
     key.Write("Version", installed);
     key.Write("UpdateServer", address);
-    updater = std::make_unique<CAutoUpdater>(App());
-    updater->m_downloadFolder = downloads;
-    updater->m_timeoutSeconds = 5;
-  }
-  void StartWithWebServer(const std::string& installed = "1.0.0.3") {
-    server = std::make_unique<PythonServer>(std::vector<std::string>{
-        "-m", "http.server", "PORT", "--bind", "127.0.0.1", "--directory", web.string()});
-    ASSERT_TRUE(server->Running());
-    Start(installed, server->Address() + "/");
-  }
-  void Serve(const std::string& name, const std::string& bytes) {
-    test::WriteWholeFile(web / "upgrade" / name, bytes);
+    return App();
   }
   // Next from the welcome page; the check runs a second later.
   static void ToCheckedProcessPage(CUpdateWizard& wizard) {
