@@ -67,10 +67,13 @@ bool MatchesMaskList(std::u16string_view name, const std::vector<std::u16string>
   if (patterns.empty()) return true;
   const std::size_t dot = name.rfind(u'.');
   if (dot == std::u16string_view::npos) return false;
-  std::u16string wanted = u"*.";
-  wanted += name.substr(dot + 1);
-  return std::any_of(patterns.begin(), patterns.end(),
-                     [&](const std::u16string& p) { return TextsEqual(p, wanted, matchCase); });
+  // Compared as "*." + extension, without building that text for every
+  // item of the walk.
+  const std::u16string_view ext = name.substr(dot + 1);
+  return std::any_of(patterns.begin(), patterns.end(), [&](const std::u16string& p) {
+    return p.size() == ext.size() + 2 && p[0] == u'*' && p[1] == u'.' &&
+           TextsEqual(std::u16string_view(p).substr(2), ext, matchCase);
+  });
 }
 
 std::int64_t DateToSeconds(int year, int month, int day) {

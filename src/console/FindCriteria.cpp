@@ -152,8 +152,11 @@ bool FindSearch::Matches(const FoundItemInfo& r, std::u16string_view name, Stamp
   // The root entries never pass a size or date test.
   if (c.m_bSize) {
     if (r.itemId == rootId) return false;
-    if (c.m_strSizeKind == LoadString(kIdsAtLeast) && r.size < c.m_nSizeBytes) return false;
-    if (c.m_strSizeKind == LoadString(kIdsAtMost) && r.size > c.m_nSizeBytes) return false;
+    // Looked up once: this runs for every entry a search walks past.
+    static const std::string& atLeast = LoadString(kIdsAtLeast);
+    static const std::string& atMost = LoadString(kIdsAtMost);
+    if (c.m_strSizeKind == atLeast && r.size < c.m_nSizeBytes) return false;
+    if (c.m_strSizeKind == atMost && r.size > c.m_nSizeBytes) return false;
   }
   if (c.m_bDate) {
     if (r.itemId == rootId) return false;

@@ -21,7 +21,12 @@ bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
   std::error_code ec;
   if (std::filesystem::equivalent(a, b, ec)) return true;
   // A file that does not exist yet is equivalent to nothing; compare names.
-  return std::filesystem::weakly_canonical(a, ec) == std::filesystem::weakly_canonical(b, ec);
+  // A name that cannot be resolved names no file (two failures would
+  // otherwise compare as two equal empty paths).
+  const std::filesystem::path ca = std::filesystem::weakly_canonical(a, ec);
+  if (ec) return false;
+  const std::filesystem::path cb = std::filesystem::weakly_canonical(b, ec);
+  return !ec && ca == cb;
 }
 }  // namespace
 
