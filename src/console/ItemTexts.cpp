@@ -8,6 +8,10 @@
 
 namespace corvan {
 
+StampKind StampKindOf(EngineKind engine) {
+  return engine == EngineKind::Fat ? StampKind::Fat : engine == EngineKind::ExFat ? StampKind::ExFat : StampKind::Ntfs;
+}
+
 namespace {
 
 constexpr unsigned kIdsTotal = 110, kIdsMarked = 111, kIdsIn = 112, kIdsFiles = 113, kIdsFolders = 114;

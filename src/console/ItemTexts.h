@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/FoundItemInfo.h"
+#include "scan/ScanDispatch.h"
 
 namespace corvan {
 
@@ -17,6 +18,9 @@ enum class StampKind {
   Ntfs,   // FILETIME (UTC)
   ExFat,  // DOS date-time (date high, time low) in the high half, local time
 };
+
+// The stamps of the engine `engine` keeps (NTFS for any other).
+StampKind StampKindOf(EngineKind engine);
 
 struct CivilTime {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;

@@ -41,6 +41,7 @@
 #include "app/ui/CMessageBox.h"
 #include "app/ui/CORVANDlg.h"
 #include "app/ui/CSettings.h"
+#include "console/ui/FolderListModel.h"
 #include "ui/ConsoleArt.h"
 #include "app/ui/CTransLayerDlg.h"
 #include "app/ui/CUpdateWizard.h"
@@ -292,15 +293,10 @@ std::vector<Renderer> Windows() {
                     sheet.fill(Qt::white);
                     QPainter p(&sheet);
                     p.setFont(ArialFont(12));
+                    const std::vector<QPixmap> icons = FolderListModel::FileIcons();
                     for (int i = 0; i < 60; ++i) {
                       const QPoint at((i / 10) * 110 + 4, (i % 10) * 22 + 3);
-                      const QPixmap icon =
-                          i == 0   ? ItemIconPixmap(ItemIcon::Folder)
-                          : i == 1 ? ItemIconPixmap(ItemIcon::DeletedFolder)
-                          : i == 2 ? ItemIconPixmap(ItemIcon::File)
-                          : i == 3 ? ItemIconPixmap(ItemIcon::DeletedFile)
-                                   : FileTypeIconPixmap(QString::fromStdU16String(keys[static_cast<std::size_t>(i)]));
-                      p.drawPixmap(at, icon);
+                      p.drawPixmap(at, icons[static_cast<std::size_t>(i)]);
                       p.setPen(Qt::black);
                       p.drawText(QRect(at.x() + 20, at.y(), 86, 16), Qt::AlignVCenter,
                                  QString::fromStdU16String(keys[static_cast<std::size_t>(i)]));

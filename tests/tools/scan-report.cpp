@@ -174,10 +174,6 @@ std::vector<FoundItemHandle> SelectedItems(FoundItemStore& store, const Selectio
   return rows;
 }
 
-StampKind StampsOf(EngineKind engine) {
-  return engine == EngineKind::Fat ? StampKind::Fat : engine == EngineKind::ExFat ? StampKind::ExFat : StampKind::Ntfs;
-}
-
 // Message boxes go to standard error; questions get the answer that changes nothing.
 class ConsolePrompt final : public Prompt {
  public:
@@ -347,7 +343,7 @@ int Resume(int argc, char** argv, std::chrono::steady_clock::time_point started)
   std::unique_ptr<ScanEngine> fatEngine, ntfsEngine, exFatEngine;
   EngineSlots slots{fatEngine, ntfsEngine, exFatEngine};
   slots.For(loaded.engineKind) = std::move(loaded.engine);
-  const std::vector<FoundItemHandle> rows = SelectedItems(store, selection, StampsOf(loaded.engineKind));
+  const std::vector<FoundItemHandle> rows = SelectedItems(store, selection, StampKindOf(loaded.engineKind));
   return ListAndExtract(store, host, slots, extract, started, rows);
 }
 
@@ -527,7 +523,7 @@ int main(int argc, char** argv) {
   worker.Run();
   if (!worker.Problem().empty()) return 1;
 
-  const std::vector<FoundItemHandle> rows = SelectedItems(store, selection, StampsOf(worker.Engine()));
+  const std::vector<FoundItemHandle> rows = SelectedItems(store, selection, StampKindOf(worker.Engine()));
   const int listed = ListAndExtract(store, host, {fatEngine, ntfsEngine, exFatEngine}, extract, started, rows);
   if (saveScan) {
     ScanSaveRequest request;

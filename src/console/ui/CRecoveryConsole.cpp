@@ -319,12 +319,8 @@ void CRecoveryConsole::CreateControls() {
   m_pPreviewArea = new CPreviewArea(this);
   Place(m_pPreviewArea, Anchor::StretchH, QRect(336, 92, 628, 250));
   m_pPreviewArea->hide();
-  QLabel* mdfCaption = label(kIdMdfCaption, QStringLiteral("Select MDF Table:"), QRect(700, 98, 110, 20), Anchor::Fixed);
-  mdfCaption->hide();
-  auto* mdf = new QComboBox(this);
-  SetDlgCtrlId(mdf, kIdMdfCombo);
-  Place(mdf, Anchor::StretchBoth, QRect(812, 96, 146, 24));
-  mdf->hide();
+  // The table pane of the preview area carries its own "Select MDF Table:"
+  // caption and combo.
 
   m_pList = new CFileListCtrl(*m_store, this);
   m_pList->SetBusyTest(busy);
@@ -446,7 +442,7 @@ void CRecoveryConsole::OnTimer() {
   const EngineKind engine = source ? ChooseEngine(source->kind, source->partition ? source->partition->fileSystemKind : 0,
                                                   app.m_nRecoveryMode, app.m_nAdvanceFsChoice)
                                    : EngineKind::None;
-  m_stampKind = engine == EngineKind::Fat ? StampKind::Fat : engine == EngineKind::ExFat ? StampKind::ExFat : StampKind::Ntfs;
+  m_stampKind = StampKindOf(engine);
   m_pList->Model()->SetStampKind(m_stampKind);
   m_store->SetRootLabel(RootLabel());
   m_store->SetGroupByType(app.m_nRecoveryMode != kModeRaw);

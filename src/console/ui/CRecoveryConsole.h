@@ -75,7 +75,6 @@ class CRecoveryConsole : public QWidget {
   static constexpr int kIdTitleStrip = 1066, kIdPreviewFrame = 1069, kIdPreviewBox = 1266, kIdPane = 1065,
                        kIdGroup = 1070;
   static constexpr int kIdPlaceholderPicture = 1271, kIdPlaceholderText = 1269, kIdPlaceholderLink = 1270;
-  static constexpr int kIdMdfCaption = 1267, kIdMdfCombo = 1268;
   static constexpr int kIdRecoverCaption = 1275, kIdBackCaption = 1274;
   static constexpr int kIdSeparator1 = 1276, kIdSeparator2 = 1277, kIdSeparator3 = 1278;
   static constexpr int kHelpContext = 132;

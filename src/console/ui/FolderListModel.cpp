@@ -17,11 +17,14 @@ constexpr unsigned kColumnTitles[] = {247, 128, 139, 314, 315, 316};
 }  // namespace
 
 FolderListModel::FolderListModel(FoundItemStore& store, QObject* parent)
-    : QAbstractTableModel(parent), m_store(store) {
-  m_icons = {ItemIconPixmap(ItemIcon::Folder), ItemIconPixmap(ItemIcon::DeletedFolder), ItemIconPixmap(ItemIcon::File),
-             ItemIconPixmap(ItemIcon::DeletedFile)};
+    : QAbstractTableModel(parent), m_store(store), m_icons(FileIcons()) {}
+
+std::vector<QPixmap> FolderListModel::FileIcons() {
+  std::vector<QPixmap> icons = {ItemIconPixmap(ItemIcon::Folder), ItemIconPixmap(ItemIcon::DeletedFolder),
+                                ItemIconPixmap(ItemIcon::File), ItemIconPixmap(ItemIcon::DeletedFile)};
   const auto& keys = IconKeyTable();
-  for (std::size_t i = 4; i < keys.size(); ++i) m_icons.push_back(FileTypeIconPixmap(ToQString(keys[i])));
+  for (std::size_t i = 4; i < keys.size(); ++i) icons.push_back(FileTypeIconPixmap(ToQString(keys[i])));
+  return icons;
 }
 
 int FolderListModel::IconIndex(int row) const {

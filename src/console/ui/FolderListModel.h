@@ -57,6 +57,8 @@ class FolderListModel : public QAbstractTableModel {
   // The icon of a row: its position in the application's icon key table
   // (0 folder, 1 deleted folder, 2 a file of no listed kind, 3 deleted file).
   int IconIndex(int row) const;
+  // The icons by icon index, in the order of the icon key table.
+  static std::vector<QPixmap> FileIcons();
 
  signals:
   // The check box of row `item` was clicked (the store is not changed yet).

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "ui/DialogLayout.h"
 #include "ui/QtText.h"
 
 namespace corvan {
@@ -34,7 +35,8 @@ CTablePane::CTablePane(QWidget* parent)
       m_label(new QLabel(QStringLiteral("Select MDF Table:"), this)),
       m_combo(new QComboBox(this)),
       m_grid(new CReportList(CReportList::kIdTableGrid, this)) {
-  m_combo->setObjectName(QStringLiteral("TableCombo"));
+  SetDlgCtrlId(m_label, kIdComboCaption);
+  SetDlgCtrlId(m_combo, kIdTableCombo);
   m_combo->setMinimumWidth(200);
   auto* top = new QHBoxLayout;
   top->setContentsMargins(4, 4, 4, 4);

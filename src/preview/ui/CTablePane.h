@@ -17,7 +17,7 @@ namespace corvan {
 class CTablePane : public QWidget {
   Q_OBJECT
  public:
-  static constexpr int kIdTableCombo = 1268;
+  static constexpr int kIdComboCaption = 1267, kIdTableCombo = 1268;
 
   explicit CTablePane(QWidget* parent = nullptr);
   // A dBASE or CSV grid: the combo and its label are hidden.
