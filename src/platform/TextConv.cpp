@@ -47,17 +47,17 @@ locale_t UnicodeCtype() {
 }
 }  // namespace
 
-std::u16string Utf8ToUtf16(std::string_view s) {
-  std::u16string out;
-  out.reserve(s.size());
+bool AppendUtf8(std::u16string& out, std::string_view s) {
+  bool wellFormed = true;
   std::size_t i = 0;
   while (i < s.size()) {
     const auto b0 = static_cast<unsigned char>(s[i]);
     char32_t cp;
     std::size_t len;
     if (b0 < 0x80) {
-      cp = b0;
-      len = 1;
+      out.push_back(b0);
+      ++i;
+      continue;
     } else if ((b0 & 0xE0) == 0xC0) {
       cp = b0 & 0x1F;
       len = 2;
@@ -69,15 +69,13 @@ std::u16string Utf8ToUtf16(std::string_view s) {
       len = 4;
     } else {
       AppendUtf16(out, kReplacement);
+      wellFormed = false;
       ++i;
       continue;
     }
-    if (i + len > s.size()) {
-      AppendUtf16(out, kReplacement);
-      break;
-    }
     bool ok = true;
-    for (std::size_t k = 1; k < len; ++k) {
+    std::size_t k = 1;
+    for (; k < len && i + k < s.size(); ++k) {
       const auto b = static_cast<unsigned char>(s[i + k]);
       if ((b & 0xC0) != 0x80) {
         ok = false;
@@ -85,15 +83,36 @@ std::u16string Utf8ToUtf16(std::string_view s) {
       }
       cp = (cp << 6) | (b & 0x3F);
     }
-    const bool overlong = (len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000);
-    if (!ok || overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    if (ok && k < len) {
+      // Cut off by the end of the text: one replacement for what is left.
       AppendUtf16(out, kReplacement);
+      return false;
+    }
+    const bool overlong = (len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000);
+    if (!ok) {
+      // Broken off by a byte that is no continuation: one replacement for the
+      // part read, and that byte starts afresh, so nothing after it is lost.
+      AppendUtf16(out, kReplacement);
+      wellFormed = false;
+      i += k;
+      continue;
+    }
+    if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+      AppendUtf16(out, kReplacement);
+      wellFormed = false;
       ++i;
       continue;
     }
     AppendUtf16(out, cp);
     i += len;
   }
+  return wellFormed;
+}
+
+std::u16string Utf8ToUtf16(std::string_view s) {
+  std::u16string out;
+  out.reserve(s.size());
+  AppendUtf8(out, s);
   return out;
 }
 

@@ -9,6 +9,10 @@ namespace corvan {
 
 // Invalid sequences become U+FFFD; nothing is dropped silently.
 std::u16string Utf8ToUtf16(std::string_view text);
+// Appends `text` as Utf8ToUtf16 converts it; false when it held an invalid
+// sequence (overlong forms, surrogates, values past Unicode, cut-off or
+// stray bytes).
+bool AppendUtf8(std::u16string& out, std::string_view text);
 std::string Utf16ToUtf8(std::u16string_view text);
 
 // Unicode lower case of one UTF-16 unit (surrogates are returned unchanged).

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "platform/TextConv.h"
 #include "preview/PreviewKinds.h"
 
 namespace corvan {
@@ -31,48 +32,6 @@ void AppendLatin1(std::u16string& out, std::string_view bytes) {
 }
 
 }  // namespace
-
-bool AppendUtf8(std::u16string& out, std::string_view bytes) {
-  bool wellFormed = true;
-  std::size_t i = 0;
-  const std::size_t n = bytes.size();
-  while (i < n) {
-    const auto b0 = static_cast<unsigned char>(bytes[i]);
-    if (b0 < 0x80) {
-      out.push_back(b0);
-      ++i;
-      continue;
-    }
-    int len = 0;
-    char32_t cp = 0;
-    if (b0 >= 0xC2 && b0 <= 0xDF) len = 2, cp = b0 & 0x1F;
-    else if (b0 >= 0xE0 && b0 <= 0xEF) len = 3, cp = b0 & 0x0F;
-    else if (b0 >= 0xF0 && b0 <= 0xF4) len = 4, cp = b0 & 0x07;
-    bool ok = len > 0 && i + static_cast<std::size_t>(len) <= n;
-    for (int k = 1; ok && k < len; ++k) {
-      const auto b = static_cast<unsigned char>(bytes[i + static_cast<std::size_t>(k)]);
-      if ((b & 0xC0) != 0x80) ok = false;
-      else cp = cp << 6 | (b & 0x3F);
-    }
-    if (ok && ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))))
-      ok = false;
-    if (!ok) {
-      out.push_back(0xFFFD);
-      wellFormed = false;
-      ++i;
-      continue;
-    }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-    i += static_cast<std::size_t>(len);
-  }
-  return wellFormed;
-}
 
 namespace {
 

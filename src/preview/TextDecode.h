@@ -34,11 +34,6 @@ class CodePageDecoder {
   std::map<std::string, void*> converters_;
 };
 
-// Appends UTF-8 `bytes` with every malformed sequence (overlong forms,
-// surrogates, values past Unicode, cut-off sequences) as one U+FFFD; false
-// when there was one.
-bool AppendUtf8(std::u16string& out, std::string_view bytes);
-
 // `bytes` in `charset` (UTF-8 when empty or unknown to the converters).
 std::u16string DecodeText(std::string_view bytes, std::string_view charset);
 

@@ -23,7 +23,27 @@ TEST(TextConv, BadInputBecomesReplacementCharacters) {
   EXPECT_EQ(Utf8ToUtf16("a\xFF" "b"), u"a\uFFFDb");
   EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD");  // overlong "/"
   EXPECT_EQ(Utf8ToUtf16("\xE6\x97"), u"\uFFFD");         // cut short
+  // A sequence broken off by an ordinary character keeps that character.
+  EXPECT_EQ(Utf8ToUtf16("\xE0" "A"), u"\uFFFDA");
+  EXPECT_EQ(Utf8ToUtf16("\xF0\x9F" "ab"), u"\uFFFDab");
   EXPECT_EQ(Utf16ToUtf8(std::u16string{char16_t(0xDC00), u'x'}), "\xEF\xBF\xBDx");
+}
+
+// Whether bytes are well-formed UTF-8 (RFC 3629): what an 8-bit archive name
+// is taken as before it falls back to Windows-1252.
+TEST(TextConv, Utf8TellsWhetherItWasWellFormed) {
+  std::u16string out;
+  EXPECT_TRUE(AppendUtf8(out, "\xF0\x9F\x98\x80 \xE2\x82\xAC"));
+  EXPECT_EQ(out, u"\U0001F600 \u20AC");
+  // Overlong, a surrogate, past U+10FFFF, cut off, a lone continuation, a 5-byte form.
+  for (const char* bad : {"\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE2\x82", "\x80", "\xF8\x88\x80\x80\x80"}) {
+    out.clear();
+    EXPECT_FALSE(AppendUtf8(out, bad)) << bad;
+    EXPECT_NE(out.find(u'\uFFFD'), std::u16string::npos);
+  }
+  // A well-formed U+FFFD of its own is not a fault.
+  out.clear();
+  EXPECT_TRUE(AppendUtf8(out, "\xEF\xBF\xBD"));
 }
 
 TEST(TextConv, FoldsCaseBeyondAscii) {

@@ -114,23 +114,5 @@ TEST(TextDecode, CharsetsOfPagesAndDocuments) {
   EXPECT_EQ(HtmlCharset(Bytes("\xEF\xBB\xBF<p>")), "utf-8");
   EXPECT_EQ(HtmlCharset(Bytes("<p>none</p>")), "");
 }
-
-// Whether bytes are well-formed UTF-8 (RFC 3629): what an 8-bit archive name
-// is taken as before it falls back to Windows-1252.
-TEST(TextDecode, Utf8TellsWhetherItWasWellFormed) {
-  std::u16string out;
-  EXPECT_TRUE(AppendUtf8(out, "\xF0\x9F\x98\x80 \xE2\x82\xAC"));
-  EXPECT_EQ(out, u"\U0001F600 \u20AC");
-  // Overlong, a surrogate, past U+10FFFF, cut off, a lone continuation, a 5-byte form.
-  for (const char* bad : {"\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE2\x82", "\x80", "\xF8\x88\x80\x80\x80"}) {
-    out.clear();
-    EXPECT_FALSE(AppendUtf8(out, bad)) << bad;
-    EXPECT_NE(out.find(u'\uFFFD'), std::u16string::npos);
-  }
-  // A well-formed U+FFFD of its own is not a fault.
-  out.clear();
-  EXPECT_TRUE(AppendUtf8(out, "\xEF\xBF\xBD"));
-}
-
 }  // namespace
 }  // namespace corvan
