@@ -126,6 +126,23 @@ std::vector<ToolRow> TarRows(const fs::path& tar) {
   return rows;
 }
 
+// `bsdtar -tvf` (libarchive): mode, links, owner, group, size, month, day,
+// time or year, name; name and size are compared.
+std::vector<std::pair<std::string, std::uint64_t>> BsdtarRows(const fs::path& tar) {
+  std::vector<std::pair<std::string, std::uint64_t>> rows;
+  std::istringstream in(Shell("bsdtar -tvf " + test::Quote(tar)));
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream f(line);
+    std::string mode, links, owner, group, month, day, when, name;
+    std::uint64_t size = 0;
+    if (!(f >> mode >> links >> owner >> group >> size >> month >> day >> when)) continue;
+    f.get();
+    std::getline(f, name);
+    rows.emplace_back(name, size);
+  }
+  return rows;
+}
+
 // `cabextract -l`: size | dd.mm.yyyy hh:mm:ss | name.
 std::vector<ToolRow> CabextractRows(const fs::path& cab) {
   std::vector<ToolRow> rows;
@@ -151,7 +168,7 @@ class ArchiveTools : public ::testing::Test {
     oldTz_ = tz ? std::optional<std::string>(tz) : std::nullopt;
     ::setenv("TZ", "UTC", 1);
     ::tzset();
-    for (const char* tool : {"zip", "zipinfo", "tar", "gcab", "cabextract", "python3"})
+    for (const char* tool : {"zip", "zipinfo", "tar", "bsdtar", "gcab", "cabextract", "python3"})
       if (!test::HaveTool(tool)) GTEST_SKIP() << tool << " is not installed";
   }
   void TearDown() override {
@@ -234,6 +251,13 @@ TEST_F(ArchiveTools, TarListsAsGnuTarDoes) {
     ASSERT_GE(rows.size(), 7u);
     const ArchiveListing listing = List(ReadFile(dir_ / name), u"x.tar");
     ExpectSameRows(listing, rows);
+    // libarchive's lister reads the same names and sizes.
+    const auto bsd = BsdtarRows(dir_ / name);
+    ASSERT_EQ(bsd.size(), listing.entries.size());
+    for (std::size_t i = 0; i < bsd.size(); ++i) {
+      EXPECT_EQ(Utf16ToUtf8(listing.entries[i].name), bsd[i].first);
+      EXPECT_EQ(listing.entries[i].unpacked, bsd[i].second) << bsd[i].first;
+    }
     for (const ArchiveEntry& e : listing.entries) {
       EXPECT_EQ(e.isFile, e.unpacked != 0);
       EXPECT_EQ(e.ratio, RatioStyle::None);
