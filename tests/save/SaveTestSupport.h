@@ -86,26 +86,6 @@ inline std::string FileMd5(const std::filesystem::path& p) {
   return Md5Hex({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
 }
 
-struct CommandResult {
-  int status = -1;
-  std::string output;
-};
-// Runs `command` through the shell, standard error with standard output.
-inline CommandResult RunCommand(const std::string& command) {
-  CommandResult r;
-  FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-  if (!p) return r;
-  char buf[4096];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) r.output.append(buf, n);
-  const int st = ::pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
-inline std::string Quote(const std::filesystem::path& p) {
-  std::string q = "'";
-  for (char c : p.string()) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
 inline bool HaveTool(const std::string& name) { return RunCommand("command -v " + name).status == 0; }
 
 // tests/tools/check-zips over `archives`: every reader's verdict, and one

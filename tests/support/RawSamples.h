@@ -5,8 +5,6 @@
 // VHD, with each sample written at the start of a free cluster (or sector)
 // and zeros after it, and a headless raw scan of a volume or a whole disk.
 
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
@@ -94,26 +92,9 @@ inline std::vector<RawSample> ReadRawSamples(const std::filesystem::path& dir) {
   return samples;
 }
 
-// Runs a shell command; its exit status (-1 when it did not end normally).
-inline int RunShell(const std::string& command) {
-  const int status = std::system(command.c_str());
-  return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-inline std::string FindTool(const char* name) {
-  for (const char* dir : {"/usr/sbin/", "/sbin/", "/usr/bin/", "/bin/"}) {
-    const std::string path = std::string(dir) + name;
-    if (std::filesystem::exists(path)) return path;
-  }
-  return {};
-}
-
-inline std::string Quote(const std::filesystem::path& p) {
-  std::string quoted = "'";  // built in steps: GCC 12 warns wrongly on "'" + s + "'"
-  quoted += p.string();
-  quoted += '\'';
-  return quoted;
-}
+using test::FindTool;
+using test::Quote;
+using test::RunShell;
 
 // A file of `bytes` zero bytes (a hole where the file system allows).
 inline void MakeZeroFile(const std::filesystem::path& file, std::uint64_t bytes) {

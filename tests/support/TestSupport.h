@@ -1,10 +1,12 @@
 #pragma once
-// Shared helpers of the tests: a temporary folder, environment overrides and
-// the corpus location.
+// Shared helpers of the tests: a temporary folder, environment overrides,
+// the corpus location and the reference tools run from a shell.
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -57,6 +59,45 @@ class UserFolders {
   }
   std::vector<std::pair<std::string, std::pair<std::string, bool>>> saved_;
 };
+
+// Runs a shell command; its exit status (-1 when it did not end normally).
+inline int RunShell(const std::string& command) {
+  const int status = std::system(command.c_str());
+  return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+struct CommandResult {
+  int status = -1;
+  std::string output;
+};
+// Runs `command` through the shell, standard error with standard output.
+inline CommandResult RunCommand(const std::string& command) {
+  CommandResult r;
+  FILE* p = ::popen((command + " 2>&1").c_str(), "r");
+  if (!p) return r;
+  char buf[4096];
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) r.output.append(buf, n);
+  const int st = ::pclose(p);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+// The tool where the Debian packages of scripts/setup-deps put it; empty
+// when it is not installed.
+inline std::string FindTool(const char* name) {
+  for (const char* dir : {"/usr/sbin/", "/sbin/", "/usr/bin/", "/bin/"}) {
+    const std::string path = std::string(dir) + name;
+    if (std::filesystem::exists(path)) return path;
+  }
+  return {};
+}
+
+// A path as one shell word.
+inline std::string Quote(const std::filesystem::path& p) {
+  std::string q = "'";
+  for (char c : p.string()) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
 
 inline std::filesystem::path CorpusDir() {
   if (const char* d = std::getenv("CORVAN_CORPUS_DIR"); d && *d) return d;

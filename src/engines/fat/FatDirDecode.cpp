@@ -244,9 +244,9 @@ void FatEngine::WalkFolderChain(std::uint32_t parentId, std::uint32_t firstClust
   const std::vector<std::uint32_t> clusters =
       deleted ? GetClusterChain(firstCluster, 1, true) : FollowFatChain(firstCluster);
   std::vector<std::uint8_t> buffer(std::size_t{m_nSectorsPerCluster} * kSectorSize);
-  FoundItemInfo record;
-  record.parentId = parentId;
-  record.flags = deleted ? kItemDeleted : 0;
+  FoundItemInfo folder;
+  folder.parentId = parentId;
+  folder.flags = deleted ? kItemDeleted : 0;
   std::uint32_t previous = kNoCluster;
   for (std::size_t i = 0; i < clusters.size() && !Aborted(); ++i) {
     const std::uint32_t c = clusters[i];
@@ -257,7 +257,7 @@ void FatEngine::WalkFolderChain(std::uint32_t parentId, std::uint32_t firstClust
     if (m_bMarkFlag && m_nFatSource != kFatSourceContiguous && c < m_clusterMap.size()) {
       m_clusterMap[c] = kClusterFound;
     }
-    if (!WalkDirectoryCluster(buffer, record, previous, c, walkFlag, 0, throughParent && !deleted)) break;
+    if (!WalkDirectoryCluster(buffer, folder, previous, c, walkFlag, 0, throughParent && !deleted)) break;
     previous = c;
   }
   --m_nFolderDepth;
@@ -266,15 +266,15 @@ void FatEngine::WalkFolderChain(std::uint32_t parentId, std::uint32_t firstClust
 void FatEngine::WalkFolderFromValidSector(std::uint32_t parentId, std::uint32_t cluster, std::uint8_t walkFlag) {
   std::vector<std::uint8_t> buffer(std::size_t{m_nSectorsPerCluster} * kSectorSize);
   if (!ReadClusters(cluster, 0, buffer.data(), m_nSectorsPerCluster)) return;
-  FoundItemInfo record;
-  record.parentId = parentId;
-  record.flags = kItemDeleted;
+  FoundItemInfo folder;
+  folder.parentId = parentId;
+  folder.flags = kItemDeleted;
   for (std::uint32_t s = 1; s < m_nSectorsPerCluster && !Aborted(); ++s) {
     for (std::uint32_t at = s * kSectorSize; at < (s + 1) * kSectorSize; at += 32) {
       const std::uint8_t verdict = ValidateDirEntryStrict(buffer.data() + at, m_nHighestCluster);
       if (verdict == kDirEntrySkip) continue;
       if (verdict == kDirEntryInvalid) break;
-      WalkDirectoryCluster(buffer, record, kNoCluster, cluster, walkFlag, s * kSectorSize);
+      WalkDirectoryCluster(buffer, folder, kNoCluster, cluster, walkFlag, s * kSectorSize);
       return;
     }
   }

@@ -286,8 +286,9 @@ class FatEngine final : public ScanEngine {
   void WalkFat16Root();
   void WalkFat32Root(std::uint32_t rootCluster);
   // Entries from `startOffset` on; offsets stay relative to the cluster.
-  // `listEmptyFiles` as DecodeDirEntry's `listEmptyFile`.
-  bool WalkDirectoryCluster(std::span<const std::uint8_t> cluster, FoundItemInfo& record,
+  // `folder` gives every entry its parent id and whether the folder itself
+  // is deleted. `listEmptyFiles` as DecodeDirEntry's `listEmptyFile`.
+  bool WalkDirectoryCluster(std::span<const std::uint8_t> cluster, const FoundItemInfo& folder,
                             std::uint32_t previousCluster, std::uint32_t thisCluster,
                             std::uint8_t walkFlag, std::uint32_t startOffset = 0, bool listEmptyFiles = false);
 

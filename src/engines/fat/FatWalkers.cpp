@@ -122,14 +122,18 @@ void FatEngine::WalkFat32Root(std::uint32_t rootCluster) {
   }
 }
 
-bool FatEngine::WalkDirectoryCluster(std::span<const std::uint8_t> cluster, FoundItemInfo& record,
+bool FatEngine::WalkDirectoryCluster(std::span<const std::uint8_t> cluster, const FoundItemInfo& folder,
                                      std::uint32_t previousCluster, std::uint32_t thisCluster,
                                      std::uint8_t walkFlag, std::uint32_t startOffset, bool listEmptyFiles) {
-  const bool walkedDeleted = record.IsDeleted();
+  const bool walkedDeleted = folder.IsDeleted();
   std::u16string name;
   for (std::uint64_t at = startOffset; at + 32 <= cluster.size(); at += 32) {
     if (Aborted()) return false;
     if (cluster[at] == 0) return false;
+    // Each entry starts from the folder's own state: a deleted entry before
+    // it, in this cluster or the one before, says nothing about it.
+    FoundItemInfo record;
+    record.parentId = folder.parentId;
     record.flags = walkedDeleted ? kItemDeleted : 0;
     name.clear();
     if (!DecodeDirEntry(static_cast<std::uint32_t>(at), name, cluster, record, previousCluster, thisCluster,

@@ -1,11 +1,14 @@
 // The tree pass over small volumes built for one case each: whole folder
 // chains, the FAT32 root, attributes, folders met twice, deferred deleted
-// folders, deep nesting and Stop.
+// folders, deep nesting and Stop; and a folder whose clusters lie apart on
+// volumes made by mkfs.fat and mtools, in every recovery mode.
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
+#include <set>
 #include <sstream>
 
 #include "engines/fat/FatImageBuilder.h"
@@ -173,26 +176,12 @@ TEST(FatTreePass, DeepNestingIsListedButNotOpenedPastTheLimit) {
 // with their sizes.
 std::map<std::string, std::uint64_t> FlsLiveFiles(FatImage& image, const std::filesystem::path& file,
                                                   const char* type) {
-  {
-    std::ofstream out(file, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(image.Bytes().data()), static_cast<std::streamsize>(image.Bytes().size()));
-  }
+  test::WriteWholeFile(file, std::string(image.Bytes().begin(), image.Bytes().end()));
+  std::string error;
   std::map<std::string, std::uint64_t> files;
-  FILE* p = ::popen(("fls -r -p -l -f " + std::string(type) + " '" + file.string() + "' 2>&1").c_str(), "r");
-  if (!p) return files;
-  std::string text;
-  char buf[4096];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) text.append(buf, n);
-  EXPECT_EQ(::pclose(p), 0) << text;
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) {
-    std::vector<std::string> f;
-    std::istringstream fields(line);
-    for (std::string x; std::getline(fields, x, '\t');) f.push_back(x);
-    // "r/r 4:" is a live file, "r/r * 4:" a deleted one.
-    if (f.size() < 7 || f[0].rfind("r/r ", 0) != 0 || f[0].find('*') != std::string::npos) continue;
-    files[f[1]] = std::stoull(f[6]);
-  }
+  for (const test::FlsEntry& e : test::ListWithFls(file, type, error))
+    if (!e.folder && !e.deleted) files[e.path] = e.size;
+  EXPECT_EQ(error, "");
   return files;
 }
 
@@ -284,6 +273,126 @@ TEST(FatScanModes, StopEndsTheScanWithoutAMessage) {
   EXPECT_NE(h.app.LogPendingText().find("Process aborted. User intervention"), std::string::npos);
   EXPECT_EQ(h.store.Count(), 0u);
 }
+
+// ---- a folder whose clusters lie apart, made as a user makes it ----
+
+struct ToolVolume {
+  const char* type;  // fls's name for it
+  int bits;
+  std::uint64_t bytes;
+  std::uint8_t kind;
+};
+void PrintTo(const ToolVolume& v, std::ostream* os) { *os << v.type; }
+
+// One sector per cluster (16 entries). mtools fills folder d's first cluster
+// with its dot entries and seven files of one long-name part each; big.bin
+// takes the clusters behind theirs, so README_48.txt opens a cluster of d
+// further on; then the file whose entries end d's first cluster is deleted.
+// Empty when the volume was made, else what went wrong.
+std::string MakeSplitFolderVolume(const std::filesystem::path& image, const ToolVolume& v) {
+  std::map<std::string, std::string> tool;
+  for (const char* name : {"mkfs.fat", "mmd", "mcopy", "mdel"}) {
+    tool[name] = test::FindTool(name);
+    if (tool[name].empty()) return std::string(name) + " is not installed (scripts/setup-deps installs it)";
+  }
+  const std::filesystem::path dir = image.parent_path();
+  std::ofstream(image, std::ios::binary).close();
+  std::filesystem::resize_file(image, v.bytes);
+  std::vector<std::string> commands = {tool["mkfs.fat"] + " -F " + std::to_string(v.bits) + " -s 1 " + test::Quote(image),
+                                       tool["mmd"] + " -i " + test::Quote(image) + " ::/d"};
+  const auto copy = [&](const std::string& source, std::size_t size, char fill, const std::string& target) {
+    test::WriteWholeFile(dir / source, std::string(size, fill));
+    commands.push_back(tool["mcopy"] + " -i " + test::Quote(image) + " " + test::Quote(dir / source) + " '::/" +
+                       target + "'");
+  };
+  for (int i = 1; i <= 7; ++i) copy("f" + std::to_string(i), 700, char('0' + i), "d/fil_no_0" + std::to_string(i) + ".txt");
+  copy("big.bin", 3000, 'B', "big.bin");
+  copy("last.txt", 6, 'L', "d/README_48.txt");
+  commands.push_back(tool["mdel"] + " -i " + test::Quote(image) + " '::/d/fil_no_07.txt'");
+  for (const std::string& c : commands) {
+    if (test::RunShell("MTOOLS_SKIP_CHECK=1 " + c + " >/dev/null 2>&1") != 0) return "failed: " + c;
+  }
+  return {};
+}
+
+// Path and deleted state of every item of a scan, or of every fls entry.
+using States = std::multiset<std::pair<std::string, bool>>;
+
+States ScanStates(const std::filesystem::path& image, std::uint8_t kind,
+                  const std::function<FatScanResult(FatEngine&)>& scan) {
+  Harness h;
+  h.MountFile(image);
+  auto engine = h.Engine(kind);
+  EXPECT_EQ(scan(*engine), FatScanResult::Completed);
+  States states;
+  for (const auto& [path, item] : h.ItemsByPath()) states.insert({path, item.record.IsDeleted()});
+  return states;
+}
+
+class SplitFolder : public ::testing::TestWithParam<ToolVolume> {};
+
+TEST_P(SplitFolder, EveryModeKeepsTheStatesFlsShows) {
+  const ToolVolume v = GetParam();
+  test::TempDir dir;
+  const std::filesystem::path image = dir / "volume.img";
+  if (const std::string problem = MakeSplitFolderVolume(image, v); !problem.empty()) FAIL() << problem;
+  std::string error;
+  const std::vector<test::FlsEntry> fls = test::ListWithFls(image, v.type, error);
+  ASSERT_EQ(error, "");
+  States truth, deletedFiles;
+  for (const test::FlsEntry& e : fls) {
+    truth.insert({e.path, e.deleted});
+    if (e.deleted && !e.folder) deletedFiles.insert({e.path, true});
+  }
+  ASSERT_EQ(truth.count({"d/README_48.txt", false}), 1u);
+  ASSERT_EQ(deletedFiles, States({{"d/fil_no_07.txt", true}}));
+
+  {
+    // The volume is laid out as meant: d's two clusters are apart, the first
+    // ends in the deleted file's short entry and the second begins with
+    // README_48.txt's long-name part.
+    Harness h;
+    h.MountFile(image);
+    auto engine = h.Engine(v.kind);
+    ASSERT_EQ(engine->ScanVolume(0), FatScanResult::Completed);
+    const auto items = h.ItemsByPath();
+    ASSERT_EQ(items.count("d"), 1u);
+    const std::vector<std::uint32_t> chain = engine->FollowFatChain(items.find("d")->second.record.Location32());
+    ASSERT_EQ(chain.size(), 2u);
+    EXPECT_GT(chain[1], chain[0] + 1);
+    std::uint8_t first[kSectorSize], second[kSectorSize];
+    ASSERT_TRUE(engine->ReadClusters(chain[0], 0, first, 1));
+    ASSERT_TRUE(engine->ReadClusters(chain[1], 0, second, 1));
+    EXPECT_EQ(first[kSectorSize - 32], 0xE5);
+    EXPECT_EQ(second[11], 0x0F);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(second) + 32, 11), "README~1TXT");
+  }
+
+  // Quick and Advance Recovery list what fls lists, each live or deleted as
+  // fls says.
+  EXPECT_EQ(ScanStates(image, v.kind, [](FatEngine& e) { return e.ScanVolume(0); }), truth) << "Quick";
+  EXPECT_EQ(ScanStates(image, v.kind, [](FatEngine& e) { return e.DeepScan(0); }), truth) << "Advance";
+  // Deleted Recovery (either pass) lists the deleted file, and the live
+  // folder on its way, nothing live as deleted.
+  for (const auto& [pass, scan] : std::vector<std::pair<const char*, std::function<FatScanResult(FatEngine&)>>>{
+           {"volume", [](FatEngine& e) { return e.ScanVolume(1); }},
+           {"tree", [](FatEngine& e) { return e.DeepScan(1); }}}) {
+    const States listed = ScanStates(image, v.kind, scan);
+    States files;
+    for (const auto& item : listed) {
+      EXPECT_EQ(truth.count(item), 1u) << pass << ": " << item.first << (item.second ? " deleted" : " live");
+      if (item.first != "d") files.insert(item);
+    }
+    EXPECT_EQ(files, deletedFiles) << pass;
+  }
+}
+
+// FAT12 and FAT16 keep their root apart, so the folder lies under it.
+INSTANTIATE_TEST_SUITE_P(Kinds, SplitFolder,
+                         ::testing::Values(ToolVolume{"fat12", 12, 2u << 20, kFat12},
+                                           ToolVolume{"fat16", 16, 8u << 20, kFat16},
+                                           ToolVolume{"fat32", 32, 64u << 20, kFat32}),
+                         [](const auto& info) { return std::string(info.param.type); });
 
 }  // namespace
 }  // namespace corvan
