@@ -31,13 +31,7 @@ inline std::vector<std::uint8_t> PatternBytes(std::size_t n, std::uint8_t seed, 
 }
 
 // A tool of exfatprogs, or empty when it is not installed.
-inline std::string ExFatTool(const char* name) {
-  for (const char* dir : {"/usr/sbin/", "/sbin/", "/usr/bin/", "/bin/"}) {
-    const std::string path = std::string(dir) + name;
-    if (std::filesystem::exists(path)) return path;
-  }
-  return {};
-}
+inline std::string ExFatTool(const char* name) { return test::FindTool(name); }
 
 // Whether fsck.exfat finds the volume in `image` clean; `report` gets what
 // it said. (With -n it answers every question with no and may still end

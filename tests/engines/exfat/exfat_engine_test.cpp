@@ -1,6 +1,7 @@
 // The exFAT engine over small volumes written from the format's definition
 // (ExFatImageBuilder): boot-sector fallback and refusal, the work files,
-// FAT chains and runs, the cluster map, the walks' order and guards, the
+// FAT chains and runs, the cluster map, the walks' order and guards (sets
+// that run on into a folder's next cluster elsewhere, against fls), the
 // lost-folder searches, and the reads.
 
 #include <gtest/gtest.h>
@@ -8,10 +9,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <set>
 
 #include "engines/exfat/ExFatImageBuilder.h"
 #include "engines/exfat/ExFatTestRig.h"
+#include "support/CorpusTruth.h"
 
 namespace corvan {
 namespace {
@@ -353,6 +356,104 @@ TEST(ExFatWalks, AnAbortedScanSaysSoInTheLog) {
   EXPECT_EQ(engine.ScanVolume(0), ExFatScanResult::Aborted);
   EXPECT_TRUE(rig.items.items.empty());
   EXPECT_NE(rig.app->LogViewText().find("Process aborted. User intervention"), std::string::npos);
+}
+
+// Path and deleted state of every item, or of every fls entry.
+using States = std::multiset<std::pair<std::string, bool>>;
+
+States ItemStates(const ExFatRig& rig, const std::string& under = "") {
+  States out;
+  for (std::size_t i = 0; i < rig.items.items.size(); ++i) {
+    const auto path = rig.items.PathOf(i, kFatRootId);
+    EXPECT_TRUE(path) << "item " << i << " hangs under no folder that was sent";
+    if (!path) continue;
+    std::string p = Utf16ToUtf8(*path);
+    if (!under.empty()) {
+      if (p.rfind(under + "/", 0) != 0) continue;
+      p.erase(0, under.size() + 1);
+    }
+    out.insert({p, rig.items.items[i].record.IsDeleted()});
+  }
+  return out;
+}
+
+TEST(ExFatWalks, ASetRunningOnIntoAFoldersNextClusterElsewhereKeepsItsState) {
+  // 512-byte clusters: 16 entries each. In each folder the sets before
+  // README_48.txt leave it `slot` entries into the first cluster, so its
+  // file entry alone (15), its file and stream entries (14) or those and
+  // its first name entry (13) lie there, the rest in the folder's second
+  // cluster, which lies past the files' data. The set just before it is
+  // deleted.
+  ExFatImageBuilder b = ExFatImageBuilder::Format(16384, 1);
+  struct Split {
+    std::u16string folder;
+    std::vector<std::u16string> before;
+    std::u16string crossing;
+    std::uint32_t slot;
+  };
+  const std::vector<Split> splits = {
+      {u"d15", {u"fil_no_01.txt", u"fil_no_02.txt", u"fil_no_03.txt", u"fil_no_04.txt", u"fil_no_05.txt"},
+       u"README_48.txt", 15},
+      {u"d14", {u"fil_no_01.txt", u"fil_no_02.txt", u"a_name_of_sixteen.txt", u"b_name_of_sixteen.txt"},
+       u"README_48.txt", 14},
+      {u"d13", {u"fil_no_01.txt", u"fil_no_02.txt", u"fil_no_03.txt", u"a_name_of_sixteen.txt"},
+       u"README_48_long_name.txt", 13},
+  };
+  for (const Split& s : splits) {
+    const auto folder = b.AddFolder(b.Root(), s.folder);
+    std::vector<SetRef> sets;
+    for (const auto& name : s.before) sets.push_back(b.AddFile(folder.firstCluster, name, Bytes(700, 1)));
+    b.AddFile(b.Root(), s.folder + u".bin", Bytes(3000, 2));
+    const SetRef crossing = b.AddFile(folder.firstCluster, s.crossing, Bytes(6, 3));
+    ASSERT_EQ(crossing.slot, s.slot) << Utf16ToUtf8(s.folder);
+    const std::vector<std::uint32_t> chain = b.ChainOf(folder.firstCluster);
+    ASSERT_EQ(chain.size(), 2u);
+    ASSERT_GT(chain[1], chain[0] + 1);
+    b.Delete(sets.back());
+  }
+  test::TempDir dir;
+  const auto image = dir / "split.img";
+  test::WriteWholeFile(image, std::string(b.Bytes().begin(), b.Bytes().end()));
+  std::string report;
+  ASSERT_TRUE(FsckCleanOrAbsent(b.Bytes(), report)) << report;
+  std::string error;
+  States truth, deletedFiles;
+  for (const test::FlsEntry& e : test::ListWithFls(image, "exfat", error)) {
+    truth.insert({e.path, e.deleted});
+    if (e.deleted && !e.folder) deletedFiles.insert({e.path, true});
+  }
+  ASSERT_EQ(error, "");
+  ASSERT_EQ(truth.size(), 22u);
+  ASSERT_EQ(deletedFiles, States({{"d13/a_name_of_sixteen.txt", true},
+                                  {"d14/b_name_of_sixteen.txt", true},
+                                  {"d15/fil_no_05.txt", true}}));
+
+  ExFatRig rig;
+  const auto run = [&](const std::function<ExFatScanResult(ExFatEngine&)>& scan) {
+    EXPECT_EQ(scan(rig.Mount(b.Bytes())), ExFatScanResult::Completed);
+  };
+  run([](ExFatEngine& e) { return e.ScanVolume(0); });
+  EXPECT_EQ(ItemStates(rig), truth) << "Quick";
+  // Advance lists the root it finds among the lost folders.
+  run([](ExFatEngine& e) { return e.DeepScan(0); });
+  EXPECT_EQ(ItemStates(rig, "Lost folder(s)/Folder " + std::to_string(b.Root())), truth) << "Advance";
+  // Both deleted passes: the deleted files, the live folders on their way.
+  const std::vector<std::pair<const char*, std::function<ExFatScanResult(ExFatEngine&)>>> deletedPasses = {
+      {"volume", [](ExFatEngine& e) { return e.ScanVolume(1); }},
+      {"lost folders", [](ExFatEngine& e) {
+         e.m_nPass = 1;
+         e.m_bMarkFlag = 1;
+         return e.SearchLostFolders();
+       }}};
+  for (const auto& [pass, scan] : deletedPasses) {
+    run(scan);
+    States files;
+    for (const auto& item : ItemStates(rig)) {
+      EXPECT_EQ(truth.count(item), 1u) << pass << ": " << item.first << (item.second ? " deleted" : " live");
+      if (item.first.find('/') != std::string::npos) files.insert(item);
+    }
+    EXPECT_EQ(files, deletedFiles) << pass;
+  }
 }
 
 // ---- lost folders ----
