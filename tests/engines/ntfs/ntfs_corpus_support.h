@@ -80,9 +80,7 @@ using QuickRun = PassRun;
 // tests/tools/make-deleted-md5-list).
 inline std::map<std::string, std::string> DeletedFilesIcatReads() {
   std::map<std::string, std::string> out;
-  // tests/engines/ntfs/ -> tests/data/
-  std::ifstream in(std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "data" /
-                   "ntfs.deleted-icat.tsv");
+  std::ifstream in(std::filesystem::path(CORVAN_SOURCE_TESTS) / "data" / "ntfs.deleted-icat.tsv");
   std::string line;
   std::getline(in, line);  // header
   while (std::getline(in, line)) {
