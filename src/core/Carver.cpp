@@ -129,6 +129,13 @@ bool Carver::CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t 
       case 57: ok = GetAuFileSize(volume_, startSector, type.maxSize, file); break;
       case 139: case 140: case 141: case 143: ok = GetHtmlFileSize(volume_, startSector, file); break;
       case 165: ok = GetAviFileSize(volume_, startSector, file); break;
+      case 73:
+        // A WAVE file whose header gives no length is carved as a type
+        // without analyser is.
+        if (!GetWaveFileSize(volume_, startSector, type.maxSize, file))
+          file.size = MeasureToNextSignature(startUnit, type.maxSize);
+        generic = true;
+        break;
       default:
         if (IsOfficeType(type.typeId)) {
           OfficeAnalysis office;
@@ -144,6 +151,9 @@ bool Carver::CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t 
           }
         } else {
           file.size = MeasureToNextSignature(startUnit, type.maxSize);
+          // What follows a PDF's end marker up to the next signature is
+          // not the document's.
+          if (type.typeId == 66) file.size = PdfEndWithin(volume_, startSector, file.size);
           generic = true;
         }
         break;

@@ -189,6 +189,50 @@ bool GetAuFileSize(CarveReader& reader, std::uint64_t startSector, std::uint64_t
   return true;
 }
 
+bool GetWaveFileSize(CarveReader& reader, std::uint64_t startSector, std::uint64_t maxSize, AnalysedFile& out) {
+  if (reader.Aborted()) return false;
+  std::uint8_t b[512] = {};
+  if (!reader.Read(startSector, b, sizeof b) || std::memcmp(b, "RIFF", 4) != 0 || std::memcmp(b + 8, "WAVE", 4) != 0)
+    return false;
+  // The RIFF length counts the form type and its chunks (with their pad
+  // bytes); a writer that did not know it (a stream) leaves 0 or all ones.
+  const std::uint64_t form = GetLE32(b + 4);
+  if (form < 12 || form == 0xFFFFFFFFu) return false;
+  const std::uint64_t size = 8 + form;
+  if (size > maxSize) return false;
+  out.size = size;
+  return true;
+}
+
+std::uint64_t PdfEndWithin(CarveReader& reader, std::uint64_t startSector, std::uint64_t size) {
+  // Searched from the end back: a document updated in place has a marker
+  // after each update, and the last one ends it.
+  static constexpr char kMarker[] = "%%EOF";
+  constexpr std::size_t kMarkerBytes = sizeof kMarker - 1;
+  constexpr std::uint64_t kChunk = 64 * 1024;
+  if (size < kMarkerBytes || size % 512 != 0) return size;
+  std::vector<std::uint8_t> buffer(kChunk + 512);
+  std::uint64_t end = size;  // bytes from here on were searched
+  while (end > 0 && !reader.Aborted()) {
+    const std::uint64_t from = end > kChunk ? end - kChunk : 0;
+    // The sector after the chunk too, so that a marker across the chunks'
+    // border is found.
+    const std::uint64_t bytes = std::min(end + 512, size) - from;
+    if (!reader.Read(startSector + from / 512, buffer.data(), static_cast<std::size_t>(bytes))) return size;
+    for (std::uint64_t k = bytes - kMarkerBytes + 1; k-- > 0;) {
+      if (std::memcmp(buffer.data() + k, kMarker, kMarkerBytes) != 0) continue;
+      std::uint64_t at = from + k + kMarkerBytes;
+      // The line end after the marker belongs to the document.
+      const std::uint64_t i = k + kMarkerBytes;
+      if (i < bytes && buffer[i] == '\r') ++at;
+      if (at - from < bytes && buffer[at - from] == '\n') ++at;
+      return at;
+    }
+    end = from;
+  }
+  return size;
+}
+
 bool GetAviFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out) {
   if (reader.Aborted()) return false;
   Window win(reader, startSector, 1024);
@@ -237,7 +281,12 @@ bool GetHtmlFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFil
       continue;
     }
     if (std::memcmp(p, "</html>", 7) == 0 || std::memcmp(p, "</HTML>", 7) == 0) {
-      out.size = i + 9;  // the tag and the line end after it
+      // The tag and the line end after it, as the page was written: CR LF,
+      // LF, CR, or none.
+      out.size = i + 7;
+      if (p[7] == '\r') ++out.size;
+      const std::uint8_t* n = win.At(out.size, 1);
+      if (n != nullptr && *n == '\n') ++out.size;
       return true;
     }
     ++i;

@@ -61,6 +61,13 @@ bool GetPngFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile
 // unknown is carved to it.
 bool GetAuFileSize(CarveReader& reader, std::uint64_t startSector, std::uint64_t maxSize, AnalysedFile& out);
 bool GetAviFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out);
+// A WAVE file as long as its RIFF header says; false when the header gives
+// no length or one above `maxSize` (the file is then carved up to the next
+// signature).
+bool GetWaveFileSize(CarveReader& reader, std::uint64_t startSector, std::uint64_t maxSize, AnalysedFile& out);
+// A PDF carved up to the next signature (`size` bytes, whole sectors) ends
+// with the line end after its last "%%EOF" in them; `size` when none is there.
+std::uint64_t PdfEndWithin(CarveReader& reader, std::uint64_t startSector, std::uint64_t size);
 bool GetHtmlFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out);
 
 // Archives and documents. A ZIP whose first entry defers its sizes is carved

@@ -31,7 +31,7 @@ std::uint64_t TiffUnit(std::uint32_t type) {
   switch (type) {
     case 1: case 2: case 6: case 7: return 1;
     case 3: case 8: return 2;
-    case 4: case 9: case 11: return 4;
+    case 4: case 9: case 11: case 13: return 4;
     case 5: case 10: case 12: return 8;
     default: return 0;
   }
@@ -50,24 +50,23 @@ std::u16string TrimmedText(std::string_view s) {
 
 // ---------------------------------------------------------------- GIF ----
 
-// The walk reasons in a window of this many bytes, re-read at the sectors
-// it moves to, and gives up after this many passes.
-constexpr std::uint64_t kGifWindow = 1536;
-constexpr unsigned kGifPassLimit = 1536;
+// The walk reads through a window of this many bytes.
+constexpr std::size_t kGifWindow = 32768;
 // The sub-block chains are followed as long as their lengths lead on; data
 // that never holds a zero (erased flash reads all ones) would otherwise lead
 // to the volume's end.
 constexpr std::uint64_t kGifSizeLimit = 0x3200000;
+constexpr std::uint8_t kGifExtension = 0x21, kGifImage = 0x2C, kGifTrailer = 0x3B;
 
-// The walk keeps two places: p_, the position in the file that becomes its
-// size, and i_, the index in the window it last read, where it looks for
-// blocks. They move together, except that an image descriptor leaves i_ at
-// its flags while p_ moves on to its data; the first look for the end of
-// the data is made at i_.
+// The blocks of a GIF as the format lays them out: the header and logical
+// screen (13 bytes) and the global colour table, then extensions (0x21, a
+// label, sub-blocks) and images (0x2C, a 9-byte descriptor, a local colour
+// table, the code size byte, sub-blocks) up to the trailer byte, which ends
+// the file. Whatever follows the trailer (slack, another file) is not the
+// picture's.
 class GifWalk {
  public:
-  GifWalk(CarveReader& reader, std::uint64_t startSector)
-      : reader_(reader), win_(reader, startSector, kGifWindow) {}
+  GifWalk(CarveReader& reader, std::uint64_t startSector) : reader_(reader), win_(reader, startSector, kGifWindow) {}
 
   bool Header(std::uint32_t& width, std::uint32_t& height) {
     const std::uint8_t* h = win_.At(0, 13);
@@ -78,129 +77,49 @@ class GifWalk {
     return true;
   }
 
-  // The walk; returns the size it reached.
+  // The walk; returns the size: one past the trailer, or where the walk had
+  // to stop (data that begins no block, a read past the volume, Stop).
   std::uint64_t Run() {
-    p_ = 13;
-    i_ = 13;
-    if (packed_ & 0x80) {
-      p_ += 3u << ((packed_ & 7) + 1);  // the global colour table
-      if (!Reload()) return p_;
-    }
-    std::uint8_t flags = 0;
-    for (unsigned pass = 0; i_ + 2 < kGifWindow && pass <= kGifPassLimit; ++pass) {
-      const int c0 = Byte(i_), c1 = Byte(i_ + 1), c2 = Byte(i_ + 2);
-      if (c0 < 0 || c1 < 0) break;
-      if (c0 == 0x21 && (c1 == 0xFF || c1 == 0x01 || c1 == 0xFE)) {
-        if (c2 < 0 || !Extension(c2)) break;
-      } else if (c0 == 0x21 && c1 == 0xF9) {
-        i_ += 8;  // a graphic control block has a fixed size
-        p_ += 8;
-      } else if (c0 == 0x2C && (Byte(i_ - 1) == 0 || c1 == 0)) {
-        if (!Image(flags)) break;
-      } else if (c0 == 0 && (c1 == 0x3B || c1 == 0x3C) && c2 == 0) {
-        p_ += 3;
-        break;
-      } else if (c0 == 0 && c1 == 0x3B) {
-        // The trailer ends the file whatever follows it.
-        p_ += 2;
-        break;
+    std::uint64_t p = 13 + ColourTable(packed_);
+    while (p <= kGifSizeLimit && !reader_.Aborted()) {
+      const std::uint8_t* b = win_.At(p, 1);
+      if (b == nullptr) break;
+      if (*b == kGifTrailer) return p + 1;
+      if (*b == kGifExtension) {
+        p += 2;  // the introducer and the label
+      } else if (*b == kGifImage) {
+        const std::uint8_t* d = win_.At(p, 10);
+        if (d == nullptr) break;
+        p += 10 + ColourTable(d[9]) + 1;  // the descriptor, its colour table, the code size
       } else {
-        break;  // nothing here moves the walk: every later pass would see the same bytes
+        break;
       }
+      if (!SkipSubBlocks(p)) break;
     }
-    return p_;
+    return p;
   }
 
  private:
-  // The byte at index k of the walk's window; -1 when it cannot be read.
-  // (base_ + i_ is never below 13, so the byte before i_ is base_ + i_ - 1
-  // even where i_ is 0.)
-  int Byte(std::uint64_t k) {
-    const std::uint8_t* b = win_.At(base_ + k, 1);
-    return b ? *b : -1;
+  // Bytes of the colour table a packed field announces.
+  static std::uint64_t ColourTable(std::uint8_t packed) {
+    return (packed & 0x80) ? std::uint64_t{3} << ((packed & 7) + 1) : 0;
   }
 
-  // Moves the window to the sector holding p; false ends the walk.
-  bool Reload() {
-    base_ = p_ - p_ % 512;
-    i_ = p_ % 512;
-    return p_ <= kGifSizeLimit && !reader_.Aborted() && win_.At(p_, 1) != nullptr;
-  }
-
-  // An application, plain-text or comment extension at i, whose size byte
-  // is `size`; false ends the walk.
-  bool Extension(int size) {
-    const std::uint64_t n = static_cast<std::uint64_t>(size) + 3;
-    std::uint64_t d = 0;
-    if (i_ + n < kGifWindow) {
-      const int c = Byte(i_ + n);
-      if (c < 0) return false;
-      if (c != 0) d = static_cast<std::uint64_t>(c) + 1;
+  // Moves p past a chain of sub-blocks and its zero-length terminator; false
+  // when the chain cannot be followed to its end, p then where it stopped.
+  bool SkipSubBlocks(std::uint64_t& p) {
+    while (p <= kGifSizeLimit && !reader_.Aborted()) {
+      const std::uint8_t* n = win_.At(p, 1);
+      if (n == nullptr) return false;
+      p += 1 + std::uint64_t{*n};
+      if (*n == 0) return true;
     }
-    i_ += n + d;
-    p_ += n + d;
-    if (i_ >= kGifWindow && !Reload()) return false;
-    const int after = Byte(i_ + 1);
-    if (after < 0) return false;
-    if (after == 0x3B) return true;
-    int at = Byte(i_);
-    if (at < 0) return false;
-    if (at == 0) {
-      ++i_;
-      ++p_;
-      return true;
-    }
-    while (at != 0) {
-      p_ += static_cast<std::uint64_t>(at) + 1;
-      if (!Reload()) return false;
-      at = Byte(i_);
-      if (at < 0) return false;
-    }
-    if (i_ + 1 < kGifWindow && Byte(i_ + 1) != 0x3B) {
-      ++i_;
-      ++p_;
-    }
-    return true;
-  }
-
-  // Whether the data sub-blocks end at position q: another block, or the
-  // trailer, begins there.
-  bool SubBlocksEnd(std::uint64_t q) {
-    const int c0 = Byte(q), c1 = Byte(q + 1), c2 = Byte(q + 2), before = Byte(q - 1);
-    if (c0 == 0x21 && (c1 == 0x01 || c1 == 0xFF || c1 == 0xFE)) return true;
-    if (c0 == 0 && c1 == 0x3B) return true;
-    if (c0 == 0 && c1 == 0x3C && c2 == 0) return true;
-    if (c0 == 0x2C && (before == 0 || c1 == 0)) return true;
-    return c0 == 0x21 && c1 == 0xF9 && before == 0;
-  }
-
-  // An image descriptor at i, then its data sub-blocks; false ends the walk.
-  bool Image(std::uint8_t& flags) {
-    i_ += 9;
-    if (i_ < kGifWindow) {
-      const int f = Byte(i_);
-      if (f < 0) return false;
-      flags = static_cast<std::uint8_t>(f);
-    }
-    p_ += 11;  // the descriptor and the code size byte
-    if (flags & 0x80) p_ += 3u << ((flags & 7) + 1);
-    while (i_ + 3 < kGifWindow) {
-      if (SubBlocksEnd(i_)) break;
-      if (!Reload()) return false;
-      const int length = Byte(i_);
-      if (length < 0) return false;
-      i_ += static_cast<std::uint64_t>(length) + 1;
-      p_ += static_cast<std::uint64_t>(length) + 1;
-    }
-    return true;
+    return false;
   }
 
   CarveReader& reader_;
   Window win_;
   std::uint8_t packed_ = 0;
-  std::uint64_t p_ = 0;     // the walk's position in the file
-  std::uint64_t base_ = 0;  // where the walk's window begins; i_ indexes it
-  std::uint64_t i_ = 0;
 };
 
 // --------------------------------------------------------------- JPEG ----
@@ -312,10 +231,16 @@ constexpr std::size_t kTiffIfdLimit = 16384;
 // Classic TIFF addresses its data with 32-bit offsets.
 constexpr std::uint64_t kTiffSizeLimit = 0xFFFFFFFF;
 
+// Entries and array elements the size walk reads at most: a damaged chain
+// cannot make it read more than a few tens of megabytes.
+constexpr std::uint64_t kTiffWalkBudget = std::uint64_t{1} << 22;
+
 constexpr std::uint32_t kTagImageWidth = 0x0100, kTagImageLength = 0x0101, kTagDocumentName = 0x010D,
                         kTagModel = 0x0110, kTagStripOffsets = 0x0111, kTagStripByteCounts = 0x0117,
-                        kTagDateTime = 0x0132, kTagSubIfds = 0x014A, kTagIptc = 0x83BB, kTagExifIfd = 0x8769,
-                        kTagDngVersion = 0xC612;
+                        kTagFreeOffsets = 0x0120, kTagFreeByteCounts = 0x0121, kTagDateTime = 0x0132,
+                        kTagTileOffsets = 0x0144, kTagTileByteCounts = 0x0145, kTagSubIfds = 0x014A,
+                        kTagJpegStream = 0x0201, kTagJpegStreamLength = 0x0202, kTagIptc = 0x83BB,
+                        kTagExifIfd = 0x8769, kTagGpsIfd = 0x8825, kTagInteropIfd = 0xA005, kTagDngVersion = 0xC612;
 constexpr std::uint32_t kTypeShort = 3, kTypeLong = 4;
 
 struct TiffEntry {
@@ -327,8 +252,18 @@ struct TiffEntry {
   // whatever the byte order, so it is not the low half of `value`.
   std::uint32_t Short() const { return Ordered16(inline_, big); }
   std::uint32_t Dimension() const { return type == kTypeLong ? value : Short(); }
-  // A strip array's offset, or its only element.
-  std::uint32_t Strips() const { return type == kTypeShort && count == 1 ? Short() : value; }
+
+  // The 12 bytes of an entry.
+  static TiffEntry Decode(const std::uint8_t* p, bool big) {
+    TiffEntry e;
+    e.tag = Ordered16(p, big);
+    e.type = Ordered16(p + 2, big);
+    e.count = Ordered32(p + 4, big);
+    e.value = Ordered32(p + 8, big);
+    std::memcpy(e.inline_, p + 8, 4);
+    e.big = big;
+    return e;
+  }
 };
 
 // The 1024 bytes read at the sector holding an IFD, indexed as the walk does.
@@ -348,14 +283,8 @@ class TiffBlock {
   }
   bool Entry(std::uint64_t k, TiffEntry& e) {
     const std::uint8_t* p = At(k, 12);
-    if (p == nullptr) return false;
-    e.tag = Ordered16(p, big_);
-    e.type = Ordered16(p + 2, big_);
-    e.count = Ordered32(p + 4, big_);
-    e.value = Ordered32(p + 8, big_);
-    std::memcpy(e.inline_, p + 8, 4);
-    e.big = big_;
-    return true;
+    if (p != nullptr) e = TiffEntry::Decode(p, big_);
+    return p != nullptr;
   }
 
  private:
@@ -383,16 +312,102 @@ bool TiffText(Window& data, const TiffEntry& e, std::string& out) {
   return true;
 }
 
-// The last element of a strip array; false when it cannot be read.
-bool LastStripElement(Window& data, std::uint32_t offset, std::uint32_t count, std::uint32_t type, bool big,
-                      std::uint64_t& out) {
-  if (type != kTypeShort && type != kTypeLong) return false;
-  const std::uint64_t unit = TiffUnit(type);
-  const std::uint8_t* p = data.At(offset + (std::uint64_t{count} - 1) * unit, unit);
-  if (p == nullptr) return false;
-  out = unit == 2 ? Ordered16(p, big) : Ordered32(p, big);
-  return true;
-}
+// Where a TIFF ends: the furthest byte its structure refers to. That is
+// every IFD of its chain (the next-IFD links, SubIFDs, and the Exif, GPS
+// and interoperability IFDs), every entry's value held outside its entry,
+// and every block an offset array and its byte-count array give (strips,
+// tiles, free blocks, an old-style JPEG stream). Writers put these in any
+// order (ImageMagick writes the white point after the primaries, exiftool
+// the IFD before the strips), so no one of them can be taken for the last.
+class TiffExtent {
+ public:
+  TiffExtent(CarveReader& reader, std::uint64_t startSector, bool big)
+      : entries_(reader, startSector, kTiffBlock),
+        offsets_(reader, startSector, kTiffBlock),
+        counts_(reader, startSector, kTiffBlock),
+        big_(big) {}
+
+  std::uint64_t Measure(std::uint32_t first) {
+    std::vector<std::uint32_t> pending{first};
+    std::unordered_set<std::uint32_t> visited;
+    while (!pending.empty() && visited.size() < kTiffIfdLimit && budget_ > 0) {
+      const std::uint32_t ifd = pending.back();
+      pending.pop_back();
+      if (ifd == 0 || !visited.insert(ifd).second) continue;  // a chain that loops ends
+      Directory(ifd, pending);
+    }
+    return furthest_;
+  }
+
+ private:
+  // One element of an entry's array: from the entry itself when the array
+  // fits there, else through `win`.
+  bool Element(Window& win, const TiffEntry& e, std::uint64_t i, std::uint64_t& out) {
+    const std::uint64_t unit = TiffUnit(e.type);
+    if (unit != 2 && unit != 4) return false;
+    const std::uint8_t* p = e.Length() <= 4 ? e.inline_ + i * unit : win.At(e.value + i * unit, unit);
+    if (p == nullptr) return false;
+    out = unit == 2 ? Ordered16(p, big_) : Ordered32(p, big_);
+    return true;
+  }
+
+  void Reach(std::uint64_t end) {
+    // Classic TIFF addresses 4 GiB: a reference beyond is damage, not data.
+    if (end <= kTiffSizeLimit) furthest_ = std::max(furthest_, end);
+  }
+
+  void Directory(std::uint32_t ifd, std::vector<std::uint32_t>& pending) {
+    const std::uint8_t* c = entries_.At(ifd, 2);
+    if (c == nullptr) return;
+    const std::uint32_t n = Ordered16(c, big_);
+    const std::uint64_t next = std::uint64_t{ifd} + 2 + 12 * std::uint64_t{n};
+    Reach(next + 4);
+    TiffEntry pairs[4][2];  // strips, tiles, free blocks, JPEG stream: offsets, byte counts
+    bool have[4][2] = {};
+    for (std::uint32_t k = 0; k < n && budget_ > 0; ++k, --budget_) {
+      const std::uint8_t* p = entries_.At(std::uint64_t{ifd} + 2 + 12 * std::uint64_t{k}, 12);
+      if (p == nullptr) return;
+      const TiffEntry e = TiffEntry::Decode(p, big_);
+      if (e.Length() > 4) Reach(std::uint64_t{e.value} + e.Length());
+      switch (e.tag) {
+        case kTagSubIfds: case kTagExifIfd: case kTagGpsIfd: case kTagInteropIfd:
+          for (std::uint64_t i = 0, v = 0; i < e.count && budget_ > 0 && Element(offsets_, e, i, v); ++i, --budget_)
+            pending.push_back(static_cast<std::uint32_t>(v));
+          break;
+        case kTagStripOffsets: case kTagStripByteCounts: case kTagTileOffsets: case kTagTileByteCounts:
+        case kTagFreeOffsets: case kTagFreeByteCounts: case kTagJpegStream: case kTagJpegStreamLength: {
+          const int pair = e.tag == kTagStripOffsets || e.tag == kTagStripByteCounts ? 0
+                           : e.tag == kTagTileOffsets || e.tag == kTagTileByteCounts ? 1
+                           : e.tag == kTagFreeOffsets || e.tag == kTagFreeByteCounts ? 2
+                                                                                     : 3;
+          const int side = e.tag == kTagStripByteCounts || e.tag == kTagTileByteCounts ||
+                           e.tag == kTagFreeByteCounts || e.tag == kTagJpegStreamLength;
+          pairs[pair][side] = e;
+          have[pair][side] = true;
+          break;
+        }
+        default:
+          break;
+      }
+    }
+    for (int pair = 0; pair < 4; ++pair) {
+      if (!have[pair][0] || !have[pair][1]) continue;
+      const TiffEntry& o = pairs[pair][0];
+      const TiffEntry& b = pairs[pair][1];
+      const std::uint64_t count = std::min(o.count, b.count);
+      for (std::uint64_t i = 0, at = 0, bytes = 0; i < count && budget_ > 0; ++i, --budget_) {
+        if (!Element(offsets_, o, i, at) || !Element(counts_, b, i, bytes)) break;
+        if (bytes != 0) Reach(at + bytes);
+      }
+    }
+    if (const std::uint8_t* p = entries_.At(next, 4)) pending.push_back(Ordered32(p, big_));
+  }
+
+  Window entries_, offsets_, counts_;
+  bool big_;
+  std::uint64_t furthest_ = 0;
+  std::uint64_t budget_ = kTiffWalkBudget;
+};
 
 }  // namespace
 
@@ -493,7 +508,6 @@ bool GetTiffFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFil
 
   // Camera raw files are TIFF inside; they are left to their own types.
   bool cameraRaw = false;
-  std::uint32_t exifOffset = 0;
   // The date is taken here: in an IFD sorted as TIFF requires, DateTime
   // follows StripByteCounts, where the walk below ends.
   bool seenDate = false, haveDate = false;
@@ -502,7 +516,6 @@ bool GetTiffFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFil
   for (std::uint64_t k = x + 2; k <= end && block.Entry(k, e); k += 12) {
     if (e.tag == kTagSubIfds || e.tag == kTagDngVersion) cameraRaw = true;
     if (e.tag == kTagIptc) cameraRaw = false;
-    if (e.tag == kTagExifIfd) exifOffset = e.value;
     if (e.tag == kTagDateTime && !seenDate) {
       haveDate = TiffText(data, e, date);
       seenDate = true;
@@ -510,16 +523,13 @@ bool GetTiffFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFil
   }
   if (cameraRaw) return false;
 
-  std::uint64_t size = 0;
-  bool correct = true;
   std::uint32_t width = 0, height = 0;
   bool seenWidth = false, seenHeight = false, seenDocument = false, seenModel = false;
   std::string document, model;
-  std::uint32_t stripOffsets = 0, offsetsCount = 0, offsetsType = 0;
-  std::uint32_t stripBytes = 0, bytesCount = 0, bytesType = 0;
   std::unordered_set<std::uint32_t> visited{first};
 
-  // The walk reads on past an IFD's entry count, to the end of its block.
+  // The names come from the IFDs' tags up to the StripByteCounts of the last
+  // IFD; the walk reads on past an IFD's entry count, to the end of its block.
   std::uint64_t k = x + 2;
   while (k + 14 <= kTiffBlock && block.Entry(k, e)) {
     switch (e.tag) {
@@ -543,11 +553,6 @@ bool GetTiffFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFil
         if (!seenModel) TiffText(data, e, model);
         seenModel = true;
         break;
-      case kTagStripOffsets:
-        stripOffsets = e.Strips();
-        offsetsCount = e.count;
-        offsetsType = e.type;
-        break;
       default:
         break;
     }
@@ -555,41 +560,10 @@ bool GetTiffFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFil
       k += 12;
       continue;
     }
-    stripBytes = e.Strips();
-    bytesCount = e.count;
-    bytesType = e.type;
     std::uint32_t next = 0;
-    if (end + 6 > kTiffBlock || !block.U32(end + 2, next)) {
-      size = 0;
-      correct = false;
-      break;
-    }
-    // The IFD's last entry: where its data lies, and how long that is.
-    std::uint32_t last = 0, lastType = 0, lastCount = 0;
-    if (entries > 0) {
-      block.U32(end - 2, last);
-      block.U16(end - 8, lastType);
-      block.U32(end - 6, lastCount);
-    }
-    const std::uint64_t lastEnd = last + lastCount * TiffUnit(lastType);
-    if (next == 0) {
-      if (last > stripBytes && last > stripOffsets && last > first) {
-        size = std::max<std::uint64_t>(lastEnd, exifOffset > lastEnd ? std::uint64_t{exifOffset} + 4 : 0);
-        if (data.At(last, 1) == nullptr) correct = false;
-      } else if (stripBytes < first && stripOffsets < first) {
-        size = first + end + 8;
-      } else if (stripOffsets == 8) {
-        size = std::uint64_t{stripBytes} + end + 8;
-      } else {
-        size = std::uint64_t{stripBytes} + stripOffsets;
-      }
-      break;
-    }
+    if (end + 6 > kTiffBlock || !block.U32(end + 2, next) || next == 0) break;
     // A chain that points back, or at an IFD already walked, ends here.
-    if (next < first || visited.count(next) != 0 || visited.size() >= kTiffIfdLimit) {
-      size = lastEnd;
-      break;
-    }
+    if (next < first || visited.count(next) != 0 || visited.size() >= kTiffIfdLimit) break;
     visited.insert(next);
     block.MoveTo(next);
     x = next % 512;
@@ -598,13 +572,7 @@ bool GetTiffFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFil
     k = x + 14;  // as before: the new IFD's first entry is passed over
   }
 
-  // Strips written after the IFDs end the file with the last of them.
-  std::uint64_t lastOffset = 0, lastBytes = 0;
-  if (correct && offsetsCount > 1 && bytesCount > 1 &&
-      LastStripElement(data, stripOffsets, offsetsCount, offsetsType, big, lastOffset) &&
-      LastStripElement(data, stripBytes, bytesCount, bytesType, big, lastBytes) && lastOffset + lastBytes > size)
-    size = lastOffset + lastBytes;
-  out.size = size <= kTiffSizeLimit ? size : 0;
+  out.size = TiffExtent(reader, startSector, big).Measure(first);
 
   std::u16string suffix;
   if (haveDate) {

@@ -157,6 +157,71 @@ TEST(Carver, AnOfficeTypeThatIsNoDocumentIsCarvedToTheNextSignatureUnderItsOwnNa
   EXPECT_EQ(hit.file.size, 3u * 512);
 }
 
+TEST(Carver, AWaveFileIsSizedByItsHeaderOrElseCarvedToTheNextSignature) {
+  // A RIFF header as the format defines it: "RIFF", the length of what
+  // follows, "WAVE", a 16-byte fmt chunk, a data chunk of 1000 bytes.
+  auto wave = [](std::uint32_t riffLength) {
+    std::string w = "RIFF....WAVEfmt ";
+    std::uint8_t* p = reinterpret_cast<std::uint8_t*>(w.data());
+    PutLE32(p + 4, riffLength);
+    w += std::string("\x10\0\0\0\x01\0\x01\0\x40\x1f\0\0\x80\x3e\0\0\x02\0\x10\0data\xe8\x03\0\0", 28);
+    return w + std::string(1000, '\x11');
+  };
+  MemoryVolume v(32);
+  v.Put(0, wave(4 + 24 + 8 + 1000));
+  v.Put(10, wave(0xFFFFFFFFu));  // written to a pipe: the length was not known
+  v.Put(20, "NEXT");
+  const std::vector<FileTypeRecord> types = {Type(73, "WAVEfmt ", u"wav", 1 << 20, 8), Type(305, "NEXT", u"nxt", 512)};
+  Carver carver(types, v);
+  CarveHit hit;
+  ASSERT_TRUE(carver.CarveAt(v.At(0), 512, 0, 0, hit));
+  EXPECT_EQ(hit.file.size, 8u + 4 + 24 + 8 + 1000);
+  EXPECT_TRUE(hit.generic);  // its sectors are passed over all the same
+  ASSERT_TRUE(carver.CarveAt(v.At(10), 512, 10, 10, hit));
+  EXPECT_EQ(hit.typeName, u"wav");
+  EXPECT_EQ(hit.file.size, 10u * 512);
+}
+
+TEST(Carver, APdfEndsWithTheLineEndAfterItsLastEndMarker) {
+  // A PDF as the format lays one out: header, body, cross-reference table,
+  // trailer, "startxref", "%%EOF"; then an update appended in place, which
+  // ends with a marker of its own.
+  const std::string first = "%PDF-1.4\n1 0 obj\n<< /Type /Catalog >>\nendobj\nxref\n0 2\n"
+                            "0000000000 65535 f \n0000000009 00000 n \ntrailer\n<< /Size 2 /Root 1 0 R >>\n"
+                            "startxref\n49\n%%EOF\n";
+  const std::string update = "1 0 obj\n<< /Type /Catalog /Lang (en) >>\nendobj\nxref\n1 1\n"
+                             "0000000120 00000 n \ntrailer\n<< /Size 2 /Root 1 0 R /Prev 49 >>\nstartxref\n170\n%%EOF\r\n";
+  const std::vector<FileTypeRecord> types = {Type(66, "%PDF-", u"pdf", 1 << 20), Type(305, "NEXT", u"nxt", 512)};
+  // The stretch up to the next signature is searched from its end back in
+  // pieces of 64 KiB: the last case's marker straddles the first piece's
+  // start (the stretch is 200 sectors, 102400 bytes).
+  std::string straddling = first.substr(0, first.size() - 6);
+  straddling += std::string(102400 - 65536 - 2 - straddling.size(), ' ') + "%%EOF\n";
+  for (const std::string& pdf : {first, first + update, first + std::string(700, 'b') + update, straddling}) {
+    SCOPED_TRACE(pdf.size());
+    MemoryVolume v(256);
+    v.Put(0, pdf);
+    // What follows up to the next signature, on the same sector and after it.
+    const std::string leftover = "leftover bytes of an older file";
+    std::memcpy(v.bytes.data() + pdf.size(), leftover.data(), leftover.size());
+    v.Put(200, "NEXT");
+    Carver carver(types, v);
+    CarveHit hit;
+    ASSERT_TRUE(carver.CarveAt(v.At(0), 512, 0, 0, hit));
+    EXPECT_EQ(hit.typeName, u"pdf");
+    EXPECT_EQ(hit.file.size, pdf.size());
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(v.At(0)), hit.file.size), pdf);
+  }
+  // Without an end marker before the next signature, the whole stretch.
+  MemoryVolume v(32);
+  v.Put(0, first.substr(0, first.size() - 6));
+  v.Put(6, "NEXT");
+  Carver carver(types, v);
+  CarveHit hit;
+  ASSERT_TRUE(carver.CarveAt(v.At(0), 512, 0, 0, hit));
+  EXPECT_EQ(hit.file.size, 6u * 512);
+}
+
 TEST(Carver, NameSuffixesReadFromTheFileCannotLeaveTheFolder) {
   // A PNG whose text chunk names a path: signature, IHDR of 4 x 4, tEXt
   // "Source" = "../../etc/x", one byte of image data, IEND with its CRC.

@@ -183,6 +183,38 @@ TEST_F(MadeByTools, AuFromSoxIsSizedByItsHeaderAndAStreamToTheTypesLimit) {
   EXPECT_EQ(g.size, 256u << 20);
 }
 
+TEST_F(MadeByTools, WaveFilesAreAsLongAsTheirRiffHeaderSays) {
+  const struct {
+    const char* name;
+    std::string make;  // writes the file given as $1
+    bool sized;        // whether the header gives the file's length
+  } cases[] = {
+      {"sox16.wav", "sox -n -r 8000 -c 1 -b 16 \"$1\" synth 0.3 sine 440", true},
+      // Three 8-bit samples: the data chunk's pad byte is the file's last.
+      {"sox8.wav", "sox -n -r 8000 -c 1 -b 8 \"$1\" synth 0.000375 sine 440", true},
+      // A LIST chunk before the data.
+      {"ffmpeg.wav", "ffmpeg -v error -y -f lavfi -i sine=duration=0.2:sample_rate=8000 \"$1\"", true},
+      // Written to a pipe, the length is not known: all ones, or (sox) a
+      // length near 2 GiB, above the type's largest size.
+      {"ffmpeg-pipe.wav", "ffmpeg -v error -f lavfi -i sine=duration=0.2:sample_rate=8000 -f wav - | cat > \"$1\"",
+       false},
+      {"sox-pipe.wav", "sox -n -r 8000 -c 1 -b 16 -t wav - synth 0.2 sine 440 | cat > \"$1\"", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto path = dir_ / c.name;
+    const std::string cmd = "sh -c '" + c.make + "' sh '" + path.string() + "' 2>/dev/null";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<std::uint8_t> wav{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    ASSERT_GT(wav.size(), 44u);
+    MemoryReader disk(DiskWith(wav, 3, 1024));
+    AnalysedFile f;
+    EXPECT_EQ(GetWaveFileSize(disk, 3, 1u << 30, f), c.sized);
+    if (c.sized) EXPECT_EQ(f.size, wav.size());
+  }
+}
+
 // RIFF chunks as the format defines them: id, little-endian size, data, and
 // a pad byte after data of odd size.
 std::vector<std::uint8_t> Chunk(const char* id, std::vector<std::uint8_t> data) {
@@ -230,6 +262,18 @@ TEST(HtmlAnalyser, PagesEndAfterTheirEndTagAndItsLineEnd) {
   AnalysedFile g;
   ASSERT_TRUE(GetHtmlFileSize(small, 1, g));
   EXPECT_EQ(g.size, upper.size());
+
+  // The line end is the page's as it was written: LF, CR, or none.
+  for (const char* end : {"\n", "\r", ""}) {
+    SCOPED_TRACE(std::string("line end ") + (*end == '\n' ? "LF" : *end == '\r' ? "CR" : "none"));
+    const auto written = bytes(std::string("<html><body>page</body></html>") + end);
+    auto followed = DiskWith(written, 1, 1024);
+    followed[512 + written.size()] = '\n' + 1;  // what follows begins no line end
+    MemoryReader d(followed);
+    AnalysedFile e;
+    ASSERT_TRUE(GetHtmlFileSize(d, 1, e));
+    EXPECT_EQ(e.size, written.size());
+  }
 
   // Without an end tag the page runs to the end of the search.
   auto open = bytes("<html><body>");

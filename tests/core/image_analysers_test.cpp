@@ -162,10 +162,18 @@ struct Tiff {
   std::uint32_t U16(std::size_t at) const { return t[0] == 'M' ? GetBE16(&t[at]) : GetLE16(&t[at]); }
   std::uint32_t U32(std::size_t at) const { return t[0] == 'M' ? GetBE32(&t[at]) : GetLE32(&t[at]); }
   std::size_t NextField(std::size_t ifd) const { return ifd + 2 + 12 * U16(ifd); }
-  // Where the data of the first IFD's last entry ends: the size given to a
-  // file whose IFD follows its strip. It is the file's end when the entries'
-  // data follows in tag order (as tiffcp writes it); ImageMagick writes the
-  // white point after the primaries, and that tail is not counted.
+  std::size_t Pages() const {
+    std::size_t n = 0;
+    for (std::size_t ifd = U32(4); ifd != 0 && n < 16; ifd = U32(NextField(ifd))) ++n;
+    return n;
+  }
+  // Whether the first IFD holds `tag`.
+  bool Has(std::uint32_t tag) const {
+    for (std::size_t e = U32(4) + 2; e < NextField(U32(4)); e += 12)
+      if (U16(e) == tag) return true;
+    return false;
+  }
+  // Where the data of the first IFD's last entry ends.
   std::uint64_t LastEntryDataEnd() const {
     const std::size_t last = NextField(U32(4)) - 12;
     const std::uint32_t type = U16(last + 2);
@@ -173,6 +181,10 @@ struct Tiff {
   }
 };
 
+// A TIFF ends with the furthest of its IFDs, entry values and strips or
+// tiles, in whatever order its writer put them: ImageMagick writes the
+// white point after the primaries, behind everything else; exiftool and
+// tiffcp write the IFD in front of the strips.
 TEST_F(ImageAnalysersTools, TiffsFromConvertExiftoolAndTiffcp) {
   REQUIRE_TOOLS("convert", "exiftool", "tiffcp");
   Run("convert -size 64x48 gradient:red-blue little.tif && convert -size 40x30 -seed 1 plasma: second.tif");
@@ -187,36 +199,64 @@ TEST_F(ImageAnalysersTools, TiffsFromConvertExiftoolAndTiffcp) {
   Run("tiffcp tagged.tif second.tif pages.tif && tiffcp -B tagged.tif second.tif bigpages.tif");
   Run("convert -size 64x48 gradient:red-blue -define tiff:rows-per-strip=8 strips.tif && " + tag +
       "-Model=Ab strips.tif");
+  // Compressed strips, tiles, and pages written by ImageMagick itself.
+  Run("convert -size 64x48 -seed 2 plasma: -compress LZW -define tiff:rows-per-strip=5 lzw.tif");
+  Run("convert -size 64x48 -seed 3 plasma: -compress Zip -define tiff:endian=msb zip-be.tif");
+  Run("convert -size 64x48 -seed 4 plasma: -compress JPEG jpeg.tif");
+  Run("convert -size 64x48 gradient:red-blue -define tiff:tile-geometry=16x16 tiles.tif");
+  Run("convert -size 64x48 -define tiff:tile-geometry=16x16 -define tiff:endian=msb gradient:red-blue tiles-be.tif");
+  Run("convert -size 64x48 xc:red -size 30x20 -seed 5 plasma: -size 16x16 gradient:green-yellow three.tif");
+  Run("convert -size 64x48 xc:red -size 30x20 -seed 5 plasma: -define tiff:endian=msb three-be.tif");
   const struct {
     const char* name;
     const char16_t* suffix;
-    bool exact;  // else the last entry's data ends it
   } cases[] = {
-      {"little.tif", u"(64x48)", false},
-      {"big.tif", u"(64x48)", false},
-      {"tagged.tif", u"(3-12-2010 15-30-46)TestCam(64x48)", true},
+      {"little.tif", u"(64x48)"},
+      {"big.tif", u"(64x48)"},
+      {"tagged.tif", u"(3-12-2010 15-30-46)TestCam(64x48)"},
       // Without a date, a "NEW" document name cut before ".tiff".
-      {"new.tif", u"NEWscan 7TestCam(64x48)", true},
-      {"old.tif", u"TestCam(64x48)", true},
-      {"short.tif", u"TestCam(64x48)", true},
+      {"new.tif", u"NEWscan 7TestCam(64x48)"},
+      {"old.tif", u"TestCam(64x48)"},
+      {"short.tif", u"TestCam(64x48)"},
       // Names come from the first page; the last page's data ends the file.
-      {"pages.tif", u"(3-12-2010 15-30-46)TestCam(64x48)", true},
-      {"bigpages.tif", u"(3-12-2010 15-30-46)TestCam(64x48)", true},
-      // The last of several strips ends the file; a model of two letters is
-      // held in its entry.
-      {"strips.tif", u"Ab(64x48)", true},
+      {"pages.tif", u"(3-12-2010 15-30-46)TestCam(64x48)"},
+      {"bigpages.tif", u"(3-12-2010 15-30-46)TestCam(64x48)"},
+      // A model of two letters is held in its entry.
+      {"strips.tif", u"Ab(64x48)"},
+      {"lzw.tif", u"(64x48)"},
+      {"zip-be.tif", u"(64x48)"},
+      {"jpeg.tif", u"(64x48)"},
+      {"tiles.tif", u"(64x48)"},
+      {"tiles-be.tif", u"(64x48)"},
+      {"three.tif", u"(64x48)"},
+      {"three-be.tif", u"(64x48)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const Bytes tiff = Read(c.name);
     ASSERT_GT(tiff.size(), 1000u);
+    // Followed by other data, by zeros, or by the volume's end.
     const AnalysedFile f = Analyse(GetTiffFileSize, DiskWith(tiff, 6, 4096), 6);
-    EXPECT_EQ(f.size, c.exact ? tiff.size() : Tiff{tiff}.LastEntryDataEnd());
+    EXPECT_EQ(f.size, tiff.size());
     EXPECT_EQ(f.suffix, c.suffix);
     const bool dated = f.suffix.starts_with(u"(3-12");
     EXPECT_EQ(f.dosDate, dated ? kDosDate : 0);
     EXPECT_EQ(f.dosTime, dated ? kDosTime : 0);
+    Bytes zeros = DiskWith(tiff, 1, 4096);
+    std::fill(zeros.begin() + 512 + static_cast<std::ptrdiff_t>(tiff.size()), zeros.end(), 0);
+    EXPECT_EQ(Analyse(GetTiffFileSize, zeros, 1).size, tiff.size());
+    EXPECT_EQ(Analyse(GetTiffFileSize, DiskWith(tiff, 2, kVolumeEnd), 2).size, tiff.size());
   }
+  // The writers' layouts these cases stand for: ImageMagick's strip before
+  // its IFD and data after the last entry's, exiftool's IFD in front, tiles,
+  // pages.
+  const Bytes little = Read("little.tif");
+  EXPECT_GT(Tiff{little}.U32(4), 8u);
+  EXPECT_LT(Tiff{little}.LastEntryDataEnd(), little.size());
+  EXPECT_EQ(Tiff{Read("tagged.tif")}.U32(4), 8u);
+  EXPECT_TRUE(Tiff{Read("tiles-be.tif")}.Has(0x0145));
+  EXPECT_EQ(Tiff{Read("three.tif")}.Pages(), 3u);
+  EXPECT_EQ(Tiff{Read("three-be.tif")}.Pages(), 2u);
 }
 
 TEST_F(ImageAnalysersTools, TiffChainsThatLoopAndTiffsAtTheVolumeEnd) {
@@ -228,9 +268,9 @@ TEST_F(ImageAnalysersTools, TiffChainsThatLoopAndTiffsAtTheVolumeEnd) {
   const std::size_t first = p.U32(4), second = p.U32(p.NextField(first));
   ASSERT_NE(second, 0u);
   ASSERT_EQ(p.U32(p.NextField(second)), 0u);
-  // The second page points back to the first, or to itself: the walk ends
-  // with the second page's data, the file's end. A single page pointing to
-  // itself ends with its own last entry's data.
+  // The second page points back to the first, or to itself; a single page
+  // points to itself: the walk ends, and the file with the furthest data of
+  // the IFDs it walked.
   Bytes back = pages, self = pages, selfSingle = single;
   PutLE32(&back[p.NextField(second)], static_cast<std::uint32_t>(first));
   PutLE32(&self[p.NextField(second)], static_cast<std::uint32_t>(second));
@@ -238,13 +278,13 @@ TEST_F(ImageAnalysersTools, TiffChainsThatLoopAndTiffsAtTheVolumeEnd) {
   PutLE32(&selfSingle[Tiff{single}.NextField(only)], static_cast<std::uint32_t>(only));
   EXPECT_EQ(Analyse(GetTiffFileSize, DiskWith(back, 2, 2048), 2).size, pages.size());
   EXPECT_EQ(Analyse(GetTiffFileSize, DiskWith(self, 2, 2048), 2).size, pages.size());
-  EXPECT_EQ(Analyse(GetTiffFileSize, DiskWith(selfSingle, 2, 2048), 2).size, Tiff{single}.LastEntryDataEnd());
+  EXPECT_EQ(Analyse(GetTiffFileSize, DiskWith(selfSingle, 2, 2048), 2).size, single.size());
 
   // The IFD in the volume's last sector is read; cut before its IFD, the
   // picture cannot be told from damage.
   ASSERT_GE(only, single.size() / 512 * 512);
   const AnalysedFile f = Analyse(GetTiffFileSize, DiskWith(single, 9, kVolumeEnd), 9);
-  EXPECT_EQ(f.size, Tiff{single}.LastEntryDataEnd());
+  EXPECT_EQ(f.size, single.size());
   EXPECT_EQ(f.suffix, u"(64x48)");
   Analyse(GetTiffFileSize, DiskWith(Bytes(single.begin(), single.begin() + 16384), 1, 0), 1, false);
 }
@@ -286,32 +326,138 @@ TEST(ImageAnalysers, TiffDimensionsByTypeAndCameraRawFiles) {
   EXPECT_EQ(Analyse(GetTiffFileSize, DiskWith(iptc, 0, 1024), 0).size, iptc.size());
 }
 
+// A TIFF written field by field as the format defines it, in either byte
+// order: IFDs and arrays where the test puts them, 0x5A everywhere else.
+class TiffWriter {
+ public:
+  TiffWriter(bool big, std::size_t size) : big_(big), bytes(size, 0x5A) {
+    std::memcpy(bytes.data(), big ? "MM\0*" : "II*\0", 4);
+    U32(4, 8);
+  }
+  // An IFD at `at`: its entries (tag, type, count, value; a single SHORT is
+  // put in the first half of the value field) and the next IFD's offset.
+  void Ifd(std::size_t at, const std::vector<std::array<std::uint32_t, 4>>& entries, std::uint32_t next) {
+    U16(at, static_cast<std::uint32_t>(entries.size()));
+    for (const auto& [tag, type, count, value] : entries) {
+      U16(at + 2, tag);
+      U16(at + 4, type);
+      U32(at + 6, count);
+      if (type == 3 && count == 1) {
+        U16(at + 10, value);
+        U16(at + 12, 0);
+      } else {
+        U32(at + 10, value);
+      }
+      at += 12;
+    }
+    U32(at + 2, next);
+  }
+  void U16(std::size_t at, std::uint32_t v) {
+    bytes[at + (big_ ? 1 : 0)] = static_cast<std::uint8_t>(v);
+    bytes[at + (big_ ? 0 : 1)] = static_cast<std::uint8_t>(v >> 8);
+  }
+  void U32(std::size_t at, std::uint32_t v) { big_ ? PutBE32(&bytes[at], v) : PutLE32(&bytes[at], v); }
+
+ private:
+  bool big_;
+
+ public:
+  Bytes bytes;
+};
+
+TEST(ImageAnalysers, TiffSizeIsTheFurthestByteOfItsIfdsValuesStripsAndTiles) {
+  for (const bool big : {false, true}) {
+    SCOPED_TRACE(big ? "big-endian" : "little-endian");
+    // The first IFD (8..98): a 16 x 16 strip at 100..200, SubIFDs at 300 and
+    // IPTC data (so it is no camera raw file), and an Exif IFD at 340. The
+    // sub-IFD's strip lies at `subStrip` (50 bytes), the Exif IFD's comment
+    // at `comment` (40 bytes); the first IFD's next IFD is `next`.
+    auto make = [&](std::uint32_t subStrip, std::uint32_t comment, std::uint32_t next) {
+      TiffWriter w(big, 1024);
+      w.Ifd(8, {{0x0100, 3, 1, 16}, {0x0101, 3, 1, 16}, {0x0111, 4, 1, 100}, {0x0117, 4, 1, 100},
+                {0x014A, 4, 1, 300}, {0x83BB, 4, 2, 260}, {0x8769, 4, 1, 340}}, next);
+      w.Ifd(300, {{0x0111, 4, 1, subStrip}, {0x0117, 4, 1, 50}}, 0);
+      w.Ifd(340, {{0x9286, 7, 40, comment}}, 0);
+      return w;
+    };
+    // The Exif IFD's value, then the sub-IFD's strip, is the furthest byte.
+    EXPECT_EQ(Analyse(GetTiffFileSize, DiskWith(make(400, 500, 0).bytes, 2, 2048), 2).size, 540u);
+    EXPECT_EQ(Analyse(GetTiffFileSize, DiskWith(make(600, 500, 0).bytes, 2, 2048), 2).size, 650u);
+    // A second page at 700 with two strips held in its entries (SHORTs at
+    // 720 and 760, 10 and 30 bytes), or three tiles given by arrays of LONGs
+    // (offsets at 800, byte counts at 812: tiles at 850, 870, 900 of 10, 10
+    // and 20 bytes).
+    TiffWriter strips = make(400, 500, 700);
+    strips.Ifd(700, {{0x0111, 3, 2, 0}, {0x0117, 3, 2, 0}}, 0);
+    strips.U16(700 + 2 + 8, 720);
+    strips.U16(700 + 2 + 10, 760);
+    strips.U16(700 + 14 + 8, 10);
+    strips.U16(700 + 14 + 10, 30);
+    EXPECT_EQ(Analyse(GetTiffFileSize, DiskWith(strips.bytes, 1, 2048), 1).size, 790u);
+    TiffWriter tiles = make(400, 500, 700);
+    tiles.Ifd(700, {{0x0144, 4, 3, 800}, {0x0145, 4, 3, 812}}, 0);
+    for (std::uint32_t k = 0, offsets[] = {850, 870, 900}, counts[] = {10, 10, 20}; k < 3; ++k) {
+      tiles.U32(800 + 4 * k, offsets[k]);
+      tiles.U32(812 + 4 * k, counts[k]);
+    }
+    const AnalysedFile f = Analyse(GetTiffFileSize, DiskWith(tiles.bytes, 1, 2048), 1);
+    EXPECT_EQ(f.size, 920u);
+    EXPECT_EQ(f.suffix, u"(16x16)");
+  }
+}
+
 // ----------------------------------------------------------------- GIF ----
 
 TEST_F(ImageAnalysersTools, GifsEndAtTheirTrailer) {
   REQUIRE_TOOLS("convert", "gifsicle");
   Run("convert -size 100x80 -seed 1 plasma: still.gif");
+  Run("convert -size 60x40 -seed 2 plasma: GIF87:old.gif");
+  Run("convert -size 64x48 -seed 3 plasma: -interlace GIF interlaced.gif");
   Run("for c in red blue green; do convert -size 30x20 xc:$c $c.gif; done");
+  // gifsicle writes the loop as an application extension, the delays as
+  // graphic control extensions and the comment as a comment extension.
   Run("gifsicle --loopcount=0 --delay 10 --comment 'three frames' red.gif blue.gif green.gif -o moving.gif");
+  // Frames of other colours than the first keep local colour tables.
+  Run("convert -size 20x20 xc:red xc:blue -size 20x20 gradient:green-yellow local.gif");
   const struct {
     const char* name;
+    const char* version;
     const char16_t* suffix;
-  } cases[] = {{"still.gif", u"(100x80)"}, {"moving.gif", u"(30x20)"}};
+  } cases[] = {{"still.gif", "GIF89a", u"(100x80)"}, {"old.gif", "GIF87a", u"(60x40)"},
+               {"interlaced.gif", "GIF89a", u"(64x48)"}, {"moving.gif", "GIF89a", u"(30x20)"},
+               {"local.gif", "GIF89a", u"(20x20)"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const Bytes gif = Read(c.name);
     ASSERT_GT(gif.size(), 100u);
-    ASSERT_EQ(GetBE16(&gif[gif.size() - 2]), 0x003B);  // the last block's terminator, the trailer
-    // Followed by other data, or in the volume's last sectors, the file ends
-    // with its trailer; followed by a zero byte (00 3B 00) it takes the zero.
+    ASSERT_EQ(std::string(gif.begin(), gif.begin() + 6), c.version);
+    ASSERT_EQ(gif.back(), 0x3B);
+    // Followed by other data, by zeros, or by the volume's end, the file
+    // ends with its trailer.
     const AnalysedFile f = Analyse(GetGifFileSize, DiskWith(gif, 5, 3000), 5);
     EXPECT_EQ(f.size, gif.size());
     EXPECT_EQ(f.suffix, c.suffix);
     EXPECT_EQ(Analyse(GetGifFileSize, DiskWith(gif, 2, kVolumeEnd), 2).size, gif.size());
-    Bytes zero = DiskWith(gif, 5, 3000);
-    zero[5 * 512 + gif.size()] = 0;
-    EXPECT_EQ(Analyse(GetGifFileSize, zero, 5).size, gif.size() + 1);
+    Bytes zeros = DiskWith(gif, 5, 3000);
+    std::fill(zeros.begin() + 5 * 512 + static_cast<std::ptrdiff_t>(gif.size()), zeros.end(), 0);
+    EXPECT_EQ(Analyse(GetGifFileSize, zeros, 5).size, gif.size());
   }
+  // What the cases stand for: the extensions gifsicle wrote, and the local
+  // colour table of local.gif's second frame (its descriptor's flags).
+  const Bytes moving = Read("moving.gif");
+  const std::string movingText(moving.begin(), moving.end());
+  for (const char* ext : {"\x21\xFF\x0BNETSCAPE2.0", "\x21\xFE", "\x21\xF9\x04"})
+    EXPECT_NE(movingText.find(ext), std::string::npos) << ext;
+  const Bytes local = Read("local.gif");
+  std::size_t frames = 0, localTables = 0;
+  for (std::size_t k = 0; k + 10 < local.size(); ++k) {
+    if (local[k] != 0x2C || GetLE16(&local[k + 5]) != 20 || GetLE16(&local[k + 7]) != 20) continue;
+    ++frames;
+    localTables += (local[k + 9] & 0x80) != 0;
+  }
+  EXPECT_EQ(frames, 3u);
+  EXPECT_GE(localTables, 1u);
+
   // Cut by the end of the volume, the walk ends at the first sub-block that
   // lies beyond it: within one sub-block (at most 256 bytes) of the end.
   const Bytes still = Read("still.gif");
@@ -333,10 +479,21 @@ TEST(ImageAnalysers, GifWithoutGlobalTableAndDamagedGifs) {
   const AnalysedFile f = Analyse(GetGifFileSize, DiskWith(gif, 1, 1024), 1);
   EXPECT_EQ(f.size, gif.size());
   EXPECT_EQ(f.suffix, u"(1x1)");
-  // Ending 00 3B 00: the terminator's position + 3.
+  // A zero byte after the trailer is not the picture's.
   Bytes zero = DiskWith(gif, 1, 1024);
   zero[512 + gif.size()] = 0;
-  EXPECT_EQ(Analyse(GetGifFileSize, zero, 1).size, (gif.size() - 2) + 3);
+  EXPECT_EQ(Analyse(GetGifFileSize, zero, 1).size, gif.size());
+  // The blocks are walked by their lengths: a comment extension whose text
+  // holds the trailer, image separator and extension bytes, and image data
+  // that does, end nothing.
+  Bytes walked(gif.begin(), gif.begin() + 13);
+  const std::uint8_t comment[] = {0x21, 0xFE, 6, 0x3B, 0x2C, 0, 0x21, 0x3B, 0, 3, 0x00, 0x3B, 0x2C, 0};
+  walked.insert(walked.end(), std::begin(comment), std::end(comment));
+  walked.insert(walked.end(), gif.begin() + 13, gif.begin() + 35);  // the image descriptor and its table
+  // The code size, one sub-block of five bytes, its terminator, the trailer.
+  const std::uint8_t data[] = {2, 5, 0x3B, 0, 0x21, 0xF9, 0x2C, 0, 0x3B};
+  walked.insert(walked.end(), std::begin(data), std::end(data));
+  EXPECT_EQ(Analyse(GetGifFileSize, DiskWith(walked, 0, 1024), 0).size, walked.size());
   // Not a GIF version.
   Bytes other = gif;
   other[4] = '8';

@@ -8,11 +8,11 @@
 // with the size the format's rules give and exactly those bytes.
 //
 // What the format rules give, beyond "the whole file": a RAR is carved
-// without its end block, a GIF with the zero byte after its trailer, an
-// ImageMagick TIFF without the white point written after its last entry's
-// data (the manifest says so per file); a WAVE file has no analyser and runs
-// to the next file's first unit; NTFS measures documents the Office analysis
-// names DOC, XLS or PPT again in the same way and files them as "BAD". Names
+// without its end block (the manifest says so per file); NTFS measures
+// documents the Office analysis names DOC, XLS or PPT again, up to the next
+// file's first unit, and files them as "BAD". Pictures (TIFF pages, strips
+// and tiles in either byte order, GIF87a and GIF89a with extensions), WAVE
+// files and PDFs come out byte for byte, whatever follows them. Names
 // carry the picture's own suffix (date, text, size in pixels) after the count
 // of files carved so far, or else the position.
 
