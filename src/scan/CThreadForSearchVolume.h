@@ -135,7 +135,8 @@ class CThreadForSearchVolume {
   void BeginSearch();
   void SweepDisk(std::vector<DirectoryCandidate>& candidates);
   void EvaluateDirectoryCandidates(std::vector<DirectoryCandidate>& candidates);
-  bool IsDeepFatListed(std::uint8_t fsKind, std::uint64_t start, std::uint32_t fatSize, std::uint8_t spc) const;
+  // A volume the deep search rebuilt at `start` with this kind already.
+  bool IsDeepFatListed(std::uint8_t fsKind, std::uint64_t start) const;
   bool IsMftRecordOfMft(std::uint64_t sector);
 
   LostVolumeJob job_;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/EngineHost.h"
+#include "engines/fat/FatRebuild.h"
 #include "engines/fat/FatVote.h"
 #include "engines/ntfs/NtfsRecord.h"
 #include "platform/ByteCodec.h"
@@ -25,14 +26,54 @@ namespace corvan {
 namespace {
 
 bool HasSignature(const std::uint8_t* s) { return s[510] == 0x55 && s[511] == 0xAA; }
-bool BeginsFat(const std::uint8_t* s) { return (s[0] == 0xF8 || s[0] == 0xF0) && s[1] == 0xFF && s[2] == 0xFF; }
 
-// How far the search walks back from a data area to the FAT in front of it.
-constexpr std::int64_t kFatWalkSteps = 50000;
 // The cluster sizes tried for the folder groups, the common ones first.
 constexpr std::array<std::uint32_t, 8> kTrialClusterSizes = {8, 64, 16, 32, 128, 4, 1, 2};
 // A FAT16 volume rebuilt without its FAT reaches at most 2 GiB.
 constexpr std::uint64_t kMaxFat16Sectors = 4194304;
+// A data area this close to its volume's start is taken for a FAT16's (one
+// reserved sector, FATs and the root folder in front of it), further in for
+// a FAT32's, when no FAT is left to tell.
+constexpr std::uint64_t kFat16DataStartLimit = 513;
+
+// The sectors of a volume the partition tables list, or one found from its
+// boot sector.
+struct ListedExtent {
+  std::uint64_t start = 0, count = 0;
+  bool Holds(std::uint64_t sector) const { return sector >= start && sector - start < count; }
+};
+
+bool Holds(const std::vector<ListedExtent>& listed, std::uint64_t sector) {
+  return std::any_of(listed.begin(), listed.end(), [&](const ListedExtent& x) { return x.Holds(sector); });
+}
+
+// The volumes of the partition tables, and those the search found from
+// their boot sectors (records of `lostKind`) on this disk or image.
+std::vector<ListedExtent> ListedVolumes(const SourceList& sources, std::uint8_t lostKind, bool image,
+                                        std::uint8_t drive) {
+  std::vector<ListedExtent> listed;
+  for (const auto& record : sources.m_sources) {
+    // Volumes loaded from a drive scan lie on another disk.
+    if (!record->partition || (record->flags & 0x0F) != 0) continue;
+    const PartitionRecord& p = *record->partition;
+    const bool onThisDisk = image ? p.diskNumber == kNoDiskNumber : p.diskNumber == drive;
+    if (record->kind == kSourceVolume || (record->kind == lostKind && onThisDisk))
+      listed.push_back({p.startSector, p.sectorCount});
+  }
+  return listed;
+}
+
+// What lies around `sector` between the listed volumes: the end of the last
+// one before it and the start of the first after it (or the disk's end).
+std::pair<std::uint64_t, std::uint64_t> Gap(const std::vector<ListedExtent>& listed, std::uint64_t sector,
+                                            std::uint64_t total) {
+  std::uint64_t floor = 0, ceiling = total;
+  for (const ListedExtent& x : listed) {
+    if (x.start + x.count <= sector) floor = std::max(floor, x.start + x.count);
+    if (x.start > sector) ceiling = std::min(ceiling, x.start);
+  }
+  return {floor, ceiling};
+}
 
 std::string Number(std::uint64_t value) { return std::to_string(value); }
 
@@ -316,13 +357,11 @@ void CThreadForSearchVolume::EvaluateDirectoryCandidates(std::vector<DirectoryCa
   }
 }
 
-bool CThreadForSearchVolume::IsDeepFatListed(std::uint8_t fsKind, std::uint64_t start, std::uint32_t fatSize,
-                                             std::uint8_t spc) const {
+bool CThreadForSearchVolume::IsDeepFatListed(std::uint8_t fsKind, std::uint64_t start) const {
   for (const auto& record : job_.sources.m_sources) {
     if (record->kind != DeepKind() || !record->partition) continue;
     const PartitionRecord& p = *record->partition;
-    if (p.startSector == start && p.fileSystemKind == fsKind && p.fatSize == fatSize && p.sectorsPerCluster == spc)
-      return true;
+    if (p.startSector == start && p.fileSystemKind == fsKind) return true;
   }
   return false;
 }
@@ -350,145 +389,79 @@ void CThreadForSearchVolume::DeepSearchFat32(const std::vector<DirectoryCandidat
   clusters.reserve(group.size());
   for (const DirectoryCandidate& m : group) clusters.push_back(m.cluster);
 
-  std::vector<std::uint8_t> block(kChunkSectors * kSectorSize);
+  const std::vector<ListedExtent> listed = ListedVolumes(job_.sources, SourceKind(), imageFlag_, driveNumber_);
+  const auto appendFat = [&](std::uint8_t fsKind, std::uint64_t at, std::uint64_t sectors, const FatLayout& layout) {
+    if (sectors == 0 || at >= total_ || IsDeepFatListed(fsKind, at)) return;
+    SourceRecord& r = Append(fsKind, at, sectors, false, DeepKind());
+    PartitionRecord& p = *r.partition;
+    p.fileSystemText = fsKind == kFsFat32 ? u"FAT32" : u"FAT";
+    p.reservedSectors = layout.reservedSectors;
+    p.rootDirSectors = static_cast<std::uint16_t>(layout.rootDirSectors);
+    p.fatSize = layout.fatSize;
+    p.sectorsPerCluster = layout.sectorsPerCluster;
+    p.rootCluster = layout.rootCluster;
+    p.clusterArray = clusters;
+    p.clusterArrayCount = static_cast<std::uint32_t>(clusters.size());
+    ReportFind(r, true);
+  };
+
   std::uint32_t verified = 0;
   for (const VoteRecord& vote : table) {
     if (host.StopRequested()) return;
-    const std::int64_t e = static_cast<std::int64_t>(base + vote.start);
-    const std::int64_t v = vote.sectorsPerCluster;
+    const std::uint64_t e = base + vote.start;
+    const auto v = static_cast<std::uint8_t>(vote.sectorsPerCluster);
+    // Members that voted for another cluster size than the group's are noise.
+    if (v != voted) continue;
+    // Folders inside a volume the partition tables list, or one found from
+    // its boot sector, are that volume's: it is not listed again.
+    if (Holds(listed, e)) continue;
+    const auto [floor, ceiling] = Gap(listed, e, total_);
     ++verified;
+    const std::int64_t range = static_cast<std::int64_t>(std::min(e - floor, kMaxFatSearchSectors));
     if (job_.sink) {
       job_.sink->SetProgressText("Verifying volumes" + std::string(" ") + Number(verified) + " ");
-      job_.sink->SetProgressRange(0, kFatWalkSteps);
+      job_.sink->SetProgressRange(0, range);
       job_.sink->SetProgressStep(1);
       job_.sink->SetProgressPos(0);
     }
-    // Back from the data area to the first sector of the last FAT, read a
-    // block at a time.
-    std::int64_t b = e;
-    bool found = false, reachedZero = false;
-    std::int64_t blockFirst = -1, blockCount = 0;
-    for (std::int64_t steps = 0; steps < kFatWalkSteps; ++steps, --b) {
-      if (b < blockFirst || b >= blockFirst + blockCount) {
-        blockFirst = std::max<std::int64_t>(0, b - static_cast<std::int64_t>(kChunkSectors) + 1);
-        blockCount = b - blockFirst + 1;
-        Read(static_cast<std::uint64_t>(blockFirst), block.data(), static_cast<std::size_t>(blockCount));
-        if (job_.sink) job_.sink->SetProgressPos(steps);
-        if (host.StopRequested()) return;
-      }
-      if (BeginsFat(block.data() + (b - blockFirst) * kSectorSize)) {
-        found = true;
-        break;
-      }
-      if (b == 0) {
-        reachedZero = true;
-        break;
-      }
-    }
+    const DiskSectorReader read = [&](std::uint64_t sector, std::uint8_t* buffer, std::size_t count) {
+      if (job_.sink && sector < e) job_.sink->SetProgressPos(std::min<std::int64_t>(range, e - sector));
+      return Read(sector, buffer, count);
+    };
+    FatRebuildBounds bounds;
+    bounds.floor = floor;
+    bounds.ceiling = ceiling;
+    const RebuiltFatLayout rebuilt = RebuildFatLayout(read, e, v, bounds);
     if (job_.sink) {
-      job_.sink->SetProgressPos(kFatWalkSteps);
+      job_.sink->SetProgressPos(range);
       job_.sink->HideProgress();
     }
-
-    std::int64_t f = 0;
-    bool confirmed = false, foundMark = false;
-    auto firstFatAt = [&](std::int64_t sector) {
-      if (sector < 0) return false;
-      std::array<std::uint8_t, kSectorSize> s{};
-      Read(static_cast<std::uint64_t>(sector), s.data(), 1);
-      return BeginsFat(s.data());
-    };
-    if (reachedZero) {
-      f = e > 2111 ? (e - 95) / 2 : (e - 96) / 2;
-    } else if (!found) {
-      f = 1;
-    } else {
-      foundMark = true;
-      const std::int64_t d = e - b;
-      if (d == 1) {
-        f = 1;
-      } else if (d < 1024 && d <= 298) {
-        f = d - 32;
-        confirmed = f > 0 && firstFatAt(b - f);
-      } else if (d < 1024) {
-        f = (d - 32) / 2;
-        confirmed = true;
-        foundMark = false;
-      } else if (b >= d && d < kFatWalkSteps) {
-        f = d;
-        confirmed = firstFatAt(b - d);
-      } else {
-        f = d / 2;
-        confirmed = true;
-        foundMark = false;
-      }
+    // Only both FAT copies, at the FAT size's distance, make a volume here:
+    // one copy alone would fit the folders of a volume formatted over.
+    if (rebuilt.rebuilt && rebuilt.bothCopies) {
+      const FatLayout& l = rebuilt.layout;
+      if (!Holds(listed, rebuilt.FirstFat())) appendFat(l.kind, rebuilt.start, l.sectorCount, l);
+      continue;
     }
-    if (f <= 0 || e < 2 * f) continue;
-    std::int64_t start = e - 2 * f;
-
-    std::uint8_t kind = kFsFat16;
-    std::uint32_t reserved = 1, rootSectors = 32;
-    std::uint64_t entries = 0;  // of the whole FAT
-    const std::int64_t avail = static_cast<std::int64_t>(total_) - start;
-    auto halveWhenShort = [&](std::uint64_t fatEntries) {
-      if (avail >= 0 && static_cast<std::uint64_t>(avail) / voted < fatEntries) {
-        f /= 2;
-        confirmed = true;
-        foundMark = false;
-        start = e - 2 * f;
-      }
-    };
-    if (f == 1 || f >= 1024) {
-      kind = kFsFat32;
-      if (f >= 1024) halveWhenShort(static_cast<std::uint64_t>(f - 1) * 128);
-    } else if (f <= 19) {
-      kind = kFsFat12;
-      halveWhenShort(static_cast<std::uint64_t>(f) * 4096 / 12);
-    } else if (f <= 266) {
-      halveWhenShort(static_cast<std::uint64_t>(f - 1) * 256);
+    // FAT copies that fit no layout with these folders: nothing to list.
+    if (rebuilt.fatSeen) continue;
+    // No FAT is left in front of the folders: the data area alone, its files
+    // read as contiguous runs, up to the next volume.
+    FatLayout l;
+    l.sectorsPerCluster = v;
+    l.fatSize = 1;
+    if (e <= kFat16DataStartLimit) {
+      l.kind = kFsFat16;
+      l.reservedSectors = 1;
+      l.rootDirSectors = 32;
     } else {
-      f /= 2;  // the start keeps the value computed before
+      l.kind = kFsFat32;
+      l.reservedSectors = 32;
     }
-    if (kind == kFsFat32) {
-      reserved = 32;
-      rootSectors = 0;
-      start -= 32;
-      entries = static_cast<std::uint64_t>(f) * 128;
-    } else {
-      start -= 33;
-      entries = kind == kFsFat12 ? static_cast<std::uint64_t>(f) * 4096 / 12 : static_cast<std::uint64_t>(f) * 256;
-    }
-    const bool acceptable = (kind == kFsFat32 && (f == 1 || f > 266)) || (kind == kFsFat16 && f <= 266) ||
-                            (kind == kFsFat12 && f <= 19);
-    if (start < 0 || f <= 0 || !acceptable) continue;
-    // 64-bit: clusters x FAT entries passes 2^32 on a large volume.
-    const std::uint64_t count = f == 1 ? total_ - static_cast<std::uint64_t>(start) : static_cast<std::uint64_t>(v) * entries;
-    const auto appendFat = [&](std::uint8_t fsKind, std::int64_t at, std::uint64_t sectors, std::uint32_t fatSize,
-                               std::uint32_t reservedSectors, std::uint32_t rootDir) {
-      if (at < 0 || sectors == 0 || static_cast<std::uint64_t>(at) >= total_) return;
-      if (IsDeepFatListed(fsKind, static_cast<std::uint64_t>(at), fatSize, voted)) return;
-      SourceRecord& r = Append(fsKind, static_cast<std::uint64_t>(at), sectors, false, DeepKind());
-      PartitionRecord& p = *r.partition;
-      p.fileSystemText = fsKind == kFsFat32 ? u"FAT32" : u"FAT";
-      p.reservedSectors = reservedSectors;
-      p.rootDirSectors = static_cast<std::uint16_t>(rootDir);
-      p.fatSize = fatSize;
-      p.sectorsPerCluster = voted;
-      p.clusterArray = clusters;
-      p.clusterArrayCount = static_cast<std::uint32_t>(clusters.size());
-      ReportFind(r, true);
-    };
-    appendFat(kind, start, count, static_cast<std::uint32_t>(f), reserved, rootSectors);
-    if (f == 1 || (foundMark && confirmed)) continue;
-    // The FAT may be wrong: also the volume that keeps only the data area,
-    // read without a FAT.
-    if (e <= 513) {
-      const std::int64_t at = e - 2 - 32 - 1;
-      if (at >= 0) appendFat(kFsFat16, at, std::min(total_ - static_cast<std::uint64_t>(at), kMaxFat16Sectors), 1, 1, 32);
-    } else {
-      const std::int64_t at = e - 2 - 32;
-      if (at >= 0) appendFat(kFsFat32, at, total_ - static_cast<std::uint64_t>(at), 1, 32, 0);
-    }
+    if (e < l.DataStart() || e - l.DataStart() < floor) continue;
+    const std::uint64_t at = e - l.DataStart();
+    const std::uint64_t sectors = ceiling - at;
+    appendFat(l.kind, at, l.kind == kFsFat16 ? std::min(sectors, kMaxFat16Sectors) : sectors, l);
   }
 }
 

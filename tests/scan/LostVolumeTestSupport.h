@@ -33,19 +33,10 @@ class LaidDisk {
     std::filesystem::resize_file(file_, sectors * 512);
   }
   // The corpus volume `image` from sector `start` on; its zero runs stay holes.
-  void Place(const std::string& image, std::uint64_t start) {
-    std::ifstream in(CorpusDir() / image, std::ios::binary);
-    std::fstream out(file_, std::ios::binary | std::ios::in | std::ios::out);
-    std::vector<char> chunk(1 << 16);
-    for (std::uint64_t at = 0; in; at += chunk.size()) {
-      in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-      const std::size_t got = static_cast<std::size_t>(in.gcount());
-      bool zero = true;
-      for (std::size_t i = 0; i < got && zero; ++i) zero = chunk[i] == 0;
-      if (got == 0 || zero) continue;
-      out.seekp(static_cast<std::streamoff>(start * 512 + at));
-      out.write(chunk.data(), static_cast<std::streamsize>(got));
-    }
+  void Place(const std::string& image, std::uint64_t start) { PlaceFile(CorpusDir() / image, start); }
+  // Any volume file, the same way.
+  void PlaceFile(const std::filesystem::path& volume, std::uint64_t start) {
+    CopyKeepingHoles(volume, file_, start * 512);
   }
   void Write(std::uint64_t sector, std::size_t offset, const std::vector<std::uint8_t>& bytes) {
     std::fstream out(file_, std::ios::binary | std::ios::in | std::ios::out);

@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -138,21 +139,62 @@ TEST(DeepVolumeSearch, FindsTheCorpusVolumesOnTheFlatDiskWithoutItsMbr) {
     EXPECT_EQ((*it)->partition->sectorCount, v.count) << v.start;
     EXPECT_EQ((*it)->partition->name.rfind(u"Std Vol ", 0), 0u) << v.start;
   }
-  for (const auto& r : sources) {
-    if (!r->partition) continue;
-    // Anything more is a volume rebuilt from folders, and ends on the disk.
-    if (r->kind != kSourceLostVolume) {
-      EXPECT_EQ(r->kind, kSourceDeepLostVolume);
-      EXPECT_EQ(r->partition->name.rfind(u"Adv Vol ", 0), 0u);
-    }
-    EXPECT_LE(r->partition->startSector + r->partition->sectorCount, app.m_sourceList.m_nDiskSectors);
-  }
-  // The NTFS volume's $MFT does not list it a second time.
-  int ntfsAt2048 = 0;
-  for (const auto& r : sources) ntfsAt2048 += r->partition && r->partition->fileSystemKind == kFsNtfs;
-  EXPECT_EQ(ntfsAt2048, 1);
+  // Nothing more: not the NTFS volume again from its $MFT, nor a FAT volume
+  // again from its folders.
+  EXPECT_EQ(std::count_if(sources.begin(), sources.end(), [](const auto& r) { return r->partition != nullptr; }),
+            4);
   EXPECT_EQ(app.m_bBusy.load(), 0u);
   EXPECT_NE(app.LogViewText().find("Process completed"), std::string::npos);
+}
+
+TEST(DeepVolumeSearch, RebuildsTheFat32VolumeWithoutItsBootSectorsOnTheFlatDiskAtItsStartAndSize) {
+  // The MBR and the FAT32 volume's boot sector and backup zeroed.
+  test::TempDir dir;
+  const auto image = test::CopyFlatDisk(dir.path(), {0, 104448, 104448 + 6});
+  CORVANApp app(dir / "settings.ini", dir.path());
+  MountAndListSources(app, ImageTypeForPath(image), image);
+  ASSERT_TRUE(app.m_pDisk);
+  ASSERT_TRUE(SelectSource(app, 0));
+  CThreadForSearchVolume search(MakeLostVolumeJob(app, nullptr, true, false));
+  search.Run();
+  // The manifest's layout: three volumes from their boot sectors, the FAT32
+  // one from its folders, FAT copies and FSInfo sectors, each once.
+  const struct {
+    std::uint64_t start, count;
+    std::uint8_t fsKind, kind;
+  } layout[] = {{2048, 98304, kFsNtfs, kSourceLostVolume},
+                {104448, 81920, kFsFat32, kSourceDeepLostVolume},
+                {188416, 65536, kFsExFat, kSourceLostVolume},
+                {256000, 49152, kFsFat16, kSourceLostVolume}};
+  std::vector<const SourceRecord*> found;
+  for (const auto& r : app.m_sourceList.m_sources)
+    if (r->partition) found.push_back(r.get());
+  ASSERT_EQ(found.size(), std::size(layout));
+  const SourceRecord* fat32 = nullptr;
+  for (const auto& v : layout) {
+    const auto it = std::find_if(found.begin(), found.end(), [&](const SourceRecord* r) {
+      return r->partition->startSector == v.start && r->partition->fileSystemKind == v.fsKind;
+    });
+    ASSERT_NE(it, found.end()) << v.start;
+    EXPECT_EQ((*it)->kind, v.kind) << v.start;
+    EXPECT_EQ((*it)->partition->sectorCount, v.count) << v.start;
+    if (v.fsKind == kFsFat32) fat32 = *it;
+  }
+  // fsstat's layout of the corpus volume.
+  const PartitionRecord& p = *fat32->partition;
+  EXPECT_EQ(p.name.rfind(u"Adv Vol ", 0), 0u);
+  EXPECT_EQ(p.fileSystemText, u"FAT32");
+  EXPECT_EQ(p.reservedSectors, 32u);
+  EXPECT_EQ(p.fatSize, 630u);
+  EXPECT_EQ(p.rootDirSectors, 0u);
+  EXPECT_EQ(p.sectorsPerCluster, 1u);
+  EXPECT_EQ(p.rootCluster, 2u);
+  EXPECT_EQ(p.endSector, 104448u + 81920 - 1);
+
+  VolumeScan scan;
+  scan.Run(*fat32, app.m_pDisk, kModeAdvance, kAdvanceFat);
+  ASSERT_TRUE(scan.problem.empty()) << scan.problem;
+  EXPECT_EQ(scan.ExpectLiveFilesOf("fat32"), 25);
 }
 
 TEST(DeepVolumeSearch, FindsTheGptDisksVolumesWithoutItsTablesAndEachScansToItsTruth) {
@@ -272,18 +314,17 @@ TEST(DeepVolumeSearch, Fat32WithoutBothBootSectorsIsRebuiltFromItsFolders) {
   disk.Zero(at + 6);  // the backup boot sector
   Search s(sectors);
   s.Run(disk.Source());
-  // The corpus volume: 32 reserved sectors and two FATs of 630 before its
-  // data area, one sector a cluster.
-  const std::uint64_t dataArea = at + 32 + 2 * 630;
-  const SourceRecord* rebuilt = nullptr;
-  for (const SourceRecord* r : s.Found()) {
-    EXPECT_EQ(r->kind, kSourceDeepLostVolume);
-    EXPECT_EQ(r->partition->name.rfind(u"Adv Vol ", 0), 0u);
-    EXPECT_LE(r->partition->startSector + r->partition->sectorCount, sectors);
-    if (r->partition->fileSystemKind == kFsFat32 && DataStart(*r->partition) == dataArea) rebuilt = r;
-  }
-  ASSERT_NE(rebuilt, nullptr);
-  const PartitionRecord& p = *rebuilt->partition;
+  // The corpus volume where it lies, as long as the manifest says, once.
+  ASSERT_EQ(s.Found().size(), 1u);
+  const SourceRecord& rebuilt = *s.Found().front();
+  const PartitionRecord& p = *rebuilt.partition;
+  EXPECT_EQ(rebuilt.kind, kSourceDeepLostVolume);
+  EXPECT_EQ(p.fileSystemKind, kFsFat32);
+  EXPECT_EQ(p.startSector, at);
+  EXPECT_EQ(p.sectorCount, 81920u);
+  // 32 reserved sectors and two FATs of 630 before its data area, one
+  // sector a cluster (fsstat).
+  EXPECT_EQ(DataStart(p), at + 32 + 2 * 630);
   EXPECT_EQ(p.sectorsPerCluster, 1);
   EXPECT_EQ(p.fileSystemText, u"FAT32");
   EXPECT_EQ(p.clusterArrayCount, p.clusterArray.size());
@@ -293,30 +334,64 @@ TEST(DeepVolumeSearch, Fat32WithoutBothBootSectorsIsRebuiltFromItsFolders) {
   EXPECT_GE(p.clusterArray.size(), folders);
 
   VolumeScan scan;
-  scan.Run(*rebuilt, disk.Source(), kModeQuick);
+  scan.Run(rebuilt, disk.Source(), kModeQuick);
   ASSERT_TRUE(scan.problem.empty()) << scan.problem;
-  ASSERT_NE(scan.Engine(), nullptr);
-  // Without a FAT or a root the tree differs: a file counts when its name,
-  // size and data are found anywhere.
-  std::multimap<std::string, FoundItemInfo> byName;
-  for (FoundItemHandle h = 1; h < scan.store.Count(); ++h) {
-    const StoredItem item = scan.store.Item(h);
-    if (!item.record.IsFolder()) byName.emplace(Leaf(Utf16ToUtf8(scan.store.PathOf(h))), item.record);
+  EXPECT_EQ(scan.ExpectLiveFilesOf("fat32"), 25);
+}
+
+// A FAT32 volume of 256,960 sectors made by mkfs.fat (one sector a cluster
+// at that size), with folders and files written by mtools, at sector 63 of
+// a disk: listed once, from its boot sector, or without it from what the
+// volume still holds, at its start and size.
+TEST(DeepVolumeSearch, AFat32VolumeAtSector63IsListedOnceWithOrWithoutItsBootSectors) {
+  for (const char* tool : {"/sbin/mkfs.fat", "/usr/bin/mmd", "/usr/bin/mcopy"})
+    if (!std::filesystem::exists(tool)) GTEST_SKIP() << tool << " missing: run scripts/setup-deps";
+  test::TempDir dir;
+  const std::uint64_t at = 63, volume = 256960, sectors = at + volume + 1000;
+  const std::string img = "'" + (dir / "v.img").string() + "'";
+  ASSERT_EQ(std::system(("/sbin/mkfs.fat -C -F 32 " + img + " " + std::to_string(volume / 2) + " >/dev/null").c_str()), 0);
+  std::map<std::string, std::string> files;  // path -> MD5
+  for (int k = 0; k < 6; ++k) {
+    const std::string folder = "Folder " + std::to_string(k), path = folder + "/Sub/data " + std::to_string(k) + ".bin";
+    std::string bytes(1000 + 777 * k, '\0');
+    for (std::size_t b = 0; b < bytes.size(); ++b) bytes[b] = static_cast<char>(b * 31 + k);
+    test::WriteWholeFile(dir / "data.bin", bytes);
+    const std::string mtools = "MTOOLS_SKIP_CHECK=1 ";
+    ASSERT_EQ(std::system((mtools + "mmd -i " + img + " '::" + folder + "' '::" + folder + "/Sub' && " + mtools +
+                           "mcopy -i " + img + " '" + (dir / "data.bin").string() + "' '::" + path + "'")
+                              .c_str()),
+              0);
+    test::Md5 md5;
+    md5.Update(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+    files[path] = md5.HexDigest();
   }
-  int live = 0, recovered = 0;
-  std::string missing;
-  for (const test::TruthRow& row : test::ReadTruth(test::CorpusDir() / "fat32.truth.tsv")) {
-    if (row.state != "live" || row.type != "file") continue;
-    ++live;
-    const auto [first, last] = byName.equal_range(Leaf(row.path));
-    const bool whole = std::any_of(first, last, [&](const auto& e) {
-      return e.second.size == row.size && scan.Md5Of(e.second) == row.md5;
-    });
-    recovered += whole;
-    if (!whole) missing += " " + row.path;
+  LaidDisk disk(sectors);
+  disk.PlaceFile(dir / "v.img", at);
+  for (const bool bootSectors : {true, false}) {
+    SCOPED_TRACE(bootSectors ? "boot sectors kept" : "boot sectors zeroed");
+    if (!bootSectors) {
+      disk.Zero(at);
+      disk.Zero(at + 6);
+    }
+    Search s(sectors);
+    s.Run(disk.Source());
+    ASSERT_EQ(s.Found().size(), 1u);
+    const SourceRecord& r = *s.Found().front();
+    EXPECT_EQ(r.partition->startSector, at);
+    EXPECT_EQ(r.partition->sectorCount, volume);
+    EXPECT_EQ(r.partition->fileSystemKind, kFsFat32);
+    EXPECT_EQ(r.kind, bootSectors ? kSourceLostVolume : kSourceDeepLostVolume);
+
+    VolumeScan scan;
+    scan.Run(r, disk.Source(), kModeQuick);
+    ASSERT_TRUE(scan.problem.empty()) << scan.problem;
+    std::map<std::string, std::string> listed;
+    for (FoundItemHandle h = 1; h < scan.store.Count(); ++h) {
+      const StoredItem item = scan.store.Item(h);
+      if (!item.record.IsFolder()) listed[Utf16ToUtf8(scan.store.PathOf(h))] = scan.Md5Of(item.record);
+    }
+    EXPECT_EQ(listed, files);
   }
-  EXPECT_EQ(live, 25);
-  EXPECT_GE(recovered * 10, live * 9) << recovered << " of " << live << "; missing:" << missing;
 }
 
 TEST(DeepVolumeSearch, Fat32WithEightSectorClustersIsRebuiltFromItsFolders) {
@@ -507,7 +582,8 @@ class SparseFatSource final : public SectorSource {
     if (sector + count > sectors_) return false;
     for (const std::uint64_t f : fats_)
       if (f >= sector && f < sector + count) {
-        const std::uint8_t media[] = {0xF8, 0xFF, 0xFF, 0x0F};
+        // Entry 0 (the media byte) and entry 1 (end of chain) of a FAT32 FAT.
+        const std::uint8_t media[] = {0xF8, 0xFF, 0xFF, 0x0F, 0xFF, 0xFF, 0xFF, 0x0F};
         std::memcpy(out + (f - sector) * 512, media, sizeof media);
       }
     return true;
@@ -542,8 +618,11 @@ TEST(DeepVolumeSearch, AFat32VolumePastTwoTebibytesIsRebuiltWhereItLies) {
   EXPECT_EQ(p.fatSize, fat);
   EXPECT_EQ(p.reservedSectors, 32u);
   EXPECT_EQ(p.sectorsPerCluster, spc);
-  EXPECT_EQ(p.sectorCount, spc * fat * 128);  // clusters the FAT can address
-  EXPECT_EQ(p.endSector, start + spc * fat * 128 - 1);
+  // As far as the FAT reaches: 128 entries a sector, the first two no
+  // cluster's.
+  const std::uint64_t count = 32 + 2 * fat + (fat * 128 - 2) * spc;
+  EXPECT_EQ(p.sectorCount, count);
+  EXPECT_EQ(p.endSector, start + count - 1);
   EXPECT_EQ(p.clusterArray, (std::vector<std::uint32_t>{3, 40, 41, 700, 70000}));
   EXPECT_EQ(p.name, u"Adv Vol 1 ");
   // Both FAT copies were found where they lie: no second, FAT-less volume.

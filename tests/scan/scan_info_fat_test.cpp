@@ -243,18 +243,7 @@ INSTANTIATE_TEST_SUITE_P(Corpus, SavedFatScan, ::testing::ValuesIn(AllPassCases(
 
 // ---- the header's FAT fields -------------------------------------------------
 
-struct FsstatRow {
-  std::uint32_t reserved = 0, fatSize = 0, rootSectors = 0, dataStart = 0, spc = 0;
-};
-FsstatRow FsstatLayout(const std::string& volume) {
-  for (const auto& row : ReadReferenceRows("layouts.tsv"))
-    if (row.size() == 7 && row[0] == volume)
-      return {static_cast<std::uint32_t>(std::stoul(row[2])), static_cast<std::uint32_t>(std::stoul(row[3])),
-              static_cast<std::uint32_t>(std::stoul(row[4])), static_cast<std::uint32_t>(std::stoul(row[5])),
-              static_cast<std::uint32_t>(std::stoul(row[6]))};
-  ADD_FAILURE() << "no reference layout for " << volume;
-  return {};
-}
+using fattest::FsstatLayout;
 
 class SavedFatHeader : public ::testing::TestWithParam<CorpusVolume> {};
 
@@ -268,7 +257,7 @@ TEST_P(SavedFatHeader, CarriesTheLayoutFsstatReportsAndTheFatTheBootSectorPlaces
   ASSERT_EQ(engine->DeepScan(0), FatScanResult::Completed);
   auto [header, tables] = Captured(*engine);
 
-  const FsstatRow want = FsstatLayout(v.name);
+  const fattest::ReferenceLayout want = FsstatLayout(v.name);
   const Bytes image = fattest::ReadImage(Corpus(std::string(v.name) + ".img"));
   const std::uint64_t sectors = image.size() / kSectorSize;
   // fsstat's "Total Cluster Range: 2 - last"; the engine's map runs from

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <string>
@@ -83,15 +84,22 @@ struct VolumeScan {
 };
 
 // Copies the corpus flat MBR disk (descriptor and extent) into `dir` with
-// its MBR zeroed; returns the descriptor's path.
-inline std::filesystem::path CopyFlatDiskWithoutMbr(const std::filesystem::path& dir) {
+// the sectors `zeroed` zeroed; returns the descriptor's path.
+inline std::filesystem::path CopyFlatDisk(const std::filesystem::path& dir,
+                                          std::initializer_list<std::uint64_t> zeroed) {
   const std::filesystem::path disks = CorpusDir() / "disks";
   std::filesystem::copy_file(disks / "mbr-mflat.vmdk", dir / "mbr-mflat.vmdk");
   std::filesystem::copy_file(disks / "mbr-mflat-flat.vmdk", dir / "mbr-mflat-flat.vmdk");
   std::fstream flat(dir / "mbr-mflat-flat.vmdk", std::ios::binary | std::ios::in | std::ios::out);
   const std::string zeros(512, '\0');
-  flat.write(zeros.data(), 512);
+  for (const std::uint64_t sector : zeroed) {
+    flat.seekp(static_cast<std::streamoff>(sector * 512));
+    flat.write(zeros.data(), 512);
+  }
   return dir / "mbr-mflat.vmdk";
 }
+
+// The same with its MBR zeroed.
+inline std::filesystem::path CopyFlatDiskWithoutMbr(const std::filesystem::path& dir) { return CopyFlatDisk(dir, {0}); }
 
 }  // namespace corvan::test

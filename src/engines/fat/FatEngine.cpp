@@ -67,6 +67,7 @@ void FatEngine::Prepare(const Volume& volume) {
   m_recordedLayout.fatSize = p.fatSize;
   m_recordedLayout.reservedSectors = p.reservedSectors;
   m_recordedLayout.rootDirSectors = p.rootDirSectors;
+  m_recordedLayout.rootCluster = p.rootCluster;
   m_recordedLayout.sectorCount = p.sectorCount;
   m_recordedDirClusters = p.clusterArray;
 }

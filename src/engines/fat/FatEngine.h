@@ -155,6 +155,11 @@ class FatEngine final : public ScanEngine {
   bool IsDeepFind() const {
     return m_nSourceKind == kSourceDeepLostVolume || m_nSourceKind == kSourceImageDeepLostVolume;
   }
+  // A deep find's tree is built from the folders the search found, unless
+  // the search rebuilt the layout whole from the FAT copies (it then
+  // recorded the root cluster): that tree is walked from its root, as a
+  // volume's with a boot sector is.
+  bool WalksRecordedFolders() const { return IsDeepFind() && m_recordedLayout.rootCluster == 0; }
 
   // ---- FAT table and cluster map ----
   std::uint8_t CheckFatSignatures() const;
@@ -213,6 +218,9 @@ class FatEngine final : public ScanEngine {
   // the cluster size found, 1 for the diskette layout, 0 when nothing was
   // found or the voted layout is not one anything may be read from.
   std::uint32_t SearchDirectoryClusters();
+  // The layout from the FAT copies in front of the data area the folders
+  // agree on (see FatRebuild.h); false, and nothing changed, when none fits.
+  bool RebuildLayoutFromVolume();
   std::uint32_t VoteLayout();
   std::uint8_t EstimateClusterSizes();
 

@@ -8,6 +8,7 @@
 #include "core/ProgressSink.h"
 #include "core/StringTable.h"
 #include "engines/fat/FatEngine.h"
+#include "engines/fat/FatRebuild.h"
 #include "platform/ByteCodec.h"
 #include "platform/TimeFormat.h"
 #include "sources/FatBootSector.h"
@@ -24,6 +25,10 @@ constexpr unsigned kIdsCalculatingParameters = 289;
 constexpr unsigned kIdsSearchingCritical = 290;
 
 constexpr std::uint32_t kReadSectors = 2048;  // 1 MiB a read
+// Data-area starts that at least two folders agree on are checked against
+// the FAT copies in front of them, the best voted first, this many at most.
+constexpr std::uint32_t kMinRebuildVotes = 2;
+constexpr std::size_t kMaxRebuildCandidates = 8;
 
 // A volume in a diskette drive (drive byte 0 or 1) is taken to be a
 // 1.44 MB diskette.
@@ -55,6 +60,36 @@ std::uint32_t FatEngine::VoteLayout() {
   // that does not fit the volume.
   if (!LayoutIsSound()) return 0;
   return m_nSectorsPerCluster;
+}
+
+bool FatEngine::RebuildLayoutFromVolume() {
+  corvan::EstimateClusterSizes(m_directoryRecords);
+  const std::vector<VoteRecord> votes = CollectVotes(m_directoryRecords, VoteReach::Any);
+  FatRebuildBounds bounds;
+  bounds.start = m_nVolumeStart;
+  if (m_nSectorCount != 0) {
+    bounds.sectorCount = m_nSectorCount;
+    bounds.ceiling = m_nVolumeStart + m_nSectorCount;
+  }
+  const DiskSectorReader read = [this](std::uint64_t sector, std::uint8_t* buffer, std::size_t count) {
+    return ReadSourceOrImage(sector, buffer, static_cast<std::uint32_t>(count));
+  };
+  for (std::size_t i = 0; i < votes.size() && i < kMaxRebuildCandidates; ++i) {
+    const VoteRecord& v = votes[i];
+    if (v.votes < kMinRebuildVotes) break;
+    const RebuiltFatLayout r =
+        RebuildFatLayout(read, m_nVolumeStart + v.start, static_cast<std::uint8_t>(v.sectorsPerCluster), bounds);
+    if (!r.rebuilt) continue;
+    m_nFatKind = r.layout.kind;
+    m_nSectorsPerCluster = r.layout.sectorsPerCluster;
+    m_nReservedSectors = r.layout.reservedSectors;
+    m_nRootDirSectors = r.layout.rootDirSectors;
+    m_nFatSize = r.layout.fatSize;
+    m_nRootCluster = r.layout.rootCluster;
+    m_nSectorCount = r.layout.sectorCount;
+    return true;
+  }
+  return false;
 }
 
 std::uint32_t FatEngine::SearchDirectoryClusters() {
@@ -109,7 +144,11 @@ std::uint32_t FatEngine::SearchDirectoryClusters() {
       SelectFatCopy();
       result = 1;
     }
+  } else if (RebuildLayoutFromVolume()) {
+    SelectFatCopy();
+    result = m_nSectorsPerCluster;
   } else {
+    // No FAT copy fits the folders: the vote alone decides.
     result = VoteLayout();
     if (result != 0) SelectFatCopy();
   }

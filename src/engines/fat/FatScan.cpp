@@ -81,7 +81,7 @@ FatScanResult FatEngine::ScanVolume(std::uint32_t pass) {
                                      : std::uint64_t{m_nFatSize} * FatEntriesPerSector(m_nFatKind);
   m_nHighestCluster = static_cast<std::uint32_t>(std::min(capacity, dataEnd));
 
-  if (IsDeepFind()) {
+  if (WalksRecordedFolders()) {
     CreateDirectoryTree();
   } else {
     BuildDirectoryTree();
@@ -126,6 +126,7 @@ bool FatEngine::UseRecordedLayout() {
   m_nFatSize = m_recordedLayout.fatSize;
   m_nReservedSectors = m_recordedLayout.reservedSectors;
   m_nRootDirSectors = m_recordedLayout.rootDirSectors;
+  m_nRootCluster = m_recordedLayout.rootCluster;
   // Files are taken as contiguous runs until a signed FAT copy is found.
   m_nFatSource = kFatSourceContiguous;
   return LayoutIsSound();
@@ -134,7 +135,7 @@ bool FatEngine::UseRecordedLayout() {
 void FatEngine::CreateDirectoryTree() {
   m_host.LogPhaseStart(LoadString(kIdsCreatingTree));
   BuildClusterMap();
-  if (IsDeepFind()) {
+  if (WalksRecordedFolders()) {
     WalkRecordedDirClusters();
   } else {
     RunFolderSearch();

@@ -100,16 +100,15 @@ std::uint8_t EstimateClusterSizes(std::vector<DirectoryClusterRecord>& records) 
   return k < 0 ? 0 : static_cast<std::uint8_t>(1u << k);
 }
 
-std::vector<VoteRecord> CollectVotes(const std::vector<DirectoryClusterRecord>& records) {
+std::vector<VoteRecord> CollectVotes(const std::vector<DirectoryClusterRecord>& records, VoteReach reach) {
   std::vector<VoteRecord> table;
   table.reserve(records.size());
   for (const DirectoryClusterRecord& r : records) {
     if (r.estimate < 1) continue;
     // 64-bit: a cluster number far beyond the sector must not wrap into range.
     const std::int64_t d = std::int64_t{r.sector} - (std::int64_t{r.cluster} - 2) * r.estimate;
-    if (d > 0 && d < kMaxDataStart && (d <= kSmallDataStart || r.estimate >= kLargeClusterVote)) {
-      VoteTableAdd(table, static_cast<std::uint32_t>(d), r.estimate);
-    }
+    const bool near = d < kMaxDataStart && (d <= kSmallDataStart || r.estimate >= kLargeClusterVote);
+    if (d > 0 && (near || reach == VoteReach::Any)) VoteTableAdd(table, static_cast<std::uint32_t>(d), r.estimate);
   }
   VoteTableSort(table);
   return table;

@@ -47,9 +47,15 @@ void VoteTableSort(std::vector<VoteRecord>& table);
 // records agree on most often (0 when none).
 std::uint8_t EstimateClusterSizes(std::vector<DirectoryClusterRecord>& records);
 
+// Which data-area starts a record may vote for: near the volume's start
+// only (the vote alone decides the layout, so chance agreements far in must
+// not), or any in front of it (the FAT copies then confirm it).
+enum class VoteReach { Near, Any };
+
 // The votes of records whose estimate is set: one for D = S - (C - 2) x spc
-// when 0 < D < 100000 and (D <= 555 or spc >= 8), sorted.
-std::vector<VoteRecord> CollectVotes(const std::vector<DirectoryClusterRecord>& records);
+// when D > 0 and, near, D < 100000 and (D <= 555 or spc >= 8); sorted.
+std::vector<VoteRecord> CollectVotes(const std::vector<DirectoryClusterRecord>& records,
+                                     VoteReach reach = VoteReach::Near);
 
 // What the vote leaves. When no candidate is accepted the values of the last
 // candidate examined stay, with the overall estimate as the cluster size.

@@ -104,16 +104,18 @@ inline bool SameDeletedPath(const std::string& truth, const std::string& listed)
 }
 
 // Reference rows written by tests/tools/make-fat-reference, kept in
-// tests/data/fat beside this folder's tests.
+// tests/data/fat. Found from the tests' folder, not from __FILE__: a
+// compiler cache may hand the compiler relative paths, which do not hold
+// from the folder the tests run in.
 inline std::filesystem::path FatReference(const std::string& file) {
-  // Not found from __FILE__: a compiler cache may hand the compiler paths
-  // relative to the build folder, which the tests do not run in.
   return std::filesystem::path(CORVAN_SOURCE_TESTS) / "data" / "fat" / file;
 }
 
 inline std::vector<std::vector<std::string>> ReadReferenceRows(const std::string& file) {
   std::vector<std::vector<std::string>> rows;
   std::ifstream in(FatReference(file));
+  // Without its rows every check over them would pass unseen.
+  if (!in) ADD_FAILURE() << "no reference file " << FatReference(file);
   for (std::string line; std::getline(in, line);) {
     if (line.empty() || line[0] == '#') continue;
     std::vector<std::string> fields;
@@ -122,6 +124,22 @@ inline std::vector<std::vector<std::string>> ReadReferenceRows(const std::string
     rows.push_back(fields);
   }
   return rows;
+}
+
+// The layout fsstat reports for an intact corpus volume (layouts.tsv).
+struct ReferenceLayout {
+  std::uint32_t reserved = 0, fatSize = 0, rootSectors = 0, dataStart = 0, spc = 0;
+};
+inline ReferenceLayout FsstatLayout(const std::string& volume) {
+  for (const auto& row : ReadReferenceRows("layouts.tsv")) {
+    if (row.size() == 7 && row[0] == volume) {
+      return {static_cast<std::uint32_t>(std::stoul(row[2])), static_cast<std::uint32_t>(std::stoul(row[3])),
+              static_cast<std::uint32_t>(std::stoul(row[4])), static_cast<std::uint32_t>(std::stoul(row[5])),
+              static_cast<std::uint32_t>(std::stoul(row[6]))};
+    }
+  }
+  ADD_FAILURE() << "no reference layout for " << volume;
+  return {};
 }
 
 }  // namespace corvan::fattest

@@ -9,7 +9,10 @@
 #include "engines/fat/FatCorpusChecks.h"
 #include "platform/ByteCodec.h"
 #include "sources/FatBootSector.h"
+#include "sources/PartitionWalk.h"
+#include "sources/VirtualDiskImage.h"
 #include "support/FatTestVolume.h"
+#include "support/HeadlessScan.h"
 
 namespace corvan {
 namespace {
@@ -27,21 +30,8 @@ using fattest::SameDeletedPath;
 
 using fattest::CorpusVolume;
 
-// The layout fsstat reports for the intact volume.
-struct ReferenceLayout {
-  std::uint32_t reserved = 0, fatSize = 0, rootSectors = 0, dataStart = 0, spc = 0;
-};
-ReferenceLayout FsstatLayout(const std::string& volume) {
-  for (const auto& row : ReadReferenceRows("layouts.tsv")) {
-    if (row.size() == 7 && row[0] == volume) {
-      return {static_cast<std::uint32_t>(std::stoul(row[2])), static_cast<std::uint32_t>(std::stoul(row[3])),
-              static_cast<std::uint32_t>(std::stoul(row[4])), static_cast<std::uint32_t>(std::stoul(row[5])),
-              static_cast<std::uint32_t>(std::stoul(row[6]))};
-    }
-  }
-  ADD_FAILURE() << "no reference layout for " << volume;
-  return {};
-}
+using fattest::FsstatLayout;
+using fattest::ReferenceLayout;
 
 void ExpectFsstatLayout(const FatEngine& engine, const std::string& volume) {
   const ReferenceLayout want = FsstatLayout(volume);
@@ -201,31 +191,76 @@ void ZeroSectors(std::vector<std::uint8_t>& bytes, std::uint64_t first, std::uin
               static_cast<std::ptrdiff_t>(count * kSectorSize), 0);
 }
 
-TEST(AdvanceScanDamage, BootSectorAndBackupZeroedAreRebuiltByTheVote) {
-  for (const auto& [name, kind] : {std::pair{"fat12", kFat12}, std::pair{"fat16", kFat16}}) {
+TEST(AdvanceScanDamage, BootSectorAndBackupZeroedAreRebuiltFromTheFatCopies) {
+  // FAT32 too, whose folders lie a sector a cluster apart 1292 sectors in:
+  // its FAT copies, not a vote, place its FATs and data area.
+  for (const CorpusVolume& v : {CorpusVolume{"fat12", kFat12}, CorpusVolume{"fat16", kFat16},
+                                CorpusVolume{"fat32", kFat32}}) {
+    SCOPED_TRACE(v.name);
     Harness h;
-    auto bytes = ReadImage(Corpus(std::string(name) + ".img"));
+    auto bytes = ReadImage(Corpus(std::string(v.name) + ".img"));
     ZeroSectors(bytes, 0, 1);
     ZeroSectors(bytes, 6, 1);
-    auto engine = AdvanceOverBytes(h, bytes, kind);
-    EXPECT_EQ(engine->m_nFatKind, kind) << name;
-    ExpectFsstatLayout(*engine, name);
-    EXPECT_EQ(engine->m_nFatSource, kFatSourceFat1) << name;
-    ExpectLiveTruth(h, *engine, name);
+    auto engine = AdvanceOverBytes(h, bytes, v.fsKind);
+    EXPECT_TRUE(h.prompt.shown.empty());
+    EXPECT_EQ(engine->m_nFatKind, v.fsKind);
+    ExpectFsstatLayout(*engine, v.name);
+    EXPECT_EQ(engine->m_nFatSource, kFatSourceFat1);
+    ExpectLiveTruth(h, *engine, v.name);
   }
 }
 
-TEST(AdvanceScanDamage, Fat32WithBothBootSectorsGoneIsNotAValidVolume) {
-  // Its folders lie a sector a cluster apart 1292 sectors in: too far for
-  // so small a cluster to vote, and no boot sector is left to fall back on.
+// The corpus flat disk with its MBR kept, so the partition table gives the
+// FAT32 volume's start and size, and that volume's boot sector and backup
+// zeroed.
+class ListedFat32WithoutBootSectors : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::filesystem::path image = test::CopyFlatDisk(dir.path(), {kStart, kStart + 6});
+    const MountResult mount = MountImageFile(kImageVmware, image);
+    ASSERT_TRUE(mount.mounted);
+    disk = mount.image;
+    list.m_nDiskSectors = disk->SectorCount();
+    ScanPartitions(list, *disk);
+    BuildSourceList(list, kImageVmware, 0);
+    for (const auto& r : list.m_sources)
+      if (r->partition && r->partition->startSector == kStart) source = r.get();
+    ASSERT_NE(source, nullptr);
+    // The manifest's layout.
+    ASSERT_EQ(source->partition->sectorCount, 81920u);
+  }
+  std::unique_ptr<FatEngine> Engine() {
+    auto engine = std::make_unique<FatEngine>(h.app);
+    engine->Prepare(MakeVolume(*source, disk, false));
+    return engine;
+  }
+
+  static constexpr std::uint64_t kStart = 104448;
+  test::TempDir dir;
+  std::shared_ptr<SectorSource> disk;
+  SourceList list;
+  const SourceRecord* source = nullptr;
   Harness h;
-  auto bytes = ReadImage(Corpus("fat32.img"));
-  ZeroSectors(bytes, 0, 1);
-  ZeroSectors(bytes, 6, 1);
-  AdvanceOverBytes(h, bytes, kFat32, FatScanResult::InvalidVolume);
-  ASSERT_EQ(h.prompt.shown.size(), 1u);
-  EXPECT_EQ(h.prompt.shown[0].first, "Not a valid volume, or critical data structure of volume badly corrupt.");
-  EXPECT_EQ(h.store.Count(), 0u);
+};
+
+TEST_F(ListedFat32WithoutBootSectors, AdvanceListsEveryLiveFileWithItsData) {
+  auto engine = Engine();
+  ASSERT_EQ(engine->DeepScan(0), FatScanResult::Completed);
+  EXPECT_TRUE(h.prompt.shown.empty());
+  ExpectFsstatLayout(*engine, "fat32");
+  EXPECT_EQ(engine->m_nSectorCount, 81920u);
+  EXPECT_EQ(engine->m_nFatSource, kFatSourceFat1);
+  ExpectLiveTruth(h, *engine, "fat32");
+  ExpectNothingTwice(h);
+}
+
+TEST_F(ListedFat32WithoutBootSectors, QuickWalksTheTreeFromTheRootCluster) {
+  auto engine = Engine();
+  ASSERT_EQ(engine->ScanVolume(0), FatScanResult::Completed);
+  ExpectFsstatLayout(*engine, "fat32");
+  EXPECT_EQ(engine->m_nRootCluster, 2u);
+  ExpectLiveTruth(h, *engine, "fat32");
+  ExpectNothingTwice(h);
 }
 
 TEST(AdvanceScanDamage, ZeroedRootListsTheTopFoldersByTheirClusters) {
@@ -261,33 +296,19 @@ TEST(AdvanceScanDamage, ZeroedRootListsTheTopFoldersByTheirClusters) {
 }
 
 TEST(AdvanceScanDamage, ZeroedFirstFat) {
+  // The second copy alone places the FATs: FAT32's ends at the data area,
+  // FAT12/16's at the root folder (taken to be the usual 32 sectors).
   for (const auto& [name, kind] :
        {std::pair{"fat12", kFat12}, std::pair{"fat16", kFat16}, std::pair{"fat32", kFat32}}) {
+    SCOPED_TRACE(name);
     const ReferenceLayout layout = FsstatLayout(name);
     auto bytes = ReadImage(Corpus(std::string(name) + ".img"));
     ZeroSectors(bytes, layout.reserved, layout.fatSize);
     Harness h;
     auto engine = AdvanceOverBytes(h, bytes, kind);
-    EXPECT_EQ(engine->Layout().DataStart(), layout.dataStart) << name;
-    EXPECT_EQ(engine->m_nSectorsPerCluster, layout.spc) << name;
-    EXPECT_EQ(engine->m_nRootDirSectors, layout.rootSectors) << name;
-    if (kind == kFat16) {
-      // The vote looks for a FAT16's first FAT only: without its signature
-      // it keeps 13 reserved sectors (14 for the odd remainder) and the FAT
-      // size the data start then leaves, finds no signed copy there, and
-      // takes files as contiguous runs. The folders it finds are listed as
-      // deleted; the root's entries give them their names back.
-      EXPECT_EQ(engine->m_nReservedSectors, 14u);
-      EXPECT_EQ(engine->m_nFatSize, 43u);
-      EXPECT_EQ(engine->m_nFatSource, kFatSourceContiguous);
-      ExpectLiveTruth(h, *engine, name, fattest::SamePath, 20, false);
-    } else {
-      // FAT12 has its FAT size from the data start alone; FAT32 is read
-      // from its boot sector. Both then work from the second FAT.
-      ExpectFsstatLayout(*engine, name);
-      EXPECT_EQ(engine->m_nFatSource, kFatSourceFat2) << name;
-      ExpectLiveTruth(h, *engine, name);
-    }
+    ExpectFsstatLayout(*engine, name);
+    EXPECT_EQ(engine->m_nFatSource, kFatSourceFat2) << name;
+    ExpectLiveTruth(h, *engine, name);
     ExpectNothingTwice(h);
   }
 }

@@ -213,12 +213,15 @@ TEST(QuickScanDamage, FragmentedFileReadsBackWhole) {
 }
 
 TEST(QuickScanDamage, NoUsableBootSectorEndsWithMessage305) {
-  // FAT32 keeps a backup at sector 6; with both gone the layout rebuild
-  // finds folders a sector per cluster apart 1292 sectors in, which is too
-  // far for so small a cluster to vote.
+  // FAT32 keeps a backup at sector 6; with both gone the layout is rebuilt
+  // from the FAT copies in front of the folders' data area. With their first
+  // sectors gone too nothing confirms that data area, and folders a sector
+  // per cluster apart 1292 sectors in are too far for the vote alone.
   Harness h;
   auto bytes = ReadImage(Corpus("fat32.img"));
   std::fill(bytes.begin(), bytes.begin() + 7 * kSectorSize, 0);
+  for (const std::size_t fat : {32, 32 + 630})  // fsstat: FAT 0 at 32, FAT 1 at 662
+    std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(fat * kSectorSize), kSectorSize, 0);
   h.app.m_bBusy = 1;
   auto engine = ScanBytes(h, bytes, kFat32, FatScanResult::InvalidVolume);
   ASSERT_EQ(h.prompt.shown.size(), 1u);
