@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <string>
@@ -82,15 +83,25 @@ struct VolumeScan {
   }
 };
 
+// A run of sectors: the first and how many.
+struct SectorRun {
+  std::uint64_t first = 0, count = 0;
+};
+
 // Copies the corpus flat MBR disk (descriptor and extent) into `dir` with
-// its MBR zeroed; returns the descriptor's path.
-inline std::filesystem::path CopyFlatDiskWithoutMbr(const std::filesystem::path& dir) {
+// its MBR zeroed, and the sectors of `zeroed` too; returns the descriptor's path.
+inline std::filesystem::path CopyFlatDiskWithoutMbr(const std::filesystem::path& dir,
+                                                    std::initializer_list<SectorRun> zeroed = {}) {
   const std::filesystem::path disks = CorpusDir() / "disks";
   std::filesystem::copy_file(disks / "mbr-mflat.vmdk", dir / "mbr-mflat.vmdk");
   std::filesystem::copy_file(disks / "mbr-mflat-flat.vmdk", dir / "mbr-mflat-flat.vmdk");
   std::fstream flat(dir / "mbr-mflat-flat.vmdk", std::ios::binary | std::ios::in | std::ios::out);
   const std::string zeros(512, '\0');
   flat.write(zeros.data(), 512);
+  for (const SectorRun& run : zeroed) {
+    flat.seekp(static_cast<std::streamoff>(run.first * 512));
+    for (std::uint64_t k = 0; k < run.count; ++k) flat.write(zeros.data(), 512);
+  }
   return dir / "mbr-mflat.vmdk";
 }
 
