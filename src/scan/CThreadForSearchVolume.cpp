@@ -150,6 +150,15 @@ bool CThreadForSearchVolume::TestFollowing(std::uint64_t sector) {
   return SaysExFat(next.data()) ? IsExFatBootSector(next.data(), sector) : IsFat32BootSector(next.data(), sector);
 }
 
+bool CThreadForSearchVolume::TestExFatBackup(std::uint64_t start) {
+  // Nothing lies past the disk: not read, so not counted as a failed read.
+  if (start + kExFatBackupOffset >= total_) return false;
+  Sector backup;
+  Read(start + kExFatBackupOffset, backup.data(), 1);
+  return HasSignature(backup.data()) && SaysExFat(backup.data()) &&
+         IsExFatBootSector(backup.data(), start + kExFatBackupOffset);
+}
+
 bool CThreadForSearchVolume::ProbeCylinder(std::uint64_t s) {
   Sector at, before, after;
   Read(s, at.data(), 1);
@@ -158,7 +167,8 @@ bool CThreadForSearchVolume::ProbeCylinder(std::uint64_t s) {
   if (HasSignature(after.data()) && TestSector(after.data(), s + 63)) return true;
   if (HasSignature(at.data()) && TestSector(at.data(), s)) return true;
   // A volume's NTFS backup boot sector in its last sector, just before.
-  return HasSignature(before.data()) && SaysNtfs(before.data()) && IsNtfsBootSector(before.data(), s - 1);
+  if (HasSignature(before.data()) && SaysNtfs(before.data()) && IsNtfsBootSector(before.data(), s - 1)) return true;
+  return TestExFatBackup(s + 63) || TestExFatBackup(s);
 }
 
 bool CThreadForSearchVolume::ProbeAligned(std::uint64_t s) {
@@ -166,7 +176,8 @@ bool CThreadForSearchVolume::ProbeAligned(std::uint64_t s) {
   Read(s, at.data(), 1);
   Read(s - 1, before.data(), 1);
   if (HasSignature(at.data()) && TestSector(at.data(), s)) return true;
-  return HasSignature(before.data()) && SaysNtfs(before.data()) && IsNtfsBootSector(before.data(), s - 1);
+  if (HasSignature(before.data()) && SaysNtfs(before.data()) && IsNtfsBootSector(before.data(), s - 1)) return true;
+  return TestExFatBackup(s);
 }
 
 void CThreadForSearchVolume::ScanForBootSectors() {
@@ -183,13 +194,15 @@ void CThreadForSearchVolume::ScanForBootSectors() {
       Read(first, other.data(), 1);
       other[510] = 0x55;
       other[511] = 0xAA;
-      TestSector(other.data(), first);
+      if (!TestSector(other.data(), first)) TestExFatBackup(first);
     }
     if (s == 63) {
       at[510] = 0x55;
       at[511] = 0xAA;
     }
-    if (HasSignature(at.data()) && !TestSector(at.data(), s) && !SaysNtfs(at.data())) TestFollowing(s + 1);
+    bool found = HasSignature(at.data()) && TestSector(at.data(), s);
+    if (!found && HasSignature(at.data()) && !SaysNtfs(at.data())) found = TestFollowing(s + 1);
+    if (!found) TestExFatBackup(s);
   }
   // Pass 2: every cylinder boundary of 255 heads.
   bool foundOnCylinders = false;
@@ -254,6 +267,14 @@ bool CThreadForSearchVolume::IsNtfsBootSector(const std::uint8_t* boot, std::uin
   return true;
 }
 
+bool CThreadForSearchVolume::IsNtfsBackupOf(const std::uint8_t* boot, std::uint64_t sector, std::uint64_t start,
+                                            std::uint16_t spc, std::uint64_t mftSector) {
+  // The count excludes the sector the backup itself lies in.
+  if (!HasSignature(boot) || !SaysNtfs(boot) || sector <= start) return false;
+  return GetLE64(boot + 40) == sector - start && NtfsClusterSectors(boot[13]) == spc &&
+         GetLE64(boot + 48) * spc == mftSector;
+}
+
 bool CThreadForSearchVolume::IsFat32BootSector(const std::uint8_t* boot, std::uint64_t s) {
   FatBootInfo info{};
   if (!ParseFatBootSector(info, boot)) return false;
@@ -289,8 +310,8 @@ bool CThreadForSearchVolume::IsExFatBootSector(const std::uint8_t* boot, std::ui
   std::uint64_t start = s;
   if (!BeginsFat(fat.data())) {
     // The backup boot sector lies twelve sectors after the main one.
-    if (s < 12) return false;
-    start = s - 12;
+    if (s < kExFatBackupOffset) return false;
+    start = s - kExFatBackupOffset;
     Read(start + fatOffset, fat.data(), 1);
     if (!BeginsFat(fat.data())) return false;
   }

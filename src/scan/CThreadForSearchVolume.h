@@ -65,6 +65,7 @@ class CThreadForSearchVolume {
   static constexpr std::uint64_t kCylinder = 16065;  // 255 heads x 63 sectors
   static constexpr std::uint64_t kSmallCylinder = 1008;  // 16 heads x 63 sectors
   static constexpr std::uint64_t kAlignment = 2048;  // 1 MiB boundaries
+  static constexpr std::uint64_t kExFatBackupOffset = 12;  // the backup boot region's first sector
 
   explicit CThreadForSearchVolume(LostVolumeJob job);
 
@@ -110,6 +111,15 @@ class CThreadForSearchVolume {
   // The $MFT record at absolute sector `r` (1024 bytes): the volume start
   // it implies, or 0; `spc` gets the cluster size.
   std::uint64_t MftRecordVolumeStart(const std::uint8_t* record, std::uint64_t r, std::uint16_t& spc);
+  // The sector count of the NTFS volume at `start` whose $MFT record 0 was
+  // found at `r`: from its $Bitmap's size, made exact by the backup boot
+  // sector in its last sector; the rest of the disk when $Bitmap is gone.
+  std::uint64_t NtfsVolumeSectors(const std::uint8_t* mftRecord, std::uint64_t r, std::uint64_t start,
+                                  std::uint16_t spc);
+  // `boot`, read at `sector`, is the backup boot sector of the NTFS volume
+  // at `start` with `spc` sectors a cluster and its $MFT at `mftSector`.
+  static bool IsNtfsBackupOf(const std::uint8_t* boot, std::uint64_t sector, std::uint64_t start, std::uint16_t spc,
+                             std::uint64_t mftSector);
   std::uint64_t FindVolumeStartFromAttributeList(const std::vector<std::uint8_t>& record, std::uint64_t r,
                                                  std::uint64_t allocated, std::uint16_t& spc);
   // Set when a candidate array reached its cap.
@@ -125,6 +135,9 @@ class CThreadForSearchVolume {
   bool Read(std::uint64_t sector, std::uint8_t* buffer, std::size_t sectors);
   bool TestSector(const std::uint8_t* sector, std::uint64_t number);
   bool TestFollowing(std::uint64_t sector);
+  // exFAT's backup boot sector, `kExFatBackupOffset` sectors after a start
+  // the search probes: a volume whose main boot region is gone.
+  bool TestExFatBackup(std::uint64_t start);
   bool ProbeCylinder(std::uint64_t s);
   bool ProbeAligned(std::uint64_t s);
   bool AtPosition(std::uint64_t s);

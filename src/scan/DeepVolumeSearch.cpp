@@ -77,15 +77,18 @@ std::pair<std::uint64_t, std::uint64_t> Gap(const std::vector<ListedExtent>& lis
 
 std::string Number(std::uint64_t value) { return std::to_string(value); }
 
-// The record's shown name is "$MFT" (the fixup already applied).
-bool NamesMft(const ntfs::MftRecord& record) {
+// $Bitmap, whose bits are the volume's clusters.
+constexpr std::uint64_t kBitmapRecord = 6;
+
+// The record's shown name is `wanted` (the fixup already applied).
+bool IsNamed(const ntfs::MftRecord& record, std::u16string_view wanted) {
   std::vector<ntfs::FileNameInfo> names;
   for (const ntfs::Attribute& a : record.Attributes()) {
     if (a.type != ntfs::kAttrFileName || a.nonResident) continue;
     if (auto name = ntfs::ParseFileName(record.Value(a))) names.push_back(std::move(*name));
   }
   const ntfs::FileNameInfo* chosen = ntfs::ChooseFileName(names);
-  return chosen && chosen->name == u"$MFT";
+  return chosen && chosen->name == wanted;
 }
 
 // The unnamed $DATA attribute of the record, or null.
@@ -112,6 +115,19 @@ std::uint64_t RunLengths(const std::vector<DataExtent>& extents) {
   std::uint64_t total = 0;
   for (const DataExtent& e : extents) total += e.length;
   return total;
+}
+
+// The absolute sector of $MFT record `number` through the $MFT's runs, on a
+// volume at `start` with `spc` sectors a cluster; 0 where no run holds it.
+std::uint64_t MftRecordSector(const std::vector<DataExtent>& mftRuns, std::uint64_t start, std::uint64_t spc,
+                              std::uint64_t number) {
+  const std::uint64_t clusterBytes = spc * kSectorSize;
+  const std::uint64_t byte = number * ntfs::kMftRecordSize;
+  const std::uint64_t vcn = byte / clusterBytes;
+  for (const DataExtent& e : mftRuns)
+    if (!e.sparse && vcn >= e.vcn && vcn < e.vcn + e.length)
+      return start + (e.lcn + (vcn - e.vcn)) * spc + (byte % clusterBytes) / kSectorSize;
+  return 0;
 }
 
 }  // namespace
@@ -172,8 +188,7 @@ void CThreadForSearchVolume::SweepDisk(std::vector<DirectoryCandidate>& candidat
         std::uint16_t spc = 0;
         const std::uint64_t start = MftRecordVolumeStart(p, sector, spc);
         if (start == 0 || IsVolumeAlreadyListed(kFsNtfs, start)) continue;
-        // No boot sector says how long it is: the volume reaches the disk's end.
-        SourceRecord& r = Append(kFsNtfs, start, total_ - start, true, DeepKind());
+        SourceRecord& r = Append(kFsNtfs, start, NtfsVolumeSectors(p, sector, start, spc), true, DeepKind());
         PartitionRecord& part = *r.partition;
         part.ntfsSectorsPerCluster = spc;
         part.mftSector = sector - start;
@@ -190,7 +205,7 @@ std::uint64_t CThreadForSearchVolume::MftRecordVolumeStart(const std::uint8_t* b
                                                            std::uint16_t& spc) {
   std::vector<std::uint8_t> record(bytes, bytes + ntfs::kMftRecordSize);
   ntfs::MftRecord parsed;
-  if (!ParseRecord(record, parsed) || !NamesMft(parsed)) return 0;
+  if (!ParseRecord(record, parsed) || !IsNamed(parsed, u"$MFT")) return 0;
   const ntfs::Attribute* data = DataAttribute(parsed);
   if (!data || !data->nonResident || data->startVcn != 0) return 0;
   const std::uint64_t allocated = data->allocatedSize;
@@ -259,13 +274,8 @@ std::uint64_t CThreadForSearchVolume::FindVolumeStartFromAttributeList(const std
       const std::uint64_t number = ntfs::ReferenceRecord(entry.reference);
       if (entry.type != ntfs::kAttrData || !entry.name.empty() || number == 0) continue;
       // Where the extension record lies, through the $MFT's own runs.
-      const std::uint64_t byte = number * ntfs::kMftRecordSize;
-      const std::uint64_t vcn = byte / clusterBytes;
-      const DataExtent* holder = nullptr;
-      for (const DataExtent& e : mftRuns)
-        if (!e.sparse && vcn >= e.vcn && vcn < e.vcn + e.length) holder = &e;
-      if (!holder) continue;
-      const std::uint64_t sector = start + (holder->lcn + (vcn - holder->vcn)) * s + (byte % clusterBytes) / kSectorSize;
+      const std::uint64_t sector = MftRecordSector(mftRuns, start, s, number);
+      if (sector == 0) continue;
       std::vector<std::uint8_t> extension(ntfs::kMftRecordSize);
       Read(sector, extension.data(), ntfs::kMftRecordSize / kSectorSize);
       ntfs::MftRecord parsed;
@@ -281,6 +291,49 @@ std::uint64_t CThreadForSearchVolume::FindVolumeStartFromAttributeList(const std
     }
   }
   return 0;
+}
+
+std::uint64_t CThreadForSearchVolume::NtfsVolumeSectors(const std::uint8_t* mftRecord, std::uint64_t r,
+                                                        std::uint64_t start, std::uint16_t spc) {
+  // Without the volume's own word it reaches the disk's end.
+  const std::uint64_t toDiskEnd = total_ - start;
+  std::vector<std::uint8_t> bytes(mftRecord, mftRecord + ntfs::kMftRecordSize);
+  ntfs::MftRecord mft;
+  if (spc == 0 || !ParseRecord(bytes, mft)) return toDiskEnd;
+  const ntfs::Attribute* mftData = DataAttribute(mft);
+  std::vector<DataExtent> mftRuns;
+  if (!mftData || !mftData->nonResident ||
+      !ntfs::DecodeMappingPairs(mft.MappingPairs(*mftData), mftData->startVcn, mftRuns))
+    return toDiskEnd;
+  const std::uint64_t at = MftRecordSector(mftRuns, start, spc, kBitmapRecord);
+  if (at == 0) return toDiskEnd;
+  std::vector<std::uint8_t> record(ntfs::kMftRecordSize);
+  Read(at, record.data(), ntfs::kMftRecordSize / kSectorSize);
+  ntfs::MftRecord bitmap;
+  if (!ParseRecord(record, bitmap) || !IsNamed(bitmap, u"$Bitmap")) return toDiskEnd;
+  const ntfs::Attribute* data = DataAttribute(bitmap);
+  if (!data) return toDiskEnd;
+  // One bit a cluster, the bytes rounded up to whole 8-byte words: the
+  // volume has at most that many clusters and more than 64 fewer.
+  const std::uint64_t size = data->nonResident ? data->realSize : data->valueLength;
+  if (size == 0 || size > toDiskEnd) return toDiskEnd;
+  const std::uint64_t clusters = size * 8;
+  const std::uint64_t estimate = clusters * spc;
+
+  // The backup boot sector in the volume's last sector gives the exact
+  // count: it follows the volume's last whole cluster, so it lies within the
+  // last 64 clusters the bitmap can count or in the cluster after them.
+  const std::uint64_t fewest = clusters > 63 ? clusters - 63 : 0;
+  const std::uint64_t first = start + fewest * spc;
+  const std::uint64_t end = std::min(start + (clusters + 1) * spc, total_);
+  std::vector<std::uint8_t> block(kChunkSectors * kSectorSize);
+  for (std::uint64_t b = first; b < end; b += kChunkSectors) {
+    const std::uint64_t n = std::min<std::uint64_t>(kChunkSectors, end - b);
+    Read(b, block.data(), static_cast<std::size_t>(n));
+    for (std::uint64_t i = 0; i < n; ++i)
+      if (IsNtfsBackupOf(block.data() + i * kSectorSize, b + i, start, spc, r - start)) return b + i - start + 1;
+  }
+  return std::min(estimate, toDiskEnd);
 }
 
 std::uint8_t CThreadForSearchVolume::VoteSectorsPerCluster(std::vector<DirectoryCandidate>& group) {

@@ -26,6 +26,7 @@
 #include "core/HeadlessHost.h"
 #include "core/RecoveryMode.h"
 #include "engines/fat/FatImageBuilder.h"
+#include "platform/ByteCodec.h"
 #include "platform/TextConv.h"
 #include "scan/CThreadForSearchVolume.h"
 #include "scan/ProgramEngines.h"
@@ -37,6 +38,7 @@
 #include "support/HeadlessScan.h"
 #include "support/Md5.h"
 #include "support/NtfsImageBuilder.h"
+#include "support/RawSamples.h"
 #include "scan/LostVolumeTestSupport.h"
 #include "support/TestSupport.h"
 #include "support/SyntheticDisk.h"
@@ -150,7 +152,7 @@ TEST(DeepVolumeSearch, FindsTheCorpusVolumesOnTheFlatDiskWithoutItsMbr) {
 TEST(DeepVolumeSearch, RebuildsTheFat32VolumeWithoutItsBootSectorsOnTheFlatDiskAtItsStartAndSize) {
   // The MBR and the FAT32 volume's boot sector and backup zeroed.
   test::TempDir dir;
-  const auto image = test::CopyFlatDisk(dir.path(), {0, 104448, 104448 + 6});
+  const auto image = test::CopyFlatDiskWithoutMbr(dir.path(), {{104448, 1}, {104448 + 6, 1}});
   CORVANApp app(dir / "settings.ini", dir.path());
   MountAndListSources(app, ImageTypeForPath(image), image);
   ASSERT_TRUE(app.m_pDisk);
@@ -252,9 +254,9 @@ TEST(DeepVolumeSearch, NtfsWithoutBothBootSectorsIsFoundFromItsMftAndRecovered) 
   // The corpus volume: 8 sectors a cluster, $MFT at cluster 4.
   EXPECT_EQ(p.ntfsSectorsPerCluster, 8);
   EXPECT_EQ(p.mftSector, 32u);
-  // No boot sector says its length: it reaches the disk's end.
-  EXPECT_EQ(p.sectorCount, sectors - at);
-  EXPECT_EQ(p.endSector, sectors);
+  // No boot sector says its length: its $Bitmap does, the volume's own.
+  EXPECT_EQ(p.sectorCount, volume);
+  EXPECT_EQ(p.endSector, at + volume);
   EXPECT_NE(s.host.LogText().find("Found at sector no. " + std::to_string(at) + " "), std::string::npos);
 
   VolumeScan scan;
@@ -717,6 +719,69 @@ TEST(DeepVolumeSearch, StopEndsTheSearchWithinASecondAndNothingIsAddedAfterwards
   EXPECT_EQ(s.host.AbortFlag().load(), 0u);
   EXPECT_EQ(s.host.BusyFlag().load(), 0u);
   EXPECT_TRUE(s.sink.done);
+}
+
+// ---- the size of an NTFS volume found from its $MFT ----
+
+TEST(DeepVolumeSearch, NtfsFoundFromItsMftIsSizedByItsBitmapAndItsBackupBootSector) {
+  {
+    // The corpus flat disk without its MBR and without the NTFS volume's
+    // boot sector (at 2048) and backup (its last sector): its $Bitmap tells
+    // its size, and it ends where the FAT32 volume after it begins.
+    test::TempDir dir;
+    const auto image = test::CopyFlatDiskWithoutMbr(dir.path(), {{2048, 1}, {2048 + 98304 - 1, 1}});
+    CORVANApp app(dir / "settings.ini", dir.path());
+    MountAndListSources(app, ImageTypeForPath(image), image);
+    ASSERT_TRUE(SelectSource(app, 0));
+    CThreadForSearchVolume search(MakeLostVolumeJob(app, nullptr, true, false));
+    search.Run();
+    std::vector<const SourceRecord*> ntfs;
+    for (const auto& r : app.m_sourceList.m_sources)
+      if (r->partition && r->partition->fileSystemKind == kFsNtfs) ntfs.push_back(r.get());
+    ASSERT_EQ(ntfs.size(), 1u);
+    const PartitionRecord& p = *ntfs.front()->partition;
+    EXPECT_EQ(ntfs.front()->kind, kSourceDeepLostVolume);
+    EXPECT_EQ(p.startSector, 2048u);
+    EXPECT_EQ(p.sectorCount, 98304u);
+    EXPECT_EQ(p.endSector, 2048u + 98304u);
+    EXPECT_EQ(p.sizeText, FormatSizeText(98304));
+  }
+
+  // mkntfs on 50,000 sectors with 4 KiB clusters: 6,249 clusters, whose
+  // bitmap of 784 bytes (whole 8-byte words) would cover 6,272.
+  const std::string mkntfs = rawtest::FindTool("mkntfs");
+  ASSERT_FALSE(mkntfs.empty()) << "mkntfs not found: run scripts/setup-deps";
+  test::TempDir dir;
+  const auto volume = dir / "ntfs.img";
+  rawtest::MakeZeroFile(volume, 50000 * 512ull);
+  ASSERT_EQ(rawtest::RunShell(mkntfs + " -F -Q -q -c 4096 " + rawtest::Quote(volume) + " >/dev/null 2>&1"), 0);
+  const std::vector<std::uint8_t> boot = rawtest::ReadAt(volume, 0, 512);
+  // The boot sector's count leaves out the backup in the last sector.
+  const std::uint64_t sectors = GetLE64(boot.data() + 40) + 1;
+  ASSERT_EQ(sectors, 50000u);
+  const std::uint64_t at = 7001, disk = at + sectors + 3000;
+  LaidDisk laid(disk);
+  {
+    const std::string bytes = test::ReadWholeFile(volume);
+    laid.WriteBytes(at, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+  }
+  laid.Zero(at);
+  // The backup survives: it gives the count exactly.
+  Search withBackup(disk);
+  withBackup.Run(laid.Source());
+  auto found = withBackup.At(at, kFsNtfs);
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found.front()->partition->sectorCount, sectors);
+  EXPECT_EQ(found.front()->partition->ntfsSectorsPerCluster, 8);
+  // Without it the bitmap bounds it: at most 64 clusters (one 8-byte word
+  // of bits) more than the volume has, never less.
+  laid.Zero(at + sectors - 1);
+  Search bitmapOnly(disk);
+  bitmapOnly.Run(laid.Source());
+  found = bitmapOnly.At(at, kFsNtfs);
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_GE(found.front()->partition->sectorCount, sectors);
+  EXPECT_LT(found.front()->partition->sectorCount, sectors + 64 * 8);
 }
 
 }  // namespace

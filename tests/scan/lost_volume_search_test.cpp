@@ -214,36 +214,49 @@ TEST(CThreadForSearchVolume, AVolumeThePartitionTablesListIsNotLost) {
 
 TEST(CThreadForSearchVolume, FindsTheCorpusVolumesOnTheFlatDiskWithoutItsMbr) {
   // The descriptor and its flat extent, the MBR zeroed; the manifest's
-  // layout of the MBR disk gives the starts and sizes.
-  test::TempDir dir;
-  const auto image = test::CopyFlatDiskWithoutMbr(dir.path());
-  CORVANApp app(dir / "settings.ini", dir.path());
-  MountAndListSources(app, ImageTypeForPath(image), image);
-  ASSERT_TRUE(app.m_pDisk);
-  ASSERT_EQ(app.m_sourceList.m_sources.size(), 1u);  // the disk alone
-  ASSERT_TRUE(SelectSource(app, 0));
-  CThreadForSearchVolume search(MakeLostVolumeJob(app, nullptr, false, false));
-  search.Run();
-  const struct {
-    std::uint64_t start, count;
-    std::uint8_t fsKind;
-  } layout[] = {{2048, 98304, kFsNtfs}, {104448, 81920, kFsFat32}, {188416, 65536, kFsExFat}, {256000, 49152, kFsFat16}};
-  const auto& sources = app.m_sourceList.m_sources;
-  ASSERT_EQ(sources.size(), 5u);
-  for (std::size_t i = 0; i < 4; ++i) {
-    const SourceRecord& r = *sources[i + 1];
-    EXPECT_EQ(r.kind, kSourceLostVolume);
-    EXPECT_EQ(r.index, i + 1);
-    ASSERT_TRUE(r.partition);
-    EXPECT_EQ(r.partition->startSector, layout[i].start) << i;
-    EXPECT_EQ(r.partition->sectorCount, layout[i].count) << i;
-    EXPECT_EQ(r.partition->fileSystemKind, layout[i].fsKind) << i;
-    EXPECT_EQ(r.partition->diskNumber, kImageDriveNumber) << i;
-    EXPECT_LE(r.partition->startSector + r.partition->sectorCount, app.m_sourceList.m_nDiskSectors);
+  // layout of the MBR disk gives the starts and sizes. Then the same with
+  // the exFAT volume's main boot region (its sectors 0 to 11) zeroed too:
+  // its backup region, from sector 12 on, tells the same.
+  for (const bool exFatMainGone : {false, true}) {
+    SCOPED_TRACE(exFatMainGone);
+    test::TempDir dir;
+    const auto image = exFatMainGone ? test::CopyFlatDiskWithoutMbr(dir.path(), {{188416, 12}})
+                                     : test::CopyFlatDiskWithoutMbr(dir.path());
+    CORVANApp app(dir / "settings.ini", dir.path());
+    MountAndListSources(app, ImageTypeForPath(image), image);
+    ASSERT_TRUE(app.m_pDisk);
+    ASSERT_EQ(app.m_sourceList.m_sources.size(), 1u);  // the disk alone
+    ASSERT_TRUE(SelectSource(app, 0));
+    CThreadForSearchVolume search(MakeLostVolumeJob(app, nullptr, false, false));
+    search.Run();
+    EXPECT_EQ(search.ReadFailures(), 0u);
+    const struct {
+      std::uint64_t start, count;
+      std::uint8_t fsKind;
+    } layout[] = {
+        {2048, 98304, kFsNtfs}, {104448, 81920, kFsFat32}, {188416, 65536, kFsExFat}, {256000, 49152, kFsFat16}};
+    const auto& sources = app.m_sourceList.m_sources;
+    ASSERT_EQ(sources.size(), 5u);
+    for (std::size_t i = 0; i < 4; ++i) {
+      const SourceRecord& r = *sources[i + 1];
+      EXPECT_EQ(r.kind, kSourceLostVolume);
+      EXPECT_EQ(r.index, i + 1);
+      ASSERT_TRUE(r.partition);
+      EXPECT_EQ(r.partition->startSector, layout[i].start) << i;
+      EXPECT_EQ(r.partition->sectorCount, layout[i].count) << i;
+      EXPECT_EQ(r.partition->fileSystemKind, layout[i].fsKind) << i;
+      EXPECT_EQ(r.partition->diskNumber, kImageDriveNumber) << i;
+      EXPECT_LE(r.partition->startSector + r.partition->sectorCount, app.m_sourceList.m_nDiskSectors);
+    }
+    // exFAT: FAT at 2048, 8 sectors a cluster, root at cluster 5.
+    const PartitionRecord& exFat = *sources[3]->partition;
+    EXPECT_EQ(exFat.reservedSectors, 2048u);
+    EXPECT_EQ(exFat.sectorsPerCluster, 8);
+    EXPECT_EQ(exFat.rootCluster, 5u);
+    EXPECT_EQ(app.m_nFoundVolumeCount.load(), 4u);
+    EXPECT_EQ(app.m_bBusy.load(), 0u);
+    EXPECT_NE(app.LogViewText().find("Process completed"), std::string::npos);
   }
-  EXPECT_EQ(app.m_nFoundVolumeCount.load(), 4u);
-  EXPECT_EQ(app.m_bBusy.load(), 0u);
-  EXPECT_NE(app.LogViewText().find("Process completed"), std::string::npos);
 }
 
 TEST(CThreadForSearchVolume, StopEndsTheSearchAndNothingIsAddedAfterwards) {

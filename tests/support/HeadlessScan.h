@@ -83,23 +83,31 @@ struct VolumeScan {
   }
 };
 
+// A run of sectors: the first and how many.
+struct SectorRun {
+  std::uint64_t first = 0, count = 0;
+};
+
 // Copies the corpus flat MBR disk (descriptor and extent) into `dir` with
-// the sectors `zeroed` zeroed; returns the descriptor's path.
-inline std::filesystem::path CopyFlatDisk(const std::filesystem::path& dir,
-                                          std::initializer_list<std::uint64_t> zeroed) {
+// the sector runs `zeroed` zeroed; returns the descriptor's path.
+inline std::filesystem::path CopyFlatDisk(const std::filesystem::path& dir, const std::vector<SectorRun>& zeroed) {
   const std::filesystem::path disks = CorpusDir() / "disks";
   std::filesystem::copy_file(disks / "mbr-mflat.vmdk", dir / "mbr-mflat.vmdk");
   std::filesystem::copy_file(disks / "mbr-mflat-flat.vmdk", dir / "mbr-mflat-flat.vmdk");
   std::fstream flat(dir / "mbr-mflat-flat.vmdk", std::ios::binary | std::ios::in | std::ios::out);
   const std::string zeros(512, '\0');
-  for (const std::uint64_t sector : zeroed) {
-    flat.seekp(static_cast<std::streamoff>(sector * 512));
-    flat.write(zeros.data(), 512);
+  for (const SectorRun& run : zeroed) {
+    flat.seekp(static_cast<std::streamoff>(run.first * 512));
+    for (std::uint64_t k = 0; k < run.count; ++k) flat.write(zeros.data(), 512);
   }
   return dir / "mbr-mflat.vmdk";
 }
 
-// The same with its MBR zeroed.
-inline std::filesystem::path CopyFlatDiskWithoutMbr(const std::filesystem::path& dir) { return CopyFlatDisk(dir, {0}); }
+// The same with its MBR zeroed too.
+inline std::filesystem::path CopyFlatDiskWithoutMbr(const std::filesystem::path& dir,
+                                                    std::vector<SectorRun> zeroed = {}) {
+  zeroed.push_back({0, 1});
+  return CopyFlatDisk(dir, zeroed);
+}
 
 }  // namespace corvan::test

@@ -253,6 +253,18 @@ void ExFatEngine::AddLostFolders(bool followChains) {
   // inside a set last: a loop is best read from where its sets begin.
   const std::vector<bool> reached =
       followChains ? ReachedCandidates() : std::vector<bool>(m_deletedFolders.size(), false);
+  // The root the boot sector names (its backup's, when the main one was
+  // unusable) is listed as the root, where Quick Recovery shows its items,
+  // when its cluster looks like a directory.
+  if (followChains) {
+    const auto root = std::lower_bound(m_deletedFolders.begin(), m_deletedFolders.end(), std::uint64_t{m_nRootCluster},
+                                       [](const ExFatDeletedFolder& n, std::uint64_t c) { return n.cluster < c; });
+    if (root != m_deletedFolders.end() && root->cluster == m_nRootCluster && !Aborted()) {
+      AddWalkedFolder(root->cluster);
+      const auto index = static_cast<std::size_t>(root - m_deletedFolders.begin());
+      WalkLostClusters(kFatRootId, LostFolderClusters(index, true), false);
+    }
+  }
   for (const int round : {0, 1, 2}) {
     // Walks of earlier candidates take the folders they meet off the list.
     for (std::size_t i = 0; i < m_deletedFolders.size() && !Aborted(); ++i) {

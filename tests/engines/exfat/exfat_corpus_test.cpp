@@ -65,6 +65,20 @@ class ExFatCorpus : public ::testing::Test {
     rig_.disk = source;
     return rig_.Prepare(0, source->SectorCount());
   }
+  // Every row of the truth at its path, a folder or a file, live or
+  // deleted as written, each file with its size and data.
+  void ExpectEveryRowAtItsPath(const std::map<std::string, const test::RecordedItem*>& paths) {
+    for (const TruthRow& row : truth_) {
+      const auto it = paths.find(row.path);
+      ASSERT_NE(it, paths.end()) << row.path;
+      const FoundItemInfo& item = it->second->record;
+      EXPECT_EQ(item.IsFolder(), !IsFile(row)) << row.path;
+      EXPECT_EQ(item.IsDeleted(), !Live(row)) << row.path;
+      if (!IsFile(row)) continue;
+      EXPECT_EQ(item.size, row.size) << row.path;
+      EXPECT_EQ(Md5Of(rig_, item), row.md5) << row.path;
+    }
+  }
 
   std::filesystem::path image_;
   std::vector<TruthRow> truth_;
@@ -77,16 +91,7 @@ TEST_F(ExFatCorpus, QuickListsEveryLiveItemWithItsSizeAndData) {
   EXPECT_EQ(engine.m_nSectorsPerCluster, 8u) << "4 KiB clusters (SectorsPerClusterShift 3)";
   ASSERT_EQ(rig_.items.roots, std::vector<std::uint32_t>{kFatRootId});
   const auto paths = Paths(rig_);
-  for (const TruthRow& row : truth_) {
-    const auto it = paths.find(row.path);
-    ASSERT_NE(it, paths.end()) << row.path;
-    const FoundItemInfo& item = it->second->record;
-    EXPECT_EQ(item.IsFolder(), !IsFile(row)) << row.path;
-    EXPECT_EQ(item.IsDeleted(), !Live(row)) << row.path;
-    if (!IsFile(row)) continue;
-    EXPECT_EQ(item.size, row.size) << row.path;
-    EXPECT_EQ(Md5Of(rig_, item), row.md5) << row.path;
-  }
+  ExpectEveryRowAtItsPath(paths);
   // The fragmented files follow their FAT chains; the others are one run.
   EXPECT_NE(paths.at("fragmented_a.bin")->record.flags & kExFatItemFatChain, 0);
   EXPECT_EQ(paths.at("photo_0.txt")->record.flags & kExFatItemFatChain, 0);
@@ -160,6 +165,21 @@ TEST_F(ExFatCorpus, DeletedWithTheLostFolderSearchListsEveryDeletedItemOnce) {
   // The deleted folder was sent by the tree walk and marked, so the search
   // of the free clusters does not offer it again as a lost folder.
   for (const auto& [path, item] : paths) EXPECT_EQ(path.find("Lost folder(s)"), std::string::npos) << path;
+}
+
+TEST_F(ExFatCorpus, AdvanceListsTheRootTheBootSectorOrItsBackupNames) {
+  // The volume as written, then copies whose main boot sector, or whole
+  // main boot region (sectors 0 to 11), is zeroed: the backup names the root.
+  for (const std::uint32_t zeroed : {0u, 1u, 12u}) {
+    SCOPED_TRACE(zeroed);
+    const std::filesystem::path copy = rig_.Dir() / ("exfat-" + std::to_string(zeroed) + ".img");
+    std::filesystem::copy_file(image_, copy);
+    test::PatchFile(copy, 0, std::vector<std::uint8_t>(zeroed * 512, 0));
+    ExFatEngine& engine = MountImage(copy);
+    ASSERT_EQ(engine.DeepScan(0), ExFatScanResult::Completed);
+    EXPECT_EQ(engine.m_nRootCluster, 5u);
+    ExpectEveryRowAtItsPath(Paths(rig_));
+  }
 }
 
 TEST_F(ExFatCorpus, AdvanceWithoutTheRootListsTheFoldersWithTheirFiles) {

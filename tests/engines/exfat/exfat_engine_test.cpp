@@ -462,18 +462,29 @@ TEST(ExFatLostFolders, AdvanceListsEveryDirectoryClusterItHasNotMetInsideAnother
   ExFatImageBuilder b = Small();
   const auto a = b.AddFolder(b.Root(), u"A");
   b.AddFile(a.firstCluster, u"a.txt", Bytes(10, 1));
+  // B's parent C is overwritten: only B's own cluster still tells of it.
+  const auto c = b.AddFolder(b.Root(), u"C");
+  const auto orphan = b.AddFolder(c.firstCluster, u"B");
+  b.AddFile(orphan.firstCluster, u"b.txt", Bytes(20, 2));
+  std::memset(b.Bytes().data() + b.ClusterOffset(c.firstCluster), 'x', b.ClusterBytes());
   ExFatRig rig;
   ExFatEngine& engine = rig.Mount(b.Bytes());
   ASSERT_EQ(engine.DeepScan(0), ExFatScanResult::Completed);
-  const std::string root = "Lost folder(s)/Folder " + std::to_string(b.Root());
-  EXPECT_GE(rig.Find(root), 0);
-  EXPECT_GE(rig.Find(root + "/A/a.txt"), 0);
-  EXPECT_LT(rig.Find("Lost folder(s)/Folder " + std::to_string(a.firstCluster)), 0)
-      << "A was met inside the root's folder";
-  EXPECT_EQ(rig.items.items[0].record.itemId, kExFatLostFolderId);
-  EXPECT_EQ(rig.items.items[0].record.parentId, kFatRootId);
-  EXPECT_EQ(rig.items.items[1].record.parentId, kExFatLostFolderId);
-  EXPECT_EQ(rig.items.items[1].record.location, b.Root());
+  // The root the boot sector names is the root; A was met inside it.
+  EXPECT_GE(rig.Find("A/a.txt"), 0);
+  EXPECT_GE(rig.Find("C"), 0);
+  for (const std::uint32_t met : {b.Root(), a.firstCluster})
+    EXPECT_LT(rig.Find("Lost folder(s)/Folder " + std::to_string(met)), 0) << met;
+  const std::string lost = "Lost folder(s)/Folder " + std::to_string(orphan.firstCluster);
+  EXPECT_GE(rig.Find(lost + "/b.txt"), 0);
+  const long top = rig.Find("Lost folder(s)");
+  ASSERT_GE(top, 0);
+  EXPECT_EQ(rig.items.items[top].record.itemId, kExFatLostFolderId);
+  EXPECT_EQ(rig.items.items[top].record.parentId, kFatRootId);
+  const long folder = rig.Find(lost);
+  ASSERT_GE(folder, 0);
+  EXPECT_EQ(rig.items.items[folder].record.parentId, kExFatLostFolderId);
+  EXPECT_EQ(rig.items.items[folder].record.location, orphan.firstCluster);
 }
 
 TEST(ExFatLostFolders, TheFreeClusterSearchGivesIdsNoOtherItemHas) {

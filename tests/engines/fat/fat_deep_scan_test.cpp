@@ -216,7 +216,7 @@ TEST(AdvanceScanDamage, BootSectorAndBackupZeroedAreRebuiltFromTheFatCopies) {
 class ListedFat32WithoutBootSectors : public ::testing::Test {
  protected:
   void SetUp() override {
-    const std::filesystem::path image = test::CopyFlatDisk(dir.path(), {kStart, kStart + 6});
+    const std::filesystem::path image = test::CopyFlatDisk(dir.path(), {{kStart, 1}, {kStart + 6, 1}});
     const MountResult mount = MountImageFile(kImageVmware, image);
     ASSERT_TRUE(mount.mounted);
     disk = mount.image;
