@@ -8,6 +8,7 @@
 
 #include "core/EngineHost.h"
 #include "core/StringTable.h"
+#include "engines/fat/FatRebuild.h"
 #include "engines/ntfs/NtfsRecord.h"
 #include "platform/ByteCodec.h"
 #include "sources/FatBootSector.h"
@@ -23,8 +24,6 @@ using Sector = std::array<std::uint8_t, kSectorSize>;
 bool HasSignature(const std::uint8_t* s) { return s[510] == 0x55 && s[511] == 0xAA; }
 bool SaysNtfs(const std::uint8_t* s) { return std::memcmp(s + 3, "NTFS", 4) == 0; }
 bool SaysExFat(const std::uint8_t* s) { return std::memcmp(s + 3, "EXFA", 4) == 0 && s[7] == 'T'; }
-// The first FAT sector begins with the media entry: F8 (fixed) or F0, then FF FF.
-bool BeginsFat(const std::uint8_t* s) { return (s[0] == 0xF8 || s[0] == 0xF0) && s[1] == 0xFF && s[2] == 0xFF; }
 
 // Byte 13 of an NTFS boot sector: a count, or above 0x80 a negative power of two.
 std::uint64_t NtfsClusterSectors(std::uint8_t value) {
@@ -280,7 +279,7 @@ bool CThreadForSearchVolume::IsFat32BootSector(const std::uint8_t* boot, std::ui
   if (!ParseFatBootSector(info, boot)) return false;
   Sector fat;
   Read(s + info.reservedSectors, fat.data(), 1);
-  if (!BeginsFat(fat.data())) return false;
+  if (!IsFatFirstSector(fat.data())) return false;
   if (IsVolumeAlreadyListed(info.kind, s)) return false;
   // FAT entries in one 512-byte FAT sector; 64-bit, so large FATs cannot wrap.
   const std::uint64_t entries = info.kind == kFat12 ? 341 : info.kind == kFat16 ? 256 : 128;
@@ -308,12 +307,12 @@ bool CThreadForSearchVolume::IsExFatBootSector(const std::uint8_t* boot, std::ui
   Sector fat;
   Read(s + fatOffset, fat.data(), 1);
   std::uint64_t start = s;
-  if (!BeginsFat(fat.data())) {
+  if (!IsFatFirstSector(fat.data())) {
     // The backup boot sector lies twelve sectors after the main one.
     if (s < kExFatBackupOffset) return false;
     start = s - kExFatBackupOffset;
     Read(start + fatOffset, fat.data(), 1);
-    if (!BeginsFat(fat.data())) return false;
+    if (!IsFatFirstSector(fat.data())) return false;
   }
   if (IsVolumeAlreadyListed(kFsExFat, start)) return false;
   const std::uint32_t clusters = GetLE32(boot + 92);

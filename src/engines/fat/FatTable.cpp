@@ -8,6 +8,7 @@
 #include "core/ProgressSink.h"
 #include "core/StringTable.h"
 #include "engines/fat/FatEngine.h"
+#include "engines/fat/FatRebuild.h"
 #include "platform/ByteCodec.h"
 #include "platform/TimeFormat.h"
 #include "sources/FatBootSector.h"
@@ -35,8 +36,6 @@ constexpr unsigned kIdsErrorFound = 302;
 
 // The comparison, the verifier and the loader read this many sectors a call.
 constexpr std::uint32_t kFatReadChunk = 64;
-
-bool IsSigned(const std::uint8_t* s) { return (s[0] == 0xF8 || s[0] == 0xF0) && s[1] == 0xFF && s[2] == 0xFF; }
 
 std::uint32_t BadClusterMark(std::uint8_t kind) {
   return kind == kFat12 ? 0xFF7u : kind == kFat16 ? 0xFFF7u : 0x0FFFFFF7u;
@@ -83,7 +82,7 @@ std::uint8_t FatEngine::CheckFatSignatures() const {
   bool signedCopy[2] = {false, false};
   for (std::uint32_t copy = 0; copy < 2; ++copy) {
     const std::uint64_t at = m_nVolumeStart + m_nReservedSectors + std::uint64_t{copy} * m_nFatSize;
-    signedCopy[copy] = ReadSourceOrImage(at, sector, 1) && IsSigned(sector);
+    signedCopy[copy] = ReadSourceOrImage(at, sector, 1) && IsFatFirstSector(sector);
   }
   return signedCopy[0] ? 0 : signedCopy[1] ? 1 : 2;
 }
@@ -101,7 +100,7 @@ void FatEngine::SelectFatCopy() {
   if (sig1) {
     // CheckFatSignatures stops at FAT1; the comparison needs FAT2's too.
     std::uint8_t sector[kSectorSize];
-    sig2 = ReadSourceOrImage(m_nVolumeStart + m_nReservedSectors + m_nFatSize, sector, 1) && IsSigned(sector);
+    sig2 = ReadSourceOrImage(m_nVolumeStart + m_nReservedSectors + m_nFatSize, sector, 1) && IsFatFirstSector(sector);
   }
 
   if (sig1 && sig2) {
