@@ -26,9 +26,11 @@ std::string LogViewerBanner() {
   return eq + "\r\n" + eq + "\r\n\t" + ReportTitle() + "\r\n" + eq + "\r\n" + eq + "\r\n";
 }
 
+// The file's lines end in CR LF throughout, as the entries' do.
 std::string LogFileBanner() {
   const std::string eq = Rule('=', 72);
-  return "\t" + eq + "\n\t" + eq + "\n\n\t\t" + ReportTitle() + "\n\n\t" + eq + "\n\t" + eq + "\n\n";
+  return "\t" + eq + "\r\n\t" + eq + "\r\n\r\n\t\t" + ReportTitle() + "\r\n\r\n\t" + eq + "\r\n\t" + eq +
+         "\r\n\r\n";
 }
 
 std::string LogViewerEntry(const std::string& text, bool isHeading) {

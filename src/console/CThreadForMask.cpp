@@ -3,18 +3,28 @@
 namespace corvan {
 
 bool CThreadForMask::Start() {
-  // The flag goes up here, before the thread exists, so that a second
-  // request in the meantime is refused too.
+  // The flags go up here, before the thread exists, so that a second
+  // request in the meantime is refused too, and a Stop asked from now on
+  // is kept: the thread itself never clears the stop flag.
   std::uint32_t idle = 0;
   if (!m_job.maskRunning.compare_exchange_strong(idle, 1)) return false;
-  m_thread.Start([this] { Run(); });
+  RaiseFlags();
+  m_thread.Start([this] { Work(); });
   return true;
 }
 
 void CThreadForMask::Run() {
   m_job.maskRunning = 1;
+  RaiseFlags();
+  Work();
+}
+
+void CThreadForMask::RaiseFlags() {
   m_job.busy = 1;
   m_job.abort = 0;
+}
+
+void CThreadForMask::Work() {
   if (m_job.sink) m_job.sink->OnMaskStarted();
   m_results = {};
   if (m_job.sink) m_job.sink->OnMaskProgress({});

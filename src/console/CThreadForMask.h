@@ -45,7 +45,7 @@ class CThreadForMask {
   explicit CThreadForMask(MaskJob job) : m_job(std::move(job)) {}
 
   // The body on a new thread; false (and nothing started) while a mask
-  // already runs.
+  // already runs. The flags are up when it returns.
   bool Start();
   // The body on the caller's thread.
   void Run();
@@ -54,6 +54,11 @@ class CThreadForMask {
   const MaskResults& Results() const { return m_results; }
 
  private:
+  // Busy up, stop cleared.
+  void RaiseFlags();
+  // The walk and the reports, with the flags already up.
+  void Work();
+
   MaskJob m_job;
   MaskResults m_results;
   WorkerThread m_thread;

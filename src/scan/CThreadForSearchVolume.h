@@ -37,6 +37,9 @@ class LostVolumeSink {
   virtual void AddFoundVolume(SourceRecord& record) = 0;
   // The bar, the label and Stop are no longer needed.
   virtual void HideProgress() = 0;
+  // The bar and the label are needed again (the deep search checks the FAT
+  // volumes it found); Stop stays hidden.
+  virtual void RevealProgress() = 0;
   // The search has ended; the sink may close once the thread is joined.
   virtual void SearchDone() = 0;
 };

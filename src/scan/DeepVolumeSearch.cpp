@@ -476,6 +476,7 @@ void CThreadForSearchVolume::DeepSearchFat32(const std::vector<DirectoryCandidat
       job_.sink->SetProgressRange(0, range);
       job_.sink->SetProgressStep(1);
       job_.sink->SetProgressPos(0);
+      job_.sink->RevealProgress();
     }
     const DiskSectorReader read = [&](std::uint64_t sector, std::uint8_t* buffer, std::size_t count) {
       if (job_.sink && sector < e) job_.sink->SetProgressPos(std::min<std::int64_t>(range, e - sector));

@@ -97,8 +97,8 @@ ProgressDialogBase::ProgressDialogBase(QWidget* owner, const QString& title, con
     b->setFocusPolicy(Qt::NoFocus);
     return b;
   };
-  m_pOk = pushButton(c.okId, "OK");
-  m_pCancel = pushButton(c.cancelId, "Cancel");
+  m_pOk = c.okId ? pushButton(c.okId, "OK") : nullptr;
+  m_pCancel = c.cancelId ? pushButton(c.cancelId, "Cancel") : nullptr;
 
   m_pTimer = new QTimer(this);
   m_pTimer->setInterval(50);

@@ -48,7 +48,7 @@ class ProgressDialogBase : public QDialog, public ProgressSink {
     int mainBarId, secondBarId;
     int textIds[3];  // counter, status and sector lines
     ButtonSpec min, stop, help;
-    int okId, cancelId;
+    int okId, cancelId;  // 0: the dialog has no such button
     int pushButtonFontSize;
     int helpContext;
     // The area the dialog is placed in (empty: the default placement).
@@ -139,8 +139,8 @@ class ProgressDialogBase : public QDialog, public ProgressSink {
   CXBitmapButton* m_pMin;
   CXBitmapButton* m_pStop;
   CXBitmapButton* m_pHelp;
-  QPushButton* m_pOk;
-  QPushButton* m_pCancel;
+  QPushButton* m_pOk;      // null when the dialog has none
+  QPushButton* m_pCancel;  // null when the dialog has none
   QTimer* m_pTimer;
 
  private:

@@ -40,8 +40,8 @@ class LogReportTest : public ::testing::Test {
 TEST_F(LogReportTest, BannersAndEntriesAreByteExact) {
   EXPECT_EQ(LogViewerBanner(), kEq48 + "\r\n" + kEq48 + "\r\n\tLog Report - " + kTitle + " v2.0\r\n" + kEq48 +
                                    "\r\n" + kEq48 + "\r\n");
-  EXPECT_EQ(LogFileBanner(), "\t" + kEq72 + "\n\t" + kEq72 + "\n\n\t\tLog Report - " + kTitle + " v2.0\n\n\t" +
-                                 kEq72 + "\n\t" + kEq72 + "\n\n");
+  EXPECT_EQ(LogFileBanner(), "\t" + kEq72 + "\r\n\t" + kEq72 + "\r\n\r\n\t\tLog Report - " + kTitle +
+                                 " v2.0\r\n\r\n\t" + kEq72 + "\r\n\t" + kEq72 + "\r\n\r\n");
   EXPECT_EQ(LogViewerEntry("Scan", true), "\r\n\r\n" + kDash48 + "\r\nScan\r\n" + kDash48 + "\r\n");
   EXPECT_EQ(LogFileEntry("Scan", true), "\r\n\r\n\t" + kDash72 + "\r\n\tScan\r\n\t" + kDash72 + "\r\n");
   EXPECT_EQ(LogViewerEntry("Process started", false), "\r\n- Process started");
@@ -92,8 +92,15 @@ TEST_F(LogReportTest, WritesBannerThenAppendsEachFlushAsUtf8) {
   EXPECT_EQ(app->LogPendingText(), "");
   app->AppendLog("more", false);
   app->FlushLog();
-  EXPECT_EQ(ReadWholeFile(file), LogFileBanner() + LogFileEntry("Creating directory tree", true) +
-                                     "\r\n\t- Dat\xC3\xA9i\r\n\t- more");
+  const std::string written = ReadWholeFile(file);
+  EXPECT_EQ(written, LogFileBanner() + LogFileEntry("Creating directory tree", true) +
+                         "\r\n\t- Dat\xC3\xA9i\r\n\t- more");
+  // One kind of line end, CR LF, from the banner to the last entry.
+  for (std::size_t at = written.find('\n'); at != std::string::npos; at = written.find('\n', at + 1)) {
+    ASSERT_GT(at, 0u);
+    EXPECT_EQ(written[at - 1], '\r') << at;
+    if (at > 1) EXPECT_NE(written[at - 2], '\r') << at;
+  }
 }
 
 TEST_F(LogReportTest, DeletedFileIsRecreatedWithANewBannerAtTheNextFlush) {

@@ -405,6 +405,27 @@ TEST_F(FilteredViewTest, TheMaskThreadRefusesASecondMaskEndsAndIsJoined) {
   third.Join();
 }
 
+TEST_F(FilteredViewTest, AStopAskedAsTheMaskThreadStartsIsKept) {
+  std::atomic<std::uint32_t> busy{0}, abort{1}, running{0};
+  HeldSink sink;
+  MaskCriteria criteria;
+  criteria.m_maskPatterns = {u"*.txt"};
+  CThreadForMask mask(MaskJob{.store = store, .criteria = criteria, .stamps = StampKind::Ntfs, .busy = busy,
+                              .abort = abort, .maskRunning = running, .resetScanState = {}, .sink = &sink});
+  ASSERT_TRUE(mask.Start());
+  // The flags are up, and an earlier stop cleared, when Start returns...
+  EXPECT_EQ(busy.load(), 1u);
+  EXPECT_EQ(abort.load(), 0u);
+  EXPECT_EQ(running.load(), 1u);
+  // ...so a Stop from here on, whether the thread runs yet or not, ends the
+  // walk before its first item.
+  abort = 1;
+  sink.Release();
+  mask.Join();
+  EXPECT_EQ(sink.ended.load(), 1u);
+  EXPECT_EQ(busy.load() | abort.load() | running.load(), 0u);
+}
+
 // Raw Recovery's type folders are ordinary folders of the store: a mask
 // over a raw scan of the corpus FAT16 volume shows the type folders that
 // hold matches, and every file of the store whose extension matches.

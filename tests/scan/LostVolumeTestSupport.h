@@ -74,6 +74,7 @@ class RecordingSink final : public LostVolumeSink {
     addedAt.push_back(std::chrono::steady_clock::now());
   }
   void HideProgress() override { hidden = true; }
+  void RevealProgress() override { hidden = false; }
   void SearchDone() override { done = true; }
 
   std::mutex mutex;

@@ -371,14 +371,15 @@ TEST_F(FileTypeDialogs, AnAddedTypeIsListedChosenStoredAndReadBackAfterARestart)
   EXPECT_EQ(Text(headers.List(), 0, 0), QStringLiteral("Corvan Sample"));
   EXPECT_EQ(Text(headers.List(), 0, 2), QStringLiteral("3072"));
   ASSERT_EQ(app.m_fileTypeList.size(), installed.size() + 1);
-  // Chosen for the search; no preset, no analyser.
+  // Not chosen for the search until the user ticks it; no preset, no
+  // analyser.
   FileTypeRecord added;
   added.softwareName = u"Corvan Sample";
   added.extension = u"csp";
   added.headerOffset = 16;
   added.headerLength = 8;
   added.header = {0xC0, 0xFF, 0xEE, 0x00, 0xDE, 0xAD, 0xBE, 0xEF};
-  added.selected = 1;
+  added.selected = 0;
   added.maxSize = 3u * 1048576;
   added.group = 2;
   EXPECT_EQ(app.m_fileTypeList.back(), added);
@@ -387,15 +388,38 @@ TEST_F(FileTypeDialogs, AnAddedTypeIsListedChosenStoredAndReadBackAfterARestart)
   expected.push_back(added);
   EXPECT_EQ(Stored(), expected);
   EXPECT_EQ(AfterRestart(false), expected);
-  const std::vector<FileTypeRecord> searched = AfterRestart(true);
-  EXPECT_TRUE(Named(searched, u"Corvan Sample"));
+  EXPECT_FALSE(Named(AfterRestart(true), u"Corvan Sample"));
 
-  // The selection dialog lists it checked, under its group.
+  // The selection dialog lists it unchecked, under its group; ticked there,
+  // it is searched for from then on.
   CFileType choice;
   EXPECT_EQ(Text(choice.List(), 0, 0), QStringLiteral("Corvan Sample"));
-  EXPECT_EQ(choice.List()->RowState(0), CEditList::kStateChecked);
+  EXPECT_EQ(choice.List()->RowState(0), CEditList::kStateUnchecked);
   GetDlgItemAs<QComboBox>(&choice, CFileType::kIdGroupCombo)->setCurrentIndex(2);
-  EXPECT_EQ(Text(choice.List(), choice.List()->rowCount() - 1, 0), QStringLiteral("Corvan Sample"));
+  const int last = choice.List()->rowCount() - 1;
+  EXPECT_EQ(Text(choice.List(), last, 0), QStringLiteral("Corvan Sample"));
+  choice.ToggleRow(last);
+  choice.OnOK();
+  EXPECT_TRUE(Named(AfterRestart(true), u"Corvan Sample"));
+}
+
+// Adds the sample type in the header dialog and ticks it in the selection
+// dialog, as the user does before a search for it.
+void AddAndChooseSampleType() {
+  {
+    CAppendHeader headers;
+    test::WhenModal([](QDialog* d) {
+      auto* editor = qobject_cast<CAddHeader*>(d);
+      ASSERT_TRUE(editor);
+      Fill(*editor, "Corvan Sample", "csp", "3", 2, "c0 ff ee 00 de ad be ef", "16");
+      GetDlgItemAs<QPushButton>(editor, kIdOk)->click();
+    });
+    GetDlgItemAs<QPushButton>(&headers, CAppendHeader::kIdAdd)->click();
+  }
+  CFileType choice;
+  ASSERT_EQ(Text(choice.List(), 0, 0), QStringLiteral("Corvan Sample"));
+  choice.ToggleRow(0);
+  choice.OnOK();
 }
 
 // A type the user adds is searched for by Raw Recovery after a restart: two
@@ -405,14 +429,7 @@ TEST_F(FileTypeDialogs, AnAddedTypeIsListedChosenStoredAndReadBackAfterARestart)
 TEST_F(FileTypeDialogs, AnAddedTypeIsFoundByRawRecoveryAndSavedWhole) {
   for (const char* tool : {"/sbin/mkfs.fat", "/usr/bin/mcopy", "/usr/bin/mdel"})
     if (!fs::exists(tool)) GTEST_SKIP() << tool << " missing: run scripts/setup-deps";
-  CAppendHeader headers;
-  test::WhenModal([](QDialog* d) {
-    auto* editor = qobject_cast<CAddHeader*>(d);
-    ASSERT_TRUE(editor);
-    Fill(*editor, "Corvan Sample", "csp", "3", 2, "c0 ff ee 00 de ad be ef", "16");
-    GetDlgItemAs<QPushButton>(editor, kIdOk)->click();
-  });
-  GetDlgItemAs<QPushButton>(&headers, CAppendHeader::kIdAdd)->click();
+  AddAndChooseSampleType();
   const std::vector<FileTypeRecord> searched = AfterRestart(true);
   ASSERT_TRUE(Named(searched, u"Corvan Sample"));
 

@@ -151,6 +151,8 @@ CSettings::CSettings(QWidget* parent) : CSkinnedDialog(parent, QSize(500, 470), 
   m_tabControls[1] = {filterLabel, groups, m_pList, selectAll, unselectAll, edit, append, hint};
 
   m_pChoice = new FileTypeChoice(this, {m_pList, groups, edit, selectAll, unselectAll});
+  // A size edited in the list is kept at once, as an edited type is.
+  m_pChoice->SetSizeEditedHook([] { App().SaveUserHeaders(); });
 
   QPushButton* ok = AddButton(kIdOk, QStringLiteral("OK"), QRect(312, 432, 84, 26));
   QPushButton* cancel = AddButton(kIdCancel, QStringLiteral("Cancel"), QRect(404, 432, 84, 26));

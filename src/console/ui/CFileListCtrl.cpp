@@ -38,6 +38,15 @@ CFileListCtrl::CFileListCtrl(FoundItemStore& store, QWidget* parent)
   horizontalHeader()->setSectionsClickable(true);
   for (int c = 0; c < FolderListModel::kColumnCount; ++c) setColumnWidth(c, kColumnWidths[c]);
   connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &CFileListCtrl::OnHeaderClick);
+  // Rows of another folder, or rows that arrive, are in the store's order:
+  // the arrow goes, and the next click on any column sorts descending.
+  connect(m_pModel, &QAbstractItemModel::modelReset, this, &CFileListCtrl::ForgetSort);
+  connect(m_pModel, &QAbstractItemModel::rowsInserted, this, &CFileListCtrl::ForgetSort);
+}
+
+void CFileListCtrl::ForgetSort() {
+  m_nSortColumn = -1;
+  horizontalHeader()->setSortIndicatorShown(false);
 }
 
 void CFileListCtrl::SetBusyTest(std::function<bool()> busy) {

@@ -50,6 +50,7 @@ class CFileListCtrl : public QTableView {
   void paintEvent(QPaintEvent* e) override;
 
  private:
+  void ForgetSort();
   bool Busy() const { return m_busy && m_busy(); }
   bool ClickCheckBox(const QPoint& pos);
   bool IsFolderRow(int row) const;

@@ -476,6 +476,9 @@ void CRecoveryConsole::OnScanDialogEnded() {
   UpdateStatusText(0);
   m_strFinalTotalText = m_strScanTotalText;
   m_bScanFinished = true;
+  // Shown here for a scan that found nothing too; the view shown below puts
+  // its own total over it.
+  m_pTotal->setText(m_strFinalTotalText);
   CORVANApp& app = App();
   if (!app.m_bScanInfoLoadOk) {
     // The saved scan could not be loaded (the user was told why): back to
@@ -624,7 +627,10 @@ void CRecoveryConsole::UpdateRecoverButton() {
 
 void CRecoveryConsole::UpdateStatusText(int marked) {
   if (marked == 0) {
-    if (m_store->Root() == kNoFoundItem) return;
+    // Totals come from the scan's engine, also of nothing: a Raw scan that
+    // carves no file posts no root. Without an engine nothing is built.
+    const CORVANApp& app = App();
+    if (m_store->Root() == kNoFoundItem && !app.m_pFatEngine && !app.m_pNtfsEngine && !app.m_pExFatEngine) return;
     const ReceivedTotals t = m_store->Totals();
     m_strScanTotalText = ToQString(FormatStatusLine(StatusPrefix::Total, t.bytes, t.files, t.folders));
     m_strTotalByType = ToQString(FormatStatusLine(StatusPrefix::Total, t.bytes, t.files, m_store->TreeFolderCount()));

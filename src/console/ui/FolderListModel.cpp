@@ -150,7 +150,9 @@ QString FolderListModel::CellText(int row, int column) const {
     case kSize: return ToQString(ItemSizeText(r));
     case kModified: return ToQString(FormatItemTime(r.modifiedTime, m_stampKind));
     case kCreated: return ToQString(FormatItemTime(r.creationTime, m_stampKind));
-    case kId: return ToQString(ItemIdText(r.itemId));
+    // The File Type List's category and extension folders have made-up ids,
+    // no file's.
+    case kId: return IsTypeFolder(r) ? QString() : ToQString(ItemIdText(r.itemId));
     default: return {};
   }
 }

@@ -83,9 +83,11 @@ void CFTPSettings::OnBrowseFtp() {
   CServerBrowser browser(m_pServer->text(), m_pUser->text(), m_pPassword->text(), m_pPort->text(), this);
   browser.exec();
   // Whatever the browser returned, the remote folder shows what the
-  // settings hold now.
-  m_pOk->setEnabled(true);
+  // settings hold now, and OK follows that text: setting the text it
+  // already has tells no one.
   m_pFolder->setText(ToQString(App().m_ftpSettings.remoteFolder));
+  m_bFolderFilled = m_pFolder->text().isEmpty() ? 0 : 1;
+  UpdateStates();
 }
 
 }  // namespace corvan

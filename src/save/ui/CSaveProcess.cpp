@@ -44,8 +44,9 @@ ProgressDialogBase::Controls SavingControls() {
           .min = {CSaveProcess::kIdMin, "_", 25, 18},
           .stop = {CSaveProcess::kIdStop, "Stop", 32, 32},
           .help = {CSaveProcess::kIdHelp, "?", 28, 23},
-          .okId = CSaveProcess::kIdOk,
-          .cancelId = CSaveProcess::kIdCancel,
+          // No OK or Cancel: Stop and the caption's buttons are the way out.
+          .okId = 0,
+          .cancelId = 0,
           .pushButtonFontSize = 11,
           .helpContext = CSaveProcess::kHelpContext,
           .workArea = WorkAreaRect(app.m_rcWorkArea.left, app.m_rcWorkArea.top, app.m_rcWorkArea.right,
@@ -82,8 +83,6 @@ void CSaveProcess::PlaceControls() {
   const int L = 0, R = width, Bc = height();
 
   m_pMin->move(R - 92, 8);
-  m_pOk->setGeometry(R - 67, 8, 25, 18);
-  m_pCancel->setGeometry(R - 42, 8, 42, 18);
   m_pHelp->move(R - 36, top + 7);
   m_pFrame->setGeometry(L, top, R - L - 1, bottom - top);
   m_pHeading->setGeometry(L + 7, top + 25, (R - 8) - (L + 7), 24);

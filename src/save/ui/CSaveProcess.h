@@ -25,7 +25,7 @@ class CSaveProcess : public ProgressDialogBase {
   Q_OBJECT
  public:
   static constexpr int kIdMainBar = 1229, kIdFileBar = 1230, kIdMin = 1059, kIdStop = 1233, kIdHelp = 1234,
-                       kIdCountText = 1228, kIdFolderText = 1231, kIdFileText = 1232, kIdOk = 1, kIdCancel = 1292,
+                       kIdCountText = 1228, kIdFolderText = 1231, kIdFileText = 1232, kIdCancel = 1292,
                        kIdGroup = 1036, kIdFrame = 1281;
   static constexpr int kHelpContext = 146;
 

@@ -73,7 +73,7 @@ CServerBrowser::CServerBrowser(const QString& server, const QString& user, const
 CServerBrowser::~CServerBrowser() {
   // Running listings stop at their next poll; none reports back after this.
   m_closing = true;
-  for (std::thread& t : m_workers)
+  for (auto& [request, t] : m_workers)
     if (t.joinable()) t.join();
 }
 
@@ -113,22 +113,36 @@ void CServerBrowser::OnItemExpanding(QTreeWidgetItem* item) {
   const std::string path = ToUtf8(PathOf(item));
   const FtpTimeouts timeouts = m_timeouts;
   QPointer<CServerBrowser> self(this);
-  m_workers.emplace_back([this, self, server, path, timeouts, request] {
-    FtpClient ftp(server, timeouts);
-    ftp.SetInterrupt([this] { return m_closing.load(); });
-    std::string login, text;
-    FtpReply r = ftp.Connect(login);
-    if (r.ok) r = ftp.List(path, text);
+  m_workers.emplace(request, std::thread([this, self, server, path, timeouts, request] {
+    FtpReply r;
+    std::string text;
+    {
+      // The connection ends here, so the join that follows the report does
+      // not wait for the server.
+      FtpClient ftp(server, timeouts);
+      ftp.SetInterrupt([this] { return m_closing.load(); });
+      std::string login;
+      r = ftp.Connect(login);
+      if (r.ok) r = ftp.List(path, text);
+    }
     if (m_closing) return;
     const std::vector<FtpListEntry> entries = r.ok ? ParseFtpListing(text) : std::vector<FtpListEntry>{};
     const QString error = ToQString(r.Describe());
     const bool ok = r.ok;
     QMetaObject::invokeMethod(
         self, [self, request, ok, error, entries] {
-          if (self) self->ListingDone(request, ok, error, entries);
+          if (self) self->WorkerDone(request, ok, error, entries);
         },
         Qt::QueuedConnection);
-  });
+  }));
+}
+
+void CServerBrowser::WorkerDone(int request, bool ok, const QString& error, const std::vector<FtpListEntry>& entries) {
+  if (auto it = m_workers.find(request); it != m_workers.end()) {
+    if (it->second.joinable()) it->second.join();
+    m_workers.erase(it);
+  }
+  ListingDone(request, ok, error, entries);
 }
 
 void CServerBrowser::ListingDone(int request, bool ok, const QString& error, const std::vector<FtpListEntry>& entries) {

@@ -11,6 +11,7 @@
 #include <QString>
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -44,6 +45,8 @@ class CServerBrowser : public CSkinnedDialog {
   void ShowListing(QTreeWidgetItem* item, const std::vector<FtpListEntry>& entries);
   // Listings still running.
   int PendingListings() const { return static_cast<int>(m_pending.size()); }
+  // Workers not joined yet: each is joined as soon as its listing is back.
+  int HeldWorkers() const { return static_cast<int>(m_workers.size()); }
 
   // Timeouts of the listings' connections (tests shorten them).
   void SetTimeouts(FtpTimeouts timeouts) { m_timeouts = timeouts; }
@@ -53,6 +56,9 @@ class CServerBrowser : public CSkinnedDialog {
  private:
   void OnItemExpanding(QTreeWidgetItem* item);
   void OnItemCollapsed(QTreeWidgetItem* item);
+  // On the window's thread when a listing's worker has done its work: the
+  // worker is joined, then the listing shown.
+  void WorkerDone(int request, bool ok, const QString& error, const std::vector<FtpListEntry>& entries);
   void ListingDone(int request, bool ok, const QString& error, const std::vector<FtpListEntry>& entries);
   void AddPlaceholder(QTreeWidgetItem* item);
   void RemovePlaceholder(QTreeWidgetItem* item);
@@ -66,7 +72,7 @@ class CServerBrowser : public CSkinnedDialog {
   int m_nextRequest = 1;
   QHash<int, QTreeWidgetItem*> m_pending;
   std::atomic<bool> m_closing{false};
-  std::vector<std::thread> m_workers;
+  std::map<int, std::thread> m_workers;  // by request
 };
 
 }  // namespace corvan

@@ -272,8 +272,8 @@ bool CAddHeader::AppendHeaderRecord() {
   r.group = static_cast<std::uint8_t>(qMax(0, m_pGroup->currentIndex()));
   r.maxSize = *maxSize;
   r.sizeUnit = UnitIsKb() ? 1 : 0;
-  // A type the user adds is one to search for.
-  r.selected = 1;
+  // Not searched for until the user ticks it in the type choice.
+  r.selected = 0;
   r.preset = 0;
   r.typeId = 0;
   return App().AppendUserHeader(r);

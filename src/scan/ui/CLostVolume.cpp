@@ -169,7 +169,11 @@ void CLostVolume::AddFoundVolume(SourceRecord& record) {
   else app.m_bLostVolInImage = 1;
 }
 
-void CLostVolume::HideProgress() { m_bHideProgress = true; }
+void CLostVolume::HideProgress() {
+  m_bHideProgress = true;
+  m_bStopHidden = true;
+}
+void CLostVolume::RevealProgress() { m_bHideProgress = false; }
 void CLostVolume::SearchDone() { m_bDone = 1; }
 
 void CLostVolume::ShowProgress() {
@@ -187,11 +191,12 @@ void CLostVolume::ShowProgress() {
   }
   m_bar->setValue(Scaled(m_nLow, m_nHigh, m_nPos));
   if (!text.isEmpty() && m_progress->text() != text) m_progress->setText(text);
-  if (m_bHideProgress) {
-    m_bar->hide();
-    m_progress->hide();
-    m_btnStop->hide();
-  }
+  // Once hidden, Stop stays hidden; the bar and the label come back for the
+  // deep search's check of the FAT volumes it found.
+  const bool hidden = m_bHideProgress;
+  m_bar->setVisible(!hidden);
+  m_progress->setVisible(!hidden);
+  if (m_bStopHidden) m_btnStop->hide();
 }
 
 // ---------------------------------------------------------------- commands

@@ -71,6 +71,7 @@ class CLostVolume : public CSkinnedDialog, public LostVolumeSink {
   void StepProgress() override;
   void AddFoundVolume(SourceRecord& record) override;
   void HideProgress() override;
+  void RevealProgress() override;
   void SearchDone() override;
 
   void accept() override {}
@@ -100,6 +101,7 @@ class CLostVolume : public CSkinnedDialog, public LostVolumeSink {
 
   std::atomic<std::int64_t> m_nLow{0}, m_nHigh{100}, m_nStep{1}, m_nPos{0};
   std::atomic<bool> m_bHideProgress{false};
+  std::atomic<bool> m_bStopHidden{false};  // for good, once the sweep has ended
   std::mutex m_mutex;
   std::string m_strProgress;
   std::vector<QStringList> m_pendingRows;

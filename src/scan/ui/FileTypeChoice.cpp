@@ -107,6 +107,10 @@ bool FileTypeChoice::OnEdit() {
 
 void FileTypeChoice::EnableEditButton(bool on) { m_c.edit->setEnabled(on); }
 
+void FileTypeChoice::OnSizeEdited(FileTypeRecord&) {
+  if (m_sizeEdited) m_sizeEdited();
+}
+
 void FileTypeChoice::OnCheckClick(int row, const QPoint& viewportPos) {
   if (m_c.list->IsOnCheckBox(row, viewportPos)) ToggleRow(row);
 }

@@ -6,6 +6,7 @@
 // The dialogs place the controls; this drives them.
 
 #include <QObject>
+#include <functional>
 
 #include "scan/ui/CEditList.h"
 
@@ -49,9 +50,14 @@ class FileTypeChoice final : public QObject, public EditListOwner {
   // Edit button, as what follows an edit is its own.
   bool OnEdit();
 
+  // What follows a size edited in place, which is the dialog's own: the
+  // settings dialog keeps it at once, the selection dialog on its OK.
+  void SetSizeEditedHook(std::function<void()> hook) { m_sizeEdited = std::move(hook); }
+
   // EditListOwner: Edit follows the list; a click on a row's box toggles it.
   void EnableEditButton(bool on) override;
   void OnCheckClick(int row, const QPoint& viewportPos) override;
+  void OnSizeEdited(FileTypeRecord& record) override;
 
   // Keeps the full list, with its choice and edits, in the user's signature
   // file when it differs from the file the list was read from. False when
@@ -69,6 +75,7 @@ class FileTypeChoice final : public QObject, public EditListOwner {
   Controls m_c;
   int m_nRowCount = 0;
   int m_nCheckedCount = 0;
+  std::function<void()> m_sizeEdited;
 };
 
 }  // namespace corvan

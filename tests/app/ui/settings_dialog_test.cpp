@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -35,6 +36,7 @@
 #include "support/FatTestVolume.h"
 #include "support/RecordingSinks.h"
 #include "support/TestSupport.h"
+#include "ui/CEditItem.h"
 #include "ui/CXColorTab.h"
 #include "ui/DialogLayout.h"
 #include "ui/QtText.h"
@@ -526,6 +528,33 @@ TEST_F(FileTypes, AnEditedTypeIsWrittenAtOnce) {
   EXPECT_EQ(stored.front().softwareName, u"JPEG Image");
   EXPECT_EQ(stored.front().maxSize, 16 * unit);
   EXPECT_EQ(dlg.List()->item(row, 2)->text(), QString::number(16 * unit / 1024));
+}
+
+TEST_F(FileTypes, ASizeEditedInTheListIsWrittenAtOnce) {
+  CORVANApp& app = App();
+  CSettings dlg;
+  dlg.show();
+  dlg.Tab()->setCurrentIndex(1);
+  test::Settle();
+  CEditList* list = dlg.List();
+  const QString name = ToQString(installed[1].softwareName);
+  const int row = RowNamed(list, name);
+  ASSERT_GE(row, 0);
+  list->scrollToItem(list->item(row, 0));
+  test::Click(list->viewport(), list->visualRect(list->model()->index(row, 2)).center());
+  CEditItem* box = list->ActiveEditor();
+  ASSERT_TRUE(box);
+  box->selectAll();
+  QTest::keyClicks(box, QStringLiteral("64"));
+  test::SendKey(box, Qt::Key_Return);
+  EXPECT_EQ(list->item(row, 2)->text(), QStringLiteral("64"));
+  // The whole list in file order with this one size changed, before OK:
+  // Cancel keeps it too.
+  std::vector<FileTypeRecord> expected = installed;
+  expected[1].maxSize = 64 * 1024;
+  EXPECT_EQ(ReadFileTypeRecords(app.HeaderFileToWrite()), expected);
+  dlg.reject();
+  EXPECT_EQ(ReadFileTypeRecords(app.HeaderFileToWrite()), expected);
 }
 
 // ---- on the start screen ----

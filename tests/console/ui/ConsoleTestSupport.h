@@ -120,6 +120,9 @@ class TruthBackend : public EngineBackend {
 
   bool holdUntilStopped = false;
   bool critical = false;
+  // The root comes with the first item, as Raw Recovery posts it: a pass
+  // that finds nothing posts nothing.
+  bool rootWithFirstItem = false;
   std::atomic<bool> holding{false};
   std::atomic<bool> release{false};
 
@@ -136,8 +139,11 @@ class TruthBackend : public EngineBackend {
     FoundItemSink& console = *app.ResultsSink();
     ProgressSink* progress = app.ScanProgressSink();
     if (progress) progress->SetRange(0, static_cast<std::int64_t>(rows_.size()));
-    console.OnInsertRootItem(5);
-    ++engine_->found;
+    const auto postRoot = [&] {
+      console.OnInsertRootItem(5);
+      ++engine_->found;
+    };
+    if (!rootWithFirstItem) postRoot();
     std::map<std::string, std::uint32_t> folderIds{{"", 5}};
     std::uint32_t next = 64;
     const std::size_t half = holdUntilStopped ? rows_.size() / 2 : rows_.size();
@@ -164,6 +170,7 @@ class TruthBackend : public EngineBackend {
       r.modifiedTime = 131722848000000000ull;  // 2018-06-01 00:00:00
       r.creationTime = 0;
       if (row.type == "dir") folderIds[row.path] = r.itemId;
+      if (rootWithFirstItem && i == 0) postRoot();
       console.OnAddFoundItem(r, Utf8ToUtf16(name));
       ++engine_->found;
       console.UpdateStatusText(0);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -199,6 +200,13 @@ void ConsoleWindow::CheckViewsAgainstTruth(bool liveOnly) {
   ASSERT_TRUE(console->Tree(kViewByType)->SelectFolderRecord(groups.at("Text/txt")));
   const std::set<std::string> listed = ListNames(list);
   EXPECT_TRUE(std::includes(listed.begin(), listed.end(), txt.begin(), txt.end()));
+  for (int r = 0; r < list->rowCount(); ++r) EXPECT_FALSE(list->CellText(r, FolderListModel::kId).trimmed().isEmpty());
+  // The category and extension folders are the list's own, with no File ID
+  // of the volume to show.
+  ASSERT_TRUE(console->Tree(kViewByType)->SelectFolderRecord(groups.at("Text")));
+  ASSERT_EQ(ListNames(list), std::set<std::string>{"txt"});
+  EXPECT_EQ(list->CellText(0, FolderListModel::kType), QStringLiteral("Folder"));
+  EXPECT_EQ(list->CellText(0, FolderListModel::kId), QString());
 
   // Checking a folder checks its content, counts it and enables Recover.
   console->Tab()->setCurrentIndex(kViewClassic);
@@ -226,6 +234,14 @@ TEST_F(ConsoleWindow, AScanFillsTheTreesTheListAndTheStatusLines) {
   for (const auto& row : truth) (row.type == "dir" ? folders : files) += 1, bytes += row.size;
   EXPECT_EQ(ToUtf8(console->TotalText()), "Total " + FormatSize(bytes) + " in " + std::to_string(files) +
                                               " file(s) in " + std::to_string(folders) + " folder(s)");
+}
+
+TEST_F(ConsoleWindow, AScanThatFindsNothingTotalsNothingInTheStatusLine) {
+  auto backend = std::make_unique<test::TruthBackend>(std::vector<test::TruthRow>{});
+  backend->rootWithFirstItem = true;
+  Open(std::move(backend));
+  EXPECT_EQ(console->TotalText(), QStringLiteral("Total 0.00 bytes in 0 file(s) in 0 folder(s)"));
+  EXPECT_FALSE(App().m_bResultsPresent);
 }
 
 // Waits for the engines: the program's backend builds no engine until the
@@ -407,6 +423,19 @@ TEST_F(ConsoleWindow, ListSortsDescendingFirstAndDatesByValue) {
   console->List()->OnHeaderClick(FolderListModel::kSize);
   v = sizes();
   EXPECT_TRUE(std::is_sorted(v.begin(), v.end()));
+  QHeaderView* header = console->List()->horizontalHeader();
+  EXPECT_TRUE(header->isSortIndicatorShown());
+  EXPECT_EQ(header->sortIndicatorSection(), FolderListModel::kSize);
+  // Another folder comes in the store's order: no arrow claims otherwise,
+  // and the next click sorts it largest first.
+  ASSERT_TRUE(console->Tree(kViewClassic)->SelectFolderRecord(paths.at("Compressed")));
+  ASSERT_GT(list->rowCount(), 2);
+  EXPECT_FALSE(header->isSortIndicatorShown());
+  console->List()->OnHeaderClick(FolderListModel::kSize);
+  v = sizes();
+  EXPECT_TRUE(std::is_sorted(v.rbegin(), v.rend()));
+  EXPECT_TRUE(header->isSortIndicatorShown());
+  EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);
   console->List()->OnHeaderClick(FolderListModel::kName);
   EXPECT_FALSE(App().m_bSortAscending);
 }

@@ -92,6 +92,42 @@ TEST(FtpSettingsDialog, FieldsStartEmptyAndOkStoresWhatWasTyped) {
   EXPECT_EQ(s.remoteFolder, "incoming");
 }
 
+TEST(FtpSettingsDialog, OkFollowsTheRemoteFolderAfterBrowseFtp) {
+  CFTPSettings dlg;
+  auto* folder = GetDlgItemAs<QLineEdit>(&dlg, CFTPSettings::kIdRemoteFolder);
+  auto* browse = GetDlgItemAs<QPushButton>(&dlg, CFTPSettings::kIdBrowseFtp);
+  auto* ok = GetDlgItemAs<QPushButton>(&dlg, CFTPSettings::kIdOk);
+  GetDlgItemAs<QLineEdit>(&dlg, CFTPSettings::kIdServer)->setText("127.0.0.1");
+  GetDlgItemAs<QLineEdit>(&dlg, CFTPSettings::kIdPort)->setText("21");
+  GetDlgItemAs<QLineEdit>(&dlg, CFTPSettings::kIdUser)->setText("saver");
+  GetDlgItemAs<QLineEdit>(&dlg, CFTPSettings::kIdPassword)->setText("secret");
+  // The browser connects only when a folder is expanded: Cancel at once.
+  const auto browseAndCancel = [browse] {
+    test::WhenModal([](QDialog* d) {
+      auto* browser = qobject_cast<CServerBrowser*>(d);
+      ASSERT_NE(browser, nullptr);
+      GetDlgItemAs<QPushButton>(browser, CServerBrowser::kIdCancel)->click();
+    });
+    browse->click();
+  };
+  // No folder before, none after: OK stays off.
+  App().m_ftpSettings = {};
+  browseAndCancel();
+  EXPECT_TRUE(folder->text().isEmpty());
+  EXPECT_FALSE(ok->isEnabled());
+  // The folder the settings hold comes back into the box, and OK with it.
+  App().m_ftpSettings.remoteFolder = "/incoming";
+  browseAndCancel();
+  EXPECT_EQ(folder->text(), "/incoming");
+  EXPECT_TRUE(ok->isEnabled());
+  // A typed folder is replaced by an empty one: OK goes off again.
+  folder->setText("typed");
+  App().m_ftpSettings.remoteFolder.clear();
+  browseAndCancel();
+  EXPECT_TRUE(folder->text().isEmpty());
+  EXPECT_FALSE(ok->isEnabled());
+}
+
 class ServerBrowserTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -136,6 +172,8 @@ TEST_F(ServerBrowserTest, FoldersAreListedLevelByLevelAndOkStoresThePath) {
   EXPECT_EQ(Children(archive), QStringList{"empty"});
   Expand(browser, archive);
   EXPECT_EQ(Children(archive), (QStringList{"2023", "2024", "2025"}));
+  // Five listings ran; each worker was joined when its listing came back.
+  EXPECT_EQ(browser.HeldWorkers(), 0);
 
   QTreeWidgetItem* y2024 = Child(archive, "2024");
   tree->setCurrentItem(y2024);
@@ -158,6 +196,7 @@ TEST_F(ServerBrowserTest, AServerThatRefusesShowsNoFoldersAndAsksNothing) {
   QTreeWidgetItem* root = browser.Tree()->topLevelItem(0);
   Expand(browser, root);
   EXPECT_EQ(root->childCount(), 0);
+  EXPECT_EQ(browser.HeldWorkers(), 0);
   EXPECT_TRUE(prompt.texts.empty());
   App().m_pPrompt = nullptr;
 }
@@ -178,6 +217,7 @@ TEST_F(ServerBrowserTest, ClosingTheBrowserStopsAListingAtOnce) {
     browser.Tree()->topLevelItem(0)->setExpanded(true);
     test::Settle();
     EXPECT_EQ(browser.PendingListings(), 1);
+    EXPECT_EQ(browser.HeldWorkers(), 1);
   }
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
   ::close(listener);

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -451,6 +452,10 @@ TEST_F(RecoverDialogs, ADestinationThatCannotBeWrittenEndsTheProgressDialogWithT
   App().m_bSaveReady = 1;
   App().m_bSaveFullOptions = 0;
   CSaveProcess dlg(console, console->Store(), kViewClassic);
+  // Its caption carries the minimise button alone: no OK, no Cancel.
+  for (const QAbstractButton* b : dlg.findChildren<QAbstractButton*>())
+    EXPECT_TRUE(b->text() != QStringLiteral("OK") && b->text() != QStringLiteral("Cancel")) << b->text().toStdString();
+  EXPECT_EQ(GetDlgItem(&dlg, CSaveProcess::kIdCancel), nullptr);
   dlg.open();
   dlg.Start();
   ASSERT_TRUE(test::WaitFor([&] { return !dlg.isVisible() && !dlg.WorkerRunning(); }, 60));

@@ -9,8 +9,10 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <algorithm>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 
 #include "app/CORVANApp.h"
@@ -22,6 +24,7 @@
 #include "scan/ui/CLostVolume.h"
 #include "scan/ui/CSliderOptionDlg.h"
 #include "sources/ui/CDataRecovery.h"
+#include "support/HeadlessScan.h"
 #include "support/TestSupport.h"
 #include "ui/CXColorListCtrl.h"
 #include "ui/DialogLayout.h"
@@ -36,25 +39,15 @@ namespace fs = std::filesystem;
 const std::uint64_t kStarts[] = {2048, 104448, 188416, 256000};
 const char* kFileSystems[] = {"NTFS", "FAT32", "exFAT", "FAT"};
 
-// A copy of the flat MBR disk (descriptor and extent) with its MBR zeroed.
-fs::path DamagedFlatCopy(const test::TempDir& dir) {
-  const fs::path disks = test::CorpusDir() / "disks";
-  fs::copy_file(disks / "mbr-mflat.vmdk", dir / "mbr-mflat.vmdk");
-  fs::copy_file(disks / "mbr-mflat-flat.vmdk", dir / "mbr-mflat-flat.vmdk");
-  std::fstream flat(dir / "mbr-mflat-flat.vmdk", std::ios::binary | std::ios::in | std::ios::out);
-  const std::string zeros(512, '\0');
-  flat.write(zeros.data(), 512);
-  return dir / "mbr-mflat.vmdk";
-}
-
-// Holds the read of one sector until opened, so the search can be caught
-// while it runs.
+// Holds the reads that `held` picks (first sector, sector count) until
+// opened, so the search can be caught while it runs.
 class GateSource final : public SectorSource {
  public:
-  GateSource(std::shared_ptr<SectorSource> inner, std::uint64_t gate) : inner_(std::move(inner)), gate_(gate) {}
+  using Pick = std::function<bool(std::uint64_t sector, std::uint64_t count)>;
+  GateSource(std::shared_ptr<SectorSource> inner, Pick held) : inner_(std::move(inner)), held_(std::move(held)) {}
   ~GateSource() override { Open(); }
   bool ReadSectors(std::uint64_t sector, void* buffer, std::size_t bytes) override {
-    if (sector == gate_) {
+    if (held_(sector, bytes / 512)) {
       std::unique_lock lock(mutex_);
       waiting_ = true;
       cv_.wait(lock, [this] { return open_; });
@@ -74,7 +67,7 @@ class GateSource final : public SectorSource {
 
  private:
   std::shared_ptr<SectorSource> inner_;
-  std::uint64_t gate_;
+  Pick held_;
   std::mutex mutex_;
   std::condition_variable cv_;
   bool waiting_ = false, open_ = false;
@@ -89,7 +82,7 @@ std::vector<std::uint64_t> Starts(const CXColorListCtrl* list) {
 class LostVolumeDialog : public ::testing::Test {
  protected:
   void SetUp() override {
-    image = DamagedFlatCopy(dir);
+    image = test::CopyFlatDiskWithoutMbr(dir.path());
     ASSERT_TRUE(test::SelectImageVolume(App(), image, 0));
     App().m_pPrompt = &prompt;
     App().m_bBusy = 0;
@@ -102,7 +95,7 @@ class LostVolumeDialog : public ::testing::Test {
   // The disk held at the first sector of the second pass (16065): the
   // first pass has found the NTFS volume at 2048 by then.
   void HoldSearch() {
-    gate = std::make_shared<GateSource>(App().m_pDisk, 16065);
+    gate = std::make_shared<GateSource>(App().m_pDisk, [](std::uint64_t sector, std::uint64_t) { return sector == 16065; });
     App().m_pDisk = gate;
   }
   test::TempDir dir;
@@ -231,6 +224,37 @@ TEST_F(LostVolumeDialog, TheDeepSearchListsEveryVolumeOfTheDisk) {
   for (std::uint64_t start : kStarts)
     EXPECT_NE(std::find(starts.begin(), starts.end(), start), starts.end()) << start;
   EXPECT_EQ(App().m_bBusy, 0u);
+}
+
+TEST_F(LostVolumeDialog, TheDeepSearchShowsItsProgressWhileItChecksTheFatVolumesItFound) {
+  // The FAT32 volume's boot sector and its backup zeroed as well: the deep
+  // search rebuilds it from its folders, reading back from its data area
+  // for the FAT copies (fsstat: 32 reserved sectors, two FATs of 630).
+  constexpr std::uint64_t kFat32 = 104448, kDataArea = kFat32 + 32 + 2 * 630;
+  test::TempDir lost;
+  const fs::path damaged = test::CopyFlatDiskWithoutMbr(lost.path(), {{kFat32, 1}, {kFat32 + 6, 1}});
+  ASSERT_TRUE(test::SelectImageVolume(App(), damaged, 0));
+  // Held at the first read of that check, the one that ends at the data area.
+  gate = std::make_shared<GateSource>(
+      App().m_pDisk, [](std::uint64_t sector, std::uint64_t count) { return sector + count == kDataArea; });
+  App().m_pDisk = gate;
+  CLostVolume dlg(0, CLostVolume::kModeFirst, true);
+  dlg.show();
+  ASSERT_TRUE(test::WaitFor([this] { return gate->Waiting(); }, 60));
+  dlg.ShowProgress();
+  auto* label = GetDlgItemAs<QLabel>(&dlg, CLostVolume::kIdProgress);
+  EXPECT_TRUE(label->isVisible());
+  EXPECT_TRUE(QRegularExpression(QStringLiteral("^Verifying volumes \\d+ $")).match(label->text()).hasMatch())
+      << label->text().toStdString();
+  EXPECT_TRUE(GetDlgItem(&dlg, CLostVolume::kIdBar)->isVisible());
+  // Stop went with the sweep of the disk.
+  EXPECT_FALSE(GetDlgItem(&dlg, CLostVolume::kIdStop)->isVisible());
+  gate->Open();
+  ASSERT_TRUE(test::WaitFor([&dlg] { return !dlg.isVisible(); }, 60));
+  EXPECT_FALSE(GetDlgItem(&dlg, CLostVolume::kIdBar)->isVisibleTo(&dlg));
+  EXPECT_FALSE(label->isVisibleTo(&dlg));
+  const std::vector<std::uint64_t> starts = Starts(dlg.List());
+  EXPECT_NE(std::find(starts.begin(), starts.end(), kFat32), starts.end());
 }
 
 // ---- the options panel's command ----
