@@ -118,7 +118,7 @@ inline std::map<std::string, std::string> ZipEntryTimes(const std::string& outpu
 inline std::string DosLocalText(std::time_t t) {
   std::tm tm{};
   localtime_r(&t, &tm);
-  char text[32];
+  char text[64];
   std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
                 tm.tm_hour, tm.tm_min, tm.tm_sec / 2 * 2);
   return text;

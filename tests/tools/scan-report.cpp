@@ -175,8 +175,14 @@ std::vector<FoundItemHandle> SelectedItems(FoundItemStore& store, const Selectio
     bool active = false;
     FindView view{.store = store, .view = kViewClassic, .stamps = stamps, .today = TodayUtc(), .prompt = nullptr,
                   .active = &active, .show = [&](FoundItemHandle h) { rows.push_back(h); }};
-    // The first match, then F3 until the search runs out.
-    for (bool more = search.Start(view); more; more = search.FindNext(view)) {}
+    // The first match, then F3 until the search runs out; each item is
+    // shown once at most, so a walk that shows more does not end.
+    for (bool more = search.Start(view); more; more = search.FindNext(view)) {
+      if (rows.size() > store.Count()) {
+        std::cerr << "the search walk did not end\n";
+        std::exit(1);
+      }
+    }
     return rows;
   }
   for (FoundItemHandle h = 1; h < store.Count(); ++h) rows.push_back(h);
@@ -258,7 +264,7 @@ bool SelectPlainVolume(CORVANApp& app, const std::string& fsName, std::uint64_t 
 std::string StampText(std::uint64_t stamp, StampKind kind) {
   const std::optional<CivilTime> t = DecodeItemTime(stamp, kind);
   if (!t) return "-";
-  char text[32];
+  char text[64];
   std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t->year, t->month, t->day, t->hour, t->minute,
                 t->second);
   return text;
