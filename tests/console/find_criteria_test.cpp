@@ -150,7 +150,13 @@ class FindWalk : public ::testing::Test {
   std::vector<FoundItemHandle> All(FindSearch& s, int view = kViewClassic) {
     shown.clear();
     const FindView v = View(view);
-    for (bool more = s.Start(v); more; more = s.FindNext(v)) {}
+    for (bool more = s.Start(v); more; more = s.FindNext(v)) {
+      // Each item is shown once at most: a walk that shows more does not end.
+      if (shown.size() > store.Count()) {
+        ADD_FAILURE() << "the search walk did not end";
+        break;
+      }
+    }
     return shown;
   }
   FindSearch Search(std::u16string_view names) {

@@ -100,6 +100,30 @@ inline CommandResult CheckZips(const std::vector<std::filesystem::path>& archive
   return RunCommand(cmd);
 }
 
+// Entry name -> "YYYY-MM-DD HH:MM:SS" from the lines of CheckZips(..., times).
+inline std::map<std::string, std::string> ZipEntryTimes(const std::string& output) {
+  std::map<std::string, std::string> times;
+  std::istringstream lines(output);
+  for (std::string line; std::getline(lines, line);) {
+    std::vector<std::string> f;
+    std::istringstream s(line);
+    for (std::string x; std::getline(s, x, '\t');) f.push_back(x);
+    if (f.size() == 5) times[f[1]] = f[4];
+  }
+  return times;
+}
+
+// "YYYY-MM-DD HH:MM:SS" of what the MS-DOS fields hold for the local time
+// `t`: the date and time of day, seconds in steps of two.
+inline std::string DosLocalText(std::time_t t) {
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                tm.tm_hour, tm.tm_min, tm.tm_sec / 2 * 2);
+  return text;
+}
+
 // The answers of the file-exists and abort questions, in order.
 class ScriptedDecisions final : public SaveDecisions {
  public:

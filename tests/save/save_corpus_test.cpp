@@ -3,7 +3,7 @@
 // modification time The Sleuth Kit reads from the same volume
 // (tests/data/save, made by tests/tools/make-save-reference); deleted files
 // wherever tsk_recover gets them back; both zip modes read back by four
-// outside readers.
+// outside readers, with the time of saving in each entry's MS-DOS fields.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -91,18 +91,27 @@ TEST_P(SaveCorpus, BothZipModesReadBackWithTheTruthsBytes) {
   for (const test::TruthRow& row : Truth())
     if (row.type == "file" && row.state == "live") truth[row.path] = row.md5;
 
-  // One archive for the job: entries carry the folder path.
+  // One archive for the job: entries carry the folder path, and the local
+  // time they were written at in their MS-DOS fields.
+  const std::time_t before = std::time(nullptr);
   const auto single = test::SaveStore(volume_.app, volume_.store, Dest(), decisions_, {0, 1, 1});
+  const std::time_t after = std::time(nullptr);
   EXPECT_FALSE(single.result.failedJob) << single.result.failure;
-  const auto listing = test::CheckZips({Dest() / "Recovered Data.zip"});
+  const auto listing = test::CheckZips({Dest() / "Recovered Data.zip"}, true, true);
   ASSERT_EQ(listing.status, 0) << listing.output.substr(0, 4000);
+  const auto times = test::ZipEntryTimes(listing.output);
+  EXPECT_GE(times.size(), truth.size());
+  for (const auto& [name, text] : times) {
+    EXPECT_GE(text, test::DosLocalText(before)) << name;
+    EXPECT_LE(text, test::DosLocalText(after)) << name;
+  }
   for (const auto& [path, md5] : truth)
     EXPECT_NE(listing.output.find("\t" + path + "\t"), std::string::npos) << path;
   for (const auto& [path, md5] : truth) {
     const std::size_t at = listing.output.find("\t" + path + "\t");
     if (at == std::string::npos) continue;
     const std::size_t eol = listing.output.find('\n', at);
-    EXPECT_EQ(listing.output.substr(eol - 32, 32), md5) << path;
+    EXPECT_EQ(listing.output.substr(eol - 20 - 32, 32), md5) << path;
   }
 
   // One archive per file, in the folder tree.

@@ -146,17 +146,6 @@ TEST_F(ZipWriter, EntryNamesNeverClimbOutOrStartAtTheRoot) {
   EXPECT_EQ(names, (std::set<std::string>{"__/__/etc/passwd", "abs/file", "a/__/b", "__", "x/y", "c_d"}));
 }
 
-// "YYYY-MM-DD HH:MM:SS" of what the MS-DOS fields hold for the local time
-// `t`: the date and time of day, seconds in steps of two.
-std::string DosLocalText(std::time_t t) {
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  char text[32];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                tm.tm_hour, tm.tm_min, tm.tm_sec / 2 * 2);
-  return text;
-}
-
 TEST_F(ZipWriter, EntriesCarryTheLocalDosTimeTheyWereWrittenAt) {
   // Half an hour off a whole hour from UTC: a time taken in UTC, or a
   // minute field placed wrong, cannot pass.
@@ -175,18 +164,11 @@ TEST_F(ZipWriter, EntriesCarryTheLocalDosTimeTheyWereWrittenAt) {
 
   const CommandResult r = test::CheckZips({path}, false, true);
   ASSERT_EQ(r.status, 0) << r.output;
-  std::map<std::string, std::string> times;
-  std::istringstream lines(r.output);
-  for (std::string line; std::getline(lines, line);) {
-    std::vector<std::string> f;
-    std::istringstream s(line);
-    for (std::string x; std::getline(s, x, '\t');) f.push_back(x);
-    if (f.size() == 5) times[f[1]] = f[4];
-  }
+  const auto times = test::ZipEntryTimes(r.output);
   ASSERT_EQ(times.size(), 2u) << r.output;
   for (const auto& [name, text] : times) {
-    EXPECT_GE(text, DosLocalText(before)) << name;
-    EXPECT_LE(text, DosLocalText(after)) << name;
+    EXPECT_GE(text, test::DosLocalText(before)) << name;
+    EXPECT_LE(text, test::DosLocalText(after)) << name;
   }
 
   // The local header says the same as the central directory that zipfile read.

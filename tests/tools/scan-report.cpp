@@ -22,6 +22,8 @@
 //     dates of the modified time, both ends included)
 //   --find NAMES [--min-size N | --max-size N] [--after YYYY-MM-DD] [--before YYYY-MM-DD]
 //     the matches of a search over the classic tree in the order F3 shows them
+//   --times: each row carries the item's modified and created times
+//     ("YYYY-MM-DD HH:MM:SS" as the volume keeps them, "-" for none) before its path
 
 #include <atomic>
 #include <chrono>
@@ -41,6 +43,7 @@
 #include "console/FileMask.h"
 #include "console/FindCriteria.h"
 #include "console/FoundItemStore.h"
+#include "console/ItemTexts.h"
 #include "console/SavedScanItems.h"
 #include "platform/TextConv.h"
 #include "scan/CThreadForSearchVolume.h"
@@ -72,7 +75,8 @@ int Usage() {
                "  scan-report IMAGE --lost quick|deep [--list | --volume N --mode ...]\n"
                "  after a scan or --resume, to list only some items:\n"
                "    --mask \"*.EXT;...\" [--min-size N] [--max-size N] [--after YYYY-MM-DD] [--before YYYY-MM-DD]\n"
-               "    --find NAMES [--min-size N | --max-size N] [--after YYYY-MM-DD] [--before YYYY-MM-DD]\n";
+               "    --find NAMES [--min-size N | --max-size N] [--after YYYY-MM-DD] [--before YYYY-MM-DD]\n"
+               "  --times: rows carry the modified and created times before the path\n";
   return 2;
 }
 
@@ -82,12 +86,17 @@ struct Selection {
   std::optional<std::u16string> mask, find;
   std::optional<std::uint64_t> minSize, maxSize;
   std::optional<DayDate> after, before;
+  bool times = false;
 
   bool Any() const { return mask || find; }
   // Takes the option at argv[i] (and its value) when it is one of these.
   // 1 taken, 0 not one of these, -1 a bad value.
   int Take(int argc, char** argv, int& i) {
     const std::string a = argv[i];
+    if (a == "--times") {
+      times = true;
+      return 1;
+    }
     if (a != "--mask" && a != "--find" && a != "--min-size" && a != "--max-size" && a != "--after" &&
         a != "--before")
       return 0;
@@ -166,8 +175,14 @@ std::vector<FoundItemHandle> SelectedItems(FoundItemStore& store, const Selectio
     bool active = false;
     FindView view{.store = store, .view = kViewClassic, .stamps = stamps, .today = TodayUtc(), .prompt = nullptr,
                   .active = &active, .show = [&](FoundItemHandle h) { rows.push_back(h); }};
-    // The first match, then F3 until the search runs out.
-    for (bool more = search.Start(view); more; more = search.FindNext(view)) {}
+    // The first match, then F3 until the search runs out; each item is
+    // shown once at most, so a walk that shows more does not end.
+    for (bool more = search.Start(view); more; more = search.FindNext(view)) {
+      if (rows.size() > store.Count()) {
+        std::cerr << "the search walk did not end\n";
+        std::exit(1);
+      }
+    }
     return rows;
   }
   for (FoundItemHandle h = 1; h < store.Count(); ++h) rows.push_back(h);
@@ -246,11 +261,21 @@ bool SelectPlainVolume(CORVANApp& app, const std::string& fsName, std::uint64_t 
   return SelectSource(app, 1) != nullptr;
 }
 
-// Prints every found folder and file, and with `extract` saves every file
-// through the saving thread; 1 when a file did not come out whole.
+std::string StampText(std::uint64_t stamp, StampKind kind) {
+  const std::optional<CivilTime> t = DecodeItemTime(stamp, kind);
+  if (!t) return "-";
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t->year, t->month, t->day, t->hour, t->minute,
+                t->second);
+  return text;
+}
+
+// Prints every found folder and file (with `stamps`, their times too), and
+// with `extract` saves every file through the saving thread; 1 when a file
+// did not come out whole.
 int ListAndExtract(FoundItemStore& store, HeadlessHost& host, EngineSlots engines,
                    const std::optional<fs::path>& extract, std::chrono::steady_clock::time_point started,
-                   const std::vector<FoundItemHandle>& rows) {
+                   const std::vector<FoundItemHandle>& rows, std::optional<StampKind> stamps) {
   std::size_t files = 0, folders = 0, failed = 0;
   bool saveFailed = false;
   for (FoundItemHandle h : rows) {
@@ -259,7 +284,11 @@ int ListAndExtract(FoundItemStore& store, HeadlessHost& host, EngineSlots engine
     const bool folder = item.record.IsFolder();
     const std::u16string path = store.PathOf(h);
     std::cout << (folder ? "dir" : "file") << '\t' << (item.record.IsDeleted() ? "deleted" : "live") << '\t'
-              << (folder ? 0 : item.record.size) << '\t' << Utf16ToUtf8(path) << '\n';
+              << (folder ? 0 : item.record.size) << '\t';
+    if (stamps)
+      std::cout << StampText(item.record.modifiedTime, *stamps) << '\t'
+                << StampText(item.record.creationTime, *stamps) << '\t';
+    std::cout << Utf16ToUtf8(path) << '\n';
     folder ? ++folders : ++files;
   }
   if (extract) {
@@ -343,8 +372,10 @@ int Resume(int argc, char** argv, std::chrono::steady_clock::time_point started)
   std::unique_ptr<ScanEngine> fatEngine, ntfsEngine, exFatEngine;
   EngineSlots slots{fatEngine, ntfsEngine, exFatEngine};
   slots.For(loaded.engineKind) = std::move(loaded.engine);
-  const std::vector<FoundItemHandle> rows = SelectedItems(store, selection, StampKindOf(loaded.engineKind));
-  return ListAndExtract(store, host, slots, extract, started, rows);
+  const StampKind stamps = StampKindOf(loaded.engineKind);
+  const std::vector<FoundItemHandle> rows = SelectedItems(store, selection, stamps);
+  return ListAndExtract(store, host, slots, extract, started, rows,
+                        selection.times ? std::optional(stamps) : std::nullopt);
 }
 
 }  // namespace
@@ -523,8 +554,10 @@ int main(int argc, char** argv) {
   worker.Run();
   if (!worker.Problem().empty()) return 1;
 
-  const std::vector<FoundItemHandle> rows = SelectedItems(store, selection, StampKindOf(worker.Engine()));
-  const int listed = ListAndExtract(store, host, {fatEngine, ntfsEngine, exFatEngine}, extract, started, rows);
+  const StampKind stamps = StampKindOf(worker.Engine());
+  const std::vector<FoundItemHandle> rows = SelectedItems(store, selection, stamps);
+  const int listed = ListAndExtract(store, host, {fatEngine, ntfsEngine, exFatEngine}, extract, started, rows,
+                                    selection.times ? std::optional(stamps) : std::nullopt);
   if (saveScan) {
     ScanSaveRequest request;
     request.engineKind = worker.Engine();
