@@ -63,9 +63,10 @@ std::u16string SafeSuffix(const std::u16string& suffix) {
 
 }  // namespace
 
-Carver::Carver(const std::vector<FileTypeRecord>& types, CarveVolume& volume) : types_(types), volume_(volume) {
+Carver::Carver(const std::vector<FileTypeRecord>& types, CarveVolume& volume, CarveTally* tally)
+    : types_(types), volume_(volume), tally_(tally ? tally : &ownTally_) {
   for (const FileTypeRecord& t : types_) {
-    if (t.headerLength == 0 || t.headerLength > t.header.size()) continue;
+    if (t.headerLength == 0 || t.headerLength > t.header.size() || !SignatureInFirstSector(t)) continue;
     if (t.headerOffset == 0) {
       firstAtZero_[t.header[0]] = true;
     } else {
@@ -83,7 +84,9 @@ bool Carver::MayMatch(const std::uint8_t* data, std::size_t bytes) const {
 
 bool Carver::Matches(const FileTypeRecord& type, const std::uint8_t* data, std::size_t bytes) {
   const std::size_t length = type.headerLength;
-  if (length == 0 || length > type.header.size()) return false;
+  // A signature past the first sector would match where generic carving's
+  // walk never sees a file begin: every such hit would run over the next.
+  if (length == 0 || length > type.header.size() || !SignatureInFirstSector(type)) return false;
   // Only what was read is compared: a signature reaching past it is no match.
   if (std::uint64_t{type.headerOffset} + length > bytes) return false;
   return std::memcmp(data + type.headerOffset, type.header.data(), length) == 0;
@@ -108,15 +111,38 @@ std::uint64_t Carver::MeasureToNextSignature(std::uint64_t startUnit, std::uint6
   return size;
 }
 
+std::uint64_t Carver::ListLimit() const {
+  const std::uint64_t first = volume_.FirstSector(), end = volume_.EndSector();
+  return end > first ? (end - first) * 512 * CarveTally::kListedVolumes : 0;
+}
+
+std::uint64_t Carver::Bound(std::uint64_t size, std::uint64_t typeMax, std::uint64_t startSector) const {
+  const std::uint64_t end = volume_.EndSector();
+  const std::uint64_t toEnd = startSector < end ? (end - startSector) * 512 : 0;
+  const std::uint64_t limit = ListLimit();
+  const std::uint64_t left = tally_->listed < limit ? limit - tally_->listed : 0;
+  return std::min({size, typeMax, toEnd, left});
+}
+
+void Carver::MeasureAgain(CarveHit& hit, std::uint64_t startUnit) {
+  if (hit.type == nullptr) return;
+  tally_->listed -= std::min(tally_->listed, hit.file.size);
+  hit.file.size = Bound(MeasureToNextSignature(startUnit, hit.type->maxSize), kNoTypeMax, volume_.UnitSector(startUnit));
+  tally_->listed += hit.file.size;
+}
+
 bool Carver::CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t startSector, std::uint64_t startUnit,
                      CarveHit& hit) {
-  if (!MayMatch(data, bytes)) return false;
+  if (Full() || !MayMatch(data, bytes)) return false;
   hit = CarveHit{};
   for (const FileTypeRecord& type : types_) {
     if (!Matches(type, data, bytes)) continue;
     AnalysedFile file;
     bool ok = true;
     bool generic = false;
+    // Sizes measured to the next signature are whole units up to the first
+    // to reach the type's largest size; those read from the file are cut at it.
+    bool measured = false;
     const char16_t* officeName = nullptr;
     switch (type.typeId) {
       case 14: ok = generic = GetJpegFileSize(volume_, startSector, file); break;
@@ -132,15 +158,18 @@ bool Carver::CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t 
       case 73:
         // A WAVE file whose header gives no length is carved as a type
         // without analyser is.
-        if (!GetWaveFileSize(volume_, startSector, type.maxSize, file))
+        if (!GetWaveFileSize(volume_, startSector, type.maxSize, file)) {
           file.size = MeasureToNextSignature(startUnit, type.maxSize);
+          measured = true;
+        }
         generic = true;
         break;
       default:
         if (IsOfficeType(type.typeId)) {
           OfficeAnalysis office;
           AnalyseOfficeFile(volume_, startSector, office);
-          file.size = office.size != 0 ? office.size : MeasureToNextSignature(startUnit, type.maxSize);
+          measured = office.size == 0;
+          file.size = measured ? MeasureToNextSignature(startUnit, type.maxSize) : office.size;
           if (office.validity != OfficeValidity::Damaged) {
             switch (office.kind) {
               case OfficeKind::Word: officeName = u"DOC"; break;
@@ -151,6 +180,7 @@ bool Carver::CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t 
           }
         } else {
           file.size = MeasureToNextSignature(startUnit, type.maxSize);
+          measured = true;
           // What follows a PDF's end marker up to the next signature is
           // not the document's.
           if (type.typeId == 66) file.size = PdfEndWithin(volume_, startSector, file.size);
@@ -158,9 +188,13 @@ bool Carver::CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t 
         }
         break;
     }
+    // Sizes read from headers are bounded here, once for every analyser:
+    // what lies past the volume's end is not the file's.
+    if (ok) file.size = Bound(file.size, measured ? kNoTypeMax : type.maxSize, startSector);
     // A failed analysis leaves the candidate to the types after this one, and
     // so does one that found nothing to recover.
     if (!ok || file.size == 0) continue;
+    tally_->listed += file.size;
     hit.type = &type;
     hit.typeName = officeName ? std::u16string(officeName) : type.extension;
     hit.officeNamed = officeName != nullptr;
@@ -258,7 +292,10 @@ void ScanUnits(Carver& carver, const UnitScan& scan) {
       const std::size_t bytes = static_cast<std::size_t>(n) * unitBytes - at;
       if (!carver.MayMatch(buffer.data() + at, bytes) || !scan.candidate(unit)) continue;
       CarveHit hit;
-      if (!carver.CarveAt(buffer.data() + at, bytes, scan.unitSector(unit), unit, hit)) continue;
+      if (!carver.CarveAt(buffer.data() + at, bytes, scan.unitSector(unit), unit, hit)) {
+        if (carver.Full()) return;  // the pass has listed all it may
+        continue;
+      }
       scan.found(hit, unit);
       if (!hit.generic) continue;
       // The file's units hold nothing else: the walk goes on right after them.

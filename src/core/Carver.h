@@ -3,9 +3,12 @@
 // data at a candidate position is matched against the selected file types in
 // their order, a match is handed to its type's analyser, and a type without
 // one is carved up to the next position where any selected type begins (or
-// its largest size). The pass that walks the volume says how to read it and
-// which positions generic carving may step to; the filing of hits in type
-// folders is `RawTypeFolders`.
+// its largest size). Whatever size a file's own header gives, the carved
+// file ends by the volume's end and its type's largest size, and the files
+// one pass lists add up to no more than twice what the volume holds. The
+// pass that walks the volume says how to read it and which positions generic
+// carving may step to; the filing of hits in type folders is
+// `RawTypeFolders`.
 
 #include <array>
 #include <cstddef>
@@ -32,6 +35,22 @@ class CarveVolume : public CarveReader {
   virtual bool NextUnit(std::uint64_t& unit) = 0;
   // The absolute sector where a unit's data begins.
   virtual std::uint64_t UnitSector(std::uint64_t unit) const = 0;
+  // The absolute sectors the volume spans: its first, and one past its last.
+  // Nothing carved reaches past the end.
+  virtual std::uint64_t FirstSector() const = 0;
+  virtual std::uint64_t EndSector() const = 0;
+};
+
+// The bytes the files of one pass add up to. Files may overlap (a picture
+// inside an archive, a file whose header gives no end carved as far as its
+// type allows), but a volume's bytes listed over and over are no recovery:
+// the total stays within `kListedVolumes` times the volume's bytes, enough
+// for every file listed once and one file spanning all of them. The hit that
+// reaches the bound is cut to what is left, and nothing is listed after it.
+// A pass that makes a carver per candidate keeps one tally across them.
+struct CarveTally {
+  static constexpr std::uint64_t kListedVolumes = 2;
+  std::uint64_t listed = 0;
 };
 
 struct CarveHit {
@@ -44,8 +63,9 @@ struct CarveHit {
 
 class Carver {
  public:
-  // `types` must outlive the carver and stay unchanged while it is used.
-  Carver(const std::vector<FileTypeRecord>& types, CarveVolume& volume);
+  // `types` must outlive the carver and stay unchanged while it is used;
+  // so must `tally`, when given (else the carver keeps its own).
+  Carver(const std::vector<FileTypeRecord>& types, CarveVolume& volume, CarveTally* tally = nullptr);
 
   // True when any selected type's signature lies in `data`; a signature that
   // would run past the `bytes` available never matches.
@@ -58,6 +78,11 @@ class Carver {
   // is `data`, lying at absolute sector `startSector` and unit `startUnit`.
   bool CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t startSector, std::uint64_t startUnit,
                CarveHit& hit);
+  // Sizes a hit CarveAt gave again as generic carving would, up to the next
+  // signature from `startUnit`, within the same bounds.
+  void MeasureAgain(CarveHit& hit, std::uint64_t startUnit);
+  // True once the pass has listed all it may: no candidate is carved after.
+  bool Full() const { return tally_->listed >= ListLimit(); }
 
   // Generic carving's walk from `startUnit`: one unit, then one more for each
   // following unit the volume offers that does not begin a selected type,
@@ -66,9 +91,16 @@ class Carver {
 
  private:
   static bool Matches(const FileTypeRecord& type, const std::uint8_t* data, std::size_t bytes);
+  std::uint64_t ListLimit() const;
+  // `size` cut to `typeMax`, the volume's end and what the pass may still
+  // list.
+  static constexpr std::uint64_t kNoTypeMax = ~std::uint64_t{0};
+  std::uint64_t Bound(std::uint64_t size, std::uint64_t typeMax, std::uint64_t startSector) const;
 
   const std::vector<FileTypeRecord>& types_;
   CarveVolume& volume_;
+  CarveTally ownTally_;
+  CarveTally* tally_;
   std::array<bool, 256> firstAtZero_{};          // first signature bytes of the types at offset 0
   std::vector<const FileTypeRecord*> elsewhere_;  // the types whose signature lies further in
 };

@@ -183,9 +183,10 @@ bool GetAuFileSize(CarveReader& reader, std::uint64_t startSector, std::uint64_t
   std::uint8_t b[512] = {};
   if (!reader.Read(startSector, b, sizeof b) || std::memcmp(b, ".snd", 4) != 0) return false;
   const std::uint32_t dataSize = GetBE32(b + 8);
-  // All ones means the writer did not know the length (a stream): adding it
-  // to the offset would wrap to a few bytes.
-  out.size = dataSize == 0xFFFFFFFFu ? maxSize : static_cast<std::uint32_t>(GetBE32(b + 4) + dataSize);
+  // All ones means the writer did not know the length (a stream). Offset and
+  // length are added in 64 bits: a sum past 32 bits is a file longer than
+  // 4 GiB (cut by the carving step), not the few bytes it would wrap to.
+  out.size = dataSize == 0xFFFFFFFFu ? maxSize : std::uint64_t{GetBE32(b + 4)} + dataSize;
   return true;
 }
 

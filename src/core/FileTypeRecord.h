@@ -34,8 +34,20 @@ struct FileTypeRecord {
   bool operator==(const FileTypeRecord&) const = default;
 };
 
+// The carving step looks for every signature in a candidate's first sector:
+// a signature that runs past it is met only where a read happens to go on,
+// never where generic carving looks for the next file's start.
+inline constexpr std::uint32_t kSignatureSectorBytes = 512;
+inline bool SignatureInFirstSector(std::uint64_t offset, std::uint64_t length) {
+  return offset + length <= kSignatureSectorBytes;
+}
+inline bool SignatureInFirstSector(const FileTypeRecord& r) {
+  return SignatureInFirstSector(r.headerOffset, r.headerLength);
+}
+
 // Reads back-to-back records; a trailing piece shorter than one record is
-// ignored. Nothing when the file is missing.
+// ignored, and so is a record whose signature is not within the first
+// sector. Nothing when the file is missing.
 std::vector<FileTypeRecord> ReadFileTypeRecords(const std::filesystem::path& file);
 std::vector<FileTypeRecord> DecodeFileTypeRecords(std::span<const std::uint8_t> bytes);
 bool WriteFileTypeRecords(const std::filesystem::path& file, const std::vector<FileTypeRecord>& records);

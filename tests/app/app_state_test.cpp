@@ -157,6 +157,38 @@ TEST_F(AppStateTest, UserHeadersLoadWholeRecordsOnly) {
   EXPECT_EQ(app.m_fileTypeList.size(), 2u);
 }
 
+TEST_F(AppStateTest, UserHeadersSkipARecordWhoseSignatureRunsPastTheFirstSector) {
+  // The installed signature file with its Office records' offsets changed in
+  // place (the offset at byte 1048, the length at 1052): DOCX's 4-byte
+  // signature moved to 511 runs past the sector and is skipped; XLSX's moved
+  // to 508 ends with it and is kept, as is every other record.
+  std::string bytes = test::ReadWholeFile(std::filesystem::path(CORVAN_SOURCE_TESTS) / ".." / "resources" /
+                                          "HeaderFile.cfg");
+  const std::size_t records = bytes.size() / kFileTypeRecordSize;
+  ASSERT_GT(records, 2u);
+  int moved = 0;
+  for (std::size_t i = 0; i < records; ++i) {
+    char* r = bytes.data() + i * kFileTypeRecordSize;
+    const unsigned id = static_cast<std::uint8_t>(r[1069]) | static_cast<std::uint8_t>(r[1070]) << 8;
+    if (id != 128 && id != 132) continue;
+    ASSERT_EQ(r[1052], 4) << "the preset signature of type " << id;
+    r[1048] = static_cast<char>(id == 128 ? 511 & 0xFF : 508 & 0xFF);
+    r[1049] = static_cast<char>((id == 128 ? 511 : 508) >> 8);
+    ++moved;
+  }
+  ASSERT_EQ(moved, 2);
+  std::filesystem::create_directories(dir / "install");
+  ASSERT_TRUE(WriteFileAtomically(dir / "install" / "HeaderFile.cfg", bytes.data(), bytes.size()));
+  app.LoadUserHeaders();
+  ASSERT_EQ(app.m_fileTypeList.size(), records - 1);
+  bool xlsx = false;
+  for (const FileTypeRecord& r : app.m_fileTypeList) {
+    EXPECT_NE(r.typeId, 128) << "the record reaching past the sector was read";
+    if (r.typeId == 132) xlsx = r.headerOffset == 508;
+  }
+  EXPECT_TRUE(xlsx);
+}
+
 TEST_F(AppStateTest, EditedSignatureFileWinsAndEmptyOneLoadsNothing) {
   std::filesystem::create_directories(dir / "install");
   ASSERT_TRUE(WriteFileTypeRecords(dir / "install" / "HeaderFile.cfg", {Type(1, 0, u"a")}));

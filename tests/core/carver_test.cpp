@@ -1,8 +1,10 @@
 // The carving step: types tried in their order, a failed analysis leaving
 // the candidate to the next type, generic carving up to the next signature
-// or the type's largest size, signatures never matched past what was read,
-// type folders that overflow into numbered ones, and the walk that skips a
-// carved file's units.
+// or the type's largest size, signatures never matched past what was read
+// nor past the first sector, sizes from headers cut at the volume's end and
+// the type's largest size, the bound on what one pass lists, type folders
+// that overflow into numbered ones, and the walk that skips a carved file's
+// units.
 
 #include <gtest/gtest.h>
 
@@ -13,6 +15,7 @@
 
 #include "core/Carver.h"
 #include "platform/ByteCodec.h"
+#include "support/CarveTestDisk.h"
 
 namespace corvan {
 namespace {
@@ -38,6 +41,8 @@ class MemoryVolume final : public CarveVolume {
     return unit < Sectors();
   }
   std::uint64_t UnitSector(std::uint64_t unit) const override { return unit; }
+  std::uint64_t FirstSector() const override { return 0; }
+  std::uint64_t EndSector() const override { return Sectors(); }
   std::uint64_t Sectors() const { return bytes.size() / 512; }
   void Put(std::uint64_t sector, const std::string& s) { std::memcpy(bytes.data() + sector * 512, s.data(), s.size()); }
   const std::uint8_t* At(std::uint64_t sector) const { return bytes.data() + sector * 512; }
@@ -128,18 +133,103 @@ TEST(Carver, AFailedAnalysisLeavesTheCandidateToTheNextMatchingType) {
   EXPECT_EQ(hit.file.suffix, u"(4x4)");
 }
 
-TEST(Carver, SignaturesAreComparedOnlyWithinWhatWasRead) {
+TEST(Carver, SignaturesAreComparedOnlyWithinWhatWasReadAndTheFirstSector) {
   MemoryVolume v(4);
-  v.Put(0, std::string(510, 'x') + "SIGN");
-  const std::vector<FileTypeRecord> types = {Type(303, "SIGN", u"sig", 512, 510)};
+  v.Put(0, std::string(508, 'x') + "SIGN");
+  const std::vector<FileTypeRecord> types = {Type(303, "SIGN", u"sig", 512, 508)};
   Carver carver(types, v);
-  // The last two bytes of the sector hold half the signature: with only the
-  // sector read there is no match, with the next one read there is.
-  EXPECT_FALSE(carver.Probe(v.At(0), 512));
-  EXPECT_TRUE(carver.Probe(v.At(0), 1024));
-  const std::vector<FileTypeRecord> twoBytes = {Type(304, "SI", u"si", 512, 510)};
+  // The signature ends the sector: with the sector read short of it there is
+  // no match, with the whole sector there is.
+  EXPECT_FALSE(carver.Probe(v.At(0), 510));
+  EXPECT_TRUE(carver.Probe(v.At(0), 512));
+  const std::vector<FileTypeRecord> twoBytes = {Type(304, "GN", u"si", 512, 510)};
   Carver edge(twoBytes, v);
   EXPECT_TRUE(edge.Probe(v.At(0), 512));
+
+  // A signature at 511, two bytes long, runs into the next sector: it is
+  // never matched, however much was read, as generic carving's walk (which
+  // looks at first sectors) could never see such a file begin.
+  v.Put(1, std::string(511, 'x') + "SI");
+  const std::vector<FileTypeRecord> crossing = {Type(128, "SI", u"docx", 1 << 20, 511)};
+  Carver refused(crossing, v);
+  EXPECT_FALSE(refused.Probe(v.At(1), 1024));
+  CarveHit hit;
+  EXPECT_FALSE(refused.CarveAt(v.At(1), 1024, 1, 1, hit));
+}
+
+TEST(Carver, SizesFromHeadersEndAtTheVolumesEndAndTheTypesLargestSize) {
+  // Headers that claim about 4 GiB in a volume of 64 sectors: each carved
+  // file ends with the volume.
+  constexpr std::uint64_t kSectors = 64;
+  const struct {
+    std::uint16_t id;
+    std::string signature, bytes;
+    std::uint32_t maxSize;
+    std::uint64_t at, expected;
+  } cases[] = {
+      {48, "Rar!\x1A\x07", test::RarHeader(0xFFFFFFFFu), 0xFFF00000u, 10, (kSectors - 10) * 512},
+      {165, "AVI ", test::AviHeader(0xFFFFFFF0u), 0xFFF00000u, 20, (kSectors - 20) * 512},
+      // 24 + 0xFFFFFFE0 fits in 32 bits: 4 GiB less 8 bytes.
+      {57, ".snd", test::AuHeader(24, 0xFFFFFFE0u), 0xFFF00000u, 30, (kSectors - 30) * 512},
+      // 0x100 + 0xFFFFFF80 does not: no 128-byte file of a 256-byte header.
+      {57, ".snd", test::AuHeader(0x100, 0xFFFFFF80u), 0xFFF00000u, 40, (kSectors - 40) * 512},
+      // A stream, carved to the type's largest size: here less than is left.
+      {57, ".snd", test::AuHeader(24, 0xFFFFFFFFu), 4096, 40, 4096},
+      {52, "PK\x03\x04", test::ZipDeferringSizes(), 0xFFF00000u, 50, (kSectors - 50) * 512},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.id);
+    MemoryVolume v(kSectors);
+    v.Put(c.at, c.bytes);
+    FileTypeRecord type = Type(c.id, c.signature, u"x", c.maxSize, c.id == 165 ? 8 : 0);
+    const std::vector<FileTypeRecord> types = {type};
+    Carver carver(types, v);
+    CarveHit hit;
+    ASSERT_TRUE(carver.CarveAt(v.At(c.at), 512, c.at, c.at, hit));
+    EXPECT_EQ(hit.file.size, c.expected);
+  }
+}
+
+TEST(ScanUnits, TheFilesOfOnePassAddUpToNoMoreThanTwiceTheVolume) {
+  // An AU stream header in every sector: each one is carved as far as its
+  // type allows, which is to the volume's end, and each would list most of
+  // the volume again.
+  constexpr std::uint64_t kSectors = 64;
+  MemoryVolume v(kSectors);
+  for (std::uint64_t s = 0; s < kSectors; ++s) v.Put(s, test::AuHeader(24, 0xFFFFFFFFu));
+  const std::vector<FileTypeRecord> types = {Type(57, ".snd", u"au", 256u << 20)};
+  Carver carver(types, v);
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> hits;
+  UnitScan scan;
+  scan.first = 0;
+  scan.end = kSectors;
+  scan.unitsPerRead = 8;
+  scan.sectorsPerUnit = 1;
+  scan.beforeRead = [](std::uint64_t) { return true; };
+  scan.read = [&](std::uint64_t u, std::uint64_t n, std::uint8_t* b) { return v.Read(u, b, n * 512); };
+  scan.candidate = [](std::uint64_t) { return true; };
+  scan.unitSector = [](std::uint64_t u) { return u; };
+  scan.found = [&](const CarveHit& h, std::uint64_t u) { hits.emplace_back(u, h.file.size); };
+  scan.aborted = [] { return false; };
+  ScanUnits(carver, scan);
+  // 64 sectors, then 63: 127 of the 128 the volume holds twice; the third
+  // gets the one left, and nothing is listed after it.
+  const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {
+      {0, kSectors * 512}, {1, (kSectors - 1) * 512}, {2, 512}};
+  EXPECT_EQ(hits, expected);
+  EXPECT_TRUE(carver.Full());
+  CarveHit hit;
+  EXPECT_FALSE(carver.CarveAt(v.At(10), 512, 10, 10, hit));
+
+  // A pass that makes a carver per candidate keeps the bound with one tally.
+  CarveTally tally;
+  std::uint64_t listed = 0;
+  for (std::uint64_t s = 0; s < kSectors; ++s) {
+    Carver perCandidate(types, v, &tally);
+    if (perCandidate.CarveAt(v.At(s), 512, s, s, hit)) listed += hit.file.size;
+  }
+  EXPECT_EQ(listed, 2 * kSectors * 512);
+  EXPECT_EQ(tally.listed, listed);
 }
 
 TEST(Carver, AnOfficeTypeThatIsNoDocumentIsCarvedToTheNextSignatureUnderItsOwnName) {

@@ -27,6 +27,7 @@
 #include "app/SourceSetup.h"
 #include "platform/TextConv.h"
 #include "sources/VirtualDiskImage.h"
+#include "support/CarveTestDisk.h"
 #include "support/RawSamples.h"
 
 namespace corvan {
@@ -88,12 +89,11 @@ std::string Formats(const std::string& tool, const std::string& options, const f
   return rawtest::RunShell(cmd) == 0 ? std::string() : "failed: " + cmd;
 }
 
-// Formats a FAT volume of `sectors` at disk sector `start` and lays the
-// samples from cluster 8 (clusters 2..7 stay free and empty).
-std::string BuildFat(Place place, int bits, std::uint32_t start, std::uint32_t sectors, int clusterSectors,
-                     const fs::path& disk) {
-  Shared& s = Suite();
-  const fs::path volume = *s.dir / (std::string(PlaceName(place)) + ".img");
+// Formats a FAT volume of `sectors` at disk sector `start` in `volume`, lays
+// `samples` back to back from cluster `first` (counted back from the end of
+// the volume's clusters when negative) and copies the volume into `disk`.
+std::string LayFat(const fs::path& volume, int bits, std::uint32_t start, std::uint32_t sectors, int clusterSectors,
+                   const std::vector<RawSample>& samples, std::int64_t first, const fs::path& disk, PlacedVolume& v) {
   rawtest::MakeZeroFile(volume, std::uint64_t{sectors} * 512);
   if (auto e = Formats(rawtest::FindTool("mkfs.fat"),
                        "-F " + std::to_string(bits) + " -s " + std::to_string(clusterSectors) + " -h " +
@@ -103,19 +103,27 @@ std::string BuildFat(Place place, int bits, std::uint32_t start, std::uint32_t s
     return e;
   const rawtest::FatGeometry g = rawtest::ReadFatGeometry(volume);
   if (g.sectorsPerCluster != static_cast<std::uint32_t>(clusterSectors)) return "mkfs.fat chose another cluster size";
-  PlacedVolume v{.image = {}, .imageType = kImageVmware, .start = start};
+  v = PlacedVolume{.image = {}, .imageType = kImageVmware, .start = start};
   v.layout.unitBytes = g.sectorsPerCluster * 512;
   v.layout.sector = [start, g](std::uint64_t c) { return start + g.DataStart() + (c - 2) * g.sectorsPerCluster; };
-  constexpr std::uint32_t kFirst = 8;
-  const std::uint64_t units = v.layout.UnitsOf(s.samples);
-  if (kFirst + units > g.Clusters() + 2) return std::string(PlaceName(place)) + " volume too small";
-  for (std::uint64_t c = kFirst; c < kFirst + units; ++c)
+  const std::int64_t end = std::int64_t{g.Clusters()} + 2;
+  const std::uint64_t units = v.layout.UnitsOf(samples);
+  if (first < 0) first += end;
+  if (first < 2 || first + static_cast<std::int64_t>(units) > end) return volume.filename().string() + " is too small";
+  for (std::uint64_t c = static_cast<std::uint64_t>(first); c < first + units; ++c)
     if (rawtest::FatEntry(volume, g, bits, static_cast<std::uint32_t>(c)) != 0)
       return "cluster " + std::to_string(c) + " of the new volume is not free";
-  v.layout.Place(s.samples, kFirst, volume, start);
+  v.layout.Place(samples, static_cast<std::uint64_t>(first), volume, start);
   test::CopyKeepingHoles(volume, disk, std::uint64_t{start} * 512);
-  s.volumes[place] = std::move(v);
   return {};
+}
+
+// The samples from cluster 8 (clusters 2..7 stay free and empty).
+std::string BuildFat(Place place, int bits, std::uint32_t start, std::uint32_t sectors, int clusterSectors,
+                     const fs::path& disk) {
+  Shared& s = Suite();
+  return LayFat(*s.dir / (std::string(PlaceName(place)) + ".img"), bits, start, sectors, clusterSectors, s.samples, 8,
+                disk, s.volumes[place]);
 }
 
 std::string BuildExFat(std::uint32_t start, std::uint32_t sectors, const fs::path& disk) {
@@ -300,10 +308,9 @@ int FailureCount() {
   return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
 }
 
-void CheckPlace(Place place, const std::vector<FileTypeRecord>& types) {
-  const int failuresBefore = FailureCount();
-  Shared& s = Suite();
-  const PlacedVolume& v = s.volumes.at(place);
+// Mounts the disk `v` lies on as the program does, selects its volume (or
+// the disk) and runs Raw Recovery with `types`.
+void ScanPlaced(const PlacedVolume& v, const std::vector<FileTypeRecord>& types, rawtest::RawScan& scan) {
   test::TempDir home;
   test::UserFolders folders(home.path());
   CORVANApp app(home / "settings.ini", home.path());
@@ -313,14 +320,21 @@ void CheckPlace(Place place, const std::vector<FileTypeRecord>& types) {
   for (const auto& r : app.m_sourceList.m_sources) {
     if (v.wholeDisk ? r->kind == kSourceDisk : (r->partition && r->partition->startSector == v.start)) source = r.get();
   }
-  ASSERT_NE(source, nullptr) << "the source list has no " << PlaceName(place);
+  ASSERT_NE(source, nullptr) << "the source list has no volume at " << v.start;
   ASSERT_NE(SelectSource(app, source->index), nullptr);
+  scan.Run(*source, app.m_pDisk, types, app.m_nMediaFirstSector, app.m_nMediaLastSector);
+  EXPECT_EQ(scan.problem, "");
+}
 
+void CheckPlace(Place place, const std::vector<FileTypeRecord>& types) {
+  const int failuresBefore = FailureCount();
+  Shared& s = Suite();
+  const PlacedVolume& v = s.volumes.at(place);
   std::set<std::uint16_t> selected;
   for (const auto& t : types) selected.insert(t.typeId);
   rawtest::RawScan scan;
-  scan.Run(*source, app.m_pDisk, types, app.m_nMediaFirstSector, app.m_nMediaLastSector);
-  EXPECT_EQ(scan.problem, "");
+  ScanPlaced(v, types, scan);
+  if (FailureCount() != failuresBefore) return;
 
   // Carved files by where they begin.
   std::multimap<std::uint64_t, FoundItemHandle> byPlace;
@@ -396,6 +410,80 @@ TEST_P(RawRecovery, ListsEverySampleWithItsNameSizeAndData) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Types, RawRecovery, ::testing::Values(Selection{false}, Selection{true}), SelectionName);
+
+// Headers whose sizes claim about 4 GiB, laid in the free clusters of two
+// 40 MiB FAT32 volumes (512-byte clusters) of one flat VMDK: each carved
+// file ends with its volume, as listed and as read back, and the files of a
+// volume full of such headers add up to no more than twice the volume.
+TEST(RawRecoveryBounds, SizesFromHeadersEndWithTheVolumeAndOneVolumeListsAtMostTwiceItself) {
+  if (rawtest::FindTool("mkfs.fat").empty()) GTEST_SKIP() << "mkfs.fat is not installed (scripts/setup-deps installs it)";
+  constexpr std::uint32_t kFirstStart = 2048, kSecondStart = kFirstStart + kFat32Sectors;
+  constexpr std::uint64_t kDiskSectors = kSecondStart + kFat32Sectors;
+  constexpr std::uint64_t kVolumeBytes = std::uint64_t{kFat32Sectors} * 512;
+  auto sample = [](std::string name, std::uint16_t typeId, std::string bytes) {
+    RawSample s;
+    s.name = std::move(name);
+    s.typeId = typeId;
+    s.size = bytes.size();
+    s.bytes = std::move(bytes);
+    return s;
+  };
+  // The first volume: one of each, 2048 clusters before its end.
+  const std::vector<RawSample> claiming = {sample("rar", 48, test::RarHeader(0xFFFFFFFFu)),
+                                           sample("avi", 165, test::AviHeader(0xFFFFFFF0u)),
+                                           sample("au", 57, test::AuHeader(24, 0xFFFFFFE0u))};
+  // The second: an AU stream header (its length unknown, carved as far as
+  // the type allows) in each of 300 clusters.
+  const std::vector<RawSample> streams(300, sample("stream", 57, test::AuHeader(24, 0xFFFFFFFFu)));
+
+  test::TempDir dir;
+  const fs::path disk = dir / "bounds-flat.vmdk";
+  rawtest::MakeZeroFile(disk, kDiskSectors * 512);
+  PlacedVolume first, second;
+  ASSERT_EQ(LayFat(dir / "first.img", 32, kFirstStart, kFat32Sectors, 1, claiming, -2048, disk, first), "");
+  ASSERT_EQ(LayFat(dir / "second.img", 32, kSecondStart, kFat32Sectors, 1, streams, 8, disk, second), "");
+  rawtest::WriteMbr(disk, {{0x0C, kFirstStart, kFat32Sectors}, {0x0C, kSecondStart, kFat32Sectors}});
+  rawtest::WriteFlatVmdkDescriptor(dir / "bounds.vmdk", "bounds-flat.vmdk", kDiskSectors);
+  first.image = second.image = dir / "bounds.vmdk";
+  const auto types = rawtest::PresetTypes(true);
+
+  {
+    SCOPED_TRACE("one of each");
+    rawtest::RawScan scan;
+    ScanPlaced(first, types, scan);
+    std::map<std::uint64_t, FoundItemInfo> files;
+    for (FoundItemHandle h = 1; h < scan.store.Count(); ++h)
+      if (const FoundItemInfo r = scan.store.Record(h); !r.IsFolder()) files.emplace(r.location, r);
+    ASSERT_EQ(files.size(), claiming.size()) << Listing(scan.store);
+    for (const SampleLayout::Placed& p : first.layout.placed) {
+      SCOPED_TRACE(p.sample->name);
+      ASSERT_TRUE(files.count(p.unit)) << Listing(scan.store);
+      const FoundItemInfo& r = files.at(p.unit);
+      const std::uint64_t toEnd = (kFirstStart + kFat32Sectors - p.diskSector) * 512;
+      EXPECT_EQ(r.size, toEnd);
+      EXPECT_EQ(scan.BytesReadOf(r), toEnd);
+    }
+  }
+  {
+    SCOPED_TRACE("a stream header in each of 300 clusters");
+    rawtest::RawScan scan;
+    ScanPlaced(second, types, scan);
+    std::uint64_t listed = 0, read = 0, count = 0;
+    for (FoundItemHandle h = 1; h < scan.store.Count(); ++h) {
+      const FoundItemInfo r = scan.store.Record(h);
+      if (r.IsFolder()) continue;
+      ++count;
+      const std::uint64_t toEnd = (kSecondStart + kFat32Sectors - second.layout.sector(r.location)) * 512;
+      EXPECT_LE(r.size, toEnd) << "at cluster " << r.location;
+      listed += r.size;
+      read += scan.BytesReadOf(r);
+    }
+    EXPECT_GT(count, 1u);
+    EXPECT_LE(listed, 2 * kVolumeBytes);
+    EXPECT_GT(listed, kVolumeBytes);
+    EXPECT_EQ(read, listed);
+  }
+}
 
 }  // namespace
 }  // namespace corvan

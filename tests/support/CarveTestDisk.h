@@ -1,10 +1,12 @@
 #pragma once
 // A disk in memory for the format analysers: a file placed at a sector with
-// garbage around it, read as a volume would be.
+// garbage around it, read as a volume would be; and headers crafted to claim
+// more than any test volume holds.
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "core/FileAnalysers.h"
@@ -49,6 +51,70 @@ inline Bytes DiskWith(const Bytes& file, std::uint64_t sector, long tail) {
   for (std::size_t i = 0; i < disk.size(); ++i) disk[i] = static_cast<std::uint8_t>(i * 7 + 3);
   std::copy(file.begin(), file.end(), disk.begin() + static_cast<std::ptrdiff_t>(sector * 512));
   return disk;
+}
+
+// Headers as their formats define them whose sizes claim about 4 GiB, far
+// more than the volumes of the tests hold.
+
+inline void PutLe(std::string& s, std::size_t at, std::uint64_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) s[at + i] = static_cast<char>(v >> (8 * i));
+}
+inline void PutBe(std::string& s, std::size_t at, std::uint64_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) s[at + i] = static_cast<char>(v >> (8 * (bytes - 1 - i)));
+}
+
+// A RAR (1.5 to 4.x) archive: the marker block, the main header (type 0x73,
+// 13 bytes), one file header (type 0x74, a long block) naming "a" whose
+// packed data, ADD_SIZE, is `packed` bytes long.
+inline std::string RarHeader(std::uint32_t packed) {
+  std::string r("Rar!\x1A\x07\x00", 7);
+  std::string main(13, '\0');
+  main[2] = 0x73;
+  PutLe(main, 5, 13, 2);
+  std::string file(33, '\0');
+  file[2] = 0x74;
+  PutLe(file, 3, 0x8000, 2);   // ADD_SIZE present
+  PutLe(file, 5, 33, 2);       // HEAD_SIZE, the name included
+  PutLe(file, 7, packed, 4);   // PACK_SIZE
+  PutLe(file, 11, packed, 4);  // UNP_SIZE
+  file[15] = 2;                // HOST_OS: Windows
+  file[25] = 29;               // UNP_VER
+  file[26] = 0x30;             // METHOD: stored
+  PutLe(file, 27, 1, 2);       // NAME_SIZE
+  file[32] = 'a';
+  return r + main + file;
+}
+
+// A RIFF AVI whose first chunk, a LIST, says it is `listSize` bytes long.
+inline std::string AviHeader(std::uint32_t listSize) {
+  std::string a = "RIFF....AVI LIST....hdrlavih";
+  PutLe(a, 4, 0xFFFFFFFFu, 4);
+  PutLe(a, 16, listSize, 4);
+  return a + std::string(56, '\0');
+}
+
+// A Sun AU header: ".snd", the data offset and the data size (big-endian),
+// 16-bit linear samples, 8000 per second, one channel.
+inline std::string AuHeader(std::uint32_t dataOffset, std::uint32_t dataSize) {
+  std::string a(24, '\0');
+  a.replace(0, 4, ".snd");
+  PutBe(a, 4, dataOffset, 4);
+  PutBe(a, 8, dataSize, 4);
+  PutBe(a, 12, 3, 4);
+  PutBe(a, 16, 8000, 4);
+  PutBe(a, 20, 1, 4);
+  return a;
+}
+
+// A ZIP whose first entry, "a.bin", defers its sizes to a data descriptor
+// (flag bit 3): where it ends cannot be read from its header.
+inline std::string ZipDeferringSizes() {
+  std::string z(30, '\0');
+  z.replace(0, 4, "PK\x03\x04");
+  PutLe(z, 4, 20, 2);
+  PutLe(z, 6, 8, 2);
+  PutLe(z, 26, 5, 2);
+  return z + "a.bin";
 }
 
 }  // namespace corvan::test

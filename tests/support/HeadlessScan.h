@@ -62,6 +62,15 @@ struct VolumeScan {
     });
     return md5.HexDigest();
   }
+  // How many bytes of a found file reading (and so saving) hands out.
+  std::uint64_t BytesReadOf(const FoundItemInfo& record) const {
+    std::uint64_t bytes = 0;
+    Engine()->ReadItemData(record, [&](const DataBlock& block) {
+      bytes += block.bytes.size();
+      return true;
+    });
+    return bytes;
+  }
   // Every live file of the corpus truth `truthName` must be listed at its
   // path with its size and data. Returns how many were checked.
   int ExpectLiveFilesOf(const std::string& truthName) const {

@@ -517,6 +517,10 @@ TEST_F(FileTypeDialogs, BadInputIsNamedAndChangesNothing) {
       {"Sample", "csp", "3", "c0 f", "16", "Invalid header length. Follow instructions given on top of the dialog box."},
       {"Sample", "csp", "3", "c0 ff", "512", "Invalid offset, re-enter value"},
       {"Sample", "csp", "3", "c0 ff", "0512", "Invalid offset, re-enter value"},
+      // Within 0..511, but the signature would run past the first sector.
+      {"Sample", "csp", "3", "c0 ff", "511", "Invalid offset, the header must end within the first 512 bytes. Re-enter value"},
+      {"Sample", "csp", "3", "01 02 03 04 05 06 07 08", "505",
+       "Invalid offset, the header must end within the first 512 bytes. Re-enter value"},
       {"Sample", "csp", "0", "c0 ff", "16", "Invalid size. Re-enter value"},
       {"Sample", "csp", "12a", "c0 ff", "16", "Invalid size. Re-enter value"},
       {"Sample", "csp", "4096", "c0 ff", "16", "Invalid size. Re-enter value"},
@@ -590,7 +594,7 @@ TEST_F(FileTypeDialogs, HeaderDialogEditsAndRemovesUserTypesAndOnlyResizesPreset
   EXPECT_TRUE(remove->isEnabled());
 
   // The user's type: every box open; a new name, signature and a size in KB.
-  test::WhenModal([](QDialog* d) {
+  test::WhenModal([this](QDialog* d) {
     auto* editor = qobject_cast<CAddHeader*>(d);
     ASSERT_TRUE(editor);
     EXPECT_EQ(editor->HeaderBox()->text(), QStringLiteral("c0 ff"));
@@ -599,7 +603,15 @@ TEST_F(FileTypeDialogs, HeaderDialogEditsAndRemovesUserTypesAndOnlyResizesPreset
     EXPECT_TRUE(editor->NameBox()->isEnabled());
     editor->NameBox()->setText(QStringLiteral("Corvan Sample 2"));
     editor->HeaderBox()->setText(QStringLiteral("ca fe"));
+    // Two bytes at 511 would run past the first sector: refused, the dialog
+    // stays open; at 510 they end it.
     editor->OffsetBox()->setText(QStringLiteral("511"));
+    prompt.asked.clear();
+    editor->OnOK();
+    EXPECT_EQ(prompt.asked, std::vector<std::string>{
+                                "Invalid offset, the header must end within the first 512 bytes. Re-enter value"});
+    EXPECT_EQ(editor->result(), 0);
+    editor->OffsetBox()->setText(QStringLiteral("510"));
     editor->OnUnitToggle();
     editor->SizeBox()->setText(QStringLiteral("1500"));
     editor->OnOK();
@@ -609,7 +621,7 @@ TEST_F(FileTypeDialogs, HeaderDialogEditsAndRemovesUserTypesAndOnlyResizesPreset
   const FileTypeRecord* changed = Named(restarted, u"Corvan Sample 2");
   ASSERT_TRUE(changed);
   EXPECT_EQ(changed->header, (std::array<std::uint8_t, 8>{0xCA, 0xFE, 0, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(changed->headerOffset, 511u);
+  EXPECT_EQ(changed->headerOffset, 510u);
   EXPECT_EQ(changed->maxSize, 1500u * 1024);
   EXPECT_EQ(changed->sizeUnit, 1);
   EXPECT_EQ(changed->group, 8);

@@ -68,6 +68,8 @@ class FreeClusterVolume final : public CarveVolume {
   std::uint64_t UnitSector(std::uint64_t cluster) const override {
     return engine_.m_nVolumeStart + engine_.m_nHeapStart + (cluster - 2) * engine_.m_nSectorsPerCluster;
   }
+  std::uint64_t FirstSector() const override { return engine_.m_nVolumeStart; }
+  std::uint64_t EndSector() const override { return engine_.m_nVolumeStart + engine_.m_nVolumeLength; }
 
  private:
   const ExFatEngine& engine_;

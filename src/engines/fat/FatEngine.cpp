@@ -137,6 +137,7 @@ void FatEngine::FreeLists() {
   m_fat.clear();
   m_fat.shrink_to_fit();
   m_carvedItems.clear();
+  m_carvedTally = {};
   m_rawFolders.Clear();
 }
 

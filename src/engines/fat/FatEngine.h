@@ -382,6 +382,7 @@ class FatEngine final : public ScanEngine {
     std::uint64_t size = 0;
   };
   std::vector<CarvedItemNode> m_carvedItems;
+  CarveTally m_carvedTally;  // what the carved items add up to
   RawTypeFolders m_rawFolders{2500};
   // Carved items are placed by absolute sector (a sector-wise search).
   bool m_bSectorItems = false;

@@ -55,6 +55,8 @@ class FreeClusterVolume final : public CarveVolume {
   std::uint64_t UnitSector(std::uint64_t cluster) const override {
     return engine_.m_nVolumeStart + engine_.Layout().DataStart() + (cluster - 2) * engine_.m_nSectorsPerCluster;
   }
+  std::uint64_t FirstSector() const override { return engine_.m_nVolumeStart; }
+  std::uint64_t EndSector() const override { return engine_.m_nVolumeStart + engine_.m_nSectorCount; }
 
  private:
   const FatEngine& engine_;
@@ -74,6 +76,8 @@ class RegionVolume final : public CarveVolume {
   std::uint32_t UnitBytes() const override { return 512; }
   bool NextUnit(std::uint64_t& unit) override { return ++unit < end_; }
   std::uint64_t UnitSector(std::uint64_t sector) const override { return sector; }
+  std::uint64_t FirstSector() const override { return engine_.m_nVolumeStart; }
+  std::uint64_t EndSector() const override { return end_; }
 
  private:
   const FatEngine& engine_;
@@ -242,7 +246,7 @@ void FatEngine::AddRawItem(const CarveHit& hit, std::uint64_t position) {
 void FatEngine::CarveOrphanCluster(std::uint32_t cluster, const std::uint8_t* data, std::uint32_t highest,
                                    std::uint32_t& skipTo) {
   FreeClusterVolume volume(*this, m_host, highest);
-  Carver carver(m_host.SelectedTypeList(), volume);
+  Carver carver(m_host.SelectedTypeList(), volume, &m_carvedTally);
   CarveHit hit;
   if (!carver.CarveAt(data, ClusterBytes(), volume.UnitSector(cluster), cluster, hit)) return;
   m_carvedItems.push_back({CutTypeName(hit.typeName, kTypeNameUnits), cluster, hit.file.size});
@@ -269,6 +273,7 @@ void FatEngine::PostCarvedItems() {
                   {FoundItemPoster::Counter::Number});
   }
   m_carvedItems.clear();
+  m_carvedTally = {};
 }
 
 }  // namespace corvan

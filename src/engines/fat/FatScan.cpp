@@ -207,6 +207,7 @@ void FatEngine::EndCarving() {
   // The selected types serve the orphan pass's carving: they go only once
   // its files are posted.
   m_carvedItems.clear();
+  m_carvedTally = {};
   m_rawFolders.Clear();
   m_host.SelectedTypeList().clear();
 }

@@ -71,6 +71,7 @@ bool NtfsEngine::DeepScan() {
     }
   }
   m_collectedHits.clear();
+  m_collectedTally = {};
   LoadVolumeBitmap();
   SearchRecords();
 

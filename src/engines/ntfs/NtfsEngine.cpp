@@ -76,6 +76,7 @@ void NtfsEngine::FreeLists() {
   m_bFreeExtentsValid = false;
   m_rawFolders.Clear();
   m_collectedHits.clear();
+  m_collectedTally = {};
   m_logFileRuns.clear();
   m_keptRuns.clear();
   m_deletedFolders.clear();

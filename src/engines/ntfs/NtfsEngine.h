@@ -543,6 +543,7 @@ class NtfsEngine final : public ScanEngine {
   // Raw Recovery, and the hits Advance Recovery collects in free space
   RawTypeFolders m_rawFolders{10000};
   std::vector<RawHit> m_collectedHits;
+  CarveTally m_collectedTally;  // what the collected hits add up to
   std::unique_ptr<FreeSpaceHitCollector> m_pOwnCollector;
 
   // volume bitmap

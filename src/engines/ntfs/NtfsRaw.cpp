@@ -79,6 +79,8 @@ class NtfsCarveVolume final : public CarveVolume {
   std::uint64_t UnitSector(std::uint64_t unit) const override {
     return engine_.m_nVolumeFirstSector + unit * engine_.m_nSectorsPerCluster;
   }
+  std::uint64_t FirstSector() const override { return engine_.m_nVolumeFirstSector; }
+  std::uint64_t EndSector() const override { return engine_.m_nVolumeFirstSector + engine_.m_nVolumeSectorCount; }
 
  private:
   NtfsEngine& engine_;
@@ -259,8 +261,10 @@ NtfsEngine::RawHit NtfsEngine::SettleRawHit(Carver& carver, const CarveHit& hit,
   if (hit.officeNamed && hit.type) {
     // The document's own size is not trusted here: it runs to where the
     // next file begins.
+    CarveHit measured = hit;
+    carver.MeasureAgain(measured, unit);
     raw.typeName = u"BAD";
-    raw.size = carver.MeasureToNextSignature(unit, hit.type->maxSize);
+    raw.size = measured.file.size;
   }
   return raw;
 }
@@ -294,7 +298,7 @@ std::uint64_t NtfsEngine::CollectFreeSpaceHit(std::span<const std::uint8_t> data
   skip = false;
   if (m_nSectorsPerCluster == 0 || m_host.SelectedTypeList().empty()) return 0;
   NtfsCarveVolume volume(*this, true);
-  Carver carver(m_host.SelectedTypeList(), volume);
+  Carver carver(m_host.SelectedTypeList(), volume, &m_collectedTally);
   CarveHit hit;
   if (!carver.CarveAt(data.data(), data.size(), volume.UnitSector(cluster), cluster, hit)) return 0;
   const RawHit raw = SettleRawHit(carver, hit, cluster);
@@ -328,6 +332,7 @@ void NtfsEngine::PostCollectedHits() {
   }
   m_collectedHits.clear();
   m_collectedHits.shrink_to_fit();
+  m_collectedTally = {};
   m_host.NextSyntheticId() = static_cast<std::int32_t>(next);
 }
 

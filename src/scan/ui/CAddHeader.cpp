@@ -215,8 +215,11 @@ void CAddHeader::OnOK() {
     }
     const std::optional<std::uint32_t> offset = ParseHeaderOffset(m_pOffset->text());
     if (!offset) return Refuse("Invalid offset, re-enter value", nullptr);
+    const ParsedHeader parsed = ParseHeaderText(header);
+    if (!SignatureInFirstSector(*offset, parsed.length))
+      return Refuse("Invalid offset, the header must end within the first 512 bytes. Re-enter value", nullptr);
     m_nOffset = *offset;
-    m_header = ParseHeaderText(header);
+    m_header = parsed;
   }
   const std::optional<std::uint32_t> maxSize = MaxSizeFromText(m_pSize->text(), UnitIsKb());
   if (!maxSize) return Refuse("Invalid size. Re-enter value", m_pSize);
