@@ -272,9 +272,9 @@ void CPreviewArea::ShowText() {
   auto* text = new CTextViewer(this);
   SetPane(text, PreviewPane::Text);
   QPointer<CTextViewer> pane(text);
-  ReadBytes(kTextShownBytes, [this, pane](PreviewBytes read) {
+  ReadBytes(kTextShownBytes, [this, pane, size = m_item.size](PreviewBytes read) {
     if (!pane) return;
-    if (pane->ShowText(read.bytes)) MarkReady();
+    if (pane->ShowText(read.bytes, size > read.bytes.size())) MarkReady();
     else ShowHex();
   });
 }
