@@ -225,6 +225,15 @@ TEST_P(PreviewSamplePanes, EveryKindShowsInItsPane) {
       } else if (s.pane == "pdf") {
         ASSERT_EQ(pane, PreviewPane::Pdf) << what;
         EXPECT_EQ(area->PaneAs<CPdfViewer>()->PageCount(), s.pages) << what;
+        // Qt PDF reads the one copy, a file in the private folder that only
+        // its owner may read, not a copy in memory.
+        std::vector<fs::path> copies;
+        for (const auto& e : fs::recursive_directory_iterator(area->TempFolder()))
+          if (e.path().extension() == ".pdf") copies.push_back(e.path());
+        ASSERT_EQ(copies.size(), 1u) << what;
+        EXPECT_EQ(Md5(test::ReadWholeFile(copies[0])), s.md5) << what;
+        EXPECT_EQ(fs::status(copies[0]).permissions() & (fs::perms::group_all | fs::perms::others_all),
+                  fs::perms::none) << what;
       } else if (s.pane == "media") {
         ASSERT_EQ(pane, PreviewPane::Media) << what;
         auto* media = area->PaneAs<CMediaViewer>();
