@@ -152,7 +152,7 @@ void VolumeScan(benchmark::State& state) {
     request.sources = &sources;
     request.selected = sources.front().get();
     request.items = SavedScanItemsOf(store);
-    request.imagePath = ScanRecordPathOf(fs::absolute(image), ScanPathForm::Plain);
+    request.image = image;
     t = Clock::now();
     if (!SaveVolumeScan(file, request)) state.SkipWithError("save failed");
     save = Seconds(t);

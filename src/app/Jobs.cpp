@@ -77,7 +77,7 @@ bool SaveScanInformation(CORVANApp& app, const std::filesystem::path& path, cons
     request.items = items;
     // The image as it was mounted for the scan.
     const std::filesystem::path image = app.m_pImage ? app.m_pImage->State().m_strImagePath : app.m_strImagePath;
-    request.imagePath = ScanRecordPathOf(std::filesystem::absolute(image), ScanPathForm::Plain);
+    request.image = image;
     request.imageType =
         static_cast<std::uint8_t>(app.m_pImage ? app.m_pImage->State().m_nImageType : app.m_nImageType);
     request.driveScanSaved = app.m_bDriveScanSaved != 0;

@@ -72,11 +72,7 @@ ArchiveListing ListArchiveEntries(ByteSource& source, std::u16string_view name, 
 
 std::u16string ArchiveName(std::string_view bytes) {
   if (const auto nul = bytes.find('\0'); nul != std::string_view::npos) bytes = bytes.substr(0, nul);
-  std::u16string out;
-  if (AppendUtf8(out, bytes)) return out;
-  out.clear();
-  CodePageDecoder().Append(out, bytes, 1252);
-  return out;
+  return DecodeUtf8OrCp1252(bytes);
 }
 
 std::u16string ArchiveTypeText(const ArchiveEntry& entry) {

@@ -8,10 +8,9 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
+#include <vector>
 
 extern char** environ;
 
@@ -128,13 +127,14 @@ OfficeRender RenderOfficeToPdf(const std::filesystem::path& program, const std::
   endGroup();
 
   const std::filesystem::path pdf = outDir / (document.stem().string() + ".pdf");
-  std::ifstream in(pdf, std::ios::binary);
-  if (!in) {
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(pdf, ec);
+  if (ec || size == 0 || !std::filesystem::is_regular_file(pdf, ec)) {
     out.status = OfficeRenderStatus::Failed;
     return out;
   }
-  out.pdf.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  out.status = out.pdf.empty() ? OfficeRenderStatus::Failed : OfficeRenderStatus::Rendered;
+  out.pdf = pdf;
+  out.status = OfficeRenderStatus::Rendered;
   return out;
 }
 

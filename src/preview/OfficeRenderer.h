@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <vector>
 
 namespace corvan {
 
@@ -23,7 +22,7 @@ enum class OfficeRenderStatus : std::uint8_t {
 
 struct OfficeRender {
   OfficeRenderStatus status = OfficeRenderStatus::Failed;
-  std::vector<std::uint8_t> pdf;
+  std::filesystem::path pdf;  // the PDF made, in the output folder
 };
 
 // The converter ("soffice" on the PATH); empty when there is none.
@@ -32,7 +31,7 @@ std::filesystem::path FindOfficeConverter();
 inline constexpr std::chrono::seconds kOfficeRenderLimit{90};
 
 // Renders `document` (whose extension tells the converter its kind) into
-// `outDir` and returns the PDF's bytes. `profile` is the converter's own
+// `outDir` and returns the PDF file made there. `profile` is the converter's own
 // profile folder. `cancelled` is polled while it runs.
 OfficeRender RenderOfficeToPdf(const std::filesystem::path& program, const std::filesystem::path& document,
                                const std::filesystem::path& outDir, const std::filesystem::path& profile,

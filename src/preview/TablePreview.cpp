@@ -93,33 +93,64 @@ void AddDbfRows(ByteSource& source, const std::vector<DbfField>& fields, std::ui
 
 // ---- CSV ----
 
+// RFC 4180 as files are written: LF or CR LF ends a row (a lone CR is text);
+// a field that starts with a quote runs to its closing quote, commas and
+// line ends included, and "" inside it is one quote. As common readers do,
+// a quote inside an unquoted field is text, and text after a closing quote
+// joins the field.
 class CsvParser {
  public:
   explicit CsvParser(TableGrid& grid) : grid_(grid) {}
 
   // False once a bound is reached: the rest of the file is not read.
   bool Feed(std::uint8_t byte) {
+    if (state_ == State::Quoted) {
+      if (byte == '"') state_ = State::QuoteInQuoted;
+      else return Append(static_cast<char16_t>(byte));
+      return true;
+    }
+    if (state_ == State::QuoteInQuoted) {
+      if (byte == '"') {
+        state_ = State::Quoted;
+        return Append(u'"');
+      }
+      state_ = State::Unquoted;  // the field was closed
+    }
     if (pendingCr_) {
       pendingCr_ = false;
       if (byte == '\n') return EndLine();
       if (!Append(u'\r')) return false;
+      state_ = State::Unquoted;
     }
-    if (byte == '\r') {
-      // The line feed may come in the next piece read.
-      pendingCr_ = true;
-      return true;
+    switch (byte) {
+      case '\r':
+        // The line feed may come in the next piece read.
+        pendingCr_ = true;
+        return true;
+      case '\n': return EndLine();
+      case ',': return EndCell();
+      case '"':
+        if (state_ == State::FieldStart) {
+          state_ = State::Quoted;
+          return true;
+        }
+        break;
+      default: break;
     }
-    if (byte == ',') return EndCell();
+    state_ = State::Unquoted;
     return Append(static_cast<char16_t>(byte));
   }
 
   void Finish() {
     if (pendingCr_ && !Append(u'\r')) return;
     pendingCr_ = false;
-    if (!cell_.empty() || column_ != 0) EndLine();
+    // A quoted field the file ends in is kept as far as it goes.
+    if (!cell_.empty() || column_ != 0 || state_ != State::FieldStart) EndLine();
   }
 
  private:
+  enum class State { FieldStart, Unquoted, Quoted, QuoteInQuoted };
+
   bool Append(char16_t c) {
     if (chars_ >= kMaxGridChars) return false;
     ++chars_;
@@ -141,6 +172,7 @@ class CsvParser {
     }
     cell_.clear();
     ++column_;
+    state_ = State::FieldStart;
     return true;
   }
 
@@ -155,6 +187,7 @@ class CsvParser {
   std::size_t column_ = 0;
   std::size_t cells_ = 0;
   std::size_t chars_ = 0;
+  State state_ = State::FieldStart;
   bool pendingCr_ = false;
 };
 

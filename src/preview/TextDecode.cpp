@@ -133,6 +133,26 @@ std::u16string DecodeText(std::string_view bytes, std::string_view charset) {
   return out;
 }
 
+std::u16string DecodeUtf8OrCp1252(std::string_view bytes, bool cutShort) {
+  const std::string_view whole = bytes;
+  if (cutShort) {
+    // Back over continuation bytes to the last lead byte; drop it and them
+    // when the sequence it starts needs more than is left.
+    std::size_t lead = bytes.size();
+    while (lead > 0 && bytes.size() - lead < 3 && (static_cast<unsigned char>(bytes[lead - 1]) & 0xC0) == 0x80) --lead;
+    if (lead > 0) {
+      const auto b = static_cast<unsigned char>(bytes[lead - 1]);
+      const std::size_t need = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+      if (need > bytes.size() - lead + 1) bytes = bytes.substr(0, lead - 1);
+    }
+  }
+  std::u16string out;
+  if (AppendUtf8(out, bytes)) return out;
+  out.clear();
+  AppendCp1252(out, whole);
+  return out;
+}
+
 std::string HtmlCharset(std::span<const std::uint8_t> page) {
   if (page.size() >= 3 && page[0] == 0xEF && page[1] == 0xBB && page[2] == 0xBF) return "utf-8";
   if (page.size() >= 2 && page[0] == 0xFF && page[1] == 0xFE) return "utf-16le";

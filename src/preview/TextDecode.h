@@ -1,6 +1,7 @@
 #pragma once
 // Bytes of a found document to UTF-16: by Windows code page (RTF), by
-// charset name (MIME parts, HTML), and the charset an HTML page declares.
+// charset name (MIME parts, HTML), the charset an HTML page declares, and
+// 8-bit text that names no charset (plain text, names in archives).
 
 #include <cstdint>
 #include <map>
@@ -36,6 +37,12 @@ class CodePageDecoder {
 
 // `bytes` in `charset` (UTF-8 when empty or unknown to the converters).
 std::u16string DecodeText(std::string_view bytes, std::string_view charset);
+
+// 8-bit text that names no charset: UTF-8 when it is valid UTF-8 (what
+// Linux tools write), else Windows-1252. `cutShort`: the bytes are the
+// start of longer text, so a sequence cut off at their end is left out
+// rather than making the whole text Windows-1252.
+std::u16string DecodeUtf8OrCp1252(std::string_view bytes, bool cutShort = false);
 
 // The charset an HTML page names: its byte-order mark, else a meta charset
 // or http-equiv Content-Type in its first 4 KiB; empty when none.

@@ -72,7 +72,13 @@ ScanInfoWriteResult SaveVolumeScan(const std::filesystem::path& path, const Scan
       return result;
   }
   info.header.form = request.driveScanSaved ? 2 : 1;
-  info.header.imagePath = request.imagePath;
+  std::error_code ec;
+  info.header.imagePath = ScanRecordPathOf(std::filesystem::absolute(request.image, ec), ScanPathForm::Plain);
+  if (ec || info.header.imagePath.empty()) {
+    result.error = ScanInfoError::PathNotStorable;
+    result.detail = request.image.string() + ": the image path does not fit the record";
+    return result;
+  }
   info.header.imageType = request.imageType;
   for (const auto& r : *request.sources)
     if (r) info.sources.push_back(CopySourceRecord(*r));

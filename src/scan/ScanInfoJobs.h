@@ -31,12 +31,15 @@ struct ScanSaveRequest {
   const std::vector<std::unique_ptr<SourceRecord>>* sources = nullptr;
   const SourceRecord* selected = nullptr;
   ScanInfoItemSource items;            // the found items, the root first
-  std::u16string imagePath;            // the mounted image
+  std::filesystem::path image;         // the mounted image, as it was opened
   std::uint8_t imageType = 0;          // 1 VMDK, 2 VDI, 3 VHD
   bool driveScanSaved = false;         // a drive scan was saved earlier in this run
   ScanInfoWriteOptions options;
 };
 
+// Refused (PathNotStorable, no file written) when the image's path does not
+// fit the record or is not UTF-8: a scan that names no image can never be
+// resumed.
 ScanInfoWriteResult SaveVolumeScan(const std::filesystem::path& path, const ScanSaveRequest& request);
 
 // What a resume needs of the program: the image mounted again from the

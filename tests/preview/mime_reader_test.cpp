@@ -114,5 +114,23 @@ TEST(TextDecode, CharsetsOfPagesAndDocuments) {
   EXPECT_EQ(HtmlCharset(Bytes("\xEF\xBB\xBF<p>")), "utf-8");
   EXPECT_EQ(HtmlCharset(Bytes("<p>none</p>")), "");
 }
+
+// Text without a charset: "Grüße" as UTF-8 encodes it, and as Windows-1252
+// does; the start of a longer text may end inside a UTF-8 sequence.
+TEST(TextDecode, Utf8WhenValidElseWindows1252) {
+  const std::string utf8 = "Gr\xC3\xBC\xC3\x9F" "e";
+  EXPECT_EQ(DecodeUtf8OrCp1252(utf8), u"Gr\u00FC\u00DFe");
+  EXPECT_EQ(DecodeUtf8OrCp1252("Gr\xFC\xDF" "e \x80"), u"Gr\u00FC\u00DFe \u20AC");
+  // Cut after the lead byte of "ß": left out when the text goes on, else
+  // the bytes are not UTF-8.
+  EXPECT_EQ(DecodeUtf8OrCp1252(utf8.substr(0, 5), true), u"Gr\u00FC");
+  EXPECT_EQ(DecodeUtf8OrCp1252(utf8.substr(0, 5)), u"Gr\u00C3\u00BC\u00C3");
+  // "€" (E2 82 AC) cut after one and after two bytes; whole, it stays.
+  EXPECT_EQ(DecodeUtf8OrCp1252("a\xE2", true), u"a");
+  EXPECT_EQ(DecodeUtf8OrCp1252("a\xE2\x82", true), u"a");
+  EXPECT_EQ(DecodeUtf8OrCp1252("a\xE2\x82\xAC", true), u"a\u20AC");
+  // Windows-1252 text that was cut keeps its last letter.
+  EXPECT_EQ(DecodeUtf8OrCp1252("\xE9t\xE9", true), u"\u00E9t\u00E9");
+}
 }  // namespace
 }  // namespace corvan

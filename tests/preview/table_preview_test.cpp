@@ -1,5 +1,5 @@
 // Database files as grids. CSV files are checked against Python's csv module
-// (unquoted, CRLF lines: the two read the same), dBASE tables are written by
+// (quoted fields, LF and CR LF lines: the two read the same), dBASE tables are written by
 // a small writer after the published dBASE III layout and read back by an
 // independent Python reader, and MDF data pages are laid out by hand from the
 // page and record layout (header, slot array at the page end, torn bits).
@@ -61,7 +61,7 @@ constexpr const char* kPythonCsv = R"(
 import csv, sys
 out = sys.stdout.buffer
 with open(sys.argv[1], newline='', encoding='latin-1') as f:
-    for row in csv.reader(f, quoting=csv.QUOTE_NONE):
+    for row in csv.reader(f):
         out.write(''.join(c + '\x1f' for c in row).encode('utf-16-le') + '\x1e'.encode('utf-16-le'))
 )";
 
@@ -86,13 +86,21 @@ std::vector<std::u16string> Headings(const TableGrid& grid) {
   return out;
 }
 
-TEST(CsvGrid, AgreesWithPythonOnUnquotedCrlfFiles) {
+TEST(CsvGrid, AgreesWithPythonsCsvReader) {
   const std::string files[] = {
       "name,size,date\r\nalpha,1,2020\r\nbeta,22,2021\r\n",
+      // As written on Linux: LF ends each line.
+      "name,size,date\nalpha,1,2020\nbeta,22,2021\n",
       // Ragged rows, empty cells, a blank line, no final line break.
       "a\r\nb,c,,d\r\n\r\n,e\r\nlast,line",
-      // Quote characters are ordinary characters and a comma inside them splits.
-      "\"x,y\",z\r\n'q'\r\n",
+      "a\nb,c,,d\n\n,e\nlast,line",
+      // A quoted field keeps its commas and line ends, and "" is one quote.
+      "\"Smith, J\",42\n\"say \"\"hi\"\"\",\"two\nlines\",\"crlf\r\ninside\"\r\n\"\",x\n",
+      // A quote inside an unquoted field is text; text after a closing quote
+      // joins the field; single quotes are ordinary.
+      "ab\"c,\"q\"rest,'s'\n",
+      // A file that ends inside a quoted field keeps what it has.
+      "a,\"open, never closed\nstill open",
       // Latin-1 bytes become the characters of the same value.
       std::string("caf\xE9,\x80\xFF\r\n\xA0\r\n"),
       // A comma as the last byte leaves an empty pending cell.
@@ -111,28 +119,37 @@ TEST(CsvGrid, AgreesWithPythonOnUnquotedCrlfFiles) {
     }
   }
   EXPECT_EQ(Headings(Csv("a\r\nb,c,,d\r\n")), (std::vector<std::u16string>{u"A", u"B", u"C", u"D"}));
+  EXPECT_EQ(Csv("\"Smith, J\",42\n").rows, (Rows{{u"Smith, J", u"42"}}));
 }
 
-TEST(CsvGrid, LineEndsAcrossReadPiecesStillEndTheLine) {
+TEST(CsvGrid, LineEndsAndQuotesAcrossReadPieces) {
   // CRLF straddling offsets 512 and 65536: the CR is the last byte of one
-  // piece read and the LF the first of the next.
+  // piece read and the LF the first of the next. Then a doubled quote and a
+  // closing quote followed by CR LF, split the same way.
   for (const std::size_t at : {std::size_t{511}, std::size_t{65535}}) {
     std::string f;
     int n = 0;
     while (f.size() + 20 < at) f.append("row").append(std::to_string(n++)).append(",v\r\n");
     f += std::string(at - f.size(), 'x') + "\r\nafter,it\r\nend";
     ASSERT_EQ(f.substr(at, 2), "\r\n");
-    const TableGrid grid = Csv(f);
+    TableGrid grid = Csv(f);
     EXPECT_EQ(grid.rows, PythonCsv(f));
     EXPECT_EQ(grid.rows.back(), std::vector<std::u16string>{u"end"});
+
+    std::string q = "\"";
+    q += std::string(at - 1, 'y') + "\"\"z\"\r\nnext";
+    ASSERT_EQ(q.substr(at, 2), "\"\"");
+    grid = Csv(q);
+    EXPECT_EQ(grid.rows, PythonCsv(q));
+    ASSERT_EQ(grid.rows.size(), 2u);
+    EXPECT_EQ(grid.rows[0][0].substr(at - 1), u"\"z");
   }
 }
 
-TEST(CsvGrid, BareLineFeedsAndCarriageReturnsStayInTheCell) {
-  // Only CR LF ends a line: a bare LF or CR is part of the cell, and the next
-  // line goes on in the same row.
+TEST(CsvGrid, ALoneCarriageReturnStaysInTheCell) {
+  // LF and CR LF end a row; a CR that no LF follows is part of the cell.
   const TableGrid grid = Csv("a\nb,c\r\nd\re,f\r\r\n");
-  EXPECT_EQ(grid.rows, (Rows{{u"a\nb", u"c"}, {u"d\re", u"f\r"}}));
+  EXPECT_EQ(grid.rows, (Rows{{u"a"}, {u"b", u"c"}, {u"d\re", u"f\r"}}));
 }
 
 TEST(CsvGrid, ColumnsPastZAreLetteredLikeASpreadsheet) {

@@ -1,7 +1,8 @@
 // Saving a scan and resuming from it: the resumed results window holds the
 // same items as the scan's, read from the same image; a saved scan whose
 // image is gone, or a damaged scan file, is refused with one message that
-// says why, and nothing is posted.
+// says why, and nothing is posted; a scan whose image path the file cannot
+// hold is not saved at all.
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include "core/HeadlessHost.h"
 #include "engines/fat/FatEngine.h"
 #include "platform/TextConv.h"
+#include "scan/ScanInfoIndex.h"
 #include "scan/ScanInfoJobs.h"
 #include "sources/FatBootSector.h"
 #include "sources/FileSectorSource.h"
@@ -35,15 +37,20 @@ class SavedScanJobs : public ::testing::Test {
     ASSERT_EQ(engine_->ScanVolume(0), FatScanResult::Completed);
     sources_.push_back(std::make_unique<SourceRecord>(fattest::VolumeSource(0, h_.sectors, kFat16)));
 
+    saved_ = dir_.path() / "scan.img";
+    ASSERT_TRUE(SaveVolumeScan(saved_, Request(image_)));
+  }
+
+  ScanSaveRequest Request(const fs::path& image) {
     ScanSaveRequest request;
     request.engineKind = EngineKind::Fat;
     request.engine = engine_.get();
     request.sources = &sources_;
     request.selected = sources_.front().get();
     request.items = SavedScanItemsOf(h_.store);
-    request.imagePath = ScanRecordPathOf(image_, ScanPathForm::Plain);
-    saved_ = dir_.path() / "scan.img";
-    ASSERT_TRUE(SaveVolumeScan(saved_, request));
+    request.image = image;
+    request.options.indexFile = dir_.path() / "index";
+    return request;
   }
 
   ScanLoadResult Load() {
@@ -116,6 +123,32 @@ TEST_F(SavedScanJobs, ADamagedOrMissingScanFileIsRefusedWithOneMessage) {
   EXPECT_FALSE(loaded.ok);
   ASSERT_EQ(prompt_.texts.size(), 2u);
   EXPECT_EQ(prompt_.texts[1], "Unable to open scan information file to resume recovery");
+}
+
+// The image field holds 260 UTF-16 units with the terminating NUL: a path of
+// 259 units is saved and read back; one of 260, or one that is not UTF-8, is
+// refused before any file is written or indexed.
+TEST_F(SavedScanJobs, AnImagePathTheFileCannotHoldIsRefused) {
+  const std::size_t indexed = ReadScanIndex(dir_.path() / "index").size();
+  const fs::path fits = "/" + std::string(258, 'i');
+  const fs::path atLimit = dir_.path() / "fits.img";
+  ASSERT_TRUE(SaveVolumeScan(atLimit, Request(fits)));
+  VolumeScanInfo back;
+  ASSERT_TRUE(ReadVolumeScanFile(atLimit, back));
+  EXPECT_EQ(back.header.imagePath, Utf8ToUtf16(fits.string()));
+  EXPECT_EQ(ReadScanIndex(dir_.path() / "index").size(), indexed + 1);
+
+  for (const fs::path& image : {fs::path("/" + std::string(259, 'i')), fs::path("/images/disk\xFF.vmdk")}) {
+    const fs::path target = dir_.path() / "refused.img";
+    const ScanInfoWriteResult saved = SaveVolumeScan(target, Request(image));
+    EXPECT_FALSE(saved) << image;
+    EXPECT_EQ(saved.error, ScanInfoError::PathNotStorable) << image;
+    EXPECT_FALSE(fs::exists(target)) << image;
+    EXPECT_EQ(ReadScanIndex(dir_.path() / "index").size(), indexed + 1) << image;
+  }
+  // Nothing half-written is left beside the target.
+  for (const auto& entry : fs::directory_iterator(dir_.path()))
+    EXPECT_NE(entry.path().extension(), ".part") << entry.path();
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // The preview tests' files: one sample of each kind the panes show, made by
 // tests/tools/make-preview-samples, and the disk of three volumes (FAT32,
 // NTFS, exFAT) that tests/tools/make-preview-disk lays them on. Both are
-// made once into the build tree; a lock keeps parallel test processes from
+// made into the build tree once (and again when a tool changes); a lock keeps parallel test processes from
 // making them twice.
 
 #include <fcntl.h>
@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -40,8 +41,20 @@ inline std::filesystem::path PreviewSamplesDir(std::string* why = nullptr) {
   std::filesystem::create_directories(dir.parent_path());
   const int lock = ::open((dir.string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (lock >= 0) ::flock(lock, LOCK_EX);
+  // Made again when a tool changed since: an edited sample must not be
+  // checked against the files of an older tool.
+  std::string stamp;
+  for (const std::filesystem::path tool : {std::filesystem::path(CORVAN_PREVIEW_SAMPLES_TOOL),
+                                           std::filesystem::path(CORVAN_PREVIEW_SAMPLES_TOOL).parent_path() /
+                                               "make-raw-samples",
+                                           std::filesystem::path(CORVAN_PREVIEW_DISK_TOOL)}) {
+    std::error_code ec;
+    stamp += std::to_string(std::filesystem::last_write_time(tool, ec).time_since_epoch().count()) + "\n";
+  }
+  std::string made;
+  if (std::ifstream done(dir / "done"); done) made.assign(std::istreambuf_iterator<char>(done), {});
   std::string problem;
-  if (!std::filesystem::exists(dir / "done")) {
+  if (made != stamp) {
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     const std::string files = (dir / "files").string();
@@ -49,7 +62,7 @@ inline std::filesystem::path PreviewSamplesDir(std::string* why = nullptr) {
                                 CORVAN_PREVIEW_DISK_TOOL + "' '" + files + "' '" + dir.string() + "'";
     const int status = std::system(command.c_str());
     const int rc = status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    if (rc == 0) std::ofstream(dir / "done") << "made\n";
+    if (rc == 0) std::ofstream(dir / "done") << stamp;
     else problem = rc == 77 ? "a tool the samples need is missing: run scripts/setup-deps"
                             : "the preview samples could not be made";
   }

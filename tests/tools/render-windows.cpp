@@ -620,12 +620,13 @@ void RenderPreviews(CRecoveryConsole* console, std::vector<std::pair<QString, QI
   const struct {
     PreviewPane pane;
     const char* name;
-    const char16_t* extension = nullptr;  // the table pane once per kind of table
+    const char16_t* extension = nullptr;  // the table and media panes once per kind of file
   } kinds[] = {{PreviewPane::Hex, "hex"},
                {PreviewPane::Text, "text"},
                {PreviewPane::Image, "image"},
                {PreviewPane::Pdf, "pdf"},
-               {PreviewPane::Media, "media"},
+               {PreviewPane::Media, "media", u".wav"},
+               {PreviewPane::Media, "media-video", u".avi"},
                {PreviewPane::Office, "office"},
                {PreviewPane::Html, "html"},
                {PreviewPane::Rtf, "rtf"},

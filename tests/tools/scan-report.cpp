@@ -9,7 +9,9 @@
 //   scan-report VOLUME.img --raw-volume ntfs|fat|exfat --mode ... [--extract DIR]
 // Raw Recovery carves the types selected in the preset signature file, or in
 // the file given with --types FILE.
-//   scan-report IMAGE --volume N --mode M --save-scan FILE   (saves the scan after listing it)
+//   scan-report IMAGE --volume N --mode M --save-scan FILE   (saves the scan after listing it;
+//     a scan that cannot be saved, its image path too long for the file among
+//     others, writes no file, prints "Can't open file FILE" and why, and exits 1)
 //   scan-report --resume FILE [--extract DIR]   (lists, and extracts, from a saved scan
 //     without scanning the volume again; the same output)
 //   scan-report IMAGE --dump FIRST COUNT
@@ -62,6 +64,9 @@ namespace fs = std::filesystem;
 using namespace corvan;
 
 namespace {
+
+// "Can't open file ": what the program says of a scan file it cannot save.
+constexpr unsigned kIdsCantOpenFile = 124;
 
 int Usage() {
   std::cerr << "usage:\n"
@@ -565,11 +570,12 @@ int main(int argc, char** argv) {
     request.sources = &app.m_sourceList.m_sources;
     request.selected = app.m_sourceList.m_pSelectedSource;
     request.items = SavedScanItemsOf(store);
-    request.imagePath = ScanRecordPathOf(fs::absolute(image), ScanPathForm::Plain);
+    request.image = image;
     request.imageType = static_cast<std::uint8_t>(ImageTypeForPath(image));
     const ScanInfoWriteResult saved = SaveVolumeScan(*saveScan, request);
     if (!saved) {
-      std::cerr << "the scan could not be saved: " << saved.detail << "\n";
+      // The program's message for a scan it cannot save, then why.
+      std::cerr << LoadString(kIdsCantOpenFile) << saveScan->string() << "\n" << saved.detail << "\n";
       return 1;
     }
   }

@@ -1,10 +1,20 @@
 #include "preview/ui/CMediaViewer.h"
 
+#include <QAudioDevice>
 #include <QAudioOutput>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMediaDevices>
 #include <QMediaPlayer>
+#include <QSlider>
+#include <QStyle>
+#include <QToolButton>
 #include <QUrl>
+#include <QVBoxLayout>
 #include <QVideoSink>
 #include <QVideoWidget>
+#include <algorithm>
+#include <climits>
 
 #include "ui/DialogLayout.h"
 
@@ -30,7 +40,9 @@ CMediaViewer::~CMediaViewer() { Clear(); }
 void CMediaViewer::ShowMediaFile(const QString& file, bool video) {
   m_loaded = false;
   m_reported = false;
-  if (video) {
+  if (!video) {
+    MakePlayBar();
+  } else {
     m_pVideo = new QVideoWidget(this);
     m_pVideo->setAspectRatioMode(Qt::KeepAspectRatio);
     m_pPlayer->setVideoOutput(m_pVideo);
@@ -59,7 +71,8 @@ void CMediaViewer::OnStatus() {
       if (m_reported) return;
       m_reported = true;
       m_loaded = true;
-      m_pPlayer->play();
+      ShowTime();
+      if (m_canSound) m_pPlayer->play();
       emit Loaded(true);
       return;
     case QMediaPlayer::InvalidMedia:
@@ -69,6 +82,67 @@ void CMediaViewer::OnStatus() {
       return;
     default:
       return;
+  }
+}
+
+void CMediaViewer::MakePlayBar() {
+  if (m_pPlay) return;
+  // Without a sound output (no sound server) the player still reads the
+  // file and its length; only playing is not offered.
+  m_canSound = !QMediaDevices::audioOutputs().isEmpty();
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(12, 12, 12, 12);
+  auto* bar = new QHBoxLayout;
+  m_pPlay = new QToolButton(this);
+  m_pPlay->setObjectName(QStringLiteral("MediaPlay"));
+  m_pPlay->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
+  m_pSeek = new QSlider(Qt::Horizontal, this);
+  m_pSeek->setObjectName(QStringLiteral("MediaPosition"));
+  m_pSeek->setRange(0, 0);
+  m_pTime = new QLabel(TimeText(0, 0), this);
+  m_pTime->setObjectName(QStringLiteral("MediaTime"));
+  bar->addWidget(m_pPlay);
+  bar->addWidget(m_pSeek, 1);
+  bar->addWidget(m_pTime);
+  column->addLayout(bar);
+  m_pNoSound = new QLabel(QStringLiteral("Sound cannot be played on this machine: it has no sound output."), this);
+  m_pNoSound->setObjectName(QStringLiteral("MediaNoSound"));
+  m_pNoSound->setWordWrap(true);
+  m_pNoSound->setVisible(!m_canSound);
+  column->addWidget(m_pNoSound);
+  column->addStretch(1);
+  m_pPlay->setEnabled(m_canSound);
+  m_pSeek->setEnabled(m_canSound);
+
+  connect(m_pPlay, &QToolButton::clicked, this, [this] {
+    if (m_pPlayer->playbackState() == QMediaPlayer::PlayingState) m_pPlayer->pause();
+    else m_pPlayer->play();
+  });
+  connect(m_pPlayer, &QMediaPlayer::playbackStateChanged, this, [this](QMediaPlayer::PlaybackState state) {
+    m_pPlay->setIcon(style()->standardIcon(state == QMediaPlayer::PlayingState ? QStyle::SP_MediaPause
+                                                                                : QStyle::SP_MediaPlay));
+  });
+  connect(m_pSeek, &QSlider::sliderMoved, m_pPlayer, [this](int ms) { m_pPlayer->setPosition(ms); });
+  connect(m_pPlayer, &QMediaPlayer::durationChanged, this, &CMediaViewer::ShowTime);
+  connect(m_pPlayer, &QMediaPlayer::positionChanged, this, &CMediaViewer::ShowTime);
+}
+
+QString CMediaViewer::TimeText(qint64 positionMs, qint64 lengthMs) {
+  const auto clock = [](qint64 ms) {
+    const qint64 s = (std::max<qint64>(ms, 0) + 500) / 1000;
+    return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+  };
+  return clock(positionMs) + QStringLiteral(" / ") + clock(lengthMs);
+}
+
+void CMediaViewer::ShowTime() {
+  if (!m_pTime) return;
+  const qint64 length = m_pPlayer->duration();
+  const qint64 position = m_pPlayer->position();
+  m_pTime->setText(TimeText(position, length));
+  if (!m_pSeek->isSliderDown()) {
+    m_pSeek->setRange(0, static_cast<int>(std::min<qint64>(length, INT_MAX)));
+    m_pSeek->setValue(static_cast<int>(std::min<qint64>(position, INT_MAX)));
   }
 }
 

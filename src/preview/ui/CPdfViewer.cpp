@@ -1,6 +1,5 @@
 #include "preview/ui/CPdfViewer.h"
 
-#include <QBuffer>
 #include <QPdfDocument>
 #include <QPdfView>
 #include <QVBoxLayout>
@@ -24,18 +23,15 @@ CPdfViewer::CPdfViewer(QWidget* parent) : QWidget(parent) {
 }
 
 CPdfViewer::~CPdfViewer() {
-  // The document lets go of its buffer before the buffer goes.
+  // The view lets go of the document, and the document of its file, first.
   m_pView->setDocument(nullptr);
   m_pDocument->close();
 }
 
-void CPdfViewer::LoadPdf(QByteArray pdf) {
-  m_bytes = std::move(pdf);
-  m_pBuffer = new QBuffer(&m_bytes, this);
-  m_pBuffer->open(QIODevice::ReadOnly);
+void CPdfViewer::LoadPdf(const QString& pdf) {
   m_loaded = false;
   m_reported = false;
-  m_pDocument->load(m_pBuffer);
+  m_pDocument->load(pdf);
   OnStatus();
 }
 

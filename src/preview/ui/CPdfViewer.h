@@ -1,11 +1,12 @@
 #pragma once
-// The PDF pane: a PDF held in memory (a found PDF file, or the rendering of
-// an Office document) shown page after page across the pane's width.
+// The PDF pane: a PDF file in the preview's private folder (the copy of a
+// found PDF, or the rendering of an Office document) shown page after page
+// across the pane's width. Qt PDF reads the file as it needs it, so even a
+// large document is not held in memory whole.
 
-#include <QByteArray>
+#include <QString>
 #include <QWidget>
 
-class QBuffer;
 class QPdfDocument;
 class QPdfView;
 
@@ -19,8 +20,8 @@ class CPdfViewer : public QWidget {
   explicit CPdfViewer(QWidget* parent = nullptr);
   ~CPdfViewer() override;
 
-  // Starts loading `pdf`; Loaded() follows.
-  void LoadPdf(QByteArray pdf);
+  // Starts loading the file `pdf`; Loaded() follows.
+  void LoadPdf(const QString& pdf);
   bool IsLoaded() const { return m_loaded; }
   int PageCount() const;
   QPdfDocument* Document() const { return m_pDocument; }
@@ -34,8 +35,6 @@ class CPdfViewer : public QWidget {
 
   QPdfDocument* m_pDocument = nullptr;
   QPdfView* m_pView = nullptr;
-  QBuffer* m_pBuffer = nullptr;
-  QByteArray m_bytes;
   bool m_loaded = false;
   bool m_reported = false;
 };

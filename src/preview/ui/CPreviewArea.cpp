@@ -35,9 +35,7 @@ namespace corvan {
 
 namespace {
 
-QByteArray ToBytes(const std::vector<std::uint8_t>& v) {
-  return QByteArray(reinterpret_cast<const char*>(v.data()), static_cast<qsizetype>(v.size()));
-}
+QString PathText(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
 
 // The extension a copy is given: the file's own when it is plain letters
 // and digits (players and converters go by it), never anything else of
@@ -272,9 +270,9 @@ void CPreviewArea::ShowText() {
   auto* text = new CTextViewer(this);
   SetPane(text, PreviewPane::Text);
   QPointer<CTextViewer> pane(text);
-  ReadBytes(kTextShownBytes, [this, pane](PreviewBytes read) {
+  ReadBytes(kTextShownBytes, [this, pane, size = m_item.size](PreviewBytes read) {
     if (!pane) return;
-    if (pane->ShowText(read.bytes)) MarkReady();
+    if (pane->ShowText(read.bytes, size > read.bytes.size())) MarkReady();
     else ShowHex();
   });
 }
@@ -345,15 +343,30 @@ void CPreviewArea::DecodeImage(QSize fit) {
       });
 }
 
+void CPreviewArea::CopyItem(std::filesystem::path copy, std::uint64_t limit, std::function<void(bool)> done) {
+  ScanEngine* engine = m_engine;
+  const FoundItemInfo item = m_item;
+  Run<bool>(
+      [engine, item, copy = std::move(copy), limit](const PreviewCancel& cancel) {
+        return engine && CopyPreviewFile(*engine, item, limit, copy, cancel);
+      },
+      std::move(done));
+}
+
 void CPreviewArea::ShowPdf() {
+  // Qt PDF is handed a private copy on disk: a PDF may be up to the preview
+  // limit, and the copy is the only one.
+  const std::filesystem::path folder = ItemFolder();
+  if (folder.empty()) return ShowHex();
   auto* pdf = new CPdfViewer(this);
   SetPane(pdf, PreviewPane::Pdf);
   QPointer<CPdfViewer> pane(pdf);
   FallBackUnlessLoaded(pdf);
-  ReadBytes(kPreviewSizeLimit, [this, pane](PreviewBytes read) {
+  const std::filesystem::path copy = folder / "document.pdf";
+  CopyItem(copy, kPreviewSizeLimit, [this, pane, copy](bool copied) {
     if (!pane) return;
-    if (read.bytes.empty()) return ShowHex();
-    pane->LoadPdf(ToBytes(read.bytes));
+    if (!copied) return ShowHex();
+    pane->LoadPdf(PathText(copy));
   });
 }
 
@@ -392,7 +405,7 @@ void CPreviewArea::ShowOffice() {
       [this, pane](OfficeRender render) {
         if (!pane) return;
         if (render.status != OfficeRenderStatus::Rendered) return ShowHex();
-        pane->LoadPdf(ToBytes(render.pdf));
+        pane->LoadPdf(PathText(render.pdf));
       });
 }
 
@@ -442,19 +455,12 @@ void CPreviewArea::ShowMedia() {
   SetPane(media, PreviewPane::Media);
   QPointer<CMediaViewer> pane(media);
   FallBackUnlessLoaded(media);
-  ScanEngine* engine = m_engine;
-  const FoundItemInfo item = m_item;
   const std::filesystem::path copy = folder / ("sample" + extension);
-  const std::uint64_t limit = video ? kVideoCopyLimit : kAudioCopyLimit;
-  Run<bool>(
-      [engine, item, copy, limit](const PreviewCancel& cancel) {
-        return engine && CopyPreviewFile(*engine, item, limit, copy, cancel);
-      },
-      [this, pane, copy, video](bool copied) {
-        if (!pane) return;
-        if (!copied) return ShowHex();
-        pane->ShowMediaFile(QString::fromStdString(copy.string()), video);
-      });
+  CopyItem(copy, video ? kVideoCopyLimit : kAudioCopyLimit, [this, pane, copy, video](bool copied) {
+    if (!pane) return;
+    if (!copied) return ShowHex();
+    pane->ShowMediaFile(PathText(copy), video);
+  });
 }
 
 namespace {

@@ -90,6 +90,9 @@ class CPreviewArea : public QWidget {
   void RunOnBytes(std::uint64_t end, std::function<Result(PreviewBytes)> work, std::function<void(Result)> done);
   // Reads the item's bytes [0, end) on the worker, then runs `done` here.
   void ReadBytes(std::uint64_t end, std::function<void(PreviewBytes)> done);
+  // Copies the first `limit` bytes of the item to `copy` (in ItemFolder())
+  // on the worker; `done` is told whether the copy was made.
+  void CopyItem(std::filesystem::path copy, std::uint64_t limit, std::function<void(bool)> done);
   // The pane's Loaded(false) brings the hex pane.
   template <class PaneType>
   void FallBackUnlessLoaded(PaneType* pane);

@@ -13,8 +13,13 @@
 #include <QLabel>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QAudioDevice>
+#include <QMediaDevices>
 #include <QPdfDocument>
 #include <QScrollBar>
+#include <QSlider>
+#include <QToolButton>
+#include <cmath>
 #include <fstream>
 #include <map>
 
@@ -109,6 +114,12 @@ std::vector<std::string> ToolLines(const std::string& command, const fs::path& f
 constexpr const char* kZipMembers =
     "python3 -c \"import sys, zipfile\n"
     "for i in zipfile.ZipFile(sys.argv[1]).infolist(): print(i.filename, i.file_size, i.compress_size, sep='\\t')\"";
+// The text pane's share of a text file as Python decodes it: the first 8 KiB
+// as UTF-8 (a sequence cut at the end left out), CR LF as one line end.
+constexpr const char* kTextStart =
+    "python3 -c \"import sys\n"
+    "t = open(sys.argv[1], 'rb').read()[:8192].decode('utf-8', 'ignore')\n"
+    "sys.stdout.buffer.write((t.replace('\\r\\n', '\\n') + '\\n').encode('utf-8'))\"";
 // Python's csv module: each row's cells joined by tabs.
 constexpr const char* kCsvRows =
     "python3 -c \"import csv, sys\n"
@@ -214,9 +225,38 @@ TEST_P(PreviewSamplePanes, EveryKindShowsInItsPane) {
       } else if (s.pane == "pdf") {
         ASSERT_EQ(pane, PreviewPane::Pdf) << what;
         EXPECT_EQ(area->PaneAs<CPdfViewer>()->PageCount(), s.pages) << what;
+        // Qt PDF reads the one copy, a file in the private folder that only
+        // its owner may read, not a copy in memory.
+        std::vector<fs::path> copies;
+        for (const auto& e : fs::recursive_directory_iterator(area->TempFolder()))
+          if (e.path().extension() == ".pdf") copies.push_back(e.path());
+        ASSERT_EQ(copies.size(), 1u) << what;
+        EXPECT_EQ(Md5(test::ReadWholeFile(copies[0])), s.md5) << what;
+        EXPECT_EQ(fs::status(copies[0]).permissions() & (fs::perms::group_all | fs::perms::others_all),
+                  fs::perms::none) << what;
       } else if (s.pane == "media") {
         ASSERT_EQ(pane, PreviewPane::Media) << what;
-        EXPECT_TRUE(area->PaneAs<CMediaViewer>()->IsLoaded()) << what;
+        auto* media = area->PaneAs<CMediaViewer>();
+        EXPECT_TRUE(media->IsLoaded()) << what;
+        if (!s.name.ends_with(".avi")) {
+          // Sound: the play bar and the length, whether or not this machine
+          // has a sound output; without one a line says so.
+          ASSERT_NE(media->PlayButton(), nullptr) << what;
+          EXPECT_TRUE(media->PlayButton()->isVisibleTo(media)) << what;
+          EXPECT_TRUE(media->PositionBar()->isVisibleTo(media)) << what;
+          const bool noSound = QMediaDevices::audioOutputs().isEmpty();
+          EXPECT_EQ(media->NoSoundLine()->isVisibleTo(media), noSound) << what;
+          EXPECT_EQ(media->PlayButton()->isEnabled(), !noSound) << what;
+          if (s.name.ends_with(".wav")) {
+            // sox's own reading of the length, to the nearest second.
+            const auto soxi = ToolLines("soxi -D", s.path);
+            ASSERT_EQ(soxi.size(), 1u) << what;
+            const long seconds = std::lround(std::stod(soxi[0]));
+            const QString length = QStringLiteral(" / %1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QChar(u'0'));
+            EXPECT_TRUE(WaitFor([&] { return media->TimeLabel()->text().endsWith(length); }, 10000))
+                << what << " " << media->TimeLabel()->text().toStdString();
+          }
+        }
       } else if (s.pane == "office") {
         ASSERT_EQ(pane, PreviewPane::Office) << what;
         auto* pdf = area->PaneAs<CPdfViewer>();
@@ -246,10 +286,15 @@ TEST_P(PreviewSamplePanes, EveryKindShowsInItsPane) {
         }
       } else if (s.pane == "text") {
         ASSERT_EQ(pane, PreviewPane::Text) << what;
-        const std::string bytes = test::ReadWholeFile(s.path).substr(0, 8192);
-        QString expected = QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-        expected.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-        EXPECT_EQ(area->PaneAs<CTextViewer>()->toPlainText(), expected) << what;
+        // The first 8 KiB as Python decodes UTF-8, the letter cut at the end
+        // left out.
+        const auto lines = ToolLines(kTextStart, s.path);
+        ASSERT_FALSE(lines.empty());
+        QStringList expected;
+        for (const auto& line : lines) expected << QString::fromStdString(line);
+        const QString shown = area->PaneAs<CTextViewer>()->toPlainText();
+        EXPECT_EQ(shown, expected.join(QChar(u'\n'))) << what;
+        EXPECT_TRUE(shown.contains(QString::fromUtf8("Gr\xC3\xBC\xC3\x9F" "e aus K\xC3\xB6ln"))) << what;
       } else if (s.pane == "archive") {
         ASSERT_EQ(pane, PreviewPane::Archive) << what;
         const CReportList& list = *area->PaneAs<CReportList>();
@@ -421,29 +466,35 @@ TEST_F(PreviewFallbacks, HexPaneLayoutAndScrolling) {
   EXPECT_EQ(Show(Engine(), Record("live/notes.txt"), "notes.txt", true), PreviewPane::Hex);
   auto* hex = area->PaneAs<CHexViewer>();
   ASSERT_NE(hex, nullptr);
-  // 9000 bytes: pages 0 to 35.
+  const std::string notes = test::ReadWholeFile(dir / "files" / "notes.txt");
+  // The text column of 16 bytes of the file: control codes as dots.
+  const auto ansi = [&notes](std::size_t at) {
+    QString text;
+    for (std::size_t i = at; i < at + 16; ++i) {
+      const unsigned char c = static_cast<unsigned char>(notes[i]);
+      text.append(c < 0x20 || (c >= 0x7F && c < 0xA0) ? QChar(u'.') : QChar(c));
+    }
+    return text;
+  };
+  // More than 8 KiB and less than 9 KiB: pages 0 to 35.
+  ASSERT_GT(notes.size(), 35u * 256);
+  ASSERT_LE(notes.size(), 36u * 256);
   EXPECT_EQ(hex->LastPage(), 35u);
   EXPECT_EQ(hex->ScrollBar()->maximum(), 35);
   EXPECT_EQ(hex->OffsetText(0), QStringLiteral("0000000000"));
-  EXPECT_EQ(hex->HexText(0, 0), QStringLiteral("4C"));  // "L" of "Line 0001"
-  EXPECT_EQ(hex->AnsiText(0), QStringLiteral("Line 0001 of the"));
+  EXPECT_EQ(hex->HexText(0, 0), QStringLiteral("%1").arg(static_cast<unsigned char>(notes[0]), 2, 16, QChar(u'0')).toUpper());
+  EXPECT_EQ(hex->AnsiText(0), ansi(0));
   // Scrolling to page 16 shows offset 0000001000.
   hex->ScrollBar()->setValue(16);
   ASSERT_TRUE(WaitFor([&] { return hex->PageReady(); }, 10000));
   EXPECT_EQ(hex->OffsetText(0), QStringLiteral("0000001000"));
-  // The page's CR LF shows as dots in the text column.
-  const std::string notes = test::ReadWholeFile(dir / "files" / "notes.txt");
-  QString ansi;
-  for (int i = 0; i < 16; ++i) {
-    const unsigned char c = static_cast<unsigned char>(notes[4096 + i]);
-    ansi.append(c < 0x20 ? QChar(u'.') : QChar(c));
-  }
-  EXPECT_EQ(hex->AnsiText(0), ansi);
-  // The last page: 9000 - 35 * 256 = 40 bytes, zeros after them.
+  EXPECT_EQ(hex->AnsiText(0), ansi(4096));
+  // The last page: what is left past 35 pages, zeros after it.
+  const std::size_t tail = notes.size() - 35 * 256;
   hex->ScrollBar()->setValue(hex->ScrollBar()->maximum());
   ASSERT_TRUE(WaitFor([&] { return hex->PageReady(); }, 10000));
-  EXPECT_EQ(hex->PageBytes()[39], static_cast<std::uint8_t>(notes[8999]));
-  EXPECT_EQ(hex->PageBytes()[40], 0);
+  EXPECT_EQ(hex->PageBytes()[tail - 1], static_cast<std::uint8_t>(notes.back()));
+  EXPECT_EQ(hex->PageBytes()[tail], 0);
   EXPECT_EQ(hex->HexText(15, 15), QStringLiteral("00"));
   EXPECT_EQ(hex->AnsiText(15), QString(16, QChar(u'.')));
   // The pane sits one pixel in from the right and five up from the bottom.
