@@ -1,6 +1,7 @@
 // Saved scans and the saved-scan index from any bytes: the readers refuse or
 // accept, and what they accept writes back to bytes that read back to the
-// same bytes again.
+// same bytes again. Bytes in memory go through the same window and cursor
+// as a saved file does.
 #include <cstdint>
 #include <cstdlib>
 #include <span>

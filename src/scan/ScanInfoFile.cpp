@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <system_error>
 
@@ -68,39 +69,22 @@ bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 
 // ---- reading ---------------------------------------------------------------
 
+// Reads a saved scan through a window, since the item part is many small
+// records. A file and bytes in memory (the fuzz target's) are read through
+// the same window and the same checks; only the positional read differs.
 class ByteInput {
  public:
-  virtual ~ByteInput() = default;
-  virtual std::uint64_t Size() const = 0;
-  virtual bool Read(void* out, std::size_t n, std::uint64_t at) = 0;
-};
-
-class SpanInput final : public ByteInput {
- public:
-  explicit SpanInput(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
-  std::uint64_t Size() const override { return bytes_.size(); }
-  bool Read(void* out, std::size_t n, std::uint64_t at) override {
-    if (at > bytes_.size() || n > bytes_.size() - at) return false;
-    if (n) std::memcpy(out, bytes_.data() + at, n);
-    return true;
-  }
-
- private:
-  std::span<const std::uint8_t> bytes_;
-};
-
-// Reads through a window, since the item part is many small records.
-class FileInput final : public ByteInput {
- public:
-  FileInput(const FileHandle& file, std::uint64_t size) : file_(file), size_(size) {}
-  std::uint64_t Size() const override { return size_; }
-  bool Read(void* out, std::size_t n, std::uint64_t at) override {
+  using ReadAt = std::function<bool(void* out, std::size_t n, std::uint64_t at)>;
+  ByteInput(ReadAt readAt, std::uint64_t size) : readAt_(std::move(readAt)), size_(size) {}
+  std::uint64_t Size() const { return size_; }
+  bool Read(void* out, std::size_t n, std::uint64_t at) {
     if (at > size_ || n > size_ - at) return false;
-    if (n >= kWindow) return file_.ReadExactAt(out, n, at);
+    if (n == 0) return true;  // an empty block: nothing to copy, nowhere to copy it
+    if (n >= kWindow) return readAt_(out, n, at);
     if (at < windowAt_ || at + n > windowAt_ + window_.size()) {
       const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kWindow, size_ - at));
       window_.resize(want);
-      if (!file_.ReadExactAt(window_.data(), want, at)) {
+      if (!readAt_(window_.data(), want, at)) {
         window_.clear();
         return false;
       }
@@ -112,11 +96,25 @@ class FileInput final : public ByteInput {
 
  private:
   static constexpr std::size_t kWindow = 1 << 20;
-  const FileHandle& file_;
+  ReadAt readAt_;
   std::uint64_t size_;
   std::vector<std::uint8_t> window_;
   std::uint64_t windowAt_ = 0;
 };
+
+ByteInput SpanInput(std::span<const std::uint8_t> bytes) {
+  return ByteInput(
+      [bytes](void* out, std::size_t n, std::uint64_t at) {
+        std::memcpy(out, bytes.data() + at, n);
+        return true;
+      },
+      bytes.size());
+}
+
+ByteInput FileInput(const FileHandle& file, std::uint64_t size) {
+  return ByteInput([&file](void* out, std::size_t n, std::uint64_t at) { return file.ReadExactAt(out, n, at); },
+                   size);
+}
 
 // The bytes between the header block and the trailer; nothing is read or
 // allocated for a length that is not there.
@@ -137,6 +135,7 @@ class Cursor {
   ScanInfoStatus TakeBlock(std::vector<std::uint8_t>& out, std::uint64_t n, const std::string& what) {
     if (n > Remaining()) return Take(nullptr, n, what);
     out.resize(static_cast<std::size_t>(n));
+    if (n == 0) return {};  // an empty block reads nothing
     return Take(out.data(), n, what);
   }
   // `count` records of `size` bytes each must fit before any is read.
@@ -303,7 +302,7 @@ ScanInfoStatus ReadFromFile(const std::filesystem::path& path, Info& out, Parse 
   if (!file) return Fail(ScanInfoError::CannotOpen, path.string() + ": " + ec.message());
   const auto size = file.Size();
   if (!size) return Fail(ScanInfoError::ReadFailed, path.string() + ": no size");
-  FileInput in(file, *size);
+  ByteInput in = FileInput(file, *size);
   return parse(in, out);
 }
 
@@ -748,7 +747,7 @@ bool IsStoredFoundItem(const FoundItemInfo& info) {
 // ---- the whole file ----------------------------------------------------------
 
 ScanInfoStatus ParseVolumeScan(std::span<const std::uint8_t> bytes, VolumeScanInfo& out) {
-  SpanInput in(bytes);
+  ByteInput in = SpanInput(bytes);
   return ParseVolume(in, out);
 }
 
@@ -757,7 +756,7 @@ ScanInfoStatus ReadVolumeScanFile(const std::filesystem::path& path, VolumeScanI
 }
 
 ScanInfoStatus ParseDriveScan(std::span<const std::uint8_t> bytes, DriveScanInfo& out) {
-  SpanInput in(bytes);
+  ByteInput in = SpanInput(bytes);
   return ParseDrives(in, out);
 }
 

@@ -1,5 +1,8 @@
 #include "scan/ScanInfoJobs.h"
 
+#include <algorithm>
+#include <limits>
+
 #include "core/FoundItemPoster.h"
 #include "core/Prompt.h"
 #include "engines/fat/ExFatEngine.h"
@@ -32,6 +35,18 @@ EngineKind EngineKindOf(ScanInfoEngine engine) {
 std::string ErrorText(const ScanInfoStatus& status) {
   if (status.error == ScanInfoError::CannotOpen) return "Unable to open scan information file to resume recovery";
   return "This is not a usable scan information file" + (status.detail.empty() ? "" : ": " + status.detail) + ".";
+}
+
+// The largest file size a saved item of this volume may keep. A FAT or
+// exFAT file cannot hold more than its volume (the live scans list no
+// entry that claims more), so a larger size is a damaged or edited file:
+// it is cut to the volume, and the engine then hands out only what the
+// file's clusters hold. An NTFS file may be sparse past its volume's
+// length, and the NTFS engine reads no further than its runs.
+std::uint64_t ItemSizeLimit(const ScanImageFileHeader& h) {
+  constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+  if (EngineOfHeader(h) == ScanInfoEngine::Ntfs || h.sectorCount > kMax / kScanInfoSectorSize) return kMax;
+  return h.sectorCount * kScanInfoSectorSize;
 }
 
 }  // namespace
@@ -159,7 +174,8 @@ ScanLoadResult LoadVolumeScanFile(const std::filesystem::path& path, const ScanL
   poster->ResetBytes();
   const FoundItemPoster::PostStyle style{FoundItemPoster::Counter::EntriesFound};
   bool rootSent = false;
-  for (const ScanInfoItem& item : scan.items) {
+  const std::uint64_t sizeLimit = ItemSizeLimit(scan.header);
+  for (ScanInfoItem& item : scan.items) {
     if (request.host.StopRequested()) break;
     if (!rootSent) {
       // The root record opens the tree; it is not posted itself.
@@ -168,6 +184,7 @@ ScanLoadResult LoadVolumeScanFile(const std::filesystem::path& path, const ScanL
       continue;
     }
     if (item.info.attribute == 0) continue;  // counted by the scan, never shown
+    item.info.size = std::min(item.info.size, sizeLimit);
     poster->Post(item.info, item.name, style);
     ++result.itemsPosted;
   }

@@ -307,6 +307,36 @@ TEST(VolumeScanFile, EngineTableEdgeCases) {
   }
 }
 
+// A run-list node that announces no run bytes reads as a node without runs,
+// from a file as from memory, and the blocks after it where they are: an
+// empty block copies nothing (the sanitised build stops on a copy to or
+// from nowhere).
+TEST(VolumeScanFile, EmptyRunListNodesReadFromAFileAsFromMemory) {
+  VolumeScanInfo v;
+  auto& h = v.header = ScanImageFileHeader::ForVolumeScan();
+  h.fatKind = 7, h.clusterSectors = 8, h.runListNodes = 3, h.driveCount = 1;
+  v.tables.runListNodes.resize(3);
+  v.tables.runListNodes[1].runs = {0x21, 0x04, 0x10, 0x00};
+  v.sources.push_back(Source(3, {5, 6}));
+  v.selected = Source(1);
+  v.items = {Item(kItemFolder, u""), Item(kItemFile, u"after.txt")};
+  const Bytes b = Encode(v);
+  test::TempDir dir;
+  test::WriteWholeFile(dir / "scan.img", std::string(b.begin(), b.end()));
+  VolumeScanInfo fromFile, fromMemory;
+  const ScanInfoStatus s = ReadVolumeScanFile(dir / "scan.img", fromFile);
+  ASSERT_TRUE(s) << s.detail;
+  ASSERT_TRUE(ParseVolumeScan(b, fromMemory));
+  for (const VolumeScanInfo* r : {&fromFile, &fromMemory}) {
+    ASSERT_EQ(r->tables.runListNodes.size(), 3u);
+    EXPECT_TRUE(r->tables.runListNodes[0].runs.empty());
+    EXPECT_EQ(r->tables.runListNodes[1].runs, v.tables.runListNodes[1].runs);
+    EXPECT_TRUE(r->tables.runListNodes[2].runs.empty());
+    EXPECT_EQ(r->sources[0].partition->clusterArray, (std::vector<std::uint32_t>{5, 6}));
+    EXPECT_EQ(r->items, v.items);
+  }
+}
+
 // Cut anywhere before the end of the items and given its trailer back, a
 // file reads only when the cut falls between two items.
 TEST(VolumeScanFile, RefusesTruncationAtEveryPoint) {

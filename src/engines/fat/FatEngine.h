@@ -305,14 +305,14 @@ class FatEngine final : public ScanEngine {
   // first cluster when it is deleted or carved or the engine has no FAT.
   std::vector<std::uint32_t> ItemClusters(const FoundItemInfo& item) const;
   // The item as the run walker reads it: its clusters as extents of the
-  // volume's clusters.
+  // volume's clusters, and its size cut to what they hold.
   FileDataLayout ItemDataLayout(const FoundItemInfo& item) const;
   // Reads volume clusters for the run walker (false and zeros for clusters
   // outside the data area or a failed read).
   ClusterReader DataClusterReader() const;
   // Hands the item's data to `sink` in file order. `chainCoversSize` tells
-  // whether its clusters reach its size; where they do not, the walker hands
-  // out zeros.
+  // whether its clusters reach its size; where they do not, the walk ends
+  // with the last of them.
   WalkResult WalkItemData(const FoundItemInfo& item, const BlockSink& sink,
                           bool* chainCoversSize = nullptr) const;
 

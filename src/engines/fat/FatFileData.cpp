@@ -19,16 +19,24 @@ std::vector<std::uint32_t> FatEngine::ItemClusters(const FoundItemInfo& item) co
 
 FileDataLayout FatEngine::ItemDataLayout(const FoundItemInfo& item) const {
   FileDataLayout layout;
-  layout.size = item.size;
+  if (item.IsFolder()) return layout;
+  std::uint64_t backed = 0;  // clusters (or sectors) that hold the file
   if (m_bSectorItems) {
-    // A sector-wise search places its files by absolute sector.
+    // A sector-wise search places its files by absolute sector, within the
+    // region it searched.
     layout.clusterBytes = kSectorSize;
-    if (!item.IsFolder() && item.size != 0)
-      layout.extents.push_back({0, item.location, (item.size + kSectorSize - 1) / kSectorSize, false});
-    return layout;
+    const std::uint64_t wanted = item.size / kSectorSize + (item.size % kSectorSize ? 1 : 0);
+    backed = item.location <= m_nVolumeEnd ? std::min(wanted, m_nVolumeEnd - item.location + 1) : 0;
+    if (backed != 0) layout.extents.push_back({0, item.location, backed, false});
+  } else {
+    layout.clusterBytes = std::uint32_t{m_nSectorsPerCluster} * kSectorSize;
+    layout.extents = ExtentsFromClusterList(ItemClusters(item));
+    for (const DataExtent& e : layout.extents) backed += e.length;
   }
-  layout.clusterBytes = std::uint32_t{m_nSectorsPerCluster} * kSectorSize;
-  layout.extents = ExtentsFromClusterList(ItemClusters(item));
+  // The size comes from a directory entry or a saved scan and may promise
+  // more than the chain holds: only what the chain holds is handed out, so
+  // the savers see the file short instead of padded with zeros.
+  layout.size = std::min(item.size, backed * layout.clusterBytes);
   return layout;
 }
 
@@ -52,11 +60,7 @@ ClusterReader FatEngine::DataClusterReader() const {
 
 WalkResult FatEngine::WalkItemData(const FoundItemInfo& item, const BlockSink& sink, bool* chainCoversSize) const {
   const FileDataLayout layout = ItemDataLayout(item);
-  if (chainCoversSize) {
-    std::uint64_t clusters = 0;
-    for (const DataExtent& e : layout.extents) clusters += e.length;
-    *chainCoversSize = clusters * layout.clusterBytes >= item.size;
-  }
+  if (chainCoversSize) *chainCoversSize = layout.size >= item.size;
   return WalkFileData(layout, DataClusterReader(), sink);
 }
 
