@@ -11,8 +11,8 @@
 
 #include "core/HeadlessHost.h"
 #include "console/FoundItemStore.h"
-#include "engines/fat/ExFatEngine.h"
-#include "engines/fat/ExFatFormat.h"
+#include "engines/exfat/ExFatEngine.h"
+#include "engines/exfat/ExFatFormat.h"
 #include "sources/SectorSource.h"
 #include "sources/SourceRecords.h"
 #include "sources/Volume.h"

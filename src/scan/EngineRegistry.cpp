@@ -1,6 +1,6 @@
 #include "scan/EngineRegistry.h"
 
-#include "engines/fat/ExFatEngine.h"
+#include "engines/exfat/ExFatEngine.h"
 #include "engines/fat/FatEngine.h"
 #include "engines/ntfs/NtfsEngine.h"
 #include "sources/SourceRecords.h"

@@ -10,8 +10,8 @@
 
 #include "core/EngineHost.h"
 #include "core/StringTable.h"
-#include "engines/fat/ExFatEngine.h"
-#include "engines/fat/ExFatFormat.h"
+#include "engines/exfat/ExFatEngine.h"
+#include "engines/exfat/ExFatFormat.h"
 #include "scan/ScanInfoEngines.h"
 
 namespace corvan {

@@ -5,7 +5,7 @@
 
 #include "core/FoundItemPoster.h"
 #include "core/Prompt.h"
-#include "engines/fat/ExFatEngine.h"
+#include "engines/exfat/ExFatEngine.h"
 #include "engines/fat/FatEngine.h"
 #include "engines/ntfs/NtfsEngine.h"
 #include "scan/EngineRegistry.h"

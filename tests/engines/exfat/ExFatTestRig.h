@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/CORVANApp.h"
-#include "engines/fat/ExFatEngine.h"
+#include "engines/exfat/ExFatEngine.h"
 #include "sources/Volume.h"
 #include "platform/TextConv.h"
 #include "sources/SectorSource.h"

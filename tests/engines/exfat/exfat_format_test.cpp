@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engines/exfat/ExFatImageBuilder.h"
-#include "engines/fat/ExFatFormat.h"
+#include "engines/exfat/ExFatFormat.h"
 
 namespace corvan {
 namespace {

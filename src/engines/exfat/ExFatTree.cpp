@@ -9,7 +9,7 @@
 #include "core/ProgressSink.h"
 #include "core/StringTable.h"
 #include "core/FoundItemSink.h"
-#include "engines/fat/ExFatEngine.h"
+#include "engines/exfat/ExFatEngine.h"
 #include "sources/SectorSource.h"
 #include "sources/SourceRecords.h"
 

@@ -24,8 +24,8 @@
 #include "core/FoundItemInfo.h"
 #include "core/FoundItemPoster.h"
 #include "core/RunWalker.h"
-#include "engines/fat/ExFatFormat.h"
-#include "engines/fat/ExFatWorkFile.h"
+#include "engines/exfat/ExFatFormat.h"
+#include "engines/exfat/ExFatWorkFile.h"
 #include "sources/Volume.h"
 
 namespace corvan {

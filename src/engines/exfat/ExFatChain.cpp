@@ -7,7 +7,7 @@
 #include <cstring>
 #include <unordered_map>
 
-#include "engines/fat/ExFatEngine.h"
+#include "engines/exfat/ExFatEngine.h"
 #include "platform/ByteCodec.h"
 #include "sources/SectorSource.h"
 

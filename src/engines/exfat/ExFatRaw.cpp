@@ -9,7 +9,7 @@
 #include "core/EngineHost.h"
 #include "core/ProgressSink.h"
 #include "core/StringTable.h"
-#include "engines/fat/ExFatEngine.h"
+#include "engines/exfat/ExFatEngine.h"
 
 namespace corvan {
 

@@ -1,4 +1,4 @@
-#include "engines/fat/ExFatFormat.h"
+#include "engines/exfat/ExFatFormat.h"
 
 #include <algorithm>
 #include <limits>

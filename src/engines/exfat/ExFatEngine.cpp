@@ -1,7 +1,7 @@
 // The exFAT engine object: binding to the selected source, the boot-sector
 // parse and check, and the sector and cluster reads every pass goes through.
 
-#include "engines/fat/ExFatEngine.h"
+#include "engines/exfat/ExFatEngine.h"
 
 #include <algorithm>
 #include <array>

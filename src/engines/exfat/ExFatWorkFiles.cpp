@@ -10,7 +10,7 @@
 #include "core/EngineHost.h"
 #include "core/ProgressSink.h"
 #include "core/StringTable.h"
-#include "engines/fat/ExFatEngine.h"
+#include "engines/exfat/ExFatEngine.h"
 #include "platform/ByteCodec.h"
 #include "sources/SectorSource.h"
 
