@@ -114,8 +114,8 @@ struct TreeBackend : EngineBackend {
     return engine;
   }
   void Prepare(ScanEngine&, EngineKind, const Volume&) override {}
-  void SetVolumeRange(ScanEngine&, const Volume&, std::uint64_t, std::uint64_t) override {}
-  Outcome RunPass(ScanEngine&, ScanPass) override {
+  void SetVolumeRange(ScanEngine&, EngineKind, const Volume&, std::uint64_t, std::uint64_t) override {}
+  Outcome RunPass(ScanEngine&, EngineKind, ScanPass) override {
     started = Clock::now();
     engine_->found = PostTree(*host_->ResultsSink());
     return Outcome::Ran;

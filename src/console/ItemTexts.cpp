@@ -5,11 +5,13 @@
 
 #include "core/AppServices.h"
 #include "core/StringTable.h"
+#include "scan/EngineRegistry.h"
 
 namespace corvan {
 
 StampKind StampKindOf(EngineKind engine) {
-  return engine == EngineKind::Fat ? StampKind::Fat : engine == EngineKind::ExFat ? StampKind::ExFat : StampKind::Ntfs;
+  const EngineRow* row = FindEngineRow(engine);
+  return row ? row->stamps : StampKind::Ntfs;
 }
 
 namespace {

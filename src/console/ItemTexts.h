@@ -8,18 +8,13 @@
 #include <string>
 
 #include "core/FoundItemInfo.h"
+#include "core/StampKind.h"
 #include "scan/ScanDispatch.h"
 
 namespace corvan {
 
-// How the engine of the volume stored an item's time stamps.
-enum class StampKind {
-  Fat,    // DOS time word in the low half, DOS date word in the high half
-  Ntfs,   // FILETIME (UTC)
-  ExFat,  // DOS date-time (date high, time low) in the high half, local time
-};
-
-// The stamps of the engine `engine` keeps (NTFS for any other).
+// The stamps of the engine `engine` keeps, as its registry row says (NTFS
+// for no engine).
 StampKind StampKindOf(EngineKind engine);
 
 struct CivilTime {

@@ -1,5 +1,6 @@
 #include "scan/EngineRegistry.h"
 
+#include "core/RecoveryMode.h"
 #include "engines/exfat/ExFatEngine.h"
 #include "engines/fat/FatEngine.h"
 #include "engines/ntfs/NtfsEngine.h"
@@ -9,6 +10,8 @@
 namespace corvan {
 
 namespace {
+
+// Each row's functions get only engines its own factory built.
 
 // ---- FAT12/16/32 ----
 FatEngine& AsFat(ScanEngine& e) { return static_cast<FatEngine&>(e); }
@@ -21,6 +24,15 @@ constexpr EnginePassRow kFatPasses[] = {
     {ScanPass::FatRaw, [](ScanEngine& e) { return FromFat(AsFat(e).RawScan()); }},
     {ScanPass::FatRawRegion, [](ScanEngine& e) { return FromFat(AsFat(e).RawScanRegion()); }},
 };
+ScanPass FatPass(std::uint32_t mode, std::uint8_t sourceKind, bool quickVolumeSearch) {
+  switch (mode) {
+    case kModeRaw: return IsSectorWiseSource(sourceKind) ? ScanPass::FatRawRegion : ScanPass::FatRaw;
+    case kModeQuick: return ScanPass::FatQuick;
+    case kModeDeleted: return quickVolumeSearch ? ScanPass::FatDeletedQuick : ScanPass::FatDeletedDeep;
+    case kModeAdvance: return ScanPass::FatAdvance;
+    default: return ScanPass::None;
+  }
+}
 
 // ---- NTFS ----
 NtfsEngine& AsNtfs(ScanEngine& e) { return static_cast<NtfsEngine&>(e); }
@@ -30,35 +42,67 @@ constexpr EnginePassRow kNtfsPasses[] = {
     {ScanPass::NtfsAdvance, [](ScanEngine& e) { AsNtfs(e).DeepScan(); return PassOutcome::Ran; }},
     {ScanPass::NtfsRaw, [](ScanEngine& e) { AsNtfs(e).RawScan(); return PassOutcome::Ran; }},
 };
+ScanPass NtfsPass(std::uint32_t mode, std::uint8_t, bool) {
+  switch (mode) {
+    case kModeRaw: return ScanPass::NtfsRaw;
+    case kModeQuick: return ScanPass::NtfsQuick;
+    case kModeDeleted: return ScanPass::NtfsDeleted;
+    case kModeAdvance: return ScanPass::NtfsAdvance;
+    default: return ScanPass::None;
+  }
+}
 
 // ---- exFAT ----
 ExFatEngine& AsExFat(ScanEngine& e) { return static_cast<ExFatEngine&>(e); }
 constexpr EnginePassRow kExFatPasses[] = {
     {ScanPass::ExFatQuick, [](ScanEngine& e) { AsExFat(e).ScanVolume(0); return PassOutcome::Ran; }},
     {ScanPass::ExFatDeletedQuick, [](ScanEngine& e) { AsExFat(e).ScanVolume(1); return PassOutcome::Ran; }},
-    {ScanPass::ExFatLostFolders,
-     [](ScanEngine& e) {
-       ExFatEngine& x = AsExFat(e);
-       x.m_nPass = 1;
-       x.m_bMarkFlag = 1;
-       x.SearchLostFolders();
-       return PassOutcome::Ran;
-     }},
+    {ScanPass::ExFatLostFolders, [](ScanEngine& e) { AsExFat(e).DeepScan(1); return PassOutcome::Ran; }},
     {ScanPass::ExFatAdvance, [](ScanEngine& e) { AsExFat(e).DeepScan(0); return PassOutcome::Ran; }},
     {ScanPass::ExFatRaw, [](ScanEngine& e) { AsExFat(e).RawScan(); return PassOutcome::Ran; }},
 };
+ScanPass ExFatPass(std::uint32_t mode, std::uint8_t, bool quickVolumeSearch) {
+  switch (mode) {
+    case kModeRaw: return ScanPass::ExFatRaw;
+    case kModeQuick: return ScanPass::ExFatQuick;
+    case kModeDeleted: return quickVolumeSearch ? ScanPass::ExFatDeletedQuick : ScanPass::ExFatLostFolders;
+    case kModeAdvance: return ScanPass::ExFatAdvance;
+    default: return ScanPass::None;
+  }
+}
 
 const EngineRow kRows[] = {
-    {EngineKind::Fat, "FAT",
-     [](std::uint8_t k) { return k == kFsFat12 || k == kFsFat16 || k == kFsFat32; },
-     [](EngineHost& host) -> std::unique_ptr<ScanEngine> { return std::make_unique<FatEngine>(host); },
-     [](ScanEngine& e, const Volume& v) { AsFat(e).Prepare(v); }, kFatPasses},
-    {EngineKind::Ntfs, "NTFS", IsNtfsKind,
-     [](EngineHost& host) -> std::unique_ptr<ScanEngine> { return std::make_unique<NtfsEngine>(host); },
-     [](ScanEngine& e, const Volume& v) { AsNtfs(e).Prepare(v); }, kNtfsPasses},
-    {EngineKind::ExFat, "exFAT", [](std::uint8_t k) { return k == kFsExFat; },
-     [](EngineHost& host) -> std::unique_ptr<ScanEngine> { return std::make_unique<ExFatEngine>(host); },
-     [](ScanEngine& e, const Volume& v) { AsExFat(e).Prepare(v); }, kExFatPasses},
+    {.kind = EngineKind::Fat,
+     .name = "FAT",
+     .readsFileSystem = [](std::uint8_t k) { return k == kFsFat12 || k == kFsFat16 || k == kFsFat32; },
+     .readsAnyDisk = true,
+     .advanceChoice = 1,
+     .choosePass = FatPass,
+     .create = [](EngineHost& host) -> std::unique_ptr<ScanEngine> { return std::make_unique<FatEngine>(host); },
+     .prepare = [](ScanEngine& e, const Volume& v) { AsFat(e).Prepare(v); },
+     .setVolumeRange = [](ScanEngine& e, const Volume& disk, std::uint64_t first,
+                          std::uint64_t last) { AsFat(e).SetVolumeRange(disk, first, last); },
+     .passes = kFatPasses,
+     .stamps = StampKind::Fat},
+    {.kind = EngineKind::Ntfs,
+     .name = "NTFS",
+     .readsFileSystem = IsNtfsKind,
+     .advanceChoice = 2,
+     .choosePass = NtfsPass,
+     .create = [](EngineHost& host) -> std::unique_ptr<ScanEngine> { return std::make_unique<NtfsEngine>(host); },
+     .prepare = [](ScanEngine& e, const Volume& v) { AsNtfs(e).Prepare(v); },
+     .passes = kNtfsPasses,
+     .stamps = StampKind::Ntfs},
+    {.kind = EngineKind::ExFat,
+     .name = "exFAT",
+     .readsFileSystem = [](std::uint8_t k) { return k == kFsExFat; },
+     .advanceChoice = 3,
+     .advanceOnItsKindOnly = true,
+     .choosePass = ExFatPass,
+     .create = [](EngineHost& host) -> std::unique_ptr<ScanEngine> { return std::make_unique<ExFatEngine>(host); },
+     .prepare = [](ScanEngine& e, const Volume& v) { AsExFat(e).Prepare(v); },
+     .passes = kExFatPasses,
+     .stamps = StampKind::ExFat},
 };
 
 }  // namespace
@@ -75,6 +119,19 @@ EngineKind EngineForFileSystem(std::uint8_t fileSystemKind) {
   for (const EngineRow& row : kRows)
     if (row.readsFileSystem(fileSystemKind)) return row.kind;
   return EngineKind::None;
+}
+
+EngineKind AnyDiskEngine() {
+  for (const EngineRow& row : kRows)
+    if (row.readsAnyDisk) return row.kind;
+  return EngineKind::None;
+}
+
+PassOutcome RunEnginePass(ScanEngine& engine, EngineKind kind, ScanPass pass) {
+  if (const EngineRow* row = FindEngineRow(kind))
+    for (const EnginePassRow& p : row->passes)
+      if (p.pass == pass) return p.run(engine);
+  return PassOutcome::NotBuilt;
 }
 
 }  // namespace corvan

@@ -1,8 +1,9 @@
 #pragma once
-// The file systems the program reads, one row each: the file-system kinds
-// its engine reads, the passes it runs and how it is built and bound to a
-// volume. The scan looks its engine and pass up here; adding a file system
-// is one engine folder and one row.
+// The file systems the program reads, one row each: everything the rest of
+// the program needs that differs from one engine to the next. The scan looks
+// its engine and pass up here and nothing outside this file and the engine's
+// own folder names a concrete engine; adding a file system is one engine
+// folder and one row.
 
 #include <cstdint>
 #include <memory>
@@ -10,6 +11,7 @@
 #include <string_view>
 
 #include "core/ScanEngine.h"
+#include "core/StampKind.h"
 #include "scan/ScanDispatch.h"
 
 namespace corvan {
@@ -29,9 +31,22 @@ struct EngineRow {
   EngineKind kind;
   std::string_view name;  // "FAT", "NTFS", "exFAT"
   bool (*readsFileSystem)(std::uint8_t fileSystemKind);
+  // The engine of the whole disk, of every sector-wise search and of any
+  // file-system kind no row reads (one row has it).
+  bool readsAnyDisk = false;
+  // The options panel's Advance choice that picks this engine; with
+  // `advanceOnItsKindOnly`, only on a volume of a kind it reads.
+  std::uint8_t advanceChoice = 0;
+  bool advanceOnItsKindOnly = false;
+  // The pass a recovery mode runs (ScanPass::None for a mode without one).
+  ScanPass (*choosePass)(std::uint32_t mode, std::uint8_t sourceKind, bool quickVolumeSearch);
   std::unique_ptr<ScanEngine> (*create)(EngineHost& host);
   void (*prepare)(ScanEngine& engine, const Volume& volume);
+  // Binds the engine to absolute sectors [first, last] of `disk` for a
+  // sector-wise search; null for an engine that has none.
+  void (*setVolumeRange)(ScanEngine& engine, const Volume& disk, std::uint64_t first, std::uint64_t last) = nullptr;
   std::span<const EnginePassRow> passes;
+  StampKind stamps = StampKind::Ntfs;
 };
 
 std::span<const EngineRow> EngineRows();
@@ -39,5 +54,10 @@ std::span<const EngineRow> EngineRows();
 const EngineRow* FindEngineRow(EngineKind kind);
 // The first engine whose row reads `fileSystemKind`; None when none does.
 EngineKind EngineForFileSystem(std::uint8_t fileSystemKind);
+// The engine of the whole disk and of sector-wise searches.
+EngineKind AnyDiskEngine();
+// Runs `pass` on `engine`, which the row of `kind` built; NotBuilt when that
+// row has no such pass (a pass is never run on another engine's object).
+PassOutcome RunEnginePass(ScanEngine& engine, EngineKind kind, ScanPass pass);
 
 }  // namespace corvan

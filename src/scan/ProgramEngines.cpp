@@ -1,6 +1,5 @@
 #include "scan/ProgramEngines.h"
 
-#include "engines/fat/FatEngine.h"
 #include "scan/EngineRegistry.h"
 
 namespace corvan {
@@ -18,16 +17,15 @@ class ProgramEngines final : public EngineBackend {
     if (const EngineRow* row = FindEngineRow(kind)) row->prepare(engine, volume);
   }
 
-  // Only the FAT engine searches a region sector by sector.
-  void SetVolumeRange(ScanEngine& engine, const Volume& volume, std::uint64_t first, std::uint64_t last) override {
-    if (FatEngine* fat = dynamic_cast<FatEngine*>(&engine)) fat->SetVolumeRange(volume, first, last);
+  // An engine without a sector-wise search keeps the binding it has.
+  void SetVolumeRange(ScanEngine& engine, EngineKind kind, const Volume& volume, std::uint64_t first,
+                      std::uint64_t last) override {
+    const EngineRow* row = FindEngineRow(kind);
+    if (row && row->setVolumeRange) row->setVolumeRange(engine, volume, first, last);
   }
 
-  Outcome RunPass(ScanEngine& engine, ScanPass pass) override {
-    for (const EngineRow& row : EngineRows())
-      for (const EnginePassRow& p : row.passes)
-        if (p.pass == pass) return p.run(engine);
-    return Outcome::NotBuilt;
+  Outcome RunPass(ScanEngine& engine, EngineKind kind, ScanPass pass) override {
+    return RunEnginePass(engine, kind, pass);
   }
 };
 }  // namespace

@@ -11,52 +11,25 @@ bool IsSectorWiseSource(std::uint8_t kind) { return kind == 0 || kind == 4 || ki
 
 EngineKind ChooseEngine(std::uint8_t sourceKind, std::uint8_t fsKind, std::uint32_t mode,
                         std::uint8_t advanceChoice) {
-  if (sourceKind == 0) return EngineKind::Fat;
-  // The sector-wise signature search always runs on the FAT engine, whatever
-  // the kind byte a saved disk-like source carries.
-  if (mode == kModeRaw && IsSectorWiseSource(sourceKind)) return EngineKind::Fat;
+  if (sourceKind == 0) return AnyDiskEngine();
+  // The sector-wise signature search always runs on the same engine,
+  // whatever the kind byte a saved disk-like source carries.
+  if (mode == kModeRaw && IsSectorWiseSource(sourceKind)) return AnyDiskEngine();
   if (mode != kModeAdvance) {
-    // Any kind no engine claims is read as FAT.
     const EngineKind reader = EngineForFileSystem(fsKind);
-    return reader == EngineKind::None ? EngineKind::Fat : reader;
+    return reader == EngineKind::None ? AnyDiskEngine() : reader;
   }
-  switch (advanceChoice) {
-    case 1: return EngineKind::Fat;
-    case 2: return EngineKind::Ntfs;
-    case 3: return fsKind == 3 ? EngineKind::ExFat : EngineKind::None;
-    default: return EngineKind::None;
+  // Advance Recovery follows the panel's choice, not the volume.
+  for (const EngineRow& row : EngineRows()) {
+    if (advanceChoice == 0 || row.advanceChoice != advanceChoice) continue;
+    return !row.advanceOnItsKindOnly || row.readsFileSystem(fsKind) ? row.kind : EngineKind::None;
   }
+  return EngineKind::None;
 }
 
 ScanPass ChoosePass(std::uint32_t mode, EngineKind engine, std::uint8_t sourceKind, bool quickVolumeSearch) {
-  if (engine == EngineKind::None) return ScanPass::None;
-  switch (mode) {
-    case kModeRaw:
-      switch (engine) {
-        case EngineKind::Fat: return IsSectorWiseSource(sourceKind) ? ScanPass::FatRawRegion : ScanPass::FatRaw;
-        case EngineKind::Ntfs: return ScanPass::NtfsRaw;
-        default: return ScanPass::ExFatRaw;
-      }
-    case kModeQuick:
-      switch (engine) {
-        case EngineKind::Fat: return ScanPass::FatQuick;
-        case EngineKind::Ntfs: return ScanPass::NtfsQuick;
-        default: return ScanPass::ExFatQuick;
-      }
-    case kModeDeleted:
-      switch (engine) {
-        case EngineKind::Fat: return quickVolumeSearch ? ScanPass::FatDeletedQuick : ScanPass::FatDeletedDeep;
-        case EngineKind::Ntfs: return ScanPass::NtfsDeleted;
-        default: return quickVolumeSearch ? ScanPass::ExFatDeletedQuick : ScanPass::ExFatLostFolders;
-      }
-    case kModeAdvance:
-      switch (engine) {
-        case EngineKind::Fat: return ScanPass::FatAdvance;
-        case EngineKind::Ntfs: return ScanPass::NtfsAdvance;
-        default: return ScanPass::ExFatAdvance;
-      }
-    default: return ScanPass::None;
-  }
+  const EngineRow* row = FindEngineRow(engine);
+  return row ? row->choosePass(mode, sourceKind, quickVolumeSearch) : ScanPass::None;
 }
 
 bool UsesVolumeRange(std::uint32_t mode, std::uint8_t sourceKind) {

@@ -40,7 +40,7 @@ EngineKind ChooseEngine(std::uint8_t sourceKind, std::uint8_t fileSystemKind, st
 
 ScanPass ChoosePass(std::uint32_t mode, EngineKind engine, std::uint8_t sourceKind, bool quickVolumeSearch);
 
-// Raw Recovery over a sector-wise source sets the FAT engine's volume range
+// Raw Recovery over a sector-wise source sets the engine's volume range
 // instead of preparing it from the volume.
 bool UsesVolumeRange(std::uint32_t mode, std::uint8_t sourceKind);
 

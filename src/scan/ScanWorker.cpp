@@ -92,12 +92,12 @@ void ScanWorker::Run() {
   if (engine) {
     const Volume volume = MakeVolume(*source, job_.disk, readThroughPath);
     if (UsesVolumeRange(mode, source->kind)) {
-      engines_.SetVolumeRange(*engine, volume, job_.mediaFirstSector, job_.mediaLastSector);
+      engines_.SetVolumeRange(*engine, engine_, volume, job_.mediaFirstSector, job_.mediaLastSector);
     } else {
       engines_.Prepare(*engine, engine_, volume);
     }
     pass_ = ChoosePass(mode, engine_, source->kind, job_.quickVolumeSearch);
-    if (pass_ != ScanPass::None && engines_.RunPass(*engine, pass_) == PassOutcome::NotBuilt) {
+    if (pass_ != ScanPass::None && engines_.RunPass(*engine, engine_, pass_) == PassOutcome::NotBuilt) {
       Report("This recovery mode is not available for " + std::string(EngineName(engine_)) +
              " volumes in this version.");
     }

@@ -26,8 +26,10 @@ class EngineBackend {
   // no such engine.
   virtual std::unique_ptr<ScanEngine> Create(EngineHost& host, EngineKind kind) = 0;
   virtual void Prepare(ScanEngine& engine, EngineKind kind, const Volume& volume) = 0;
-  virtual void SetVolumeRange(ScanEngine& engine, const Volume& disk, std::uint64_t first, std::uint64_t last) = 0;
-  virtual Outcome RunPass(ScanEngine& engine, ScanPass pass) = 0;
+  // `engine` is always one this backend built as `kind`.
+  virtual void SetVolumeRange(ScanEngine& engine, EngineKind kind, const Volume& disk, std::uint64_t first,
+                              std::uint64_t last) = 0;
+  virtual Outcome RunPass(ScanEngine& engine, EngineKind kind, ScanPass pass) = 0;
 };
 
 class ScanWorker {

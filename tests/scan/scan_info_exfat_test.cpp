@@ -51,10 +51,7 @@ ExFatScanResult RunPass(ExFatEngine& e, Pass p) {
   switch (p) {
     case Pass::Quick: return e.ScanVolume(0);
     case Pass::Deleted: return e.ScanVolume(1);
-    case Pass::DeletedLost:
-      e.m_nPass = 1;
-      e.m_bMarkFlag = 1;
-      return e.SearchLostFolders();
+    case Pass::DeletedLost: return e.DeepScan(1);
     case Pass::Advance: return e.DeepScan(0);
     case Pass::Raw: return e.RawScan();
   }

@@ -6,8 +6,10 @@
 #include "app/CORVANApp.h"
 #include "app/Jobs.h"
 #include "console/FoundItemStore.h"
+#include "console/ItemTexts.h"
 #include "platform/WorkerThread.h"
 #include "core/RecoveryMode.h"
+#include "scan/EngineRegistry.h"
 #include "scan/ScanWorker.h"
 #include "sources/Volume.h"
 #include "support/TestSupport.h"
@@ -36,10 +38,10 @@ struct FakeBackend : EngineBackend {
   void Prepare(ScanEngine&, EngineKind, const Volume& volume) override {
     calls.push_back(volume.readThroughPath ? "Prepare path" : "Prepare");
   }
-  void SetVolumeRange(ScanEngine&, const Volume&, std::uint64_t first, std::uint64_t last) override {
+  void SetVolumeRange(ScanEngine&, EngineKind, const Volume&, std::uint64_t first, std::uint64_t last) override {
     calls.push_back("SetVolumeRange " + std::to_string(first) + "-" + std::to_string(last));
   }
-  Outcome RunPass(ScanEngine&, ScanPass pass) override {
+  Outcome RunPass(ScanEngine&, EngineKind, ScanPass pass) override {
     calls.push_back("Run " + std::to_string(static_cast<int>(pass)));
     if (onPass) onPass(*host);
     return passBuilt ? Outcome::Ran : Outcome::NotBuilt;
@@ -127,6 +129,33 @@ TEST_F(ScanWorkerTest, DispatchTable) {
     EXPECT_EQ(ChoosePass(r.mode, e, r.sourceKind, r.quickVolumeSearch), r.pass)
         << int(r.sourceKind) << "/" << int(r.fsKind) << "/" << r.mode;
   }
+}
+
+// Every pass a row chooses is one of its own, and a pass is never run on an
+// engine another row built: that engine is refused before any cast.
+TEST(EngineRegistryTest, PassesStayWithTheirEngine) {
+  const std::uint32_t modes[] = {kModeRaw, kModeQuick, kModeDeleted, kModeAdvance};
+  for (const EngineRow& row : EngineRows()) {
+    for (std::uint32_t mode : modes)
+      for (std::uint8_t sourceKind : {std::uint8_t{0}, std::uint8_t{1}})
+        for (bool quick : {false, true}) {
+          const ScanPass pass = row.choosePass(mode, sourceKind, quick);
+          ASSERT_NE(pass, ScanPass::None) << row.name << " " << mode;
+          EXPECT_TRUE(std::any_of(row.passes.begin(), row.passes.end(),
+                                  [&](const EnginePassRow& p) { return p.pass == pass; }))
+              << row.name << " chooses a pass of another engine in mode " << mode;
+        }
+  }
+  std::vector<std::string> calls;
+  FakeEngine stranger(&calls);
+  EXPECT_EQ(RunEnginePass(stranger, EngineKind::Ntfs, ScanPass::ExFatQuick), PassOutcome::NotBuilt);
+  EXPECT_EQ(RunEnginePass(stranger, EngineKind::None, ScanPass::FatQuick), PassOutcome::NotBuilt);
+  EXPECT_EQ(RunEnginePass(stranger, static_cast<EngineKind>(99), ScanPass::NtfsQuick), PassOutcome::NotBuilt);
+  EXPECT_EQ(ChoosePass(kModeQuick, static_cast<EngineKind>(99), 1, false), ScanPass::None);
+  EXPECT_EQ(StampKindOf(EngineKind::Fat), StampKind::Fat);
+  EXPECT_EQ(StampKindOf(EngineKind::ExFat), StampKind::ExFat);
+  EXPECT_EQ(StampKindOf(EngineKind::Ntfs), StampKind::Ntfs);
+  EXPECT_TRUE(calls.empty());
 }
 
 TEST_F(ScanWorkerTest, RawOnTheWholeDiskScansTheMediaRange) {

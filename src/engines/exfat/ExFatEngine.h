@@ -156,10 +156,10 @@ class ExFatEngine final : public ScanEngine {
 
   // ---- scan passes ----
   ExFatScanResult ScanVolume(std::uint32_t pass);
+  // Pass 0: Advance Recovery's search of every cluster for folders. Pass 1:
+  // Deleted Recovery without a quick volume search (the deleted tree, then
+  // the lost folders), marking the clusters of what it lists.
   ExFatScanResult DeepScan(std::uint32_t pass);
-  // Deleted Recovery without a quick volume search: the caller sets m_nPass
-  // and m_bMarkFlag to 1 first.
-  ExFatScanResult SearchLostFolders();
   ExFatScanResult BuildDirectoryTree();
   void SearchDirectoryClusters();
   void BuildDeletedTree();
@@ -270,6 +270,8 @@ class ExFatEngine final : public ScanEngine {
   // The log frame's start and the walk of the root (or of cluster 4 where
   // the boot sector names none inside the heap).
   void WalkTreeFromRoot();
+
+  ExFatScanResult SearchLostFolders();
 
   // walks
   FoundItemInfo RecordOf(const exfat::EntrySet& set, std::uint32_t parentId, std::uint32_t itemId,

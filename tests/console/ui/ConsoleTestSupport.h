@@ -133,8 +133,8 @@ class TruthBackend : public EngineBackend {
     return engine;
   }
   void Prepare(ScanEngine&, EngineKind, const Volume&) override {}
-  void SetVolumeRange(ScanEngine&, const Volume&, std::uint64_t, std::uint64_t) override {}
-  Outcome RunPass(ScanEngine&, ScanPass) override {
+  void SetVolumeRange(ScanEngine&, EngineKind, const Volume&, std::uint64_t, std::uint64_t) override {}
+  Outcome RunPass(ScanEngine&, EngineKind, ScanPass) override {
     EngineHost& app = *host_;
     FoundItemSink& console = *app.ResultsSink();
     ProgressSink* progress = app.ScanProgressSink();

@@ -150,9 +150,7 @@ TEST_F(ExFatCorpus, DeletedAfterAQuickVolumeSearchListsEveryDeletedItem) {
 
 TEST_F(ExFatCorpus, DeletedWithTheLostFolderSearchListsEveryDeletedItemOnce) {
   ExFatEngine& engine = MountImage(image_);
-  engine.m_nPass = 1;
-  engine.m_bMarkFlag = 1;
-  ASSERT_EQ(engine.SearchLostFolders(), ExFatScanResult::Completed);
+  ASSERT_EQ(engine.DeepScan(1), ExFatScanResult::Completed);
   const auto paths = Paths(rig_);
   for (const TruthRow& row : truth_) {
     if (Live(row)) continue;

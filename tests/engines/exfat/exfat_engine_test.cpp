@@ -435,11 +435,7 @@ TEST(ExFatWalks, ASetRunningOnIntoAFoldersNextClusterElsewhereKeepsItsState) {
   // Both deleted passes: the deleted files, the live folders on their way.
   const std::vector<std::pair<const char*, std::function<ExFatScanResult(ExFatEngine&)>>> deletedPasses = {
       {"volume", [](ExFatEngine& e) { return e.ScanVolume(1); }},
-      {"lost folders", [](ExFatEngine& e) {
-         e.m_nPass = 1;
-         e.m_bMarkFlag = 1;
-         return e.SearchLostFolders();
-       }}};
+      {"lost folders", [](ExFatEngine& e) { return e.DeepScan(1); }}};
   for (const auto& [pass, scan] : deletedPasses) {
     run(scan);
     States files;
@@ -496,9 +492,7 @@ TEST(ExFatLostFolders, TheFreeClusterSearchGivesIdsNoOtherItemHas) {
   }
   ExFatRig rig;
   ExFatEngine& engine = rig.Mount(b.Bytes());
-  engine.m_nPass = 1;
-  engine.m_bMarkFlag = 1;
-  ASSERT_EQ(engine.SearchLostFolders(), ExFatScanResult::Completed);
+  ASSERT_EQ(engine.DeepScan(1), ExFatScanResult::Completed);
   const std::string lost = "Lost folder(s)/Folder " + std::to_string(orphan.firstCluster);
   EXPECT_GE(rig.Find(lost + "/kept.txt"), 0);
   const long kept = rig.Find(lost + "/kept.txt");
