@@ -1,5 +1,6 @@
 #include "scan/EngineRegistry.h"
 
+#include "core/EngineHost.h"
 #include "core/RecoveryMode.h"
 #include "engines/exfat/ExFatEngine.h"
 #include "engines/fat/FatEngine.h"
@@ -15,6 +16,7 @@ namespace {
 
 // ---- FAT12/16/32 ----
 FatEngine& AsFat(ScanEngine& e) { return static_cast<FatEngine&>(e); }
+const FatEngine& AsFat(const ScanEngine& e) { return static_cast<const FatEngine&>(e); }
 PassOutcome FromFat(FatScanResult r) { return r == FatScanResult::NotAvailable ? PassOutcome::NotBuilt : PassOutcome::Ran; }
 constexpr EnginePassRow kFatPasses[] = {
     {ScanPass::FatQuick, [](ScanEngine& e) { return FromFat(AsFat(e).ScanVolume(0)); }},
@@ -34,8 +36,20 @@ ScanPass FatPass(std::uint32_t mode, std::uint8_t sourceKind, bool quickVolumeSe
   }
 }
 
+void CaptureFat(const ScanEngine& e, ScanImageFileHeader& h, ScanEngineTables& t) {
+  CaptureScanInfo(e, AsFat(e).SavedScan(), h, t);
+}
+ScanRestoreResult RestoreFat(ScanEngine& e, EngineHost& host, const VolumeScanInfo& scan, const Volume& volume) {
+  host.VolumeOpenedFlag() = 1;  // whatever the outcome, as after a scan
+  FatSavedScan saved;
+  ScanRestoreResult result = SavedScanOf(scan, saved);
+  if (result.ok) AsFat(e).RestoreSavedScan(saved, volume);
+  return result;
+}
+
 // ---- NTFS ----
 NtfsEngine& AsNtfs(ScanEngine& e) { return static_cast<NtfsEngine&>(e); }
+const NtfsEngine& AsNtfs(const ScanEngine& e) { return static_cast<const NtfsEngine&>(e); }
 constexpr EnginePassRow kNtfsPasses[] = {
     {ScanPass::NtfsQuick, [](ScanEngine& e) { AsNtfs(e).ScanVolume(false); return PassOutcome::Ran; }},
     {ScanPass::NtfsDeleted, [](ScanEngine& e) { AsNtfs(e).ScanVolume(true); return PassOutcome::Ran; }},
@@ -52,8 +66,20 @@ ScanPass NtfsPass(std::uint32_t mode, std::uint8_t, bool) {
   }
 }
 
+void CaptureNtfs(const ScanEngine& e, ScanImageFileHeader& h, ScanEngineTables& t) {
+  CaptureScanInfo(e, AsNtfs(e).SavedScan(), h, t);
+}
+ScanRestoreResult RestoreNtfs(ScanEngine& e, EngineHost& host, const VolumeScanInfo& scan, const Volume& volume) {
+  host.VolumeOpenedFlag() = 1;  // whatever the outcome, as after a scan
+  NtfsSavedScan saved;
+  ScanRestoreResult result = SavedScanOf(scan, volume, saved);
+  if (result.ok) AsNtfs(e).RestoreSavedScan(saved);
+  return result;
+}
+
 // ---- exFAT ----
 ExFatEngine& AsExFat(ScanEngine& e) { return static_cast<ExFatEngine&>(e); }
+const ExFatEngine& AsExFat(const ScanEngine& e) { return static_cast<const ExFatEngine&>(e); }
 constexpr EnginePassRow kExFatPasses[] = {
     {ScanPass::ExFatQuick, [](ScanEngine& e) { AsExFat(e).ScanVolume(0); return PassOutcome::Ran; }},
     {ScanPass::ExFatDeletedQuick, [](ScanEngine& e) { AsExFat(e).ScanVolume(1); return PassOutcome::Ran; }},
@@ -71,6 +97,18 @@ ScanPass ExFatPass(std::uint32_t mode, std::uint8_t, bool quickVolumeSearch) {
   }
 }
 
+void CaptureExFat(const ScanEngine& e, ScanImageFileHeader& h, ScanEngineTables& t) {
+  CaptureScanInfo(e, AsExFat(e).SavedScan(), h, t);
+}
+ScanRestoreResult RestoreExFat(ScanEngine& e, EngineHost& host, const VolumeScanInfo& scan, const Volume& volume) {
+  ExFatSavedScan saved;
+  ScanRestoreResult result = SavedScanOf(scan, saved);
+  if (!result.ok) return result;
+  if (std::string why = AsExFat(e).RestoreSavedScan(saved, volume); !why.empty()) return {false, std::move(why)};
+  host.VolumeOpenedFlag() = 1;  // only once the volume is opened again
+  return result;
+}
+
 const EngineRow kRows[] = {
     {.kind = EngineKind::Fat,
      .name = "FAT",
@@ -83,7 +121,10 @@ const EngineRow kRows[] = {
      .setVolumeRange = [](ScanEngine& e, const Volume& disk, std::uint64_t first,
                           std::uint64_t last) { AsFat(e).SetVolumeRange(disk, first, last); },
      .passes = kFatPasses,
-     .stamps = StampKind::Fat},
+     .stamps = StampKind::Fat,
+     .savedAs = ScanInfoEngine::Fat,
+     .captureScan = CaptureFat,
+     .restoreScan = RestoreFat},
     {.kind = EngineKind::Ntfs,
      .name = "NTFS",
      .readsFileSystem = IsNtfsKind,
@@ -92,7 +133,10 @@ const EngineRow kRows[] = {
      .create = [](EngineHost& host) -> std::unique_ptr<ScanEngine> { return std::make_unique<NtfsEngine>(host); },
      .prepare = [](ScanEngine& e, const Volume& v) { AsNtfs(e).Prepare(v); },
      .passes = kNtfsPasses,
-     .stamps = StampKind::Ntfs},
+     .stamps = StampKind::Ntfs,
+     .savedAs = ScanInfoEngine::Ntfs,
+     .captureScan = CaptureNtfs,
+     .restoreScan = RestoreNtfs},
     {.kind = EngineKind::ExFat,
      .name = "exFAT",
      .readsFileSystem = [](std::uint8_t k) { return k == kFsExFat; },
@@ -102,7 +146,10 @@ const EngineRow kRows[] = {
      .create = [](EngineHost& host) -> std::unique_ptr<ScanEngine> { return std::make_unique<ExFatEngine>(host); },
      .prepare = [](ScanEngine& e, const Volume& v) { AsExFat(e).Prepare(v); },
      .passes = kExFatPasses,
-     .stamps = StampKind::ExFat},
+     .stamps = StampKind::ExFat,
+     .savedAs = ScanInfoEngine::ExFat,
+     .captureScan = CaptureExFat,
+     .restoreScan = RestoreExFat},
 };
 
 }  // namespace
@@ -132,6 +179,27 @@ PassOutcome RunEnginePass(ScanEngine& engine, EngineKind kind, ScanPass pass) {
     for (const EnginePassRow& p : row->passes)
       if (p.pass == pass) return p.run(engine);
   return PassOutcome::NotBuilt;
+}
+
+EngineKind EngineOfSavedScan(ScanInfoEngine saved) {
+  for (const EngineRow& row : kRows)
+    if (row.savedAs == saved) return row.kind;
+  return EngineKind::None;
+}
+
+bool CaptureEngineScan(EngineKind kind, const ScanEngine& engine, ScanImageFileHeader& header,
+                       ScanEngineTables& tables) {
+  const EngineRow* row = FindEngineRow(kind);
+  if (!row) return false;
+  row->captureScan(engine, header, tables);
+  return true;
+}
+
+ScanRestoreResult RestoreEngineScan(EngineKind kind, ScanEngine& engine, EngineHost& host, const VolumeScanInfo& scan,
+                                    const Volume& volume) {
+  const EngineRow* row = FindEngineRow(kind);
+  if (!row) return {false, "This saved scan was made by an engine this program does not have."};
+  return row->restoreScan(engine, host, scan, volume);
 }
 
 }  // namespace corvan

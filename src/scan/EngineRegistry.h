@@ -13,6 +13,7 @@
 #include "core/ScanEngine.h"
 #include "core/StampKind.h"
 #include "scan/ScanDispatch.h"
+#include "scan/ScanInfoEngines.h"
 
 namespace corvan {
 
@@ -47,6 +48,13 @@ struct EngineRow {
   void (*setVolumeRange)(ScanEngine& engine, const Volume& disk, std::uint64_t first, std::uint64_t last) = nullptr;
   std::span<const EnginePassRow> passes;
   StampKind stamps = StampKind::Ntfs;
+  // A saved scan: the engine its header names, the engine's part of the
+  // header and tables written from its saved state, and a fresh engine
+  // restored from them (`host` is the one it was built on).
+  ScanInfoEngine savedAs;
+  void (*captureScan)(const ScanEngine& engine, ScanImageFileHeader& header, ScanEngineTables& tables);
+  ScanRestoreResult (*restoreScan)(ScanEngine& engine, EngineHost& host, const VolumeScanInfo& scan,
+                                   const Volume& volume);
 };
 
 std::span<const EngineRow> EngineRows();
@@ -59,5 +67,16 @@ EngineKind AnyDiskEngine();
 // Runs `pass` on `engine`, which the row of `kind` built; NotBuilt when that
 // row has no such pass (a pass is never run on another engine's object).
 PassOutcome RunEnginePass(ScanEngine& engine, EngineKind kind, ScanPass pass);
+
+// The engine a saved scan's header names; None when no row has it.
+EngineKind EngineOfSavedScan(ScanInfoEngine saved);
+// Fills the engine's part of a saved scan from `engine`, which the row of
+// `kind` built; false, and nothing written, for a kind no row has.
+bool CaptureEngineScan(EngineKind kind, const ScanEngine& engine, ScanImageFileHeader& header,
+                       ScanEngineTables& tables);
+// Restores `engine`, freshly built by the row of `kind` on `host`, from a
+// saved scan read whole; refused for a kind no row has.
+ScanRestoreResult RestoreEngineScan(EngineKind kind, ScanEngine& engine, EngineHost& host, const VolumeScanInfo& scan,
+                                    const Volume& volume);
 
 }  // namespace corvan

@@ -1,9 +1,11 @@
 #pragma once
 // What a saved scan keeps of each engine: the volume fields of the header
 // and the engine tables (FAT and cluster map; the NTFS record and run
-// tables), taken from the engine that made the scan, and the restore of a
-// fresh engine from them, so that found files can be previewed and saved
-// again without a new scan.
+// tables), written from what the engine that made the scan hands over (its
+// typed saved state), and read back into that state for a fresh engine, so
+// that found files can be previewed and saved again without a new scan. The
+// engine registry joins each engine to its pair (CaptureEngineScan,
+// RestoreEngineScan).
 
 #include <memory>
 #include <optional>
@@ -16,17 +18,20 @@
 
 namespace corvan {
 
-class FatEngine;
-class NtfsEngine;
-class ExFatEngine;
+struct FatSavedScan;
+struct NtfsSavedScan;
+struct ExFatSavedScan;
 
 // Fill the engine's fields of `header` (its layout, volume place, counters
-// of found items and bytes) and the tables the header announces. The caller
-// sets the fields that are not the engine's (form, drive count, image path
-// and type, source fields).
-void CaptureScanInfo(const FatEngine& engine, ScanImageFileHeader& header, ScanEngineTables& tables);
-void CaptureScanInfo(const NtfsEngine& engine, ScanImageFileHeader& header, ScanEngineTables& tables);
-void CaptureScanInfo(const ExFatEngine& engine, ScanImageFileHeader& header, ScanEngineTables& tables);
+// of found items and bytes of `engine`) and the tables the header announces
+// from the state the engine saved. The caller sets the fields that are not
+// the engine's (form, drive count, image path and type, source fields).
+void CaptureScanInfo(const ScanEngine& engine, const FatSavedScan& saved, ScanImageFileHeader& header,
+                     ScanEngineTables& tables);
+void CaptureScanInfo(const ScanEngine& engine, const NtfsSavedScan& saved, ScanImageFileHeader& header,
+                     ScanEngineTables& tables);
+void CaptureScanInfo(const ScanEngine& engine, const ExFatSavedScan& saved, ScanImageFileHeader& header,
+                     ScanEngineTables& tables);
 
 // What every engine's capture starts from: the engine columns of `header`
 // zeroed (a file holds one engine's fields only), the volume's place, the
@@ -52,12 +57,13 @@ struct ScanRestoreResult {
   std::string message;
 };
 
-// Restores a freshly built engine from a saved scan read whole: the volume
-// the header places on `volume`'s disk (the image mounted again), the
-// layout, and the tables. The engine is then ready for ReadItemData of every
-// saved item, exactly as after the scan that was saved.
-ScanRestoreResult RestoreFromScanInfo(FatEngine& engine, const VolumeScanInfo& scan, const Volume& volume);
-ScanRestoreResult RestoreFromScanInfo(NtfsEngine& engine, const VolumeScanInfo& scan, const Volume& volume);
-ScanRestoreResult RestoreFromScanInfo(ExFatEngine& engine, const VolumeScanInfo& scan, const Volume& volume);
+// The state a fresh engine is restored from, read from a saved scan read
+// whole: the volume the header places on `volume`'s disk (the image mounted
+// again), the layout, and the tables; refused, with nothing read from the
+// disk, when the file is not one of this engine or is damaged, or names a
+// host drive that is not attached.
+ScanRestoreResult SavedScanOf(const VolumeScanInfo& scan, FatSavedScan& saved);
+ScanRestoreResult SavedScanOf(const VolumeScanInfo& scan, const Volume& volume, NtfsSavedScan& saved);
+ScanRestoreResult SavedScanOf(const VolumeScanInfo& scan, ExFatSavedScan& saved);
 
 }  // namespace corvan

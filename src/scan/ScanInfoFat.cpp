@@ -1,5 +1,5 @@
-// What a saved scan keeps of the FAT12/16/32 engine, and the restore of a
-// fresh engine from it.
+// What a saved scan keeps of the FAT12/16/32 engine (FatSavedScan), as the
+// header's FAT columns and the engine tables, and back.
 //
 // The header's FAT columns are copies of the engine's fields; the tables are
 // the FAT the engine loaded and its cluster map. Two kinds of engine are
@@ -14,7 +14,7 @@
 //
 // The header has no field of its own for the second kind. The engine sets
 // its absolute-sector flag only when it turns to a sector-wise search
-// (FatEngine::SetVolumeRange sets both together), so byte 357 tells the two
+// (its volume range sets both together), so byte 357 tells the two
 // apart: set, the restored engine reads its items by sector. Such a header
 // carries no FAT and no cluster map (byte 18 = 2, size 0), and byte 16 holds
 // the engine's cluster size, or 1 where the search had none, so that a FAT
@@ -28,7 +28,7 @@
 
 #include "core/EngineHost.h"
 #include "core/StringTable.h"
-#include "engines/fat/FatEngine.h"
+#include "engines/fat/FatSavedScan.h"
 #include "scan/ScanInfoEngines.h"
 #include "sources/FatBootSector.h"
 
@@ -37,12 +37,6 @@ namespace corvan {
 namespace {
 
 constexpr unsigned kIdsSourceDriveNotFound = 285;
-
-// The running item number a restored engine goes on from.
-constexpr std::uint32_t kRestoredNextId = 2;
-
-// The engine keeps cluster numbers below this (FAT32 entries are 28 bits).
-constexpr std::uint64_t kClusterLimit = 0x0FFFFFF8u;
 
 std::string LayoutText(const FatLayout& l) {
   return "FAT kind " + std::to_string(l.kind) + ", " + std::to_string(l.sectorsPerCluster) +
@@ -102,103 +96,72 @@ ScanRestoreResult Refuse(std::string message) { return {false, std::move(message
 
 }  // namespace
 
-void CaptureScanInfo(const FatEngine& engine, ScanImageFileHeader& header, ScanEngineTables& tables) {
+void CaptureScanInfo(const ScanEngine& engine, const FatSavedScan& saved, ScanImageFileHeader& header,
+                     ScanEngineTables& tables) {
   tables = {};
-  SetCommonScanFields(header, engine, engine.m_nVolumeStart, engine.m_nVolumeEnd, engine.m_nSectorCount);
+  SetCommonScanFields(header, engine, saved.volumeStart, saved.volumeEnd, saved.layout.sectorCount);
   // The partition record's drive byte (0x80 + n, or a diskette drive); the
   // engine has no byte of its own after it.
-  header.driveByte = engine.m_nMediaByte;
-  header.fatKind = engine.m_nFatKind;
-  header.reservedSectors = engine.m_nReservedSectors;
-  header.rootDirSectors = engine.m_nRootDirSectors;
-  header.fatSize = engine.m_nFatSize;
-  header.rootCluster = engine.m_nRootCluster;
+  header.driveByte = saved.mediaByte;
+  header.fatKind = saved.layout.kind;
+  header.reservedSectors = saved.layout.reservedSectors;
+  header.rootDirSectors = saved.layout.rootDirSectors;
+  header.fatSize = saved.layout.fatSize;
+  header.rootCluster = saved.layout.rootCluster;
   // Never 0 in a FAT file: a search that had no cluster size stores 1.
-  header.sectorsPerCluster = engine.m_nSectorsPerCluster != 0 ? engine.m_nSectorsPerCluster : 1;
+  header.sectorsPerCluster = saved.layout.sectorsPerCluster != 0 ? saved.layout.sectorsPerCluster : 1;
 
-  const bool sectorItems = engine.m_bSectorItems || engine.m_bAbsoluteSectors != 0;
-  header.sectorFlag = sectorItems ? 1 : 0;
-  header.fatSource = engine.m_nFatSource;
+  header.sectorFlag = saved.sectorItems ? 1 : 0;
+  header.fatSource = saved.fatSource;
   header.clusterMapSize = 0;
-  if (sectorItems) {
+  if (saved.sectorItems) {
     // Items by absolute sector: no table is read for them.
     header.fatSource = kFatSourceContiguous;
     return;
   }
   // A layout nothing may be sized from would announce a FAT of any length;
   // its restore is refused whatever the tables hold, so none is stored.
-  if (header.fatSource > kFatSourceContiguous || !engine.LayoutIsSound()) header.fatSource = kFatSourceContiguous;
+  if (header.fatSource > kFatSourceContiguous || !IsFatLayoutSound(saved.layout))
+    header.fatSource = kFatSourceContiguous;
   // An engine without a cluster size reads nothing by cluster. Its byte 16
   // says 1 all the same, so the FAT size goes to 0: a layout the restore
   // refuses, as it must.
-  if (engine.m_nSectorsPerCluster == 0) header.fatSize = 0;
+  if (saved.layout.sectorsPerCluster == 0) header.fatSize = 0;
 
   if (header.fatSource != kFatSourceContiguous) {
     // The FAT as the engine loaded it: FAT size x 512 bytes, zeros where the
     // engine holds less.
     const std::size_t bytes = static_cast<std::size_t>(header.fatSize) * kScanInfoSectorSize;
-    tables.fat.assign(engine.m_fat.begin(),
-                      engine.m_fat.begin() + static_cast<std::ptrdiff_t>(std::min(bytes, engine.m_fat.size())));
+    tables.fat.assign(saved.fat.begin(),
+                      saved.fat.begin() + static_cast<std::ptrdiff_t>(std::min(bytes, saved.fat.size())));
     tables.fat.resize(bytes, 0);
   }
   // One byte per cluster; the engine never holds more than 2^28 of them.
-  if (engine.m_clusterMap.size() <= std::numeric_limits<std::uint32_t>::max()) {
-    header.clusterMapSize = static_cast<std::uint32_t>(engine.m_clusterMap.size());
-    tables.clusterMap = engine.m_clusterMap;
+  if (saved.clusterMap.size() <= std::numeric_limits<std::uint32_t>::max()) {
+    header.clusterMapSize = static_cast<std::uint32_t>(saved.clusterMap.size());
+    tables.clusterMap = saved.clusterMap;
   }
 }
 
-ScanRestoreResult RestoreFromScanInfo(FatEngine& engine, const VolumeScanInfo& scan, const Volume& volume) {
+ScanRestoreResult SavedScanOf(const VolumeScanInfo& scan, FatSavedScan& saved) {
   const ScanImageFileHeader& h = scan.header;
-  // The restore always leaves the volume marked opened.
-  engine.m_host.VolumeOpenedFlag() = 1;
   const bool sectorItems = h.sectorFlag != 0;
   if (std::string why = RefusalOf(scan, sectorItems); !why.empty()) return Refuse(std::move(why));
-
-  engine.FreeLists();
-  // The disk the image mounted again gives; the volume's place on it is the
-  // header's (a saved selected source keeps its partition record only for
-  // kind 1, so `volume` may carry none).
-  engine.m_volume = volume;
-  engine.m_nSourceKind = volume.sourceKind;
-  engine.m_nMediaByte = h.driveByte;
-  engine.m_nVolumeStart = h.firstSector;
-  engine.m_nVolumeEnd = h.endSector;
-  engine.m_nSectorCount = h.sectorCount;
-
-  engine.m_nSectorsPerCluster = h.sectorsPerCluster;
-  engine.m_nFatKind = h.fatKind;
-  engine.m_nReservedSectors = h.reservedSectors;
-  engine.m_nRootDirSectors = h.rootDirSectors;
-  engine.m_nFatSize = h.fatSize;
-  engine.m_nRootCluster = h.rootCluster;
-  engine.m_bAbsoluteSectors = sectorItems ? 1 : 0;
-  engine.m_bSectorItems = sectorItems;
-
-  if (sectorItems) {
-    engine.m_nFatSource = kFatSourceContiguous;
-  } else {
-    engine.m_nFatSource = h.fatSource;
-    if (h.fatSource != kFatSourceContiguous) engine.m_fat = scan.tables.fat;
-    engine.m_clusterMap = scan.tables.clusterMap;
-  }
-
-  // Highest cluster: the data area's clusters + 2, no more than the FAT
-  // holds entries for, as a scan counts it.
-  const FatLayout layout = engine.Layout();
-  std::uint64_t highest = layout.DataClusters() + 2;
-  if (!engine.m_fat.empty())
-    highest = std::min<std::uint64_t>(highest, std::uint64_t{h.fatSize} * FatEntriesPerSector(h.fatKind));
-  engine.m_nHighestCluster = static_cast<std::uint32_t>(std::min(highest, kClusterLimit));
-
-  // The counters start again: the loader counts the items as it feeds them.
-  engine.m_poster.ResetCounters();
-  engine.m_poster.SetNextId(kRestoredNextId);
-
   // A header that names a host drive sends the restore looking for it; the
   // files this program writes store 7 at byte 953 and never do.
   if (const SavedDriveLookup drive = LookUpSavedDrive(h); drive.named && !drive.drive)
     return Refuse(LoadString(kIdsSourceDriveNotFound));
+
+  saved.volumeStart = h.firstSector;
+  saved.volumeEnd = h.endSector;
+  saved.mediaByte = h.driveByte;
+  saved.layout = HeaderLayout(h);
+  saved.sectorItems = sectorItems;
+  saved.fatSource = h.fatSource;
+  if (!sectorItems) {
+    if (h.fatSource != kFatSourceContiguous) saved.fat = scan.tables.fat;
+    saved.clusterMap = scan.tables.clusterMap;
+  }
   return {true, {}};
 }
 

@@ -5,9 +5,6 @@
 
 #include "core/FoundItemPoster.h"
 #include "core/Prompt.h"
-#include "engines/exfat/ExFatEngine.h"
-#include "engines/fat/FatEngine.h"
-#include "engines/ntfs/NtfsEngine.h"
 #include "scan/EngineRegistry.h"
 #include "scan/ScanInfoEngines.h"
 #include "sources/Volume.h"
@@ -15,22 +12,6 @@
 namespace corvan {
 
 namespace {
-
-ScanInfoEngine InfoEngineOf(EngineKind kind) {
-  switch (kind) {
-    case EngineKind::Ntfs: return ScanInfoEngine::Ntfs;
-    case EngineKind::ExFat: return ScanInfoEngine::ExFat;
-    default: return ScanInfoEngine::Fat;
-  }
-}
-
-EngineKind EngineKindOf(ScanInfoEngine engine) {
-  switch (engine) {
-    case ScanInfoEngine::Ntfs: return EngineKind::Ntfs;
-    case ScanInfoEngine::ExFat: return EngineKind::ExFat;
-    default: return EngineKind::Fat;
-  }
-}
 
 std::string ErrorText(const ScanInfoStatus& status) {
   if (status.error == ScanInfoError::CannotOpen) return "Unable to open scan information file to resume recovery";
@@ -71,21 +52,13 @@ ScanInfoWriteResult SaveVolumeScan(const std::filesystem::path& path, const Scan
   }
   VolumeScanInfo info;
   info.header = ScanImageFileHeader::ForVolumeScan();
-  switch (request.engineKind) {
-    case EngineKind::Fat:
-      CaptureScanInfo(static_cast<const FatEngine&>(*request.engine), info.header, info.tables);
-      break;
-    case EngineKind::Ntfs:
-      CaptureScanInfo(static_cast<const NtfsEngine&>(*request.engine), info.header, info.tables);
-      break;
-    case EngineKind::ExFat:
-      CaptureScanInfo(static_cast<const ExFatEngine&>(*request.engine), info.header, info.tables);
-      break;
-    default:
-      result.error = ScanInfoError::Inconsistent;
-      result.detail = "no scan to save";
-      return result;
+  const EngineRow* row = FindEngineRow(request.engineKind);
+  if (!row) {
+    result.error = ScanInfoError::Inconsistent;
+    result.detail = "no scan to save";
+    return result;
   }
+  row->captureScan(*request.engine, info.header, info.tables);
   info.header.form = request.driveScanSaved ? 2 : 1;
   std::error_code ec;
   info.header.imagePath = ScanRecordPathOf(std::filesystem::absolute(request.image, ec), ScanPathForm::Plain);
@@ -99,7 +72,7 @@ ScanInfoWriteResult SaveVolumeScan(const std::filesystem::path& path, const Scan
     if (r) info.sources.push_back(CopySourceRecord(*r));
   info.header.driveCount = static_cast<std::uint16_t>(info.sources.size());
   info.selected = CopySourceRecord(*request.selected);
-  ApplySourceFields(info.header, InfoEngineOf(request.engineKind), info.sources, info.selected);
+  ApplySourceFields(info.header, row->savedAs, info.sources, info.selected);
   return WriteVolumeScanFile(path, info, request.items, request.options);
 }
 
@@ -136,7 +109,7 @@ ScanLoadResult LoadVolumeScanFile(const std::filesystem::path& path, const ScanL
     return result;
   }
 
-  result.engineKind = EngineKindOf(EngineOfHeader(scan.header));
+  result.engineKind = EngineOfSavedScan(EngineOfHeader(scan.header));
   const EngineRow* row = FindEngineRow(result.engineKind);
   if (row == nullptr) {
     result.message = "This saved scan was made by an engine this program does not have.";
@@ -144,18 +117,7 @@ ScanLoadResult LoadVolumeScanFile(const std::filesystem::path& path, const ScanL
   }
   result.engine = row->create(request.host);
   const Volume volume = MakeVolume(scan.selected, result.disk, false);
-  ScanRestoreResult restored;
-  switch (result.engineKind) {
-    case EngineKind::Fat:
-      restored = RestoreFromScanInfo(static_cast<FatEngine&>(*result.engine), scan, volume);
-      break;
-    case EngineKind::Ntfs:
-      restored = RestoreFromScanInfo(static_cast<NtfsEngine&>(*result.engine), scan, volume);
-      break;
-    default:
-      restored = RestoreFromScanInfo(static_cast<ExFatEngine&>(*result.engine), scan, volume);
-      break;
-  }
+  const ScanRestoreResult restored = row->restoreScan(*result.engine, request.host, scan, volume);
   if (!restored.ok) {
     result.message = restored.message;
     return result;

@@ -30,8 +30,8 @@
 #include "core/EngineHost.h"
 #include "core/Prompt.h"
 #include "core/StringTable.h"
-#include "engines/ntfs/NtfsEngine.h"
 #include "engines/ntfs/NtfsFoundRecords.h"
+#include "engines/ntfs/NtfsSavedScan.h"
 #include "platform/ByteCodec.h"
 #include "scan/ScanInfoEngines.h"
 #include "sources/SourceRecords.h"
@@ -370,29 +370,28 @@ std::string SavedStateOf(const VolumeScanInfo& scan, const Volume& volume, NtfsS
   return {};
 }
 
-// The loader tells the user, once, whichever engine refused.
-ScanRestoreResult Refuse(NtfsEngine&, std::string message) { return {false, std::move(message)}; }
-
 }  // namespace
 
-void CaptureScanInfo(const NtfsEngine& engine, ScanImageFileHeader& header, ScanEngineTables& tables) {
+void CaptureScanInfo(const ScanEngine& engine, const NtfsSavedScan& saved, ScanImageFileHeader& header,
+                     ScanEngineTables& tables) {
   tables = {};
-  SetCommonScanFields(header, engine, engine.VolumeFirstSector(), engine.VolumeEndSector(),
-                      engine.VolumeSectorCount());
-  header.driveByte = engine.DiskNumber();
+  const NtfsVolumeBinding& b = saved.binding;
+  SetCommonScanFields(header, engine, b.firstSector, b.endSector, b.sectorCount);
+  header.driveByte = b.diskNumber;
   header.fatKind = kScanNtfsKind;
-  header.mftSector = engine.MftSector();
-  header.mftMirrorSector = engine.MftMirrorSector();
+  header.mftSector = b.mftSector;
+  header.mftMirrorSector = b.mftMirrorSector;
   // An engine that never settled a cluster size read nothing by cluster; 1
   // keeps the file one a resume accepts, which a 0 here would not.
-  header.clusterSectors = engine.SectorsPerCluster() != 0 ? engine.SectorsPerCluster() : 1;
+  header.clusterSectors = b.sectorsPerCluster != 0 ? b.sectorsPerCluster : 1;
 
   std::uint32_t runCount = 0;
   std::optional<std::vector<std::uint8_t>> runs;
-  if (!engine.MftRuns().empty()) runs = EncodeRuns(engine.MftRuns(), runCount);
+  if (!saved.mftRuns.empty()) runs = EncodeRuns(saved.mftRuns, runCount);
 
-  const auto& found = engine.FoundRecords();
-  const bool advance = engine.ItemsByRecordSector() && !found.empty() &&
+  // Found records are there only when the items carry their record's sector.
+  const auto& found = saved.foundRecords;
+  const bool advance = !found.empty() &&
                        found.size() <= std::numeric_limits<std::uint32_t>::max() / kAdvanceEntrySize;
   if (advance) {
     header.advanceCount = static_cast<std::uint32_t>(found.size());
@@ -402,9 +401,9 @@ void CaptureScanInfo(const NtfsEngine& engine, ScanImageFileHeader& header, Scan
       PutAdvanceEntry(tables.advanceRecords.data() + i * kAdvanceEntrySize, found[i]);
     // The $MFT's runs are not stored beside the records; the header still
     // says whether the engine had them, and the restore reads them again.
-    const bool hadRuns = !engine.MftRuns().empty();
+    const bool hadRuns = !saved.mftRuns.empty();
     header.hasMftRuns = hadRuns ? 1 : 0;
-    const std::uint64_t entries = runs ? runCount : engine.MftRuns().size();
+    const std::uint64_t entries = runs ? runCount : saved.mftRuns.size();
     header.mftRunCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(
         hadRuns ? entries : 0, std::numeric_limits<std::uint32_t>::max() / kMftRunEntrySize));
     header.mftRunBytes = header.mftRunCount * static_cast<std::uint32_t>(kMftRunEntrySize);
@@ -419,28 +418,23 @@ void CaptureScanInfo(const NtfsEngine& engine, ScanImageFileHeader& header, Scan
     if (keep) tables.mftRuns = std::move(*runs);
   }
 
-  const auto& kept = engine.KeptRuns();
+  const auto& kept = saved.keptRuns;
   const std::size_t nodes = std::min<std::size_t>(kept.size(), std::numeric_limits<std::uint32_t>::max());
   header.runListNodes = static_cast<std::uint32_t>(nodes);
   tables.runListNodes.reserve(nodes);
   for (std::size_t i = 0; i < nodes; ++i) tables.runListNodes.push_back(NodeOf(kept[i]));
 }
 
-ScanRestoreResult RestoreFromScanInfo(NtfsEngine& engine, const VolumeScanInfo& scan, const Volume& volume) {
-  // The volume counts as opened whatever the outcome, as after a scan.
-  engine.Host().VolumeOpenedFlag() = 1;
-  NtfsSavedScan saved;
-  if (std::string why = SavedStateOf(scan, volume, saved); !why.empty()) return Refuse(engine, std::move(why));
+ScanRestoreResult SavedScanOf(const VolumeScanInfo& scan, const Volume& volume, NtfsSavedScan& saved) {
+  if (std::string why = SavedStateOf(scan, volume, saved); !why.empty()) return {false, std::move(why)};
 
   // A header that names a host drive sends the restore looking for it; the
   // files this program writes store 7 at byte 953 and never do.
   const ScanImageFileHeader& h = scan.header;
   if (const SavedDriveLookup drive = LookUpSavedDrive(h); drive.named) {
-    if (!drive.drive) return Refuse(engine, LoadString(kIdsSourceDriveNotFound));
+    if (!drive.drive) return {false, LoadString(kIdsSourceDriveNotFound)};
     saved.binding.diskNumber = *drive.drive;
   }
-
-  engine.RestoreSavedScan(saved);
   return {true, {}};
 }
 

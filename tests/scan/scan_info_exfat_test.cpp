@@ -17,6 +17,7 @@
 #include "core/StringTable.h"
 #include "engines/exfat/ExFatImageBuilder.h"
 #include "engines/exfat/ExFatTestRig.h"
+#include "scan/EngineRegistry.h"
 #include "scan/ScanInfoEngines.h"
 #include "scan/ScanInfoJobs.h"
 #include "sources/DriveIdentity.h"
@@ -90,7 +91,7 @@ Saved Save(const ExFatEngine& engine, const FoundItemStore& store, const SourceR
   Saved s;
   VolumeScanInfo& info = s.written;
   info.header = ScanImageFileHeader::ForVolumeScan();
-  CaptureScanInfo(engine, info.header, info.tables);
+  CaptureEngineScan(EngineKind::ExFat, engine, info.header, info.tables);
   info.sources.push_back(CopySourceRecord(selected));
   info.header.driveCount = 1;
   info.selected = CopySourceRecord(selected);
@@ -123,7 +124,7 @@ struct Scan {
   std::unique_ptr<ExFatEngine> Restore(const VolumeScanInfo& s, std::shared_ptr<SectorSource> disk,
                                        ScanRestoreResult& r) {
     auto fresh = std::make_unique<ExFatEngine>(*rig.app);
-    r = RestoreFromScanInfo(*fresh, s, MakeVolume(s.selected, std::move(disk), false));
+    r = RestoreEngineScan(EngineKind::ExFat, *fresh, *rig.app, s, MakeVolume(s.selected, std::move(disk), false));
     return fresh;
   }
   std::string PathOf(const FoundItemInfo& record) const {
@@ -227,7 +228,7 @@ TEST(SavedExFatScan, HeaderAndTablesHoldTheScannedLayout) {
   ASSERT_EQ(RunPass(*scan.engine, Pass::Quick), ExFatScanResult::Completed);
   ScanImageFileHeader h = ScanImageFileHeader::ForVolumeScan();
   ScanEngineTables t;
-  CaptureScanInfo(*scan.engine, h, t);
+  CaptureEngineScan(EngineKind::ExFat, *scan.engine, h, t);
   const auto block = h.EncodeBlock();
   const Bytes got(block.begin(), block.end());
 
@@ -262,7 +263,7 @@ TEST(SavedExFatScan, HeaderAndTablesHoldTheScannedLayout) {
 
   // Advance builds it: one byte per cluster, allocated ones set, in whole sectors.
   ASSERT_EQ(RunPass(*scan.engine, Pass::Advance), ExFatScanResult::Completed);
-  CaptureScanInfo(*scan.engine, h, t);
+  CaptureEngineScan(EngineKind::ExFat, *scan.engine, h, t);
   ASSERT_GE(h.clusterMapSize, b.ClusterCount());
   EXPECT_EQ(t.clusterMap.size(), (h.clusterMapSize + 511) / 512 * 512);
   for (std::uint32_t c = 2; c < b.ClusterCount() + 2; ++c) {
@@ -323,7 +324,7 @@ TEST_P(SavedExFatRoundTrip, RestoredEngineReadsEverySavedFileAsWritten) {
   // Saved again, a restored engine keeps the same tables.
   ScanImageFileHeader again = ScanImageFileHeader::ForVolumeScan();
   ScanEngineTables tablesAgain;
-  CaptureScanInfo(*restored, again, tablesAgain);
+  CaptureEngineScan(EngineKind::ExFat, *restored, again, tablesAgain);
   EXPECT_EQ(tablesAgain, saved.written.tables);
 
   std::map<std::string, std::string> md5;

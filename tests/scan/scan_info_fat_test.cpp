@@ -21,6 +21,7 @@
 #include "core/RecoveryMode.h"
 #include "engines/fat/FatCorpusChecks.h"
 #include "platform/ByteCodec.h"
+#include "scan/EngineRegistry.h"
 #include "scan/ScanInfoEngines.h"
 #include "scan/ScanInfoJobs.h"
 #include "scan/ScanInfoFile.h"
@@ -63,7 +64,7 @@ std::vector<ScanInfoItem> StoredItems(const FoundItemStore& store) {
 Bytes SaveScan(const FatEngine& engine, const FoundItemStore& store, const SourceRecord& selected) {
   VolumeScanInfo info;
   info.header = ScanImageFileHeader::ForVolumeScan();
-  CaptureScanInfo(engine, info.header, info.tables);
+  CaptureEngineScan(EngineKind::Fat, engine, info.header, info.tables);
   info.header.imagePath = u"/images/disk.vmdk";
   info.header.imageType = 1;
   ApplySourceFields(info.header, ScanInfoEngine::Fat, {}, selected);
@@ -95,7 +96,7 @@ struct Restored {
 
   Restored(const VolumeScanInfo& scan, std::shared_ptr<SectorSource> disk) {
     h.disk = std::move(disk);
-    result = RestoreFromScanInfo(*engine, scan, MakeVolume(scan.selected, h.disk, false));
+    result = RestoreEngineScan(EngineKind::Fat, *engine, h.app, scan, MakeVolume(scan.selected, h.disk, false));
   }
 };
 
@@ -117,7 +118,7 @@ std::size_t ExpectSameData(const FatEngine& original, const FatEngine& restored,
 // The engine's own header fields and tables, as a second capture gives them.
 std::pair<ScanImageFileHeader, ScanEngineTables> Captured(const FatEngine& engine) {
   std::pair<ScanImageFileHeader, ScanEngineTables> out{ScanImageFileHeader::ForVolumeScan(), {}};
-  CaptureScanInfo(engine, out.first, out.second);
+  CaptureEngineScan(EngineKind::Fat, engine, out.first, out.second);
   return out;
 }
 

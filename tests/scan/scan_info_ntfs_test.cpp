@@ -22,6 +22,7 @@
 #include "engines/ntfs/ntfs_test_records.h"
 #include "platform/ByteCodec.h"
 #include "platform/TextConv.h"
+#include "scan/EngineRegistry.h"
 #include "scan/ScanInfoEngines.h"
 #include "scan/ScanInfoJobs.h"
 #include "scan/ScanInfoFile.h"
@@ -93,7 +94,7 @@ VolumeScanInfo Captured(const NtfsEngine& engine, const Scan* scan = nullptr) {
   VolumeScanInfo info;
   info.header = ScanImageFileHeader::ForVolumeScan();
   info.header.form = 1;
-  CaptureScanInfo(engine, info.header, info.tables);
+  CaptureEngineScan(EngineKind::Ntfs, engine, info.header, info.tables);
   if (scan) {
     info.selected = CopySourceRecord(scan->source);
     info.items = SavedItems(scan->run.store);
@@ -128,7 +129,8 @@ struct Restored {
   Restored(const VolumeScanInfo& saved, std::shared_ptr<SectorSource> disk) {
     host.SetPrompt(&prompt);
     engine = std::make_unique<NtfsEngine>(host);
-    result = RestoreFromScanInfo(*engine, saved, MakeVolume(saved.selected, std::move(disk), false));
+    result =
+        RestoreEngineScan(EngineKind::Ntfs, *engine, host, saved, MakeVolume(saved.selected, std::move(disk), false));
   }
 };
 
@@ -840,7 +842,7 @@ TEST_P(NtfsScanInfoRaw, AHitReadsThroughTheClustersTheScanReadItThrough) {
 
   VolumeScanInfo info;
   info.header = ScanImageFileHeader::ForVolumeScan();
-  CaptureScanInfo(engine, info.header, info.tables);
+  CaptureEngineScan(EngineKind::Ntfs, engine, info.header, info.tables);
   info.selected = v.Source();
   info.items = SavedItems(run.store);
   EXPECT_EQ(info.header.hasMftRuns, 0);

@@ -8,6 +8,7 @@
 #include "console/FoundItemStore.h"
 #include "console/ItemTexts.h"
 #include "platform/WorkerThread.h"
+#include "core/HeadlessHost.h"
 #include "core/RecoveryMode.h"
 #include "scan/EngineRegistry.h"
 #include "scan/ScanWorker.h"
@@ -152,6 +153,16 @@ TEST(EngineRegistryTest, PassesStayWithTheirEngine) {
   EXPECT_EQ(RunEnginePass(stranger, EngineKind::None, ScanPass::FatQuick), PassOutcome::NotBuilt);
   EXPECT_EQ(RunEnginePass(stranger, static_cast<EngineKind>(99), ScanPass::NtfsQuick), PassOutcome::NotBuilt);
   EXPECT_EQ(ChoosePass(kModeQuick, static_cast<EngineKind>(99), 1, false), ScanPass::None);
+  ScanImageFileHeader header = ScanImageFileHeader::ForVolumeScan();
+  const ScanImageFileHeader before = header;
+  ScanEngineTables tables;
+  EXPECT_FALSE(CaptureEngineScan(EngineKind::None, stranger, header, tables));
+  EXPECT_EQ(header.EncodeBlock(), before.EncodeBlock()) << "nothing written for an engine no row has";
+  FoundItemStore store;
+  HeadlessHost host(&store, nullptr);
+  VolumeScanInfo scan;
+  EXPECT_FALSE(RestoreEngineScan(static_cast<EngineKind>(99), stranger, host, scan, Volume{}).ok);
+  EXPECT_EQ(EngineOfSavedScan(ScanInfoEngine::Ntfs), EngineKind::Ntfs);
   EXPECT_EQ(StampKindOf(EngineKind::Fat), StampKind::Fat);
   EXPECT_EQ(StampKindOf(EngineKind::ExFat), StampKind::ExFat);
   EXPECT_EQ(StampKindOf(EngineKind::Ntfs), StampKind::Ntfs);

@@ -25,6 +25,7 @@
 #include "core/FoundItemPoster.h"
 #include "core/RunWalker.h"
 #include "engines/exfat/ExFatFormat.h"
+#include "engines/exfat/ExFatSavedScan.h"
 #include "engines/exfat/ExFatWorkFile.h"
 #include "sources/Volume.h"
 
@@ -33,11 +34,6 @@ namespace corvan {
 class EngineHost;
 class FoundItemSink;
 class ProgressSink;
-
-// Where the engine takes a file's clusters from.
-inline constexpr std::uint8_t kExFatSourceFat1 = 0;
-inline constexpr std::uint8_t kExFatSourceFat2 = 1;
-inline constexpr std::uint8_t kExFatSourceContiguous = 2;  // no usable FAT: every file is one run
 
 // Byte 61 of an exFAT record, bit 1: the data follows the FAT chain.
 inline constexpr std::uint8_t kExFatItemFatChain = 0x02;
@@ -132,9 +128,6 @@ class ExFatEngine final : public ScanEngine {
   bool ClusterMapByte(std::uint32_t cluster, std::uint8_t& value) const;
   // The folder the work files of this engine live in.
   const std::filesystem::path& WorkFolder() const { return m_workFolder; }
-  // Where the work file `name` of this engine goes (the folder is made on
-  // first use): a resumed scan writes its saved copies there.
-  std::filesystem::path WorkFileFor(const char* name) { return WorkFilePath(name); }
 
   // ---- directory walks ----
   void BuildLiveTree();
@@ -203,6 +196,13 @@ class ExFatEngine final : public ScanEngine {
   bool IsHeapCluster(std::uint64_t cluster) const {
     return cluster >= exfat::kFirstCluster && cluster <= std::uint64_t{m_nClusterCount} + 1;
   }
+
+  // ---- a saved scan (ExFatSavedScan.cpp) ----
+  ExFatSavedScan SavedScan() const;
+  // A fresh engine bound to `volume`'s disk with the saved place and layout
+  // and its work files written again: ready to read every saved item. The
+  // text the user is told when it cannot be, else empty.
+  std::string RestoreSavedScan(const ExFatSavedScan& saved, const Volume& volume);
 
   // ---- engine state (a plain structure, as every pass reads it) ----
   EngineHost& m_host;

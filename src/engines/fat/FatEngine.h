@@ -26,6 +26,7 @@
 #include "core/FoundItemSink.h"
 #include "core/RunWalker.h"
 #include "engines/fat/FatLayout.h"
+#include "engines/fat/FatSavedScan.h"
 #include "engines/fat/FatShortName.h"
 #include "engines/fat/FatVote.h"
 #include "sources/SourceRecords.h"
@@ -37,11 +38,6 @@ class EngineHost;
 class FoundItemSink;
 class ProgressSink;
 struct FatBootInfo;
-
-// Where the engine takes a file's clusters from.
-inline constexpr std::uint8_t kFatSourceFat1 = 0;
-inline constexpr std::uint8_t kFatSourceFat2 = 1;
-inline constexpr std::uint8_t kFatSourceContiguous = 2;  // no FAT: files are contiguous runs
 
 // Cluster-map bytes.
 inline constexpr std::uint8_t kClusterFree = 0;
@@ -315,6 +311,12 @@ class FatEngine final : public ScanEngine {
   // with the last of them.
   WalkResult WalkItemData(const FoundItemInfo& item, const BlockSink& sink,
                           bool* chainCoversSize = nullptr) const;
+
+  // ---- a saved scan (FatSavedScan.cpp) ----
+  FatSavedScan SavedScan() const;
+  // A fresh engine bound to `volume`'s disk with the saved place, layout
+  // and tables: ready to read every saved item.
+  void RestoreSavedScan(const FatSavedScan& saved, const Volume& volume);
 
   // ---- engine state (a plain structure, as every pass reads it) ----
   EngineHost& m_host;

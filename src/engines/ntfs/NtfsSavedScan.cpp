@@ -10,8 +10,26 @@
 #include "core/EngineHost.h"
 #include "engines/ntfs/NtfsEngine.h"
 #include "engines/ntfs/NtfsFoundRecords.h"
+#include "engines/ntfs/NtfsSavedScan.h"
 
 namespace corvan {
+
+NtfsSavedScan NtfsEngine::SavedScan() const {
+  NtfsSavedScan saved;
+  NtfsVolumeBinding& b = saved.binding;
+  b.firstSector = m_nVolumeFirstSector;
+  b.sectorCount = m_nVolumeSectorCount;
+  b.endSector = m_nVolumeEndSector;
+  b.diskNumber = m_nDiskNumber;
+  b.sectorsPerCluster = m_nSectorsPerCluster;
+  b.mftSector = m_nMftSector;
+  b.mftMirrorSector = m_nMftMirrSector;
+  saved.mftRuns = m_mftRuns;
+  saved.mftRunsUsed = !m_mftRuns.empty();
+  if (m_bAdvanceRecords) saved.foundRecords = m_foundRecords;
+  saved.keptRuns = m_keptRuns;
+  return saved;
+}
 
 void NtfsEngine::RestoreSavedScan(const NtfsSavedScan& saved) {
   FreeLists();
