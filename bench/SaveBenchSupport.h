@@ -26,7 +26,7 @@ inline bool ScanNtfsImage(CORVANApp& app, FoundItemStore& store, ProgressSink& p
   b.disk = source;
   engine->Prepare(b);
   if (!engine->ScanVolume(false)) return false;
-  app.m_pNtfsEngine = std::move(engine);
+  app.m_pScanSession->Hold(EngineKind::Ntfs, std::move(engine));
   return true;
 }
 

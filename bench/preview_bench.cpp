@@ -140,7 +140,7 @@ void BM_PreviewFirstView(benchmark::State& state) {
     if (item.name == u"big.bin") big = item.record;
     if (item.name == u"photo.jpg") photo = item.record;
   }
-  if (big.size != kBigFile || photo.size == 0 || photo.size >= corvan::kImageSizeLimit || !app.m_pFatEngine) {
+  if (big.size != kBigFile || photo.size == 0 || photo.size >= corvan::kImageSizeLimit || !app.m_pScanSession->Engine()) {
     state.SkipWithError("the bench files were not found");
     return;
   }
@@ -152,7 +152,7 @@ void BM_PreviewFirstView(benchmark::State& state) {
     QApplication::processEvents();
     QElapsedTimer t;
     t.start();
-    area.ShowItem(app.m_pFatEngine.get(), item, name);
+    area.ShowItem(app.m_pScanSession->Engine(), item, name);
     while (!area.Ready() && t.elapsed() < 60000) QApplication::processEvents(QEventLoop::AllEvents, 1);
     return t.nsecsElapsed() / 1e6;
   };

@@ -125,12 +125,12 @@ void VolumeScan(benchmark::State& state) {
     FoundItemStore store;
     HeadlessHost host(&store, nullptr);
     host.SetRecoveryMode(kModeQuick);
-    std::unique_ptr<ScanEngine> fat, ntfs, exFat;
+    std::shared_ptr<ScanSession> session = std::make_shared<ScanSession>();
     std::atomic<std::uint32_t> resumed{0};
     const auto engines = MakeProgramEngines();
     auto t = Clock::now();
     ScanWorker worker(ScanJob{.host = host,
-                              .engines = {fat, ntfs, exFat},
+                              .session = session,
                               .scanResumed = resumed,
                               .source = sources.front().get(),
                               .disk = disk,
@@ -148,7 +148,7 @@ void VolumeScan(benchmark::State& state) {
 
     ScanSaveRequest request;
     request.engineKind = EngineKind::Ntfs;
-    request.engine = ntfs.get();
+    request.engine = session->Engine();
     request.sources = &sources;
     request.selected = sources.front().get();
     request.items = SavedScanItemsOf(store);

@@ -38,11 +38,8 @@ void CORVANApp::ResetScanState() {
   m_bBusy = 0;
   m_bAbort = 0;
   m_bMaskRunning = 0;
-  // Only the first engine that exists is consulted, in this order.
-  ScanEngine* engine = m_pFatEngine    ? m_pFatEngine.get()
-                       : m_pNtfsEngine ? m_pNtfsEngine.get()
-                                       : m_pExFatEngine.get();
-  if (engine && engine->FoundItemCount() != 0) m_bResultsPresent = 1;
+  if (const ScanEngine* engine = m_pScanSession->Engine(); engine && engine->FoundItemCount() != 0)
+    m_bResultsPresent = 1;
 }
 
 void CORVANApp::FreeResultLists() {
@@ -57,12 +54,7 @@ void CORVANApp::FreeSourcesAndEngines() {
   m_sourceList.FreeSourceList();
   if (m_nSourceListState == 0) m_sourceList.FreePartitionList();
   else m_nSourceListState = 1;
-  for (auto* engine : {&m_pFatEngine, &m_pNtfsEngine, &m_pExFatEngine}) {
-    if (*engine) {
-      (*engine)->FreeLists();
-      engine->reset();
-    }
-  }
+  m_pScanSession->Release();
   FreeResultLists();
 }
 

@@ -17,6 +17,7 @@
 #include "core/ProgressSink.h"
 #include "core/Prompt.h"
 #include "core/ScanEngine.h"
+#include "scan/ScanSession.h"
 #include "core/FoundItemSink.h"
 #include "platform/Settings.h"
 #include "save/FtpSettings.h"
@@ -113,10 +114,8 @@ class CORVANApp final : public EngineHost {
   ProgressSink* m_pSaveProgressDlg = nullptr;   // saving progress dialog
   Prompt* m_pPrompt = nullptr;                  // the message box (Unattended when null)
 
-  // ---- engines (at most one in use) ----
-  std::unique_ptr<ScanEngine> m_pFatEngine;
-  std::unique_ptr<ScanEngine> m_pNtfsEngine;
-  std::unique_ptr<ScanEngine> m_pExFatEngine;
+  // ---- the engine of the last scan and its kind, shared with the jobs ----
+  std::shared_ptr<ScanSession> m_pScanSession = std::make_shared<ScanSession>();
 
   // ---- the mounted image and its sources ----
   std::shared_ptr<CVirtualDiskImage> m_pImage;  // the mounted image, as the source page shows it

@@ -14,12 +14,11 @@ namespace {
 constexpr unsigned kIdsCantOpenFile = 124;
 constexpr unsigned kIdsProcessStarted = 222;
 constexpr unsigned kIdsProcessCompleted = 231;
-EngineSlots Slots(CORVANApp& app) { return EngineSlots{app.m_pFatEngine, app.m_pNtfsEngine, app.m_pExFatEngine}; }
 }  // namespace
 
 ScanJob MakeScanJob(CORVANApp& app) {
   return ScanJob{.host = app,
-                 .engines = Slots(app),
+                 .session = app.m_pScanSession,
                  .scanResumed = app.m_bScanResumed,
                  .source = app.m_sourceList.m_pSelectedSource,
                  .disk = app.m_pDisk,
@@ -63,15 +62,11 @@ bool SaveScanInformation(CORVANApp& app, const std::filesystem::path& path, cons
   app.AppendLog(LoadString(kIdsProcessStarted), false);
   app.FlushLog();
   bool saved = false;
-  const EngineSlots slots = Slots(app);
-  const EngineKind kind = app.m_pFatEngine    ? EngineKind::Fat
-                          : app.m_pNtfsEngine ? EngineKind::Ntfs
-                          : app.m_pExFatEngine ? EngineKind::ExFat
-                                               : EngineKind::None;
-  if (kind != EngineKind::None && app.m_sourceList.m_pSelectedSource) {
+  const ScanSession& session = *app.m_pScanSession;
+  if (session.Kind() != EngineKind::None && app.m_sourceList.m_pSelectedSource) {
     ScanSaveRequest request;
-    request.engineKind = kind;
-    request.engine = slots.First();
+    request.engineKind = session.Kind();
+    request.engine = session.Engine();
     request.sources = &app.m_sourceList.m_sources;
     request.selected = app.m_sourceList.m_pSelectedSource;
     request.items = items;
@@ -114,7 +109,7 @@ bool ResumeSavedScan(CORVANApp& app) {
   ScanLoadResult loaded = LoadVolumeScan(app.m_scanInfoFile, request);
   app.m_bScanInfoLoadOk = loaded.ok ? 1 : 0;
   if (!loaded.ok) return false;
-  Slots(app).For(loaded.engineKind) = std::move(loaded.engine);
+  app.m_pScanSession->Hold(loaded.engineKind, std::move(loaded.engine));
   // The saved list replaces the one the image's tables give; the selection
   // is the saved record that matches the saved selection, or that record.
   app.m_sourceList.m_sources = std::move(loaded.sources);
@@ -137,7 +132,7 @@ LostVolumeJob MakeLostVolumeJob(CORVANApp& app, LostVolumeSink* sink, bool deep,
                        .sources = app.m_sourceList,
                        .disk = app.m_pDisk,
                        .source = app.m_sourceList.m_pSelectedSource,
-                       .engines = Slots(app),
+                       .session = app.m_pScanSession,
                        .foundVolumeCount = app.m_nFoundVolumeCount,
                        .haveFoundVolumes = app.m_bHaveFoundVolumes,
                        .resultsPresent = app.m_bResultsPresent,
@@ -165,7 +160,7 @@ SaveJob MakeSaveJob(CORVANApp& app) {
               .progress = app.m_pSaveProgressDlg,
               .masks = app.m_saveMasks,
               .maskExclude = app.m_bSaveMaskExclude};
-  job.UseFirstEngine(Slots(app));
+  job.UseEngineOf(*app.m_pScanSession);
   return job;
 }
 

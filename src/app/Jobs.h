@@ -1,7 +1,7 @@
 #pragma once
 // The scan and save jobs of the running program: each is handed the
-// application object as its host, and references to the flags, answers and
-// engine slots the application keeps.
+// application object as its host, the scan session the application shares
+// with its windows, and references to the flags and answers it keeps.
 
 #include "scan/CThreadForSearchVolume.h"
 #include "scan/ScanInfoFile.h"
@@ -26,7 +26,7 @@ bool ResumeSavedScan(CORVANApp& app);
 bool SaveScanInformation(CORVANApp& app, const std::filesystem::path& path, const ScanInfoItemSource& items);
 // A lost-volume search of the selected disk, reporting to `sink`.
 LostVolumeJob MakeLostVolumeJob(CORVANApp& app, LostVolumeSink* sink, bool deep, bool imageFlag);
-// A save of the found items of the engine the application holds.
+// A save of the found items of the scan session's engine.
 SaveJob MakeSaveJob(CORVANApp& app);
 // Copies the destination and options the destination dialog stored in the
 // application object into the saving thread.

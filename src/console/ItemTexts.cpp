@@ -5,14 +5,8 @@
 
 #include "core/AppServices.h"
 #include "core/StringTable.h"
-#include "scan/EngineRegistry.h"
 
 namespace corvan {
-
-StampKind StampKindOf(EngineKind engine) {
-  const EngineRow* row = FindEngineRow(engine);
-  return row ? row->stamps : StampKind::Ntfs;
-}
 
 namespace {
 

@@ -9,13 +9,9 @@
 
 #include "core/FoundItemInfo.h"
 #include "core/StampKind.h"
-#include "scan/ScanDispatch.h"
+#include "scan/EngineRegistry.h"  // StampKindOf
 
 namespace corvan {
-
-// The stamps of the engine `engine` keeps, as its registry row says (NTFS
-// for no engine).
-StampKind StampKindOf(EngineKind engine);
 
 struct CivilTime {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;

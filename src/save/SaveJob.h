@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "save/RecoveredFileTimes.h"
-#include "scan/ScanJob.h"
+#include "scan/EngineRegistry.h"
+#include "scan/ScanSession.h"
 
 namespace corvan {
 
@@ -33,10 +34,14 @@ struct SaveJob {
   std::vector<std::u16string> masks;     // the save filter's masks, in order
   std::uint8_t maskExclude = 0;          // 0 save matching files, 1 save the others
 
-  // The first engine the slots hold saves the files: FAT, NTFS, exFAT.
-  void UseFirstEngine(const EngineSlots& held) {
-    engine = held.First();
-    volumeKind = held.fat ? kSaveVolumeFat : held.ntfs ? kSaveVolumeNtfs : kSaveVolumeExFat;
+  // The session's engine saves the files; how its items keep their time
+  // stamps is the kind of volume they are saved from.
+  void UseEngineOf(const ScanSession& session) {
+    engine = session.Engine();
+    const StampKind stamps = StampKindOf(session.Kind());
+    volumeKind = !engine || stamps == StampKind::ExFat ? kSaveVolumeExFat
+                 : stamps == StampKind::Ntfs            ? kSaveVolumeNtfs
+                                                        : kSaveVolumeFat;
   }
 };
 

@@ -98,14 +98,7 @@ void CThreadForSearchVolume::BeginSearch() {
   host.BusyFlag() = 1;
   host.AbortFlag() = 0;
   job_.resultsPresent = 0;
-  // Only the active engine is released, the first there is.
-  for (std::unique_ptr<ScanEngine>* slot : {&job_.engines.fat, &job_.engines.ntfs, &job_.engines.exFat}) {
-    if (*slot) {
-      (*slot)->FreeLists();
-      slot->reset();
-      break;
-    }
-  }
+  job_.session->Release();
   host.AppendLog("Searching volume", true);
   host.LogProcessStarted();
 }

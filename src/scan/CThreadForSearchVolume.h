@@ -49,7 +49,7 @@ struct LostVolumeJob {
   SourceList& sources;
   std::shared_ptr<SectorSource> disk;  // the mounted disk; every read goes through it
   const SourceRecord* source = nullptr;  // the selected disk record
-  EngineSlots engines;                   // the active engine is released first
+  std::shared_ptr<ScanSession> session;  // its engine is released first
   std::atomic<std::uint32_t>& foundVolumeCount;  // volumes found since the program started
   std::atomic<std::uint32_t>& haveFoundVolumes;
   std::atomic<std::uint32_t>& resultsPresent;

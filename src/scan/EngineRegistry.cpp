@@ -42,9 +42,9 @@ void CaptureFat(const ScanEngine& e, ScanImageFileHeader& h, ScanEngineTables& t
 ScanRestoreResult RestoreFat(ScanEngine& e, EngineHost& host, const VolumeScanInfo& scan, const Volume& volume) {
   host.VolumeOpenedFlag() = 1;  // whatever the outcome, as after a scan
   FatSavedScan saved;
-  ScanRestoreResult result = SavedScanOf(scan, saved);
-  if (result.ok) AsFat(e).RestoreSavedScan(saved, volume);
-  return result;
+  if (ScanRestoreResult refused = SavedScanOf(scan, saved); !refused.ok) return refused;
+  AsFat(e).RestoreSavedScan(saved, volume);
+  return CheckSavedDrive(scan.header);
 }
 
 // ---- NTFS ----
@@ -122,6 +122,8 @@ const EngineRow kRows[] = {
                           std::uint64_t last) { AsFat(e).SetVolumeRange(disk, first, last); },
      .passes = kFatPasses,
      .stamps = StampKind::Fat,
+     .linkingMode = [](const ScanEngine& e) { return AsFat(e).FatSource(); },
+     .setLinkingMode = [](ScanEngine& e, std::uint8_t mode) { return AsFat(e).ChangeFatSource(mode); },
      .savedAs = ScanInfoEngine::Fat,
      .captureScan = CaptureFat,
      .restoreScan = RestoreFat},
@@ -179,6 +181,11 @@ PassOutcome RunEnginePass(ScanEngine& engine, EngineKind kind, ScanPass pass) {
     for (const EnginePassRow& p : row->passes)
       if (p.pass == pass) return p.run(engine);
   return PassOutcome::NotBuilt;
+}
+
+StampKind StampKindOf(EngineKind kind) {
+  const EngineRow* row = FindEngineRow(kind);
+  return row ? row->stamps : StampKind::Ntfs;
 }
 
 EngineKind EngineOfSavedScan(ScanInfoEngine saved) {

@@ -48,6 +48,10 @@ struct EngineRow {
   void (*setVolumeRange)(ScanEngine& engine, const Volume& disk, std::uint64_t first, std::uint64_t last) = nullptr;
   std::span<const EnginePassRow> passes;
   StampKind stamps = StampKind::Ntfs;
+  // The linking mode the settings dialog shows and changes (which FAT copy,
+  // or none, files are linked through); null for an engine without one.
+  std::uint8_t (*linkingMode)(const ScanEngine& engine) = nullptr;
+  bool (*setLinkingMode)(ScanEngine& engine, std::uint8_t mode) = nullptr;
   // A saved scan: the engine its header names, the engine's part of the
   // header and tables written from its saved state, and a fresh engine
   // restored from them (`host` is the one it was built on).
@@ -67,6 +71,10 @@ EngineKind AnyDiskEngine();
 // Runs `pass` on `engine`, which the row of `kind` built; NotBuilt when that
 // row has no such pass (a pass is never run on another engine's object).
 PassOutcome RunEnginePass(ScanEngine& engine, EngineKind kind, ScanPass pass);
+
+// How the items of `kind`'s engine keep their time stamps (NTFS for no
+// engine).
+StampKind StampKindOf(EngineKind kind);
 
 // The engine a saved scan's header names; None when no row has it.
 EngineKind EngineOfSavedScan(ScanInfoEngine saved);

@@ -1,5 +1,6 @@
 #include "scan/ScanInfoEngines.h"
 
+#include "core/StringTable.h"
 #include "sources/DriveIdentity.h"
 
 namespace corvan {
@@ -44,6 +45,13 @@ SavedDriveLookup LookUpSavedDrive(const ScanImageFileHeader& header) {
   if (const std::shared_ptr<const DriveIdentityReader> reader = CurrentDriveIdentityReader())
     lookup.drive = FindSourceDrive(saved, true, ListSourceDriveCandidates(), *reader);
   return lookup;
+}
+
+ScanRestoreResult CheckSavedDrive(const ScanImageFileHeader& header) {
+  constexpr unsigned kIdsSourceDriveNotFound = 285;
+  if (const SavedDriveLookup drive = LookUpSavedDrive(header); drive.named && !drive.drive)
+    return {false, LoadString(kIdsSourceDriveNotFound)};
+  return {true, {}};
 }
 
 }  // namespace corvan

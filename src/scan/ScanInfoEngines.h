@@ -57,11 +57,17 @@ struct ScanRestoreResult {
   std::string message;
 };
 
+// Refused (message 285) when the header names a host drive that is not
+// attached; the files this program writes store 7 at byte 953 and never do.
+ScanRestoreResult CheckSavedDrive(const ScanImageFileHeader& header);
+
 // The state a fresh engine is restored from, read from a saved scan read
 // whole: the volume the header places on `volume`'s disk (the image mounted
 // again), the layout, and the tables; refused, with nothing read from the
-// disk, when the file is not one of this engine or is damaged, or names a
-// host drive that is not attached.
+// disk, when the file is not one of this engine or is damaged, or (NTFS and
+// exFAT, which place the volume on the drive found) names a host drive that
+// is not attached. A FAT engine takes the state first and is checked with
+// CheckSavedDrive after, so a refused one keeps the saved layout.
 ScanRestoreResult SavedScanOf(const VolumeScanInfo& scan, FatSavedScan& saved);
 ScanRestoreResult SavedScanOf(const VolumeScanInfo& scan, const Volume& volume, NtfsSavedScan& saved);
 ScanRestoreResult SavedScanOf(const VolumeScanInfo& scan, ExFatSavedScan& saved);

@@ -36,8 +36,6 @@ namespace corvan {
 
 namespace {
 
-constexpr unsigned kIdsSourceDriveNotFound = 285;
-
 std::string LayoutText(const FatLayout& l) {
   return "FAT kind " + std::to_string(l.kind) + ", " + std::to_string(l.sectorsPerCluster) +
          " sectors per cluster, " + std::to_string(l.reservedSectors) + " reserved, FAT of " +
@@ -147,10 +145,6 @@ ScanRestoreResult SavedScanOf(const VolumeScanInfo& scan, FatSavedScan& saved) {
   const ScanImageFileHeader& h = scan.header;
   const bool sectorItems = h.sectorFlag != 0;
   if (std::string why = RefusalOf(scan, sectorItems); !why.empty()) return Refuse(std::move(why));
-  // A header that names a host drive sends the restore looking for it; the
-  // files this program writes store 7 at byte 953 and never do.
-  if (const SavedDriveLookup drive = LookUpSavedDrive(h); drive.named && !drive.drive)
-    return Refuse(LoadString(kIdsSourceDriveNotFound));
 
   saved.volumeStart = h.firstSector;
   saved.volumeEnd = h.endSector;

@@ -1,16 +1,13 @@
 #pragma once
-// One scan: what it was asked to do, the disk it reads and the application
-// state it is handed. The flags and engine slots the program keeps on its
-// application object stay there; the job holds references to them, so the
-// windows see what the running scan sets. A headless run hands its own.
+// One scan: what it was asked to do, the disk it reads, the session its
+// engine goes into and the host it reports to. A headless run hands its own.
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 
-#include "core/ScanEngine.h"
-#include "scan/ScanDispatch.h"
+#include "scan/ScanSession.h"
 
 namespace corvan {
 
@@ -18,24 +15,9 @@ class EngineHost;
 class SectorSource;
 struct SourceRecord;
 
-// The application's three engine slots; at most one holds an engine.
-struct EngineSlots {
-  std::unique_ptr<ScanEngine>& fat;
-  std::unique_ptr<ScanEngine>& ntfs;
-  std::unique_ptr<ScanEngine>& exFat;
-
-  std::unique_ptr<ScanEngine>& For(EngineKind kind) {
-    return kind == EngineKind::Fat ? fat : kind == EngineKind::Ntfs ? ntfs : exFat;
-  }
-  // The engine a save or a preview reads through: the first one there is,
-  // FAT, NTFS, exFAT.
-  ScanEngine* First() const { return fat ? fat.get() : ntfs ? ntfs.get() : exFat.get(); }
-  void FreeAll();
-};
-
 struct ScanJob {
   EngineHost& host;
-  EngineSlots engines;
+  std::shared_ptr<ScanSession> session;       // the previous engine is released, the new one held
   std::atomic<std::uint32_t>& scanResumed;    // a saved scan was resumed
   // What was asked.
   const SourceRecord* source = nullptr;       // the selected disk or volume

@@ -13,15 +13,6 @@ constexpr unsigned kIdsAbortQuestion = 284;
 constexpr unsigned kIdsCriticalPhase = 360;
 }  // namespace
 
-void EngineSlots::FreeAll() {
-  for (std::unique_ptr<ScanEngine>* slot : {&fat, &ntfs, &exFat}) {
-    if (*slot) {
-      (*slot)->FreeLists();
-      slot->reset();
-    }
-  }
-}
-
 void ScanWorker::Report(std::string text) {
   problem_ = std::move(text);
   job_.host.AppendLog(problem_, false);
@@ -42,7 +33,7 @@ void ScanWorker::Run() {
       Report("No saved scan was given to resume.");
       return;
     }
-    job_.engines.FreeAll();
+    job_.session->Release();
     host.BusyFlag() = 1;
     host.AbortFlag() = 0;
     host.LogPhaseStart("Opening volume using saved scan information");
@@ -52,7 +43,7 @@ void ScanWorker::Run() {
     return;
   }
 
-  job_.engines.FreeAll();
+  job_.session->Release();
   host.BusyFlag() = 1;
   host.AbortFlag() = 0;
   host.FromScanInfoFlag() = 0;
@@ -81,10 +72,11 @@ void ScanWorker::Run() {
   engine_ = ChooseEngine(source->kind, fsKind, mode, job_.advanceChoice);
   ScanEngine* engine = nullptr;
   if (engine_ != EngineKind::None) {
-    std::unique_ptr<ScanEngine>& slot = job_.engines.For(engine_);
-    slot = engines_.Create(host, engine_);
-    engine = slot.get();
-    if (!engine) {
+    std::unique_ptr<ScanEngine> built = engines_.Create(host, engine_);
+    engine = built.get();
+    if (engine) {
+      job_.session->Hold(engine_, std::move(built));
+    } else {
       Report("The " + std::string(EngineName(engine_)) + " recovery engine is not available in this version.");
       engine_ = EngineKind::None;
     }

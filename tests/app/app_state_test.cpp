@@ -44,38 +44,35 @@ TEST_F(AppStateTest, CheckUpdateComesFromTheProfile) {
   EXPECT_EQ(app.m_bCheckUpdate, 1u);
 }
 
-TEST_F(AppStateTest, ResetScanStateConsultsOnlyTheFirstEngine) {
+TEST_F(AppStateTest, ResetScanStateConsultsTheSessionsEngine) {
   app.m_bBusy = 1;
   app.m_bAbort = 1;
   app.m_bMaskRunning = 1;
-  app.m_pFatEngine = std::make_unique<CountingEngine>(0, &freed);
-  app.m_pNtfsEngine = std::make_unique<CountingEngine>(12, &freed);
+  app.m_pScanSession->Hold(EngineKind::None, std::make_unique<CountingEngine>(0, &freed));
   app.ResetScanState();
   EXPECT_EQ(app.m_bBusy, 0u);
   EXPECT_EQ(app.m_bAbort, 0u);
   EXPECT_EQ(app.m_bMaskRunning, 0u);
   EXPECT_EQ(app.m_bResultsPresent, 0u);
 
-  app.m_pFatEngine.reset();
+  app.m_pScanSession->Hold(EngineKind::None, std::make_unique<CountingEngine>(12, &freed));
   app.ResetScanState();
   EXPECT_EQ(app.m_bResultsPresent, 1u);
   // Never cleared here.
-  app.m_pNtfsEngine = std::make_unique<CountingEngine>(0, &freed);
+  app.m_pScanSession->Hold(EngineKind::None, std::make_unique<CountingEngine>(0, &freed));
   app.ResetScanState();
   EXPECT_EQ(app.m_bResultsPresent, 1u);
 }
 
-TEST_F(AppStateTest, FreeSourcesAndEnginesReleasesEachEngineAndTheLists) {
-  app.m_pNtfsEngine = std::make_unique<CountingEngine>(1, &freed);
-  app.m_pExFatEngine = std::make_unique<CountingEngine>(1, &freed);
+TEST_F(AppStateTest, FreeSourcesAndEnginesReleasesTheEngineAndTheLists) {
+  app.m_pScanSession->Hold(EngineKind::None, std::make_unique<CountingEngine>(1, &freed));
   app.m_saveMasks = {u"*.doc"};
   app.m_fileTypeList.resize(3);
   app.m_selectedTypeList.resize(2);
   app.m_pPreviewData.resize(100);
   app.FreeSourcesAndEngines();
-  EXPECT_EQ(freed, 2);
-  EXPECT_FALSE(app.m_pNtfsEngine);
-  EXPECT_FALSE(app.m_pExFatEngine);
+  EXPECT_EQ(freed, 1);
+  EXPECT_FALSE(app.m_pScanSession->Engine());
   EXPECT_TRUE(app.m_saveMasks.empty());
   EXPECT_TRUE(app.m_fileTypeList.empty());
   EXPECT_TRUE(app.m_selectedTypeList.empty());

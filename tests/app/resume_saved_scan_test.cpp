@@ -40,8 +40,7 @@ struct Program {
   }
   std::string Md5Of(const FoundItemInfo& r) {
     test::Md5 md5;
-    ScanEngine* engine = app.m_pFatEngine ? app.m_pFatEngine.get() : app.m_pNtfsEngine ? app.m_pNtfsEngine.get()
-                                                                                        : app.m_pExFatEngine.get();
+    ScanEngine* engine = app.m_pScanSession->Engine();
     engine->ReadItemData(r, [&](const DataBlock& b) {
       md5.Update(b.bytes);
       return true;
@@ -76,7 +75,7 @@ TEST(ResumeSavedScan, AProgramStartedAfreshShowsTheSavedScanAndReadsTheSameBytes
   again.app.m_scanInfoFile = saved;
   again.Run(kModeScanNow);
   EXPECT_TRUE(again.prompt.texts.empty()) << again.prompt.texts.front();
-  ASSERT_TRUE(again.app.m_pFatEngine);
+  ASSERT_EQ(again.app.m_pScanSession->Kind(), EngineKind::Fat);
   EXPECT_EQ(again.app.m_bFromScanInfo.load(), 1u);
   EXPECT_EQ(again.app.m_bBusy.load(), 0u);
   ASSERT_TRUE(again.app.m_sourceList.m_pSelectedSource);

@@ -28,7 +28,7 @@ std::string Md5Of(const std::vector<std::uint8_t>& v) { return test::Md5Hex(v); 
 
 // The engine a scan made: FAT, NTFS or exFAT.
 ScanEngine* FirstEngine(CORVANApp& app) {
-  return app.m_pFatEngine ? app.m_pFatEngine.get() : app.m_pNtfsEngine ? app.m_pNtfsEngine.get() : app.m_pExFatEngine.get();
+  return app.m_pScanSession->Engine();
 }
 
 std::map<std::string, FoundItemHandle> ByPath(const FoundItemStore& store) {
@@ -184,7 +184,8 @@ TEST(PreviewCopy, ThePrivateCopyHoldsTheFirstBytesOnly) {
     if (row.type == "file" && row.state == "live" && (!largest || row.size > largest->size)) largest = &row;
   ASSERT_TRUE(largest && largest->size > (1u << 20));
   const FoundItemInfo item = volume.store.Item(paths.at(largest->path)).record;
-  ScanEngine& engine = *volume.app.m_pNtfsEngine;
+  ASSERT_EQ(volume.app.m_pScanSession->Kind(), EngineKind::Ntfs);
+  ScanEngine& engine = *volume.app.m_pScanSession->Engine();
 
   auto temp = PreviewTempDir::Create();
   ASSERT_TRUE(temp);

@@ -340,7 +340,7 @@ class MemoryVolume {
     app_.m_pSaveProgressDlg = &progress_;
     auto engine = std::make_unique<MemoryEngine>();
     engine_ = engine.get();
-    app_.m_pFatEngine = std::move(engine);
+    app_.m_pScanSession->Hold(EngineKind::Fat, std::move(engine));
     store_.OnInsertRootItem(kFatRootId);
   }
 

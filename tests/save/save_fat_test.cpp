@@ -56,7 +56,7 @@ test::SaveRun ScanAndSave(Harness& h, std::shared_ptr<SectorSource> disk, const 
   h.disk = std::move(disk);
   auto engine = h.Engine(kFat16);
   EXPECT_EQ(engine->ScanVolume(0), FatScanResult::Completed);
-  h.app.m_pFatEngine = std::move(engine);
+  h.app.m_pScanSession->Hold(EngineKind::Fat, std::move(engine));
   UnattendedSaveDecisions decisions;
   return test::SaveStore(h.app, h.store, dest, decisions);
 }

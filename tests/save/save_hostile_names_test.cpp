@@ -100,7 +100,7 @@ TEST(SaveHostileNames, FatLongNames) {
   h.MountBytes(image.Bytes());
   auto engine = h.Engine(kFat16);
   ASSERT_EQ(engine->ScanVolume(0), FatScanResult::Completed);
-  h.app.m_pFatEngine = std::move(engine);
+  h.app.m_pScanSession->Hold(EngineKind::Fat, std::move(engine));
   const auto out = h.dir / "out";
   UnattendedSaveDecisions decisions;
   const auto run = test::SaveStore(h.app, h.store, out / "dest", decisions);
@@ -171,7 +171,7 @@ TEST(SaveHostileNames, NtfsFileNames) {
   binding.disk = source;
   engine->Prepare(binding);
   ASSERT_TRUE(engine->ScanVolume(false));
-  app.m_pNtfsEngine = std::move(engine);
+  app.m_pScanSession->Hold(EngineKind::Ntfs, std::move(engine));
   UnattendedSaveDecisions decisions;
   const auto run = test::SaveStore(app, store, dir / "out" / "dest", decisions);
   app.FreeSourcesAndEngines();

@@ -64,7 +64,7 @@ struct Search {
                          .sources = list,
                          .disk = std::move(disk),
                          .source = list.m_sources.front().get(),
-                         .engines = {fat, ntfs, exFat},
+                         .session = session,
                          .foundVolumeCount = count,
                          .haveFoundVolumes = have,
                          .resultsPresent = results,
@@ -97,7 +97,7 @@ struct Search {
 
   HeadlessHost host;
   SourceList list;
-  std::unique_ptr<ScanEngine> fat, ntfs, exFat;
+  std::shared_ptr<ScanSession> session = std::make_shared<ScanSession>();
   std::atomic<std::uint32_t> count{0}, have{1}, results{0};
   RecordingSink sink;
   std::uint64_t failures = 0;

@@ -52,7 +52,7 @@ struct Search {
                                           .sources = list,
                                           .disk = std::move(disk),
                                           .source = list.m_sources.front().get(),
-                                          .engines = {fat, ntfs, exFat},
+                                          .session = session,
                                           .foundVolumeCount = count,
                                           .haveFoundVolumes = have,
                                           .resultsPresent = results,
@@ -75,7 +75,7 @@ struct Search {
 
   HeadlessHost host;
   SourceList list;
-  std::unique_ptr<ScanEngine> fat, ntfs, exFat;
+  std::shared_ptr<ScanSession> session = std::make_shared<ScanSession>();
   std::atomic<std::uint32_t> ownCount{0};
   std::atomic<std::uint32_t>& count;
   std::atomic<std::uint32_t> have{1}, results{0};

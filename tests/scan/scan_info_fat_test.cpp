@@ -483,8 +483,8 @@ TEST(SavedFatRawScan, WholeDiskSearchComesBackReadingBySector) {
   scan.host.SelectedTypeList() = SomePresetTypes();
   scan.Run(*disk, app.m_pDisk, kModeRaw, 0, app.m_nMediaFirstSector, app.m_nMediaLastSector);
   EXPECT_EQ(scan.problem, "");
-  auto* engine = dynamic_cast<FatEngine*>(scan.fat.get());
-  ASSERT_NE(engine, nullptr);
+  ASSERT_EQ(scan.session->Kind(), EngineKind::Fat);
+  auto* engine = static_cast<FatEngine*>(scan.Engine());
   ASSERT_TRUE(engine->m_bSectorItems);
   EXPECT_EQ(engine->m_nSectorsPerCluster, 0) << "a search of a disk has no cluster size";
 

@@ -85,7 +85,7 @@ struct Scan {
   Scan(SourceRecord src, std::shared_ptr<SectorSource> d, std::uint32_t mode) : source(std::move(src)), disk(d) {
     run.Run(source, disk, mode, mode == kModeAdvance ? kAdvanceNtfs : 0);
   }
-  NtfsEngine& Engine() const { return static_cast<NtfsEngine&>(*run.ntfs); }
+  NtfsEngine& Engine() const { return static_cast<NtfsEngine&>(*run.Engine()); }
 };
 
 // A file's content as a save gathers it: the engine's header fields and
@@ -273,7 +273,7 @@ TEST_P(NtfsScanInfoCorpus, EverySavedFileReadsBackTheSameThroughARestoredEngine)
   auto disk = std::make_shared<test::FileSectorSource>(image);
   const Scan scan(VolumeSource(0, disk->SectorCount()), disk, GetParam());
   ASSERT_TRUE(scan.run.problem.empty()) << scan.run.problem;
-  ASSERT_NE(scan.run.ntfs, nullptr);
+  ASSERT_EQ(scan.run.session->Kind(), EngineKind::Ntfs);
 
   const VolumeScanInfo saved = SavedAndRead(scan);
   ASSERT_GT(saved.items.size(), 1u);
@@ -834,8 +834,8 @@ TEST_P(NtfsScanInfoRaw, AHitReadsThroughTheClustersTheScanReadItThrough) {
   run.host.SelectedTypeList() = {v.Type()};
   run.Run(v.Source(), disk, kModeRaw);
   ASSERT_TRUE(run.problem.empty()) << run.problem;
-  ASSERT_NE(run.ntfs, nullptr);
-  const auto& engine = static_cast<NtfsEngine&>(*run.ntfs);
+  ASSERT_EQ(run.session->Kind(), EngineKind::Ntfs);
+  const auto& engine = static_cast<NtfsEngine&>(*run.Engine());
   ASSERT_EQ(engine.FreeExtentsValid(), bitmap);
   ASSERT_EQ(engine.SectorsPerCluster(), bitmap ? spc : 1) << "a sector search takes a sector for a cluster";
   EXPECT_TRUE(engine.MftRuns().empty()) << "Raw Recovery lets the $MFT's runs go";
@@ -863,7 +863,7 @@ TEST_P(NtfsScanInfoRaw, AHitReadsThroughTheClustersTheScanReadItThrough) {
     EXPECT_EQ(Read(*restored.engine, item.info).md5, test::Md5Hex(expected));
   }
   EXPECT_EQ(hits, 1);
-  EXPECT_EQ(ExpectSameData(*run.ntfs, *restored.engine, read.items), 1);
+  EXPECT_EQ(ExpectSameData(*run.Engine(), *restored.engine, read.items), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(ClusterSizesAndBitmap, NtfsScanInfoRaw,

@@ -169,6 +169,23 @@ TEST(EngineRegistryTest, PassesStayWithTheirEngine) {
   EXPECT_TRUE(calls.empty());
 }
 
+// A session asks a row only of an engine that row built: an engine held
+// under no kind offers no linking mode and takes none.
+TEST(ScanSessionTest, HoldsOneEngineAndReleasesIt) {
+  std::vector<std::string> calls;
+  ScanSession session;
+  session.Hold(EngineKind::Fat, nullptr);
+  EXPECT_EQ(session.Kind(), EngineKind::None) << "no engine, no kind";
+  session.Hold(EngineKind::None, std::make_unique<FakeEngine>(&calls));
+  EXPECT_FALSE(session.LinkingMode());
+  EXPECT_FALSE(session.SetLinkingMode(1));
+  session.Release();
+  EXPECT_EQ(calls, std::vector<std::string>{"FreeLists"});
+  EXPECT_EQ(session.Engine(), nullptr);
+  session.Release();
+  EXPECT_EQ(calls.size(), 1u);
+}
+
 TEST_F(ScanWorkerTest, RawOnTheWholeDiskScansTheMediaRange) {
   Select(kSourceDisk, 0);
   app.m_nMediaFirstSector = 0;
@@ -193,14 +210,13 @@ TEST_F(ScanWorkerTest, AMismatchedAdvanceChoiceBuildsNothingAndEndsAtOnce) {
 TEST_F(ScanWorkerTest, ASecondScanFreesTheFirstEngineFirst) {
   Select(kSourceVolume, 7, u"/images/disk.vmdk");
   Run(kModeQuick);
-  ASSERT_TRUE(app.m_pNtfsEngine);
+  ASSERT_EQ(app.m_pScanSession->Kind(), EngineKind::Ntfs);
   backend.calls.clear();
   Select(kSourceVolume, 2);
   Run(kModeQuick);
   EXPECT_EQ(backend.calls.front(), "FreeLists");
-  EXPECT_FALSE(app.m_pNtfsEngine);
-  EXPECT_TRUE(app.m_pFatEngine);
-  EXPECT_FALSE(app.m_pExFatEngine);
+  EXPECT_EQ(app.m_pScanSession->Kind(), EngineKind::Fat);
+  EXPECT_NE(app.m_pScanSession->Engine(), nullptr);
 }
 
 TEST_F(ScanWorkerTest, AVolumeFoundInAnImageIsReadThroughTheVirtualDisk) {

@@ -28,7 +28,7 @@ namespace corvan::test {
 struct VolumeScan {
   FoundItemStore store;
   HeadlessHost host{&store, nullptr};
-  std::unique_ptr<ScanEngine> fat, ntfs, exFat;
+  std::shared_ptr<ScanSession> session = std::make_shared<ScanSession>();
   std::atomic<std::uint32_t> scanResumed{0};
   std::string problem;
 
@@ -37,7 +37,7 @@ struct VolumeScan {
            std::uint8_t advanceChoice = 0, std::uint64_t mediaFirst = 0, std::uint64_t mediaLast = 0) {
     host.SetRecoveryMode(mode);
     ScanJob job{.host = host,
-                .engines = {fat, ntfs, exFat},
+                .session = session,
                 .scanResumed = scanResumed,
                 .source = &source,
                 .disk = std::move(disk),
@@ -53,7 +53,7 @@ struct VolumeScan {
     worker.Run();
     problem = worker.Problem();
   }
-  ScanEngine* Engine() const { return fat ? fat.get() : ntfs ? ntfs.get() : exFat.get(); }
+  ScanEngine* Engine() const { return session->Engine(); }
   std::string Md5Of(const FoundItemInfo& record) const {
     Md5 md5;
     Engine()->ReadItemData(record, [&](const DataBlock& block) {

@@ -481,9 +481,10 @@ TEST_F(FileTypeDialogs, AnAddedTypeIsFoundByRawRecoveryAndSavedWhole) {
   FoundItemStoreWalk walk(store);
   UnattendedSaveDecisions decisions;
   std::uint8_t skip = 0, skipAll = 0, rename = 0, renameAll = 0, overwrite = 0, overwriteAll = 0;
+  ASSERT_EQ(scan.session->Kind(), EngineKind::Fat);
   SaveJob job{.host = scan.host,
               .answers = {skip, skipAll, rename, renameAll, overwrite, overwriteAll},
-              .engine = scan.fat.get(),
+              .engine = scan.Engine(),
               .volumeKind = kSaveVolumeFat,
               .progress = nullptr,
               .masks = {},

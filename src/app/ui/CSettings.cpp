@@ -16,7 +16,7 @@
 #include "app/CORVANApp.h"
 #include "app/ui/CUpdateWizard.h"
 #include "core/StringTable.h"
-#include "engines/fat/FatEngine.h"
+#include "engines/fat/FatSavedScan.h"
 #include "scan/ui/CAppendHeader.h"
 #include "scan/ui/CEditList.h"
 #include "scan/ui/FileTypeChoice.h"
@@ -124,8 +124,8 @@ CSettings::CSettings(QWidget* parent) : CSkinnedDialog(parent, QSize(500, 470), 
 
   // The combo speaks for the open FAT volume only, and never while a
   // worker reads through its FAT.
-  if (FatEngine* fat = LinkableFatEngine()) {
-    m_pLinkingMode->setCurrentIndex(fat->m_nFatSource);
+  if (ScanSession* session = LinkableSession()) {
+    m_pLinkingMode->setCurrentIndex(*session->LinkingMode());
   } else {
     m_pLinkingMode->setCurrentIndex(-1);
     m_pLinkingMode->setEnabled(false);
@@ -174,10 +174,10 @@ CSettings::CSettings(QWidget* parent) : CSkinnedDialog(parent, QSize(500, 470), 
 
 CSettings::~CSettings() { TabStyleFlags() = m_nSavedTabStyle; }
 
-FatEngine* CSettings::LinkableFatEngine() {
+ScanSession* CSettings::LinkableSession() {
   CORVANApp& app = App();
   if (app.m_bVolumeOpened == 0 || app.m_bBusy != 0) return nullptr;
-  return dynamic_cast<FatEngine*>(app.m_pFatEngine.get());
+  return app.m_pScanSession->LinkingMode() ? app.m_pScanSession.get() : nullptr;
 }
 
 void CSettings::UpdateControls() {
@@ -262,7 +262,8 @@ void CSettings::OnOK() {
 
   // Asked again now: a worker may have started since the dialog opened.
   if (m_pLinkingMode->isEnabled() && m_pLinkingMode->currentIndex() >= 0)
-    if (FatEngine* fat = LinkableFatEngine()) fat->ChangeFatSource(static_cast<std::uint8_t>(m_pLinkingMode->currentIndex()));
+    if (ScanSession* session = LinkableSession())
+      session->SetLinkingMode(static_cast<std::uint8_t>(m_pLinkingMode->currentIndex()));
 
   // The list is read again from the file when next needed; kept in memory
   // when the file could not be written.

@@ -22,7 +22,7 @@ namespace corvan {
 
 class CEditList;
 class CXColorTab;
-class FatEngine;
+class ScanSession;
 class FileTypeChoice;
 
 class CSettings : public CSkinnedDialog {
@@ -60,9 +60,10 @@ class CSettings : public CSkinnedDialog {
   void keyPressEvent(QKeyEvent* e) override;
 
  private:
-  // The FAT engine whose linking the combo may change: one with an open
-  // volume and no worker using it; null otherwise.
-  static FatEngine* LinkableFatEngine();
+  // The session whose engine's linking the combo may change: one that
+  // offers the choice, with an open volume and no worker using it; null
+  // otherwise.
+  static ScanSession* LinkableSession();
   void UpdateControls();
 
   // Profile values as the dialog opened, then as the controls say.

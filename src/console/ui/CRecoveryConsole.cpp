@@ -534,11 +534,8 @@ void CRecoveryConsole::ShowPreview(FoundItemHandle item, bool forceHex) {
   const StoredItem stored = m_store->Item(item);
   FoundItemInfo record = stored.record;
   if (IsFolderRecord(record)) record.attribute = kItemFolder;
-  // The first engine present reads the data: FAT, NTFS, exFAT.
-  CORVANApp& app = App();
-  ScanEngine* engine = app.m_pFatEngine    ? app.m_pFatEngine.get()
-                       : app.m_pNtfsEngine ? app.m_pNtfsEngine.get()
-                                           : app.m_pExFatEngine.get();
+  // The engine of the scan reads the data.
+  ScanEngine* engine = App().m_pScanSession->Engine();
   if (m_pPreviewArea->ShowItem(engine, record, stored.name, forceHex) == PreviewPane::Placeholders) return;
   m_bPreviewShown = true;
   for (QWidget* w : m_placeholders) w->hide();
@@ -630,7 +627,7 @@ void CRecoveryConsole::UpdateStatusText(int marked) {
     // Totals come from the scan's engine, also of nothing: a Raw scan that
     // carves no file posts no root. Without an engine nothing is built.
     const CORVANApp& app = App();
-    if (m_store->Root() == kNoFoundItem && !app.m_pFatEngine && !app.m_pNtfsEngine && !app.m_pExFatEngine) return;
+    if (m_store->Root() == kNoFoundItem && !app.m_pScanSession->Engine()) return;
     const ReceivedTotals t = m_store->Totals();
     m_strScanTotalText = ToQString(FormatStatusLine(StatusPrefix::Total, t.bytes, t.files, t.folders));
     m_strTotalByType = ToQString(FormatStatusLine(StatusPrefix::Total, t.bytes, t.files, m_store->TreeFolderCount()));

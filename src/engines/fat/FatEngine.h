@@ -169,6 +169,7 @@ class FatEngine final : public ScanEngine {
   // the windows the host has open now (those the engine was given may be
   // gone). False, and nothing changed, for the source in use or no source.
   bool ChangeFatSource(std::uint8_t source);
+  std::uint8_t FatSource() const { return m_nFatSource; }
   void BuildClusterMap();
   std::vector<std::uint8_t> MarkAllocatedClusters();
   // The loaded FAT's entry for `cluster` (FAT32 masked to 28 bits); nothing

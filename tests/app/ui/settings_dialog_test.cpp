@@ -79,7 +79,7 @@ class SettingsDialog : public ::testing::Test {
     Forget();
   }
   void TearDown() override {
-    App().m_pFatEngine.reset();
+    App().m_pScanSession->Release();
     App().m_bVolumeOpened = 0;
     App().m_bBusy = 0;
     App().m_pPrompt = nullptr;
@@ -270,7 +270,7 @@ class LinkingMode : public SettingsDialog {
     engine->m_nFatSource = kFatSourceFat1;
     engine->LoadFatTable();
     fat = engine.get();
-    App().m_pFatEngine = std::move(engine);
+    App().m_pScanSession->Hold(EngineKind::Fat, std::move(engine));
     App().m_pScanProgressDlg = nullptr;
     ASSERT_EQ(App().m_bVolumeOpened, 1);
   }
@@ -381,7 +381,7 @@ TEST_F(LinkingMode, NoOpenVolumeOrARunningWorkerLeavesTheEngineAlone) {
   EXPECT_FALSE(Whole());
 
   // No FAT engine at all.
-  app.m_pFatEngine.reset();
+  app.m_pScanSession->Release();
   CSettings dlg;
   EXPECT_FALSE(Item<QComboBox>(&dlg, CSettings::kIdLinkingMode)->isEnabled());
 }

@@ -66,9 +66,7 @@ inline bool PrepareNtfsVolumeScan(CORVANApp& app, Prompt& prompt, std::string* w
   for (auto* flag : {&app.m_bBusy, &app.m_bAbort, &app.m_bResultsPresent, &app.m_bMaskRunning, &app.m_bCriticalPhase,
                      &app.m_bFromScanInfo})
     *flag = 0;
-  app.m_pFatEngine.reset();
-  app.m_pNtfsEngine.reset();
-  app.m_pExFatEngine.reset();
+  app.m_pScanSession->Release();
   app.m_pPrompt = &prompt;
   app.m_nRecoveryMode = kModeQuick;
   if (!SelectImageVolume(app, CorpusDir() / "disks" / "mbr.vmdk", 0, why)) return false;

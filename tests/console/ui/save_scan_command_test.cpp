@@ -167,9 +167,7 @@ TEST_F(SaveScanCommand, CloseSavesTheScanAndAWindowOpenedAfreshShowsItAgain) {
 
   // A new start: nothing of the scan is left in the program but the file.
   CORVANApp& app = App();
-  app.m_pFatEngine.reset();
-  app.m_pNtfsEngine.reset();
-  app.m_pExFatEngine.reset();
+  app.m_pScanSession->Release();
   app.m_sourceList.m_sources.clear();
   app.m_sourceList.m_pSelectedSource = nullptr;
   app.m_bResultsPresent = 0;

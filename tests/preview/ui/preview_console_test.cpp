@@ -35,9 +35,7 @@ class PreviewInConsole : public ::testing::Test {
     if (dir_.empty()) GTEST_SKIP() << why;
     CORVANApp& app = App();
     for (auto* flag : {&app.m_bBusy, &app.m_bAbort, &app.m_bResultsPresent, &app.m_bMaskRunning}) *flag = 0;
-    app.m_pFatEngine.reset();
-    app.m_pNtfsEngine.reset();
-    app.m_pExFatEngine.reset();
+    app.m_pScanSession->Release();
     app.m_pPrompt = &prompt_;
     app.m_nRecoveryMode = kModeQuick;
     ASSERT_TRUE(test::SelectImageVolume(app, dir_ / "preview.vmdk", 1, &why)) << why;

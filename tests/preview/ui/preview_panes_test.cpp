@@ -56,7 +56,7 @@ bool WaitFor(const std::function<bool()>& done, int ms) {
 }
 
 ScanEngine* EngineOf(CORVANApp& app) {
-  return app.m_pFatEngine ? app.m_pFatEngine.get() : app.m_pNtfsEngine ? app.m_pNtfsEngine.get() : app.m_pExFatEngine.get();
+  return app.m_pScanSession->Engine();
 }
 
 std::map<std::string, FoundItemHandle> ByPath(const FoundItemStore& store) {
