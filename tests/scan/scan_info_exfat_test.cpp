@@ -311,11 +311,11 @@ TEST_P(SavedExFatRoundTrip, RestoredEngineReadsEverySavedFileAsWritten) {
   ScanRestoreResult r;
   auto restored = scan.Restore(saved.read, disk, r);
   ASSERT_TRUE(r.ok) << r.message;
-  EXPECT_EQ(restored->m_nHeapStart, b.HeapStart());
+  EXPECT_EQ(restored->GetDataAreaStart(), b.HeapStart());
   EXPECT_EQ(restored->ClusterBytes(), cb);
   // The FAT copy came back from the tables: fragmented chains still followed.
   EXPECT_EQ(restored->FollowFatChain(fragmented[0]), fragmented);
-  for (std::uint32_t c = 2; c < b.ClusterCount() + 2 && restored->m_nMapEntries; ++c) {
+  for (std::uint32_t c = 2; c < b.ClusterCount() + 2 && restored->MapEntries(); ++c) {
     std::uint8_t byte = 0;
     if (b.Allocated(c)) {
       EXPECT_TRUE(restored->ClusterMapByte(c, byte) && byte == 1) << "cluster " << c;
@@ -400,8 +400,8 @@ TEST(SavedExFatScan, ThirtyTwoMiBClustersKeepTheirLayout) {
   ScanRestoreResult r;
   auto restored = scan.Restore(saved.read, disk, r);
   ASSERT_TRUE(r.ok) << r.message;
-  EXPECT_EQ(restored->m_nSectorsPerCluster, 65536u);
-  EXPECT_EQ(restored->m_nHeapStart, heap);
+  EXPECT_EQ(restored->SectorsPerCluster(), 65536u);
+  EXPECT_EQ(restored->GetDataAreaStart(), heap);
   EXPECT_EQ(restored->FollowFatChain(chain[0]), chain);
   std::map<std::string, std::string> md5;
   ExpectSameData(scan, saved, *restored, &md5);
@@ -417,9 +417,8 @@ TEST(SavedExFatScan, WithoutWorkFilesTheVolumesFatIsSavedAndNoMap) {
   const auto disk = DiskOf(b.Bytes());
   scan.Start(disk, kStart, 65536);
   ASSERT_EQ(RunPass(*scan.engine, Pass::Advance), ExFatScanResult::Completed);
-  ASSERT_NE(scan.engine->m_nMapEntries, 0u);
-  scan.engine->m_fatCopy.Remove();
-  scan.engine->m_clusterMap.Remove();
+  ASSERT_NE(scan.engine->MapEntries(), 0u);
+  scan.engine->FreeLists();  // closes and deletes the work files; layout and counters stay
   const Saved saved = Save(*scan.engine, scan.store, scan.rig.source);
   const Bytes& volume = b.Bytes();
   EXPECT_TRUE(saved.read.tables.fat == Bytes(volume.begin() + 128 * 512, volume.begin() + (128 + b.FatLength()) * 512));
@@ -458,7 +457,7 @@ TEST(SavedExFatScan, VolumeWithoutAUsableFatIsSavedWithoutOne) {
   ScanRestoreResult r;
   auto restored = scan.Restore(saved.read, disk, r);
   ASSERT_TRUE(r.ok) << r.message;
-  EXPECT_FALSE(restored->m_fatCopy.IsOpen());
+  EXPECT_FALSE(restored->HasFatCopy());
   std::map<std::string, std::string> md5;
   ExpectSameData(scan, saved, *restored, &md5);
   EXPECT_EQ(Md5At(md5, "one.bin"), test::Md5Hex(data));
@@ -511,7 +510,7 @@ TEST(SavedExFatRestore, RefusesAVolumeItCannotFindAsSaved) {
   std::fill_n(damaged.begin(), 512, 0);
   auto restored = scan.Restore(saved.read, DiskOf(damaged), r);
   EXPECT_TRUE(r.ok) << r.message;
-  EXPECT_EQ(restored->m_nHeapStart, b.HeapStart());
+  EXPECT_EQ(restored->GetDataAreaStart(), b.HeapStart());
 
   // Tables shorter than the header announces.
   VolumeScanInfo cut = CopyOfScan(saved.read);

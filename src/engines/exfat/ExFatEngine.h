@@ -204,7 +204,20 @@ class ExFatEngine final : public ScanEngine {
   // text the user is told when it cannot be, else empty.
   std::string RestoreSavedScan(const ExFatSavedScan& saved, const Volume& volume);
 
-  // ---- engine state (a plain structure, as every pass reads it) ----
+  // ---- what tests and the saved scan read of the layout ----
+  std::uint32_t SectorsPerCluster() const { return m_nSectorsPerCluster; }
+  std::uint32_t RootCluster() const { return m_nRootCluster; }
+  std::uint8_t FatSource() const { return m_nFatSource; }
+  // Entries of the cluster map: bits up to the first clear one past the heap.
+  std::uint32_t MapEntries() const { return m_nMapEntries; }
+  bool HasFatCopy() const { return m_fatCopy.IsOpen(); }
+  const ExFatWorkFile& ClusterMapFile() const { return m_clusterMap; }
+  // Absolute sectors of the disk.
+  std::uint64_t VolumeStart() const { return m_nVolumeStart; }
+  std::uint64_t VolumeLength() const { return m_nVolumeLength; }
+
+ private:
+  // ---- engine state ----
   EngineHost& m_host;
   FoundItemSink* m_pConsole = nullptr;
   ProgressSink* m_pScanDlg = nullptr;
@@ -241,7 +254,7 @@ class ExFatEngine final : public ScanEngine {
   // The type folders of Raw Recovery.
   RawTypeFolders m_rawFolders{2500};
 
- private:
+
   ProgressSink& Progress() const;
   FoundItemSink& Console() const;
   bool Aborted() const;

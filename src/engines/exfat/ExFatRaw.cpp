@@ -34,11 +34,11 @@ class MapReader {
   bool Free(std::uint64_t cluster) {
     if (!engine_.IsHeapCluster(cluster)) return false;
     const std::uint64_t index = cluster - 2;
-    if (index >= engine_.m_nMapEntries || !engine_.m_clusterMap.IsOpen()) return true;
+    if (index >= engine_.MapEntries() || !engine_.ClusterMapFile().IsOpen()) return true;
     if (index < first_ || index >= first_ + count_) {
       first_ = index - index % block_.size();
-      count_ = static_cast<std::size_t>(std::min<std::uint64_t>(block_.size(), engine_.m_nMapEntries - first_));
-      if (!engine_.m_clusterMap.Read(first_, block_.data(), count_)) block_.fill(0);
+      count_ = static_cast<std::size_t>(std::min<std::uint64_t>(block_.size(), engine_.MapEntries() - first_));
+      if (!engine_.ClusterMapFile().Read(first_, block_.data(), count_)) block_.fill(0);
     }
     return block_[index - first_] == 0;
   }
@@ -66,10 +66,10 @@ class FreeClusterVolume final : public CarveVolume {
     return unit < end_;
   }
   std::uint64_t UnitSector(std::uint64_t cluster) const override {
-    return engine_.m_nVolumeStart + engine_.m_nHeapStart + (cluster - 2) * engine_.m_nSectorsPerCluster;
+    return engine_.VolumeStart() + engine_.GetDataAreaStart() + (cluster - 2) * engine_.SectorsPerCluster();
   }
-  std::uint64_t FirstSector() const override { return engine_.m_nVolumeStart; }
-  std::uint64_t EndSector() const override { return engine_.m_nVolumeStart + engine_.m_nVolumeLength; }
+  std::uint64_t FirstSector() const override { return engine_.VolumeStart(); }
+  std::uint64_t EndSector() const override { return engine_.VolumeStart() + engine_.VolumeLength(); }
 
  private:
   const ExFatEngine& engine_;

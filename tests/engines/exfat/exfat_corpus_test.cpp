@@ -88,7 +88,7 @@ class ExFatCorpus : public ::testing::Test {
 TEST_F(ExFatCorpus, QuickListsEveryLiveItemWithItsSizeAndData) {
   ExFatEngine& engine = MountImage(image_);
   ASSERT_EQ(engine.ScanVolume(0), ExFatScanResult::Completed);
-  EXPECT_EQ(engine.m_nSectorsPerCluster, 8u) << "4 KiB clusters (SectorsPerClusterShift 3)";
+  EXPECT_EQ(engine.SectorsPerCluster(), 8u) << "4 KiB clusters (SectorsPerClusterShift 3)";
   ASSERT_EQ(rig_.items.roots, std::vector<std::uint32_t>{kFatRootId});
   const auto paths = Paths(rig_);
   ExpectEveryRowAtItsPath(paths);
@@ -103,10 +103,10 @@ TEST_F(ExFatCorpus, QuickListsEveryLiveItemWithItsSizeAndData) {
     IsFile(row) ? ++files : ++folders;
     if (IsFile(row)) bytes += row.size;
   }
-  EXPECT_EQ(engine.m_poster.Folders(), folders);
-  EXPECT_EQ(engine.m_poster.Files(), files);
-  EXPECT_EQ(engine.m_poster.Bytes(), bytes);
-  EXPECT_EQ(engine.m_poster.Entries(), folders + files);
+  EXPECT_EQ(engine.Poster()->Folders(), folders);
+  EXPECT_EQ(engine.Poster()->Files(), files);
+  EXPECT_EQ(engine.FoundBytes(), bytes);
+  EXPECT_EQ(engine.FoundItemCount(), folders + files);
   EXPECT_EQ(rig_.progress.counterTexts.back(), std::to_string(folders + files) + " Entries Found");
 }
 
@@ -175,7 +175,7 @@ TEST_F(ExFatCorpus, AdvanceListsTheRootTheBootSectorOrItsBackupNames) {
     test::PatchFile(copy, 0, std::vector<std::uint8_t>(zeroed * 512, 0));
     ExFatEngine& engine = MountImage(copy);
     ASSERT_EQ(engine.DeepScan(0), ExFatScanResult::Completed);
-    EXPECT_EQ(engine.m_nRootCluster, 5u);
+    EXPECT_EQ(engine.RootCluster(), 5u);
     ExpectEveryRowAtItsPath(Paths(rig_));
   }
 }

@@ -113,7 +113,7 @@ TEST(ExFatBoot, ItemIdsStartAboveTheRootCluster) {
     ExFatEngine fresh(*rig.app);
     Put32(sector.data() + 96, root);
     ASSERT_TRUE(fresh.ParseBootSector(sector));
-    EXPECT_EQ(fresh.m_poster.NextId(), first) << "root " << root;
+    EXPECT_EQ(fresh.Poster()->NextId(), first) << "root " << root;
   }
 }
 
@@ -139,7 +139,7 @@ TEST(ExFatWorkFiles, EachEngineKeepsItsOwnFilesAndRemovesThemWhenFreed) {
                          [](char x, std::uint8_t y) { return static_cast<std::uint8_t>(x) == y; }));
   const std::string map = test::ReadWholeFile(folder / "ClusterMap.dat");
   ASSERT_EQ(map.size() % 4096, 0u);
-  EXPECT_EQ(engine.m_nMapEntries, b.ClusterCount() + 1) << "bits up to the first clear one past the heap";
+  EXPECT_EQ(engine.MapEntries(), b.ClusterCount() + 1) << "bits up to the first clear one past the heap";
   for (std::uint32_t c = 2; c <= b.ClusterCount() + 1; ++c)
     ASSERT_EQ(map[c - 2], b.Allocated(c) ? 1 : 0) << "cluster " << c;
 
@@ -171,7 +171,7 @@ TEST(ExFatWorkFiles, AFatWithoutItsMediaSignatureIsNotFollowed) {
   ExFatRig rig;
   ExFatEngine& engine = rig.Mount(b.Bytes());
   ASSERT_TRUE(engine.ValidateBootSector());
-  EXPECT_EQ(engine.m_nFatSource, kExFatSourceContiguous);
+  EXPECT_EQ(engine.FatSource(), kExFatSourceContiguous);
   EXPECT_EQ(engine.FollowFatChain(frag.firstCluster), std::vector<std::uint32_t>{frag.firstCluster});
   EXPECT_TRUE(std::filesystem::exists(engine.WorkFolder() / "exFat.dat"));
 }
@@ -344,7 +344,7 @@ TEST(ExFatWalks, ADeletedPassOverNothingDeletedSendsNothingNotEvenTheRoot) {
   ASSERT_EQ(engine.ScanVolume(1), ExFatScanResult::Completed);
   EXPECT_TRUE(rig.items.roots.empty());
   EXPECT_TRUE(rig.items.items.empty());
-  EXPECT_EQ(engine.m_poster.Entries(), 0u);
+  EXPECT_EQ(engine.FoundItemCount(), 0u);
 }
 
 TEST(ExFatWalks, AnAbortedScanSaysSoInTheLog) {
@@ -518,10 +518,14 @@ TEST(ExFatReads, ReadsStayInsideTheVolumeAndHonourTheRelativeFlag) {
   std::vector<std::uint8_t> buf(4096);
   ASSERT_TRUE(engine.ReadClusters(8, 2, 0, buf.data()));
   EXPECT_EQ(buf[0], 'V');
-  engine.m_bRelative = 1;
+  // A saved scan that read its volume's sectors relative to the disk.
+  ExFatSavedScan saved = engine.SavedScan();
+  saved.relative = true;
+  ASSERT_EQ(engine.RestoreSavedScan(saved, MakeVolume(rig.source, rig.disk, false)), "");
   ASSERT_TRUE(engine.ReadClusters(8, 2, 0, buf.data()));
   EXPECT_EQ(buf[0], 'R');
-  engine.m_bRelative = 0;
+  saved.relative = false;
+  ASSERT_EQ(engine.RestoreSavedScan(saved, MakeVolume(rig.source, rig.disk, false)), "");
   EXPECT_FALSE(engine.ReadClusters(8, b.ClusterCount() + 2, 0, buf.data()));
   EXPECT_FALSE(engine.ReadClusters(8, 1, 0, buf.data()));
 }

@@ -58,7 +58,7 @@ TEST(ExFatEmptyFiles, EmptyFilesAreListedInEveryFolderKind) {
     EXPECT_TRUE(rig.Data(item, &result).empty()) << path;
     EXPECT_TRUE(result.Clean()) << path;
   }
-  EXPECT_EQ(rig.engine->m_poster.Files(), 9u);
+  EXPECT_EQ(rig.engine->Poster()->Files(), 9u);
 
   // Advance reaches them through their folders too.
   ASSERT_EQ(rig.Mount(b.Bytes()).DeepScan(0), ExFatScanResult::Completed);
@@ -147,7 +147,7 @@ TEST_F(ExFatDamagedSizes, QuickListsSizesTheVolumeCanBackAndReadsNoMore) {
   EXPECT_TRUE(gone.IsDeleted());
   EXPECT_EQ(gone.size, HeapFrom(gone_.firstCluster));
   ExpectRead(gone, goneData_, HeapFrom(gone_.firstCluster), "gone.bin");
-  EXPECT_LT(rig_.engine->m_poster.Bytes(), 4 * volumeBytes_);
+  EXPECT_LT(rig_.engine->FoundBytes(), 4 * volumeBytes_);
 }
 
 TEST_F(ExFatDamagedSizes, ARecordFromElsewhereIsReadNoFurtherThanItsClusters) {
