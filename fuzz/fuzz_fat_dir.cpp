@@ -60,13 +60,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       engine.WalkItemData(item.record, [](const DataBlock& block) { return block.bytes.size() <= kMaxDataBlock; });
     }
 
-    if (engine.m_nHighestCluster == 0) {
+    std::uint32_t highest = engine.HighestCluster();
+    if (highest == 0) {
       // No usable layout: decode against a plain one-sector-a-cluster layout.
-      engine.m_nSectorsPerCluster = 1;
-      engine.m_nReservedSectors = 1;
-      engine.m_nFatSize = 1;
-      engine.m_nRootDirSectors = 0;
-      engine.m_nHighestCluster = static_cast<std::uint32_t>(sectors);
+      FatSavedScan plain = engine.SavedScan();
+      plain.layout.sectorsPerCluster = 1;
+      plain.layout.reservedSectors = 1;
+      plain.layout.fatSize = 1;
+      plain.layout.rootDirSectors = 0;
+      engine.RestoreSavedScan(plain, MakeVolume(source, disk, false));
+      highest = static_cast<std::uint32_t>(sectors);
     }
     // Every slot of the input through the decoder and the validator, with
     // and without a previous cluster and as entries of a deleted folder.
@@ -77,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       engine.DecodeDirEntry(at, name, bytes, record, (at & 32) ? 2 : kNoCluster, at & 0xFFFF, (at & 128) != 0);
       if (name.size() > 255) __builtin_trap();
       std::uint32_t found = 0;
-      engine.ValidateDirEntry(bytes.data() + at, engine.m_nHighestCluster, &found);
+      engine.ValidateDirEntry(bytes.data() + at, highest, &found);
     }
     engine.FreeLists();
   }

@@ -71,7 +71,7 @@ void SearchVolume(const std::uint8_t* data, std::size_t size) {
     engine.Prepare(MakeVolume(source, disk, false));
     if (engine.SearchDirectoryClusters() != 0) {
       if (!engine.LayoutIsSound()) __builtin_trap();
-      if (engine.m_fat.size() > std::size_t{engine.m_nFatSize} * kSectorSize) __builtin_trap();
+      if (engine.Fat().size() > std::size_t{engine.Layout().fatSize} * kSectorSize) __builtin_trap();
     }
     engine.FreeLists();
   }

@@ -191,10 +191,10 @@ TEST_P(SavedFatScan, EveryFileReadsTheSameThroughTheRestoredEngine) {
   EXPECT_TRUE(r.h.prompt.shown.empty());
   EXPECT_EQ(r.h.app.m_bVolumeOpened.load(), 1);
   const FatEngine& restored = *r.engine;
-  EXPECT_FALSE(restored.m_bSectorItems);
-  EXPECT_EQ(restored.m_bAbsoluteSectors, 0u);
+  EXPECT_FALSE(restored.SectorItems());
+  EXPECT_FALSE(restored.AbsoluteSectors());
   EXPECT_EQ(restored.FoundItemCount(), 0u);
-  EXPECT_EQ(restored.m_poster.NextId(), 2u);
+  EXPECT_EQ(r.engine->Poster()->NextId(), 2u);
 
   EXPECT_GE(ExpectSameData(*engine, restored, scan), 10u);
   ExpectCapturesAlike(*engine, restored);
@@ -311,7 +311,7 @@ TEST_P(SavedFatHeader, CarriesTheLayoutFsstatReportsAndTheFatTheBootSectorPlaces
   ASSERT_EQ(tables.fat.size(), std::size_t{want.fatSize} * kSectorSize);
   EXPECT_TRUE(std::equal(tables.fat.begin(), tables.fat.end(), image.begin() + want.reserved * kSectorSize));
   EXPECT_EQ(tables.clusterMap.size(), header.clusterMapSize);
-  EXPECT_EQ(tables.clusterMap, engine->m_clusterMap);
+  EXPECT_EQ(tables.clusterMap, engine->ClusterMap());
   EXPECT_TRUE(tables.advanceRecords.empty() && tables.mftRuns.empty() && tables.runListNodes.empty());
 }
 
@@ -321,7 +321,7 @@ TEST_P(SavedFatHeader, QuickScanHoldsNoClusterMapAndStoresNone) {
   h.MountFile(Corpus(std::string(v.name) + ".img"));
   auto engine = h.Engine(v.fsKind);
   ASSERT_EQ(engine->ScanVolume(0), FatScanResult::Completed);
-  ASSERT_TRUE(engine->m_clusterMap.empty());
+  ASSERT_TRUE(engine->ClusterMap().empty());
   const VolumeScanInfo scan = ReadBack(SaveScan(*engine, h.store, fattest::VolumeSource(0, h.sectors, v.fsKind)));
   EXPECT_EQ(scan.header.clusterMapSize, 0u);
   EXPECT_TRUE(scan.tables.clusterMap.empty());
@@ -367,9 +367,9 @@ TEST(SavedFatHeader, FatOfAVolumeInsideADiskImageRestoresAtItsPlace) {
     ASSERT_TRUE(again.mounted);
     Restored r(scan, again.image);
     ASSERT_TRUE(r.result.ok) << r.result.message;
-    EXPECT_EQ(r.engine->m_nVolumeStart, start);
-    EXPECT_EQ(r.engine->m_nVolumeEnd, start + sectors);
-    EXPECT_EQ(r.engine->m_nMediaByte, source->partition->diskNumber);
+    EXPECT_EQ(r.engine->VolumeStart(), start);
+    EXPECT_EQ(r.engine->VolumeEnd(), start + sectors);
+    EXPECT_EQ(r.engine->SavedScan().mediaByte, source->partition->diskNumber);
     EXPECT_GE(ExpectSameData(engine, *r.engine, scan), 20u);
     fattest::ExpectLiveTruth(h, *r.engine, name);
     ++checked;
@@ -437,7 +437,7 @@ TEST(SavedFatRawScan, FreeClustersOfAVolumeComeBackByCluster) {
   h.app.m_selectedTypeList.push_back(HandMadeType());
   auto engine = h.Engine(kFat16);
   ASSERT_EQ(engine->RawScan(), FatScanResult::Completed);
-  ASSERT_FALSE(engine->m_bSectorItems);
+  ASSERT_FALSE(engine->SectorItems());
   const SourceRecord selected = fattest::VolumeSource(0, h.sectors, kFat16);
   const VolumeScanInfo scan = ReadBack(SaveScan(*engine, h.store, selected));
   EXPECT_EQ(scan.header.sectorFlag, 0);
@@ -445,7 +445,7 @@ TEST(SavedFatRawScan, FreeClustersOfAVolumeComeBackByCluster) {
   EXPECT_EQ(scan.header.fatSource, kFatSourceFat1);
   EXPECT_EQ(scan.tables.fat.size(), 48u * kSectorSize);
   // The map the raw pass built covers every cluster of the data area.
-  EXPECT_EQ(scan.header.clusterMapSize, engine->m_clusterMap.size());
+  EXPECT_EQ(scan.header.clusterMapSize, engine->ClusterMap().size());
   EXPECT_GE(scan.header.clusterMapSize, lastCluster + 1);
 
   Restored r(scan, std::make_shared<MemorySectorSource>(bytes));
@@ -485,8 +485,8 @@ TEST(SavedFatRawScan, WholeDiskSearchComesBackReadingBySector) {
   EXPECT_EQ(scan.problem, "");
   ASSERT_EQ(scan.session->Kind(), EngineKind::Fat);
   auto* engine = static_cast<FatEngine*>(scan.Engine());
-  ASSERT_TRUE(engine->m_bSectorItems);
-  EXPECT_EQ(engine->m_nSectorsPerCluster, 0) << "a search of a disk has no cluster size";
+  ASSERT_TRUE(engine->SectorItems());
+  EXPECT_EQ(engine->SectorsPerCluster(), 0) << "a search of a disk has no cluster size";
 
   const VolumeScanInfo saved = ReadBack(SaveScan(*engine, scan.store, *disk));
   const ScanImageFileHeader& hd = saved.header;
@@ -508,8 +508,8 @@ TEST(SavedFatRawScan, WholeDiskSearchComesBackReadingBySector) {
   ASSERT_TRUE(again.mounted);
   Restored r(saved, again.image);
   ASSERT_TRUE(r.result.ok) << r.result.message;
-  EXPECT_TRUE(r.engine->m_bSectorItems);
-  EXPECT_EQ(r.engine->m_bAbsoluteSectors, 1u);
+  EXPECT_TRUE(r.engine->SectorItems());
+  EXPECT_TRUE(r.engine->AbsoluteSectors());
   EXPECT_EQ(r.engine->ClusterBytes(), 512u);
   EXPECT_GE(ExpectSameData(*engine, *r.engine, saved), 10u);
 
@@ -539,7 +539,7 @@ TEST(SavedFatRawScan, VolumeWithoutBootSectorsIsSearchedFromItsStartAndRestoredT
   FatEngine engine(h.app);
   engine.Prepare(MakeVolume(selected, h.disk, false));
   ASSERT_EQ(engine.RawScan(), FatScanResult::Completed);
-  ASSERT_TRUE(engine.m_bSectorItems);
+  ASSERT_TRUE(engine.SectorItems());
 
   const VolumeScanInfo scan = ReadBack(SaveScan(engine, h.store, selected));
   EXPECT_EQ(scan.header.sectorFlag, 1);
@@ -578,7 +578,7 @@ TEST(SavedFatRawScan, SearchOfARegionKeepsItsRange) {
             std::tuple(100u, 3000u, 2901u));
   Restored r(scan, std::make_shared<MemorySectorSource>(bytes));
   ASSERT_TRUE(r.result.ok) << r.result.message;
-  EXPECT_EQ(std::tuple(r.engine->m_nVolumeStart, r.engine->m_nVolumeEnd, r.engine->m_nSectorCount),
+  EXPECT_EQ(std::tuple(r.engine->VolumeStart(), r.engine->VolumeEnd(), r.engine->SectorCount()),
             std::tuple(100u, 3000u, 2901u));
   ASSERT_EQ(ExpectSameData(engine, *r.engine, scan), 1u);
   for (const ScanInfoItem& item : scan.items)
@@ -684,8 +684,8 @@ TEST(SavedFatRestore, UnsoundLayoutIsRefusedWithAMessageBeforeAnythingIsRead) {
     EXPECT_FALSE(r.result.message.empty());
     EXPECT_TRUE(r.h.prompt.shown.empty()) << "the loader tells the user";
     // Nothing of the layout was taken: the engine reads nothing at all.
-    EXPECT_EQ(r.engine->m_nSectorsPerCluster, 0);
-    EXPECT_TRUE(r.engine->m_fat.empty());
+    EXPECT_EQ(r.engine->SectorsPerCluster(), 0);
+    EXPECT_TRUE(r.engine->Fat().empty());
     EXPECT_EQ(ItemMd5(*r.engine, file), test::Md5().HexDigest()) << "the MD5 of no bytes";
     EXPECT_EQ(disk->reads.load(), 0u);
   }
@@ -761,7 +761,7 @@ TEST(SavedFatRestore, NamedDriveMustBeAttached) {
     EXPECT_TRUE(r.h.prompt.shown.empty()) << "the loader tells the user";
     EXPECT_EQ(r.h.app.m_bVolumeOpened.load(), 1);
     // The engine keeps the restored layout.
-    EXPECT_EQ(r.engine->m_nSectorsPerCluster, 4);
+    EXPECT_EQ(r.engine->SectorsPerCluster(), 4);
     EXPECT_EQ(ItemMd5(*r.engine, file), want);
   }
   {

@@ -136,6 +136,15 @@ class FatEngine final : public ScanEngine {
   void Prepare(const Volume& volume);
   void SetGeometry(const FatBootInfo& info);
   FatLayout Layout() const;
+  std::uint8_t SectorsPerCluster() const { return m_nSectorsPerCluster; }
+  // Absolute sectors of the disk: where the volume starts, its length.
+  std::uint64_t VolumeStart() const { return m_nVolumeStart; }
+  std::uint64_t SectorCount() const { return m_nSectorCount; }
+  std::uint64_t VolumeEnd() const { return m_nVolumeEnd; }
+  // Reads by absolute sector of the disk (a sector-wise search), and lists
+  // its carved items by absolute sector too.
+  bool AbsoluteSectors() const { return m_bAbsoluteSectors != 0; }
+  bool SectorItems() const { return m_bSectorItems; }
   bool LayoutIsSound() const { return IsFatLayoutSound(Layout()); }
   // `sectorCount` sectors from `sectorOffset` sectors into `cluster`. False
   // (and zeros where nothing was read) for a cluster below 2, a range that
@@ -170,6 +179,10 @@ class FatEngine final : public ScanEngine {
   // gone). False, and nothing changed, for the source in use or no source.
   bool ChangeFatSource(std::uint8_t source);
   std::uint8_t FatSource() const { return m_nFatSource; }
+  // The FAT as loaded, and one cluster-map byte per cluster 0 .. HighestCluster().
+  const std::vector<std::uint8_t>& Fat() const { return m_fat; }
+  const std::vector<std::uint8_t>& ClusterMap() const { return m_clusterMap; }
+  std::uint32_t HighestCluster() const { return m_nHighestCluster; }
   void BuildClusterMap();
   std::vector<std::uint8_t> MarkAllocatedClusters();
   // The loaded FAT's entry for `cluster` (FAT32 masked to 28 bits); nothing
@@ -319,7 +332,8 @@ class FatEngine final : public ScanEngine {
   // and tables: ready to read every saved item.
   void RestoreSavedScan(const FatSavedScan& saved, const Volume& volume);
 
-  // ---- engine state (a plain structure, as every pass reads it) ----
+ private:
+  // ---- engine state ----
   EngineHost& m_host;
   FoundItemSink* m_pConsole = nullptr;
   ProgressSink* m_pScanDlg = nullptr;
@@ -390,7 +404,7 @@ class FatEngine final : public ScanEngine {
   // Carved items are placed by absolute sector (a sector-wise search).
   bool m_bSectorItems = false;
 
- private:
+
   ProgressSink& Progress() const;
   FoundItemSink& Console() const;
   bool Aborted() const;

@@ -49,8 +49,8 @@ class ClusterBlocks {
  public:
   explicit ClusterBlocks(FatEngine& engine)
       : engine_(engine),
-        perBlock_(std::max<std::uint32_t>(1, kBlockSectors / std::max<std::uint32_t>(1, engine.m_nSectorsPerCluster))),
-        clusterBytes_(std::size_t{engine.m_nSectorsPerCluster} * kSectorSize),
+        perBlock_(std::max<std::uint32_t>(1, kBlockSectors / std::max<std::uint32_t>(1, engine.SectorsPerCluster()))),
+        clusterBytes_(std::size_t{engine.SectorsPerCluster()} * kSectorSize),
         block_(perBlock_ * clusterBytes_) {}
 
   std::span<const std::uint8_t> Cluster(std::uint32_t cluster) {
@@ -58,14 +58,14 @@ class ClusterBlocks {
       first_ = cluster;
       valid_ = true;
       // ReadClusters zero-fills what lies outside the volume or failed.
-      const auto sectors = static_cast<std::uint16_t>(perBlock_ * engine_.m_nSectorsPerCluster);
+      const auto sectors = static_cast<std::uint16_t>(perBlock_ * engine_.SectorsPerCluster());
       if (!engine_.ReadClusters(cluster, 0, block_.data(), sectors)) {
         // Clusters past the volume's end are zeros; a failed read in the
         // middle is read again cluster by cluster so one bad sector costs
         // only its cluster.
         for (std::uint32_t k = 0; k < perBlock_; ++k) {
           engine_.ReadClusters(cluster + k, 0, block_.data() + k * clusterBytes_,
-                               static_cast<std::uint16_t>(engine_.m_nSectorsPerCluster));
+                               static_cast<std::uint16_t>(engine_.SectorsPerCluster()));
         }
       }
     }

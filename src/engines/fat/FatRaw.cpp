@@ -40,7 +40,7 @@ constexpr std::size_t kTypeNameUnits = 14;
 class FreeClusterVolume final : public CarveVolume {
  public:
   FreeClusterVolume(const FatEngine& engine, EngineHost& host, std::uint64_t endCluster)
-      : engine_(engine), host_(host), end_(std::min<std::uint64_t>(endCluster, engine.m_clusterMap.size())) {}
+      : engine_(engine), host_(host), end_(std::min<std::uint64_t>(endCluster, engine.ClusterMap().size())) {}
   bool Read(std::uint64_t sector, void* buffer, std::size_t bytes) override {
     return engine_.ReadSourceOrImage(sector, static_cast<std::uint8_t*>(buffer), static_cast<std::uint32_t>(bytes / 512));
   }
@@ -49,14 +49,14 @@ class FreeClusterVolume final : public CarveVolume {
   bool NextUnit(std::uint64_t& unit) override {
     do {
       ++unit;
-    } while (unit < end_ && engine_.m_clusterMap[unit] != kClusterFree);
+    } while (unit < end_ && engine_.ClusterMap()[unit] != kClusterFree);
     return unit < end_;
   }
   std::uint64_t UnitSector(std::uint64_t cluster) const override {
-    return engine_.m_nVolumeStart + engine_.Layout().DataStart() + (cluster - 2) * engine_.m_nSectorsPerCluster;
+    return engine_.VolumeStart() + engine_.Layout().DataStart() + (cluster - 2) * engine_.SectorsPerCluster();
   }
-  std::uint64_t FirstSector() const override { return engine_.m_nVolumeStart; }
-  std::uint64_t EndSector() const override { return engine_.m_nVolumeStart + engine_.m_nSectorCount; }
+  std::uint64_t FirstSector() const override { return engine_.VolumeStart(); }
+  std::uint64_t EndSector() const override { return engine_.VolumeStart() + engine_.SectorCount(); }
 
  private:
   const FatEngine& engine_;
@@ -76,7 +76,7 @@ class RegionVolume final : public CarveVolume {
   std::uint32_t UnitBytes() const override { return 512; }
   bool NextUnit(std::uint64_t& unit) override { return ++unit < end_; }
   std::uint64_t UnitSector(std::uint64_t sector) const override { return sector; }
-  std::uint64_t FirstSector() const override { return engine_.m_nVolumeStart; }
+  std::uint64_t FirstSector() const override { return engine_.VolumeStart(); }
   std::uint64_t EndSector() const override { return end_; }
 
  private:

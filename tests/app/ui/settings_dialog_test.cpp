@@ -267,8 +267,7 @@ class LinkingMode : public SettingsDialog {
     engine->SelectFatCopy();
     engine->BuildClusterMap();
     // Linking starts from the damaged first FAT.
-    engine->m_nFatSource = kFatSourceFat1;
-    engine->LoadFatTable();
+    if (!engine->ChangeFatSource(kFatSourceFat1)) engine->LoadFatTable();
     fat = engine.get();
     App().m_pScanSession->Hold(EngineKind::Fat, std::move(engine));
     App().m_pScanProgressDlg = nullptr;
@@ -325,7 +324,7 @@ TEST_F(LinkingMode, TheChosenCopyIsLoadedAndTheFileReadThroughIt) {
   const std::size_t reported = closedScanDialog.statusTexts.size() + closedScanDialog.stopStates.size() +
                                closedScanDialog.stepIts;
   ApplyMode(QStringLiteral("FAT2"));
-  EXPECT_EQ(fat->m_nFatSource, kFatSourceFat2);
+  EXPECT_EQ(fat->FatSource(), kFatSourceFat2);
   EXPECT_TRUE(Whole());
   // The reload reported to no window: the scan dialog the engine was made
   // with is closed.
@@ -336,7 +335,7 @@ TEST_F(LinkingMode, TheChosenCopyIsLoadedAndTheFileReadThroughIt) {
     EXPECT_EQ(Item<QComboBox>(&dlg, CSettings::kIdLinkingMode)->currentText(), QStringLiteral("FAT2"));
   }
   ApplyMode(QStringLiteral("FAT1"));
-  EXPECT_EQ(fat->m_nFatSource, kFatSourceFat1);
+  EXPECT_EQ(fat->FatSource(), kFatSourceFat1);
   EXPECT_FALSE(Whole());
 
   // The copy in use chosen again is not loaded again: with the second FAT
@@ -358,7 +357,7 @@ TEST_F(LinkingMode, NoOpenVolumeOrARunningWorkerLeavesTheEngineAlone) {
     combo->setCurrentIndex(1);
     Item<QPushButton>(&dlg, kIdOk)->click();
   }
-  EXPECT_EQ(fat->m_nFatSource, kFatSourceFat1);
+  EXPECT_EQ(fat->FatSource(), kFatSourceFat1);
   app.m_bVolumeOpened = 1;
 
   app.m_bBusy = 1;
@@ -377,7 +376,7 @@ TEST_F(LinkingMode, NoOpenVolumeOrARunningWorkerLeavesTheEngineAlone) {
     Item<QPushButton>(&dlg, kIdOk)->click();
   }
   app.m_bBusy = 0;
-  EXPECT_EQ(fat->m_nFatSource, kFatSourceFat1);
+  EXPECT_EQ(fat->FatSource(), kFatSourceFat1);
   EXPECT_FALSE(Whole());
 
   // No FAT engine at all.

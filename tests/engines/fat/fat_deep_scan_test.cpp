@@ -35,11 +35,11 @@ using fattest::ReferenceLayout;
 
 void ExpectFsstatLayout(const FatEngine& engine, const std::string& volume) {
   const ReferenceLayout want = FsstatLayout(volume);
-  EXPECT_EQ(engine.m_nReservedSectors, want.reserved) << volume;
-  EXPECT_EQ(engine.m_nFatSize, want.fatSize) << volume;
-  EXPECT_EQ(engine.m_nRootDirSectors, want.rootSectors) << volume;
+  EXPECT_EQ(engine.Layout().reservedSectors, want.reserved) << volume;
+  EXPECT_EQ(engine.Layout().fatSize, want.fatSize) << volume;
+  EXPECT_EQ(engine.Layout().rootDirSectors, want.rootSectors) << volume;
   EXPECT_EQ(engine.Layout().DataStart(), want.dataStart) << volume;
-  EXPECT_EQ(engine.m_nSectorsPerCluster, want.spc) << volume;
+  EXPECT_EQ(engine.SectorsPerCluster(), want.spc) << volume;
 }
 
 // Deleted files whose data icat -r still returns with the truth's MD5.
@@ -203,9 +203,9 @@ TEST(AdvanceScanDamage, BootSectorAndBackupZeroedAreRebuiltFromTheFatCopies) {
     ZeroSectors(bytes, 6, 1);
     auto engine = AdvanceOverBytes(h, bytes, v.fsKind);
     EXPECT_TRUE(h.prompt.shown.empty());
-    EXPECT_EQ(engine->m_nFatKind, v.fsKind);
+    EXPECT_EQ(engine->Layout().kind, v.fsKind);
     ExpectFsstatLayout(*engine, v.name);
-    EXPECT_EQ(engine->m_nFatSource, kFatSourceFat1);
+    EXPECT_EQ(engine->FatSource(), kFatSourceFat1);
     ExpectLiveTruth(h, *engine, v.name);
   }
 }
@@ -248,8 +248,8 @@ TEST_F(ListedFat32WithoutBootSectors, AdvanceListsEveryLiveFileWithItsData) {
   ASSERT_EQ(engine->DeepScan(0), FatScanResult::Completed);
   EXPECT_TRUE(h.prompt.shown.empty());
   ExpectFsstatLayout(*engine, "fat32");
-  EXPECT_EQ(engine->m_nSectorCount, 81920u);
-  EXPECT_EQ(engine->m_nFatSource, kFatSourceFat1);
+  EXPECT_EQ(engine->SectorCount(), 81920u);
+  EXPECT_EQ(engine->FatSource(), kFatSourceFat1);
   ExpectLiveTruth(h, *engine, "fat32");
   ExpectNothingTwice(h);
 }
@@ -258,7 +258,7 @@ TEST_F(ListedFat32WithoutBootSectors, QuickWalksTheTreeFromTheRootCluster) {
   auto engine = Engine();
   ASSERT_EQ(engine->ScanVolume(0), FatScanResult::Completed);
   ExpectFsstatLayout(*engine, "fat32");
-  EXPECT_EQ(engine->m_nRootCluster, 2u);
+  EXPECT_EQ(engine->Layout().rootCluster, 2u);
   ExpectLiveTruth(h, *engine, "fat32");
   ExpectNothingTwice(h);
 }
@@ -307,7 +307,7 @@ TEST(AdvanceScanDamage, ZeroedFirstFat) {
     Harness h;
     auto engine = AdvanceOverBytes(h, bytes, kind);
     ExpectFsstatLayout(*engine, name);
-    EXPECT_EQ(engine->m_nFatSource, kFatSourceFat2) << name;
+    EXPECT_EQ(engine->FatSource(), kFatSourceFat2) << name;
     ExpectLiveTruth(h, *engine, name);
     ExpectNothingTwice(h);
   }

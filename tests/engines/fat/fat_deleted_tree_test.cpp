@@ -74,7 +74,7 @@ TEST(FatDeletedPass, LiveFoldersArriveOnlyOnTheWayToADeletedItem) {
   EXPECT_FALSE(console.items[0].record.IsDeleted());
   EXPECT_TRUE(console.items[2].record.IsDeleted());
   EXPECT_EQ(console.items[4].record.parentId, kFatRootId);
-  EXPECT_FALSE(engine->m_poster.HasQueued());
+  EXPECT_FALSE(engine->Poster()->HasQueued());
 }
 
 TEST(FatDeletedPass, DeletedFolderIsWalkedWithEverythingInItDeleted) {
@@ -227,9 +227,9 @@ TEST(FatDeletedTree, FolderEntryOfClusterZeroIsJudgedWithoutReadingIt) {
   PutShortEntry(entry, "ZERO       ", 0x10, 0, 0);
   Harness h;
   auto engine = fattest::ReadyEngine(h, image);
-  EXPECT_EQ(engine->ValidateDirEntry(entry, engine->m_nHighestCluster, nullptr), kDirEntryInvalid);
+  EXPECT_EQ(engine->ValidateDirEntry(entry, engine->HighestCluster(), nullptr), kDirEntryInvalid);
   PutShortEntry(entry, "ONE        ", 0x10, 1, 0);
-  EXPECT_EQ(engine->ValidateDirEntry(entry, engine->m_nHighestCluster, nullptr), kDirEntryInvalid);
+  EXPECT_EQ(engine->ValidateDirEntry(entry, engine->HighestCluster(), nullptr), kDirEntryInvalid);
 }
 
 // ---- orphaned directory clusters (Advance Recovery) ----

@@ -72,7 +72,7 @@ TEST(FatEntryValidation, Fat16Rules) {
   FatImage image = SmallFat16();
   PutDotEntries(image.Cluster(40), 40, 0);
   auto engine = ReadyEngine(h, image);
-  const std::uint32_t hi = engine->m_nHighestCluster;
+  const std::uint32_t hi = engine->HighestCluster();
 
   std::array<std::uint8_t, 32> lfn{};
   std::memset(lfn.data(), 0xA7, 32);
@@ -117,7 +117,7 @@ TEST(FatEntryValidation, TheLastDataClusterIsTheLastOneAnyCheckAccepts) {
     PutDotEntries(image.Cluster(last), last, 0);
     auto engine = ReadyEngine(h, image);
     ASSERT_EQ(engine->LastDataCluster(), last);
-    const std::uint32_t hi = engine->m_nHighestCluster;
+    const std::uint32_t hi = engine->HighestCluster();
 
     for (const std::uint8_t attr : {std::uint8_t{0x20}, std::uint8_t{0x10}}) {
       const auto inside = Entry(attr == 0x20 ? "LAST    BIN" : "LASTDIR    ", attr, last);
@@ -140,7 +140,7 @@ TEST(FatEntryValidation, DeletedFat32FolderRecoversTheHighHalfOfItsCluster) {
   const std::uint32_t real = 0x20000 | 0x0123;
   PutDotEntries(image.Cluster(real), real, 0);
   auto engine = ReadyEngine(h, image);
-  const std::uint32_t hi = engine->m_nHighestCluster;
+  const std::uint32_t hi = engine->HighestCluster();
   ASSERT_GT(hi, real);
 
   const auto deleted = Entry("\xE5OLDER     ", 0x10, 0x0123);
@@ -179,11 +179,11 @@ TEST_F(FatDecode, LiveFileRecordFields) {
   FoundItemInfo record;
   record.extra[0] = 0xAA;
   std::u16string name;
-  const std::uint32_t id = engine->m_poster.NextId();
+  const std::uint32_t id = engine->Poster()->NextId();
   ASSERT_TRUE(Decode(*engine, dir, 0, record, name));
   EXPECT_EQ(name, u"DATA.BIN");
   EXPECT_EQ(record.itemId, id);
-  EXPECT_EQ(engine->m_poster.NextId(), id + 1);
+  EXPECT_EQ(engine->Poster()->NextId(), id + 1);
   EXPECT_EQ(record.location, 0x12345u);
   EXPECT_EQ(record.size, 4000u);
   EXPECT_EQ(record.attribute, 0x21);
@@ -362,8 +362,8 @@ TEST(FatHandOver, QueuedFoldersArriveOutermostFirstWithTheirFieldsOnly) {
   EXPECT_EQ(console.items[1].record.parentId, 2u);
   EXPECT_EQ(console.items[1].record.state, 0);
   EXPECT_EQ(console.items[1].record.extra, (std::array<std::uint8_t, 9>{}));
-  EXPECT_FALSE(engine.m_poster.HasQueued());
-  EXPECT_EQ(engine.m_poster.Folders(), 2u);
+  EXPECT_FALSE(engine.Poster()->HasQueued());
+  EXPECT_EQ(engine.Poster()->Folders(), 2u);
   engine.FlushPendingItems();
   EXPECT_EQ(console.items.size(), 2u);
 }

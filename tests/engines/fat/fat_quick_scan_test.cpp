@@ -78,8 +78,8 @@ TEST_P(QuickScanCorpus, ListsEveryLiveEntryOnceWithItsData) {
     EXPECT_GE(item.record.itemId, 2u) << path;
   }
   // The root counts once among the entries and the folders.
-  EXPECT_EQ(engine->m_poster.Entries(), h.store.Count());
-  EXPECT_EQ(engine->m_poster.Folders() + engine->m_poster.Files(), h.store.Count());
+  EXPECT_EQ(engine->Poster()->Entries(), h.store.Count());
+  EXPECT_EQ(engine->Poster()->Folders() + engine->Poster()->Files(), h.store.Count());
   ASSERT_FALSE(h.progress.counterTexts.empty());
   EXPECT_EQ(h.progress.counterTexts.back(), std::to_string(h.store.Count()) + " Entries Found");
 }
@@ -127,8 +127,8 @@ TEST(QuickScanDamage, ZeroedFat32BootSectorIsReadFromItsBackup) {
   auto bytes = ReadImage(Corpus("fat32.img"));
   std::fill(bytes.begin(), bytes.begin() + kSectorSize, 0);
   auto engine = ScanBytes(h, bytes, kFat32);
-  EXPECT_EQ(engine->m_nFatKind, kFat32);
-  EXPECT_EQ(engine->m_nFatSize, 630u);
+  EXPECT_EQ(engine->Layout().kind, kFat32);
+  EXPECT_EQ(engine->Layout().fatSize, 630u);
   ExpectLiveTruth(h, *engine, "fat32");
 }
 
@@ -138,7 +138,7 @@ TEST(QuickScanDamage, DestroyedFat1SignatureMakesFat2TheSource) {
     auto bytes = ReadImage(Corpus(std::string(name) + ".img"));
     std::fill_n(bytes.begin() + reserved * kSectorSize, 3, 0);
     auto engine = ScanBytes(h, bytes, kind);
-    EXPECT_EQ(engine->m_nFatSource, kFatSourceFat2) << name;
+    EXPECT_EQ(engine->FatSource(), kFatSourceFat2) << name;
     ExpectLiveTruth(h, *engine, name);
   }
 }
@@ -164,7 +164,7 @@ TEST(QuickScanDamage, DivergingCopiesFollowTheSoundOne) {
     // Out-of-range links in the middle of the chain.
     for (int i = 100; i < 105; ++i) PutLE32(fat + 4 * clusters[i], 0x00F00000);
     auto engine = ScanBytes(h, bytes, kFat32);
-    EXPECT_EQ(engine->m_nFatSource, damaged == 0 ? kFatSourceFat2 : kFatSourceFat1);
+    EXPECT_EQ(engine->FatSource(), damaged == 0 ? kFatSourceFat2 : kFatSourceFat1);
     EXPECT_NE(h.app.LogPendingText().find("Mismatch in FAT copies"), std::string::npos);
     ExpectLiveTruth(h, *engine, "fat32");
   }
@@ -229,7 +229,7 @@ TEST(QuickScanDamage, NoUsableBootSectorEndsWithMessage305) {
   EXPECT_EQ(h.prompt.shown[0].second, kPicError);
   EXPECT_EQ(h.store.Count(), 0u);
   EXPECT_EQ(h.app.m_bBusy.load(), 1u);  // cleared by the worker when it ends, not here
-  EXPECT_TRUE(engine->m_fat.empty());
+  EXPECT_TRUE(engine->Fat().empty());
 }
 
 TEST(QuickScanDamage, ZeroedFat16BootSectorIsRebuiltFromItsFolders) {
@@ -239,10 +239,10 @@ TEST(QuickScanDamage, ZeroedFat16BootSectorIsRebuiltFromItsFolders) {
   std::fill(bytes.begin(), bytes.begin() + kSectorSize, 0);
   auto engine = ScanBytes(h, bytes, kFat16);
   EXPECT_TRUE(h.prompt.shown.empty());
-  EXPECT_EQ(engine->m_nReservedSectors, 4u);
-  EXPECT_EQ(engine->m_nFatSize, 48u);
-  EXPECT_EQ(engine->m_nSectorsPerCluster, 4u);
-  EXPECT_EQ(engine->m_nFatSource, kFatSourceFat1);
+  EXPECT_EQ(engine->Layout().reservedSectors, 4u);
+  EXPECT_EQ(engine->Layout().fatSize, 48u);
+  EXPECT_EQ(engine->SectorsPerCluster(), 4u);
+  EXPECT_EQ(engine->FatSource(), kFatSourceFat1);
   ExpectLiveTruth(h, *engine, "fat16");
 }
 

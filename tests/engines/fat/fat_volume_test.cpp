@@ -130,8 +130,8 @@ TEST(FatVolumeAccess, PlainImageFileIsReadFromItsFirstSector) {
   source.path = Utf8ToUtf16(file.string());
   FatEngine engine(h.app);
   engine.Prepare(MakeVolume(source, h.disk, true));
-  EXPECT_EQ(engine.m_nVolumeStart, 0u);
-  EXPECT_EQ(engine.m_poster.NextId(), 2u);
+  EXPECT_EQ(engine.VolumeStart(), 0u);
+  EXPECT_EQ(engine.Poster()->NextId(), 2u);
   EXPECT_EQ(h.app.m_bVolumeOpened.load(), 1);
   std::uint8_t sector[kSectorSize];
   ASSERT_TRUE(engine.ReadSourceOrImage(0, sector, 1));
@@ -159,7 +159,7 @@ TEST(FatCopies, IdenticalSignedCopiesKeepTheFirst) {
   FatImage image = SmallFat16();
   image.Chain({2, 3, 4});
   auto engine = ReadyEngine(h, image);
-  EXPECT_EQ(engine->m_nFatSource, kFatSourceFat1);
+  EXPECT_EQ(engine->FatSource(), kFatSourceFat1);
   const std::string log = h.app.LogPendingText();
   EXPECT_NE(log.find("Identical copies"), std::string::npos);
   EXPECT_EQ(log.find("Verifying"), std::string::npos);
@@ -177,7 +177,7 @@ TEST(FatCopies, UnsignedFirstCopyGivesWayToTheSecond) {
   image.SetFatCopy(0, 2, 0);
   auto engine = ReadyEngine(h, image);
   EXPECT_EQ(engine->CheckFatSignatures(), 1);
-  EXPECT_EQ(engine->m_nFatSource, kFatSourceFat2);
+  EXPECT_EQ(engine->FatSource(), kFatSourceFat2);
   EXPECT_EQ(engine->FollowFatChain(2), (std::vector<std::uint32_t>{2, 3}));
   EXPECT_NE(h.app.LogPendingText().find("Loading FAT 2"), std::string::npos);
 }
@@ -192,7 +192,7 @@ TEST(FatCopies, DivergingCopiesTrustTheOneWithFewerErrors) {
   image.SetFatCopy(0, 102, 9002);
   image.SetFatCopy(1, 103, 9003);
   auto engine = ReadyEngine(h, image);
-  EXPECT_EQ(engine->m_nFatSource, kFatSourceFat2);
+  EXPECT_EQ(engine->FatSource(), kFatSourceFat2);
   const std::string log = h.app.LogPendingText();
   EXPECT_NE(log.find("Mismatch in FAT copies"), std::string::npos);
   EXPECT_NE(log.find("FAT 1 verified"), std::string::npos);
@@ -205,7 +205,7 @@ TEST(FatCopies, DivergingCopiesTrustTheOneWithFewerErrors) {
   FatImage even = SmallFat16();
   even.SetFatCopy(0, 100, 9000);
   even.SetFatCopy(1, 101, 9001);
-  EXPECT_EQ(ReadyEngine(tie, even)->m_nFatSource, kFatSourceFat1);
+  EXPECT_EQ(ReadyEngine(tie, even)->FatSource(), kFatSourceFat1);
 }
 
 TEST(FatCopies, VerifierCountsAnEndMarkBelowTheThresholdAsAnError) {
@@ -228,14 +228,14 @@ TEST(FatCopies, NeitherSignedMeansContiguous) {
   image.Fat(0)[0] = 0;
   image.Fat(1)[0] = 0;
   auto engine = ReadyEngine(h, image);
-  EXPECT_EQ(engine->m_nFatSource, kFatSourceContiguous);
+  EXPECT_EQ(engine->FatSource(), kFatSourceContiguous);
   EXPECT_FALSE(engine->LoadFatTable());
-  EXPECT_TRUE(engine->m_fat.empty());
+  EXPECT_TRUE(engine->Fat().empty());
   // Every cluster of the data area counts as allocated.
   const std::uint64_t highest = engine->Layout().DataClusters() + 2;
-  EXPECT_EQ(engine->m_nHighestCluster, highest);
-  ASSERT_EQ(engine->m_clusterMap.size(), highest + 1);
-  EXPECT_TRUE(std::all_of(engine->m_clusterMap.begin(), engine->m_clusterMap.end(),
+  EXPECT_EQ(engine->HighestCluster(), highest);
+  ASSERT_EQ(engine->ClusterMap().size(), highest + 1);
+  EXPECT_TRUE(std::all_of(engine->ClusterMap().begin(), engine->ClusterMap().end(),
                           [](std::uint8_t b) { return b == kClusterAllocated; }));
 }
 
@@ -246,7 +246,7 @@ TEST(FatCopies, EmptyOrUnreadableSectorIsTakenFromTheOtherCopy) {
   std::memset(image.Fat(0) + kSectorSize, 0, kSectorSize);
   // FAT1 still signed, so the copies differ and FAT1 has no more errors.
   auto engine = ReadyEngine(h, image);
-  EXPECT_EQ(engine->m_nFatSource, kFatSourceFat1);
+  EXPECT_EQ(engine->FatSource(), kFatSourceFat1);
   EXPECT_EQ(engine->FollowFatChain(300), (std::vector<std::uint32_t>{300, 301, 302}));
 }
 
@@ -257,12 +257,12 @@ TEST(FatClusterMap, MarksAllocatedClustersUpToTheDataArea) {
   image.SetFat(7, 0xFFF7);  // bad cluster
   auto engine = ReadyEngine(h, image);
   // The FAT holds 32 x 256 entries, the data area 8095 clusters.
-  EXPECT_EQ(engine->m_nHighestCluster, 8095u + 2);
-  EXPECT_EQ(engine->m_clusterMap.size(), 8095u + 3);
-  EXPECT_EQ(engine->m_clusterMap[5], kClusterAllocated);
-  EXPECT_EQ(engine->m_clusterMap[6], kClusterAllocated);
-  EXPECT_EQ(engine->m_clusterMap[7], kClusterFree);
-  EXPECT_EQ(engine->m_clusterMap[8], kClusterFree);
+  EXPECT_EQ(engine->HighestCluster(), 8095u + 2);
+  EXPECT_EQ(engine->ClusterMap().size(), 8095u + 3);
+  EXPECT_EQ(engine->ClusterMap()[5], kClusterAllocated);
+  EXPECT_EQ(engine->ClusterMap()[6], kClusterAllocated);
+  EXPECT_EQ(engine->ClusterMap()[7], kClusterFree);
+  EXPECT_EQ(engine->ClusterMap()[8], kClusterFree);
 }
 
 TEST(FatEntries, Fat12EntryAtTheTablesLastByteIsNotReadPastIt) {
@@ -270,7 +270,7 @@ TEST(FatEntries, Fat12EntryAtTheTablesLastByteIsNotReadPastIt) {
   FatImage image = SmallFat12();
   image.SetFat(3, 0xABC);
   auto engine = ReadyEngine(h, image);
-  ASSERT_EQ(engine->m_fat.size(), 1024u);
+  ASSERT_EQ(engine->Fat().size(), 1024u);
   EXPECT_EQ(engine->FatEntry(3), 0xABCu);
   // Entry 682 begins at byte 1023, the table's last: its second byte would
   // lie beyond the FAT.
@@ -337,7 +337,7 @@ TEST(FatChains, ContiguousSourceFollowsNoFat) {
   image.Fat(0)[0] = 0;
   image.Fat(1)[0] = 0;
   auto engine = ReadyEngine(h, image);
-  ASSERT_EQ(engine->m_nFatSource, kFatSourceContiguous);
+  ASSERT_EQ(engine->FatSource(), kFatSourceContiguous);
   EXPECT_EQ(engine->FollowFatChain(5), (std::vector<std::uint32_t>{5}));
   EXPECT_EQ(engine->GetClusterChain(5, 1536, false), (std::vector<std::uint32_t>{5, 6, 7}));
 }

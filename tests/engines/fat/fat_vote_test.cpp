@@ -317,13 +317,13 @@ TEST(FatLayoutSearch, HealthyCorpusVolumesAreRebuiltAsFsstatReportsThem) {
     // for the vote alone: its FAT copies confirm where its data area starts.
     const std::uint32_t spc = engine->SearchDirectoryClusters();
     EXPECT_EQ(spc, std::stoul(row[6])) << volume;
-    EXPECT_EQ(engine->m_nFatKind, kind) << volume;
-    EXPECT_EQ(engine->m_nReservedSectors, std::stoul(row[2])) << volume;
-    EXPECT_EQ(engine->m_nFatSize, std::stoul(row[3])) << volume;
-    EXPECT_EQ(engine->m_nRootDirSectors, std::stoul(row[4])) << volume;
+    EXPECT_EQ(engine->Layout().kind, kind) << volume;
+    EXPECT_EQ(engine->Layout().reservedSectors, std::stoul(row[2])) << volume;
+    EXPECT_EQ(engine->Layout().fatSize, std::stoul(row[3])) << volume;
+    EXPECT_EQ(engine->Layout().rootDirSectors, std::stoul(row[4])) << volume;
     EXPECT_EQ(engine->Layout().DataStart(), std::stoul(row[5])) << volume;
-    EXPECT_EQ(engine->m_nFatSource, kFatSourceFat1) << volume;
-    EXPECT_FALSE(engine->m_fat.empty()) << volume;
+    EXPECT_EQ(engine->FatSource(), kFatSourceFat1) << volume;
+    EXPECT_FALSE(engine->Fat().empty()) << volume;
     const std::string log = h.app.LogPendingText();
     EXPECT_NE(log.find("Calculating system parameters"), std::string::npos);
     EXPECT_EQ(h.app.m_bCriticalPhase.load(), 0u);
@@ -343,11 +343,11 @@ TEST(FatLayoutSearch, DisketteDriveTakesTheDisketteLayoutWithoutVoting) {
   FatEngine engine(h.app);
   engine.Prepare(MakeVolume(source, h.disk, false));
   EXPECT_EQ(engine.SearchDirectoryClusters(), 1u);
-  EXPECT_EQ(engine.m_nFatKind, kFat12);
-  EXPECT_EQ(engine.m_nSectorsPerCluster, 1u);
-  EXPECT_EQ(engine.m_nFatSize, 9u);
-  EXPECT_EQ(engine.m_nReservedSectors, 1u);
-  EXPECT_EQ(engine.m_nRootDirSectors, 14u);
+  EXPECT_EQ(engine.Layout().kind, kFat12);
+  EXPECT_EQ(engine.SectorsPerCluster(), 1u);
+  EXPECT_EQ(engine.Layout().fatSize, 9u);
+  EXPECT_EQ(engine.Layout().reservedSectors, 1u);
+  EXPECT_EQ(engine.Layout().rootDirSectors, 14u);
 }
 
 TEST(FatLayoutSearch, FoldersPastTheFirstQuarterAreStillFound) {
@@ -360,8 +360,8 @@ TEST(FatLayoutSearch, FoldersPastTheFirstQuarterAreStillFound) {
   h.MountBytes(image.Bytes());
   auto engine = h.Engine(kFat16);
   EXPECT_EQ(engine->SearchDirectoryClusters(), 1u);
-  EXPECT_EQ(engine->m_nReservedSectors, 1u);
-  EXPECT_EQ(engine->m_nFatSize, 32u);
+  EXPECT_EQ(engine->Layout().reservedSectors, 1u);
+  EXPECT_EQ(engine->Layout().fatSize, 32u);
   EXPECT_EQ(engine->Layout().DataStart(), 97u);
 }
 
@@ -370,9 +370,9 @@ TEST(FatLayoutSearch, NothingFoundLeavesNoLayout) {
   h.MountBytes(std::vector<std::uint8_t>(4096 * kSectorSize, 0));
   auto engine = h.Engine(kFat16);
   EXPECT_EQ(engine->SearchDirectoryClusters(), 0u);
-  EXPECT_EQ(engine->m_nFatSize, 0u);
-  EXPECT_EQ(engine->m_nSectorsPerCluster, 0u);
-  EXPECT_TRUE(engine->m_fat.empty());
+  EXPECT_EQ(engine->Layout().fatSize, 0u);
+  EXPECT_EQ(engine->SectorsPerCluster(), 0u);
+  EXPECT_TRUE(engine->Fat().empty());
 }
 
 TEST(FatLayoutSearch, ReadsStopAtTheVolumesEnd) {
