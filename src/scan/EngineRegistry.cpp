@@ -12,11 +12,12 @@ namespace corvan {
 
 namespace {
 
-// Each row's functions get only engines its own factory built.
+// Each row's functions get only engines its own factory built (RowOf
+// checks), so the As... below never see another kind.
 
 // ---- FAT12/16/32 ----
-FatEngine& AsFat(ScanEngine& e) { return static_cast<FatEngine&>(e); }
-const FatEngine& AsFat(const ScanEngine& e) { return static_cast<const FatEngine&>(e); }
+FatEngine& AsFat(ScanEngine& e) { return *FatEngine::Of(&e); }
+const FatEngine& AsFat(const ScanEngine& e) { return *FatEngine::Of(&e); }
 PassOutcome FromFat(FatScanResult r) { return r == FatScanResult::NotAvailable ? PassOutcome::NotBuilt : PassOutcome::Ran; }
 constexpr EnginePassRow kFatPasses[] = {
     {ScanPass::FatQuick, [](ScanEngine& e) { return FromFat(AsFat(e).ScanVolume(0)); }},
@@ -48,8 +49,8 @@ ScanRestoreResult RestoreFat(ScanEngine& e, EngineHost& host, const VolumeScanIn
 }
 
 // ---- NTFS ----
-NtfsEngine& AsNtfs(ScanEngine& e) { return static_cast<NtfsEngine&>(e); }
-const NtfsEngine& AsNtfs(const ScanEngine& e) { return static_cast<const NtfsEngine&>(e); }
+NtfsEngine& AsNtfs(ScanEngine& e) { return *NtfsEngine::Of(&e); }
+const NtfsEngine& AsNtfs(const ScanEngine& e) { return *NtfsEngine::Of(&e); }
 constexpr EnginePassRow kNtfsPasses[] = {
     {ScanPass::NtfsQuick, [](ScanEngine& e) { AsNtfs(e).ScanVolume(false); return PassOutcome::Ran; }},
     {ScanPass::NtfsDeleted, [](ScanEngine& e) { AsNtfs(e).ScanVolume(true); return PassOutcome::Ran; }},
@@ -78,8 +79,8 @@ ScanRestoreResult RestoreNtfs(ScanEngine& e, EngineHost& host, const VolumeScanI
 }
 
 // ---- exFAT ----
-ExFatEngine& AsExFat(ScanEngine& e) { return static_cast<ExFatEngine&>(e); }
-const ExFatEngine& AsExFat(const ScanEngine& e) { return static_cast<const ExFatEngine&>(e); }
+ExFatEngine& AsExFat(ScanEngine& e) { return *ExFatEngine::Of(&e); }
+const ExFatEngine& AsExFat(const ScanEngine& e) { return *ExFatEngine::Of(&e); }
 constexpr EnginePassRow kExFatPasses[] = {
     {ScanPass::ExFatQuick, [](ScanEngine& e) { AsExFat(e).ScanVolume(0); return PassOutcome::Ran; }},
     {ScanPass::ExFatDeletedQuick, [](ScanEngine& e) { AsExFat(e).ScanVolume(1); return PassOutcome::Ran; }},
@@ -117,6 +118,7 @@ const EngineRow kRows[] = {
      .advanceChoice = 1,
      .choosePass = FatPass,
      .create = [](EngineHost& host) -> std::unique_ptr<ScanEngine> { return std::make_unique<FatEngine>(host); },
+     .owns = [](const ScanEngine& e) { return FatEngine::Of(&e) != nullptr; },
      .prepare = [](ScanEngine& e, const Volume& v) { AsFat(e).Prepare(v); },
      .setVolumeRange = [](ScanEngine& e, const Volume& disk, std::uint64_t first,
                           std::uint64_t last) { AsFat(e).SetVolumeRange(disk, first, last); },
@@ -133,6 +135,7 @@ const EngineRow kRows[] = {
      .advanceChoice = 2,
      .choosePass = NtfsPass,
      .create = [](EngineHost& host) -> std::unique_ptr<ScanEngine> { return std::make_unique<NtfsEngine>(host); },
+     .owns = [](const ScanEngine& e) { return NtfsEngine::Of(&e) != nullptr; },
      .prepare = [](ScanEngine& e, const Volume& v) { AsNtfs(e).Prepare(v); },
      .passes = kNtfsPasses,
      .stamps = StampKind::Ntfs,
@@ -146,6 +149,7 @@ const EngineRow kRows[] = {
      .advanceOnItsKindOnly = true,
      .choosePass = ExFatPass,
      .create = [](EngineHost& host) -> std::unique_ptr<ScanEngine> { return std::make_unique<ExFatEngine>(host); },
+     .owns = [](const ScanEngine& e) { return ExFatEngine::Of(&e) != nullptr; },
      .prepare = [](ScanEngine& e, const Volume& v) { AsExFat(e).Prepare(v); },
      .passes = kExFatPasses,
      .stamps = StampKind::ExFat,
@@ -176,8 +180,13 @@ EngineKind AnyDiskEngine() {
   return EngineKind::None;
 }
 
+const EngineRow* RowOf(EngineKind kind, const ScanEngine& engine) {
+  const EngineRow* row = FindEngineRow(kind);
+  return row && row->owns(engine) ? row : nullptr;
+}
+
 PassOutcome RunEnginePass(ScanEngine& engine, EngineKind kind, ScanPass pass) {
-  if (const EngineRow* row = FindEngineRow(kind))
+  if (const EngineRow* row = RowOf(kind, engine))
     for (const EnginePassRow& p : row->passes)
       if (p.pass == pass) return p.run(engine);
   return PassOutcome::NotBuilt;
@@ -196,7 +205,7 @@ EngineKind EngineOfSavedScan(ScanInfoEngine saved) {
 
 bool CaptureEngineScan(EngineKind kind, const ScanEngine& engine, ScanImageFileHeader& header,
                        ScanEngineTables& tables) {
-  const EngineRow* row = FindEngineRow(kind);
+  const EngineRow* row = RowOf(kind, engine);
   if (!row) return false;
   row->captureScan(engine, header, tables);
   return true;
@@ -204,7 +213,7 @@ bool CaptureEngineScan(EngineKind kind, const ScanEngine& engine, ScanImageFileH
 
 ScanRestoreResult RestoreEngineScan(EngineKind kind, ScanEngine& engine, EngineHost& host, const VolumeScanInfo& scan,
                                     const Volume& volume) {
-  const EngineRow* row = FindEngineRow(kind);
+  const EngineRow* row = RowOf(kind, engine);
   if (!row) return {false, "This saved scan was made by an engine this program does not have."};
   return row->restoreScan(engine, host, scan, volume);
 }

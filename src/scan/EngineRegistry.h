@@ -42,6 +42,9 @@ struct EngineRow {
   // The pass a recovery mode runs (ScanPass::None for a mode without one).
   ScanPass (*choosePass)(std::uint32_t mode, std::uint8_t sourceKind, bool quickVolumeSearch);
   std::unique_ptr<ScanEngine> (*create)(EngineHost& host);
+  // Whether `engine` is one this row's factory builds (the engine's folder
+  // tells); every other function of the row is only ever given such a one.
+  bool (*owns)(const ScanEngine& engine);
   void (*prepare)(ScanEngine& engine, const Volume& volume);
   // Binds the engine to absolute sectors [first, last] of `disk` for a
   // sector-wise search; null for an engine that has none.
@@ -64,12 +67,16 @@ struct EngineRow {
 std::span<const EngineRow> EngineRows();
 // The row of `kind`; null for EngineKind::None.
 const EngineRow* FindEngineRow(EngineKind kind);
+// The row of `kind` when it built `engine`; null otherwise (an engine no
+// row built, or another row's). Whoever hands an engine to a row's
+// functions looks the row up here.
+const EngineRow* RowOf(EngineKind kind, const ScanEngine& engine);
 // The first engine whose row reads `fileSystemKind`; None when none does.
 EngineKind EngineForFileSystem(std::uint8_t fileSystemKind);
 // The engine of the whole disk and of sector-wise searches.
 EngineKind AnyDiskEngine();
-// Runs `pass` on `engine`, which the row of `kind` built; NotBuilt when that
-// row has no such pass (a pass is never run on another engine's object).
+// Runs `pass` on `engine`; NotBuilt when the row of `kind` did not build it
+// or has no such pass (a pass is never run on another engine's object).
 PassOutcome RunEnginePass(ScanEngine& engine, EngineKind kind, ScanPass pass);
 
 // How the items of `kind`'s engine keep their time stamps (NTFS for no
@@ -78,12 +85,12 @@ StampKind StampKindOf(EngineKind kind);
 
 // The engine a saved scan's header names; None when no row has it.
 EngineKind EngineOfSavedScan(ScanInfoEngine saved);
-// Fills the engine's part of a saved scan from `engine`, which the row of
-// `kind` built; false, and nothing written, for a kind no row has.
+// Fills the engine's part of a saved scan from `engine`; false, and nothing
+// written, when the row of `kind` did not build it.
 bool CaptureEngineScan(EngineKind kind, const ScanEngine& engine, ScanImageFileHeader& header,
                        ScanEngineTables& tables);
 // Restores `engine`, freshly built by the row of `kind` on `host`, from a
-// saved scan read whole; refused for a kind no row has.
+// saved scan read whole; refused when that row did not build it.
 ScanRestoreResult RestoreEngineScan(EngineKind kind, ScanEngine& engine, EngineHost& host, const VolumeScanInfo& scan,
                                     const Volume& volume);
 

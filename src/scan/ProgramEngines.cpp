@@ -14,13 +14,13 @@ class ProgramEngines final : public EngineBackend {
   }
 
   void Prepare(ScanEngine& engine, EngineKind kind, const Volume& volume) override {
-    if (const EngineRow* row = FindEngineRow(kind)) row->prepare(engine, volume);
+    if (const EngineRow* row = RowOf(kind, engine)) row->prepare(engine, volume);
   }
 
   // An engine without a sector-wise search keeps the binding it has.
   void SetVolumeRange(ScanEngine& engine, EngineKind kind, const Volume& volume, std::uint64_t first,
                       std::uint64_t last) override {
-    const EngineRow* row = FindEngineRow(kind);
+    const EngineRow* row = RowOf(kind, engine);
     if (row && row->setVolumeRange) row->setVolumeRange(engine, volume, first, last);
   }
 

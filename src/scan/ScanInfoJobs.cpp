@@ -52,7 +52,7 @@ ScanInfoWriteResult SaveVolumeScan(const std::filesystem::path& path, const Scan
   }
   VolumeScanInfo info;
   info.header = ScanImageFileHeader::ForVolumeScan();
-  const EngineRow* row = FindEngineRow(request.engineKind);
+  const EngineRow* row = RowOf(request.engineKind, *request.engine);
   if (!row) {
     result.error = ScanInfoError::Inconsistent;
     result.detail = "no scan to save";
@@ -117,7 +117,7 @@ ScanLoadResult LoadVolumeScanFile(const std::filesystem::path& path, const ScanL
   }
   result.engine = row->create(request.host);
   const Volume volume = MakeVolume(scan.selected, result.disk, false);
-  const ScanRestoreResult restored = row->restoreScan(*result.engine, request.host, scan, volume);
+  const ScanRestoreResult restored = RestoreEngineScan(result.engineKind, *result.engine, request.host, scan, volume);
   if (!restored.ok) {
     result.message = restored.message;
     return result;

@@ -16,14 +16,14 @@ void ScanSession::Release() {
 }
 
 std::optional<std::uint8_t> ScanSession::LinkingMode() const {
-  const EngineRow* row = FindEngineRow(kind_);
-  if (!engine_ || !row || !row->linkingMode) return std::nullopt;
+  const EngineRow* row = engine_ ? RowOf(kind_, *engine_) : nullptr;
+  if (!row || !row->linkingMode) return std::nullopt;
   return row->linkingMode(*engine_);
 }
 
 bool ScanSession::SetLinkingMode(std::uint8_t mode) {
-  const EngineRow* row = FindEngineRow(kind_);
-  return engine_ && row && row->setLinkingMode && row->setLinkingMode(*engine_, mode);
+  const EngineRow* row = engine_ ? RowOf(kind_, *engine_) : nullptr;
+  return row && row->setLinkingMode && row->setLinkingMode(*engine_, mode);
 }
 
 }  // namespace corvan

@@ -150,6 +150,9 @@ TEST(EngineRegistryTest, PassesStayWithTheirEngine) {
   std::vector<std::string> calls;
   FakeEngine stranger(&calls);
   EXPECT_EQ(RunEnginePass(stranger, EngineKind::Ntfs, ScanPass::ExFatQuick), PassOutcome::NotBuilt);
+  EXPECT_EQ(RunEnginePass(stranger, EngineKind::Ntfs, ScanPass::NtfsQuick), PassOutcome::NotBuilt)
+      << "an engine the NTFS row did not build";
+
   EXPECT_EQ(RunEnginePass(stranger, EngineKind::None, ScanPass::FatQuick), PassOutcome::NotBuilt);
   EXPECT_EQ(RunEnginePass(stranger, static_cast<EngineKind>(99), ScanPass::NtfsQuick), PassOutcome::NotBuilt);
   EXPECT_EQ(ChoosePass(kModeQuick, static_cast<EngineKind>(99), 1, false), ScanPass::None);
@@ -157,11 +160,13 @@ TEST(EngineRegistryTest, PassesStayWithTheirEngine) {
   const ScanImageFileHeader before = header;
   ScanEngineTables tables;
   EXPECT_FALSE(CaptureEngineScan(EngineKind::None, stranger, header, tables));
+  EXPECT_FALSE(CaptureEngineScan(EngineKind::Fat, stranger, header, tables)) << "an engine the FAT row did not build";
   EXPECT_EQ(header.EncodeBlock(), before.EncodeBlock()) << "nothing written for an engine no row has";
   FoundItemStore store;
   HeadlessHost host(&store, nullptr);
   VolumeScanInfo scan;
   EXPECT_FALSE(RestoreEngineScan(static_cast<EngineKind>(99), stranger, host, scan, Volume{}).ok);
+  EXPECT_FALSE(RestoreEngineScan(EngineKind::ExFat, stranger, host, scan, Volume{}).ok);
   EXPECT_EQ(EngineOfSavedScan(ScanInfoEngine::Ntfs), EngineKind::Ntfs);
   EXPECT_EQ(StampKindOf(EngineKind::Fat), StampKind::Fat);
   EXPECT_EQ(StampKindOf(EngineKind::ExFat), StampKind::ExFat);
@@ -170,7 +175,8 @@ TEST(EngineRegistryTest, PassesStayWithTheirEngine) {
 }
 
 // A session asks a row only of an engine that row built: an engine held
-// under no kind offers no linking mode and takes none.
+// under no kind, or under a kind whose row did not build it, offers no
+// linking mode and takes none.
 TEST(ScanSessionTest, HoldsOneEngineAndReleasesIt) {
   std::vector<std::string> calls;
   ScanSession session;
@@ -178,6 +184,9 @@ TEST(ScanSessionTest, HoldsOneEngineAndReleasesIt) {
   EXPECT_EQ(session.Kind(), EngineKind::None) << "no engine, no kind";
   session.Hold(EngineKind::None, std::make_unique<FakeEngine>(&calls));
   EXPECT_FALSE(session.LinkingMode());
+  EXPECT_FALSE(session.SetLinkingMode(1));
+  session.Hold(EngineKind::Fat, std::make_unique<FakeEngine>(&calls));
+  EXPECT_FALSE(session.LinkingMode()) << "not an engine the FAT row built";
   EXPECT_FALSE(session.SetLinkingMode(1));
   session.Release();
   EXPECT_EQ(calls, std::vector<std::string>{"FreeLists"});

@@ -78,6 +78,10 @@ class ExFatEngine final : public ScanEngine {
   ~ExFatEngine() override;
   ExFatEngine(const ExFatEngine&) = delete;
   ExFatEngine& operator=(const ExFatEngine&) = delete;
+  // This engine behind `engine`, or null when `engine` is another kind: the
+  // only place a ScanEngine is turned back into this class.
+  static ExFatEngine* Of(ScanEngine* engine) { return dynamic_cast<ExFatEngine*>(engine); }
+  static const ExFatEngine* Of(const ScanEngine* engine) { return dynamic_cast<const ExFatEngine*>(engine); }
 
   // ---- ScanEngine ----
   std::uint32_t FoundItemCount() const override { return m_poster.Entries(); }

@@ -115,6 +115,10 @@ class FatEngine final : public ScanEngine {
   ~FatEngine() override;
   FatEngine(const FatEngine&) = delete;
   FatEngine& operator=(const FatEngine&) = delete;
+  // This engine behind `engine`, or null when `engine` is another kind: the
+  // only place a ScanEngine is turned back into this class.
+  static FatEngine* Of(ScanEngine* engine) { return dynamic_cast<FatEngine*>(engine); }
+  static const FatEngine* Of(const ScanEngine* engine) { return dynamic_cast<const FatEngine*>(engine); }
 
   // ---- ScanEngine ----
   std::uint32_t FoundItemCount() const override { return m_poster.Entries(); }

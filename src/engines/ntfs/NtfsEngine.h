@@ -120,6 +120,10 @@ class NtfsEngine final : public ScanEngine {
   ~NtfsEngine() override;
   NtfsEngine(const NtfsEngine&) = delete;
   NtfsEngine& operator=(const NtfsEngine&) = delete;
+  // This engine behind `engine`, or null when `engine` is another kind: the
+  // only place a ScanEngine is turned back into this class.
+  static NtfsEngine* Of(ScanEngine* engine) { return dynamic_cast<NtfsEngine*>(engine); }
+  static const NtfsEngine* Of(const ScanEngine* engine) { return dynamic_cast<const NtfsEngine*>(engine); }
 
   // ---- ScanEngine ----
   std::uint32_t FoundItemCount() const override { return m_poster.Entries(); }
