@@ -74,7 +74,7 @@ CUpdateStartPage::CUpdateStartPage() {
   layout->addStretch();
 }
 
-CUpdateProcessPage::CUpdateProcessPage(CAutoUpdater& updater) : m_updater(updater), m_check(updater) {
+CUpdateProcessPage::CUpdateProcessPage(CAutoUpdater& updater) : m_check(updater) {
   setTitle(QString::fromUtf8(kChecking));
   auto* layout = new QVBoxLayout(this);
   m_pStatus = AddLabel(layout, QString());

@@ -61,7 +61,6 @@ class CUpdateProcessPage final : public QWizardPage {
   QLabel* Link() const { return m_pLink; }
 
  private:
-  CAutoUpdater& m_updater;
   QLabel* m_pStatus;
   QLabel* m_pNotice;
   QLabel* m_pLink;
