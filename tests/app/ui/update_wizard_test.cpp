@@ -143,7 +143,7 @@ TEST_F(UpdateWizardTest, UnknownInstalledVersionIsNotReportedAsUpToDate) {
 
 TEST_F(UpdateWizardTest, NoServerSaysConnectionFailed) {
   // A server that is not there, and none configured at all.
-  for (const std::string address : {"http://127.0.0.1:" + std::to_string(test::ClosedPort()), std::string()}) {
+  for (const std::string& address : {"http://127.0.0.1:" + std::to_string(test::ClosedPort()), std::string()}) {
     Start("1.0.0.3", address);
     CUpdateWizard wizard(*updater);
     ASSERT_NO_FATAL_FAILURE(ToCheckedProcessPage(wizard));
