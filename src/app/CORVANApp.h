@@ -57,6 +57,9 @@ class CORVANApp final : public EngineHost {
   void FlushLog() override;
   void MakeLogFileName();
   void OpenLog();
+  // The folder under which the "Log" folder is made for the "LogPath"
+  // setting `setting`: the setting, or the user's data folder when empty.
+  static std::filesystem::path LogBaseFolder(const std::string& setting);
   std::string LogViewText() const;
   void ClearLogView();
   std::string LogPendingText() const;

@@ -103,13 +103,17 @@ bool CORVANApp::CreateLogFile(const std::filesystem::path& folder) {
   return false;
 }
 
+std::filesystem::path CORVANApp::LogBaseFolder(const std::string& setting) {
+  return setting.empty() ? UserDataFolder() : std::filesystem::path(setting);
+}
+
 void CORVANApp::OpenLog() {
   m_bSaveLog = static_cast<std::uint32_t>(m_profile.GetInt("LOG", "SaveLog", 0));
   const std::string logPath = m_profile.GetString("LOG", "LogPath", "");
   m_profile.WriteString("LOG", "LogPath", logPath);
 
   // An empty setting, or a folder that cannot be made, means the user's data folder.
-  std::filesystem::path folder = (logPath.empty() ? UserDataFolder() : std::filesystem::path(logPath)) / "Log";
+  std::filesystem::path folder = LogBaseFolder(logPath) / "Log";
   if (!EnsureFolder(folder)) {
     folder = UserDataFolder() / "Log";
     EnsureFolder(folder);

@@ -276,6 +276,18 @@ std::vector<Renderer> Windows() {
                       return Grab(&wizard);
                     }});
   }
+  // The check's page once it has answered (here: no server can be reached).
+  list.push_back({"CUpdateWizard-process-answered", [] {
+                    CAutoUpdater updater(App());
+                    CUpdateWizard wizard(updater);
+                    wizard.setStartId(CUpdateWizard::kProcessPage);
+                    wizard.show();
+                    wizard.ProcessPage()->RunCheck();
+                    for (int i = 0; i < 3000 && wizard.ProcessPage()->LastResult() < 0; ++i) {
+                      QApplication::processEvents(QEventLoop::AllEvents, 10);
+                    }
+                    return Grab(&wizard);
+                  }});
   // The settings dialog, on each of its tabs.
   list.push_back({"CSettings", [] {
                     CSettings dlg;

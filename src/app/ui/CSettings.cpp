@@ -2,7 +2,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -52,10 +51,13 @@ CSettings::CSettings(QWidget* parent) : CSkinnedDialog(parent, QSize(500, 470), 
   Profile& profile = App().GetProfile();
   m_bSaveLog = profile.GetInt("LOG", "SaveLog", 0);
   m_strLogPath = QString::fromStdString(profile.GetString("LOG", "LogPath", ""));
+  const bool noLogFolder = m_strLogPath.isEmpty();
   m_bCheckUpdate = profile.GetInt("Update", "CheckUpdate", 0);
   m_nSetRaw = profile.GetInt("Raw", "SetRaw", 1);
-  // No folder set: the logs would go beside the program, so that is shown.
-  if (m_strLogPath.isEmpty()) m_strLogPath = QCoreApplication::applicationDirPath();
+  // No folder set: the one the logs really go to is shown, and kept as
+  // "none set" unless the user changes it.
+  m_strDefaultLogPath = ToQString(CORVANApp::LogBaseFolder("").string());
+  if (noLogFolder) m_strLogPath = m_strDefaultLogPath;
 
   QLabel* title = AddStatic(kIdTitle, QStringLiteral("Settings"), QRect(12, 44, 476, 24));
   title->setFont(SharedFontAt(kFontArial16Bold));
@@ -247,6 +249,7 @@ void CSettings::OnOK() {
   done(kIdOk);
 
   Profile& profile = app.GetProfile();
+  if (profile.GetString("LOG", "LogPath", "").empty() && m_strLogPath == m_strDefaultLogPath) m_strLogPath.clear();
   const bool logChanged = profile.GetInt("LOG", "SaveLog", 0) != m_bSaveLog ||
                           QString::fromStdString(profile.GetString("LOG", "LogPath", "")) != m_strLogPath;
   profile.WriteInt("LOG", "SaveLog", m_bSaveLog);

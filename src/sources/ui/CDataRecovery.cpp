@@ -506,6 +506,11 @@ void CDataRecovery::OnShowExtents() {
 }
 
 bool CDataRecovery::eventFilter(QObject* watched, QEvent* e) {
+  // A link is a control: its press is its own and never the start of a
+  // window move, so the dialog its release opens leaves no drag behind.
+  if (e->type() == QEvent::MouseButtonPress && (watched == m_lostLink || watched == m_size) &&
+      static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton)
+    return true;
   if (e->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton) {
     const QPoint pos = static_cast<QMouseEvent*>(e)->position().toPoint();
     if (watched == m_lostLink) OnToggleDiskList();

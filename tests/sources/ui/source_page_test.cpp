@@ -29,6 +29,7 @@
 #include "sources/ui/CFileSplittedExtent.h"
 #include "support/TestSupport.h"
 #include "console/ui/ConsoleTestSupport.h"
+#include "ui/CDragTitle.h"
 #include "ui/CXBitmapButton.h"
 #include "ui/CXColorListCtrl.h"
 #include "ui/DialogLayout.h"
@@ -390,6 +391,42 @@ TEST_F(SourcePage, KeyboardChoosesAVolumeAndClickOutsideSelectsNothing) {
   EXPECT_EQ(App().m_sourceList.m_pSelectedSource->partition->fileSystemText, u"exFAT");
   EXPECT_EQ(App().m_strSelectedFsText, u"exFAT");
   EXPECT_EQ(App().m_nRegionLastSector, 65536u);
+}
+
+TEST_F(SourcePage, PressingALinkNeverMovesTheWindow) {
+  BrowseAndMount(CDataRecovery::kIdVmware, test::CorpusDir() / "disks" / "mbr.vmdk");
+  auto saved = WindowDrag::SystemMove();
+  int asked = 0;
+  WindowDrag::SystemMove() = [&](QWindow*) {
+    ++asked;
+    return false;
+  };
+  QWidget* skin = CurrentMainWindow();
+  ASSERT_NE(skin, nullptr);
+  const QPoint start = skin->pos();
+  // A hand that slips while clicking the size link: the list of the
+  // image's files opens and the window stays.
+  auto* size = GetDlgItemAs<QLabel>(page, CDataRecovery::kIdSize);
+  int opened = 0;
+  test::WhenModal([&](QDialog* d) {
+    ++opened;
+    d->reject();
+  });
+  const QPoint at = size->rect().center();
+  test::Press(size, at);
+  test::Drag(size, at + QPoint(40, 30));
+  test::Release(size, at);
+  EXPECT_EQ(opened, 1);
+  EXPECT_EQ(skin->pos(), start);
+  // The lost-volume link the same way: the lists switch, the window stays.
+  QWidget* lost = GetDlgItem(page, CDataRecovery::kIdLostLink);
+  test::Press(lost, QPoint(5, 5));
+  test::Drag(lost, QPoint(45, 35));
+  test::Release(lost, QPoint(5, 5));
+  EXPECT_EQ(page->ListLayout(), 1);
+  EXPECT_EQ(skin->pos(), start);
+  EXPECT_EQ(asked, 0);
+  WindowDrag::SystemMove() = saved;
 }
 
 TEST_F(SourcePage, ThePageComesBackWithTheMountedImageFromTheResultsWindow) {
