@@ -37,6 +37,13 @@ constexpr const char* kProcessFailed = "Process failed";
 constexpr const char* kFailedOn = "Failed on:";
 constexpr const char* kSingleZipName = "Recovered Data.zip";
 constexpr std::uint32_t kMaxCopyIndex = 1'000'000;
+// On a server each copy name tried is a round trip, and a server may say
+// that every name exists: past this many taken names the file is left out
+// with a message.
+constexpr std::uint32_t kMaxFtpCopyIndex = 32;
+// Transfers in a row that time out before the server is taken as gone: each
+// one costs a whole time-out, and the next would too.
+constexpr std::uint32_t kFtpTimeoutsLost = 2;
 
 // A destination that refuses every write.
 bool Unwritable(int err) { return err == EROFS; }
@@ -74,6 +81,7 @@ void CThreadForSavingFiles::Run() {
   skipping_ = false;
   stop_ = false;
   ftpLost_ = false;
+  ftpTimeoutsInARow_ = 0;
   writer_ = m_pWriter ? m_pWriter : &DefaultOutputWriter();
   progress_ = job_.progress ? job_.progress : &g_noProgress;
 
@@ -304,9 +312,13 @@ CThreadForSavingFiles::NameProbe CThreadForSavingFiles::LocalProbe(const LocalFo
   return [&dir](const std::string& name) { return dir.Probe(name); };
 }
 
+std::uint32_t CThreadForSavingFiles::CopyIndexLimit() const {
+  return m_nDestKind == 1 ? kMaxFtpCopyIndex : kMaxCopyIndex;
+}
+
 std::string CThreadForSavingFiles::FirstFreeCopyName(const NameProbe& probe, const std::string& name) const {
   const std::string copy = LoadString(kIdsCopy);
-  for (std::uint32_t n = 1; n < kMaxCopyIndex && !stop_; ++n) {
+  for (std::uint32_t n = 1; n <= CopyIndexLimit() && !stop_; ++n) {
     const std::string candidate = SanitiseName(std::string_view(copy + std::to_string(n) + "_" + name)).name;
     if (!probe(candidate).exists) return candidate;
   }
@@ -341,11 +353,7 @@ CThreadForSavingFiles::Resolution CThreadForSavingFiles::ResolveExistingName(con
       return r;
     }
     if (answers_.m_bSkipAll) return Resolution{};
-    if (answers_.m_bRenameAll) {
-      r.name = FirstFreeCopyName(probe, r.name);
-      r.save = !r.name.empty() && !stop_;
-      return r;
-    }
+    if (answers_.m_bRenameAll) return CopyNameResolution(FirstFreeCopyName(probe, r.name));
     FileExistQuestion q;
     q.name = Utf8ToUtf16(r.name);
     q.existingSize = existing.size;
@@ -357,15 +365,14 @@ CThreadForSavingFiles::Resolution CThreadForSavingFiles::ResolveExistingName(con
     RecordAnswer(answer);
     switch (answer) {
       case FileExistAnswer::Rename: {
+        // Nothing typed over an empty proposal: no free name was found.
+        if (renameTo.empty()) return CopyNameResolution({});
         const SanitisedName chosen = SanitiseName(renameTo);
         if (chosen.changed) LogNameChange(renameTo, chosen.name);
         r.name = chosen.name;
         continue;
       }
-      case FileExistAnswer::RenameAll:
-        r.name = FirstFreeCopyName(probe, r.name);
-        r.save = !r.name.empty() && !stop_;
-        return r;
+      case FileExistAnswer::RenameAll: return CopyNameResolution(FirstFreeCopyName(probe, r.name));
       case FileExistAnswer::Overwrite:
       case FileExistAnswer::OverwriteAll:
         r.save = r.replace = true;
@@ -378,6 +385,20 @@ CThreadForSavingFiles::Resolution CThreadForSavingFiles::ResolveExistingName(con
     }
   }
   return Resolution{};
+}
+
+CThreadForSavingFiles::Resolution CThreadForSavingFiles::CopyNameResolution(std::string name) const {
+  Resolution r;
+  if (stop_) return r;
+  r.noFreeName = name.empty();
+  r.save = !r.noFreeName;
+  r.name = std::move(name);
+  return r;
+}
+
+void CThreadForSavingFiles::NoFreeName(const std::string& shown) {
+  NoteFailure("No free name for " + shown + ": it and " + LoadString(kIdsCopy) + "1_ to " + LoadString(kIdsCopy) +
+              std::to_string(CopyIndexLimit()) + "_ of it are taken");
 }
 
 bool CThreadForSavingFiles::AskAbortIfRequested(const std::u16string& displayName, CopyState& state) {
@@ -540,8 +561,9 @@ bool CThreadForSavingFiles::SaveToLocalFile(const SaveWalkEntry& entry, const Fo
   std::string target;
   for (int attempt = 0; attempt < 3 && fd < 0; ++attempt) {
     const Resolution r = ResolveExistingName(LocalProbe(dir), name, entry.record.size);
+    if (r.noFreeName) NoFreeName((dir.DisplayPath() / name).string());
     if (!r.save) {
-      skipped = true;
+      skipped = !r.noFreeName;
       return false;
     }
     target = r.name;
@@ -625,8 +647,9 @@ bool CThreadForSavingFiles::SaveToOwnZip(const SaveWalkEntry& entry, const Found
   const LocalFolder& dir = folders_.back().dir;
   const std::string archiveName = SanitiseName(std::string_view(name + ".zip")).name;
   const Resolution r = ResolveExistingName(LocalProbe(dir), archiveName, entry.record.size);
+  if (r.noFreeName) NoFreeName((dir.DisplayPath() / archiveName).string());
   if (!r.save) {
-    skipped = true;
+    skipped = !r.noFreeName;
     return false;
   }
   int err = 0;
@@ -657,6 +680,10 @@ bool CThreadForSavingFiles::SaveToOwnZip(const SaveWalkEntry& entry, const Found
 
 bool CThreadForSavingFiles::OpenSingleZip() {
   const Resolution r = ResolveExistingName(LocalProbe(destRoot_), kSingleZipName, 0);
+  if (r.noFreeName) {
+    EndJob("No free name for " + (destRoot_.DisplayPath() / kSingleZipName).string());
+    return false;
+  }
   if (!r.save) {
     host_.AppendLog(std::string(kSingleZipName) + " " + LoadString(kIdsSkipped), false);
     return false;
@@ -742,6 +769,19 @@ void CThreadForSavingFiles::FtpFailure(const std::string& what, const FtpReply& 
   // A short file must not pass for a saved one.
   if (!partial.empty()) ftp_->Delete(partial);
   NoteFailure(what + " on the server: " + reply.Describe());
+}
+
+void CThreadForSavingFiles::TransferFailure(const std::string& path, const std::string& what, const FtpReply& reply,
+                                            bool partial) {
+  if (!reply.TimedOut()) {
+    ftpTimeoutsInARow_ = 0;
+  } else if (++ftpTimeoutsInARow_ >= kFtpTimeoutsLost) {
+    FtpReply lost = reply;
+    lost.text = std::to_string(ftpTimeoutsInARow_) + " transfers in a row timed out (" + reply.Describe() + ")";
+    ConnectionLost(lost);
+  }
+  FtpFailure(what, reply, partial ? path : std::string());
+  if (ftpLost_) host_.AppendLog("Not saved: " + path, false);
 }
 
 void CThreadForSavingFiles::LogUnsaved(const SaveWalkEntry& entry) {
@@ -832,12 +872,14 @@ bool CThreadForSavingFiles::SaveToFtpFile(const SaveWalkEntry& entry, const Foun
   StopOnAbortFlag();
   const Resolution r = ResolveExistingName(FtpProbe(folder), name, entry.record.size);
   if (stop_) return false;
+  const std::string folderPath = folder.remote == "/" ? std::string() : folder.remote;
+  if (r.noFreeName) NoFreeName(folderPath + "/" + name + " on the server");
   if (!r.save) {
-    skipped = true;
+    skipped = !r.noFreeName;
     return false;
   }
   if (r.name != name) host_.AppendLog("Saved as " + r.name, false);
-  const std::string path = (folder.remote == "/" ? std::string() : folder.remote) + "/" + r.name;
+  const std::string path = folderPath + "/" + r.name;
 
   // Stop while the server is waited for asks about this file, as between
   // blocks; "Abort Immediately" ends the transfer there.
@@ -857,7 +899,7 @@ bool CThreadForSavingFiles::SaveToFtpFile(const SaveWalkEntry& entry, const Foun
       opened = true;
       return true;
     }
-    FtpFailure("Cannot create " + path, begin);
+    TransferFailure(path, "Cannot create " + path, begin, false);
     return false;
   }
   folder.written[r.name] = entry.record.size;
@@ -887,7 +929,7 @@ bool CThreadForSavingFiles::SaveToFtpFile(const SaveWalkEntry& entry, const Foun
   if (end == CopyEnd::WriteFailed) {
     ftp_->CancelUpload();
     folder.written.erase(r.name);
-    FtpFailure("Cannot write " + path, failed, path);
+    TransferFailure(path, "Cannot write " + path, failed, true);
     return false;
   }
   const FtpReply done = ftp_->EndUpload();
@@ -898,9 +940,10 @@ bool CThreadForSavingFiles::SaveToFtpFile(const SaveWalkEntry& entry, const Foun
       return true;
     }
     folder.written.erase(r.name);
-    FtpFailure("Cannot write " + path, done, path);
+    TransferFailure(path, "Cannot write " + path, done, true);
     return false;
   }
+  ftpTimeoutsInARow_ = 0;
   opened = true;
   return true;
 }

@@ -20,9 +20,12 @@
 // On an FTP server a file counts as saved only once the server confirmed
 // it whole (226). A file the server refuses (a full disk's 552, a refused
 // name) is logged and the job goes on; when the server cannot be reached
-// any more, the job ends with one message and logs every file left
-// unsaved. Stop reaches a transfer that waits on the server as it reaches
-// the copy between blocks.
+// any more, or two transfers in a row time out, the job ends with one
+// message and logs every file left unsaved. A name clash on the server
+// tries a bounded number of copy names (each is a round trip, and a server
+// may claim every name exists); a file left without a free name is logged
+// as not saved. Stop reaches a transfer that waits on the server as it
+// reaches the copy between blocks.
 
 #include <atomic>
 #include <cstdint>
@@ -117,8 +120,9 @@ class CThreadForSavingFiles {
   using BlockWrite = std::function<bool(const std::uint8_t* data, std::size_t size, std::uint64_t offset,
                                         CopyState& state)>;
   struct Resolution {
-    bool save = false;     // false: skipped
-    bool replace = false;  // overwrite what stands there
+    bool save = false;        // false: skipped, or no name was free
+    bool replace = false;     // overwrite what stands there
+    bool noFreeName = false;  // every copy name tried was taken
     std::string name;
   };
   // What stands at a name in the folder a file is saved to.
@@ -145,7 +149,13 @@ class CThreadForSavingFiles {
                    CopyState& state);
   bool AskAbortIfRequested(const std::u16string& displayName, CopyState& state);
   Resolution ResolveExistingName(const NameProbe& probe, const std::string& name, std::uint64_t newSize);
+  // The first free "Copy%d_" name, empty when every one up to
+  // CopyIndexLimit() is taken.
   std::string FirstFreeCopyName(const NameProbe& probe, const std::string& name) const;
+  std::uint32_t CopyIndexLimit() const;
+  Resolution CopyNameResolution(std::string name) const;
+  // Logs a file left out because no copy name of `shown` was free.
+  void NoFreeName(const std::string& shown);
   static NameProbe LocalProbe(const LocalFolder& dir);
   // FTP: logs in (before the job's start is logged); false when it cannot.
   bool ConnectFtp();
@@ -158,6 +168,10 @@ class CThreadForSavingFiles {
   // a file to remove from the server.
   void FtpFailure(const std::string& what, const FtpReply& reply, const std::string& partial = {});
   void ConnectionLost(const FtpReply& reply);
+  // A transfer to `path` that failed: as FtpFailure (`partial`: what
+  // arrived is removed), and the server is taken as gone once transfers
+  // time out in a row; the file is then logged unsaved.
+  void TransferFailure(const std::string& path, const std::string& what, const FtpReply& reply, bool partial);
   void LogUnsaved(const SaveWalkEntry& entry);
   void StopOnAbortFlag();
   void RecordAnswer(FileExistAnswer answer);
@@ -193,6 +207,7 @@ class CThreadForSavingFiles {
   std::unique_ptr<FtpClient> ftp_;
   std::string ftpRoot_;      // the destination's absolute path on the server
   bool ftpLost_ = false;     // the server stopped answering: the rest is only logged
+  std::uint32_t ftpTimeoutsInARow_ = 0;  // transfers that timed out since the last that did not
   std::vector<std::string> walkNames_;  // sanitised names of the walk's open folders, by depth
   ZipUnzip m_zip;
   std::string m_szZipPath;

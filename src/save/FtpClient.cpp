@@ -35,6 +35,8 @@ bool PlausibleFtpHost(const std::string& host) {
   return true;
 }
 
+bool FtpReply::TimedOut() const { return !interrupted && curlCode == CURLE_OPERATION_TIMEDOUT; }
+
 std::string FtpReply::Describe() const {
   if (interrupted) return "stopped by the user";
   if (!text.empty()) return text;

@@ -42,6 +42,9 @@ struct FtpReply {
   // The server answered with a refusal (4xx or 5xx); the connection itself
   // may still be fine.
   bool Refused() const { return code >= 400 && code < 600; }
+  // A time-out ended the call: a reply, the data connection or a stalled
+  // transfer was waited for in vain.
+  bool TimedOut() const;
   // What went wrong, for a message or a log line.
   std::string Describe() const;
 };
