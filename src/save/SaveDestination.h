@@ -6,8 +6,8 @@
 // opens, writes and finishes each file. MakeSaveDestination chooses one
 // from the job's request, once.
 //
-// A new destination is one class here (or beside LocalDestinations) and one
-// line in MakeSaveDestination.
+// A new destination is a class of its own and one line in
+// MakeSaveDestination.
 
 #include <cstddef>
 #include <cstdint>
