@@ -6,7 +6,6 @@
 #include "platform/TimeFormat.h"
 #include "scan/ScanInfoJobs.h"
 #include "platform/TextConv.h"
-#include "save/CThreadForSavingFiles.h"
 
 namespace corvan {
 
@@ -157,26 +156,32 @@ LostVolumeJob MakeLostVolumeJob(CORVANApp& app, LostVolumeSink* sink, bool deep,
 }
 
 SaveJob MakeSaveJob(CORVANApp& app) {
-  SaveJob job{.host = app,
-              .answers = {app.m_bSkip, app.m_bSkipAll, app.m_bRename, app.m_bRenameAll, app.m_bOverwrite,
-                          app.m_bOverwriteAll},
-              .engine = nullptr,
-              .volumeKind = kSaveVolumeFat,
-              .progress = app.m_pSaveProgressDlg,
-              .masks = app.m_saveMasks,
-              .maskExclude = app.m_bSaveMaskExclude};
+  SaveJob job(app);
+  job.progress = app.m_pSaveProgressDlg;
+  job.request.masks = app.m_saveMasks;
+  job.request.maskExclude = app.m_bSaveMaskExclude;
   job.UseFirstEngine(Slots(app));
   return job;
 }
 
-void TakeSaveOptions(const CORVANApp& app, CThreadForSavingFiles& saver) {
-  saver.m_bCreateZip = app.m_bCreateZip;
-  saver.m_nZipMode = app.m_nZipMode;
-  saver.m_nDestKind = app.m_nDestKind;
-  saver.m_szDest = app.m_szSaveDest;
-  saver.m_ftp = app.m_ftpSettings;
-  saver.m_nSelectMode = app.m_bSaveFullOptions ? 1 : 0;
-  saver.m_nWhichFiles = app.m_bSaveFullOptions ? app.m_nDeletedMode : 0;
+void TakeSaveOptions(const CORVANApp& app, SaveRequest& request) {
+  request.m_bCreateZip = app.m_bCreateZip;
+  request.m_nZipMode = app.m_nZipMode;
+  request.m_nDestKind = app.m_nDestKind;
+  request.m_szDest = app.m_szSaveDest;
+  request.m_ftp = app.m_ftpSettings;
+  request.m_nSelectMode = app.m_bSaveFullOptions ? 1 : 0;
+  request.m_nWhichFiles = app.m_bSaveFullOptions ? app.m_nDeletedMode : 0;
+}
+
+void KeepSaveAnswers(CORVANApp& app, const SaveJobResult& result) {
+  const FileExistAnswers& a = result.answers;
+  app.m_bSkip = a.m_bSkip;
+  app.m_bSkipAll = a.m_bSkipAll;
+  app.m_bRename = a.m_bRename;
+  app.m_bRenameAll = a.m_bRenameAll;
+  app.m_bOverwrite = a.m_bOverwrite;
+  app.m_bOverwriteAll = a.m_bOverwriteAll;
 }
 
 }  // namespace corvan

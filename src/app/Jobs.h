@@ -1,7 +1,7 @@
 #pragma once
 // The scan and save jobs of the running program: each is handed the
-// application object as its host, and references to the flags, answers and
-// engine slots the application keeps.
+// application object as its host; a scan also references the flags and
+// engine slots the application keeps, a save takes its request as a value.
 
 #include "scan/CThreadForSearchVolume.h"
 #include "scan/ScanInfoFile.h"
@@ -11,7 +11,6 @@
 namespace corvan {
 
 class CORVANApp;
-class CThreadForSavingFiles;
 
 // A scan of the selected source in the chosen recovery mode.
 ScanJob MakeScanJob(CORVANApp& app);
@@ -28,8 +27,10 @@ bool SaveScanInformation(CORVANApp& app, const std::filesystem::path& path, cons
 LostVolumeJob MakeLostVolumeJob(CORVANApp& app, LostVolumeSink* sink, bool deep, bool imageFlag);
 // A save of the found items of the engine the application holds.
 SaveJob MakeSaveJob(CORVANApp& app);
-// Copies the destination and options the destination dialog stored in the
-// application object into the saving thread.
-void TakeSaveOptions(const CORVANApp& app, CThreadForSavingFiles& saver);
+// The destination and options the destination dialog stored in the
+// application object, into a save's request.
+void TakeSaveOptions(const CORVANApp& app, SaveRequest& request);
+// The file-exists answers a finished save leaves on the application object.
+void KeepSaveAnswers(CORVANApp& app, const SaveJobResult& result);
 
 }  // namespace corvan

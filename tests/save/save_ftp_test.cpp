@@ -311,11 +311,12 @@ TEST_F(SaveFtp, StopEndsATransferToAStalledServer) {
   options.ftp = &settings;
   options.ftpTimeouts = slow;
   FoundItemStoreWalk walk(store_);
-  CThreadForSavingFiles saver(MakeSaveJob(app_), walk, decisions_);
-  saver.m_szDest = "/";
-  saver.m_nDestKind = 1;
-  saver.m_ftp = settings;
-  saver.m_ftpTimeouts = slow;
+  SaveJob job = MakeSaveJob(app_);
+  job.request.m_szDest = "/";
+  job.request.m_nDestKind = 1;
+  job.request.m_ftp = settings;
+  job.request.m_ftpTimeouts = slow;
+  CThreadForSavingFiles saver(std::move(job), walk, decisions_);
   const std::size_t logBefore = app_.LogViewText().size();
   std::atomic<bool> ended{false};
   saver.Start([&] { ended = true; });

@@ -318,6 +318,9 @@ TEST_F(RecoverDialogs, FileExistsAnswersRenameRecheckedSkipOneOverwriteAll) {
   // A file passed over by the user's answer counts as dealt with.
   EXPECT_EQ(console->Store().Selection(kViewClassic).files, 0u);
   EXPECT_NE(App().LogViewText().find("[Skipped]"), std::string::npos);
+  // The last answer stays on the application object after the job.
+  EXPECT_EQ(App().m_bOverwriteAll, 1);
+  EXPECT_EQ(App().m_bSkip + App().m_bSkipAll + App().m_bRename + App().m_bRenameAll + App().m_bOverwrite, 0);
 }
 
 TEST_F(RecoverDialogs, TheDestinationDialogsStatesAndRefusals) {
