@@ -48,8 +48,6 @@ void CORVANApp::ResetScanState() {
 void CORVANApp::FreeResultLists() {
   m_fileTypeList.clear();
   m_saveMasks.clear();
-  m_pPreviewData.clear();
-  m_pPreviewData.shrink_to_fit();
 }
 
 void CORVANApp::FreeSourcesAndEngines() {

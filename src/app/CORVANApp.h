@@ -103,7 +103,6 @@ class CORVANApp final : public EngineHost {
   std::uint32_t RawSetting() const override { return m_nSetRaw; }
   std::vector<FileTypeRecord>& SelectedTypeList() override { return m_selectedTypeList; }
   std::atomic<std::uint64_t>& RawFileCount() override { return m_nRawFileCount; }
-  std::vector<std::uint8_t>& PreviewData() override { return m_pPreviewData; }
 
   // ---- seams to the windows ----
   FoundItemSink* m_pConsole = nullptr;          // the results window
@@ -139,8 +138,6 @@ class CORVANApp final : public EngineHost {
   std::atomic<std::uint32_t> m_bCriticalPhase{0};
   std::atomic<std::uint32_t> m_bFromScanInfo{0};
   std::atomic<std::uint32_t> m_nSourceListState{0};
-  std::atomic<std::uint32_t> m_bImageSource{0};
-  std::atomic<std::uint32_t> m_bScanInfoRestored{0};
   std::atomic<std::uint32_t> m_bSortAscending{0};
   // 0 while a lost-volume search has listed volumes that are not saved as
   // a drive scan: leaving the results window then offers to save them too.
@@ -148,9 +145,7 @@ class CORVANApp final : public EngineHost {
   std::atomic<std::uint32_t> m_nFoundVolumeCount{0};  // volumes all lost-volume searches found; never reset
   std::atomic<std::uint32_t> m_bResumeMode{0};
   std::atomic<std::uint32_t> m_bLostVolOnDisk{0};
-  std::atomic<std::uint32_t> m_bLostVolInImage{0};
   std::atomic<std::uint32_t> m_bQuickVolumeSearch{0};
-  std::atomic<std::uint32_t> m_bScanResumed{0};
   std::atomic<std::uint32_t> m_bSavedScanOpened{0};
   std::atomic<std::uint32_t> m_bScanInfoLoadOk{1};
   std::atomic<std::uint8_t> m_bVolumeOpened{0};
@@ -167,10 +162,6 @@ class CORVANApp final : public EngineHost {
   std::uint64_t m_nRegionLastSector = 0;
   WorkArea m_rcWorkArea;
   std::uint32_t m_nScreenDpi = 0;
-
-  // ---- results-window counters ----
-  std::uint32_t m_nSelCountFat = 0, m_nSelCountNtfs = 0, m_nSelCountExFat = 0;
-  std::uint64_t m_nSelSizeFat = 0, m_nSelSizeNtfs = 0, m_nSelSizeExFat = 0;
 
   // ---- answers of the file-exists dialog ----
   std::uint8_t m_bSkip = 0, m_bSkipAll = 0, m_bRename = 0, m_bRenameAll = 0, m_bOverwrite = 0,
@@ -190,7 +181,6 @@ class CORVANApp final : public EngineHost {
   std::string m_szScanInfoPath;  // "%d-%b-%Y" date of the last scan-information save
   std::filesystem::path m_scanInfoFile;  // the saved scan a resume (mode 511) opens
   std::atomic<std::uint32_t> m_bDriveScanSaved{0};  // later volume scans of this run carry form 2
-  std::vector<std::uint8_t> m_pPreviewData;
 
   // ---- file types ----
   std::vector<FileTypeRecord> m_fileTypeList;      // every known type

@@ -20,7 +20,6 @@ EngineSlots Slots(CORVANApp& app) { return EngineSlots{app.m_pFatEngine, app.m_p
 ScanJob MakeScanJob(CORVANApp& app) {
   return ScanJob{.host = app,
                  .engines = Slots(app),
-                 .scanResumed = app.m_bScanResumed,
                  .source = app.m_sourceList.m_pSelectedSource,
                  .disk = app.m_pDisk,
                  .mode = app.m_nRecoveryMode,
@@ -150,8 +149,6 @@ LostVolumeJob MakeLostVolumeJob(CORVANApp& app, LostVolumeSink* sink, bool deep,
                            [&app] {
                              app.m_bSkip = app.m_bSkipAll = app.m_bRename = app.m_bRenameAll = 0;
                              app.m_bOverwrite = app.m_bOverwriteAll = 0;
-                             app.m_nSelCountFat = app.m_nSelCountNtfs = 0;
-                             app.m_nSelSizeFat = app.m_nSelSizeNtfs = 0;
                              app.FreeResultLists();
                            }};
 }

@@ -58,7 +58,7 @@ struct LostVolumeJob {
   std::u16string path;     // the image file's path for such records
   LostVolumeSink* sink = nullptr;
   // The application's ResetScanState and FreeResultLists (with the save
-  // answers and the selection counters); either may be empty.
+  // answers); either may be empty.
   std::function<void()> resetScanState;
   std::function<void()> freeResults;
 };

@@ -4,7 +4,6 @@
 // application object stay there; the job holds references to them, so the
 // windows see what the running scan sets. A headless run hands its own.
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -36,7 +35,6 @@ struct EngineSlots {
 struct ScanJob {
   EngineHost& host;
   EngineSlots engines;
-  std::atomic<std::uint32_t>& scanResumed;    // a saved scan was resumed
   // What was asked.
   const SourceRecord* source = nullptr;       // the selected disk or volume
   std::shared_ptr<SectorSource> disk;         // the mounted disk it lies on

@@ -37,7 +37,6 @@ void ScanWorker::Run() {
   host.RawFileCount() = 0;
 
   if (job_.mode == kModeScanNow) {
-    job_.scanResumed = 1;
     if (!job_.resumeSavedScan) {
       Report("No saved scan was given to resume.");
       return;
@@ -56,7 +55,6 @@ void ScanWorker::Run() {
   host.BusyFlag() = 1;
   host.AbortFlag() = 0;
   host.FromScanInfoFlag() = 0;
-  job_.scanResumed = 0;
 
   const SourceRecord* source = job_.source;
   if (!source) {

@@ -541,10 +541,8 @@ int main(int argc, char** argv) {
       if (t.selected) host.SelectedTypeList().push_back(t);
   }
   std::unique_ptr<ScanEngine> fatEngine, ntfsEngine, exFatEngine;
-  std::atomic<std::uint32_t> scanResumed{0};
   ScanJob job{.host = host,
               .engines = {fatEngine, ntfsEngine, exFatEngine},
-              .scanResumed = scanResumed,
               .source = app.m_sourceList.m_pSelectedSource,
               .disk = app.m_pDisk,
               .mode = app.m_nRecoveryMode,

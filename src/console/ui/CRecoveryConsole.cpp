@@ -737,8 +737,6 @@ void CRecoveryConsole::OnViewLog() {
 void CRecoveryConsole::OnBack() {
   // Without a start window to go back to, leaving would only empty this one.
   if (!CanReopenStartWindow() || !Leave(false)) return;
-  CORVANApp& app = App();
-  app.m_bScanInfoRestored = 1;
   ReleaseViews();
   m_bLeaving = true;
   ReopenStartWindow();

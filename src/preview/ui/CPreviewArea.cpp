@@ -88,7 +88,7 @@ void CPreviewArea::ConnectHelpLink(QWidget* link) {
 }
 
 CPreviewArea::CPreviewArea(QWidget* parent)
-    : QWidget(parent), m_worker(std::make_unique<PreviewWorker>()), m_officeLimit(kOfficeRenderLimit) {
+    : QWidget(parent), m_worker(std::make_unique<PreviewWorker>()) {
   setObjectName(QStringLiteral("CPreviewArea"));
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -390,7 +390,7 @@ void CPreviewArea::ShowOffice() {
   const std::filesystem::path program = m_officeProgram;
   const std::filesystem::path profile = m_temp->Path() / "profile";
   const std::string extension = SafeExtension(m_name);
-  const auto limit = m_officeLimit;
+  const auto limit = std::chrono::milliseconds(kOfficeRenderLimit);
   Run<OfficeRender>(
       [=](const PreviewCancel& cancel) {
         OfficeRender out;

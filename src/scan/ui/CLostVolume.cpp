@@ -164,9 +164,7 @@ void CLostVolume::AddFoundVolume(SourceRecord& record) {
     std::lock_guard lock(m_mutex);
     m_pendingRows.push_back(RowTexts(record));
   }
-  CORVANApp& app = App();
-  if (kind == 2 || kind == 3) app.m_bLostVolOnDisk = 1;
-  else app.m_bLostVolInImage = 1;
+  if (kind == 2 || kind == 3) App().m_bLostVolOnDisk = 1;
 }
 
 void CLostVolume::HideProgress() {
