@@ -13,6 +13,7 @@
 #include "app/Jobs.h"
 #include "core/Prompt.h"
 #include "core/StringTable.h"
+#include "scan/ScanInfoFile.h"
 #include "ui/CXBitmapButton.h"
 #include "ui/CXColorListCtrl.h"
 #include "ui/ConsoleArt.h"
@@ -156,7 +157,7 @@ void CLostVolume::StepProgress() { m_nPos += m_nStep; }
 
 void CLostVolume::AddFoundVolume(SourceRecord& record) {
   const std::uint8_t kind = record.kind;
-  if (kind != 2 && kind != 3 && kind != 11 && kind != 12) return;
+  if (!IsDriveScanVolume(kind)) return;
   if (!record.partition) return;
   // Listed here: the source page takes it over when the dialog returns.
   record.flags = static_cast<std::uint8_t>((record.flags & 0x0F) | 0x10);
@@ -164,7 +165,7 @@ void CLostVolume::AddFoundVolume(SourceRecord& record) {
     std::lock_guard lock(m_mutex);
     m_pendingRows.push_back(RowTexts(record));
   }
-  if (kind == 2 || kind == 3) App().m_bLostVolOnDisk = 1;
+  if (kind == kSourceLostVolume || kind == kSourceDeepLostVolume) App().m_bLostVolOnDisk = 1;
 }
 
 void CLostVolume::HideProgress() {
