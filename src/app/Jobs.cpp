@@ -2,6 +2,7 @@
 
 #include "app/CORVANApp.h"
 #include "app/SourceSetup.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "platform/TimeFormat.h"
 #include "scan/ScanInfoJobs.h"
@@ -11,9 +12,6 @@
 namespace corvan {
 
 namespace {
-constexpr unsigned kIdsCantOpenFile = 124;
-constexpr unsigned kIdsProcessStarted = 222;
-constexpr unsigned kIdsProcessCompleted = 231;
 EngineSlots Slots(CORVANApp& app) { return EngineSlots{app.m_pFatEngine, app.m_pNtfsEngine, app.m_pExFatEngine}; }
 }  // namespace
 

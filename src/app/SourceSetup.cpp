@@ -5,14 +5,10 @@
 #include <string>
 
 #include "app/CORVANApp.h"
+#include "core/StringIds.h"
 #include "sources/PartitionWalk.h"
 
 namespace corvan {
-
-namespace {
-constexpr unsigned kIdsImageNotUsable = 592;
-constexpr unsigned kIdsRawOnly = 593;
-}  // namespace
 
 std::uint32_t ImageTypeForPath(const std::filesystem::path& path) {
   std::string ext = path.extension().string();
@@ -51,7 +47,7 @@ MountOutcome MountAndListSources(CORVANApp& app, std::uint32_t imageType, const 
   }
   // Only the disk can be offered, for Raw Recovery.
   BuildSourceList(list, imageType, 1);
-  outcome.messageId = kIdsRawOnly;
+  outcome.messageId = kIdsImageCorrupt;
   return outcome;
 }
 

@@ -2,16 +2,12 @@
 
 #include "core/EngineHost.h"
 #include "core/RecoveryMode.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "sources/SourceRecords.h"
 #include "sources/Volume.h"
 
 namespace corvan {
-
-namespace {
-constexpr unsigned kIdsAbortQuestion = 284;
-constexpr unsigned kIdsCriticalPhase = 360;
-}  // namespace
 
 void EngineSlots::FreeAll() {
   for (std::unique_ptr<ScanEngine>* slot : {&fat, &ntfs, &exFat}) {

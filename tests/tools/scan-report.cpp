@@ -41,6 +41,7 @@
 #include "app/CORVANApp.h"
 #include "app/Jobs.h"
 #include "core/HeadlessHost.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "console/FileMask.h"
 #include "console/FindCriteria.h"
@@ -64,9 +65,6 @@ namespace fs = std::filesystem;
 using namespace corvan;
 
 namespace {
-
-// "Can't open file ": what the program says of a scan file it cannot save.
-constexpr unsigned kIdsCantOpenFile = 124;
 
 int Usage() {
   std::cerr << "usage:\n"

@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include "app/CORVANApp.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "console/ui/CEditFind.h"
 #include "console/ui/CEditMask.h"
@@ -42,10 +43,6 @@ namespace corvan {
 
 namespace {
 
-constexpr unsigned kIdsProductTitle = 102, kIdsHelp = 104, kIdsDataRecovery = 312, kIdsSearchFile = 313,
-                   kIdsViewLog = 216, kIdsFindNow = 440, kIdsAdvanceFind = 446, kIdsFilterNow = 447,
-                   kIdsAdvanceFilter = 448, kIdsClassicTree = 367, kIdsFileTypeList = 372, kIdsFilteredTree = 373,
-                   kIdsSaveScanInfo = 310, kIdsSaveScanInfoAndVolumes = 311, kIdsSureToExit = 238;
 constexpr std::uint32_t kTabColour = 0xB4DCC3;
 constexpr std::uint32_t kPlaceholderTextColour = 0x005E1F;
 constexpr std::uint32_t kPlaceholderLinkColour = 0xFF0000;

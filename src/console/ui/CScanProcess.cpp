@@ -6,6 +6,7 @@
 
 #include "app/CORVANApp.h"
 #include "app/Jobs.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "scan/ScanWorker.h"
 #include "ui/CXBitmapButton.h"
@@ -15,8 +16,6 @@
 namespace corvan {
 
 namespace {
-
-constexpr unsigned kIdsProductTitle = 102, kIdsScanningData = 331;
 
 std::function<void(CScanProcess&)>& BeforeEndHook() {
   static std::function<void(CScanProcess&)> hook;

@@ -32,8 +32,6 @@ class ScanEngine;
 class CPreviewArea : public QWidget {
   Q_OBJECT
  public:
-  // Office documents and web pages larger than the limit (278).
-  static constexpr unsigned kIdsTooLarge = 278;
   // The help page on the previews.
   static constexpr int kHelpContext = 139;
 

@@ -12,6 +12,7 @@
 #include "app/CORVANApp.h"
 #include "app/Jobs.h"
 #include "core/Prompt.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "scan/ScanInfoFile.h"
 #include "ui/CXBitmapButton.h"
@@ -26,8 +27,6 @@ namespace corvan {
 
 namespace {
 
-constexpr unsigned kIdsAbortQuestion = 284;
-constexpr unsigned kIdsProductTitle = 102;
 constexpr int kBarScale = 10000;  // the bar shows 64-bit ranges on this scale
 
 int Scaled(std::int64_t low, std::int64_t high, std::int64_t pos) {
