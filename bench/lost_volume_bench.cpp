@@ -63,8 +63,7 @@ double DeepSearch(const std::shared_ptr<corvan::SectorSource>& disk, double stop
   std::atomic<std::uint32_t> count{0}, have{1}, results{0};
   CThreadForSearchVolume search(LostVolumeJob{.host = host,
                                               .sources = list,
-                                              .disk = disk,
-                                              .source = list.m_sources.front().get(),
+                                              .selection = {.source = list.m_sources.front().get(), .disk = disk},
                                               .engines = {fat, ntfs, exFat},
                                               .foundVolumeCount = count,
                                               .haveFoundVolumes = have,

@@ -130,13 +130,9 @@ void VolumeScan(benchmark::State& state) {
     auto t = Clock::now();
     ScanWorker worker(ScanJob{.host = host,
                               .engines = {fat, ntfs, exFat},
-                              .source = sources.front().get(),
-                              .disk = disk,
+                              .selection = {.source = sources.front().get(), .disk = disk},
                               .mode = kModeQuick,
                               .advanceChoice = 0,
-                              .quickVolumeSearch = false,
-                              .mediaFirstSector = 0,
-                              .mediaLastSector = 0,
                               .resetScanState = {},
                               .resumeSavedScan = {}},
                       *engines);

@@ -15,16 +15,12 @@ namespace {
 EngineSlots Slots(CORVANApp& app) { return EngineSlots{app.m_pFatEngine, app.m_pNtfsEngine, app.m_pExFatEngine}; }
 }  // namespace
 
-ScanJob MakeScanJob(CORVANApp& app) {
+ScanJob MakeScanJob(CORVANApp& app, SourceSelection selection) {
   return ScanJob{.host = app,
                  .engines = Slots(app),
-                 .source = app.m_sourceList.m_pSelectedSource,
-                 .disk = app.m_pDisk,
+                 .selection = std::move(selection),
                  .mode = app.m_nRecoveryMode,
                  .advanceChoice = app.m_nAdvanceFsChoice,
-                 .quickVolumeSearch = app.m_bQuickVolumeSearch != 0,
-                 .mediaFirstSector = app.m_nMediaFirstSector,
-                 .mediaLastSector = app.m_nMediaLastSector,
                  .resetScanState = [&app] { app.ResetScanState(); },
                  // Until the resume page chooses a saved scan there is none to resume.
                  .resumeSavedScan = app.m_scanInfoFile.empty() ? std::function<bool()>{}
@@ -128,12 +124,12 @@ bool ResumeSavedScan(CORVANApp& app) {
   return true;
 }
 
-LostVolumeJob MakeLostVolumeJob(CORVANApp& app, LostVolumeSink* sink, bool deep, bool imageFlag) {
+LostVolumeJob MakeLostVolumeJob(CORVANApp& app, SourceSelection selection, LostVolumeSink* sink, bool deep,
+                                bool imageFlag) {
   std::u16string path = Utf8ToUtf16(app.m_strSourcePath.string());
   return LostVolumeJob{.host = app,
                        .sources = app.m_sourceList,
-                       .disk = app.m_pDisk,
-                       .source = app.m_sourceList.m_pSelectedSource,
+                       .selection = std::move(selection),
                        .engines = Slots(app),
                        .foundVolumeCount = app.m_nFoundVolumeCount,
                        .haveFoundVolumes = app.m_bHaveFoundVolumes,

@@ -62,6 +62,14 @@ void SelectSourceRecord(CORVANApp& app, SourceRecord& record) {
   app.m_nRegionLastSector = app.m_nMediaLastSector;
 }
 
+SourceSelection CurrentSelection(const CORVANApp& app) {
+  return SourceSelection{.source = app.m_sourceList.m_pSelectedSource,
+                         .disk = app.m_pDisk,
+                         .mediaFirstSector = app.m_nMediaFirstSector,
+                         .mediaLastSector = app.m_nMediaLastSector,
+                         .quickVolumeSearch = app.m_bQuickVolumeSearch != 0};
+}
+
 SourceRecord* SelectSource(CORVANApp& app, std::uint16_t index) {
   for (const auto& record : app.m_sourceList.m_sources) {
     if (record->index != index) continue;

@@ -56,7 +56,7 @@ bool CThreadForSearchVolume::Read(std::uint64_t sector, std::uint8_t* buffer, st
   // A failed read must not leave the last sector's bytes to be tested again.
   const std::size_t bytes = sectors * kSectorSize;
   std::memset(buffer, 0, bytes);
-  const bool ok = job_.disk && sector < total_ && job_.disk->ReadSectors(sector, buffer, bytes);
+  const bool ok = job_.selection.disk && sector < total_ && job_.selection.disk->ReadSectors(sector, buffer, bytes);
   if (!ok) {
     std::memset(buffer, 0, bytes);
     ++readFailures_;
@@ -69,7 +69,7 @@ void CThreadForSearchVolume::Run() {
   host.BusyFlag() = 1;
   host.AbortFlag() = 0;
   job_.resultsPresent = 0;
-  const DiskRecord* disk = job_.source ? job_.source->disk.get() : nullptr;
+  const DiskRecord* disk = job_.selection.source ? job_.selection.source->disk.get() : nullptr;
   if (!imageFlag_ && disk) driveNumber_ = disk->driveNumber;
   GetSourceSize();
   if (job_.sink) job_.sink->SetProgressPos(0);
@@ -86,8 +86,8 @@ void CThreadForSearchVolume::Run() {
 
 void CThreadForSearchVolume::GetSourceSize() {
   // Always the virtual disk's own size, never the container file's.
-  const DiskRecord* disk = job_.source ? job_.source->disk.get() : nullptr;
-  total_ = job_.disk ? job_.disk->SectorCount() : 0;
+  const DiskRecord* disk = job_.selection.source ? job_.selection.source->disk.get() : nullptr;
+  total_ = job_.selection.disk ? job_.selection.disk->SectorCount() : 0;
   diskSectors_ = disk && disk->sectorCount ? disk->sectorCount : total_;
   if (total_ && total_ < diskSectors_) diskSectors_ = total_;
 }
@@ -188,7 +188,7 @@ void CThreadForSearchVolume::ScanForBootSectors() {
     Read(s, at.data(), 1);
     if (s == 0) {
       // The usual first starts, tested even without their signature.
-      const std::uint64_t first = job_.source && job_.source->kind == kSourceNamedDisk ? 1 : kAlignment;
+      const std::uint64_t first = job_.selection.source && job_.selection.source->kind == kSourceNamedDisk ? 1 : kAlignment;
       Sector other;
       Read(first, other.data(), 1);
       other[510] = 0x55;

@@ -20,7 +20,6 @@
 namespace corvan {
 
 class EngineHost;
-class SectorSource;
 struct SourceList;
 struct SourceRecord;
 
@@ -47,8 +46,7 @@ class LostVolumeSink {
 struct LostVolumeJob {
   EngineHost& host;
   SourceList& sources;
-  std::shared_ptr<SectorSource> disk;  // the mounted disk; every read goes through it
-  const SourceRecord* source = nullptr;  // the selected disk record
+  SourceSelection selection;             // the selected disk record and the mounted disk it reads
   EngineSlots engines;                   // the active engine is released first
   std::atomic<std::uint32_t>& foundVolumeCount;  // volumes found since the program started
   std::atomic<std::uint32_t>& haveFoundVolumes;

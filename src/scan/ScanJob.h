@@ -1,8 +1,9 @@
 #pragma once
-// One scan: what it was asked to do, the disk it reads and the application
-// state it is handed. The flags and engine slots the program keeps on its
-// application object stay there; the job holds references to them, so the
-// windows see what the running scan sets. A headless run hands its own.
+// One scan: what it was asked to do (the source selection, the mode), the
+// disk it reads and the application state it is handed. The flags and engine
+// slots the program keeps on its application object stay there; the job
+// holds references to them, so the windows see what the running scan sets.
+// A headless run hands its own.
 
 #include <cstdint>
 #include <functional>
@@ -10,12 +11,11 @@
 
 #include "core/ScanEngine.h"
 #include "scan/ScanDispatch.h"
+#include "sources/SourceSelection.h"
 
 namespace corvan {
 
 class EngineHost;
-class SectorSource;
-struct SourceRecord;
 
 // The application's three engine slots; at most one holds an engine.
 struct EngineSlots {
@@ -36,13 +36,9 @@ struct ScanJob {
   EngineHost& host;
   EngineSlots engines;
   // What was asked.
-  const SourceRecord* source = nullptr;       // the selected disk or volume
-  std::shared_ptr<SectorSource> disk;         // the mounted disk it lies on
+  SourceSelection selection;
   std::uint32_t mode = 0;                     // 502 Raw ... 506 Advance, 511 saved scan
   std::uint8_t advanceChoice = 0;             // 1 FAT, 2 NTFS, 3 exFAT
-  bool quickVolumeSearch = false;             // the volume came from a quick lost-volume search
-  std::uint64_t mediaFirstSector = 0;
-  std::uint64_t mediaLastSector = 0;
   // Clears busy and stop and notes whether results are present.
   std::function<void()> resetScanState;
   // Mode 511: resumes the saved scan the program chose, restoring its

@@ -52,7 +52,8 @@ void ScanWorker::Run() {
   host.AbortFlag() = 0;
   host.FromScanInfoFlag() = 0;
 
-  const SourceRecord* source = job_.source;
+  const SourceSelection& selection = job_.selection;
+  const SourceRecord* source = selection.source;
   if (!source) {
     Report("No disk or volume is selected.");
     End();
@@ -84,13 +85,13 @@ void ScanWorker::Run() {
     }
   }
   if (engine) {
-    const Volume volume = MakeVolume(*source, job_.disk, readThroughPath);
+    const Volume volume = MakeVolume(*source, selection.disk, readThroughPath);
     if (UsesVolumeRange(mode, source->kind)) {
-      engines_.SetVolumeRange(*engine, volume, job_.mediaFirstSector, job_.mediaLastSector);
+      engines_.SetVolumeRange(*engine, volume, selection.mediaFirstSector, selection.mediaLastSector);
     } else {
       engines_.Prepare(*engine, engine_, volume);
     }
-    pass_ = ChoosePass(mode, engine_, source->kind, job_.quickVolumeSearch);
+    pass_ = ChoosePass(mode, engine_, source->kind, selection.quickVolumeSearch);
     if (pass_ != ScanPass::None && engines_.RunPass(*engine, pass_) == PassOutcome::NotBuilt) {
       Report("This recovery mode is not available for " + std::string(EngineName(engine_)) +
              " volumes in this version.");

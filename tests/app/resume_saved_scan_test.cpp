@@ -35,7 +35,7 @@ struct Program {
   void Run(std::uint32_t mode) {
     app.m_nRecoveryMode = mode;
     const auto engines = MakeProgramEngines();
-    ScanWorker worker(MakeScanJob(app), *engines);
+    ScanWorker worker(MakeScanJob(app, CurrentSelection(app)), *engines);
     worker.Run();
   }
   std::string Md5Of(const FoundItemInfo& r) {

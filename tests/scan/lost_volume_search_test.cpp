@@ -50,8 +50,7 @@ struct Search {
   void Run(std::shared_ptr<SectorSource> disk, bool deep = false) {
     CThreadForSearchVolume search(LostVolumeJob{.host = host,
                                           .sources = list,
-                                          .disk = std::move(disk),
-                                          .source = list.m_sources.front().get(),
+                                          .selection = {.source = list.m_sources.front().get(), .disk = std::move(disk)},
                                           .engines = {fat, ntfs, exFat},
                                           .foundVolumeCount = count,
                                           .haveFoundVolumes = have,
@@ -206,7 +205,7 @@ TEST(CThreadForSearchVolume, AVolumeThePartitionTablesListIsNotLost) {
   ASSERT_TRUE(MountAndListSources(app, ImageTypeForPath("x.vmdk"), test::CorpusDir() / "disks" / "mbr.vmdk").mounted);
   ASSERT_TRUE(SelectSource(app, 0));
   const std::size_t before = app.m_sourceList.m_sources.size();
-  CThreadForSearchVolume search(MakeLostVolumeJob(app, nullptr, false, false));
+  CThreadForSearchVolume search(MakeLostVolumeJob(app, CurrentSelection(app), nullptr, false, false));
   search.Run();
   EXPECT_EQ(app.m_sourceList.m_sources.size(), before);
   EXPECT_EQ(app.m_nFoundVolumeCount.load(), 0u);
@@ -227,7 +226,7 @@ TEST(CThreadForSearchVolume, FindsTheCorpusVolumesOnTheFlatDiskWithoutItsMbr) {
     ASSERT_TRUE(app.m_pDisk);
     ASSERT_EQ(app.m_sourceList.m_sources.size(), 1u);  // the disk alone
     ASSERT_TRUE(SelectSource(app, 0));
-    CThreadForSearchVolume search(MakeLostVolumeJob(app, nullptr, false, false));
+    CThreadForSearchVolume search(MakeLostVolumeJob(app, CurrentSelection(app), nullptr, false, false));
     search.Run();
     EXPECT_EQ(search.ReadFailures(), 0u);
     const struct {

@@ -36,13 +36,13 @@ struct VolumeScan {
     host.SetRecoveryMode(mode);
     ScanJob job{.host = host,
                 .engines = {fat, ntfs, exFat},
-                .source = &source,
-                .disk = std::move(disk),
+                .selection = {.source = &source,
+                              .disk = std::move(disk),
+                              .mediaFirstSector = mediaFirst,
+                              .mediaLastSector = mediaLast,
+                              .quickVolumeSearch = false},
                 .mode = mode,
                 .advanceChoice = advanceChoice,
-                .quickVolumeSearch = false,
-                .mediaFirstSector = mediaFirst,
-                .mediaLastSector = mediaLast,
                 .resetScanState = {},
                 .resumeSavedScan = {}};
     const auto engines = MakeProgramEngines();

@@ -471,7 +471,7 @@ int main(int argc, char** argv) {
   if (!lost.empty()) {
     if (!rawVolume.empty() || !SelectSource(app, 0)) return Usage();
     // The search as the program runs it on the mounted disk.
-    CThreadForSearchVolume search(MakeLostVolumeJob(app, nullptr, lost == "deep", false));
+    CThreadForSearchVolume search(MakeLostVolumeJob(app, CurrentSelection(app), nullptr, lost == "deep", false));
     search.Run();
     std::cerr << app.m_nFoundVolumeCount << " lost volume(s) found\n";
     app.m_sourceList.m_pSelectedSource = nullptr;
@@ -541,13 +541,9 @@ int main(int argc, char** argv) {
   std::unique_ptr<ScanEngine> fatEngine, ntfsEngine, exFatEngine;
   ScanJob job{.host = host,
               .engines = {fatEngine, ntfsEngine, exFatEngine},
-              .source = app.m_sourceList.m_pSelectedSource,
-              .disk = app.m_pDisk,
+              .selection = {.source = app.m_sourceList.m_pSelectedSource, .disk = app.m_pDisk},
               .mode = app.m_nRecoveryMode,
               .advanceChoice = app.m_nAdvanceFsChoice,
-              .quickVolumeSearch = false,
-              .mediaFirstSector = 0,
-              .mediaLastSector = 0,
               .resetScanState = {},
               .resumeSavedScan = {}};
   const auto engines = MakeProgramEngines();

@@ -13,6 +13,8 @@
 #include <QTimer>
 
 #include "app/CORVANApp.h"
+#include "app/Jobs.h"
+#include "app/SourceSetup.h"
 #include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "console/ui/CEditFind.h"
@@ -434,8 +436,9 @@ void CRecoveryConsole::OnTimer() {
   m_pStartTimer->stop();
   m_bTypeViewFilled = false;
   CORVANApp& app = App();
+  SourceSelection selection = CurrentSelection(app);
   // How the engine of this scan stores its time stamps.
-  const SourceRecord* source = app.m_sourceList.m_pSelectedSource;
+  const SourceRecord* source = selection.source;
   const EngineKind engine = source ? ChooseEngine(source->kind, source->partition ? source->partition->fileSystemKind : 0,
                                                   app.m_nRecoveryMode, app.m_nAdvanceFsChoice)
                                    : EngineKind::None;
@@ -444,7 +447,7 @@ void CRecoveryConsole::OnTimer() {
   m_store->SetRootLabel(RootLabel());
   m_store->SetGroupByType(app.m_nRecoveryMode != kModeRaw);
 
-  m_pScanDlg = new CScanProcess(this, *m_engines, m_store.get());
+  m_pScanDlg = new CScanProcess(this, *m_engines, m_store.get(), MakeScanJob(app, std::move(selection)));
   connect(m_pScanDlg, &QDialog::finished, this, &CRecoveryConsole::OnScanDialogEnded);
   connect(m_pScanDlg, &CScanProcess::WorkerEnded, this, &CRecoveryConsole::RefreshResults, Qt::DirectConnection);
   m_pRefreshTimer->start();

@@ -11,6 +11,7 @@
 
 #include "app/CORVANApp.h"
 #include "app/Jobs.h"
+#include "app/SourceSetup.h"
 #include "core/Prompt.h"
 #include "core/StringIds.h"
 #include "core/StringTable.h"
@@ -119,8 +120,10 @@ void CLostVolume::Start() {
   // Busy from here, so Back cannot close the dialog before the worker runs.
   App().m_bBusy = 1;
   m_timer->start();
-  m_worker.Start([this] {
-    CThreadForSearchVolume search(MakeLostVolumeJob(App(), this, m_bDeep, m_nImageFlag != 0));
+  // The job is made here, on the window's thread, from what the window shows.
+  LostVolumeJob job = MakeLostVolumeJob(App(), CurrentSelection(App()), this, m_bDeep, m_nImageFlag != 0);
+  m_worker.Start([this, job = std::move(job)] {
+    CThreadForSearchVolume search(job);
     search.Run();
     QMetaObject::invokeMethod(this, &CLostVolume::OnSearchEnded, Qt::QueuedConnection);
   });
