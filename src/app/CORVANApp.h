@@ -26,7 +26,6 @@
 
 namespace corvan {
 
-class FoundItemStore;
 
 struct WorkArea {
   int left = 0, top = 0, right = 0, bottom = 0;
@@ -61,6 +60,9 @@ class CORVANApp final : public EngineHost {
   void ClearLogView();
   std::string LogPendingText() const;
   std::filesystem::path LogFilePath() const;
+  // The report's heading and file name, as MakeLogFileName made them.
+  const std::string& LogTitle() const { return m_strLogTitle; }
+  const std::string& LogFileName() const { return m_strLogFileName; }
   // The question when the results window closes: `ask` shows it and returns
   // the answer, unless an earlier answer said not to ask again.
   void AskToSaveLog(const std::function<SaveLogAnswer()>& ask);
@@ -106,8 +108,6 @@ class CORVANApp final : public EngineHost {
 
   // ---- seams to the windows ----
   FoundItemSink* m_pConsole = nullptr;          // the results window
-  FoundItemStore* m_pFoundItemStore = nullptr;  // the results window's found items (saving, scan information)
-  std::atomic<std::uint8_t> m_nConsoleView{0};  // the results window's view: 0 classic, 1 file type, 2 filtered
   ProgressSink* m_pScanProgressDlg = nullptr;   // scanning progress dialog
   ProgressSink* m_pSaveProgressDlg = nullptr;   // saving progress dialog
   Prompt* m_pPrompt = nullptr;                  // the message box (Unattended when null)
@@ -122,13 +122,9 @@ class CORVANApp final : public EngineHost {
   std::shared_ptr<SectorSource> m_pDisk;        // the disk scans read: the mounted image, or a plain file
   SourceList m_sourceList;                      // disk and volume records, selection, partitions
   // The source page's choice: the image type and file chosen (by Browse or
-  // Find) and, after a mount, the texts it shows and the selected volume.
+  // Find); the page itself remembers what it shows after a mount.
   std::uint32_t m_nImageType = 0;               // 1 VMware, 2 VirtualBox, 3 Virtual PC
   std::filesystem::path m_strImagePath;
-  std::string m_strImageKindText;               // "monolithicSparse", "Dynamic", "Fixed", ...
-  std::string m_strImageSizeText;               // FormatSize of the disk's bytes
-  std::u16string m_strSelectedFsText;           // file-system text of the selected volume
-  std::uint8_t m_bVolumeSelected = 0;
 
   // ---- flags shared with workers ----
   std::atomic<std::uint32_t> m_bBusy{0};
@@ -178,7 +174,6 @@ class CORVANApp final : public EngineHost {
   // ---- paths and texts ----
   std::filesystem::path m_strInstallPath;
   std::filesystem::path m_strSourcePath;
-  std::string m_szScanInfoPath;  // "%d-%b-%Y" date of the last scan-information save
   std::filesystem::path m_scanInfoFile;  // the saved scan a resume (mode 511) opens
   std::atomic<std::uint32_t> m_bDriveScanSaved{0};  // later volume scans of this run carry form 2
 
@@ -196,8 +191,6 @@ class CORVANApp final : public EngineHost {
   std::uint8_t m_bFirstDriveLoad = 1;
 
   // ---- log report ----
-  std::string m_strLogTitle;
-  std::string m_strLogFileName;
   std::uint32_t m_bSaveLog = 0;
   std::uint32_t m_bLogReady = 0;
 
@@ -208,6 +201,8 @@ class CORVANApp final : public EngineHost {
   ProductKey m_productKey;
   UnattendedPrompt m_unattendedPrompt;
 
+  std::string m_strLogTitle;
+  std::string m_strLogFileName;
   mutable std::mutex m_logMutex;
   std::string m_strLogView;
   std::string m_strLogBanner;

@@ -29,9 +29,8 @@ ScanJob MakeScanJob(CORVANApp& app, SourceSelection selection) {
 
 bool CORVANApp::SaveDriveScanInfo(const std::filesystem::path& chosen) {
   const std::filesystem::path path = DriveScanFileName(chosen);
-  m_szScanInfoPath = FormatNow("%d-%b-%Y");
   ScanInfoWriteOptions options;
-  options.savedDate = Utf8ToUtf16(m_szScanInfoPath);
+  options.savedDate = Utf8ToUtf16(FormatNow("%d-%b-%Y"));
   options.indexFile = ScanIndexPath();
   std::vector<SourceRecord> sources;
   for (const auto& r : m_sourceList.m_sources)
@@ -74,8 +73,7 @@ bool SaveScanInformation(CORVANApp& app, const std::filesystem::path& path, cons
     request.imageType =
         static_cast<std::uint8_t>(app.m_pImage ? app.m_pImage->State().m_nImageType : app.m_nImageType);
     request.driveScanSaved = app.m_bDriveScanSaved != 0;
-    app.m_szScanInfoPath = FormatNow("%d-%b-%Y");
-    request.options.savedDate = Utf8ToUtf16(app.m_szScanInfoPath);
+    request.options.savedDate = Utf8ToUtf16(FormatNow("%d-%b-%Y"));
     request.options.indexFile = ScanIndexPath();
     const ScanInfoWriteResult written = SaveVolumeScan(path, request);
     saved = static_cast<bool>(written);

@@ -127,8 +127,6 @@ CRecoveryConsole::CRecoveryConsole(std::unique_ptr<EngineBackend> engines, QWidg
   setWindowTitle(ToQString(LoadString(kIdsDataRecovery) + " - " + LoadString(kIdsProductTitle)));
   m_store->SetSyntheticIds(&app.m_nNextSyntheticId);
   app.m_pConsole = m_store.get();
-  app.m_pFoundItemStore = m_store.get();
-  app.m_nConsoleView = 0;
 
   m_pMaskEvents = std::make_unique<MaskEvents>(this);
   CreateControls();
@@ -160,7 +158,6 @@ CRecoveryConsole::~CRecoveryConsole() {
   if (m_pMaskThread && m_pMaskThread->IsRunning()) app.m_bAbort = 1;
   m_pMaskThread.reset();
   if (app.m_pConsole == m_store.get()) app.m_pConsole = nullptr;
-  if (app.m_pFoundItemStore == m_store.get()) app.m_pFoundItemStore = nullptr;
 }
 
 CScanProcess* CRecoveryConsole::ScanDialog() const { return m_pScanDlg; }
@@ -551,13 +548,11 @@ void CRecoveryConsole::ShowView(int view, bool keepRoot) {
   CORVANApp& app = App();
   if (!app.m_bResultsPresent) {
     m_nView = 0;
-    app.m_nConsoleView = 0;
     if (m_pTab->currentIndex() != 0) m_pTab->setCurrentIndex(0);
     return;
   }
   if (app.m_bMaskRunning) view = kViewFiltered;
   m_nView = view;
-  app.m_nConsoleView = static_cast<std::uint8_t>(view);
   if (m_pTab->currentIndex() != view) m_pTab->setCurrentIndex(view);
   if (app.m_bMaskRunning) return;
   for (int v = 0; v < kViewCount; ++v) m_trees[static_cast<std::size_t>(v)]->setVisible(v == view);

@@ -69,7 +69,6 @@ bool SaveScanInformationCommand(CRecoveryConsole& console) {
   // Loaded from a saved scan, or saved already: there is nothing new to keep.
   if (app.m_bFromScanInfo) return true;
 
-  app.m_szScanInfoPath = FormatNow("%d-%b-%Y");
   const QString chosen =
       ScanInfoSaveChooser()(&console, SuggestedScanInfoName(),
                             ToQString(LoadString(kIdsImageFile)) + QStringLiteral(" (*.img *.IMG)"),

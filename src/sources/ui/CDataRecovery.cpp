@@ -158,15 +158,15 @@ CDataRecovery::CDataRecovery(QWidget* parent) : CStartPage(parent) {
     const std::filesystem::path shown = app.m_pImage ? app.m_pImage->State().m_strImagePath : app.m_strImagePath;
     m_path->setText(QString::fromStdString(shown.string()));
     m_name->setText(QString::fromStdString(shown.filename().string()));
-    m_kind->setText(QString::fromStdString(app.m_strImageKindText));
-    m_size->setText(QString::fromStdString(app.m_strImageSizeText));
+    m_kind->setText(QString::fromStdString(Remembered().m_strImageKindText));
+    m_size->setText(QString::fromStdString(Remembered().m_strImageSizeText));
     SetDetailsVisible(true);
   } else {
     SetListLayout(2);
     m_radios[0]->setChecked(true);
     SetDetailsVisible(false);
   }
-  app.m_bVolumeSelected = 0;
+  Remembered().m_bVolumeSelected = 0;
   UpdateMountButton();
 }
 
@@ -302,6 +302,11 @@ void CDataRecovery::OnMount() {
   SetListLayout(0);
 }
 
+CDataRecovery::Memory& CDataRecovery::Remembered() {
+  static Memory memory;
+  return memory;
+}
+
 std::string CDataRecovery::ImageKindText(const CORVANApp& app) {
   if (!app.m_pImage) return {};
   const MountState& s = app.m_pImage->State();
@@ -324,10 +329,10 @@ void CDataRecovery::ShowImageDetails() {
   // header, footer or extents, for every kind of image.
   const std::uint64_t bytes = app.m_pImage->State().m_nDiskBytes;
   app.m_sourceList.m_nDiskSectors = bytes >> 9;
-  app.m_strImageSizeText = FormatSize(bytes);
-  app.m_strImageKindText = ImageKindText(app);
-  m_size->setText(QString::fromStdString(app.m_strImageSizeText));
-  m_kind->setText(QString::fromStdString(app.m_strImageKindText));
+  Remembered().m_strImageSizeText = FormatSize(bytes);
+  Remembered().m_strImageKindText = ImageKindText(app);
+  m_size->setText(QString::fromStdString(Remembered().m_strImageSizeText));
+  m_kind->setText(QString::fromStdString(Remembered().m_strImageKindText));
   SetDetailsVisible(true);
 }
 
@@ -430,7 +435,7 @@ void CDataRecovery::OnClickVolumeList(int row) {
   if (row >= 0 && row < m_volumeList->rowCount()) {
     const QString fs = m_volumeList->item(row, 3)->text();
     const std::u16string name = ToUtf16(m_volumeList->item(row, 0)->text());
-    app.m_strSelectedFsText = ToUtf16(fs);
+    Remembered().m_strSelectedFsText = ToUtf16(fs);
     for (const auto& record : app.m_sourceList.m_sources) {
       if (!record->partition || record->partition->name != name) continue;
       const std::u16string& t = record->partition->typeText;
@@ -446,7 +451,7 @@ void CDataRecovery::OnClickVolumeList(int row) {
   app.m_nRegionFirstSector = app.m_nMediaFirstSector;
   app.m_nRegionLastSector = app.m_nMediaLastSector;
   if (!m_bVolumeValid) return;
-  app.m_bVolumeSelected = 1;
+  Remembered().m_bVolumeSelected = 1;
   if (OptionsPanelHost* dlg = PanelHost()) {
     dlg->ShowOptionsPanel();
     if (auto* panel = qobject_cast<CSliderOptionDlg*>(dlg->OptionsPanel())) panel->UpdateForSelectedMedia(0, 0, 0);
