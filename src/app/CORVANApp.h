@@ -131,7 +131,6 @@ class CORVANApp final : public EngineHost {
   std::atomic<std::uint32_t> m_bAbort{0};
   std::atomic<std::uint32_t> m_bResultsPresent{0};
   std::atomic<std::uint32_t> m_bMaskRunning{0};
-  std::atomic<std::uint32_t> m_bCriticalPhase{0};
   std::atomic<std::uint32_t> m_bFromScanInfo{0};
   std::atomic<std::uint32_t> m_nSourceListState{0};
   std::atomic<std::uint32_t> m_bSortAscending{0};
@@ -145,13 +144,10 @@ class CORVANApp final : public EngineHost {
   std::atomic<std::uint32_t> m_bSavedScanOpened{0};
   std::atomic<std::uint32_t> m_bScanInfoLoadOk{1};
   std::atomic<std::uint8_t> m_bVolumeOpened{0};
-  std::atomic<std::uint8_t> m_bRegionDialogOpen{0};
 
   // ---- scan choice and bounds ----
   std::uint32_t m_nRecoveryMode = 0;   // 502 Raw, 504 Quick, 505 Deleted, 506 Advance, 511 saved scan
   std::uint8_t m_nAdvanceFsChoice = 0;  // 1 FAT, 2 NTFS, 3 exFAT
-  std::atomic<std::int32_t> m_nNextSyntheticId{0};
-  std::atomic<std::uint64_t> m_nRawFileCount{0};
   std::uint64_t m_nMediaFirstSector = 0;
   std::uint64_t m_nMediaLastSector = 0;
   std::uint64_t m_nRegionFirstSector = 0;
@@ -175,12 +171,10 @@ class CORVANApp final : public EngineHost {
   std::filesystem::path m_strInstallPath;
   std::filesystem::path m_strSourcePath;
   std::filesystem::path m_scanInfoFile;  // the saved scan a resume (mode 511) opens
-  std::atomic<std::uint32_t> m_bDriveScanSaved{0};  // later volume scans of this run carry form 2
 
   // ---- file types ----
   std::vector<FileTypeRecord> m_fileTypeList;      // every known type
   std::vector<FileTypeRecord> m_selectedTypeList;  // copies selected for the signature search
-  std::array<std::u16string, 60> m_strIconKeys;
 
   // ---- settings read at start ----
   std::uint32_t m_nSetRaw = 0;
@@ -194,8 +188,19 @@ class CORVANApp final : public EngineHost {
   std::uint32_t m_bSaveLog = 0;
   std::uint32_t m_bLogReady = 0;
 
+ // ---- saved scans ----
+  // A drive scan was saved in this run: later volume scans carry form 2.
+  bool DriveScanSaved() const { return m_bDriveScanSaved != 0; }
+
  private:
   bool CreateLogFile(const std::filesystem::path& folder);
+
+  // Reached through the host's flags; the engines and the results window
+  // use them through EngineHost.
+  std::atomic<std::uint32_t> m_bCriticalPhase{0};
+  std::atomic<std::int32_t> m_nNextSyntheticId{0};
+  std::atomic<std::uint64_t> m_nRawFileCount{0};
+  std::atomic<std::uint32_t> m_bDriveScanSaved{0};
 
   Profile m_profile;
   ProductKey m_productKey;
@@ -209,9 +214,6 @@ class CORVANApp final : public EngineHost {
   std::string m_strLogPending;
   std::filesystem::path m_strLogPath;
 };
-
-// Fills the 60 icon keys of the results window's image list.
-void InitFileTypeIconTable(CORVANApp& app);
 
 // Chooses or drops the first type of the full list with this extension and
 // name (compared exactly): selected when `state` is 2, not selected for any

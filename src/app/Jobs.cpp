@@ -72,7 +72,7 @@ bool SaveScanInformation(CORVANApp& app, const std::filesystem::path& path, cons
     request.image = image;
     request.imageType =
         static_cast<std::uint8_t>(app.m_pImage ? app.m_pImage->State().m_nImageType : app.m_nImageType);
-    request.driveScanSaved = app.m_bDriveScanSaved != 0;
+    request.driveScanSaved = app.DriveScanSaved();
     request.options.savedDate = Utf8ToUtf16(FormatNow("%d-%b-%Y"));
     request.options.indexFile = ScanIndexPath();
     const ScanInfoWriteResult written = SaveVolumeScan(path, request);

@@ -28,7 +28,7 @@ class AppStateTest : public ::testing::Test {
 
 TEST_F(AppStateTest, InitialValues) {
   app.InitState();
-  EXPECT_EQ(app.m_nNextSyntheticId, -16);
+  EXPECT_EQ(app.NextSyntheticId(), -16);
   EXPECT_EQ(app.m_bHaveFoundVolumes, 1u);
   EXPECT_EQ(app.m_bUpdateCancel, 1u);
   EXPECT_EQ(app.m_bFirstDriveLoad, 1);

@@ -281,11 +281,11 @@ TEST_F(ScanWorkerTest, StopAfterSomeItemsKeepsThemAndNoCallComesAfterTheEnd) {
 TEST_F(ScanWorkerTest, CancelIsRefusedInTheCriticalPhaseAndIsAStopWhileRunning) {
   YesPrompt prompt;
   app.m_pPrompt = &prompt;
-  app.m_bCriticalPhase = 1;
+  app.CriticalPhaseFlag() = 1;
   EXPECT_EQ(RequestCancel(app, true), CancelAnswer::Refused);
   EXPECT_EQ(prompt.asked.back(), "Can't exit while searching critical information.\nPlease wait...");
   EXPECT_EQ(app.m_bAbort, 0u);
-  app.m_bCriticalPhase = 0;
+  app.CriticalPhaseFlag() = 0;
   EXPECT_EQ(RequestCancel(app, true), CancelAnswer::Stopping);
   EXPECT_EQ(app.m_bAbort, 1u);
   EXPECT_EQ(RequestCancel(app, false), CancelAnswer::CloseNow);

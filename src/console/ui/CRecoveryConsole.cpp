@@ -125,7 +125,7 @@ CRecoveryConsole::CRecoveryConsole(std::unique_ptr<EngineBackend> engines, QWidg
   setFont(ArialFont(14));
   SkinnedDialogCtlColor(this);
   setWindowTitle(ToQString(LoadString(kIdsDataRecovery) + " - " + LoadString(kIdsProductTitle)));
-  m_store->SetSyntheticIds(&app.m_nNextSyntheticId);
+  m_store->SetSyntheticIds(&app.NextSyntheticId());
   app.m_pConsole = m_store.get();
 
   m_pMaskEvents = std::make_unique<MaskEvents>(this);

@@ -267,7 +267,7 @@ void CSliderOptionDlg::OnAdvanceRecovery() {
 
 void CSliderOptionDlg::OnRawRecovery() {
   CORVANApp& app = App();
-  if (m_bModalOpen || m_bLaunching || app.m_bRegionDialogOpen) return;
+  if (m_bModalOpen || m_bLaunching || CSpecifiedRegion::IsOpen()) return;
   if (app.m_selectedTypeList.empty()) {
     app.LoadUserHeaders();
     app.BuildSelectedTypeList();
@@ -330,8 +330,7 @@ void CSliderOptionDlg::OnFileType() {
 }
 
 void CSliderOptionDlg::OnSelectRange() {
-  CORVANApp& app = App();
-  if (m_bModalOpen || app.m_bRegionDialogOpen) return;
+  if (m_bModalOpen || CSpecifiedRegion::IsOpen()) return;
   m_bModalOpen = true;
   {
     CSpecifiedRegion dlg(m_pOwnerDlg ? m_pOwnerDlg->window() : nullptr);

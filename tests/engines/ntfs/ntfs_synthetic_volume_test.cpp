@@ -461,7 +461,7 @@ TEST_F(NtfsSynthetic, TheJournalGivesBackTheRunsOfADeletedFile) {
   EXPECT_EQ(Data(45), content);
   EXPECT_EQ(progress_.statusTexts, (std::vector<std::string>{"Updating large files list...", ""}));
   EXPECT_EQ(progress_.stopStates, (std::vector<bool>{false, true}));
-  EXPECT_EQ(app_.m_bCriticalPhase.load(), 0u);
+  EXPECT_EQ(app_.CriticalPhaseFlag().load(), 0u);
 
   // Deleted Recovery asks the journal before it posts: the item comes with
   // its size and marked as having its runs kept.
@@ -472,7 +472,7 @@ TEST_F(NtfsSynthetic, TheJournalGivesBackTheRunsOfADeletedFile) {
   EXPECT_EQ(One(45).record.runFlags & kItemRunsKept, kItemRunsKept);
   EXPECT_EQ(One(45).sizeUpdates, 0u);
   EXPECT_EQ(Data(45), content);
-  EXPECT_EQ(app_.m_bCriticalPhase.load(), 0u);
+  EXPECT_EQ(app_.CriticalPhaseFlag().load(), 0u);
 }
 
 TEST_F(NtfsSynthetic, FreeClusterExtentsAndRawHitsThroughThem) {
