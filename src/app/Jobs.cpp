@@ -129,9 +129,7 @@ LostVolumeJob MakeLostVolumeJob(CORVANApp& app, SourceSelection selection, LostV
                        .sources = app.m_sourceList,
                        .selection = std::move(selection),
                        .engines = Slots(app),
-                       .foundVolumeCount = app.m_nFoundVolumeCount,
-                       .haveFoundVolumes = app.m_bHaveFoundVolumes,
-                       .resultsPresent = app.m_bResultsPresent,
+                       .volumesFoundBefore = app.m_nFoundVolumeCount,
                        .deep = deep,
                        .imageFlag = imageFlag,
                        .path = std::move(path),
@@ -142,6 +140,13 @@ LostVolumeJob MakeLostVolumeJob(CORVANApp& app, SourceSelection selection, LostV
                              app.m_bSkip = app.m_bSkipAll = app.m_bRename = app.m_bRenameAll = 0;
                              app.m_bOverwrite = app.m_bOverwriteAll = 0;
                              app.FreeResultLists();
+                             app.m_bResultsPresent = 0;
+                           },
+                       // Leaving the results window then offers to save the found volumes too.
+                       .volumeFound =
+                           [&app](std::uint32_t total) {
+                             app.m_nFoundVolumeCount = total;
+                             app.m_bHaveFoundVolumes = 0;
                            }};
 }
 

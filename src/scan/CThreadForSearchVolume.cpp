@@ -68,7 +68,6 @@ void CThreadForSearchVolume::Run() {
   EngineHost& host = job_.host;
   host.BusyFlag() = 1;
   host.AbortFlag() = 0;
-  job_.resultsPresent = 0;
   const DiskRecord* disk = job_.selection.source ? job_.selection.source->disk.get() : nullptr;
   if (!imageFlag_ && disk) driveNumber_ = disk->driveNumber;
   GetSourceSize();
@@ -97,7 +96,6 @@ void CThreadForSearchVolume::BeginSearch() {
   if (job_.freeResults) job_.freeResults();
   host.BusyFlag() = 1;
   host.AbortFlag() = 0;
-  job_.resultsPresent = 0;
   // Only the active engine is released, the first there is.
   for (std::unique_ptr<ScanEngine>* slot : {&job_.engines.fat, &job_.engines.ntfs, &job_.engines.exFat}) {
     if (*slot) {
@@ -371,12 +369,12 @@ SourceRecord& CThreadForSearchVolume::Append(std::uint8_t fsKind, std::uint64_t 
 }
 
 void CThreadForSearchVolume::ReportFind(SourceRecord& record, bool deepFind) {
-  const std::uint32_t n = ++job_.foundVolumeCount;
+  const std::uint32_t n = job_.volumesFoundBefore + ++found_;
   EngineHost& host = job_.host;
   host.AppendLog("Volume: " + Formatted(" %llu ", n), false);
   host.AppendLog("Found at sector no." + Formatted(" %llu ", record.partition->startSector), false);
   record.partition->name = deepFind ? DeepFoundVolumeName(n) : FoundVolumeName(n);
-  job_.haveFoundVolumes = 0;
+  if (job_.volumeFound) job_.volumeFound(n);
   if (job_.sink) job_.sink->AddFoundVolume(record);
 }
 

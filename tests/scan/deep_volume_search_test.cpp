@@ -64,9 +64,6 @@ struct Search {
                          .sources = list,
                          .selection = {.source = list.m_sources.front().get(), .disk = std::move(disk)},
                          .engines = {fat, ntfs, exFat},
-                         .foundVolumeCount = count,
-                         .haveFoundVolumes = have,
-                         .resultsPresent = results,
                          .deep = true,
                          .imageFlag = false,
                          .path = {},
@@ -97,7 +94,6 @@ struct Search {
   HeadlessHost host;
   SourceList list;
   std::unique_ptr<ScanEngine> fat, ntfs, exFat;
-  std::atomic<std::uint32_t> count{0}, have{1}, results{0};
   RecordingSink sink;
   std::uint64_t failures = 0;
 };

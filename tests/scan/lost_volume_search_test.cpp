@@ -52,15 +52,18 @@ struct Search {
                                           .sources = list,
                                           .selection = {.source = list.m_sources.front().get(), .disk = std::move(disk)},
                                           .engines = {fat, ntfs, exFat},
-                                          .foundVolumeCount = count,
-                                          .haveFoundVolumes = have,
-                                          .resultsPresent = results,
+                                          .volumesFoundBefore = count,
                                           .deep = deep,
                                           .imageFlag = false,
                                           .path = {},
                                           .sink = &sink,
                                           .resetScanState = {},
-                                          .freeResults = {}});
+                                          .freeResults = [this] { results = 0; },
+                                          .volumeFound =
+                                              [this](std::uint32_t total) {
+                                                count = total;
+                                                have = 0;
+                                              }});
     search.Run();
     failures = search.ReadFailures();
   }
@@ -77,7 +80,7 @@ struct Search {
   std::unique_ptr<ScanEngine> fat, ntfs, exFat;
   std::atomic<std::uint32_t> ownCount{0};
   std::atomic<std::uint32_t>& count;
-  std::atomic<std::uint32_t> have{1}, results{0};
+  std::atomic<std::uint32_t> have{1}, results{1};
   RecordingSink sink;
   std::uint64_t failures = 0;
 };
@@ -133,6 +136,7 @@ TEST(CThreadForSearchVolume, FindsVolumesAtTrackCylinderAndMebibyteStarts) {
   EXPECT_NE(log.find("Found at sector no. 63 "), std::string::npos);
   EXPECT_NE(log.find("Process completed"), std::string::npos);
   EXPECT_EQ(s.have.load(), 0u);
+  EXPECT_EQ(s.results.load(), 0u);  // the previous results were let go first
   EXPECT_TRUE(s.sink.done);
   EXPECT_TRUE(s.sink.hidden);
   EXPECT_EQ(s.host.BusyFlag().load(), 0u);
