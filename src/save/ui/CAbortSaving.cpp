@@ -12,9 +12,6 @@
 
 namespace corvan {
 
-namespace {
-}
-
 CAbortSaving::CAbortSaving(const std::u16string& fileName, QWidget* parent)
     : CSkinnedDialog(parent, QSize(440, 190), ProductCaption()) {
   setWindowTitle(QStringLiteral("Abort saving"));
