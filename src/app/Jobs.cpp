@@ -2,6 +2,7 @@
 
 #include "app/CORVANApp.h"
 #include "app/SourceSetup.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "platform/TimeFormat.h"
 #include "scan/ScanInfoJobs.h"
@@ -10,23 +11,15 @@
 namespace corvan {
 
 namespace {
-constexpr unsigned kIdsCantOpenFile = 124;
-constexpr unsigned kIdsProcessStarted = 222;
-constexpr unsigned kIdsProcessCompleted = 231;
 EngineSlots Slots(CORVANApp& app) { return EngineSlots{app.m_pFatEngine, app.m_pNtfsEngine, app.m_pExFatEngine}; }
 }  // namespace
 
-ScanJob MakeScanJob(CORVANApp& app) {
+ScanJob MakeScanJob(CORVANApp& app, SourceSelection selection) {
   return ScanJob{.host = app,
                  .engines = Slots(app),
-                 .scanResumed = app.m_bScanResumed,
-                 .source = app.m_sourceList.m_pSelectedSource,
-                 .disk = app.m_pDisk,
+                 .selection = std::move(selection),
                  .mode = app.m_nRecoveryMode,
                  .advanceChoice = app.m_nAdvanceFsChoice,
-                 .quickVolumeSearch = app.m_bQuickVolumeSearch != 0,
-                 .mediaFirstSector = app.m_nMediaFirstSector,
-                 .mediaLastSector = app.m_nMediaLastSector,
                  .resetScanState = [&app] { app.ResetScanState(); },
                  // Until the resume page chooses a saved scan there is none to resume.
                  .resumeSavedScan = app.m_scanInfoFile.empty() ? std::function<bool()>{}
@@ -35,9 +28,8 @@ ScanJob MakeScanJob(CORVANApp& app) {
 
 bool CORVANApp::SaveDriveScanInfo(const std::filesystem::path& chosen) {
   const std::filesystem::path path = DriveScanFileName(chosen);
-  m_szScanInfoPath = FormatNow("%d-%b-%Y");
   ScanInfoWriteOptions options;
-  options.savedDate = Utf8ToUtf16(m_szScanInfoPath);
+  options.savedDate = Utf8ToUtf16(FormatNow("%d-%b-%Y"));
   options.indexFile = ScanIndexPath();
   std::vector<SourceRecord> sources;
   for (const auto& r : m_sourceList.m_sources)
@@ -79,9 +71,8 @@ bool SaveScanInformation(CORVANApp& app, const std::filesystem::path& path, cons
     request.image = image;
     request.imageType =
         static_cast<std::uint8_t>(app.m_pImage ? app.m_pImage->State().m_nImageType : app.m_nImageType);
-    request.driveScanSaved = app.m_bDriveScanSaved != 0;
-    app.m_szScanInfoPath = FormatNow("%d-%b-%Y");
-    request.options.savedDate = Utf8ToUtf16(app.m_szScanInfoPath);
+    request.driveScanSaved = app.DriveScanSaved();
+    request.options.savedDate = Utf8ToUtf16(FormatNow("%d-%b-%Y"));
     request.options.indexFile = ScanIndexPath();
     const ScanInfoWriteResult written = SaveVolumeScan(path, request);
     saved = static_cast<bool>(written);
@@ -130,16 +121,14 @@ bool ResumeSavedScan(CORVANApp& app) {
   return true;
 }
 
-LostVolumeJob MakeLostVolumeJob(CORVANApp& app, LostVolumeSink* sink, bool deep, bool imageFlag) {
+LostVolumeJob MakeLostVolumeJob(CORVANApp& app, SourceSelection selection, LostVolumeSink* sink, bool deep,
+                                bool imageFlag) {
   std::u16string path = Utf8ToUtf16(app.m_strSourcePath.string());
   return LostVolumeJob{.host = app,
                        .sources = app.m_sourceList,
-                       .disk = app.m_pDisk,
-                       .source = app.m_sourceList.m_pSelectedSource,
+                       .selection = std::move(selection),
                        .engines = Slots(app),
-                       .foundVolumeCount = app.m_nFoundVolumeCount,
-                       .haveFoundVolumes = app.m_bHaveFoundVolumes,
-                       .resultsPresent = app.m_bResultsPresent,
+                       .volumesFoundBefore = app.m_nFoundVolumeCount,
                        .deep = deep,
                        .imageFlag = imageFlag,
                        .path = std::move(path),
@@ -149,9 +138,14 @@ LostVolumeJob MakeLostVolumeJob(CORVANApp& app, LostVolumeSink* sink, bool deep,
                            [&app] {
                              app.m_bSkip = app.m_bSkipAll = app.m_bRename = app.m_bRenameAll = 0;
                              app.m_bOverwrite = app.m_bOverwriteAll = 0;
-                             app.m_nSelCountFat = app.m_nSelCountNtfs = 0;
-                             app.m_nSelSizeFat = app.m_nSelSizeNtfs = 0;
                              app.FreeResultLists();
+                             app.m_bResultsPresent = 0;
+                           },
+                       // Leaving the results window then offers to save the found volumes too.
+                       .volumeFound =
+                           [&app](std::uint32_t total) {
+                             app.m_nFoundVolumeCount = total;
+                             app.m_bHaveFoundVolumes = 0;
                            }};
 }
 

@@ -2,6 +2,8 @@
 // The scan and save jobs of the running program: each is handed the
 // application object as its host; a scan also references the flags and
 // engine slots the application keeps, a save takes its request as a value.
+// What to scan or search is the source selection the window that starts
+// the job hands it (CurrentSelection).
 
 #include "scan/CThreadForSearchVolume.h"
 #include "scan/ScanInfoFile.h"
@@ -12,8 +14,8 @@ namespace corvan {
 
 class CORVANApp;
 
-// A scan of the selected source in the chosen recovery mode.
-ScanJob MakeScanJob(CORVANApp& app);
+// A scan of `selection` in the chosen recovery mode.
+ScanJob MakeScanJob(CORVANApp& app, SourceSelection selection);
 // Mode 511: restores the saved scan `app.m_scanInfoFile` names (its image
 // mounted again, its engine, sources and selection) and hands its items to
 // the results window. False when it cannot; the user was told why.
@@ -23,8 +25,9 @@ bool ResumeSavedScan(CORVANApp& app);
 // path and adds the file to the saved-scan index. False (the user told why)
 // when nothing could be saved; with no scan, nothing is written.
 bool SaveScanInformation(CORVANApp& app, const std::filesystem::path& path, const ScanInfoItemSource& items);
-// A lost-volume search of the selected disk, reporting to `sink`.
-LostVolumeJob MakeLostVolumeJob(CORVANApp& app, LostVolumeSink* sink, bool deep, bool imageFlag);
+// A lost-volume search of the disk of `selection`, reporting to `sink`.
+LostVolumeJob MakeLostVolumeJob(CORVANApp& app, SourceSelection selection, LostVolumeSink* sink, bool deep,
+                                bool imageFlag);
 // A save of the found items of the engine the application holds.
 SaveJob MakeSaveJob(CORVANApp& app);
 // The destination and options the destination dialog stored in the

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 
 #include "app/CORVANApp.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "platform/FileHandle.h"
 #include "platform/Folders.h"
@@ -12,9 +13,6 @@
 namespace corvan {
 
 namespace {
-constexpr unsigned kIdsProductTitle = 102;
-constexpr unsigned kIdsLogReport = 119;
-constexpr unsigned kIdsLastCheck = 120;
 
 std::string Rule(char c, int n) { return std::string(static_cast<std::size_t>(n), c); }
 

@@ -7,6 +7,7 @@
 #include "core/EngineHost.h"
 #include "core/NameSanitiser.h"
 #include "core/ScanEngine.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "platform/TextConv.h"
 #include "platform/TimeFormat.h"
@@ -14,16 +15,6 @@
 namespace corvan {
 
 namespace {
-
-constexpr unsigned kIdsFolder = 105;
-constexpr unsigned kIdsFile = 106;
-constexpr unsigned kIdsRecoveringFile = 340;
-constexpr unsigned kIdsDiskReadError = 341;
-constexpr unsigned kIdsErrorReadingCluster = 342;
-constexpr unsigned kIdsRecovered = 344;
-constexpr unsigned kIdsPartiallyRecovered = 345;
-constexpr unsigned kIdsSkipped = 346;
-constexpr unsigned kIdsCopy = 347;
 
 constexpr const char* kProcessFailed = "Process failed";
 constexpr const char* kFailedOn = "Failed on:";

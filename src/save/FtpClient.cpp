@@ -238,8 +238,6 @@ FtpClient::~FtpClient() {
 
 void FtpClient::SetInterrupt(std::function<bool()> interrupt) { s_->interrupt = std::move(interrupt); }
 
-std::string FtpClient::BaseUrl() const { return s_->Url(""); }
-
 std::string FtpClient::EncodePath(const std::string& absolutePath) {
   // "%2F" first: the path is taken from the server's root, not from the
   // login folder.

@@ -81,8 +81,7 @@ class FtpClient {
   void CancelUpload();
   bool Uploading() const;
 
-  // "ftp://host:port" and the percent-encoded URL path of an absolute path.
-  std::string BaseUrl() const;
+  // The percent-encoded URL path of an absolute path.
   static std::string EncodePath(const std::string& absolutePath);
 
  private:

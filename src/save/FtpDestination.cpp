@@ -1,13 +1,11 @@
 #include "save/FtpDestination.h"
 
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 
 namespace corvan {
 
 namespace {
-
-constexpr unsigned kIdsCannotConnect = 339;
-constexpr unsigned kIdsConnectionTerminated = 343;
 
 // On a server each copy name tried is a round trip, and a server may say
 // that every name exists: past this many taken names the file is left out

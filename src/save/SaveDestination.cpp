@@ -3,16 +3,13 @@
 #include "core/AppServices.h"
 #include "core/EngineHost.h"
 #include "core/NameSanitiser.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "save/FtpDestination.h"
 #include "save/LocalDestinations.h"
 #include "save/OutputWriter.h"
 
 namespace corvan {
-
-namespace {
-constexpr unsigned kIdsCopy = 347;
-}  // namespace
 
 void SaveJobLog::Reset() {
   result_ = SaveJobResult{};

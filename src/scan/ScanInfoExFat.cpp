@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/EngineHost.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "engines/fat/ExFatEngine.h"
 #include "engines/fat/ExFatFormat.h"
@@ -17,9 +18,6 @@
 namespace corvan {
 
 namespace {
-
-constexpr unsigned kIdsCantOpenFile = 124;
-constexpr unsigned kIdsSourceDriveNotFound = 285;
 
 constexpr std::uint64_t kBackupBootSector = 12;
 // Where a restored engine's item ids start.

@@ -27,6 +27,7 @@
 #include <string>
 
 #include "core/EngineHost.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "engines/fat/FatEngine.h"
 #include "scan/ScanInfoEngines.h"
@@ -35,8 +36,6 @@
 namespace corvan {
 
 namespace {
-
-constexpr unsigned kIdsSourceDriveNotFound = 285;
 
 // The running item number a restored engine goes on from.
 constexpr std::uint32_t kRestoredNextId = 2;

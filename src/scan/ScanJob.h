@@ -1,22 +1,21 @@
 #pragma once
-// One scan: what it was asked to do, the disk it reads and the application
-// state it is handed. The flags and engine slots the program keeps on its
-// application object stay there; the job holds references to them, so the
-// windows see what the running scan sets. A headless run hands its own.
+// One scan: what it was asked to do (the source selection, the mode), the
+// disk it reads and the application state it is handed. The flags and engine
+// slots the program keeps on its application object stay there; the job
+// holds references to them, so the windows see what the running scan sets.
+// A headless run hands its own.
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 
 #include "core/ScanEngine.h"
 #include "scan/ScanDispatch.h"
+#include "sources/SourceSelection.h"
 
 namespace corvan {
 
 class EngineHost;
-class SectorSource;
-struct SourceRecord;
 
 // The application's three engine slots; at most one holds an engine.
 struct EngineSlots {
@@ -36,15 +35,10 @@ struct EngineSlots {
 struct ScanJob {
   EngineHost& host;
   EngineSlots engines;
-  std::atomic<std::uint32_t>& scanResumed;    // a saved scan was resumed
   // What was asked.
-  const SourceRecord* source = nullptr;       // the selected disk or volume
-  std::shared_ptr<SectorSource> disk;         // the mounted disk it lies on
+  SourceSelection selection;
   std::uint32_t mode = 0;                     // 502 Raw ... 506 Advance, 511 saved scan
   std::uint8_t advanceChoice = 0;             // 1 FAT, 2 NTFS, 3 exFAT
-  bool quickVolumeSearch = false;             // the volume came from a quick lost-volume search
-  std::uint64_t mediaFirstSector = 0;
-  std::uint64_t mediaLastSector = 0;
   // Clears busy and stop and notes whether results are present.
   std::function<void()> resetScanState;
   // Mode 511: resumes the saved scan the program chose, restoring its

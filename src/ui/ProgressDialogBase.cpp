@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "ui/CDragTitle.h"
 #include "ui/ConsoleArt.h"
@@ -23,7 +24,6 @@ namespace corvan {
 
 namespace {
 
-constexpr unsigned kIdsMinimize = 213, kIdsHelp = 104;
 constexpr int kBarScale = 10000;  // the bars show 64-bit ranges on this scale
 constexpr int kDefaultWidth = 640;
 constexpr int kDefaultWorkTop = 92;

@@ -262,7 +262,7 @@ class ScannedVolume {
     app.m_nRecoveryMode = mode;
     app.m_pConsole = &store;
     engines = MakeProgramEngines();
-    ScanWorker worker(MakeScanJob(app), *engines);
+    ScanWorker worker(MakeScanJob(app, CurrentSelection(app)), *engines);
     worker.Run();
     app.m_pConsole = nullptr;
     if (!worker.Problem().empty()) return worker.Problem();

@@ -461,7 +461,7 @@ std::vector<Renderer> Windows() {
                     console.show();
                     Settle();
                     auto engines = MakeProgramEngines();
-                    CScanProcess dlg(&console, *engines, &console.Store());
+                    CScanProcess dlg(&console, *engines, &console.Store(), MakeScanJob(App(), CurrentSelection(App())));
                     dlg.SetCounterText("0 Entries Found");
                     dlg.SetStatusText(LoadString(290));
                     dlg.ShowProgress();
@@ -596,7 +596,7 @@ std::vector<std::pair<QString, QImage>> RenderResumePages(const std::filesystem:
   std::vector<std::pair<QString, QImage>> images;
   std::erase_if(app.m_sourceList.m_sources, [](const auto& r) { return r->kind == kSourceVolume; });
   if (!SelectSource(app, 0)) return images;
-  CThreadForSearchVolume search(MakeLostVolumeJob(app, nullptr, false, false));
+  CThreadForSearchVolume search(MakeLostVolumeJob(app, CurrentSelection(app), nullptr, false, false));
   search.Run();
   if (!app.SaveDriveScanInfo(folder / "render scan.img")) return images;
 

@@ -42,6 +42,7 @@
 #include "app/CORVANApp.h"
 #include "app/Jobs.h"
 #include "core/HeadlessHost.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "console/FileMask.h"
 #include "console/FindCriteria.h"
@@ -65,9 +66,6 @@ namespace fs = std::filesystem;
 using namespace corvan;
 
 namespace {
-
-// "Can't open file ": what the program says of a scan file it cannot save.
-constexpr unsigned kIdsCantOpenFile = 124;
 
 int Usage() {
   std::cerr << "usage:\n"
@@ -481,7 +479,7 @@ int main(int argc, char** argv) {
   if (!lost.empty()) {
     if (!rawVolume.empty() || !SelectSource(app, 0)) return Usage();
     // The search as the program runs it on the mounted disk.
-    CThreadForSearchVolume search(MakeLostVolumeJob(app, nullptr, lost == "deep", false));
+    CThreadForSearchVolume search(MakeLostVolumeJob(app, CurrentSelection(app), nullptr, lost == "deep", false));
     search.Run();
     std::cerr << app.m_nFoundVolumeCount << " lost volume(s) found\n";
     app.m_sourceList.m_pSelectedSource = nullptr;
@@ -549,17 +547,11 @@ int main(int argc, char** argv) {
       if (t.selected) host.SelectedTypeList().push_back(t);
   }
   std::unique_ptr<ScanEngine> fatEngine, ntfsEngine, exFatEngine;
-  std::atomic<std::uint32_t> scanResumed{0};
   ScanJob job{.host = host,
               .engines = {fatEngine, ntfsEngine, exFatEngine},
-              .scanResumed = scanResumed,
-              .source = app.m_sourceList.m_pSelectedSource,
-              .disk = app.m_pDisk,
+              .selection = {.source = app.m_sourceList.m_pSelectedSource, .disk = app.m_pDisk},
               .mode = app.m_nRecoveryMode,
               .advanceChoice = app.m_nAdvanceFsChoice,
-              .quickVolumeSearch = false,
-              .mediaFirstSector = 0,
-              .mediaLastSector = 0,
               .resetScanState = {},
               .resumeSavedScan = {}};
   const auto engines = MakeProgramEngines();

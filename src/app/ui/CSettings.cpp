@@ -14,6 +14,7 @@
 #include "app/AutoUpdater.h"
 #include "app/CORVANApp.h"
 #include "app/ui/CUpdateWizard.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "engines/fat/FatEngine.h"
 #include "scan/ui/CAppendHeader.h"
@@ -29,9 +30,6 @@
 namespace corvan {
 
 namespace {
-constexpr unsigned kIdsGeneralSettings = 332;
-constexpr unsigned kIdsAddFileTypes = 333;
-constexpr unsigned kIdsSelectLogFolder = 335;
 constexpr std::uint32_t kTabColour = 0xF1FFF4;
 
 // The combo's entries in the order of the FAT engine's sources.

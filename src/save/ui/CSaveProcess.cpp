@@ -7,6 +7,7 @@
 
 #include "app/CORVANApp.h"
 #include "app/Jobs.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "console/FoundItemStore.h"
 #include "console/SaveSpaceCheck.h"
@@ -20,8 +21,6 @@
 namespace corvan {
 
 namespace {
-
-constexpr unsigned kIdsProductTitle = 102, kIdsSavingFile = 349, kIdsAbortQuestion = 284;
 
 std::function<void(CSaveProcess&)>& BeforeEndHook() {
   static std::function<void(CSaveProcess&)> hook;

@@ -12,6 +12,7 @@
 #include <QScrollBar>
 
 #include "app/CORVANApp.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "sources/ui/ImageFileSearch.h"
 #include "sources/ui/SourceArt.h"
@@ -79,7 +80,7 @@ CFindVirtualFile::CFindVirtualFile(QWidget* parent) : CSkinnedDialog(parent, QSi
   CreateReportList(this, kIdList, QRect(12, 188, 456, 180), *m_list);
   m_list->setFont(ArialFont(14));
   m_list->setColumnCount(1);
-  m_list->setHorizontalHeaderLabels({ToQString(LoadString(121))});
+  m_list->setHorizontalHeaderLabels({ToQString(LoadString(kIdsImageFile))});
   m_list->horizontalHeader()->setStretchLastSection(true);
   m_list->setIconSize(QSize(16, 16));
 

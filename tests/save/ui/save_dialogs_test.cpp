@@ -102,7 +102,7 @@ class RecoverDialogs : public ::testing::Test {
   void SetUp() override {
     CORVANApp& app = App();
     for (auto* flag : {&app.m_bBusy, &app.m_bAbort, &app.m_bResultsPresent, &app.m_bMaskRunning,
-                       &app.m_bCriticalPhase, &app.m_bFromScanInfo})
+                       &app.CriticalPhaseFlag(), &app.m_bFromScanInfo})
       *flag = 0;
     app.m_pFatEngine.reset();
     app.m_pNtfsEngine.reset();

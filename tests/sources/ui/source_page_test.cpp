@@ -126,7 +126,7 @@ class SourcePage : public ::testing::Test {
     EXPECT_EQ(media, QStringLiteral("Selected Media: %1 Drive (%2)").arg(name.left(3), fsText));
     EXPECT_EQ(App().m_nMediaFirstSector, 0u);
     EXPECT_EQ(App().m_nMediaLastSector, App().m_sourceList.m_pSelectedSource->partition->sectorCount);
-    EXPECT_EQ(App().m_bVolumeSelected, 1);
+    EXPECT_EQ(CDataRecovery::Remembered().m_bVolumeSelected, 1);
 
     ClickWidget(GetDlgItem(panel, CSliderOptionDlg::kIdQuick));
     ASSERT_TRUE(test::WaitFor([] { return qobject_cast<CRecoveryConsole*>(CurrentMainWindow()) != nullptr; }, 10));
@@ -389,7 +389,7 @@ TEST_F(SourcePage, KeyboardChoosesAVolumeAndClickOutsideSelectsNothing) {
   test::SendKey(list, Qt::Key_Return);
   ASSERT_TRUE(dlg->IsOptionsPanelOpen());
   EXPECT_EQ(App().m_sourceList.m_pSelectedSource->partition->fileSystemText, u"exFAT");
-  EXPECT_EQ(App().m_strSelectedFsText, u"exFAT");
+  EXPECT_EQ(CDataRecovery::Remembered().m_strSelectedFsText, u"exFAT");
   EXPECT_EQ(App().m_nRegionLastSector, 65536u);
 }
 
