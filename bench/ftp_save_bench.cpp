@@ -54,13 +54,14 @@ struct Volume {
   corvan::SaveJobResult Save(const fs::path& dest, const corvan::FtpSettings* ftp) {
     corvan::FoundItemStoreWalk walk(store);
     corvan::UnattendedSaveDecisions decisions;
-    corvan::CThreadForSavingFiles saver(corvan::MakeSaveJob(app), walk, decisions);
-    saver.m_szDest = dest;
-    saver.m_nWhichFiles = 1;
+    corvan::SaveJob job = corvan::MakeSaveJob(app);
+    job.request.m_szDest = dest;
+    job.request.m_nWhichFiles = 1;
     if (ftp) {
-      saver.m_nDestKind = 1;
-      saver.m_ftp = *ftp;
+      job.request.m_nDestKind = 1;
+      job.request.m_ftp = *ftp;
     }
+    corvan::CThreadForSavingFiles saver(std::move(job), walk, decisions);
     saver.Run();
     return saver.Result();
   }

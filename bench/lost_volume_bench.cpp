@@ -60,15 +60,10 @@ double DeepSearch(const std::shared_ptr<corvan::SectorSource>& disk, double stop
   record->disk->sectorCount = disk->SectorCount();
   list.AppendSource(std::move(record));
   std::shared_ptr<ScanSession> session = std::make_shared<ScanSession>();
-  std::atomic<std::uint32_t> count{0}, have{1}, results{0};
   CThreadForSearchVolume search(LostVolumeJob{.host = host,
                                               .sources = list,
-                                              .disk = disk,
-                                              .source = list.m_sources.front().get(),
+                                              .selection = {.source = list.m_sources.front().get(), .disk = disk},
                                               .session = session,
-                                              .foundVolumeCount = count,
-                                              .haveFoundVolumes = have,
-                                              .resultsPresent = results,
                                               .deep = true,
                                               .imageFlag = false,
                                               .path = {},

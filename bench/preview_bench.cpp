@@ -131,7 +131,7 @@ void BM_PreviewFirstView(benchmark::State& state) {
   corvan::FoundItemStore store;
   app.m_pConsole = &store;
   auto engines = corvan::MakeProgramEngines();
-  corvan::ScanWorker worker(corvan::MakeScanJob(app), *engines);
+  corvan::ScanWorker worker(corvan::MakeScanJob(app, corvan::CurrentSelection(app)), *engines);
   worker.Run();
   app.m_pConsole = nullptr;
   corvan::FoundItemInfo big, photo;

@@ -64,9 +64,10 @@ void BM_SaveNtfsVolume(benchmark::State& state) {
     state.ResumeTiming();
     corvan::FoundItemStoreWalk walk(store);
     corvan::UnattendedSaveDecisions decisions;
-    corvan::CThreadForSavingFiles saver(corvan::MakeSaveJob(app), walk, decisions);
-    saver.m_szDest = out;
-    saver.m_nWhichFiles = 1;
+    corvan::SaveJob job = corvan::MakeSaveJob(app);
+    job.request.m_szDest = out;
+    job.request.m_nWhichFiles = 1;
+    corvan::CThreadForSavingFiles saver(std::move(job), walk, decisions);
     const auto start = Clock::now();
     saver.Run();
     best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());

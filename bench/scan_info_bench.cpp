@@ -126,19 +126,13 @@ void VolumeScan(benchmark::State& state) {
     HeadlessHost host(&store, nullptr);
     host.SetRecoveryMode(kModeQuick);
     std::shared_ptr<ScanSession> session = std::make_shared<ScanSession>();
-    std::atomic<std::uint32_t> resumed{0};
     const auto engines = MakeProgramEngines();
     auto t = Clock::now();
     ScanWorker worker(ScanJob{.host = host,
                               .session = session,
-                              .scanResumed = resumed,
-                              .source = sources.front().get(),
-                              .disk = disk,
+                              .selection = {.source = sources.front().get(), .disk = disk},
                               .mode = kModeQuick,
                               .advanceChoice = 0,
-                              .quickVolumeSearch = false,
-                              .mediaFirstSector = 0,
-                              .mediaLastSector = 0,
                               .resetScanState = {},
                               .resumeSavedScan = {}},
                       *engines);

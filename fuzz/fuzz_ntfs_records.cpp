@@ -25,7 +25,8 @@ constexpr std::uint64_t kMaxWalk = 1u << 20;
 
 std::vector<std::uint8_t> Slice(const std::uint8_t* data, std::size_t size, std::size_t at, std::size_t n) {
   std::vector<std::uint8_t> out(n, 0);
-  if (at < size) std::memcpy(out.data(), data + at, std::min(n, size - at));
+  // An empty slice has no buffer to copy into.
+  if (n > 0 && at < size) std::memcpy(out.data(), data + at, std::min(n, size - at));
   return out;
 }
 

@@ -12,6 +12,7 @@
 
 #include "app/CORVANApp.h"
 #include "core/AppServices.h"
+#include "platform/Folders.h"
 
 namespace corvan {
 namespace {
@@ -179,6 +180,14 @@ int CAutoUpdater::Fetch(const std::string& url, std::string& body) {
   curl_easy_setopt(req.h, CURLOPT_WRITEFUNCTION, write);
   curl_easy_setopt(req.h, CURLOPT_WRITEDATA, &sink);
   curl_easy_setopt(req.h, CURLOPT_TIMEOUT, m_timeoutSeconds);
+  // libcurl looks here about once a second even while the server is silent.
+  auto stopAsked = +[](void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) -> int {
+    return static_cast<std::atomic<bool>*>(user)->load() ? 1 : 0;
+  };
+  curl_easy_setopt(req.h, CURLOPT_XFERINFOFUNCTION, stopAsked);
+  curl_easy_setopt(req.h, CURLOPT_XFERINFODATA, &m_bStopCheck);
+  curl_easy_setopt(req.h, CURLOPT_NOPROGRESS, 0L);
+  if (m_bStopCheck) return kUpdateNoConnection;
   CURLcode rc = curl_easy_perform(req.h);
   if (rc == CURLE_WRITE_ERROR && sink.full) rc = CURLE_OK;
   if (rc != CURLE_OK) {
@@ -218,7 +227,8 @@ int CAutoUpdater::CheckForUpdate() {
 bool CAutoUpdater::DownloadToFile(const std::string& url, const std::filesystem::path& path,
                                   UpdateProgressPage& page) {
   if (m_app.m_bUpdateCancel) return false;
-  std::FILE* file = std::fopen(path.c_str(), "wb");
+  // A new file only: never one, or a link, that was there before.
+  std::FILE* file = std::fopen(path.c_str(), "wbx");
   if (!file) {
     m_strLastError = "cannot create " + path.string();
     return false;
@@ -305,22 +315,28 @@ int CAutoUpdater::DownloadUpdate(UpdateProgressPage& page) {
     return kDownloadNoConnection;
   }
   std::error_code ec;
-  std::filesystem::path folder = m_downloadFolder.empty() ? std::filesystem::temp_directory_path(ec) : m_downloadFolder;
   m_strExeName = m_app.GetProductKey().Read("ExeName");
   m_app.m_strUpdateInstaller.clear();
   page.SetStatusText("Getting Internet Session");
-  if (m_strExeName.empty() || folder.empty()) return kDownloadNoRequest;
+  if (m_strExeName.empty()) return kDownloadNoRequest;
   std::string name = m_strExeName + std::string(kUpdatePackageSuffix);
   std::string url = server + "/upgrade/" + name;
   if (m_app.m_bUpdateCancel) return kDownloadFailed;
+  // The shared temporary folder is anyone's: a fixed name there could be
+  // a link another user placed. The package goes into a folder of its own.
+  const std::filesystem::path folder = MakePrivateFolder(m_downloadFolder, "corvan-update-");
+  if (folder.empty()) {
+    m_strLastError = "cannot make a folder for the download";
+    return kDownloadNoRequest;
+  }
   page.SetStatusText("Downloading files ...");
   page.SetFileLabel(name + " from " + HostOf(server));
   std::filesystem::path path = folder / name;
-  if (!DownloadToFile(url, path, page))
-    return m_bLastNoConnection ? kDownloadNoConnection : kDownloadFailed;
-  if (m_app.m_bUpdateCancel) {
-    // Cancelled after the last read: the user no longer wants it.
-    std::filesystem::remove(path, ec);
+  const bool whole = DownloadToFile(url, path, page);
+  if (!whole || m_app.m_bUpdateCancel) {
+    // Failed, or cancelled after the last read: nothing is left behind.
+    std::filesystem::remove_all(folder, ec);
+    if (!whole) return m_bLastNoConnection ? kDownloadNoConnection : kDownloadFailed;
     return kDownloadFailed;
   }
   page.SetProgressPos(m_dwDownloadLength);

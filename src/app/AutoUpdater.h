@@ -5,8 +5,9 @@
 // port, e.g. "http://updates.example.org") serves "/upgrade/" + ExeName +
 // ".txt", one or two lines that each begin with a version a.b.c.d (seven
 // characters), a separator and a note, and the package "/upgrade/" + ExeName
-// + kUpdatePackageSuffix. A downloaded package is kept in the temporary
-// folder for the user; nothing here runs it.
+// + kUpdatePackageSuffix. A downloaded package is kept for the user in a
+// folder of its own that the download makes, readable by the user only, in
+// the temporary folder; nothing here runs it.
 
 #include <atomic>
 #include <cstdint>
@@ -62,7 +63,11 @@ class CAutoUpdater {
   CAutoUpdater(const CAutoUpdater&) = delete;
   CAutoUpdater& operator=(const CAutoUpdater&) = delete;
 
+  // May run on a worker; StopCheck ends it early (its result is then of no
+  // use) and stays in force until ClearStop.
   int CheckForUpdate();
+  void StopCheck() { m_bStopCheck = true; }
+  void ClearStop() { m_bStopCheck = false; }
   // Reads the app's m_bUpdateCancel before every read; on success sets
   // m_strUpdateInstaller.
   int DownloadUpdate(UpdateProgressPage& page);
@@ -84,7 +89,8 @@ class CAutoUpdater {
   // libcurl's text for the last failed request, for the log.
   const std::string& LastError() const { return m_strLastError; }
 
-  // Empty: the system's temporary folder.
+  // Where each download makes its private folder; empty: the system's
+  // temporary folder.
   std::filesystem::path m_downloadFolder;
   // Bounds a connection attempt and a stalled transfer.
   long m_timeoutSeconds = 20;
@@ -103,6 +109,7 @@ class CAutoUpdater {
   void* m_hAgent = nullptr;  // libcurl easy handle holding the shared options
   std::string m_strLastError;
   bool m_bLastNoConnection = false;
+  std::atomic<bool> m_bStopCheck{false};
 };
 
 }  // namespace corvan

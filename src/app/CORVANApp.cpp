@@ -28,7 +28,6 @@ void CORVANApp::InitState() {
     m_strLogBanner = LogViewerBanner();
     m_strLogView = m_strLogBanner;
   }
-  InitFileTypeIconTable(*this);
   m_nScreenDpi = 0;
   m_strInstallPath = m_productKey.InstallPath();
   m_bCheckUpdate = static_cast<std::uint32_t>(m_profile.GetInt("Update", "CheckUpdate", 0));
@@ -45,8 +44,6 @@ void CORVANApp::ResetScanState() {
 void CORVANApp::FreeResultLists() {
   m_fileTypeList.clear();
   m_saveMasks.clear();
-  m_pPreviewData.clear();
-  m_pPreviewData.shrink_to_fit();
 }
 
 void CORVANApp::FreeSourcesAndEngines() {

@@ -27,7 +27,6 @@
 
 namespace corvan {
 
-class FoundItemStore;
 
 struct WorkArea {
   int left = 0, top = 0, right = 0, bottom = 0;
@@ -58,10 +57,16 @@ class CORVANApp final : public EngineHost {
   void FlushLog() override;
   void MakeLogFileName();
   void OpenLog();
+  // The folder under which the "Log" folder is made for the "LogPath"
+  // setting `setting`: the setting, or the user's data folder when empty.
+  static std::filesystem::path LogBaseFolder(const std::string& setting);
   std::string LogViewText() const;
   void ClearLogView();
   std::string LogPendingText() const;
   std::filesystem::path LogFilePath() const;
+  // The report's heading and file name, as MakeLogFileName made them.
+  const std::string& LogTitle() const { return m_strLogTitle; }
+  const std::string& LogFileName() const { return m_strLogFileName; }
   // The question when the results window closes: `ask` shows it and returns
   // the answer, unless an earlier answer said not to ask again.
   void AskToSaveLog(const std::function<SaveLogAnswer()>& ask);
@@ -104,12 +109,9 @@ class CORVANApp final : public EngineHost {
   std::uint32_t RawSetting() const override { return m_nSetRaw; }
   std::vector<FileTypeRecord>& SelectedTypeList() override { return m_selectedTypeList; }
   std::atomic<std::uint64_t>& RawFileCount() override { return m_nRawFileCount; }
-  std::vector<std::uint8_t>& PreviewData() override { return m_pPreviewData; }
 
   // ---- seams to the windows ----
   FoundItemSink* m_pConsole = nullptr;          // the results window
-  FoundItemStore* m_pFoundItemStore = nullptr;  // the results window's found items (saving, scan information)
-  std::atomic<std::uint8_t> m_nConsoleView{0};  // the results window's view: 0 classic, 1 file type, 2 filtered
   ProgressSink* m_pScanProgressDlg = nullptr;   // scanning progress dialog
   ProgressSink* m_pSaveProgressDlg = nullptr;   // saving progress dialog
   Prompt* m_pPrompt = nullptr;                  // the message box (Unattended when null)
@@ -122,24 +124,17 @@ class CORVANApp final : public EngineHost {
   std::shared_ptr<SectorSource> m_pDisk;        // the disk scans read: the mounted image, or a plain file
   SourceList m_sourceList;                      // disk and volume records, selection, partitions
   // The source page's choice: the image type and file chosen (by Browse or
-  // Find) and, after a mount, the texts it shows and the selected volume.
+  // Find); the page itself remembers what it shows after a mount.
   std::uint32_t m_nImageType = 0;               // 1 VMware, 2 VirtualBox, 3 Virtual PC
   std::filesystem::path m_strImagePath;
-  std::string m_strImageKindText;               // "monolithicSparse", "Dynamic", "Fixed", ...
-  std::string m_strImageSizeText;               // FormatSize of the disk's bytes
-  std::u16string m_strSelectedFsText;           // file-system text of the selected volume
-  std::uint8_t m_bVolumeSelected = 0;
 
   // ---- flags shared with workers ----
   std::atomic<std::uint32_t> m_bBusy{0};
   std::atomic<std::uint32_t> m_bAbort{0};
   std::atomic<std::uint32_t> m_bResultsPresent{0};
   std::atomic<std::uint32_t> m_bMaskRunning{0};
-  std::atomic<std::uint32_t> m_bCriticalPhase{0};
   std::atomic<std::uint32_t> m_bFromScanInfo{0};
   std::atomic<std::uint32_t> m_nSourceListState{0};
-  std::atomic<std::uint32_t> m_bImageSource{0};
-  std::atomic<std::uint32_t> m_bScanInfoRestored{0};
   std::atomic<std::uint32_t> m_bSortAscending{0};
   // 0 while a lost-volume search has listed volumes that are not saved as
   // a drive scan: leaving the results window then offers to save them too.
@@ -147,29 +142,20 @@ class CORVANApp final : public EngineHost {
   std::atomic<std::uint32_t> m_nFoundVolumeCount{0};  // volumes all lost-volume searches found; never reset
   std::atomic<std::uint32_t> m_bResumeMode{0};
   std::atomic<std::uint32_t> m_bLostVolOnDisk{0};
-  std::atomic<std::uint32_t> m_bLostVolInImage{0};
   std::atomic<std::uint32_t> m_bQuickVolumeSearch{0};
-  std::atomic<std::uint32_t> m_bScanResumed{0};
   std::atomic<std::uint32_t> m_bSavedScanOpened{0};
   std::atomic<std::uint32_t> m_bScanInfoLoadOk{1};
   std::atomic<std::uint8_t> m_bVolumeOpened{0};
-  std::atomic<std::uint8_t> m_bRegionDialogOpen{0};
 
   // ---- scan choice and bounds ----
   std::uint32_t m_nRecoveryMode = 0;   // 502 Raw, 504 Quick, 505 Deleted, 506 Advance, 511 saved scan
   std::uint8_t m_nAdvanceFsChoice = 0;  // 1 FAT, 2 NTFS, 3 exFAT
-  std::atomic<std::int32_t> m_nNextSyntheticId{0};
-  std::atomic<std::uint64_t> m_nRawFileCount{0};
   std::uint64_t m_nMediaFirstSector = 0;
   std::uint64_t m_nMediaLastSector = 0;
   std::uint64_t m_nRegionFirstSector = 0;
   std::uint64_t m_nRegionLastSector = 0;
   WorkArea m_rcWorkArea;
   std::uint32_t m_nScreenDpi = 0;
-
-  // ---- results-window counters ----
-  std::uint32_t m_nSelCountFat = 0, m_nSelCountNtfs = 0, m_nSelCountExFat = 0;
-  std::uint64_t m_nSelSizeFat = 0, m_nSelSizeNtfs = 0, m_nSelSizeExFat = 0;
 
   // ---- answers of the file-exists dialog ----
   std::uint8_t m_bSkip = 0, m_bSkipAll = 0, m_bRename = 0, m_bRenameAll = 0, m_bOverwrite = 0,
@@ -186,15 +172,11 @@ class CORVANApp final : public EngineHost {
   // ---- paths and texts ----
   std::filesystem::path m_strInstallPath;
   std::filesystem::path m_strSourcePath;
-  std::string m_szScanInfoPath;  // "%d-%b-%Y" date of the last scan-information save
   std::filesystem::path m_scanInfoFile;  // the saved scan a resume (mode 511) opens
-  std::atomic<std::uint32_t> m_bDriveScanSaved{0};  // later volume scans of this run carry form 2
-  std::vector<std::uint8_t> m_pPreviewData;
 
   // ---- file types ----
   std::vector<FileTypeRecord> m_fileTypeList;      // every known type
   std::vector<FileTypeRecord> m_selectedTypeList;  // copies selected for the signature search
-  std::array<std::u16string, 60> m_strIconKeys;
 
   // ---- settings read at start ----
   std::uint32_t m_nSetRaw = 0;
@@ -205,27 +187,35 @@ class CORVANApp final : public EngineHost {
   std::uint8_t m_bFirstDriveLoad = 1;
 
   // ---- log report ----
-  std::string m_strLogTitle;
-  std::string m_strLogFileName;
   std::uint32_t m_bSaveLog = 0;
   std::uint32_t m_bLogReady = 0;
 
+ // ---- saved scans ----
+  // A drive scan was saved in this run: later volume scans carry form 2.
+  bool DriveScanSaved() const { return m_bDriveScanSaved != 0; }
+
  private:
   bool CreateLogFile(const std::filesystem::path& folder);
+
+  // Reached through the host's flags; the engines and the results window
+  // use them through EngineHost.
+  std::atomic<std::uint32_t> m_bCriticalPhase{0};
+  std::atomic<std::int32_t> m_nNextSyntheticId{0};
+  std::atomic<std::uint64_t> m_nRawFileCount{0};
+  std::atomic<std::uint32_t> m_bDriveScanSaved{0};
 
   Profile m_profile;
   ProductKey m_productKey;
   UnattendedPrompt m_unattendedPrompt;
 
+  std::string m_strLogTitle;
+  std::string m_strLogFileName;
   mutable std::mutex m_logMutex;
   std::string m_strLogView;
   std::string m_strLogBanner;
   std::string m_strLogPending;
   std::filesystem::path m_strLogPath;
 };
-
-// Fills the 60 icon keys of the results window's image list.
-void InitFileTypeIconTable(CORVANApp& app);
 
 // Chooses or drops the first type of the full list with this extension and
 // name (compared exactly): selected when `state` is 2, not selected for any

@@ -1,16 +1,13 @@
 // The application's file-type lists (the signature file, the raw types
-// chosen in the settings) and the results window's icon keys.
+// chosen in the settings).
 
 #include <algorithm>
 
 #include "app/CORVANApp.h"
 #include "platform/Folders.h"
 #include "platform/TextConv.h"
-#include "preview/PreviewKinds.h"
 
 namespace corvan {
-
-void InitFileTypeIconTable(CORVANApp& app) { app.m_strIconKeys = IconKeyTable(); }
 
 // ---- file-type lists ----
 

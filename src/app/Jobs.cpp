@@ -2,31 +2,20 @@
 
 #include "app/CORVANApp.h"
 #include "app/SourceSetup.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "platform/TimeFormat.h"
 #include "scan/ScanInfoJobs.h"
 #include "platform/TextConv.h"
-#include "save/CThreadForSavingFiles.h"
 
 namespace corvan {
 
-namespace {
-constexpr unsigned kIdsCantOpenFile = 124;
-constexpr unsigned kIdsProcessStarted = 222;
-constexpr unsigned kIdsProcessCompleted = 231;
-}  // namespace
-
-ScanJob MakeScanJob(CORVANApp& app) {
+ScanJob MakeScanJob(CORVANApp& app, SourceSelection selection) {
   return ScanJob{.host = app,
                  .session = app.m_pScanSession,
-                 .scanResumed = app.m_bScanResumed,
-                 .source = app.m_sourceList.m_pSelectedSource,
-                 .disk = app.m_pDisk,
+                 .selection = std::move(selection),
                  .mode = app.m_nRecoveryMode,
                  .advanceChoice = app.m_nAdvanceFsChoice,
-                 .quickVolumeSearch = app.m_bQuickVolumeSearch != 0,
-                 .mediaFirstSector = app.m_nMediaFirstSector,
-                 .mediaLastSector = app.m_nMediaLastSector,
                  .resetScanState = [&app] { app.ResetScanState(); },
                  // Until the resume page chooses a saved scan there is none to resume.
                  .resumeSavedScan = app.m_scanInfoFile.empty() ? std::function<bool()>{}
@@ -35,9 +24,8 @@ ScanJob MakeScanJob(CORVANApp& app) {
 
 bool CORVANApp::SaveDriveScanInfo(const std::filesystem::path& chosen) {
   const std::filesystem::path path = DriveScanFileName(chosen);
-  m_szScanInfoPath = FormatNow("%d-%b-%Y");
   ScanInfoWriteOptions options;
-  options.savedDate = Utf8ToUtf16(m_szScanInfoPath);
+  options.savedDate = Utf8ToUtf16(FormatNow("%d-%b-%Y"));
   options.indexFile = ScanIndexPath();
   std::vector<SourceRecord> sources;
   for (const auto& r : m_sourceList.m_sources)
@@ -75,9 +63,8 @@ bool SaveScanInformation(CORVANApp& app, const std::filesystem::path& path, cons
     request.image = image;
     request.imageType =
         static_cast<std::uint8_t>(app.m_pImage ? app.m_pImage->State().m_nImageType : app.m_nImageType);
-    request.driveScanSaved = app.m_bDriveScanSaved != 0;
-    app.m_szScanInfoPath = FormatNow("%d-%b-%Y");
-    request.options.savedDate = Utf8ToUtf16(app.m_szScanInfoPath);
+    request.driveScanSaved = app.DriveScanSaved();
+    request.options.savedDate = Utf8ToUtf16(FormatNow("%d-%b-%Y"));
     request.options.indexFile = ScanIndexPath();
     const ScanInfoWriteResult written = SaveVolumeScan(path, request);
     saved = static_cast<bool>(written);
@@ -126,16 +113,14 @@ bool ResumeSavedScan(CORVANApp& app) {
   return true;
 }
 
-LostVolumeJob MakeLostVolumeJob(CORVANApp& app, LostVolumeSink* sink, bool deep, bool imageFlag) {
+LostVolumeJob MakeLostVolumeJob(CORVANApp& app, SourceSelection selection, LostVolumeSink* sink, bool deep,
+                                bool imageFlag) {
   std::u16string path = Utf8ToUtf16(app.m_strSourcePath.string());
   return LostVolumeJob{.host = app,
                        .sources = app.m_sourceList,
-                       .disk = app.m_pDisk,
-                       .source = app.m_sourceList.m_pSelectedSource,
+                       .selection = std::move(selection),
                        .session = app.m_pScanSession,
-                       .foundVolumeCount = app.m_nFoundVolumeCount,
-                       .haveFoundVolumes = app.m_bHaveFoundVolumes,
-                       .resultsPresent = app.m_bResultsPresent,
+                       .volumesFoundBefore = app.m_nFoundVolumeCount,
                        .deep = deep,
                        .imageFlag = imageFlag,
                        .path = std::move(path),
@@ -145,33 +130,44 @@ LostVolumeJob MakeLostVolumeJob(CORVANApp& app, LostVolumeSink* sink, bool deep,
                            [&app] {
                              app.m_bSkip = app.m_bSkipAll = app.m_bRename = app.m_bRenameAll = 0;
                              app.m_bOverwrite = app.m_bOverwriteAll = 0;
-                             app.m_nSelCountFat = app.m_nSelCountNtfs = 0;
-                             app.m_nSelSizeFat = app.m_nSelSizeNtfs = 0;
                              app.FreeResultLists();
+                             app.m_bResultsPresent = 0;
+                           },
+                       // Leaving the results window then offers to save the found volumes too.
+                       .volumeFound =
+                           [&app](std::uint32_t total) {
+                             app.m_nFoundVolumeCount = total;
+                             app.m_bHaveFoundVolumes = 0;
                            }};
 }
 
 SaveJob MakeSaveJob(CORVANApp& app) {
-  SaveJob job{.host = app,
-              .answers = {app.m_bSkip, app.m_bSkipAll, app.m_bRename, app.m_bRenameAll, app.m_bOverwrite,
-                          app.m_bOverwriteAll},
-              .engine = nullptr,
-              .volumeKind = kSaveVolumeFat,
-              .progress = app.m_pSaveProgressDlg,
-              .masks = app.m_saveMasks,
-              .maskExclude = app.m_bSaveMaskExclude};
+  SaveJob job(app);
+  job.progress = app.m_pSaveProgressDlg;
+  job.request.masks = app.m_saveMasks;
+  job.request.maskExclude = app.m_bSaveMaskExclude;
   job.UseEngineOf(*app.m_pScanSession);
   return job;
 }
 
-void TakeSaveOptions(const CORVANApp& app, CThreadForSavingFiles& saver) {
-  saver.m_bCreateZip = app.m_bCreateZip;
-  saver.m_nZipMode = app.m_nZipMode;
-  saver.m_nDestKind = app.m_nDestKind;
-  saver.m_szDest = app.m_szSaveDest;
-  saver.m_ftp = app.m_ftpSettings;
-  saver.m_nSelectMode = app.m_bSaveFullOptions ? 1 : 0;
-  saver.m_nWhichFiles = app.m_bSaveFullOptions ? app.m_nDeletedMode : 0;
+void TakeSaveOptions(const CORVANApp& app, SaveRequest& request) {
+  request.m_bCreateZip = app.m_bCreateZip;
+  request.m_nZipMode = app.m_nZipMode;
+  request.m_nDestKind = app.m_nDestKind;
+  request.m_szDest = app.m_szSaveDest;
+  request.m_ftp = app.m_ftpSettings;
+  request.m_nSelectMode = app.m_bSaveFullOptions ? 1 : 0;
+  request.m_nWhichFiles = app.m_bSaveFullOptions ? app.m_nDeletedMode : 0;
+}
+
+void KeepSaveAnswers(CORVANApp& app, const SaveJobResult& result) {
+  const FileExistAnswers& a = result.answers;
+  app.m_bSkip = a.m_bSkip;
+  app.m_bSkipAll = a.m_bSkipAll;
+  app.m_bRename = a.m_bRename;
+  app.m_bRenameAll = a.m_bRenameAll;
+  app.m_bOverwrite = a.m_bOverwrite;
+  app.m_bOverwriteAll = a.m_bOverwriteAll;
 }
 
 }  // namespace corvan

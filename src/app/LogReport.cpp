@@ -4,6 +4,7 @@
 #include <fcntl.h>
 
 #include "app/CORVANApp.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "platform/FileHandle.h"
 #include "platform/Folders.h"
@@ -12,9 +13,6 @@
 namespace corvan {
 
 namespace {
-constexpr unsigned kIdsProductTitle = 102;
-constexpr unsigned kIdsLogReport = 119;
-constexpr unsigned kIdsLastCheck = 120;
 
 std::string Rule(char c, int n) { return std::string(static_cast<std::size_t>(n), c); }
 
@@ -103,13 +101,17 @@ bool CORVANApp::CreateLogFile(const std::filesystem::path& folder) {
   return false;
 }
 
+std::filesystem::path CORVANApp::LogBaseFolder(const std::string& setting) {
+  return setting.empty() ? UserDataFolder() : std::filesystem::path(setting);
+}
+
 void CORVANApp::OpenLog() {
   m_bSaveLog = static_cast<std::uint32_t>(m_profile.GetInt("LOG", "SaveLog", 0));
   const std::string logPath = m_profile.GetString("LOG", "LogPath", "");
   m_profile.WriteString("LOG", "LogPath", logPath);
 
   // An empty setting, or a folder that cannot be made, means the user's data folder.
-  std::filesystem::path folder = (logPath.empty() ? UserDataFolder() : std::filesystem::path(logPath)) / "Log";
+  std::filesystem::path folder = LogBaseFolder(logPath) / "Log";
   if (!EnsureFolder(folder)) {
     folder = UserDataFolder() / "Log";
     EnsureFolder(folder);

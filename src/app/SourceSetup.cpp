@@ -5,14 +5,10 @@
 #include <string>
 
 #include "app/CORVANApp.h"
+#include "core/StringIds.h"
 #include "sources/PartitionWalk.h"
 
 namespace corvan {
-
-namespace {
-constexpr unsigned kIdsImageNotUsable = 592;
-constexpr unsigned kIdsRawOnly = 593;
-}  // namespace
 
 std::uint32_t ImageTypeForPath(const std::filesystem::path& path) {
   std::string ext = path.extension().string();
@@ -51,7 +47,7 @@ MountOutcome MountAndListSources(CORVANApp& app, std::uint32_t imageType, const 
   }
   // Only the disk can be offered, for Raw Recovery.
   BuildSourceList(list, imageType, 1);
-  outcome.messageId = kIdsRawOnly;
+  outcome.messageId = kIdsImageCorrupt;
   return outcome;
 }
 
@@ -64,6 +60,14 @@ void SelectSourceRecord(CORVANApp& app, SourceRecord& record) {
   app.m_nMediaLastSector = sectors;
   app.m_nRegionFirstSector = app.m_nMediaFirstSector;
   app.m_nRegionLastSector = app.m_nMediaLastSector;
+}
+
+SourceSelection CurrentSelection(const CORVANApp& app) {
+  return SourceSelection{.source = app.m_sourceList.m_pSelectedSource,
+                         .disk = app.m_pDisk,
+                         .mediaFirstSector = app.m_nMediaFirstSector,
+                         .mediaLastSector = app.m_nMediaLastSector,
+                         .quickVolumeSearch = app.m_bQuickVolumeSearch != 0};
 }
 
 SourceRecord* SelectSource(CORVANApp& app, std::uint16_t index) {

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <filesystem>
 
+#include "sources/SourceSelection.h"
+
 namespace corvan {
 
 class CORVANApp;
@@ -30,5 +32,9 @@ SourceRecord* SelectSource(CORVANApp& app, std::uint16_t index);
 // The same for a record of the source list itself, where indexes may repeat
 // (volumes loaded from a saved drive scan keep the indexes they were saved with).
 void SelectSourceRecord(CORVANApp& app, SourceRecord& record);
+
+// The selection the source page and the options panel have made, as the
+// value a window hands to the job it starts.
+SourceSelection CurrentSelection(const CORVANApp& app);
 
 }  // namespace corvan

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "console/TextMatch.h"
 
@@ -11,7 +12,6 @@ namespace corvan {
 
 namespace {
 
-constexpr unsigned kIdsTotal = 110, kIdsIn = 112, kIdsFiles = 113, kIdsFolders = 114, kIdsEntriesProcessed = 371;
 // Items tested under one hold of the store's lock.
 constexpr std::size_t kStretch = 16384;
 

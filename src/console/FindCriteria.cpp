@@ -3,14 +3,13 @@
 #include <algorithm>
 
 #include "core/Prompt.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "console/TextMatch.h"
 
 namespace corvan {
 
 namespace {
-
-constexpr unsigned kIdsAtLeast = 363, kIdsAtMost = 364, kIdsNoMatch = 366;
 
 bool CharMatches(char16_t patternChar, char16_t c, bool matchCase) {
   return patternChar == u'?' || CharsEqual(patternChar, c, matchCase);

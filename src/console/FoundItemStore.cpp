@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <unordered_set>
 
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "console/FileTypeCategory.h"
 #include "platform/TextConv.h"
@@ -11,7 +12,6 @@ namespace corvan {
 
 namespace {
 
-constexpr unsigned kIdsLostFolders = 115;
 constexpr std::uint8_t kInClassicTree = 0x01;
 constexpr std::uint8_t kInTypeTree = 0x02;
 

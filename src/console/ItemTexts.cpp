@@ -4,15 +4,12 @@
 #include <ctime>
 
 #include "core/AppServices.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 
 namespace corvan {
 
 namespace {
-
-constexpr unsigned kIdsTotal = 110, kIdsMarked = 111, kIdsIn = 112, kIdsFiles = 113, kIdsFolders = 114;
-constexpr unsigned kIdsFolder = 105, kIdsFile = 106, kIdsDeletedFolder = 107, kIdsDeletedFile = 108;
-constexpr unsigned kIdsCompressed = 117, kIdsEncrypted = 118;
 
 constexpr std::uint32_t kColourCompressed = 0xFF0000;  // blue
 constexpr std::uint32_t kColourEncrypted = 0x0D9213;   // green

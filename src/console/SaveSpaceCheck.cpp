@@ -8,14 +8,11 @@
 #include <cstring>
 #include <system_error>
 
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "console/FoundItemStore.h"
 
 namespace corvan {
-
-namespace {
-constexpr unsigned kIdsInsufficientSpace = 324, kIdsRequiredSpace = 325, kIdsAvailableSpace = 326;
-}  // namespace
 
 std::uint64_t RequiredSaveBytes(const FoundItemStore& store, int view, bool wholeVolume, std::uint8_t whichFiles,
                                 std::uint64_t engineTotal) {

@@ -1,18 +1,10 @@
 #include "core/EngineHost.h"
 
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "platform/TimeFormat.h"
 
 namespace corvan {
-
-namespace {
-constexpr unsigned kIdsProcessStarted = 222;
-constexpr unsigned kIdsStartedOn = 223;
-constexpr unsigned kIdsProcessCompleted = 231;
-constexpr unsigned kIdsCompletedOn = 232;
-constexpr unsigned kIdsProcessAborted = 235;
-constexpr unsigned kIdsAbortedOn = 236;
-}  // namespace
 
 void EngineHost::LogProcessStarted() {
   AppendLog(LoadString(kIdsProcessStarted), false);

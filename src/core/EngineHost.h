@@ -60,8 +60,6 @@ class EngineHost {
   // Files Raw Recovery has carved in this scan; names of files with a name
   // suffix are numbered by it.
   virtual std::atomic<std::uint64_t>& RawFileCount() = 0;
-  // Where a whole found file is read for its preview.
-  virtual std::vector<std::uint8_t>& PreviewData() = 0;
 };
 
 }  // namespace corvan

@@ -2,12 +2,12 @@
 
 #include <algorithm>
 
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 
 namespace corvan {
 
 namespace {
-constexpr unsigned kIdsEntriesFound = 116;
 
 NullFoundItemSink g_noResults;
 NullProgressSink g_noProgress;

@@ -38,7 +38,6 @@ class HeadlessHost final : public EngineHost {
   std::uint32_t RawSetting() const override { return m_nSetRaw; }
   std::vector<FileTypeRecord>& SelectedTypeList() override { return m_selectedTypeList; }
   std::atomic<std::uint64_t>& RawFileCount() override { return m_nRawFileCount; }
-  std::vector<std::uint8_t>& PreviewData() override { return m_previewData; }
 
  private:
   FoundItemSink* m_pResults = nullptr;
@@ -57,7 +56,6 @@ class HeadlessHost final : public EngineHost {
   std::uint32_t m_nRecoveryMode = 0;
   std::uint32_t m_nSetRaw = 0;
   std::vector<FileTypeRecord> m_selectedTypeList;
-  std::vector<std::uint8_t> m_previewData;
 };
 
 }  // namespace corvan

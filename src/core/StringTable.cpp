@@ -14,7 +14,9 @@ struct Entry {
 
 constexpr Entry kStrings[] = {
 #define CORVAN_STRING(id, text) {id, text},
+#define CORVAN_NAMED_STRING(id, name, text) {id, text},
 #include "../../resources/strings.inc"
+#undef CORVAN_NAMED_STRING
 #undef CORVAN_STRING
 };
 

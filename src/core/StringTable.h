@@ -1,5 +1,6 @@
 #pragma once
-// The program's numbered texts, kept in resources/strings.inc.
+// The program's numbered texts, kept in resources/strings.inc; their names
+// (kIds...) are in core/StringIds.h, made from the same file.
 
 #include <string>
 

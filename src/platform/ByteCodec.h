@@ -45,9 +45,6 @@ inline void PutLE64(std::uint8_t* p, std::uint64_t v) {
 inline void PutBE32(std::uint8_t* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * (3 - i)));
 }
-inline void PutBE64(std::uint8_t* p, std::uint64_t v) {
-  for (int i = 0; i < 8; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * (7 - i)));
-}
 
 // Reads a UTF-16LE text field of `units` code units; the text ends at the
 // first NUL or at the end of the field, whichever comes first.

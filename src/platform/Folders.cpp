@@ -1,6 +1,7 @@
 #include "platform/Folders.h"
 
 #include <pwd.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -93,6 +94,16 @@ fs::path ProcessWorkFolder() {
 void RemoveProcessWorkFolder() {
   std::error_code ec;
   fs::remove_all(UserCacheFolder() / ("work-" + std::to_string(::getpid())), ec);
+}
+
+fs::path MakePrivateFolder(const fs::path& parent, std::string_view stem) {
+  std::error_code ec;
+  fs::path base = parent.empty() ? fs::temp_directory_path(ec) : parent;
+  if (ec || base.empty()) base = "/tmp";
+  std::string pattern = (base / (std::string(stem) + "XXXXXX")).string();
+  // mkdtemp makes the folder with mode 0700, under a name no one can guess.
+  if (!::mkdtemp(pattern.data())) return {};
+  return pattern;
 }
 
 }  // namespace corvan

@@ -2,6 +2,7 @@
 // Where the program finds its read-only resources and where it may write.
 
 #include <filesystem>
+#include <string_view>
 
 namespace corvan {
 
@@ -22,5 +23,10 @@ void RemoveProcessWorkFolder();
 
 // Creates `folder` and its parents; true when it exists afterwards.
 bool EnsureFolder(const std::filesystem::path& folder);
+
+// Makes a new folder `stem` + six random characters in `parent` (the
+// system's temporary folder when empty), readable by its owner only, so no
+// one else can place a file or a link in it. Empty path on failure.
+std::filesystem::path MakePrivateFolder(const std::filesystem::path& parent, std::string_view stem);
 
 }  // namespace corvan

@@ -106,9 +106,10 @@ OfficeRender RenderOfficeToPdf(const std::filesystem::path& program, const std::
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    // The others die a moment later; while any is left the group keeps its
-    // id, so asking after it (signal 0) can reach no other process.
-    for (int i = 0; i < 200 && ::kill(-pid, 0) == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // The others die a moment later (seconds on a loaded machine, as the
+    // converter frees its memory); while any is left the group keeps its id,
+    // so asking after it (signal 0) can reach no other process.
+    for (int i = 0; i < 1000 && ::kill(-pid, 0) == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   };
   for (;;) {
     siginfo_t info{};

@@ -77,11 +77,4 @@ bool CopyPreviewFile(ScanEngine& engine, const FoundItemInfo& item, std::uint64_
   return ok && !cancel.Cancelled() && walk.bytes > 0;
 }
 
-bool WritePrivateFile(const std::filesystem::path& file, const std::vector<std::uint8_t>& bytes) {
-  const int fd = CreatePrivate(file);
-  if (fd < 0) return false;
-  const bool ok = WriteAll(fd, bytes.data(), bytes.size());
-  return ::close(fd) == 0 && ok;
-}
-
 }  // namespace corvan

@@ -34,7 +34,4 @@ PreviewBytes ReadPreviewBytes(ScanEngine& engine, const FoundItemInfo& item, std
 bool CopyPreviewFile(ScanEngine& engine, const FoundItemInfo& item, std::uint64_t limit,
                      const std::filesystem::path& file, const PreviewCancel& cancel);
 
-// Writes `bytes` to `file` the same way.
-bool WritePrivateFile(const std::filesystem::path& file, const std::vector<std::uint8_t>& bytes);
-
 }  // namespace corvan

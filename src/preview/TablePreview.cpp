@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <unordered_map>
 
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "platform/ByteCodec.h"
 #include "platform/TextConv.h"
@@ -451,7 +452,7 @@ bool ReadMdfTables(ByteSource& source, std::u16string_view name, std::vector<Mdf
 }
 
 std::vector<TableGrid::Column> MdfGridColumns() {
-  return {{Text(247), 220, false}, {Text(248), 100, true}, {Text(130), 80, true}, {u"NULL", 100, false}};
+  return {{Text(kIdsNameHeading), 220, false}, {Text(kIdsDataTypeHeading), 100, true}, {Text(kIdsSizeHeading), 80, true}, {u"NULL", 100, false}};
 }
 
 TableGrid MdfColumnsGrid(const MdfTable& table) {

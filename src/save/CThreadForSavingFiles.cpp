@@ -1,58 +1,35 @@
 #include "save/CThreadForSavingFiles.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "core/AppServices.h"
 #include "core/EngineHost.h"
+#include "core/NameSanitiser.h"
 #include "core/ScanEngine.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "platform/TextConv.h"
 #include "platform/TimeFormat.h"
-#include "core/NameSanitiser.h"
-#include "save/OutputWriter.h"
 
 namespace corvan {
 
 namespace {
 
-constexpr unsigned kIdsFolder = 105;
-constexpr unsigned kIdsFile = 106;
-constexpr unsigned kIdsRecoveringFile = 340;
-constexpr unsigned kIdsDiskReadError = 341;
-constexpr unsigned kIdsErrorReadingCluster = 342;
-constexpr unsigned kIdsRecovered = 344;
-constexpr unsigned kIdsPartiallyRecovered = 345;
-constexpr unsigned kIdsSkipped = 346;
-constexpr unsigned kIdsCopy = 347;
-constexpr unsigned kIdsCannotConnect = 339;
-constexpr unsigned kIdsConnectionTerminated = 343;
-
 constexpr const char* kProcessFailed = "Process failed";
 constexpr const char* kFailedOn = "Failed on:";
-constexpr const char* kSingleZipName = "Recovered Data.zip";
-constexpr std::uint32_t kMaxCopyIndex = 1'000'000;
-
-// A destination that refuses every write.
-bool Unwritable(int err) { return err == EROFS; }
-// No room for this file; a smaller one may still fit.
-bool OutOfRoom(int err) { return err == ENOSPC || err == EDQUOT; }
-
-std::string ErrorText(int err) { return std::strerror(err ? err : EIO); }
 
 NullProgressSink g_noProgress;
 
 }  // namespace
 
 CThreadForSavingFiles::CThreadForSavingFiles(SaveJob job, SaveItemWalk& walk, SaveDecisions& decisions)
-    : job_(std::move(job)), host_(job_.host), answers_(job_.answers), walk_(walk), decisions_(decisions) {
-  m_nVolumeKind = job_.volumeKind;
-}
+    : job_(std::move(job)),
+      host_(job_.host),
+      walk_(walk),
+      decisions_(decisions),
+      log_(host_),
+      dest_(MakeSaveDestination(job_, log_)) {}
 
 CThreadForSavingFiles::~CThreadForSavingFiles() { Join(); }
 
@@ -66,119 +43,71 @@ void CThreadForSavingFiles::Start(std::function<void()> onEnd) {
 void CThreadForSavingFiles::Join() { worker_.Join(); }
 
 void CThreadForSavingFiles::Run() {
-  result_ = SaveJobResult{};
-  firstFailure_.clear();
-  foldersFailed_ = 0;
+  log_.Reset();
   folders_.clear();
   walkNames_.clear();
   skipping_ = false;
-  stop_ = false;
-  ftpLost_ = false;
-  writer_ = m_pWriter ? m_pWriter : &DefaultOutputWriter();
   progress_ = job_.progress ? job_.progress : &g_noProgress;
 
   host_.FlushLog();
   host_.BusyFlag() = 1;
   host_.AbortFlag() = 0;
-  answers_.m_bSkip = answers_.m_bSkipAll = answers_.m_bRename = answers_.m_bRenameAll = answers_.m_bOverwrite =
-      answers_.m_bOverwriteAll = 0;
+  answers_ = FileExistAnswers{};
 
   // The job's engine and its cluster size.
   engine_ = job_.engine;
   clusterBytes_ = engine_ ? engine_->ClusterBytes() : 0;
   if (clusterBytes_ == 0) clusterBytes_ = 4096;
 
+  SaveJobResult& result = log_.Result();
   // A server that cannot be reached: nothing was started.
-  if (m_nDestKind != 1 || ConnectFtp()) {
+  if (dest_->Connect()) {
     host_.AppendLog(LoadString(kIdsRecoveringFile), true);
     host_.LogProcessStarted();
 
     Job();
-    if ((result_.failed > 0 || foldersFailed_ > 0) && !result_.failedJob) {
+    if ((result.failed > 0 || log_.FoldersFailed() > 0) && !result.failedJob) {
       // Files that could not be written make the job a failure, not a
       // success; one message at the end rather than one per file.
-      result_.failedJob = true;
-      result_.failure = std::to_string(result_.failed) + " file(s)";
-      if (foldersFailed_ > 0) result_.failure += " and " + std::to_string(foldersFailed_) + " folder(s)";
-      result_.failure += " could not be saved.";
-      if (!firstFailure_.empty()) result_.failure += " The first: " + firstFailure_ + ".";
-      host_.GetPrompt().MessageBox(result_.failure, kPicError, kMbOk);
+      result.failedJob = true;
+      result.failure = std::to_string(result.failed) + " file(s)";
+      if (log_.FoldersFailed() > 0) result.failure += " and " + std::to_string(log_.FoldersFailed()) + " folder(s)";
+      result.failure += " could not be saved.";
+      if (!log_.FirstFailure().empty()) result.failure += " The first: " + log_.FirstFailure() + ".";
+      host_.GetPrompt().MessageBox(result.failure, kPicError, kMbOk);
     }
   }
-  ftp_.reset();
+  dest_->Disconnect();
 
-  if (result_.failedJob) {
+  if (result.failedJob) {
     host_.AppendLog(kProcessFailed, false);
     host_.AppendLog(kFailedOn + FormatLogTime(Now()), false);
   } else if (host_.AbortFlag()) {
-    result_.aborted = true;
+    result.aborted = true;
     host_.LogProcessEnded(true);
   } else {
     host_.LogProcessEnded(false);
   }
+  result.answers = answers_;
   host_.BusyFlag() = 0;
   host_.FlushLog();
 }
 
-void CThreadForSavingFiles::EndJob(const std::string& message) {
-  if (stop_) return;
-  stop_ = true;
-  result_.failedJob = true;
-  result_.failure = message;
-  host_.AppendLog("ERROR!  " + message, false);
-  host_.GetPrompt().MessageBox(message, kPicError, kMbOk);
-}
-
-void CThreadForSavingFiles::NoteFailure(const std::string& message) {
-  host_.AppendLog("ERROR!  " + message, false);
-  if (firstFailure_.empty()) firstFailure_ = message;
-}
-
-void CThreadForSavingFiles::WriteFailure(const std::string& message, int err, const LocalFolder& where) {
-  // Called once the failed file is cut back and removed, so its space
-  // counts as free again.
-  const LocalFolder& folder = where.IsOpen() ? where : destRoot_;
-  const bool nothingFits =
-      Unwritable(err) || (OutOfRoom(err) && folder.IsOpen() && !writer_->HasRoom(folder.Descriptor()));
-  if (nothingFits) {
-    EndJob(message + ". Saving stopped.");
-  } else {
-    NoteFailure(message);
-  }
-}
-
 void CThreadForSavingFiles::Job() {
-  if (m_nDestKind == 1) {
-    m_bCreateZip = 0;  // an FTP destination takes plain files only
-  } else {
-    std::filesystem::path dest = m_szDest;
-    if (dest.empty()) {
-      EndJob("No destination folder was chosen.");
-      return;
-    }
-    std::error_code ec;
-    if (dest.is_relative()) dest = std::filesystem::current_path(ec) / dest;
-    int err = 0;
-    if (!destRoot_.OpenRoot(dest, err)) {
-      EndJob("Cannot open the destination folder " + dest.string() + ": " + ErrorText(err));
-      return;
-    }
-  }
-  progress_->SetRange(0, m_nFileCount);
+  if (!dest_->Open()) return;
+  progress_->SetRange(0, job_.request.m_nFileCount);
   progress_->SetStep(1);
-
-  const bool singleZip = m_bCreateZip && m_nZipMode == 1;
-  if (singleZip && !OpenSingleZip()) return;
+  if (!BeginJobFile()) return;
 
   SaveWalkEntry entry;
   bool aborted = false;
-  while ((!stop_ || ftpLost_) && walk_.Next(entry)) {
+  while ((!log_.Stopped() || dest_->Lost()) && walk_.Next(entry)) {
     if (entry.folder) {
       walkNames_.resize(entry.depth);
       walkNames_.push_back(entry.depth == 0 ? std::string() : SanitiseName(entry.name).name);
     }
-    if (ftpLost_) {
-      // The server is gone: what is left of the walk is only logged.
+    if (dest_->Lost()) {
+      // The destination is gone: what is left of the walk is only logged.
       if (!entry.folder) LogUnsaved(entry);
       continue;
     }
@@ -186,7 +115,7 @@ void CThreadForSavingFiles::Job() {
       if (entry.depth > skipDepth_) continue;
       skipping_ = false;
     }
-    while (!folders_.empty() && folders_.back().entry.depth >= entry.depth) LeaveFolder(false);
+    while (!folders_.empty() && folders_.back().depth >= entry.depth) LeaveFolder(false);
     if (host_.AbortFlag()) {
       aborted = true;
       break;
@@ -200,18 +129,34 @@ void CThreadForSavingFiles::Job() {
     }
     if (folders_.empty()) continue;  // a walk always opens with its folder
     if (!Selected(entry)) continue;
-    if (SaveFile(entry, folders_.back().deleted)) walk_.ItemDone(entry);
+    if (SaveFile(entry, folders_.back().record.IsDeleted())) walk_.ItemDone(entry);
   }
-  aborted = aborted || host_.AbortFlag() || stop_;
+  aborted = aborted || host_.AbortFlag() || log_.Stopped();
   while (!folders_.empty()) LeaveFolder(aborted);
-  if (singleZip) CloseSingleZip();
+  dest_->End();
+}
+
+bool CThreadForSavingFiles::BeginJobFile() {
+  const std::string name = dest_->JobFileName();
+  if (name.empty()) return true;
+  const Resolution r = ResolveExistingName(name, 0);
+  if (r.noFreeName) {
+    log_.EndJob("No free name for " + dest_->Shown(name));
+    return false;
+  }
+  if (!r.save) {
+    host_.AppendLog(name + " " + LoadString(kIdsSkipped), false);
+    return false;
+  }
+  return dest_->BeginJobFile(r.name, r.replace);
 }
 
 CThreadForSavingFiles::Choice CThreadForSavingFiles::ChoiceFor(const SaveWalkEntry& entry) const {
-  if (!MatchFileMasks(entry.name, job_.masks, job_.maskExclude)) return Choice::Leave;
-  if (m_nSelectMode != 1) return Choice::Save;
+  const SaveRequest& request = job_.request;
+  if (!MatchFileMasks(entry.name, request.masks, request.maskExclude)) return Choice::Leave;
+  if (request.m_nSelectMode != 1) return Choice::Save;
   const bool deleted = entry.record.IsDeleted();
-  switch (m_nWhichFiles) {
+  switch (request.m_nWhichFiles) {
     case 0: return deleted ? Choice::CountOff : Choice::Save;
     case 1: return Choice::Save;
     case 2: return deleted ? Choice::Save : Choice::CountOff;
@@ -226,91 +171,28 @@ bool CThreadForSavingFiles::Selected(const SaveWalkEntry& entry) {
   return choice == Choice::Save;
 }
 
-std::string CThreadForSavingFiles::FolderText() const {
-  if (m_nDestKind == 1) {
-    if (folders_.empty()) return {};
-    const std::string& remote = folders_.back().remote;
-    return remote == "/" ? remote : remote + "/";
-  }
-  if (m_bCreateZip && m_nZipMode == 1) {
-    std::string text = m_szZipPath + "/";
-    for (std::size_t i = 1; i < folders_.size(); ++i) text += folders_[i].component + "/";
-    return text;
-  }
-  if (folders_.empty() || !folders_.back().dir.IsOpen()) return {};
-  std::string text = folders_.back().dir.DisplayPath().string();
-  if (text.empty() || text.back() != '/') text += '/';
-  return text;
-}
-
 void CThreadForSavingFiles::LogNameChange(const std::u16string& original, const std::string& saved) {
   host_.AppendLog("Name \"" + LogSafeName(original) + "\" saved as \"" + saved + "\"", false);
 }
 
 bool CThreadForSavingFiles::EnterFolder(const SaveWalkEntry& entry) {
-  Folder folder;
-  folder.entry = entry;
-  folder.deleted = entry.record.IsDeleted();
-  const bool singleZip = m_bCreateZip && m_nZipMode == 1;
-  if (m_nDestKind == 1) {
-    const std::string name = folders_.empty() ? std::string() : SanitiseName(entry.name).name;
-    if (!folders_.empty() && name != Utf16ToUtf8(entry.name)) LogNameChange(entry.name, name);
-    if (!EnterFtpFolder(folder, name)) return false;
-  } else if (folders_.empty()) {
-    // The walk's first folder stands for the destination itself.
-    folder.component.clear();
-    if (!singleZip) {
-      int err = 0;
-      if (!folder.dir.Duplicate(destRoot_, err)) {
-        WriteFailure("Cannot open the folder " + destRoot_.DisplayPath().string() + ": " + ErrorText(err), err,
-                     destRoot_);
-        return false;
-      }
-    }
-  } else {
-    const SanitisedName name = SanitiseName(entry.name);
-    folder.component = name.name;
-    if (name.changed) LogNameChange(entry.name, name.name);
-    if (!singleZip) {
-      const Folder& parent = folders_.back();
-      int err = 0;
-      std::string use = name.name;
-      const LocalFolder::Entry there = parent.dir.IsOpen() ? parent.dir.Probe(use) : LocalFolder::Entry{};
-      if (there.exists && !there.directory) {
-        // A file or link holds the name (two names may sanitise alike):
-        // the folder takes the first free copy name instead.
-        use = FirstFreeCopyName(LocalProbe(parent.dir), use);
-        host_.AppendLog("Saved as " + use, false);
-      }
-      if (!parent.dir.IsOpen() || use.empty() || !folder.dir.OpenSubfolder(parent.dir, use, err)) {
-        WriteFailure("Cannot create the folder " + (parent.dir.DisplayPath() / use).string() + ": " +
-                         ErrorText(err),
-                     err, parent.dir);
-        return false;
-      }
-    }
+  // The walk's first folder stands for the destination itself.
+  std::string name;
+  if (!folders_.empty()) {
+    const SanitisedName clean = SanitiseName(entry.name);
+    if (clean.changed) LogNameChange(entry.name, clean.name);
+    name = clean.name;
   }
-  folders_.push_back(std::move(folder));
-  progress_->SetStatusText(LoadString(kIdsFolder) + ": " + FolderText());
+  if (!dest_->EnterFolder(name)) return false;
+  folders_.push_back(entry);
+  progress_->SetStatusText(LoadString(kIdsFolder) + ": " + dest_->FolderText());
   return true;
 }
 
 void CThreadForSavingFiles::LeaveFolder(bool aborted) {
-  walk_.FolderDone(folders_.back().entry, aborted);
+  walk_.FolderDone(folders_.back(), aborted);
   folders_.pop_back();
-}
-
-CThreadForSavingFiles::NameProbe CThreadForSavingFiles::LocalProbe(const LocalFolder& dir) {
-  return [&dir](const std::string& name) { return dir.Probe(name); };
-}
-
-std::string CThreadForSavingFiles::FirstFreeCopyName(const NameProbe& probe, const std::string& name) const {
-  const std::string copy = LoadString(kIdsCopy);
-  for (std::uint32_t n = 1; n < kMaxCopyIndex && !stop_; ++n) {
-    const std::string candidate = SanitiseName(std::string_view(copy + std::to_string(n) + "_" + name)).name;
-    if (!probe(candidate).exists) return candidate;
-  }
-  return {};
+  dest_->LeaveFolder();
 }
 
 void CThreadForSavingFiles::RecordAnswer(FileExistAnswer answer) {
@@ -323,15 +205,14 @@ void CThreadForSavingFiles::RecordAnswer(FileExistAnswer answer) {
   answers_.m_bOverwriteAll = answer == FileExistAnswer::OverwriteAll;
 }
 
-CThreadForSavingFiles::Resolution CThreadForSavingFiles::ResolveExistingName(const NameProbe& probe,
-                                                                            const std::string& name,
+CThreadForSavingFiles::Resolution CThreadForSavingFiles::ResolveExistingName(const std::string& name,
                                                                             std::uint64_t newSize) {
   Resolution r;
   r.name = name;
   // A Rename answer is checked again like any other name.
-  for (int round = 0; round < 1000 && !stop_; ++round) {
-    const LocalFolder::Entry existing = probe(r.name);
-    if (stop_) break;
+  for (int round = 0; round < 1000 && !log_.Stopped(); ++round) {
+    const SaveDestination::Entry existing = dest_->Probe(r.name);
+    if (log_.Stopped()) break;
     if (!existing.exists) {
       r.save = true;
       return r;
@@ -341,31 +222,26 @@ CThreadForSavingFiles::Resolution CThreadForSavingFiles::ResolveExistingName(con
       return r;
     }
     if (answers_.m_bSkipAll) return Resolution{};
-    if (answers_.m_bRenameAll) {
-      r.name = FirstFreeCopyName(probe, r.name);
-      r.save = !r.name.empty() && !stop_;
-      return r;
-    }
+    if (answers_.m_bRenameAll) return CopyNameResolution(dest_->FirstFreeCopyName(r.name));
     FileExistQuestion q;
     q.name = Utf8ToUtf16(r.name);
     q.existingSize = existing.size;
     q.newSize = newSize;
-    q.proposedName = Utf8ToUtf16(FirstFreeCopyName(probe, r.name));
-    if (stop_) break;
+    q.proposedName = Utf8ToUtf16(dest_->FirstFreeCopyName(r.name));
+    if (log_.Stopped()) break;
     std::u16string renameTo = q.proposedName;
     const FileExistAnswer answer = decisions_.AskFileExists(q, renameTo);
     RecordAnswer(answer);
     switch (answer) {
       case FileExistAnswer::Rename: {
+        // Nothing typed over an empty proposal: no free name was found.
+        if (renameTo.empty()) return CopyNameResolution({});
         const SanitisedName chosen = SanitiseName(renameTo);
         if (chosen.changed) LogNameChange(renameTo, chosen.name);
         r.name = chosen.name;
         continue;
       }
-      case FileExistAnswer::RenameAll:
-        r.name = FirstFreeCopyName(probe, r.name);
-        r.save = !r.name.empty() && !stop_;
-        return r;
+      case FileExistAnswer::RenameAll: return CopyNameResolution(dest_->FirstFreeCopyName(r.name));
       case FileExistAnswer::Overwrite:
       case FileExistAnswer::OverwriteAll:
         r.save = r.replace = true;
@@ -378,6 +254,20 @@ CThreadForSavingFiles::Resolution CThreadForSavingFiles::ResolveExistingName(con
     }
   }
   return Resolution{};
+}
+
+CThreadForSavingFiles::Resolution CThreadForSavingFiles::CopyNameResolution(std::string name) const {
+  Resolution r;
+  if (log_.Stopped()) return r;
+  r.noFreeName = name.empty();
+  r.save = !r.noFreeName;
+  r.name = std::move(name);
+  return r;
+}
+
+void CThreadForSavingFiles::NoFreeName(const std::string& shown) {
+  log_.NoteFailure("No free name for " + shown + ": it and " + LoadString(kIdsCopy) + "1_ to " + LoadString(kIdsCopy) +
+              std::to_string(dest_->CopyIndexLimit()) + "_ of it are taken");
 }
 
 bool CThreadForSavingFiles::AskAbortIfRequested(const std::u16string& displayName, CopyState& state) {
@@ -394,7 +284,7 @@ bool CThreadForSavingFiles::AskAbortIfRequested(const std::u16string& displayNam
   return true;
 }
 
-CThreadForSavingFiles::CopyEnd CThreadForSavingFiles::CopyData(const FoundItemInfo& readItem,
+CopyEnd CThreadForSavingFiles::CopyData(const FoundItemInfo& readItem,
                                                                const std::u16string& displayName,
                                                                const BlockWrite& write, CopyState& state) {
   const std::uint64_t cb = clusterBytes_;
@@ -491,7 +381,7 @@ bool CThreadForSavingFiles::SaveFile(const SaveWalkEntry& entry, bool folderDele
   progress_->StepIt();
 
   const SanitisedName name = SanitiseName(entry.name);
-  host_.AppendLog(FolderText() + name.name, false);
+  host_.AppendLog(dest_->FolderText() + name.name, false);
   if (name.changed) LogNameChange(entry.name, name.name);
   progress_->SetSectorText(LoadString(kIdsFile) + ": " + name.name);
 
@@ -499,410 +389,83 @@ bool CThreadForSavingFiles::SaveFile(const SaveWalkEntry& entry, bool folderDele
   // folder: its data is taken as one run from its first cluster, as for a
   // deleted file.
   FoundItemInfo readItem = entry.record;
-  if (folderDeleted && m_nVolumeKind != kSaveVolumeNtfs) readItem.flags |= kItemDeleted;
+  if (folderDeleted && job_.volumeKind != kSaveVolumeNtfs) readItem.flags |= kItemDeleted;
 
   CopyState state;
-  bool opened = false;
-  bool skipped = false;
-  if (m_nDestKind == 1) SaveToFtpFile(entry, readItem, name.name, state, opened, skipped);
-  else if (!m_bCreateZip) SaveToLocalFile(entry, readItem, name.name, state, opened, skipped);
-  else if (m_nZipMode == 0) SaveToOwnZip(entry, readItem, name.name, state, opened, skipped);
-  else SaveToSingleZip(entry, readItem, name.name, state, opened);
+  const FileEnd end = WriteFile(entry, readItem, name.name, state);
 
   if (state.answer == static_cast<int>(AbortAnswer::SaveFileAndAbort)) {
     host_.AbortFlag() = 1;
     host_.BusyFlag() = 0;
   }
-  if (opened) {
+  SaveJobResult& result = log_.Result();
+  if (end == FileEnd::Saved) {
     if (state.complete) {
       host_.AppendLog(LoadString(kIdsRecovered), false);
-      ++result_.recovered;
+      ++result.recovered;
     } else {
       host_.AppendLog(LoadString(kIdsPartiallyRecovered), false);
-      ++result_.partial;
+      ++result.partial;
     }
     return true;
   }
-  if (skipped && !stop_) {
+  if (end == FileEnd::Skipped && !log_.Stopped()) {
     host_.AppendLog(LoadString(kIdsSkipped), false);
-    ++result_.skipped;
+    ++result.skipped;
     return true;
   }
-  ++result_.failed;
+  ++result.failed;
   return false;
 }
 
-bool CThreadForSavingFiles::SaveToLocalFile(const SaveWalkEntry& entry, const FoundItemInfo& readItem,
-                                            const std::string& name, CopyState& state, bool& opened,
-                                            bool& skipped) {
-  const LocalFolder& dir = folders_.back().dir;
-  int fd = -1;
-  std::string target;
-  for (int attempt = 0; attempt < 3 && fd < 0; ++attempt) {
-    const Resolution r = ResolveExistingName(LocalProbe(dir), name, entry.record.size);
-    if (!r.save) {
-      skipped = true;
-      return false;
-    }
-    target = r.name;
-    int err = 0;
-    fd = r.replace ? dir.ReplaceFile(target, err) : dir.CreateFile(target, err);
-    if (fd < 0 && !(err == EEXIST && !r.replace)) {
-      WriteFailure("Cannot create " + (dir.DisplayPath() / target).string() + ": " + ErrorText(err), err, dir);
-      return false;
-    }
+CThreadForSavingFiles::FileEnd CThreadForSavingFiles::WriteFile(const SaveWalkEntry& entry,
+                                                                const FoundItemInfo& readItem,
+                                                                const std::string& name, CopyState& state) {
+  SaveTarget target{.record = entry.record,
+                    .name = name,
+                    .wanted = dest_->FileName(name),
+                    .chosen = {},
+                    .replace = false,
+                    .interrupt = [this, &entry, &state] {
+                      if (state.answer == static_cast<int>(AbortAnswer::AbortImmediately)) return true;
+                      return !AskAbortIfRequested(entry.name, state);
+                    }};
+  // A name taken between the probe and the open is resolved again.
+  SaveDestination::Opened opened = SaveDestination::Opened::Taken;
+  for (int attempt = 0; attempt < 3 && opened == SaveDestination::Opened::Taken; ++attempt) {
+    const Resolution r = ResolveExistingName(target.wanted, entry.record.size);
+    if (log_.Stopped()) return FileEnd::Failed;
+    if (r.noFreeName) NoFreeName(dest_->Shown(target.wanted));
+    if (!r.save) return r.noFreeName ? FileEnd::Failed : FileEnd::Skipped;
+    target.chosen = r.name;
+    target.replace = r.replace;
+    opened = dest_->OpenFile(target);
   }
-  if (fd < 0) return false;
-  if (target != name) host_.AppendLog("Saved as " + target, false);
+  if (opened == SaveDestination::Opened::Interrupted) {
+    state.complete = false;
+    return FileEnd::Saved;
+  }
+  if (opened != SaveDestination::Opened::Yes) return FileEnd::Failed;
 
-  const std::string shown = (dir.DisplayPath() / target).string();
-  const auto write = [&](const std::uint8_t* data, std::size_t size, std::uint64_t offset, CopyState& s) {
-    if (writer_->WriteAt(fd, data, size, offset)) return true;
-    s.writeError = errno ? errno : EIO;
-    return false;
+  const auto write = [this](const std::uint8_t* data, std::size_t size, std::uint64_t offset, CopyState& s) {
+    return dest_->Write(data, size, offset, s.writeError);
   };
   const CopyEnd end = CopyData(readItem, entry.name, write, state);
-  bool ok = end != CopyEnd::WriteFailed;
-  int err = state.writeError;
-  if (ok && !SetRecoveredFileTimes(fd, entry.record, m_nVolumeKind))
-    host_.AppendLog("ERROR!  Cannot set the times of " + shown + ": " + ErrorText(errno), false);
-  // What was written of a file that failed goes back to the files after it.
-  if (!ok) writer_->Truncate(fd, 0);
-  if (!writer_->Close(fd) && ok) {
-    ok = false;
-    err = errno ? errno : EIO;
+  switch (dest_->FinishFile(target, end, state.writeError)) {
+    case SaveDestination::Finished::Saved: return FileEnd::Saved;
+    case SaveDestination::Finished::Cut: state.complete = false; return FileEnd::Saved;
+    case SaveDestination::Finished::Failed: break;
   }
-  if (!ok) {
-    // A short file must not pass for a recovered one.
-    dir.Remove(target);
-    WriteFailure("Cannot write " + shown + ": " + ErrorText(err), err, dir);
-    return false;
-  }
-  opened = true;
-  return true;
-}
-
-bool CThreadForSavingFiles::CopyIntoZip(ZipUnzip& zip, const std::string& entryName, const SaveWalkEntry& entry,
-                                        const FoundItemInfo& readItem, CopyState& state) {
-  ZipEntryInfo info;
-  info.size = entry.record.size;
-  info.attribute = entry.record.attribute ? entry.record.attribute : kItemFile;
-  // The archive's own message names the archive; the log line names the entry.
-  const auto failed = [&](const std::string& why, int err) {
-    zip.DiscardNewFile();
-    WriteFailure("Cannot write " + entryName + " into the zip archive (" + why + ")", err, folders_.back().dir);
-    return false;
-  };
-  try {
-    if (!zip.AddNewFile(entryName, info)) {
-      NoteFailure("The zip entry " + entryName + " cannot be made");
-      return false;
-    }
-    std::string zipError;
-    const auto write = [&](const std::uint8_t* data, std::size_t size, std::uint64_t, CopyState& s) {
-      try {
-        zip.WriteNewFile(data, size);
-        return true;
-      } catch (const CZipException& e) {
-        s.writeError = e.m_nSystemError ? e.m_nSystemError : EIO;
-        zipError = e.what();
-        return false;
-      }
-    };
-    const CopyEnd end = CopyData(readItem, entry.name, write, state);
-    if (end == CopyEnd::WriteFailed) return failed(zipError.empty() ? ErrorText(state.writeError) : zipError,
-                                                   state.writeError);
-    zip.CloseNewFile();
-    return true;
-  } catch (const CZipException& e) {
-    return failed(e.what(), e.m_nSystemError ? e.m_nSystemError : EIO);
-  }
-}
-
-bool CThreadForSavingFiles::SaveToOwnZip(const SaveWalkEntry& entry, const FoundItemInfo& readItem,
-                                         const std::string& name, CopyState& state, bool& opened,
-                                         bool& skipped) {
-  const LocalFolder& dir = folders_.back().dir;
-  const std::string archiveName = SanitiseName(std::string_view(name + ".zip")).name;
-  const Resolution r = ResolveExistingName(LocalProbe(dir), archiveName, entry.record.size);
-  if (!r.save) {
-    skipped = true;
-    return false;
-  }
-  int err = 0;
-  const int fd = r.replace ? dir.ReplaceFile(r.name, err) : dir.CreateFile(r.name, err);
-  const std::string shown = (dir.DisplayPath() / r.name).string();
-  if (fd < 0) {
-    WriteFailure("Cannot create " + shown + ": " + ErrorText(err), err, dir);
-    return false;
-  }
-  if (r.name != archiveName) host_.AppendLog("Saved as " + r.name, false);
-  ZipUnzip zip;
-  zip.Create(fd, shown, writer_);
-  const bool copied = CopyIntoZip(zip, name, entry, readItem, state);
-  try {
-    zip.Close();
-  } catch (const CZipException& e) {
-    dir.Remove(r.name);
-    WriteFailure(e.what(), e.m_nSystemError ? e.m_nSystemError : EIO, dir);
-    return false;
-  }
-  if (!copied) {
-    dir.Remove(r.name);  // an archive without its file
-    return false;
-  }
-  opened = true;
-  return true;
-}
-
-bool CThreadForSavingFiles::OpenSingleZip() {
-  const Resolution r = ResolveExistingName(LocalProbe(destRoot_), kSingleZipName, 0);
-  if (!r.save) {
-    host_.AppendLog(std::string(kSingleZipName) + " " + LoadString(kIdsSkipped), false);
-    return false;
-  }
-  int err = 0;
-  const int fd = r.replace ? destRoot_.ReplaceFile(r.name, err) : destRoot_.CreateFile(r.name, err);
-  m_szZipPath = (destRoot_.DisplayPath() / r.name).string();
-  if (fd < 0) {
-    EndJob("Cannot create " + m_szZipPath + ": " + ErrorText(err));
-    return false;
-  }
-  m_zip.Create(fd, m_szZipPath, writer_);
-  return true;
-}
-
-void CThreadForSavingFiles::CloseSingleZip() {
-  try {
-    m_zip.Close();
-  } catch (const CZipException& e) {
-    // Without its directory the archive holds nothing a reader can find.
-    EndJob(e.what());
-  }
-}
-
-bool CThreadForSavingFiles::SaveToSingleZip(const SaveWalkEntry& entry, const FoundItemInfo& readItem,
-                                            const std::string& name, CopyState& state, bool& opened) {
-  if (!m_zip.IsOpen()) return false;
-  std::string entryName;
-  for (std::size_t i = 1; i < folders_.size(); ++i) entryName += folders_[i].component + "/";
-  entryName += name;
-  if (!CopyIntoZip(m_zip, entryName, entry, readItem, state)) return false;
-  opened = true;
-  return true;
-}
-
-// ------------------------------------------------------------ FTP server
-
-void CThreadForSavingFiles::StopOnAbortFlag() {
-  ftp_->SetInterrupt([this] { return host_.AbortFlag() != 0; });
-}
-
-bool CThreadForSavingFiles::ConnectFtp() {
-  const FtpServer server{m_ftp.server, ConnectionPort(m_ftp.port), m_ftp.user, m_ftp.password};
-  ftp_ = std::make_unique<FtpClient>(server, m_ftpTimeouts);
-  StopOnAbortFlag();
-  std::string login;
-  const FtpReply r = ftp_->Connect(login);
-  if (r.ok) {
-    ftpRoot_ = RemoteDestination(login, m_szDest.string());
-    return true;
-  }
-  ftp_.reset();
-  host_.AppendLog("ERROR!  " + r.Describe(), false);
-  if (r.interrupted) return false;  // Stop: the end log says so
-  result_.failedJob = true;
-  result_.failure = LoadString(kIdsCannotConnect) + "\n" + r.Describe();
-  host_.GetPrompt().MessageBox(result_.failure, kPicError, kMbOk);
-  return false;
-}
-
-void CThreadForSavingFiles::ConnectionLost(const FtpReply& reply) {
-  if (ftpLost_) return;
-  ftpLost_ = true;
-  stop_ = true;
-  result_.failedJob = true;
-  result_.failure = LoadString(kIdsConnectionTerminated) + "\n" + reply.Describe();
-  host_.AppendLog("ERROR!  " + LoadString(kIdsConnectionTerminated) + reply.Describe(), false);
-  host_.GetPrompt().MessageBox(result_.failure, kPicError, kMbOk);
-}
-
-void CThreadForSavingFiles::FtpFailure(const std::string& what, const FtpReply& reply, const std::string& partial) {
-  if (ftpLost_ || reply.interrupted) return;
-  StopOnAbortFlag();
-  // A refusal comes from a server that still answers; anything else is
-  // asked with a NOOP, on a new connection when the old one went.
-  if (!reply.Refused()) {
-    const FtpReply alive = ftp_->Noop();
-    if (!alive.ok) {
-      if (!alive.interrupted) ConnectionLost(reply);
-      return;
-    }
-  }
-  // A short file must not pass for a saved one.
-  if (!partial.empty()) ftp_->Delete(partial);
-  NoteFailure(what + " on the server: " + reply.Describe());
+  return FileEnd::Failed;
 }
 
 void CThreadForSavingFiles::LogUnsaved(const SaveWalkEntry& entry) {
   if (ChoiceFor(entry) != Choice::Save) return;
-  std::string path = ftpRoot_ == "/" ? std::string() : ftpRoot_;
-  for (std::size_t d = 1; d < walkNames_.size() && d < entry.depth; ++d) path += "/" + walkNames_[d];
-  path += "/" + SanitiseName(entry.name).name;
-  ++result_.failed;
-  host_.AppendLog("Not saved: " + path, false);
-}
-
-bool CThreadForSavingFiles::EnterFtpFolder(Folder& folder, const std::string& name) {
-  StopOnAbortFlag();
-  if (folders_.empty()) {
-    // The destination itself, made with its parents when missing.
-    folder.remote = ftpRoot_;
-    FtpReply r = ftp_->EnterDirectory(ftpRoot_);
-    if (r.ok || r.interrupted) return r.ok;
-    FtpReply made;
-    made.ok = true;
-    for (std::size_t at = 1; at <= ftpRoot_.size() && r.Refused(); ++at) {
-      if (at < ftpRoot_.size() && ftpRoot_[at] != '/') continue;
-      made = ftp_->MakeDirectory(ftpRoot_.substr(0, at));
-      if (made.interrupted) return false;
-      if (!made.ok && !made.Refused()) break;
-    }
-    if (r.Refused()) r = ftp_->EnterDirectory(ftpRoot_);
-    if (r.ok) {
-      folder.fresh = made.ok;
-      return true;
-    }
-    if (r.interrupted) return false;
-    const FtpReply& why = made.ok ? r : made;
-    FtpFailure("Cannot create the folder " + ftpRoot_, why);
-    if (!stop_) EndJob("Cannot create the folder " + ftpRoot_ + " on the server: " + why.Describe());
-    return false;
-  }
-  const Folder& parent = folders_.back();
-  folder.remote = (parent.remote == "/" ? std::string() : parent.remote) + "/" + name;
-  const FtpReply made = ftp_->MakeDirectory(folder.remote);
-  if (made.ok) {
-    folder.fresh = true;
-    return true;
-  }
-  if (made.interrupted) return false;
-  if (made.Refused()) {
-    // Refused: it may be there already.
-    const FtpReply entered = ftp_->EnterDirectory(folder.remote);
-    if (entered.ok || entered.interrupted) return entered.ok;
-    if (entered.Refused()) {
-      ++foldersFailed_;
-      NoteFailure("Cannot create the folder " + folder.remote + " on the server: " + made.Describe());
-      return false;
-    }
-  }
-  FtpFailure("Cannot create the folder " + folder.remote, made);
-  if (!stop_) ++foldersFailed_;
-  return false;
-}
-
-CThreadForSavingFiles::NameProbe CThreadForSavingFiles::FtpProbe(Folder& folder) {
-  return [this, &folder](const std::string& name) {
-    LocalFolder::Entry e;
-    if (const auto it = folder.written.find(name); it != folder.written.end()) {
-      e.exists = true;
-      e.size = it->second;
-      return e;
-    }
-    if (folder.fresh) return e;  // made by this job: holds only what it wrote
-    const std::string path = (folder.remote == "/" ? std::string() : folder.remote) + "/" + name;
-    std::uint64_t size = 0;
-    const FtpReply r = ftp_->FileSize(path, size);
-    if (r.ok) {
-      e.exists = true;
-      e.size = size;
-    } else if (!r.Refused()) {
-      // Not known: taken as taken, so nothing is overwritten unasked.
-      e.exists = true;
-      if (!r.interrupted && !ftp_->Noop().ok) ConnectionLost(r);
-    }
-    return e;
-  };
-}
-
-bool CThreadForSavingFiles::SaveToFtpFile(const SaveWalkEntry& entry, const FoundItemInfo& readItem,
-                                          const std::string& name, CopyState& state, bool& opened, bool& skipped) {
-  Folder& folder = folders_.back();
-  StopOnAbortFlag();
-  const Resolution r = ResolveExistingName(FtpProbe(folder), name, entry.record.size);
-  if (stop_) return false;
-  if (!r.save) {
-    skipped = true;
-    return false;
-  }
-  if (r.name != name) host_.AppendLog("Saved as " + r.name, false);
-  const std::string path = (folder.remote == "/" ? std::string() : folder.remote) + "/" + r.name;
-
-  // Stop while the server is waited for asks about this file, as between
-  // blocks; "Abort Immediately" ends the transfer there.
-  ftp_->SetInterrupt([this, &entry, &state] {
-    if (state.answer == static_cast<int>(AbortAnswer::AbortImmediately)) return true;
-    return !AskAbortIfRequested(entry.name, state);
-  });
-  // The predicate refers to this call's state: it goes with it.
-  struct Restore {
-    CThreadForSavingFiles* thread;
-    ~Restore() { thread->StopOnAbortFlag(); }
-  } restore{this};
-  const FtpReply begin = ftp_->BeginUpload(path);
-  if (!begin.ok) {
-    if (begin.interrupted) {
-      state.complete = false;
-      opened = true;
-      return true;
-    }
-    FtpFailure("Cannot create " + path, begin);
-    return false;
-  }
-  folder.written[r.name] = entry.record.size;
-
-  std::uint64_t sent = 0;
-  FtpReply failed;
-  const auto write = [&](const std::uint8_t* data, std::size_t size, std::uint64_t offset, CopyState&) {
-    // The server takes one stream: blocks come in order, none twice.
-    if (offset != sent) {
-      failed = FtpReply{};
-      failed.text = "a block out of order";
-      return false;
-    }
-    failed = ftp_->Write(data, size);
-    if (!failed.ok) return false;
-    sent += size;
-    return true;
-  };
-  const CopyEnd end = CopyData(readItem, entry.name, write, state);
-  if (end == CopyEnd::AbortedNow || (end == CopyEnd::WriteFailed && failed.interrupted)) {
-    // What arrived stays, as a local file keeps what was written.
-    ftp_->CancelUpload();
-    state.complete = false;
-    opened = true;
-    return true;
-  }
-  if (end == CopyEnd::WriteFailed) {
-    ftp_->CancelUpload();
-    folder.written.erase(r.name);
-    FtpFailure("Cannot write " + path, failed, path);
-    return false;
-  }
-  const FtpReply done = ftp_->EndUpload();
-  if (!done.ok) {
-    if (done.interrupted) {
-      state.complete = false;
-      opened = true;
-      return true;
-    }
-    folder.written.erase(r.name);
-    FtpFailure("Cannot write " + path, done, path);
-    return false;
-  }
-  opened = true;
-  return true;
+  std::string relative;
+  for (std::size_t d = 1; d < walkNames_.size() && d < entry.depth; ++d) relative += walkNames_[d] + "/";
+  relative += SanitiseName(entry.name).name;
+  ++log_.Result().failed;
+  host_.AppendLog("Not saved: " + dest_->UnsavedPath(relative), false);
 }
 
 }  // namespace corvan

@@ -35,6 +35,8 @@ bool PlausibleFtpHost(const std::string& host) {
   return true;
 }
 
+bool FtpReply::TimedOut() const { return !interrupted && curlCode == CURLE_OPERATION_TIMEDOUT; }
+
 std::string FtpReply::Describe() const {
   if (interrupted) return "stopped by the user";
   if (!text.empty()) return text;
@@ -235,8 +237,6 @@ FtpClient::~FtpClient() {
 }
 
 void FtpClient::SetInterrupt(std::function<bool()> interrupt) { s_->interrupt = std::move(interrupt); }
-
-std::string FtpClient::BaseUrl() const { return s_->Url(""); }
 
 std::string FtpClient::EncodePath(const std::string& absolutePath) {
   // "%2F" first: the path is taken from the server's root, not from the

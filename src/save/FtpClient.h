@@ -42,6 +42,9 @@ struct FtpReply {
   // The server answered with a refusal (4xx or 5xx); the connection itself
   // may still be fine.
   bool Refused() const { return code >= 400 && code < 600; }
+  // A time-out ended the call: a reply, the data connection or a stalled
+  // transfer was waited for in vain.
+  bool TimedOut() const;
   // What went wrong, for a message or a log line.
   std::string Describe() const;
 };
@@ -78,8 +81,7 @@ class FtpClient {
   void CancelUpload();
   bool Uploading() const;
 
-  // "ftp://host:port" and the percent-encoded URL path of an absolute path.
-  std::string BaseUrl() const;
+  // The percent-encoded URL path of an absolute path.
   static std::string EncodePath(const std::string& absolutePath);
 
  private:

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/NameSanitiser.h"
+#include "save/FtpClient.h"
 
 namespace corvan {
 
@@ -111,7 +112,9 @@ std::optional<FtpSettings> FtpSettingsFromUrl(std::string_view url) {
     s.server = std::string(host.substr(0, colon));
     if (colon != std::string_view::npos) s.portText = std::string(host.substr(colon + 1));
   }
-  if (s.server.empty()) return std::nullopt;
+  // The connection would refuse such a host later; the address is refused
+  // here, before it can be taken for anything else.
+  if (!PlausibleFtpHost(s.server)) return std::nullopt;
   s.port = PortFromText(s.portText);
   const auto folder = Decode(path);
   if (!folder) return std::nullopt;

@@ -56,7 +56,7 @@ bool CThreadForSearchVolume::Read(std::uint64_t sector, std::uint8_t* buffer, st
   // A failed read must not leave the last sector's bytes to be tested again.
   const std::size_t bytes = sectors * kSectorSize;
   std::memset(buffer, 0, bytes);
-  const bool ok = job_.disk && sector < total_ && job_.disk->ReadSectors(sector, buffer, bytes);
+  const bool ok = job_.selection.disk && sector < total_ && job_.selection.disk->ReadSectors(sector, buffer, bytes);
   if (!ok) {
     std::memset(buffer, 0, bytes);
     ++readFailures_;
@@ -68,8 +68,7 @@ void CThreadForSearchVolume::Run() {
   EngineHost& host = job_.host;
   host.BusyFlag() = 1;
   host.AbortFlag() = 0;
-  job_.resultsPresent = 0;
-  const DiskRecord* disk = job_.source ? job_.source->disk.get() : nullptr;
+  const DiskRecord* disk = job_.selection.source ? job_.selection.source->disk.get() : nullptr;
   if (!imageFlag_ && disk) driveNumber_ = disk->driveNumber;
   GetSourceSize();
   if (job_.sink) job_.sink->SetProgressPos(0);
@@ -86,8 +85,8 @@ void CThreadForSearchVolume::Run() {
 
 void CThreadForSearchVolume::GetSourceSize() {
   // Always the virtual disk's own size, never the container file's.
-  const DiskRecord* disk = job_.source ? job_.source->disk.get() : nullptr;
-  total_ = job_.disk ? job_.disk->SectorCount() : 0;
+  const DiskRecord* disk = job_.selection.source ? job_.selection.source->disk.get() : nullptr;
+  total_ = job_.selection.disk ? job_.selection.disk->SectorCount() : 0;
   diskSectors_ = disk && disk->sectorCount ? disk->sectorCount : total_;
   if (total_ && total_ < diskSectors_) diskSectors_ = total_;
 }
@@ -97,7 +96,6 @@ void CThreadForSearchVolume::BeginSearch() {
   if (job_.freeResults) job_.freeResults();
   host.BusyFlag() = 1;
   host.AbortFlag() = 0;
-  job_.resultsPresent = 0;
   job_.session->Release();
   host.AppendLog("Searching volume", true);
   host.LogProcessStarted();
@@ -181,7 +179,7 @@ void CThreadForSearchVolume::ScanForBootSectors() {
     Read(s, at.data(), 1);
     if (s == 0) {
       // The usual first starts, tested even without their signature.
-      const std::uint64_t first = job_.source && job_.source->kind == kSourceNamedDisk ? 1 : kAlignment;
+      const std::uint64_t first = job_.selection.source && job_.selection.source->kind == kSourceNamedDisk ? 1 : kAlignment;
       Sector other;
       Read(first, other.data(), 1);
       other[510] = 0x55;
@@ -364,12 +362,12 @@ SourceRecord& CThreadForSearchVolume::Append(std::uint8_t fsKind, std::uint64_t 
 }
 
 void CThreadForSearchVolume::ReportFind(SourceRecord& record, bool deepFind) {
-  const std::uint32_t n = ++job_.foundVolumeCount;
+  const std::uint32_t n = job_.volumesFoundBefore + ++found_;
   EngineHost& host = job_.host;
   host.AppendLog("Volume: " + Formatted(" %llu ", n), false);
   host.AppendLog("Found at sector no." + Formatted(" %llu ", record.partition->startSector), false);
   record.partition->name = deepFind ? DeepFoundVolumeName(n) : FoundVolumeName(n);
-  job_.haveFoundVolumes = 0;
+  if (job_.volumeFound) job_.volumeFound(n);
   if (job_.sink) job_.sink->AddFoundVolume(record);
 }
 

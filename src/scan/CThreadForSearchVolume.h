@@ -7,7 +7,6 @@
 // touched from here. It reads the mounted disk through its SectorSource
 // only, whatever the record says of an image file.
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -20,7 +19,6 @@
 namespace corvan {
 
 class EngineHost;
-class SectorSource;
 struct SourceList;
 struct SourceRecord;
 
@@ -47,20 +45,19 @@ class LostVolumeSink {
 struct LostVolumeJob {
   EngineHost& host;
   SourceList& sources;
-  std::shared_ptr<SectorSource> disk;  // the mounted disk; every read goes through it
-  const SourceRecord* source = nullptr;  // the selected disk record
+  SourceSelection selection;             // the selected disk record and the mounted disk it reads
   std::shared_ptr<ScanSession> session;  // its engine is released first
-  std::atomic<std::uint32_t>& foundVolumeCount;  // volumes found since the program started
-  std::atomic<std::uint32_t>& haveFoundVolumes;
-  std::atomic<std::uint32_t>& resultsPresent;
+  std::uint32_t volumesFoundBefore = 0;  // by earlier searches of this run: names go on from there
   bool deep = false;       // the deep search: the whole disk, MFT records and FAT folders too
   bool imageFlag = false;  // found volumes belong to an image file (kind 11, drive 0xFF)
   std::u16string path;     // the image file's path for such records
   LostVolumeSink* sink = nullptr;
-  // The application's ResetScanState and FreeResultLists (with the save
-  // answers and the selection counters); either may be empty.
+  // The application's ResetScanState; FreeResultLists (with the save
+  // answers, and no results present any more) as the search begins; and the
+  // note of a found volume with the run's total so far. Any may be empty.
   std::function<void()> resetScanState;
   std::function<void()> freeResults;
+  std::function<void(std::uint32_t total)> volumeFound;
 };
 
 class CThreadForSearchVolume {
@@ -132,6 +129,8 @@ class CThreadForSearchVolume {
   std::uint64_t TotalSectors() const { return total_; }
   // Reads that failed (their buffers were zero-filled and the search went on).
   std::uint64_t ReadFailures() const { return readFailures_; }
+  // Volumes this search found.
+  std::uint32_t FoundVolumes() const { return found_; }
   std::uint8_t SourceKind() const { return imageFlag_ ? 11 : 2; }
 
  private:
@@ -161,6 +160,7 @@ class CThreadForSearchVolume {
   std::uint64_t total_ = 0;
   std::uint64_t diskSectors_ = 0;  // the selected disk record's size
   std::uint64_t readFailures_ = 0;
+  std::uint32_t found_ = 0;
   bool candidateCapHit_ = false;
   bool groupCapHit_ = false;
 };

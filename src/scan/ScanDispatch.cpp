@@ -2,16 +2,19 @@
 
 #include "core/RecoveryMode.h"
 #include "scan/EngineRegistry.h"
+#include "sources/SourceRecords.h"
 
 namespace corvan {
 
 bool IsNtfsKind(std::uint8_t k) { return k == 7 || k == 0x86 || k == 0x87 || k == 0x42; }
 
-bool IsSectorWiseSource(std::uint8_t kind) { return kind == 0 || kind == 4 || kind == 6 || kind == 9; }
+bool IsSectorWiseSource(std::uint8_t kind) {
+  return kind == kSourceDisk || kind == kSourceNamedDisk || kind == kSourceDiskImage || kind == kSourceRemovableImage;
+}
 
 EngineKind ChooseEngine(std::uint8_t sourceKind, std::uint8_t fsKind, std::uint32_t mode,
                         std::uint8_t advanceChoice) {
-  if (sourceKind == 0) return AnyDiskEngine();
+  if (sourceKind == kSourceDisk) return AnyDiskEngine();
   // The sector-wise signature search always runs on the same engine,
   // whatever the kind byte a saved disk-like source carries.
   if (mode == kModeRaw && IsSectorWiseSource(sourceKind)) return AnyDiskEngine();

@@ -1,5 +1,6 @@
 #include "scan/ScanInfoEngines.h"
 
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "sources/DriveIdentity.h"
 
@@ -48,7 +49,6 @@ SavedDriveLookup LookUpSavedDrive(const ScanImageFileHeader& header) {
 }
 
 ScanRestoreResult CheckSavedDrive(const ScanImageFileHeader& header) {
-  constexpr unsigned kIdsSourceDriveNotFound = 285;
   if (const SavedDriveLookup drive = LookUpSavedDrive(header); drive.named && !drive.drive)
     return {false, LoadString(kIdsSourceDriveNotFound)};
   return {true, {}};

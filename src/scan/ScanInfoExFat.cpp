@@ -2,15 +2,12 @@
 // place and counters in the header, its FAT copy and cluster map as the
 // engine tables; and back.
 
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "engines/exfat/ExFatSavedScan.h"
 #include "scan/ScanInfoEngines.h"
 
 namespace corvan {
-
-namespace {
-constexpr unsigned kIdsSourceDriveNotFound = 285;
-}  // namespace
 
 void CaptureScanInfo(const ScanEngine& engine, const ExFatSavedScan& saved, ScanImageFileHeader& header,
                      ScanEngineTables& tables) {

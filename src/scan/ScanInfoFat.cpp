@@ -27,6 +27,7 @@
 #include <string>
 
 #include "core/EngineHost.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "engines/fat/FatSavedScan.h"
 #include "scan/ScanInfoEngines.h"

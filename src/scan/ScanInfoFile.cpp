@@ -717,7 +717,7 @@ void ApplySourceFields(ScanImageFileHeader& header, ScanInfoEngine engine, const
   bool matched = false;
   for (const auto& r : sources) {
     // Kinds 4 and 5 are disks known by their name text.
-    if ((r.kind == kSourceNamedDisk || r.kind == 5) && r.disk && r.disk->driveNumber == header.driveByte) {
+    if ((r.kind == kSourceNamedDisk || r.kind == kSourceNamedDrive) && r.disk && r.disk->driveNumber == header.driveByte) {
       header.diskSizeLow = static_cast<std::uint32_t>(r.disk->sectorCount);
       matched = true;
       break;
@@ -727,11 +727,11 @@ void ApplySourceFields(ScanImageFileHeader& header, ScanInfoEngine engine, const
   const bool ownDisk = p && p->reserved == p->diskNumber;
   if (!matched && engine == ScanInfoEngine::ExFat && ownDisk) header.diskSizeLow = static_cast<std::uint32_t>(p->sectorCount);
   const std::uint8_t k = selected.kind;
-  header.placeFromHeader = ownDisk || k == 7 || k == 9 || k == kSourceImageLostVolume || k == kSourceImageDeepLostVolume;
+  header.placeFromHeader = ownDisk || k == kSourcePlainImage || k == kSourceRemovableImage || k == kSourceImageLostVolume || k == kSourceImageDeepLostVolume;
 }
 
 bool ScanInfoStoresDiskRecord(std::uint8_t kind) {
-  return kind == 0 || kind == 4 || kind == 5 || kind == 6 || kind == 8 || kind == 9;
+  return IsWholeDiskKind(kind);
 }
 
 bool IsDriveScanVolume(std::uint8_t kind) {

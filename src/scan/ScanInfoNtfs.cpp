@@ -29,6 +29,7 @@
 
 #include "core/EngineHost.h"
 #include "core/Prompt.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "engines/ntfs/NtfsFoundRecords.h"
 #include "engines/ntfs/NtfsSavedScan.h"
@@ -39,8 +40,6 @@
 namespace corvan {
 
 namespace {
-
-constexpr unsigned kIdsSourceDriveNotFound = 285;
 
 constexpr std::uint8_t kFirstRunMark = 'S';
 constexpr std::uint8_t kNextRunMark = 'M';

@@ -2,16 +2,12 @@
 
 #include "core/EngineHost.h"
 #include "core/RecoveryMode.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "sources/SourceRecords.h"
 #include "sources/Volume.h"
 
 namespace corvan {
-
-namespace {
-constexpr unsigned kIdsAbortQuestion = 284;
-constexpr unsigned kIdsCriticalPhase = 360;
-}  // namespace
 
 void ScanWorker::Report(std::string text) {
   problem_ = std::move(text);
@@ -28,7 +24,6 @@ void ScanWorker::Run() {
   host.RawFileCount() = 0;
 
   if (job_.mode == kModeScanNow) {
-    job_.scanResumed = 1;
     if (!job_.resumeSavedScan) {
       Report("No saved scan was given to resume.");
       return;
@@ -47,9 +42,9 @@ void ScanWorker::Run() {
   host.BusyFlag() = 1;
   host.AbortFlag() = 0;
   host.FromScanInfoFlag() = 0;
-  job_.scanResumed = 0;
 
-  const SourceRecord* source = job_.source;
+  const SourceSelection& selection = job_.selection;
+  const SourceRecord* source = selection.source;
   if (!source) {
     Report("No disk or volume is selected.");
     End();
@@ -82,13 +77,13 @@ void ScanWorker::Run() {
     }
   }
   if (engine) {
-    const Volume volume = MakeVolume(*source, job_.disk, readThroughPath);
+    const Volume volume = MakeVolume(*source, selection.disk, readThroughPath);
     if (UsesVolumeRange(mode, source->kind)) {
-      engines_.SetVolumeRange(*engine, engine_, volume, job_.mediaFirstSector, job_.mediaLastSector);
+      engines_.SetVolumeRange(*engine, engine_, volume, selection.mediaFirstSector, selection.mediaLastSector);
     } else {
       engines_.Prepare(*engine, engine_, volume);
     }
-    pass_ = ChoosePass(mode, engine_, source->kind, job_.quickVolumeSearch);
+    pass_ = ChoosePass(mode, engine_, source->kind, selection.quickVolumeSearch);
     if (pass_ != ScanPass::None && engines_.RunPass(*engine, engine_, pass_) == PassOutcome::NotBuilt) {
       Report("This recovery mode is not available for " + std::string(EngineName(engine_)) +
              " volumes in this version.");

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/Prompt.h"
+#include "core/StringIds.h"
 #include "platform/ByteCodec.h"
 #include "sources/FatBootSector.h"
 #include "sources/LdmReader.h"
@@ -24,7 +25,6 @@ namespace {
 constexpr std::size_t kMaxPartitionTables = 4096;
 // The dynamic-disk database sits in the last 1 MiB of the disk.
 constexpr std::uint64_t kLdmDatabaseSectors = 2048;
-constexpr unsigned kMsgImageCorrupt = 593;
 
 bool IsNodeType(std::uint8_t type) {
   switch (type) {
@@ -155,7 +155,7 @@ void PartitionWalk::WalkPartitionTable(std::uint64_t first) {
             reader->FindVmdb(searchStart);
           } else {
             m_list.m_bImageError = 1;
-            if (m_pPrompt) m_pPrompt->MessageBoxId(kMsgImageCorrupt, kPicInformation, kMbOk);
+            if (m_pPrompt) m_pPrompt->MessageBoxId(kIdsImageCorrupt, kPicInformation, kMbOk);
           }
           break;
         }

@@ -19,14 +19,26 @@ inline constexpr std::size_t kSourceRecordSize = 532;
 inline constexpr std::size_t kDiskRecordSize = 287;
 inline constexpr std::size_t kPartitionRecordSize = 407;
 
-// SourceRecord kinds.
+// SourceRecord kinds. Saved scans may carry every one of them; this program
+// makes 0 to 4, 6, 7, 11 and 12 itself.
 inline constexpr std::uint8_t kSourceDisk = 0;            // the mounted disk (DiskRecord)
 inline constexpr std::uint8_t kSourceVolume = 1;          // a volume of the partition tables
 inline constexpr std::uint8_t kSourceLostVolume = 2;      // boot-sector search on the disk
 inline constexpr std::uint8_t kSourceDeepLostVolume = 3;  // deep search on the disk
 inline constexpr std::uint8_t kSourceNamedDisk = 4;       // disk matched by its name text (DiskRecord)
+inline constexpr std::uint8_t kSourceNamedDrive = 5;      // whole drive matched by its name text (DiskRecord)
+inline constexpr std::uint8_t kSourceDiskImage = 6;       // disk image file the saved-scan index lists (DiskRecord)
+inline constexpr std::uint8_t kSourcePlainImage = 7;      // whole image file holding one volume from its first sector
+inline constexpr std::uint8_t kSourceOtherDisk = 8;       // whole disk of no other kind (DiskRecord)
+inline constexpr std::uint8_t kSourceRemovableImage = 9;  // image file of a removable disk (DiskRecord)
 inline constexpr std::uint8_t kSourceImageLostVolume = 11;
 inline constexpr std::uint8_t kSourceImageDeepLostVolume = 12;
+
+// Kinds that stand for a whole drive or disk: their payload is a DiskRecord.
+constexpr bool IsWholeDiskKind(std::uint8_t kind) {
+  return kind == kSourceDisk || kind == kSourceNamedDisk || kind == kSourceNamedDrive || kind == kSourceDiskImage ||
+         kind == kSourceOtherDisk || kind == kSourceRemovableImage;
+}
 
 // File-system kinds (PartitionRecord byte 301).
 inline constexpr std::uint8_t kFsFat12 = 0;

@@ -77,7 +77,7 @@ class CVirtualDiskImage final : public SectorSource {
 
   // True for a VMware text descriptor and for a sparse file whose header
   // points at a descriptor inside it.
-  bool IsDescriptorFile(const std::filesystem::path& path);
+  static bool IsDescriptorFile(const std::filesystem::path& path);
   // Reads a descriptor (text file or embedded) into the createType and the
   // extent list. 1 when it names at least one extent, else 0.
   int ParseDescriptor(const std::filesystem::path& path);

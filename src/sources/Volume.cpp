@@ -8,10 +8,7 @@
 namespace corvan {
 
 bool Volume::IsWholeDisk() const {
-  switch (sourceKind) {
-    case 0: case 4: case 5: case 6: case 8: case 9: return true;
-    default: return !partition;
-  }
+  return IsWholeDiskKind(sourceKind) || !partition;
 }
 
 std::uint64_t Volume::FirstSector() const {

@@ -16,9 +16,6 @@
 
 namespace corvan {
 
-// A whole image file holding one volume from its first sector on.
-inline constexpr std::uint8_t kSourcePlainImage = 7;
-
 struct Volume {
   std::shared_ptr<SectorSource> disk;
   std::uint8_t sourceKind = 0;

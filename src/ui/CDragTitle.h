@@ -6,23 +6,42 @@
 #include <QPoint>
 #include <QString>
 #include <QWidget>
+#include <functional>
+
+class QWindow;
 
 namespace corvan {
 
 inline constexpr int kIdCaptionStrip = 1093;
 
 // Moves a top-level window with the mouse: the window system's own move
-// where it offers one, else by following the pointer.
+// where it offers one, else by following the pointer. A press only arms the
+// drag; the move begins once the pointer travels with the button held. A
+// window system told to move at the press itself may miss the release of a
+// short click (one that opens a dialog, say) and keep the window on the
+// pointer until the next click.
 class WindowDrag {
  public:
-  void Press(QWidget* window, const QPoint& globalPos);
-  void Move(QWidget* window, const QPoint& globalPos);
-  void Release() { m_bDown = m_bSystemMove = false; }
+  // Hands the move to the window system; false where it has none. Tests
+  // replace it.
+  static std::function<bool(QWindow*)>& SystemMove();
+
+  // `receiver` is the widget that got the press; its window moves. While
+  // the button is down the receiver sees moves without a button too.
+  void Press(QWidget* receiver, const QPoint& globalPos);
+  // `held`: the buttons down during the move. Without the left one the
+  // release went elsewhere (to a dialog, or was lost): the drag ends.
+  void Move(QWidget* receiver, const QPoint& globalPos, Qt::MouseButtons held);
+  void Release();
   bool IsDown() const { return m_bDown; }
+  bool IsMoving() const { return m_bMoving; }
 
  private:
   bool m_bDown = false;
+  bool m_bMoving = false;
   bool m_bSystemMove = false;
+  bool m_bTracked = false;  // the receiver's own mouse tracking before the press
+  QWidget* m_pReceiver = nullptr;
   QPoint m_pressGlobal;
   QPoint m_windowStart;
 };

@@ -67,7 +67,7 @@ void CTransDlg::mousePressEvent(QMouseEvent* e) {
 }
 
 void CTransDlg::mouseMoveEvent(QMouseEvent* e) {
-  if (e->buttons() & Qt::LeftButton) m_drag.Move(this, e->globalPosition().toPoint());
+  m_drag.Move(this, e->globalPosition().toPoint(), e->buttons());
   QWidget::mouseMoveEvent(e);
 }
 

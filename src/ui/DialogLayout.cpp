@@ -4,7 +4,9 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
+#include <QShowEvent>
 #include <QVariant>
+#include <QWindow>
 #include <QWidget>
 #include <algorithm>
 #include <cmath>
@@ -283,16 +285,25 @@ void ScaleDialogToDpi(DialogScaler& scaler, QWidget* dialog, const DialogTemplat
 
 void CentreWindow(QWidget* window, const QWidget* owner) {
   const QWidget* over = owner ? owner->window() : nullptr;
+  if (over && (!over->isVisible() || over->isMinimized() || over == window)) over = nullptr;
   QScreen* screen = over ? over->screen() : QGuiApplication::primaryScreen();
   if (!screen) return;
   const QRect free = screen->availableGeometry();
-  const QRect around = over && over->isVisible() ? over->frameGeometry() : free;
+  const QRect around = over ? over->frameGeometry() : free;
   QRect placed(QPoint(0, 0), window->frameGeometry().size());
   placed.moveCenter(around.center());
   // Never off the screen's free area, the caption strip least of all.
   placed.moveLeft(std::max(free.left(), std::min(placed.left(), free.right() + 1 - placed.width())));
   placed.moveTop(std::max(free.top(), std::min(placed.top(), free.bottom() + 1 - placed.height())));
   window->move(placed.topLeft());
+  // A move to where the window already is (the toolkit's own guess for a
+  // dialog is often the same point) tells the window system nothing, and
+  // it would then place the window by its own policy, at the screen's edge.
+  if (QWindow* handle = window->windowHandle()) handle->setPosition(window->geometry().topLeft());
+}
+
+void PlaceDialog(QWidget* dialog, const QShowEvent* e) {
+  if (!e->spontaneous()) CentreWindow(dialog, dialog->parentWidget());
 }
 
 }  // namespace corvan

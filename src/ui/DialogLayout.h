@@ -17,6 +17,7 @@
 #include <vector>
 
 class QLabel;
+class QShowEvent;
 class QWidget;
 
 namespace corvan {
@@ -35,8 +36,16 @@ QLabel* AddStaticText(QWidget* parent, int id, const QString& text, const QRect&
 QLabel* AddStaticText(QWidget* parent, int id, const QString& text, const QRect& geometry, const QFont& font);
 
 // Places top-level `window` in the middle of `owner`'s window, or of the
-// screen's free area when it has no owner, and keeps it on that screen.
+// screen's free area when it has no owner in sight (none, hidden or
+// minimised), and keeps it on that screen. The place is handed to the window
+// system as one the program chose, so no placement policy of its own
+// overrides it.
 void CentreWindow(QWidget* window, const QWidget* owner);
+
+// Every dialog opens through here, each time it is shown (from its
+// showEvent): in the middle of its owner, on the screen. A window restored
+// from the task bar (a spontaneous show) stays where it was.
+void PlaceDialog(QWidget* dialog, const QShowEvent* e);
 
 // A work area given by its edges (right and bottom exclusive).
 inline QRect WorkAreaRect(int left, int top, int right, int bottom) {

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "ui/CDragTitle.h"
 #include "ui/ConsoleArt.h"
@@ -23,7 +24,6 @@ namespace corvan {
 
 namespace {
 
-constexpr unsigned kIdsMinimize = 213, kIdsHelp = 104;
 constexpr int kBarScale = 10000;  // the bars show 64-bit ranges on this scale
 constexpr int kDefaultWidth = 640;
 constexpr int kDefaultWorkTop = 92;
@@ -120,21 +120,15 @@ ProgressDialogBase::Placement ProgressDialogBase::PlaceOverOwner(int belowTop) {
   int width = kDefaultWidth;
   int top = kDefaultWorkTop;
   int bottom = top + 250;
-  QPoint at(0, 0);
   if (m_pOwner) {
-    if (QWidget* frame = GetDlgItem(m_pOwner, kIdOwnerPreviewFrame)) {
-      width = frame->width() + 1;
-      at = m_pOwner->mapToGlobal(QPoint(frame->x(), 0));
-    } else {
-      at = m_pOwner->mapToGlobal(QPoint(0, 0));
-    }
+    if (QWidget* frame = GetDlgItem(m_pOwner, kIdOwnerPreviewFrame)) width = frame->width() + 1;
     if (wa.bottom > wa.top) {
       top = wa.top;
       bottom = wa.bottom;
     }
   }
+  // As wide as the preview area; placed, as every dialog, when shown.
   setFixedSize(width, top + belowTop);
-  move(at);
   m_nLineAnchor = top - 13;
   m_pTitle->setGeometry(0, 0, width, kCaptionBandRows);
   return {width, top, bottom};
@@ -231,6 +225,11 @@ void ProgressDialogBase::OnMinimize() {
 }
 
 void ProgressDialogBase::OnHelp() { ShowHelpContext(m_nHelpContext); }
+
+void ProgressDialogBase::showEvent(QShowEvent* e) {
+  PlaceDialog(this, e);
+  QDialog::showEvent(e);
+}
 
 void ProgressDialogBase::changeEvent(QEvent* e) {
   QDialog::changeEvent(e);

@@ -101,9 +101,9 @@ class ProgressDialogBase : public QDialog, public ProgressSink {
   virtual void AskStop() = 0;
   virtual void PlaceControls() = 0;
 
-  // Sizes and moves the dialog over the owner's preview area (its left edge
-  // and width, the owner's top) `belowTop` rows below the work-area top,
-  // and sets the line anchor. Returns the width, the work-area top and bottom.
+  // Sizes the dialog as wide as the owner's preview area, `belowTop` rows
+  // below the work-area top, and sets the line anchor. Returns the width,
+  // the work-area top and bottom.
   struct Placement {
     int width, top, bottom;
   };
@@ -117,6 +117,7 @@ class ProgressDialogBase : public QDialog, public ProgressSink {
   void Finish();
 
   void paintEvent(QPaintEvent*) override;
+  void showEvent(QShowEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
   void changeEvent(QEvent* e) override;
   void closeEvent(QCloseEvent* e) override;

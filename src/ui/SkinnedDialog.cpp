@@ -47,10 +47,7 @@ QLabel* CSkinnedDialog::AddStatic(int id, const QString& text, const QRect& geom
 }
 
 void CSkinnedDialog::showEvent(QShowEvent* e) {
-  if (!m_bPlaced) {
-    m_bPlaced = true;
-    CentreWindow(this, parentWidget());
-  }
+  PlaceDialog(this, e);
   QDialog::showEvent(e);
 }
 

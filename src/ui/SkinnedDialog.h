@@ -35,12 +35,11 @@ class CSkinnedDialog : public QDialog {
 
  protected:
   void paintEvent(QPaintEvent*) override;
-  // The first showing centres the dialog on its owner.
+  // Each showing centres the dialog on its owner.
   void showEvent(QShowEvent* e) override;
 
  private:
   CDragTitle* m_title;
-  bool m_bPlaced = false;
 };
 
 // The push-button look of the skinned dialogs.

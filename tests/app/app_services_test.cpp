@@ -5,6 +5,7 @@
 #include "core/AppServices.h"
 #include "app/CORVANApp.h"
 #include "core/StringTable.h"
+#include "preview/PreviewKinds.h"
 #include "support/TestSupport.h"
 
 namespace corvan {
@@ -106,16 +107,14 @@ TEST(StringTable, HoldsTheProgramsTexts) {
 }
 
 TEST(IconKeys, SixtyKeysInTheirPlaces) {
-  test::TempDir dir;
-  CORVANApp app(dir / "settings.ini", dir.path());
-  InitFileTypeIconTable(app);
-  EXPECT_EQ(app.m_strIconKeys[0], u"Fol");
-  EXPECT_EQ(app.m_strIconKeys[3], u"DelFile");
-  EXPECT_EQ(app.m_strIconKeys[4], u".asm");
-  EXPECT_EQ(app.m_strIconKeys[13], u".c");
-  EXPECT_EQ(app.m_strIconKeys[55], u".zip");
-  EXPECT_EQ(app.m_strIconKeys[56], u"unknown");
-  EXPECT_EQ(app.m_strIconKeys[59], u"reserve4");
+  const auto& keys = IconKeyTable();
+  EXPECT_EQ(keys[0], u"Fol");
+  EXPECT_EQ(keys[3], u"DelFile");
+  EXPECT_EQ(keys[4], u".asm");
+  EXPECT_EQ(keys[13], u".c");
+  EXPECT_EQ(keys[55], u".zip");
+  EXPECT_EQ(keys[56], u"unknown");
+  EXPECT_EQ(keys[59], u"reserve4");
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ class AppStateTest : public ::testing::Test {
 
 TEST_F(AppStateTest, InitialValues) {
   app.InitState();
-  EXPECT_EQ(app.m_nNextSyntheticId, -16);
+  EXPECT_EQ(app.NextSyntheticId(), -16);
   EXPECT_EQ(app.m_bHaveFoundVolumes, 1u);
   EXPECT_EQ(app.m_bUpdateCancel, 1u);
   EXPECT_EQ(app.m_bFirstDriveLoad, 1);
@@ -69,14 +69,12 @@ TEST_F(AppStateTest, FreeSourcesAndEnginesReleasesTheEngineAndTheLists) {
   app.m_saveMasks = {u"*.doc"};
   app.m_fileTypeList.resize(3);
   app.m_selectedTypeList.resize(2);
-  app.m_pPreviewData.resize(100);
   app.FreeSourcesAndEngines();
   EXPECT_EQ(freed, 1);
   EXPECT_FALSE(app.m_pScanSession->Engine());
   EXPECT_TRUE(app.m_saveMasks.empty());
   EXPECT_TRUE(app.m_fileTypeList.empty());
   EXPECT_TRUE(app.m_selectedTypeList.empty());
-  EXPECT_TRUE(app.m_pPreviewData.empty());
 }
 
 TEST_F(AppStateTest, UnattendedPromptTakesTheAnswerThatChangesNothing) {

@@ -130,7 +130,7 @@ TEST_F(AutoUpdaterTest, NoServerGivesNoConnectionWithinTheTimeOut) {
   EXPECT_EQ(updater->DownloadUpdate(page), 4);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(updater->m_timeoutSeconds));
   EXPECT_FALSE(updater->LastError().empty());
-  EXPECT_FALSE(std::filesystem::exists(downloads / "corvan.tar.gz"));
+  EXPECT_TRUE(std::filesystem::is_empty(downloads));
 
   Start("1.0.0.3", "");
   EXPECT_EQ(updater->CheckForUpdate(), 4);
@@ -145,8 +145,12 @@ TEST_F(AutoUpdaterTest, DownloadKeepsTheServedBytes) {
   RecordingPage page;
   app->m_bUpdateCancel = 0;
   ASSERT_EQ(updater->DownloadUpdate(page), 0);
-  const auto path = downloads / "corvan.tar.gz";
-  EXPECT_EQ(app->m_strUpdateInstaller, path);
+  // In a folder of its own that only the user can enter.
+  const auto path = app->m_strUpdateInstaller;
+  EXPECT_EQ(path.filename(), "corvan.tar.gz");
+  EXPECT_EQ(path.parent_path().parent_path(), downloads);
+  EXPECT_EQ(std::filesystem::status(path.parent_path()).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_all);
   EXPECT_EQ(test::ReadWholeFile(path), package);
   EXPECT_EQ(updater->DownloadLength(), 50'000u);
   EXPECT_EQ(page.upper, 50'000u);
@@ -162,6 +166,27 @@ TEST_F(AutoUpdaterTest, DownloadKeepsTheServedBytes) {
     EXPECT_LE(page.positions[i] - page.positions[i - 1], kDownloadReadSize);
 }
 
+TEST_F(AutoUpdaterTest, ALinkPlacedInTheDownloadFolderIsNotFollowed) {
+  ASSERT_NO_FATAL_FAILURE(StartWithWebServer());
+  const std::string package = RandomBytes(20'000);
+  Serve("corvan.tar.gz", package);
+  // Another user's link where a fixed name would be written.
+  const auto victim = dir / "victim";
+  test::WriteWholeFile(victim, "keep me");
+  std::filesystem::create_symlink(victim, downloads / "corvan.tar.gz");
+  RecordingPage page;
+  app->m_bUpdateCancel = 0;
+  ASSERT_EQ(updater->DownloadUpdate(page), 0);
+  EXPECT_EQ(test::ReadWholeFile(victim), "keep me");
+  EXPECT_NE(app->m_strUpdateInstaller, downloads / "corvan.tar.gz");
+  EXPECT_FALSE(std::filesystem::is_symlink(app->m_strUpdateInstaller));
+  EXPECT_EQ(test::ReadWholeFile(app->m_strUpdateInstaller), package);
+  // Two downloads never share a folder.
+  const auto first = app->m_strUpdateInstaller;
+  ASSERT_EQ(updater->DownloadUpdate(page), 0);
+  EXPECT_NE(app->m_strUpdateInstaller.parent_path(), first.parent_path());
+}
+
 TEST_F(AutoUpdaterTest, CancelStopsWithinOneReadAndLeavesNothing) {
   ASSERT_NO_FATAL_FAILURE(StartWithWebServer());
   Serve("corvan.tar.gz", RandomBytes(400'000));
@@ -175,7 +200,7 @@ TEST_F(AutoUpdaterTest, CancelStopsWithinOneReadAndLeavesNothing) {
   EXPECT_NE(updater->DownloadUpdate(page), 0);
   EXPECT_EQ(reads, 1);
   EXPECT_LE(page.lastPos, kDownloadReadSize);
-  EXPECT_FALSE(std::filesystem::exists(downloads / "corvan.tar.gz"));
+  EXPECT_TRUE(std::filesystem::is_empty(downloads));
   EXPECT_TRUE(app->m_strUpdateInstaller.empty());
   EXPECT_NE(page.statuses.back(), "Download completed");
 
@@ -192,7 +217,7 @@ TEST_F(AutoUpdaterTest, MissingPackageIsAFailedDownload) {
   RecordingPage page;
   app->m_bUpdateCancel = 0;
   EXPECT_EQ(updater->DownloadUpdate(page), 7);
-  EXPECT_FALSE(std::filesystem::exists(downloads / "corvan.tar.gz"));
+  EXPECT_TRUE(std::filesystem::is_empty(downloads));
   EXPECT_TRUE(app->m_strUpdateInstaller.empty());
 }
 
@@ -203,7 +228,7 @@ TEST_F(AutoUpdaterTest, TruncatedDownloadIsCaughtAndRemoved) {
   RecordingPage page;
   app->m_bUpdateCancel = 0;
   EXPECT_EQ(updater->DownloadUpdate(page), 7);
-  EXPECT_FALSE(std::filesystem::exists(downloads / "corvan.tar.gz"));
+  EXPECT_TRUE(std::filesystem::is_empty(downloads));
   EXPECT_TRUE(app->m_strUpdateInstaller.empty());
   EXPECT_EQ(page.upper, 100'000u);
   EXPECT_NE(page.statuses.back(), "Download completed");
@@ -227,7 +252,7 @@ TEST_F(AutoUpdaterTest, SilentServerEndsWithinTheTimeOut) {
   app->m_bUpdateCancel = 0;
   EXPECT_EQ(updater->DownloadUpdate(page), 4);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 6s);
-  EXPECT_FALSE(std::filesystem::exists(downloads / "corvan.tar.gz"));
+  EXPECT_TRUE(std::filesystem::is_empty(downloads));
 }
 
 }  // namespace

@@ -51,8 +51,8 @@ TEST_F(LogReportTest, BannersAndEntriesAreByteExact) {
 TEST_F(LogReportTest, NamesTheFileAndTitleFromTheStartTime) {
   auto app = MakeApp();
   app->MakeLogFileName();
-  EXPECT_EQ(app->m_strLogTitle, "Last disk check performed on 07-Dec-2026 at 08:26:56 AM");
-  EXPECT_EQ(app->m_strLogFileName, kTitle + "_Log_07-Dec-2026_08 26 56 AM.txt");
+  EXPECT_EQ(app->LogTitle(), "Last disk check performed on 07-Dec-2026 at 08:26:56 AM");
+  EXPECT_EQ(app->LogFileName(), kTitle + "_Log_07-Dec-2026_08 26 56 AM.txt");
 }
 
 TEST_F(LogReportTest, WithoutSaveLogOnlyTheFolderIsMadeAndTheViewerKeepsEntries) {

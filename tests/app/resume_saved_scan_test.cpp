@@ -35,7 +35,7 @@ struct Program {
   void Run(std::uint32_t mode) {
     app.m_nRecoveryMode = mode;
     const auto engines = MakeProgramEngines();
-    ScanWorker worker(MakeScanJob(app), *engines);
+    ScanWorker worker(MakeScanJob(app, CurrentSelection(app)), *engines);
     worker.Run();
   }
   std::string Md5Of(const FoundItemInfo& r) {
@@ -149,7 +149,7 @@ TEST(SaveDriveScanInfo, TheFoundVolumesAreSavedBesideTheScanAndIndexed) {
   ASSERT_EQ(index.size(), 1u);
   EXPECT_EQ(FilePathOfScanRecord(index[0].path), saved);
   EXPECT_EQ(program.app.GetProfile().GetString(kProductSection, "ScanPath"), saved.string());
-  EXPECT_EQ(program.app.m_bDriveScanSaved.load(), 1u);
+  EXPECT_TRUE(program.app.DriveScanSaved());
   EXPECT_TRUE(program.prompt.texts.empty());
 
   // A folder that does not exist: told, nothing written, the index as it was.

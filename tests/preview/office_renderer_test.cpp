@@ -74,7 +74,9 @@ TEST_F(OfficeRendering, AConversionNoLongerWantedEndsWithWhatItStarted) {
     return std::chrono::steady_clock::now() - start > std::chrono::milliseconds(300);
   });
   EXPECT_EQ(r.status, OfficeRenderStatus::Cancelled);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  // Ended by the answer, not by the time limit (the bound leaves room for a
+  // loaded machine).
+  EXPECT_LT(std::chrono::steady_clock::now() - start, kOfficeRenderLimit / 3);
   EXPECT_EQ(ProcessesNaming(temp_->Path().string()), 0);
 
   const OfficeRender late = Render(std::chrono::milliseconds(200));

@@ -81,10 +81,7 @@ TEST(PreviewKinds, OfficeApplicationsAndMediaIgnoreCase) {
 }
 
 TEST(PreviewKinds, IconKeysAndIndices) {
-  test::TempDir dir;
-  CORVANApp app(dir / "settings.ini", dir.path());
-  InitFileTypeIconTable(app);
-  const auto& keys = app.m_strIconKeys;
+  const auto& keys = IconKeyTable();
   EXPECT_EQ(GetFileIconIndex(keys, u"Letter.doc", kItemFile, false), 20);
   EXPECT_EQ(GetFileIconIndex(keys, u"Letter.doc", kItemFile, true), 3);
   EXPECT_EQ(GetFileIconIndex(keys, u"Photos", kItemFolder, false), 0);

@@ -262,7 +262,7 @@ class ScannedVolume {
     app.m_nRecoveryMode = mode;
     app.m_pConsole = &store;
     engines = MakeProgramEngines();
-    ScanWorker worker(MakeScanJob(app), *engines);
+    ScanWorker worker(MakeScanJob(app, CurrentSelection(app)), *engines);
     worker.Run();
     app.m_pConsole = nullptr;
     if (!worker.Problem().empty()) return worker.Problem();
@@ -297,18 +297,20 @@ struct SaveOptionsForTest {
 inline SaveRun SaveStore(CORVANApp& app, const FoundItemStore& store, const std::filesystem::path& dest,
                          SaveDecisions& decisions, const SaveOptionsForTest& options = {}) {
   FoundItemStoreWalk walk(store);
-  CThreadForSavingFiles saver(MakeSaveJob(app), walk, decisions);
-  saver.m_szDest = dest;
-  saver.m_nSelectMode = 1;
-  saver.m_nWhichFiles = options.whichFiles;
-  saver.m_bCreateZip = options.createZip;
-  saver.m_nZipMode = options.zipMode;
-  saver.m_pWriter = options.writer;
+  SaveJob job = MakeSaveJob(app);
+  SaveRequest& request = job.request;
+  request.m_szDest = dest;
+  request.m_nSelectMode = 1;
+  request.m_nWhichFiles = options.whichFiles;
+  request.m_bCreateZip = options.createZip;
+  request.m_nZipMode = options.zipMode;
+  job.writer = options.writer;
   if (options.ftp) {
-    saver.m_nDestKind = 1;
-    saver.m_ftp = *options.ftp;
-    saver.m_ftpTimeouts = options.ftpTimeouts;
+    request.m_nDestKind = 1;
+    request.m_ftp = *options.ftp;
+    request.m_ftpTimeouts = options.ftpTimeouts;
   }
+  CThreadForSavingFiles saver(std::move(job), walk, decisions);
   const std::size_t before = app.LogViewText().size();
   saver.Start();
   saver.Join();

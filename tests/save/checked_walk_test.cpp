@@ -33,11 +33,12 @@ class CheckedWalk : public ::testing::Test {
   // Saves the view's checked items (select mode 0) into Dest().
   SaveJobResult Save(int view) {
     CheckedItemsWalk walk(volume_.store, view);
-    CThreadForSavingFiles saver(MakeSaveJob(volume_.app), walk, decisions_);
-    saver.m_szDest = Dest();
-    saver.m_nSelectMode = 0;
-    saver.m_nWhichFiles = 0;
-    saver.m_nFileCount = volume_.store.CountRecoverableFiles(view);
+    SaveJob job = MakeSaveJob(volume_.app);
+    job.request.m_szDest = Dest();
+    job.request.m_nSelectMode = 0;
+    job.request.m_nWhichFiles = 0;
+    job.request.m_nFileCount = volume_.store.CountRecoverableFiles(view);
+    CThreadForSavingFiles saver(std::move(job), walk, decisions_);
     saver.Start();
     saver.Join();
     return saver.Result();

@@ -98,6 +98,10 @@ TEST(FtpSettingsText, PortsDestinationsAndAddresses) {
   EXPECT_FALSE(FtpSettingsFromUrl("http://h/").has_value());
   EXPECT_FALSE(FtpSettingsFromUrl("ftp://u:p@/x").has_value());
   EXPECT_FALSE(FtpSettingsFromUrl("ftp://h/%4").has_value());
+  // An unclosed "[", no host, a bad escape in the login, a host no
+  // connection could take.
+  for (const char* bad : {"ftp://[::1/d", "ftp:///d", "ftp://u:%zz@h/d", "ftp://h%zz/d", "ftp://a b/"})
+    EXPECT_FALSE(FtpSettingsFromUrl(bad).has_value()) << bad;
 }
 
 }  // namespace

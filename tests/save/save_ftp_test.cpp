@@ -220,6 +220,67 @@ TEST_F(SaveFtp, AFullServersRefusalLeavesTheFileOutAndTheRestIsSaved) {
   EXPECT_NE(prompt_.texts[0].find("552"), std::string::npos) << prompt_.texts[0];
 }
 
+TEST_F(SaveFtp, AServerWhoseSizeSaysEveryNameExistsGetsTheQuestionAndFilesWithoutAFreeNameAreNamed) {
+  test::PyFtpServer server(root_, {"--size-always"});
+  ASSERT_TRUE(server.Running());
+  const auto a = Bytes(100, 1);
+  AddFile(0, u"a.bin", a);
+  AddFile(0, u"b.bin", Bytes(200, 2));
+  AddFile(0, u"c.bin", Bytes(300, 3));
+  // Overwrite is still offered; a rename over the empty proposal and
+  // Rename All have no name to go to.
+  decisions_.clashes = {{FileExistAnswer::Overwrite, {}},
+                        {FileExistAnswer::Rename, {}},
+                        {FileExistAnswer::RenameAll, {}}};
+  const auto run = SaveTo(server.Settings("/"), decisions_);
+  ASSERT_EQ(decisions_.questions.size(), 3u);
+  EXPECT_EQ(decisions_.questions[0].existingSize, 1024u);
+  EXPECT_EQ(decisions_.questions[0].proposedName, u"");
+  EXPECT_EQ(Served("a.bin"), AsText(a));
+  EXPECT_EQ(TreeOf(root_, false), std::set<std::string>{"a.bin"});
+  for (const char* name : {"/b.bin", "/c.bin"})
+    EXPECT_NE(run.log.find(std::string("ERROR!  No free name for ") + name + " on the server"), std::string::npos)
+        << run.log;
+  EXPECT_EQ(CountOf(run.log, "[Recovered]"), 1u);
+  EXPECT_EQ(CountOf(run.log, "[Skipped]"), 0u);
+  EXPECT_EQ(run.result.failed, 2u);
+  ASSERT_EQ(prompt_.texts.size(), 1u);
+  EXPECT_NE(prompt_.texts[0].find("2 file(s) could not be saved. The first: No free name for /b.bin"),
+            std::string::npos)
+      << prompt_.texts[0];
+
+  // Unattended (as the headless save runs): every file is named, none saved.
+  prompt_.texts.clear();
+  fs::remove(root_ / "a.bin");
+  UnattendedSaveDecisions unattended;
+  const auto again = SaveTo(server.Settings("/"), unattended);
+  EXPECT_TRUE(TreeOf(root_, false).empty());
+  EXPECT_EQ(again.result.failed, 3u);
+  EXPECT_EQ(CountOf(again.log, "ERROR!  No free name for "), 3u) << again.log;
+}
+
+TEST_F(SaveFtp, TransfersThatTimeOutTwiceInARowEndTheJobAsADroppedConnectionDoes) {
+  // The server opens each data connection and then neither reads it nor
+  // answers the end of the file.
+  test::PyFtpServer server(root_, {"--silent-data"});
+  ASSERT_TRUE(server.Running());
+  for (const char16_t* name : {u"one.bin", u"two.bin", u"three.bin", u"four.bin"})
+    AddFile(0, name, Bytes(1000, 1));
+  const auto run = SaveTo(server.Settings("/"), decisions_, FtpTimeouts{10000, 1000, 1});
+  ASSERT_EQ(prompt_.texts.size(), 1u);
+  EXPECT_EQ(prompt_.texts[0].rfind(LoadString(343), 0), 0u) << prompt_.texts[0];
+  EXPECT_NE(prompt_.texts[0].find("2 transfers in a row timed out"), std::string::npos) << prompt_.texts[0];
+  // The first time-out is one file's failure; the second ends the job.
+  EXPECT_NE(run.log.find("ERROR!  Cannot write /one.bin on the server"), std::string::npos) << run.log;
+  for (const char* name : {"/two.bin", "/three.bin", "/four.bin"})
+    EXPECT_NE(run.log.find(std::string("Not saved: ") + name), std::string::npos) << run.log;
+  EXPECT_EQ(CountOf(run.log, "Not saved: "), 3u);
+  EXPECT_EQ(CountOf(run.log, "[Recovered]"), 0u);
+  EXPECT_EQ(run.result.failed, 4u);
+  EXPECT_TRUE(run.result.failedJob);
+  EXPECT_NE(run.log.find("Process failed"), std::string::npos);
+}
+
 TEST_F(SaveFtp, ARefusedFolderIsNamedAndItsSiblingsAreSaved) {
   test::PyFtpServer server(root_, {"--refuse-mkd", "Locked"});
   ASSERT_TRUE(server.Running());
@@ -250,11 +311,12 @@ TEST_F(SaveFtp, StopEndsATransferToAStalledServer) {
   options.ftp = &settings;
   options.ftpTimeouts = slow;
   FoundItemStoreWalk walk(store_);
-  CThreadForSavingFiles saver(MakeSaveJob(app_), walk, decisions_);
-  saver.m_szDest = "/";
-  saver.m_nDestKind = 1;
-  saver.m_ftp = settings;
-  saver.m_ftpTimeouts = slow;
+  SaveJob job = MakeSaveJob(app_);
+  job.request.m_szDest = "/";
+  job.request.m_nDestKind = 1;
+  job.request.m_ftp = settings;
+  job.request.m_ftpTimeouts = slow;
+  CThreadForSavingFiles saver(std::move(job), walk, decisions_);
   const std::size_t logBefore = app_.LogViewText().size();
   std::atomic<bool> ended{false};
   saver.Start([&] { ended = true; });

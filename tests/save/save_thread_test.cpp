@@ -120,6 +120,34 @@ TEST_F(SaveThread, EscLeavesTheFileAloneAndAsksAgainNextTime) {
   EXPECT_EQ(decisions_.questions.size(), 2u);
 }
 
+// The six answer bytes as {skip, skipAll, rename, renameAll, overwrite, overwriteAll}.
+std::vector<int> AnswerBytes(const FileExistAnswers& a) {
+  return {a.m_bSkip, a.m_bSkipAll, a.m_bRename, a.m_bRenameAll, a.m_bOverwrite, a.m_bOverwriteAll};
+}
+
+TEST_F(SaveThread, TheLastClashAnswerComesBackInTheResultAndEachJobStartsWithoutIt) {
+  test::WriteWholeFile(dest_ / "a.txt", "old a");
+  test::WriteWholeFile(dest_ / "b.txt", "old b");
+  AddFile(0, u"a.txt", Bytes(10, 1));
+  AddFile(0, u"b.txt", Bytes(10, 2));
+  decisions_.clashes = {{FileExistAnswer::Rename, u"new.txt"}, {FileExistAnswer::SkipAll, u""}};
+  auto run = Save();
+  EXPECT_EQ(AnswerBytes(run.result.answers), (std::vector<int>{0, 1, 0, 0, 0, 0}));
+  EXPECT_EQ(Saved("new.txt"), AsText(Bytes(10, 1)));
+
+  // A new job asks again; one Skip answers one file and is not kept.
+  std::filesystem::remove(dest_ / "new.txt");
+  decisions_.questions.clear();
+  decisions_.clashes = {{FileExistAnswer::OverwriteAll, u""}};
+  run = Save();
+  EXPECT_EQ(decisions_.questions.size(), 1u);
+  EXPECT_EQ(AnswerBytes(run.result.answers), (std::vector<int>{0, 0, 0, 0, 0, 1}));
+  decisions_.clashes = {{FileExistAnswer::Skip, u""}, {FileExistAnswer::Skip, u""}};
+  run = Save();
+  EXPECT_EQ(AnswerBytes(run.result.answers), (std::vector<int>{0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(CountOf(run.log, "[Skipped]"), 2u);
+}
+
 TEST_F(SaveThread, LinksPlantedInTheDestinationAreNeverFollowed) {
   const auto outside = dir_ / "outside";
   std::filesystem::create_directories(outside);
@@ -428,9 +456,10 @@ TEST_F(SaveThread, WhichFilesChoosesLiveOrDeletedAndCountsOffTheOthers) {
   for (std::uint8_t which : {0, 1, 2}) {
     std::filesystem::remove_all(dest_);
     CountingWalk walk(store_);
-    CThreadForSavingFiles saver(MakeSaveJob(app_), walk, decisions_);
-    saver.m_szDest = dest_;
-    saver.m_nWhichFiles = which;
+    SaveJob job = MakeSaveJob(app_);
+    job.request.m_szDest = dest_;
+    job.request.m_nWhichFiles = which;
+    CThreadForSavingFiles saver(std::move(job), walk, decisions_);
     saver.Run();
     EXPECT_EQ(std::filesystem::exists(dest_ / "live.txt"), which != 2) << int(which);
     EXPECT_EQ(std::filesystem::exists(dest_ / "gone.txt"), which != 0) << int(which);

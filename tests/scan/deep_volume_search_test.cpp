@@ -62,12 +62,8 @@ struct Search {
   LostVolumeJob Job(std::shared_ptr<SectorSource> disk) {
     return LostVolumeJob{.host = host,
                          .sources = list,
-                         .disk = std::move(disk),
-                         .source = list.m_sources.front().get(),
+                         .selection = {.source = list.m_sources.front().get(), .disk = std::move(disk)},
                          .session = session,
-                         .foundVolumeCount = count,
-                         .haveFoundVolumes = have,
-                         .resultsPresent = results,
                          .deep = true,
                          .imageFlag = false,
                          .path = {},
@@ -98,7 +94,6 @@ struct Search {
   HeadlessHost host;
   SourceList list;
   std::shared_ptr<ScanSession> session = std::make_shared<ScanSession>();
-  std::atomic<std::uint32_t> count{0}, have{1}, results{0};
   RecordingSink sink;
   std::uint64_t failures = 0;
 };
@@ -122,7 +117,7 @@ TEST(DeepVolumeSearch, FindsTheCorpusVolumesOnTheFlatDiskWithoutItsMbr) {
   ASSERT_TRUE(app.m_pDisk);
   ASSERT_EQ(app.m_sourceList.m_sources.size(), 1u);
   ASSERT_TRUE(SelectSource(app, 0));
-  CThreadForSearchVolume search(MakeLostVolumeJob(app, nullptr, true, false));
+  CThreadForSearchVolume search(MakeLostVolumeJob(app, CurrentSelection(app), nullptr, true, false));
   search.Run();
   EXPECT_EQ(search.ReadFailures(), 0u);
   // The manifest's layout of the MBR disk.
@@ -157,7 +152,7 @@ TEST(DeepVolumeSearch, RebuildsTheFat32VolumeWithoutItsBootSectorsOnTheFlatDiskA
   MountAndListSources(app, ImageTypeForPath(image), image);
   ASSERT_TRUE(app.m_pDisk);
   ASSERT_TRUE(SelectSource(app, 0));
-  CThreadForSearchVolume search(MakeLostVolumeJob(app, nullptr, true, false));
+  CThreadForSearchVolume search(MakeLostVolumeJob(app, CurrentSelection(app), nullptr, true, false));
   search.Run();
   // The manifest's layout: three volumes from their boot sectors, the FAT32
   // one from its folders, FAT copies and FSInfo sectors, each once.
@@ -733,7 +728,7 @@ TEST(DeepVolumeSearch, NtfsFoundFromItsMftIsSizedByItsBitmapAndItsBackupBootSect
     CORVANApp app(dir / "settings.ini", dir.path());
     MountAndListSources(app, ImageTypeForPath(image), image);
     ASSERT_TRUE(SelectSource(app, 0));
-    CThreadForSearchVolume search(MakeLostVolumeJob(app, nullptr, true, false));
+    CThreadForSearchVolume search(MakeLostVolumeJob(app, CurrentSelection(app), nullptr, true, false));
     search.Run();
     std::vector<const SourceRecord*> ntfs;
     for (const auto& r : app.m_sourceList.m_sources)

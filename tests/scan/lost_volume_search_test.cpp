@@ -50,18 +50,20 @@ struct Search {
   void Run(std::shared_ptr<SectorSource> disk, bool deep = false) {
     CThreadForSearchVolume search(LostVolumeJob{.host = host,
                                           .sources = list,
-                                          .disk = std::move(disk),
-                                          .source = list.m_sources.front().get(),
+                                          .selection = {.source = list.m_sources.front().get(), .disk = std::move(disk)},
                                           .session = session,
-                                          .foundVolumeCount = count,
-                                          .haveFoundVolumes = have,
-                                          .resultsPresent = results,
+                                          .volumesFoundBefore = count,
                                           .deep = deep,
                                           .imageFlag = false,
                                           .path = {},
                                           .sink = &sink,
                                           .resetScanState = {},
-                                          .freeResults = {}});
+                                          .freeResults = [this] { results = 0; },
+                                          .volumeFound =
+                                              [this](std::uint32_t total) {
+                                                count = total;
+                                                have = 0;
+                                              }});
     search.Run();
     failures = search.ReadFailures();
   }
@@ -78,7 +80,7 @@ struct Search {
   std::shared_ptr<ScanSession> session = std::make_shared<ScanSession>();
   std::atomic<std::uint32_t> ownCount{0};
   std::atomic<std::uint32_t>& count;
-  std::atomic<std::uint32_t> have{1}, results{0};
+  std::atomic<std::uint32_t> have{1}, results{1};
   RecordingSink sink;
   std::uint64_t failures = 0;
 };
@@ -134,6 +136,7 @@ TEST(CThreadForSearchVolume, FindsVolumesAtTrackCylinderAndMebibyteStarts) {
   EXPECT_NE(log.find("Found at sector no. 63 "), std::string::npos);
   EXPECT_NE(log.find("Process completed"), std::string::npos);
   EXPECT_EQ(s.have.load(), 0u);
+  EXPECT_EQ(s.results.load(), 0u);  // the previous results were let go first
   EXPECT_TRUE(s.sink.done);
   EXPECT_TRUE(s.sink.hidden);
   EXPECT_EQ(s.host.BusyFlag().load(), 0u);
@@ -206,7 +209,7 @@ TEST(CThreadForSearchVolume, AVolumeThePartitionTablesListIsNotLost) {
   ASSERT_TRUE(MountAndListSources(app, ImageTypeForPath("x.vmdk"), test::CorpusDir() / "disks" / "mbr.vmdk").mounted);
   ASSERT_TRUE(SelectSource(app, 0));
   const std::size_t before = app.m_sourceList.m_sources.size();
-  CThreadForSearchVolume search(MakeLostVolumeJob(app, nullptr, false, false));
+  CThreadForSearchVolume search(MakeLostVolumeJob(app, CurrentSelection(app), nullptr, false, false));
   search.Run();
   EXPECT_EQ(app.m_sourceList.m_sources.size(), before);
   EXPECT_EQ(app.m_nFoundVolumeCount.load(), 0u);
@@ -227,7 +230,7 @@ TEST(CThreadForSearchVolume, FindsTheCorpusVolumesOnTheFlatDiskWithoutItsMbr) {
     ASSERT_TRUE(app.m_pDisk);
     ASSERT_EQ(app.m_sourceList.m_sources.size(), 1u);  // the disk alone
     ASSERT_TRUE(SelectSource(app, 0));
-    CThreadForSearchVolume search(MakeLostVolumeJob(app, nullptr, false, false));
+    CThreadForSearchVolume search(MakeLostVolumeJob(app, CurrentSelection(app), nullptr, false, false));
     search.Run();
     EXPECT_EQ(search.ReadFailures(), 0u);
     const struct {

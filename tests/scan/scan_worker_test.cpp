@@ -5,6 +5,7 @@
 
 #include "app/CORVANApp.h"
 #include "app/Jobs.h"
+#include "app/SourceSetup.h"
 #include "console/FoundItemStore.h"
 #include "console/ItemTexts.h"
 #include "platform/WorkerThread.h"
@@ -80,7 +81,7 @@ class ScanWorkerTest : public ::testing::Test {
   ScanWorker Run(std::uint32_t mode, std::uint8_t advanceChoice = 0) {
     app.m_nRecoveryMode = mode;
     app.m_nAdvanceFsChoice = advanceChoice;
-    ScanWorker worker(MakeScanJob(app), backend);
+    ScanWorker worker(MakeScanJob(app, CurrentSelection(app)), backend);
     worker.Run();
     return worker;
   }
@@ -206,6 +207,25 @@ TEST_F(ScanWorkerTest, RawOnTheWholeDiskScansTheMediaRange) {
                                                      "Run " + std::to_string(int(ScanPass::FatRawRegion))}));
 }
 
+// The results window makes the job when the scan starts; what the pages
+// choose after that (another volume, another region) is not what runs.
+TEST_F(ScanWorkerTest, TheJobScansTheSelectionItWasHandedNotALaterOne) {
+  Select(kSourceDisk, 0);
+  app.m_nMediaFirstSector = 100;
+  app.m_nMediaLastSector = 2000;
+  app.m_selectedTypeList.resize(1);
+  app.m_nRecoveryMode = kModeRaw;
+  ScanJob job = MakeScanJob(app, CurrentSelection(app));
+  Select(kSourceVolume, 7);
+  app.m_nMediaFirstSector = 0;
+  app.m_nMediaLastSector = 5;
+  ScanWorker w(std::move(job), backend);
+  w.Run();
+  EXPECT_EQ(w.Engine(), EngineKind::Fat);
+  EXPECT_EQ(backend.calls, (std::vector<std::string>{"Create FAT", "SetVolumeRange 100-2000",
+                                                     "Run " + std::to_string(int(ScanPass::FatRawRegion))}));
+}
+
 TEST_F(ScanWorkerTest, AMismatchedAdvanceChoiceBuildsNothingAndEndsAtOnce) {
   Select(kSourceVolume, 7);
   app.m_bBusy = 1;
@@ -311,7 +331,7 @@ TEST_F(ScanWorkerTest, StopAfterSomeItemsKeepsThemAndNoCallComesAfterTheEnd) {
   };
   Select(kSourceVolume, 7);
   app.m_nRecoveryMode = kModeQuick;
-  ScanWorker worker(MakeScanJob(app), backend);
+  ScanWorker worker(MakeScanJob(app, CurrentSelection(app)), backend);
   WorkerThread thread;
   thread.Start([&] { worker.Run(); });
   thread.Join();  // the dialog closes only after the worker has ended
@@ -326,11 +346,11 @@ TEST_F(ScanWorkerTest, StopAfterSomeItemsKeepsThemAndNoCallComesAfterTheEnd) {
 TEST_F(ScanWorkerTest, CancelIsRefusedInTheCriticalPhaseAndIsAStopWhileRunning) {
   YesPrompt prompt;
   app.m_pPrompt = &prompt;
-  app.m_bCriticalPhase = 1;
+  app.CriticalPhaseFlag() = 1;
   EXPECT_EQ(RequestCancel(app, true), CancelAnswer::Refused);
   EXPECT_EQ(prompt.asked.back(), "Can't exit while searching critical information.\nPlease wait...");
   EXPECT_EQ(app.m_bAbort, 0u);
-  app.m_bCriticalPhase = 0;
+  app.CriticalPhaseFlag() = 0;
   EXPECT_EQ(RequestCancel(app, true), CancelAnswer::Stopping);
   EXPECT_EQ(app.m_bAbort, 1u);
   EXPECT_EQ(RequestCancel(app, false), CancelAnswer::CloseNow);

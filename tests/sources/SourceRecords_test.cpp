@@ -94,6 +94,15 @@ TEST(SourceRecordBytes, DiskRecordLayout) {
   EXPECT_EQ(back.nameText, u"Virtual Drive");
 }
 
+// The payload a stored record carries follows its kind byte: the 287-byte
+// disk record for kinds 0, 4, 5, 6, 8 and 9, the partition record for the rest.
+TEST(SourceRecordBytes, WholeDiskKindsAreTheOnesWithADiskPayload) {
+  for (unsigned kind = 0; kind < 256; ++kind) {
+    const bool disk = kind == 0 || kind == 4 || kind == 5 || kind == 6 || kind == 8 || kind == 9;
+    EXPECT_EQ(IsWholeDiskKind(static_cast<std::uint8_t>(kind)), disk) << kind;
+  }
+}
+
 TEST(SourceRecordBytes, PartitionRecordLayout) {
   PartitionRecord p;
   p.reserved = 0;

@@ -2,7 +2,6 @@
 // A scan of one volume on a headless host, with everything it owns, and the
 // corpus flat disk with its MBR zeroed: shared by the scan and search tests.
 
-#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -29,7 +28,6 @@ struct VolumeScan {
   FoundItemStore store;
   HeadlessHost host{&store, nullptr};
   std::shared_ptr<ScanSession> session = std::make_shared<ScanSession>();
-  std::atomic<std::uint32_t> scanResumed{0};
   std::string problem;
 
   // `mediaFirst` .. `mediaLast`: the sectors a search of a whole disk covers.
@@ -38,14 +36,13 @@ struct VolumeScan {
     host.SetRecoveryMode(mode);
     ScanJob job{.host = host,
                 .session = session,
-                .scanResumed = scanResumed,
-                .source = &source,
-                .disk = std::move(disk),
+                .selection = {.source = &source,
+                              .disk = std::move(disk),
+                              .mediaFirstSector = mediaFirst,
+                              .mediaLastSector = mediaLast,
+                              .quickVolumeSearch = false},
                 .mode = mode,
                 .advanceChoice = advanceChoice,
-                .quickVolumeSearch = false,
-                .mediaFirstSector = mediaFirst,
-                .mediaLastSector = mediaLast,
                 .resetScanState = {},
                 .resumeSavedScan = {}};
     const auto engines = MakeProgramEngines();

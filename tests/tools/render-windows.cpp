@@ -276,6 +276,18 @@ std::vector<Renderer> Windows() {
                       return Grab(&wizard);
                     }});
   }
+  // The check's page once it has answered (here: no server can be reached).
+  list.push_back({"CUpdateWizard-process-answered", [] {
+                    CAutoUpdater updater(App());
+                    CUpdateWizard wizard(updater);
+                    wizard.setStartId(CUpdateWizard::kProcessPage);
+                    wizard.show();
+                    wizard.ProcessPage()->RunCheck();
+                    for (int i = 0; i < 3000 && wizard.ProcessPage()->LastResult() < 0; ++i) {
+                      QApplication::processEvents(QEventLoop::AllEvents, 10);
+                    }
+                    return Grab(&wizard);
+                  }});
   // The settings dialog, on each of its tabs.
   list.push_back({"CSettings", [] {
                     CSettings dlg;
@@ -449,7 +461,7 @@ std::vector<Renderer> Windows() {
                     console.show();
                     Settle();
                     auto engines = MakeProgramEngines();
-                    CScanProcess dlg(&console, *engines, &console.Store());
+                    CScanProcess dlg(&console, *engines, &console.Store(), MakeScanJob(App(), CurrentSelection(App())));
                     dlg.SetCounterText("0 Entries Found");
                     dlg.SetStatusText(LoadString(290));
                     dlg.ShowProgress();
@@ -584,7 +596,7 @@ std::vector<std::pair<QString, QImage>> RenderResumePages(const std::filesystem:
   std::vector<std::pair<QString, QImage>> images;
   std::erase_if(app.m_sourceList.m_sources, [](const auto& r) { return r->kind == kSourceVolume; });
   if (!SelectSource(app, 0)) return images;
-  CThreadForSearchVolume search(MakeLostVolumeJob(app, nullptr, false, false));
+  CThreadForSearchVolume search(MakeLostVolumeJob(app, CurrentSelection(app), nullptr, false, false));
   search.Run();
   if (!app.SaveDriveScanInfo(folder / "render scan.img")) return images;
 

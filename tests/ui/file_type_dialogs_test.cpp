@@ -480,20 +480,15 @@ TEST_F(FileTypeDialogs, AnAddedTypeIsFoundByRawRecoveryAndSavedWhole) {
   const fs::path out = home.path() / "saved";
   FoundItemStoreWalk walk(store);
   UnattendedSaveDecisions decisions;
-  std::uint8_t skip = 0, skipAll = 0, rename = 0, renameAll = 0, overwrite = 0, overwriteAll = 0;
   ASSERT_EQ(scan.session->Kind(), EngineKind::Fat);
-  SaveJob job{.host = scan.host,
-              .answers = {skip, skipAll, rename, renameAll, overwrite, overwriteAll},
-              .engine = scan.Engine(),
-              .volumeKind = kSaveVolumeFat,
-              .progress = nullptr,
-              .masks = {},
-              .maskExclude = 0};
+  SaveJob job(scan.host);
+  job.engine = scan.Engine();
+  job.volumeKind = kSaveVolumeFat;
+  job.request.m_szDest = out;
+  job.request.m_nSelectMode = 1;
+  job.request.m_nWhichFiles = 1;
+  job.request.m_nFileCount = static_cast<std::uint32_t>(paths.size());
   CThreadForSavingFiles saver(std::move(job), walk, decisions);
-  saver.m_szDest = out;
-  saver.m_nSelectMode = 1;
-  saver.m_nWhichFiles = 1;
-  saver.m_nFileCount = static_cast<std::uint32_t>(paths.size());
   saver.Run();
   EXPECT_EQ(saver.Result().recovered, paths.size());
   std::ifstream in(out / "csp" / "2.csp", std::ios::binary);

@@ -17,6 +17,7 @@
 #include <sstream>
 
 #include "app/ui/CORVANDlg.h"
+#include "app/ui/CUpdateWizard.h"
 #include "console/FoundItemStore.h"
 #include "console/ui/CRecoveryConsole.h"
 #include "console/ui/CScanProcess.h"
@@ -50,7 +51,7 @@ std::string ReadText(const std::filesystem::path& file) {
 TEST(HelpPages, EveryContextAWindowLinksToHasAPageAndItsLinksLeadSomewhere) {
   std::set<int> contexts = {CORVANDlg::kHelpContext,     CRecoveryConsole::kHelpContext, CScanProcess::kHelpContext,
                             CSaveProcess::kHelpContext,  CSaveRecovery::kHelpContext,    CAddFileFilter::kHelpContext,
-                            CSpecifiedRegion::kHelpContext};
+                            CSpecifiedRegion::kHelpContext, CUpdateWizard::kHelpContext};
   // The options panel's Learn More links, for every set-up it has.
   for (int link : {CSliderOptionDlg::kIdLearnQuick, CSliderOptionDlg::kIdLearnDeleted,
                    CSliderOptionDlg::kIdLearnAdvance, CSliderOptionDlg::kIdLearnRaw})

@@ -342,7 +342,7 @@ TEST(ProgramStart, PleaseWaitThenLogThenTheStartWindow) {
   EXPECT_TRUE(skin->isVisible());
   EXPECT_EQ(&App().GetPrompt(), &prompt);
   EXPECT_EQ(App().m_nScreenDpi, 96u);
-  EXPECT_EQ(App().m_nNextSyntheticId, -16);
+  EXPECT_EQ(App().NextSyntheticId(), -16);
   EXPECT_EQ(App().m_bFirstDriveLoad, 0);  // the please-wait window was shown
   // The log is named and placed (it is written once logging is asked for).
   const auto log = App().LogFilePath();

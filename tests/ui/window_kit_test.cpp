@@ -82,6 +82,56 @@ TEST(DragTitle, DraggingTheCaptionMovesTheDialog) {
   EXPECT_EQ(box.pos(), start + QPoint(30, 20));
 }
 
+// Sends a mouse event to `w` whose global position is `origin` + `at`, as
+// the window system reports it whether or not the window has moved since.
+void SendAt(QWidget* w, QEvent::Type type, QPoint origin, QPoint at, Qt::MouseButton button, Qt::MouseButtons held) {
+  const QPointF global(origin + at);
+  const QPointF local(w->mapFromGlobal(global.toPoint()));
+  QMouseEvent e(type, local, local, global, button, held, Qt::NoModifier);
+  QApplication::sendEvent(w, &e);
+}
+
+TEST(DragTitle, TheMoveBeginsWhenThePointerTravelsAndEndsWithoutTheButton) {
+  auto saved = WindowDrag::SystemMove();
+  int asked = 0;
+  WindowDrag::SystemMove() = [&](QWindow*) {
+    ++asked;
+    return false;  // no move of the window system's: the window follows the pointer
+  };
+  CMessageBox box(QStringLiteral("Text"), kPicInformation, kMbOk);
+  box.move(100, 100);
+  test::Render(&box);
+  CDragTitle* title = box.CaptionStrip();
+  const QPoint origin = title->mapToGlobal(QPoint(0, 0));
+  const QPoint start = box.pos();
+  auto send = [&](QEvent::Type type, QPoint at, Qt::MouseButtons held) {
+    SendAt(title, type, origin, at, type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, held);
+  };
+
+  // A click, and a press that trembles less than the drag distance, move
+  // nothing and ask the window system for nothing.
+  send(QEvent::MouseButtonPress, QPoint(50, 10), Qt::LeftButton);
+  send(QEvent::MouseButtonRelease, QPoint(50, 10), Qt::NoButton);
+  send(QEvent::MouseButtonPress, QPoint(50, 10), Qt::LeftButton);
+  send(QEvent::MouseMove, QPoint(51, 11), Qt::LeftButton);
+  EXPECT_EQ(asked, 0);
+  EXPECT_EQ(box.pos(), start);
+
+  // Past it, with the button held, the move begins once.
+  send(QEvent::MouseMove, QPoint(80, 30), Qt::LeftButton);
+  send(QEvent::MouseMove, QPoint(90, 40), Qt::LeftButton);
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(box.pos(), start + QPoint(40, 30));
+
+  // The release went to another window: the first move without the button
+  // ends the drag where it is, and the window no longer follows.
+  send(QEvent::MouseMove, QPoint(200, 150), Qt::NoButton);
+  EXPECT_FALSE(title->IsDragging());
+  send(QEvent::MouseMove, QPoint(260, 190), Qt::LeftButton);
+  EXPECT_EQ(box.pos(), start + QPoint(40, 30));
+  WindowDrag::SystemMove() = saved;
+}
+
 QPixmap FourStateStrip(int w, int h) {
   QPixmap strip(4 * w, h);
   QPainter p(&strip);

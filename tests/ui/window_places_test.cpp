@@ -9,7 +9,10 @@
 
 #include "app/ui/CTransLayerDlg.h"
 #include "app/ui/MainWindows.h"
+#include <QLabel>
+
 #include "ui/DialogLayout.h"
+#include "ui/ProgressDialogBase.h"
 #include "ui/SkinnedDialog.h"
 #include "ui/UiTestSupport.h"
 
@@ -48,6 +51,91 @@ TEST(WindowPlaces, ADialogOpensInTheMiddleOfItsOwnerAndStaysOnTheScreen) {
   alone.show();
   test::Settle();
   ExpectNear(alone.frameGeometry().center(), ScreenArea().center());
+}
+
+TEST(WindowPlaces, ADialogOpensInTheMiddleEachTimeItIsShown) {
+  QWidget owner;
+  owner.setGeometry(ScreenArea().left() + 40, ScreenArea().top() + 30, 500, 400);
+  owner.show();
+  test::Settle();
+  CSkinnedDialog dlg(&owner, QSize(200, 120));
+  dlg.show();
+  test::Settle();
+  dlg.move(dlg.pos() + QPoint(70, 50));  // the user drags it aside
+  dlg.hide();
+  // The owner moves (or is maximised) while the dialog is closed.
+  owner.setGeometry(ScreenArea());
+  test::Settle();
+  dlg.show();
+  test::Settle();
+  ExpectNear(dlg.frameGeometry().center(), owner.frameGeometry().center());
+  dlg.hide();
+
+  // An owner out of sight (minimised, or hidden by a minimised progress
+  // dialog) leaves the dialog in the middle of the screen, not over the
+  // place the owner had.
+  owner.setGeometry(ScreenArea().left() + 10, ScreenArea().top() + 10, 300, 200);
+  owner.showMinimized();
+  test::Settle();
+  dlg.show();
+  test::Settle();
+  ExpectNear(dlg.frameGeometry().center(), ScreenArea().center());
+  dlg.hide();
+  owner.hide();
+  test::Settle();
+  dlg.show();
+  test::Settle();
+  ExpectNear(dlg.frameGeometry().center(), ScreenArea().center());
+}
+
+// A progress dialog with nothing to do, to see where it opens.
+class IdleProgress final : public ProgressDialogBase {
+ public:
+  explicit IdleProgress(QWidget* owner)
+      : ProgressDialogBase(owner, QStringLiteral("Scanning"),
+                           Controls{.frameId = 1,
+                                    .headingId = 2,
+                                    .heading = QStringLiteral("Scanning"),
+                                    .mainBarId = 3,
+                                    .secondBarId = 4,
+                                    .textIds = {5, 6, 7},
+                                    .min = {8, "Min", 44, 26},
+                                    .stop = {9, "Stop", 52, 30},
+                                    .help = {10, "?", 30, 26},
+                                    .okId = 11,
+                                    .cancelId = 12,
+                                    .pushButtonFontSize = 14,
+                                    .helpContext = 0,
+                                    .workArea = QRect(0, 92, 600, 300)}) {
+    PlaceControls();
+  }
+
+ protected:
+  void RunWorker() override {}
+  void OnStarting() override {}
+  void OnEnding() override {}
+  void AskStop() override {}
+  void PlaceControls() override { PlaceOverOwner(290); }
+};
+
+TEST(WindowPlaces, AProgressDialogOpensInTheMiddleOfAMaximisedOwner) {
+  // A results window filling the screen, its preview area on the right.
+  QWidget owner;
+  auto* preview = new QLabel(&owner);
+  SetDlgCtrlId(preview, 1069);
+  preview->setGeometry(336, 92, 600, 300);
+  owner.setGeometry(ScreenArea());
+  owner.show();
+  test::Settle();
+  IdleProgress progress(&owner);
+  progress.show();
+  test::Settle();
+  // As wide as the preview area, in the middle of the window, never over
+  // its caption at the screen's top.
+  EXPECT_EQ(progress.width(), 601);
+  ExpectNear(progress.frameGeometry().center(), owner.frameGeometry().center());
+  EXPECT_TRUE(ScreenArea().contains(progress.frameGeometry()));
+  EXPECT_GT(progress.y(), ScreenArea().top());
 }
 
 TEST(WindowPlaces, ANewStartWindowOpensWhereTheLastOneWasLeft) {

@@ -75,6 +75,7 @@ CDriveLoad::CDriveLoad(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Frame
 }
 
 void CDriveLoad::showEvent(QShowEvent* e) {
+  PlaceDialog(this, e);
   QDialog::showEvent(e);
   m_bDone = false;
   QTimer::singleShot(kShowMilliseconds, this, &CDriveLoad::Finish);

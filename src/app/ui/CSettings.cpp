@@ -2,7 +2,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -15,6 +14,7 @@
 #include "app/AutoUpdater.h"
 #include "app/CORVANApp.h"
 #include "app/ui/CUpdateWizard.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "engines/fat/FatSavedScan.h"
 #include "scan/ui/CAppendHeader.h"
@@ -30,9 +30,6 @@
 namespace corvan {
 
 namespace {
-constexpr unsigned kIdsGeneralSettings = 332;
-constexpr unsigned kIdsAddFileTypes = 333;
-constexpr unsigned kIdsSelectLogFolder = 335;
 constexpr std::uint32_t kTabColour = 0xF1FFF4;
 
 // The combo's entries in the order of the FAT engine's sources.
@@ -52,10 +49,13 @@ CSettings::CSettings(QWidget* parent) : CSkinnedDialog(parent, QSize(500, 470), 
   Profile& profile = App().GetProfile();
   m_bSaveLog = profile.GetInt("LOG", "SaveLog", 0);
   m_strLogPath = QString::fromStdString(profile.GetString("LOG", "LogPath", ""));
+  const bool noLogFolder = m_strLogPath.isEmpty();
   m_bCheckUpdate = profile.GetInt("Update", "CheckUpdate", 0);
   m_nSetRaw = profile.GetInt("Raw", "SetRaw", 1);
-  // No folder set: the logs would go beside the program, so that is shown.
-  if (m_strLogPath.isEmpty()) m_strLogPath = QCoreApplication::applicationDirPath();
+  // No folder set: the one the logs really go to is shown, and kept as
+  // "none set" unless the user changes it.
+  m_strDefaultLogPath = ToQString(CORVANApp::LogBaseFolder("").string());
+  if (noLogFolder) m_strLogPath = m_strDefaultLogPath;
 
   QLabel* title = AddStatic(kIdTitle, QStringLiteral("Settings"), QRect(12, 44, 476, 24));
   title->setFont(SharedFontAt(kFontArial16Bold));
@@ -247,6 +247,7 @@ void CSettings::OnOK() {
   done(kIdOk);
 
   Profile& profile = app.GetProfile();
+  if (profile.GetString("LOG", "LogPath", "").empty() && m_strLogPath == m_strDefaultLogPath) m_strLogPath.clear();
   const bool logChanged = profile.GetInt("LOG", "SaveLog", 0) != m_bSaveLog ||
                           QString::fromStdString(profile.GetString("LOG", "LogPath", "")) != m_strLogPath;
   profile.WriteInt("LOG", "SaveLog", m_bSaveLog);

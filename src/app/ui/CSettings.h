@@ -68,6 +68,7 @@ class CSettings : public CSkinnedDialog {
 
   // Profile values as the dialog opened, then as the controls say.
   QString m_strLogPath;
+  QString m_strDefaultLogPath;  // shown when no log folder is set
   int m_bCheckUpdate = 0;
   int m_bSaveLog = 0;
   int m_nSetRaw = 1;

@@ -4,19 +4,26 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QLabel>
+#include <QPointer>
 #include <QProgressBar>
+#include <QShowEvent>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <utility>
 
 #include "app/CORVANApp.h"
 #include "core/Prompt.h"
+#include "ui/DialogLayout.h"
+#include "ui/HelpViewer.h"
 #include "ui/QtText.h"
 
 namespace corvan {
 namespace {
 
 const char* const kConnectionFailed = "Connection to server could not be established. Please try later.";
+const char* const kChecking = "Checking for updates...";
+const char* const kChecked = "Update check complete";
 const char* const kUnknownVersion =
     "The installed version is unknown, so the state of updates could not be checked.";
 
@@ -29,6 +36,36 @@ QLabel* AddLabel(QVBoxLayout* layout, const QString& text) {
 
 }  // namespace
 
+UpdateCheckRun::UpdateCheckRun(CAutoUpdater& updater, QObject* parent) : QObject(parent), m_updater(updater) {}
+
+void UpdateCheckRun::Start(std::function<void(int)> answered) {
+  Stop();
+  // Cleared here, before the worker exists, so a Stop asked right after
+  // this call is never undone by the worker.
+  m_updater.ClearStop();
+  m_answered = std::move(answered);
+  const unsigned run = ++m_nRun;
+  m_worker.Start([this, run] {
+    const int result = m_updater.CheckForUpdate();
+    QMetaObject::invokeMethod(
+        this,
+        [this, run, result] {
+          if (run != m_nRun) return;
+          m_worker.Join();
+          if (auto answered = std::exchange(m_answered, nullptr)) answered(result);
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void UpdateCheckRun::Stop() {
+  ++m_nRun;
+  m_answered = nullptr;
+  if (!m_worker.IsStarted()) return;
+  m_updater.StopCheck();
+  m_worker.Join();
+}
+
 CUpdateStartPage::CUpdateStartPage() {
   setTitle(QStringLiteral("Update Wizard"));
   auto* layout = new QVBoxLayout(this);
@@ -37,8 +74,8 @@ CUpdateStartPage::CUpdateStartPage() {
   layout->addStretch();
 }
 
-CUpdateProcessPage::CUpdateProcessPage(CAutoUpdater& updater) : m_updater(updater) {
-  setTitle(QStringLiteral("Checking for updates..."));
+CUpdateProcessPage::CUpdateProcessPage(CAutoUpdater& updater) : m_check(updater) {
+  setTitle(QString::fromUtf8(kChecking));
   auto* layout = new QVBoxLayout(this);
   m_pStatus = AddLabel(layout, QString());
   m_pNotice = AddLabel(layout, QStringLiteral("A new major release is available."));
@@ -63,6 +100,7 @@ CUpdateProcessPage::CUpdateProcessPage(CAutoUpdater& updater) : m_updater(update
 }
 
 void CUpdateProcessPage::initializePage() {
+  setTitle(QString::fromUtf8(kChecking));
   m_pStatus->setText(QStringLiteral(
       "Halvard Vantrel Update Wizard is searching for latest updates available online."));
   m_bNext = false;
@@ -78,11 +116,22 @@ void CUpdateProcessPage::initializePage() {
   m_pTimer->start();
 }
 
+void CUpdateProcessPage::cleanupPage() {
+  m_pTimer->stop();
+  m_check.Stop();
+  m_pAnimation->hide();
+  QWizardPage::cleanupPage();
+}
+
 void CUpdateProcessPage::RunCheck() {
   m_pTimer->stop();
   m_pAnimation->show();
-  m_pAnimation->repaint();
-  m_nResult = m_updater.CheckForUpdate();
+  m_check.Start([this](int result) { ShowResult(result); });
+}
+
+void CUpdateProcessPage::ShowResult(int result) {
+  m_nResult = result;
+  setTitle(QString::fromUtf8(kChecked));
   bool notice = false;
   switch (m_nResult) {
     case kUpdateMinorFirst:
@@ -151,6 +200,10 @@ void CUpdateFinalPage::initializePage() {
 
 void CUpdateFinalPage::StartDownload() {
   if (m_pThread) return;
+  // Set before the thread runs, so a cancel that comes first holds.
+  CORVANApp& app = App();
+  app.m_bUpdateCancel = 0;
+  app.m_bUpdateDownloading = 1;
   m_pThread = new CUpdateThread(m_updater, *this);
   m_pThread->start();
 }
@@ -158,7 +211,8 @@ void CUpdateFinalPage::StartDownload() {
 void CUpdateFinalPage::StopDownload() {
   m_pTimer->stop();
   if (!m_pThread) return;
-  App().m_bUpdateCancel = 1;
+  // A download that has ended is the user's: only a running one is cancelled.
+  if (App().m_bUpdateDownloading != 0) App().m_bUpdateCancel = 1;
   // The thread may be waiting on this thread for a message box.
   while (!m_pThread->wait(20)) QCoreApplication::processEvents();
   delete m_pThread;
@@ -201,8 +255,6 @@ CUpdateThread::CUpdateThread(CAutoUpdater& updater, CUpdateFinalPage& page)
 
 void CUpdateThread::run() {
   CORVANApp& app = App();
-  app.m_bUpdateCancel = 0;
-  app.m_bUpdateDownloading = 1;
   // A package of an earlier run is no proof of this one.
   app.m_strUpdateInstaller.clear();
   const int r = m_updater.DownloadUpdate(m_page);
@@ -219,6 +271,8 @@ CUpdateWizard::CUpdateWizard(CAutoUpdater& updater, QWidget* parent) : QWizard(p
   setWindowTitle(QStringLiteral("Update Wizard"));
   setWizardStyle(QWizard::ClassicStyle);
   setOption(QWizard::NoBackButtonOnLastPage, true);
+  setOption(QWizard::HaveHelpButton, true);
+  connect(this, &QWizard::helpRequested, this, [] { ShowHelpContext(kHelpContext); });
   m_pStart = new CUpdateStartPage;
   m_pProcess = new CUpdateProcessPage(updater);
   m_pFinal = new CUpdateFinalPage(updater);
@@ -238,8 +292,14 @@ void CUpdateWizard::reject() {
     app.m_bUpdateDownloading = 0;
   }
   app.m_bUpdateCancel = 1;
+  m_pProcess->StopCheck();
   m_pFinal->StopDownload();
   QWizard::reject();
+}
+
+void CUpdateWizard::showEvent(QShowEvent* e) {
+  PlaceDialog(this, e);
+  QWizard::showEvent(e);
 }
 
 bool RunUpdateWizard(CAutoUpdater& updater, QWidget* parent) {
@@ -257,33 +317,42 @@ bool RunUpdateWizard(CAutoUpdater& updater, QWidget* parent) {
   return true;
 }
 
-int LaunchUpdate(QWidget* parent) {
+bool LaunchUpdate(QWidget* parent, std::function<void(int)> answered) {
   CORVANApp& app = App();
-  if (app.GetProfile().GetInt("Update", "CheckUpdate", 0) == 0) return -1;
-  CAutoUpdater updater(app);
-  const int result = updater.CheckForUpdate();
-  Prompt& prompt = app.GetPrompt();
-  switch (result) {
-    case kUpdateMinor:
-    case kUpdateMajor:
-    case kUpdateMinorFirst: {
-      if (prompt.MessageBox("Update is available.\nDo you want to update software?", kPicQuestion,
-                            kMbYesNo) != kIdYes)
+  if (app.GetProfile().GetInt("Update", "CheckUpdate", 0) == 0) return false;
+  // The updater and its check live until the answer has been dealt with;
+  // the application takes them down with it when it ends first.
+  struct Launch final : QObject {
+    Launch(CORVANApp& a, QObject* owner) : QObject(owner), updater(a), check(updater) {}
+    CAutoUpdater updater;
+    UpdateCheckRun check;
+  };
+  auto* launch = new Launch(app, QCoreApplication::instance());
+  QPointer<QWidget> owner(parent);
+  launch->check.Start([launch, owner, answered = std::move(answered)](int result) {
+    Prompt& prompt = App().GetPrompt();
+    switch (result) {
+      case kUpdateMinor:
+      case kUpdateMajor:
+      case kUpdateMinorFirst:
+        if (prompt.MessageBox("Update is available.\nDo you want to update software?", kPicQuestion, kMbYesNo) ==
+            kIdYes)
+          RunUpdateWizard(launch->updater, owner);
         break;
-      RunUpdateWizard(updater, parent);
-      break;
+      case kUpdateNoConnection:
+      case kUpdateNoVersionFile:
+        prompt.MessageBox(kConnectionFailed, kPicInformation, kMbOk);
+        break;
+      case kUpdateNoInstalledVersion:
+        prompt.MessageBox(kUnknownVersion, kPicInformation, kMbOk);
+        break;
+      default:
+        break;
     }
-    case kUpdateNoConnection:
-    case kUpdateNoVersionFile:
-      prompt.MessageBox(kConnectionFailed, kPicInformation, kMbOk);
-      break;
-    case kUpdateNoInstalledVersion:
-      prompt.MessageBox(kUnknownVersion, kPicInformation, kMbOk);
-      break;
-    default:
-      break;
-  }
-  return result;
+    if (answered) answered(result);
+    launch->deleteLater();
+  });
+  return true;
 }
 
 }  // namespace corvan

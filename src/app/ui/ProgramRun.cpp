@@ -29,10 +29,12 @@ CTransLayerDlg* StartProgram(QtPrompt& prompt) {
     CDriveLoad wait;
     wait.exec();
   }
-  LaunchUpdate();
   app.MakeLogFileName();
   app.OpenLog();
-  return ShowStartWindow();
+  CTransLayerDlg* start = ShowStartWindow();
+  // The window comes first; the update check answers over it when it can.
+  LaunchUpdate(start);
+  return start;
 }
 
 int RunProgram(int argc, char** argv) {

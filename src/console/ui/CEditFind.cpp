@@ -2,15 +2,12 @@
 
 #include <QKeyEvent>
 
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "ui/QtText.h"
 #include "ui/SharedLook.h"
 
 namespace corvan {
-
-namespace {
-constexpr unsigned kIdsSearchFile = 313;
-}  // namespace
 
 CEditFind::CEditFind(QWidget* parent) : QLineEdit(parent) {
   setMaxLength(kTextLimit);

@@ -14,6 +14,7 @@
 
 #include "app/CORVANApp.h"
 #include "console/ui/CUpDown.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "ui/DialogLayout.h"
 #include "ui/DialogLook.h"
@@ -25,8 +26,6 @@ namespace corvan {
 
 namespace {
 
-constexpr unsigned kIdsModifiedDate = 314, kIdsCreatedDate = 315, kIdsTooManyDays = 368, kIdsTooManyMonths = 369,
-                   kIdsBadSizeRange = 370;
 // KB values of up to 15 digits stay within 64 bits once multiplied by 1024.
 constexpr int kSizeDigits = 15;
 

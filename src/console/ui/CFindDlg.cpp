@@ -15,6 +15,7 @@
 #include "console/ui/CFileMask.h"
 #include "console/ui/CRecoveryConsole.h"
 #include "console/ui/CUpDown.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "ui/DialogLayout.h"
 #include "ui/DialogLook.h"
@@ -25,9 +26,6 @@
 namespace corvan {
 
 namespace {
-
-constexpr unsigned kIdsSearchFile = 313, kIdsModifiedDate = 314, kIdsCreatedDate = 315, kIdsAdvanced = 362,
-                   kIdsAtLeast = 363, kIdsAtMost = 364, kIdsEnterSizeLimit = 365;
 
 QString Text(unsigned id) { return ToQString(LoadString(id)); }
 

@@ -13,6 +13,9 @@
 #include <QTimer>
 
 #include "app/CORVANApp.h"
+#include "app/Jobs.h"
+#include "app/SourceSetup.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "console/ui/CEditFind.h"
 #include "console/ui/CEditMask.h"
@@ -42,10 +45,6 @@ namespace corvan {
 
 namespace {
 
-constexpr unsigned kIdsProductTitle = 102, kIdsHelp = 104, kIdsDataRecovery = 312, kIdsSearchFile = 313,
-                   kIdsViewLog = 216, kIdsFindNow = 440, kIdsAdvanceFind = 446, kIdsFilterNow = 447,
-                   kIdsAdvanceFilter = 448, kIdsClassicTree = 367, kIdsFileTypeList = 372, kIdsFilteredTree = 373,
-                   kIdsSaveScanInfo = 310, kIdsSaveScanInfoAndVolumes = 311, kIdsSureToExit = 238;
 constexpr std::uint32_t kTabColour = 0xB4DCC3;
 constexpr std::uint32_t kPlaceholderTextColour = 0x005E1F;
 constexpr std::uint32_t kPlaceholderLinkColour = 0xFF0000;
@@ -126,10 +125,8 @@ CRecoveryConsole::CRecoveryConsole(std::unique_ptr<EngineBackend> engines, QWidg
   setFont(ArialFont(14));
   SkinnedDialogCtlColor(this);
   setWindowTitle(ToQString(LoadString(kIdsDataRecovery) + " - " + LoadString(kIdsProductTitle)));
-  m_store->SetSyntheticIds(&app.m_nNextSyntheticId);
+  m_store->SetSyntheticIds(&app.NextSyntheticId());
   app.m_pConsole = m_store.get();
-  app.m_pFoundItemStore = m_store.get();
-  app.m_nConsoleView = 0;
 
   m_pMaskEvents = std::make_unique<MaskEvents>(this);
   CreateControls();
@@ -161,7 +158,6 @@ CRecoveryConsole::~CRecoveryConsole() {
   if (m_pMaskThread && m_pMaskThread->IsRunning()) app.m_bAbort = 1;
   m_pMaskThread.reset();
   if (app.m_pConsole == m_store.get()) app.m_pConsole = nullptr;
-  if (app.m_pFoundItemStore == m_store.get()) app.m_pFoundItemStore = nullptr;
 }
 
 CScanProcess* CRecoveryConsole::ScanDialog() const { return m_pScanDlg; }
@@ -437,8 +433,9 @@ void CRecoveryConsole::OnTimer() {
   m_pStartTimer->stop();
   m_bTypeViewFilled = false;
   CORVANApp& app = App();
+  SourceSelection selection = CurrentSelection(app);
   // How the engine of this scan stores its time stamps.
-  const SourceRecord* source = app.m_sourceList.m_pSelectedSource;
+  const SourceRecord* source = selection.source;
   const EngineKind engine = source ? ChooseEngine(source->kind, source->partition ? source->partition->fileSystemKind : 0,
                                                   app.m_nRecoveryMode, app.m_nAdvanceFsChoice)
                                    : EngineKind::None;
@@ -447,7 +444,7 @@ void CRecoveryConsole::OnTimer() {
   m_store->SetRootLabel(RootLabel());
   m_store->SetGroupByType(app.m_nRecoveryMode != kModeRaw);
 
-  m_pScanDlg = new CScanProcess(this, *m_engines, m_store.get());
+  m_pScanDlg = new CScanProcess(this, *m_engines, m_store.get(), MakeScanJob(app, std::move(selection)));
   connect(m_pScanDlg, &QDialog::finished, this, &CRecoveryConsole::OnScanDialogEnded);
   connect(m_pScanDlg, &CScanProcess::WorkerEnded, this, &CRecoveryConsole::RefreshResults, Qt::DirectConnection);
   m_pRefreshTimer->start();
@@ -548,13 +545,11 @@ void CRecoveryConsole::ShowView(int view, bool keepRoot) {
   CORVANApp& app = App();
   if (!app.m_bResultsPresent) {
     m_nView = 0;
-    app.m_nConsoleView = 0;
     if (m_pTab->currentIndex() != 0) m_pTab->setCurrentIndex(0);
     return;
   }
   if (app.m_bMaskRunning) view = kViewFiltered;
   m_nView = view;
-  app.m_nConsoleView = static_cast<std::uint8_t>(view);
   if (m_pTab->currentIndex() != view) m_pTab->setCurrentIndex(view);
   if (app.m_bMaskRunning) return;
   for (int v = 0; v < kViewCount; ++v) m_trees[static_cast<std::size_t>(v)]->setVisible(v == view);
@@ -734,8 +729,6 @@ void CRecoveryConsole::OnViewLog() {
 void CRecoveryConsole::OnBack() {
   // Without a start window to go back to, leaving would only empty this one.
   if (!CanReopenStartWindow() || !Leave(false)) return;
-  CORVANApp& app = App();
-  app.m_bScanInfoRestored = 1;
   ReleaseViews();
   m_bLeaving = true;
   ReopenStartWindow();

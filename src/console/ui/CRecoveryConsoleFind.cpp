@@ -18,15 +18,12 @@
 #include "console/ui/CScanProcess.h"
 #include "console/ui/FolderListModel.h"
 #include "console/ui/FolderTreeModel.h"
+#include "core/StringIds.h"
 #include "ui/CXBitmapButton.h"
 #include "ui/QtText.h"
 #include "ui/SharedLook.h"
 
 namespace corvan {
-
-namespace {
-constexpr unsigned kIdsNoMoreEntries = 317;
-}  // namespace
 
 // ---------------------------------------------------------------- find
 

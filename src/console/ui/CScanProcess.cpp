@@ -5,7 +5,7 @@
 #include <QPushButton>
 
 #include "app/CORVANApp.h"
-#include "app/Jobs.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "scan/ScanWorker.h"
 #include "ui/CXBitmapButton.h"
@@ -16,8 +16,6 @@ namespace corvan {
 
 namespace {
 
-constexpr unsigned kIdsProductTitle = 102, kIdsScanningData = 331;
-
 std::function<void(CScanProcess&)>& BeforeEndHook() {
   static std::function<void(CScanProcess&)> hook;
   return hook;
@@ -27,7 +25,7 @@ std::function<void(CScanProcess&)>& BeforeEndHook() {
 
 void CScanProcess::SetBeforeEndHook(std::function<void(CScanProcess&)> hook) { BeforeEndHook() = std::move(hook); }
 
-CScanProcess::CScanProcess(QWidget* owner, EngineBackend& engines, FoundItemSink* console)
+CScanProcess::CScanProcess(QWidget* owner, EngineBackend& engines, FoundItemSink* console, ScanJob job)
     : ProgressDialogBase(owner, ToQString(LoadString(kIdsProductTitle) + " - " + LoadString(kIdsScanningData)),
                          Controls{.frameId = kIdFrame,
                                   .headingId = kIdHeading,
@@ -45,7 +43,8 @@ CScanProcess::CScanProcess(QWidget* owner, EngineBackend& engines, FoundItemSink
                                   .workArea = WorkAreaRect(App().m_rcWorkArea.left, App().m_rcWorkArea.top,
                                                           App().m_rcWorkArea.right, App().m_rcWorkArea.bottom)}),
       m_engines(engines),
-      m_pConsole(console) {
+      m_pConsole(console),
+      m_job(std::move(job)) {
   m_pFrame->setFrameStyle(QFrame::Box | QFrame::Plain);
   PlaceControls();
 }
@@ -79,7 +78,7 @@ void CScanProcess::OnStarting() {
   app.m_pScanProgressDlg = this;
 }
 
-void CScanProcess::RunWorker() { ScanWorker(MakeScanJob(App()), m_engines).Run(); }
+void CScanProcess::RunWorker() { ScanWorker(m_job, m_engines).Run(); }
 
 void CScanProcess::AskStop() { RequestStop(App()); }
 

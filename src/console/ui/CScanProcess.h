@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "scan/ScanJob.h"
 #include "ui/ProgressDialogBase.h"
 
 namespace corvan {
@@ -33,8 +34,9 @@ class CScanProcess : public ProgressDialogBase {
   static constexpr int kHelpContext = 135;
 
   // `owner` is the results window the dialog lies over; `console` the sink
-  // the engines report found items to.
-  CScanProcess(QWidget* owner, EngineBackend& engines, FoundItemSink* console);
+  // the engines report found items to; `job` the scan the owner asks for,
+  // which the worker runs as it was handed.
+  CScanProcess(QWidget* owner, EngineBackend& engines, FoundItemSink* console, ScanJob job);
   ~CScanProcess() override;
 
   // The running total line that the results window puts on the dialog.
@@ -58,6 +60,7 @@ class CScanProcess : public ProgressDialogBase {
  private:
   EngineBackend& m_engines;
   FoundItemSink* m_pConsole;
+  ScanJob m_job;
 };
 
 }  // namespace corvan

@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <filesystem>
 
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "platform/FileHandle.h"
 #include "ui/DialogLayout.h"
@@ -14,12 +15,6 @@
 #include "ui/SharedLook.h"
 
 namespace corvan {
-
-namespace {
-constexpr unsigned kIdsTextFile = 282;
-constexpr unsigned kIdsClearLog = 283;
-constexpr unsigned kIdsCantOpenFile = 124;
-}  // namespace
 
 // ---------------------------------------------------------------- the question
 

@@ -5,6 +5,7 @@
 
 #include "app/CORVANApp.h"
 #include "console/ui/CRecoveryConsole.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "platform/TimeFormat.h"
 #include "save/ui/CSaveProcess.h"
@@ -14,8 +15,6 @@
 namespace corvan {
 
 namespace {
-constexpr unsigned kIdsProductName = 103, kIdsImageFile = 121, kIdsScanSuffix = 122, kIdsSaveScanInfoTitle = 123,
-                   kIdsSameDrive = 318;
 
 bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
   std::error_code ec;
@@ -70,7 +69,6 @@ bool SaveScanInformationCommand(CRecoveryConsole& console) {
   // Loaded from a saved scan, or saved already: there is nothing new to keep.
   if (app.m_bFromScanInfo) return true;
 
-  app.m_szScanInfoPath = FormatNow("%d-%b-%Y");
   const QString chosen =
       ScanInfoSaveChooser()(&console, SuggestedScanInfoName(),
                             ToQString(LoadString(kIdsImageFile)) + QStringLiteral(" (*.img *.IMG)"),

@@ -10,6 +10,7 @@
 
 #include "core/EngineHost.h"
 #include "core/ProgressSink.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "core/FoundItemSink.h"
 #include "platform/Folders.h"
@@ -21,9 +22,6 @@
 namespace corvan {
 
 namespace {
-
-constexpr unsigned kIdsCantOpenFile = 124;
-constexpr unsigned kIdsInvalidVolume = 305;
 
 constexpr std::uint32_t kBackupBootSector = 12;
 constexpr std::uint32_t kDefaultBitmapCluster = 2;

@@ -7,6 +7,7 @@
 
 #include "core/EngineHost.h"
 #include "core/ProgressSink.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "core/FoundItemSink.h"
 #include "engines/exfat/ExFatEngine.h"
@@ -18,13 +19,6 @@ namespace corvan {
 
 namespace {
 
-constexpr unsigned kIdsFolder = 105;
-constexpr unsigned kIdsOf = 109;
-constexpr unsigned kIdsLostFolders = 115;
-constexpr unsigned kIdsReadingCluster = 241;
-constexpr unsigned kIdsCreatingTree = 286;
-constexpr unsigned kIdsAddingLost = 288;
-constexpr unsigned kIdsProcessAborted = 235;
 constexpr std::int64_t kProgressDone = 100000;
 constexpr std::uint32_t kSearchReadSectors = 2048;
 constexpr std::uint32_t kLostSearchFirstCluster = 5;

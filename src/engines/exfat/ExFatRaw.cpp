@@ -8,16 +8,13 @@
 #include "core/Carver.h"
 #include "core/EngineHost.h"
 #include "core/ProgressSink.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "engines/exfat/ExFatEngine.h"
 
 namespace corvan {
 
 namespace {
-
-constexpr unsigned kIdsEntriesFound = 116;
-constexpr unsigned kIdsOf = 109;
-constexpr unsigned kIdsReadingCluster = 241;
 
 constexpr std::uint64_t kBackupBootSector = 12;
 constexpr std::uint32_t kReadSectors = 2048;

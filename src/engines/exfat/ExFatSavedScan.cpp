@@ -6,15 +6,13 @@
 #include <array>
 
 #include "core/EngineHost.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "engines/exfat/ExFatEngine.h"
 
 namespace corvan {
 
 namespace {
-
-constexpr unsigned kIdsCantOpenFile = 124;
-constexpr unsigned kIdsSourceDriveNotFound = 285;
 
 constexpr std::uint64_t kSectorBytes = 512;
 constexpr std::uint64_t kBackupBootSector = 12;

@@ -7,6 +7,7 @@
 
 #include "core/EngineHost.h"
 #include "core/ProgressSink.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "core/FoundItemSink.h"
 #include "engines/exfat/ExFatEngine.h"
@@ -17,9 +18,6 @@ namespace corvan {
 
 namespace {
 
-constexpr unsigned kIdsCreatingTree = 286;
-constexpr unsigned kIdsAddingDeleted = 287;
-constexpr unsigned kIdsProcessAborted = 235;
 constexpr std::int64_t kProgressRange = 100000;
 // The root stands in at this cluster when the boot sector names none.
 constexpr std::uint32_t kDefaultRootCluster = 4;

@@ -9,6 +9,7 @@
 
 #include "core/EngineHost.h"
 #include "core/ProgressSink.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "engines/exfat/ExFatEngine.h"
 #include "platform/ByteCodec.h"
@@ -17,15 +18,6 @@
 namespace corvan {
 
 namespace {
-
-constexpr unsigned kIdsSearchingCritical = 290;
-constexpr unsigned kIdsCreatingFreeList = 292;
-constexpr unsigned kIdsVerifyingFat = 295;
-constexpr unsigned kIdsLoadingFat = 297;
-constexpr unsigned kIdsFatLinkingMode = 298;
-constexpr unsigned kIdsFatVerified = 300;
-constexpr unsigned kIdsErrorFound = 302;
-constexpr unsigned kIdsProcessStarted = 222;
 
 // FAT sectors read at once while verifying and copying.
 constexpr std::uint32_t kFatChunkSectors = 2048;
@@ -121,7 +113,7 @@ bool ExFatEngine::CheckFat() {
   if (signedFat) {
     const std::uint32_t errors = VerifyFat();
     if (errors > 0) {
-      m_host.AppendLog(LoadString(kIdsFatVerified), false);
+      m_host.AppendLog(LoadString(kIdsFat1Verified), false);
       m_host.AppendLog(std::to_string(errors) + " " + LoadString(kIdsErrorFound), false);
     }
   }

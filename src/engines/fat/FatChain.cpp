@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/ProgressSink.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "engines/fat/FatEngine.h"
 #include "sources/FatBootSector.h"
@@ -14,7 +15,6 @@ namespace corvan {
 
 namespace {
 
-constexpr unsigned kIdsUpdatingLargeFiles = 306;
 constexpr std::uint64_t kLargeItemBytes = 20971520;  // 20 MiB
 
 std::uint32_t ChainEnd(std::uint8_t kind) {

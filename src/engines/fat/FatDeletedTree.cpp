@@ -8,6 +8,7 @@
 
 #include "core/EngineHost.h"
 #include "core/ProgressSink.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "engines/fat/FatEngine.h"
 #include "platform/ByteCodec.h"
@@ -18,15 +19,6 @@
 namespace corvan {
 
 namespace {
-
-constexpr unsigned kIdsFolder = 105;
-constexpr unsigned kIdsOf = 109;
-constexpr unsigned kIdsLostFolders = 115;
-constexpr unsigned kIdsProcessAborted = 235;
-constexpr unsigned kIdsReadingCluster = 241;
-constexpr unsigned kIdsCreatingTree = 286;
-constexpr unsigned kIdsAddingDeleted = 287;
-constexpr unsigned kIdsAddingLost = 288;
 
 constexpr std::uint64_t kBackupBootSector = 6;
 // Volumes up to this size are searched one sector (a cluster's first) at a

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "core/EngineHost.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "engines/fat/FatEngine.h"
 #include "platform/ByteCodec.h"
@@ -20,11 +21,6 @@ namespace {
 constexpr std::uint8_t kAttrLongName = 0x0F;
 constexpr std::uint8_t kAttrVolumeLabel = 0x08;
 constexpr std::uint8_t kLastLongNamePart = 0x40;
-constexpr unsigned kIdsFolder = 105;
-constexpr unsigned kIdsLostFolders = 115;
-constexpr unsigned kIdsAddingDeleted = 287;
-constexpr unsigned kIdsAddingLost = 288;
-constexpr unsigned kIdsProcessAborted = 235;
 
 // More long-name text than 20 parts can hold is not a name; a name keeps at
 // most the 255 units FAT allows.

@@ -6,6 +6,7 @@
 
 #include "core/EngineHost.h"
 #include "core/ProgressSink.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "engines/fat/FatEngine.h"
 #include "engines/fat/FatRebuild.h"
@@ -17,12 +18,6 @@
 namespace corvan {
 
 namespace {
-
-constexpr unsigned kIdsOf = 109;
-constexpr unsigned kIdsEntriesFound = 116;
-constexpr unsigned kIdsReadingSector = 240;
-constexpr unsigned kIdsCalculatingParameters = 289;
-constexpr unsigned kIdsSearchingCritical = 290;
 
 constexpr std::uint32_t kReadSectors = 2048;  // 1 MiB a read
 // Data-area starts that at least two folders agree on are checked against

@@ -8,6 +8,7 @@
 
 #include "core/EngineHost.h"
 #include "core/ProgressSink.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "core/FoundItemSink.h"
 #include "engines/fat/FatEngine.h"
@@ -19,12 +20,6 @@
 namespace corvan {
 
 namespace {
-
-constexpr unsigned kIdsOf = 109;
-constexpr unsigned kIdsProcessAborted = 235;
-constexpr unsigned kIdsReadingCluster = 241;
-constexpr unsigned kIdsAddingRootFiles = 307;
-constexpr unsigned kIdsAddingBrokenFiles = 308;
 
 // Files of 1 to 9 bytes say too little to make a cluster a directory.
 constexpr std::uint32_t kMinCountedSize = 10;

@@ -9,6 +9,7 @@
 #include "core/Carver.h"
 #include "core/EngineHost.h"
 #include "core/ProgressSink.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "engines/fat/FatEngine.h"
 #include "platform/TextConv.h"
@@ -16,13 +17,6 @@
 namespace corvan {
 
 namespace {
-
-constexpr unsigned kIdsEntriesFound = 116;
-constexpr unsigned kIdsOf = 109;
-constexpr unsigned kIdsReadingSector = 240;
-constexpr unsigned kIdsReadingCluster = 241;
-constexpr unsigned kIdsRawDataFolder = 293;
-constexpr unsigned kIdsSearchingDrive = 294;
 
 constexpr std::uint64_t kBackupBootSector = 6;
 constexpr std::int32_t kFirstSyntheticId = -16;

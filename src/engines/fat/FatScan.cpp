@@ -10,6 +10,7 @@
 #include "core/EngineHost.h"
 #include "core/Prompt.h"
 #include "core/ProgressSink.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "core/FoundItemSink.h"
 #include "engines/fat/FatEngine.h"
@@ -21,11 +22,6 @@
 namespace corvan {
 
 namespace {
-
-constexpr unsigned kIdsOf = 109;
-constexpr unsigned kIdsReadingCluster = 241;
-constexpr unsigned kIdsCreatingTree = 286;
-constexpr unsigned kIdsInvalidVolume = 305;
 
 constexpr std::uint64_t kBackupBootSector = 6;
 // Volumes up to this size are searched one sector (a cluster's first) at a

@@ -6,6 +6,7 @@
 
 #include "core/EngineHost.h"
 #include "core/ProgressSink.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "engines/fat/FatEngine.h"
 #include "engines/fat/FatRebuild.h"
@@ -23,16 +24,6 @@ constexpr const char* kComparingFatCopies = "Comparing FAT copies";
 constexpr const char* kIdenticalCopies = "Identical copies";
 constexpr const char* kMismatchInFatCopies = "Mismatch in FAT copies";
 constexpr const char* kFat2Verified = "FAT 2 verified";
-
-constexpr unsigned kIdsEntriesFound = 116;
-constexpr unsigned kIdsProcessStarted = 222;
-constexpr unsigned kIdsProcessCompleted = 231;
-constexpr unsigned kIdsSearchingCritical = 290;
-constexpr unsigned kIdsVerifyingFat = 295;
-constexpr unsigned kIdsLoadingFat = 297;
-constexpr unsigned kIdsFatLinkingMode = 298;
-constexpr unsigned kIdsFat1Verified = 300;
-constexpr unsigned kIdsErrorFound = 302;
 
 // The comparison, the verifier and the loader read this many sectors a call.
 constexpr std::uint32_t kFatReadChunk = 64;

@@ -7,20 +7,13 @@
 #include "core/RecoveryMode.h"
 #include "core/Prompt.h"
 #include "core/ProgressSink.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "engines/fat/FatEngine.h"
 #include "sources/FatBootSector.h"
 #include "sources/SectorSource.h"
 
 namespace corvan {
-
-namespace {
-
-constexpr unsigned kIdsCreatingTree = 286;
-constexpr unsigned kIdsMayTakeMinutes = 358;
-
-
-}  // namespace
 
 void FatEngine::WalkRoot() {
   if (m_nFatKind == kFat32) {

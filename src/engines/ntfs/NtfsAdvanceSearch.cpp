@@ -13,6 +13,7 @@
 
 #include "core/EngineHost.h"
 #include "core/ProgressSink.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "engines/ntfs/NtfsEngine.h"
 #include "engines/ntfs/NtfsFoundRecords.h"
@@ -21,12 +22,6 @@
 namespace corvan {
 
 namespace {
-
-constexpr unsigned kIdsOf = 109;
-constexpr unsigned kIdsReadingSector = 240;
-constexpr unsigned kIdsCalculating = 289;
-constexpr unsigned kIdsSearchingCritical = 290;
-constexpr unsigned kIdsSearchingMetadata = 291;
 
 constexpr std::uint64_t kPieceSectors = 2048;
 // The boot sector's area holds no records.
@@ -94,7 +89,7 @@ bool NtfsEngine::DeepScan() {
 }
 
 std::uint16_t NtfsEngine::FindClusterSizeByScanning() {
-  m_host.LogPhaseStart(LoadString(kIdsCalculating));
+  m_host.LogPhaseStart(LoadString(kIdsCalculatingParameters));
   const std::uint64_t count = m_nVolumeSectorCount;
   m_pScanDlg->SetStatusText(LoadString(kIdsSearchingCritical));
   m_pScanDlg->SetRange(0, static_cast<std::int64_t>(count / kPieceSectors));

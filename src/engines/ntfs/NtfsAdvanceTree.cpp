@@ -12,6 +12,7 @@
 #include <unordered_set>
 
 #include "core/EngineHost.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "engines/ntfs/NtfsEngine.h"
 #include "platform/TextConv.h"
@@ -20,9 +21,6 @@ namespace corvan {
 
 namespace {
 
-constexpr unsigned kIdsFolder = 105;
-constexpr unsigned kIdsLostFolders = 115;
-constexpr unsigned kIdsCreatingTree = 286;
 constexpr std::uint32_t kAdvanceLostFolderId = 0x00FFFFFF;
 
 // Records are read a megabyte at a time and a few such blocks are kept: the

@@ -8,6 +8,7 @@
 
 #include "core/EngineHost.h"
 #include "core/ProgressSink.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "engines/ntfs/NtfsEngine.h"
 #include "engines/ntfs/NtfsFoundRecords.h"
@@ -16,8 +17,6 @@
 namespace corvan {
 
 namespace {
-constexpr unsigned kIdsSearchingCritical = 290;
-constexpr unsigned kIdsCreatingFreeList = 292;
 constexpr std::uint64_t kBitmapRecord = 6;
 }  // namespace
 

@@ -8,6 +8,7 @@
 
 #include "core/EngineHost.h"
 #include "core/ProgressSink.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "engines/ntfs/NtfsEngine.h"
 #include "engines/ntfs/NtfsFoundRecords.h"
@@ -16,12 +17,6 @@
 namespace corvan {
 
 namespace {
-
-constexpr unsigned kIdsFolder = 105;
-constexpr unsigned kIdsCreatingTree = 286;
-constexpr unsigned kIdsCalculating = 289;
-constexpr unsigned kIdsSearchingCritical = 290;
-constexpr unsigned kIdsSearchingMetadata = 291;
 
 constexpr std::uint64_t kPieceSectors = 2048;
 
@@ -35,7 +30,7 @@ constexpr std::u16string_view kDeletedLostFolderName = u"Lost Folder(s)";
 void NtfsEngine::ScanAllRecords() {
   m_deletedFolders.clear();
   m_deletedFiles.clear();
-  m_host.LogPhaseStart(LoadString(kIdsCalculating));
+  m_host.LogPhaseStart(LoadString(kIdsCalculatingParameters));
   m_pScanDlg->SetStatusText(LoadString(kIdsSearchingCritical));
   m_pScanDlg->SetRange(0, static_cast<std::int64_t>(m_nMftRecords));
   m_pScanDlg->SetStep(1);

@@ -10,6 +10,7 @@
 
 #include "core/EngineHost.h"
 #include "core/ProgressSink.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "platform/TextConv.h"
 #include "platform/TimeFormat.h"
@@ -22,7 +23,6 @@ namespace corvan {
 namespace {
 
 
-constexpr unsigned kIdsInvalidVolume = 305;
 
 // Records asked for one by one are read a megabyte at a time and a few of
 // those blocks are kept: a file's other records lie close to it.

@@ -221,9 +221,6 @@ class NtfsEngine final : public ScanEngine {
   // The item's bytes [begin, end) through the run walker.
   WalkResult ReadFoundItem(const FoundItemInfo& item, const BlockSink& sink, std::uint64_t begin = 0,
                            std::uint64_t end = ~0ull);
-  // The whole data of a file (compressed or not) into the application's
-  // preview buffer; `bytes` gets its length. False when nothing was read.
-  bool ReadCompressedData(const FoundItemInfo& item, std::uint64_t& bytes);
   // The clusters of a raw hit: consecutive from its start, or through the
   // free clusters from its start once the volume bitmap was loaded.
   FileDataLayout GetContiguousClusters(std::uint64_t startCluster, std::uint64_t size) const;
@@ -235,7 +232,6 @@ class NtfsEngine final : public ScanEngine {
 
   // ---- $LogFile ----
   bool FindLogFileRuns();
-  const std::vector<DataExtent>& LogFileRuns() const { return m_logFileRuns; }
   const std::vector<KeptRunNode>& KeptRuns() const { return m_keptRuns; }
 
   // ---- state the status line and the scan-information file read ----

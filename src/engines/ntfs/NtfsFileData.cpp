@@ -168,14 +168,4 @@ WalkResult NtfsEngine::ReadFoundItem(const FoundItemInfo& item, const BlockSink&
   return WalkFileData(layout, MakeClusterReader(), sink, begin, end);
 }
 
-bool NtfsEngine::ReadCompressedData(const FoundItemInfo& item, std::uint64_t& bytes) {
-  bytes = 0;
-  FileDataLayout layout;
-  if (!GetFileLayout(item, layout) || layout.size == 0) return false;
-  WalkResult result;
-  m_host.PreviewData() = ReadFileData(layout, MakeClusterReader(), 0, layout.size, &result);
-  bytes = m_host.PreviewData().size();
-  return bytes != 0;
-}
-
 }  // namespace corvan

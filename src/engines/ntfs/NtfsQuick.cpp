@@ -8,6 +8,7 @@
 
 #include "core/EngineHost.h"
 #include "core/ProgressSink.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "engines/ntfs/NtfsEngine.h"
 #include "engines/ntfs/NtfsLogFile.h"
@@ -16,12 +17,6 @@
 namespace corvan {
 
 namespace {
-
-constexpr unsigned kIdsFolder = 105;
-constexpr unsigned kIdsLostFolders = 115;
-constexpr unsigned kIdsCreatingTree = 286;
-constexpr unsigned kIdsAddingDeleted = 287;
-constexpr unsigned kIdsUpdatingLargeFiles = 306;
 
 // User records start here; the ones before belong to the file system.
 constexpr std::uint64_t kFirstUserRecord = 16;

@@ -12,6 +12,7 @@
 #include "core/Carver.h"
 #include "core/EngineHost.h"
 #include "core/ProgressSink.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "engines/ntfs/NtfsEngine.h"
 #include "engines/ntfs/NtfsFoundRecords.h"
@@ -20,13 +21,6 @@
 namespace corvan {
 
 namespace {
-
-constexpr unsigned kIdsOf = 109;
-constexpr unsigned kIdsEntriesFound = 116;
-constexpr unsigned kIdsReadingSector = 240;
-constexpr unsigned kIdsReadingCluster = 241;
-constexpr unsigned kIdsRawDataFolder = 293;
-constexpr unsigned kIdsSearchingDrive = 294;
 
 constexpr std::int32_t kFirstSyntheticId = -16;
 constexpr std::uint32_t kFreeSpaceFirstId = 6;

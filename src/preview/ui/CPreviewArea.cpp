@@ -7,6 +7,7 @@
 #include "app/CORVANApp.h"
 #include "core/Prompt.h"
 #include "core/ScanEngine.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "preview/ArchiveList.h"
 #include "preview/BackupList.h"
@@ -88,7 +89,7 @@ void CPreviewArea::ConnectHelpLink(QWidget* link) {
 }
 
 CPreviewArea::CPreviewArea(QWidget* parent)
-    : QWidget(parent), m_worker(std::make_unique<PreviewWorker>()), m_officeLimit(kOfficeRenderLimit) {
+    : QWidget(parent), m_worker(std::make_unique<PreviewWorker>()) {
   setObjectName(QStringLiteral("CPreviewArea"));
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -390,7 +391,7 @@ void CPreviewArea::ShowOffice() {
   const std::filesystem::path program = m_officeProgram;
   const std::filesystem::path profile = m_temp->Path() / "profile";
   const std::string extension = SafeExtension(m_name);
-  const auto limit = m_officeLimit;
+  const auto limit = std::chrono::milliseconds(kOfficeRenderLimit);
   Run<OfficeRender>(
       [=](const PreviewCancel& cancel) {
         OfficeRender out;
@@ -474,12 +475,12 @@ QString Number(std::uint64_t n) { return QString::number(n); }
 void CPreviewArea::ShowArchive() {
   if (ArchiveFormatOfName(m_name) == ArchiveFormat::None) return ShowHex();
   auto* list = new CReportList(CReportList::kIdArchiveList, this);
-  list->SetColumns({{Text(319), 180, false},
-                    {Text(128), 45, false},
-                    {Text(320), 50, true},
-                    {Text(321), 50, true},
-                    {Text(322), 60, true},
-                    {Text(314), 150, false}});
+  list->SetColumns({{Text(kIdsFileNameHeading), 180, false},
+                    {Text(kIdsTypeHeading), 45, false},
+                    {Text(kIdsUncompressedSize), 50, true},
+                    {Text(kIdsCompressedSize), 50, true},
+                    {Text(kIdsRatio), 60, true},
+                    {Text(kIdsModifiedDate), 150, false}});
   SetPane(list, PreviewPane::Archive);
   QPointer<CReportList> pane(list);
   RunOnSource<std::vector<QStringList>>(
@@ -503,11 +504,11 @@ void CPreviewArea::ShowArchive() {
 
 void CPreviewArea::ShowBackup() {
   auto* list = new CReportList(CReportList::kIdBackupList, this);
-  list->SetColumns({{Text(319), 160, false},
-                    {Text(130), 80, true},
-                    {Text(314), 140, false},
-                    {Text(315), 140, false},
-                    {Text(323), 140, false}});
+  list->SetColumns({{Text(kIdsFileNameHeading), 160, false},
+                    {Text(kIdsSizeHeading), 80, true},
+                    {Text(kIdsModifiedDate), 140, false},
+                    {Text(kIdsCreatedDate), 140, false},
+                    {Text(kIdsLastAccessDate), 140, false}});
   SetPane(list, PreviewPane::Backup);
   QPointer<CReportList> pane(list);
   struct Listed {

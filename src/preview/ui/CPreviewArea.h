@@ -32,8 +32,6 @@ class ScanEngine;
 class CPreviewArea : public QWidget {
   Q_OBJECT
  public:
-  // Office documents and web pages larger than the limit (278).
-  static constexpr unsigned kIdsTooLarge = 278;
   // The help page on the previews.
   static constexpr int kHelpContext = 139;
 
@@ -70,7 +68,6 @@ class CPreviewArea : public QWidget {
   // The Office converter; by default the one on the PATH. An empty path
   // means none is installed.
   void SetOfficeConverter(std::filesystem::path program);
-  void SetOfficeTimeLimit(std::chrono::milliseconds limit) { m_officeLimit = limit; }
 
  signals:
   // The pane shows the file (after any fallback to hex).
@@ -120,7 +117,6 @@ class CPreviewArea : public QWidget {
   std::filesystem::path m_itemFolder;
   std::filesystem::path m_officeProgram;
   bool m_officeProgramKnown = false;
-  std::chrono::milliseconds m_officeLimit;
 
   ScanEngine* m_engine = nullptr;
   FoundItemInfo m_item;

@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "ui/DialogLayout.h"
 #include "ui/DialogLook.h"
@@ -10,10 +11,6 @@
 #include "ui/SharedLook.h"
 
 namespace corvan {
-
-namespace {
-constexpr unsigned kIdsNotSavedCompletely = 125;
-}
 
 CAbortSaving::CAbortSaving(const std::u16string& fileName, QWidget* parent)
     : CSkinnedDialog(parent, QSize(440, 190), ProductCaption()) {

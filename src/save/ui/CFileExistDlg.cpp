@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include <QStyle>
 
@@ -16,7 +17,6 @@
 namespace corvan {
 
 namespace {
-constexpr unsigned kIdsFileExists = 416, kIdsCurrentSize = 417;
 constexpr std::uint32_t kMessageBand = 0xCCF7FF;
 }  // namespace
 

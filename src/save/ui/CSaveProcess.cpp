@@ -7,6 +7,7 @@
 
 #include "app/CORVANApp.h"
 #include "app/Jobs.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "console/FoundItemStore.h"
 #include "console/SaveSpaceCheck.h"
@@ -20,8 +21,6 @@
 namespace corvan {
 
 namespace {
-
-constexpr unsigned kIdsProductTitle = 102, kIdsSavingFile = 349, kIdsAbortQuestion = 284;
 
 std::function<void(CSaveProcess&)>& BeforeEndHook() {
   static std::function<void(CSaveProcess&)> hook;
@@ -121,16 +120,19 @@ void CSaveProcess::RunWorker() {
   }
 
   CheckedItemsWalk walk(m_store, m_nView, whole);
-  CThreadForSavingFiles saver(MakeSaveJob(app), walk, *m_decisions);
-  TakeSaveOptions(app, saver);
+  SaveJob job = MakeSaveJob(app);
+  TakeSaveOptions(app, job.request);
   if (!whole) {
-    saver.m_nFileCount = m_store.CountRecoverableFiles(m_nView);
+    job.request.m_nFileCount = m_store.CountRecoverableFiles(m_nView);
   } else {
     const std::uint32_t deleted = m_store.CountDeletedFiles(m_nView);
-    saver.m_nFileCount = which == 1 ? totals.files : which == 2 ? deleted : totals.files - std::min(deleted, totals.files);
+    job.request.m_nFileCount =
+        which == 1 ? totals.files : which == 2 ? deleted : totals.files - std::min(deleted, totals.files);
   }
+  CThreadForSavingFiles saver(std::move(job), walk, *m_decisions);
   saver.Run();
   m_result = saver.Result();
+  KeepSaveAnswers(app, m_result);
 }
 
 void CSaveProcess::RunScanInfoSave() {

@@ -10,6 +10,7 @@
 #include <QRadioButton>
 
 #include "app/CORVANApp.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "console/FoundItemStore.h"
 #include "save/ui/CAddFileFilter.h"
@@ -23,11 +24,6 @@
 #include "ui/SharedLook.h"
 
 namespace corvan {
-
-namespace {
-constexpr unsigned kIdsSameDrive = 318, kIdsSourceDriveWarning = 328, kIdsForbiddenCharacter = 329,
-                   kIdsChooseFolder = 330;
-}  // namespace
 
 bool DestinationHasForbiddenCharacter(const std::u16string& dest) {
   for (char16_t c : dest) {

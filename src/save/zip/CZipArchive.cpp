@@ -163,7 +163,6 @@ void CZipArchive::Put(const void* data, std::size_t size) {
   }
 }
 
-bool CZipArchive::EntryOpen() const { return open_ != nullptr; }
 std::size_t CZipArchive::EntryCount() const { return entries_.size(); }
 
 bool CZipArchive::OpenNewFile(const std::string& name, std::uint64_t sizeHint, std::uint8_t attribute, int level) {

@@ -45,7 +45,6 @@ class CZipArchive {
   // Drops the open entry: the archive file is cut back to where the entry's
   // local header began, as if it had never been opened.
   void DiscardNewFile();
-  bool EntryOpen() const;
 
   // Closes an open entry, writes the central directory and the end records,
   // and closes the file. The archive is closed afterwards even when this throws.

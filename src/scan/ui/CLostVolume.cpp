@@ -11,8 +11,11 @@
 
 #include "app/CORVANApp.h"
 #include "app/Jobs.h"
+#include "app/SourceSetup.h"
 #include "core/Prompt.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
+#include "scan/ScanInfoFile.h"
 #include "ui/CXBitmapButton.h"
 #include "ui/CXColorListCtrl.h"
 #include "ui/ConsoleArt.h"
@@ -25,8 +28,6 @@ namespace corvan {
 
 namespace {
 
-constexpr unsigned kIdsAbortQuestion = 284;
-constexpr unsigned kIdsProductTitle = 102;
 constexpr int kBarScale = 10000;  // the bar shows 64-bit ranges on this scale
 
 int Scaled(std::int64_t low, std::int64_t high, std::int64_t pos) {
@@ -119,8 +120,10 @@ void CLostVolume::Start() {
   // Busy from here, so Back cannot close the dialog before the worker runs.
   App().m_bBusy = 1;
   m_timer->start();
-  m_worker.Start([this] {
-    CThreadForSearchVolume search(MakeLostVolumeJob(App(), this, m_bDeep, m_nImageFlag != 0));
+  // The job is made here, on the window's thread, from what the window shows.
+  LostVolumeJob job = MakeLostVolumeJob(App(), CurrentSelection(App()), this, m_bDeep, m_nImageFlag != 0);
+  m_worker.Start([this, job = std::move(job)] {
+    CThreadForSearchVolume search(job);
     search.Run();
     QMetaObject::invokeMethod(this, &CLostVolume::OnSearchEnded, Qt::QueuedConnection);
   });
@@ -156,7 +159,7 @@ void CLostVolume::StepProgress() { m_nPos += m_nStep; }
 
 void CLostVolume::AddFoundVolume(SourceRecord& record) {
   const std::uint8_t kind = record.kind;
-  if (kind != 2 && kind != 3 && kind != 11 && kind != 12) return;
+  if (!IsDriveScanVolume(kind)) return;
   if (!record.partition) return;
   // Listed here: the source page takes it over when the dialog returns.
   record.flags = static_cast<std::uint8_t>((record.flags & 0x0F) | 0x10);
@@ -164,9 +167,7 @@ void CLostVolume::AddFoundVolume(SourceRecord& record) {
     std::lock_guard lock(m_mutex);
     m_pendingRows.push_back(RowTexts(record));
   }
-  CORVANApp& app = App();
-  if (kind == 2 || kind == 3) app.m_bLostVolOnDisk = 1;
-  else app.m_bLostVolInImage = 1;
+  if (kind == kSourceLostVolume || kind == kSourceDeepLostVolume) App().m_bLostVolOnDisk = 1;
 }
 
 void CLostVolume::HideProgress() {

@@ -12,6 +12,7 @@
 #include "app/SourceSetup.h"
 #include "core/Prompt.h"
 #include "core/RecoveryMode.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "platform/TextConv.h"
 #include "scan/ScanInfoFile.h"
@@ -28,7 +29,6 @@ namespace corvan {
 
 namespace {
 
-constexpr unsigned kIdsSizeHeading = 130;
 constexpr std::uint8_t kMediaResumePage = 7;
 constexpr std::uint8_t kSelectionVolume = 0, kSelectionSavedScan = 2;
 // The low four bits of a record's flags mark a volume loaded from a drive scan.
@@ -78,7 +78,7 @@ CResumeRecovery::CResumeRecovery(QWidget* parent) : CStartPage(parent) {
   CreateReportList(this, kIdVolumeList, QRect(15, 35, 551, 122), *m_volumeList);
   m_volumeList->setFont(plain);
   m_volumeList->setColumnCount(5);
-  m_volumeList->setHorizontalHeaderLabels({Str(126), Str(127), Str(128), Str(129), Str(kIdsSizeHeading)});
+  m_volumeList->setHorizontalHeaderLabels({Str(kIdsVolumeHeading), Str(kIdsLabelHeading), Str(kIdsTypeHeading), Str(kIdsFileSystemHeading), Str(kIdsSizeHeading)});
   m_volumeList->setIconSize(QSize(16, 16));
   // Five equal columns across the list.
   m_volumeList->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "scan/ScanInfoIndex.h"
+#include "sources/SourceRecords.h"
 #include "ui/CStartPage.h"
 
 class QLabel;
@@ -33,7 +34,7 @@ class CResumeRecovery : public CStartPage {
   static constexpr int kIdSavedList = 5123, kIdVolumeList = 1172, kIdTitle = 1173, kIdPath = 1034,
                        kIdBrowse = 1033, kIdHint = 1174, kIdSearchLostVolume = 1059;
   // Kind of a saved disk image; the index may list it, this program never writes it.
-  static constexpr std::uint8_t kScanKindDiskImage = 6;
+  static constexpr std::uint8_t kScanKindDiskImage = kSourceDiskImage;
 
   explicit CResumeRecovery(QWidget* parent = nullptr);
   // Rewrites the index from what it holds now, so entries whose files are

@@ -9,6 +9,7 @@
 #include <QRadioButton>
 
 #include "app/CORVANApp.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "console/ui/CRecoveryConsole.h"
 #include "ui/ConsoleArt.h"
@@ -29,7 +30,6 @@ namespace {
 
 QString Str(unsigned id) { return ToQString(LoadString(id)); }
 
-constexpr unsigned kIdsSearchAgain = 419;
 constexpr const char* kNoTypeSelected =
     "No file type is selected for Raw Recovery.\nClick 'File Type' to choose the types of files to search for.";
 
@@ -60,7 +60,7 @@ CSliderOptionDlg::CSliderOptionDlg(QWidget& owner, std::function<void()> closePa
     l->setFont(f);
     return l;
   };
-  m_heading = label(kIdHeading, Str(390), QRect(8, 8, 214, 20), bold14);
+  m_heading = label(kIdHeading, Str(kIdsRecoveryFromDrive), QRect(8, 8, 214, 20), bold14);
   m_mediaLine = label(kIdMediaLine, QString(), QRect(8, 30, 214, 20), small);
   m_hint = label(kIdHint, QStringLiteral("Click desired button to continue"), QRect(8, 52, 214, 18), small);
 
@@ -100,7 +100,7 @@ CSliderOptionDlg::CSliderOptionDlg(QWidget& owner, std::function<void()> closePa
     m_links[i]->installEventFilter(this);
   }
 
-  m_group = new QGroupBox(Str(389), this);
+  m_group = new QGroupBox(Str(kIdsScanAs), this);
   SetDlgCtrlId(m_group, kIdGroup);
   m_group->setGeometry(15, 286, 200, 52);
   m_group->setFont(bold14);
@@ -153,10 +153,10 @@ void CSliderOptionDlg::UpdateForSelectedMedia(std::uint8_t mediaKind, std::uint8
   HideAll();
   const SourceRecord* source = Selected();
   const PartitionRecord* p = source ? source->partition.get() : nullptr;
-  const QString prefix = Str(393);
+  const QString prefix = Str(kIdsSelectedMedia);
 
   const auto radiosByFileSystem = [this, p] {
-    m_group->setTitle(Str(389));
+    m_group->setTitle(Str(kIdsScanAs));
     if (!p) return;
     const QString fs = ToQString(p->fileSystemText);
     if (fs == QStringLiteral("NTFS")) SetRadios(QStringLiteral("FAT"), QStringLiteral("NTFS"), false);
@@ -177,7 +177,7 @@ void CSliderOptionDlg::UpdateForSelectedMedia(std::uint8_t mediaKind, std::uint8
   if (page == 0 && selection == 0) {
     showVolumeModes();
     radiosByFileSystem();
-    m_heading->setText(Str(390));
+    m_heading->setText(Str(kIdsRecoveryFromDrive));
     if (p)
       m_mediaLine->setText(prefix + ToQString(p->name).left(3) + QStringLiteral(" Drive (%1)").arg(ToQString(p->fileSystemText)));
   } else if (page == 0 && selection == 1) {
@@ -187,15 +187,15 @@ void CSliderOptionDlg::UpdateForSelectedMedia(std::uint8_t mediaKind, std::uint8
                        static_cast<QWidget*>(m_labels[3])})
       w->show();
     for (int i = 2; i < 6; ++i) m_links[i]->show();
-    SetRadios(Str(386), Str(387), true);
-    m_group->setTitle(Str(388));
-    m_heading->setText(Str(392));
+    SetRadios(Str(kIdsQuickScan), Str(kIdsDeepScan), true);
+    m_group->setTitle(Str(kIdsSelectScanType));
+    m_heading->setText(Str(kIdsSearchLostVolume));
     if (source && source->disk)
       m_mediaLine->setText(prefix + QStringLiteral("Disk No %1").arg(static_cast<int>(source->disk->driveNumber) - 0x80));
   } else if (page == 1 && selection == 0) {
     showVolumeModes();
     radiosByFileSystem();
-    m_heading->setText(Str(421));
+    m_heading->setText(Str(kIdsRecoveryFromImage));
     if (p) m_mediaLine->setText(prefix + ToQString(p->name));
   } else if (page == 1 && selection == 2) {
     m_labels[1]->show();
@@ -203,8 +203,8 @@ void CSliderOptionDlg::UpdateForSelectedMedia(std::uint8_t mediaKind, std::uint8
     m_btnScanNow->setGeometry(5, 216, 196, 66);
     m_btnScanNow->SetStrip(ButtonStrip(ButtonLook::Small, 196, 66, QStringLiteral("Scan Now")), 196, 66, 5, 216);
     m_btnScanNow->show();
-    m_heading->setText(Str(422));
-    m_mediaLine->setText(prefix + Str(423));
+    m_heading->setText(Str(kIdsRecoveryFromSavedScan));
+    m_mediaLine->setText(prefix + Str(kIdsSavedScanInfo));
   } else {
     m_heading->clear();
     m_mediaLine->clear();
@@ -267,7 +267,7 @@ void CSliderOptionDlg::OnAdvanceRecovery() {
 
 void CSliderOptionDlg::OnRawRecovery() {
   CORVANApp& app = App();
-  if (m_bModalOpen || m_bLaunching || app.m_bRegionDialogOpen) return;
+  if (m_bModalOpen || m_bLaunching || CSpecifiedRegion::IsOpen()) return;
   if (app.m_selectedTypeList.empty()) {
     app.LoadUserHeaders();
     app.BuildSelectedTypeList();
@@ -330,8 +330,7 @@ void CSliderOptionDlg::OnFileType() {
 }
 
 void CSliderOptionDlg::OnSelectRange() {
-  CORVANApp& app = App();
-  if (m_bModalOpen || app.m_bRegionDialogOpen) return;
+  if (m_bModalOpen || CSpecifiedRegion::IsOpen()) return;
   m_bModalOpen = true;
   {
     CSpecifiedRegion dlg(m_pOwnerDlg ? m_pOwnerDlg->window() : nullptr);

@@ -82,10 +82,15 @@ CSpecifiedRegion::CSpecifiedRegion(QWidget* parent) : CSkinnedDialog(parent, QSi
   connect(ok, &QPushButton::clicked, this, &CSpecifiedRegion::OnOK);
   connect(cancel, &QPushButton::clicked, this, &CSpecifiedRegion::OnCancel);
   connect(help, &QPushButton::clicked, this, [] { ShowHelpContext(kHelpContext); });
-  app.m_bRegionDialogOpen = 1;
+  OpenFlag() = 1;
 }
 
-CSpecifiedRegion::~CSpecifiedRegion() { App().m_bRegionDialogOpen = 0; }
+CSpecifiedRegion::~CSpecifiedRegion() { OpenFlag() = 0; }
+
+std::atomic<std::uint8_t>& CSpecifiedRegion::OpenFlag() {
+  static std::atomic<std::uint8_t> open{0};
+  return open;
+}
 
 void CSpecifiedRegion::SetThumbs(double start, double end) {
   // Typed values move the thumbs without rewriting the boxes, unless the
@@ -145,12 +150,12 @@ void CSpecifiedRegion::OnOK() {
                                        static_cast<std::int64_t>(app.m_nMediaLastSector));
   app.m_nRegionFirstSector = static_cast<std::uint64_t>(r.first);
   app.m_nRegionLastSector = static_cast<std::uint64_t>(r.last);
-  app.m_bRegionDialogOpen = 0;
+  OpenFlag() = 0;
   EndDialog(kIdOk);
 }
 
 void CSpecifiedRegion::OnCancel() {
-  App().m_bRegionDialogOpen = 0;
+  OpenFlag() = 0;
   EndDialog(kIdCancel);
 }
 

@@ -3,6 +3,7 @@
 // Raw Recovery searches, with a two-thumb slider and two edit boxes. OK
 // stores the region, always inside the media and with first <= last.
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 
@@ -37,6 +38,9 @@ class CSpecifiedRegion : public CSkinnedDialog {
   explicit CSpecifiedRegion(QWidget* parent = nullptr);
   ~CSpecifiedRegion() override;
 
+  // Whether a region dialog is up: the options panel starts nothing then.
+  static bool IsOpen() { return OpenFlag() != 0; }
+
   void OnSliderChanged(int which);
   void OnStartChanged();
   void OnEndChanged();
@@ -50,6 +54,7 @@ class CSpecifiedRegion : public CSkinnedDialog {
   QLineEdit* EndBox() const { return m_end; }
 
  private:
+  static std::atomic<std::uint8_t>& OpenFlag();
   void SetThumbs(double start, double end);
 
   CDoubleSlider* m_slider;

@@ -13,6 +13,7 @@
 
 #include "core/AppServices.h"
 #include "app/CORVANApp.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "scan/ui/CSliderOptionDlg.h"
 #include "app/SourceSetup.h"
@@ -29,10 +30,6 @@
 namespace corvan {
 
 namespace {
-
-constexpr unsigned kIdsReplaceImage = 591;
-constexpr unsigned kIdsImageNotUsable = 592;
-constexpr unsigned kIdsRawOnly = 593;
 
 QString Str(unsigned id) { return ToQString(LoadString(id)); }
 
@@ -127,10 +124,10 @@ CDataRecovery::CDataRecovery(QWidget* parent) : CStartPage(parent) {
   m_volumeFrame = MakeFrame(this, kIdVolumeFrame);
   m_diskFrame = MakeFrame(this, kIdDiskFrame);
   m_volumeList = new CXColorListCtrl;
-  SetupList(this, kIdVolumeList, *m_volumeList, {Str(126), Str(127), Str(128), Str(129), Str(130)});
+  SetupList(this, kIdVolumeList, *m_volumeList, {Str(kIdsVolumeHeading), Str(kIdsLabelHeading), Str(kIdsTypeHeading), Str(kIdsFileSystemHeading), Str(kIdsSizeHeading)});
   m_diskList = new CXColorListCtrl;
-  SetupList(this, kIdDiskList, *m_diskList, {Str(131), Str(132), Str(128), Str(133), Str(130)});
-  m_lostLink = AddStaticText(this, kIdLostLink, Str(134), QRect(20, 480, 324, 20), SharedFontAt(kFontArial14Underline));
+  SetupList(this, kIdDiskList, *m_diskList, {Str(kIdsPhysicalDrive), Str(kIdsDiskMake), Str(kIdsTypeHeading), Str(kIdsDiskNo), Str(kIdsSizeHeading)});
+  m_lostLink = AddStaticText(this, kIdLostLink, Str(kIdsSearchLostVolumesLink), QRect(20, 480, 324, 20), SharedFontAt(kFontArial14Underline));
   m_lostLink->setCursor(Qt::PointingHandCursor);
   m_arrow = new CTButton(this);
   SetDlgCtrlId(m_arrow, kIdArrow);
@@ -161,15 +158,15 @@ CDataRecovery::CDataRecovery(QWidget* parent) : CStartPage(parent) {
     const std::filesystem::path shown = app.m_pImage ? app.m_pImage->State().m_strImagePath : app.m_strImagePath;
     m_path->setText(QString::fromStdString(shown.string()));
     m_name->setText(QString::fromStdString(shown.filename().string()));
-    m_kind->setText(QString::fromStdString(app.m_strImageKindText));
-    m_size->setText(QString::fromStdString(app.m_strImageSizeText));
+    m_kind->setText(QString::fromStdString(Remembered().m_strImageKindText));
+    m_size->setText(QString::fromStdString(Remembered().m_strImageSizeText));
     SetDetailsVisible(true);
   } else {
     SetListLayout(2);
     m_radios[0]->setChecked(true);
     SetDetailsVisible(false);
   }
-  app.m_bVolumeSelected = 0;
+  Remembered().m_bVolumeSelected = 0;
   UpdateMountButton();
 }
 
@@ -300,9 +297,14 @@ void CDataRecovery::OnMount() {
   app.m_strImagePath = path;
   ShowImageDetails();
   CFileSplittedExtent::ExtentListOpenCount() = 0;
-  if (outcome.messageId == kIdsRawOnly) app.GetPrompt().MessageBoxId(kIdsRawOnly, kPicInformation, kMbOk);
+  if (outcome.messageId == kIdsImageCorrupt) app.GetPrompt().MessageBoxId(kIdsImageCorrupt, kPicInformation, kMbOk);
   RefreshLists();
   SetListLayout(0);
+}
+
+CDataRecovery::Memory& CDataRecovery::Remembered() {
+  static Memory memory;
+  return memory;
 }
 
 std::string CDataRecovery::ImageKindText(const CORVANApp& app) {
@@ -327,10 +329,10 @@ void CDataRecovery::ShowImageDetails() {
   // header, footer or extents, for every kind of image.
   const std::uint64_t bytes = app.m_pImage->State().m_nDiskBytes;
   app.m_sourceList.m_nDiskSectors = bytes >> 9;
-  app.m_strImageSizeText = FormatSize(bytes);
-  app.m_strImageKindText = ImageKindText(app);
-  m_size->setText(QString::fromStdString(app.m_strImageSizeText));
-  m_kind->setText(QString::fromStdString(app.m_strImageKindText));
+  Remembered().m_strImageSizeText = FormatSize(bytes);
+  Remembered().m_strImageKindText = ImageKindText(app);
+  m_size->setText(QString::fromStdString(Remembered().m_strImageSizeText));
+  m_kind->setText(QString::fromStdString(Remembered().m_strImageKindText));
   SetDetailsVisible(true);
 }
 
@@ -351,7 +353,7 @@ void CDataRecovery::AddSourceRows() {
     if (record->kind == kSourceDisk && record->disk) {
       const DiskRecord& d = *record->disk;
       const int row = m_diskList->AppendRow({type <= 3 ? makes[type] : QString(), QStringLiteral("Virtual Drive"),
-                                             Str(131), QString::number(static_cast<int>(d.driveNumber) - 0x80),
+                                             Str(kIdsPhysicalDrive), QString::number(static_cast<int>(d.driveNumber) - 0x80),
                                              ToQString(d.sizeText)});
       m_diskList->item(row, 0)->setIcon(icon);
     } else if (record->kind == kSourceVolume && record->partition && record->partition->typeText == u"FIXED") {
@@ -402,7 +404,7 @@ void CDataRecovery::SetListLayout(int state) {
     m_volumeFrame->setGeometry(14, 275, 560, 182);
     m_lostLink->setGeometry(20, 480, 324, 20);
     m_arrow->setGeometry(8, 485, 12, 12);
-    m_lostLink->setText(Str(134));
+    m_lostLink->setText(Str(kIdsSearchLostVolumesLink));
     SetTextColour(m_lostLink, 0xFA342E);
     m_arrow->SetState(0);
   } else if (state == 1) {
@@ -412,7 +414,7 @@ void CDataRecovery::SetListLayout(int state) {
     m_diskFrame->setGeometry(14, 425, 560, 92);
     m_lostLink->setGeometry(20, 415, 334, 20);
     m_arrow->setGeometry(8, 418, 12, 12);
-    m_lostLink->setText(Str(135));
+    m_lostLink->setText(Str(kIdsSelectDriveToSearch));
     SetTextColour(m_lostLink, 0);
     m_arrow->SetState(1);
   }
@@ -433,7 +435,7 @@ void CDataRecovery::OnClickVolumeList(int row) {
   if (row >= 0 && row < m_volumeList->rowCount()) {
     const QString fs = m_volumeList->item(row, 3)->text();
     const std::u16string name = ToUtf16(m_volumeList->item(row, 0)->text());
-    app.m_strSelectedFsText = ToUtf16(fs);
+    Remembered().m_strSelectedFsText = ToUtf16(fs);
     for (const auto& record : app.m_sourceList.m_sources) {
       if (!record->partition || record->partition->name != name) continue;
       const std::u16string& t = record->partition->typeText;
@@ -442,14 +444,14 @@ void CDataRecovery::OnClickVolumeList(int row) {
         continue;
       app.m_sourceList.m_pSelectedSource = record.get();
       app.m_nMediaLastSector = record->partition->sectorCount;
-      m_bVolumeValid = !fs.isEmpty() && fs != Str(130);
+      m_bVolumeValid = !fs.isEmpty() && fs != Str(kIdsSizeHeading);
       break;
     }
   }
   app.m_nRegionFirstSector = app.m_nMediaFirstSector;
   app.m_nRegionLastSector = app.m_nMediaLastSector;
   if (!m_bVolumeValid) return;
-  app.m_bVolumeSelected = 1;
+  Remembered().m_bVolumeSelected = 1;
   if (OptionsPanelHost* dlg = PanelHost()) {
     dlg->ShowOptionsPanel();
     if (auto* panel = qobject_cast<CSliderOptionDlg*>(dlg->OptionsPanel())) panel->UpdateForSelectedMedia(0, 0, 0);
@@ -474,7 +476,7 @@ void CDataRecovery::OnClickDiskList(int row) {
       // Only a matching record becomes the selection.
       app.m_sourceList.m_pSelectedSource = record.get();
       app.m_nMediaLastSector = record->disk->sectorCount;
-      m_bDiskValid = !size.isEmpty() && size != Str(130);
+      m_bDiskValid = !size.isEmpty() && size != Str(kIdsSizeHeading);
       break;
     }
   }
@@ -506,6 +508,11 @@ void CDataRecovery::OnShowExtents() {
 }
 
 bool CDataRecovery::eventFilter(QObject* watched, QEvent* e) {
+  // A link is a control: its press is its own and never the start of a
+  // window move, so the dialog its release opens leaves no drag behind.
+  if (e->type() == QEvent::MouseButtonPress && (watched == m_lostLink || watched == m_size) &&
+      static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton)
+    return true;
   if (e->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton) {
     const QPoint pos = static_cast<QMouseEvent*>(e)->position().toPoint();
     if (watched == m_lostLink) OnToggleDiskList();

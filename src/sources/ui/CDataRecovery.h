@@ -6,6 +6,7 @@
 // object and slides in the options panel, from which a scan starts.
 
 #include <QString>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -35,6 +36,17 @@ class CDataRecovery : public CStartPage {
   static constexpr int kIdDiskFrame = 1182, kIdLostLink = 1046, kIdArrow = 1179, kIdDiskList = 1042;
   // The stored records hold a path in 260 UTF-16 units with its terminator.
   static constexpr std::size_t kMaxPathUnits = 259;
+
+  // What a page built again later in the run shows (the mounted image's
+  // kind and size texts) and what it last chose. The page is made anew on
+  // each return to the start window; this outlives it.
+  struct Memory {
+    std::string m_strImageKindText;     // "monolithicSparse", "Dynamic", "Fixed", ...
+    std::string m_strImageSizeText;     // FormatSize of the disk's bytes
+    std::u16string m_strSelectedFsText;  // file-system text of the selected volume
+    std::uint8_t m_bVolumeSelected = 0;
+  };
+  static Memory& Remembered();
 
   explicit CDataRecovery(QWidget* parent = nullptr);
   ~CDataRecovery() override;

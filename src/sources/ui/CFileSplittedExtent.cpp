@@ -6,6 +6,7 @@
 
 #include "core/AppServices.h"
 #include "app/CORVANApp.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "sources/ui/SourceArt.h"
 #include "ui/CXColorListCtrl.h"
@@ -41,8 +42,8 @@ CFileSplittedExtent::CFileSplittedExtent(QWidget* parent)
   CreateReportList(this, kIdList, QRect(14, 70, 542, 208), *m_list);
   m_list->setFont(SharedFontAt(kFontArial14Bold));
   m_list->setColumnCount(4);
-  m_list->setHorizontalHeaderLabels({ToQString(LoadString(121)), ToQString(LoadString(128)),
-                                     ToQString(LoadString(130)), ToQString(LoadString(452))});
+  m_list->setHorizontalHeaderLabels({ToQString(LoadString(kIdsImageFile)), ToQString(LoadString(kIdsTypeHeading)),
+                                     ToQString(LoadString(kIdsSizeHeading)), ToQString(LoadString(kIdsImagePath))});
   const int widths[] = {320, 50, 70, 400};
   for (int c = 0; c < 4; ++c) m_list->setColumnWidth(c, widths[c]);
   m_list->setIconSize(QSize(16, 16));

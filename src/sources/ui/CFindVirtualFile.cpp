@@ -12,6 +12,7 @@
 #include <QScrollBar>
 
 #include "app/CORVANApp.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "sources/ui/ImageFileSearch.h"
 #include "sources/ui/SourceArt.h"
@@ -56,6 +57,10 @@ CFindVirtualFile::CFindVirtualFile(QWidget* parent) : CSkinnedDialog(parent, QSi
   for (const auto& root : SystemImageSearchRoots()) m_folder->addItem(QString::fromStdString(root.string()));
   m_folder->setCurrentIndex(-1);
   m_folder->setEditText(QString());
+  // The folder typed is the folder searched: no completion to a listed
+  // folder that begins with it, and Enter adds nothing to the list.
+  m_folder->setCompleter(nullptr);
+  m_folder->setInsertPolicy(QComboBox::NoInsert);
   HighlightControl(m_folder);
 
   m_btnSelect = AddButton(kIdSelectFolder, QStringLiteral("Select Folder..."), QRect(314, 91, 140, 26));
@@ -75,7 +80,7 @@ CFindVirtualFile::CFindVirtualFile(QWidget* parent) : CSkinnedDialog(parent, QSi
   CreateReportList(this, kIdList, QRect(12, 188, 456, 180), *m_list);
   m_list->setFont(ArialFont(14));
   m_list->setColumnCount(1);
-  m_list->setHorizontalHeaderLabels({ToQString(LoadString(121))});
+  m_list->setHorizontalHeaderLabels({ToQString(LoadString(kIdsImageFile))});
   m_list->horizontalHeader()->setStretchLastSection(true);
   m_list->setIconSize(QSize(16, 16));
 
@@ -140,6 +145,7 @@ void CFindVirtualFile::OnFind() {
   m_worker = std::thread([this, self, root, ext] {
     ImageFileSearch search(ImageFileSearch::SystemSkipMounts());
     search.Walk(root, ext, m_bStop, [self](const std::filesystem::path& p) {
+      if (!IsImageToList(p)) return;
       const QString path = QString::fromStdString(p.string());
       QMetaObject::invokeMethod(self, [self, path] { if (self) self->OnFileFound(path); }, Qt::QueuedConnection);
     });

@@ -10,6 +10,8 @@
 #include <sstream>
 #include <utility>
 
+#include "sources/VirtualDiskImage.h"
+
 namespace corvan {
 
 namespace fs = std::filesystem;
@@ -126,6 +128,10 @@ std::uint32_t ImageIndexForExtension(std::string ext) {
   if (ext == ".vdi") return 2;
   if (ext == ".vhd") return 3;
   return 0;
+}
+
+bool IsImageToList(const fs::path& path) {
+  return ImageIndexForExtension(path.extension().string()) != 1 || CVirtualDiskImage::IsDescriptorFile(path);
 }
 
 ImageFileSearch::ImageFileSearch(std::vector<fs::path> skipMounts) : skipMounts_(std::move(skipMounts)) {}

@@ -36,6 +36,11 @@ std::vector<std::filesystem::path> SystemImageSearchRoots();
 // ".vmdk" -> 1, ".vdi" -> 2, ".vhd" -> 3 (any case); 0 otherwise.
 std::uint32_t ImageIndexForExtension(std::string ext);
 
+// Whether a file the walk found is an image the user can open: a VMware
+// disk is its descriptor (a text file, or a sparse file that holds one),
+// never one of the extents a descriptor names; other kinds are their file.
+bool IsImageToList(const std::filesystem::path& path);
+
 class ImageFileSearch {
  public:
   using FoundFn = std::function<void(const std::filesystem::path&)>;

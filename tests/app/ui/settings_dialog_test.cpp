@@ -23,6 +23,7 @@
 #include "app/CORVANApp.h"
 #include "app/ui/CORVANDlg.h"
 #include "app/ui/CSettings.h"
+#include "platform/Folders.h"
 #include "app/ui/CTransLayerDlg.h"
 #include "app/ui/CUpdateWizard.h"
 #include "engines/fat/FatEngine.h"
@@ -112,8 +113,9 @@ TEST_F(SettingsDialog, OptionsGoToTheProfileAndTheApplicationAndComeBack) {
     auto* saveLog = Item<QCheckBox>(&dlg, CSettings::kIdSaveLog);
     auto* path = Item<QLineEdit>(&dlg, CSettings::kIdLogPath);
     auto* browse = Item<QPushButton>(&dlg, CSettings::kIdBrowse);
-    // No folder set: the program's own folder is shown.
-    EXPECT_EQ(path->text(), QCoreApplication::applicationDirPath());
+    // No folder set: the one the logs go to is shown, not the program's.
+    EXPECT_EQ(path->text().toStdString(), UserDataFolder().string());
+    EXPECT_NE(path->text(), QCoreApplication::applicationDirPath());
     EXPECT_FALSE(saveLog->isChecked());
     EXPECT_FALSE(path->isEnabled());
     EXPECT_FALSE(browse->isEnabled());
@@ -163,6 +165,35 @@ TEST_F(SettingsDialog, OptionsGoToTheProfileAndTheApplicationAndComeBack) {
   Item<QCheckBox>(&again, CSettings::kIdSaveLog)->click();
   EXPECT_FALSE(Item<QLineEdit>(&again, CSettings::kIdLogPath)->isEnabled());
   EXPECT_FALSE(Item<QPushButton>(&again, CSettings::kIdBrowse)->isEnabled());
+}
+
+TEST_F(SettingsDialog, WithNoLogFolderSetOkKeepsTheLogsWhereTheyGo) {
+  CORVANApp& app = App();
+  Profile& profile = app.GetProfile();
+  profile.WriteInt("LOG", "SaveLog", 0);
+  profile.WriteString("LOG", "LogPath", "");
+  QString shown;
+  {
+    CSettings dlg;
+    dlg.show();
+    test::Settle();
+    Item<QCheckBox>(&dlg, CSettings::kIdSaveLog)->click();
+    shown = Item<QLineEdit>(&dlg, CSettings::kIdLogPath)->text();
+    Item<QPushButton>(&dlg, kIdOk)->click();
+  }
+  EXPECT_EQ(IniValue(ProfileText(), "LOG", "SaveLog"), "1");
+  // The log is written under the folder the dialog showed.
+  app.MakeLogFileName();
+  app.AppendLog("default folder entry", false);
+  app.FlushLog();
+  const fs::path file = app.LogFilePath();
+  ASSERT_TRUE(fs::exists(file)) << file;
+  EXPECT_EQ(file.parent_path(), fs::path(shown.toStdString()) / "Log");
+  EXPECT_NE(test::ReadWholeFile(file).find("default folder entry"), std::string::npos);
+  // Still none set: the program's folder is not stored in its place.
+  EXPECT_EQ(IniValue(ProfileText(), "LOG", "LogPath").value_or(""), "");
+  fs::remove(file);
+  profile.WriteInt("LOG", "SaveLog", 0);
 }
 
 TEST_F(SettingsDialog, CancelAndEscapeWriteNothing) {

@@ -12,6 +12,7 @@
 #include "app/UpdateTestSupport.h"
 #include "console/ui/ConsoleTestSupport.h"
 #include "support/TestSupport.h"
+#include "ui/HelpViewer.h"
 #include "ui/UiTestSupport.h"
 
 namespace corvan {
@@ -35,6 +36,14 @@ def serve(c):
 while True:
     c, _ = s.accept()
     threading.Thread(target=serve, args=(c,), daemon=True).start()
+)");
+
+// Takes a request and never answers it.
+const std::string kSilentServer = test::SocketServerScript(R"(
+while True:
+    c, _ = s.accept()
+    c.recv(65536)
+    time.sleep(120)
 )");
 
 // Processes events until `done` holds, for 15 seconds at the most.
@@ -133,11 +142,55 @@ TEST_F(UpdateWizardTest, UnknownInstalledVersionIsNotReportedAsUpToDate) {
 }
 
 TEST_F(UpdateWizardTest, NoServerSaysConnectionFailed) {
-  Start("1.0.0.3", "http://127.0.0.1:" + std::to_string(test::ClosedPort()));
+  // A server that is not there, and none configured at all.
+  for (const std::string& address : {"http://127.0.0.1:" + std::to_string(test::ClosedPort()), std::string()}) {
+    Start("1.0.0.3", address);
+    CUpdateWizard wizard(*updater);
+    ASSERT_NO_FATAL_FAILURE(ToCheckedProcessPage(wizard));
+    EXPECT_EQ(Status(wizard), "Connection to server could not be established. Please try later.") << address;
+    // The heading no longer says the check is going on.
+    EXPECT_EQ(wizard.ProcessPage()->title(), "Update check complete") << address;
+    EXPECT_FALSE(wizard.button(QWizard::NextButton)->isEnabled());
+  }
+}
+
+TEST_F(UpdateWizardTest, TheCheckLeavesTheWindowFreeAndCancelEndsIt) {
+  PythonServer silent({"-c", kSilentServer, "PORT"});
+  ASSERT_TRUE(silent.Running());
+  Start("1.0.0.3", silent.Address());
+  updater->m_timeoutSeconds = 60;  // longer than the wait below
   CUpdateWizard wizard(*updater);
-  ASSERT_NO_FATAL_FAILURE(ToCheckedProcessPage(wizard));
-  EXPECT_EQ(Status(wizard), "Connection to server could not be established. Please try later.");
-  EXPECT_FALSE(wizard.button(QWizard::NextButton)->isEnabled());
+  wizard.show();
+  wizard.next();
+  // The window's thread goes on while the server keeps silent.
+  ASSERT_TRUE(WaitFor([&] { return wizard.ProcessPage()->Checking(); }));
+  test::Settle();
+  EXPECT_EQ(wizard.ProcessPage()->LastResult(), -1);
+  EXPECT_EQ(wizard.ProcessPage()->title(), "Checking for updates...");
+  QAbstractButton* cancel = wizard.button(QWizard::CancelButton);
+  ASSERT_TRUE(cancel->isEnabled());
+  cancel->click();
+  EXPECT_FALSE(wizard.isVisible());
+  EXPECT_FALSE(wizard.ProcessPage()->Checking());
+  // The stopped check's answer never comes.
+  test::Settle();
+  EXPECT_EQ(wizard.ProcessPage()->LastResult(), -1);
+  EXPECT_TRUE(prompt.asked.empty());
+}
+
+TEST_F(UpdateWizardTest, HelpOpensTheWizardsPage) {
+  Start("1.0.0.3", "");
+  CUpdateWizard wizard(*updater);
+  wizard.show();
+  QAbstractButton* help = wizard.button(QWizard::HelpButton);
+  ASSERT_NE(help, nullptr);
+  EXPECT_TRUE(help->isVisible());
+  help->click();
+  HelpViewer* viewer = HelpViewer::Existing();
+  ASSERT_NE(viewer, nullptr);
+  EXPECT_EQ(viewer->Context(), CUpdateWizard::kHelpContext);
+  EXPECT_TRUE(std::filesystem::exists(HelpFolder() / "147.html"));
+  viewer->close();
 }
 
 TEST_F(UpdateWizardTest, DownloadKeepsTheServedBytes) {
@@ -158,10 +211,36 @@ TEST_F(UpdateWizardTest, DownloadKeepsTheServedBytes) {
   EXPECT_TRUE(wizard.button(QWizard::FinishButton)->isEnabled());
   EXPECT_EQ(App().m_bUpdateCancel, 0u);
   EXPECT_EQ(App().m_bUpdateDownloading, 0u);
-  const std::filesystem::path kept = downloads / (std::string("corvan") + std::string(kUpdatePackageSuffix));
-  EXPECT_EQ(App().m_strUpdateInstaller, kept);
+  const std::filesystem::path kept = App().m_strUpdateInstaller;
+  EXPECT_EQ(kept.filename().string(), std::string("corvan") + std::string(kUpdatePackageSuffix));
+  EXPECT_EQ(kept.parent_path().parent_path(), downloads);
   EXPECT_EQ(test::ReadWholeFile(kept), package);
   EXPECT_TRUE(prompt.asked.empty());
+}
+
+TEST_F(UpdateWizardTest, FinishAfterAWholeDownloadSaysWhereThePackageIs) {
+  ASSERT_NO_FATAL_FAILURE(StartWithWebServer("1.0.0.3"));
+  Serve("corvan.txt", "1.0.0.4 x\n");
+  const std::string package = RandomBytes(100'000);
+  Serve(std::string("corvan") + std::string(kUpdatePackageSuffix), package);
+  bool finished = false;
+  test::WhenModal([&](QDialog* dlg) {
+    auto* wizard = dynamic_cast<CUpdateWizard*>(dlg);
+    ASSERT_NE(wizard, nullptr);
+    wizard->next();
+    ASSERT_TRUE(WaitFor([&] { return wizard->ProcessPage()->LastResult() >= 0; }));
+    wizard->next();
+    ASSERT_TRUE(WaitFor([&] { return wizard->FinalPage()->DownloadEnded(); }));
+    ASSERT_TRUE(WaitFor([&] { return wizard->button(QWizard::FinishButton)->isEnabled(); }));
+    wizard->button(QWizard::FinishButton)->click();
+    finished = true;
+  });
+  EXPECT_TRUE(RunUpdateWizard(*updater));
+  EXPECT_TRUE(finished);
+  const std::filesystem::path kept = App().m_strUpdateInstaller;
+  EXPECT_EQ(test::ReadWholeFile(kept), package);
+  ASSERT_EQ(prompt.asked.size(), 1u);
+  EXPECT_EQ(prompt.asked[0], "The update was downloaded to:\n" + kept.string());
 }
 
 TEST_F(UpdateWizardTest, MissingPackageIsReportedAsAFailure) {
@@ -210,7 +289,8 @@ TEST_F(UpdateWizardTest, LaunchUpdateDoesNothingWhenCheckUpdateIsOff) {
   ASSERT_NO_FATAL_FAILURE(StartWithWebServer("1.0.0.3"));
   Serve("corvan.txt", "1.0.0.4 x\n");
   App().GetProfile().WriteInt("Update", "CheckUpdate", 0);
-  EXPECT_EQ(LaunchUpdate(), -1);
+  EXPECT_FALSE(LaunchUpdate());
+  test::Settle();
   EXPECT_TRUE(prompt.asked.empty());
 }
 
@@ -219,7 +299,12 @@ TEST_F(UpdateWizardTest, LaunchUpdateAsksWhenAnUpdateExists) {
   Serve("corvan.txt", "1.0.0.4 x\n");
   App().GetProfile().WriteInt("Update", "CheckUpdate", 1);
   prompt.answer = kIdNo;
-  EXPECT_EQ(LaunchUpdate(), 1);
+  int result = -1;
+  ASSERT_TRUE(LaunchUpdate(nullptr, [&](int r) { result = r; }));
+  // The check answers later, on this thread: nothing is asked yet.
+  EXPECT_TRUE(prompt.asked.empty());
+  ASSERT_TRUE(WaitFor([&] { return result >= 0; }));
+  EXPECT_EQ(result, 1);
   ASSERT_EQ(prompt.asked.size(), 1u);
   EXPECT_EQ(prompt.asked[0], "Update is available.\nDo you want to update software?");
 }

@@ -63,7 +63,7 @@ inline std::optional<std::uint16_t> VolumeOfKind(const CORVANApp& app, std::uint
 // engine, `prompt` answering, Quick Recovery of the NTFS volume of the
 // corpus MBR disk selected. False (with why) when the disk does not mount.
 inline bool PrepareNtfsVolumeScan(CORVANApp& app, Prompt& prompt, std::string* why) {
-  for (auto* flag : {&app.m_bBusy, &app.m_bAbort, &app.m_bResultsPresent, &app.m_bMaskRunning, &app.m_bCriticalPhase,
+  for (auto* flag : {&app.m_bBusy, &app.m_bAbort, &app.m_bResultsPresent, &app.m_bMaskRunning, &app.CriticalPhaseFlag(),
                      &app.m_bFromScanInfo})
     *flag = 0;
   app.m_pScanSession->Release();

@@ -65,7 +65,7 @@ class SaveScanCommand : public ::testing::Test {
   void SetUp() override {
     CORVANApp& app = App();
     for (auto* flag : {&app.m_bBusy, &app.m_bAbort, &app.m_bResultsPresent, &app.m_bMaskRunning,
-                       &app.m_bCriticalPhase, &app.m_bFromScanInfo, &app.m_bResumeMode})
+                       &app.CriticalPhaseFlag(), &app.m_bFromScanInfo, &app.m_bResumeMode})
       *flag = 0;
     app.m_bHaveFoundVolumes = 1;
     app.m_bScanInfoLoadOk = 1;

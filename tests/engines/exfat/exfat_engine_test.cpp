@@ -161,7 +161,7 @@ TEST(ExFatWorkFiles, AWorkFileThatCannotBeMadeIsReportedAndStopsThePass) {
   ASSERT_EQ(rig.prompt.texts.size(), 1u);
   EXPECT_EQ(rig.prompt.texts[0].rfind("Can't open file ", 0), 0u) << rig.prompt.texts[0];
   EXPECT_TRUE(rig.items.items.empty());
-  EXPECT_EQ(rig.app->m_bCriticalPhase, 0u);
+  EXPECT_EQ(rig.app->CriticalPhaseFlag(), 0u);
 }
 
 TEST(ExFatWorkFiles, AFatWithoutItsMediaSignatureIsNotFollowed) {

@@ -72,7 +72,7 @@ TEST_P(DeletedScanCorpus, EveryDeletedRowUnderItsPathWithItsData) {
   auto engine = h.Engine(v.fsKind);
   ASSERT_EQ(engine->DeepScan(1), FatScanResult::Completed);
   EXPECT_TRUE(h.prompt.shown.empty());
-  EXPECT_EQ(h.app.m_nNextSyntheticId.load(), -16);
+  EXPECT_EQ(h.app.NextSyntheticId().load(), -16);
 
   const auto items = h.ItemsByPath();
   const auto icat = IcatDeleted(v.name);

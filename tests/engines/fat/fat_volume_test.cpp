@@ -164,7 +164,7 @@ TEST(FatCopies, IdenticalSignedCopiesKeepTheFirst) {
   EXPECT_NE(log.find("Identical copies"), std::string::npos);
   EXPECT_EQ(log.find("Verifying"), std::string::npos);
   EXPECT_EQ(engine->FollowFatChain(2), (std::vector<std::uint32_t>{2, 3, 4}));
-  EXPECT_EQ(h.app.m_bCriticalPhase.load(), 0u);
+  EXPECT_EQ(h.app.CriticalPhaseFlag().load(), 0u);
   ASSERT_FALSE(h.progress.stopStates.empty());
   EXPECT_TRUE(h.progress.stopStates.back());
 }

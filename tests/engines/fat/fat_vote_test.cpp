@@ -326,7 +326,7 @@ TEST(FatLayoutSearch, HealthyCorpusVolumesAreRebuiltAsFsstatReportsThem) {
     EXPECT_FALSE(engine->Fat().empty()) << volume;
     const std::string log = h.app.LogPendingText();
     EXPECT_NE(log.find("Calculating system parameters"), std::string::npos);
-    EXPECT_EQ(h.app.m_bCriticalPhase.load(), 0u);
+    EXPECT_EQ(h.app.CriticalPhaseFlag().load(), 0u);
     ASSERT_FALSE(h.progress.stopStates.empty());
     EXPECT_TRUE(h.progress.stopStates.back());
   }

@@ -282,7 +282,7 @@ TEST(NtfsAdvance, TheVoteFindsTheClusterSizeMkntfsUsed) {
     EXPECT_EQ(run.engine.FindClusterSizeByScanning(), clusterBytes / 512) << clusterBytes;
     // Stop is disabled for the vote and enabled again after it.
     EXPECT_EQ(progress.stopStates, (std::vector<bool>{false, true}));
-    EXPECT_EQ(run.app.m_bCriticalPhase.load(), 0u);
+    EXPECT_EQ(run.app.CriticalPhaseFlag().load(), 0u);
 
     ASSERT_TRUE(run.engine.DeepScan()) << clusterBytes;
     EXPECT_EQ(run.engine.SectorsPerCluster(), clusterBytes / 512);
@@ -393,7 +393,7 @@ TEST(NtfsAdvanceStop, AStopWhileTheVoteRunsIsKeptAndEndsThePassWhenStopIsEnabled
   EXPECT_TRUE(s.items.items.empty());
   EXPECT_TRUE(s.run.Logged(kAborted));
   EXPECT_EQ(s.run.app.m_bAbort.load(), 1u);
-  EXPECT_EQ(s.run.app.m_bCriticalPhase.load(), 0u);
+  EXPECT_EQ(s.run.app.CriticalPhaseFlag().load(), 0u);
   EXPECT_EQ(s.progress.stopEnabled, true);
 }
 

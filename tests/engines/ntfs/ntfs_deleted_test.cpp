@@ -219,7 +219,7 @@ TEST_F(NtfsDeletedSynthetic, AStopEndsTheRecordScanAndIsLogged) {
   ASSERT_TRUE(Scan());
   EXPECT_TRUE(items_.items.empty());
   EXPECT_NE(app_.LogViewText().find("Process aborted. User intervention"), std::string::npos);
-  EXPECT_EQ(app_.m_bCriticalPhase.load(), 0u);
+  EXPECT_EQ(app_.CriticalPhaseFlag().load(), 0u);
 }
 
 }  // namespace

@@ -24,6 +24,7 @@
 #include <map>
 
 #include "app/CORVANApp.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "platform/TextConv.h"
 #include "preview/ui/CHexViewer.h"
@@ -416,7 +417,7 @@ TEST_F(PreviewFallbacks, WhatAPaneCannotShowEndsInTheHexPane) {
   FoundItemInfo page = Record("live/page.html");
   page.size = kDocumentSizeLimit + 1;
   EXPECT_EQ(Show(Engine(), page, "page.html"), PreviewPane::Hex);
-  EXPECT_TRUE(prompt.Asked(CPreviewArea::kIdsTooLarge));
+  EXPECT_TRUE(prompt.Asked(kIdsTooLarge));
   // Without the Office converter, Office documents are shown as hex.
   area->SetOfficeConverter({});
   EXPECT_EQ(Show(Engine(), Record("live/letter.doc"), "letter.doc"), PreviewPane::Hex);

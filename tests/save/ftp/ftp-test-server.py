@@ -5,7 +5,9 @@ Prints "PORT <n>" once it listens, then serves until it is killed (or, with
 --drop-after, until it drops a transfer). Faults it can play, each by
 option: a quota of stored bytes answered with 552, a folder name whose MKD
 is refused, a transfer that stops being read after some bytes (a stalled
-server), and a transfer cut off mid-file with the server gone.
+server), a transfer cut off mid-file with the server gone, a SIZE that says
+every name exists, and a data connection that is opened and then neither
+read nor answered.
 """
 import argparse
 import logging
@@ -14,6 +16,7 @@ import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import DTPHandler, FTPHandler
+from pyftpdlib.ioloop import RetryError
 from pyftpdlib.servers import FTPServer
 
 p = argparse.ArgumentParser()
@@ -26,6 +29,8 @@ p.add_argument("--active-only", action="store_true", help="refuse passive data c
 p.add_argument("--refuse-mkd", default="", help="MKD of a folder of this name gets 550")
 p.add_argument("--stall-after", type=int, default=-1, help="stop reading a transfer after this many bytes")
 p.add_argument("--drop-after", type=int, default=-1, help="drop everything and exit after this many bytes")
+p.add_argument("--size-always", action="store_true", help="SIZE of any path answers 213")
+p.add_argument("--silent-data", action="store_true", help="never read a transfer nor answer its end")
 args = p.parse_args()
 
 
@@ -41,23 +46,46 @@ def used_bytes(but):
 
 
 class Data(DTPHandler):
+    over_quota = False
+
+    def stalled(self):
+        return args.silent_data or (args.stall_after >= 0 and self.tot_bytes_received >= args.stall_after)
+
     def handle_read(self):
-        if args.stall_after >= 0 and self.tot_bytes_received >= args.stall_after:
+        if self.stalled():
             # Stop reading: the client's sends fill the socket buffers and block.
+            return
+        if self.over_quota:
+            # Past the quota the rest is read and dropped, and the refusal
+            # comes once the client has sent the end of the file (as
+            # quota-checking servers answer), so the client hears it however
+            # far its sends had got when the quota ran out.
+            try:
+                self.recv(self.ac_in_buffer_size)  # calls handle_close at the end
+            except RetryError:
+                pass
+            except OSError:
+                self.handle_error()
             return
         DTPHandler.handle_read(self)
         if args.drop_after >= 0 and self.tot_bytes_received >= args.drop_after:
             os._exit(0)  # the server is gone: no reply, connections reset
         if args.quota >= 0 and self.file_obj is not None and \
                 used_bytes(self.file_obj.name) + self.tot_bytes_received > args.quota:
-            self._resp = ("552 Exceeded storage allocation.", logging.info)
-            self.transfer_finished = False
-            self.close()
+            self.over_quota = True
 
     handle_read_event = handle_read  # the base class binds its own here
 
+    def handle_close(self):
+        if self.over_quota and not self._closed:
+            self._resp = ("552 Exceeded storage allocation.", logging.info)
+            self.transfer_finished = False
+            self.close()
+            return
+        DTPHandler.handle_close(self)
+
     def readable(self):
-        if args.stall_after >= 0 and self.tot_bytes_received >= args.stall_after:
+        if self.stalled():
             return False
         return DTPHandler.readable(self)
 
@@ -80,6 +108,12 @@ class Handler(FTPHandler):
             self.respond("502 Passive mode is not offered here.")
             return
         return FTPHandler.ftp_EPSV(self, line)
+
+    def ftp_SIZE(self, path):
+        if args.size_always:
+            self.respond("213 1024")
+            return None
+        return FTPHandler.ftp_SIZE(self, path)
 
     def ftp_MKD(self, path):
         if args.refuse_mkd and os.path.basename(path.rstrip("/")) == args.refuse_mkd:

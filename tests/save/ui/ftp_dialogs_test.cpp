@@ -302,10 +302,10 @@ TEST_F(ServerBrowserTest, TheDestinationDialogTakesTheFolderChosenInTheBrowser) 
   SaveJob job = MakeSaveJob(app);
   job.engine = &engine;
   job.progress = nullptr;
+  TakeSaveOptions(app, job.request);
+  job.request.m_nSelectMode = 1;
+  job.request.m_nWhichFiles = 1;
   CThreadForSavingFiles saver(std::move(job), walk, decisions);
-  TakeSaveOptions(app, saver);
-  saver.m_nSelectMode = 1;
-  saver.m_nWhichFiles = 1;
   saver.Run();
   EXPECT_EQ(saver.Result().recovered, 1u) << saver.Result().failure;
   EXPECT_EQ(test::ReadWholeFile(root_ / "Recovered Files" / "saved.bin"), test::AsText(bytes));

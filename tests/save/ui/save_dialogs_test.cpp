@@ -102,7 +102,7 @@ class RecoverDialogs : public ::testing::Test {
   void SetUp() override {
     CORVANApp& app = App();
     for (auto* flag : {&app.m_bBusy, &app.m_bAbort, &app.m_bResultsPresent, &app.m_bMaskRunning,
-                       &app.m_bCriticalPhase, &app.m_bFromScanInfo})
+                       &app.CriticalPhaseFlag(), &app.m_bFromScanInfo})
       *flag = 0;
     app.m_pScanSession->Release();
     app.m_saveMasks.clear();
@@ -316,6 +316,9 @@ TEST_F(RecoverDialogs, FileExistsAnswersRenameRecheckedSkipOneOverwriteAll) {
   // A file passed over by the user's answer counts as dealt with.
   EXPECT_EQ(console->Store().Selection(kViewClassic).files, 0u);
   EXPECT_NE(App().LogViewText().find("[Skipped]"), std::string::npos);
+  // The last answer stays on the application object after the job.
+  EXPECT_EQ(App().m_bOverwriteAll, 1);
+  EXPECT_EQ(App().m_bSkip + App().m_bSkipAll + App().m_bRename + App().m_bRenameAll + App().m_bOverwrite, 0);
 }
 
 TEST_F(RecoverDialogs, TheDestinationDialogsStatesAndRefusals) {

@@ -142,7 +142,7 @@ class RegionDialog : public ::testing::Test {
 
 TEST_F(RegionDialog, OpensOnTheMediaAndTheSliderWritesTheBoxes) {
   CSpecifiedRegion dlg;
-  EXPECT_EQ(App().m_bRegionDialogOpen, 1);
+  EXPECT_TRUE(CSpecifiedRegion::IsOpen());
   EXPECT_EQ(dlg.StartBox()->text(), QStringLiteral("0"));
   EXPECT_EQ(dlg.EndBox()->text(), QStringLiteral("81920"));
   EXPECT_EQ(dlg.Slider()->Low(), 0);
@@ -156,7 +156,7 @@ TEST_F(RegionDialog, OpensOnTheMediaAndTheSliderWritesTheBoxes) {
   dlg.OnSliderChanged(0);
   EXPECT_EQ(dlg.StartBox()->text(), QStringLiteral("0"));
   dlg.OnCancel();
-  EXPECT_EQ(App().m_bRegionDialogOpen, 0);
+  EXPECT_FALSE(CSpecifiedRegion::IsOpen());
   EXPECT_EQ(App().m_nRegionLastSector, 81920u);
 }
 
@@ -179,7 +179,7 @@ TEST_F(RegionDialog, TypedValuesAreReplacedAndOkStoresACheckedRegion) {
   EXPECT_EQ(dlg.result(), kIdOk);
   EXPECT_EQ(App().m_nRegionFirstSector, 2048u);
   EXPECT_EQ(App().m_nRegionLastSector, 40000u);
-  EXPECT_EQ(App().m_bRegionDialogOpen, 0);
+  EXPECT_FALSE(CSpecifiedRegion::IsOpen());
 
   // Text that is no number is not stored as sector 0.
   CSpecifiedRegion again;

@@ -77,7 +77,7 @@ struct SavedScans {
       EXPECT_TRUE(SelectSource(app, 4));  // the FAT16 volume
       app.m_nRecoveryMode = kModeDeleted;
       const auto engines = MakeProgramEngines();
-      ScanWorker(MakeScanJob(app), *engines).Run();
+      ScanWorker(MakeScanJob(app, CurrentSelection(app)), *engines).Run();
       volumeScan = dir / "fat16 scan.img";
       EXPECT_TRUE(SaveScanInformation(app, volumeScan, SavedScanItemsOf(store)));
     }
@@ -98,7 +98,7 @@ struct SavedScans {
       app.m_pPrompt = &prompt;
       EXPECT_TRUE(MountAndListSources(app, kImageVmware, damagedDisk).mounted);
       EXPECT_TRUE(SelectSource(app, 0));
-      CThreadForSearchVolume(MakeLostVolumeJob(app, nullptr, false, false)).Run();
+      CThreadForSearchVolume(MakeLostVolumeJob(app, CurrentSelection(app), nullptr, false, false)).Run();
       EXPECT_TRUE(app.SaveDriveScanInfo(dir / "disk scan.img"));
       driveScan = dir / "disk scan Drives.img";
     }

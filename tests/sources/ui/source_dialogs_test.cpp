@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QLineEdit>
+#include <QTest>
 #include <QPushButton>
 #include <QRadioButton>
 #include <atomic>
 #include <mutex>
+#include <set>
 #include <unistd.h>
 
 #include "core/AppServices.h"
@@ -152,6 +155,46 @@ TEST_F(TempTree, FindDialogListsTheFilesAndOkHandsOverPathAndType) {
   EXPECT_EQ(dlg.result(), kIdOk);
   EXPECT_EQ(App().m_nImageType, 2u);
   EXPECT_EQ(App().m_strImagePath, dir / "two" / "SECOND.VDI");
+}
+
+TEST_F(TempTree, FindDialogSearchesTheTypedFolderAndListsDescriptorsOnly) {
+  // A folder F whose subfolder is the home folder the box offers, holding
+  // the corpus's VMware disks: a flat one (descriptor and extent), a split
+  // sparse one (descriptor and extent) and a sparse one that holds its own
+  // descriptor.
+  const fs::path f = dir / "F";
+  fs::create_directories(f / "home");
+  const fs::path disks = test::CorpusDir() / "disks";
+  fs::create_symlink(disks / "mbr-mflat.vmdk", f / "mbr-mflat.vmdk");
+  fs::create_symlink(disks / "mbr-mflat-flat.vmdk", f / "mbr-mflat-flat.vmdk");
+  fs::create_directories(f / "split");
+  fs::create_symlink(disks / "mbr-split-sparse" / "mbr.vmdk", f / "split" / "mbr.vmdk");
+  fs::create_symlink(disks / "mbr-split-sparse" / "mbr-s001.vmdk", f / "split" / "mbr-s001.vmdk");
+  fs::create_symlink(disks / "mbr.vmdk", f / "mbr.vmdk");
+  const char* savedHome = std::getenv("HOME");
+  const std::string home = savedHome ? savedHome : "";
+  ::setenv("HOME", (f / "home").c_str(), 1);
+  App().m_nImageType = 1;
+  CFindVirtualFile dlg;
+  dlg.show();
+  if (savedHome) ::setenv("HOME", home.c_str(), 1);
+  else ::unsetenv("HOME");
+  auto* box = GetDlgItemAs<QComboBox>(&dlg, CFindVirtualFile::kIdFolder);
+  ASSERT_EQ(box->itemText(0).toStdString(), (f / "home").string());
+  dlg.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+  box->lineEdit()->setFocus();
+  QTest::keyClicks(box->lineEdit(), QString::fromStdString(f.string()));
+  EXPECT_EQ(box->currentText().toStdString(), f.string());
+  test::Click(GetDlgItem(&dlg, CFindVirtualFile::kIdFind), QPoint(5, 5));
+  ASSERT_TRUE(test::WaitFor([&] { return !dlg.IsSearching(); }, 20));
+  std::set<std::string> listed;
+  for (int r = 0; r < dlg.List()->rowCount(); ++r) listed.insert(dlg.List()->item(r, 0)->text().toStdString());
+  const std::set<std::string> descriptors = {(f / "mbr-mflat.vmdk").string(), (f / "split" / "mbr.vmdk").string(),
+                                             (f / "mbr.vmdk").string()};
+  EXPECT_EQ(listed, descriptors);
+  EXPECT_EQ(box->currentText().toStdString(), f.string());
+  dlg.OnCancel();
 }
 
 TEST_F(TempTree, FindDialogStopEndsTheWalkAndNothingFoundIsSaid) {

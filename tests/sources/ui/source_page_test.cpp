@@ -29,6 +29,7 @@
 #include "sources/ui/CFileSplittedExtent.h"
 #include "support/TestSupport.h"
 #include "console/ui/ConsoleTestSupport.h"
+#include "ui/CDragTitle.h"
 #include "ui/CXBitmapButton.h"
 #include "ui/CXColorListCtrl.h"
 #include "ui/DialogLayout.h"
@@ -125,7 +126,7 @@ class SourcePage : public ::testing::Test {
     EXPECT_EQ(media, QStringLiteral("Selected Media: %1 Drive (%2)").arg(name.left(3), fsText));
     EXPECT_EQ(App().m_nMediaFirstSector, 0u);
     EXPECT_EQ(App().m_nMediaLastSector, App().m_sourceList.m_pSelectedSource->partition->sectorCount);
-    EXPECT_EQ(App().m_bVolumeSelected, 1);
+    EXPECT_EQ(CDataRecovery::Remembered().m_bVolumeSelected, 1);
 
     ClickWidget(GetDlgItem(panel, CSliderOptionDlg::kIdQuick));
     ASSERT_TRUE(test::WaitFor([] { return qobject_cast<CRecoveryConsole*>(CurrentMainWindow()) != nullptr; }, 10));
@@ -388,8 +389,44 @@ TEST_F(SourcePage, KeyboardChoosesAVolumeAndClickOutsideSelectsNothing) {
   test::SendKey(list, Qt::Key_Return);
   ASSERT_TRUE(dlg->IsOptionsPanelOpen());
   EXPECT_EQ(App().m_sourceList.m_pSelectedSource->partition->fileSystemText, u"exFAT");
-  EXPECT_EQ(App().m_strSelectedFsText, u"exFAT");
+  EXPECT_EQ(CDataRecovery::Remembered().m_strSelectedFsText, u"exFAT");
   EXPECT_EQ(App().m_nRegionLastSector, 65536u);
+}
+
+TEST_F(SourcePage, PressingALinkNeverMovesTheWindow) {
+  BrowseAndMount(CDataRecovery::kIdVmware, test::CorpusDir() / "disks" / "mbr.vmdk");
+  auto saved = WindowDrag::SystemMove();
+  int asked = 0;
+  WindowDrag::SystemMove() = [&](QWindow*) {
+    ++asked;
+    return false;
+  };
+  QWidget* skin = CurrentMainWindow();
+  ASSERT_NE(skin, nullptr);
+  const QPoint start = skin->pos();
+  // A hand that slips while clicking the size link: the list of the
+  // image's files opens and the window stays.
+  auto* size = GetDlgItemAs<QLabel>(page, CDataRecovery::kIdSize);
+  int opened = 0;
+  test::WhenModal([&](QDialog* d) {
+    ++opened;
+    d->reject();
+  });
+  const QPoint at = size->rect().center();
+  test::Press(size, at);
+  test::Drag(size, at + QPoint(40, 30));
+  test::Release(size, at);
+  EXPECT_EQ(opened, 1);
+  EXPECT_EQ(skin->pos(), start);
+  // The lost-volume link the same way: the lists switch, the window stays.
+  QWidget* lost = GetDlgItem(page, CDataRecovery::kIdLostLink);
+  test::Press(lost, QPoint(5, 5));
+  test::Drag(lost, QPoint(45, 35));
+  test::Release(lost, QPoint(5, 5));
+  EXPECT_EQ(page->ListLayout(), 1);
+  EXPECT_EQ(skin->pos(), start);
+  EXPECT_EQ(asked, 0);
+  WindowDrag::SystemMove() = saved;
 }
 
 TEST_F(SourcePage, ThePageComesBackWithTheMountedImageFromTheResultsWindow) {
