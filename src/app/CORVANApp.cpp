@@ -43,7 +43,7 @@ void CORVANApp::ResetScanState() {
 
 void CORVANApp::FreeResultLists() {
   m_fileTypeList.clear();
-  m_saveMasks.clear();
+  m_saveChoice.m_saveMasks.clear();
 }
 
 void CORVANApp::FreeSourcesAndEngines() {

@@ -21,6 +21,7 @@
 #include "core/FoundItemSink.h"
 #include "platform/Settings.h"
 #include "save/FtpSettings.h"
+#include "save/SaveJob.h"
 #include "core/FileTypeRecord.h"
 #include "sources/SourceList.h"
 #include "sources/VirtualDiskImage.h"
@@ -34,6 +35,17 @@ struct WorkArea {
 
 // The answers of the question whether logs are to be saved.
 enum class SaveLogAnswer { Always, AskMeLater, Never };
+
+// What the destination dialog chose last, kept for the next save of the run;
+// a save's request is made from it (TakeSaveOptions).
+struct SaveChoice {
+  std::uint8_t m_bCreateZip = 0, m_bSaveReady = 0, m_bSaveFullOptions = 0;
+  std::uint8_t m_nDeletedMode = 0, m_nDestKind = 0, m_nZipMode = 0;
+  std::filesystem::path m_szSaveDest;
+  std::vector<std::u16string> m_saveMasks;  // the save filter's masks, in order
+  std::uint8_t m_bSaveMaskExclude = 0;      // 0 save matching files, 1 save the others
+  FtpSettings m_ftpSettings;                // the FTP settings dialog's last OK (kept for the run)
+};
 
 class CORVANApp final : public EngineHost {
  public:
@@ -157,17 +169,11 @@ class CORVANApp final : public EngineHost {
   WorkArea m_rcWorkArea;
   std::uint32_t m_nScreenDpi = 0;
 
-  // ---- answers of the file-exists dialog ----
-  std::uint8_t m_bSkip = 0, m_bSkipAll = 0, m_bRename = 0, m_bRenameAll = 0, m_bOverwrite = 0,
-               m_bOverwriteAll = 0;
+  // ---- answers of the file-exists dialog, as the last save left them ----
+  FileExistAnswers m_fileExistAnswers;
 
-  // ---- save options ----
-  std::uint8_t m_bCreateZip = 0, m_bSaveReady = 0, m_bSaveFullOptions = 0;
-  std::uint8_t m_nDeletedMode = 0, m_nDestKind = 0, m_nZipMode = 0;
-  std::filesystem::path m_szSaveDest;
-  std::vector<std::u16string> m_saveMasks;  // the save filter's masks, in order
-  std::uint8_t m_bSaveMaskExclude = 0;      // 0 save matching files, 1 save the others
-  FtpSettings m_ftpSettings;                // the FTP settings dialog's last OK (kept for the run)
+  // ---- the destination dialog's last choice ----
+  SaveChoice m_saveChoice;
 
   // ---- paths and texts ----
   std::filesystem::path m_strInstallPath;

@@ -128,8 +128,7 @@ LostVolumeJob MakeLostVolumeJob(CORVANApp& app, SourceSelection selection, LostV
                        .resetScanState = [&app] { app.ResetScanState(); },
                        .freeResults =
                            [&app] {
-                             app.m_bSkip = app.m_bSkipAll = app.m_bRename = app.m_bRenameAll = 0;
-                             app.m_bOverwrite = app.m_bOverwriteAll = 0;
+                             app.m_fileExistAnswers = FileExistAnswers{};
                              app.FreeResultLists();
                              app.m_bResultsPresent = 0;
                            },
@@ -144,30 +143,24 @@ LostVolumeJob MakeLostVolumeJob(CORVANApp& app, SourceSelection selection, LostV
 SaveJob MakeSaveJob(CORVANApp& app) {
   SaveJob job(app);
   job.progress = app.m_pSaveProgressDlg;
-  job.request.masks = app.m_saveMasks;
-  job.request.maskExclude = app.m_bSaveMaskExclude;
+  job.request.masks = app.m_saveChoice.m_saveMasks;
+  job.request.maskExclude = app.m_saveChoice.m_bSaveMaskExclude;
   job.UseEngineOf(*app.m_pScanSession);
   return job;
 }
 
 void TakeSaveOptions(const CORVANApp& app, SaveRequest& request) {
-  request.m_bCreateZip = app.m_bCreateZip;
-  request.m_nZipMode = app.m_nZipMode;
-  request.m_nDestKind = app.m_nDestKind;
-  request.m_szDest = app.m_szSaveDest;
-  request.m_ftp = app.m_ftpSettings;
-  request.m_nSelectMode = app.m_bSaveFullOptions ? 1 : 0;
-  request.m_nWhichFiles = app.m_bSaveFullOptions ? app.m_nDeletedMode : 0;
+  request.m_bCreateZip = app.m_saveChoice.m_bCreateZip;
+  request.m_nZipMode = app.m_saveChoice.m_nZipMode;
+  request.m_nDestKind = app.m_saveChoice.m_nDestKind;
+  request.m_szDest = app.m_saveChoice.m_szSaveDest;
+  request.m_ftp = app.m_saveChoice.m_ftpSettings;
+  request.m_nSelectMode = app.m_saveChoice.m_bSaveFullOptions ? 1 : 0;
+  request.m_nWhichFiles = app.m_saveChoice.m_bSaveFullOptions ? app.m_saveChoice.m_nDeletedMode : 0;
 }
 
 void KeepSaveAnswers(CORVANApp& app, const SaveJobResult& result) {
-  const FileExistAnswers& a = result.answers;
-  app.m_bSkip = a.m_bSkip;
-  app.m_bSkipAll = a.m_bSkipAll;
-  app.m_bRename = a.m_bRename;
-  app.m_bRenameAll = a.m_bRenameAll;
-  app.m_bOverwrite = a.m_bOverwrite;
-  app.m_bOverwriteAll = a.m_bOverwriteAll;
+  app.m_fileExistAnswers = result.answers;
 }
 
 }  // namespace corvan

@@ -66,13 +66,13 @@ TEST_F(AppStateTest, ResetScanStateConsultsTheSessionsEngine) {
 
 TEST_F(AppStateTest, FreeSourcesAndEnginesReleasesTheEngineAndTheLists) {
   app.m_pScanSession->Hold(EngineKind::None, std::make_unique<CountingEngine>(1, &freed));
-  app.m_saveMasks = {u"*.doc"};
+  app.m_saveChoice.m_saveMasks = {u"*.doc"};
   app.m_fileTypeList.resize(3);
   app.m_selectedTypeList.resize(2);
   app.FreeSourcesAndEngines();
   EXPECT_EQ(freed, 1);
   EXPECT_FALSE(app.m_pScanSession->Engine());
-  EXPECT_TRUE(app.m_saveMasks.empty());
+  EXPECT_TRUE(app.m_saveChoice.m_saveMasks.empty());
   EXPECT_TRUE(app.m_fileTypeList.empty());
   EXPECT_TRUE(app.m_selectedTypeList.empty());
 }

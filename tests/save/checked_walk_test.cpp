@@ -133,8 +133,8 @@ TEST_F(CheckedWalk, FilesTheSaveFilterLeftOutKeepTheirChecksAndTheirFolderStaysM
   const FoundItemHandle folder = ByPath(u"Compressed");
   store.SetTreeCheck(kViewClassic, folder, true);
   const auto all = LiveTruth("Compressed");
-  volume_.app.m_saveMasks = {u"compressed_0.txt"};
-  volume_.app.m_bSaveMaskExclude = 0;
+  volume_.app.m_saveChoice.m_saveMasks = {u"compressed_0.txt"};
+  volume_.app.m_saveChoice.m_bSaveMaskExclude = 0;
 
   const SaveJobResult result = Save(kViewClassic);
   EXPECT_EQ(result.recovered, 1u);

@@ -477,8 +477,8 @@ TEST_F(SaveThread, WhichFilesChoosesLiveOrDeletedAndCountsOffTheOthers) {
 TEST_F(SaveThread, TheSaveFilterKeepsOnlyMatchingNames) {
   AddFile(0, u"a.txt", Bytes(10, 1));
   AddFile(0, u"b.jpg", Bytes(10, 2));
-  app_.m_saveMasks = {u"*.txt"};
-  app_.m_bSaveMaskExclude = 0;
+  app_.m_saveChoice.m_saveMasks = {u"*.txt"};
+  app_.m_saveChoice.m_bSaveMaskExclude = 0;
   Save();
   EXPECT_TRUE(std::filesystem::exists(dest_ / "a.txt"));
   EXPECT_FALSE(std::filesystem::exists(dest_ / "b.jpg"));

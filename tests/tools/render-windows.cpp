@@ -531,10 +531,10 @@ std::vector<Renderer> Windows() {
                     return Grab(&dlg);
                   }});
   list.push_back({"CAddFileFilter", [] {
-                    App().m_saveMasks = {u"*.doc", u"*.jpg"};
+                    App().m_saveChoice.m_saveMasks = {u"*.doc", u"*.jpg"};
                     CAddFileFilter dlg;
                     QImage img = Grab(&dlg);
-                    App().m_saveMasks.clear();
+                    App().m_saveChoice.m_saveMasks.clear();
                     return img;
                   }});
   list.push_back({"CFileExistDlg", [] {

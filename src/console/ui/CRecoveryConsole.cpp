@@ -672,12 +672,12 @@ int CRecoveryConsole::RunRecover() {
   ClearPreview();
   // Saving reads through the engines: the preview's reads end first.
   m_pPreviewArea->Quiesce();
-  app.m_bCreateZip = 0;
-  app.m_bSaveReady = 0;
-  app.m_nDeletedMode = 0;
-  app.m_nDestKind = 0;
-  app.m_nZipMode = 0;
-  app.m_saveMasks.clear();
+  app.m_saveChoice.m_bCreateZip = 0;
+  app.m_saveChoice.m_bSaveReady = 0;
+  app.m_saveChoice.m_nDeletedMode = 0;
+  app.m_saveChoice.m_nDestKind = 0;
+  app.m_saveChoice.m_nZipMode = 0;
+  app.m_saveChoice.m_saveMasks.clear();
   return Parts().runDestination ? Parts().runDestination(*this) : kIdCancel;
 }
 

@@ -64,7 +64,7 @@ CAddFileFilter::CAddFileFilter(QWidget* parent) : CSkinnedDialog(parent, QSize(4
   SetModeButtons(false);
 
   // The masks this Recover command already has.
-  const std::vector<std::u16string>& masks = App().m_saveMasks;
+  const std::vector<std::u16string>& masks = App().m_saveChoice.m_saveMasks;
   for (const std::u16string& m : masks) m_pList->addItem(ToQString(m));
   m_nCountAtOpen = masks.size();
   if (!masks.empty()) SetModeButtons(true);
@@ -113,7 +113,7 @@ bool CAddFileFilter::eventFilter(QObject* watched, QEvent* e) {
 }
 
 void CAddFileFilter::AddMask(const std::u16string& mask) {
-  std::vector<std::u16string>& masks = App().m_saveMasks;
+  std::vector<std::u16string>& masks = App().m_saveChoice.m_saveMasks;
   // Compared exactly: "*.DOC" is another mask than "*.doc".
   if (std::find(masks.begin(), masks.end(), mask) != masks.end()) return;
   masks.push_back(mask);
@@ -141,7 +141,7 @@ void CAddFileFilter::OnRemove() {
   if (!item || m_pList->selectedItems().isEmpty()) return;
   const std::u16string mask = ToUtf16(item->text());
   delete m_pList->takeItem(m_pList->row(item));
-  std::vector<std::u16string>& masks = App().m_saveMasks;
+  std::vector<std::u16string>& masks = App().m_saveChoice.m_saveMasks;
   const auto it = std::find(masks.begin(), masks.end(), mask);
   if (it != masks.end()) masks.erase(it);
   m_pList->clearSelection();
@@ -150,18 +150,18 @@ void CAddFileFilter::OnRemove() {
 }
 
 void CAddFileFilter::OnInclude() {
-  App().m_bSaveMaskExclude = 0;
+  App().m_saveChoice.m_bSaveMaskExclude = 0;
   done(kResultOther);
 }
 
 void CAddFileFilter::OnExclude() {
-  App().m_bSaveMaskExclude = 1;
+  App().m_saveChoice.m_bSaveMaskExclude = 1;
   done(kResultOther);
 }
 
 void CAddFileFilter::reject() {
   // Masks added in this run are taken back; removals stay.
-  std::vector<std::u16string>& masks = App().m_saveMasks;
+  std::vector<std::u16string>& masks = App().m_saveChoice.m_saveMasks;
   if (masks.size() >= m_nCountAtOpen) masks.resize(m_nCountAtOpen);
   done(kIdCancel);
 }

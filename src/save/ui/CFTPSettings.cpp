@@ -69,7 +69,7 @@ void CFTPSettings::UpdateStates() {
 }
 
 void CFTPSettings::OnOK() {
-  FtpSettings& s = App().m_ftpSettings;
+  FtpSettings& s = App().m_saveChoice.m_ftpSettings;
   s.server = ToUtf8(m_pServer->text());
   s.user = ToUtf8(m_pUser->text());
   s.password = ToUtf8(m_pPassword->text());
@@ -85,7 +85,7 @@ void CFTPSettings::OnBrowseFtp() {
   // Whatever the browser returned, the remote folder shows what the
   // settings hold now, and OK follows that text: setting the text it
   // already has tells no one.
-  m_pFolder->setText(ToQString(App().m_ftpSettings.remoteFolder));
+  m_pFolder->setText(ToQString(App().m_saveChoice.m_ftpSettings.remoteFolder));
   m_bFolderFilled = m_pFolder->text().isEmpty() ? 0 : 1;
   UpdateStates();
 }

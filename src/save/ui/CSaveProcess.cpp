@@ -101,17 +101,17 @@ void CSaveProcess::OnStarting() {
 void CSaveProcess::RunWorker() {
   if (SavesScanInformation()) return RunScanInfoSave();
   CORVANApp& app = App();
-  if (!app.m_bSaveReady) return;
-  const bool whole = app.m_bSaveFullOptions != 0;
-  const std::uint8_t which = whole ? app.m_nDeletedMode : 0;
+  if (!app.m_saveChoice.m_bSaveReady) return;
+  const bool whole = app.m_saveChoice.m_bSaveFullOptions != 0;
+  const std::uint8_t which = whole ? app.m_saveChoice.m_nDeletedMode : 0;
   const ReceivedTotals totals = m_store.Totals();
-  const bool ftp = app.m_nDestKind != 0;
+  const bool ftp = app.m_saveChoice.m_nDestKind != 0;
 
   // A destination that cannot be written, then one without room: a save
   // that cannot succeed is not started.
   const std::uint64_t required = RequiredSaveBytes(m_store, m_nView, whole, which, totals.bytes);
-  std::optional<std::string> refusal = ftp ? std::nullopt : CheckDestinationWritable(app.m_szSaveDest);
-  if (!refusal) refusal = CheckSaveSpace(required, ftp ? std::nullopt : AvailableBytesAt(app.m_szSaveDest), ftp);
+  std::optional<std::string> refusal = ftp ? std::nullopt : CheckDestinationWritable(app.m_saveChoice.m_szSaveDest);
+  if (!refusal) refusal = CheckSaveSpace(required, ftp ? std::nullopt : AvailableBytesAt(app.m_saveChoice.m_szSaveDest), ftp);
   if (refusal) {
     app.GetPrompt().MessageBox(*refusal, kPicError, kMbOk);
     app.m_bAbort = 1;

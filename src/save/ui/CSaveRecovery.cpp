@@ -128,7 +128,7 @@ CSaveRecovery::CSaveRecovery(QWidget* parent, const FoundItemStore* store, int v
 
   CORVANApp& app = App();
   m_bFullOptions = store && WholeResultChosen(*store, view, app.m_nRecoveryMode);
-  app.m_bSaveFullOptions = m_bFullOptions ? 1 : 0;
+  app.m_saveChoice.m_bSaveFullOptions = m_bFullOptions ? 1 : 0;
   if (!m_bFullOptions) {
     m_pRecovery->hide();
     QRect r = m_pCompression->geometry();
@@ -206,7 +206,7 @@ void CSaveRecovery::OnFtpServer() {
 void CSaveRecovery::OnFtpOption() {
   CFTPSettings settings(this);
   if (settings.exec() == CFTPSettings::kIdOk) m_bFtpReady = 1;
-  const std::string& folder = App().m_ftpSettings.remoteFolder;
+  const std::string& folder = App().m_saveChoice.m_ftpSettings.remoteFolder;
   if (!folder.empty()) m_pFtpPath->setText(ToQString(folder));
   m_pOk->setFocus();
 }
@@ -257,16 +257,16 @@ void CSaveRecovery::OnOK() {
   }
 
   m_szDest = text;
-  app.m_bCreateZip = m_bCreateZip;
-  app.m_bSaveReady = 1;
-  app.m_szSaveDest = std::filesystem::path(ToUtf8(text));
-  app.m_nDeletedMode = m_nDeletedMode;
-  app.m_nDestKind = m_nDestKind;
-  app.m_nZipMode = m_nZipMode;
+  app.m_saveChoice.m_bCreateZip = m_bCreateZip;
+  app.m_saveChoice.m_bSaveReady = 1;
+  app.m_saveChoice.m_szSaveDest = std::filesystem::path(ToUtf8(text));
+  app.m_saveChoice.m_nDeletedMode = m_nDeletedMode;
+  app.m_saveChoice.m_nDestKind = m_nDestKind;
+  app.m_saveChoice.m_nZipMode = m_nZipMode;
 
   if (DestinationHasForbiddenCharacter(dest)) {
     app.GetPrompt().MessageBoxId(kIdsForbiddenCharacter, kPicError, kMbOk);
-    app.m_bSaveReady = 0;
+    app.m_saveChoice.m_bSaveReady = 0;
     return;
   }
   done(kIdOk);

@@ -180,7 +180,7 @@ void CServerBrowser::OnItemCollapsed(QTreeWidgetItem* item) {
 }
 
 void CServerBrowser::OnOK() {
-  App().m_ftpSettings.remoteFolder = m_hCurItem ? ToUtf8(PathOf(m_hCurItem)) : std::string();
+  App().m_saveChoice.m_ftpSettings.remoteFolder = m_hCurItem ? ToUtf8(PathOf(m_hCurItem)) : std::string();
   done(kIdOk);
 }
 

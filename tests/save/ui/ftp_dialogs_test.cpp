@@ -48,7 +48,7 @@ void Expand(CServerBrowser& browser, QTreeWidgetItem* item) {
 }
 
 TEST(FtpSettingsDialog, FieldsStartEmptyAndOkStoresWhatWasTyped) {
-  App().m_ftpSettings = FtpSettings{"/old", "old.example", "21", "old", "old", 21};
+  App().m_saveChoice.m_ftpSettings = FtpSettings{"/old", "old.example", "21", "old", "old", 21};
   CFTPSettings dlg;
   auto* server = GetDlgItemAs<QLineEdit>(&dlg, CFTPSettings::kIdServer);
   auto* port = GetDlgItemAs<QLineEdit>(&dlg, CFTPSettings::kIdPort);
@@ -83,7 +83,7 @@ TEST(FtpSettingsDialog, FieldsStartEmptyAndOkStoresWhatWasTyped) {
   server->setText("127.0.0.1");
   ok->click();
   EXPECT_EQ(dlg.result(), CFTPSettings::kIdOk);
-  const FtpSettings& s = App().m_ftpSettings;
+  const FtpSettings& s = App().m_saveChoice.m_ftpSettings;
   EXPECT_EQ(s.server, "127.0.0.1");
   EXPECT_EQ(s.user, "saver");
   EXPECT_EQ(s.password, " ");
@@ -111,18 +111,18 @@ TEST(FtpSettingsDialog, OkFollowsTheRemoteFolderAfterBrowseFtp) {
     browse->click();
   };
   // No folder before, none after: OK stays off.
-  App().m_ftpSettings = {};
+  App().m_saveChoice.m_ftpSettings = {};
   browseAndCancel();
   EXPECT_TRUE(folder->text().isEmpty());
   EXPECT_FALSE(ok->isEnabled());
   // The folder the settings hold comes back into the box, and OK with it.
-  App().m_ftpSettings.remoteFolder = "/incoming";
+  App().m_saveChoice.m_ftpSettings.remoteFolder = "/incoming";
   browseAndCancel();
   EXPECT_EQ(folder->text(), "/incoming");
   EXPECT_TRUE(ok->isEnabled());
   // A typed folder is replaced by an empty one: OK goes off again.
   folder->setText("typed");
-  App().m_ftpSettings.remoteFolder.clear();
+  App().m_saveChoice.m_ftpSettings.remoteFolder.clear();
   browseAndCancel();
   EXPECT_TRUE(folder->text().isEmpty());
   EXPECT_FALSE(ok->isEnabled());
@@ -180,13 +180,13 @@ TEST_F(ServerBrowserTest, FoldersAreListedLevelByLevelAndOkStoresThePath) {
   EXPECT_EQ(CServerBrowser::PathOf(y2024), "/Archive/2024");
   GetDlgItemAs<QPushButton>(&browser, CServerBrowser::kIdOk)->click();
   EXPECT_EQ(browser.result(), CServerBrowser::kIdOk);
-  EXPECT_EQ(App().m_ftpSettings.remoteFolder, "/Archive/2024");
+  EXPECT_EQ(App().m_saveChoice.m_ftpSettings.remoteFolder, "/Archive/2024");
 
   // The root alone is "/".
   CServerBrowser again("127.0.0.1", test::PyFtpServer::kUser, test::PyFtpServer::kPassword,
                        QString::number(server_.Port()));
   GetDlgItemAs<QPushButton>(&again, CServerBrowser::kIdOk)->click();
-  EXPECT_EQ(App().m_ftpSettings.remoteFolder, "/");
+  EXPECT_EQ(App().m_saveChoice.m_ftpSettings.remoteFolder, "/");
 }
 
 TEST_F(ServerBrowserTest, AServerThatRefusesShowsNoFoldersAndAsksNothing) {
@@ -227,7 +227,7 @@ TEST_F(ServerBrowserTest, TheDestinationDialogTakesTheFolderChosenInTheBrowser) 
   test::RecordingPrompt prompt;
   App().m_pPrompt = &prompt;
   App().m_sourceList.m_pSelectedSource = nullptr;
-  App().m_ftpSettings = {};
+  App().m_saveChoice.m_ftpSettings = {};
   CSaveRecovery dlg(nullptr, nullptr, 0);
   auto* ftp = GetDlgItemAs<QRadioButton>(&dlg, CSaveRecovery::kIdFtp);
   auto* ftpPath = GetDlgItemAs<QLineEdit>(&dlg, CSaveRecovery::kIdFtpPath);
@@ -280,10 +280,10 @@ TEST_F(ServerBrowserTest, TheDestinationDialogTakesTheFolderChosenInTheBrowser) 
   ok->click();
   EXPECT_EQ(dlg.result(), CSaveRecovery::kIdOk);
   CORVANApp& app = App();
-  EXPECT_EQ(app.m_nDestKind, 1);
-  EXPECT_EQ(app.m_bCreateZip, 0);
-  EXPECT_EQ(app.m_szSaveDest.string(), "/Recovered Files");
-  EXPECT_EQ(app.m_ftpSettings.port, port);
+  EXPECT_EQ(app.m_saveChoice.m_nDestKind, 1);
+  EXPECT_EQ(app.m_saveChoice.m_bCreateZip, 0);
+  EXPECT_EQ(app.m_saveChoice.m_szSaveDest.string(), "/Recovered Files");
+  EXPECT_EQ(app.m_saveChoice.m_ftpSettings.port, port);
   EXPECT_TRUE(prompt.texts.empty());
 
   // The job the program starts from these options puts the files there.

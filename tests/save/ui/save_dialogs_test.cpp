@@ -105,7 +105,7 @@ class RecoverDialogs : public ::testing::Test {
                        &app.CriticalPhaseFlag(), &app.m_bFromScanInfo})
       *flag = 0;
     app.m_pScanSession->Release();
-    app.m_saveMasks.clear();
+    app.m_saveChoice.m_saveMasks.clear();
     app.m_pPrompt = &prompt;
     app.m_nRecoveryMode = kModeQuick;
     SetProgramEndHandler([] {});
@@ -121,7 +121,7 @@ class RecoverDialogs : public ::testing::Test {
     test::CloseTestWindows(prompt, console);
     SetProgramEndHandler(nullptr);
     App().m_pPrompt = nullptr;
-    App().m_saveMasks.clear();
+    App().m_saveChoice.m_saveMasks.clear();
   }
 
   void OpenScanned() {
@@ -317,8 +317,8 @@ TEST_F(RecoverDialogs, FileExistsAnswersRenameRecheckedSkipOneOverwriteAll) {
   EXPECT_EQ(console->Store().Selection(kViewClassic).files, 0u);
   EXPECT_NE(App().LogViewText().find("[Skipped]"), std::string::npos);
   // The last answer stays on the application object after the job.
-  EXPECT_EQ(App().m_bOverwriteAll, 1);
-  EXPECT_EQ(App().m_bSkip + App().m_bSkipAll + App().m_bRename + App().m_bRenameAll + App().m_bOverwrite, 0);
+  EXPECT_EQ(App().m_fileExistAnswers.m_bOverwriteAll, 1);
+  EXPECT_EQ(App().m_fileExistAnswers.m_bSkip + App().m_fileExistAnswers.m_bSkipAll + App().m_fileExistAnswers.m_bRename + App().m_fileExistAnswers.m_bRenameAll + App().m_fileExistAnswers.m_bOverwrite, 0);
 }
 
 TEST_F(RecoverDialogs, TheDestinationDialogsStatesAndRefusals) {
@@ -331,7 +331,7 @@ TEST_F(RecoverDialogs, TheDestinationDialogsStatesAndRefusals) {
     // "Include deleted" preselected.
     CSaveRecovery dlg(console, &store, kViewClassic);
     EXPECT_TRUE(dlg.FullOptionsOffered());
-    EXPECT_EQ(App().m_bSaveFullOptions, 1);
+    EXPECT_EQ(App().m_saveChoice.m_bSaveFullOptions, 1);
     EXPECT_TRUE(Control<QRadioButton>(&dlg, CSaveRecovery::kIdIncludeDeleted)->isChecked());
     EXPECT_TRUE(Control<QRadioButton>(&dlg, CSaveRecovery::kIdLocal)->isChecked());
     EXPECT_FALSE(Control<QPushButton>(&dlg, CSaveRecovery::kIdOk)->isEnabled());
@@ -347,20 +347,20 @@ TEST_F(RecoverDialogs, TheDestinationDialogsStatesAndRefusals) {
     Control<QRadioButton>(&dlg, CSaveRecovery::kIdOnlyDeleted)->click();
     dlg.OnOK();
     EXPECT_TRUE(prompt.Asked(329));
-    EXPECT_EQ(App().m_bSaveReady, 0);
+    EXPECT_EQ(App().m_saveChoice.m_bSaveReady, 0);
     EXPECT_EQ(dlg.result(), 0) << "the dialog stays open";
     path->setText(ToQString((dir / "ok").string()));
     dlg.OnOK();
     EXPECT_EQ(dlg.result(), kIdOk);
-    EXPECT_EQ(App().m_bSaveReady, 1);
-    EXPECT_EQ(App().m_nDeletedMode, 2);
-    EXPECT_EQ(App().m_szSaveDest, dir / "ok");
+    EXPECT_EQ(App().m_saveChoice.m_bSaveReady, 1);
+    EXPECT_EQ(App().m_saveChoice.m_nDeletedMode, 2);
+    EXPECT_EQ(App().m_saveChoice.m_szSaveDest, dir / "ok");
   }
   store.SetTreeCheck(kViewClassic, ByPath(u"Compressed"), false);
   {
     CSaveRecovery dlg(console, &store, kViewClassic);
     EXPECT_FALSE(dlg.FullOptionsOffered());
-    EXPECT_EQ(App().m_bSaveFullOptions, 0);
+    EXPECT_EQ(App().m_saveChoice.m_bSaveFullOptions, 0);
     EXPECT_EQ(Control<QGroupBox>(&dlg, CSaveRecovery::kIdCompressionGroup)->width(),
               260 + CSaveRecovery::kWiderCompression);
   }
@@ -378,17 +378,17 @@ TEST_F(RecoverDialogs, TheFileFilterAddsPresetsOnceAndCancelTakesBackThisRunsMas
       combo->setCurrentIndex(0);
       dlg.OnAdd();
     }
-    EXPECT_EQ(app.m_saveMasks.size(), 10u);
-    EXPECT_EQ(app.m_saveMasks.front(), u"*.doc");
+    EXPECT_EQ(app.m_saveChoice.m_saveMasks.size(), 10u);
+    EXPECT_EQ(app.m_saveChoice.m_saveMasks.front(), u"*.doc");
     combo->setEditText(QStringLiteral("*.DOC"));
     dlg.OnAdd();
     combo->setEditText(QStringLiteral("   "));
     dlg.OnAdd();
-    EXPECT_EQ(app.m_saveMasks.size(), 11u);
+    EXPECT_EQ(app.m_saveChoice.m_saveMasks.size(), 11u);
     EXPECT_EQ(Control<QListWidget>(&dlg, CAddFileFilter::kIdList)->count(), 11);
     EXPECT_TRUE(Control<QPushButton>(&dlg, CAddFileFilter::kIdInclude)->isEnabled());
     dlg.OnExclude();
-    EXPECT_EQ(app.m_bSaveMaskExclude, 1);
+    EXPECT_EQ(app.m_saveChoice.m_bSaveMaskExclude, 1);
   }
   {
     // Reopened: the masks are listed; additions are cancelled, a removal stays.
@@ -400,11 +400,11 @@ TEST_F(RecoverDialogs, TheFileFilterAddsPresetsOnceAndCancelTakesBackThisRunsMas
     auto* combo = Control<QComboBox>(&dlg, CAddFileFilter::kIdCombo);
     combo->setCurrentIndex(4);
     dlg.OnAdd();
-    EXPECT_EQ(app.m_saveMasks.size(), 17u);
+    EXPECT_EQ(app.m_saveChoice.m_saveMasks.size(), 17u);
     dlg.reject();
-    EXPECT_EQ(app.m_saveMasks.size(), 11u) << "cut back to the count at opening";
-    EXPECT_EQ(app.m_saveMasks.front(), u"*.dot");
-    EXPECT_EQ(app.m_bSaveMaskExclude, 1);
+    EXPECT_EQ(app.m_saveChoice.m_saveMasks.size(), 11u) << "cut back to the count at opening";
+    EXPECT_EQ(app.m_saveChoice.m_saveMasks.front(), u"*.dot");
+    EXPECT_EQ(app.m_saveChoice.m_bSaveMaskExclude, 1);
   }
 }
 
@@ -449,9 +449,9 @@ TEST_F(RecoverDialogs, ADestinationThatCannotBeWrittenEndsTheProgressDialogWithT
   CheckFolder(u"Compressed");
   // A pseudo file system: it takes no files, and says it has no room. The
   // user is told it cannot be written, not that it is full.
-  App().m_szSaveDest = "/proc/nonexistent-folder";
-  App().m_bSaveReady = 1;
-  App().m_bSaveFullOptions = 0;
+  App().m_saveChoice.m_szSaveDest = "/proc/nonexistent-folder";
+  App().m_saveChoice.m_bSaveReady = 1;
+  App().m_saveChoice.m_bSaveFullOptions = 0;
   CSaveProcess dlg(console, console->Store(), kViewClassic);
   // Its caption carries the minimise button alone: no OK, no Cancel.
   for (const QAbstractButton* b : dlg.findChildren<QAbstractButton*>())
