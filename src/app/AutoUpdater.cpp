@@ -226,7 +226,7 @@ int CAutoUpdater::CheckForUpdate() {
 
 bool CAutoUpdater::DownloadToFile(const std::string& url, const std::filesystem::path& path,
                                   UpdateProgressPage& page) {
-  if (m_app.m_bUpdateCancel) return false;
+  if (m_app.m_update.m_bUpdateCancel) return false;
   // A new file only: never one, or a link, that was there before.
   std::FILE* file = std::fopen(path.c_str(), "wbx");
   if (!file) {
@@ -245,7 +245,7 @@ bool CAutoUpdater::DownloadToFile(const std::string& url, const std::filesystem:
   } t{this, &page, req.h, file};
   auto write = +[](char* data, std::size_t, std::size_t n, void* user) -> std::size_t {
     auto* t = static_cast<Transfer*>(user);
-    if (t->self->m_app.m_bUpdateCancel) {
+    if (t->self->m_app.m_update.m_bUpdateCancel) {
       t->cancelled = true;
       return 0;
     }
@@ -316,12 +316,12 @@ int CAutoUpdater::DownloadUpdate(UpdateProgressPage& page) {
   }
   std::error_code ec;
   m_strExeName = m_app.GetProductKey().Read("ExeName");
-  m_app.m_strUpdateInstaller.clear();
+  m_app.m_update.m_strUpdateInstaller.clear();
   page.SetStatusText("Getting Internet Session");
   if (m_strExeName.empty()) return kDownloadNoRequest;
   std::string name = m_strExeName + std::string(kUpdatePackageSuffix);
   std::string url = server + "/upgrade/" + name;
-  if (m_app.m_bUpdateCancel) return kDownloadFailed;
+  if (m_app.m_update.m_bUpdateCancel) return kDownloadFailed;
   // The shared temporary folder is anyone's: a fixed name there could be
   // a link another user placed. The package goes into a folder of its own.
   const std::filesystem::path folder = MakePrivateFolder(m_downloadFolder, "corvan-update-");
@@ -333,7 +333,7 @@ int CAutoUpdater::DownloadUpdate(UpdateProgressPage& page) {
   page.SetFileLabel(name + " from " + HostOf(server));
   std::filesystem::path path = folder / name;
   const bool whole = DownloadToFile(url, path, page);
-  if (!whole || m_app.m_bUpdateCancel) {
+  if (!whole || m_app.m_update.m_bUpdateCancel) {
     // Failed, or cancelled after the last read: nothing is left behind.
     std::filesystem::remove_all(folder, ec);
     if (!whole) return m_bLastNoConnection ? kDownloadNoConnection : kDownloadFailed;
@@ -341,7 +341,7 @@ int CAutoUpdater::DownloadUpdate(UpdateProgressPage& page) {
   }
   page.SetProgressPos(m_dwDownloadLength);
   page.SetStatusText("Download completed");
-  m_app.m_strUpdateInstaller = path;
+  m_app.m_update.m_strUpdateInstaller = path;
   return kDownloadDone;
 }
 

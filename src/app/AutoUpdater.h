@@ -68,8 +68,8 @@ class CAutoUpdater {
   int CheckForUpdate();
   void StopCheck() { m_bStopCheck = true; }
   void ClearStop() { m_bStopCheck = false; }
-  // Reads the app's m_bUpdateCancel before every read; on success sets
-  // m_strUpdateInstaller.
+  // Reads the app's m_update.m_bUpdateCancel before every read; on success sets
+  // m_update.m_strUpdateInstaller.
   int DownloadUpdate(UpdateProgressPage& page);
   // True only when the whole response (as long as its Content-Length says)
   // was written; otherwise `path` does not exist afterwards.

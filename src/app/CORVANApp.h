@@ -36,6 +36,30 @@ struct WorkArea {
 // The answers of the question whether logs are to be saved.
 enum class SaveLogAnswer { Always, AskMeLater, Never };
 
+// The sectors a scan is bounded to: the media range the slider sets and the
+// region the specified-region dialog sets.
+struct ScanBounds {
+  std::uint64_t m_nMediaFirstSector = 0;
+  std::uint64_t m_nMediaLastSector = 0;
+  std::uint64_t m_nRegionFirstSector = 0;
+  std::uint64_t m_nRegionLastSector = 0;
+};
+
+// The log report's switches: whether the user keeps a log file, and whether
+// this run's file is open.
+struct LogSwitches {
+  std::uint32_t m_bSaveLog = 0;
+  std::uint32_t m_bLogReady = 0;
+};
+
+// The online update's download: Cancel (set until a download runs), whether
+// one runs, and where the package was kept.
+struct UpdateDownload {
+  std::atomic<std::uint32_t> m_bUpdateCancel{1};
+  std::atomic<std::uint32_t> m_bUpdateDownloading{0};
+  std::filesystem::path m_strUpdateInstaller;
+};
+
 // What the destination dialog chose last, kept for the next save of the run;
 // a save's request is made from it (TakeSaveOptions).
 struct SaveChoice {
@@ -162,10 +186,7 @@ class CORVANApp final : public EngineHost {
   // ---- scan choice and bounds ----
   std::uint32_t m_nRecoveryMode = 0;   // 502 Raw, 504 Quick, 505 Deleted, 506 Advance, 511 saved scan
   std::uint8_t m_nAdvanceFsChoice = 0;  // 1 FAT, 2 NTFS, 3 exFAT
-  std::uint64_t m_nMediaFirstSector = 0;
-  std::uint64_t m_nMediaLastSector = 0;
-  std::uint64_t m_nRegionFirstSector = 0;
-  std::uint64_t m_nRegionLastSector = 0;
+  ScanBounds m_scanBounds;
   WorkArea m_rcWorkArea;
   std::uint32_t m_nScreenDpi = 0;
 
@@ -187,14 +208,11 @@ class CORVANApp final : public EngineHost {
   // ---- settings read at start ----
   std::uint32_t m_nSetRaw = 0;
   std::uint32_t m_bCheckUpdate = 0;
-  std::atomic<std::uint32_t> m_bUpdateCancel{1};
-  std::atomic<std::uint32_t> m_bUpdateDownloading{0};
-  std::filesystem::path m_strUpdateInstaller;
+  UpdateDownload m_update;
   std::uint8_t m_bFirstDriveLoad = 1;
 
   // ---- log report ----
-  std::uint32_t m_bSaveLog = 0;
-  std::uint32_t m_bLogReady = 0;
+  LogSwitches m_log;
 
  // ---- saved scans ----
   // A drive scan was saved in this run: later volume scans carry form 2.

@@ -106,7 +106,7 @@ std::filesystem::path CORVANApp::LogBaseFolder(const std::string& setting) {
 }
 
 void CORVANApp::OpenLog() {
-  m_bSaveLog = static_cast<std::uint32_t>(m_profile.GetInt("LOG", "SaveLog", 0));
+  m_log.m_bSaveLog = static_cast<std::uint32_t>(m_profile.GetInt("LOG", "SaveLog", 0));
   const std::string logPath = m_profile.GetString("LOG", "LogPath", "");
   m_profile.WriteString("LOG", "LogPath", logPath);
 
@@ -119,24 +119,24 @@ void CORVANApp::OpenLog() {
 
   std::lock_guard lock(m_logMutex);
   m_strLogPath = folder / m_strLogFileName;
-  if (m_bSaveLog == 0) {
-    m_bLogReady = 0;
+  if (m_log.m_bSaveLog == 0) {
+    m_log.m_bLogReady = 0;
     return;
   }
-  m_bLogReady = CreateLogFile(folder) ? 1 : 0;
-  if (!m_bLogReady) m_profile.WriteString("LOG", "LogPath", "");
+  m_log.m_bLogReady = CreateLogFile(folder) ? 1 : 0;
+  if (!m_log.m_bLogReady) m_profile.WriteString("LOG", "LogPath", "");
 }
 
 void CORVANApp::FlushLog() {
   bool ready;
   {
     std::lock_guard lock(m_logMutex);
-    ready = m_bLogReady == 1;
+    ready = m_log.m_bLogReady == 1;
   }
   if (!ready) {
     OpenLog();
     std::lock_guard lock(m_logMutex);
-    if (m_bLogReady != 1) return;  // the entries stay in the viewer only
+    if (m_log.m_bLogReady != 1) return;  // the entries stay in the viewer only
   }
 
   std::filesystem::path path;
@@ -149,7 +149,7 @@ void CORVANApp::FlushLog() {
     // The file went away while the program ran: start a new one.
     OpenLog();
     std::lock_guard lock(m_logMutex);
-    if (m_bLogReady != 1) return;
+    if (m_log.m_bLogReady != 1) return;
     path = m_strLogPath;
     f = FileHandle::Open(path, FileHandle::Mode::ReadWrite);
     if (!f) return;

@@ -56,17 +56,17 @@ void SelectSourceRecord(CORVANApp& app, SourceRecord& record) {
   if (record.disk) sectors = record.disk->sectorCount;
   if (record.partition) sectors = record.partition->sectorCount;
   app.m_sourceList.m_pSelectedSource = &record;
-  app.m_nMediaFirstSector = 0;
-  app.m_nMediaLastSector = sectors;
-  app.m_nRegionFirstSector = app.m_nMediaFirstSector;
-  app.m_nRegionLastSector = app.m_nMediaLastSector;
+  app.m_scanBounds.m_nMediaFirstSector = 0;
+  app.m_scanBounds.m_nMediaLastSector = sectors;
+  app.m_scanBounds.m_nRegionFirstSector = app.m_scanBounds.m_nMediaFirstSector;
+  app.m_scanBounds.m_nRegionLastSector = app.m_scanBounds.m_nMediaLastSector;
 }
 
 SourceSelection CurrentSelection(const CORVANApp& app) {
   return SourceSelection{.source = app.m_sourceList.m_pSelectedSource,
                          .disk = app.m_pDisk,
-                         .mediaFirstSector = app.m_nMediaFirstSector,
-                         .mediaLastSector = app.m_nMediaLastSector,
+                         .mediaFirstSector = app.m_scanBounds.m_nMediaFirstSector,
+                         .mediaLastSector = app.m_scanBounds.m_nMediaLastSector,
                          .quickVolumeSearch = app.m_bQuickVolumeSearch != 0};
 }
 

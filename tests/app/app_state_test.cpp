@@ -30,7 +30,7 @@ TEST_F(AppStateTest, InitialValues) {
   app.InitState();
   EXPECT_EQ(app.NextSyntheticId(), -16);
   EXPECT_EQ(app.m_bHaveFoundVolumes, 1u);
-  EXPECT_EQ(app.m_bUpdateCancel, 1u);
+  EXPECT_EQ(app.m_update.m_bUpdateCancel, 1u);
   EXPECT_EQ(app.m_bFirstDriveLoad, 1);
   EXPECT_EQ(app.m_bBusy, 0u);
   EXPECT_EQ(app.m_nRecoveryMode, 0u);

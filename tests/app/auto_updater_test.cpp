@@ -126,7 +126,7 @@ TEST_F(AutoUpdaterTest, NoServerGivesNoConnectionWithinTheTimeOut) {
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(updater->CheckForUpdate(), 4);
   RecordingPage page;
-  app->m_bUpdateCancel = 0;
+  app->m_update.m_bUpdateCancel = 0;
   EXPECT_EQ(updater->DownloadUpdate(page), 4);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(updater->m_timeoutSeconds));
   EXPECT_FALSE(updater->LastError().empty());
@@ -143,10 +143,10 @@ TEST_F(AutoUpdaterTest, DownloadKeepsTheServedBytes) {
   const std::string package = RandomBytes(50'000);
   Serve("corvan.tar.gz", package);
   RecordingPage page;
-  app->m_bUpdateCancel = 0;
+  app->m_update.m_bUpdateCancel = 0;
   ASSERT_EQ(updater->DownloadUpdate(page), 0);
   // In a folder of its own that only the user can enter.
-  const auto path = app->m_strUpdateInstaller;
+  const auto path = app->m_update.m_strUpdateInstaller;
   EXPECT_EQ(path.filename(), "corvan.tar.gz");
   EXPECT_EQ(path.parent_path().parent_path(), downloads);
   EXPECT_EQ(std::filesystem::status(path.parent_path()).permissions() & std::filesystem::perms::all,
@@ -175,16 +175,16 @@ TEST_F(AutoUpdaterTest, ALinkPlacedInTheDownloadFolderIsNotFollowed) {
   test::WriteWholeFile(victim, "keep me");
   std::filesystem::create_symlink(victim, downloads / "corvan.tar.gz");
   RecordingPage page;
-  app->m_bUpdateCancel = 0;
+  app->m_update.m_bUpdateCancel = 0;
   ASSERT_EQ(updater->DownloadUpdate(page), 0);
   EXPECT_EQ(test::ReadWholeFile(victim), "keep me");
-  EXPECT_NE(app->m_strUpdateInstaller, downloads / "corvan.tar.gz");
-  EXPECT_FALSE(std::filesystem::is_symlink(app->m_strUpdateInstaller));
-  EXPECT_EQ(test::ReadWholeFile(app->m_strUpdateInstaller), package);
+  EXPECT_NE(app->m_update.m_strUpdateInstaller, downloads / "corvan.tar.gz");
+  EXPECT_FALSE(std::filesystem::is_symlink(app->m_update.m_strUpdateInstaller));
+  EXPECT_EQ(test::ReadWholeFile(app->m_update.m_strUpdateInstaller), package);
   // Two downloads never share a folder.
-  const auto first = app->m_strUpdateInstaller;
+  const auto first = app->m_update.m_strUpdateInstaller;
   ASSERT_EQ(updater->DownloadUpdate(page), 0);
-  EXPECT_NE(app->m_strUpdateInstaller.parent_path(), first.parent_path());
+  EXPECT_NE(app->m_update.m_strUpdateInstaller.parent_path(), first.parent_path());
 }
 
 TEST_F(AutoUpdaterTest, CancelStopsWithinOneReadAndLeavesNothing) {
@@ -194,31 +194,31 @@ TEST_F(AutoUpdaterTest, CancelStopsWithinOneReadAndLeavesNothing) {
   int reads = 0;
   page.onPos = [&](std::uint64_t) {
     ++reads;
-    app->m_bUpdateCancel = 1;
+    app->m_update.m_bUpdateCancel = 1;
   };
-  app->m_bUpdateCancel = 0;
+  app->m_update.m_bUpdateCancel = 0;
   EXPECT_NE(updater->DownloadUpdate(page), 0);
   EXPECT_EQ(reads, 1);
   EXPECT_LE(page.lastPos, kDownloadReadSize);
   EXPECT_TRUE(std::filesystem::is_empty(downloads));
-  EXPECT_TRUE(app->m_strUpdateInstaller.empty());
+  EXPECT_TRUE(app->m_update.m_strUpdateInstaller.empty());
   EXPECT_NE(page.statuses.back(), "Download completed");
 
   // Cancelled before it starts: nothing is fetched.
   RecordingPage idle;
-  app->m_bUpdateCancel = 1;
+  app->m_update.m_bUpdateCancel = 1;
   EXPECT_NE(updater->DownloadUpdate(idle), 0);
   EXPECT_TRUE(idle.positions.empty());
-  EXPECT_TRUE(app->m_strUpdateInstaller.empty());
+  EXPECT_TRUE(app->m_update.m_strUpdateInstaller.empty());
 }
 
 TEST_F(AutoUpdaterTest, MissingPackageIsAFailedDownload) {
   ASSERT_NO_FATAL_FAILURE(StartWithWebServer());
   RecordingPage page;
-  app->m_bUpdateCancel = 0;
+  app->m_update.m_bUpdateCancel = 0;
   EXPECT_EQ(updater->DownloadUpdate(page), 7);
   EXPECT_TRUE(std::filesystem::is_empty(downloads));
-  EXPECT_TRUE(app->m_strUpdateInstaller.empty());
+  EXPECT_TRUE(app->m_update.m_strUpdateInstaller.empty());
 }
 
 TEST_F(AutoUpdaterTest, TruncatedDownloadIsCaughtAndRemoved) {
@@ -226,10 +226,10 @@ TEST_F(AutoUpdaterTest, TruncatedDownloadIsCaughtAndRemoved) {
   ASSERT_TRUE(shortServer.Running());
   Start("1.0.0.3", shortServer.Address());
   RecordingPage page;
-  app->m_bUpdateCancel = 0;
+  app->m_update.m_bUpdateCancel = 0;
   EXPECT_EQ(updater->DownloadUpdate(page), 7);
   EXPECT_TRUE(std::filesystem::is_empty(downloads));
-  EXPECT_TRUE(app->m_strUpdateInstaller.empty());
+  EXPECT_TRUE(app->m_update.m_strUpdateInstaller.empty());
   EXPECT_EQ(page.upper, 100'000u);
   EXPECT_NE(page.statuses.back(), "Download completed");
 }
@@ -249,7 +249,7 @@ TEST_F(AutoUpdaterTest, SilentServerEndsWithinTheTimeOut) {
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(updater->CheckForUpdate(), 4);
   RecordingPage page;
-  app->m_bUpdateCancel = 0;
+  app->m_update.m_bUpdateCancel = 0;
   EXPECT_EQ(updater->DownloadUpdate(page), 4);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 6s);
   EXPECT_TRUE(std::filesystem::is_empty(downloads));

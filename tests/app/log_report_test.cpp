@@ -60,7 +60,7 @@ TEST_F(LogReportTest, WithoutSaveLogOnlyTheFolderIsMadeAndTheViewerKeepsEntries)
   auto app = MakeApp();
   app->MakeLogFileName();
   app->OpenLog();
-  EXPECT_EQ(app->m_bLogReady, 0u);
+  EXPECT_EQ(app->m_log.m_bLogReady, 0u);
   EXPECT_TRUE(std::filesystem::is_directory(dir / "logs" / "Log"));
   EXPECT_TRUE(std::filesystem::is_empty(dir / "logs" / "Log"));
   app->AppendLog("Scan", true);
@@ -79,7 +79,7 @@ TEST_F(LogReportTest, WritesBannerThenAppendsEachFlushAsUtf8) {
   profile(*app).WriteString("LOG", "LogPath", (dir / "logs").string());
   app->MakeLogFileName();
   app->OpenLog();
-  ASSERT_EQ(app->m_bLogReady, 1u);
+  ASSERT_EQ(app->m_log.m_bLogReady, 1u);
   const auto file = dir / "logs" / "Log" / (kTitle + "_Log_07-Dec-2026_08 26 56 AM.txt");
   EXPECT_EQ(app->LogFilePath(), file);
   EXPECT_EQ(ReadWholeFile(file), LogFileBanner());
@@ -124,7 +124,7 @@ TEST_F(LogReportTest, SecondStartInTheSameSecondGetsItsOwnFile) {
   auto second = MakeApp();
   second->MakeLogFileName();
   second->OpenLog();
-  ASSERT_EQ(second->m_bLogReady, 1u);
+  ASSERT_EQ(second->m_log.m_bLogReady, 1u);
   // Empty LogPath: the user's data folder.
   const auto folder = UserDataFolder() / "Log";
   EXPECT_EQ(first->LogFilePath(), folder / (kTitle + "_Log_07-Dec-2026_08 26 56 AM.txt"));
@@ -144,7 +144,7 @@ TEST_F(LogReportTest, UnusableLogFolderFallsBackToTheUserDataFolder) {
   profile(*app).WriteString("LOG", "LogPath", (dir / "blocker").string());
   app->MakeLogFileName();
   app->OpenLog();
-  ASSERT_EQ(app->m_bLogReady, 1u);
+  ASSERT_EQ(app->m_log.m_bLogReady, 1u);
   EXPECT_EQ(app->LogFilePath().parent_path(), UserDataFolder() / "Log");
 }
 
@@ -219,11 +219,11 @@ TEST_F(LogReportTest, AlwaysWritesThisRunsLogAtExit) {
   auto app = MakeApp();
   app->MakeLogFileName();
   app->OpenLog();
-  ASSERT_EQ(app->m_bLogReady, 0u);
+  ASSERT_EQ(app->m_log.m_bLogReady, 0u);
   app->AppendLog("Scan", true);
   app->AskToSaveLog([] { return SaveLogAnswer::Always; });
   app->FlushLog();
-  ASSERT_EQ(app->m_bLogReady, 1u);
+  ASSERT_EQ(app->m_log.m_bLogReady, 1u);
   EXPECT_EQ(ReadWholeFile(app->LogFilePath()), LogFileBanner() + LogFileEntry("Scan", true));
 }
 

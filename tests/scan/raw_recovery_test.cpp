@@ -322,7 +322,7 @@ void ScanPlaced(const PlacedVolume& v, const std::vector<FileTypeRecord>& types,
   }
   ASSERT_NE(source, nullptr) << "the source list has no volume at " << v.start;
   ASSERT_NE(SelectSource(app, source->index), nullptr);
-  scan.Run(*source, app.m_pDisk, types, app.m_nMediaFirstSector, app.m_nMediaLastSector);
+  scan.Run(*source, app.m_pDisk, types, app.m_scanBounds.m_nMediaFirstSector, app.m_scanBounds.m_nMediaLastSector);
   EXPECT_EQ(scan.problem, "");
 }
 

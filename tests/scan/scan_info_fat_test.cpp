@@ -481,7 +481,7 @@ TEST(SavedFatRawScan, WholeDiskSearchComesBackReadingBySector) {
 
   test::VolumeScan scan;
   scan.host.SelectedTypeList() = SomePresetTypes();
-  scan.Run(*disk, app.m_pDisk, kModeRaw, 0, app.m_nMediaFirstSector, app.m_nMediaLastSector);
+  scan.Run(*disk, app.m_pDisk, kModeRaw, 0, app.m_scanBounds.m_nMediaFirstSector, app.m_scanBounds.m_nMediaLastSector);
   EXPECT_EQ(scan.problem, "");
   ASSERT_EQ(scan.session->Kind(), EngineKind::Fat);
   auto* engine = static_cast<FatEngine*>(scan.Engine());

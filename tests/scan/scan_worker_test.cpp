@@ -198,8 +198,8 @@ TEST(ScanSessionTest, HoldsOneEngineAndReleasesIt) {
 
 TEST_F(ScanWorkerTest, RawOnTheWholeDiskScansTheMediaRange) {
   Select(kSourceDisk, 0);
-  app.m_nMediaFirstSector = 0;
-  app.m_nMediaLastSector = 368639;
+  app.m_scanBounds.m_nMediaFirstSector = 0;
+  app.m_scanBounds.m_nMediaLastSector = 368639;
   app.m_selectedTypeList.resize(1);
   const ScanWorker w = Run(kModeRaw);
   EXPECT_EQ(w.Engine(), EngineKind::Fat);
@@ -211,14 +211,14 @@ TEST_F(ScanWorkerTest, RawOnTheWholeDiskScansTheMediaRange) {
 // choose after that (another volume, another region) is not what runs.
 TEST_F(ScanWorkerTest, TheJobScansTheSelectionItWasHandedNotALaterOne) {
   Select(kSourceDisk, 0);
-  app.m_nMediaFirstSector = 100;
-  app.m_nMediaLastSector = 2000;
+  app.m_scanBounds.m_nMediaFirstSector = 100;
+  app.m_scanBounds.m_nMediaLastSector = 2000;
   app.m_selectedTypeList.resize(1);
   app.m_nRecoveryMode = kModeRaw;
   ScanJob job = MakeScanJob(app, CurrentSelection(app));
   Select(kSourceVolume, 7);
-  app.m_nMediaFirstSector = 0;
-  app.m_nMediaLastSector = 5;
+  app.m_scanBounds.m_nMediaFirstSector = 0;
+  app.m_scanBounds.m_nMediaLastSector = 5;
   ScanWorker w(std::move(job), backend);
   w.Run();
   EXPECT_EQ(w.Engine(), EngineKind::Fat);

@@ -337,8 +337,8 @@ std::vector<Renderer> Windows() {
                     return Grab(&extents);
                   }});
   list.push_back({"CSpecifiedRegion", [] {
-                    App().m_nMediaFirstSector = 0;
-                    App().m_nMediaLastSector = 81920;
+                    App().m_scanBounds.m_nMediaFirstSector = 0;
+                    App().m_scanBounds.m_nMediaLastSector = 81920;
                     CSpecifiedRegion region;
                     region.Slider()->SetPositions(2048, 60000);
                     region.OnSliderChanged(0);

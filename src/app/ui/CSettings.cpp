@@ -254,12 +254,12 @@ void CSettings::OnOK() {
   profile.WriteString("LOG", "LogPath", m_strLogPath.toStdString());
   profile.WriteInt("Update", "CheckUpdate", m_bCheckUpdate);
   profile.WriteInt("Raw", "SetRaw", m_nSetRaw);
-  app.m_bSaveLog = static_cast<std::uint32_t>(m_bSaveLog);
+  app.m_log.m_bSaveLog = static_cast<std::uint32_t>(m_bSaveLog);
   app.m_bCheckUpdate = static_cast<std::uint32_t>(m_bCheckUpdate);
   app.m_nSetRaw = static_cast<std::uint32_t>(m_nSetRaw);
   // The log file is opened again, where and as now set, at the next flush;
   // not under a worker, which flushes it.
-  if (logChanged && app.m_bBusy == 0) app.m_bLogReady = 0;
+  if (logChanged && app.m_bBusy == 0) app.m_log.m_bLogReady = 0;
 
   // Asked again now: a worker may have started since the dialog opened.
   if (m_pLinkingMode->isEnabled() && m_pLinkingMode->currentIndex() >= 0)

@@ -202,8 +202,8 @@ void CUpdateFinalPage::StartDownload() {
   if (m_pThread) return;
   // Set before the thread runs, so a cancel that comes first holds.
   CORVANApp& app = App();
-  app.m_bUpdateCancel = 0;
-  app.m_bUpdateDownloading = 1;
+  app.m_update.m_bUpdateCancel = 0;
+  app.m_update.m_bUpdateDownloading = 1;
   m_pThread = new CUpdateThread(m_updater, *this);
   m_pThread->start();
 }
@@ -212,7 +212,7 @@ void CUpdateFinalPage::StopDownload() {
   m_pTimer->stop();
   if (!m_pThread) return;
   // A download that has ended is the user's: only a running one is cancelled.
-  if (App().m_bUpdateDownloading != 0) App().m_bUpdateCancel = 1;
+  if (App().m_update.m_bUpdateDownloading != 0) App().m_update.m_bUpdateCancel = 1;
   // The thread may be waiting on this thread for a message box.
   while (!m_pThread->wait(20)) QCoreApplication::processEvents();
   delete m_pThread;
@@ -256,10 +256,10 @@ CUpdateThread::CUpdateThread(CAutoUpdater& updater, CUpdateFinalPage& page)
 void CUpdateThread::run() {
   CORVANApp& app = App();
   // A package of an earlier run is no proof of this one.
-  app.m_strUpdateInstaller.clear();
+  app.m_update.m_strUpdateInstaller.clear();
   const int r = m_updater.DownloadUpdate(m_page);
-  if (app.m_bUpdateCancel != 0) return;
-  app.m_bUpdateDownloading = 0;
+  if (app.m_update.m_bUpdateCancel != 0) return;
+  app.m_update.m_bUpdateDownloading = 0;
   if (r != kDownloadDone) {
     app.GetPrompt().MessageBox(kConnectionFailed, kPicInformation, kMbOk);
   }
@@ -284,14 +284,14 @@ CUpdateWizard::CUpdateWizard(CAutoUpdater& updater, QWidget* parent) : QWizard(p
 
 void CUpdateWizard::reject() {
   CORVANApp& app = App();
-  if (currentId() == kFinalPage && app.m_bUpdateDownloading != 0) {
+  if (currentId() == kFinalPage && app.m_update.m_bUpdateDownloading != 0) {
     const int answer = app.GetPrompt().MessageBox(
         "This process can't be resumed from current stage.\n\n Do you want to abort process?", kPicQuestion,
         kMbYesNo);
     if (answer != kIdYes) return;
-    app.m_bUpdateDownloading = 0;
+    app.m_update.m_bUpdateDownloading = 0;
   }
-  app.m_bUpdateCancel = 1;
+  app.m_update.m_bUpdateCancel = 1;
   m_pProcess->StopCheck();
   m_pFinal->StopDownload();
   QWizard::reject();
@@ -304,15 +304,15 @@ void CUpdateWizard::showEvent(QShowEvent* e) {
 
 bool RunUpdateWizard(CAutoUpdater& updater, QWidget* parent) {
   CORVANApp& app = App();
-  app.m_bUpdateCancel = 1;
+  app.m_update.m_bUpdateCancel = 1;
   bool finished = false;
   {
     CUpdateWizard wizard(updater, parent);
     finished = wizard.exec() == QDialog::Accepted;
   }
   // Only a whole download names a package; it is kept, not run.
-  if (!finished || app.m_bUpdateCancel != 0 || app.m_strUpdateInstaller.empty()) return false;
-  app.GetPrompt().MessageBox("The update was downloaded to:\n" + app.m_strUpdateInstaller.string(), kPicInformation,
+  if (!finished || app.m_update.m_bUpdateCancel != 0 || app.m_update.m_strUpdateInstaller.empty()) return false;
+  app.GetPrompt().MessageBox("The update was downloaded to:\n" + app.m_update.m_strUpdateInstaller.string(), kPicInformation,
                              kMbOk);
   return true;
 }

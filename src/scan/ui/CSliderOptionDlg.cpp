@@ -229,8 +229,8 @@ void CSliderOptionDlg::CloseAndRun(std::uint32_t mode, bool rawRegion) {
         CORVANApp& app = App();
         app.m_nRecoveryMode = mode;
         if (rawRegion) {
-          app.m_nMediaFirstSector = app.m_nRegionFirstSector;
-          app.m_nMediaLastSector = app.m_nRegionLastSector;
+          app.m_scanBounds.m_nMediaFirstSector = app.m_scanBounds.m_nRegionFirstSector;
+          app.m_scanBounds.m_nMediaLastSector = app.m_scanBounds.m_nRegionLastSector;
         }
         OpenRecoveryConsole(MakeProgramEngines());
       },

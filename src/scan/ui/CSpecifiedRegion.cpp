@@ -67,10 +67,10 @@ CSpecifiedRegion::CSpecifiedRegion(QWidget* parent) : CSkinnedDialog(parent, QSi
   QPushButton* cancel = AddButton(kIdCancel, QStringLiteral("Cancel"), QRect(344, 258, 80, 26));
   ok->setDefault(true);
 
-  m_dLower = m_dStart = static_cast<double>(app.m_nMediaFirstSector);
-  m_dUpper = m_dEnd = static_cast<double>(app.m_nMediaLastSector);
-  m_start->setText(Number(static_cast<std::int64_t>(app.m_nMediaFirstSector)));
-  m_end->setText(Number(static_cast<std::int64_t>(app.m_nMediaLastSector)));
+  m_dLower = m_dStart = static_cast<double>(app.m_scanBounds.m_nMediaFirstSector);
+  m_dUpper = m_dEnd = static_cast<double>(app.m_scanBounds.m_nMediaLastSector);
+  m_start->setText(Number(static_cast<std::int64_t>(app.m_scanBounds.m_nMediaFirstSector)));
+  m_end->setText(Number(static_cast<std::int64_t>(app.m_scanBounds.m_nMediaLastSector)));
   m_slider->SetRange(m_dLower, m_dUpper);
   m_slider->SetPositions(m_dStart, m_dEnd);
 
@@ -146,10 +146,10 @@ void CSpecifiedRegion::OnEndChanged() {
 
 void CSpecifiedRegion::OnOK() {
   CORVANApp& app = App();
-  const SectorRegion r = CheckedRegion(m_start->text(), m_end->text(), static_cast<std::int64_t>(app.m_nMediaFirstSector),
-                                       static_cast<std::int64_t>(app.m_nMediaLastSector));
-  app.m_nRegionFirstSector = static_cast<std::uint64_t>(r.first);
-  app.m_nRegionLastSector = static_cast<std::uint64_t>(r.last);
+  const SectorRegion r = CheckedRegion(m_start->text(), m_end->text(), static_cast<std::int64_t>(app.m_scanBounds.m_nMediaFirstSector),
+                                       static_cast<std::int64_t>(app.m_scanBounds.m_nMediaLastSector));
+  app.m_scanBounds.m_nRegionFirstSector = static_cast<std::uint64_t>(r.first);
+  app.m_scanBounds.m_nRegionLastSector = static_cast<std::uint64_t>(r.last);
   OpenFlag() = 0;
   EndDialog(kIdOk);
 }

@@ -429,8 +429,8 @@ void CDataRecovery::OnToggleDiskList() {
 
 void CDataRecovery::OnClickVolumeList(int row) {
   CORVANApp& app = App();
-  app.m_nMediaFirstSector = 0;
-  app.m_nMediaLastSector = 0;
+  app.m_scanBounds.m_nMediaFirstSector = 0;
+  app.m_scanBounds.m_nMediaLastSector = 0;
   m_bVolumeValid = false;
   if (row >= 0 && row < m_volumeList->rowCount()) {
     const QString fs = m_volumeList->item(row, 3)->text();
@@ -443,13 +443,13 @@ void CDataRecovery::OnClickVolumeList(int row) {
           record->kind != kSourceDeepLostVolume)
         continue;
       app.m_sourceList.m_pSelectedSource = record.get();
-      app.m_nMediaLastSector = record->partition->sectorCount;
+      app.m_scanBounds.m_nMediaLastSector = record->partition->sectorCount;
       m_bVolumeValid = !fs.isEmpty() && fs != Str(kIdsSizeHeading);
       break;
     }
   }
-  app.m_nRegionFirstSector = app.m_nMediaFirstSector;
-  app.m_nRegionLastSector = app.m_nMediaLastSector;
+  app.m_scanBounds.m_nRegionFirstSector = app.m_scanBounds.m_nMediaFirstSector;
+  app.m_scanBounds.m_nRegionLastSector = app.m_scanBounds.m_nMediaLastSector;
   if (!m_bVolumeValid) return;
   Remembered().m_bVolumeSelected = 1;
   if (OptionsPanelHost* dlg = PanelHost()) {
@@ -460,8 +460,8 @@ void CDataRecovery::OnClickVolumeList(int row) {
 
 void CDataRecovery::OnClickDiskList(int row) {
   CORVANApp& app = App();
-  app.m_nMediaFirstSector = 0;
-  app.m_nMediaLastSector = 0;
+  app.m_scanBounds.m_nMediaFirstSector = 0;
+  app.m_scanBounds.m_nMediaLastSector = 0;
   m_bDiskValid = false;
   if (row >= 0 && row < m_diskList->rowCount()) {
     const QString size = m_diskList->item(row, 4)->text();
@@ -475,13 +475,13 @@ void CDataRecovery::OnClickDiskList(int row) {
       if (!match) continue;
       // Only a matching record becomes the selection.
       app.m_sourceList.m_pSelectedSource = record.get();
-      app.m_nMediaLastSector = record->disk->sectorCount;
+      app.m_scanBounds.m_nMediaLastSector = record->disk->sectorCount;
       m_bDiskValid = !size.isEmpty() && size != Str(kIdsSizeHeading);
       break;
     }
   }
-  app.m_nRegionFirstSector = app.m_nMediaFirstSector;
-  app.m_nRegionLastSector = app.m_nMediaLastSector;
+  app.m_scanBounds.m_nRegionFirstSector = app.m_scanBounds.m_nMediaFirstSector;
+  app.m_scanBounds.m_nRegionLastSector = app.m_scanBounds.m_nMediaLastSector;
   if (!m_bDiskValid) return;
   if (OptionsPanelHost* dlg = PanelHost()) {
     dlg->ShowOptionsPanel();

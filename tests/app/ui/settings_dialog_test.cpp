@@ -143,7 +143,7 @@ TEST_F(SettingsDialog, OptionsGoToTheProfileAndTheApplicationAndComeBack) {
   EXPECT_EQ(IniValue(ini, "LOG", "LogPath"), logs.string());
   EXPECT_EQ(IniValue(ini, "Update", "CheckUpdate"), "1");
   EXPECT_EQ(IniValue(ini, "Raw", "SetRaw"), "0");
-  EXPECT_EQ(app.m_bSaveLog, 1u);
+  EXPECT_EQ(app.m_log.m_bSaveLog, 1u);
   EXPECT_EQ(app.m_bCheckUpdate, 1u);
   EXPECT_EQ(app.m_nSetRaw, 0u);
   // The log report now goes to the chosen folder.

@@ -209,9 +209,9 @@ TEST_F(UpdateWizardTest, DownloadKeepsTheServedBytes) {
   EXPECT_EQ(wizard.FinalPage()->StatusText()->text(), "Download completed");
   EXPECT_EQ(wizard.FinalPage()->Progress()->value(), wizard.FinalPage()->Progress()->maximum());
   EXPECT_TRUE(wizard.button(QWizard::FinishButton)->isEnabled());
-  EXPECT_EQ(App().m_bUpdateCancel, 0u);
-  EXPECT_EQ(App().m_bUpdateDownloading, 0u);
-  const std::filesystem::path kept = App().m_strUpdateInstaller;
+  EXPECT_EQ(App().m_update.m_bUpdateCancel, 0u);
+  EXPECT_EQ(App().m_update.m_bUpdateDownloading, 0u);
+  const std::filesystem::path kept = App().m_update.m_strUpdateInstaller;
   EXPECT_EQ(kept.filename().string(), std::string("corvan") + std::string(kUpdatePackageSuffix));
   EXPECT_EQ(kept.parent_path().parent_path(), downloads);
   EXPECT_EQ(test::ReadWholeFile(kept), package);
@@ -237,7 +237,7 @@ TEST_F(UpdateWizardTest, FinishAfterAWholeDownloadSaysWhereThePackageIs) {
   });
   EXPECT_TRUE(RunUpdateWizard(*updater));
   EXPECT_TRUE(finished);
-  const std::filesystem::path kept = App().m_strUpdateInstaller;
+  const std::filesystem::path kept = App().m_update.m_strUpdateInstaller;
   EXPECT_EQ(test::ReadWholeFile(kept), package);
   ASSERT_EQ(prompt.asked.size(), 1u);
   EXPECT_EQ(prompt.asked[0], "The update was downloaded to:\n" + kept.string());
@@ -251,7 +251,7 @@ TEST_F(UpdateWizardTest, MissingPackageIsReportedAsAFailure) {
   wizard.next();
   ASSERT_TRUE(WaitFor([&] { return wizard.FinalPage()->DownloadEnded(); }));
   EXPECT_NE(wizard.FinalPage()->DownloadResult(), kDownloadDone);
-  EXPECT_TRUE(App().m_strUpdateInstaller.empty());
+  EXPECT_TRUE(App().m_update.m_strUpdateInstaller.empty());
   ASSERT_EQ(prompt.asked.size(), 1u);
   EXPECT_EQ(prompt.asked[0], "Connection to server could not be established. Please try later.");
   EXPECT_TRUE(std::filesystem::is_empty(downloads));
@@ -268,20 +268,20 @@ TEST_F(UpdateWizardTest, CancelDuringTheDownloadLeavesNoFile) {
   App().GetProductKey().Write("UpdateServer", slow.Address() + "/");
   wizard.next();
   ASSERT_TRUE(WaitFor([&] { return wizard.FinalPage()->Progress()->value() > 0; }));
-  EXPECT_EQ(App().m_bUpdateDownloading, 1u);
+  EXPECT_EQ(App().m_update.m_bUpdateDownloading, 1u);
   // No keeps the download going.
   prompt.answer = kIdNo;
   wizard.reject();
   EXPECT_TRUE(wizard.isVisible());
-  EXPECT_EQ(App().m_bUpdateCancel, 0u);
+  EXPECT_EQ(App().m_update.m_bUpdateCancel, 0u);
   prompt.answer = kIdYes;
   wizard.reject();
   EXPECT_FALSE(wizard.isVisible());
-  EXPECT_EQ(App().m_bUpdateCancel, 1u);
-  EXPECT_EQ(App().m_bUpdateDownloading, 0u);
+  EXPECT_EQ(App().m_update.m_bUpdateCancel, 1u);
+  EXPECT_EQ(App().m_update.m_bUpdateDownloading, 0u);
   ASSERT_EQ(prompt.asked.size(), 2u);
   EXPECT_EQ(prompt.asked[0], "This process can't be resumed from current stage.\n\n Do you want to abort process?");
-  EXPECT_TRUE(App().m_strUpdateInstaller.empty());
+  EXPECT_TRUE(App().m_update.m_strUpdateInstaller.empty());
   EXPECT_TRUE(std::filesystem::is_empty(downloads));
 }
 

@@ -128,10 +128,10 @@ TEST(RegionText, CheckedRegionKeepsInsideTheMedia) {
 class RegionDialog : public ::testing::Test {
  protected:
   void SetUp() override {
-    App().m_nMediaFirstSector = 0;
-    App().m_nMediaLastSector = 81920;
-    App().m_nRegionFirstSector = 0;
-    App().m_nRegionLastSector = 81920;
+    App().m_scanBounds.m_nMediaFirstSector = 0;
+    App().m_scanBounds.m_nMediaLastSector = 81920;
+    App().m_scanBounds.m_nRegionFirstSector = 0;
+    App().m_scanBounds.m_nRegionLastSector = 81920;
   }
   void Type(QLineEdit* box, const QString& text) {
     box->setFocus();
@@ -157,7 +157,7 @@ TEST_F(RegionDialog, OpensOnTheMediaAndTheSliderWritesTheBoxes) {
   EXPECT_EQ(dlg.StartBox()->text(), QStringLiteral("0"));
   dlg.OnCancel();
   EXPECT_FALSE(CSpecifiedRegion::IsOpen());
-  EXPECT_EQ(App().m_nRegionLastSector, 81920u);
+  EXPECT_EQ(App().m_scanBounds.m_nRegionLastSector, 81920u);
 }
 
 TEST_F(RegionDialog, TypedValuesAreReplacedAndOkStoresACheckedRegion) {
@@ -177,8 +177,8 @@ TEST_F(RegionDialog, TypedValuesAreReplacedAndOkStoresACheckedRegion) {
   EXPECT_EQ(dlg.Slider()->High(), 40000);
   dlg.OnOK();
   EXPECT_EQ(dlg.result(), kIdOk);
-  EXPECT_EQ(App().m_nRegionFirstSector, 2048u);
-  EXPECT_EQ(App().m_nRegionLastSector, 40000u);
+  EXPECT_EQ(App().m_scanBounds.m_nRegionFirstSector, 2048u);
+  EXPECT_EQ(App().m_scanBounds.m_nRegionLastSector, 40000u);
   EXPECT_FALSE(CSpecifiedRegion::IsOpen());
 
   // Text that is no number is not stored as sector 0.
@@ -186,8 +186,8 @@ TEST_F(RegionDialog, TypedValuesAreReplacedAndOkStoresACheckedRegion) {
   again.StartBox()->setText(QStringLiteral("12a"));
   again.EndBox()->setText(QStringLiteral("-5"));
   again.OnOK();
-  EXPECT_EQ(App().m_nRegionFirstSector, 0u);
-  EXPECT_EQ(App().m_nRegionLastSector, 0u);
+  EXPECT_EQ(App().m_scanBounds.m_nRegionFirstSector, 0u);
+  EXPECT_EQ(App().m_scanBounds.m_nRegionLastSector, 0u);
 }
 
 }  // namespace

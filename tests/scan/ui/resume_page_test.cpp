@@ -384,10 +384,10 @@ TEST_F(ResumePage, ADriveScanListsItsVolumesAndOneIsSelected) {
   const SourceRecord* selected = app.m_sourceList.m_pSelectedSource;
   ASSERT_NE(selected, nullptr);
   EXPECT_EQ(selected, app.m_sourceList.m_sources[3].get());
-  EXPECT_EQ(app.m_nMediaFirstSector, 0u);
-  EXPECT_EQ(app.m_nMediaLastSector, layout[1].second);
-  EXPECT_EQ(app.m_nRegionFirstSector, 0u);
-  EXPECT_EQ(app.m_nRegionLastSector, layout[1].second);
+  EXPECT_EQ(app.m_scanBounds.m_nMediaFirstSector, 0u);
+  EXPECT_EQ(app.m_scanBounds.m_nMediaLastSector, layout[1].second);
+  EXPECT_EQ(app.m_scanBounds.m_nRegionFirstSector, 0u);
+  EXPECT_EQ(app.m_scanBounds.m_nRegionLastSector, layout[1].second);
   EXPECT_EQ(app.m_bResumeMode.load(), 1u);
   ASSERT_TRUE(dlg->IsOptionsPanelOpen());
   EXPECT_TRUE(GetDlgItem(Panel(), CSliderOptionDlg::kIdQuick)->isVisible());
@@ -457,7 +457,7 @@ TEST_F(ResumePage, TheLostVolumeSearchAddsImageRows) {
   ClickRow(1);
   ASSERT_NE(App().m_sourceList.m_pSelectedSource, nullptr);
   EXPECT_EQ(App().m_sourceList.m_pSelectedSource->kind, kSourceImageLostVolume);
-  EXPECT_EQ(App().m_nMediaLastSector, layout[1].second);
+  EXPECT_EQ(App().m_scanBounds.m_nMediaLastSector, layout[1].second);
 }
 
 TEST_F(ResumePage, ADiskImageEntryOpensNothingButFeedsTheSearch) {

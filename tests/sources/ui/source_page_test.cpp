@@ -124,8 +124,8 @@ class SourcePage : public ::testing::Test {
     // The first three characters of the volume's name, then its file system.
     const QString name = page->VolumeList()->item(row, 0)->text();
     EXPECT_EQ(media, QStringLiteral("Selected Media: %1 Drive (%2)").arg(name.left(3), fsText));
-    EXPECT_EQ(App().m_nMediaFirstSector, 0u);
-    EXPECT_EQ(App().m_nMediaLastSector, App().m_sourceList.m_pSelectedSource->partition->sectorCount);
+    EXPECT_EQ(App().m_scanBounds.m_nMediaFirstSector, 0u);
+    EXPECT_EQ(App().m_scanBounds.m_nMediaLastSector, App().m_sourceList.m_pSelectedSource->partition->sectorCount);
     EXPECT_EQ(CDataRecovery::Remembered().m_bVolumeSelected, 1);
 
     ClickWidget(GetDlgItem(panel, CSliderOptionDlg::kIdQuick));
@@ -279,7 +279,7 @@ TEST_F(SourcePageFiles, AFileThatIsNoImage) {
   EXPECT_FALSE(GetDlgItem(panel, CSliderOptionDlg::kIdQuick)->isVisible());
   EXPECT_TRUE(GetDlgItem(panel, CSliderOptionDlg::kIdLostVolume)->isVisible());
   EXPECT_TRUE(GetDlgItem(panel, CSliderOptionDlg::kIdLostVolume)->isEnabled());
-  EXPECT_EQ(App().m_nMediaLastSector, 64u * 1024 / 512);
+  EXPECT_EQ(App().m_scanBounds.m_nMediaLastSector, 64u * 1024 / 512);
   ClickWidget(GetDlgItem(page, CDataRecovery::kIdArrow));
   EXPECT_EQ(page->ListLayout(), 0);
 }
@@ -383,14 +383,14 @@ TEST_F(SourcePage, KeyboardChoosesAVolumeAndClickOutsideSelectsNothing) {
   // Below the last row: nothing is selected and no panel opens.
   test::Click(list->viewport(), QPoint(10, list->viewport()->height() - 3));
   EXPECT_FALSE(dlg->IsOptionsPanelOpen());
-  EXPECT_EQ(App().m_nMediaLastSector, 0u);
+  EXPECT_EQ(App().m_scanBounds.m_nMediaLastSector, 0u);
   list->setFocus();
   list->setCurrentCell(2, 0);
   test::SendKey(list, Qt::Key_Return);
   ASSERT_TRUE(dlg->IsOptionsPanelOpen());
   EXPECT_EQ(App().m_sourceList.m_pSelectedSource->partition->fileSystemText, u"exFAT");
   EXPECT_EQ(CDataRecovery::Remembered().m_strSelectedFsText, u"exFAT");
-  EXPECT_EQ(App().m_nRegionLastSector, 65536u);
+  EXPECT_EQ(App().m_scanBounds.m_nRegionLastSector, 65536u);
 }
 
 TEST_F(SourcePage, PressingALinkNeverMovesTheWindow) {
