@@ -61,7 +61,10 @@ double DeepSearch(const std::shared_ptr<corvan::SectorSource>& disk, double stop
   list.AppendSource(std::move(record));
   std::shared_ptr<ScanSession> session = std::make_shared<ScanSession>();
   CThreadForSearchVolume search(LostVolumeJob{.host = host,
-                                              .sources = list,
+                                              .listed = ListedSourcesOf(list),
+                                              .appendSource = [&list](std::unique_ptr<SourceRecord> record) -> SourceRecord& {
+                                                return list.AppendSource(std::move(record));
+                                              },
                                               .selection = {.source = list.m_sources.front().get(), .disk = disk},
                                               .session = session,
                                               .deep = true,

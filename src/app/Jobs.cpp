@@ -117,7 +117,10 @@ LostVolumeJob MakeLostVolumeJob(CORVANApp& app, SourceSelection selection, LostV
                                 bool imageFlag) {
   std::u16string path = Utf8ToUtf16(app.m_strSourcePath.string());
   return LostVolumeJob{.host = app,
-                       .sources = app.m_sourceList,
+                       .listed = ListedSourcesOf(app.m_sourceList),
+                       .appendSource = [&app](std::unique_ptr<SourceRecord> record) -> SourceRecord& {
+                         return app.m_sourceList.AppendSource(std::move(record));
+                       },
                        .selection = std::move(selection),
                        .session = app.m_pScanSession,
                        .volumesFoundBefore = app.m_nFoundVolumeCount,

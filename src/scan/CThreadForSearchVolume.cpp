@@ -50,7 +50,28 @@ std::u16string DeepFoundVolumeName(std::uint32_t number) {
   return std::u16string(name.begin(), name.end());
 }
 
-CThreadForSearchVolume::CThreadForSearchVolume(LostVolumeJob job) : job_(std::move(job)), imageFlag_(job_.imageFlag) {}
+ListedSource ListedSourceOf(const SourceRecord& record) {
+  ListedSource x{.index = record.index, .kind = record.kind, .flags = record.flags};
+  if (const PartitionRecord* p = record.partition.get()) {
+    x.hasPartition = true;
+    x.fileSystemKind = p->fileSystemKind;
+    x.diskNumber = p->diskNumber;
+    x.startSector = p->startSector;
+    x.sectorCount = p->sectorCount;
+  }
+  return x;
+}
+
+std::vector<ListedSource> ListedSourcesOf(const SourceList& sources) {
+  std::vector<ListedSource> listed;
+  listed.reserve(sources.m_sources.size());
+  for (const auto& record : sources.m_sources)
+    if (record) listed.push_back(ListedSourceOf(*record));
+  return listed;
+}
+
+CThreadForSearchVolume::CThreadForSearchVolume(LostVolumeJob job)
+    : job_(std::move(job)), listed_(std::move(job_.listed)), imageFlag_(job_.imageFlag) {}
 
 bool CThreadForSearchVolume::Read(std::uint64_t sector, std::uint8_t* buffer, std::size_t sectors) {
   // A failed read must not leave the last sector's bytes to be tested again.
@@ -328,11 +349,10 @@ bool CThreadForSearchVolume::IsExFatBootSector(const std::uint8_t* boot, std::ui
 }
 
 bool CThreadForSearchVolume::IsVolumeAlreadyListed(std::uint8_t fsKind, std::uint64_t start) const {
-  for (const auto& record : job_.sources.m_sources) {
-    const std::uint8_t kind = record->kind;
-    if (kind == kSourceDisk || kind == kSourceNamedDisk || !record->partition) continue;
-    const PartitionRecord& p = *record->partition;
-    if (p.startSector != start || p.fileSystemKind != fsKind || (record->flags & 0x0F) != 0) continue;
+  for (const ListedSource& p : listed_) {
+    const std::uint8_t kind = p.kind;
+    if (kind == kSourceDisk || kind == kSourceNamedDisk || !p.hasPartition) continue;
+    if (p.startSector != start || p.fileSystemKind != fsKind || (p.flags & 0x0F) != 0) continue;
     // A volume the partition tables list is not lost.
     if (kind == kSourceVolume) return true;
     if (imageFlag_ ? p.diskNumber == kNoDiskNumber : p.diskNumber == driveNumber_) return true;
@@ -344,7 +364,7 @@ SourceRecord& CThreadForSearchVolume::Append(std::uint8_t fsKind, std::uint64_t 
                                              std::uint8_t kind) {
   auto record = std::make_unique<SourceRecord>();
   record->kind = kind == 0xFF ? SourceKind() : kind;
-  record->index = job_.sources.m_sources.empty() ? 0 : static_cast<std::uint16_t>(job_.sources.m_sources.back()->index + 1);
+  record->index = listed_.empty() ? 0 : static_cast<std::uint16_t>(listed_.back().index + 1);
   if (imageFlag_) record->path = job_.path;
   auto p = std::make_unique<PartitionRecord>();
   p->diskNumber = imageFlag_ ? kNoDiskNumber : driveNumber_;
@@ -358,7 +378,10 @@ SourceRecord& CThreadForSearchVolume::Append(std::uint8_t fsKind, std::uint64_t 
   p->sizeInBytes = count * kSectorSize;
   p->sizeText = FormatSizeText(count);
   record->partition = std::move(p);
-  return job_.sources.AppendSource(std::move(record));
+  SourceRecord& appended = job_.appendSource(std::move(record));
+  // Later finds are checked against this one as against the listed volumes.
+  listed_.push_back(ListedSourceOf(appended));
+  return appended;
 }
 
 void CThreadForSearchVolume::ReportFind(SourceRecord& record, bool deepFind) {

@@ -1,8 +1,8 @@
 #pragma once
 // The lost-volume search: finds NTFS, FAT and exFAT volumes that no
 // partition table lists any more by their boot sectors at the places
-// partitioning tools put volumes, and appends each one to the source list
-// as a lost volume ("Std Vol n"). It runs on a worker thread; the dialog
+// partitioning tools put volumes, and hands each one to the program as a
+// lost volume ("Std Vol n"). It runs on a worker thread; the dialog
 // that shows it implements LostVolumeSink and never has its widgets
 // touched from here. It reads the mounted disk through its SectorSource
 // only, whatever the record says of an image file.
@@ -31,7 +31,7 @@ class LostVolumeSink {
   virtual void SetProgressStep(std::int64_t step) = 0;
   virtual void SetProgressPos(std::int64_t pos) = 0;
   virtual void StepProgress() = 0;
-  // A volume was appended to the source list (the record lives there).
+  // A volume was handed to the program (the record lives in its source list).
   virtual void AddFoundVolume(SourceRecord& record) = 0;
   // The bar, the label and Stop are no longer needed.
   virtual void HideProgress() = 0;
@@ -42,9 +42,28 @@ class LostVolumeSink {
   virtual void SearchDone() = 0;
 };
 
+// What the search needs of one record of the source list: whether a
+// volume is listed already, and the index a new record follows.
+struct ListedSource {
+  std::uint16_t index = 0;
+  std::uint8_t kind = 0;
+  std::uint8_t flags = 0;
+  bool hasPartition = false;  // the rest is the partition record's
+  std::uint8_t fileSystemKind = 0;
+  std::uint8_t diskNumber = 0;
+  std::uint64_t startSector = 0;
+  std::uint64_t sectorCount = 0;
+};
+ListedSource ListedSourceOf(const SourceRecord& record);
+// The whole list as the search starts from it.
+std::vector<ListedSource> ListedSourcesOf(const SourceList& sources);
+
 struct LostVolumeJob {
   EngineHost& host;
-  SourceList& sources;
+  std::vector<ListedSource> listed;  // the source list when the job was made
+  // Puts a found volume at the end of the program's source list and returns
+  // it there; called once a find, as it is found.
+  std::function<SourceRecord&(std::unique_ptr<SourceRecord>)> appendSource;
   SourceSelection selection;             // the selected disk record and the mounted disk it reads
   std::shared_ptr<ScanSession> session;  // its engine is released first
   std::uint32_t volumesFoundBefore = 0;  // by earlier searches of this run: names go on from there
@@ -91,7 +110,7 @@ class CThreadForSearchVolume {
   void ScanForBootSectors();
 
   // The tests of one 512-byte sector found at `sector`; true when a volume
-  // was appended at the tail of the source list.
+  // was found and handed on.
   bool IsNtfsBootSector(const std::uint8_t* boot, std::uint64_t sector);
   bool IsFat32BootSector(const std::uint8_t* boot, std::uint64_t sector);
   bool IsExFatBootSector(const std::uint8_t* boot, std::uint64_t sector);
@@ -155,6 +174,8 @@ class CThreadForSearchVolume {
   bool IsMftRecordOfMft(std::uint64_t sector);
 
   LostVolumeJob job_;
+  // The job's snapshot of the source list with this search's finds after it.
+  std::vector<ListedSource> listed_;
   std::uint8_t driveNumber_ = 0;
   bool imageFlag_ = false;
   std::uint64_t total_ = 0;

@@ -19,7 +19,7 @@
 #include "platform/ByteCodec.h"
 #include "scan/CThreadForSearchVolume.h"
 #include "sources/SectorSource.h"
-#include "sources/SourceList.h"
+#include "sources/SourceRecords.h"
 
 namespace corvan {
 
@@ -49,15 +49,14 @@ bool Holds(const std::vector<ListedExtent>& listed, std::uint64_t sector) {
 
 // The volumes of the partition tables, and those the search found from
 // their boot sectors (records of `lostKind`) on this disk or image.
-std::vector<ListedExtent> ListedVolumes(const SourceList& sources, std::uint8_t lostKind, bool image,
+std::vector<ListedExtent> ListedVolumes(const std::vector<ListedSource>& sources, std::uint8_t lostKind, bool image,
                                         std::uint8_t drive) {
   std::vector<ListedExtent> listed;
-  for (const auto& record : sources.m_sources) {
+  for (const ListedSource& p : sources) {
     // Volumes loaded from a drive scan lie on another disk.
-    if (!record->partition || (record->flags & 0x0F) != 0) continue;
-    const PartitionRecord& p = *record->partition;
+    if (!p.hasPartition || (p.flags & 0x0F) != 0) continue;
     const bool onThisDisk = image ? p.diskNumber == kNoDiskNumber : p.diskNumber == drive;
-    if (record->kind == kSourceVolume || (record->kind == lostKind && onThisDisk))
+    if (p.kind == kSourceVolume || (p.kind == lostKind && onThisDisk))
       listed.push_back({p.startSector, p.sectorCount});
   }
   return listed;
@@ -411,9 +410,8 @@ void CThreadForSearchVolume::EvaluateDirectoryCandidates(std::vector<DirectoryCa
 }
 
 bool CThreadForSearchVolume::IsDeepFatListed(std::uint8_t fsKind, std::uint64_t start) const {
-  for (const auto& record : job_.sources.m_sources) {
-    if (record->kind != DeepKind() || !record->partition) continue;
-    const PartitionRecord& p = *record->partition;
+  for (const ListedSource& p : listed_) {
+    if (p.kind != DeepKind() || !p.hasPartition) continue;
     if (p.startSector == start && p.fileSystemKind == fsKind) return true;
   }
   return false;
@@ -442,7 +440,7 @@ void CThreadForSearchVolume::DeepSearchFat32(const std::vector<DirectoryCandidat
   clusters.reserve(group.size());
   for (const DirectoryCandidate& m : group) clusters.push_back(m.cluster);
 
-  const std::vector<ListedExtent> listed = ListedVolumes(job_.sources, SourceKind(), imageFlag_, driveNumber_);
+  const std::vector<ListedExtent> listed = ListedVolumes(listed_, SourceKind(), imageFlag_, driveNumber_);
   const auto appendFat = [&](std::uint8_t fsKind, std::uint64_t at, std::uint64_t sectors, const FatLayout& layout) {
     if (sectors == 0 || at >= total_ || IsDeepFatListed(fsKind, at)) return;
     SourceRecord& r = Append(fsKind, at, sectors, false, DeepKind());

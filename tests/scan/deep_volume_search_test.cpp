@@ -61,7 +61,10 @@ struct Search {
   }
   LostVolumeJob Job(std::shared_ptr<SectorSource> disk) {
     return LostVolumeJob{.host = host,
-                         .sources = list,
+                         .listed = ListedSourcesOf(list),
+                         .appendSource = [this](std::unique_ptr<SourceRecord> record) -> SourceRecord& {
+                           return list.AppendSource(std::move(record));
+                         },
                          .selection = {.source = list.m_sources.front().get(), .disk = std::move(disk)},
                          .session = session,
                          .deep = true,

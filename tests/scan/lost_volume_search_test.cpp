@@ -49,7 +49,10 @@ struct Search {
   }
   void Run(std::shared_ptr<SectorSource> disk, bool deep = false) {
     CThreadForSearchVolume search(LostVolumeJob{.host = host,
-                                          .sources = list,
+                                          .listed = ListedSourcesOf(list),
+                                          .appendSource = [this](std::unique_ptr<SourceRecord> record) -> SourceRecord& {
+                                            return list.AppendSource(std::move(record));
+                                          },
                                           .selection = {.source = list.m_sources.front().get(), .disk = std::move(disk)},
                                           .session = session,
                                           .volumesFoundBefore = count,
@@ -190,6 +193,9 @@ TEST(CThreadForSearchVolume, AddsAVolumeOnceAndNumbersOnAcrossSearches) {
   Search first(sectors, &counter);
   first.Run(disk.Source());
   ASSERT_EQ(first.Found(), 2u);
+  // Records number on after the disk record (index 0), in the order found.
+  EXPECT_EQ(first.list.m_sources[1]->index, 1u);
+  EXPECT_EQ(first.list.m_sources[2]->index, 2u);
   // The same list searched again: nothing new.
   first.Run(disk.Source());
   EXPECT_EQ(first.Found(), 2u);
