@@ -26,11 +26,16 @@ void ExpectNear(QPoint got, QPoint want) {
                                                << want.y();
 }
 
-TEST(WindowPlaces, ADialogOpensInTheMiddleOfItsOwnerAndStaysOnTheScreen) {
-  QWidget owner;
+// An owner window near the screen's top-left corner, shown.
+void ShowOwner(QWidget& owner) {
   owner.setGeometry(ScreenArea().left() + 40, ScreenArea().top() + 30, 500, 400);
   owner.show();
   test::Settle();
+}
+
+TEST(WindowPlaces, ADialogOpensInTheMiddleOfItsOwnerAndStaysOnTheScreen) {
+  QWidget owner;
+  ShowOwner(owner);
   CSkinnedDialog dlg(&owner, QSize(200, 120));
   dlg.show();
   test::Settle();
@@ -55,9 +60,7 @@ TEST(WindowPlaces, ADialogOpensInTheMiddleOfItsOwnerAndStaysOnTheScreen) {
 
 TEST(WindowPlaces, ADialogOpensInTheMiddleEachTimeItIsShown) {
   QWidget owner;
-  owner.setGeometry(ScreenArea().left() + 40, ScreenArea().top() + 30, 500, 400);
-  owner.show();
-  test::Settle();
+  ShowOwner(owner);
   CSkinnedDialog dlg(&owner, QSize(200, 120));
   dlg.show();
   test::Settle();
