@@ -4,10 +4,12 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "core/EngineHost.h"
 #include "core/StringTable.h"
+#include "engines/fat/FatLayout.h"
 #include "engines/fat/FatRebuild.h"
 #include "engines/ntfs/NtfsRecord.h"
 #include "platform/ByteCodec.h"
@@ -30,6 +32,12 @@ std::uint64_t NtfsClusterSectors(std::uint8_t value) {
   if (value <= 0x80) return value;
   const int shift = 256 - value;
   return shift < 32 ? (std::uint64_t{1} << shift) : 0;
+}
+
+// A count of `total` sectors holds the record (two sectors) at cluster
+// `cluster` of `cl` sectors.
+bool HoldsRecordAt(std::uint64_t total, std::uint64_t cl, std::uint64_t cluster) {
+  return cl != 0 && cluster < total / cl && cluster * cl + 2 <= total;
 }
 
 std::string Formatted(const char* format, unsigned long long value) {
@@ -71,7 +79,12 @@ std::vector<ListedSource> ListedSourcesOf(const SourceList& sources) {
 }
 
 CThreadForSearchVolume::CThreadForSearchVolume(LostVolumeJob job)
-    : job_(std::move(job)), listed_(std::move(job_.listed)), imageFlag_(job_.imageFlag) {}
+    : job_(std::move(job)), listed_(std::move(job_.listed)), imageFlag_(job_.imageFlag) {
+  // After the highest index listed, so no two records share one.
+  for (const ListedSource& p : listed_) nextIndex_ = std::max<std::uint32_t>(nextIndex_, p.index + 1u);
+}
+
+CThreadForSearchVolume::~CThreadForSearchVolume() = default;
 
 bool CThreadForSearchVolume::Read(std::uint64_t sector, std::uint8_t* buffer, std::size_t sectors) {
   // A failed read must not leave the last sector's bytes to be tested again.
@@ -255,25 +268,41 @@ bool CThreadForSearchVolume::IsNtfsBootSector(const std::uint8_t* boot, std::uin
   const std::uint64_t total = GetLE64(boot + 40);
   const std::uint64_t mft = GetLE64(boot + 48);
   const std::uint64_t mirror = GetLE64(boot + 56);
+  // The count leaves out the backup boot sector after it. One that wraps
+  // with it or past the disk's sector numbers, or leaves no room for the
+  // volume's own $MFT and mirror records, is no size.
+  const bool sized = total < ~s && HoldsRecordAt(total, cl, mft) && HoldsRecordAt(total, cl, mirror);
   bool found = false;
   std::uint64_t start = s;
-  if (total != 0) {
+  if (sized) {
     Sector copy;
     if (Read(s + total, copy.data(), 1) && std::memcmp(copy.data(), boot, kSectorSize) == 0) found = true;
   }
   if (!found) found = IsMftRecordOfMft(s + cl * mft) || IsMftRecordOfMft(s + cl * mirror);
-  if (!found && s > total) {
+  if (!found && sized && s > total) {
     // The sector may be the backup in the volume's last sector.
     start = s - total;
     found = IsMftRecordOfMft(start + cl * mft) || IsMftRecordOfMft(start + cl * mirror);
   }
   if (!found || IsVolumeAlreadyListed(kFsNtfs, start)) return false;
-  // The volume holds its backup boot sector, at its sector `total`.
-  SourceRecord& r = Append(kFsNtfs, start, total + 1, true);
+  const auto spc = static_cast<std::uint16_t>(cl <= 0xFFFF ? cl : 0);
+  // The volume holds its backup boot sector, at its sector `total`; without
+  // a count its $Bitmap and that backup tell its size, as for a volume the
+  // deep search finds from its $MFT.
+  std::uint64_t count = total + 1;
+  if (!sized) {
+    std::array<std::uint8_t, ntfs::kMftRecordSize> record{};
+    Read(start + cl * mft, record.data(), ntfs::kMftRecordSize / kSectorSize);
+    // The mirror's first record is a copy of the $MFT's.
+    if (std::memcmp(record.data(), "FILE", 4) != 0)
+      Read(start + cl * mirror, record.data(), ntfs::kMftRecordSize / kSectorSize);
+    count = NtfsVolumeSectors(record.data(), start + cl * mft, start, spc);
+  }
+  SourceRecord& r = Append(kFsNtfs, start, count, true);
   PartitionRecord& p = *r.partition;
   p.mftSector = cl * mft;
   p.mftMirrorSector = cl * mirror;
-  p.ntfsSectorsPerCluster = static_cast<std::uint16_t>(cl);
+  p.ntfsSectorsPerCluster = spc;
   ReportFind(r);
   return true;
 }
@@ -293,15 +322,25 @@ bool CThreadForSearchVolume::IsFat32BootSector(const std::uint8_t* boot, std::ui
   Read(s + info.reservedSectors, fat.data(), 1);
   if (!IsFatFirstSector(fat.data())) return false;
   if (IsVolumeAlreadyListed(info.kind, s)) return false;
-  // FAT entries in one 512-byte FAT sector; 64-bit, so large FATs cannot wrap.
-  const std::uint64_t entries = info.kind == kFat12 ? 341 : info.kind == kFat16 ? 256 : 128;
-  const std::uint64_t estimate = std::uint64_t{info.sectorsPerCluster} * info.fatSize * entries;
+  // 64-bit, so large FATs cannot wrap.
+  const std::uint64_t estimate =
+      std::uint64_t{info.sectorsPerCluster} * info.fatSize * FatEntriesPerSector(info.kind);
   if (estimate <= 4096) return false;
-  // The boot sector's own count when the disk holds it; the FAT's reach
-  // falls short of the volume's end.
+  // The boot sector's own count when the disk holds it and the FAT engine
+  // would take it (room for a cluster after the reserved sectors, the FATs
+  // and the root folder; FATs of less than a tenth of it); otherwise as far
+  // as the FAT reaches, up to the next volume listed.
   const std::uint16_t small = GetLE16(boot + 19);
-  const std::uint64_t declared = small ? small : GetLE32(boot + 32);
-  const std::uint64_t count = declared && s + declared <= diskSectors_ ? declared : estimate;
+  const FatLayout layout{.kind = info.kind,
+                         .sectorsPerCluster = info.sectorsPerCluster,
+                         .reservedSectors = info.reservedSectors,
+                         .rootDirSectors = info.rootDirSectors,
+                         .fatSize = info.fatSize,
+                         .rootCluster = info.rootCluster,
+                         .sectorCount = small ? small : GetLE32(boot + 32)};
+  const bool sized = s + layout.sectorCount <= diskSectors_ && IsFatLayoutSound(layout) &&
+                     !IsBootGeometrySuspect(layout);
+  const std::uint64_t count = sized ? layout.sectorCount : std::min(FatReachSectors(layout), ListedCeiling(s) - s);
   SourceRecord& r = Append(info.kind, s, count, false);
   PartitionRecord& p = *r.partition;
   p.fileSystemText = info.rootCluster == 0 ? u"FAT" : u"FAT32";
@@ -348,23 +387,47 @@ bool CThreadForSearchVolume::IsExFatBootSector(const std::uint8_t* boot, std::ui
   return true;
 }
 
+bool CThreadForSearchVolume::IsOnThisDisk(const ListedSource& p) const {
+  if (p.kind == kSourceDisk || p.kind == kSourceNamedDisk || !p.hasPartition || (p.flags & 0x0F) != 0) return false;
+  // A volume the partition tables list is the mounted disk's.
+  if (p.kind == kSourceVolume) return true;
+  return imageFlag_ ? p.diskNumber == kNoDiskNumber : p.diskNumber == driveNumber_;
+}
+
 bool CThreadForSearchVolume::IsVolumeAlreadyListed(std::uint8_t fsKind, std::uint64_t start) const {
-  for (const ListedSource& p : listed_) {
-    const std::uint8_t kind = p.kind;
-    if (kind == kSourceDisk || kind == kSourceNamedDisk || !p.hasPartition) continue;
-    if (p.startSector != start || p.fileSystemKind != fsKind || (p.flags & 0x0F) != 0) continue;
-    // A volume the partition tables list is not lost.
-    if (kind == kSourceVolume) return true;
-    if (imageFlag_ ? p.diskNumber == kNoDiskNumber : p.diskNumber == driveNumber_) return true;
-  }
-  return false;
+  return std::any_of(listed_.begin(), listed_.end(), [&](const ListedSource& p) {
+    return p.startSector == start && p.fileSystemKind == fsKind && IsOnThisDisk(p);
+  });
+}
+
+bool CThreadForSearchVolume::LiesInListedVolume(std::uint64_t sector) const {
+  return std::any_of(listed_.begin(), listed_.end(), [&](const ListedSource& p) {
+    return sector >= p.startSector && sector - p.startSector < p.sectorCount && IsOnThisDisk(p);
+  });
+}
+
+std::uint64_t CThreadForSearchVolume::ListedCeiling(std::uint64_t start) const {
+  std::uint64_t ceiling = diskSectors_ > start ? diskSectors_ : std::numeric_limits<std::uint64_t>::max();
+  for (const ListedSource& p : listed_)
+    if (p.startSector > start && IsOnThisDisk(p)) ceiling = std::min(ceiling, p.startSector);
+  return ceiling;
 }
 
 SourceRecord& CThreadForSearchVolume::Append(std::uint8_t fsKind, std::uint64_t start, std::uint64_t count, bool ntfsEnd,
                                              std::uint8_t kind) {
   auto record = std::make_unique<SourceRecord>();
+  if (nextIndex_ > kLastSourceIndex) {
+    if (!indexesRanOut_)
+      job_.host.AppendLog("Volumes: every source index up to " + std::to_string(kLastSourceIndex) +
+                              " is taken; later finds are not listed.",
+                          false);
+    indexesRanOut_ = true;
+    record->partition = std::make_unique<PartitionRecord>();
+    unlisted_ = std::move(record);
+    return *unlisted_;
+  }
   record->kind = kind == 0xFF ? SourceKind() : kind;
-  record->index = listed_.empty() ? 0 : static_cast<std::uint16_t>(listed_.back().index + 1);
+  record->index = static_cast<std::uint16_t>(nextIndex_++);
   if (imageFlag_) record->path = job_.path;
   auto p = std::make_unique<PartitionRecord>();
   p->diskNumber = imageFlag_ ? kNoDiskNumber : driveNumber_;
@@ -385,6 +448,7 @@ SourceRecord& CThreadForSearchVolume::Append(std::uint8_t fsKind, std::uint64_t 
 }
 
 void CThreadForSearchVolume::ReportFind(SourceRecord& record, bool deepFind) {
+  if (&record == unlisted_.get()) return;
   const std::uint32_t n = job_.volumesFoundBefore + ++found_;
   EngineHost& host = job_.host;
   host.AppendLog("Volume: " + Formatted(" %llu ", n), false);

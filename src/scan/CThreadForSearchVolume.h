@@ -87,6 +87,7 @@ class CThreadForSearchVolume {
   static constexpr std::uint64_t kExFatBackupOffset = 12;  // the backup boot region's first sector
 
   explicit CThreadForSearchVolume(LostVolumeJob job);
+  ~CThreadForSearchVolume();
 
   // The whole search; returns when it has ended (aborted or not).
   void Run();
@@ -115,6 +116,13 @@ class CThreadForSearchVolume {
   bool IsFat32BootSector(const std::uint8_t* boot, std::uint64_t sector);
   bool IsExFatBootSector(const std::uint8_t* boot, std::uint64_t sector);
   bool IsVolumeAlreadyListed(std::uint8_t fsKind, std::uint64_t start) const;
+  // `sector` lies in a volume of this disk the list holds: the partition
+  // tables' or one this or an earlier search found.
+  bool LiesInListedVolume(std::uint64_t sector) const;
+  // Source indexes are 16 bits: past the last one nothing more is listed,
+  // rather than two records sharing one (logged once).
+  static constexpr std::uint32_t kLastSourceIndex = 0xFFFF;
+  bool IndexesRanOut() const { return indexesRanOut_; }
 
   // A folder's first sector found by the deep search.
   struct DirectoryCandidate {
@@ -163,6 +171,8 @@ class CThreadForSearchVolume {
   bool ProbeAligned(std::uint64_t s);
   bool AtPosition(std::uint64_t s);
   void ReportFind(SourceRecord& record, bool deepFind = false);
+  // Hands a find to the program with the next index. Once no index is left
+  // the find is written to a record kept here, which ReportFind passes over.
   SourceRecord& Append(std::uint8_t fsKind, std::uint64_t start, std::uint64_t count, bool ntfsEnd,
                        std::uint8_t kind = 0xFF);
   std::uint8_t DeepKind() const { return imageFlag_ ? 12 : 3; }
@@ -172,6 +182,10 @@ class CThreadForSearchVolume {
   // A volume the deep search rebuilt at `start` with this kind already.
   bool IsDeepFatListed(std::uint8_t fsKind, std::uint64_t start) const;
   bool IsMftRecordOfMft(std::uint64_t sector);
+  // The listed record lies on the searched disk (or image) and is a volume.
+  bool IsOnThisDisk(const ListedSource& p) const;
+  // The first volume of this disk listed after `start`, or the disk's end.
+  std::uint64_t ListedCeiling(std::uint64_t start) const;
 
   LostVolumeJob job_;
   // The job's snapshot of the source list with this search's finds after it.
@@ -182,6 +196,10 @@ class CThreadForSearchVolume {
   std::uint64_t diskSectors_ = 0;  // the selected disk record's size
   std::uint64_t readFailures_ = 0;
   std::uint32_t found_ = 0;
+  std::uint32_t nextIndex_ = 0;  // the index the next find gets
+  bool indexesRanOut_ = false;
+  // What a find is written to once no index is left: never handed on.
+  std::unique_ptr<SourceRecord> unlisted_;
   bool candidateCapHit_ = false;
   bool groupCapHit_ = false;
 };

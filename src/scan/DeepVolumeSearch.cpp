@@ -186,7 +186,9 @@ void CThreadForSearchVolume::SweepDisk(std::vector<DirectoryCandidate>& candidat
         if (p[4] != '*' && p[4] != '0') continue;
         std::uint16_t spc = 0;
         const std::uint64_t start = MftRecordVolumeStart(p, sector, spc);
-        if (start == 0 || IsVolumeAlreadyListed(kFsNtfs, start)) continue;
+        // A start inside a volume already listed is that volume's (its
+        // $MFT mirror, copies of the record): each volume is listed once.
+        if (start == 0 || IsVolumeAlreadyListed(kFsNtfs, start) || LiesInListedVolume(start)) continue;
         SourceRecord& r = Append(kFsNtfs, start, NtfsVolumeSectors(p, sector, start, spc), true, DeepKind());
         PartitionRecord& part = *r.partition;
         part.ntfsSectorsPerCluster = spc;

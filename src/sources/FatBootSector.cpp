@@ -25,9 +25,10 @@ std::uint8_t SmallFatKind(const std::uint8_t* b, std::uint32_t reserved, std::ui
   const std::uint8_t fats = b[16];
   const std::uint64_t overhead =
       static_cast<std::uint64_t>(reserved) + static_cast<std::uint64_t>(fats) * fatSize + rootSectors;
-  if (fats == 0 || total <= overhead) {
-    // A damaged BPB gives no cluster count: judge by the FAT's size alone,
-    // as a 12-bit FAT of a few sectors is the only thing that tells.
+  if (fats == 0 || total <= overhead || fatSize >= total / 10) {
+    // A damaged BPB gives no cluster count (nor does a total the FAT would
+    // take a tenth of, as no formatter makes one): judge by the FAT's size
+    // alone, as a 12-bit FAT of a few sectors is the only thing that tells.
     return fatSize <= 12 ? kFat12 : kFat16;
   }
   const std::uint64_t clusters = (total - overhead) / spc;

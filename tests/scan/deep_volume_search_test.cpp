@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <span>
 #include <thread>
@@ -302,6 +303,57 @@ TEST(DeepVolumeSearch, AFailedChunkIsExaminedAsZerosNotAsTheChunkBefore) {
     if (r->partition->fileSystemKind == kFsNtfs) ntfs.push_back(r->partition->startSector);
   EXPECT_EQ(ntfs, std::vector<std::uint64_t>{at});
   EXPECT_TRUE(s.sink.done);
+}
+
+// The disk read through another with copies of one 1024-byte record, one
+// every KiB from sector `first` on.
+class RecordCopies final : public SectorSource {
+ public:
+  RecordCopies(std::shared_ptr<SectorSource> inner, std::vector<std::uint8_t> record, std::uint64_t first,
+               std::uint64_t copies)
+      : inner_(std::move(inner)), record_(std::move(record)), first_(first), copies_(copies) {}
+  bool ReadSectors(std::uint64_t sector, void* buffer, std::size_t bytes) override {
+    const bool ok = inner_->ReadSectors(sector, buffer, bytes);
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    for (std::uint64_t k = 0; k < bytes / kSectorSize; ++k) {
+      const std::uint64_t s = sector + k;
+      if (s >= first_ && s - first_ < 2 * copies_)
+        std::memcpy(out + k * kSectorSize, record_.data() + (s - first_) % 2 * kSectorSize, kSectorSize);
+    }
+    return ok;
+  }
+  std::uint64_t SectorCount() const override { return inner_->SectorCount(); }
+
+ private:
+  std::shared_ptr<SectorSource> inner_;
+  std::vector<std::uint8_t> record_;
+  std::uint64_t first_, copies_;
+};
+
+TEST(DeepVolumeSearch, CopiesOfAnMftRecordAreOneVolumeAndNoIndexRepeats) {
+  // 90,000 copies of the corpus NTFS volume's $MFT record 0 (its sectors 32
+  // and 33: 8 sectors a cluster, $MFT at cluster 4) over the last 88 MiB of
+  // the flat MBR disk, whose volumes the list does not hold yet.
+  const MountResult mount = MountImageFile(kImageVmware, test::CorpusDir() / "disks" / "mbr-mflat.vmdk");
+  ASSERT_TRUE(mount.mounted);
+  const std::vector<std::uint8_t> record = rawtest::ReadAt(test::CorpusDir() / "ntfs.img", 32 * 512, 1024);
+  ASSERT_EQ(std::memcmp(record.data(), "FILE", 4), 0);
+  const std::uint64_t copies = 90000, first = mount.image->SectorCount() - 2 * copies;
+  Search s(mount.image->SectorCount());
+  s.Run(std::make_shared<RecordCopies>(mount.image, record, first, copies));
+  // The volume at 2048 from its boot sector; the copies imply a volume 32
+  // sectors before the first of them, and every later one lies inside it.
+  std::vector<std::uint64_t> ntfs;
+  for (const SourceRecord* r : s.Found())
+    if (r->partition->fileSystemKind == kFsNtfs) ntfs.push_back(r->partition->startSector);
+  EXPECT_EQ(ntfs, (std::vector<std::uint64_t>{2048, first - 32}));
+  ASSERT_EQ(s.At(2048, kFsNtfs).size(), 1u);
+  EXPECT_EQ(s.At(2048, kFsNtfs).front()->partition->sectorCount, 98304u);
+  // The FAT32 volume before the copies, from its boot sector, once.
+  ASSERT_EQ(s.At(104448, kFsFat32).size(), 1u);
+  EXPECT_EQ(s.At(104448, kFsFat32).front()->partition->sectorCount, 81920u);
+  std::set<std::uint16_t> indexes;
+  for (const auto& r : s.list.m_sources) EXPECT_TRUE(indexes.insert(r->index).second) << r->index;
 }
 
 // ---- FAT from its folders ----

@@ -209,6 +209,93 @@ TEST(CThreadForSearchVolume, AddsAVolumeOnceAndNumbersOnAcrossSearches) {
   EXPECT_EQ(counter.load(), 4u);
 }
 
+TEST(CThreadForSearchVolume, WhenIndexesRunOutNothingMoreIsListedAndNoIndexRepeats) {
+  // The list already holds a volume of another disk with index 65534: the
+  // first of the two volumes here gets the last index, 65535; the second
+  // none (the disk record holds 0), and the log says why.
+  const std::uint64_t sectors = 200000;
+  LaidDisk disk(sectors);
+  disk.Place("ntfs.img", 2048);
+  disk.Place("fat32.img", 104448);
+  Search s(sectors);
+  auto other = std::make_unique<SourceRecord>();
+  other->kind = kSourceLostVolume;
+  other->index = 65534;
+  other->partition = std::make_unique<PartitionRecord>();
+  other->partition->diskNumber = 0x81;
+  other->partition->fileSystemKind = kFsNtfs;
+  other->partition->startSector = 2048;
+  other->partition->sectorCount = 1000;
+  s.list.AppendSource(std::move(other));
+  s.Run(disk.Source());
+  ASSERT_EQ(s.list.m_sources.size(), 3u);
+  EXPECT_EQ(s.list.m_sources[2]->index, 65535u);
+  EXPECT_EQ(s.list.m_sources[2]->partition->startSector, 2048u);
+  EXPECT_EQ(s.count.load(), 1u);
+  EXPECT_EQ(s.sink.added, std::vector<std::uint64_t>{2048});
+  const std::string log = s.host.LogText();
+  EXPECT_EQ(log.find("Found at sector no. 104448 "), std::string::npos);
+  const std::string ranOut = "every source index up to 65535 is taken; later finds are not listed.";
+  ASSERT_NE(log.find(ranOut), std::string::npos);
+  EXPECT_EQ(log.find(ranOut, log.find(ranOut) + 1), std::string::npos) << "logged once";
+  EXPECT_NE(log.find("Process completed"), std::string::npos);
+}
+
+TEST(CThreadForSearchVolume, ABootSectorCountThatIsNoSizeGivesWayToWhatTheVolumeHolds) {
+  // NTFS counts that wrap with the backup boot sector (2^64-1) or hold not
+  // even the $MFT (0, 1): the volume's $Bitmap and its backup boot sector
+  // give its size, or without that backup the $Bitmap alone (at most 64
+  // clusters of 8 sectors over). FAT counts below the reserved sectors and
+  // FATs (1, 200): as far as the FAT reaches, 4 reserved + 2 x 48 FAT + 32
+  // root + (48 x 256 - 2) x 4 sectors for the corpus FAT16 volume, up to the
+  // next volume listed.
+  const std::uint64_t fat16At = 63, ntfsAt = 4 * kCyl, sectors = 12 * kCyl;
+  const std::uint64_t ntfsSectors = VolumeSectors("ntfs.img"), fatReach = 4 + 96 + 32 + (48 * 256 - 2) * 4;
+  for (const std::uint64_t total : {~0ull, 0ull, 1ull}) {
+    for (const bool backup : {true, false}) {
+      SCOPED_TRACE(std::to_string(total) + (backup ? " with its backup" : " without its backup"));
+      LaidDisk disk(sectors);
+      disk.Place("ntfs.img", ntfsAt);
+      std::vector<std::uint8_t> field(8);
+      PutLE64(field.data(), total);
+      disk.Write(ntfsAt, 40, field);
+      if (!backup) disk.Zero(ntfsAt + ntfsSectors - 1);
+      Search s(sectors);
+      s.Run(disk.Source());
+      ASSERT_NE(s.At(ntfsAt), nullptr);
+      if (backup) {
+        ExpectVolume(s, ntfsAt, ntfsSectors, kFsNtfs, u"NTFS");
+      } else {
+        EXPECT_GE(s.At(ntfsAt)->sectorCount, ntfsSectors);
+        EXPECT_LT(s.At(ntfsAt)->sectorCount, ntfsSectors + 64 * 8);
+      }
+      EXPECT_EQ(s.At(ntfsAt)->endSector, ntfsAt + s.At(ntfsAt)->sectorCount);
+    }
+  }
+  for (const std::uint16_t total : {1, 200}) {
+    SCOPED_TRACE(total);
+    LaidDisk disk(sectors);
+    disk.Place("fat16.img", fat16At);
+    disk.Write(fat16At, 19, {static_cast<std::uint8_t>(total), 0});
+    Search s(sectors);
+    s.Run(disk.Source());
+    ExpectVolume(s, fat16At, fatReach, kFsFat16, u"FAT");
+    EXPECT_EQ(s.At(fat16At)->endSector, fat16At + fatReach - 1);
+    // A volume of the partition tables inside that reach ends it.
+    Search bounded(sectors);
+    auto listed = std::make_unique<SourceRecord>();
+    listed->kind = kSourceVolume;
+    listed->index = 1;
+    listed->partition = std::make_unique<PartitionRecord>();
+    listed->partition->fileSystemKind = kFsNtfs;
+    listed->partition->startSector = 30000;
+    listed->partition->sectorCount = 1000;
+    bounded.list.AppendSource(std::move(listed));
+    bounded.Run(disk.Source());
+    ExpectVolume(bounded, fat16At, 30000 - fat16At, kFsFat16, u"FAT");
+  }
+}
+
 TEST(CThreadForSearchVolume, AVolumeThePartitionTablesListIsNotLost) {
   test::TempDir dir;
   CORVANApp app(dir / "settings.ini", dir.path());

@@ -114,6 +114,13 @@ TEST(ParseFatBootSector, DamagedCountsFallBackToTheFatSize) {
   EXPECT_EQ(info.endOfChain, 0xFF8u);
   ASSERT_TRUE(ParseFatBootSector(info, SmallFatBpb(1, 0, 0, 512, 20000, 40).data()));
   EXPECT_EQ(info.kind, kFat16);
+  // The corpus FAT16 volume with a total of 200: 17 clusters of 4 sectors
+  // after its 132 sectors of reserved, FATs and root would make it FAT12,
+  // but no formatter gives 17 clusters a FAT of 48 sectors.
+  Sector fat16 = BootSectorOf("fat16.img");
+  PutLE16(fat16.data() + 19, 200);
+  ASSERT_TRUE(ParseFatBootSector(info, fat16.data()));
+  ExpectInfo(info, {kFat16, 4, 4, 32, 48, 0, 0xF8, 0xFFF8});
 }
 
 TEST(ParseFatBootSector, Fat32Fields) {

@@ -28,6 +28,11 @@ std::uint32_t FatEntriesPerSector(std::uint8_t kind) {
   }
 }
 
+std::uint64_t FatReachSectors(const FatLayout& l) {
+  const std::uint64_t entries = std::uint64_t{l.fatSize} * FatEntriesPerSector(l.kind);
+  return l.DataStart() + (entries > 2 ? entries - 2 : 0) * l.sectorsPerCluster;
+}
+
 bool IsBootGeometrySuspect(const FatLayout& l) {
   if (!IsClusterSizeValid(l.sectorsPerCluster)) return true;
   if (l.kind == kFat32 && (l.fatSize <= kSuspectFatSize || l.rootCluster < 2)) return true;

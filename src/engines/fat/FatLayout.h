@@ -31,6 +31,11 @@ struct FatLayout {
 // Entries one sector of the FAT holds, as the engine counts them.
 std::uint32_t FatEntriesPerSector(std::uint8_t kind);
 
+// The sectors a volume of this layout spans when its FAT's entries (past
+// the first two, which are no cluster's) are all clusters: its size where
+// nothing else tells it. The layout's own sector count is not read.
+std::uint64_t FatReachSectors(const FatLayout& layout);
+
 // The boot-sector plausibility rules of the scan entry: a cluster size that
 // is not a power of two up to 128, a FAT32 FAT of 266 sectors or fewer, a
 // FAT32 root cluster below 2, a FAT16 FAT of 266 sectors or more, or a FAT
