@@ -136,8 +136,6 @@ class CThreadForSearchVolume {
   // the disk twice over and 32 MiB; past it the groups left are logged, not
   // checked.
   std::uint64_t FatSearchBudget() const;
-  // Sectors the backward searches for FAT copies read so far.
-  std::uint64_t FatSearchSectorsRead() const;
   // The $MFT record at absolute sector `r` (1024 bytes): the volume start
   // it implies, or 0; `spc` gets the cluster size.
   std::uint64_t MftRecordVolumeStart(const std::uint8_t* record, std::uint64_t r, std::uint16_t& spc);

@@ -418,10 +418,6 @@ void CThreadForSearchVolume::EvaluateDirectoryCandidates(std::vector<DirectoryCa
 
 std::uint64_t CThreadForSearchVolume::FatSearchBudget() const { return 2 * total_ + kFatSearchAllowance; }
 
-std::uint64_t CThreadForSearchVolume::FatSearchSectorsRead() const {
-  return fatSectors_ ? fatSectors_->SectorsRead() : 0;
-}
-
 FatSectorIndex& CThreadForSearchVolume::FatSectors() {
   if (!fatSectors_) {
     EngineHost& host = job_.host;

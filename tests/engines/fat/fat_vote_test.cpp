@@ -283,6 +283,49 @@ TEST(FatRebuild, AStaleFsInfoFreeCountIsNoSize) {
   EXPECT_EQ(r.layout.rootDirSectors, rootSectors);
 }
 
+TEST(FatRebuild, RebuildsSharingAnIndexReadEachSectorOnceAndFindWhatTheyFindAlone) {
+  // The corpus FAT16 volume at 3000, and 200 data areas tried above it, as
+  // folder groups past a volume imply them.
+  const auto [reserved, fatSize, rootSectors, dataStart, spc] = fattest::FsstatLayout("fat16");
+  const std::uint64_t at = 3000, sectors = 60000;
+  RebuildDisk disk("fat16", at, sectors);
+  std::uint64_t read = 0;
+  const DiskSectorReader counted = [&](std::uint64_t sector, std::uint8_t* buffer, std::size_t count) {
+    read += count;
+    return disk.Reader()(sector, buffer, count);
+  };
+  FatSectorIndex index(counted);
+  for (std::uint64_t d = 55000; d < 55000 + 200 * 8; d += 8) {
+    const RebuiltFatLayout shared = RebuildFatLayout(index, d, 1, FatRebuildBounds{});
+    const RebuiltFatLayout alone = RebuildFatLayout(disk.Reader(), d, 1, FatRebuildBounds{});
+    EXPECT_EQ(shared.fatSeen, alone.fatSeen) << d;
+    EXPECT_EQ(shared.rebuilt, alone.rebuilt) << d;
+  }
+  // The volume's own data area through the same index.
+  const RebuiltFatLayout own = RebuildFatLayout(index, at + dataStart, static_cast<std::uint8_t>(spc), {});
+  ASSERT_TRUE(own.rebuilt);
+  EXPECT_EQ(own.layout.fatSize, fatSize);
+  EXPECT_EQ(own.DataStart(), at + dataStart);
+  EXPECT_LE(read, sectors);
+  EXPECT_EQ(index.SectorsRead(), read);
+
+  // Asked to stop, it reads nothing more, and a rebuild finds nothing.
+  bool stop = false;
+  read = 0;
+  FatSectorIndex stopping(counted, FatSectorIndex::kNoBudget, [&] { return stop; });
+  stop = true;
+  const RebuiltFatLayout stopped = RebuildFatLayout(stopping, at + dataStart, static_cast<std::uint8_t>(spc), {});
+  EXPECT_FALSE(stopped.rebuilt);
+  EXPECT_TRUE(stopping.Stopped());
+  EXPECT_EQ(read, 0u);
+  // Past its budget, the same.
+  FatSectorIndex small(counted, 1000);
+  EXPECT_FALSE(RebuildFatLayout(small, 55000, 1, {}).rebuilt);
+  EXPECT_TRUE(small.Ended());
+  EXPECT_FALSE(small.Stopped());
+  EXPECT_LE(small.SectorsRead(), 1000u);
+}
+
 TEST(FatRebuild, SmallFatsArePlacedByTheirCopiesAndTheRootBetweenThem) {
   for (const auto& [volume, kind] : {std::pair{"fat12", kFat12}, std::pair{"fat16", kFat16}}) {
     SCOPED_TRACE(volume);
