@@ -133,8 +133,8 @@ class CThreadForSearchVolume {
   // read; false once those reads ended (Stop, or the bound below).
   bool DeepSearchFat32(const std::vector<DirectoryCandidate>& group, std::uint8_t voted);
   // What the backward searches of all folder groups read together at most:
-  // the disk twice over and 32 MiB; past it the groups left are logged, not
-  // checked.
+  // twice the disk up to its last folder found, and 32 MiB; past it the
+  // groups left are logged, not checked.
   std::uint64_t FatSearchBudget() const;
   // The $MFT record at absolute sector `r` (1024 bytes): the volume start
   // it implies, or 0; `spc` gets the cluster size.
@@ -203,8 +203,9 @@ class CThreadForSearchVolume {
   std::shared_ptr<FatSectorIndex> fatSectors_;
   std::set<std::pair<std::uint64_t, std::uint8_t>> triedDataAreas_;
   std::vector<DeepFatFind> deepFatFinds_;
-  std::uint64_t verifying_ = 0;     // the data area whose FATs are looked for
-  std::int64_t verifyRange_ = 0;    // the progress bar's range for it
+  std::uint64_t foldersReach_ = UINT64_MAX;  // past the last folder found
+  std::uint64_t verifying_ = 0;              // the data area whose FATs are looked for
+  std::int64_t verifyRange_ = 0;             // the progress bar's range for it
 };
 
 // "Std Vol" with the number as the search names its finds.

@@ -372,6 +372,10 @@ std::uint8_t CThreadForSearchVolume::VoteSectorsPerCluster(std::vector<Directory
 
 void CThreadForSearchVolume::EvaluateDirectoryCandidates(std::vector<DirectoryCandidate>& candidates) {
   EngineHost& host = job_.host;
+  // The backward searches look below the folders only: after a Stop, below
+  // the part of the disk swept.
+  foldersReach_ = 0;
+  for (const DirectoryCandidate& c : candidates) foldersReach_ = std::max(foldersReach_, c.sector + 1);
   for (const std::uint32_t t : kTrialClusterSizes) {
     if (host.StopRequested()) return;
     // Groups of candidates that imply the same data-area start, in the order
@@ -416,7 +420,9 @@ void CThreadForSearchVolume::EvaluateDirectoryCandidates(std::vector<DirectoryCa
   }
 }
 
-std::uint64_t CThreadForSearchVolume::FatSearchBudget() const { return 2 * total_ + kFatSearchAllowance; }
+std::uint64_t CThreadForSearchVolume::FatSearchBudget() const {
+  return 2 * std::min(total_, foldersReach_) + kFatSearchAllowance;
+}
 
 FatSectorIndex& CThreadForSearchVolume::FatSectors() {
   if (!fatSectors_) {
