@@ -180,11 +180,11 @@ std::optional<Allocated> CountAllocated(FatSectorIndex& index, std::uint64_t fat
 // it agrees with the FAT. The counts are hints: a driver may leave the
 // FSInfo stale (a free count of 0, or the backup as the formatter wrote it).
 // A count agrees when the FAT's length was sized for it (formatters leave
-// at most one entry in 128 spare, a sector's worth for rounding, and up to
-// a cluster of FAT sectors where they align the data area) and no allocated
-// entry lies past it. Tried in turn: the FSInfo and then its backup, each
-// kept current (free plus the allocated entries) or as formatted (free plus
-// the root folder's cluster).
+// at most one entry a FAT sector spare, and a cluster's worth of FAT
+// sectors for rounding and for aligning the data area) and no allocated
+// entry lies past it. Tried in turn: the FSInfo and then its backup kept
+// current (free plus the allocated entries), then each as formatted (free
+// plus the root folder's cluster).
 std::optional<std::uint64_t> ClustersFromFsInfo(FatSectorIndex& index, std::uint64_t start, const FatCopies& c,
                                                 std::uint8_t spc, std::uint64_t capacity) {
   std::array<std::optional<std::uint32_t>, 2> free;
