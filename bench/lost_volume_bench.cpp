@@ -4,6 +4,13 @@
 // flat MBR disk (disks/mbr-mflat-flat.vmdk).
 // Counters: "ratio" = search time / plain read time (target: within 1.5);
 // "stop_s" = seconds from the stop request to the end (target: under 1).
+//
+// BM_DeepSearchFolderGroups: the search over disks in memory holding groups
+// of four folder starts (clusters 2 to 5, one group every 8 sectors), each
+// implying a data area of its own, against the same disk without them:
+// 1,000 groups past the last volume of the corpus flat disk (its MBR and
+// boot sectors zeroed), and 32,768 filling a blank 128 MiB disk. Counters:
+// "groups_s" and "clean_s" (seconds), "volumes" (listed with the groups).
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -12,7 +19,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -22,6 +32,7 @@
 #include "sources/FileSectorSource.h"
 #include "sources/SourceList.h"
 #include "sources/SourceRecords.h"
+#include "support/FolderStarts.h"
 
 namespace {
 
@@ -48,8 +59,10 @@ double ReadOnce(const fs::path& file) {
 }
 
 // One deep search over `disk`, stopped after `stopAfter` seconds when given;
-// returns the seconds from the stop request (or from the start) to the end.
-double DeepSearch(const std::shared_ptr<corvan::SectorSource>& disk, double stopAfter = -1) {
+// returns the seconds from the stop request (or from the start) to the end,
+// and how many volumes it listed in `volumes`.
+double DeepSearch(const std::shared_ptr<corvan::SectorSource>& disk, double stopAfter = -1,
+                  std::size_t* volumes = nullptr) {
   using namespace corvan;
   HeadlessHost host;
   SourceList list;
@@ -86,6 +99,7 @@ double DeepSearch(const std::shared_ptr<corvan::SectorSource>& disk, double stop
     host.AbortFlag() = 1;
   }
   worker.join();
+  if (volumes) *volumes = list.m_sources.size() - 1;
   return Seconds(asked);
 }
 
@@ -109,6 +123,44 @@ void BM_DeepSearch(benchmark::State& state) {
   state.counters["stop_s"] = DeepSearch(disk, best / 5);
 }
 BENCHMARK(BM_DeepSearch)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+void BM_DeepSearchFolderGroups(benchmark::State& state) {
+  const bool blank = state.range(0) != 0;
+  std::vector<std::uint8_t> clean;
+  std::uint64_t groupsAt = 0, groups = 0;
+  if (blank) {
+    clean.assign(std::size_t{128} << 20, 0);
+    groups = 32768;
+  } else {
+    std::ifstream in(BenchDisk(), std::ios::binary);
+    clean.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    // The MBR, and the boot sectors of the NTFS, FAT32 (and its backup),
+    // exFAT and FAT16 volumes; the groups past the FAT16 volume's end.
+    for (const std::uint64_t sector : {0, 2048, 104448, 104454, 188416, 256000})
+      if ((sector + 1) * 512 <= clean.size()) std::memset(clean.data() + sector * 512, 0, 512);
+    groupsAt = 256000 + 49152 + 1024;
+    groups = 1000;
+  }
+  const std::vector<std::uint8_t> folders = corvan::test::FolderGroups(groups);
+  if (clean.size() < groupsAt * 512 + folders.size()) {
+    state.SkipWithError("the disk is too small for the groups");
+    return;
+  }
+  std::vector<std::uint8_t> withGroups = clean;
+  std::memcpy(withGroups.data() + groupsAt * 512, folders.data(), folders.size());
+  auto cleanDisk = std::make_shared<corvan::MemorySectorSource>(std::move(clean));
+  auto groupsDisk = std::make_shared<corvan::MemorySectorSource>(std::move(withGroups));
+  double best = 1e300, bestClean = 1e300;
+  std::size_t volumes = 0;
+  for (auto _ : state) {
+    best = std::min(best, DeepSearch(groupsDisk, -1, &volumes));
+    bestClean = std::min(bestClean, DeepSearch(cleanDisk));
+  }
+  state.counters["groups_s"] = best;
+  state.counters["clean_s"] = bestClean;
+  state.counters["volumes"] = static_cast<double>(volumes);
+}
+BENCHMARK(BM_DeepSearchFolderGroups)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -11,7 +11,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "scan/ScanJob.h"
@@ -19,6 +21,7 @@
 namespace corvan {
 
 class EngineHost;
+class FatSectorIndex;
 struct SourceList;
 struct SourceRecord;
 
@@ -133,8 +136,14 @@ class CThreadForSearchVolume {
   // The cluster size the pairs of `group` agree on most (the smaller on a
   // tie), 0 when none; each member keeps its own.
   static std::uint8_t VoteSectorsPerCluster(std::vector<DirectoryCandidate>& group);
-  // Rebuilds FAT volumes from one group whose cluster size is `voted`.
-  void DeepSearchFat32(const std::vector<DirectoryCandidate>& group, std::uint8_t voted);
+  // Rebuilds FAT volumes from one group whose cluster size is `voted`. The
+  // groups of one search share what their backward searches for FAT copies
+  // read; false once those reads ended (Stop, or the bound below).
+  bool DeepSearchFat32(const std::vector<DirectoryCandidate>& group, std::uint8_t voted);
+  // What the backward searches of all folder groups read together at most:
+  // twice the disk up to its last folder found, and 32 MiB; past it the
+  // groups left are logged, not checked.
+  std::uint64_t FatSearchBudget() const;
   // The $MFT record at absolute sector `r` (1024 bytes): the volume start
   // it implies, or 0; `spc` gets the cluster size.
   std::uint64_t MftRecordVolumeStart(const std::uint8_t* record, std::uint64_t r, std::uint16_t& spc);
@@ -202,6 +211,19 @@ class CThreadForSearchVolume {
   std::unique_ptr<SourceRecord> unlisted_;
   bool candidateCapHit_ = false;
   bool groupCapHit_ = false;
+  // The folder groups' evaluation: what its backward searches read, the
+  // data areas it tried (each once, whichever group implied it) and the
+  // FAT volumes it listed.
+  struct DeepFatFind {
+    std::uint64_t start = 0, count = 0;
+  };
+  FatSectorIndex& FatSectors();
+  std::shared_ptr<FatSectorIndex> fatSectors_;
+  std::set<std::pair<std::uint64_t, std::uint8_t>> triedDataAreas_;
+  std::vector<DeepFatFind> deepFatFinds_;
+  std::uint64_t foldersReach_ = UINT64_MAX;  // past the last folder found
+  std::uint64_t verifying_ = 0;              // the data area whose FATs are looked for
+  std::int64_t verifyRange_ = 0;             // the progress bar's range for it
 };
 
 // "Std Vol" with the number as the search names its finds.

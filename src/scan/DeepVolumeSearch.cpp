@@ -35,6 +35,9 @@ constexpr std::uint64_t kMaxFat16Sectors = 4194304;
 // reserved sector, FATs and the root folder in front of it), further in for
 // a FAT32's, when no FAT is left to tell.
 constexpr std::uint64_t kFat16DataStartLimit = 513;
+// What the folder groups' backward searches may read besides the disk twice
+// over (each sector once, and the FATs whose entries are counted): 32 MiB.
+constexpr std::uint64_t kFatSearchAllowance = 65536;
 
 // The sectors of a volume the partition tables list, or one found from its
 // boot sector.
@@ -145,10 +148,14 @@ void CThreadForSearchVolume::DeepSearch() {
     job_.sink->SetProgressPos(range);
     job_.sink->HideProgress();
   }
-  // After Stop nothing more is appended: the folders gathered so far are
-  // left alone rather than evaluated for minutes behind the user's back.
-  if (!host.StopRequested() && !candidates.empty()) EvaluateDirectoryCandidates(candidates);
-  host.LogProcessEnded(host.StopRequested());
+  // Stop ends the sweep, not the evaluation of the folders it gathered: a
+  // stopped search keeps the FAT volumes it had found. The evaluation reads
+  // little (its backward searches share what they read, within a bound),
+  // and a Stop asked during it ends it.
+  const bool stopped = host.StopRequested();
+  if (stopped) host.AbortFlag() = 0;
+  if (!candidates.empty()) EvaluateDirectoryCandidates(candidates);
+  host.LogProcessEnded(stopped || host.StopRequested());
   host.BusyFlag() = 0;
   host.AbortFlag() = 0;
 }
@@ -367,6 +374,10 @@ std::uint8_t CThreadForSearchVolume::VoteSectorsPerCluster(std::vector<Directory
 
 void CThreadForSearchVolume::EvaluateDirectoryCandidates(std::vector<DirectoryCandidate>& candidates) {
   EngineHost& host = job_.host;
+  // The backward searches look below the folders only: after a Stop, below
+  // the part of the disk swept.
+  foldersReach_ = 0;
+  for (const DirectoryCandidate& c : candidates) foldersReach_ = std::max(foldersReach_, c.sector + 1);
   for (const std::uint32_t t : kTrialClusterSizes) {
     if (host.StopRequested()) return;
     // Groups of candidates that imply the same data-area start, in the order
@@ -406,9 +417,27 @@ void CThreadForSearchVolume::EvaluateDirectoryCandidates(std::vector<DirectoryCa
       }
       const std::uint8_t voted = VoteSectorsPerCluster(group);
       if (voted == 0) continue;
-      DeepSearchFat32(group, voted);
+      if (!DeepSearchFat32(group, voted)) return;
     }
   }
+}
+
+std::uint64_t CThreadForSearchVolume::FatSearchBudget() const {
+  return 2 * std::min(total_, foldersReach_) + kFatSearchAllowance;
+}
+
+FatSectorIndex& CThreadForSearchVolume::FatSectors() {
+  if (!fatSectors_) {
+    EngineHost& host = job_.host;
+    fatSectors_ = std::make_shared<FatSectorIndex>(
+        [this](std::uint64_t sector, std::uint8_t* buffer, std::size_t count) {
+          if (job_.sink && sector < verifying_)
+            job_.sink->SetProgressPos(std::min<std::int64_t>(verifyRange_, verifying_ - sector));
+          return Read(sector, buffer, count);
+        },
+        FatSearchBudget(), [&host] { return host.StopRequested(); });
+  }
+  return *fatSectors_;
 }
 
 bool CThreadForSearchVolume::IsDeepFatListed(std::uint8_t fsKind, std::uint64_t start) const {
@@ -419,8 +448,9 @@ bool CThreadForSearchVolume::IsDeepFatListed(std::uint8_t fsKind, std::uint64_t 
   return false;
 }
 
-void CThreadForSearchVolume::DeepSearchFat32(const std::vector<DirectoryCandidate>& group, std::uint8_t voted) {
+bool CThreadForSearchVolume::DeepSearchFat32(const std::vector<DirectoryCandidate>& group, std::uint8_t voted) {
   EngineHost& host = job_.host;
+  FatSectorIndex& index = FatSectors();
   // The vote table keys are 32 bits: they count from the lowest start the
   // members imply, so volumes past 2 TiB keep their place.
   std::vector<std::pair<std::uint64_t, std::uint8_t>> estimates;
@@ -431,7 +461,7 @@ void CThreadForSearchVolume::DeepSearchFat32(const std::vector<DirectoryCandidat
     if (offset > m.sector) continue;
     estimates.emplace_back(m.sector - offset, m.vote);
   }
-  if (estimates.empty()) return;
+  if (estimates.empty()) return true;
   std::uint64_t base = estimates.front().first;
   for (const auto& [estimate, spc] : estimates) base = std::min(base, estimate);
   std::vector<VoteRecord> table;
@@ -455,12 +485,13 @@ void CThreadForSearchVolume::DeepSearchFat32(const std::vector<DirectoryCandidat
     p.rootCluster = layout.rootCluster;
     p.clusterArray = clusters;
     p.clusterArrayCount = static_cast<std::uint32_t>(clusters.size());
+    deepFatFinds_.push_back({at, p.sectorCount});
     ReportFind(r, true);
   };
 
   std::uint32_t verified = 0;
   for (const VoteRecord& vote : table) {
-    if (host.StopRequested()) return;
+    if (host.StopRequested()) return false;
     const std::uint64_t e = base + vote.start;
     const auto v = static_cast<std::uint8_t>(vote.sectorsPerCluster);
     // Members that voted for another cluster size than the group's are noise.
@@ -468,27 +499,36 @@ void CThreadForSearchVolume::DeepSearchFat32(const std::vector<DirectoryCandidat
     // Folders inside a volume the partition tables list, or one found from
     // its boot sector, are that volume's: it is not listed again.
     if (Holds(listed, e)) continue;
+    // A data area another group implied was tried already: what it gave
+    // is listed.
+    if (!triedDataAreas_.emplace(e, v).second) continue;
     const auto [floor, ceiling] = Gap(listed, e, total_);
     ++verified;
-    const std::int64_t range = static_cast<std::int64_t>(std::min(e - floor, kMaxFatSearchSectors));
+    verifying_ = e;
+    verifyRange_ = static_cast<std::int64_t>(std::min(e - floor, kMaxFatSearchSectors));
     if (job_.sink) {
       job_.sink->SetProgressText("Verifying volumes" + std::string(" ") + Number(verified) + " ");
-      job_.sink->SetProgressRange(0, range);
+      job_.sink->SetProgressRange(0, verifyRange_);
       job_.sink->SetProgressStep(1);
       job_.sink->SetProgressPos(0);
       job_.sink->RevealProgress();
     }
-    const DiskSectorReader read = [&](std::uint64_t sector, std::uint8_t* buffer, std::size_t count) {
-      if (job_.sink && sector < e) job_.sink->SetProgressPos(std::min<std::int64_t>(range, e - sector));
-      return Read(sector, buffer, count);
-    };
     FatRebuildBounds bounds;
     bounds.floor = floor;
     bounds.ceiling = ceiling;
-    const RebuiltFatLayout rebuilt = RebuildFatLayout(read, e, v, bounds);
+    const RebuiltFatLayout rebuilt = RebuildFatLayout(index, e, v, bounds);
     if (job_.sink) {
-      job_.sink->SetProgressPos(range);
+      job_.sink->SetProgressPos(verifyRange_);
       job_.sink->HideProgress();
+    }
+    if (index.Ended()) {
+      // What was not read is not known to hold no FAT: nothing more is
+      // listed from the folders.
+      if (!index.Stopped())
+        host.AppendLog("Folder groups: the limit of " + Number(FatSearchBudget()) +
+                           " sectors read in front of their data areas was reached; later ones are not checked.",
+                       false);
+      return false;
     }
     // Only both FAT copies, at the FAT size's distance, make a volume here:
     // one copy alone would fit the folders of a volume formatted over.
@@ -500,7 +540,14 @@ void CThreadForSearchVolume::DeepSearchFat32(const std::vector<DirectoryCandidat
     // FAT copies that fit no layout with these folders: nothing to list.
     if (rebuilt.fatSeen) continue;
     // No FAT is left in front of the folders: the data area alone, its files
-    // read as contiguous runs, up to the next volume.
+    // read as contiguous runs, up to the next volume. Not inside a FAT
+    // volume listed already, whose data area this may be as well: one such
+    // guess for a run of folders, not one for every group in it.
+    const auto inFound = [&](std::uint64_t sector) {
+      return std::any_of(deepFatFinds_.begin(), deepFatFinds_.end(),
+                         [&](const DeepFatFind& x) { return sector >= x.start && sector - x.start < x.count; });
+    };
+    if (inFound(e)) continue;
     FatLayout l;
     l.sectorsPerCluster = v;
     l.fatSize = 1;
@@ -517,6 +564,7 @@ void CThreadForSearchVolume::DeepSearchFat32(const std::vector<DirectoryCandidat
     const std::uint64_t sectors = ceiling - at;
     appendFat(l.kind, at, l.kind == kFsFat16 ? std::min(sectors, kMaxFat16Sectors) : sectors, l);
   }
+  return true;
 }
 
 }  // namespace corvan

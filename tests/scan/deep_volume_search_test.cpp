@@ -36,6 +36,7 @@
 #include "sources/SourceList.h"
 #include "sources/VirtualDiskImage.h"
 #include "support/CorpusTruth.h"
+#include "support/FolderStarts.h"
 #include "support/HeadlessScan.h"
 #include "support/Md5.h"
 #include "support/NtfsImageBuilder.h"
@@ -562,13 +563,7 @@ TEST(DeepVolumeSearch, ThreeFoldersAreNoVolume) {
     LaidDisk disk(sectors);
     for (int k = 0; k < folders; ++k) {
       const std::uint32_t cluster = 10 + 7 * k;
-      std::vector<std::uint8_t> sector(512, 0);
-      std::memcpy(sector.data(), ".          ", 11);
-      sector[11] = 0x10;
-      sector[26] = static_cast<std::uint8_t>(cluster);
-      std::memcpy(sector.data() + 32, "..         ", 11);
-      sector[43] = 0x10;
-      disk.Write(dataArea + (cluster - 2) * 8ull, sector);
+      disk.Write(dataArea + (cluster - 2) * 8ull, test::FolderStartSector(cluster));
     }
     Search s(sectors);
     s.Run(disk.Source());
@@ -723,18 +718,29 @@ TEST(DeepVolumeSearch, CandidateCapsAreKeptAndLogged) {
 
 // ---- Stop ----
 
-// Each read takes a while, as on a slow drive.
-class SlowSource final : public SectorSource {
+// A disk read through another that counts its reads and the sectors they
+// cover and shows each read to the test (its number and first sector)
+// before it is served; with a delay each read takes that long, as on a slow
+// drive.
+class WatchedSource final : public SectorSource {
  public:
-  explicit SlowSource(std::shared_ptr<SectorSource> inner) : inner_(std::move(inner)) {}
+  explicit WatchedSource(std::shared_ptr<SectorSource> inner, std::chrono::milliseconds delay = {})
+      : inner_(std::move(inner)), delay_(delay) {}
   bool ReadSectors(std::uint64_t sector, void* buffer, std::size_t bytes) override {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const std::uint64_t n = ++reads;
+    sectors += bytes / kSectorSize;
+    if (onRead) onRead(n, sector);
+    if (delay_.count() != 0) std::this_thread::sleep_for(delay_);
     return inner_->ReadSectors(sector, buffer, bytes);
   }
   std::uint64_t SectorCount() const override { return inner_->SectorCount(); }
 
+  std::atomic<std::uint64_t> reads{0}, sectors{0};
+  std::function<void(std::uint64_t read, std::uint64_t sector)> onRead;
+
  private:
   std::shared_ptr<SectorSource> inner_;
+  std::chrono::milliseconds delay_;
 };
 
 TEST(DeepVolumeSearch, StopEndsTheSearchWithinASecondAndNothingIsAddedAfterwards) {
@@ -746,7 +752,7 @@ TEST(DeepVolumeSearch, StopEndsTheSearchWithinASecondAndNothingIsAddedAfterwards
   Search s(sectors);
   std::atomic<bool> stopAsked{false};
   std::chrono::steady_clock::time_point stoppedAt;
-  std::thread searching([&] { s.Run(std::make_shared<SlowSource>(disk.Source())); });
+  std::thread searching([&] { s.Run(std::make_shared<WatchedSource>(disk.Source(), std::chrono::milliseconds(5))); });
   // Stop once the fat16 volume's folders and boot sector lie behind.
   while (s.sink.steps.load() < 40 && !s.sink.done) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   stoppedAt = std::chrono::steady_clock::now();
@@ -756,8 +762,9 @@ TEST(DeepVolumeSearch, StopEndsTheSearchWithinASecondAndNothingIsAddedAfterwards
   const auto took = std::chrono::steady_clock::now() - stoppedAt;
   EXPECT_LT(took, std::chrono::seconds(1));
   EXPECT_LT(s.sink.steps.load(), 100);
-  // The fat16 volume's boot sector was found before Stop; its folders are
-  // not evaluated after it, and the NTFS volume further on is never reached.
+  // The fat16 volume's boot sector was found before Stop; its folders, still
+  // evaluated after it, lie in that volume, and the NTFS volume further on
+  // is never reached.
   const auto found = s.Found();
   ASSERT_EQ(found.size(), 1u);
   EXPECT_EQ(found.front()->partition->startSector, 63u);
@@ -769,6 +776,105 @@ TEST(DeepVolumeSearch, StopEndsTheSearchWithinASecondAndNothingIsAddedAfterwards
   EXPECT_EQ(s.host.AbortFlag().load(), 0u);
   EXPECT_EQ(s.host.BusyFlag().load(), 0u);
   EXPECT_TRUE(s.sink.done);
+}
+
+TEST(DeepVolumeSearch, AStopDuringTheBackwardSearchForFatCopiesEndsItBeforeTheNextRead) {
+  // One group of folders near the end of a blank disk: nothing in front of
+  // it holds a FAT, so its backward search would read about 190 blocks down
+  // to the disk's start. Stop is asked during its second read.
+  const std::uint64_t sectors = 400000, groupAt = 390000;
+  LaidDisk disk(sectors);
+  disk.WriteBytes(groupAt, test::FolderGroups(1));
+  auto watched = std::make_shared<WatchedSource>(disk.Source());
+  Search s(sectors);
+  const std::uint64_t sweepReads = (sectors + CThreadForSearchVolume::kChunkSectors - 1) /
+                                   CThreadForSearchVolume::kChunkSectors;
+  std::uint64_t stoppedDuring = 0;
+  watched->onRead = [&](std::uint64_t n, std::uint64_t sector) {
+    if (n == sweepReads + 2 && sector < groupAt) {
+      s.host.AbortFlag() = 1;
+      stoppedDuring = n;
+    }
+  };
+  s.Run(watched);
+  ASSERT_NE(stoppedDuring, 0u);
+  // The read Stop came during is the search's last.
+  EXPECT_EQ(watched->reads.load(), stoppedDuring);
+  EXPECT_TRUE(s.Found().empty());
+  const std::string log = s.host.LogText();
+  EXPECT_NE(log.find("Process aborted. User intervention"), std::string::npos);
+  EXPECT_EQ(s.host.AbortFlag().load(), 0u);
+  EXPECT_TRUE(s.sink.done);
+}
+
+TEST(DeepVolumeSearch, AfterStopTheFoldersGatheredSoFarGiveTheirFatVolumes) {
+  // The corpus flat disk without its MBR and without the boot sectors of its
+  // FAT32 volume (104448, the backup at 104454) and its FAT16 volume
+  // (256000). Stop is asked at the sweep's 160th chunk (sector 325,632 of
+  // 368,640), past both volumes.
+  test::TempDir dir;
+  test::CopyFlatDiskWithoutMbr(dir.path(), {{104448, 1}, {104454, 1}, {256000, 1}});
+  auto disk = std::make_shared<FileSectorSource>(dir / "mbr-mflat-flat.vmdk");
+  Search s(disk->SectorCount());
+  s.sink.onStep = [&](std::int64_t step) {
+    if (step == 160) s.host.AbortFlag() = 1;
+  };
+  s.Run(disk);
+  EXPECT_EQ(s.sink.steps.load(), 160);
+  // The manifest's FAT32 volume, and the FAT16 volume's layout as fsstat
+  // gives it: 4 reserved sectors, FATs of 48, 32 root sectors, 4 sectors a
+  // cluster (its start, which only the boot sector said, is not checked).
+  const auto fat32 = s.At(104448, kFsFat32);
+  ASSERT_EQ(fat32.size(), 1u);
+  EXPECT_EQ(fat32.front()->kind, kSourceDeepLostVolume);
+  EXPECT_EQ(fat32.front()->partition->sectorCount, 81920u);
+  EXPECT_EQ(fat32.front()->partition->fatSize, 630u);
+  std::vector<const SourceRecord*> fat16;
+  for (const SourceRecord* r : s.Found())
+    if (r->partition->fileSystemKind == kFsFat16) fat16.push_back(r);
+  ASSERT_EQ(fat16.size(), 1u);
+  EXPECT_EQ(fat16.front()->kind, kSourceDeepLostVolume);
+  EXPECT_EQ(DataStart(*fat16.front()->partition), 256000u + 4 + 2 * 48 + 32);
+  EXPECT_EQ(fat16.front()->partition->fatSize, 48u);
+  EXPECT_EQ(fat16.front()->partition->sectorsPerCluster, 4);
+  const std::string log = s.host.LogText();
+  EXPECT_NE(log.find("Process aborted. User intervention"), std::string::npos);
+  EXPECT_EQ(log.find("Process completed"), std::string::npos);
+  EXPECT_EQ(s.host.AbortFlag().load(), 0u);
+  EXPECT_EQ(s.host.BusyFlag().load(), 0u);
+
+  VolumeScan scan;
+  scan.Run(*fat32.front(), disk, kModeQuick);
+  ASSERT_TRUE(scan.problem.empty()) << scan.problem;
+  EXPECT_EQ(scan.ExpectLiveFilesOf("fat32"), 25);
+}
+
+// ---- folder groups ----
+
+TEST(DeepVolumeSearch, FolderGroupsShareTheirBackwardSearchForFatCopies) {
+  // The corpus FAT16 volume with its boot sector, then 1,200 groups of four
+  // folder starts past it, each implying a data area of its own with no FAT
+  // in front of it. The sectors in front of the groups are read once for
+  // all of them: the whole search reads the disk at most three times over.
+  const std::uint64_t at = 2048, groupsAt = 52000, groups = 1200, sectors = 64000;
+  LaidDisk disk(sectors);
+  disk.Place("fat16.img", at);
+  disk.WriteBytes(groupsAt, test::FolderGroups(groups));
+  auto watched = std::make_shared<WatchedSource>(disk.Source());
+  Search s(sectors);
+  s.Run(watched);
+  EXPECT_LE(watched->sectors.load(), 3 * sectors);
+  // The FAT16 volume from its boot sector, and one volume without a FAT for
+  // the run of groups (from the first one's data area to the disk's end),
+  // not one in every other.
+  ASSERT_EQ(s.At(at, kFsFat16).size(), 1u);
+  std::vector<const SourceRecord*> rebuilt;
+  for (const SourceRecord* r : s.Found())
+    if (r->kind == kSourceDeepLostVolume) rebuilt.push_back(r);
+  ASSERT_EQ(rebuilt.size(), 1u);
+  EXPECT_EQ(DataStart(*rebuilt.front()->partition), groupsAt);
+  EXPECT_EQ(rebuilt.front()->partition->endSector, sectors - 1);
+  EXPECT_NE(s.host.LogText().find("Process completed"), std::string::npos);
 }
 
 // ---- the size of an NTFS volume found from its $MFT ----

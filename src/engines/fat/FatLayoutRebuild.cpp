@@ -66,14 +66,16 @@ bool FatEngine::RebuildLayoutFromVolume() {
     bounds.sectorCount = m_nSectorCount;
     bounds.ceiling = m_nVolumeStart + m_nSectorCount;
   }
-  const DiskSectorReader read = [this](std::uint64_t sector, std::uint8_t* buffer, std::size_t count) {
+  // The candidates share their backward searches. Stop is refused while the
+  // layout is searched, as for the search of the folders.
+  FatSectorIndex index([this](std::uint64_t sector, std::uint8_t* buffer, std::size_t count) {
     return ReadSourceOrImage(sector, buffer, static_cast<std::uint32_t>(count));
-  };
+  });
   for (std::size_t i = 0; i < votes.size() && i < kMaxRebuildCandidates; ++i) {
     const VoteRecord& v = votes[i];
     if (v.votes < kMinRebuildVotes) break;
     const RebuiltFatLayout r =
-        RebuildFatLayout(read, m_nVolumeStart + v.start, static_cast<std::uint8_t>(v.sectorsPerCluster), bounds);
+        RebuildFatLayout(index, m_nVolumeStart + v.start, static_cast<std::uint8_t>(v.sectorsPerCluster), bounds);
     if (!r.rebuilt) continue;
     m_nFatKind = r.layout.kind;
     m_nSectorsPerCluster = r.layout.sectorsPerCluster;

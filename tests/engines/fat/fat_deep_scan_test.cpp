@@ -215,8 +215,9 @@ TEST(AdvanceScanDamage, BootSectorAndBackupZeroedAreRebuiltFromTheFatCopies) {
 // zeroed.
 class ListedFat32WithoutBootSectors : public ::testing::Test {
  protected:
+  virtual std::vector<test::SectorRun> Zeroed() const { return {{kStart, 1}, {kStart + 6, 1}}; }
   void SetUp() override {
-    const std::filesystem::path image = test::CopyFlatDisk(dir.path(), {{kStart, 1}, {kStart + 6, 1}});
+    const std::filesystem::path image = test::CopyFlatDisk(dir.path(), Zeroed());
     const MountResult mount = MountImageFile(kImageVmware, image);
     ASSERT_TRUE(mount.mounted);
     disk = mount.image;
@@ -259,6 +260,28 @@ TEST_F(ListedFat32WithoutBootSectors, QuickWalksTheTreeFromTheRootCluster) {
   ASSERT_EQ(engine->ScanVolume(0), FatScanResult::Completed);
   ExpectFsstatLayout(*engine, "fat32");
   EXPECT_EQ(engine->Layout().rootCluster, 2u);
+  ExpectLiveTruth(h, *engine, "fat32");
+  ExpectNothingTwice(h);
+}
+
+// The same volume without its first FAT as well (the 630 sectors after its
+// 32 reserved ones, fsstat): the second copy alone gives the FAT's entries.
+class ListedFat32WithoutBootSectorsOrFirstFat : public ListedFat32WithoutBootSectors {
+ protected:
+  std::vector<test::SectorRun> Zeroed() const override {
+    std::vector<test::SectorRun> runs = ListedFat32WithoutBootSectors::Zeroed();
+    runs.push_back({kStart + 32, 630});
+    return runs;
+  }
+};
+
+TEST_F(ListedFat32WithoutBootSectorsOrFirstFat, QuickWalksTheTreeFromTheRootClusterTheSecondCopyGives) {
+  auto engine = Engine();
+  ASSERT_EQ(engine->ScanVolume(0), FatScanResult::Completed);
+  ExpectFsstatLayout(*engine, "fat32");
+  EXPECT_EQ(engine->SectorCount(), 81920u);
+  EXPECT_EQ(engine->Layout().rootCluster, 2u);
+  EXPECT_EQ(engine->FatSource(), kFatSourceFat2);
   ExpectLiveTruth(h, *engine, "fat32");
   ExpectNothingTwice(h);
 }

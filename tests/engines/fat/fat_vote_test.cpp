@@ -185,6 +185,9 @@ class RebuildDisk {
   void Zero(std::uint64_t sector) {
     std::fill_n(bytes_.begin() + static_cast<std::ptrdiff_t>(sector * kSectorSize), kSectorSize, 0);
   }
+  void PutLE32(std::uint64_t sector, std::size_t offset, std::uint32_t value) {
+    test::SetLE32(bytes_.data() + sector * kSectorSize + offset, value);
+  }
   DiskSectorReader Reader() {
     return [this](std::uint64_t sector, std::uint8_t* buffer, std::size_t count) {
       if ((sector + count) * kSectorSize > bytes_.size()) {
@@ -223,29 +226,104 @@ TEST(FatRebuild, Fat32StartAndSizeComeFromItsFsInfoSectors) {
   EXPECT_EQ(r.sizeFrom, FatSizeEvidence::FsInfoCount);
   EXPECT_EQ(r.layout.sectorCount, sectors);
 
-  // The FSInfo gone: its backup in sector 7 places the start; the size is
-  // then as far as the FAT reaches (2 x 630 x 128 entries less the two
-  // reserved ones).
+  // The FSInfo gone: its backup in sector 7 places the start, and its free
+  // count, as mkfs.fat wrote it (every cluster but the root folder's: the
+  // volume was filled later), still gives the size.
   disk.Zero(at + 1);
   r = rebuild();
   ASSERT_TRUE(r.rebuilt);
   EXPECT_EQ(r.start, at);
   EXPECT_EQ(r.startFrom, FatStartEvidence::BackupFsInfo);
-  EXPECT_EQ(r.sizeFrom, FatSizeEvidence::FatLength);
-  EXPECT_EQ(r.layout.sectorCount, dataStart + (fatSize * 128ull - 2) * spc);
+  EXPECT_EQ(r.sizeFrom, FatSizeEvidence::FsInfoCount);
+  EXPECT_EQ(r.layout.sectorCount, sectors);
 
   // Both gone: the usual 32 reserved sectors in front of the first FAT,
-  // unless what lies before leaves fewer.
+  // unless what lies before leaves fewer; the size as far as the FAT
+  // reaches (630 x 128 entries less the two reserved ones).
   disk.Zero(at + 7);
   r = rebuild();
   ASSERT_TRUE(r.rebuilt);
   EXPECT_EQ(r.startFrom, FatStartEvidence::UsualReserved);
   EXPECT_EQ(r.start, at);
+  EXPECT_EQ(r.sizeFrom, FatSizeEvidence::FatLength);
+  EXPECT_EQ(r.layout.sectorCount, dataStart + (fatSize * 128ull - 2) * spc);
   r = rebuild(at + 20);
   ASSERT_TRUE(r.rebuilt);
   EXPECT_EQ(r.start, at + 20);
   EXPECT_EQ(r.FirstFat(), at + reserved);
   EXPECT_EQ(r.DataStart(), at + dataStart);
+}
+
+TEST(FatRebuild, AStaleFsInfoFreeCountIsNoSize) {
+  // The corpus FAT32 volume without boot sectors. Its FSInfo's free count
+  // set to 0, as a driver may leave it, would make it 3,416 clusters (its
+  // allocated ones) where the FAT's 630 sectors address 80,638: no count.
+  const auto [reserved, fatSize, rootSectors, dataStart, spc] = fattest::FsstatLayout("fat32");
+  const std::uint64_t at = 5000, sectors = 81920;  // the manifest's size
+  RebuildDisk disk("fat32", at, at + sectors + 4000);
+  disk.Zero(at);
+  disk.Zero(at + 6);
+  auto rebuild = [&] {
+    return RebuildFatLayout(disk.Reader(), at + dataStart, static_cast<std::uint8_t>(spc), FatRebuildBounds{});
+  };
+  disk.PutLE32(at + 1, 488, 0);
+  RebuiltFatLayout r = rebuild();
+  ASSERT_TRUE(r.rebuilt);
+  EXPECT_EQ(r.start, at);
+  // The backup's count, left as mkfs.fat wrote it, agrees with the FAT.
+  EXPECT_EQ(r.sizeFrom, FatSizeEvidence::FsInfoCount);
+  EXPECT_EQ(r.layout.sectorCount, sectors);
+  // The backup's count unknown as well: as far as the FAT reaches.
+  disk.PutLE32(at + 7, 488, 0xFFFFFFFFu);
+  r = rebuild();
+  ASSERT_TRUE(r.rebuilt);
+  EXPECT_EQ(r.sizeFrom, FatSizeEvidence::FatLength);
+  EXPECT_EQ(r.layout.sectorCount, dataStart + (fatSize * 128ull - 2) * spc);
+  EXPECT_EQ(r.layout.reservedSectors, reserved);
+  EXPECT_EQ(r.layout.rootDirSectors, rootSectors);
+}
+
+TEST(FatRebuild, RebuildsSharingAnIndexReadEachSectorOnceAndFindWhatTheyFindAlone) {
+  // The corpus FAT16 volume at 3000, and 200 data areas tried above it, as
+  // folder groups past a volume imply them.
+  const auto [reserved, fatSize, rootSectors, dataStart, spc] = fattest::FsstatLayout("fat16");
+  const std::uint64_t at = 3000, sectors = 60000;
+  RebuildDisk disk("fat16", at, sectors);
+  std::uint64_t read = 0;
+  const DiskSectorReader counted = [&](std::uint64_t sector, std::uint8_t* buffer, std::size_t count) {
+    read += count;
+    return disk.Reader()(sector, buffer, count);
+  };
+  FatSectorIndex index(counted);
+  for (std::uint64_t d = 55000; d < 55000 + 200 * 8; d += 8) {
+    const RebuiltFatLayout shared = RebuildFatLayout(index, d, 1, FatRebuildBounds{});
+    const RebuiltFatLayout alone = RebuildFatLayout(disk.Reader(), d, 1, FatRebuildBounds{});
+    EXPECT_EQ(shared.fatSeen, alone.fatSeen) << d;
+    EXPECT_EQ(shared.rebuilt, alone.rebuilt) << d;
+  }
+  // The volume's own data area through the same index.
+  const RebuiltFatLayout own = RebuildFatLayout(index, at + dataStart, static_cast<std::uint8_t>(spc), {});
+  ASSERT_TRUE(own.rebuilt);
+  EXPECT_EQ(own.layout.fatSize, fatSize);
+  EXPECT_EQ(own.DataStart(), at + dataStart);
+  EXPECT_LE(read, sectors);
+  EXPECT_EQ(index.SectorsRead(), read);
+
+  // Asked to stop, it reads nothing more, and a rebuild finds nothing.
+  bool stop = false;
+  read = 0;
+  FatSectorIndex stopping(counted, FatSectorIndex::kNoBudget, [&] { return stop; });
+  stop = true;
+  const RebuiltFatLayout stopped = RebuildFatLayout(stopping, at + dataStart, static_cast<std::uint8_t>(spc), {});
+  EXPECT_FALSE(stopped.rebuilt);
+  EXPECT_TRUE(stopping.Stopped());
+  EXPECT_EQ(read, 0u);
+  // Past its budget, the same.
+  FatSectorIndex small(counted, 1000);
+  EXPECT_FALSE(RebuildFatLayout(small, 55000, 1, {}).rebuilt);
+  EXPECT_TRUE(small.Ended());
+  EXPECT_FALSE(small.Stopped());
+  EXPECT_LE(small.SectorsRead(), 1000u);
 }
 
 TEST(FatRebuild, SmallFatsArePlacedByTheirCopiesAndTheRootBetweenThem) {
