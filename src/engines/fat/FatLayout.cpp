@@ -1,5 +1,7 @@
 #include "engines/fat/FatLayout.h"
 
+#include <algorithm>
+
 #include "sources/FatBootSector.h"
 
 namespace corvan {
@@ -28,9 +30,19 @@ std::uint32_t FatEntriesPerSector(std::uint8_t kind) {
   }
 }
 
+std::uint64_t FatClusterCapacity(std::uint8_t kind, std::uint64_t fatSize) {
+  std::uint64_t entries = 0;
+  switch (kind) {
+    // 1.5 bytes an entry.
+    case kFat12: entries = std::min<std::uint64_t>(fatSize * 512 * 2 / 3, 4086); break;
+    case kFat16: entries = std::min<std::uint64_t>(fatSize * 256, 65526); break;
+    default: entries = std::min<std::uint64_t>(fatSize * 128, 0x0FFFFFF7u); break;
+  }
+  return entries > 2 ? entries - 2 : 0;
+}
+
 std::uint64_t FatReachSectors(const FatLayout& l) {
-  const std::uint64_t entries = std::uint64_t{l.fatSize} * FatEntriesPerSector(l.kind);
-  return l.DataStart() + (entries > 2 ? entries - 2 : 0) * l.sectorsPerCluster;
+  return l.DataStart() + FatClusterCapacity(l.kind, l.fatSize) * l.sectorsPerCluster;
 }
 
 bool IsBootGeometrySuspect(const FatLayout& l) {

@@ -31,9 +31,13 @@ struct FatLayout {
 // Entries one sector of the FAT holds, as the engine counts them.
 std::uint32_t FatEntriesPerSector(std::uint8_t kind);
 
-// The sectors a volume of this layout spans when its FAT's entries (past
-// the first two, which are no cluster's) are all clusters: its size where
-// nothing else tells it. The layout's own sector count is not read.
+// Clusters a FAT of `fatSize` sectors can address (its first two entries
+// are no cluster's), within what its kind allows.
+std::uint64_t FatClusterCapacity(std::uint8_t kind, std::uint64_t fatSize);
+
+// The sectors a volume of this layout spans when its FAT's entries are all
+// clusters: its size where nothing else tells it. The layout's own sector
+// count is not read.
 std::uint64_t FatReachSectors(const FatLayout& layout);
 
 // The boot-sector plausibility rules of the scan entry: a cluster size that

@@ -206,15 +206,6 @@ std::optional<std::uint64_t> ClustersFromFsInfo(FatSectorIndex& index, std::uint
   return std::nullopt;
 }
 
-// Clusters the FAT can address, within what its kind allows.
-std::uint64_t FatCapacity(std::uint8_t kind, std::uint64_t fatSize) {
-  switch (kind) {
-    case kFat12: return std::min<std::uint64_t>(fatSize * kSectorSize * 2 / 3, 4086) - 2;
-    case kFat16: return std::min<std::uint64_t>(fatSize * 256, 65526) - 2;
-    default: return std::min<std::uint64_t>(fatSize * 128, 0x0FFFFFF7u) - 2;
-  }
-}
-
 }  // namespace
 
 bool IsFatFirstSector(const std::uint8_t* s) { return (s[0] == 0xF8 || s[0] == 0xF0) && s[1] == 0xFF && s[2] == 0xFF; }
@@ -357,7 +348,7 @@ RebuiltFatLayout RebuildFatLayout(FatSectorIndex& index, std::uint64_t dataStart
     if ((GetLE32(fatFirst.data() + 8) & 0x0FFFFFFFu) != 0 && !IsFolderStartSector(cluster2.data())) l.rootCluster = 2;
   }
 
-  const std::uint64_t capacity = FatCapacity(c.kind, c.fatSize);
+  const std::uint64_t capacity = FatClusterCapacity(c.kind, c.fatSize);
   if (bounds.sectorCount) {
     l.sectorCount = *bounds.sectorCount;
     out.sizeFrom = FatSizeEvidence::Given;
