@@ -45,10 +45,8 @@ FileTypeRecord FileTypeRecord::Decode(std::span<const std::uint8_t, kFileTypeRec
 
 std::vector<FileTypeRecord> DecodeFileTypeRecords(std::span<const std::uint8_t> bytes) {
   std::vector<FileTypeRecord> out;
-  for (std::size_t at = 0; at + kFileTypeRecordSize <= bytes.size(); at += kFileTypeRecordSize) {
-    FileTypeRecord r = FileTypeRecord::Decode(bytes.subspan(at).first<kFileTypeRecordSize>());
-    if (SignatureInFirstSector(r)) out.push_back(std::move(r));
-  }
+  for (std::size_t at = 0; at + kFileTypeRecordSize <= bytes.size(); at += kFileTypeRecordSize)
+    out.push_back(FileTypeRecord::Decode(bytes.subspan(at).first<kFileTypeRecordSize>()));
   return out;
 }
 

@@ -36,7 +36,9 @@ struct FileTypeRecord {
 
 // The carving step looks for every signature in a candidate's first sector:
 // a signature that runs past it is met only where a read happens to go on,
-// never where generic carving looks for the next file's start.
+// never where generic carving looks for the next file's start. Such a record
+// is kept in the signature file (it is the user's) but never matched, and
+// the header editor refuses to make one.
 inline constexpr std::uint32_t kSignatureSectorBytes = 512;
 inline bool SignatureInFirstSector(std::uint64_t offset, std::uint64_t length) {
   return offset + length <= kSignatureSectorBytes;
@@ -45,9 +47,9 @@ inline bool SignatureInFirstSector(const FileTypeRecord& r) {
   return SignatureInFirstSector(r.headerOffset, r.headerLength);
 }
 
-// Reads back-to-back records; a trailing piece shorter than one record is
-// ignored, and so is a record whose signature is not within the first
-// sector. Nothing when the file is missing.
+// Reads back-to-back records, every one of them, so that a rewrite keeps
+// what it did not change; a trailing piece shorter than one record is
+// ignored. Nothing when the file is missing.
 std::vector<FileTypeRecord> ReadFileTypeRecords(const std::filesystem::path& file);
 std::vector<FileTypeRecord> DecodeFileTypeRecords(std::span<const std::uint8_t> bytes);
 bool WriteFileTypeRecords(const std::filesystem::path& file, const std::vector<FileTypeRecord>& records);

@@ -21,6 +21,17 @@ std::int32_t PortFromText(std::string_view text) {
   return static_cast<std::int32_t>(negative ? -v : v);
 }
 
+std::optional<std::uint16_t> PortOfText(std::string_view text) {
+  if (text.empty() || text.size() > 5) return std::nullopt;
+  std::uint32_t v = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    v = v * 10 + static_cast<std::uint32_t>(c - '0');
+  }
+  if (v == 0 || v > 65535) return std::nullopt;
+  return static_cast<std::uint16_t>(v);
+}
+
 std::uint16_t ConnectionPort(std::int32_t port) {
   const auto low = static_cast<std::uint16_t>(static_cast<std::uint32_t>(port) & 0xFFFF);
   return low == 0 ? 21 : low;
@@ -100,22 +111,30 @@ std::optional<FtpSettings> FtpSettingsFromUrl(std::string_view url) {
     s.password = "anonymous@";
   }
   std::string_view host = authority;
+  bool hasPort = false;
   if (!host.empty() && host[0] == '[') {
     const std::size_t close = host.find(']');
     if (close == std::string_view::npos) return std::nullopt;
     s.server = std::string(host.substr(1, close - 1));
     host.remove_prefix(close + 1);
     if (!host.empty() && host[0] != ':') return std::nullopt;
-    if (!host.empty()) s.portText = std::string(host.substr(1));
+    hasPort = !host.empty();
+    if (hasPort) s.portText = std::string(host.substr(1));
   } else {
     const std::size_t colon = host.rfind(':');
     s.server = std::string(host.substr(0, colon));
-    if (colon != std::string_view::npos) s.portText = std::string(host.substr(colon + 1));
+    hasPort = colon != std::string_view::npos;
+    if (hasPort) s.portText = std::string(host.substr(colon + 1));
   }
   // The connection would refuse such a host later; the address is refused
-  // here, before it can be taken for anything else.
+  // here, before it can be taken for anything else. So is a port that is
+  // none: its low bits or its leading digits would reach another port.
   if (!PlausibleFtpHost(s.server)) return std::nullopt;
-  s.port = PortFromText(s.portText);
+  if (hasPort) {
+    const std::optional<std::uint16_t> port = PortOfText(s.portText);
+    if (!port) return std::nullopt;
+    s.port = *port;
+  }
   const auto folder = Decode(path);
   if (!folder) return std::nullopt;
   s.remoteFolder = *folder;

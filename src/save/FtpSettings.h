@@ -23,6 +23,10 @@ struct FtpSettings {
 // The integer value of the text's leading decimal digits (after blanks and
 // a sign); 0 for an empty text or one without digits.
 std::int32_t PortFromText(std::string_view text);
+// A port as an address or the settings dialog must give it: decimal digits
+// only, 1 to 65535. None for anything else (a sign, a blank, a letter, 0,
+// a number past 65535), which no connection should be tried with.
+std::optional<std::uint16_t> PortOfText(std::string_view text);
 // The port a connection uses: the low 16 bits of `port`, 21 for 0.
 std::uint16_t ConnectionPort(std::int32_t port);
 
@@ -39,7 +43,8 @@ std::string RemoteDestination(std::string_view loginFolder, std::string_view typ
 // taken as typed after the host's "/": "ftp://h/pub" saves to "pub" below
 // the login folder, "ftp://h//srv" to "/srv". None for an address that
 // is not one: another scheme, no host or one that is not a name or address,
-// an unclosed "[", a bad %XX escape.
+// an unclosed "[", a port that PortOfText refuses (an empty one after ":"
+// too), a bad %XX escape.
 std::optional<FtpSettings> FtpSettingsFromUrl(std::string_view url);
 
 }  // namespace corvan

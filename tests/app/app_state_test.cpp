@@ -152,11 +152,12 @@ TEST_F(AppStateTest, UserHeadersLoadWholeRecordsOnly) {
   EXPECT_EQ(app.m_fileTypeList.size(), 2u);
 }
 
-TEST_F(AppStateTest, UserHeadersSkipARecordWhoseSignatureRunsPastTheFirstSector) {
+TEST_F(AppStateTest, UserHeadersKeepARecordWhoseSignatureRunsPastTheFirstSector) {
   // The installed signature file with its Office records' offsets changed in
   // place (the offset at byte 1048, the length at 1052): DOCX's 4-byte
-  // signature moved to 511 runs past the sector and is skipped; XLSX's moved
-  // to 508 ends with it and is kept, as is every other record.
+  // signature moved to 511 runs past the sector, XLSX's moved to 508 ends
+  // with it. Both are loaded with every other record, and the list written
+  // back is the file as it was, byte for byte.
   std::string bytes = test::ReadWholeFile(std::filesystem::path(CORVAN_SOURCE_TESTS) / ".." / "resources" /
                                           "HeaderFile.cfg");
   const std::size_t records = bytes.size() / kFileTypeRecordSize;
@@ -175,13 +176,16 @@ TEST_F(AppStateTest, UserHeadersSkipARecordWhoseSignatureRunsPastTheFirstSector)
   std::filesystem::create_directories(dir / "install");
   ASSERT_TRUE(WriteFileAtomically(dir / "install" / "HeaderFile.cfg", bytes.data(), bytes.size()));
   app.LoadUserHeaders();
-  ASSERT_EQ(app.m_fileTypeList.size(), records - 1);
-  bool xlsx = false;
+  ASSERT_EQ(app.m_fileTypeList.size(), records);
+  bool docx = false, xlsx = false;
   for (const FileTypeRecord& r : app.m_fileTypeList) {
-    EXPECT_NE(r.typeId, 128) << "the record reaching past the sector was read";
-    if (r.typeId == 132) xlsx = r.headerOffset == 508;
+    if (r.typeId == 128) docx = r.headerOffset == 511 && !SignatureInFirstSector(r);
+    if (r.typeId == 132) xlsx = r.headerOffset == 508 && SignatureInFirstSector(r);
   }
+  EXPECT_TRUE(docx);
   EXPECT_TRUE(xlsx);
+  ASSERT_TRUE(app.SaveUserHeaders());
+  EXPECT_TRUE(test::ReadWholeFile(app.HeaderFileToWrite()) == bytes);
 }
 
 TEST_F(AppStateTest, EditedSignatureFileWinsAndEmptyOneLoadsNothing) {

@@ -102,6 +102,20 @@ TEST(FtpSettingsText, PortsDestinationsAndAddresses) {
   // connection could take.
   for (const char* bad : {"ftp://[::1/d", "ftp:///d", "ftp://u:%zz@h/d", "ftp://h%zz/d", "ftp://a b/"})
     EXPECT_FALSE(FtpSettingsFromUrl(bad).has_value()) << bad;
+
+  // A port is 1 to 65535 in decimal digits: anything else after the ":" is
+  // no port, never its low 16 bits or its leading digits, nor the default.
+  EXPECT_EQ(FtpSettingsFromUrl("ftp://h:1/")->port, 1);
+  EXPECT_EQ(FtpSettingsFromUrl("ftp://h:65535/")->port, 65535);
+  EXPECT_EQ(FtpSettingsFromUrl("ftp://[::1]:0021/")->port, 21);
+  EXPECT_EQ(FtpSettingsFromUrl("ftp://h/")->port, 0) << "no port: the connection's default";
+  for (const char* bad : {"ftp://h:67657/d", "ftp://h:65536/d", "ftp://h:2121x/d", "ftp://h:abc/d", "ftp://h:/d",
+                          "ftp://h:-1/d", "ftp://h:0/d", "ftp://h:+21/d", "ftp://h: 21/d", "ftp://h:4294969417/d",
+                          "ftp://[::1]:/d", "ftp://[::1]:70021/d", "ftp://u:p@127.0.0.1:21x/d"})
+    EXPECT_FALSE(FtpSettingsFromUrl(bad).has_value()) << bad;
+  EXPECT_EQ(PortOfText("65535"), std::optional<std::uint16_t>(65535));
+  for (const char* bad : {"", "0", "00000", "65536", "99999", "100000", "-1", "+1", " 1", "1 ", "1x"})
+    EXPECT_FALSE(PortOfText(bad).has_value()) << bad;
 }
 
 }  // namespace

@@ -8,7 +8,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "core/StringTable.h"
@@ -221,7 +223,8 @@ TEST_F(SaveFtp, AFullServersRefusalLeavesTheFileOutAndTheRestIsSaved) {
 }
 
 TEST_F(SaveFtp, AServerWhoseSizeSaysEveryNameExistsGetsTheQuestionAndFilesWithoutAFreeNameAreNamed) {
-  test::PyFtpServer server(root_, {"--size-always"});
+  const fs::path sizeLog = dir_ / "size.log";
+  test::PyFtpServer server(root_, {"--size-always", "--size-log", sizeLog.string()});
   ASSERT_TRUE(server.Running());
   const auto a = Bytes(100, 1);
   AddFile(0, u"a.bin", a);
@@ -248,6 +251,19 @@ TEST_F(SaveFtp, AServerWhoseSizeSaysEveryNameExistsGetsTheQuestionAndFilesWithou
   EXPECT_NE(prompt_.texts[0].find("2 file(s) could not be saved. The first: No free name for /b.bin"),
             std::string::npos)
       << prompt_.texts[0];
+  // Each name was tried as itself and as Copy1_ to Copy32_, the last copy
+  // name allowed, and never further.
+  std::map<std::string, std::set<std::string>> probed;
+  {
+    std::istringstream lines(test::ReadWholeFile(sizeLog));
+    for (std::string path; std::getline(lines, path);)
+      probed[path.substr(path.size() - std::min<std::size_t>(path.size(), 5))].insert(path);
+  }
+  for (const std::string name : {"a.bin", "b.bin", "c.bin"}) {
+    std::set<std::string> expected{"/" + name};
+    for (int n = 1; n <= 32; ++n) expected.insert("/Copy" + std::to_string(n) + "_" + name);
+    EXPECT_EQ(probed[name], expected) << name;
+  }
 
   // Unattended (as the headless save runs): every file is named, none saved.
   prompt_.texts.clear();

@@ -356,6 +356,43 @@ TEST(VolumeScanFile, RefusesTruncationAtEveryPoint) {
   }
 }
 
+// A file is its 1024-byte header block, what the header announces, and its
+// 1024-byte trailer. The header block alone, even one whose byte at the
+// trailer's kind offset names the form asked for, holds no trailer: it is
+// refused for its size, before anything the header announces is looked for.
+TEST(VolumeScanFile, AHeaderBlockWithNothingAfterItIsTooShort) {
+  std::vector<SourceRecord> list;
+  list.push_back(Source(0));
+  list.push_back(Source(3, {7}));
+  Bytes drives;
+  ASSERT_TRUE(EncodeDriveScan(list, Trailer(kScanKindDrives), drives));
+  const struct {
+    Bytes file;
+    std::uint8_t kind;
+  } forms[] = {{Encode(FatScan()), kScanKindVolume}, {drives, kScanKindDrives}};
+  test::TempDir dir;
+  for (const auto& form : forms) {
+    SCOPED_TRACE(static_cast<int>(form.kind));
+    ASSERT_GE(form.file.size(), 2048u);
+    Bytes header(form.file.begin(), form.file.begin() + 1024);
+    header[584] = form.kind;
+    const fs::path path = dir.path() / "header-only.img";
+    for (const std::size_t size : {std::size_t{1024}, std::size_t{2047}}) {
+      Bytes cut = header;
+      cut.insert(cut.end(), form.file.end() - 1024, form.file.end() - 1024 + static_cast<std::ptrdiff_t>(size - 1024));
+      ASSERT_EQ(cut.size(), size);
+      test::WriteWholeFile(path, std::string(cut.begin(), cut.end()));
+      VolumeScanInfo v;
+      DriveScanInfo d;
+      const ScanInfoStatus parsed = form.kind == kScanKindVolume ? ParseVolumeScan(cut, v) : ParseDriveScan(cut, d);
+      const ScanInfoStatus read =
+          form.kind == kScanKindVolume ? ReadVolumeScanFile(path, v) : ReadDriveScanFile(path, d);
+      EXPECT_EQ(parsed.error, ScanInfoError::TooShort) << size << ": " << parsed.detail;
+      EXPECT_EQ(read.error, ScanInfoError::TooShort) << size << ": " << read.detail;
+    }
+  }
+}
+
 TEST(VolumeScanFile, RefusesCountsBeyondTheFile) {
   const Bytes fat = Encode(FatScan());
   VolumeScanInfo ntfs;

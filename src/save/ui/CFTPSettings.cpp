@@ -3,7 +3,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
+#include <QValidator>
 
 #include "app/CORVANApp.h"
 #include "save/FtpSettings.h"
@@ -15,6 +15,27 @@
 #include "ui/SharedLook.h"
 
 namespace corvan {
+
+namespace {
+
+// The port box takes a port, 1 to 65535, and nothing that cannot become
+// one: 0 and a lone blank box wait for more, a sixth digit or a number past
+// 65535 is not taken at all.
+class PortValidator final : public QValidator {
+ public:
+  using QValidator::QValidator;
+  State validate(QString& text, int&) const override {
+    if (text.size() > 5) return Invalid;
+    for (const QChar c : text)
+      if (c < QLatin1Char('0') || c > QLatin1Char('9')) return Invalid;
+    if (PortOfText(ToUtf8(text))) return Acceptable;
+    return text.toUInt() > 65535 ? Invalid : Intermediate;
+  }
+};
+
+bool HoldsPort(const QLineEdit* box) { return PortOfText(ToUtf8(box->text())).has_value(); }
+
+}  // namespace
 
 CFTPSettings::CFTPSettings(QWidget* parent) : CSkinnedDialog(parent, QSize(420, 330), ProductCaption()) {
   setWindowTitle(QStringLiteral("FTP Settings"));
@@ -39,13 +60,14 @@ CFTPSettings::CFTPSettings(QWidget* parent) : CSkinnedDialog(parent, QSize(420, 
     edit->setMaxLength(259);
     *f.edit = edit;
     std::int32_t* flag = f.flag;
-    connect(edit, &QLineEdit::textChanged, this, [this, flag](const QString& text) {
-      *flag = text.isEmpty() ? 0 : 1;
+    connect(edit, &QLineEdit::textChanged, this, [this, edit, flag](const QString& text) {
+      // The port counts once it is one, not while it is 0.
+      *flag = text.isEmpty() || (edit == m_pPort && !HoldsPort(edit)) ? 0 : 1;
       UpdateStates();
     });
     y += 36;
   }
-  m_pPort->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), m_pPort));
+  m_pPort->setValidator(new PortValidator(m_pPort));
   m_pPassword->setEchoMode(QLineEdit::Password);
   m_pBrowse = AddButton(kIdBrowseFtp, QStringLiteral("Browse FTP..."), QRect(306, 223, 96, 26));
   QPushButton* help = AddButton(kIdHelp, QStringLiteral("Help"), QRect(12, 288, 80, 28));
@@ -69,12 +91,19 @@ void CFTPSettings::UpdateStates() {
 }
 
 void CFTPSettings::OnOK() {
+  // The box takes only a port as typed; text put there otherwise is not
+  // stored, as its low bits would reach another port.
+  if (!m_pPort->text().isEmpty() && !HoldsPort(m_pPort)) {
+    m_pPort->setFocus();
+    m_pPort->selectAll();
+    return;
+  }
   FtpSettings& s = App().m_saveChoice.m_ftpSettings;
   s.server = ToUtf8(m_pServer->text());
   s.user = ToUtf8(m_pUser->text());
   s.password = ToUtf8(m_pPassword->text());
   s.portText = ToUtf8(m_pPort->text());
-  s.port = s.portText.empty() ? 0 : PortFromText(s.portText);
+  s.port = s.portText.empty() ? 0 : *PortOfText(s.portText);
   s.remoteFolder = ToUtf8(m_pFolder->text());
   done(kIdOk);
 }

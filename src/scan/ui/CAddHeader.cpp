@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "app/CORVANApp.h"
+#include "core/StringIds.h"
 #include "core/StringTable.h"
 #include "ui/DialogLayout.h"
 #include "ui/DialogLook.h"
@@ -66,6 +67,11 @@ QString HeaderText(const FileTypeRecord& record) {
   return bytes.join(QLatin1Char(' '));
 }
 
+QString UnmatchedSignatureNote(const FileTypeRecord& record) {
+  if (SignatureInFirstSector(record)) return {};
+  return ToQString(LoadString(kIdsSignaturePastFirstSector));
+}
+
 std::optional<std::uint32_t> ParseHeaderOffset(const QString& text) {
   if (text.isEmpty() || text.size() > 3 || !AllDigits(text)) return std::nullopt;
   const std::uint32_t value = text.toUInt();
@@ -93,8 +99,8 @@ CAddHeader::CAddHeader(QWidget* parent, FileTypeRecord* record)
   title->setFont(SharedFontAt(kFontArial16Bold));
   QLabel* text = AddStatic(0,
                            QStringLiteral("Specify signature by entering header(maximum 8 bytes, Ex: 01 ff 0c d1 f4 00 "
-                                          "03 05) in hexadecimal format and its corresponding offset (between 0 and "
-                                          "511) in decimal format"),
+                                          "03 05) in hexadecimal format and its corresponding offset in decimal "
+                                          "format; the header must end within the first 512 bytes"),
                            QRect(12, 70, 416, 50));
   text->setWordWrap(true);
   text->setFont(ArialFont(14));
@@ -141,6 +147,10 @@ CAddHeader::CAddHeader(QWidget* parent, FileTypeRecord* record)
   m_pHeader = box(kIdHeader, QRect(150, 262, 278, 24));
   AddStatic(0, QStringLiteral("At Offset\n(in decimal)"), QRect(12, 298, 130, 38));
   m_pOffset = box(kIdOffset, QRect(150, 304, 120, 24));
+  m_pNote = AddStatic(0, QString(), QRect(12, 330, 416, 30));
+  m_pNote->setWordWrap(true);
+  m_pNote->setFont(ArialFont(12));
+  m_pNote->hide();
 
   QPushButton* help = AddButton(kIdHelp, QStringLiteral("Help"), QRect(12, 362, 80, 26));
   m_pOk = AddButton(kIdOk, QStringLiteral("OK"), QRect(256, 362, 80, 26));
@@ -181,6 +191,19 @@ void CAddHeader::OnBoxChanged() {
   bool all = true;
   for (const QLineEdit* e : {m_pName, m_pExtension, m_pHeader, m_pOffset}) all = all && !e->text().isEmpty();
   m_pOk->setEnabled(all);
+  // What the boxes say, also for a stored record that OK would now refuse.
+  QString note;
+  const QString offsetText = m_pOffset->text();
+  if (!offsetText.isEmpty() && AllDigits(offsetText) && CheckHeaderText(m_pHeader->text()) == HeaderTextFault::None) {
+    bool fits = false;
+    const qulonglong offset = offsetText.toULongLong(&fits);
+    FileTypeRecord typed;
+    typed.headerOffset = fits && offset <= 0xFFFFFFFFull ? static_cast<std::uint32_t>(offset) : 0xFFFFFFFFu;
+    typed.headerLength = ParseHeaderText(m_pHeader->text()).length;
+    note = UnmatchedSignatureNote(typed);
+  }
+  m_pNote->setText(note);
+  m_pNote->setVisible(!note.isEmpty());
 }
 
 bool CAddHeader::UnitIsKb() const { return m_pUnit->text() != QStringLiteral("MB"); }

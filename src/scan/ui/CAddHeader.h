@@ -15,6 +15,7 @@
 #include "ui/SkinnedDialog.h"
 
 class QComboBox;
+class QLabel;
 class QLineEdit;
 
 namespace corvan {
@@ -34,6 +35,10 @@ ParsedHeader ParseHeaderText(const QString& text);
 QString HeaderText(const FileTypeRecord& record);
 // A header offset as typed: at most three decimal digits, below 512.
 std::optional<std::uint32_t> ParseHeaderOffset(const QString& text);
+// Why Raw Recovery never finds `record`'s type, for the editor and the type
+// lists to show: its signature ends past the first sector. Empty when it
+// does not.
+QString UnmatchedSignatureNote(const FileTypeRecord& record);
 // The largest size in bytes for a size number and its unit (KB when `kb`):
 // decimal digits only, not 0, and within what the record holds.
 std::optional<std::uint32_t> MaxSizeFromText(const QString& text, bool kb);
@@ -63,6 +68,9 @@ class CAddHeader : public CSkinnedDialog {
   QLineEdit* SizeBox() const { return m_pSize; }
   QLineEdit* UnitBox() const { return m_pUnit; }
   QComboBox* GroupBox() const { return m_pGroup; }
+  // Says why the signature in the boxes would never be found, while it ends
+  // past the first sector; hidden otherwise.
+  QLabel* NoteLabel() const { return m_pNote; }
 
  private:
   void OnBoxChanged();
@@ -78,6 +86,7 @@ class CAddHeader : public CSkinnedDialog {
   QLineEdit* m_pSize;
   QLineEdit* m_pUnit;
   QComboBox* m_pGroup;
+  QLabel* m_pNote;
   QPushButton* m_pOk;
   ParsedHeader m_header;
   std::uint32_t m_nOffset = 0;

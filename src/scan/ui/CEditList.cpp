@@ -10,6 +10,7 @@
 
 #include "app/CORVANApp.h"
 #include "core/StringTable.h"
+#include "scan/ui/CAddHeader.h"
 #include "ui/CEditItem.h"
 #include "ui/QtText.h"
 #include "ui/SharedLook.h"
@@ -192,8 +193,12 @@ void CEditList::SortRows(int column, bool ascending) {
 QString CEditList::ToolTipTextAt(const QPoint& viewportPos) const {
   if (!viewport()->rect().contains(viewportPos) || rowCount() == 0) return {};
   const QModelIndex index = indexAt(viewportPos);
-  if (!index.isValid() || index.column() != kColSize) return {};
-  return QStringLiteral("Click here to change the size of file type");
+  if (!index.isValid()) return {};
+  if (index.column() == kColSize) return QStringLiteral("Click here to change the size of file type");
+  // A type kept in the file but never searched for says why on its name.
+  if (index.column() != kColName) return {};
+  const FileTypeRecord* record = RecordOfRow(*this, index.row());
+  return record ? UnmatchedSignatureNote(*record) : QString();
 }
 
 void CEditList::mouseReleaseEvent(QMouseEvent* e) {

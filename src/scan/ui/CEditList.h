@@ -3,7 +3,8 @@
 // dialog) show: name with its check box, extension and size in KB, in
 // alternating row colours. A click on a size cell edits the size in place,
 // a click in the first column lets the owner toggle the check box, a click
-// on a column heading sorts, and the size column explains itself in a tip.
+// on a column heading sorts, and the size column explains itself in a tip,
+// as does the name of a type whose signature is never searched for.
 // Rows name their type by name and extension; the type is the first of the
 // application's full list with both.
 

@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -585,6 +586,97 @@ TEST_F(FileTypes, ASizeEditedInTheListIsWrittenAtOnce) {
   EXPECT_EQ(ReadFileTypeRecords(app.HeaderFileToWrite()), expected);
   dlg.reject();
   EXPECT_EQ(ReadFileTypeRecords(app.HeaderFileToWrite()), expected);
+}
+
+// A type of the user's own whose two-byte signature at 511 runs past the
+// first sector is never searched for, but it is the user's: it stays in the
+// file, byte for byte, through an edit of another type, a size edited in
+// place and OK, and both the list and the editor say why it is never found.
+TEST_F(FileTypes, ATypeWhoseSignatureRunsPastTheFirstSectorStaysInTheFile) {
+  CORVANApp& app = App();
+  FileTypeRecord tail;
+  tail.softwareName = u"Tail Sample";
+  tail.extension = u"tsp";
+  tail.headerOffset = 511;
+  tail.headerLength = 2;
+  tail.header = {0xCA, 0xFE, 0, 0, 0, 0, 0, 0};
+  tail.maxSize = 1048576;
+  tail.group = 8;
+  std::vector<FileTypeRecord> file = installed;
+  file.insert(file.begin() + 1, tail);
+  ASSERT_TRUE(WriteFileTypeRecords(app.HeaderFileToWrite(), file));
+  const std::string tailBytes = test::ReadWholeFile(app.HeaderFileToWrite()).substr(kFileTypeRecordSize,
+                                                                                      kFileTypeRecordSize);
+  const QString why = QStringLiteral(
+      "Raw Recovery never finds this type: its header ends past the first 512 bytes, where it is not looked for.");
+  {
+    CSettings dlg;
+    dlg.show();
+    dlg.Tab()->setCurrentIndex(1);
+    test::Settle();
+    CEditList* list = dlg.List();
+    ASSERT_EQ(list->rowCount(), static_cast<int>(file.size()));
+    const int tailRow = RowNamed(list, QStringLiteral("Tail Sample"));
+    const int jpegRow = RowNamed(list, QStringLiteral("JPEG Image"));
+    ASSERT_GE(tailRow, 0);
+    ASSERT_GE(jpegRow, 0);
+    list->scrollToItem(list->item(tailRow, 0));
+    EXPECT_EQ(list->ToolTipTextAt(list->visualRect(list->model()->index(tailRow, 0)).center()), why);
+    list->scrollToItem(list->item(jpegRow, 0));
+    EXPECT_TRUE(list->ToolTipTextAt(list->visualRect(list->model()->index(jpegRow, 0)).center()).isEmpty());
+
+    // Edit on the type itself: the editor says why, and OK refuses it as it
+    // stands, as for a new type.
+    auto* edit = Item<QPushButton>(&dlg, CSettings::kIdEdit);
+    list->selectRow(tailRow);
+    dlg.Choice().EnableEditButton(true);
+    test::WhenModal([&](QDialog* d) {
+      auto* editor = qobject_cast<CAddHeader*>(d);
+      ASSERT_TRUE(editor);
+      EXPECT_EQ(editor->OffsetBox()->text(), QStringLiteral("511"));
+      EXPECT_TRUE(editor->NoteLabel()->isVisible());
+      EXPECT_EQ(editor->NoteLabel()->text(), why);
+      prompt.asked.clear();
+      editor->OnOK();
+      EXPECT_EQ(prompt.asked, std::vector<std::string>{
+                                  "Invalid offset, the header must end within the first 512 bytes. Re-enter value"});
+      EXPECT_EQ(editor->result(), 0);
+      // At 510 the signature ends in the sector and the note goes.
+      editor->OffsetBox()->setText(QStringLiteral("510"));
+      EXPECT_FALSE(editor->NoteLabel()->isVisible());
+      editor->reject();
+    });
+    edit->click();
+
+    // Another type edited: the file is written at once.
+    list->selectRow(jpegRow);
+    dlg.Choice().EnableEditButton(true);
+    test::WhenModal([](QDialog* d) {
+      auto* editor = qobject_cast<CAddHeader*>(d);
+      ASSERT_TRUE(editor);
+      EXPECT_FALSE(editor->NoteLabel()->isVisible());
+      editor->UnitBox()->setText(QStringLiteral("MB"));
+      editor->SizeBox()->setText(QStringLiteral("16"));
+      editor->OnOK();
+    });
+    edit->click();
+    // A size edited in place: written at once too.
+    const int other = RowNamed(list, ToQString(installed[1].softwareName));
+    list->scrollToItem(list->item(other, 0));
+    test::Click(list->viewport(), list->visualRect(list->model()->index(other, 2)).center());
+    CEditItem* box = list->ActiveEditor();
+    ASSERT_TRUE(box);
+    box->selectAll();
+    QTest::keyClicks(box, QStringLiteral("64"));
+    test::SendKey(box, Qt::Key_Return);
+    Item<QPushButton>(&dlg, kIdOk)->click();
+  }
+  std::vector<FileTypeRecord> expected = file;
+  expected[0].maxSize = 16 * 1048576;
+  expected[0].sizeUnit = 0;
+  expected[2].maxSize = 64 * 1024;
+  EXPECT_EQ(ReadFileTypeRecords(app.HeaderFileToWrite()), expected);
+  EXPECT_EQ(test::ReadWholeFile(app.HeaderFileToWrite()).substr(kFileTypeRecordSize, kFileTypeRecordSize), tailBytes);
 }
 
 // ---- on the start screen ----

@@ -6,7 +6,7 @@ Prints "PORT <n>" once it listens, then serves until it is killed (or, with
 option: a quota of stored bytes answered with 552, a folder name whose MKD
 is refused, a transfer that stops being read after some bytes (a stalled
 server), a transfer cut off mid-file with the server gone, a SIZE that says
-every name exists, and a data connection that is opened and then neither
+every name exists (each SIZE asked can be logged), and a data connection that is opened and then neither
 read nor answered.
 """
 import argparse
@@ -30,6 +30,7 @@ p.add_argument("--refuse-mkd", default="", help="MKD of a folder of this name ge
 p.add_argument("--stall-after", type=int, default=-1, help="stop reading a transfer after this many bytes")
 p.add_argument("--drop-after", type=int, default=-1, help="drop everything and exit after this many bytes")
 p.add_argument("--size-always", action="store_true", help="SIZE of any path answers 213")
+p.add_argument("--size-log", default="", help="file that gets the path of every SIZE asked, a line each")
 p.add_argument("--silent-data", action="store_true", help="never read a transfer nor answer its end")
 args = p.parse_args()
 
@@ -110,6 +111,9 @@ class Handler(FTPHandler):
         return FTPHandler.ftp_EPSV(self, line)
 
     def ftp_SIZE(self, path):
+        if args.size_log:
+            with open(args.size_log, "a") as log:
+                log.write(self.fs.fs2ftp(path) + "\n")
         if args.size_always:
             self.respond("213 1024")
             return None

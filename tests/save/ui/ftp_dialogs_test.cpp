@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTest>
 #include <QTreeWidget>
 
 #include "app/CORVANApp.h"
@@ -67,10 +68,33 @@ TEST(FtpSettingsDialog, FieldsStartEmptyAndOkStoresWhatWasTyped) {
   user->setText("saver");
   password->setText(" ");  // a blank counts as text
   EXPECT_FALSE(browse->isEnabled());
-  // The port takes digits only.
+  // The port takes a port, 1 to 65535, as typed: no letter, no digit that
+  // would pass 65535, and 0 does not count as one.
   test::SendKey(port, Qt::Key_A, "a");
   EXPECT_TRUE(port->text().isEmpty());
+  QTest::keyClicks(port, "70021");
+  EXPECT_EQ(port->text(), "7002");
+  port->clear();
+  QTest::keyClicks(port, "655361");
+  EXPECT_EQ(port->text(), "65531") << "65536 is not taken, the 1 after it is";
+  port->clear();
+  QTest::keyClicks(port, "0");
+  EXPECT_EQ(port->text(), "0");
+  EXPECT_FALSE(browse->isEnabled());
+  port->clear();
+  QTest::keyClicks(port, "65535");
+  EXPECT_EQ(port->text(), "65535");
+  EXPECT_TRUE(browse->isEnabled());
+  // A number past 65535 put in the box other than by typing counts as no
+  // port, and OK leaves the dialog open on it.
   port->setText("70021");
+  EXPECT_FALSE(browse->isEnabled());
+  folder->setText("incoming");
+  ok->click();
+  EXPECT_EQ(dlg.result(), 0);
+  EXPECT_EQ(App().m_saveChoice.m_ftpSettings.server, "old.example");
+  folder->clear();
+  port->setText("65535");
   EXPECT_TRUE(browse->isEnabled());
   EXPECT_TRUE(folder->isEnabled());
   EXPECT_FALSE(ok->isEnabled());
@@ -87,8 +111,8 @@ TEST(FtpSettingsDialog, FieldsStartEmptyAndOkStoresWhatWasTyped) {
   EXPECT_EQ(s.server, "127.0.0.1");
   EXPECT_EQ(s.user, "saver");
   EXPECT_EQ(s.password, " ");
-  EXPECT_EQ(s.portText, "70021");
-  EXPECT_EQ(s.port, 70021);  // stored as typed; a connection takes the low 16 bits
+  EXPECT_EQ(s.portText, "65535");
+  EXPECT_EQ(s.port, 65535);
   EXPECT_EQ(s.remoteFolder, "incoming");
 }
 
