@@ -363,18 +363,34 @@ bool EntryNameIs(const std::uint8_t* entry, std::u16string_view name) {
   return true;
 }
 
+// Whether a sector is shaped as directory sectors are: each of its four
+// entries has a name length of at most 64 bytes, even, and an object type
+// and colour the format defines; at least one has a name.
+bool HoldsDirectoryEntries(const std::uint8_t* sector) {
+  bool named = false;
+  for (int k = 0; k < 4; ++k) {
+    const std::uint8_t* entry = sector + 128 * k;
+    const std::uint16_t nameBytes = GetLE16(entry + 64);
+    if (nameBytes > 64 || nameBytes % 2 != 0 || entry[66] > 5 || entry[67] > 1) return false;
+    named = named || nameBytes != 0;
+  }
+  return named;
+}
+
 OfficeKind Compound::ReadDirectory(std::uint32_t firstDirectorySector) {
   if (!InRange(firstDirectorySector) || !EntryNameIs(Sector(firstDirectorySector), u"Root Entry"))
     return OfficeKind::None;
-  // The directory region is taken as running from its first sector to the
-  // end of what the FAT can describe; the first stream naming an Office
-  // program decides.
+  // The directory region is taken as running from its first sector on, up
+  // to the end of what the FAT can describe or the first sector that holds
+  // no named directory entry (data, or zeros): a header whose FAT claims
+  // gigabytes makes the look cost what the directory holds, not the
+  // volume. The first stream naming an Office program decides.
   for (std::uint64_t s = firstDirectorySector; s < sectorLimit_; ++s) {
     if (reader_.Aborted()) return OfficeKind::None;
     // A sector that cannot be read at all lies past the volume's end, and
     // so does everything after it.
     const std::uint8_t* sector = win_.At((s + 1) * 512, 512);
-    if (sector == nullptr) return OfficeKind::None;
+    if (sector == nullptr || !HoldsDirectoryEntries(sector)) return OfficeKind::None;
     for (int k = 0; k < 4; ++k) {
       const std::uint8_t* entry = sector + 128 * k;
       if (EntryNameIs(entry, u"WordDocument")) return OfficeKind::Word;

@@ -562,6 +562,30 @@ TEST(ArchiveCompound, KindsComeFromTheMainStreamsWholeNameAndSizesFromTheFat) {
   EXPECT_EQ(Analyse(bad.File()).validity, OfficeValidity::Damaged);
 }
 
+TEST(ArchiveCompound, TheLookForTheMainStreamEndsWithTheDirectory) {
+  // A directory of two sectors, the main stream named in the second; then a
+  // header whose FAT claims 2 GiB and whose directory names no program,
+  // before a megabyte of zeros and one of other data: the look ends where
+  // the directory does.
+  Compound two(u"1Table", 8);
+  two.header[44] = 2;  // two FAT sectors' reach
+  two.Put(0, 1, 2);
+  two.Entry(2, 0, u"WordDocument", 2);
+  EXPECT_EQ(Analyse(two.File()).kind, OfficeKind::Word);
+  for (std::uint8_t fill : {0, 0x41}) {
+    SCOPED_TRACE(int{fill});
+    Compound claims(u"Data", 0);
+    claims.Set(44, 0x8000);
+    Bytes file = claims.File();
+    file.resize(file.size() + (1 << 20), fill);
+    MemoryReader disk(DiskWith(file, 0, 0));
+    OfficeAnalysis o;
+    AnalyseOfficeFile(disk, 0, o);
+    EXPECT_EQ(o.kind, OfficeKind::None);
+    EXPECT_LE(disk.bytesRead, 2u * 512000);
+  }
+}
+
 TEST(ArchiveCompound, DifatChainsAreFollowedAndTheirLoopsEnd) {
   // 110 FAT sectors: 109 named by the header (sectors 0..108), the last
   // (110) by the DIFAT sector 109; the directory is sector 111.
