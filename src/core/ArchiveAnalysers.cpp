@@ -232,6 +232,11 @@ ZipWalk WalkZip(CarveReader& reader, std::uint64_t startSector, carve::Window& h
         const std::uint8_t* extra = headers.At(p + kLocalHeader + nameLength, extraLength);
         if (extra != nullptr) zip::ReadZip64Sizes({extra, extraLength}, unpacked, packed);
       }
+      // A 64-bit size may wrap round: the walk only ever moves on.
+      if (packed > ~dataStart) {
+        w.lost = true;
+        break;
+      }
       p = dataStart + packed;
     } else if (Is(h, kZipCentral)) {
       h = headers.At(p, kCentralHeader);
@@ -247,7 +252,12 @@ ZipWalk WalkZip(CarveReader& reader, std::uint64_t startSector, carve::Window& h
         w.lost = true;
         break;
       }
-      p += 12 + GetLE64(e + 4);
+      const std::uint64_t record = GetLE64(e + 4);
+      if (record > ~p - 12) {
+        w.lost = true;
+        break;
+      }
+      p += 12 + record;
     } else if (Is(h, kZip64Locator)) {
       p += kZip64LocatorBytes;
     } else if (Is(h, kZipEnd)) {

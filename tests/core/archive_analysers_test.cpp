@@ -315,6 +315,35 @@ TEST(ArchiveZip, StreamedArchivesAreWalkedThroughTheirDescriptorsToTheirEndRecor
   fs::remove_all(dir);
 }
 
+TEST(ArchiveZip, SizesThatWrapRoundEndTheWalk) {
+  // A local header whose Zip64 extra field gives a compressed size that
+  // leads back to the archive's start, and a Zip64 end record whose size
+  // does the same: the walk ends instead of going round for ever.
+  Bytes local(30 + 1 + 20, 0);
+  PutLE32(&local[0], 0x04034B50);
+  PutLE32(&local[18], 0xFFFFFFFFu);
+  PutLE32(&local[22], 0xFFFFFFFFu);
+  PutLE16(&local[26], 1);
+  PutLE16(&local[28], 20);
+  local[30] = 'a';
+  PutLE16(&local[31], 1);
+  PutLE16(&local[33], 16);
+  PutLE64(&local[35], 5);
+  PutLE64(&local[43], 0 - std::uint64_t{local.size()});
+  MemoryReader disk(DiskWith(local, 0, 4096));
+  AnalysedFile f;
+  EXPECT_FALSE(GetZipFileSize(disk, 0, f));
+  Bytes end64 = StreamedZip({{"a", Bytes(10, 'a')}}, true, false, "");
+  const std::size_t at = end64.size() - 22;
+  Bytes record(12, 0);
+  PutLE32(&record[0], 0x06064B50);
+  PutLE64(&record[4], 0 - std::uint64_t{at} - 12);
+  end64.insert(end64.begin() + static_cast<std::ptrdiff_t>(at), record.begin(), record.end());
+  MemoryReader disk2(DiskWith(end64, 0, 4096));
+  ASSERT_TRUE(GetZipFileSize(disk2, 0, f));
+  EXPECT_EQ(f.size, at);  // kept up to the record it could not pass
+}
+
 TEST(ArchiveZip, AStreamedArchiveWhoseDescriptorsCannotBeFoundIsLeftToTheCarvingStep) {
   // The first entry's data runs to the next local header, which begins the
   // archive's third sector.
