@@ -13,6 +13,7 @@
 
 #include "core/CarveWindow.h"
 #include "core/FileAnalysers.h"
+#include "core/ZipRecords.h"
 #include "platform/ByteCodec.h"
 
 namespace corvan {
@@ -25,6 +26,8 @@ constexpr std::uint8_t kZipLocal[4] = {'P', 'K', 3, 4};
 constexpr std::uint8_t kZipCentral[4] = {'P', 'K', 1, 2};
 constexpr std::uint8_t kZipEnd[4] = {'P', 'K', 5, 6};
 constexpr std::uint8_t kZipDescriptor[4] = {'P', 'K', 7, 8};
+constexpr std::uint8_t kZip64End[4] = {'P', 'K', 6, 6};
+constexpr std::uint8_t kZip64Locator[4] = {'P', 'K', 6, 7};
 
 bool Is(const std::uint8_t* p, const std::uint8_t (&sig)[4]) { return std::memcmp(p, sig, 4) == 0; }
 
@@ -32,6 +35,7 @@ bool Is(const std::uint8_t* p, const std::uint8_t (&sig)[4]) { return std::memcm
 constexpr std::uint64_t kLocalHeader = 30;
 constexpr std::uint64_t kCentralHeader = 46;
 constexpr std::uint64_t kEndRecord = 22;
+constexpr std::uint64_t kZip64LocatorBytes = 20;
 
 // Bytes of a ZIP central header and the name, extra field and comment after it.
 std::uint64_t CentralEntryLength(const std::uint8_t* h) {
@@ -97,73 +101,211 @@ bool IsOoxmlPartName(const std::uint8_t* name, std::size_t length) {
   return false;
 }
 
-}  // namespace
+// How far the data of an entry whose sizes were deferred is searched for the
+// descriptor that ends it, in blocks of the second size.
+constexpr std::uint64_t kDescriptorSearchLimit = 64u << 20;
+constexpr std::size_t kSearchBlock = 4096;
+// Bytes the search looks at before and after a position: a descriptor
+// without its signature lies before the header that follows it, and a
+// descriptor with one is followed by a header.
+constexpr std::size_t kSearchBehind = 20, kSearchAhead = 28;
 
-bool GetZipFileSize(CarveReader& reader, std::uint64_t startSector, std::uint64_t maxSize, AnalysedFile& out) {
-  if (reader.Aborted()) return false;
-  Window win(reader, startSector, 1024);
-  const std::uint8_t* h = win.At(0, kLocalHeader + 4);
-  if (h == nullptr || !Is(h, kZipLocal)) return false;
-  // Sizes deferred to a data descriptor: where the archive ends cannot be
-  // walked to, so it is carved as large as the type allows. Office writers
-  // store whole documents this way; one that begins with a document's own
-  // parts is left to the Office types, which can size it.
-  if (h[6] == 8) {
-    const std::uint16_t nameLength = GetLE16(h + 26);
-    const std::uint8_t* name = win.At(kLocalHeader, nameLength);
-    if (name != nullptr && IsOoxmlPartName(name, nameLength)) return false;
-    out.size = maxSize;
-    return true;
-  }
-  ZipParts parts;
-  parts.Note(h + kLocalHeader, GetLE16(h + 26));
-  std::uint64_t total = kLocalHeader + GetLE16(h + 26) + GetLE16(h + 28) + std::uint64_t{GetLE32(h + 18)};
+bool IsHeader(const std::uint8_t* p) { return Is(p, kZipLocal) || Is(p, kZipCentral); }
 
-  bool central = false, deferred = false, readFailed = false;
-  while (!reader.Aborted()) {
-    const std::uint8_t* b = win.At(total, 4);
-    // The record's fixed part (and the start of a local header's name).
-    if (b != nullptr && (Is(b, kZipLocal) || Is(b, kZipCentral)))
-      b = win.At(total, Is(b, kZipLocal) ? kLocalHeader + 4 : kCentralHeader);
+// The position after the data descriptor that ends the data starting at
+// `dataStart`. The descriptor is the first one whose compressed size (32-bit,
+// or 64-bit in a Zip64 archive) is the length of the data before it: with
+// its signature "PK\7\8" anywhere, or without, right before the next local
+// or central header. The search ends at the first such header that begins a
+// sector: an entry's data that runs into it without its descriptor is
+// damaged, and a search that went on would walk over every file after it.
+bool FindDescriptorEnd(carve::Window& win, CarveReader& reader, std::uint64_t dataStart, std::uint64_t& next) {
+  std::uint64_t q = dataStart;
+  std::size_t span = kSearchBlock;
+  while (q - dataStart <= kDescriptorSearchLimit) {
+    if (reader.Aborted()) return false;
+    const std::uint64_t behind = std::min<std::uint64_t>(kSearchBehind, q - dataStart);
+    const std::uint8_t* b = span > 1 ? win.At(q - behind, behind + span + kSearchAhead) : nullptr;
     if (b == nullptr) {
-      readFailed = true;
+      // Near the end of the volume the search goes on a byte at a time.
+      span = 1;
+      b = win.At(q - behind, behind + span + kSearchAhead);
+      if (b == nullptr) return false;
+    }
+    b += behind;
+    for (std::size_t i = 0; i < span; ++i) {
+      const std::uint8_t* d = b + i;
+      if (d[0] != 'P' || d[1] != 'K') continue;
+      const std::uint64_t length = q + i - dataStart;
+      if (Is(d, kZipDescriptor)) {
+        // A Zip64 descriptor of a small entry matches as a 32-bit one too;
+        // the header after it tells them apart.
+        const bool small = GetLE32(d + 8) == length, large = GetLE64(d + 8) == length;
+        if (small && (!large || IsHeader(d + 16))) {
+          next = q + i + 16;
+          return true;
+        }
+        if (large) {
+          next = q + i + 24;
+          return true;
+        }
+        continue;
+      }
+      if (!IsHeader(d)) continue;
+      if (length >= 12 && GetLE32(d - 8) == length - 12) {
+        next = q + i;
+        return true;
+      }
+      if (length >= 20 && GetLE64(d - 16) == length - 20) {
+        next = q + i;
+        return true;
+      }
+      // A header inside the data (a stored archive) is passed over; one
+      // that begins a sector begins a file the carving step looks at on
+      // its own, and the search stops there.
+      if ((q + i) % 512 == 0) return false;
+    }
+    q += span;
+  }
+  return false;
+}
+
+constexpr std::size_t kZipNameLooked = 64;
+
+// What a walk of a ZIP archive's records, from its first local header on,
+// found.
+struct ZipWalk {
+  std::uint64_t end = 0;  // where the walk ended: after the end record, or at the record it could not pass
+  std::uint64_t locals = 0, centrals = 0;
+  bool endRecord = false;  // the walk passed the end record (and its comment)
+  bool deferred = false;   // an entry deferred its sizes to a data descriptor
+  bool lost = false;       // a record could not be read, or a deferred entry's descriptor was not found
+};
+
+// The walk the carving step sizes a ZIP archive by, and the Office analysis
+// a ZIP-based document: local headers (each with its data, through its data
+// descriptor when the sizes were deferred), central headers, the Zip64 end
+// record and its locator, and the end record with its comment. Each local
+// header's name is handed to `name` with its length, of which the first
+// `kZipNameLooked` bytes are there: what the names are compared with is
+// shorter. Records are read through `headers`; the descriptor search has a
+// window of its own.
+template <class NameSeen>
+ZipWalk WalkZip(CarveReader& reader, std::uint64_t startSector, carve::Window& headers, NameSeen&& name) {
+  carve::Window search(reader, startSector, 2 * kSearchBlock);
+  ZipWalk w;
+  std::uint64_t& p = w.end;
+  while (!reader.Aborted()) {
+    const std::uint8_t* h = headers.At(p, 4);
+    if (h == nullptr) {
+      w.lost = true;
       break;
     }
-    std::uint64_t entry;
-    if (Is(b, kZipLocal)) {
-      if (b[6] == 8) {
-        deferred = true;
+    if (Is(h, kZipLocal)) {
+      h = headers.At(p, kLocalHeader);
+      if (h == nullptr) {
+        w.lost = true;
         break;
       }
-      const std::uint16_t nameLength = GetLE16(b + 26);
-      parts.Note(b + kLocalHeader, nameLength);
-      entry = kLocalHeader + nameLength + GetLE16(b + 28) + std::uint64_t{GetLE32(b + 18)};
-    } else if (Is(b, kZipCentral)) {
-      central = true;
-      entry = CentralEntryLength(b);
-      const std::uint8_t* e = win.At(total + entry, 4);
-      if (e != nullptr && Is(e, kZipEnd)) e = win.At(total + entry, kEndRecord);
+      ++w.locals;
+      const std::uint16_t nameLength = GetLE16(h + 26), extraLength = GetLE16(h + 28);
+      const bool deferred = (GetLE16(h + 6) & 8) != 0;
+      std::uint64_t packed = GetLE32(h + 18), unpacked = GetLE32(h + 22);
+      const std::uint8_t* n = headers.At(p + kLocalHeader, std::min<std::size_t>(nameLength, kZipNameLooked));
+      if (n == nullptr) {
+        w.lost = true;
+        break;
+      }
+      name(n, nameLength);
+      const std::uint64_t dataStart = p + kLocalHeader + nameLength + extraLength;
+      if (deferred) {
+        // Sizes deferred to a descriptor after the data, as streaming
+        // writers do: the descriptor says where the entry ends.
+        w.deferred = true;
+        if (!FindDescriptorEnd(search, reader, dataStart, p)) {
+          w.lost = true;
+          break;
+        }
+        continue;
+      }
+      if (packed == zip::kZip32Max) {
+        const std::uint8_t* extra = headers.At(p + kLocalHeader + nameLength, extraLength);
+        if (extra != nullptr) zip::ReadZip64Sizes({extra, extraLength}, unpacked, packed);
+      }
+      // A 64-bit size may wrap round: the walk only ever moves on.
+      if (packed > ~dataStart) {
+        w.lost = true;
+        break;
+      }
+      p = dataStart + packed;
+    } else if (Is(h, kZipCentral)) {
+      h = headers.At(p, kCentralHeader);
+      if (h == nullptr) {
+        w.lost = true;
+        break;
+      }
+      ++w.centrals;
+      p += CentralEntryLength(h);
+    } else if (Is(h, kZip64End)) {
+      const std::uint8_t* e = headers.At(p, 12);
       if (e == nullptr) {
-        total += entry;
-        readFailed = true;
+        w.lost = true;
         break;
       }
-      if (Is(e, kZipEnd)) {
-        total += entry + kEndRecord + GetLE16(e + 20);
+      const std::uint64_t record = GetLE64(e + 4);
+      if (record > ~p - 12) {
+        w.lost = true;
         break;
       }
+      p += 12 + record;
+    } else if (Is(h, kZip64Locator)) {
+      p += kZip64LocatorBytes;
+    } else if (Is(h, kZipEnd)) {
+      const std::uint8_t* e = headers.At(p, kEndRecord);
+      if (e == nullptr) {
+        w.lost = true;
+        break;
+      }
+      p += kEndRecord + GetLE16(e + 20);
+      w.endRecord = true;
+      break;
     } else {
       break;
     }
-    total += entry;
   }
-  // A read that fails before any central header leaves nothing that says
-  // this is an archive; after one, the archive is kept as far as it was read.
-  if (readFailed && !central) return false;
-  if (!central && !deferred) return false;
+  return w;
+}
+
+}  // namespace
+
+bool GetZipFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out) {
+  if (reader.Aborted()) return false;
+  carve::Window win(reader, startSector, 1024);
+  const std::uint8_t* h = win.At(0, kLocalHeader + 4);
+  if (h == nullptr || !Is(h, kZipLocal)) return false;
+  // Office writers store whole documents with their sizes deferred; one that
+  // begins with a document's own parts is left to the Office types, which
+  // size it, before anything is walked.
+  if (GetLE16(h + 6) & 8) {
+    const std::uint16_t nameLength = GetLE16(h + 26);
+    const std::uint8_t* name = win.At(kLocalHeader, nameLength);
+    if (name != nullptr && IsOoxmlPartName(name, nameLength)) return false;
+  }
+  ZipParts parts;
+  const ZipWalk w = WalkZip(reader, startSector, win, [&](const std::uint8_t* n, std::size_t l) { parts.Note(n, l); });
+  if (reader.Aborted()) return false;
   // A ZIP-based Office document is left to the Office types.
   if (parts.Office()) return false;
-  out.size = total;
+  if (w.deferred && w.centrals == 0) {
+    // A streamed archive whose entries cannot be walked to its directory:
+    // its headers say nothing of where it ends.
+    out.unknownSize = true;
+    return true;
+  }
+  // A walk that stops before any central header leaves nothing that says
+  // this is an archive; after one, the archive is kept as far as it was read.
+  if (w.centrals == 0) return false;
+  out.size = w.end;
   return true;
 }
 
@@ -231,18 +373,34 @@ bool EntryNameIs(const std::uint8_t* entry, std::u16string_view name) {
   return true;
 }
 
+// Whether a sector is shaped as directory sectors are: each of its four
+// entries has a name length of at most 64 bytes, even, and an object type
+// and colour the format defines; at least one has a name.
+bool HoldsDirectoryEntries(const std::uint8_t* sector) {
+  bool named = false;
+  for (int k = 0; k < 4; ++k) {
+    const std::uint8_t* entry = sector + 128 * k;
+    const std::uint16_t nameBytes = GetLE16(entry + 64);
+    if (nameBytes > 64 || nameBytes % 2 != 0 || entry[66] > 5 || entry[67] > 1) return false;
+    named = named || nameBytes != 0;
+  }
+  return named;
+}
+
 OfficeKind Compound::ReadDirectory(std::uint32_t firstDirectorySector) {
   if (!InRange(firstDirectorySector) || !EntryNameIs(Sector(firstDirectorySector), u"Root Entry"))
     return OfficeKind::None;
-  // The directory region is taken as running from its first sector to the
-  // end of what the FAT can describe; the first stream naming an Office
-  // program decides.
+  // The directory region is taken as running from its first sector on, up
+  // to the end of what the FAT can describe or the first sector that holds
+  // no named directory entry (data, or zeros): a header whose FAT claims
+  // gigabytes makes the look cost what the directory holds, not the
+  // volume. The first stream naming an Office program decides.
   for (std::uint64_t s = firstDirectorySector; s < sectorLimit_; ++s) {
     if (reader_.Aborted()) return OfficeKind::None;
     // A sector that cannot be read at all lies past the volume's end, and
     // so does everything after it.
     const std::uint8_t* sector = win_.At((s + 1) * 512, 512);
-    if (sector == nullptr) return OfficeKind::None;
+    if (sector == nullptr || !HoldsDirectoryEntries(sector)) return OfficeKind::None;
     for (int k = 0; k < 4; ++k) {
       const std::uint8_t* entry = sector + 128 * k;
       if (EntryNameIs(entry, u"WordDocument")) return OfficeKind::Word;
@@ -340,100 +498,31 @@ bool NameIs(const std::uint8_t* p, std::size_t n, std::string_view name) {
   return n == name.size() && std::memcmp(p, name.data(), n) == 0;
 }
 
-// How far the data of an entry whose sizes were deferred is searched for the
-// descriptor that ends it.
-constexpr std::uint64_t kDescriptorSearchLimit = 64u << 20;
-constexpr std::size_t kSearchBlock = 4096;
-
-// The position after the data descriptor that ends the data starting at
-// `dataStart`: the first descriptor signature whose compressed size (32-bit,
-// or 64-bit in a Zip64 archive) is the length of the data before it.
-bool FindDescriptorEnd(Window& win, CarveReader& reader, std::uint64_t dataStart, std::uint64_t& next) {
-  std::uint64_t q = dataStart;
-  std::size_t span = kSearchBlock;
-  while (q - dataStart <= kDescriptorSearchLimit) {
-    if (reader.Aborted()) return false;
-    const std::uint8_t* b = span > 1 ? win.At(q, span + 24) : nullptr;
-    if (b == nullptr) {
-      // Near the end of the volume the search goes on a byte at a time.
-      span = 1;
-      b = win.At(q, 24);
-      if (b == nullptr) return false;
-    }
-    for (std::size_t i = 0; i < span; ++i) {
-      const std::uint8_t* d = b + i;
-      if (d[0] != 'P' || !Is(d, kZipDescriptor)) continue;
-      const std::uint64_t length = q + i - dataStart;
-      if (GetLE32(d + 8) == length) {
-        next = q + i + 16;
-        return true;
-      }
-      if (GetLE64(d + 8) == length) {
-        next = q + i + 24;
-        return true;
-      }
-    }
-    q += span;
-  }
-  return false;
-}
-
 // The window the ZIP-based document is read through.
 constexpr std::size_t kOoxmlWindow = 512000;
 
 OfficeValidity AnalyseOoxmlFile(OfficeAnalysis& result, CarveReader& reader, std::uint64_t startSector) {
   result = {};
-  Window win(reader, startSector, kOoxmlWindow);
-  std::uint64_t p = 0, locals = 0, centrals = 0;
-  bool endSeen = false, contentTypes = false;
+  carve::Window win(reader, startSector, kOoxmlWindow);
+  bool contentTypes = false;
   OfficeKind mainPart = OfficeKind::None;
-  while (!reader.Aborted()) {
-    const std::uint8_t* h = win.At(p, 4);
-    if (h != nullptr && (Is(h, kZipLocal) || Is(h, kZipCentral)))
-      h = win.At(p, Is(h, kZipLocal) ? kLocalHeader : kCentralHeader);
-    if (h == nullptr) break;
-    if (Is(h, kZipLocal)) {
-      ++locals;
-      const std::uint16_t nameLength = GetLE16(h + 26);
-      const std::uint16_t flags = GetLE16(h + 6);
-      const std::uint64_t dataStart = p + kLocalHeader + nameLength + GetLE16(h + 28);
-      const std::uint64_t packed = GetLE32(h + 18);
-      const std::uint8_t* name = win.At(p + kLocalHeader, nameLength);
-      if (name == nullptr) break;
-      // The package's content-type part marks an Office document wherever
-      // it lies (writers put it first, last or in between).
-      if (NameIsIgnoringCase(name, nameLength, "[Content_Types].xml"))
-        contentTypes = true;
-      else if (NameIs(name, nameLength, "word/document.xml"))
-        mainPart = OfficeKind::Word;
-      else if (NameIs(name, nameLength, "ppt/presentation.xml"))
-        mainPart = OfficeKind::PowerPoint;
-      else if (NameIs(name, nameLength, "xl/workbook.xml"))
-        mainPart = OfficeKind::Excel;
-      if (flags & 8) {
-        // Sizes deferred to a descriptor after the data, as streaming
-        // writers do: the descriptor says where the entry ends.
-        if (!FindDescriptorEnd(win, reader, dataStart, p)) break;
-      } else {
-        p = dataStart + packed;
-      }
-    } else if (Is(h, kZipCentral)) {
-      ++centrals;
-      p += CentralEntryLength(h);
-    } else if (Is(h, kZipEnd)) {
-      endSeen = true;
-      const std::uint8_t* e = win.At(p, kEndRecord);
-      p += kEndRecord + (e != nullptr ? GetLE16(e + 20) : 0);
-      break;
-    } else {
-      break;
-    }
-  }
+  const ZipWalk w = WalkZip(reader, startSector, win, [&](const std::uint8_t* name, std::size_t nameLength) {
+    // The package's content-type part marks an Office document wherever
+    // it lies (writers put it first, last or in between).
+    if (NameIsIgnoringCase(name, nameLength, "[Content_Types].xml"))
+      contentTypes = true;
+    else if (NameIs(name, nameLength, "word/document.xml"))
+      mainPart = OfficeKind::Word;
+    else if (NameIs(name, nameLength, "ppt/presentation.xml"))
+      mainPart = OfficeKind::PowerPoint;
+    else if (NameIs(name, nameLength, "xl/workbook.xml"))
+      mainPart = OfficeKind::Excel;
+  });
   result.kind = contentTypes ? mainPart : OfficeKind::OtherZip;
-  result.size = p;
-  if (locals == centrals)
-    result.validity = endSeen ? OfficeValidity::Complete : OfficeValidity::Plausible;
-  else if (locals > centrals && centrals > 0)
+  result.size = w.end;
+  if (w.locals == w.centrals)
+    result.validity = w.endRecord ? OfficeValidity::Complete : OfficeValidity::Plausible;
+  else if (w.locals > w.centrals && w.centrals > 0)
     result.validity = OfficeValidity::Plausible;
   else
     result.validity = OfficeValidity::Damaged;

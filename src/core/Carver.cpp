@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/EngineHost.h"
 #include "core/NameSanitiser.h"
 #include "platform/TextConv.h"
 
@@ -116,24 +117,31 @@ std::uint64_t Carver::ListLimit() const {
   return end > first ? (end - first) * 512 * CarveTally::kListedVolumes : 0;
 }
 
-std::uint64_t Carver::Bound(std::uint64_t size, std::uint64_t typeMax, std::uint64_t startSector) const {
+std::uint64_t Carver::BytesToEnd(std::uint64_t startSector) const {
   const std::uint64_t end = volume_.EndSector();
-  const std::uint64_t toEnd = startSector < end ? (end - startSector) * 512 : 0;
+  return startSector < end ? (end - startSector) * 512 : 0;
+}
+
+std::uint64_t Carver::BoundGuess(std::uint64_t size, std::uint64_t startSector) {
+  size = std::min(size, BytesToEnd(startSector));
   const std::uint64_t limit = ListLimit();
   const std::uint64_t left = tally_->listed < limit ? limit - tally_->listed : 0;
-  return std::min({size, typeMax, toEnd, left});
+  if (size <= left) return size;
+  ++tally_->cutByTotal;
+  // The first unit holds the signature: the file is listed all the same.
+  return std::max(left, std::min<std::uint64_t>(size, volume_.UnitBytes()));
 }
 
 void Carver::MeasureAgain(CarveHit& hit, std::uint64_t startUnit) {
   if (hit.type == nullptr) return;
   tally_->listed -= std::min(tally_->listed, hit.file.size);
-  hit.file.size = Bound(MeasureToNextSignature(startUnit, hit.type->maxSize), kNoTypeMax, volume_.UnitSector(startUnit));
+  hit.file.size = BoundGuess(MeasureToNextSignature(startUnit, hit.type->maxSize), volume_.UnitSector(startUnit));
   tally_->listed += hit.file.size;
 }
 
 bool Carver::CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t startSector, std::uint64_t startUnit,
                      CarveHit& hit) {
-  if (Full() || !MayMatch(data, bytes)) return false;
+  if (!MayMatch(data, bytes)) return false;
   hit = CarveHit{};
   for (const FileTypeRecord& type : types_) {
     if (!Matches(type, data, bytes)) continue;
@@ -151,25 +159,22 @@ bool Carver::CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t 
       case 18: ok = GetGifFileSize(volume_, startSector, file); break;
       case 19: ok = GetPngFileSize(volume_, startSector, file); break;
       case 48: ok = GetRarFileSize(volume_, startSector, file); break;
-      case 52: ok = GetZipFileSize(volume_, startSector, type.maxSize, file); break;
-      case 57: ok = GetAuFileSize(volume_, startSector, type.maxSize, file); break;
+      case 52: ok = GetZipFileSize(volume_, startSector, file); break;
+      case 57: ok = GetAuFileSize(volume_, startSector, file); break;
       case 139: case 140: case 141: case 143: ok = GetHtmlFileSize(volume_, startSector, file); break;
       case 165: ok = GetAviFileSize(volume_, startSector, file); break;
       case 73:
         // A WAVE file whose header gives no length is carved as a type
         // without analyser is.
-        if (!GetWaveFileSize(volume_, startSector, type.maxSize, file)) {
-          file.size = MeasureToNextSignature(startUnit, type.maxSize);
-          measured = true;
-        }
+        if (!GetWaveFileSize(volume_, startSector, type.maxSize, file)) file.unknownSize = true;
         generic = true;
         break;
       default:
         if (IsOfficeType(type.typeId)) {
           OfficeAnalysis office;
           AnalyseOfficeFile(volume_, startSector, office);
-          measured = office.size == 0;
-          file.size = measured ? MeasureToNextSignature(startUnit, type.maxSize) : office.size;
+          file.size = office.size;
+          file.unknownSize = office.size == 0;
           if (office.validity != OfficeValidity::Damaged) {
             switch (office.kind) {
               case OfficeKind::Word: officeName = u"DOC"; break;
@@ -188,12 +193,28 @@ bool Carver::CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t 
         }
         break;
     }
-    // Sizes read from headers are bounded here, once for every analyser:
-    // what lies past the volume's end is not the file's.
-    if (ok) file.size = Bound(file.size, measured ? kNoTypeMax : type.maxSize, startSector);
-    // A failed analysis leaves the candidate to the types after this one, and
-    // so does one that found nothing to recover.
-    if (!ok || file.size == 0) continue;
+    // A failed analysis leaves the candidate to the types after this one.
+    if (!ok) continue;
+    // A size read from the file that runs past the volume's end proves its
+    // header wrong: carved that far it would hide every file after it, so
+    // it is measured to the next signature, as a file whose header gives no
+    // size is.
+    if (!file.unknownSize && !measured && file.size > BytesToEnd(startSector)) {
+      file.unknownSize = true;
+      ++tally_->pastVolumeEnd;
+    }
+    if (file.unknownSize) {
+      file.size = MeasureToNextSignature(startUnit, type.maxSize);
+      measured = true;
+    }
+    if (measured) {
+      file.size = BoundGuess(file.size, startSector);
+    } else if (file.size > type.maxSize) {
+      file.size = type.maxSize;
+      ++tally_->cutToTypeMax;
+    }
+    // An analysis that found nothing to recover leaves it to them too.
+    if (file.size == 0) continue;
     tally_->listed += file.size;
     hit.type = &type;
     hit.typeName = officeName ? std::u16string(officeName) : type.extension;
@@ -204,6 +225,24 @@ bool Carver::CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t 
     return true;
   }
   return false;
+}
+
+std::string CarveBoundsNote(const CarveTally& tally) {
+  std::string note;
+  auto add = [&](std::uint64_t count, const char* what) {
+    if (count == 0) return;
+    note += note.empty() ? "Raw Recovery bounds: " : "; ";
+    note += std::to_string(count) + " " + what;
+  };
+  add(tally.pastVolumeEnd, "file(s) whose header size ran past the volume's end measured to the next signature");
+  add(tally.cutToTypeMax, "header size(s) cut to the type's largest size");
+  add(tally.cutByTotal, "guessed size(s) shortened after the pass had listed twice the volume's bytes");
+  if (!note.empty()) note += ".";
+  return note;
+}
+
+void LogCarveBounds(EngineHost& host, const CarveTally& tally) {
+  if (const std::string note = CarveBoundsNote(tally); !note.empty()) host.AppendLog(note, false);
 }
 
 RawTypeFolders::Placement RawTypeFolders::Place(std::u16string_view typeName) {
@@ -292,10 +331,7 @@ void ScanUnits(Carver& carver, const UnitScan& scan) {
       const std::size_t bytes = static_cast<std::size_t>(n) * unitBytes - at;
       if (!carver.MayMatch(buffer.data() + at, bytes) || !scan.candidate(unit)) continue;
       CarveHit hit;
-      if (!carver.CarveAt(buffer.data() + at, bytes, scan.unitSector(unit), unit, hit)) {
-        if (carver.Full()) return;  // the pass has listed all it may
-        continue;
-      }
+      if (!carver.CarveAt(buffer.data() + at, bytes, scan.unitSector(unit), unit, hit)) continue;
       scan.found(hit, unit);
       if (!hit.generic) continue;
       // The file's units hold nothing else: the walk goes on right after them.

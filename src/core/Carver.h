@@ -3,11 +3,13 @@
 // data at a candidate position is matched against the selected file types in
 // their order, a match is handed to its type's analyser, and a type without
 // one is carved up to the next position where any selected type begins (or
-// its largest size). Whatever size a file's own header gives, the carved
-// file ends by the volume's end and its type's largest size, and the files
-// one pass lists add up to no more than twice what the volume holds. The
-// pass that walks the volume says how to read it and which positions generic
-// carving may step to; the filing of hits in type folders is
+// its largest size). A size a file's own header gives ends by its type's
+// largest size; one that runs past the volume's end proves the header wrong,
+// and the file is measured to the next signature as one whose header gives
+// no size. Sizes that are only guesses are shortened once the files of one
+// pass add up to twice what the volume holds; no hit is ever dropped for it.
+// The pass that walks the volume says how to read it and which positions
+// generic carving may step to; the filing of hits in type folders is
 // `RawTypeFolders`.
 
 #include <array>
@@ -25,6 +27,8 @@
 
 namespace corvan {
 
+class EngineHost;
+
 // What a pass tells the carving step about its volume.
 class CarveVolume : public CarveReader {
  public:
@@ -41,17 +45,27 @@ class CarveVolume : public CarveReader {
   virtual std::uint64_t EndSector() const = 0;
 };
 
-// The bytes the files of one pass add up to. Files may overlap (a picture
-// inside an archive, a file whose header gives no end carved as far as its
-// type allows), but a volume's bytes listed over and over are no recovery:
-// the total stays within `kListedVolumes` times the volume's bytes, enough
-// for every file listed once and one file spanning all of them. The hit that
-// reaches the bound is cut to what is left, and nothing is listed after it.
+// The bytes the files of one pass add up to, and what the bounds did to
+// them. Files may overlap (a picture inside an archive, a file whose end is
+// guessed), but a volume's bytes listed over and over are no recovery: once
+// the total reaches `kListedVolumes` times the volume's bytes (every file
+// listed once and one file spanning all of them), a size that is only a
+// guess (measured to the next signature) is cut to what is left, at least
+// its first unit. A size the file's own structure gives is kept, and every
+// hit is still listed: a bound never hides a file that starts later.
 // A pass that makes a carver per candidate keeps one tally across them.
 struct CarveTally {
   static constexpr std::uint64_t kListedVolumes = 2;
   std::uint64_t listed = 0;
+  std::uint64_t pastVolumeEnd = 0;  // header sizes past the volume's end, measured again
+  std::uint64_t cutToTypeMax = 0;   // header sizes cut to the type's largest size
+  std::uint64_t cutByTotal = 0;     // guesses shortened once the pass had listed its bound
 };
+
+// The one log line a pass writes when a bound changed what it listed; empty
+// when none did. `LogCarveBounds` writes it to the host's log.
+std::string CarveBoundsNote(const CarveTally& tally);
+void LogCarveBounds(EngineHost& host, const CarveTally& tally);
 
 struct CarveHit {
   const FileTypeRecord* type = nullptr;  // the selected type that named the hit
@@ -81,8 +95,7 @@ class Carver {
   // Sizes a hit CarveAt gave again as generic carving would, up to the next
   // signature from `startUnit`, within the same bounds.
   void MeasureAgain(CarveHit& hit, std::uint64_t startUnit);
-  // True once the pass has listed all it may: no candidate is carved after.
-  bool Full() const { return tally_->listed >= ListLimit(); }
+  const CarveTally& Tally() const { return *tally_; }
 
   // Generic carving's walk from `startUnit`: one unit, then one more for each
   // following unit the volume offers that does not begin a selected type,
@@ -92,10 +105,10 @@ class Carver {
  private:
   static bool Matches(const FileTypeRecord& type, const std::uint8_t* data, std::size_t bytes);
   std::uint64_t ListLimit() const;
-  // `size` cut to `typeMax`, the volume's end and what the pass may still
-  // list.
-  static constexpr std::uint64_t kNoTypeMax = ~std::uint64_t{0};
-  std::uint64_t Bound(std::uint64_t size, std::uint64_t typeMax, std::uint64_t startSector) const;
+  std::uint64_t BytesToEnd(std::uint64_t startSector) const;
+  // A guessed size cut at the volume's end and, once the pass has listed its
+  // bound, to what is left (at least one unit).
+  std::uint64_t BoundGuess(std::uint64_t size, std::uint64_t startSector);
 
   const std::vector<FileTypeRecord>& types_;
   CarveVolume& volume_;

@@ -19,8 +19,8 @@ using carve::Window;
 
 // Bitmaps above this size are taken for damage, not for pictures.
 constexpr std::uint64_t kBitmapSizeLimit = 0x3200000;
-// How far a PNG is searched for its next image-data chunk.
-constexpr std::uint64_t kPngScanLimit = 0xA00000;
+// The largest chunk length the format allows (2^31 - 1).
+constexpr std::uint32_t kPngChunkLimit = 0x7FFFFFFF;
 // How far an HTML page is searched for its end tag.
 constexpr std::uint64_t kHtmlScanLimit = 0x200000;
 
@@ -116,69 +116,56 @@ bool GetBitmapFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedF
 
 bool GetPngFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out) {
   Window win(reader, startSector, 1024);
-  const std::uint8_t* head = win.At(0, 4);
-  if (head == nullptr || std::memcmp(head, "\x89PNG", 4) != 0) return false;
+  const std::uint8_t* head = win.At(0, 8);
+  if (head == nullptr || std::memcmp(head, "\x89PNG\r\n\x1A\n", 8) != 0) return false;
 
   std::uint64_t width = 0, height = 0;
   std::string date;
   std::u16string text;
-  bool ended = false;
-  std::uint64_t pos = 0, sinceData = 0;
-  // The scan is bounded after each image-data chunk as before the first, so
-  // a picture whose end was overwritten cannot make it read the whole volume.
-  while (!reader.Aborted() && sinceData <= kPngScanLimit) {
-    const std::uint8_t* q = win.At(pos, 4);
-    if (q == nullptr) break;
-    if (std::memcmp(q, "IHDR", 4) == 0) {
-      if (const std::uint8_t* d = win.At(pos, 12)) {
-        width = GetBE32(d + 4);
-        height = GetBE32(d + 8);
+  // Chunk by chunk: a length, a type of four ASCII letters, the data and a
+  // CRC. Each step reads one chunk's head and jumps over its data, so the
+  // walk costs what the picture holds; the first thing that is no chunk
+  // ends it, and a picture without its end chunk is no file.
+  std::uint64_t pos = 8;
+  while (!reader.Aborted()) {
+    const std::uint8_t* c = win.At(pos, 8);
+    if (c == nullptr) return false;
+    const std::uint32_t length = GetBE32(c);
+    if (length > kPngChunkLimit || !std::all_of(c + 4, c + 8, [](std::uint8_t k) {
+          return (k >= 'A' && k <= 'Z') || (k >= 'a' && k <= 'z');
+        }))
+      return false;
+    const std::uint8_t* type = c + 4;
+    if (std::memcmp(type, "IEND", 4) == 0) {
+      const std::uint8_t* crc = win.At(pos + 8, 4);
+      if (length != 0 || crc == nullptr || std::memcmp(crc, "\xAE\x42\x60\x82", 4) != 0) return false;
+      out.size = pos + 12;
+      break;
+    }
+    if (std::memcmp(type, "IHDR", 4) == 0) {
+      if (const std::uint8_t* d = win.At(pos + 8, 8)) {
+        width = GetBE32(d);
+        height = GetBE32(d + 4);
       }
-    } else if (pos >= 4 && (std::memcmp(q, "tEXt", 4) == 0 || std::memcmp(q, "zTXt", 4) == 0)) {
+    } else if (std::memcmp(type, "tEXt", 4) == 0 || std::memcmp(type, "zTXt", 4) == 0) {
       // The chunk's length decides how much text there is; one too short for
-      // its own keyword is passed over.
-      const std::uint8_t* l = win.At(pos - 4, 4);
-      const std::uint32_t length = l ? GetBE32(l) : 0;
-      const std::uint8_t* c = length >= 7 ? win.At(pos - 4, 8 + std::size_t{length}) : nullptr;
-      if (c != nullptr) {
-        const std::uint8_t* data = c + 8;
+      // its own keyword, or longer than the window, is passed over.
+      const std::uint8_t* data = length >= 7 ? win.At(pos + 8, length) : nullptr;
+      if (data != nullptr) {
         if (std::memcmp(data, "Source\0", 7) == 0) text = Latin1Trimmed(data + 7, length - 7);
         if (length >= 13 && std::memcmp(data, "CreationTime\0", 13) == 0)
           date.assign(reinterpret_cast<const char*>(data + 13), length - 13);
       }
-    } else if (pos >= 4 && std::memcmp(q, "IDAT", 4) == 0) {
-      const std::uint8_t* l = win.At(pos - 4, 4);
-      if (l == nullptr) break;
-      sinceData = 0;
-      pos += GetBE32(l);
-      const std::uint8_t* next = win.At(pos + 12, 8);
-      if (next != nullptr && std::memcmp(next, "IEND\xAE\x42\x60\x82", 8) == 0) {
-        out.size = pos + 20;
-        ended = true;
-        break;
-      }
-      if (next != nullptr && std::memcmp(next, "IDAT", 4) == 0) pos += 11;
-    } else if (pos >= 4 && std::memcmp(q, "IEND", 4) == 0) {
-      // Text chunks may follow the image data (common writers put the
-      // picture's dates there), so the end chunk is also taken where the
-      // scan meets it.
-      const std::uint8_t* e = win.At(pos, 8);
-      if (e != nullptr && std::memcmp(e + 4, "\xAE\x42\x60\x82", 4) == 0) {
-        out.size = pos + 8;
-        ended = true;
-        break;
-      }
     }
-    ++pos;
-    ++sinceData;
+    pos += 12 + std::uint64_t{length};
   }
-  if (!ended) return false;
+  if (out.size == 0) return false;
   out.suffix = DatePiece(date) + text + DimensionsPiece(width, height);
   StoreDosDate(date, out);
   return true;
 }
 
-bool GetAuFileSize(CarveReader& reader, std::uint64_t startSector, std::uint64_t maxSize, AnalysedFile& out) {
+bool GetAuFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out) {
   if (reader.Aborted()) return false;
   std::uint8_t b[512] = {};
   if (!reader.Read(startSector, b, sizeof b) || std::memcmp(b, ".snd", 4) != 0) return false;
@@ -186,7 +173,8 @@ bool GetAuFileSize(CarveReader& reader, std::uint64_t startSector, std::uint64_t
   // All ones means the writer did not know the length (a stream). Offset and
   // length are added in 64 bits: a sum past 32 bits is a file longer than
   // 4 GiB (cut by the carving step), not the few bytes it would wrap to.
-  out.size = dataSize == 0xFFFFFFFFu ? maxSize : std::uint64_t{GetBE32(b + 4)} + dataSize;
+  out.unknownSize = dataSize == 0xFFFFFFFFu;
+  out.size = out.unknownSize ? 0 : std::uint64_t{GetBE32(b + 4)} + dataSize;
   return true;
 }
 

@@ -24,6 +24,10 @@ class CarveReader {
 
 struct AnalysedFile {
   std::uint64_t size = 0;  // bytes from the signature's sector
+  // The file's own structure does not say where it ends (a stream written
+  // with its length unknown): the carving step measures it to the next
+  // signature.
+  bool unknownSize = false;
   std::u16string suffix;   // added to the found file's name; may be empty
   // The picture's own date as a DOS date and time word; 0 when it gave none.
   std::uint16_t dosDate = 0;
@@ -57,9 +61,8 @@ bool GetTiffFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFil
 bool GetGifFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out);
 bool GetBitmapFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out);
 bool GetPngFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out);
-// `maxSize` is the type's largest file: an AU stream written with its size
-// unknown is carved to it.
-bool GetAuFileSize(CarveReader& reader, std::uint64_t startSector, std::uint64_t maxSize, AnalysedFile& out);
+// An AU stream written with its size unknown has `unknownSize` set.
+bool GetAuFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out);
 bool GetAviFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out);
 // A WAVE file as long as its RIFF header says; false when the header gives
 // no length or one above `maxSize` (the file is then carved up to the next
@@ -70,11 +73,13 @@ bool GetWaveFileSize(CarveReader& reader, std::uint64_t startSector, std::uint64
 std::uint64_t PdfEndWithin(CarveReader& reader, std::uint64_t startSector, std::uint64_t size);
 bool GetHtmlFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out);
 
-// Archives and documents. A ZIP whose first entry defers its sizes is carved
-// to `maxSize`; a ZIP holding an Office document's parts is left to the
-// Office types (false).
+// Archives and documents. A ZIP is walked entry by entry (through the data
+// descriptors of entries whose sizes were deferred) to the end of its end
+// record; a streamed one whose walk cannot reach it has `unknownSize` set.
+// A ZIP holding an Office document's parts is left to the Office types
+// (false).
 bool GetRarFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out);
-bool GetZipFileSize(CarveReader& reader, std::uint64_t startSector, std::uint64_t maxSize, AnalysedFile& out);
+bool GetZipFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile& out);
 // Compound documents and ZIP-based (OOXML) documents; `out` stays zero when
 // the data is neither.
 void AnalyseOfficeFile(CarveReader& reader, std::uint64_t startSector, OfficeAnalysis& out);

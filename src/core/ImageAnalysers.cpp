@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -235,6 +236,28 @@ constexpr std::uint64_t kTiffSizeLimit = 0xFFFFFFFF;
 // cannot make it read more than a few tens of megabytes.
 constexpr std::uint64_t kTiffWalkBudget = std::uint64_t{1} << 22;
 
+// The bytes of the directories a walk has read. A directory lies in bytes
+// of its own: one that shares any with a directory already read (a list of
+// directories one byte apart, each claiming hundreds of entries) is damage,
+// and refusing it keeps the entries read within the bytes the file has.
+class TiffDirectories {
+ public:
+  // Takes the directory at `offset` with `entries` entries (its count, the
+  // entries and the next-directory link); false when it cannot lie in a
+  // classic TIFF or shares bytes with one taken before.
+  bool Take(std::uint64_t offset, std::uint64_t entries) {
+    const std::uint64_t end = offset + 2 + 12 * entries + 4;
+    if (end > kTiffSizeLimit + 1) return false;
+    auto after = taken_.lower_bound(end);  // the first taken that starts at or past the end
+    if (after != taken_.begin() && std::prev(after)->second > offset) return false;
+    taken_.emplace(offset, end);
+    return true;
+  }
+
+ private:
+  std::map<std::uint64_t, std::uint64_t> taken_;  // start -> one past the end
+};
+
 constexpr std::uint32_t kTagImageWidth = 0x0100, kTagImageLength = 0x0101, kTagDocumentName = 0x010D,
                         kTagModel = 0x0110, kTagStripOffsets = 0x0111, kTagStripByteCounts = 0x0117,
                         kTagFreeOffsets = 0x0120, kTagFreeByteCounts = 0x0121, kTagDateTime = 0x0132,
@@ -360,6 +383,7 @@ class TiffExtent {
     const std::uint8_t* c = entries_.At(ifd, 2);
     if (c == nullptr) return;
     const std::uint32_t n = Ordered16(c, big_);
+    if (!read_.Take(ifd, n)) return;
     const std::uint64_t next = std::uint64_t{ifd} + 2 + 12 * std::uint64_t{n};
     Reach(next + 4);
     TiffEntry pairs[4][2];  // strips, tiles, free blocks, JPEG stream: offsets, byte counts
@@ -405,6 +429,7 @@ class TiffExtent {
 
   Window entries_, offsets_, counts_;
   bool big_;
+  TiffDirectories read_;
   std::uint64_t furthest_ = 0;
   std::uint64_t budget_ = kTiffWalkBudget;
 };
@@ -526,7 +551,9 @@ bool GetTiffFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFil
   std::uint32_t width = 0, height = 0;
   bool seenWidth = false, seenHeight = false, seenDocument = false, seenModel = false;
   std::string document, model;
-  std::unordered_set<std::uint32_t> visited{first};
+  TiffDirectories chain;
+  std::size_t chained = 1;
+  if (!chain.Take(first, entries)) return false;
 
   // The names come from the IFDs' tags up to the StripByteCounts of the last
   // IFD; the walk reads on past an IFD's entry count, to the end of its block.
@@ -562,12 +589,11 @@ bool GetTiffFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFil
     }
     std::uint32_t next = 0;
     if (end + 6 > kTiffBlock || !block.U32(end + 2, next) || next == 0) break;
-    // A chain that points back, or at an IFD already walked, ends here.
-    if (next < first || visited.count(next) != 0 || visited.size() >= kTiffIfdLimit) break;
-    visited.insert(next);
+    // A chain that points back, or into an IFD already walked, ends here.
+    if (next < first || ++chained > kTiffIfdLimit) break;
     block.MoveTo(next);
     x = next % 512;
-    if (!block.U16(x, entries)) break;
+    if (!block.U16(x, entries) || !chain.Take(next, entries)) break;
     end = x + 12 * std::uint64_t{entries};
     k = x + 14;  // as before: the new IFD's first entry is passed over
   }

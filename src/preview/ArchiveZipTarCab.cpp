@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/ZipRecords.h"
 #include "platform/ByteCodec.h"
 #include "preview/ArchiveList.h"
 #include "preview/TextDecode.h"
@@ -25,7 +26,8 @@ constexpr std::uint32_t kZipCentralSig = 0x02014B50;
 constexpr std::size_t kZipEndBytes = 22;
 constexpr std::size_t kZipCentralBytes = 46;
 constexpr std::uint16_t kZipUtf8Flag = 1u << 11;
-constexpr std::uint32_t kZip32Max = 0xFFFFFFFF;
+using zip::kZip32Max;
+using zip::ReadZip64Sizes;
 
 // The end record after an archive comment: the last one in the file whose
 // comment fits in what follows it.
@@ -68,29 +70,6 @@ std::optional<std::uint64_t> ZipCentralStart(ByteSource& source) {
     }
   }
   return start;
-}
-
-// The zip64 extra field (id 1) holds, in this order, each of the
-// uncompressed and compressed sizes whose 32-bit field is all ones.
-void ReadZip64Sizes(std::span<const std::uint8_t> extra, std::uint64_t& unpacked, std::uint64_t& packed) {
-  std::size_t at = 0;
-  while (extra.size() - at >= 4) {
-    const std::uint16_t id = GetLE16(&extra[at]);
-    const std::size_t len = GetLE16(&extra[at + 2]);
-    at += 4;
-    if (len > extra.size() - at) return;
-    if (id == 1) {
-      std::size_t field = at;
-      const std::size_t fieldEnd = at + len;
-      if (unpacked == kZip32Max && fieldEnd - field >= 8) {
-        unpacked = GetLE64(&extra[field]);
-        field += 8;
-      }
-      if (packed == kZip32Max && fieldEnd - field >= 8) packed = GetLE64(&extra[field]);
-      return;
-    }
-    at += len;
-  }
 }
 
 std::u16string CutName(std::string_view bytes, bool utf8) {

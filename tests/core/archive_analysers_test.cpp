@@ -120,7 +120,7 @@ TEST_F(ArchiveZipTools, ArchivesAreSizedToTheEndOfTheirEndRecord) {
     ASSERT_GT(zip.size(), 3000u);
     MemoryReader disk(DiskWith(zip, 3, 5000));
     AnalysedFile f;
-    ASSERT_TRUE(GetZipFileSize(disk, 3, 1u << 30, f));
+    ASSERT_TRUE(GetZipFileSize(disk, 3, f));
     EXPECT_EQ(f.size, zip.size());
     EXPECT_LE(disk.largestRead, 1024u);
     // No Office document: the Office analysis takes it for another archive.
@@ -142,16 +142,17 @@ TEST_F(ArchiveZipTools, ArchivesAreSizedToTheEndOfTheirEndRecord) {
     longest = std::max<std::size_t>(longest, GetLE16(&deep[c + 28]));
   EXPECT_GT(longest, 1024u);
 
-  // Written to a pipe: where the archive ends is not known, so the type's limit.
+  // Written to a pipe: the sizes follow each entry's data, in its descriptor.
   const Bytes& piped = files_["piped.zip"];
   ASSERT_EQ(piped[6], 8);
   MemoryReader disk(DiskWith(piped, 1, 2048));
   AnalysedFile f;
-  ASSERT_TRUE(GetZipFileSize(disk, 1, 7u << 20, f));
-  EXPECT_EQ(f.size, 7u << 20);
+  ASSERT_TRUE(GetZipFileSize(disk, 1, f));
+  EXPECT_EQ(f.size, piped.size());
+  EXPECT_FALSE(f.unknownSize);
   // An archive holding a "word/" part is left to the Office types.
   MemoryReader disk2(DiskWith(files_["office.zip"], 2, 2048));
-  EXPECT_FALSE(GetZipFileSize(disk2, 2, 7u << 20, f));
+  EXPECT_FALSE(GetZipFileSize(disk2, 2, f));
 }
 
 TEST_F(ArchiveZipTools, ArchivesWithoutTheirCentralDirectoryAreNotRecovered) {
@@ -161,13 +162,13 @@ TEST_F(ArchiveZipTools, ArchivesWithoutTheirCentralDirectoryAreNotRecovered) {
   AnalysedFile f;
   // Local entries, then unrelated data; or the disk ends inside the entries.
   MemoryReader disk(DiskWith(Bytes(zip.begin(), zip.begin() + central), 0, 4096));
-  EXPECT_FALSE(GetZipFileSize(disk, 0, 1u << 30, f));
+  EXPECT_FALSE(GetZipFileSize(disk, 0, f));
   MemoryReader shortDisk(Bytes(zip.begin(), zip.begin() + 2048));
-  EXPECT_FALSE(GetZipFileSize(shortDisk, 0, 1u << 30, f));
+  EXPECT_FALSE(GetZipFileSize(shortDisk, 0, f));
   // A stop asked for before the central directory.
   MemoryReader stopped(DiskWith(zip, 0, 0));
   stopped.abortAfter = 0;
-  EXPECT_FALSE(GetZipFileSize(stopped, 0, 1u << 30, f));
+  EXPECT_FALSE(GetZipFileSize(stopped, 0, f));
 
   // The disk ends inside the central directory: the archive is kept up to
   // the central header that could not be read.
@@ -175,7 +176,7 @@ TEST_F(ArchiveZipTools, ArchivesWithoutTheirCentralDirectoryAreNotRecovered) {
   const std::size_t second = SecondCentral(aligned);
   ASSERT_EQ(second % 512, 0u);
   MemoryReader truncated(Bytes(aligned.begin(), aligned.begin() + second));
-  ASSERT_TRUE(GetZipFileSize(truncated, 0, 1u << 30, f));
+  ASSERT_TRUE(GetZipFileSize(truncated, 0, f));
   EXPECT_EQ(f.size, second);
 
   // A local header (as the format defines it) claiming 4 GiB of data.
@@ -184,8 +185,200 @@ TEST_F(ArchiveZipTools, ArchivesWithoutTheirCentralDirectoryAreNotRecovered) {
   PutLE32(huge.data() + 18, 0xFFFFFFF0u);
   PutLE16(huge.data() + 28, 0xFFFF);
   MemoryReader disk3(DiskWith(huge, 0, 1u << 20));
-  EXPECT_FALSE(GetZipFileSize(disk3, 0, 1u << 30, f));
+  EXPECT_FALSE(GetZipFileSize(disk3, 0, f));
   EXPECT_LE(disk3.largestRead, 1024u);
+}
+
+// A streamed archive as the format defines one: each entry's local header
+// defers its sizes (flag bit 3, sizes 0), its data is followed by a data
+// descriptor (CRC, compressed and uncompressed size; with or without the
+// signature PK\7\8; 64-bit sizes in a Zip64 archive), then the central
+// directory and the end record with its comment.
+struct StreamedEntry {
+  std::string name;
+  Bytes data;
+};
+Bytes StreamedZip(const std::vector<StreamedEntry>& entries, bool descriptorSignature, bool zip64,
+                  const std::string& comment) {
+  Bytes z, central;
+  auto le = [](Bytes& b, std::uint64_t v, int n) {
+    for (int i = 0; i < n; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  };
+  for (const StreamedEntry& e : entries) {
+    const std::uint64_t offset = z.size();
+    le(z, 0x04034B50, 4);
+    le(z, zip64 ? 45 : 20, 2);
+    le(z, 8, 2);                    // sizes deferred
+    le(z, 0, 2);                    // stored
+    le(z, 0, 4);                    // time, date
+    le(z, 0, 4);                    // CRC, deferred
+    le(z, zip64 ? 0xFFFFFFFF : 0, 4);
+    le(z, zip64 ? 0xFFFFFFFF : 0, 4);
+    le(z, e.name.size(), 2);
+    le(z, zip64 ? 20 : 0, 2);
+    z.insert(z.end(), e.name.begin(), e.name.end());
+    if (zip64) {
+      le(z, 1, 2);
+      le(z, 16, 2);
+      le(z, 0, 8);
+      le(z, 0, 8);
+    }
+    z.insert(z.end(), e.data.begin(), e.data.end());
+    if (descriptorSignature) le(z, 0x08074B50, 4);
+    le(z, 0x12345678, 4);  // the CRC is not what sizes an entry
+    le(z, e.data.size(), zip64 ? 8 : 4);
+    le(z, e.data.size(), zip64 ? 8 : 4);
+    le(central, 0x02014B50, 4);
+    le(central, 20, 2);
+    le(central, 20, 2);
+    le(central, 8, 2);
+    le(central, 0, 2);
+    le(central, 0, 4);
+    le(central, 0x12345678, 4);
+    le(central, e.data.size(), 4);
+    le(central, e.data.size(), 4);
+    le(central, e.name.size(), 2);
+    le(central, 0, 2);
+    le(central, 0, 2);
+    le(central, 0, 2);
+    le(central, 0, 2);
+    le(central, 0, 4);
+    le(central, offset, 4);
+    central.insert(central.end(), e.name.begin(), e.name.end());
+  }
+  const std::uint64_t centralStart = z.size();
+  z.insert(z.end(), central.begin(), central.end());
+  le(z, 0x06054B50, 4);
+  le(z, 0, 4);
+  le(z, entries.size(), 2);
+  le(z, entries.size(), 2);
+  le(z, central.size(), 4);
+  le(z, centralStart, 4);
+  le(z, comment.size(), 2);
+  z.insert(z.end(), comment.begin(), comment.end());
+  return z;
+}
+
+TEST(ArchiveZip, StreamedArchivesAreWalkedThroughTheirDescriptorsToTheirEndRecord) {
+  // The data holds byte patterns a descriptor search could stop at: a
+  // descriptor signature whose size does not match, "PK" alone.
+  Bytes tricky(3000, 'z');
+  std::memcpy(&tricky[100], "PK\x07\x08\0\0\0\0\x05\0\0\0", 12);
+  std::memcpy(&tricky[900], "PK", 2);
+  const std::vector<StreamedEntry> entries = {{"a.txt", Bytes(700, 'a')}, {"b/tricky.bin", tricky},
+                                              {"empty", {}}, {"c.bin", Bytes(5000, 'c')}};
+  for (bool signature : {true, false}) {
+    for (bool zip64 : {false, true}) {
+      SCOPED_TRACE(std::string(signature ? "with" : "without") + " descriptor signatures" + (zip64 ? ", Zip64" : ""));
+      const Bytes zip = StreamedZip(entries, signature, zip64, "the archive's comment");
+      MemoryReader disk(DiskWith(zip, 3, 70000));
+      AnalysedFile f;
+      ASSERT_TRUE(GetZipFileSize(disk, 3, f));
+      EXPECT_FALSE(f.unknownSize);
+      EXPECT_EQ(f.size, zip.size());
+      // The walk reads each entry's bytes about once.
+      EXPECT_LE(disk.bytesRead, 4 * zip.size() + 16384);
+      // The Office analysis walks the same way.
+      OfficeAnalysis o;
+      AnalyseOfficeFile(disk, 3, o);
+      EXPECT_EQ(o.kind, OfficeKind::OtherZip);
+      EXPECT_EQ(o.size, zip.size());
+      EXPECT_EQ(o.validity, OfficeValidity::Complete);
+    }
+  }
+  // Written by Python's zipfile to a pipe, with and without Zip64 records.
+  if (!Have("python3")) GTEST_SKIP() << "python3 is not installed";
+  const fs::path dir = TempDir("streamed");
+  for (const char* force : {"False", "True"}) {
+    SCOPED_TRACE(std::string("force_zip64=") + force);
+    const fs::path out = dir / "py.zip";
+    const std::string script =
+        std::string("import sys, zipfile, random\n"
+                    "r = random.Random(5)\n"
+                    "with zipfile.ZipFile(sys.stdout.buffer, 'w', zipfile.ZIP_DEFLATED) as z:\n"
+                    "    z.comment = b'streamed'\n"
+                    "    for i in range(4):\n"
+                    "        with z.open('f%d.bin' % i, 'w', force_zip64=") +
+        force +
+        ") as f:\n"
+        "            f.write(bytes(r.getrandbits(8) for _ in range(20000)) + b'PK\\x03\\x04' * 3)\n";
+    WriteFile(dir / "w.py", Bytes(script.begin(), script.end()));
+    ASSERT_EQ(std::system(("python3 '" + (dir / "w.py").string() + "' | cat > '" + out.string() + "'").c_str()), 0);
+    const Bytes zip = ReadFile(out);
+    ASSERT_GT(zip.size(), 80000u);
+    ASSERT_EQ(zip[6] & 8, 8);
+    MemoryReader disk(DiskWith(zip, 1, 4096));
+    AnalysedFile f;
+    ASSERT_TRUE(GetZipFileSize(disk, 1, f));
+    EXPECT_EQ(f.size, zip.size());
+  }
+  fs::remove_all(dir);
+}
+
+TEST(ArchiveZip, SizesThatWrapRoundEndTheWalk) {
+  // A local header whose Zip64 extra field gives a compressed size that
+  // leads back to the archive's start, and a Zip64 end record whose size
+  // does the same: the walk ends instead of going round for ever.
+  Bytes local(30 + 1 + 20, 0);
+  PutLE32(&local[0], 0x04034B50);
+  PutLE32(&local[18], 0xFFFFFFFFu);
+  PutLE32(&local[22], 0xFFFFFFFFu);
+  PutLE16(&local[26], 1);
+  PutLE16(&local[28], 20);
+  local[30] = 'a';
+  PutLE16(&local[31], 1);
+  PutLE16(&local[33], 16);
+  PutLE64(&local[35], 5);
+  PutLE64(&local[43], 0 - std::uint64_t{local.size()});
+  MemoryReader disk(DiskWith(local, 0, 4096));
+  AnalysedFile f;
+  EXPECT_FALSE(GetZipFileSize(disk, 0, f));
+  Bytes end64 = StreamedZip({{"a", Bytes(10, 'a')}}, true, false, "");
+  const std::size_t at = end64.size() - 22;
+  Bytes record(12, 0);
+  PutLE32(&record[0], 0x06064B50);
+  PutLE64(&record[4], 0 - std::uint64_t{at} - 12);
+  end64.insert(end64.begin() + static_cast<std::ptrdiff_t>(at), record.begin(), record.end());
+  MemoryReader disk2(DiskWith(end64, 0, 4096));
+  ASSERT_TRUE(GetZipFileSize(disk2, 0, f));
+  EXPECT_EQ(f.size, at);  // kept up to the record it could not pass
+}
+
+TEST(ArchiveZip, AStreamedArchiveWhoseDescriptorsCannotBeFoundIsLeftToTheCarvingStep) {
+  // The first entry's data runs to the next local header, which begins the
+  // archive's third sector.
+  const std::vector<StreamedEntry> entries = {{"a.txt", Bytes(1024 - 35 - 16, 'a')}, {"b.bin", Bytes(900, 'b')}};
+  Bytes zip = StreamedZip(entries, true, false, "");
+  const std::size_t descriptor = 1024 - 16;
+  ASSERT_EQ(GetLE32(&zip[descriptor]), 0x08074B50u);
+  ASSERT_EQ(GetLE32(&zip[1024]), 0x04034B50u);
+  MemoryReader intact(DiskWith(zip, 0, 4096));
+  AnalysedFile f;
+  ASSERT_TRUE(GetZipFileSize(intact, 0, f));
+  EXPECT_EQ(f.size, zip.size());
+  // Its descriptor's sizes damaged: no descriptor ends the entry.
+  PutLE32(&zip[descriptor + 8], 1);
+  MemoryReader disk(DiskWith(zip, 0, 1 << 20));
+  f = {};
+  ASSERT_TRUE(GetZipFileSize(disk, 0, f));
+  EXPECT_TRUE(f.unknownSize);
+  // The search ended at that header, not a megabyte of data later.
+  EXPECT_LE(disk.bytesRead, 32768u);
+
+  // A local header deferring its sizes in each sector of a megabyte, and no
+  // descriptor: each search ends at the next one.
+  Bytes headers(1 << 20);
+  for (std::size_t s = 0; s < headers.size(); s += 512) {
+    const std::string h = test::ZipDeferringSizes();
+    std::memcpy(&headers[s], h.data(), h.size());
+  }
+  MemoryReader every(headers);
+  for (std::uint64_t s = 0; s < headers.size() / 512; ++s) {
+    AnalysedFile g;
+    ASSERT_TRUE(GetZipFileSize(every, s, g));
+    EXPECT_TRUE(g.unknownSize);
+  }
+  EXPECT_LE(every.bytesRead, 32 * headers.size());
 }
 
 // ------------------------------------------------------------------ RAR --
@@ -398,6 +591,30 @@ TEST(ArchiveCompound, KindsComeFromTheMainStreamsWholeNameAndSizesFromTheFat) {
   EXPECT_EQ(Analyse(bad.File()).validity, OfficeValidity::Damaged);
 }
 
+TEST(ArchiveCompound, TheLookForTheMainStreamEndsWithTheDirectory) {
+  // A directory of two sectors, the main stream named in the second; then a
+  // header whose FAT claims 2 GiB and whose directory names no program,
+  // before a megabyte of zeros and one of other data: the look ends where
+  // the directory does.
+  Compound two(u"1Table", 8);
+  two.header[44] = 2;  // two FAT sectors' reach
+  two.Put(0, 1, 2);
+  two.Entry(2, 0, u"WordDocument", 2);
+  EXPECT_EQ(Analyse(two.File()).kind, OfficeKind::Word);
+  for (std::uint8_t fill : {0, 0x41}) {
+    SCOPED_TRACE(int{fill});
+    Compound claims(u"Data", 0);
+    claims.Set(44, 0x8000);
+    Bytes file = claims.File();
+    file.resize(file.size() + (1 << 20), fill);
+    MemoryReader disk(DiskWith(file, 0, 0));
+    OfficeAnalysis o;
+    AnalyseOfficeFile(disk, 0, o);
+    EXPECT_EQ(o.kind, OfficeKind::None);
+    EXPECT_LE(disk.bytesRead, 2u * 512000);
+  }
+}
+
 TEST(ArchiveCompound, DifatChainsAreFollowedAndTheirLoopsEnd) {
   // 110 FAT sectors: 109 named by the header (sectors 0..108), the last
   // (110) by the DIFAT sector 109; the directory is sector 111.
@@ -534,7 +751,7 @@ TEST_F(ArchiveOfficeTools, ZipBasedDocumentsAreSizedToTheirEndRecord) {
     // stand in their headers or follow their data.
     MemoryReader disk(DiskWith(doc, 0, 0));
     AnalysedFile f;
-    EXPECT_FALSE(GetZipFileSize(disk, 0, 1u << 20, f));
+    EXPECT_FALSE(GetZipFileSize(disk, 0, f));
 
     // Cut inside the central directory: plausible; before it: damaged.
     const OfficeAnalysis cut = Analyse(Bytes(doc.begin(), doc.begin() + CentralStart(doc) + 60));

@@ -157,52 +157,13 @@ TEST(Carver, SignaturesAreComparedOnlyWithinWhatWasReadAndTheFirstSector) {
   EXPECT_FALSE(refused.CarveAt(v.At(1), 1024, 1, 1, hit));
 }
 
-TEST(Carver, SizesFromHeadersEndAtTheVolumesEndAndTheTypesLargestSize) {
-  // Headers that claim about 4 GiB in a volume of 64 sectors: each carved
-  // file ends with the volume.
-  constexpr std::uint64_t kSectors = 64;
-  const struct {
-    std::uint16_t id;
-    std::string signature, bytes;
-    std::uint32_t maxSize;
-    std::uint64_t at, expected;
-  } cases[] = {
-      {48, "Rar!\x1A\x07", test::RarHeader(0xFFFFFFFFu), 0xFFF00000u, 10, (kSectors - 10) * 512},
-      {165, "AVI ", test::AviHeader(0xFFFFFFF0u), 0xFFF00000u, 20, (kSectors - 20) * 512},
-      // 24 + 0xFFFFFFE0 fits in 32 bits: 4 GiB less 8 bytes.
-      {57, ".snd", test::AuHeader(24, 0xFFFFFFE0u), 0xFFF00000u, 30, (kSectors - 30) * 512},
-      // 0x100 + 0xFFFFFF80 does not: no 128-byte file of a 256-byte header.
-      {57, ".snd", test::AuHeader(0x100, 0xFFFFFF80u), 0xFFF00000u, 40, (kSectors - 40) * 512},
-      // A stream, carved to the type's largest size: here less than is left.
-      {57, ".snd", test::AuHeader(24, 0xFFFFFFFFu), 4096, 40, 4096},
-      {52, "PK\x03\x04", test::ZipDeferringSizes(), 0xFFF00000u, 50, (kSectors - 50) * 512},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.id);
-    MemoryVolume v(kSectors);
-    v.Put(c.at, c.bytes);
-    FileTypeRecord type = Type(c.id, c.signature, u"x", c.maxSize, c.id == 165 ? 8 : 0);
-    const std::vector<FileTypeRecord> types = {type};
-    Carver carver(types, v);
-    CarveHit hit;
-    ASSERT_TRUE(carver.CarveAt(v.At(c.at), 512, c.at, c.at, hit));
-    EXPECT_EQ(hit.file.size, c.expected);
-  }
-}
-
-TEST(ScanUnits, TheFilesOfOnePassAddUpToNoMoreThanTwiceTheVolume) {
-  // An AU stream header in every sector: each one is carved as far as its
-  // type allows, which is to the volume's end, and each would list most of
-  // the volume again.
-  constexpr std::uint64_t kSectors = 64;
-  MemoryVolume v(kSectors);
-  for (std::uint64_t s = 0; s < kSectors; ++s) v.Put(s, test::AuHeader(24, 0xFFFFFFFFu));
-  const std::vector<FileTypeRecord> types = {Type(57, ".snd", u"au", 256u << 20)};
-  Carver carver(types, v);
+// The walk of a whole volume of 512-byte units, as a pass makes it; the
+// hits by their unit and size.
+std::vector<std::pair<std::uint64_t, std::uint64_t>> ScanAll(Carver& carver, MemoryVolume& v) {
   std::vector<std::pair<std::uint64_t, std::uint64_t>> hits;
   UnitScan scan;
   scan.first = 0;
-  scan.end = kSectors;
+  scan.end = v.Sectors();
   scan.unitsPerRead = 8;
   scan.sectorsPerUnit = 1;
   scan.beforeRead = [](std::uint64_t) { return true; };
@@ -212,24 +173,124 @@ TEST(ScanUnits, TheFilesOfOnePassAddUpToNoMoreThanTwiceTheVolume) {
   scan.found = [&](const CarveHit& h, std::uint64_t u) { hits.emplace_back(u, h.file.size); };
   scan.aborted = [] { return false; };
   ScanUnits(carver, scan);
-  // 64 sectors, then 63: 127 of the 128 the volume holds twice; the third
-  // gets the one left, and nothing is listed after it.
-  const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {
-      {0, kSectors * 512}, {1, (kSectors - 1) * 512}, {2, 512}};
-  EXPECT_EQ(hits, expected);
-  EXPECT_TRUE(carver.Full());
+  return hits;
+}
+
+// A RIFF WAVE header whose RIFF length is `riffLength`: "RIFF", the length,
+// "WAVE", a 16-byte fmt chunk.
+std::string WaveHeader(std::uint32_t riffLength) {
+  std::string w = "RIFF....WAVEfmt ";
+  PutLE32(reinterpret_cast<std::uint8_t*>(w.data()) + 4, riffLength);
+  return w + std::string("\x10\0\0\0\x01\0\x01\0\x40\x1f\0\0\x80\x3e\0\0\x02\0\x10\0data\xe8\x03\0\0", 28);
+}
+
+TEST(Carver, ASizePastTheVolumesEndIsMeasuredToTheNextSignatureAndOneAboveItsTypeIsCut) {
+  // Headers that claim about 4 GiB in a volume of 64 sectors, each with
+  // another file's signature four sectors on: the header is wrong, and the
+  // file is measured to that signature as one without a size is. With
+  // nothing after it, that is the volume's end.
+  constexpr std::uint64_t kSectors = 64;
+  const struct {
+    std::uint16_t id;
+    std::string signature, bytes;
+    std::uint32_t maxSize;
+  } cases[] = {
+      {48, "Rar!\x1A\x07", test::RarHeader(0xFFFFFFFFu), 0xFFF00000u},
+      {165, "AVI ", test::AviHeader(0xFFFFFFF0u), 0xFFF00000u},
+      // 24 + 0xFFFFFFE0 fits in 32 bits: 4 GiB less 8 bytes.
+      {57, ".snd", test::AuHeader(24, 0xFFFFFFE0u), 0xFFF00000u},
+      // 0x100 + 0xFFFFFF80 does not: no 128-byte file of a 256-byte header.
+      {57, ".snd", test::AuHeader(0x100, 0xFFFFFF80u), 0xFFF00000u},
+      // A stream: its length is not known.
+      {57, ".snd", test::AuHeader(24, 0xFFFFFFFFu), 0xFFF00000u},
+      // Streamed without the descriptors that would end its entries.
+      {52, "PK\x03\x04", test::ZipDeferringSizes(), 0xFFF00000u},
+      // A WAVE header whose RIFF length (1 GiB less 8 bytes) is below its
+      // type's largest size but far above the volume.
+      {73, "WAVEfmt ", WaveHeader(0x3FFFFFF0u), 1u << 30},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.id);
+    const std::vector<FileTypeRecord> types = {Type(c.id, c.signature, u"x", c.maxSize, c.id == 165 || c.id == 73 ? 8 : 0),
+                                               Type(305, "NEXT", u"nxt", 512)};
+    for (std::uint64_t at : {10u, 50u}) {
+      MemoryVolume v(kSectors);
+      v.Put(at, c.bytes);
+      if (at == 10) v.Put(at + 4, "NEXT");
+      Carver carver(types, v);
+      CarveHit hit;
+      ASSERT_TRUE(carver.CarveAt(v.At(at), 512, at, at, hit));
+      EXPECT_EQ(hit.file.size, at == 10 ? 4u * 512 : (kSectors - at) * 512);
+    }
+  }
+  // The walk goes on after a file measured so: the one behind it is found.
+  MemoryVolume v(kSectors);
+  v.Put(2, WaveHeader(0x3FFFFFF0u));
+  v.Put(9, Bitmap());
+  const std::vector<FileTypeRecord> types = {Type(73, "WAVEfmt ", u"wav", 1u << 30, 8), Type(17, "BM", u"bmp", 1 << 20)};
+  Carver carver(types, v);
+  const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {{2, 7 * 512}, {9, 54 + 48}};
+  EXPECT_EQ(ScanAll(carver, v), expected);
+  EXPECT_EQ(carver.Tally().pastVolumeEnd, 1u);
+  EXPECT_NE(CarveBoundsNote(carver.Tally()).find("1 file(s) whose header size ran past the volume's end"),
+            std::string::npos);
+
+  // A size within the volume but above its type's largest is cut to it.
+  MemoryVolume w(kSectors);
+  w.Put(0, test::AuHeader(24, 5000));
+  const std::vector<FileTypeRecord> au = {Type(57, ".snd", u"au", 4096)};
+  Carver small(au, w);
   CarveHit hit;
-  EXPECT_FALSE(carver.CarveAt(v.At(10), 512, 10, 10, hit));
+  ASSERT_TRUE(small.CarveAt(w.At(0), 512, 0, 0, hit));
+  EXPECT_EQ(hit.file.size, 4096u);
+  EXPECT_EQ(small.Tally().cutToTypeMax, 1u);
+  EXPECT_NE(CarveBoundsNote(small.Tally()).find("cut to the type's largest size"), std::string::npos);
+}
+
+TEST(ScanUnits, ThePassTotalShortensGuessesButHidesNoFileAfterIt) {
+  // AU headers whose sizes (exact, within the volume) each run to a hundred
+  // bytes before its end: ten of them list far more than twice the volume.
+  // After them, a stream (its size a guess, measured to the next
+  // signature) and a bitmap (its size exact).
+  constexpr std::uint64_t kSectors = 64;
+  MemoryVolume v(kSectors);
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> expected;
+  for (std::uint64_t s = 0; s < 10; ++s) {
+    const std::uint64_t size = (kSectors - s) * 512 - 100;
+    v.Put(s, test::AuHeader(24, static_cast<std::uint32_t>(size - 24)));
+    expected.emplace_back(s, size);
+  }
+  v.Put(20, test::AuHeader(24, 0xFFFFFFFFu));
+  v.Put(30, Bitmap());
+  // The stream is cut to its first unit, once the pass has listed its bound;
+  // the bitmap keeps its size.
+  expected.emplace_back(20, 512);
+  expected.emplace_back(30, 54 + 48);
+  const std::vector<FileTypeRecord> types = {Type(57, ".snd", u"au", 256u << 20), Type(17, "BM", u"bmp", 1 << 20)};
+  Carver carver(types, v);
+  EXPECT_EQ(ScanAll(carver, v), expected);
+  EXPECT_EQ(carver.Tally().cutByTotal, 1u);
+  EXPECT_NE(CarveBoundsNote(carver.Tally()).find("1 guessed size(s) shortened"), std::string::npos);
+
+  // Without the bound reached, the stream runs to the bitmap.
+  MemoryVolume quiet(kSectors);
+  quiet.Put(20, test::AuHeader(24, 0xFFFFFFFFu));
+  quiet.Put(30, Bitmap());
+  Carver fresh(types, quiet);
+  const std::vector<std::pair<std::uint64_t, std::uint64_t>> alone = {{20, 10 * 512}, {30, 54 + 48}};
+  EXPECT_EQ(ScanAll(fresh, quiet), alone);
+  EXPECT_EQ(CarveBoundsNote(fresh.Tally()), "");
 
   // A pass that makes a carver per candidate keeps the bound with one tally.
   CarveTally tally;
-  std::uint64_t listed = 0;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> hits;
   for (std::uint64_t s = 0; s < kSectors; ++s) {
     Carver perCandidate(types, v, &tally);
-    if (perCandidate.CarveAt(v.At(s), 512, s, s, hit)) listed += hit.file.size;
+    CarveHit hit;
+    if (perCandidate.CarveAt(v.At(s), 512, s, s, hit)) hits.emplace_back(s, hit.file.size);
   }
-  EXPECT_EQ(listed, 2 * kSectors * 512);
-  EXPECT_EQ(tally.listed, listed);
+  EXPECT_EQ(hits, expected);
+  EXPECT_EQ(tally.cutByTotal, 1u);
 }
 
 TEST(Carver, AnOfficeTypeThatIsNoDocumentIsCarvedToTheNextSignatureUnderItsOwnName) {

@@ -326,6 +326,38 @@ TEST(ImageAnalysers, TiffDimensionsByTypeAndCameraRawFiles) {
   EXPECT_EQ(Analyse(GetTiffFileSize, DiskWith(iptc, 0, 1024), 0).size, iptc.size());
 }
 
+TEST(ImageAnalysers, ATiffWhoseDirectoriesShareTheirBytesCostsWhatTheFileHolds) {
+  // A little-endian TIFF whose first IFD's Exif tag lists 16,384 IFDs one
+  // byte apart, each claiming 771 entries (the count 0x0303 of the bytes it
+  // lies in): about 90 KB, listing 12.6 million entries.
+  constexpr std::uint32_t kIfds = 16384, kEntries = 0x0303;
+  constexpr std::uint32_t kList = 64, kFirst = kList + 4 * kIfds;
+  constexpr std::uint32_t kEnd = kFirst + (kIfds - 1) + 2 + 12 * kEntries + 4;
+  Bytes bomb(kEnd, 0x03);
+  const std::uint8_t header[] = {'I', 'I', 42, 0, 8, 0, 0, 0, 3, 0};
+  std::copy(std::begin(header), std::end(header), bomb.begin());
+  const std::uint32_t entries[3][4] = {{0x0100, 3, 1, 10}, {0x0101, 3, 1, 10}, {0x8769, 4, kIfds, kList}};
+  for (int k = 0; k < 3; ++k) {
+    std::uint8_t* e = &bomb[10 + 12 * k];
+    PutLE16(e, static_cast<std::uint16_t>(entries[k][0]));
+    PutLE16(e + 2, static_cast<std::uint16_t>(entries[k][1]));
+    PutLE32(e + 4, entries[k][2]);
+    PutLE32(e + 8, entries[k][3]);
+  }
+  PutLE32(&bomb[10 + 36], 0);
+  for (std::uint32_t i = 0; i < kIfds; ++i) PutLE32(&bomb[kList + 4 * i], kFirst + i);
+  ASSERT_GT(bomb.size(), 80000u);
+  ASSERT_LT(bomb.size(), 92000u);
+  MemoryReader reader(DiskWith(bomb, 2, 4096));
+  AnalysedFile f;
+  ASSERT_TRUE(GetTiffFileSize(reader, 2, f));
+  // The last IFD listed reaches furthest, and is the file's end.
+  EXPECT_EQ(f.size, bomb.size());
+  // Each byte read a few times at most, not once for every IFD that
+  // claims it.
+  EXPECT_LE(reader.bytesRead, 8 * bomb.size());
+}
+
 // A TIFF written field by field as the format defines it, in either byte
 // order: IFDs and arrays where the test puts them, 0x5A everywhere else.
 class TiffWriter {

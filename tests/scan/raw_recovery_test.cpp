@@ -89,9 +89,41 @@ std::string Formats(const std::string& tool, const std::string& options, const f
   return rawtest::RunShell(cmd) == 0 ? std::string() : "failed: " + cmd;
 }
 
+// Where `PlaceInFat` lays samples: from the first run of free clusters that
+// holds them all.
+constexpr std::int64_t kFirstFreeRun = 0;
+
+// Lays `samples` back to back from cluster `first` (counted back from the
+// end of the volume's clusters when negative; kFirstFreeRun: the first run
+// of free clusters that holds them) of the FAT volume in `volume`, which
+// becomes disk sector `start`, and copies the volume into `disk`.
+std::string PlaceInFat(const fs::path& volume, int bits, std::uint32_t start, const std::vector<RawSample>& samples,
+                       std::int64_t first, const fs::path& disk, PlacedVolume& v) {
+  const rawtest::FatGeometry g = rawtest::ReadFatGeometry(volume);
+  v = PlacedVolume{.image = {}, .imageType = kImageVmware, .start = start};
+  v.layout.unitBytes = g.sectorsPerCluster * 512;
+  v.layout.sector = [start, g](std::uint64_t c) { return start + g.DataStart() + (c - 2) * g.sectorsPerCluster; };
+  const std::int64_t end = std::int64_t{g.Clusters()} + 2;
+  const std::uint64_t units = v.layout.UnitsOf(samples);
+  auto free = [&](std::int64_t c) { return rawtest::FatEntry(volume, g, bits, static_cast<std::uint32_t>(c)) == 0; };
+  if (first == kFirstFreeRun) {
+    for (std::int64_t c = 2, run = 0; c < end && first == kFirstFreeRun; ++c) {
+      run = free(c) ? run + 1 : 0;
+      if (run == static_cast<std::int64_t>(units)) first = c + 1 - run;
+    }
+    if (first == kFirstFreeRun) return "no free run of " + std::to_string(units) + " clusters";
+  }
+  if (first < 0) first += end;
+  if (first < 2 || first + static_cast<std::int64_t>(units) > end) return volume.filename().string() + " is too small";
+  for (std::int64_t c = first; c < first + static_cast<std::int64_t>(units); ++c)
+    if (!free(c)) return "cluster " + std::to_string(c) + " of the volume is not free";
+  v.layout.Place(samples, static_cast<std::uint64_t>(first), volume, start);
+  test::CopyKeepingHoles(volume, disk, std::uint64_t{start} * 512);
+  return {};
+}
+
 // Formats a FAT volume of `sectors` at disk sector `start` in `volume`, lays
-// `samples` back to back from cluster `first` (counted back from the end of
-// the volume's clusters when negative) and copies the volume into `disk`.
+// `samples` into it with `PlaceInFat` and copies the volume into `disk`.
 std::string LayFat(const fs::path& volume, int bits, std::uint32_t start, std::uint32_t sectors, int clusterSectors,
                    const std::vector<RawSample>& samples, std::int64_t first, const fs::path& disk, PlacedVolume& v) {
   rawtest::MakeZeroFile(volume, std::uint64_t{sectors} * 512);
@@ -101,23 +133,10 @@ std::string LayFat(const fs::path& volume, int bits, std::uint32_t start, std::u
                        volume);
       !e.empty())
     return e;
-  const rawtest::FatGeometry g = rawtest::ReadFatGeometry(volume);
-  if (g.sectorsPerCluster != static_cast<std::uint32_t>(clusterSectors)) return "mkfs.fat chose another cluster size";
-  v = PlacedVolume{.image = {}, .imageType = kImageVmware, .start = start};
-  v.layout.unitBytes = g.sectorsPerCluster * 512;
-  v.layout.sector = [start, g](std::uint64_t c) { return start + g.DataStart() + (c - 2) * g.sectorsPerCluster; };
-  const std::int64_t end = std::int64_t{g.Clusters()} + 2;
-  const std::uint64_t units = v.layout.UnitsOf(samples);
-  if (first < 0) first += end;
-  if (first < 2 || first + static_cast<std::int64_t>(units) > end) return volume.filename().string() + " is too small";
-  for (std::uint64_t c = static_cast<std::uint64_t>(first); c < first + units; ++c)
-    if (rawtest::FatEntry(volume, g, bits, static_cast<std::uint32_t>(c)) != 0)
-      return "cluster " + std::to_string(c) + " of the new volume is not free";
-  v.layout.Place(samples, static_cast<std::uint64_t>(first), volume, start);
-  test::CopyKeepingHoles(volume, disk, std::uint64_t{start} * 512);
-  return {};
+  if (rawtest::ReadFatGeometry(volume).sectorsPerCluster != static_cast<std::uint32_t>(clusterSectors))
+    return "mkfs.fat chose another cluster size";
+  return PlaceInFat(volume, bits, start, samples, first, disk, v);
 }
-
 // The samples from cluster 8 (clusters 2..7 stay free and empty).
 std::string BuildFat(Place place, int bits, std::uint32_t start, std::uint32_t sectors, int clusterSectors,
                      const fs::path& disk) {
@@ -411,37 +430,55 @@ TEST_P(RawRecovery, ListsEverySampleWithItsNameSizeAndData) {
 
 INSTANTIATE_TEST_SUITE_P(Types, RawRecovery, ::testing::Values(Selection{false}, Selection{true}), SelectionName);
 
+RawSample Sample(std::string name, std::uint16_t typeId, std::string bytes) {
+  RawSample s;
+  s.name = std::move(name);
+  s.typeId = typeId;
+  s.size = bytes.size();
+  s.md5 = test::Md5Hex(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+  s.bytes = std::move(bytes);
+  return s;
+}
+
+// The files a scan listed, by the unit they begin at.
+std::map<std::uint64_t, FoundItemInfo> FilesByPlace(const rawtest::RawScan& scan) {
+  std::map<std::uint64_t, FoundItemInfo> files;
+  for (FoundItemHandle h = 1; h < scan.store.Count(); ++h)
+    if (const FoundItemInfo r = scan.store.Record(h); !r.IsFolder()) files.emplace(r.location, r);
+  return files;
+}
+
 // Headers whose sizes claim about 4 GiB, laid in the free clusters of two
-// 40 MiB FAT32 volumes (512-byte clusters) of one flat VMDK: each carved
-// file ends with its volume, as listed and as read back, and the files of a
-// volume full of such headers add up to no more than twice the volume.
-TEST(RawRecoveryBounds, SizesFromHeadersEndWithTheVolumeAndOneVolumeListsAtMostTwiceItself) {
+// 40 MiB FAT32 volumes (512-byte clusters) of one flat VMDK. Such a header
+// is wrong, and its file is measured to the next signature (the volume's
+// end for the last); the pass says so in its log. In the second volume,
+// headers whose sizes are right but overlap list far more than twice the
+// volume: the guessed size of a stream after them is shortened, and the
+// files after it are listed all the same.
+TEST(RawRecoveryBounds, SizesPastTheVolumesEndAreMeasuredAndThePassTotalHidesNoFile) {
   if (rawtest::FindTool("mkfs.fat").empty()) GTEST_SKIP() << "mkfs.fat is not installed (scripts/setup-deps installs it)";
   constexpr std::uint32_t kFirstStart = 2048, kSecondStart = kFirstStart + kFat32Sectors;
   constexpr std::uint64_t kDiskSectors = kSecondStart + kFat32Sectors;
   constexpr std::uint64_t kVolumeBytes = std::uint64_t{kFat32Sectors} * 512;
-  auto sample = [](std::string name, std::uint16_t typeId, std::string bytes) {
-    RawSample s;
-    s.name = std::move(name);
-    s.typeId = typeId;
-    s.size = bytes.size();
-    s.bytes = std::move(bytes);
-    return s;
-  };
   // The first volume: one of each, 2048 clusters before its end.
-  const std::vector<RawSample> claiming = {sample("rar", 48, test::RarHeader(0xFFFFFFFFu)),
-                                           sample("avi", 165, test::AviHeader(0xFFFFFFF0u)),
-                                           sample("au", 57, test::AuHeader(24, 0xFFFFFFE0u))};
-  // The second: an AU stream header (its length unknown, carved as far as
-  // the type allows) in each of 300 clusters.
-  const std::vector<RawSample> streams(300, sample("stream", 57, test::AuHeader(24, 0xFFFFFFFFu)));
+  const std::vector<RawSample> claiming = {Sample("rar", 48, test::RarHeader(0xFFFFFFFFu)),
+                                           Sample("avi", 165, test::AviHeader(0xFFFFFFF0u)),
+                                           Sample("au", 57, test::AuHeader(24, 0xFFFFFFE0u))};
+  // The second: 300 AU files of 30 MiB each as their headers say (each
+  // ends inside the volume), an AU stream (its length unknown) with eight
+  // empty clusters after it, and a whole 1024-byte AU file.
+  constexpr std::uint32_t kClaimed = 30u << 20;
+  std::vector<RawSample> overlapping(300, Sample("au", 57, test::AuHeader(24, kClaimed - 24)));
+  overlapping.push_back(Sample("stream", 57, test::AuHeader(24, 0xFFFFFFFFu)));
+  overlapping.push_back(Sample("gap", 0, std::string(8 * 512, '\0')));
+  overlapping.push_back(Sample("whole", 57, test::AuHeader(24, 1000) + std::string(1000, '\x11')));
 
   test::TempDir dir;
   const fs::path disk = dir / "bounds-flat.vmdk";
   rawtest::MakeZeroFile(disk, kDiskSectors * 512);
   PlacedVolume first, second;
   ASSERT_EQ(LayFat(dir / "first.img", 32, kFirstStart, kFat32Sectors, 1, claiming, -2048, disk, first), "");
-  ASSERT_EQ(LayFat(dir / "second.img", 32, kSecondStart, kFat32Sectors, 1, streams, 8, disk, second), "");
+  ASSERT_EQ(LayFat(dir / "second.img", 32, kSecondStart, kFat32Sectors, 1, overlapping, 8, disk, second), "");
   rawtest::WriteMbr(disk, {{0x0C, kFirstStart, kFat32Sectors}, {0x0C, kSecondStart, kFat32Sectors}});
   rawtest::WriteFlatVmdkDescriptor(dir / "bounds.vmdk", "bounds-flat.vmdk", kDiskSectors);
   first.image = second.image = dir / "bounds.vmdk";
@@ -451,38 +488,191 @@ TEST(RawRecoveryBounds, SizesFromHeadersEndWithTheVolumeAndOneVolumeListsAtMostT
     SCOPED_TRACE("one of each");
     rawtest::RawScan scan;
     ScanPlaced(first, types, scan);
-    std::map<std::uint64_t, FoundItemInfo> files;
-    for (FoundItemHandle h = 1; h < scan.store.Count(); ++h)
-      if (const FoundItemInfo r = scan.store.Record(h); !r.IsFolder()) files.emplace(r.location, r);
+    const auto files = FilesByPlace(scan);
     ASSERT_EQ(files.size(), claiming.size()) << Listing(scan.store);
-    for (const SampleLayout::Placed& p : first.layout.placed) {
+    // Each header lies in one cluster, the next one right after it.
+    for (std::size_t i = 0; i < first.layout.placed.size(); ++i) {
+      const SampleLayout::Placed& p = first.layout.placed[i];
       SCOPED_TRACE(p.sample->name);
       ASSERT_TRUE(files.count(p.unit)) << Listing(scan.store);
       const FoundItemInfo& r = files.at(p.unit);
-      const std::uint64_t toEnd = (kFirstStart + kFat32Sectors - p.diskSector) * 512;
-      EXPECT_EQ(r.size, toEnd);
-      EXPECT_EQ(scan.BytesReadOf(r), toEnd);
+      const std::uint64_t expected =
+          i + 1 < claiming.size() ? 512 : (kFirstStart + kFat32Sectors - p.diskSector) * 512;
+      EXPECT_EQ(r.size, expected);
+      EXPECT_EQ(scan.BytesReadOf(r), expected);
     }
+    EXPECT_NE(scan.host.LogText().find("3 file(s) whose header size ran past the volume's end"), std::string::npos)
+        << scan.host.LogText();
   }
   {
-    SCOPED_TRACE("a stream header in each of 300 clusters");
+    SCOPED_TRACE("headers listing the volume 225 times over");
     rawtest::RawScan scan;
     ScanPlaced(second, types, scan);
-    std::uint64_t listed = 0, read = 0, count = 0;
-    for (FoundItemHandle h = 1; h < scan.store.Count(); ++h) {
-      const FoundItemInfo r = scan.store.Record(h);
-      if (r.IsFolder()) continue;
-      ++count;
-      const std::uint64_t toEnd = (kSecondStart + kFat32Sectors - second.layout.sector(r.location)) * 512;
-      EXPECT_LE(r.size, toEnd) << "at cluster " << r.location;
+    const auto files = FilesByPlace(scan);
+    ASSERT_EQ(files.size(), 302u) << Listing(scan.store);
+    std::uint64_t listed = 0;
+    for (const SampleLayout::Placed& p : second.layout.placed) {
+      if (p.sample->typeId == 0) continue;
+      SCOPED_TRACE(p.sample->name + " at " + std::to_string(p.unit));
+      ASSERT_TRUE(files.count(p.unit));
+      const FoundItemInfo& r = files.at(p.unit);
       listed += r.size;
-      read += scan.BytesReadOf(r);
+      if (p.sample->name == "au") EXPECT_EQ(r.size, kClaimed);
+      // Measured to the next signature it would take nine clusters.
+      if (p.sample->name == "stream") EXPECT_EQ(r.size, 512u);
+      if (p.sample->name == "whole") {
+        EXPECT_EQ(r.size, 1024u);
+        EXPECT_EQ(scan.Md5Of(r), p.sample->md5);
+      }
     }
-    EXPECT_GT(count, 1u);
-    EXPECT_LE(listed, 2 * kVolumeBytes);
-    EXPECT_GT(listed, kVolumeBytes);
-    EXPECT_EQ(read, listed);
+    EXPECT_GT(listed, 2 * kVolumeBytes);
+    EXPECT_NE(scan.host.LogText().find("1 guessed size(s) shortened after the pass had listed twice the volume's bytes"),
+              std::string::npos)
+        << scan.host.LogText();
   }
+}
+
+// A bitmap as the format defines it: 14-byte file header, 40-byte info
+// header, rows of 24-bit pixels padded to four bytes, its sizes in both
+// headers. The pixels hold no signature.
+std::string BitmapFile(std::uint32_t width, std::uint32_t height, std::uint8_t seed) {
+  const std::uint32_t row = (width * 3 + 3) & ~3u, image = row * height;
+  std::string b(54 + image, '\0');
+  test::PutLe(b, 0, 'B' | 'M' << 8, 2);
+  test::PutLe(b, 2, b.size(), 4);
+  test::PutLe(b, 10, 54, 4);
+  test::PutLe(b, 14, 40, 4);
+  test::PutLe(b, 18, width, 4);
+  test::PutLe(b, 22, height, 4);
+  test::PutLe(b, 26, 1, 2);
+  test::PutLe(b, 28, 24, 2);
+  test::PutLe(b, 34, image, 4);
+  for (std::size_t k = 54; k < b.size(); ++k) b[k] = static_cast<char>(0x80 + (k * 7 + seed) % 13);
+  return b;
+}
+
+// The corpus FAT32 volume with a WAVE header whose RIFF length (1 GiB less
+// 8 bytes, below the type's largest size) runs far past the volume, at the
+// start of its free space, and 49 bitmaps after it: the header does not
+// make the walk skip them.
+TEST(RawRecoveryBounds, AWaveHeaderPastTheVolumesEndHidesNoBitmapAfterIt) {
+  const fs::path corpus = test::CorpusDir() / "fat32.img";
+  if (!fs::exists(corpus)) GTEST_SKIP() << "the corpus is not unpacked (ctest -R corpus_unpack)";
+  std::string wave = "RIFF....WAVEfmt ";
+  test::PutLe(wave, 4, 0x3FFFFFF0u, 4);
+  wave += std::string("\x10\0\0\0\x01\0\x01\0\x40\x1f\0\0\x80\x3e\0\0\x02\0\x10\0data\xe0\xff\xff\x3f", 28);
+  std::vector<RawSample> samples = {Sample("wave", 73, wave)};
+  for (std::uint32_t i = 0; i < 49; ++i)
+    samples.push_back(Sample("bmp" + std::to_string(i), 17, BitmapFile(20 + i, 10 + i % 7, static_cast<std::uint8_t>(i))));
+
+  test::TempDir dir;
+  const fs::path volume = dir / "fat32.img";
+  fs::copy_file(corpus, volume);
+  const std::uint64_t sectors = fs::file_size(volume) / 512;
+  constexpr std::uint32_t kStart = 2048;
+  const fs::path disk = dir / "wave-flat.vmdk";
+  rawtest::MakeZeroFile(disk, (kStart + sectors) * 512);
+  PlacedVolume v;
+  ASSERT_EQ(PlaceInFat(volume, 32, kStart, samples, kFirstFreeRun, disk, v), "");
+  rawtest::WriteMbr(disk, {{0x0C, kStart, static_cast<std::uint32_t>(sectors)}});
+  rawtest::WriteFlatVmdkDescriptor(dir / "wave.vmdk", "wave-flat.vmdk", kStart + sectors);
+  v.image = dir / "wave.vmdk";
+  const auto types = rawtest::PresetTypes(false);
+  for (std::uint16_t id : {17, 73})
+    ASSERT_TRUE(std::any_of(types.begin(), types.end(), [&](const FileTypeRecord& t) { return t.typeId == id; }));
+
+  rawtest::RawScan scan;
+  ScanPlaced(v, types, scan);
+  const auto files = FilesByPlace(scan);
+  std::size_t bitmaps = 0;
+  for (const SampleLayout::Placed& p : v.layout.placed) {
+    SCOPED_TRACE(p.sample->name + " at cluster " + std::to_string(p.unit));
+    const auto found = files.find(p.unit);
+    ASSERT_NE(found, files.end()) << Listing(scan.store);
+    if (p.sample->typeId == 73) {
+      EXPECT_EQ(found->second.size, 512u);  // measured up to the first bitmap
+      continue;
+    }
+    EXPECT_EQ(found->second.size, p.sample->size);
+    EXPECT_EQ(scan.Md5Of(found->second), p.sample->md5);
+    ++bitmaps;
+  }
+  EXPECT_EQ(bitmaps, 49u);
+  EXPECT_NE(scan.host.LogText().find("whose header size ran past the volume's end"), std::string::npos);
+}
+
+// A 64 MiB FAT32 volume made by mkfs.fat holding three ZIPs that Python's
+// zipfile wrote to a pipe (sizes deferred to data descriptors), then ten
+// JPEGs, all deleted: each comes back byte for byte, and each ZIP opens.
+TEST(RawRecoveryStreams, StreamedZipsAndTheJpegsAfterThemComeBackByteForByte) {
+  for (const char* tool : {"mkfs.fat", "mcopy", "mdel", "python3", "convert"})
+    if (rawtest::FindTool(tool).empty()) GTEST_SKIP() << tool << " is not installed (scripts/setup-deps installs it)";
+  test::TempDir dir;
+  const fs::path volume = dir / "streams.img";
+  constexpr std::uint32_t kStart = 2048, kSectors = 131072;
+  rawtest::MakeZeroFile(volume, std::uint64_t{kSectors} * 512);
+  ASSERT_EQ(Formats(rawtest::FindTool("mkfs.fat"), "-F 32 -h 2048 -i 1234ABCD", volume), "");
+  const std::string write =
+      "import random, sys, zipfile\n"
+      "r = random.Random(int(sys.argv[1]))\n"
+      "with zipfile.ZipFile(sys.stdout.buffer, 'w', zipfile.ZIP_DEFLATED) as z:\n"
+      "    for i in range(5):\n"
+      "        z.writestr('notes/%d.txt' % i, ''.join('line %d of %d\\n' % (k, i) for k in range(800)))\n"
+      "        z.writestr('data/%d.bin' % i, bytes(r.getrandbits(8) for _ in range(38000)))\n";
+  test::WriteWholeFile(dir / "write.py", write);
+  std::vector<std::string> names;
+  for (int i = 1; i <= 3; ++i) names.push_back("s" + std::to_string(i) + ".zip");
+  for (int i = 0; i < 10; ++i) names.push_back("p" + std::to_string(i) + ".jpg");
+  std::string make = "cd " + rawtest::Quote(dir.path()) + " && ";
+  for (int i = 1; i <= 3; ++i)
+    make += "python3 write.py " + std::to_string(i) + " | cat > s" + std::to_string(i) + ".zip && ";
+  for (int i = 0; i < 10; ++i)
+    make += "convert -seed " + std::to_string(i + 1) + " -size " + std::to_string(200 + 20 * i) +
+            "x150 plasma: -quality 85 p" + std::to_string(i) + ".jpg && ";
+  make += "mcopy -i streams.img";
+  for (const auto& n : names) make += " " + n;
+  make += " :: && mdel -i streams.img";
+  for (const auto& n : names) make += " ::" + n;
+  ASSERT_EQ(rawtest::RunShell(make + " >/dev/null 2>&1"), 0) << make;
+
+  std::map<std::string, std::string> originals;  // MD5 -> name
+  for (const auto& n : names) {
+    const std::string bytes = test::ReadWholeFile(dir / n);
+    if (n.ends_with(".zip")) {
+      ASSERT_GT(bytes.size(), 150000u);
+      ASSERT_EQ(bytes[6] & 8, 8) << n << " does not defer its sizes";
+    }
+    originals[test::Md5Hex(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()))] = n;
+  }
+  const fs::path disk = dir / "streams-flat.vmdk";
+  rawtest::MakeZeroFile(disk, (kStart + kSectors) * 512);
+  test::CopyKeepingHoles(volume, disk, std::uint64_t{kStart} * 512);
+  rawtest::WriteMbr(disk, {{0x0C, kStart, kSectors}});
+  rawtest::WriteFlatVmdkDescriptor(dir / "streams.vmdk", "streams-flat.vmdk", kStart + kSectors);
+  PlacedVolume v{.image = dir / "streams.vmdk", .imageType = kImageVmware, .start = kStart};
+  const auto types = rawtest::PresetTypes(false);
+  for (std::uint16_t id : {14, 52})
+    ASSERT_TRUE(std::any_of(types.begin(), types.end(), [&](const FileTypeRecord& t) { return t.typeId == id; }));
+
+  rawtest::RawScan scan;
+  ScanPlaced(v, types, scan);
+  std::set<std::string> found;
+  for (const auto& [at, r] : FilesByPlace(scan)) {
+    const std::string bytes = scan.BytesOf(r);
+    const std::string md5 = test::Md5Hex(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+    const auto original = originals.find(md5);
+    if (original == originals.end()) continue;
+    found.insert(original->second);
+    if (!original->second.ends_with(".zip")) continue;
+    // What was recovered opens and tests clean.
+    const fs::path copy = dir / ("recovered-" + original->second);
+    test::WriteWholeFile(copy, bytes);
+    EXPECT_EQ(rawtest::RunShell("python3 -c 'import sys, zipfile; sys.exit(zipfile.ZipFile(sys.argv[1]).testzip() is not None)' " +
+                                rawtest::Quote(copy)),
+              0)
+        << original->second;
+  }
+  for (const auto& n : names) EXPECT_TRUE(found.count(n)) << n << " was not recovered byte for byte\n" << Listing(scan.store);
 }
 
 }  // namespace

@@ -16,12 +16,14 @@ namespace corvan::test {
 using Bytes = std::vector<std::uint8_t>;
 
 // Reads past the end fail and leave zeros; `abortAfter` reads in, Stop is
-// asked.
+// asked. `bytesRead` counts what the analysers asked for: the measure of
+// their work.
 class MemoryReader final : public CarveReader {
  public:
   explicit MemoryReader(Bytes bytes, bool aborted = false) : bytes_(std::move(bytes)), aborted_(aborted) {}
   bool Read(std::uint64_t sector, void* buffer, std::size_t n) override {
     ++reads;
+    bytesRead += n;
     largestRead = std::max(largestRead, n);
     std::memset(buffer, 0, n);
     if (sector >= bytes_.size() / 512 + 1) return false;
@@ -34,6 +36,7 @@ class MemoryReader final : public CarveReader {
   bool Aborted() const override { return aborted_ || reads > abortAfter; }
 
   std::size_t largestRead = 0, reads = 0, abortAfter = SIZE_MAX;
+  std::uint64_t bytesRead = 0;
 
  private:
   Bytes bytes_;

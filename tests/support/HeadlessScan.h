@@ -59,6 +59,15 @@ struct VolumeScan {
     });
     return md5.HexDigest();
   }
+  // The bytes of a found file, as reading (and so saving) hands them out.
+  std::string BytesOf(const FoundItemInfo& record) const {
+    std::string bytes;
+    Engine()->ReadItemData(record, [&](const DataBlock& block) {
+      bytes.append(reinterpret_cast<const char*>(block.bytes.data()), block.bytes.size());
+      return true;
+    });
+    return bytes;
+  }
   // How many bytes of a found file reading (and so saving) hands out.
   std::uint64_t BytesReadOf(const FoundItemInfo& record) const {
     std::uint64_t bytes = 0;

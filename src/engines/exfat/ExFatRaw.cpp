@@ -126,6 +126,7 @@ void ExFatEngine::CarveFreeClusters() {
   scan.unitSector = [&](std::uint64_t c) { return volume.UnitSector(c); };
   scan.found = [&](const CarveHit& hit, std::uint64_t c) { AddRawItem(hit, c); };
   ScanUnits(carver, scan);
+  LogCarveBounds(m_host, carver.Tally());
 }
 
 void ExFatEngine::AddRawItem(const CarveHit& hit, std::uint64_t cluster) {

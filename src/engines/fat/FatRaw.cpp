@@ -154,6 +154,7 @@ void FatEngine::CarveFreeClusters() {
   scan.unitSector = [&](std::uint64_t c) { return volume.UnitSector(c); };
   scan.found = [&](const CarveHit& hit, std::uint64_t c) { AddRawItem(hit, c); };
   ScanUnits(carver, scan);
+  LogCarveBounds(m_host, carver.Tally());
 }
 
 void FatEngine::SetVolumeRange(const Volume& volume, std::uint64_t firstSector, std::uint64_t lastSector) {
@@ -212,6 +213,7 @@ void FatEngine::ScanRegionSectors() {
   scan.unitSector = [](std::uint64_t s) { return s; };
   scan.found = [&](const CarveHit& hit, std::uint64_t s) { AddRawItem(hit, s); };
   ScanUnits(carver, scan);
+  LogCarveBounds(m_host, carver.Tally());
 }
 
 std::uint32_t FatEngine::TakeSyntheticId() { return static_cast<std::uint32_t>(m_host.NextSyntheticId()--); }
@@ -267,6 +269,7 @@ void FatEngine::PostCarvedItems() {
                   {FoundItemPoster::Counter::Number});
   }
   m_carvedItems.clear();
+  LogCarveBounds(m_host, m_carvedTally);
   m_carvedTally = {};
 }
 

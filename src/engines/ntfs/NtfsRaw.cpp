@@ -206,6 +206,7 @@ void NtfsEngine::SearchFreeClusters() {
     if (raw.size != 0) AddRawItem(hit.file.suffix, raw);
   };
   ScanUnits(carver, scan);
+  LogCarveBounds(m_host, carver.Tally());
 }
 
 void NtfsEngine::SearchVolumeSectors() {
@@ -248,6 +249,7 @@ void NtfsEngine::ScanSectors() {
     if (raw.size != 0) AddRawItem(hit.file.suffix, raw);
   };
   ScanUnits(carver, scan);
+  LogCarveBounds(m_host, carver.Tally());
 }
 
 NtfsEngine::RawHit NtfsEngine::SettleRawHit(Carver& carver, const CarveHit& hit, std::uint64_t unit) {
@@ -326,6 +328,7 @@ void NtfsEngine::PostCollectedHits() {
   }
   m_collectedHits.clear();
   m_collectedHits.shrink_to_fit();
+  LogCarveBounds(m_host, m_collectedTally);
   m_collectedTally = {};
   m_host.NextSyntheticId() = static_cast<std::int32_t>(next);
 }
