@@ -50,6 +50,9 @@ struct ScanBounds {
 struct LogSwitches {
   std::uint32_t m_bSaveLog = 0;
   std::uint32_t m_bLogReady = 0;
+  // The last flush ended the file with a line end of its own; entries begin
+  // with theirs, so the next flush writes over it.
+  bool m_bLineClosed = false;
 };
 
 // The online update's download: Cancel (set until a download runs), whether
@@ -93,9 +96,9 @@ class CORVANApp final : public EngineHost {
   void FlushLog() override;
   void MakeLogFileName();
   void OpenLog();
-  // The folder under which the "Log" folder is made for the "LogPath"
-  // setting `setting`: the setting, or the user's data folder when empty.
-  static std::filesystem::path LogBaseFolder(const std::string& setting);
+  // The folder the log files go to for the "LogPath" setting `setting`:
+  // its "Log" folder, under the user's data folder when the setting is empty.
+  static std::filesystem::path LogFolder(const std::string& setting);
   std::string LogViewText() const;
   void ClearLogView();
   std::string LogPendingText() const;

@@ -96,13 +96,14 @@ bool CORVANApp::CreateLogFile(const std::filesystem::path& folder) {
     if (!f.WriteAt(banner.data(), banner.size(), 0)) return false;
     m_strLogFileName = name;
     m_strLogPath = folder / name;
+    m_log.m_bLineClosed = false;
     return true;
   }
   return false;
 }
 
-std::filesystem::path CORVANApp::LogBaseFolder(const std::string& setting) {
-  return setting.empty() ? UserDataFolder() : std::filesystem::path(setting);
+std::filesystem::path CORVANApp::LogFolder(const std::string& setting) {
+  return (setting.empty() ? UserDataFolder() : std::filesystem::path(setting)) / "Log";
 }
 
 void CORVANApp::OpenLog() {
@@ -111,9 +112,9 @@ void CORVANApp::OpenLog() {
   m_profile.WriteString("LOG", "LogPath", logPath);
 
   // An empty setting, or a folder that cannot be made, means the user's data folder.
-  std::filesystem::path folder = LogBaseFolder(logPath) / "Log";
+  std::filesystem::path folder = LogFolder(logPath);
   if (!EnsureFolder(folder)) {
-    folder = UserDataFolder() / "Log";
+    folder = LogFolder("");
     EnsureFolder(folder);
   }
 
@@ -156,7 +157,14 @@ void CORVANApp::FlushLog() {
   }
   std::lock_guard lock(m_logMutex);
   if (m_strLogPending.empty()) return;
-  if (f.Append(m_strLogPending.data(), m_strLogPending.size())) m_strLogPending.clear();
+  // Every line of the file ends in CR LF, the last one too.
+  const std::optional<std::uint64_t> size = f.Size();
+  if (!size) return;
+  const std::uint64_t at = m_log.m_bLineClosed && *size >= 2 ? *size - 2 : *size;
+  const std::string text = m_strLogPending + "\r\n";
+  if (!f.WriteAt(text.data(), text.size(), at)) return;
+  m_strLogPending.clear();
+  m_log.m_bLineClosed = true;
 }
 
 void CORVANApp::AskToSaveLog(const std::function<SaveLogAnswer()>& ask) {

@@ -87,14 +87,18 @@ TEST_F(LogReportTest, WritesBannerThenAppendsEachFlushAsUtf8) {
   app->AppendLog("Creating directory tree", true);
   app->AppendLog("Dat\xC3\xA9i", false);
   app->FlushLog();
+  // The last line ends as every other does.
   EXPECT_EQ(ReadWholeFile(file), LogFileBanner() + LogFileEntry("Creating directory tree", true) +
-                                     "\r\n\t- Dat\xC3\xA9i");
+                                     "\r\n\t- Dat\xC3\xA9i\r\n");
   EXPECT_EQ(app->LogPendingText(), "");
   app->AppendLog("more", false);
   app->FlushLog();
   const std::string written = ReadWholeFile(file);
   EXPECT_EQ(written, LogFileBanner() + LogFileEntry("Creating directory tree", true) +
-                         "\r\n\t- Dat\xC3\xA9i\r\n\t- more");
+                         "\r\n\t- Dat\xC3\xA9i\r\n\t- more\r\n");
+  app->AppendLog("Saving", true);
+  app->FlushLog();
+  EXPECT_EQ(ReadWholeFile(file), written + LogFileEntry("Saving", true).substr(2) + "\r\n");
   // One kind of line end, CR LF, from the banner to the last entry.
   for (std::size_t at = written.find('\n'); at != std::string::npos; at = written.find('\n', at + 1)) {
     ASSERT_GT(at, 0u);
@@ -113,7 +117,7 @@ TEST_F(LogReportTest, DeletedFileIsRecreatedWithANewBannerAtTheNextFlush) {
   std::filesystem::remove(file);
   app->AppendLog("after", false);
   app->FlushLog();
-  EXPECT_EQ(ReadWholeFile(file), LogFileBanner() + "\r\n\t- after");
+  EXPECT_EQ(ReadWholeFile(file), LogFileBanner() + "\r\n\t- after\r\n");
 }
 
 TEST_F(LogReportTest, SecondStartInTheSameSecondGetsItsOwnFile) {
@@ -133,8 +137,8 @@ TEST_F(LogReportTest, SecondStartInTheSameSecondGetsItsOwnFile) {
   second->AppendLog("two", false);
   first->FlushLog();
   second->FlushLog();
-  EXPECT_EQ(ReadWholeFile(first->LogFilePath()), LogFileBanner() + "\r\n\t- one");
-  EXPECT_EQ(ReadWholeFile(second->LogFilePath()), LogFileBanner() + "\r\n\t- two");
+  EXPECT_EQ(ReadWholeFile(first->LogFilePath()), LogFileBanner() + "\r\n\t- one\r\n");
+  EXPECT_EQ(ReadWholeFile(second->LogFilePath()), LogFileBanner() + "\r\n\t- two\r\n");
 }
 
 TEST_F(LogReportTest, UnusableLogFolderFallsBackToTheUserDataFolder) {
@@ -157,7 +161,7 @@ TEST_F(LogReportTest, SaveLogTurnedOnLaterTakesEffectAtTheNextFlush) {
   EXPECT_EQ(app->LogPendingText(), "\r\n\t- kept");
   profile(*app).WriteInt("LOG", "SaveLog", 1);
   app->FlushLog();
-  EXPECT_EQ(ReadWholeFile(app->LogFilePath()), LogFileBanner() + "\r\n\t- kept");
+  EXPECT_EQ(ReadWholeFile(app->LogFilePath()), LogFileBanner() + "\r\n\t- kept\r\n");
 }
 
 TEST_F(LogReportTest, EntriesFromSeveralThreadsAreNeitherLostNorTorn) {
@@ -224,7 +228,7 @@ TEST_F(LogReportTest, AlwaysWritesThisRunsLogAtExit) {
   app->AskToSaveLog([] { return SaveLogAnswer::Always; });
   app->FlushLog();
   ASSERT_EQ(app->m_log.m_bLogReady, 1u);
-  EXPECT_EQ(ReadWholeFile(app->LogFilePath()), LogFileBanner() + LogFileEntry("Scan", true));
+  EXPECT_EQ(ReadWholeFile(app->LogFilePath()), LogFileBanner() + LogFileEntry("Scan", true) + "\r\n");
 }
 
 }  // namespace

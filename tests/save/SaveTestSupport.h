@@ -91,13 +91,37 @@ inline bool HaveTool(const std::string& name) { return RunCommand("command -v " 
 // tests/tools/check-zips over `archives`: every reader's verdict, and one
 // line "archive, entry, size, MD5" per entry.
 // With `times`, each line ends in the entry's date and time as zipfile
-// reads them ("YYYY-MM-DD HH:MM:SS").
+// reads them ("YYYY-MM-DD HH:MM:SS"). With `extractBase`, every reader also
+// unpacks the archives, each at its place below that folder, and they must
+// agree (see UnpackedTree).
 inline CommandResult CheckZips(const std::vector<std::filesystem::path>& archives, bool md5 = true,
-                               bool times = false) {
+                               bool times = false, const std::filesystem::path& extractBase = {}) {
   std::string cmd = std::string(CORVAN_SOURCE_TESTS) + "/tools/check-zips" + (md5 ? "" : " --no-md5") +
-                    (times ? " --times" : "");
+                    (times ? " --times" : "") + (extractBase.empty() ? "" : " --extract " + Quote(extractBase));
   for (const auto& a : archives) cmd += " " + Quote(a);
   return RunCommand(cmd);
+}
+
+// Path -> MD5 of the files the four readers unpacked alike, from the
+// output of CheckZips with an extract base.
+inline std::map<std::string, std::string> UnpackedTree(const std::string& output) {
+  std::map<std::string, std::string> files;
+  std::istringstream lines(output);
+  for (std::string line; std::getline(lines, line);) {
+    std::vector<std::string> f;
+    std::istringstream s(line);
+    for (std::string x; std::getline(s, x, '\t');) f.push_back(x);
+    if (f.size() == 3 && f[0] == "extracted") files[f[1]] = f[2];
+  }
+  return files;
+}
+
+// Path -> MD5 of every file below `root`, as saved to a folder.
+inline std::map<std::string, std::string> SavedTree(const std::filesystem::path& root) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(root))
+    if (e.is_regular_file()) files[std::filesystem::relative(e.path(), root).string()] = FileMd5(e.path());
+  return files;
 }
 
 // Entry name -> "YYYY-MM-DD HH:MM:SS" from the lines of CheckZips(..., times).

@@ -271,6 +271,37 @@ TEST_F(SaveThread, AFullDestinationInTheSingleArchiveEndsTheJobToo) {
   EXPECT_NE(run.log.find("Process failed"), std::string::npos);
 }
 
+// Names beyond ASCII (a star, umlauts, Cyrillic) come out of both zip modes
+// under every reader as they come out of a save to a folder, with the same
+// bytes: the entries say they were made on Unix, so no reader takes their
+// UTF-8 names for a DOS code page.
+TEST_F(SaveThread, EveryZipReaderUnpacksTheNamesAndBytesOfAFolderSave) {
+  const auto star = AddFolder(0, u"sym-\u2605 4");
+  AddFile(star, u"\u00DCberpr\u00FCfung.txt", Bytes(5000, 1));
+  const auto cyrillic = AddFolder(star, u"\u0414\u043E\u043A\u0443\u043C\u0435\u043D\u0442\u044B");
+  AddFile(cyrillic, u"\u043E\u0442\u0447\u0451\u0442 \u2605.bin", Bytes(70000, 2));
+  AddFile(0, u"plain.txt", Bytes(10, 3));
+
+  Save();
+  const auto folder = test::SavedTree(dest_);
+  ASSERT_EQ(folder.size(), 3u);
+  ASSERT_TRUE(folder.count("sym-\u2605 4/\u00DCberpr\u00FCfung.txt"));
+
+  std::filesystem::remove_all(dest_);
+  Save({1, 1, 1});
+  const auto single = test::CheckZips({dest_ / "Recovered Data.zip"}, true, false, dest_);
+  ASSERT_EQ(single.status, 0) << single.output;
+  EXPECT_EQ(test::UnpackedTree(single.output), folder) << single.output;
+
+  std::filesystem::remove_all(dest_);
+  Save({1, 1, 0});
+  std::vector<std::filesystem::path> archives;
+  for (const auto& [path, md5] : folder) archives.push_back(dest_ / (path + ".zip"));
+  const auto each = test::CheckZips(archives, true, false, dest_);
+  ASSERT_EQ(each.status, 0) << each.output;
+  EXPECT_EQ(test::UnpackedTree(each.output), folder) << each.output;
+}
+
 TEST_F(SaveThread, AFileTooBigForTheSpaceLeftIsLeftOutAndTheOthersAreStillSaved) {
   const auto a = Bytes(8000, 1), huge = Bytes(300000, 2), b = Bytes(8000, 3), c = Bytes(8000, 4);
   AddFile(0, u"a.bin", a);

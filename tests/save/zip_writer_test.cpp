@@ -125,6 +125,21 @@ TEST_F(ZipWriter, EntriesReadBackInEveryReaderWithTheirBytesAndNames) {
   EXPECT_EQ(Le32At(bytes, header + 18), 2u);  // compressed: 03 00
   EXPECT_EQ(Le32At(bytes, header + 22), 0u);
   EXPECT_EQ(bytes.substr(local + 5, 2), std::string("\x03\x00", 2));
+
+  // Every central entry is made on Unix (host 3, spec version 2.0), as
+  // Linux zip writers make theirs, and keeps the UTF-8 flag on its non-ASCII
+  // name; its external attributes are the regular file's mode 0100644 over
+  // the DOS attribute.
+  std::size_t centrals = 0;
+  for (std::size_t at = bytes.find("PK\x01\x02"); at != std::string::npos; at = bytes.find("PK\x01\x02", at + 4)) {
+    ++centrals;
+    const std::string name = bytes.substr(at + 46, Le16At(bytes, at + 28));
+    SCOPED_TRACE(name);
+    EXPECT_EQ(Le16At(bytes, at + 4), 0x0314);
+    EXPECT_EQ(Le16At(bytes, at + 8) & 0x0800, name == kUnicodeName ? 0x0800 : 0);
+    EXPECT_EQ(Le32At(bytes, at + 38), (0100644u << 16) | 0x20u);
+  }
+  EXPECT_EQ(centrals, 5u);
 }
 
 TEST_F(ZipWriter, EntryNamesNeverClimbOutOrStartAtTheRoot) {

@@ -182,9 +182,10 @@ QImage GrabWithPanel(CTransLayerDlg* skin, QWidget* panel) {
 }
 
 // The start window after mounting `image` through its source page, in
-// layout state `state`; with `volumeRow` >= 0 that volume is selected and
-// the options panel shown beside the window.
-QImage GrabMountedPage(const std::filesystem::path& image, int state, int volumeRow) {
+// layout state `state`; with `volumeRow` >= 0 that volume (with `diskRow`
+// >= 0 that disk of the disk list) is selected and the options panel shown
+// beside the window.
+QImage GrabMountedPage(const std::filesystem::path& image, int state, int volumeRow, int diskRow = -1) {
   CTransLayerDlg skin;
   skin.Create();
   skin.show();
@@ -199,8 +200,10 @@ QImage GrabMountedPage(const std::filesystem::path& image, int state, int volume
   Settle();
   if (state == 1) page->OnToggleDiskList();
   QImage img;
-  if (volumeRow >= 0 && volumeRow < page->VolumeList()->rowCount()) {
-    page->OnClickVolumeList(volumeRow);
+  const bool disk = diskRow >= 0 && diskRow < page->DiskList()->rowCount();
+  if (disk || (volumeRow >= 0 && volumeRow < page->VolumeList()->rowCount())) {
+    if (disk) page->OnClickDiskList(diskRow);
+    else page->OnClickVolumeList(volumeRow);
     Settle();
     img = GrabWithPanel(&skin, skin.MainDialog()->OptionsPanel());
     skin.MainDialog()->CloseOptionsPanel();
@@ -241,6 +244,30 @@ std::vector<Renderer> Windows() {
                     skin.MainDialog()->CloseOptionsPanel();
                     return img;
                   }});
+  // The options panel as the resume page sets it up for a saved volume
+  // scan (Scan Now), and as the source page does for a whole disk (the
+  // lost-volume search; with an image's disk in the --image renderings).
+  const struct {
+    const char* name;
+    std::uint8_t mediaKind, selection, page;
+  } panels[] = {{"CSliderOptionDlg-resume", 7, 2, 1}, {"CSliderOptionDlg-disk", 0, 1, 0}};
+  for (const auto& panel : panels)
+    list.push_back({panel.name, [panel] {
+                      CTransLayerDlg skin;
+                      skin.Create();
+                      skin.show();
+                      if (panel.page == 1) skin.MainDialog()->OnResumeRecovery();
+                      Settle();
+                      skin.MainDialog()->ShowOptionsPanel();
+                      auto* options = qobject_cast<CSliderOptionDlg*>(skin.MainDialog()->OptionsPanel());
+                      if (!options) return QImage();
+                      options->UpdateForSelectedMedia(panel.mediaKind, panel.selection, panel.page);
+                      Settle();
+                      QImage img = GrabWithPanel(&skin, options);
+                      skin.MainDialog()->CloseOptionsPanel();
+                      if (panel.page == 1) skin.MainDialog()->OnNewRecovery();
+                      return img;
+                    }});
   const struct {
     const char* name;
     unsigned picture, type;
@@ -687,11 +714,13 @@ int RenderScan(const Options& o, QDir& out) {
     app.m_pPrompt = nullptr;
     const struct {
       const char* name;
-      int state, row;
-    } pages[] = {{"CDataRecovery-mounted", 0, -1}, {"CDataRecovery-disks", 1, -1},
-                 {"CSliderOptionDlg-volume", 0, static_cast<int>(*o.volume) - 1}};
+      int state, row, diskRow;
+    } pages[] = {{"CDataRecovery-mounted", 0, -1, -1},
+                 {"CDataRecovery-disks", 1, -1, -1},
+                 {"CSliderOptionDlg-volume", 0, static_cast<int>(*o.volume) - 1, -1},
+                 {"CSliderOptionDlg-disk", 1, -1, 0}};
     for (const auto& p : pages) {
-      const QImage img = GrabMountedPage(image, p.state, p.row);
+      const QImage img = GrabMountedPage(image, p.state, p.row, p.diskRow);
       const QString file = out.filePath(QString::fromLatin1(p.name) + QStringLiteral(".png"));
       if (!img.isNull() && img.save(file)) std::printf("%s\n", qPrintable(file));
     }

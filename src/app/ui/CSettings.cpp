@@ -54,7 +54,7 @@ CSettings::CSettings(QWidget* parent) : CSkinnedDialog(parent, QSize(500, 470), 
   m_nSetRaw = profile.GetInt("Raw", "SetRaw", 1);
   // No folder set: the one the logs really go to is shown, and kept as
   // "none set" unless the user changes it.
-  m_strDefaultLogPath = ToQString(CORVANApp::LogBaseFolder("").string());
+  m_strDefaultLogPath = ToQString(CORVANApp::LogFolder("").string());
   if (noLogFolder) m_strLogPath = m_strDefaultLogPath;
 
   QLabel* title = AddStatic(kIdTitle, QStringLiteral("Settings"), QRect(12, 44, 476, 24));

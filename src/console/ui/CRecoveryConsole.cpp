@@ -439,8 +439,7 @@ void CRecoveryConsole::OnTimer() {
   const EngineKind engine = source ? ChooseEngine(source->kind, source->partition ? source->partition->fileSystemKind : 0,
                                                   app.m_nRecoveryMode, app.m_nAdvanceFsChoice)
                                    : EngineKind::None;
-  m_stampKind = StampKindOf(engine);
-  m_pList->Model()->SetStampKind(m_stampKind);
+  UseStampsOf(engine);
   m_store->SetRootLabel(RootLabel());
   m_store->SetGroupByType(app.m_nRecoveryMode != kModeRaw);
 
@@ -464,10 +463,19 @@ void CRecoveryConsole::RefreshResults() {
   m_pList->viewport()->update();
 }
 
+void CRecoveryConsole::UseStampsOf(EngineKind engine) {
+  m_stampKind = StampKindOf(engine);
+  m_pList->Model()->SetStampKind(m_stampKind);
+}
+
 void CRecoveryConsole::OnScanDialogEnded() {
   if (m_pScanDlg) m_pScanDlg->deleteLater();
   m_pScanDlg = nullptr;
   m_pRefreshTimer->stop();
+  // A resumed scan's items are stamped as the engine of the saved scan
+  // stamps them; the source selected before the resume (none after a fresh
+  // start) does not tell which that is.
+  if (const EngineKind built = App().m_pScanSession->Kind(); built != EngineKind::None) UseStampsOf(built);
   m_store->FinishPass();
   RefreshResults();
   UpdateStatusText(0);

@@ -195,6 +195,8 @@ class CRecoveryConsole : public QWidget {
   void SetButtonEnabled(CXBitmapButton* b, bool on);
   void UpdateRecoverButton();
   void OnScanDialogEnded();
+  // The stamp kind of the items of `engine`, for the list and the date filters.
+  void UseStampsOf(EngineKind engine);
   void OnTreeCheck(int view, FoundItemHandle folder);
   void OnListCheck(FoundItemHandle item);
   void OnFolderSelected(int view, FoundItemHandle folder);

@@ -23,6 +23,13 @@ constexpr std::uint32_t kZip64LocatorSig = 0x07064B50;
 constexpr std::uint16_t kVersion20 = 20;
 constexpr std::uint16_t kVersion45 = 45;  // zip64
 constexpr std::uint16_t kUtf8Flag = 0x0800;
+// Entries say they were made on Unix, as Linux zip writers' do: readers
+// that see "MS-DOS" there take UTF-8 names for a DOS code page, whatever
+// the UTF-8 flag says. The external attributes then carry the Unix mode in
+// their high half, with the DOS attributes kept in the low byte.
+constexpr std::uint16_t kMadeByUnix = 3 << 8;
+constexpr std::uint32_t kUnixFileMode = 0100644;
+constexpr std::uint32_t kUnixFolderMode = 040755;
 constexpr std::uint32_t kMax32 = 0xFFFFFFFFu;
 constexpr std::uint16_t kMax16 = 0xFFFF;
 constexpr std::size_t kStorageBuffer = 1u << 16;
@@ -337,7 +344,7 @@ void CZipArchive::Close() {
     }
     const std::uint16_t version = (bigSizes || bigOffset) ? kVersion45 : kVersion20;
     Le32(h, kCentralSig);
-    Le16(h, version);
+    Le16(h, kMadeByUnix | version);
     Le16(h, version);
     Le16(h, e.flags);
     Le16(h, e.method);
@@ -351,7 +358,7 @@ void CZipArchive::Close() {
     Le16(h, 0);  // comment
     Le16(h, 0);  // disk number start
     Le16(h, 0);  // internal attributes
-    Le32(h, e.attribute);
+    Le32(h, ((e.attribute & 0x10) ? kUnixFolderMode : kUnixFileMode) << 16 | e.attribute);
     Le32(h, bigOffset ? kMax32 : static_cast<std::uint32_t>(e.offset));
     h.insert(h.end(), e.name.begin(), e.name.end());
     h.insert(h.end(), extra.begin(), extra.end());

@@ -42,6 +42,20 @@ void SetColours(QWidget* w, std::uint32_t text, std::uint32_t background) {
 
 const SourceRecord* Selected() { return App().m_sourceList.m_pSelectedSource; }
 
+// Every mode button is a 200 x 32 strip at x 15; its caption lies under it
+// and its Learn More link at the caption's right.
+constexpr int kButtonX = 15, kButtonWidth = 200, kButtonHeight = 32;
+constexpr int kQuickY = 82, kDeletedY = 150, kAdvanceY = 218, kRawY = 348, kLostVolumeY = 440;
+QRect CaptionRect(int buttonY) { return QRect(kButtonX, buttonY + 34, 128, 30); }
+QRect LearnMoreRect(int buttonY) { return QRect(145, buttonY + 50, 75, 16); }
+
+// The captions of Quick, Deleted, Advance and Raw Recovery.
+constexpr const char* kModeCaptions[] = {"Files and folders of the volume's directory tree.",
+                                         "Deleted files and folders as well.",
+                                         "Searches the whole volume for its records.",
+                                         "Files found by their signatures."};
+constexpr int kModeButtonY[] = {kQuickY, kDeletedY, kAdvanceY, kRawY};
+
 }  // namespace
 
 CSliderOptionDlg::CSliderOptionDlg(QWidget& owner, std::function<void()> closePanel)
@@ -67,31 +81,29 @@ CSliderOptionDlg::CSliderOptionDlg(QWidget& owner, std::function<void()> closePa
   const auto button = [this](int id, const QString& text, int y) {
     auto* b = new CXBitmapButton(this);
     SetDlgCtrlId(b, id);
-    b->SetStrip(ButtonStrip(ButtonLook::Small, 200, 32, text), 200, 32, 15, y);
+    b->SetStrip(ButtonStrip(ButtonLook::Small, kButtonWidth, kButtonHeight, text), kButtonWidth, kButtonHeight,
+                kButtonX, y);
     b->setAccessibleName(text);
     b->setFocusPolicy(Qt::StrongFocus);
     return b;
   };
-  m_btnQuick = button(kIdQuick, QStringLiteral("Quick Recovery"), 82);
-  m_btnDeleted = button(kIdDeleted, QStringLiteral("Deleted Recovery"), 150);
-  m_btnAdvance = button(kIdAdvance, QStringLiteral("Advance Recovery"), 218);
-  m_btnRaw = button(kIdRaw, QStringLiteral("Raw Recovery"), 348);
-  m_btnLostVolume = button(kIdLostVolume, QStringLiteral("Search Lost Volume"), 440);
-  m_btnScanNow = button(kIdScanNow, QStringLiteral("Scan Now"), 82);
+  m_btnQuick = button(kIdQuick, QStringLiteral("Quick Recovery"), kQuickY);
+  m_btnDeleted = button(kIdDeleted, QStringLiteral("Deleted Recovery"), kDeletedY);
+  m_btnAdvance = button(kIdAdvance, QStringLiteral("Advance Recovery"), kAdvanceY);
+  m_btnRaw = button(kIdRaw, QStringLiteral("Raw Recovery"), kRawY);
+  m_btnLostVolume = button(kIdLostVolume, QStringLiteral("Search Lost Volume"), kLostVolumeY);
+  // The resume page offers Scan Now alone, in the first button's place.
+  m_btnScanNow = button(kIdScanNow, QStringLiteral("Scan Now"), kQuickY);
 
-  const char* descriptions[] = {"Files and folders of the volume's directory tree.",
-                                "Deleted files and folders as well.",
-                                "Searches the whole volume for its records.",
-                                "Files found by their signatures."};
   const int labelIds[] = {kIdLabelQuick, kIdLabelDeleted, kIdLabelAdvance, kIdLabelRaw};
-  const int labelY[] = {116, 184, 252, 382};
   for (int i = 0; i < 4; ++i) {
-    m_labels[i] = label(labelIds[i], QString::fromLatin1(descriptions[i]), QRect(15, labelY[i], 128, 30), small);
+    m_labels[i] = label(labelIds[i], QString(), QRect(), small);
     m_labels[i]->setWordWrap(true);
   }
   const int linkIds[] = {kIdLearnQuick, kIdLearnDeleted, kIdLearnAdvance, kIdLearnRaw, kIdFileType, kIdSelectRange};
-  const QRect linkRects[] = {QRect(145, 132, 75, 16), QRect(145, 200, 75, 16), QRect(145, 268, 75, 16),
-                             QRect(145, 398, 75, 16), QRect(15, 418, 80, 16),  QRect(110, 418, 100, 16)};
+  // The Learn More links are placed with their captions (HideAll).
+  const QRect linkRects[] = {QRect(), QRect(), QRect(), QRect(), QRect(kButtonX, kRawY + 70, 80, 16),
+                             QRect(110, kRawY + 70, 100, 16)};
   const char* linkTexts[] = {"Learn More", "Learn More", "Learn More", "Learn More", "File Type", "Select Range"};
   for (int i = 0; i < 6; ++i) {
     m_links[i] = label(linkIds[i], QString::fromLatin1(linkTexts[i]), linkRects[i], SharedFontAt(kFontArial14Underline));
@@ -138,6 +150,13 @@ void CSliderOptionDlg::HideAll() {
     w->hide();
   for (QLabel* l : m_labels) l->hide();
   for (QLabel* l : m_links) l->hide();
+  for (int i = 0; i < 4; ++i) PlaceCaption(i, kModeButtonY[i], QString::fromLatin1(kModeCaptions[i]));
+}
+
+void CSliderOptionDlg::PlaceCaption(int caption, int buttonY, const QString& text) {
+  m_labels[caption]->setText(text);
+  m_labels[caption]->setGeometry(CaptionRect(buttonY));
+  m_links[caption]->setGeometry(LearnMoreRect(buttonY));
 }
 
 void CSliderOptionDlg::SetRadios(const QString& first, const QString& second, bool checkFirst) {
@@ -181,6 +200,9 @@ void CSliderOptionDlg::UpdateForSelectedMedia(std::uint8_t mediaKind, std::uint8
     if (p)
       m_mediaLine->setText(prefix + ToQString(p->name).left(3) + QStringLiteral(" Drive (%1)").arg(ToQString(p->fileSystemText)));
   } else if (page == 0 && selection == 1) {
+    // The third caption and its link (the lost-volume search's help) go
+    // under Search Lost Volume: no caption stands where no button is.
+    PlaceCaption(2, kLostVolumeY, QStringLiteral("Finds volumes that were lost."));
     for (QWidget* w : {static_cast<QWidget*>(m_btnRaw), static_cast<QWidget*>(m_btnLostVolume),
                        static_cast<QWidget*>(m_group), static_cast<QWidget*>(m_radioFat),
                        static_cast<QWidget*>(m_radioOther), static_cast<QWidget*>(m_labels[2]),
@@ -198,10 +220,10 @@ void CSliderOptionDlg::UpdateForSelectedMedia(std::uint8_t mediaKind, std::uint8
     m_heading->setText(Str(kIdsRecoveryFromImage));
     if (p) m_mediaLine->setText(prefix + ToQString(p->name));
   } else if (page == 1 && selection == 2) {
+    // Scan Now with its own caption and the saved scan's Learn More.
+    PlaceCaption(1, kQuickY, QStringLiteral("Opens the saved scan's results."));
     m_labels[1]->show();
     m_links[1]->show();
-    m_btnScanNow->setGeometry(5, 216, 196, 66);
-    m_btnScanNow->SetStrip(ButtonStrip(ButtonLook::Small, 196, 66, QStringLiteral("Scan Now")), 196, 66, 5, 216);
     m_btnScanNow->show();
     m_heading->setText(Str(kIdsRecoveryFromSavedScan));
     m_mediaLine->setText(prefix + Str(kIdsSavedScanInfo));

@@ -75,6 +75,9 @@ class CSliderOptionDlg : public CSlider {
 
  private:
   void ApplyResumeFlagRule();
+  // Puts caption `caption` (0 to 3) and its Learn More link under the button
+  // at `buttonY`, with `text`.
+  void PlaceCaption(int caption, int buttonY, const QString& text);
   // Slides the panel away, stores `mode` and puts the results window in
   // front; queued, so the clicked button is not deleted under its handler.
   void CloseAndRun(std::uint32_t mode, bool rawRegion);

@@ -114,8 +114,9 @@ TEST_F(SettingsDialog, OptionsGoToTheProfileAndTheApplicationAndComeBack) {
     auto* saveLog = Item<QCheckBox>(&dlg, CSettings::kIdSaveLog);
     auto* path = Item<QLineEdit>(&dlg, CSettings::kIdLogPath);
     auto* browse = Item<QPushButton>(&dlg, CSettings::kIdBrowse);
-    // No folder set: the one the logs go to is shown, not the program's.
-    EXPECT_EQ(path->text().toStdString(), UserDataFolder().string());
+    // No folder set: the one the logs are written to is shown, not the
+    // program's nor the data folder above it.
+    EXPECT_EQ(path->text().toStdString(), (UserDataFolder() / "Log").string());
     EXPECT_NE(path->text(), QCoreApplication::applicationDirPath());
     EXPECT_FALSE(saveLog->isChecked());
     EXPECT_FALSE(path->isEnabled());
@@ -183,13 +184,13 @@ TEST_F(SettingsDialog, WithNoLogFolderSetOkKeepsTheLogsWhereTheyGo) {
     Item<QPushButton>(&dlg, kIdOk)->click();
   }
   EXPECT_EQ(IniValue(ProfileText(), "LOG", "SaveLog"), "1");
-  // The log is written under the folder the dialog showed.
+  // The log is written in the folder the dialog showed.
   app.MakeLogFileName();
   app.AppendLog("default folder entry", false);
   app.FlushLog();
   const fs::path file = app.LogFilePath();
   ASSERT_TRUE(fs::exists(file)) << file;
-  EXPECT_EQ(file.parent_path(), fs::path(shown.toStdString()) / "Log");
+  EXPECT_EQ(file.parent_path(), fs::path(shown.toStdString()));
   EXPECT_NE(test::ReadWholeFile(file).find("default folder entry"), std::string::npos);
   // Still none set: the program's folder is not stored in its place.
   EXPECT_EQ(IniValue(ProfileText(), "LOG", "LogPath").value_or(""), "");

@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <QProgressBar>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 
 #include "app/ui/CTransLayerDlg.h"
@@ -15,7 +17,10 @@
 #include "console/ui/CRecoveryConsole.h"
 #include "console/ui/ConsoleTestSupport.h"
 #include "console/ui/ScanInfoCommand.h"
+#include "console/ui/CFileListCtrl.h"
+#include "console/ui/FolderListModel.h"
 #include "core/RecoveryMode.h"
+#include "save/SaveTestSupport.h"
 #include "save/ui/CSaveProcess.h"
 #include "scan/ProgramEngines.h"
 #include "scan/ScanInfoFile.h"
@@ -58,6 +63,36 @@ std::vector<SavedItem> ItemsOf(const FoundItemStore& store) {
     }
   }
   return out;
+}
+
+// The Modified and Created texts of every row the list shows, folder by
+// folder of the classic tree, by the row's path and id ("path #id").
+using ShownDates = std::map<std::string, std::pair<std::string, std::string>>;
+
+ShownDates DatesShown(CRecoveryConsole& console) {
+  FolderListModel* list = console.List()->Model();
+  ShownDates out;
+  for (FoundItemHandle folder : console.Store().TreeJoins(kViewClassic, 0)) {
+    list->ShowFolderContents(kViewClassic, folder);
+    for (int r = 0; r < list->rowCount(); ++r) {
+      const std::string key =
+          Utf16ToUtf8(console.Store().PathOf(list->HandleAt(r))) + " #" + std::to_string(list->RecordAt(r).itemId);
+      out[key] = {ToUtf8(list->CellText(r, FolderListModel::kModified)),
+                  ToUtf8(list->CellText(r, FolderListModel::kCreated))};
+    }
+  }
+  return out;
+}
+
+// A modification time of the reference files as the list writes it: FAT
+// keeps local time and shows it as it is; NTFS and exFAT are shown in UTC.
+std::string ListTimeText(std::time_t t, bool localStamps) {
+  std::tm tm{};
+  if (localStamps) localtime_r(&t, &tm);
+  else gmtime_r(&t, &tm);
+  char text[32];
+  std::strftime(text, sizeof text, "%m-%d-%Y %H:%M:%S", &tm);
+  return text;
 }
 
 class SaveScanCommand : public ::testing::Test {
@@ -189,6 +224,70 @@ TEST_F(SaveScanCommand, CloseSavesTheScanAndAWindowOpenedAfreshShowsItAgain) {
   EXPECT_TRUE(prompt.Asked(238));
   EXPECT_FALSE(prompt.Asked(310));
   EXPECT_EQ(dialogs, 1);
+}
+
+TEST_F(SaveScanCommand, AResumedScanShowsTheDatesTheScanShowed) {
+  const test::ScopedTimeZone zone(test::kSaveTestZone);
+  struct Case {
+    const char* name;  // reference files of tests/data/save
+    std::uint8_t fsKind;
+    bool localStamps;
+  };
+  for (const Case& c : {Case{"ntfs", kFsNtfs, false}, Case{"fat16", kFsFat16, true}, Case{"exfat", kFsExFat, false}}) {
+    SCOPED_TRACE(c.name);
+    CORVANApp& app = App();
+    std::string why;
+    ASSERT_TRUE(test::SelectImageVolume(app, test::CorpusDir() / "disks" / "mbr.vdi", 0, &why)) << why;
+    const auto volume = test::VolumeOfKind(app, c.fsKind);
+    ASSERT_TRUE(volume && SelectSource(app, *volume));
+    app.m_scanInfoFile.clear();
+    app.m_nRecoveryMode = kModeQuick;
+    OpenAndWait();
+    ASSERT_TRUE(console);
+    const ShownDates scanned = DatesShown(*console);
+
+    // The live files show the times The Sleuth Kit reads from the volume.
+    std::size_t checked = 0;
+    for (const auto& row : test::ReadReference(test::SaveDataDir() / (std::string(c.name) + ".mtime.tsv"))) {
+      if (row[1] != "live") continue;
+      const std::string key = row[0] + " #";
+      const auto shown = std::find_if(scanned.begin(), scanned.end(), [&](const auto& e) { return e.first.starts_with(key); });
+      ASSERT_NE(shown, scanned.end()) << row[0];
+      EXPECT_EQ(shown->second.first, ListTimeText(std::stoll(row[2]), c.localStamps)) << row[0];
+      ++checked;
+    }
+    EXPECT_GT(checked, 10u);
+
+    chosen = dir.path() / (std::string(c.name) + " scan.img");
+    prompt.answer = kIdYes;
+    Leave(CRecoveryConsole::kIdClose);
+    ASSERT_TRUE(console.isNull());
+
+    // A new start, then the saved scan resumed.
+    app.m_pScanSession->Release();
+    app.m_sourceList.m_sources.clear();
+    app.m_sourceList.m_pSelectedSource = nullptr;
+    app.m_bResultsPresent = 0;
+    app.m_scanInfoFile = chosen;
+    app.m_nRecoveryMode = kModeScanNow;
+    OpenAndWait();
+    ASSERT_TRUE(console);
+    ASSERT_TRUE(app.m_bFromScanInfo);
+    const ShownDates resumed = DatesShown(*console);
+    EXPECT_EQ(resumed.size(), scanned.size());
+    int differing = 0;
+    for (const auto& [row, dates] : scanned) {
+      const auto again = resumed.find(row);
+      if (again != resumed.end() && again->second == dates) continue;
+      if (++differing <= 5)
+        ADD_FAILURE() << row << ": the scan showed " << dates.first << " / " << dates.second << ", the resume "
+                      << (again == resumed.end() ? "no row" : again->second.first + " / " + again->second.second);
+    }
+    EXPECT_EQ(differing, 0);
+    test::CloseTestWindows(prompt, console);
+    prompt.answers.clear();
+    app.m_bFromScanInfo = 0;
+  }
 }
 
 TEST_F(SaveScanCommand, CancellingTheFileDialogKeepsTheWindowAndItsResults) {

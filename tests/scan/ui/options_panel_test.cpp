@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
+#include <algorithm>
+#include <vector>
 #include <QLineEdit>
 #include <QRadioButton>
 
@@ -106,6 +108,74 @@ TEST_F(OptionsPanel, TheDiskSelectionOffersRawAndTheLostVolumeSearch) {
   panel->OnScanNow();
   test::Settle();
   EXPECT_TRUE(dlg->IsOptionsPanelOpen());
+}
+
+// Every set-up of the panel lays its buttons out alike: each shown mode
+// button is the 200 x 32 strip at x 15 that the volume set-up shows, each
+// shown caption lies right under a shown button, and each shown Learn More
+// link beside a shown caption.
+TEST_F(OptionsPanel, EverySetUpLaysOutItsButtonsAndCaptionsAlike) {
+  const int buttons[] = {CSliderOptionDlg::kIdQuick, CSliderOptionDlg::kIdDeleted,    CSliderOptionDlg::kIdAdvance,
+                         CSliderOptionDlg::kIdRaw,   CSliderOptionDlg::kIdLostVolume, CSliderOptionDlg::kIdScanNow};
+  const int captions[] = {CSliderOptionDlg::kIdLabelQuick, CSliderOptionDlg::kIdLabelDeleted,
+                          CSliderOptionDlg::kIdLabelAdvance, CSliderOptionDlg::kIdLabelRaw};
+  const int links[] = {CSliderOptionDlg::kIdLearnQuick, CSliderOptionDlg::kIdLearnDeleted,
+                       CSliderOptionDlg::kIdLearnAdvance, CSliderOptionDlg::kIdLearnRaw};
+  CSliderOptionDlg* panel = Select(kFsNtfs);
+  const QRect quick = GetDlgItem(panel, CSliderOptionDlg::kIdQuick)->geometry();
+  EXPECT_EQ(quick.size(), QSize(200, 32));
+  const QString deletedCaption = GetDlgItemAs<QLabel>(panel, CSliderOptionDlg::kIdLabelDeleted)->text();
+
+  const struct {
+    const char* name;
+    std::uint8_t mediaKind, selection, page;
+  } setUps[] = {{"volume", 0, 0, 0}, {"disk", 0, 1, 0}, {"saved scan", 7, 2, 1}, {"volume again", 0, 0, 0}};
+  for (const auto& setUp : setUps) {
+    SCOPED_TRACE(setUp.name);
+    panel->UpdateForSelectedMedia(setUp.mediaKind, setUp.selection, setUp.page);
+    test::Settle();
+    std::vector<QRect> shownButtons;
+    for (int id : buttons) {
+      const QWidget* b = GetDlgItem(panel, id);
+      if (b->isHidden()) continue;
+      EXPECT_EQ(b->size(), quick.size()) << id;
+      EXPECT_EQ(b->x(), quick.x()) << id;
+      shownButtons.push_back(b->geometry());
+    }
+    EXPECT_FALSE(shownButtons.empty());
+    std::vector<QRect> shownCaptions;
+    for (int id : captions) {
+      const auto* caption = GetDlgItemAs<QLabel>(panel, id);
+      if (caption->isHidden()) continue;
+      const QRect r = caption->geometry();
+      const bool underAButton = std::any_of(shownButtons.begin(), shownButtons.end(), [&r](const QRect& b) {
+        return b.x() == r.x() && r.top() > b.bottom() && r.top() - b.bottom() <= 4;
+      });
+      EXPECT_TRUE(underAButton) << caption->text().toStdString() << " at " << r.y();
+      // Its whole text fits, and it never overlaps a button.
+      EXPECT_LE(caption->heightForWidth(r.width()), r.height()) << caption->text().toStdString();
+      for (const QRect& b : shownButtons) EXPECT_FALSE(b.intersects(r)) << caption->text().toStdString();
+      shownCaptions.push_back(r);
+    }
+    for (int id : links) {
+      const QWidget* link = GetDlgItem(panel, id);
+      if (link->isHidden()) continue;
+      const QRect r = link->geometry();
+      const bool besideACaption = std::any_of(shownCaptions.begin(), shownCaptions.end(), [&r](const QRect& c) {
+        return r.left() > c.right() && r.center().y() >= c.top() && r.center().y() <= c.bottom();
+      });
+      EXPECT_TRUE(besideACaption) << id << " at " << r.y();
+    }
+  }
+  // The saved scan's Scan Now stands where Quick Recovery stands, with a
+  // caption of its own rather than Deleted Recovery's.
+  panel->UpdateForSelectedMedia(7, 2, 1);
+  EXPECT_EQ(GetDlgItem(panel, CSliderOptionDlg::kIdScanNow)->geometry(), quick);
+  EXPECT_NE(GetDlgItemAs<QLabel>(panel, CSliderOptionDlg::kIdLabelDeleted)->text(), deletedCaption);
+  EXPECT_EQ(panel->HelpContextOf(CSliderOptionDlg::kIdLearnDeleted), 183);
+  // Back on a volume, Deleted Recovery has its own caption again.
+  panel->UpdateForSelectedMedia(0, 0, 0);
+  EXPECT_EQ(GetDlgItemAs<QLabel>(panel, CSliderOptionDlg::kIdLabelDeleted)->text(), deletedCaption);
 }
 
 // ---- the region dialog ----
