@@ -209,9 +209,21 @@ bool Carver::CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t 
     }
     if (measured) {
       file.size = BoundGuess(file.size, startSector);
-    } else if (file.size > type.maxSize) {
-      file.size = type.maxSize;
-      ++tally_->cutToTypeMax;
+    } else {
+      if (file.size > type.maxSize) {
+        file.size = type.maxSize;
+        ++tally_->cutToTypeMax;
+      }
+      // Once the pass has listed its bound, a size the header gives ends
+      // where the next file begins: overlapping headers cannot list the
+      // volume over and over, and the files after them are still listed.
+      if (tally_->listed + file.size > ListLimit()) {
+        const std::uint64_t toNext = MeasureToNextSignature(startUnit, file.size);
+        if (toNext < file.size) {
+          file.size = toNext;
+          ++tally_->cutByTotal;
+        }
+      }
     }
     // An analysis that found nothing to recover leaves it to them too.
     if (file.size == 0) continue;
@@ -236,7 +248,7 @@ std::string CarveBoundsNote(const CarveTally& tally) {
   };
   add(tally.pastVolumeEnd, "file(s) whose header size ran past the volume's end measured to the next signature");
   add(tally.cutToTypeMax, "header size(s) cut to the type's largest size");
-  add(tally.cutByTotal, "guessed size(s) shortened after the pass had listed twice the volume's bytes");
+  add(tally.cutByTotal, "size(s) shortened after the pass had listed twice the volume's bytes");
   if (!note.empty()) note += ".";
   return note;
 }

@@ -51,15 +51,16 @@ class CarveVolume : public CarveReader {
 // the total reaches `kListedVolumes` times the volume's bytes (every file
 // listed once and one file spanning all of them), a size that is only a
 // guess (measured to the next signature) is cut to what is left, at least
-// its first unit. A size the file's own structure gives is kept, and every
-// hit is still listed: a bound never hides a file that starts later.
+// its first unit, and a size the file's own structure gives ends where the
+// next signature begins. Every hit is still listed: a bound never hides a
+// file that starts later.
 // A pass that makes a carver per candidate keeps one tally across them.
 struct CarveTally {
   static constexpr std::uint64_t kListedVolumes = 2;
   std::uint64_t listed = 0;
   std::uint64_t pastVolumeEnd = 0;  // header sizes past the volume's end, measured again
   std::uint64_t cutToTypeMax = 0;   // header sizes cut to the type's largest size
-  std::uint64_t cutByTotal = 0;     // guesses shortened once the pass had listed its bound
+  std::uint64_t cutByTotal = 0;     // sizes shortened once the pass had listed its bound
 };
 
 // The one log line a pass writes when a bound changed what it listed; empty

@@ -247,30 +247,32 @@ TEST(Carver, ASizePastTheVolumesEndIsMeasuredToTheNextSignatureAndOneAboveItsTyp
   EXPECT_NE(CarveBoundsNote(small.Tally()).find("cut to the type's largest size"), std::string::npos);
 }
 
-TEST(ScanUnits, ThePassTotalShortensGuessesButHidesNoFileAfterIt) {
-  // AU headers whose sizes (exact, within the volume) each run to a hundred
-  // bytes before its end: ten of them list far more than twice the volume.
+TEST(ScanUnits, ThePassTotalShortensSizesButHidesNoFileAfterIt) {
+  // AU headers whose sizes (within the volume) each run to a hundred bytes
+  // before its end: ten of them would list far more than twice the volume.
   // After them, a stream (its size a guess, measured to the next
   // signature) and a bitmap (its size exact).
   constexpr std::uint64_t kSectors = 64;
   MemoryVolume v(kSectors);
+  // The first two (32,668 and 32,156 bytes) fit in the bound of 65,536;
+  // each later one ends where the next header begins: one sector on, and
+  // for the last, the stream's 11 sectors on. The stream is cut to its
+  // first unit; the bitmap keeps its size.
   std::vector<std::pair<std::uint64_t, std::uint64_t>> expected;
   for (std::uint64_t s = 0; s < 10; ++s) {
     const std::uint64_t size = (kSectors - s) * 512 - 100;
     v.Put(s, test::AuHeader(24, static_cast<std::uint32_t>(size - 24)));
-    expected.emplace_back(s, size);
+    expected.emplace_back(s, s < 2 ? size : s < 9 ? 512 : 11 * 512);
   }
   v.Put(20, test::AuHeader(24, 0xFFFFFFFFu));
   v.Put(30, Bitmap());
-  // The stream is cut to its first unit, once the pass has listed its bound;
-  // the bitmap keeps its size.
   expected.emplace_back(20, 512);
   expected.emplace_back(30, 54 + 48);
   const std::vector<FileTypeRecord> types = {Type(57, ".snd", u"au", 256u << 20), Type(17, "BM", u"bmp", 1 << 20)};
   Carver carver(types, v);
   EXPECT_EQ(ScanAll(carver, v), expected);
-  EXPECT_EQ(carver.Tally().cutByTotal, 1u);
-  EXPECT_NE(CarveBoundsNote(carver.Tally()).find("1 guessed size(s) shortened"), std::string::npos);
+  EXPECT_EQ(carver.Tally().cutByTotal, 9u);
+  EXPECT_NE(CarveBoundsNote(carver.Tally()).find("9 size(s) shortened"), std::string::npos);
 
   // Without the bound reached, the stream runs to the bitmap.
   MemoryVolume quiet(kSectors);
@@ -290,7 +292,7 @@ TEST(ScanUnits, ThePassTotalShortensGuessesButHidesNoFileAfterIt) {
     if (perCandidate.CarveAt(v.At(s), 512, s, s, hit)) hits.emplace_back(s, hit.file.size);
   }
   EXPECT_EQ(hits, expected);
-  EXPECT_EQ(tally.cutByTotal, 1u);
+  EXPECT_EQ(tally.cutByTotal, 9u);
 }
 
 TEST(Carver, AnOfficeTypeThatIsNoDocumentIsCarvedToTheNextSignatureUnderItsOwnName) {
