@@ -1,6 +1,7 @@
 #include "ui/CDragTitle.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWindow>
@@ -27,23 +28,35 @@ void CDragTitle::paintEvent(QPaintEvent*) {
 }
 
 std::function<bool(QWindow*)>& WindowDrag::SystemMove() {
-  static std::function<bool(QWindow*)> move = [](QWindow* handle) { return handle && handle->startSystemMove(); };
+  // Under X11 the program follows the pointer itself: the window manager's
+  // move would start from where Qt believes the window is, which for a new
+  // window can still be the place it had before the manager framed it, and
+  // from the pointer's place once it has travelled, not from the press.
+  static std::function<bool(QWindow*)> move = [](QWindow* handle) {
+    return handle && QGuiApplication::platformName() != QStringLiteral("xcb") && handle->startSystemMove();
+  };
   return move;
 }
 
-void WindowDrag::Press(QWidget* receiver, const QPoint& globalPos) {
+void WindowDrag::Press(QWidget* receiver, const QMouseEvent* e) {
   Release();
   m_bDown = true;
   m_pReceiver = receiver;
   m_bTracked = receiver->hasMouseTracking();
   receiver->setMouseTracking(true);
-  m_pressGlobal = globalPos;
-  m_windowStart = receiver->window()->pos();
+  m_pressGlobal = e->globalPosition().toPoint();
+  // Where the window is, from the press itself (the window system gives
+  // its point both on the screen and in the window), not from what Qt was
+  // last told of the window's place.
+  QWidget* window = receiver->window();
+  const QPoint inWindow = receiver->mapTo(window, e->position().toPoint());
+  m_windowStart = m_pressGlobal - inWindow - (window->geometry().topLeft() - window->pos());
 }
 
-void WindowDrag::Move(QWidget* receiver, const QPoint& globalPos, Qt::MouseButtons held) {
+void WindowDrag::Move(QWidget* receiver, const QMouseEvent* e) {
   if (!m_bDown) return;
-  if (!(held & Qt::LeftButton)) return Release();
+  if (!(e->buttons() & Qt::LeftButton)) return Release();
+  const QPoint globalPos = e->globalPosition().toPoint();
   QWidget* window = receiver->window();
   if (!m_bMoving) {
     if ((globalPos - m_pressGlobal).manhattanLength() < QApplication::startDragDistance()) return;
@@ -61,12 +74,12 @@ void WindowDrag::Release() {
 
 void CDragTitle::mousePressEvent(QMouseEvent* e) {
   if (e->button() != Qt::LeftButton) return QWidget::mousePressEvent(e);
-  m_drag.Press(this, e->globalPosition().toPoint());
+  m_drag.Press(this, e);
   e->accept();
 }
 
 void CDragTitle::mouseMoveEvent(QMouseEvent* e) {
-  m_drag.Move(this, e->globalPosition().toPoint(), e->buttons());
+  m_drag.Move(this, e);
   QWidget::mouseMoveEvent(e);
 }
 

@@ -8,30 +8,32 @@
 #include <QWidget>
 #include <functional>
 
+class QMouseEvent;
 class QWindow;
 
 namespace corvan {
 
 inline constexpr int kIdCaptionStrip = 1093;
 
-// Moves a top-level window with the mouse: the window system's own move
-// where it offers one, else by following the pointer. A press only arms the
-// drag; the move begins once the pointer travels with the button held. A
-// window system told to move at the press itself may miss the release of a
-// short click (one that opens a dialog, say) and keep the window on the
-// pointer until the next click.
+// Moves a top-level window with the mouse: by following the pointer from
+// where the press was, or by the window system's own move where the
+// program cannot place its windows itself. A press only arms the drag; the
+// move begins once the pointer travels with the button held. A window
+// system told to move at the press itself may miss the release of a short
+// click (one that opens a dialog, say) and keep the window on the pointer
+// until the next click.
 class WindowDrag {
  public:
-  // Hands the move to the window system; false where it has none. Tests
-  // replace it.
+  // Hands the move to the window system; false where the program places its
+  // windows itself. Tests replace it.
   static std::function<bool(QWindow*)>& SystemMove();
 
-  // `receiver` is the widget that got the press; its window moves. While
-  // the button is down the receiver sees moves without a button too.
-  void Press(QWidget* receiver, const QPoint& globalPos);
-  // `held`: the buttons down during the move. Without the left one the
-  // release went elsewhere (to a dialog, or was lost): the drag ends.
-  void Move(QWidget* receiver, const QPoint& globalPos, Qt::MouseButtons held);
+  // `receiver` is the widget that got the press `e`; its window moves.
+  // While the button is down the receiver sees moves without a button too.
+  void Press(QWidget* receiver, const QMouseEvent* e);
+  // Without the left button held the release went elsewhere (to a dialog,
+  // or was lost): the drag ends.
+  void Move(QWidget* receiver, const QMouseEvent* e);
   void Release();
   bool IsDown() const { return m_bDown; }
   bool IsMoving() const { return m_bMoving; }
@@ -43,7 +45,7 @@ class WindowDrag {
   bool m_bTracked = false;  // the receiver's own mouse tracking before the press
   QWidget* m_pReceiver = nullptr;
   QPoint m_pressGlobal;
-  QPoint m_windowStart;
+  QPoint m_windowStart;  // the window's place (QWidget::pos) at the press
 };
 
 class CDragTitle : public QWidget {

@@ -14,12 +14,12 @@ void CStandardDlg::OnCancel() { window()->close(); }
 
 void CStandardDlg::mousePressEvent(QMouseEvent* e) {
   if (e->button() != Qt::LeftButton) return QWidget::mousePressEvent(e);
-  m_drag.Press(this, e->globalPosition().toPoint());
+  m_drag.Press(this, e);
   e->accept();
 }
 
 void CStandardDlg::mouseMoveEvent(QMouseEvent* e) {
-  m_drag.Move(this, e->globalPosition().toPoint(), e->buttons());
+  m_drag.Move(this, e);
   QWidget::mouseMoveEvent(e);
 }
 

@@ -62,12 +62,12 @@ void CTransDlg::resizeEvent(QResizeEvent* e) {
 }
 
 void CTransDlg::mousePressEvent(QMouseEvent* e) {
-  if (e->button() == Qt::LeftButton && m_bDraggable) m_drag.Press(this, e->globalPosition().toPoint());
+  if (e->button() == Qt::LeftButton && m_bDraggable) m_drag.Press(this, e);
   QWidget::mousePressEvent(e);
 }
 
 void CTransDlg::mouseMoveEvent(QMouseEvent* e) {
-  m_drag.Move(this, e->globalPosition().toPoint(), e->buttons());
+  m_drag.Move(this, e);
   QWidget::mouseMoveEvent(e);
 }
 

@@ -1,5 +1,7 @@
 #include "ui/DialogLayout.h"
 
+#include <QApplication>
+#include <QDialog>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
@@ -10,6 +12,7 @@
 #include <QWidget>
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 namespace corvan {
 
@@ -283,27 +286,135 @@ void ScaleDialogToDpi(DialogScaler& scaler, QWidget* dialog, const DialogTemplat
   });
 }
 
-void CentreWindow(QWidget* window, const QWidget* owner) {
-  const QWidget* over = owner ? owner->window() : nullptr;
-  if (over && (!over->isVisible() || over->isMinimized() || over == window)) over = nullptr;
-  QScreen* screen = over ? over->screen() : QGuiApplication::primaryScreen();
-  if (!screen) return;
-  const QRect free = screen->availableGeometry();
-  const QRect around = over ? over->frameGeometry() : free;
-  QRect placed(QPoint(0, 0), window->frameGeometry().size());
-  placed.moveCenter(around.center());
+namespace {
+
+// A top-level window's frame as the window system has told Qt of it. While
+// the window manager is still framing a new window, Qt can read the frame
+// from the manager's unfinished one (1x1 at first) and keep that reading:
+// a frame that does not hold its window is no frame, and the window alone
+// is taken then.
+QRect FrameOf(const QWidget* window) {
+  QMargins frame;
+  if (const QWindow* handle = window->windowHandle()) frame = handle->frameMargins();
+  if (frame.left() < 0 || frame.top() < 0 || frame.right() < 0 || frame.bottom() < 0) frame = QMargins();
+  return window->geometry().marginsAdded(frame);
+}
+
+// Moves `window` so that its frame lies at `frameTopLeft`. The place is
+// given for the window's own area, which the window system keeps whatever
+// frame it then adds, and handed on even when Qt believes the window is
+// there already: a move to where the window already is (the toolkit's own
+// guess for a dialog is often the same point) tells the window system
+// nothing, and it would then place the window by its own policy, at the
+// screen's edge.
+void MoveFrameTo(QWidget* window, const QRect& frame, QPoint frameTopLeft) {
+  const QPoint client = frameTopLeft + (window->geometry().topLeft() - frame.topLeft());
+  window->setGeometry(QRect(client, window->size()));
+  if (QWindow* handle = window->windowHandle()) handle->setPosition(client);
+}
+
+QRect FreeAreaFor(const QWidget* window, const QWidget* over) {
+  QScreen* screen = over ? over->screen() : window->screen();
+  if (!screen) screen = QGuiApplication::primaryScreen();
+  return screen ? screen->availableGeometry() : QRect();
+}
+
+QRect KeptIn(QRect placed, const QRect& free) {
   // Never off the screen's free area, the caption strip least of all.
   placed.moveLeft(std::max(free.left(), std::min(placed.left(), free.right() + 1 - placed.width())));
   placed.moveTop(std::max(free.top(), std::min(placed.top(), free.bottom() + 1 - placed.height())));
-  window->move(placed.topLeft());
-  // A move to where the window already is (the toolkit's own guess for a
-  // dialog is often the same point) tells the window system nothing, and
-  // it would then place the window by its own policy, at the screen's edge.
-  if (QWindow* handle = window->windowHandle()) handle->setPosition(window->geometry().topLeft());
+  return placed;
+}
+
+// Places a window once more when the window system first shows it: only
+// then is its frame known (a window manager adds it as it maps the window),
+// and only then has the manager done its own placing.
+class PlaceWhenExposed final : public QObject {
+ public:
+  PlaceWhenExposed(QWidget* window, std::function<void()> place)
+      : QObject(window), m_handle(window->windowHandle()), m_place(std::move(place)) {
+    m_handle->installEventFilter(this);
+  }
+  // Done, or overtaken by a later show.
+  void Cancel() {
+    if (m_handle) m_handle->removeEventFilter(this);
+    m_place = nullptr;
+    deleteLater();
+  }
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Expose && m_place && m_handle->isExposed()) {
+      const std::function<void()> place = std::move(m_place);
+      Cancel();
+      place();
+    }
+    return false;
+  }
+
+ private:
+  QPointer<QWindow> m_handle;
+  std::function<void()> m_place;
+};
+
+// Runs `place` now and again when the window is first exposed.
+void PlaceNowAndWhenExposed(QWidget* window, const std::function<void()>& place) {
+  place();
+  if (!window->windowHandle() || window->windowHandle()->isExposed()) return;
+  for (QObject* child : window->children())
+    if (auto* pending = dynamic_cast<PlaceWhenExposed*>(child)) pending->Cancel();
+  new PlaceWhenExposed(window, place);
+}
+
+}  // namespace
+
+void CentreWindow(QWidget* window, const QWidget* owner) {
+  const QWidget* over = owner ? owner->window() : nullptr;
+  if (over && (!over->isVisible() || over->isMinimized() || over == window)) over = nullptr;
+  const QRect free = FreeAreaFor(window, over);
+  if (free.isEmpty()) return;
+  const QRect around = over ? FrameOf(over) : free;
+  const QRect frame = FrameOf(window);
+  QRect placed(QPoint(0, 0), frame.size());
+  placed.moveCenter(around.center());
+  MoveFrameTo(window, frame, KeptIn(placed, free).topLeft());
+}
+
+void KeepOnScreen(QWidget* window) {
+  const QRect free = FreeAreaFor(window, nullptr);
+  const QRect frame = FrameOf(window);
+  if (free.isEmpty() || free.contains(frame)) return;
+  MoveFrameTo(window, frame, KeptIn(frame, free).topLeft());
 }
 
 void PlaceDialog(QWidget* dialog, const QShowEvent* e) {
-  if (!e->spontaneous()) CentreWindow(dialog, dialog->parentWidget());
+  if (e->spontaneous()) return;
+  QPointer<QWidget> owner = dialog->parentWidget();
+  PlaceNowAndWhenExposed(dialog, [dialog, owner] { CentreWindow(dialog, owner); });
+}
+
+void PlaceTopLevelWindows() {
+  // Qt's own dialogs (the file dialogs) and windows that choose their own
+  // place are held to the same rules as the program's dialogs.
+  class Placer final : public QObject {
+   public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* e) override {
+      if (e->type() != QEvent::Show || !watched->isWidgetType()) return false;
+      auto* window = static_cast<QWidget*>(watched);
+      if (!window->isWindow() || e->spontaneous() || window->windowType() == Qt::Popup ||
+          window->windowType() == Qt::ToolTip)
+        return false;
+      if (qobject_cast<QDialog*>(window)) {
+        PlaceDialog(window, static_cast<QShowEvent*>(e));
+      } else {
+        PlaceNowAndWhenExposed(window, [window] { KeepOnScreen(window); });
+      }
+      return false;
+    }
+  };
+  static QPointer<Placer> placer;  // goes with the application object
+  if (placer || !qApp) return;
+  placer = new Placer(qApp);
+  qApp->installEventFilter(placer);
 }
 
 }  // namespace corvan

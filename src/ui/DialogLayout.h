@@ -37,15 +37,24 @@ QLabel* AddStaticText(QWidget* parent, int id, const QString& text, const QRect&
 
 // Places top-level `window` in the middle of `owner`'s window, or of the
 // screen's free area when it has no owner in sight (none, hidden or
-// minimised), and keeps it on that screen. The place is handed to the window
-// system as one the program chose, so no placement policy of its own
-// overrides it.
+// minimised), and keeps it on that screen, frames counted. The place is
+// handed to the window system as one the program chose, so no placement
+// policy of its own overrides it.
 void CentreWindow(QWidget* window, const QWidget* owner);
+// Moves top-level `window` back onto its screen's free area, frame and all,
+// when it lies partly off it.
+void KeepOnScreen(QWidget* window);
 
 // Every dialog opens through here, each time it is shown (from its
-// showEvent): in the middle of its owner, on the screen. A window restored
-// from the task bar (a spontaneous show) stays where it was.
+// showEvent): in the middle of its owner, on the screen; and once more when
+// the window system first shows it, when its frame is known. A window
+// restored from the task bar (a spontaneous show) stays where it was.
 void PlaceDialog(QWidget* dialog, const QShowEvent* e);
+
+// From now on every dialog of the application, Qt's own among them, opens
+// through PlaceDialog, and every other top-level window is kept on the
+// screen when shown. The program calls it once at its start.
+void PlaceTopLevelWindows();
 
 // A work area given by its edges (right and bottom exclusive).
 inline QRect WorkAreaRect(int left, int top, int right, int bottom) {

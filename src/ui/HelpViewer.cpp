@@ -87,6 +87,11 @@ HelpViewer::HelpViewer() : QWidget(nullptr, Qt::Window) {
   layout->addLayout(buttons);
 }
 
+void HelpViewer::showEvent(QShowEvent* e) {
+  PlaceDialog(this, e);
+  QWidget::showEvent(e);
+}
+
 void HelpViewer::ShowContext(int contextId) {
   m_nContext = contextId;
   const auto page = HelpPagePath(contextId);

@@ -30,6 +30,11 @@ class HelpViewer : public QWidget {
   int Context() const { return m_nContext; }
   QTextBrowser* Browser() const { return m_browser; }
 
+ protected:
+  // Opens over the dialog it was asked from (or in the middle of the
+  // screen), wholly on the screen.
+  void showEvent(QShowEvent* e) override;
+
  private:
   HelpViewer();
   QTextBrowser* m_browser;

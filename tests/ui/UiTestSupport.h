@@ -14,6 +14,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "core/Prompt.h"
@@ -60,13 +61,15 @@ inline void Leave(QWidget* w) {
   QApplication::sendEvent(w, &e);
 }
 
-// Runs `act` on the first modal dialog that opens after this call (from a
-// timer, while that dialog's own loop runs). `act` must end the dialog.
-inline void WhenModal(std::function<void(QDialog*)> act) {
+// Runs `act` on the first modal dialog (of class T) that opens after this
+// call (from a timer, while that dialog's own loop runs). `act` must end
+// the dialog.
+template <typename T = QDialog>
+void WhenModal(std::type_identity_t<std::function<void(T*)>> act) {
   auto* timer = new QTimer;
   timer->setInterval(5);
   QObject::connect(timer, &QTimer::timeout, [timer, act] {
-    if (auto* dlg = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+    if (auto* dlg = dynamic_cast<T*>(QApplication::activeModalWidget())) {
       timer->stop();
       timer->deleteLater();
       act(dlg);

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "app/ui/MainWindows.h"
 #include "core/Prompt.h"
 #include "ui/SharedLook.h"
 
@@ -13,10 +14,21 @@ namespace {
 bool IsMessagePicture(unsigned id) {
   return id == kPicError || id == kPicQuestion || id == kPicInformation || id == kPicWarning;
 }
+
+// The window a message without an owner opens over: the one the user works
+// in. Under a window manager there can be no active window for a moment
+// (a dialog has just closed and the manager has not yet given the focus
+// back), or only the closed one: the dialog in front, else the program's
+// window in front, stands in then.
+QWidget* MessageOwner() {
+  if (QWidget* active = QApplication::activeWindow(); active && active->isVisible()) return active;
+  if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+  return CurrentMainWindow();
+}
 }  // namespace
 
 CMessageBox::CMessageBox(const QString& text, unsigned bitmapId, unsigned type, QWidget* parent)
-    : CSkinnedDialog(parent ? parent : QApplication::activeWindow(), QSize(kWidth, kHeight)),
+    : CSkinnedDialog(parent ? parent : MessageOwner(), QSize(kWidth, kHeight)),
       m_strText(text),
       m_nType(type),
       m_nBitmapId(bitmapId) {

@@ -9,6 +9,7 @@
 #include "app/ui/CUpdateWizard.h"
 #include "app/ui/MainWindows.h"
 #include "app/ui/QtPrompt.h"
+#include "ui/DialogLayout.h"
 #include "ui/HelpViewer.h"
 #include "ui/SharedLook.h"
 
@@ -17,6 +18,7 @@ namespace corvan {
 CTransLayerDlg* StartProgram(QtPrompt& prompt) {
   CORVANApp& app = App();
   InitSharedLook();
+  PlaceTopLevelWindows();
   app.InitState();
   SetHelpFolder(app.m_strInstallPath / "help");
   // Back from the results window puts a new start window in front.

@@ -29,17 +29,18 @@ bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
 }
 }  // namespace
 
+QString ChooseScanInfoFile(QWidget* parent, const QString& suggested, const QString& filter, const QString& title) {
+  QFileDialog dialog(parent, title, QString(), filter);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setDefaultSuffix(QStringLiteral("img"));
+  dialog.selectFile(suggested);
+  return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty() ? dialog.selectedFiles().front()
+                                                                                 : QString();
+}
+
 ScanInfoFileChooser& ScanInfoSaveChooser() {
-  static ScanInfoFileChooser chooser = [](QWidget* parent, const QString& suggested, const QString& filter,
-                                          const QString& title) {
-    QFileDialog dialog(parent, title, QString(), filter);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setDefaultSuffix(QStringLiteral("img"));
-    dialog.selectFile(suggested);
-    return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty() ? dialog.selectedFiles().front()
-                                                                                   : QString();
-  };
+  static ScanInfoFileChooser chooser = ChooseScanInfoFile;
   return chooser;
 }
 

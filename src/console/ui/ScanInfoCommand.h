@@ -19,6 +19,8 @@ class CRecoveryConsole;
 using ScanInfoFileChooser =
     std::function<QString(QWidget* parent, const QString& suggested, const QString& filter, const QString& title)>;
 ScanInfoFileChooser& ScanInfoSaveChooser();
+// The program's own chooser: a save-file dialog over `parent`.
+QString ChooseScanInfoFile(QWidget* parent, const QString& suggested, const QString& filter, const QString& title);
 
 // The name the dialog suggests: "<product> Scan <date_time>.img".
 QString SuggestedScanInfoName();
