@@ -82,6 +82,7 @@ CThreadForSearchVolume::CThreadForSearchVolume(LostVolumeJob job)
     : job_(std::move(job)), listed_(std::move(job_.listed)), imageFlag_(job_.imageFlag) {
   // After the highest index listed, so no two records share one.
   for (const ListedSource& p : listed_) nextIndex_ = std::max<std::uint32_t>(nextIndex_, p.index + 1u);
+  listedBefore_ = listed_.size();
 }
 
 CThreadForSearchVolume::~CThreadForSearchVolume() = default;
@@ -298,12 +299,13 @@ bool CThreadForSearchVolume::IsNtfsBootSector(const std::uint8_t* boot, std::uin
       Read(start + cl * mirror, record.data(), ntfs::kMftRecordSize / kSectorSize);
     count = NtfsVolumeSectors(record.data(), start + cl * mft, start, spc);
   }
-  SourceRecord& r = Append(kFsNtfs, start, count, true);
-  PartitionRecord& p = *r.partition;
+  SourceRecord* r = Append(kFsNtfs, start, count, true);
+  if (r == nullptr) return true;
+  PartitionRecord& p = *r->partition;
   p.mftSector = cl * mft;
   p.mftMirrorSector = cl * mirror;
   p.ntfsSectorsPerCluster = spc;
-  ReportFind(r);
+  ReportFind(*r);
   return true;
 }
 
@@ -341,15 +343,16 @@ bool CThreadForSearchVolume::IsFat32BootSector(const std::uint8_t* boot, std::ui
   const bool sized = s + layout.sectorCount <= diskSectors_ && IsFatLayoutSound(layout) &&
                      !IsBootGeometrySuspect(layout);
   const std::uint64_t count = sized ? layout.sectorCount : std::min(FatReachSectors(layout), ListedCeiling(s) - s);
-  SourceRecord& r = Append(info.kind, s, count, false);
-  PartitionRecord& p = *r.partition;
+  SourceRecord* r = Append(info.kind, s, count, false);
+  if (r == nullptr) return true;
+  PartitionRecord& p = *r->partition;
   p.fileSystemText = info.rootCluster == 0 ? u"FAT" : u"FAT32";
   p.fatSize = info.fatSize;
   p.reservedSectors = info.reservedSectors;
   p.rootDirSectors = info.rootDirSectors;
   p.sectorsPerCluster = info.sectorsPerCluster;
   p.rootCluster = info.rootCluster;
-  ReportFind(r);
+  ReportFind(*r);
   return true;
 }
 
@@ -373,8 +376,9 @@ bool CThreadForSearchVolume::IsExFatBootSector(const std::uint8_t* boot, std::ui
   const std::uint64_t estimate = perCluster * clusters;
   if (estimate <= 4096) return false;
   const std::uint64_t count = start + length <= diskSectors_ ? length : estimate;
-  SourceRecord& r = Append(kFsExFat, start, count, false);
-  PartitionRecord& p = *r.partition;
+  SourceRecord* r = Append(kFsExFat, start, count, false);
+  if (r == nullptr) return true;
+  PartitionRecord& p = *r->partition;
   p.fatSize = GetLE32(boot + 84);
   p.reservedSectors = fatOffset;
   // The cluster size the boot sector states; the length's quotient only
@@ -383,7 +387,7 @@ bool CThreadForSearchVolume::IsExFatBootSector(const std::uint8_t* boot, std::ui
   p.sectorsPerCluster = shift <= 7 ? static_cast<std::uint8_t>(1u << shift)
                                    : static_cast<std::uint8_t>(perCluster <= 0xFF ? perCluster : 0);
   p.rootCluster = GetLE32(boot + 96);
-  ReportFind(r);
+  ReportFind(*r);
   return true;
 }
 
@@ -406,6 +410,14 @@ bool CThreadForSearchVolume::LiesInListedVolume(std::uint64_t sector) const {
   });
 }
 
+bool CThreadForSearchVolume::LiesInFatVolumeFoundFromFolders(std::uint64_t sector) const {
+  return std::any_of(listed_.begin() + static_cast<std::ptrdiff_t>(listedBefore_), listed_.end(),
+                     [&](const ListedSource& p) {
+                       return p.kind == DeepKind() && p.fileSystemKind != kFsNtfs && sector >= p.startSector &&
+                              sector - p.startSector < p.sectorCount;
+                     });
+}
+
 std::uint64_t CThreadForSearchVolume::ListedCeiling(std::uint64_t start) const {
   std::uint64_t ceiling = diskSectors_ > start ? diskSectors_ : std::numeric_limits<std::uint64_t>::max();
   for (const ListedSource& p : listed_)
@@ -413,19 +425,17 @@ std::uint64_t CThreadForSearchVolume::ListedCeiling(std::uint64_t start) const {
   return ceiling;
 }
 
-SourceRecord& CThreadForSearchVolume::Append(std::uint8_t fsKind, std::uint64_t start, std::uint64_t count, bool ntfsEnd,
+SourceRecord* CThreadForSearchVolume::Append(std::uint8_t fsKind, std::uint64_t start, std::uint64_t count, bool ntfsEnd,
                                              std::uint8_t kind) {
-  auto record = std::make_unique<SourceRecord>();
   if (nextIndex_ > kLastSourceIndex) {
     if (!indexesRanOut_)
       job_.host.AppendLog("Volumes: every source index up to " + std::to_string(kLastSourceIndex) +
                               " is taken; later finds are not listed.",
                           false);
     indexesRanOut_ = true;
-    record->partition = std::make_unique<PartitionRecord>();
-    unlisted_ = std::move(record);
-    return *unlisted_;
+    return nullptr;
   }
+  auto record = std::make_unique<SourceRecord>();
   record->kind = kind == 0xFF ? SourceKind() : kind;
   record->index = static_cast<std::uint16_t>(nextIndex_++);
   if (imageFlag_) record->path = job_.path;
@@ -444,11 +454,10 @@ SourceRecord& CThreadForSearchVolume::Append(std::uint8_t fsKind, std::uint64_t 
   SourceRecord& appended = job_.appendSource(std::move(record));
   // Later finds are checked against this one as against the listed volumes.
   listed_.push_back(ListedSourceOf(appended));
-  return appended;
+  return &appended;
 }
 
 void CThreadForSearchVolume::ReportFind(SourceRecord& record, bool deepFind) {
-  if (&record == unlisted_.get()) return;
   const std::uint32_t n = job_.volumesFoundBefore + ++found_;
   EngineHost& host = job_.host;
   host.AppendLog("Volume: " + Formatted(" %llu ", n), false);

@@ -125,7 +125,6 @@ class CThreadForSearchVolume {
   // Source indexes are 16 bits: past the last one nothing more is listed,
   // rather than two records sharing one (logged once).
   static constexpr std::uint32_t kLastSourceIndex = 0xFFFF;
-  bool IndexesRanOut() const { return indexesRanOut_; }
 
   // A folder's first sector found by the deep search.
   struct DirectoryCandidate {
@@ -180,9 +179,9 @@ class CThreadForSearchVolume {
   bool ProbeAligned(std::uint64_t s);
   bool AtPosition(std::uint64_t s);
   void ReportFind(SourceRecord& record, bool deepFind = false);
-  // Hands a find to the program with the next index. Once no index is left
-  // the find is written to a record kept here, which ReportFind passes over.
-  SourceRecord& Append(std::uint8_t fsKind, std::uint64_t start, std::uint64_t count, bool ntfsEnd,
+  // Hands a find to the program with the next index; nullptr once no index
+  // is left (the find is not listed).
+  SourceRecord* Append(std::uint8_t fsKind, std::uint64_t start, std::uint64_t count, bool ntfsEnd,
                        std::uint8_t kind = 0xFF);
   std::uint8_t DeepKind() const { return imageFlag_ ? 12 : 3; }
   void BeginSearch();
@@ -195,6 +194,8 @@ class CThreadForSearchVolume {
   bool IsOnThisDisk(const ListedSource& p) const;
   // The first volume of this disk listed after `start`, or the disk's end.
   std::uint64_t ListedCeiling(std::uint64_t start) const;
+  // `sector` lies in a FAT volume this search rebuilt from folder groups.
+  bool LiesInFatVolumeFoundFromFolders(std::uint64_t sector) const;
 
   LostVolumeJob job_;
   // The job's snapshot of the source list with this search's finds after it.
@@ -206,21 +207,15 @@ class CThreadForSearchVolume {
   std::uint64_t readFailures_ = 0;
   std::uint32_t found_ = 0;
   std::uint32_t nextIndex_ = 0;  // the index the next find gets
+  std::size_t listedBefore_ = 0; // records of the snapshot; this search's finds follow
   bool indexesRanOut_ = false;
-  // What a find is written to once no index is left: never handed on.
-  std::unique_ptr<SourceRecord> unlisted_;
   bool candidateCapHit_ = false;
   bool groupCapHit_ = false;
-  // The folder groups' evaluation: what its backward searches read, the
-  // data areas it tried (each once, whichever group implied it) and the
-  // FAT volumes it listed.
-  struct DeepFatFind {
-    std::uint64_t start = 0, count = 0;
-  };
+  // The folder groups' evaluation: what its backward searches read and the
+  // data areas it tried (each once, whichever group implied it).
   FatSectorIndex& FatSectors();
   std::shared_ptr<FatSectorIndex> fatSectors_;
   std::set<std::pair<std::uint64_t, std::uint8_t>> triedDataAreas_;
-  std::vector<DeepFatFind> deepFatFinds_;
   std::uint64_t foldersReach_ = UINT64_MAX;  // past the last folder found
   std::uint64_t verifying_ = 0;              // the data area whose FATs are looked for
   std::int64_t verifyRange_ = 0;             // the progress bar's range for it

@@ -196,12 +196,13 @@ void CThreadForSearchVolume::SweepDisk(std::vector<DirectoryCandidate>& candidat
         // A start inside a volume already listed is that volume's (its
         // $MFT mirror, copies of the record): each volume is listed once.
         if (start == 0 || IsVolumeAlreadyListed(kFsNtfs, start) || LiesInListedVolume(start)) continue;
-        SourceRecord& r = Append(kFsNtfs, start, NtfsVolumeSectors(p, sector, start, spc), true, DeepKind());
-        PartitionRecord& part = *r.partition;
+        SourceRecord* r = Append(kFsNtfs, start, NtfsVolumeSectors(p, sector, start, spc), true, DeepKind());
+        if (r == nullptr) continue;
+        PartitionRecord& part = *r->partition;
         part.ntfsSectorsPerCluster = spc;
         part.mftSector = sector - start;
         part.mftMirrorSector = 0;
-        ReportFind(r, true);
+        ReportFind(*r, true);
         continue;
       }
       if (HasSignature(p)) TestSector(p, sector);
@@ -475,8 +476,9 @@ bool CThreadForSearchVolume::DeepSearchFat32(const std::vector<DirectoryCandidat
   const std::vector<ListedExtent> listed = ListedVolumes(listed_, SourceKind(), imageFlag_, driveNumber_);
   const auto appendFat = [&](std::uint8_t fsKind, std::uint64_t at, std::uint64_t sectors, const FatLayout& layout) {
     if (sectors == 0 || at >= total_ || IsDeepFatListed(fsKind, at)) return;
-    SourceRecord& r = Append(fsKind, at, sectors, false, DeepKind());
-    PartitionRecord& p = *r.partition;
+    SourceRecord* r = Append(fsKind, at, sectors, false, DeepKind());
+    if (r == nullptr) return;
+    PartitionRecord& p = *r->partition;
     p.fileSystemText = fsKind == kFsFat32 ? u"FAT32" : u"FAT";
     p.reservedSectors = layout.reservedSectors;
     p.rootDirSectors = static_cast<std::uint16_t>(layout.rootDirSectors);
@@ -485,8 +487,7 @@ bool CThreadForSearchVolume::DeepSearchFat32(const std::vector<DirectoryCandidat
     p.rootCluster = layout.rootCluster;
     p.clusterArray = clusters;
     p.clusterArrayCount = static_cast<std::uint32_t>(clusters.size());
-    deepFatFinds_.push_back({at, p.sectorCount});
-    ReportFind(r, true);
+    ReportFind(*r, true);
   };
 
   std::uint32_t verified = 0;
@@ -543,11 +544,7 @@ bool CThreadForSearchVolume::DeepSearchFat32(const std::vector<DirectoryCandidat
     // read as contiguous runs, up to the next volume. Not inside a FAT
     // volume listed already, whose data area this may be as well: one such
     // guess for a run of folders, not one for every group in it.
-    const auto inFound = [&](std::uint64_t sector) {
-      return std::any_of(deepFatFinds_.begin(), deepFatFinds_.end(),
-                         [&](const DeepFatFind& x) { return sector >= x.start && sector - x.start < x.count; });
-    };
-    if (inFound(e)) continue;
+    if (LiesInFatVolumeFoundFromFolders(e)) continue;
     FatLayout l;
     l.sectorsPerCluster = v;
     l.fatSize = 1;
