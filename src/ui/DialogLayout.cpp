@@ -391,9 +391,16 @@ void PlaceDialog(QWidget* dialog, const QShowEvent* e) {
   PlaceNowAndWhenExposed(dialog, [dialog, owner] { CentreWindow(dialog, owner); });
 }
 
+namespace {
+constexpr char kPlacesItself[] = "corvanPlacesItself";
+}  // namespace
+
+void PlacesItself(QWidget* window) { window->setProperty(kPlacesItself, true); }
+
 void PlaceTopLevelWindows() {
   // Qt's own dialogs (the file dialogs) and windows that choose their own
-  // place are held to the same rules as the program's dialogs.
+  // place are held to the same rules as the program's dialogs; those that
+  // place themselves are passed over, so no window is placed twice a show.
   class Placer final : public QObject {
    public:
     using QObject::QObject;
@@ -401,7 +408,7 @@ void PlaceTopLevelWindows() {
       if (e->type() != QEvent::Show || !watched->isWidgetType()) return false;
       auto* window = static_cast<QWidget*>(watched);
       if (!window->isWindow() || e->spontaneous() || window->windowType() == Qt::Popup ||
-          window->windowType() == Qt::ToolTip)
+          window->windowType() == Qt::ToolTip || window->property(kPlacesItself).toBool())
         return false;
       if (qobject_cast<QDialog*>(window)) {
         PlaceDialog(window, static_cast<QShowEvent*>(e));

@@ -51,9 +51,13 @@ void KeepOnScreen(QWidget* window);
 // restored from the task bar (a spontaneous show) stays where it was.
 void PlaceDialog(QWidget* dialog, const QShowEvent* e);
 
-// From now on every dialog of the application, Qt's own among them, opens
-// through PlaceDialog, and every other top-level window is kept on the
-// screen when shown. The program calls it once at its start.
+// A window whose showEvent calls PlaceDialog says so once, from its
+// constructor: the application's placing below then leaves it to itself.
+void PlacesItself(QWidget* window);
+
+// From now on every other dialog of the application, Qt's own among them,
+// opens through PlaceDialog, and every other top-level window is kept on
+// the screen when shown. The program calls it once at its start.
 void PlaceTopLevelWindows();
 
 // A work area given by its edges (right and bottom exclusive).

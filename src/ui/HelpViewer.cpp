@@ -50,6 +50,7 @@ HelpViewer* HelpViewer::Instance() {
 }
 
 HelpViewer::HelpViewer() : QWidget(nullptr, Qt::Window) {
+  PlacesItself(this);
   InitSharedLook();
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle(ToQString(LoadString(104)) + QStringLiteral(" - ") + ToQString(LoadString(102)));

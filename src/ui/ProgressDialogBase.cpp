@@ -41,6 +41,7 @@ constexpr int kIdOwnerPreviewFrame = 1069;
 
 ProgressDialogBase::ProgressDialogBase(QWidget* owner, const QString& title, const Controls& c)
     : QDialog(owner, Qt::Dialog | Qt::FramelessWindowHint), m_pOwner(owner), m_controls(c), m_nHelpContext(c.helpContext) {
+  PlacesItself(this);
   InitSharedLook();
   PlainDialogCtlColor(this);
   setStyleSheet(DialogButtonStyleSheet());

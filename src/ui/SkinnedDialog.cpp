@@ -24,6 +24,7 @@ QString DialogButtonStyleSheet() {
 
 CSkinnedDialog::CSkinnedDialog(QWidget* parent, const QSize& size, const QString& caption, int captionId)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
+  PlacesItself(this);
   InitSharedLook();
   setFixedSize(size);
   setFont(SharedFontAt(kFontArial16));

@@ -51,6 +51,7 @@ class Animation : public QWidget {
 }  // namespace
 
 CDriveLoad::CDriveLoad(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
+  PlacesItself(this);
   setWindowTitle(ToQString(LoadString(102)));
   setFixedSize(340, 140);
   m_stFirst = new QLabel(this);

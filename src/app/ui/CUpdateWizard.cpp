@@ -268,6 +268,7 @@ void CUpdateThread::run() {
 }
 
 CUpdateWizard::CUpdateWizard(CAutoUpdater& updater, QWidget* parent) : QWizard(parent) {
+  PlacesItself(this);
   setWindowTitle(QStringLiteral("Update Wizard"));
   setWizardStyle(QWizard::ClassicStyle);
   setOption(QWizard::NoBackButtonOnLastPage, true);
