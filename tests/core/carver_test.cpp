@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <cstring>
 #include <map>
 #include <string>
@@ -157,9 +159,11 @@ TEST(Carver, SignaturesAreComparedOnlyWithinWhatWasReadAndTheFirstSector) {
   EXPECT_FALSE(refused.CarveAt(v.At(1), 1024, 1, 1, hit));
 }
 
-// The walk of a whole volume of 512-byte units, as a pass makes it; the
-// hits by their unit and size.
-std::vector<std::pair<std::uint64_t, std::uint64_t>> ScanAll(Carver& carver, MemoryVolume& v) {
+// The walk of a whole volume of 512-byte units, as a pass makes it, over the
+// units `candidate` offers; the hits by their unit and size.
+std::vector<std::pair<std::uint64_t, std::uint64_t>> ScanAll(
+    Carver& carver, MemoryVolume& v,
+    const std::function<bool(std::uint64_t)>& candidate = [](std::uint64_t) { return true; }) {
   std::vector<std::pair<std::uint64_t, std::uint64_t>> hits;
   UnitScan scan;
   scan.first = 0;
@@ -168,7 +172,7 @@ std::vector<std::pair<std::uint64_t, std::uint64_t>> ScanAll(Carver& carver, Mem
   scan.sectorsPerUnit = 1;
   scan.beforeRead = [](std::uint64_t) { return true; };
   scan.read = [&](std::uint64_t u, std::uint64_t n, std::uint8_t* b) { return v.Read(u, b, n * 512); };
-  scan.candidate = [](std::uint64_t) { return true; };
+  scan.candidate = candidate;
   scan.unitSector = [](std::uint64_t u) { return u; };
   scan.found = [&](const CarveHit& h, std::uint64_t u) { hits.emplace_back(u, h.file.size); };
   scan.aborted = [] { return false; };
@@ -436,21 +440,8 @@ TEST(ScanUnits, AFileCarvedToTheNextSignatureIsSkippedEvenAcrossReads) {
   v.Put(30, "MAGI");
   const std::vector<FileTypeRecord> types = {Type(300, "MAGI", u"mag", 6 * 512)};
   Carver carver(types, v);
-  std::vector<std::pair<std::uint64_t, std::uint64_t>> hits;
-  UnitScan scan;
-  scan.first = 0;
-  scan.end = v.Sectors();
-  scan.unitsPerRead = 8;
-  scan.sectorsPerUnit = 1;
-  scan.beforeRead = [](std::uint64_t) { return true; };
-  scan.read = [&](std::uint64_t u, std::uint64_t n, std::uint8_t* b) { return v.Read(u, b, n * 512); };
-  scan.candidate = [&](std::uint64_t u) { return u != 30; };
-  scan.unitSector = [](std::uint64_t u) { return u; };
-  scan.found = [&](const CarveHit& h, std::uint64_t u) { hits.emplace_back(u, h.file.size); };
-  scan.aborted = [] { return false; };
-  ScanUnits(carver, scan);
   const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {{2, 5 * 512}, {7, 5 * 512}, {12, 6 * 512}};
-  EXPECT_EQ(hits, expected);
+  EXPECT_EQ(ScanAll(carver, v, [](std::uint64_t u) { return u != 30; }), expected);
 }
 
 }  // namespace

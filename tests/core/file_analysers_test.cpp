@@ -127,16 +127,21 @@ TEST(BitmapAnalyser, TopDownPicturesAndWrappingSizes) {
   EXPECT_FALSE(GetBitmapFileSize(bad, 0, g));
 }
 
+// A PNG's signature, and a chunk as the format lays it out: length, type,
+// data, CRC (left 0: the analyser does not check it).
+constexpr std::uint8_t kPngSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+void AppendPngChunk(std::vector<std::uint8_t>& p, const char* type, const std::vector<std::uint8_t>& data) {
+  std::uint8_t l[4];
+  PutBE32(l, static_cast<std::uint32_t>(data.size()));
+  p.insert(p.end(), l, l + 4);
+  p.insert(p.end(), type, type + 4);
+  p.insert(p.end(), data.begin(), data.end());
+  p.insert(p.end(), {0, 0, 0, 0});
+}
+
 TEST(PngAnalyser, TextChunksShorterThanTheirKeywordAreSkipped) {
-  std::vector<std::uint8_t> p = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  auto chunk = [&](const char* type, std::vector<std::uint8_t> data) {
-    std::uint8_t l[4];
-    PutBE32(l, static_cast<std::uint32_t>(data.size()));
-    p.insert(p.end(), l, l + 4);
-    p.insert(p.end(), type, type + 4);
-    p.insert(p.end(), data.begin(), data.end());
-    p.insert(p.end(), {0, 0, 0, 0});
-  };
+  std::vector<std::uint8_t> p(std::begin(kPngSignature), std::end(kPngSignature));
+  auto chunk = [&](const char* type, const std::vector<std::uint8_t>& data) { AppendPngChunk(p, type, data); };
   chunk("tEXt", {'S', 'o', 'u'});  // length 3: below "Source\0"
   chunk("IDAT", std::vector<std::uint8_t>(20, 1));
   p.insert(p.end(), {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82});
@@ -148,15 +153,8 @@ TEST(PngAnalyser, TextChunksShorterThanTheirKeywordAreSkipped) {
 }
 
 TEST(PngAnalyser, ThePictureIsWalkedChunkByChunkToItsEndChunk) {
-  std::vector<std::uint8_t> p = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  auto chunk = [&](const char* type, std::vector<std::uint8_t> data) {
-    std::uint8_t l[4];
-    PutBE32(l, static_cast<std::uint32_t>(data.size()));
-    p.insert(p.end(), l, l + 4);
-    p.insert(p.end(), type, type + 4);
-    p.insert(p.end(), data.begin(), data.end());
-    p.insert(p.end(), {0, 0, 0, 0});
-  };
+  std::vector<std::uint8_t> p(std::begin(kPngSignature), std::end(kPngSignature));
+  auto chunk = [&](const char* type, const std::vector<std::uint8_t>& data) { AppendPngChunk(p, type, data); };
   std::vector<std::uint8_t> ihdr(13, 0);
   PutBE32(ihdr.data(), 40);
   PutBE32(ihdr.data() + 4, 30);
@@ -191,8 +189,7 @@ TEST(PngAnalyser, SignaturesWithoutChunksCostASectorEach) {
   // chunk's head.
   constexpr std::size_t kBytes = 2 << 20;
   std::vector<std::uint8_t> disk(kBytes, 0);
-  const std::uint8_t signature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  for (std::size_t s = 0; s < kBytes; s += 512) std::copy(std::begin(signature), std::end(signature), &disk[s]);
+  for (std::size_t s = 0; s < kBytes; s += 512) std::copy(std::begin(kPngSignature), std::end(kPngSignature), &disk[s]);
   MemoryReader reader(disk);
   for (std::uint64_t s = 0; s < kBytes / 512; ++s) {
     AnalysedFile f;

@@ -138,6 +138,18 @@ class SaveScanCommand : public ::testing::Test {
     console = OpenRecoveryConsole(MakeProgramEngines());
     ASSERT_TRUE(test::WaitFor([this] { return !console || console->ScanFinished(); }));
   }
+  // A new start with the saved scan chosen on the resume page: nothing of
+  // the scan is left in the program but the file, then the window opens.
+  void ResumeAfreshAndWait() {
+    CORVANApp& app = App();
+    app.m_pScanSession->Release();
+    app.m_sourceList.m_sources.clear();
+    app.m_sourceList.m_pSelectedSource = nullptr;
+    app.m_bResultsPresent = 0;
+    app.m_scanInfoFile = chosen;
+    app.m_nRecoveryMode = kModeScanNow;
+    OpenAndWait();
+  }
   void Leave(int id) {
     GetDlgItemAs<CXBitmapButton>(console, id)->click();
     test::Settle();
@@ -200,16 +212,10 @@ TEST_F(SaveScanCommand, CloseSavesTheScanAndAWindowOpenedAfreshShowsItAgain) {
   // Only the volume scan: the found volumes had nothing new to save.
   EXPECT_FALSE(fs::exists(DriveScanFileName(chosen)));
 
-  // A new start: nothing of the scan is left in the program but the file.
-  CORVANApp& app = App();
-  app.m_pScanSession->Release();
-  app.m_sourceList.m_sources.clear();
-  app.m_sourceList.m_pSelectedSource = nullptr;
-  app.m_bResultsPresent = 0;
-  app.m_scanInfoFile = chosen;
-  app.m_nRecoveryMode = kModeScanNow;
+  // A new start.
   prompt.asked.clear();
-  OpenAndWait();
+  ResumeAfreshAndWait();
+  CORVANApp& app = App();
   ASSERT_TRUE(console);
   EXPECT_TRUE(prompt.asked.empty()) << prompt.asked.front();
   EXPECT_EQ(ItemsOf(console->Store()), scanned);
@@ -263,14 +269,7 @@ TEST_F(SaveScanCommand, AResumedScanShowsTheDatesTheScanShowed) {
     Leave(CRecoveryConsole::kIdClose);
     ASSERT_TRUE(console.isNull());
 
-    // A new start, then the saved scan resumed.
-    app.m_pScanSession->Release();
-    app.m_sourceList.m_sources.clear();
-    app.m_sourceList.m_pSelectedSource = nullptr;
-    app.m_bResultsPresent = 0;
-    app.m_scanInfoFile = chosen;
-    app.m_nRecoveryMode = kModeScanNow;
-    OpenAndWait();
+    ResumeAfreshAndWait();
     ASSERT_TRUE(console);
     ASSERT_TRUE(app.m_bFromScanInfo);
     const ShownDates resumed = DatesShown(*console);
