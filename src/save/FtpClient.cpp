@@ -1,10 +1,13 @@
 #include "save/FtpClient.h"
 
+#include <arpa/inet.h>
 #include <curl/curl.h>
+#include <netinet/in.h>
 
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <string_view>
 #include <vector>
 
 namespace corvan {
@@ -21,6 +24,17 @@ void GlobalInit() {
 bool IsReplyLine(const char* line, std::size_t n) {
   return n >= 4 && line[0] >= '0' && line[0] <= '9' && line[1] >= '0' && line[1] <= '9' && line[2] >= '0' &&
          line[2] <= '9';
+}
+
+// An IPv4-mapped IPv6 address ("::ffff:127.0.0.1") is an IPv4 server:
+// connected to over IPv4, the data connections are offered as IPv4 ones
+// (EPRT family 1, or PORT), which such a server takes; over IPv6 it would
+// be offered family 2, which an IPv4 server refuses.
+std::string ConnectionHost(const std::string& host) {
+  in6_addr a6{};
+  if (inet_pton(AF_INET6, host.c_str(), &a6) != 1 || !IN6_IS_ADDR_V4MAPPED(&a6)) return host;
+  char text[INET_ADDRSTRLEN] = {};
+  return inet_ntop(AF_INET, &a6.s6_addr[12], text, sizeof text) ? std::string(text) : host;
 }
 
 }  // namespace
@@ -55,6 +69,11 @@ struct FtpClient::State {
   std::vector<std::string> replies;  // every reply's last line, in order
   curl_slist* quote = nullptr;
   std::string* listing = nullptr;
+  // An IPv6 data connection offered with EPRT: libcurl has no IPv4 PORT to
+  // fall back on when the server refuses it, and would then wait for a
+  // reply that never comes; the refusal ends the call instead.
+  bool eprtFamily2 = false;
+  bool portRefused = false;
 
   // The transfer in hand.
   bool attached = false;
@@ -82,10 +101,19 @@ struct FtpClient::State {
       // The server's words reach messages and the log: no control characters.
       for (char& c : line)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+      if (self->eprtFamily2 && (line[0] == '4' || line[0] == '5')) self->portRefused = true;
+      self->eprtFamily2 = false;
       self->replies.push_back(line);
       self->lastLine = std::move(line);
     }
     return len;
+  }
+  // What is sent on the control connection, to know which command a reply
+  // answers.
+  static int OnDebug(CURL*, curl_infotype type, char* data, std::size_t size, void* p) {
+    if (type == CURLINFO_HEADER_OUT)
+      static_cast<State*>(p)->eprtFamily2 = std::string_view(data, size).rfind("EPRT |2|", 0) == 0;
+    return 0;
   }
   static std::size_t OnData(char* data, std::size_t size, std::size_t n, void* p) {
     auto* self = static_cast<State*>(p);
@@ -111,7 +139,7 @@ struct FtpClient::State {
   }
 
   std::string Url(const std::string& encodedPath) const {
-    std::string host = server.host;
+    std::string host = ConnectionHost(server.host);
     if (host.find(':') != std::string::npos) host = "[" + host + "]";
     return "ftp://" + host + ":" + std::to_string(server.port) + "/" + encodedPath;
   }
@@ -132,6 +160,7 @@ struct FtpClient::State {
     finished = false;
     result = CURLE_OK;
     paused = eof = readAsked = false;
+    eprtFamily2 = portRefused = false;
     pending = nullptr;
     pendingLeft = 0;
     curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
@@ -155,6 +184,9 @@ struct FtpClient::State {
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &State::OnData);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error);
+    curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, &State::OnDebug);
+    curl_easy_setopt(easy, CURLOPT_DEBUGDATA, this);
+    curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);  // calls OnDebug; prints nothing
   }
 
   void Quote(std::initializer_list<std::string> commands) {
@@ -186,6 +218,12 @@ struct FtpClient::State {
         }
       }
       if (finished || (enough && enough())) return;
+      if (portRefused) {
+        Detach();
+        finished = true;
+        result = CURLE_FTP_PORT_FAILED;
+        return;
+      }
       if (Interrupted()) {
         Detach();
         finished = true;
@@ -201,6 +239,7 @@ struct FtpClient::State {
     r.curlCode = result;
     r.interrupted = interrupted || result == CURLE_ABORTED_BY_CALLBACK;
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &r.code);
+    if (portRefused) r.code = std::strtol(lastLine.c_str(), nullptr, 10);
     r.ok = !r.interrupted && result == CURLE_OK;
     if (!r.ok) {
       // The server's own words when it refused; libcurl's otherwise.
@@ -267,13 +306,14 @@ FtpReply Failure(const std::string& why) {
   r.text = why;
   return r;
 }
-// Commands go to the server as one line: a line end would start another.
-bool OneLine(const std::string& s) { return s.find_first_of("\r\n") == std::string::npos; }
+// Commands go to the server as one line: a line end would start another,
+// a NUL would end it early.
+bool OneLine(const std::string& s) { return s.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos; }
 }  // namespace
 
 FtpReply FtpClient::Connect(std::string& loginFolder) {
   if (!PlausibleFtpHost(s_->server.host)) return Failure("not a server name or address: " + s_->server.host);
-  if (!OneLine(s_->server.user) || !OneLine(s_->server.password)) return Failure("a line break in the login");
+  if (!OneLine(s_->server.user) || !OneLine(s_->server.password)) return Failure("a line break or NUL in the login");
   s_->Prepare(s_->Url(""));
   curl_easy_setopt(s_->easy, CURLOPT_NOBODY, 1L);
   FtpReply r = s_->RunToEnd();

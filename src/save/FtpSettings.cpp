@@ -32,6 +32,11 @@ std::optional<std::uint16_t> PortOfText(std::string_view text) {
   return static_cast<std::uint16_t>(v);
 }
 
+std::optional<std::uint16_t> PortOrDefaultOfText(std::string_view text) {
+  if (text.size() <= 5 && text.find_first_not_of('0') == std::string_view::npos) return 0;
+  return PortOfText(text);
+}
+
 std::uint16_t ConnectionPort(std::int32_t port) {
   const auto low = static_cast<std::uint16_t>(static_cast<std::uint32_t>(port) & 0xFFFF);
   return low == 0 ? 21 : low;
@@ -89,8 +94,11 @@ std::optional<std::string> Decode(std::string_view s) {
 }  // namespace
 
 std::optional<FtpSettings> FtpSettingsFromUrl(std::string_view url) {
+  // A scheme is case-insensitive: "FTP://" is the same address.
   constexpr std::string_view kScheme = "ftp://";
-  if (url.substr(0, kScheme.size()) != kScheme) return std::nullopt;
+  if (url.size() < kScheme.size()) return std::nullopt;
+  for (std::size_t i = 0; i < kScheme.size(); ++i)
+    if ((url[i] >= 'A' && url[i] <= 'Z' ? url[i] + ('a' - 'A') : url[i]) != kScheme[i]) return std::nullopt;
   url.remove_prefix(kScheme.size());
   const std::size_t slash = url.find('/');
   std::string_view authority = url.substr(0, slash);
@@ -103,7 +111,10 @@ std::optional<FtpSettings> FtpSettingsFromUrl(std::string_view url) {
     const auto user = Decode(userInfo.substr(0, colon));
     const auto password = colon == std::string_view::npos ? std::optional<std::string>("")
                                                           : Decode(userInfo.substr(colon + 1));
-    if (!user || !password) return std::nullopt;
+    // A NUL would end the name or password where the server is told it.
+    if (!user || !password || user->find('\0') != std::string::npos ||
+        password->find('\0') != std::string::npos)
+      return std::nullopt;
     s.user = *user;
     s.password = *password;
   } else {
@@ -121,7 +132,9 @@ std::optional<FtpSettings> FtpSettingsFromUrl(std::string_view url) {
     hasPort = !host.empty();
     if (hasPort) s.portText = std::string(host.substr(1));
   } else {
-    const std::size_t colon = host.rfind(':');
+    // Only a bracketed address holds a ":": the first one ends the host,
+    // so "h:21:21" or "h::21" has a port that is none, not the host "h:21".
+    const std::size_t colon = host.find(':');
     s.server = std::string(host.substr(0, colon));
     hasPort = colon != std::string_view::npos;
     if (hasPort) s.portText = std::string(host.substr(colon + 1));
@@ -130,7 +143,8 @@ std::optional<FtpSettings> FtpSettingsFromUrl(std::string_view url) {
   // here, before it can be taken for anything else. So is a port that is
   // none: its low bits or its leading digits would reach another port.
   if (!PlausibleFtpHost(s.server)) return std::nullopt;
-  if (hasPort) {
+  // An empty port after the ":" is the default one, as in any URL.
+  if (hasPort && !s.portText.empty()) {
     const std::optional<std::uint16_t> port = PortOfText(s.portText);
     if (!port) return std::nullopt;
     s.port = *port;

@@ -102,6 +102,10 @@ TEST_F(FtpClientTest, LoginsThatCannotWorkAreRefusedWithoutWaiting) {
   FtpServer injected = server_.Server();
   injected.user = "saver\r\nDELE x";
   EXPECT_FALSE(FtpClient(injected).Connect(login).ok);
+  // A NUL would cut the login short, to the right password here.
+  FtpServer cut = server_.Server();
+  cut.password += std::string("\0x", 2);
+  EXPECT_FALSE(FtpClient(cut).Connect(login).ok);
   FtpClient ftp(server_.Server());
   EXPECT_FALSE(ftp.MakeDirectory("/a\r\nRMD /b").ok);
   EXPECT_FALSE(fs::exists(root_ / "a"));

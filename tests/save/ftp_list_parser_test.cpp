@@ -93,29 +93,50 @@ TEST(FtpSettingsText, PortsDestinationsAndAddresses) {
   EXPECT_EQ(s->port, 2121);
   EXPECT_EQ(s->remoteFolder, "pub/out put");
   EXPECT_EQ(FtpSettingsFromUrl("ftp://h//srv")->remoteFolder, "/srv");
-  EXPECT_EQ(FtpSettingsFromUrl("ftp://[::1]:21/")->server, "::1");
   EXPECT_EQ(FtpSettingsFromUrl("ftp://h")->user, "anonymous");
-  EXPECT_FALSE(FtpSettingsFromUrl("http://h/").has_value());
-  EXPECT_FALSE(FtpSettingsFromUrl("ftp://u:p@/x").has_value());
-  EXPECT_FALSE(FtpSettingsFromUrl("ftp://h/%4").has_value());
-  // An unclosed "[", no host, a bad escape in the login, a host no
-  // connection could take.
-  for (const char* bad : {"ftp://[::1/d", "ftp:///d", "ftp://u:%zz@h/d", "ftp://h%zz/d", "ftp://a b/"})
-    EXPECT_FALSE(FtpSettingsFromUrl(bad).has_value()) << bad;
 
-  // A port is 1 to 65535 in decimal digits: anything else after the ":" is
-  // no port, never its low 16 bits or its leading digits, nor the default.
-  EXPECT_EQ(FtpSettingsFromUrl("ftp://h:1/")->port, 1);
-  EXPECT_EQ(FtpSettingsFromUrl("ftp://h:65535/")->port, 65535);
-  EXPECT_EQ(FtpSettingsFromUrl("ftp://[::1]:0021/")->port, 21);
-  EXPECT_EQ(FtpSettingsFromUrl("ftp://h/")->port, 0) << "no port: the connection's default";
-  for (const char* bad : {"ftp://h:67657/d", "ftp://h:65536/d", "ftp://h:2121x/d", "ftp://h:abc/d", "ftp://h:/d",
-                          "ftp://h:-1/d", "ftp://h:0/d", "ftp://h:+21/d", "ftp://h: 21/d", "ftp://h:4294969417/d",
-                          "ftp://[::1]:/d", "ftp://[::1]:70021/d", "ftp://u:p@127.0.0.1:21x/d"})
+  // Addresses taken, with the server and port they give (0: the default
+  // port); the scheme is in any case, an empty port after ":" is the default.
+  const struct {
+    const char* url;
+    const char* server;
+    std::int32_t port;
+  } taken[] = {{"ftp://h:1/", "h", 1},
+               {"ftp://h:65535/", "h", 65535},
+               {"ftp://[::1]:0021/", "::1", 21},
+               {"ftp://h/", "h", 0},
+               {"FTP://u:p@127.0.0.1:2121/d", "127.0.0.1", 2121},
+               {"fTp://h/d", "h", 0},
+               {"ftp://u:p@h:/d", "h", 0},
+               {"ftp://[::1]:/d", "::1", 0},
+               {"ftp://[::ffff:127.0.0.1]:21/d", "::ffff:127.0.0.1", 21}};
+  for (const auto& t : taken) {
+    const auto u = FtpSettingsFromUrl(t.url);
+    ASSERT_TRUE(u.has_value()) << t.url;
+    EXPECT_EQ(u->server, t.server) << t.url;
+    EXPECT_EQ(u->port, t.port) << t.url;
+  }
+  // Refused: another scheme, an unclosed "[", no host, a bad escape, a host
+  // no connection could take, a ":" of a host not in "[]", a NUL in the
+  // login (it would cut the name the server is told). A port is 1 to 65535
+  // in decimal digits: anything else after the ":" is no port, never its
+  // low 16 bits or its leading digits, nor the default.
+  for (const char* bad : {"http://h/", "ftp:/h/", "ftpx://h/", "ftp://u:p@/x", "ftp://h/%4", "ftp://[::1/d",
+                          "ftp:///d", "ftp://u:%zz@h/d", "ftp://h%zz/d", "ftp://a b/", "ftp://::1/d",
+                          "ftp://u:p@127.0.0.1:2121:2121/d", "ftp://u:p@127.0.0.1::2121/d", "ftp://h:21:/d",
+                          "ftp://u%00x:p@h/d", "ftp://u:p%00x@h/d", "ftp://%00@h/d", "ftp://h:67657/d",
+                          "ftp://h:65536/d", "ftp://h:2121x/d", "ftp://h:abc/d", "ftp://h:-1/d", "ftp://h:0/d",
+                          "ftp://h:+21/d", "ftp://h: 21/d", "ftp://h:4294969417/d", "ftp://[::1]:70021/d",
+                          "ftp://u:p@127.0.0.1:21x/d", "ftp://[::1]::21/d"})
     EXPECT_FALSE(FtpSettingsFromUrl(bad).has_value()) << bad;
   EXPECT_EQ(PortOfText("65535"), std::optional<std::uint16_t>(65535));
   for (const char* bad : {"", "0", "00000", "65536", "99999", "100000", "-1", "+1", " 1", "1 ", "1x"})
     EXPECT_FALSE(PortOfText(bad).has_value()) << bad;
+  // The settings dialog's box: nothing or 0 is the default port.
+  for (const char* text : {"", "0", "00000"}) EXPECT_EQ(PortOrDefaultOfText(text), std::optional<std::uint16_t>(0));
+  EXPECT_EQ(PortOrDefaultOfText("02121"), std::optional<std::uint16_t>(2121));
+  for (const char* bad : {"000000", "65536", "-0", " ", "0x"})
+    EXPECT_FALSE(PortOrDefaultOfText(bad).has_value()) << bad;
 }
 
 }  // namespace

@@ -391,5 +391,46 @@ TEST_F(SaveFtp, LineBreaksInNamesCannotBecomeCommands) {
   EXPECT_EQ(Served("r\xC3\xA9sum\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC.txt"), AsText(data));
 }
 
+TEST_F(SaveFtp, AnEprtRefusalIsAnswerEnough) {
+  // pyftpdlib on 127.0.0.1 answers EPRT of family 2 with "522 ... (use 1)",
+  // as IPv4 servers do; so does the one on ::1 when told to. No transfer may
+  // then wait for a reply that is not coming: the IPv4-mapped address saves,
+  // the IPv6 server's refusal fails each file at once (the CTest bound is
+  // far below the reply time-out each would otherwise wait).
+  const struct {
+    const char* host;
+    std::vector<std::string> options;
+    bool saves;
+  } cases[] = {{"::ffff:127.0.0.1", {}, true},
+               {"::1", {"--listen", "::1"}, true},
+               {"::1", {"--listen", "::1", "--refuse-eprt-ipv6"}, false}};
+  const auto a = Bytes(100, 1), b = Bytes(70000, 2);
+  AddFile(0, u"a.bin", a);
+  AddFile(0, u"b.bin", b);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.host) + (c.saves ? "" : " refusing EPRT"));
+    fs::remove_all(root_);
+    fs::create_directories(root_);
+    test::PyFtpServer server(root_, c.options);
+    ASSERT_TRUE(server.Running());
+    FtpSettings settings = server.Settings("/up");
+    settings.server = c.host;
+    prompt_.texts.clear();
+    const auto run = SaveTo(settings, decisions_);
+    if (c.saves) {
+      EXPECT_FALSE(run.result.failedJob) << run.result.failure << run.log;
+      EXPECT_EQ(Served("up/a.bin"), AsText(a));
+      EXPECT_EQ(Served("up/b.bin"), AsText(b));
+      continue;
+    }
+    // Both files are tried, each refused with the server's words; the server
+    // still answers, so the job is not ended as a lost connection.
+    EXPECT_EQ(run.result.failed, 2u);
+    EXPECT_EQ(CountOf(run.log, "on the server: 522 Network protocol not supported (use 1)."), 2u) << run.log;
+    EXPECT_EQ(CountOf(run.log, "Not saved: "), 0u) << run.log;
+    EXPECT_TRUE(TreeOf(root_, false).empty());
+  }
+}
+
 }  // namespace
 }  // namespace corvan

@@ -6,6 +6,7 @@
 #include <QValidator>
 
 #include "app/CORVANApp.h"
+#include "core/StringIds.h"
 #include "save/FtpSettings.h"
 #include "save/ui/CServerBrowser.h"
 #include "ui/DialogLayout.h"
@@ -18,22 +19,20 @@ namespace corvan {
 
 namespace {
 
-// The port box takes a port, 1 to 65535, and nothing that cannot become
-// one: 0 and a lone blank box wait for more, a sixth digit or a number past
-// 65535 is not taken at all.
+// The port box takes a port, 1 to 65535, or 0 or nothing for the FTP
+// default port, and nothing else: a sixth digit or a number past 65535 is
+// not taken at all.
 class PortValidator final : public QValidator {
  public:
   using QValidator::QValidator;
   State validate(QString& text, int&) const override {
-    if (text.size() > 5) return Invalid;
     for (const QChar c : text)
       if (c < QLatin1Char('0') || c > QLatin1Char('9')) return Invalid;
-    if (PortOfText(ToUtf8(text))) return Acceptable;
-    return text.toUInt() > 65535 ? Invalid : Intermediate;
+    return PortOrDefaultOfText(ToUtf8(text)) ? Acceptable : Invalid;
   }
 };
 
-bool HoldsPort(const QLineEdit* box) { return PortOfText(ToUtf8(box->text())).has_value(); }
+bool HoldsPort(const QLineEdit* box) { return PortOrDefaultOfText(ToUtf8(box->text())).has_value(); }
 
 }  // namespace
 
@@ -61,7 +60,7 @@ CFTPSettings::CFTPSettings(QWidget* parent) : CSkinnedDialog(parent, QSize(420, 
     *f.edit = edit;
     std::int32_t* flag = f.flag;
     connect(edit, &QLineEdit::textChanged, this, [this, edit, flag](const QString& text) {
-      // The port counts once it is one, not while it is 0.
+      // The port counts once it is one the box takes.
       *flag = text.isEmpty() || (edit == m_pPort && !HoldsPort(edit)) ? 0 : 1;
       UpdateStates();
     });
@@ -93,7 +92,8 @@ void CFTPSettings::UpdateStates() {
 void CFTPSettings::OnOK() {
   // The box takes only a port as typed; text put there otherwise is not
   // stored, as its low bits would reach another port.
-  if (!m_pPort->text().isEmpty() && !HoldsPort(m_pPort)) {
+  if (!HoldsPort(m_pPort)) {
+    App().GetPrompt().MessageBoxId(kIdsFtpPortRefused, kPicError, kMbOk);
     m_pPort->setFocus();
     m_pPort->selectAll();
     return;
@@ -103,7 +103,7 @@ void CFTPSettings::OnOK() {
   s.user = ToUtf8(m_pUser->text());
   s.password = ToUtf8(m_pPassword->text());
   s.portText = ToUtf8(m_pPort->text());
-  s.port = s.portText.empty() ? 0 : *PortOfText(s.portText);
+  s.port = *PortOrDefaultOfText(s.portText);
   s.remoteFolder = ToUtf8(m_pFolder->text());
   done(kIdOk);
 }

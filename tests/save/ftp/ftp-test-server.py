@@ -6,8 +6,8 @@ Prints "PORT <n>" once it listens, then serves until it is killed (or, with
 option: a quota of stored bytes answered with 552, a folder name whose MKD
 is refused, a transfer that stops being read after some bytes (a stalled
 server), a transfer cut off mid-file with the server gone, a SIZE that says
-every name exists (each SIZE asked can be logged), and a data connection that is opened and then neither
-read nor answered.
+every name exists (each SIZE asked can be logged), a data connection that is opened and then neither
+read nor answered, and (listening on ::1) a refusal of IPv6 data connections offered with EPRT.
 """
 import argparse
 import logging
@@ -32,6 +32,9 @@ p.add_argument("--drop-after", type=int, default=-1, help="drop everything and e
 p.add_argument("--size-always", action="store_true", help="SIZE of any path answers 213")
 p.add_argument("--size-log", default="", help="file that gets the path of every SIZE asked, a line each")
 p.add_argument("--silent-data", action="store_true", help="never read a transfer nor answer its end")
+p.add_argument("--listen", default="127.0.0.1", help="address to listen on (::1 for IPv6)")
+p.add_argument("--refuse-eprt-ipv6", action="store_true",
+               help="EPRT of family 2 (IPv6) gets 522, as an IPv4-only server answers")
 args = p.parse_args()
 
 
@@ -110,6 +113,12 @@ class Handler(FTPHandler):
             return
         return FTPHandler.ftp_EPSV(self, line)
 
+    def ftp_EPRT(self, line):
+        if args.refuse_eprt_ipv6 and line[1:3] == "2" + line[:1]:
+            self.respond("522 Network protocol not supported (use 1).")
+            return
+        return FTPHandler.ftp_EPRT(self, line)
+
     def ftp_SIZE(self, path):
         if args.size_log:
             with open(args.size_log, "a") as log:
@@ -132,7 +141,7 @@ Handler.authorizer = authorizer
 Handler.permit_foreign_addresses = False
 Handler.use_sendfile = False
 logging.basicConfig(level=logging.CRITICAL)
-server = FTPServer(("127.0.0.1", 0), Handler)
+server = FTPServer((args.listen, 0), Handler)
 server.max_cons = 64
 print("PORT %d" % server.address[1], flush=True)
 server.serve_forever(handle_exit=True)

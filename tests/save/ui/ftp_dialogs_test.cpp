@@ -14,6 +14,8 @@
 #include <QTreeWidget>
 
 #include "app/CORVANApp.h"
+#include "core/StringIds.h"
+#include "core/StringTable.h"
 #include "console/ui/ConsoleTestSupport.h"
 #include "app/Jobs.h"
 #include "save/FtpTestServer.h"
@@ -68,8 +70,8 @@ TEST(FtpSettingsDialog, FieldsStartEmptyAndOkStoresWhatWasTyped) {
   user->setText("saver");
   password->setText(" ");  // a blank counts as text
   EXPECT_FALSE(browse->isEnabled());
-  // The port takes a port, 1 to 65535, as typed: no letter, no digit that
-  // would pass 65535, and 0 does not count as one.
+  // The port takes a port, 1 to 65535, as typed, or 0 for the default one:
+  // no letter, no digit that would pass 65535.
   test::SendKey(port, Qt::Key_A, "a");
   EXPECT_TRUE(port->text().isEmpty());
   QTest::keyClicks(port, "70021");
@@ -80,19 +82,36 @@ TEST(FtpSettingsDialog, FieldsStartEmptyAndOkStoresWhatWasTyped) {
   port->clear();
   QTest::keyClicks(port, "0");
   EXPECT_EQ(port->text(), "0");
-  EXPECT_FALSE(browse->isEnabled());
+  EXPECT_TRUE(browse->isEnabled());
   port->clear();
+  EXPECT_FALSE(browse->isEnabled());
   QTest::keyClicks(port, "65535");
   EXPECT_EQ(port->text(), "65535");
   EXPECT_TRUE(browse->isEnabled());
   // A number past 65535 put in the box other than by typing counts as no
-  // port, and OK leaves the dialog open on it.
+  // port: OK says so and leaves the dialog open on it.
+  test::RecordingPrompt prompt;
+  App().m_pPrompt = &prompt;
   port->setText("70021");
   EXPECT_FALSE(browse->isEnabled());
   folder->setText("incoming");
   ok->click();
   EXPECT_EQ(dlg.result(), 0);
   EXPECT_EQ(App().m_saveChoice.m_ftpSettings.server, "old.example");
+  ASSERT_EQ(prompt.texts.size(), 1u);
+  EXPECT_EQ(prompt.texts[0], LoadString(kIdsFtpPortRefused));
+  EXPECT_EQ(prompt.pictures[0], kPicError);
+  // An empty port or 0 is stored as 0, the FTP default port.
+  for (const char* text : {"", "0"}) {
+    port->setText(text);
+    ok->click();
+    EXPECT_EQ(dlg.result(), CFTPSettings::kIdOk) << text;
+    EXPECT_EQ(App().m_saveChoice.m_ftpSettings.portText, text);
+    EXPECT_EQ(App().m_saveChoice.m_ftpSettings.port, 0) << text;
+    dlg.setResult(0);
+  }
+  EXPECT_EQ(prompt.texts.size(), 1u);
+  App().m_pPrompt = nullptr;
   folder->clear();
   port->setText("65535");
   EXPECT_TRUE(browse->isEnabled());
