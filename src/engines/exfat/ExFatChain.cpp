@@ -88,6 +88,14 @@ std::uint64_t ExFatEngine::RunLength(std::uint32_t firstCluster, std::uint64_t s
   return std::min<std::uint64_t>(n, std::uint64_t{m_nClusterCount} + 2 - firstCluster);
 }
 
+bool ExFatEngine::ReadsAsRun(std::uint8_t flags) const {
+  // A deleted file's chain went with it (drivers free, and often zero, its
+  // FAT entries), so only a live file linked in the FAT is followed through
+  // the FAT copy. A file in a deleted folder reaches here marked deleted.
+  return (flags & (kItemDeleted | kItemContiguous)) != 0 || (flags & kExFatItemFatChain) == 0 ||
+         m_nFatSource == kExFatSourceContiguous;
+}
+
 FileDataLayout ExFatEngine::ItemDataLayout(const FoundItemInfo& item) const {
   FileDataLayout layout;
   layout.size = item.size;
@@ -97,7 +105,7 @@ FileDataLayout ExFatEngine::ItemDataLayout(const FoundItemInfo& item) const {
   if (item.IsFolder()) return layout;
   const std::uint32_t first = item.Location32();
   std::uint64_t clusters = 0;
-  if ((item.flags & kExFatItemFatChain) == 0 || m_nFatSource == kExFatSourceContiguous) {
+  if (ReadsAsRun(item.flags)) {
     // One run: one extent, however long, without spelling it out.
     clusters = RunLength(first, item.size);
     if (clusters != 0) layout.extents.push_back(DataExtent{0, first, clusters, false});

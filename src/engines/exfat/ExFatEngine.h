@@ -189,6 +189,10 @@ class ExFatEngine final : public ScanEngine {
   std::uint64_t BackedSize(std::uint64_t size, std::uint32_t firstCluster, bool contiguous) const;
 
   // ---- a found file's data ----
+  // A found file with these flags is one run from its first cluster, not
+  // its FAT chain: deleted, kept as one run, or on a volume read without
+  // its FAT.
+  bool ReadsAsRun(std::uint8_t flags) const;
   FileDataLayout ItemDataLayout(const FoundItemInfo& item) const;
   ClusterReader DataClusterReader() const;
   WalkResult ReadFoundItem(const FoundItemInfo& item, const BlockSink& sink, std::uint64_t begin = 0,

@@ -107,10 +107,11 @@ void ExFatEngine::LeaveFolder() {
 FoundItemInfo ExFatEngine::RecordOf(const exfat::EntrySet& set, std::uint32_t parentId, std::uint32_t itemId,
                                     bool deleted) const {
   FoundItemInfo r;
+  r.flags = static_cast<std::uint8_t>((deleted ? kItemDeleted : 0) | (set.UsesFatChain() ? kExFatItemFatChain : 0));
   // The size is the ValidDataLength, which the format keeps within the
   // DataLength; a damaged entry can name any size, so it is also cut to
-  // what the file's clusters can hold.
-  r.size = BackedSize(std::min(set.validDataLength, set.dataLength), set.firstCluster, !set.UsesFatChain());
+  // what the file's clusters can hold, as its data will be read.
+  r.size = BackedSize(std::min(set.validDataLength, set.dataLength), set.firstCluster, ReadsAsRun(r.flags));
   r.location = set.firstCluster;
   r.parentId = parentId;
   r.itemId = itemId;
@@ -118,7 +119,6 @@ FoundItemInfo ExFatEngine::RecordOf(const exfat::EntrySet& set, std::uint32_t pa
   r.attribute = set.IsFolder() ? kItemFolder : kItemFile;
   r.modifiedTime = std::uint64_t{set.modifiedTime} << 32;
   r.creationTime = std::uint64_t{set.createTime} << 32;
-  r.flags = static_cast<std::uint8_t>((deleted ? kItemDeleted : 0) | (set.UsesFatChain() ? kExFatItemFatChain : 0));
   return r;
 }
 

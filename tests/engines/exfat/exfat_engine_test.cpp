@@ -570,5 +570,35 @@ TEST(ExFatReads, FileDataStopsAtItsSizeAndFollowsItsChain) {
   EXPECT_EQ(layout.extents.size(), 4u) << "four pieces with gaps between them";
 }
 
+TEST(ExFatReads, OnlyALiveFileLinkedInTheFatIsReadThroughIt) {
+  ExFatImageBuilder b = Small();
+  const auto data = Bytes(3 * 4096 + 5, 9);
+  b.AddFile(b.Root(), u"frag.bin", data, Layout::Fragmented);
+  // Its pieces fall into frag.bin's gaps; deleted as Windows deletes, its
+  // FAT entries still link them.
+  b.Delete(b.AddFile(b.Root(), u"gone.bin", Bytes(data.size(), 4), Layout::Fragmented));
+  ExFatRig rig;
+  ExFatEngine& engine = rig.Mount(b.Bytes());
+  ASSERT_EQ(engine.ScanVolume(0), ExFatScanResult::Completed);
+  // What the volume holds from a file's first cluster on, for its size.
+  const auto run = [&](const FoundItemInfo& item) {
+    const auto at = b.Bytes().begin() + static_cast<std::ptrdiff_t>(b.ClusterOffset(item.Location32()));
+    return std::vector<std::uint8_t>(at, at + static_cast<std::ptrdiff_t>(item.size));
+  };
+  const long gone = rig.Find("gone.bin");
+  const long frag = rig.Find("frag.bin");
+  ASSERT_GE(gone, 0);
+  ASSERT_GE(frag, 0);
+  const FoundItemInfo& deleted = rig.items.items[gone].record;
+  ASSERT_TRUE(deleted.IsDeleted());
+  ASSERT_NE(run(deleted), Bytes(data.size(), 4));
+  EXPECT_EQ(rig.Data(deleted), run(deleted)) << "a deleted file gets whatever follows its first cluster";
+  // A file of a deleted folder is saved marked deleted: read as a run too.
+  FoundItemInfo live = rig.items.items[frag].record;
+  EXPECT_EQ(rig.Data(live), data);
+  live.flags |= kItemDeleted;
+  EXPECT_EQ(rig.Data(live), run(live));
+}
+
 }  // namespace
 }  // namespace corvan
