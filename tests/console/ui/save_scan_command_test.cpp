@@ -155,7 +155,7 @@ class SaveScanCommand : public ::testing::Test {
     App().m_nRecoveryMode = kModeScanNow;
     OpenAndWait();
   }
-  QString RootShown() const { return console->Tree(kViewClassic)->Model()->index(0, 0).data().toString(); }
+  std::string RootShown() const { return ToUtf8(console->Tree(kViewClassic)->Model()->index(0, 0).data().toString()); }
   void Leave(int id) {
     GetDlgItemAs<CXBitmapButton>(console, id)->click();
     test::Settle();
@@ -245,7 +245,7 @@ TEST_F(SaveScanCommand, AResumedScanShowsTheDatesTheScanShowed) {
     std::uint8_t fsKind;
     bool localStamps;
   };
-  std::map<std::string, QString> roots;  // each volume's root as its scan named it
+  std::map<std::string, std::string> roots;  // each volume's root as its scan named it
   for (const Case& c : {Case{"ntfs", kFsNtfs, false}, Case{"fat16", kFsFat16, true}, Case{"exfat", kFsExFat, false}}) {
     SCOPED_TRACE(c.name);
     CORVANApp& app = App();
