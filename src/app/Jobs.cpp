@@ -92,23 +92,28 @@ bool ResumeSavedScan(CORVANApp& app) {
                             app.m_nImageType = type;
                             app.m_strImagePath = image;
                             return app.m_pDisk;
+                          },
+                          // The saved list replaces the one the image's tables
+                          // give, before the root is named after the selection:
+                          // the saved record that matches the saved selection,
+                          // or that record.
+                          .sourcesRead = [&app](ScanLoadResult& loaded) {
+                            app.m_sourceList.m_sources = std::move(loaded.sources);
+                            app.m_sourceList.m_pSelectedSource = nullptr;
+                            for (const auto& r : app.m_sourceList.m_sources) {
+                              if (r->kind == loaded.selected->kind && r->index == loaded.selected->index) {
+                                app.m_sourceList.m_pSelectedSource = r.get();
+                                break;
+                              }
+                            }
+                            if (!app.m_sourceList.m_pSelectedSource)
+                              app.m_sourceList.m_pSelectedSource =
+                                  &app.m_sourceList.AppendSource(std::move(loaded.selected));
                           }};
   ScanLoadResult loaded = LoadVolumeScan(app.m_scanInfoFile, request);
   app.m_bScanInfoLoadOk = loaded.ok ? 1 : 0;
   if (!loaded.ok) return false;
   app.m_pScanSession->Hold(loaded.engineKind, std::move(loaded.engine));
-  // The saved list replaces the one the image's tables give; the selection
-  // is the saved record that matches the saved selection, or that record.
-  app.m_sourceList.m_sources = std::move(loaded.sources);
-  app.m_sourceList.m_pSelectedSource = nullptr;
-  for (const auto& r : app.m_sourceList.m_sources) {
-    if (r->kind == loaded.selected->kind && r->index == loaded.selected->index) {
-      app.m_sourceList.m_pSelectedSource = r.get();
-      break;
-    }
-  }
-  if (!app.m_sourceList.m_pSelectedSource)
-    app.m_sourceList.m_pSelectedSource = &app.m_sourceList.AppendSource(std::move(loaded.selected));
   app.m_bResultsPresent = 1;
   return true;
 }

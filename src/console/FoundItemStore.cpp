@@ -41,7 +41,7 @@ std::uint8_t CheckStateOf(const FoundItemInfo& r, int view) {
 
 FoundItemStore::FoundItemStore() = default;
 
-void FoundItemStore::SetRootLabel(std::u16string label) {
+void FoundItemStore::SetRootLabel(std::function<std::u16string()> label) {
   std::lock_guard lock(mutex_);
   rootLabel_ = std::move(label);
 }
@@ -102,7 +102,7 @@ void FoundItemStore::InsertRootLocked(std::uint32_t rootId) {
   root.record.state = kUncheckedBoth;
   root.record.extra[kViewByteIndex] = 0x10;  // filtered state 1
   root.record.flags = kItemRoot;
-  root.name = rootLabel_;
+  root.name = rootLabel_ ? rootLabel_() : u"Root";
   AppendLocked(std::move(root));
 }
 
@@ -161,7 +161,6 @@ FoundItemHandle FoundItemStore::AppendLocked(StoredItem item) {
 
   childrenByParent_[rec.parentId].push_back(handle);
   if (GroupOf(rec) == kGroupTypedFile) typeChildren_[TypeParentId(rec)].push_back(handle);
-  totals_.bytes += rec.size;
   if (!IsFolderRecord(rec)) {
     ++totals_.files;
     return handle;
@@ -232,7 +231,6 @@ void FoundItemStore::UpdateFoundItemSize(FoundItemHandle item, std::uint64_t siz
   std::lock_guard lock(mutex_);
   if (item == 0 || item >= items_.size()) return;
   FoundItemInfo& r = items_[item].record;
-  if (!IsTypeFolder(r)) totals_.bytes = totals_.bytes - r.size + size;
   for (int v = 0; v < kViewCount; ++v) {
     if (!IsFolderRecord(r) && CountedLocked(v, r, CheckStateOf(r, v)))
       selection_[v].bytes = selection_[v].bytes - r.size + size;
@@ -247,6 +245,11 @@ void FoundItemStore::UpdateFoundItemName(FoundItemHandle item, std::u16string_vi
   items_[item].name = std::u16string(name);
   renames_.push_back(item);
   ++changes_;
+}
+
+void FoundItemStore::OnBytesFound(std::uint64_t bytes) {
+  std::lock_guard lock(mutex_);
+  totals_.bytes = bytes;
 }
 
 void FoundItemStore::UpdateStatusText(int marked) {

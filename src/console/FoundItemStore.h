@@ -73,8 +73,8 @@ struct SelectionCounts {
   bool operator==(const SelectionCounts&) const = default;
 };
 
-// What the engines handed over: files, folders (the root included) and
-// the bytes of all items.
+// What the engines handed over: files, folders (the root included), and
+// the bytes found as the engine counts them.
 struct ReceivedTotals {
   std::uint64_t bytes = 0;
   std::uint32_t files = 0;
@@ -113,8 +113,10 @@ class FoundItemStore : public FoundItemSink {
   FoundItemStore();
 
   // ---- set up before a pass ----
-  // Label of the root item ("Root", or the volume's label).
-  void SetRootLabel(std::u16string label);
+  // Gives the label of the root item ("Root", or the volume's label); asked
+  // each time a root is inserted, since a resumed scan selects its own
+  // volume only once its file has been read.
+  void SetRootLabel(std::function<std::u16string()> label);
   // Group files by extension for the File Type List (every mode but Raw,
   // whose engines group raw-found files themselves). Off by default.
   void SetGroupByType(bool group);
@@ -129,6 +131,9 @@ class FoundItemStore : public FoundItemSink {
   void UpdateFoundItemName(FoundItemHandle item, std::u16string_view name) override;
   // Only marks the total line as due; the window builds it on its thread.
   void UpdateStatusText(int marked) override;
+  // The total's bytes are the engine's count, not a sum of what arrived:
+  // an exFAT folder's size is no file's bytes.
+  void OnBytesFound(std::uint64_t bytes) override;
 
   void Clear();
   // After a pass: folders that never joined the tree (their parent never
@@ -259,7 +264,7 @@ class FoundItemStore : public FoundItemSink {
   void PropagateUpLocked(int view, FoundItemHandle node);
 
   mutable std::mutex mutex_;
-  std::u16string rootLabel_ = u"Root";
+  std::function<std::u16string()> rootLabel_;
   bool groupByType_ = false;
   std::atomic<std::int32_t> ownSyntheticIds_{-16};
   std::atomic<std::int32_t>* syntheticIds_ = &ownSyntheticIds_;

@@ -23,8 +23,20 @@ ProgressSink& FoundItemPoster::Progress() const { return progress_ ? *progress_ 
 
 void FoundItemPoster::ResetCounters() {
   entries_ = folders_ = files_ = 0;
-  bytes_ = 0;
+  ResetBytes();
 }
+
+void FoundItemPoster::AddBytes(std::uint64_t bytes) {
+  bytes_ += bytes;
+  TellBytes();
+}
+
+void FoundItemPoster::ResetBytes() {
+  bytes_ = 0;
+  TellBytes();
+}
+
+void FoundItemPoster::TellBytes() const { Results().OnBytesFound(bytes_); }
 
 std::uint32_t FoundItemPoster::TakeId() {
   std::uint32_t id = nextId_;
@@ -42,6 +54,7 @@ void FoundItemPoster::OpenRoot(std::int64_t range) {
   ++entries_;
   ++folders_;
   Results().OnInsertRootItem(rootId_);
+  TellBytes();  // the new tree's window starts from what the engine counts
   Results().UpdateStatusText(0);
 }
 
@@ -61,6 +74,7 @@ FoundItemHandle FoundItemPoster::Post(const FoundItemInfo& record, std::u16strin
     bytes_ += record.size;
   }
   const FoundItemHandle handle = Results().OnAddFoundItem(record, name);
+  TellBytes();
   if (style.step) Progress().StepIt();
   Results().UpdateStatusText(0);
   ShowCount(style.counter);

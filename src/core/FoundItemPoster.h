@@ -76,8 +76,9 @@ class FoundItemPoster {
   std::uint32_t Folders() const { return folders_; }
   std::uint32_t Files() const { return files_; }
   std::uint64_t Bytes() const { return bytes_; }
-  void AddBytes(std::uint64_t bytes) { bytes_ += bytes; }
-  void ResetBytes() { bytes_ = 0; }
+  // Each change of the bytes found is told to the results window.
+  void AddBytes(std::uint64_t bytes);
+  void ResetBytes();
   // A new tree: nothing counted, the root not yet sent.
   void ResetCounters();
 
@@ -87,6 +88,7 @@ class FoundItemPoster {
     std::u16string name;
   };
   void ShowCount(Counter counter);
+  void TellBytes() const;
 
   std::uint32_t rootId_;
   IdRules idRules_;

@@ -25,6 +25,9 @@ class FoundItemSink {
   virtual void UpdateFoundItemName(FoundItemHandle item, std::u16string_view name) = 0;
   // Refreshes the status line from the counters (0 = the classic view).
   virtual void UpdateStatusText(int view) = 0;
+  // The bytes the engine has counted as found so far, which the status line
+  // totals: its files' sizes, and whatever else its pass counts.
+  virtual void OnBytesFound(std::uint64_t) {}
 };
 
 // Takes items and keeps nothing: for engine steps run without a window.

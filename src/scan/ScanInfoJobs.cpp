@@ -125,6 +125,7 @@ ScanLoadResult LoadVolumeScanFile(const std::filesystem::path& path, const ScanL
 
   for (SourceRecord& r : scan.sources) result.sources.push_back(std::make_unique<SourceRecord>(std::move(r)));
   result.selected = std::make_unique<SourceRecord>(std::move(scan.selected));
+  if (request.sourcesRead) request.sourcesRead(result);
 
   // The saved items reach the results window as a scan would hand them
   // over, through the engine's own hand-over so that it counts them.

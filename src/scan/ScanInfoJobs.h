@@ -42,13 +42,6 @@ struct ScanSaveRequest {
 // resumed.
 ScanInfoWriteResult SaveVolumeScan(const std::filesystem::path& path, const ScanSaveRequest& request);
 
-// What a resume needs of the program: the image mounted again from the
-// saved path and type (null when it cannot be), and where items go.
-struct ScanLoadRequest {
-  EngineHost& host;
-  std::function<std::shared_ptr<SectorSource>(const std::filesystem::path& image, std::uint8_t imageType)> mount;
-};
-
 struct ScanLoadResult {
   bool ok = false;
   std::string message;  // what the user is told when the load fails
@@ -58,6 +51,17 @@ struct ScanLoadResult {
   std::vector<std::unique_ptr<SourceRecord>> sources;
   std::unique_ptr<SourceRecord> selected;
   std::uint64_t itemsPosted = 0;
+};
+
+// What a resume needs of the program: the image mounted again from the
+// saved path and type (null when it cannot be), and where items go.
+struct ScanLoadRequest {
+  EngineHost& host;
+  std::function<std::shared_ptr<SectorSource>(const std::filesystem::path& image, std::uint8_t imageType)> mount;
+  // Runs once the engine is restored and the saved sources are read, before
+  // any item is posted: what the root is named after must be in place by
+  // then. It may take the result's sources and selection.
+  std::function<void(ScanLoadResult&)> sourcesRead;
 };
 
 // Reads the file whole, mounts its image, restores the engine and posts the

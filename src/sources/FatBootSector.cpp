@@ -6,7 +6,7 @@ namespace corvan {
 
 namespace {
 
-// The FAT specification's limit: up to this many clusters a volume is FAT12
+// FAT's own limit: up to this many clusters a volume is FAT12
 // whatever it calls itself.
 constexpr std::uint64_t kMaxFat12Clusters = 4084;
 // FAT sizes at or beyond which a kind cannot be real (a FAT16 of 65524

@@ -79,7 +79,7 @@ TEST(FoundItemStore, BrokenAndLoopingChainsEndWhereTheyBreak) {
 
 TEST(FoundItemStore, ANewRootStartsAgain) {
   FoundItemStore store;
-  store.SetRootLabel(u"VirtualVol(C:)");
+  store.SetRootLabel([] { return u"VirtualVol(C:)"; });
   store.OnInsertRootItem(0);
   store.OnAddFoundItem(Item(3, 0, kItemFile), u"f");
   store.OnInsertRootItem(0);

@@ -1,5 +1,5 @@
 // FAT boot-sector classification against the corpus volumes (made by
-// mkfs.fat) and against BPBs built from the FAT specification's fields.
+// mkfs.fat) and against BPBs built from the fields FAT defines.
 
 #include <gtest/gtest.h>
 

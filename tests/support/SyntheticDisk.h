@@ -158,7 +158,7 @@ inline void PutGptEntry(std::uint8_t* e, std::uint64_t first, std::uint64_t last
   for (std::size_t i = 0; i < name.size() && i < 36; ++i) SetLE16(e + 56 + 2 * i, name[i]);
 }
 
-// Partition type GUIDs of the UEFI specification, in the byte order a GPT
+// Partition type GUIDs that UEFI defines, in the byte order a GPT
 // entry stores them (first three fields little-endian).
 // EBD0A0A2-B9E5-4433-87C0-68B6B72699C7, Microsoft basic data.
 inline constexpr std::uint8_t kGptBasicDataType[16] = {0xA2, 0xA0, 0xD0, 0xEB, 0xE5, 0xB9, 0x33, 0x44,

@@ -420,7 +420,7 @@ void CRecoveryConsole::paintEvent(QPaintEvent*) {
 
 // ---------------------------------------------------------------- the scan
 
-std::u16string CRecoveryConsole::RootLabel() const {
+std::u16string CRecoveryConsole::RootLabel() {
   const SourceRecord* source = App().m_sourceList.m_pSelectedSource;
   if (source && source->kind == kSourceVolume && source->partition)
     return source->partition->label + u"(" + source->partition->name + u")";
@@ -440,7 +440,7 @@ void CRecoveryConsole::OnTimer() {
                                                   app.m_nRecoveryMode, app.m_nAdvanceFsChoice)
                                    : EngineKind::None;
   UseStampsOf(engine);
-  m_store->SetRootLabel(RootLabel());
+  m_store->SetRootLabel(&CRecoveryConsole::RootLabel);
   m_store->SetGroupByType(app.m_nRecoveryMode != kModeRaw);
 
   m_pScanDlg = new CScanProcess(this, *m_engines, m_store.get(), MakeScanJob(app, std::move(selection)));

@@ -206,7 +206,8 @@ class CRecoveryConsole : public QWidget {
   void AfterCheckChange();
   void FillFileTypeView();
   bool Leave(bool closing);
-  std::u16string RootLabel() const;
+  // Of the selected source: the volume's label, else "Root".
+  static std::u16string RootLabel();
   FindView MakeFindView();
   void ShowMatch(FoundItemHandle item);
   void ShowFindNow();

@@ -54,7 +54,8 @@ CLogViewer::CLogViewer(QWidget* parent) : CSkinnedDialog(parent, QSize(520, 420)
   m_pText = new QPlainTextEdit(this);
   SetDlgCtrlId(m_pText, kIdText);
   m_pText->setGeometry(12, 72, 496, 296);
-  // The box shows the log; what Save writes is the log itself, byte for byte.
+  // The box shows the log; what Save writes is the log itself, its last
+  // line ended as the log file's lines are.
   m_pText->setReadOnly(true);
   m_pText->setLineWrapMode(QPlainTextEdit::NoWrap);
   m_pText->setFont(ArialFont(13));
@@ -95,9 +96,12 @@ void CLogViewer::OnSaveLog() {
   const QString chosen = SaveChooser()(this, filter);
   if (chosen.isEmpty()) return;
   const std::filesystem::path path(chosen.toStdString());
+  // Every line ends in CR LF, the last one too, as in the log file.
+  std::string text = m_strLogView;
+  if (!text.ends_with("\r\n")) text += "\r\n";
   auto f = FileHandle::Open(path, FileHandle::Mode::CreateTruncate);
   // A file that could not be written is said so, not passed over.
-  if (!f || !f.WriteAt(m_strLogView.data(), m_strLogView.size(), 0))
+  if (!f || !f.WriteAt(text.data(), text.size(), 0))
     App().GetPrompt().MessageBox(LoadString(kIdsCantOpenFile) + path.string(), kPicError, kMbOk);
 }
 

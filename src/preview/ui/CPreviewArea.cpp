@@ -208,7 +208,7 @@ PreviewPane CPreviewArea::ShowItem(ScanEngine* engine, const FoundItemInfo& item
 
 void CPreviewArea::ShowHex() {
   auto* hex = new CHexViewer(this);
-  // The Part's pane: one pixel in from the right, five from the bottom.
+  // The hex pane sits one pixel in from the right and five from the bottom.
   SetPane(hex, PreviewPane::Hex, QMargins(0, 0, 1, 5));
   QPointer<CHexViewer> pane(hex);
   ScanEngine* engine = m_engine;

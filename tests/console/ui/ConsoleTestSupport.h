@@ -144,6 +144,7 @@ class TruthBackend : public EngineBackend {
     if (!rootWithFirstItem) postRoot();
     std::map<std::string, std::uint32_t> folderIds{{"", 5}};
     std::uint32_t next = 64;
+    std::uint64_t bytes = 0;  // the engine's count: files only
     const std::size_t half = holdUntilStopped ? rows_.size() / 2 : rows_.size();
     for (std::size_t i = 0; i < rows_.size(); ++i) {
       if (i == half) {
@@ -170,6 +171,7 @@ class TruthBackend : public EngineBackend {
       if (row.type == "dir") folderIds[row.path] = r.itemId;
       if (rootWithFirstItem && i == 0) postRoot();
       console.OnAddFoundItem(r, Utf8ToUtf16(name));
+      if (row.type != "dir") console.OnBytesFound(bytes += r.size);
       ++engine_->found;
       console.UpdateStatusText(0);
       if (progress) progress->StepIt();

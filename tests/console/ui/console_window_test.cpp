@@ -251,6 +251,21 @@ TEST_F(ConsoleWindow, TheProgramsEnginesScanTheCorpusNtfsVolume) {
   CheckViewsAgainstTruth(true);
 }
 
+// The total is the bytes of the files found: an exFAT folder's size (its
+// directory clusters) is no file's bytes. A Quick scan of exFAT finds the
+// deleted entries too: every row of the truth.
+TEST_F(ConsoleWindow, TheTotalOfAnExfatVolumeIsItsFilesBytes) {
+  CORVANApp& app = App();
+  const auto exfat = test::VolumeOfKind(app, kFsExFat);
+  ASSERT_TRUE(exfat && SelectSource(app, *exfat));
+  Open(MakeProgramEngines());
+  std::uint64_t bytes = 0, files = 0, folders = 1;
+  for (const auto& row : test::ReadTruth(test::CorpusDir() / "exfat.truth.tsv"))
+    (row.type == "dir" ? folders : files) += 1, bytes += row.size;
+  EXPECT_EQ(ToUtf8(console->TotalText()), "Total " + FormatSize(bytes) + " in " + std::to_string(files) +
+                                              " file(s) in " + std::to_string(folders) + " folder(s)");
+}
+
 // Each row's icon is the position of its kind in the icon key table:
 // folders 0 and 1, deleted files 3, live files by their extension's key.
 TEST_F(ConsoleWindow, ListIconsFollowTheIconKeyTable) {
@@ -594,10 +609,11 @@ TEST_F(ConsoleWindow, LogShowsTheViewerThatSavesAndClearsTheLog) {
     auto* box = GetDlgItemAs<QPlainTextEdit>(viewer, CLogViewer::kIdText);
     ASSERT_NE(box, nullptr);
     EXPECT_TRUE(box->toPlainText().contains(QStringLiteral("- Viewer test entry")));
-    // Save writes what the viewer shows, banner included, byte for byte.
+    // Save writes what the viewer shows, banner included, byte for byte,
+    // and ends the last entry's line with CR LF as the log file does.
     GetDlgItemAs<QPushButton>(viewer, CLogViewer::kIdSave)->click();
     EXPECT_TRUE(filter.startsWith(QStringLiteral("Text File")));
-    EXPECT_EQ(test::ReadWholeFile(saved), logText);
+    EXPECT_EQ(test::ReadWholeFile(saved), logText + "\r\n");
 
     // Clear asks first; No keeps every entry.
     prompt.AnswerTo(283, kIdNo);

@@ -14,6 +14,7 @@
 
 #include "app/ui/CTransLayerDlg.h"
 #include "app/ui/MainWindows.h"
+#include "console/ui/CFileFolderTree.h"
 #include "console/ui/CRecoveryConsole.h"
 #include "console/ui/ConsoleTestSupport.h"
 #include "console/ui/ScanInfoCommand.h"
@@ -146,10 +147,15 @@ class SaveScanCommand : public ::testing::Test {
     app.m_sourceList.m_sources.clear();
     app.m_sourceList.m_pSelectedSource = nullptr;
     app.m_bResultsPresent = 0;
-    app.m_scanInfoFile = chosen;
-    app.m_nRecoveryMode = kModeScanNow;
+    ResumeAndWait();
+  }
+  // The saved scan chosen on the resume page, whatever the program holds.
+  void ResumeAndWait() {
+    App().m_scanInfoFile = chosen;
+    App().m_nRecoveryMode = kModeScanNow;
     OpenAndWait();
   }
+  std::string RootShown() const { return ToUtf8(console->Tree(kViewClassic)->Model()->index(0, 0).data().toString()); }
   void Leave(int id) {
     GetDlgItemAs<CXBitmapButton>(console, id)->click();
     test::Settle();
@@ -239,6 +245,7 @@ TEST_F(SaveScanCommand, AResumedScanShowsTheDatesTheScanShowed) {
     std::uint8_t fsKind;
     bool localStamps;
   };
+  std::map<std::string, std::string> roots;  // each volume's root as its scan named it
   for (const Case& c : {Case{"ntfs", kFsNtfs, false}, Case{"fat16", kFsFat16, true}, Case{"exfat", kFsExFat, false}}) {
     SCOPED_TRACE(c.name);
     CORVANApp& app = App();
@@ -251,6 +258,7 @@ TEST_F(SaveScanCommand, AResumedScanShowsTheDatesTheScanShowed) {
     OpenAndWait();
     ASSERT_TRUE(console);
     const ShownDates scanned = DatesShown(*console);
+    roots[c.name] = RootShown();
 
     // The live files show the times The Sleuth Kit reads from the volume.
     std::size_t checked = 0;
@@ -272,6 +280,7 @@ TEST_F(SaveScanCommand, AResumedScanShowsTheDatesTheScanShowed) {
     ResumeAfreshAndWait();
     ASSERT_TRUE(console);
     ASSERT_TRUE(app.m_bFromScanInfo);
+    EXPECT_EQ(RootShown(), roots[c.name]);
     const ShownDates resumed = DatesShown(*console);
     EXPECT_EQ(resumed.size(), scanned.size());
     int differing = 0;
@@ -286,6 +295,20 @@ TEST_F(SaveScanCommand, AResumedScanShowsTheDatesTheScanShowed) {
     test::CloseTestWindows(prompt, console);
     prompt.answers.clear();
     app.m_bFromScanInfo = 0;
+  }
+  // Resumes in a row: each root names its own volume, not the one resumed
+  // before it.
+  ASSERT_EQ(roots.size(), 3u);
+  EXPECT_NE(roots["ntfs"], roots["fat16"]);
+  for (const char* name : {"ntfs", "fat16"}) {
+    SCOPED_TRACE(name);
+    chosen = dir.path() / (std::string(name) + " scan.img");
+    ResumeAndWait();
+    ASSERT_TRUE(console);
+    EXPECT_EQ(RootShown(), roots[name]);
+    test::CloseTestWindows(prompt, console);
+    prompt.answers.clear();
+    App().m_bFromScanInfo = 0;
   }
 }
 

@@ -129,6 +129,11 @@ class RecoverDialogs : public ::testing::Test {
     ASSERT_TRUE(test::WaitFor([this] { return console && console->ScanFinished(); }));
     ASSERT_TRUE(App().m_bResultsPresent);
   }
+  // The scan's whole result checked in the Classic tree.
+  void OpenScannedAllChecked() {
+    OpenScanned();
+    if (!HasFatalFailure()) console->Store().SetTreeCheck(kViewClassic, console->Store().Root(), true);
+  }
   FoundItemHandle ByPath(const std::u16string& path) const {
     FoundItemStore& store = console->Store();
     for (FoundItemHandle h = 1; h < store.Count(); ++h)
@@ -178,7 +183,7 @@ TEST_F(RecoverDialogs, RecoverSavesTheCheckedFolderWithTheTruthsBytesAndUnchecks
   CheckFolder(u"Compressed");
   bool fullOffered = true;
   Recover([&](CSaveRecovery* dlg) {
-    // Part of the result is checked: no which-files choice.
+    // Only one folder is checked: no which-files choice.
     fullOffered = dlg->FullOptionsOffered();
     EXPECT_FALSE(Control<QGroupBox>(dlg, CSaveRecovery::kIdRecoveryGroup)->isVisibleTo(dlg));
     SetDestination(dlg, dir / "out");
@@ -322,10 +327,9 @@ TEST_F(RecoverDialogs, FileExistsAnswersRenameRecheckedSkipOneOverwriteAll) {
 }
 
 TEST_F(RecoverDialogs, TheDestinationDialogsStatesAndRefusals) {
-  OpenScanned();
+  OpenScannedAllChecked();
   if (HasFatalFailure()) return;
   FoundItemStore& store = console->Store();
-  store.SetTreeCheck(kViewClassic, store.Root(), true);
   {
     // Everything checked after a Quick scan: the which-files choice, with
     // "Include deleted" preselected.
@@ -364,6 +368,18 @@ TEST_F(RecoverDialogs, TheDestinationDialogsStatesAndRefusals) {
     EXPECT_EQ(Control<QGroupBox>(&dlg, CSaveRecovery::kIdCompressionGroup)->width(),
               260 + CSaveRecovery::kWiderCompression);
   }
+}
+
+// On exFAT too, where folders have a size: everything checked is the whole
+// result, and the which-files choice is offered.
+TEST_F(RecoverDialogs, EverythingCheckedOnAnExfatVolumeOffersTheWhichFilesChoice) {
+  const auto exfat = test::VolumeOfKind(App(), kFsExFat);
+  ASSERT_TRUE(exfat && SelectSource(App(), *exfat));
+  OpenScannedAllChecked();
+  if (HasFatalFailure()) return;
+  CSaveRecovery dlg(console, &console->Store(), kViewClassic);
+  EXPECT_TRUE(Control<QGroupBox>(&dlg, CSaveRecovery::kIdRecoveryGroup)->isVisibleTo(&dlg));
+  EXPECT_EQ(App().m_saveChoice.m_bSaveFullOptions, 1);
 }
 
 TEST_F(RecoverDialogs, TheFileFilterAddsPresetsOnceAndCancelTakesBackThisRunsMasks) {
