@@ -5,6 +5,9 @@
 // message, and no file that did not arrive whole is tagged "[Recovered]".
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -391,6 +394,18 @@ TEST_F(SaveFtp, LineBreaksInNamesCannotBecomeCommands) {
   EXPECT_EQ(Served("r\xC3\xA9sum\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC.txt"), AsText(data));
 }
 
+// A machine may run without an IPv6 loopback; the IPv6 servers then cannot listen.
+bool HasIpv6Loopback() {
+  const int fd = ::socket(AF_INET6, SOCK_STREAM, 0);
+  if (fd < 0) return false;
+  sockaddr_in6 a{};
+  a.sin6_family = AF_INET6;
+  a.sin6_addr = in6addr_loopback;
+  const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  ::close(fd);
+  return ok;
+}
+
 TEST_F(SaveFtp, AnEprtRefusalIsAnswerEnough) {
   // pyftpdlib on 127.0.0.1 answers EPRT of family 2 with "522 ... (use 1)",
   // as IPv4 servers do; so does the one on ::1 when told to. No transfer may
@@ -407,8 +422,10 @@ TEST_F(SaveFtp, AnEprtRefusalIsAnswerEnough) {
   const auto a = Bytes(100, 1), b = Bytes(70000, 2);
   AddFile(0, u"a.bin", a);
   AddFile(0, u"b.bin", b);
+  const bool ipv6 = HasIpv6Loopback();
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.host) + (c.saves ? "" : " refusing EPRT"));
+    if (!c.options.empty() && !ipv6) continue;
     fs::remove_all(root_);
     fs::create_directories(root_);
     test::PyFtpServer server(root_, c.options);
