@@ -40,6 +40,14 @@ bool HoldsRecordAt(std::uint64_t total, std::uint64_t cl, std::uint64_t cluster)
   return cl != 0 && cluster < total / cl && cluster * cl + 2 <= total;
 }
 
+// A FAT volume's first FAT and data area as its record gives them.
+void SetFatAreas(ListedSource& x, const PartitionRecord& p) {
+  x.firstFat = x.dataStart = 0;
+  if (p.fileSystemKind != kFsFat12 && p.fileSystemKind != kFsFat16 && p.fileSystemKind != kFsFat32) return;
+  x.firstFat = p.startSector + p.reservedSectors;
+  x.dataStart = x.firstFat + 2ull * p.fatSize + p.rootDirSectors;
+}
+
 std::string Formatted(const char* format, unsigned long long value) {
   char text[48];
   std::snprintf(text, sizeof text, format, value);
@@ -66,6 +74,8 @@ ListedSource ListedSourceOf(const SourceRecord& record) {
     x.diskNumber = p->diskNumber;
     x.startSector = p->startSector;
     x.sectorCount = p->sectorCount;
+    x.backedSectors = p->sectorCount;
+    SetFatAreas(x, *p);
   }
   return x;
 }
@@ -110,6 +120,7 @@ void CThreadForSearchVolume::Run() {
 
   if (job_.deep) DeepSearch();
   else QuickSearch();
+  CutGuessesAtNextVolume();
 
   host.BusyFlag() = 0;
   host.AbortFlag() = 0;
@@ -273,34 +284,41 @@ bool CThreadForSearchVolume::IsNtfsBootSector(const std::uint8_t* boot, std::uin
   // with it or past the disk's sector numbers, or leaves no room for the
   // volume's own $MFT and mirror records, is no size.
   const bool sized = total < ~s && HoldsRecordAt(total, cl, mft) && HoldsRecordAt(total, cl, mirror);
-  bool found = false;
+  // The backup boot sector at the count backs it.
+  bool backedByCopy = false;
   std::uint64_t start = s;
   if (sized) {
     Sector copy;
-    if (Read(s + total, copy.data(), 1) && std::memcmp(copy.data(), boot, kSectorSize) == 0) found = true;
+    if (Read(s + total, copy.data(), 1) && std::memcmp(copy.data(), boot, kSectorSize) == 0) backedByCopy = true;
   }
-  if (!found) found = IsMftRecordOfMft(s + cl * mft) || IsMftRecordOfMft(s + cl * mirror);
+  bool found = backedByCopy || IsMftRecordOfMft(s + cl * mft) || IsMftRecordOfMft(s + cl * mirror);
   if (!found && sized && s > total) {
     // The sector may be the backup in the volume's last sector.
     start = s - total;
-    found = IsMftRecordOfMft(start + cl * mft) || IsMftRecordOfMft(start + cl * mirror);
+    found = backedByCopy = IsMftRecordOfMft(start + cl * mft) || IsMftRecordOfMft(start + cl * mirror);
   }
   if (!found || IsVolumeAlreadyListed(kFsNtfs, start)) return false;
   const auto spc = static_cast<std::uint16_t>(cl <= 0xFFFF ? cl : 0);
-  // The volume holds its backup boot sector, at its sector `total`; without
-  // a count its $Bitmap and that backup tell its size, as for a volume the
-  // deep search finds from its $MFT.
-  std::uint64_t count = total + 1;
-  if (!sized) {
-    std::array<std::uint8_t, ntfs::kMftRecordSize> record{};
-    Read(start + cl * mft, record.data(), ntfs::kMftRecordSize / kSectorSize);
-    // The mirror's first record is a copy of the $MFT's.
-    if (std::memcmp(record.data(), "FILE", 4) != 0)
-      Read(start + cl * mirror, record.data(), ntfs::kMftRecordSize / kSectorSize);
-    count = NtfsVolumeSectors(record.data(), start + cl * mft, start, spc);
+  // The volume holds its backup boot sector, at its sector `total`. A count
+  // no backup backs is taken only where its $Bitmap agrees; otherwise the
+  // $Bitmap and that backup tell the size, as for a volume the deep search
+  // finds from its $MFT.
+  std::array<std::uint8_t, ntfs::kMftRecordSize> record{};
+  Read(start + cl * mft, record.data(), ntfs::kMftRecordSize / kSectorSize);
+  // The mirror's first record is a copy of the $MFT's.
+  if (std::memcmp(record.data(), "FILE", 4) != 0)
+    Read(start + cl * mirror, record.data(), ntfs::kMftRecordSize / kSectorSize);
+  std::uint64_t count = total + 1, backed = count;
+  if (!backedByCopy) {
+    const std::uint64_t held = NtfsVolumeSectors(record.data(), start + cl * mft, start, spc, &backed);
+    // The $Bitmap counts whole clusters; the backup follows the last one.
+    const bool agrees = sized && backed != 0 && backed <= total + 1 && total + 1 <= held + cl;
+    if (agrees) backed = count;
+    else count = held;
   }
-  SourceRecord* r = Append(kFsNtfs, start, count, true);
+  SourceRecord* r = Append(kFsNtfs, start, count, backed, true);
   if (r == nullptr) return true;
+  RememberMftFind(record.data(), *r);
   PartitionRecord& p = *r->partition;
   p.mftSector = cl * mft;
   p.mftMirrorSector = cl * mirror;
@@ -340,10 +358,23 @@ bool CThreadForSearchVolume::IsFat32BootSector(const std::uint8_t* boot, std::ui
                          .fatSize = info.fatSize,
                          .rootCluster = info.rootCluster,
                          .sectorCount = small ? small : GetLE32(boot + 32)};
-  const bool sized = s + layout.sectorCount <= diskSectors_ && IsFatLayoutSound(layout) &&
-                     !IsBootGeometrySuspect(layout);
-  const std::uint64_t count = sized ? layout.sectorCount : std::min(FatReachSectors(layout), ListedCeiling(s) - s);
-  SourceRecord* r = Append(info.kind, s, count, false);
+  // The FATs must lie on the disk and cover the clusters the count holds.
+  const bool fatsFit = info.fatSize != 0 && s < diskSectors_ && layout.DataStart() <= diskSectors_ - s;
+  const bool sized = fatsFit && s + layout.sectorCount <= diskSectors_ && IsFatLayoutSound(layout) &&
+                     !IsBootGeometrySuspect(layout) &&
+                     layout.DataClusters() <= FatClusterCapacity(layout.kind, layout.fatSize);
+  // A guess otherwise: as far as FATs on the disk reach, or with FATs that
+  // cannot be, as far as a count on the disk says; never past the next
+  // volume listed, and hiding nothing.
+  const std::uint64_t room = ListedCeiling(s) - s;
+  std::uint64_t count = layout.sectorCount, backed = count;
+  if (!sized) {
+    backed = 0;
+    count = fatsFit                                                 ? std::min(FatReachSectors(layout), room)
+            : layout.sectorCount != 0 && layout.sectorCount <= room ? layout.sectorCount
+                                                                    : room;
+  }
+  SourceRecord* r = Append(info.kind, s, count, backed, false);
   if (r == nullptr) return true;
   PartitionRecord& p = *r->partition;
   p.fileSystemText = info.rootCluster == 0 ? u"FAT" : u"FAT32";
@@ -375,8 +406,21 @@ bool CThreadForSearchVolume::IsExFatBootSector(const std::uint8_t* boot, std::ui
   const std::uint64_t perCluster = length / clusters;
   const std::uint64_t estimate = perCluster * clusters;
   if (estimate <= 4096) return false;
-  const std::uint64_t count = start + length <= diskSectors_ ? length : estimate;
-  SourceRecord* r = Append(kFsExFat, start, count, false);
+  // The length the cluster heap agrees with (it ends less than a cluster
+  // before the volume's end) within the disk; else the heap's end, or a
+  // guess up to the next volume listed when the heap cannot be either.
+  const std::uint8_t clusterShift = boot[0x6D];
+  const std::uint64_t room = start < diskSectors_ ? diskSectors_ - start : 0;
+  const std::uint64_t heapEnd =
+      clusterShift <= 25 ? GetLE32(boot + 88) + (std::uint64_t{clusters} << clusterShift) : ~0ull;
+  std::uint64_t count = length, backed = length;
+  if (heapEnd > room) {
+    count = std::min(estimate, ListedCeiling(start) - start);
+    backed = 0;
+  } else if (length < heapEnd || length - heapEnd >= (std::uint64_t{1} << clusterShift) || length > room) {
+    count = backed = heapEnd;
+  }
+  SourceRecord* r = Append(kFsExFat, start, count, backed, false);
   if (r == nullptr) return true;
   PartitionRecord& p = *r->partition;
   p.fatSize = GetLE32(boot + 84);
@@ -406,16 +450,31 @@ bool CThreadForSearchVolume::IsVolumeAlreadyListed(std::uint8_t fsKind, std::uin
 
 bool CThreadForSearchVolume::LiesInListedVolume(std::uint64_t sector) const {
   return std::any_of(listed_.begin(), listed_.end(), [&](const ListedSource& p) {
-    return sector >= p.startSector && sector - p.startSector < p.sectorCount && IsOnThisDisk(p);
+    return sector >= p.startSector && sector - p.startSector < p.backedSectors && IsOnThisDisk(p);
   });
 }
 
-bool CThreadForSearchVolume::LiesInFatVolumeFoundFromFolders(std::uint64_t sector) const {
-  return std::any_of(listed_.begin() + static_cast<std::ptrdiff_t>(listedBefore_), listed_.end(),
-                     [&](const ListedSource& p) {
-                       return p.kind == DeepKind() && p.fileSystemKind != kFsNtfs && sector >= p.startSector &&
-                              sector - p.startSector < p.sectorCount;
-                     });
+bool CThreadForSearchVolume::IsFatVolumeListed(std::uint64_t firstFat, std::uint64_t dataStart) const {
+  return std::any_of(listed_.begin(), listed_.end(), [&](const ListedSource& p) {
+    return p.dataStart != 0 && (p.firstFat == firstFat || p.dataStart == dataStart) && IsOnThisDisk(p);
+  });
+}
+
+void CThreadForSearchVolume::Resize(std::size_t find, std::uint64_t count) {
+  PartitionRecord& p = *finds_[find]->partition;
+  listed_[listedBefore_ + find].sectorCount = p.sectorCount = count;
+  p.endSector = p.fileSystemKind == kFsNtfs || count == 0 ? p.startSector + count : p.startSector + count - 1;
+  p.sizeInBytes = count * kSectorSize;
+  p.sizeText = FormatSizeText(count);
+}
+
+void CThreadForSearchVolume::CutGuessesAtNextVolume() {
+  for (std::size_t k = 0; k < finds_.size(); ++k) {
+    const ListedSource& x = listed_[listedBefore_ + k];
+    if (x.backedSectors >= x.sectorCount) continue;
+    const std::uint64_t cut = std::max(x.backedSectors, ListedCeiling(x.startSector) - x.startSector);
+    if (cut < x.sectorCount) Resize(k, cut);
+  }
 }
 
 std::uint64_t CThreadForSearchVolume::ListedCeiling(std::uint64_t start) const {
@@ -425,8 +484,8 @@ std::uint64_t CThreadForSearchVolume::ListedCeiling(std::uint64_t start) const {
   return ceiling;
 }
 
-SourceRecord* CThreadForSearchVolume::Append(std::uint8_t fsKind, std::uint64_t start, std::uint64_t count, bool ntfsEnd,
-                                             std::uint8_t kind) {
+SourceRecord* CThreadForSearchVolume::Append(std::uint8_t fsKind, std::uint64_t start, std::uint64_t count,
+                                             std::uint64_t backed, bool ntfsEnd, std::uint8_t kind) {
   if (nextIndex_ > kLastSourceIndex) {
     if (!indexesRanOut_)
       job_.host.AppendLog("Volumes: every source index up to " + std::to_string(kLastSourceIndex) +
@@ -452,8 +511,11 @@ SourceRecord* CThreadForSearchVolume::Append(std::uint8_t fsKind, std::uint64_t 
   p->sizeText = FormatSizeText(count);
   record->partition = std::move(p);
   SourceRecord& appended = job_.appendSource(std::move(record));
-  // Later finds are checked against this one as against the listed volumes.
+  // Later finds are checked against this one as against the listed volumes,
+  // hidden only by what it backs.
   listed_.push_back(ListedSourceOf(appended));
+  listed_.back().backedSectors = std::min(backed, appended.partition->sectorCount);
+  finds_.push_back(&appended);
   return &appended;
 }
 
@@ -463,6 +525,8 @@ void CThreadForSearchVolume::ReportFind(SourceRecord& record, bool deepFind) {
   host.AppendLog("Volume: " + Formatted(" %llu ", n), false);
   host.AppendLog("Found at sector no." + Formatted(" %llu ", record.partition->startSector), false);
   record.partition->name = deepFind ? DeepFoundVolumeName(n) : FoundVolumeName(n);
+  // Its FAT layout is filled in now: later finds are checked against it.
+  if (!finds_.empty() && finds_.back() == &record) SetFatAreas(listed_.back(), *record.partition);
   if (job_.volumeFound) job_.volumeFound(n);
   if (job_.sink) job_.sink->AddFoundVolume(record);
 }

@@ -22,6 +22,7 @@ namespace corvan {
 
 class EngineHost;
 class FatSectorIndex;
+struct RebuiltFatLayout;
 struct SourceList;
 struct SourceRecord;
 
@@ -56,6 +57,14 @@ struct ListedSource {
   std::uint8_t diskNumber = 0;
   std::uint64_t startSector = 0;
   std::uint64_t sectorCount = 0;
+  // The sectors from the start on that the volume's own structures confirm:
+  // all of them for the records the search starts from; for its finds only
+  // what a partition entry, a boot sector its volume agrees with, $Bitmap or
+  // the cluster heap backs (none of a guessed size). Only these hide a find.
+  std::uint64_t backedSectors = 0;
+  // A FAT volume's first FAT and data area as its record gives them (0 for others).
+  std::uint64_t firstFat = 0;
+  std::uint64_t dataStart = 0;
 };
 ListedSource ListedSourceOf(const SourceRecord& record);
 // The whole list as the search starts from it.
@@ -119,9 +128,16 @@ class CThreadForSearchVolume {
   bool IsFat32BootSector(const std::uint8_t* boot, std::uint64_t sector);
   bool IsExFatBootSector(const std::uint8_t* boot, std::uint64_t sector);
   bool IsVolumeAlreadyListed(std::uint8_t fsKind, std::uint64_t start) const;
-  // `sector` lies in a volume of this disk the list holds: the partition
-  // tables' or one this or an earlier search found.
+  // `sector` lies in the backed part of a volume of this disk the list
+  // holds: the partition tables', or one this or an earlier search found.
   bool LiesInListedVolume(std::uint64_t sector) const;
+  // Once the search is done: each find whose size is a guess ends where the
+  // next volume listed on the disk begins, so neighbours do not overlap.
+  void CutGuessesAtNextVolume();
+  // A FAT volume this search found from its boot sector, whose first FAT
+  // is the rebuilt one's but whose FAT size was no size (the data areas
+  // differ), takes the layout the FATs and folders give; true then.
+  bool AdoptRebuiltLayout(const RebuiltFatLayout& rebuilt);
   // Source indexes are 16 bits: past the last one nothing more is listed,
   // rather than two records sharing one (logged once).
   static constexpr std::uint32_t kLastSourceIndex = 0xFFFF;
@@ -149,8 +165,10 @@ class CThreadForSearchVolume {
   // The sector count of the NTFS volume at `start` whose $MFT record 0 was
   // found at `r`: from its $Bitmap's size, made exact by the backup boot
   // sector in its last sector; the rest of the disk when $Bitmap is gone.
+  // `backed` gets the sectors the volume confirms: the exact count, the
+  // fewest its $Bitmap allows, or 0 for the rest of the disk.
   std::uint64_t NtfsVolumeSectors(const std::uint8_t* mftRecord, std::uint64_t r, std::uint64_t start,
-                                  std::uint16_t spc);
+                                  std::uint16_t spc, std::uint64_t* backed = nullptr);
   // `boot`, read at `sector`, is the backup boot sector of the NTFS volume
   // at `start` with `spc` sectors a cluster and its $MFT at `mftSector`.
   static bool IsNtfsBackupOf(const std::uint8_t* boot, std::uint64_t sector, std::uint64_t start, std::uint16_t spc,
@@ -179,10 +197,13 @@ class CThreadForSearchVolume {
   bool ProbeAligned(std::uint64_t s);
   bool AtPosition(std::uint64_t s);
   void ReportFind(SourceRecord& record, bool deepFind = false);
+  // Gives this search's find number `find` a new size.
+  void Resize(std::size_t find, std::uint64_t count);
   // Hands a find to the program with the next index; nullptr once no index
   // is left (the find is not listed).
-  SourceRecord* Append(std::uint8_t fsKind, std::uint64_t start, std::uint64_t count, bool ntfsEnd,
-                       std::uint8_t kind = 0xFF);
+  // `backed`: the sectors of `count` the volume's own structures confirm.
+  SourceRecord* Append(std::uint8_t fsKind, std::uint64_t start, std::uint64_t count, std::uint64_t backed,
+                       bool ntfsEnd, std::uint8_t kind = 0xFF);
   std::uint8_t DeepKind() const { return imageFlag_ ? 12 : 3; }
   void BeginSearch();
   void SweepDisk(std::vector<DirectoryCandidate>& candidates);
@@ -194,8 +215,25 @@ class CThreadForSearchVolume {
   bool IsOnThisDisk(const ListedSource& p) const;
   // The first volume of this disk listed after `start`, or the disk's end.
   std::uint64_t ListedCeiling(std::uint64_t start) const;
-  // `sector` lies in a FAT volume this search rebuilt from folder groups.
-  bool LiesInFatVolumeFoundFromFolders(std::uint64_t sector) const;
+  // A FAT volume of the list (or this search's finds) whose first FAT or
+  // data area is this one: the same volume, whatever size it was given.
+  bool IsFatVolumeListed(std::uint64_t firstFat, std::uint64_t dataStart) const;
+  // The folders of a FAT volume rebuilt from folder groups reach from its
+  // start to past the last folder that implies its data area. Another
+  // guess whose sectors from its start to its own last folder meet them is
+  // the same volume (it reaches on to the later folders); true then.
+  bool FoldIntoFolderVolume(std::uint64_t start, std::uint64_t reach);
+  // The NTFS volumes found with the $DATA runs of their $MFT record 0 (the
+  // attribute's mapping pairs), to tell copies of that record from volumes.
+  struct MftFind {
+    std::uint64_t start = 0, sectors = 0;
+    std::vector<std::uint8_t> runs;
+  };
+  void RememberMftFind(const std::uint8_t* record, const SourceRecord& found);
+  // The $MFT record 0 `record`, implying a volume at `start` that has no
+  // $Bitmap of its own, is a copy of one found before: its runs are the
+  // same and `start` lies in that find's sectors.
+  bool IsCopyOfMftFound(const std::uint8_t* record, std::uint64_t start) const;
 
   LostVolumeJob job_;
   // The job's snapshot of the source list with this search's finds after it.
@@ -219,6 +257,11 @@ class CThreadForSearchVolume {
   std::uint64_t foldersReach_ = UINT64_MAX;  // past the last folder found
   std::uint64_t verifying_ = 0;              // the data area whose FATs are looked for
   std::int64_t verifyRange_ = 0;             // the progress bar's range for it
+  // This search's finds, in the order of listed_ after listedBefore_.
+  std::vector<SourceRecord*> finds_;
+  // FAT volumes rebuilt from folder groups: their start and their folders' reach.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> folderVolumes_;
+  std::vector<MftFind> mftFinds_;
 };
 
 // "Std Vol" with the number as the search names its finds.

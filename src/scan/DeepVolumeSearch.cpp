@@ -8,6 +8,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <map>
 #include <span>
 #include <unordered_map>
 #include <vector>
@@ -39,8 +40,8 @@ constexpr std::uint64_t kFat16DataStartLimit = 513;
 // over (each sector once, and the FATs whose entries are counted): 32 MiB.
 constexpr std::uint64_t kFatSearchAllowance = 65536;
 
-// The sectors of a volume the partition tables list, or one found from its
-// boot sector.
+// The sectors of a volume the partition tables list, or the part of one
+// found from its boot sector that its own structures back.
 struct ListedExtent {
   std::uint64_t start = 0, count = 0;
   bool Holds(std::uint64_t sector) const { return sector >= start && sector - start < count; }
@@ -60,7 +61,7 @@ std::vector<ListedExtent> ListedVolumes(const std::vector<ListedSource>& sources
     if (!p.hasPartition || (p.flags & 0x0F) != 0) continue;
     const bool onThisDisk = image ? p.diskNumber == kNoDiskNumber : p.diskNumber == drive;
     if (p.kind == kSourceVolume || (p.kind == lostKind && onThisDisk))
-      listed.push_back({p.startSector, p.sectorCount});
+      listed.push_back({p.startSector, p.backedSectors});
   }
   return listed;
 }
@@ -111,6 +112,18 @@ bool ParseRecord(std::vector<std::uint8_t>& bytes, ntfs::MftRecord& out) {
   if (bytes.size() < ntfs::kMftRecordSize || std::memcmp(bytes.data(), "FILE", 4) != 0) return false;
   ntfs::ApplyRecordFixup(std::span<std::uint8_t>(bytes.data(), ntfs::kMftRecordSize));
   return out.Parse(std::span<const std::uint8_t>(bytes.data(), ntfs::kMftRecordSize));
+}
+
+// The mapping pairs of the unnamed $DATA attribute of the 1024-byte record
+// `bytes` (empty when it has none).
+std::vector<std::uint8_t> DataRuns(const std::uint8_t* bytes) {
+  std::vector<std::uint8_t> record(bytes, bytes + ntfs::kMftRecordSize);
+  ntfs::MftRecord parsed;
+  if (!ParseRecord(record, parsed)) return {};
+  const ntfs::Attribute* data = DataAttribute(parsed);
+  if (!data || !data->nonResident) return {};
+  const auto pairs = parsed.MappingPairs(*data);
+  return {pairs.begin(), pairs.end()};
 }
 
 std::uint64_t RunLengths(const std::vector<DataExtent>& extents) {
@@ -193,11 +206,17 @@ void CThreadForSearchVolume::SweepDisk(std::vector<DirectoryCandidate>& candidat
         if (p[4] != '*' && p[4] != '0') continue;
         std::uint16_t spc = 0;
         const std::uint64_t start = MftRecordVolumeStart(p, sector, spc);
-        // A start inside a volume already listed is that volume's (its
+        // A start inside what a listed volume backs is that volume's (its
         // $MFT mirror, copies of the record): each volume is listed once.
         if (start == 0 || IsVolumeAlreadyListed(kFsNtfs, start) || LiesInListedVolume(start)) continue;
-        SourceRecord* r = Append(kFsNtfs, start, NtfsVolumeSectors(p, sector, start, spc), true, DeepKind());
+        std::uint64_t backed = 0;
+        const std::uint64_t count = NtfsVolumeSectors(p, sector, start, spc, &backed);
+        // Within a volume whose size is a guess, a copy of its record is no
+        // volume unless it has a $Bitmap of its own.
+        if (backed == 0 && IsCopyOfMftFound(p, start)) continue;
+        SourceRecord* r = Append(kFsNtfs, start, count, backed, true, DeepKind());
         if (r == nullptr) continue;
+        RememberMftFind(p, *r);
         PartitionRecord& part = *r->partition;
         part.ntfsSectorsPerCluster = spc;
         part.mftSector = sector - start;
@@ -302,9 +321,24 @@ std::uint64_t CThreadForSearchVolume::FindVolumeStartFromAttributeList(const std
   return 0;
 }
 
+void CThreadForSearchVolume::RememberMftFind(const std::uint8_t* record, const SourceRecord& found) {
+  mftFinds_.push_back({found.partition->startSector, found.partition->sectorCount, DataRuns(record)});
+}
+
+bool CThreadForSearchVolume::IsCopyOfMftFound(const std::uint8_t* record, std::uint64_t start) const {
+  const std::vector<std::uint8_t> runs = DataRuns(record);
+  return !runs.empty() && std::any_of(mftFinds_.begin(), mftFinds_.end(), [&](const MftFind& f) {
+           return start > f.start && start - f.start < f.sectors && f.runs == runs;
+         });
+}
+
 std::uint64_t CThreadForSearchVolume::NtfsVolumeSectors(const std::uint8_t* mftRecord, std::uint64_t r,
-                                                        std::uint64_t start, std::uint16_t spc) {
-  // Without the volume's own word it reaches the disk's end.
+                                                        std::uint64_t start, std::uint16_t spc,
+                                                        std::uint64_t* backed) {
+  // Without the volume's own word it reaches the disk's end: a guess.
+  std::uint64_t unused = 0;
+  std::uint64_t& confirmed = backed ? *backed : unused;
+  confirmed = 0;
   const std::uint64_t toDiskEnd = total_ - start;
   std::vector<std::uint8_t> bytes(mftRecord, mftRecord + ntfs::kMftRecordSize);
   ntfs::MftRecord mft;
@@ -340,8 +374,10 @@ std::uint64_t CThreadForSearchVolume::NtfsVolumeSectors(const std::uint8_t* mftR
     const std::uint64_t n = std::min<std::uint64_t>(kChunkSectors, end - b);
     Read(b, block.data(), static_cast<std::size_t>(n));
     for (std::uint64_t i = 0; i < n; ++i)
-      if (IsNtfsBackupOf(block.data() + i * kSectorSize, b + i, start, spc, r - start)) return b + i - start + 1;
+      if (IsNtfsBackupOf(block.data() + i * kSectorSize, b + i, start, spc, r - start))
+        return confirmed = b + i - start + 1;
   }
+  confirmed = std::min(fewest * spc, toDiskEnd);
   return std::min(estimate, toDiskEnd);
 }
 
@@ -449,18 +485,61 @@ bool CThreadForSearchVolume::IsDeepFatListed(std::uint8_t fsKind, std::uint64_t 
   return false;
 }
 
+bool CThreadForSearchVolume::FoldIntoFolderVolume(std::uint64_t start, std::uint64_t reach) {
+  for (auto& [first, last] : folderVolumes_) {
+    if (start < last && first < reach) {
+      last = std::max(last, reach);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool CThreadForSearchVolume::AdoptRebuiltLayout(const RebuiltFatLayout& rebuilt) {
+  for (std::size_t k = 0; k < finds_.size(); ++k) {
+    ListedSource& x = listed_[listedBefore_ + k];
+    if (x.kind != SourceKind() || x.dataStart == 0 || x.firstFat != rebuilt.FirstFat() ||
+        x.dataStart == rebuilt.DataStart())
+      continue;
+    const FatLayout& l = rebuilt.layout;
+    PartitionRecord& p = *finds_[k]->partition;
+    p.fileSystemKind = l.kind;
+    p.fileSystemText = l.kind == kFsFat32 ? u"FAT32" : u"FAT";
+    p.reservedSectors = static_cast<std::uint32_t>(rebuilt.FirstFat() - p.startSector);
+    p.fatSize = l.fatSize;
+    p.rootDirSectors = static_cast<std::uint16_t>(l.rootDirSectors);
+    p.sectorsPerCluster = l.sectorsPerCluster;
+    p.rootCluster = l.rootCluster;
+    x.fileSystemKind = l.kind;
+    x.dataStart = rebuilt.DataStart();
+    // A count the FSInfo and the FAT agree on replaces a guess.
+    if (x.backedSectors < x.sectorCount && rebuilt.sizeFrom == FatSizeEvidence::FsInfoCount) {
+      const std::uint64_t count = rebuilt.start + l.sectorCount - p.startSector;
+      Resize(k, count);
+      x.backedSectors = count;
+    }
+    return true;
+  }
+  return false;
+}
+
 bool CThreadForSearchVolume::DeepSearchFat32(const std::vector<DirectoryCandidate>& group, std::uint8_t voted) {
   EngineHost& host = job_.host;
   FatSectorIndex& index = FatSectors();
   // The vote table keys are 32 bits: they count from the lowest start the
   // members imply, so volumes past 2 TiB keep their place.
   std::vector<std::pair<std::uint64_t, std::uint8_t>> estimates;
+  // Past the last folder that implies each data area: how far a volume
+  // rebuilt there reaches by its own folders.
+  std::map<std::pair<std::uint64_t, std::uint8_t>, std::uint64_t> reach;
   for (const DirectoryCandidate& m : group) {
     // A member without a vote of its own says nothing of the data area.
     if (m.vote == 0 || m.cluster < 2) continue;
     const std::uint64_t offset = std::uint64_t{m.cluster - 2} * m.vote;
     if (offset > m.sector) continue;
     estimates.emplace_back(m.sector - offset, m.vote);
+    std::uint64_t& last = reach[estimates.back()];
+    last = std::max(last, m.sector + 1);
   }
   if (estimates.empty()) return true;
   std::uint64_t base = estimates.front().first;
@@ -474,10 +553,13 @@ bool CThreadForSearchVolume::DeepSearchFat32(const std::vector<DirectoryCandidat
   for (const DirectoryCandidate& m : group) clusters.push_back(m.cluster);
 
   const std::vector<ListedExtent> listed = ListedVolumes(listed_, SourceKind(), imageFlag_, driveNumber_);
-  const auto appendFat = [&](std::uint8_t fsKind, std::uint64_t at, std::uint64_t sectors, const FatLayout& layout) {
+  // `backed`: the size is no guess. The volume's folders reach to `folders`.
+  const auto appendFat = [&](std::uint8_t fsKind, std::uint64_t at, std::uint64_t sectors, bool backed,
+                             const FatLayout& layout, std::uint64_t folders) {
     if (sectors == 0 || at >= total_ || IsDeepFatListed(fsKind, at)) return;
-    SourceRecord* r = Append(fsKind, at, sectors, false, DeepKind());
+    SourceRecord* r = Append(fsKind, at, sectors, backed ? sectors : 0, false, DeepKind());
     if (r == nullptr) return;
+    folderVolumes_.emplace_back(at, std::max(folders, at + 1));
     PartitionRecord& p = *r->partition;
     p.fileSystemText = fsKind == kFsFat32 ? u"FAT32" : u"FAT";
     p.reservedSectors = layout.reservedSectors;
@@ -497,9 +579,10 @@ bool CThreadForSearchVolume::DeepSearchFat32(const std::vector<DirectoryCandidat
     const auto v = static_cast<std::uint8_t>(vote.sectorsPerCluster);
     // Members that voted for another cluster size than the group's are noise.
     if (v != voted) continue;
-    // Folders inside a volume the partition tables list, or one found from
-    // its boot sector, are that volume's: it is not listed again.
-    if (Holds(listed, e)) continue;
+    // Folders inside what a volume of the partition tables, or one found
+    // from its boot sector, backs are that volume's, and so are those that
+    // agree with a listed FAT volume's data area: it is not listed again.
+    if (Holds(listed, e) || IsFatVolumeListed(~0ull, e)) continue;
     // A data area another group implied was tried already: what it gave
     // is listed.
     if (!triedDataAreas_.emplace(e, v).second) continue;
@@ -533,18 +616,20 @@ bool CThreadForSearchVolume::DeepSearchFat32(const std::vector<DirectoryCandidat
     }
     // Only both FAT copies, at the FAT size's distance, make a volume here:
     // one copy alone would fit the folders of a volume formatted over.
+    const std::uint64_t folders = reach[{e, v}];
     if (rebuilt.rebuilt && rebuilt.bothCopies) {
       const FatLayout& l = rebuilt.layout;
-      if (!Holds(listed, rebuilt.FirstFat())) appendFat(l.kind, rebuilt.start, l.sectorCount, l);
+      // The FAT's length is the reach of its entries, a guess; a count the
+      // FSInfo and the FAT agree on is the volume's own.
+      if (!Holds(listed, rebuilt.FirstFat()) && !AdoptRebuiltLayout(rebuilt) &&
+          !IsFatVolumeListed(rebuilt.FirstFat(), rebuilt.DataStart()))
+        appendFat(l.kind, rebuilt.start, l.sectorCount, rebuilt.sizeFrom == FatSizeEvidence::FsInfoCount, l, folders);
       continue;
     }
     // FAT copies that fit no layout with these folders: nothing to list.
     if (rebuilt.fatSeen) continue;
     // No FAT is left in front of the folders: the data area alone, its files
-    // read as contiguous runs, up to the next volume. Not inside a FAT
-    // volume listed already, whose data area this may be as well: one such
-    // guess for a run of folders, not one for every group in it.
-    if (LiesInFatVolumeFoundFromFolders(e)) continue;
+    // read as contiguous runs, up to the next volume.
     FatLayout l;
     l.sectorsPerCluster = v;
     l.fatSize = 1;
@@ -558,8 +643,12 @@ bool CThreadForSearchVolume::DeepSearchFat32(const std::vector<DirectoryCandidat
     }
     if (e < l.DataStart() || e - l.DataStart() < floor) continue;
     const std::uint64_t at = e - l.DataStart();
+    // Where the folders of a FAT volume rebuilt already go on past this
+    // start, these are more of them: one guess for a run of folders, not one
+    // for every group in it. A neighbour has folders of its own.
+    if (FoldIntoFolderVolume(at, std::max(folders, at + 1))) continue;
     const std::uint64_t sectors = ceiling - at;
-    appendFat(l.kind, at, l.kind == kFsFat16 ? std::min(sectors, kMaxFat16Sectors) : sectors, l);
+    appendFat(l.kind, at, l.kind == kFsFat16 ? std::min(sectors, kMaxFat16Sectors) : sectors, false, l, folders);
   }
   return true;
 }

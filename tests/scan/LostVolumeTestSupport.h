@@ -45,7 +45,7 @@ class LaidDisk {
   }
   void Write(std::uint64_t sector, const std::vector<std::uint8_t>& bytes) { Write(sector, 0, bytes); }
   void WriteBytes(std::uint64_t sector, const std::vector<std::uint8_t>& bytes) { Write(sector, 0, bytes); }
-  void Zero(std::uint64_t sector) { Write(sector, 0, std::vector<std::uint8_t>(512, 0)); }
+  void Zero(std::uint64_t sector, std::uint64_t count = 1) { Write(sector, 0, std::vector<std::uint8_t>(count * 512, 0)); }
   void Truncate(std::uint64_t sectors) { std::filesystem::resize_file(file_, sectors * 512); }
   std::shared_ptr<SectorSource> Source() const { return std::make_shared<FileSectorSource>(file_); }
 

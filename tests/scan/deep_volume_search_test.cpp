@@ -228,6 +228,196 @@ TEST(DeepVolumeSearch, FindsTheGptDisksVolumesWithoutItsTablesAndEachScansToItsT
   }
 }
 
+// ---- volumes next to damaged ones ----
+
+// Little-endian bytes of `value`.
+std::vector<std::uint8_t> Le(std::uint64_t value, std::size_t bytes) {
+  std::vector<std::uint8_t> out(bytes);
+  for (std::size_t k = 0; k < bytes; ++k) out[k] = static_cast<std::uint8_t>(value >> (8 * k));
+  return out;
+}
+
+// A disk of corpus volumes laid out without a partition table, some of
+// their structures zeroed or overwritten, and the real volumes on it.
+struct DamagedDisk {
+  struct Placed {
+    const char* image;
+    std::uint64_t at;
+  };
+  struct Written {
+    std::uint64_t sector;
+    std::size_t offset;
+    std::vector<std::uint8_t> bytes;
+  };
+  struct Real {
+    const char* truth;        // the corpus volume
+    std::uint8_t fsKind;      // as listed: one without boot sector or FATs is guessed FAT32
+    std::uint64_t start;
+    std::uint64_t dataStart;  // a volume nothing left tells the start of: listed with this data area
+    std::uint64_t sectors;    // its size when the volume tells it (0: not checked)
+    // What a Quick scan of it gives: nothing (its files are not reachable),
+    // every live file, or those in folders (rebuilt without its FAT, the
+    // volume does not know its root folder).
+    enum Scan { kNotScanned, kEveryFile, kFolderFiles } scan;
+  };
+  const char* name;
+  std::uint64_t sectors;
+  std::vector<Placed> placed;
+  std::vector<test::SectorRun> zeroed;
+  std::vector<Written> written;
+  std::vector<Real> real;
+};
+
+using Real = DamagedDisk::Real;
+constexpr auto kNotScanned = Real::kNotScanned, kEveryFile = Real::kEveryFile, kFolderFiles = Real::kFolderFiles;
+
+// The corpus MBR disk's volumes (the manifest's layout) on its flat extent.
+constexpr std::uint64_t kFlatSectors = 368640;
+const std::vector<DamagedDisk::Placed> kFlat = {{"disks/mbr-mflat-flat.vmdk", 0}};
+const Real kFlatNtfs{"ntfs", kFsNtfs, 2048, 0, 98304, kEveryFile};
+const Real kFlatFat32{"fat32", kFsFat32, 104448, 0, 81920, kEveryFile};
+const Real kFlatExFat{"exfat", kFsExFat, 188416, 0, 65536, kEveryFile};
+// Without its boot sector its start is not known; its FATs and root give the rest.
+const Real kFlatFat16ByFats{"fat16", kFsFat16, 256000, 256000 + 4 + 96 + 32, 0, kEveryFile};
+const Real kFlatFat16{"fat16", kFsFat16, 256000, 0, 49152, kEveryFile};
+
+TEST(DeepVolumeSearch, EveryRealVolumeNextToADamagedOneIsListedAndScansToItsTruth) {
+  // fsstat's layouts: FAT16 with 4 reserved sectors, FATs of 48, 32 root
+  // sectors, 4 sectors a cluster; FAT32 with 32 reserved sectors, FATs of
+  // 630, one sector a cluster, 80,628 clusters; NTFS of 98,304 sectors.
+  const std::uint64_t fat32Entry = 80629ull * 4;  // the last cluster's FAT entry
+  const std::vector<DamagedDisk> disks = {
+      {"FAT16 and FAT32 both without boot sectors and FATs",
+       137216,
+       {{"fat16.img", 2048}, {"fat32.img", 53248}},
+       {{2048, 132}, {53248, 1292}},
+       {},
+       {{"fat16", kFsFat32, 2048, 2048 + 132, 0, kNotScanned},
+        {"fat32", kFsFat32, 53248, 53248 + 1292, 0, kFolderFiles}}},
+      {"FAT16 whose count says 200, NTFS without boot sectors",
+       151552,
+       {{"fat16.img", 2048}, {"ntfs.img", 51200}},
+       {{51200, 1}, {51200 + 98303, 1}},
+       {{2048, 19, Le(200, 2)}},
+       {{"fat16", kFsFat16, 2048, 0, 49152, kEveryFile}, {"ntfs", kFsNtfs, 51200, 0, 0, kEveryFile}}},
+      {"NTFS without boot sectors where a FAT16 listed whole ends",
+       151552,
+       {{"fat16.img", 2048}, {"ntfs.img", 51200}},
+       {{51200, 1}, {51200 + 98303, 1}},
+       {},
+       {{"fat16", kFsFat16, 2048, 0, 49152, kEveryFile}, {"ntfs", kFsNtfs, 51200, 0, 0, kEveryFile}}},
+      {"exFAT whose length says 70,000",
+       kFlatSectors,
+       kFlat,
+       {{0, 1}, {256000, 1}},
+       {{188416, 72, Le(70000, 8)}, {188416 + 12, 72, Le(70000, 8)}},
+       {kFlatNtfs, kFlatFat32, kFlatExFat, kFlatFat16ByFats}},
+      {"exFAT without its main boot sector, its backup's length 200,000",
+       kFlatSectors,
+       kFlat,
+       {{0, 1}, {188416, 1}, {256000, 1}},
+       {{188416 + 12, 72, Le(200000, 8)}},
+       {kFlatNtfs, kFlatFat32, {"exfat", kFsExFat, 188416, 0, 65536, kNotScanned}, kFlatFat16ByFats}},
+      {"exFAT without its main boot sector, its backup's length 2^64-1",
+       kFlatSectors,
+       kFlat,
+       {{0, 1}, {188416, 1}, {256000, 1}},
+       {{188416 + 12, 72, Le(~0ull, 8)}},
+       {kFlatNtfs, kFlatFat32, {"exfat", kFsExFat, 188416, 0, 65536, kNotScanned}, kFlatFat16ByFats}},
+      {"NTFS whose count says 2^63-1, its backup gone",
+       kFlatSectors,
+       kFlat,
+       {{0, 1}, {2048 + 98303, 1}},
+       {{2048, 40, Le(0x7FFFFFFFFFFFFFFFull, 8)}},
+       {{"ntfs", kFsNtfs, 2048, 0, 0, kEveryFile}, kFlatFat32, kFlatExFat, kFlatFat16}},
+      {"NTFS whose count says 200,000",
+       kFlatSectors,
+       kFlat,
+       {{0, 1}},
+       {{2048, 40, Le(200000, 8)}},
+       {kFlatNtfs, kFlatFat32, kFlatExFat, kFlatFat16}},
+      {"FAT32 whose FAT size says 0xFFFFFFFF",
+       kFlatSectors,
+       kFlat,
+       {{0, 1}},
+       {{104448, 36, Le(0xFFFFFFFF, 4)}, {104448 + 6, 36, Le(0xFFFFFFFF, 4)}},
+       {kFlatNtfs, kFlatFat32, kFlatExFat, kFlatFat16}},
+      {"FAT16 whose FAT size says 0",
+       kFlatSectors,
+       kFlat,
+       {{0, 1}},
+       {{256000, 22, Le(0, 2)}},
+       {kFlatNtfs, kFlatFat32, kFlatExFat, kFlatFat16}},
+      {"FAT32 and FAT16 without boot sectors and FATs, exFAT without boot regions",
+       kFlatSectors,
+       kFlat,
+       {{0, 1}, {104448, 1292}, {188416, 24}, {256000, 132}},
+       {},
+       {kFlatNtfs,
+        {"fat32", kFsFat32, 104448, 104448 + 1292, 0, kFolderFiles},
+        {"fat16", kFsFat32, 256000, 256132, 0, kNotScanned}}},
+      // The first one's $Bitmap gone too (record 6: 8 sectors a cluster, $MFT
+      // at cluster 4): nothing tells its size, and the second lies in the guess.
+      {"two NTFS volumes formatted alike, back to back, without boot sectors",
+       202752,
+       {{"ntfs.img", 2048}, {"ntfs.img", 100352}},
+       {{2048, 1}, {2048 + 32 + 12, 2}, {2048 + 98303, 1}, {100352, 1}, {100352 + 98303, 1}},
+       {},
+       {{"ntfs", kFsNtfs, 2048, 0, 0, kEveryFile},
+        {"ntfs", kFsNtfs, 100352, 0, 0, kEveryFile}}},
+      {"two FAT32 volumes formatted alike, back to back, without boot sectors and FATs",
+       167936,
+       {{"fat32.img", 2048}, {"fat32.img", 83968}},
+       {{2048, 1292}, {83968, 1292}},
+       {},
+       {{"fat32", kFsFat32, 2048, 2048 + 1292, 0, kFolderFiles},
+        {"fat32", kFsFat32, 83968, 83968 + 1292, 0, kFolderFiles}}},
+      // Its last cluster (80,629) taken in both FATs, and the FSInfo's free
+      // count (77,212) one less, as a driver leaves them.
+      {"FAT32 without boot sectors whose last cluster is in use",
+       90000,
+       {{"fat32.img", 7001}},
+       {{7001, 1}, {7001 + 6, 1}},
+       {{7001 + 32 + fat32Entry / 512, fat32Entry % 512, Le(0x0FFFFFFF, 4)},
+        {7001 + 32 + 630 + fat32Entry / 512, fat32Entry % 512, Le(0x0FFFFFFF, 4)},
+        {7001 + 1, 488, Le(77212 - 1, 4)}},
+       {{"fat32", kFsFat32, 7001, 0, 81920, kEveryFile}}},
+  };
+  for (const DamagedDisk& d : disks) {
+    SCOPED_TRACE(d.name);
+    LaidDisk disk(d.sectors);
+    for (const auto& v : d.placed) disk.Place(v.image, v.at);
+    for (const test::SectorRun& run : d.zeroed) disk.Zero(run.first, run.count);
+    for (const auto& w : d.written) disk.Write(w.sector, w.offset, w.bytes);
+    Search s(d.sectors);
+    s.Run(disk.Source());
+    for (const Real& v : d.real) {
+      SCOPED_TRACE(std::string(v.truth) + " at " + std::to_string(v.start));
+      std::vector<const SourceRecord*> listed;
+      for (const SourceRecord* r : s.Found())
+        if (v.dataStart != 0 ? r->partition->fileSystemKind != kFsNtfs && DataStart(*r->partition) == v.dataStart
+                             : r->partition->startSector == v.start)
+          listed.push_back(r);
+      EXPECT_EQ(listed.size(), 1u);
+      if (listed.size() != 1) continue;
+      const SourceRecord& r = *listed.front();
+      EXPECT_EQ(r.partition->fileSystemKind, v.fsKind);
+      if (v.sectors != 0) EXPECT_EQ(r.partition->sectorCount, v.sectors);
+      if (v.scan == kNotScanned) continue;
+      VolumeScan scan;
+      scan.Run(r, disk.Source(), kModeQuick);
+      EXPECT_TRUE(scan.problem.empty()) << scan.problem;
+      EXPECT_GT(scan.ExpectLiveFilesOf(v.truth, v.scan == kEveryFile), 10);
+    }
+    // Neighbours do not overlap: a guessed size ends where the next volume begins.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> extents;
+    for (const SourceRecord* r : s.Found()) extents.emplace_back(r->partition->startSector, r->partition->sectorCount);
+    std::sort(extents.begin(), extents.end());
+    for (std::size_t k = 1; k < extents.size(); ++k)
+      EXPECT_LE(extents[k - 1].first + extents[k - 1].second, extents[k].first) << extents[k].first;
+  }
+}
+
 // ---- NTFS from its $MFT ----
 
 TEST(DeepVolumeSearch, NtfsWithoutBothBootSectorsIsFoundFromItsMftAndRecovered) {

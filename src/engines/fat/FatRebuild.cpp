@@ -84,9 +84,12 @@ std::optional<FatCopies> FindFatCopies(FatSectorIndex& index, std::uint64_t d, s
   for (int n = 0; n < kMaxFatCandidates; ++n) {
     const auto b = index.FindBelow(below, lowest, FatSectorIndex::kFatStart);
     if (!b) break;
-    seen = true;
     below = *b;
     const std::uint8_t second = index.KindOf(*b);
+    // Seen only where a copy of this data area's FAT may lie: a FAT12/16
+    // copy within two FATs and a root folder of it. One further down
+    // belongs to something else (an exFAT's FAT, say).
+    if ((second & FatSectorIndex::kFat32Start) != 0 || d - *b <= 2 * kMaxSmallFat + kMaxRootSectors) seen = true;
     if ((second & FatSectorIndex::kFat32Start) != 0) {
       // The second copy ends where the data area begins.
       const std::uint64_t f = d - *b;

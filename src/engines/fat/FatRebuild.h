@@ -106,8 +106,8 @@ enum class FatSizeEvidence : std::uint8_t { Given, FsInfoCount, FatLength };
 
 struct RebuiltFatLayout {
   bool rebuilt = false;
-  // Some sector in front of the data area begins like a FAT copy, even when
-  // no layout could be made of it.
+  // Some sector in front of the data area, where a copy of its FAT may lie,
+  // begins like a FAT copy, even when no layout could be made of it.
   bool fatSeen = false;
   std::uint64_t start = 0;  // absolute
   FatLayout layout;         // sectorCount: the volume's, from start

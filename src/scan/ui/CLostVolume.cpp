@@ -166,6 +166,7 @@ void CLostVolume::AddFoundVolume(SourceRecord& record) {
   {
     std::lock_guard lock(m_mutex);
     m_pendingRows.push_back(RowTexts(record));
+    m_pendingRecords.push_back(&record);
   }
   if (kind == kSourceLostVolume || kind == kSourceDeepLostVolume) App().m_bLostVolOnDisk = 1;
 }
@@ -179,12 +180,15 @@ void CLostVolume::SearchDone() { m_bDone = 1; }
 
 void CLostVolume::ShowProgress() {
   std::vector<QStringList> rows;
+  std::vector<const SourceRecord*> records;
   QString text;
   {
     std::lock_guard lock(m_mutex);
     rows.swap(m_pendingRows);
+    records.swap(m_pendingRecords);
     text = ToQString(m_strProgress);
   }
+  m_rowRecords.insert(m_rowRecords.end(), records.begin(), records.end());
   for (const QStringList& row : rows) {
     const int r = m_list->AppendRow(row);
     for (int c = 2; c < 4; ++c)
@@ -207,6 +211,10 @@ void CLostVolume::OnSearchEnded() {
   m_bEnded = true;
   m_timer->stop();
   ShowProgress();
+  // A guessed size ends where the next volume found begins: the search cut
+  // it once it was done, after the row was shown.
+  for (int r = 0; r < m_list->rowCount() && r < static_cast<int>(m_rowRecords.size()); ++r)
+    if (QTableWidgetItem* size = m_list->item(r, 3)) size->setText(ToQString(m_rowRecords[r]->partition->sizeText));
   MaybeCloseItself();
 }
 

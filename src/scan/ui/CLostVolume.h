@@ -105,6 +105,10 @@ class CLostVolume : public CSkinnedDialog, public LostVolumeSink {
   std::mutex m_mutex;
   std::string m_strProgress;
   std::vector<QStringList> m_pendingRows;
+  std::vector<const SourceRecord*> m_pendingRecords;
+  // The record of each row shown (UI thread only): a size the search cut
+  // once it was done is shown as the record has it.
+  std::vector<const SourceRecord*> m_rowRecords;
 
   CXColorListCtrl* m_list;
   QProgressBar* m_bar;

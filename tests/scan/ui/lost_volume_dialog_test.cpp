@@ -226,6 +226,32 @@ TEST_F(LostVolumeDialog, TheDeepSearchListsEveryVolumeOfTheDisk) {
   EXPECT_EQ(App().m_bBusy, 0u);
 }
 
+TEST_F(LostVolumeDialog, AGuessedSizeIsShownAsItEndsAtTheNextVolumeFound) {
+  // The FAT32 volume's first 1292 sectors (boot, reserved, both FATs), the
+  // exFAT volume's boot regions and the FAT16 volume's first 132 sectors
+  // zeroed: both FAT volumes are guessed from their folders, the first one
+  // found while nothing after it is listed yet.
+  test::TempDir lost;
+  const fs::path damaged =
+      test::CopyFlatDiskWithoutMbr(lost.path(), {{104448, 1292}, {188416, 24}, {256000, 132}});
+  ASSERT_TRUE(test::SelectImageVolume(App(), damaged, 0));
+  CLostVolume dlg(0, CLostVolume::kModeFirst, true);
+  dlg.show();
+  ASSERT_TRUE(test::WaitFor([&dlg] { return !dlg.isVisible(); }, 60));
+  std::vector<std::pair<std::uint64_t, QString>> rows;
+  for (int r = 0; r < dlg.List()->rowCount(); ++r)
+    rows.emplace_back(dlg.List()->item(r, 2)->text().toULongLong(), dlg.List()->item(r, 3)->text());
+  std::sort(rows.begin(), rows.end());
+  // The FAT32 guess starts in front of that volume's data area (104448 +
+  // 1292) and ends where the FAT16 guess after it begins.
+  const auto fat32 = std::find_if(rows.begin(), rows.end(), [](const auto& row) {
+    return row.first >= 104448 && row.first < 104448 + 1292;
+  });
+  ASSERT_NE(fat32, rows.end());
+  ASSERT_NE(fat32 + 1, rows.end());
+  EXPECT_EQ(fat32->second, ToQString(FormatSizeText((fat32 + 1)->first - fat32->first)));
+}
+
 TEST_F(LostVolumeDialog, TheDeepSearchShowsItsProgressWhileItChecksTheFatVolumesItFound) {
   // The FAT32 volume's boot sector and its backup zeroed as well: the deep
   // search rebuilds it from its folders, reading back from its data area
