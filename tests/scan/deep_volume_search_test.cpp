@@ -256,9 +256,10 @@ struct DamagedDisk {
     std::uint64_t dataStart;  // a volume nothing left tells the start of: listed with this data area
     std::uint64_t sectors;    // its size when the volume tells it (0: not checked)
     // What a Quick scan of it gives: nothing (its files are not reachable),
-    // every live file, or those in folders (rebuilt without its FAT, the
-    // volume does not know its root folder).
-    enum Scan { kNotScanned, kEveryFile, kFolderFiles } scan;
+    // every live file, or every live file with the root's under folders
+    // named after their root clusters (read without its FAT, the volume does
+    // not know which clusters are its root folder).
+    enum Scan { kNotScanned, kEveryFile, kRootInClusterFolders } scan;
   };
   const char* name;
   std::uint64_t sectors;
@@ -269,7 +270,8 @@ struct DamagedDisk {
 };
 
 using Real = DamagedDisk::Real;
-constexpr auto kNotScanned = Real::kNotScanned, kEveryFile = Real::kEveryFile, kFolderFiles = Real::kFolderFiles;
+constexpr auto kNotScanned = Real::kNotScanned, kEveryFile = Real::kEveryFile,
+               kRootInClusterFolders = Real::kRootInClusterFolders;
 
 // The corpus MBR disk's volumes (the manifest's layout) on its flat extent.
 constexpr std::uint64_t kFlatSectors = 368640;
@@ -293,7 +295,7 @@ TEST(DeepVolumeSearch, EveryRealVolumeNextToADamagedOneIsListedAndScansToItsTrut
        {{2048, 132}, {53248, 1292}},
        {},
        {{"fat16", kFsFat32, 2048, 2048 + 132, 0, kNotScanned},
-        {"fat32", kFsFat32, 53248, 53248 + 1292, 0, kFolderFiles}}},
+        {"fat32", kFsFat32, 53248, 53248 + 1292, 0, kRootInClusterFolders}}},
       {"FAT16 whose count says 200, NTFS without boot sectors",
        151552,
        {{"fat16.img", 2048}, {"ntfs.img", 51200}},
@@ -354,7 +356,7 @@ TEST(DeepVolumeSearch, EveryRealVolumeNextToADamagedOneIsListedAndScansToItsTrut
        {{0, 1}, {104448, 1292}, {188416, 24}, {256000, 132}},
        {},
        {kFlatNtfs,
-        {"fat32", kFsFat32, 104448, 104448 + 1292, 0, kFolderFiles},
+        {"fat32", kFsFat32, 104448, 104448 + 1292, 0, kRootInClusterFolders},
         {"fat16", kFsFat32, 256000, 256132, 0, kNotScanned}}},
       // The first one's $Bitmap gone too (record 6: 8 sectors a cluster, $MFT
       // at cluster 4): nothing tells its size, and the second lies in the guess.
@@ -370,8 +372,8 @@ TEST(DeepVolumeSearch, EveryRealVolumeNextToADamagedOneIsListedAndScansToItsTrut
        {{"fat32.img", 2048}, {"fat32.img", 83968}},
        {{2048, 1292}, {83968, 1292}},
        {},
-       {{"fat32", kFsFat32, 2048, 2048 + 1292, 0, kFolderFiles},
-        {"fat32", kFsFat32, 83968, 83968 + 1292, 0, kFolderFiles}}},
+       {{"fat32", kFsFat32, 2048, 2048 + 1292, 0, kRootInClusterFolders},
+        {"fat32", kFsFat32, 83968, 83968 + 1292, 0, kRootInClusterFolders}}},
       // Its last cluster (80,629) taken in both FATs, and the FSInfo's free
       // count (77,212) one less, as a driver leaves them.
       {"FAT32 without boot sectors whose last cluster is in use",
@@ -407,7 +409,9 @@ TEST(DeepVolumeSearch, EveryRealVolumeNextToADamagedOneIsListedAndScansToItsTrut
       VolumeScan scan;
       scan.Run(r, disk.Source(), kModeQuick);
       EXPECT_TRUE(scan.problem.empty()) << scan.problem;
-      EXPECT_GT(scan.ExpectLiveFilesOf(v.truth, v.scan == kEveryFile), 10);
+      EXPECT_GT(scan.ExpectLiveFilesOf(v.truth, v.scan == kEveryFile ? VolumeScan::RootFiles::kInRoot
+                                                                       : VolumeScan::RootFiles::kInRootClusterFolders),
+                10);
     }
     // Neighbours do not overlap: a guessed size ends where the next volume begins.
     std::vector<std::pair<std::uint64_t, std::uint64_t>> extents;

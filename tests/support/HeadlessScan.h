@@ -2,6 +2,7 @@
 // A scan of one volume on a headless host, with everything it owns, and the
 // corpus flat disk with its MBR zeroed: shared by the scan and search tests.
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -77,17 +78,28 @@ struct VolumeScan {
     });
     return bytes;
   }
+  // Where a volume's root files are listed: in its root, or, on a FAT volume
+  // read without its FAT, in folders named "$Root" and the number of the
+  // root cluster holding them (no "." entry tells those clusters' folder).
+  enum class RootFiles { kInRoot, kInRootClusterFolders };
+
   // Every live file of the corpus truth `truthName` must be listed at its
-  // path with its size and data; without `rootFiles`, every one in a folder
-  // (a volume rebuilt without its FAT does not know its root folder).
-  // Returns how many were checked.
-  int ExpectLiveFilesOf(const std::string& truthName, bool rootFiles = true) const {
+  // path with its size and data. Returns how many were checked.
+  int ExpectLiveFilesOf(const std::string& truthName, RootFiles root = RootFiles::kInRoot) const {
     std::map<std::string, FoundItemHandle> byPath;
-    for (FoundItemHandle h = 1; h < store.Count(); ++h) byPath.emplace(Utf16ToUtf8(store.PathOf(h)), h);
+    for (FoundItemHandle h = 1; h < store.Count(); ++h) {
+      std::string path = Utf16ToUtf8(store.PathOf(h));
+      const std::size_t slash = path.find('/');
+      if (root == RootFiles::kInRootClusterFolders && path.starts_with("$Root") && slash != std::string::npos &&
+          slash > 5 && path.find('/', slash + 1) == std::string::npos &&
+          std::all_of(path.begin() + 5, path.begin() + static_cast<std::ptrdiff_t>(slash),
+                      [](char c) { return c >= '0' && c <= '9'; }))
+        path.erase(0, slash + 1);
+      byPath.emplace(std::move(path), h);
+    }
     int files = 0;
     for (const TruthRow& row : ReadTruth(CorpusDir() / (truthName + ".truth.tsv"))) {
       if (row.state != "live" || row.type != "file") continue;
-      if (!rootFiles && row.path.find('/') == std::string::npos) continue;
       const auto it = byPath.find(row.path);
       if (it == byPath.end()) {
         ADD_FAILURE() << row.path << " is not listed";
