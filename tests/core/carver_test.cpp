@@ -520,6 +520,30 @@ TEST(ScanUnits, ChainedHeadersCostAFewTimesTheVolumeAndHideNoFileAfterThem) {
   }
 }
 
+TEST(ScanUnits, TheAnalysersReadAtMostEightTimesTheVolumeAndHideNoFile) {
+  // RAR archives at every sector of a megabyte, each one's file header
+  // leading to the next one's: no walk is remembered for them, and each
+  // would walk to the chain's end. Once the analysers have read eight times
+  // the volume, the hits after are carved to the next signature unanalysed;
+  // the bitmap after them is still listed.
+  constexpr std::uint64_t kChain = 2048, kSectors = kChain + 16;
+  MemoryVolume v(kSectors);
+  for (std::uint64_t s = 0; s < kChain; ++s) {
+    std::string rar = test::RarHeader(512 - 20 - 33 + 20);
+    v.Put(s, rar + std::string(512 - rar.size(), 'r'));
+  }
+  v.Put(kChain + 4, Bitmap());
+  const std::vector<FileTypeRecord> types = {Type(48, "Rar!\x1A\x07", u"rar", 1u << 31),
+                                             Type(17, "BM", u"bmp", 1 << 27)};
+  Carver carver(types, v);
+  const auto hits = ScanAll(carver, v);
+  EXPECT_EQ(hits.size(), kChain + 1);
+  EXPECT_EQ(hits.back().first, kChain + 4);
+  EXPECT_LE(carver.Tally().analysed, 8 * kSectors * 512);
+  EXPECT_GT(carver.Tally().unanalysed, 0u);
+  EXPECT_NE(CarveBoundsNote(carver.Tally()).find("carved to the next signature unanalysed"), std::string::npos);
+}
+
 TEST(Carver, OnceThePassHasListedItsBoundAHeaderSizeEndsOnlyAtAFile) {
   // Three bitmap headers that each claim 120,000 bytes of a 256-sector
   // volume push the pass past twice its bytes; a 20,054-byte bitmap after
