@@ -92,6 +92,17 @@ bool IsOfficeType(std::uint16_t id) {
   }
 }
 
+// The types the switch of `Carver::Analyse` hands to an analyser.
+bool HasAnalyser(std::uint16_t id) {
+  switch (id) {
+    case 14: case 15: case 16: case 17: case 18: case 19: case 48: case 52: case 57: case 73: case 139: case 140:
+    case 141: case 143: case 165:
+      return true;
+    default:
+      return IsOfficeType(id);
+  }
+}
+
 // A suffix read from the file itself becomes part of a file name: it is made
 // safe here, once, for every engine.
 std::u16string SafeSuffix(const std::u16string& suffix) {
@@ -197,11 +208,7 @@ struct Carver::Analysis {
 bool Carver::Analyse(const FileTypeRecord& type, std::uint64_t startSector, Analysis& a) {
   AnalysedFile& file = a.file;
   const bool tiff = type.typeId == 15 || type.typeId == 16;
-  const bool analyser = tiff || IsOfficeType(type.typeId) || type.typeId == 73 || type.typeId == 14 ||
-                        type.typeId == 17 || type.typeId == 18 || type.typeId == 19 || type.typeId == 48 ||
-                        type.typeId == 52 || type.typeId == 57 || type.typeId == 139 || type.typeId == 140 ||
-                        type.typeId == 141 || type.typeId == 143 || type.typeId == 165;
-  if (!analyser) {
+  if (!HasAnalyser(type.typeId)) {
     // Carved up to the next signature by the caller.
     file.unknownSize = a.generic = true;
     return true;
