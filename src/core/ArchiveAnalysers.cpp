@@ -11,6 +11,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "core/CarveWalks.h"
 #include "core/CarveWindow.h"
 #include "core/FileAnalysers.h"
 #include "core/ZipRecords.h"
@@ -76,23 +77,6 @@ bool GetRarFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile
 // ---------------------------------------------------------------- ZIP ----
 
 namespace {
-
-// Which Office parts a ZIP archive was seen to hold.
-struct ZipParts {
-  bool word = false;
-  bool ppt = false;
-  bool xl = false;
-
-  void Note(const std::uint8_t* name, std::size_t length) {
-    auto begins = [&](std::string_view prefix) {
-      return length >= prefix.size() && std::memcmp(name, prefix.data(), prefix.size()) == 0;
-    };
-    if (begins("word")) word = true;
-    if (begins("xl")) xl = true;
-    if (begins("ppt")) ppt = true;
-  }
-  bool Office() const { return word || ppt || xl; }
-};
 
 // Parts only an OOXML document holds, as its writers put them first.
 bool IsOoxmlPartName(const std::uint8_t* name, std::size_t length) {
@@ -172,30 +156,103 @@ bool FindDescriptorEnd(carve::Window& win, CarveReader& reader, std::uint64_t da
 
 constexpr std::size_t kZipNameLooked = 64;
 
+bool NameIsIgnoringCase(const std::uint8_t* p, std::size_t n, std::string_view name) {
+  if (n != name.size()) return false;
+  for (std::size_t i = 0; i < n; ++i) {
+    char c = static_cast<char>(p[i]);
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    char w = name[i];
+    if (w >= 'A' && w <= 'Z') w = static_cast<char>(w - 'A' + 'a');
+    if (c != w) return false;
+  }
+  return true;
+}
+
+bool NameIs(const std::uint8_t* p, std::size_t n, std::string_view name) {
+  return n == name.size() && std::memcmp(p, name.data(), n) == 0;
+}
+
+// What a local header's name tells of an Office document: the parts a
+// ZIP-based document's folders begin with, its content-type part (wherever
+// it lies: writers put it first, last or in between) and its main part.
+void NoteName(const std::uint8_t* name, std::size_t length, ZipCounts& c) {
+  auto begins = [&](std::string_view prefix) {
+    return length >= prefix.size() && std::memcmp(name, prefix.data(), prefix.size()) == 0;
+  };
+  c.word += begins("word");
+  c.xl += begins("xl");
+  c.ppt += begins("ppt");
+  if (NameIsIgnoringCase(name, length, "[Content_Types].xml")) {
+    ++c.contentTypes;
+    return;
+  }
+  OfficeKind main = OfficeKind::None;
+  if (NameIs(name, length, "word/document.xml"))
+    main = OfficeKind::Word;
+  else if (NameIs(name, length, "ppt/presentation.xml"))
+    main = OfficeKind::PowerPoint;
+  else if (NameIs(name, length, "xl/workbook.xml"))
+    main = OfficeKind::Excel;
+  if (main != OfficeKind::None) {
+    c.mainPart = static_cast<std::uint8_t>(main);
+    c.mainAt = c.locals;
+  }
+}
+
 // What a walk of a ZIP archive's records, from its first local header on,
 // found.
 struct ZipWalk {
   std::uint64_t end = 0;  // where the walk ended: after the end record, or at the record it could not pass
-  std::uint64_t locals = 0, centrals = 0;
   bool endRecord = false;  // the walk passed the end record (and its comment)
-  bool deferred = false;   // an entry deferred its sizes to a data descriptor
   bool lost = false;       // a record could not be read, or a deferred entry's descriptor was not found
+  ZipCounts counts;
 };
+
+// A walk that reaches a record an earlier walk of the pass went through ends
+// as that one did, with what it counted from there on.
+void FollowKnown(ZipWalk& w, std::uint64_t base, const ChainWalks<ZipCounts, ZipEnd>::Known& known) {
+  const ZipCounts& at = known.step;
+  const ZipCounts& last = known.result.counts;
+  ZipCounts& c = w.counts;
+  if (last.mainPart != 0 && last.mainAt > at.locals) {
+    c.mainPart = last.mainPart;
+    c.mainAt = c.locals + (last.mainAt - at.locals);
+  }
+  c.locals += last.locals - at.locals;
+  c.centrals += last.centrals - at.centrals;
+  c.deferred += last.deferred - at.deferred;
+  c.word += last.word - at.word;
+  c.xl += last.xl - at.xl;
+  c.ppt += last.ppt - at.ppt;
+  c.contentTypes += last.contentTypes - at.contentTypes;
+  w.end = known.result.end - base;
+  w.endRecord = known.result.endRecord;
+  w.lost = known.result.lost;
+}
 
 // The walk the carving step sizes a ZIP archive by, and the Office analysis
 // a ZIP-based document: local headers (each with its data, through its data
 // descriptor when the sizes were deferred), central headers, the Zip64 end
-// record and its locator, and the end record with its comment. Each local
-// header's name is handed to `name` with its length, of which the first
-// `kZipNameLooked` bytes are there: what the names are compared with is
-// shorter. Records are read through `headers`; the descriptor search has a
-// window of its own.
-template <class NameSeen>
-ZipWalk WalkZip(CarveReader& reader, std::uint64_t startSector, carve::Window& headers, NameSeen&& name) {
+// record and its locator, and the end record with its comment. The first
+// `kZipNameLooked` bytes of each local header's name are looked at: what
+// they are compared with is shorter. Records are read through `headers`;
+// the descriptor search has a window of its own.
+ZipWalk WalkZip(CarveReader& reader, std::uint64_t startSector, carve::Window& headers) {
   carve::Window search(reader, startSector, 2 * kSearchBlock);
   ZipWalk w;
   std::uint64_t& p = w.end;
+  ZipCounts& counts = w.counts;
+  CarveWalks* walks = reader.Walks();
+  const std::uint64_t base = startSector * 512;
+  if (walks != nullptr) walks->zip.Begin();
   while (!reader.Aborted()) {
+    if (walks != nullptr) {
+      if (const auto known = walks->zip.Find(base + p)) {
+        FollowKnown(w, base, *known);
+        break;
+      }
+      walks->zip.Pass(base + p, counts);
+    }
     const std::uint8_t* h = headers.At(p, 4);
     if (h == nullptr) {
       w.lost = true;
@@ -207,7 +264,7 @@ ZipWalk WalkZip(CarveReader& reader, std::uint64_t startSector, carve::Window& h
         w.lost = true;
         break;
       }
-      ++w.locals;
+      ++counts.locals;
       const std::uint16_t nameLength = GetLE16(h + 26), extraLength = GetLE16(h + 28);
       const bool deferred = (GetLE16(h + 6) & 8) != 0;
       std::uint64_t packed = GetLE32(h + 18), unpacked = GetLE32(h + 22);
@@ -216,12 +273,12 @@ ZipWalk WalkZip(CarveReader& reader, std::uint64_t startSector, carve::Window& h
         w.lost = true;
         break;
       }
-      name(n, nameLength);
+      NoteName(n, nameLength, counts);
       const std::uint64_t dataStart = p + kLocalHeader + nameLength + extraLength;
       if (deferred) {
         // Sizes deferred to a descriptor after the data, as streaming
         // writers do: the descriptor says where the entry ends.
-        w.deferred = true;
+        ++counts.deferred;
         if (!FindDescriptorEnd(search, reader, dataStart, p)) {
           w.lost = true;
           break;
@@ -244,7 +301,7 @@ ZipWalk WalkZip(CarveReader& reader, std::uint64_t startSector, carve::Window& h
         w.lost = true;
         break;
       }
-      ++w.centrals;
+      ++counts.centrals;
       p += CentralEntryLength(h);
     } else if (Is(h, kZip64End)) {
       const std::uint8_t* e = headers.At(p, 12);
@@ -273,6 +330,7 @@ ZipWalk WalkZip(CarveReader& reader, std::uint64_t startSector, carve::Window& h
       break;
     }
   }
+  if (walks != nullptr && !reader.Aborted()) walks->zip.End({base + w.end, w.endRecord, w.lost, counts});
   return w;
 }
 
@@ -291,12 +349,11 @@ bool GetZipFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile
     const std::uint8_t* name = win.At(kLocalHeader, nameLength);
     if (name != nullptr && IsOoxmlPartName(name, nameLength)) return false;
   }
-  ZipParts parts;
-  const ZipWalk w = WalkZip(reader, startSector, win, [&](const std::uint8_t* n, std::size_t l) { parts.Note(n, l); });
+  const ZipWalk w = WalkZip(reader, startSector, win);
   if (reader.Aborted()) return false;
   // A ZIP-based Office document is left to the Office types.
-  if (parts.Office()) return false;
-  if (w.deferred && w.centrals == 0) {
+  if (w.counts.word + w.counts.xl + w.counts.ppt != 0) return false;
+  if (w.counts.deferred != 0 && w.counts.centrals == 0) {
     // A streamed archive whose entries cannot be walked to its directory:
     // its headers say nothing of where it ends.
     out.unknownSize = true;
@@ -304,7 +361,7 @@ bool GetZipFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile
   }
   // A walk that stops before any central header leaves nothing that says
   // this is an archive; after one, the archive is kept as far as it was read.
-  if (w.centrals == 0) return false;
+  if (w.counts.centrals == 0) return false;
   out.size = w.end;
   return true;
 }
@@ -331,6 +388,7 @@ class Compound {
  public:
   Compound(CarveReader& reader, std::uint64_t startSector, std::uint32_t fatSectorCount)
       : reader_(reader),
+        start_(startSector),
         win_(reader, startSector, kCompoundChunk),
         sectorLimit_(std::min<std::uint64_t>(std::uint64_t{fatSectorCount} * 128, kMaxCompoundSectors)) {}
 
@@ -358,6 +416,7 @@ class Compound {
   }
 
   CarveReader& reader_;
+  std::uint64_t start_;
   Window win_;
   std::uint64_t sectorLimit_;
   std::vector<std::uint32_t> fatSectors_;
@@ -388,29 +447,54 @@ bool HoldsDirectoryEntries(const std::uint8_t* sector) {
 }
 
 OfficeKind Compound::ReadDirectory(std::uint32_t firstDirectorySector) {
-  if (!InRange(firstDirectorySector) || !EntryNameIs(Sector(firstDirectorySector), u"Root Entry"))
+  // The first sector is read on its own: a directory an earlier walk of the
+  // pass went through is not read again.
+  std::uint8_t first[512];
+  if (!InRange(firstDirectorySector) || !reader_.Read(start_ + firstDirectorySector + 1, first, sizeof first) ||
+      !EntryNameIs(first, u"Root Entry"))
     return OfficeKind::None;
   // The directory region is taken as running from its first sector on, up
   // to the end of what the FAT can describe or the first sector that holds
   // no named directory entry (data, or zeros): a header whose FAT claims
   // gigabytes makes the look cost what the directory holds, not the
-  // volume. The first stream naming an Office program decides.
+  // volume. The first stream naming an Office program decides. Sectors an
+  // earlier walk found naming none are passed over, and where that walk
+  // ended it is known how.
+  DirectoryWalks* known = reader_.Walks() != nullptr ? &reader_.Walks()->directories : nullptr;
+  const std::uint64_t base = start_ + 1;  // the absolute sector of compound sector 0
+  std::uint64_t run = firstDirectorySector;
+  auto ended = [&](std::uint64_t s, OfficeKind kind) {
+    if (known != nullptr) {
+      known->Run(base + run, base + s);
+      known->Ended(base + s, static_cast<std::uint8_t>(kind));
+    }
+    return kind;
+  };
   for (std::uint64_t s = firstDirectorySector; s < sectorLimit_; ++s) {
     if (reader_.Aborted()) return OfficeKind::None;
+    if (known != nullptr) {
+      if (const std::uint64_t after = known->After(base + s) - base; after != s) {
+        known->Run(base + run, base + s);
+        s = run = after;
+        if (s >= sectorLimit_) return OfficeKind::None;
+        if (const auto kind = known->EndAt(base + s)) return static_cast<OfficeKind>(*kind);
+      }
+    }
     // A sector that cannot be read at all lies past the volume's end, and
     // so does everything after it.
     const std::uint8_t* sector = win_.At((s + 1) * 512, 512);
-    if (sector == nullptr || !HoldsDirectoryEntries(sector)) return OfficeKind::None;
+    if (sector == nullptr || !HoldsDirectoryEntries(sector)) return ended(s, OfficeKind::None);
     for (int k = 0; k < 4; ++k) {
       const std::uint8_t* entry = sector + 128 * k;
-      if (EntryNameIs(entry, u"WordDocument")) return OfficeKind::Word;
-      if (EntryNameIs(entry, u"Workbook")) return OfficeKind::Excel;
-      if (EntryNameIs(entry, u"PowerPoint Document")) return OfficeKind::PowerPoint;
-      if (EntryNameIs(entry, u"Quill")) return OfficeKind::Quill;
+      if (EntryNameIs(entry, u"WordDocument")) return ended(s, OfficeKind::Word);
+      if (EntryNameIs(entry, u"Workbook")) return ended(s, OfficeKind::Excel);
+      if (EntryNameIs(entry, u"PowerPoint Document")) return ended(s, OfficeKind::PowerPoint);
+      if (EntryNameIs(entry, u"Quill")) return ended(s, OfficeKind::Quill);
       // Word's table stream ends the look at its sector.
       if (EntryNameIs(entry, u"1Table")) break;
     }
   }
+  if (known != nullptr) known->Run(base + run, base + sectorLimit_);
   return OfficeKind::None;
 }
 
@@ -482,47 +566,19 @@ bool Compound::SizeFromFat(std::uint64_t& size) {
   return ok;
 }
 
-bool NameIsIgnoringCase(const std::uint8_t* p, std::size_t n, std::string_view name) {
-  if (n != name.size()) return false;
-  for (std::size_t i = 0; i < n; ++i) {
-    char c = static_cast<char>(p[i]);
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    char w = name[i];
-    if (w >= 'A' && w <= 'Z') w = static_cast<char>(w - 'A' + 'a');
-    if (c != w) return false;
-  }
-  return true;
-}
-
-bool NameIs(const std::uint8_t* p, std::size_t n, std::string_view name) {
-  return n == name.size() && std::memcmp(p, name.data(), n) == 0;
-}
-
 // The window the ZIP-based document is read through.
 constexpr std::size_t kOoxmlWindow = 512000;
 
 OfficeValidity AnalyseOoxmlFile(OfficeAnalysis& result, CarveReader& reader, std::uint64_t startSector) {
   result = {};
   carve::Window win(reader, startSector, kOoxmlWindow);
-  bool contentTypes = false;
-  OfficeKind mainPart = OfficeKind::None;
-  const ZipWalk w = WalkZip(reader, startSector, win, [&](const std::uint8_t* name, std::size_t nameLength) {
-    // The package's content-type part marks an Office document wherever
-    // it lies (writers put it first, last or in between).
-    if (NameIsIgnoringCase(name, nameLength, "[Content_Types].xml"))
-      contentTypes = true;
-    else if (NameIs(name, nameLength, "word/document.xml"))
-      mainPart = OfficeKind::Word;
-    else if (NameIs(name, nameLength, "ppt/presentation.xml"))
-      mainPart = OfficeKind::PowerPoint;
-    else if (NameIs(name, nameLength, "xl/workbook.xml"))
-      mainPart = OfficeKind::Excel;
-  });
-  result.kind = contentTypes ? mainPart : OfficeKind::OtherZip;
+  const ZipWalk w = WalkZip(reader, startSector, win);
+  result.kind = w.counts.contentTypes != 0 ? static_cast<OfficeKind>(w.counts.mainPart) : OfficeKind::OtherZip;
   result.size = w.end;
-  if (w.locals == w.centrals)
+  const std::uint64_t locals = w.counts.locals, centrals = w.counts.centrals;
+  if (locals == centrals)
     result.validity = w.endRecord ? OfficeValidity::Complete : OfficeValidity::Plausible;
-  else if (w.locals > w.centrals && w.centrals > 0)
+  else if (locals > centrals && centrals > 0)
     result.validity = OfficeValidity::Plausible;
   else
     result.validity = OfficeValidity::Damaged;

@@ -3,6 +3,7 @@
 // that is read again wherever a position falls outside it, and the text
 // helpers that turn tags read from a file into name pieces.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -15,11 +16,12 @@ namespace corvan::carve {
 
 // A window over the file being analysed: bytes are asked for by their
 // position from the signature's sector, and the window is read again at the
-// sector holding a position that lies outside it.
+// sector holding a position that lies outside it. The buffer is only made
+// when first needed: most analyses end after a sector or two.
 class Window {
  public:
   Window(CarveReader& reader, std::uint64_t startSector, std::size_t bytes)
-      : reader_(reader), start_(startSector), buffer_(bytes) {}
+      : reader_(reader), start_(startSector), bytes_(bytes) {}
 
   // Pointer to `n` bytes at `pos`, or null when they cannot be read or do
   // not fit in one window.
@@ -27,17 +29,21 @@ class Window {
     if (valid_ && pos >= base_ && pos - base_ <= length_ && n <= length_ - (pos - base_))
       return buffer_.data() + (pos - base_);
     const std::uint64_t inSector = pos % 512;
-    if (n > buffer_.size() - inSector) return nullptr;
+    if (n > bytes_ - inSector) return nullptr;
+    buffer_.resize(bytes_);
     // A whole read fills the window; only a failed one is cleared below.
     base_ = pos - inSector;
     length_ = buffer_.size();
     valid_ = reader_.Read(start_ + pos / 512, buffer_.data(), length_);
-    if (!valid_) {
-      // Near the end of the volume a whole window cannot be read; the
-      // sectors holding the bytes asked for may still be.
-      length_ = (inSector + n + 511) / 512 * 512;
+    // Near the end of the volume a whole window cannot be read: as much of
+    // it as can be is, halving down to the sectors holding the bytes asked
+    // for, so that a walk up to the end does not try a whole window again
+    // at every sector.
+    const std::size_t needed = (inSector + n + 511) / 512 * 512;
+    while (!valid_ && length_ > needed) {
+      length_ = std::max(needed, length_ / 1024 * 512);
       std::memset(buffer_.data(), 0, buffer_.size());
-      valid_ = length_ < buffer_.size() && reader_.Read(start_ + pos / 512, buffer_.data(), length_);
+      valid_ = reader_.Read(start_ + pos / 512, buffer_.data(), length_);
     }
     failed_ = !valid_;
     return valid_ ? buffer_.data() + inSector : nullptr;
@@ -47,6 +53,7 @@ class Window {
  private:
   CarveReader& reader_;
   std::uint64_t start_;
+  std::size_t bytes_;
   std::vector<std::uint8_t> buffer_;
   std::uint64_t base_ = 0;
   std::size_t length_ = 0;  // bytes of the buffer that were read

@@ -13,6 +13,9 @@ namespace {
 
 // Sectors read at once by generic carving's walk: the units it steps to are
 // mostly consecutive, and one sector per read would make a long walk slow.
+// A walk's first read is short (most end at the next unit, where the next
+// file begins) and each one after doubles, up to the largest.
+constexpr std::uint64_t kWalkFirstReadSectors = 1;
 constexpr std::uint64_t kWalkReadSectors = 128;
 
 // Reads the first sector of the units generic carving steps to, through a
@@ -24,8 +27,9 @@ class WalkReader {
   const std::uint8_t* Sector(std::uint64_t sector) {
     if (!valid_ || sector < first_ || sector >= first_ + count_) {
       first_ = sector;
-      count_ = kWalkReadSectors;
-      valid_ = reader_.Read(sector, buffer_.data(), buffer_.size());
+      count_ = ahead_;
+      ahead_ = std::min(ahead_ * 2, kWalkReadSectors);
+      valid_ = reader_.Read(sector, buffer_.data(), count_ * 512);
       if (!valid_) {
         // Near the volume's end a whole window cannot be read; the sector
         // itself may still be. One that cannot be read begins nothing.
@@ -43,7 +47,40 @@ class WalkReader {
   std::vector<std::uint8_t> buffer_;
   std::uint64_t first_ = 0;
   std::uint64_t count_ = 0;
+  std::uint64_t ahead_ = kWalkFirstReadSectors;
   bool valid_ = false;
+};
+
+// The reader the analysers are given: what they read counts against the
+// pass's bound (bytes past the volume's end as one sector a read), and once
+// that is reached every read fails. It keeps the furthest byte read, by
+// which a walk that ran long is remembered.
+class AnalysisReader final : public CarveReader {
+ public:
+  AnalysisReader(CarveVolume& volume, CarveTally& tally, std::uint64_t limit)
+      : volume_(volume), tally_(tally), limit_(limit) {}
+  bool Read(std::uint64_t sector, void* buffer, std::size_t bytes) override {
+    const std::uint64_t end = volume_.EndSector();
+    const std::uint64_t counted = sector < end ? std::min<std::uint64_t>(bytes, (end - sector) * 512) : 512;
+    if (counted > limit_ - std::min(limit_, tally_.analysed)) {
+      std::memset(buffer, 0, bytes);
+      tally_.analysed = limit_;
+      return false;
+    }
+    tally_.analysed += counted;
+    furthest = std::max(furthest, sector * 512 + bytes);
+    return volume_.Read(sector, buffer, bytes);
+  }
+  bool Aborted() const override { return volume_.Aborted(); }
+  CarveWalks* Walks() override { return &tally_.walks; }
+  bool Spent() const { return tally_.analysed >= limit_; }
+
+  std::uint64_t furthest = 0;  // one past the furthest byte read
+
+ private:
+  CarveVolume& volume_;
+  CarveTally& tally_;
+  std::uint64_t limit_;
 };
 
 bool IsOfficeType(std::uint16_t id) {
@@ -52,6 +89,17 @@ bool IsOfficeType(std::uint16_t id) {
       return true;
     default:
       return false;
+  }
+}
+
+// The types the switch of `Carver::Analyse` hands to an analyser.
+bool HasAnalyser(std::uint16_t id) {
+  switch (id) {
+    case 14: case 15: case 16: case 17: case 18: case 19: case 48: case 52: case 57: case 73: case 139: case 140:
+    case 141: case 143: case 165:
+      return true;
+    default:
+      return IsOfficeType(id);
   }
 }
 
@@ -99,6 +147,10 @@ bool Carver::Probe(const std::uint8_t* data, std::size_t bytes) const {
 }
 
 std::uint64_t Carver::MeasureToNextSignature(std::uint64_t startUnit, std::uint64_t maxSize) {
+  return Measure(startUnit, maxSize, false);
+}
+
+std::uint64_t Carver::Measure(std::uint64_t startUnit, std::uint64_t maxSize, bool toFile) {
   const std::uint64_t unitBytes = volume_.UnitBytes();
   std::uint64_t size = unitBytes;
   if (unitBytes == 0) return 0;
@@ -106,7 +158,9 @@ std::uint64_t Carver::MeasureToNextSignature(std::uint64_t startUnit, std::uint6
   std::uint64_t unit = startUnit;
   while (size < maxSize && !volume_.Aborted()) {
     if (!volume_.NextUnit(unit)) break;
-    if (Probe(walk.Sector(volume_.UnitSector(unit)), 512)) break;
+    const std::uint64_t sector = volume_.UnitSector(unit);
+    const std::uint8_t* data = walk.Sector(sector);
+    if (Probe(data, 512) && (!toFile || FileAt(data, sector))) break;
     size += unitBytes;
   }
   return size;
@@ -115,6 +169,11 @@ std::uint64_t Carver::MeasureToNextSignature(std::uint64_t startUnit, std::uint6
 std::uint64_t Carver::ListLimit() const {
   const std::uint64_t first = volume_.FirstSector(), end = volume_.EndSector();
   return end > first ? (end - first) * 512 * CarveTally::kListedVolumes : 0;
+}
+
+std::uint64_t Carver::ReadLimit() const {
+  const std::uint64_t first = volume_.FirstSector(), end = volume_.EndSector();
+  return end > first ? (end - first) * 512 * CarveTally::kReadVolumes : 0;
 }
 
 std::uint64_t Carver::BytesToEnd(std::uint64_t startSector) const {
@@ -139,73 +198,108 @@ void Carver::MeasureAgain(CarveHit& hit, std::uint64_t startUnit) {
   tally_->listed += hit.file.size;
 }
 
+struct Carver::Analysis {
+  AnalysedFile file;
+  bool generic = false;
+  bool found = false;  // the type's analyser found its format there
+  const char16_t* officeName = nullptr;
+};
+
+bool Carver::Analyse(const FileTypeRecord& type, std::uint64_t startSector, Analysis& a) {
+  AnalysedFile& file = a.file;
+  const bool tiff = type.typeId == 15 || type.typeId == 16;
+  if (!HasAnalyser(type.typeId)) {
+    // Carved up to the next signature by the caller.
+    file.unknownSize = a.generic = true;
+    return true;
+  }
+  AnalysisReader reader(volume_, *tally_, ReadLimit());
+  if (reader.Spent()) {
+    ++tally_->unanalysed;
+    file.unknownSize = a.generic = true;
+    return true;
+  }
+  // A TIFF inside one whose walk ran long was walked with it.
+  const std::uint64_t at = startSector * 512;
+  if (tiff && tally_->walks.tiff.Inside(at)) return false;
+  const std::uint64_t before = tally_->analysed;
+  bool ok = true;
+  switch (type.typeId) {
+    case 14: ok = a.generic = GetJpegFileSize(reader, startSector, file); break;
+    case 15: case 16: ok = GetTiffFileSize(reader, startSector, file); break;
+    case 17: ok = GetBitmapFileSize(reader, startSector, file); break;
+    case 18: ok = GetGifFileSize(reader, startSector, file); break;
+    case 19: ok = GetPngFileSize(reader, startSector, file); break;
+    case 48: ok = GetRarFileSize(reader, startSector, file); break;
+    case 52: ok = GetZipFileSize(reader, startSector, file); break;
+    case 57: ok = GetAuFileSize(reader, startSector, file); break;
+    case 139: case 140: case 141: case 143: ok = GetHtmlFileSize(reader, startSector, file); break;
+    case 165: ok = GetAviFileSize(reader, startSector, file); break;
+    case 73:
+      // A WAVE file whose header gives no length is carved as a type
+      // without analyser is.
+      a.found = GetWaveFileSize(reader, startSector, type.maxSize, file);
+      if (!a.found) file.unknownSize = true;
+      a.generic = true;
+      break;
+    default: {
+      OfficeAnalysis office;
+      AnalyseOfficeFile(reader, startSector, office);
+      file.size = office.size;
+      file.unknownSize = office.size == 0;
+      a.found = office.kind != OfficeKind::None;
+      if (office.validity != OfficeValidity::Damaged) {
+        switch (office.kind) {
+          case OfficeKind::Word: a.officeName = u"DOC"; break;
+          case OfficeKind::Excel: a.officeName = u"XLS"; break;
+          case OfficeKind::PowerPoint: a.officeName = u"PPT"; break;
+          default: break;
+        }
+      }
+      break;
+    }
+  }
+  if (tiff && tally_->analysed - before >= LongWalks::kLongWalkBytes) tally_->walks.tiff.Walked(at, reader.furthest);
+  if (type.typeId != 73 && !IsOfficeType(type.typeId)) a.found = ok;
+  return ok;
+}
+
+bool Carver::FileAt(const std::uint8_t* data, std::uint64_t startSector) {
+  for (const FileTypeRecord& type : types_) {
+    if (!Matches(type, data, 512)) continue;
+    Analysis a;
+    if (Analyse(type, startSector, a) && a.found) return true;
+  }
+  return false;
+}
+
 bool Carver::CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t startSector, std::uint64_t startUnit,
                      CarveHit& hit) {
   if (!MayMatch(data, bytes)) return false;
   hit = CarveHit{};
   for (const FileTypeRecord& type : types_) {
     if (!Matches(type, data, bytes)) continue;
-    AnalysedFile file;
-    bool ok = true;
-    bool generic = false;
+    Analysis a;
+    // A failed analysis leaves the candidate to the types after this one.
+    if (!Analyse(type, startSector, a)) continue;
+    AnalysedFile& file = a.file;
     // Sizes measured to the next signature are whole units up to the first
     // to reach the type's largest size; those read from the file are cut at it.
     bool measured = false;
-    const char16_t* officeName = nullptr;
-    switch (type.typeId) {
-      case 14: ok = generic = GetJpegFileSize(volume_, startSector, file); break;
-      case 15: case 16: ok = GetTiffFileSize(volume_, startSector, file); break;
-      case 17: ok = GetBitmapFileSize(volume_, startSector, file); break;
-      case 18: ok = GetGifFileSize(volume_, startSector, file); break;
-      case 19: ok = GetPngFileSize(volume_, startSector, file); break;
-      case 48: ok = GetRarFileSize(volume_, startSector, file); break;
-      case 52: ok = GetZipFileSize(volume_, startSector, file); break;
-      case 57: ok = GetAuFileSize(volume_, startSector, file); break;
-      case 139: case 140: case 141: case 143: ok = GetHtmlFileSize(volume_, startSector, file); break;
-      case 165: ok = GetAviFileSize(volume_, startSector, file); break;
-      case 73:
-        // A WAVE file whose header gives no length is carved as a type
-        // without analyser is.
-        if (!GetWaveFileSize(volume_, startSector, type.maxSize, file)) file.unknownSize = true;
-        generic = true;
-        break;
-      default:
-        if (IsOfficeType(type.typeId)) {
-          OfficeAnalysis office;
-          AnalyseOfficeFile(volume_, startSector, office);
-          file.size = office.size;
-          file.unknownSize = office.size == 0;
-          if (office.validity != OfficeValidity::Damaged) {
-            switch (office.kind) {
-              case OfficeKind::Word: officeName = u"DOC"; break;
-              case OfficeKind::Excel: officeName = u"XLS"; break;
-              case OfficeKind::PowerPoint: officeName = u"PPT"; break;
-              default: break;
-            }
-          }
-        } else {
-          file.size = MeasureToNextSignature(startUnit, type.maxSize);
-          measured = true;
-          // What follows a PDF's end marker up to the next signature is
-          // not the document's.
-          if (type.typeId == 66) file.size = PdfEndWithin(volume_, startSector, file.size);
-          generic = true;
-        }
-        break;
-    }
-    // A failed analysis leaves the candidate to the types after this one.
-    if (!ok) continue;
     // A size read from the file that runs past the volume's end proves its
     // header wrong: carved that far it would hide every file after it, so
     // it is measured to the next signature, as a file whose header gives no
     // size is.
-    if (!file.unknownSize && !measured && file.size > BytesToEnd(startSector)) {
+    if (!file.unknownSize && file.size > BytesToEnd(startSector)) {
       file.unknownSize = true;
       ++tally_->pastVolumeEnd;
     }
     if (file.unknownSize) {
       file.size = MeasureToNextSignature(startUnit, type.maxSize);
       measured = true;
+      // What follows a PDF's end marker up to the next signature is not
+      // the document's.
+      if (type.typeId == 66) file.size = PdfEndWithin(volume_, startSector, file.size);
     }
     if (measured) {
       file.size = BoundGuess(file.size, startSector);
@@ -217,8 +311,10 @@ bool Carver::CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t 
       // Once the pass has listed its bound, a size the header gives ends
       // where the next file begins: overlapping headers cannot list the
       // volume over and over, and the files after them are still listed.
+      // A signature inside the file whose own analysis finds no file there
+      // (a picture's pixels that happen to spell one) does not end it.
       if (tally_->listed + file.size > ListLimit()) {
-        const std::uint64_t toNext = MeasureToNextSignature(startUnit, file.size);
+        const std::uint64_t toNext = Measure(startUnit, file.size, true);
         if (toNext < file.size) {
           file.size = toNext;
           ++tally_->cutByTotal;
@@ -229,9 +325,9 @@ bool Carver::CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t 
     if (file.size == 0) continue;
     tally_->listed += file.size;
     hit.type = &type;
-    hit.typeName = officeName ? std::u16string(officeName) : type.extension;
-    hit.officeNamed = officeName != nullptr;
-    hit.generic = generic;
+    hit.typeName = a.officeName ? std::u16string(a.officeName) : type.extension;
+    hit.officeNamed = a.officeName != nullptr;
+    hit.generic = a.generic;
     hit.file = std::move(file);
     hit.file.suffix = SafeSuffix(hit.file.suffix);
     return true;
@@ -249,6 +345,7 @@ std::string CarveBoundsNote(const CarveTally& tally) {
   add(tally.pastVolumeEnd, "file(s) whose header size ran past the volume's end measured to the next signature");
   add(tally.cutToTypeMax, "header size(s) cut to the type's largest size");
   add(tally.cutByTotal, "size(s) shortened after the pass had listed twice the volume's bytes");
+  add(tally.unanalysed, "hit(s) carved to the next signature unanalysed after the analysers had read eight times the volume's bytes");
   if (!note.empty()) note += ".";
   return note;
 }

@@ -8,6 +8,7 @@
 // and the file is measured to the next signature as one whose header gives
 // no size. Sizes that are only guesses are shortened once the files of one
 // pass add up to twice what the volume holds; no hit is ever dropped for it.
+// What the analysers read over a pass is bounded too (`CarveTally`).
 // The pass that walks the volume says how to read it and which positions
 // generic carving may step to; the filing of hits in type folders is
 // `RawTypeFolders`.
@@ -20,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/CarveWalks.h"
 #include "core/FileAnalysers.h"
 #include "core/FileTypeRecord.h"
 #include "core/FoundItemInfo.h"
@@ -45,22 +47,31 @@ class CarveVolume : public CarveReader {
   virtual std::uint64_t EndSector() const = 0;
 };
 
-// The bytes the files of one pass add up to, and what the bounds did to
-// them. Files may overlap (a picture inside an archive, a file whose end is
-// guessed), but a volume's bytes listed over and over are no recovery: once
-// the total reaches `kListedVolumes` times the volume's bytes (every file
-// listed once and one file spanning all of them), a size that is only a
-// guess (measured to the next signature) is cut to what is left, at least
-// its first unit, and a size the file's own structure gives ends where the
-// next signature begins. Every hit is still listed: a bound never hides a
-// file that starts later.
+// The bytes the files of one pass add up to, what the analysers read for
+// them, and what the bounds did. Files may overlap (a picture inside an
+// archive, a file whose end is guessed), but a volume's bytes listed over
+// and over are no recovery: once the total reaches `kListedVolumes` times
+// the volume's bytes (every file listed once and one file spanning all of
+// them), a size that is only a guess (measured to the next signature) is
+// cut to what is left, at least its first unit, and a size the file's own
+// structure gives ends where the next file begins: the next signature whose
+// own analysis finds a file there. Every hit is still listed: a bound never
+// hides a file that starts later.
+// The analysers read at most `kReadVolumes` times the volume's bytes over
+// the pass; walks made are remembered (`CarveWalks`) so that a later hit
+// inside one is not walked again. Once the reads reach the bound, a hit is
+// carved to the next signature as a type without analyser is.
 // A pass that makes a carver per candidate keeps one tally across them.
 struct CarveTally {
   static constexpr std::uint64_t kListedVolumes = 2;
+  static constexpr std::uint64_t kReadVolumes = 8;
   std::uint64_t listed = 0;
+  std::uint64_t analysed = 0;       // bytes the analysers read
   std::uint64_t pastVolumeEnd = 0;  // header sizes past the volume's end, measured again
   std::uint64_t cutToTypeMax = 0;   // header sizes cut to the type's largest size
   std::uint64_t cutByTotal = 0;     // sizes shortened once the pass had listed its bound
+  std::uint64_t unanalysed = 0;     // hits carved unanalysed once the reads had reached theirs
+  CarveWalks walks;
 };
 
 // The one log line a pass writes when a bound changed what it listed; empty
@@ -104,8 +115,18 @@ class Carver {
   std::uint64_t MeasureToNextSignature(std::uint64_t startUnit, std::uint64_t maxSize);
 
  private:
+  struct Analysis;
   static bool Matches(const FileTypeRecord& type, const std::uint8_t* data, std::size_t bytes);
+  // The analysis of a matching type; false when it fails.
+  bool Analyse(const FileTypeRecord& type, std::uint64_t startSector, Analysis& a);
+  // Whether a file begins at the unit whose first sector is `data`: the
+  // analyser of a matching type finds its format there.
+  bool FileAt(const std::uint8_t* data, std::uint64_t startSector);
+  // Generic carving's walk; with `toFile`, it ends at the first unit that
+  // begins a file (`FileAt`) instead of at any signature.
+  std::uint64_t Measure(std::uint64_t startUnit, std::uint64_t maxSize, bool toFile);
   std::uint64_t ListLimit() const;
+  std::uint64_t ReadLimit() const;
   std::uint64_t BytesToEnd(std::uint64_t startSector) const;
   // A guessed size cut at the volume's end and, once the pass has listed its
   // bound, to what is left (at least one unit).

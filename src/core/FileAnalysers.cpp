@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/CarveWalks.h"
 #include "core/CarveWindow.h"
 #include "platform/ByteCodec.h"
 
@@ -125,23 +126,37 @@ bool GetPngFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile
   // Chunk by chunk: a length, a type of four ASCII letters, the data and a
   // CRC. Each step reads one chunk's head and jumps over its data, so the
   // walk costs what the picture holds; the first thing that is no chunk
-  // ends it, and a picture without its end chunk is no file.
-  std::uint64_t pos = 8;
+  // ends it, and a picture without its end chunk is no file. A chunk an
+  // earlier walk of the pass reached leads where that walk went.
+  CarveWalks* walks = reader.Walks();
+  const std::uint64_t base = startSector * 512;
+  if (walks != nullptr) walks->png.Begin();
+  std::uint64_t pos = 8, size = 0;
+  bool ended = false;  // the walk came to an end of its own, not by Stop
   while (!reader.Aborted()) {
+    if (walks != nullptr) {
+      if (const auto known = walks->png.Find(base + pos)) {
+        if (known->result.end > base) size = known->result.end - base;
+        ended = true;
+        break;
+      }
+      walks->png.Pass(base + pos, {});
+    }
     const std::uint8_t* c = win.At(pos, 8);
-    if (c == nullptr) return false;
+    ended = true;
+    if (c == nullptr) break;
     const std::uint32_t length = GetBE32(c);
     if (length > kPngChunkLimit || !std::all_of(c + 4, c + 8, [](std::uint8_t k) {
           return (k >= 'A' && k <= 'Z') || (k >= 'a' && k <= 'z');
         }))
-      return false;
+      break;
     const std::uint8_t* type = c + 4;
     if (std::memcmp(type, "IEND", 4) == 0) {
       const std::uint8_t* crc = win.At(pos + 8, 4);
-      if (length != 0 || crc == nullptr || std::memcmp(crc, "\xAE\x42\x60\x82", 4) != 0) return false;
-      out.size = pos + 12;
+      if (length == 0 && crc != nullptr && std::memcmp(crc, "\xAE\x42\x60\x82", 4) == 0) size = pos + 12;
       break;
     }
+    ended = false;
     if (std::memcmp(type, "IHDR", 4) == 0) {
       if (const std::uint8_t* d = win.At(pos + 8, 8)) {
         width = GetBE32(d);
@@ -159,7 +174,9 @@ bool GetPngFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile
     }
     pos += 12 + std::uint64_t{length};
   }
-  if (out.size == 0) return false;
+  if (walks != nullptr && ended) walks->png.End({size != 0 ? base + size : 0});
+  if (size == 0) return false;
+  out.size = size;
   out.suffix = DatePiece(date) + text + DimensionsPiece(width, height);
   StoreDosDate(date, out);
   return true;

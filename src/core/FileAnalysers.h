@@ -12,6 +12,8 @@
 
 namespace corvan {
 
+struct CarveWalks;
+
 class CarveReader {
  public:
   virtual ~CarveReader() = default;
@@ -20,6 +22,9 @@ class CarveReader {
   virtual bool Read(std::uint64_t sector, void* buffer, std::size_t bytes) = 0;
   // True once the user has asked the scan to stop.
   virtual bool Aborted() const = 0;
+  // What earlier walks of the same pass found (core/CarveWalks.h); null
+  // when the reader serves no pass.
+  virtual CarveWalks* Walks() { return nullptr; }
 };
 
 struct AnalysedFile {

@@ -374,6 +374,15 @@ class TiffExtent {
     return true;
   }
 
+  // One more entry or element read; false once the walk has read its
+  // budget. The loops that read elements run inside the one that reads
+  // entries, and both spend the same budget: it never goes below zero.
+  bool Spend() {
+    if (budget_ == 0) return false;
+    --budget_;
+    return true;
+  }
+
   void Reach(std::uint64_t end) {
     // Classic TIFF addresses 4 GiB: a reference beyond is damage, not data.
     if (end <= kTiffSizeLimit) furthest_ = std::max(furthest_, end);
@@ -388,14 +397,14 @@ class TiffExtent {
     Reach(next + 4);
     TiffEntry pairs[4][2];  // strips, tiles, free blocks, JPEG stream: offsets, byte counts
     bool have[4][2] = {};
-    for (std::uint32_t k = 0; k < n && budget_ > 0; ++k, --budget_) {
+    for (std::uint32_t k = 0; k < n && Spend(); ++k) {
       const std::uint8_t* p = entries_.At(std::uint64_t{ifd} + 2 + 12 * std::uint64_t{k}, 12);
       if (p == nullptr) return;
       const TiffEntry e = TiffEntry::Decode(p, big_);
       if (e.Length() > 4) Reach(std::uint64_t{e.value} + e.Length());
       switch (e.tag) {
         case kTagSubIfds: case kTagExifIfd: case kTagGpsIfd: case kTagInteropIfd:
-          for (std::uint64_t i = 0, v = 0; i < e.count && budget_ > 0 && Element(offsets_, e, i, v); ++i, --budget_)
+          for (std::uint64_t i = 0, v = 0; i < e.count && Spend() && Element(offsets_, e, i, v); ++i)
             pending.push_back(static_cast<std::uint32_t>(v));
           break;
         case kTagStripOffsets: case kTagStripByteCounts: case kTagTileOffsets: case kTagTileByteCounts:
@@ -419,7 +428,7 @@ class TiffExtent {
       const TiffEntry& o = pairs[pair][0];
       const TiffEntry& b = pairs[pair][1];
       const std::uint64_t count = std::min(o.count, b.count);
-      for (std::uint64_t i = 0, at = 0, bytes = 0; i < count && budget_ > 0; ++i, --budget_) {
+      for (std::uint64_t i = 0, at = 0, bytes = 0; i < count && Spend(); ++i) {
         if (!Element(offsets_, o, i, at) || !Element(counts_, b, i, bytes)) break;
         if (bytes != 0) Reach(at + bytes);
       }

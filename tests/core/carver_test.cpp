@@ -28,6 +28,7 @@ class MemoryVolume final : public CarveVolume {
  public:
   explicit MemoryVolume(std::size_t sectors) : bytes(sectors * 512) {}
   bool Read(std::uint64_t sector, void* buffer, std::size_t n) override {
+    bytesRead += n;
     std::memset(buffer, 0, n);
     const std::uint64_t at = sector * 512;
     if (at >= bytes.size()) return false;
@@ -51,6 +52,7 @@ class MemoryVolume final : public CarveVolume {
 
   std::vector<std::uint8_t> bytes;
   std::map<std::uint64_t, bool> used;
+  std::uint64_t bytesRead = 0;  // every read: the pass's walk, generic carving and the analysers
 };
 
 FileTypeRecord Type(std::uint16_t id, const std::string& signature, std::u16string ext, std::uint32_t maxSize,
@@ -379,9 +381,9 @@ TEST(Carver, APdfEndsWithTheLineEndAfterItsLastEndMarker) {
   EXPECT_EQ(hit.file.size, 6u * 512);
 }
 
-TEST(Carver, NameSuffixesReadFromTheFileCannotLeaveTheFolder) {
-  // A PNG whose text chunk names a path: signature, IHDR of 4 x 4, tEXt
-  // "Source" = "../../etc/x", one byte of image data, IEND with its CRC.
+// A PNG of 4 x 4 pixels: signature, IHDR, a tEXt "Source" = `source`, one
+// byte of image data, IEND with its CRC.
+std::string PngFile(const std::string& source) {
   std::string png("\x89PNG\r\n\x1a\n", 8);
   auto chunk = [&](const char* type, const std::string& data) {
     const std::uint32_t n = static_cast<std::uint32_t>(data.size());
@@ -389,9 +391,15 @@ TEST(Carver, NameSuffixesReadFromTheFileCannotLeaveTheFolder) {
     png += std::string(type) == "IEND" ? std::string("\xAE\x42\x60\x82", 4) : std::string(4, '\0');
   };
   chunk("IHDR", std::string("\0\0\0\x04\0\0\0\x04\x08\x02\0\0\0", 13));
-  chunk("tEXt", std::string("Source\0../../etc/x", 18));
+  chunk("tEXt", std::string("Source\0", 7) + source);
   chunk("IDAT", std::string(1, '\x01'));
   chunk("IEND", "");
+  return png;
+}
+
+TEST(Carver, NameSuffixesReadFromTheFileCannotLeaveTheFolder) {
+  // A PNG whose text chunk names a path.
+  const std::string png = PngFile("../../etc/x");
   MemoryVolume v(8);
   v.Put(0, png);
   const std::vector<FileTypeRecord> types = {Type(19, "\x89PNG", u"png", 1 << 20)};
@@ -404,6 +412,163 @@ TEST(Carver, NameSuffixesReadFromTheFileCannotLeaveTheFolder) {
   const std::u16string name = RawItemName(hit.file.suffix, 1, 0, hit.typeName);
   EXPECT_EQ(name.find(u'/'), std::u16string::npos);
   EXPECT_NE(name.substr(0, 3), u"../");
+}
+
+// The sector `s` of a chain of headers each of whose structure runs over
+// the ones after it, as a pass meets them in about a megabyte of a volume.
+std::string ChainSector(std::uint16_t typeId, std::uint64_t s, std::uint64_t sectors) {
+  std::string b(512, 'x');
+  auto le = [&](std::size_t at, std::uint64_t v, int n) { test::PutLe(b, at, v, n); };
+  switch (typeId) {
+    case 19:
+      // A PNG signature and a chunk of 500 bytes: its data and CRC end with
+      // the next sector's signature, and the next chunk follows that.
+      b.replace(0, 16, std::string("\x89PNG\r\n\x1a\n\0\0\x01\xF4" "aaaa", 16));
+      break;
+    case 52:
+      // A streamed ZIP entry and its data descriptor filling the sector;
+      // the last sector holds a central header and the end record instead.
+      if (s + 1 == sectors) {
+        b.assign(46 + 1 + 22, '\0');
+        b.replace(0, 4, "PK\x01\x02");
+        le(28, 1, 2);
+        b[46] = 'a';
+        b.replace(47, 4, "PK\x05\x06");
+        le(47 + 10, 1, 2);
+        break;
+      }
+      b.replace(0, 4, "PK\x03\x04");
+      le(4, 20, 2);
+      le(6, 8, 2);
+      le(26, 1, 2);
+      std::memset(b.data() + 8, 0, 18);
+      b[28] = b[29] = 0;
+      b[30] = 'a';
+      b.replace(496, 4, "PK\x07\x08");
+      le(500, 0, 4);
+      le(504, 465, 4);
+      le(508, 465, 4);
+      break;
+    case 113:
+      // Compound-document headers on even sectors, each shaped as a
+      // directory sector too; on odd ones their directory's Root Entry.
+      b.assign(512, '\0');
+      if (s % 2 == 0) {
+        b.replace(0, 8, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1");
+        le(30, 9, 2);
+        le(44, 0x8000, 4);  // FAT sectors: the directory may run for 2 GiB
+        le(64, 2, 4);       // a name length, as a directory entry reads it
+        le(68, 0xFFFFFFFE, 4);
+        for (std::size_t k = 76; k < 512; k += 4) le(k, 0xFFFFFFFF, 4);
+        for (std::size_t k : {192, 320, 448}) le(k, 2, 4);
+      } else {
+        const std::u16string root = u"Root Entry";
+        for (std::size_t i = 0; i < root.size(); ++i) le(2 * i, root[i], 2);
+        le(64, 22, 2);
+        b[66] = 5;
+        b[67] = 1;
+      }
+      break;
+    case 15: {
+      // TIFFs in blocks of eight sectors: one whose IFD claims 0xFFFF
+      // entries; one whose one entry, on the first one's grid of entries,
+      // lists 0x3FFFFFFF sub-IFDs, the bytes after it. Those bytes are
+      // offsets of IFDs near the file's start.
+      for (std::size_t k = 0; k < 512; k += 4) le(k, 8 + 12 * (k / 4), 4);
+      if (s % 8 != 0) break;
+      b.replace(0, 4, "II*\0");
+      const bool many = s % 16 == 0;
+      le(4, many ? 8 : 16, 4);
+      le(many ? 8 : 16, many ? 0xFFFF : 1, 2);
+      if (!many) {
+        le(18, 0x014A, 2);
+        le(20, 4, 2);
+        le(22, 0x3FFFFFFF, 4);
+        le(26, 34, 4);
+      }
+      break;
+    }
+    default:
+      break;
+  }
+  return b;
+}
+
+TEST(ScanUnits, ChainedHeadersCostAFewTimesTheVolumeAndHideNoFileAfterThem) {
+  // A megabyte of each chain, then a bitmap and a PNG: each hit's walk
+  // would run to the chain's end, reading the volume about a thousand
+  // times; a walk made once is not made again, and the pass reads the
+  // volume a few times.
+  constexpr std::uint64_t kChain = 2048, kSectors = kChain + 16;
+  const std::string png = PngFile("after the chain");
+  const std::vector<FileTypeRecord> types = {
+      Type(19, "\x89PNG\r\n\x1a\n", u"png", 1 << 26), Type(52, "PK\x03\x04", u"zip", 1u << 31),
+      Type(128, "PK\x03\x04", u"docx", 1 << 28),        Type(113, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", u"doc", 1 << 28),
+      Type(15, "II*\0", u"tif", 1 << 28),                 Type(17, "BM", u"bmp", 1 << 27)};
+  for (std::uint16_t id : {19, 52, 113, 15}) {
+    SCOPED_TRACE(id);
+    MemoryVolume v(kSectors);
+    for (std::uint64_t s = 0; s < kChain; ++s) v.Put(s, ChainSector(id, s, kChain));
+    v.Put(kChain + 4, Bitmap());
+    v.Put(kChain + 6, png);
+    Carver carver(types, v);
+    const auto hits = ScanAll(carver, v);
+    ASSERT_GE(hits.size(), 2u);
+    EXPECT_EQ(hits[hits.size() - 2], std::make_pair(kChain + 4, std::uint64_t{54 + 48}));
+    EXPECT_EQ(hits.back(), std::make_pair(kChain + 6, std::uint64_t{png.size()}));
+    EXPECT_LE(v.bytesRead, 10 * kSectors * 512);
+  }
+}
+
+TEST(ScanUnits, TheAnalysersReadAtMostEightTimesTheVolumeAndHideNoFile) {
+  // RAR archives at every sector of a megabyte, each one's file header
+  // leading to the next one's: no walk is remembered for them, and each
+  // would walk to the chain's end. Once the analysers have read eight times
+  // the volume, the hits after are carved to the next signature unanalysed;
+  // the bitmap after them is still listed.
+  constexpr std::uint64_t kChain = 2048, kSectors = kChain + 16;
+  MemoryVolume v(kSectors);
+  for (std::uint64_t s = 0; s < kChain; ++s) {
+    std::string rar = test::RarHeader(512 - 20 - 33 + 20);
+    v.Put(s, rar + std::string(512 - rar.size(), 'r'));
+  }
+  v.Put(kChain + 4, Bitmap());
+  const std::vector<FileTypeRecord> types = {Type(48, "Rar!\x1A\x07", u"rar", 1u << 31),
+                                             Type(17, "BM", u"bmp", 1 << 27)};
+  Carver carver(types, v);
+  const auto hits = ScanAll(carver, v);
+  EXPECT_EQ(hits.size(), kChain + 1);
+  EXPECT_EQ(hits.back().first, kChain + 4);
+  EXPECT_LE(carver.Tally().analysed, 8 * kSectors * 512);
+  EXPECT_GT(carver.Tally().unanalysed, 0u);
+  EXPECT_NE(CarveBoundsNote(carver.Tally()).find("carved to the next signature unanalysed"), std::string::npos);
+}
+
+TEST(Carver, OnceThePassHasListedItsBoundAHeaderSizeEndsOnlyAtAFile) {
+  // Three bitmap headers that each claim 120,000 bytes of a 256-sector
+  // volume push the pass past twice its bytes; a 20,054-byte bitmap after
+  // them holds "BM" at a sector start in its pixels, where no bitmap
+  // begins (its reserved words are not zero). It is listed whole, and the
+  // third header ends where it begins.
+  MemoryVolume v(256);
+  for (std::uint64_t s = 0; s < 3; ++s) {
+    std::string claim = Bitmap();
+    test::PutLe(claim, 2, 120000, 4);
+    v.Put(s, claim);
+  }
+  std::string bitmap = Bitmap();
+  test::PutLe(bitmap, 2, 20054, 4);
+  test::PutLe(bitmap, 18, 100, 4);
+  test::PutLe(bitmap, 22, 50, 4);
+  test::PutLe(bitmap, 34, 20000, 4);
+  bitmap += std::string(20000, '\x55');
+  bitmap.replace(4096, 2, "BM");
+  v.Put(40, bitmap);
+  const std::vector<FileTypeRecord> types = {Type(17, "BM", u"bmp", 1 << 27)};
+  Carver carver(types, v);
+  const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {
+      {0, 120000}, {1, 120000}, {2, 38 * 512}, {40, 20054}};
+  EXPECT_EQ(ScanAll(carver, v), expected);
 }
 
 TEST(RawTypeFolders, AFullFolderContinuesInNumberedFolders) {

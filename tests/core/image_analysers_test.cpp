@@ -435,7 +435,30 @@ TEST(ImageAnalysers, TiffSizeIsTheFurthestByteOfItsIfdsValuesStripsAndTiles) {
     const AnalysedFile f = Analyse(GetTiffFileSize, DiskWith(tiles.bytes, 1, 2048), 1);
     EXPECT_EQ(f.size, 920u);
     EXPECT_EQ(f.suffix, u"(16x16)");
+    // A second page whose IFD begins right after the first one's link to
+    // it, at 98, shares no byte with it: it is read, and its strip (950,
+    // 30 bytes) ends the file.
+    TiffWriter adjacent = make(400, 500, 98);
+    adjacent.Ifd(98, {{0x0111, 4, 1, 950}, {0x0117, 4, 1, 30}}, 0);
+    EXPECT_EQ(Analyse(GetTiffFileSize, DiskWith(adjacent.bytes, 1, 2048), 1).size, 980u);
   }
+}
+
+TEST(ImageAnalysers, ATiffWalkReadsNoMoreThanItsBudgetHoweverManyListsItsEntriesHold) {
+  // An IFD whose Exif, GPS and interoperability entries each list
+  // 0x3FFFFFFF IFDs (zeros: none to visit), on a disk of 20 MiB: the first
+  // list spends the walk's whole budget (2^22 elements), and the others
+  // are not read.
+  TiffWriter w(false, 64);
+  w.Ifd(8, {{0x8769, 4, 0x3FFFFFFF, 64}, {0x8825, 4, 0x3FFFFFFF, 64}, {0xA005, 4, 0x3FFFFFFF, 64}}, 0);
+  Bytes disk(20 << 20, 0);
+  std::copy(w.bytes.begin(), w.bytes.end(), disk.begin());
+  MemoryReader reader(disk);
+  AnalysedFile f;
+  ASSERT_TRUE(GetTiffFileSize(reader, 0, f));
+  // 16 MiB of elements, read through a window of two sectors that moves on
+  // a sector at a time.
+  EXPECT_LE(reader.bytesRead, 40u << 20);
 }
 
 // ----------------------------------------------------------------- GIF ----
