@@ -18,7 +18,10 @@ namespace {
 // ---- FAT12/16/32 ----
 FatEngine& AsFat(ScanEngine& e) { return *FatEngine::Of(&e); }
 const FatEngine& AsFat(const ScanEngine& e) { return *FatEngine::Of(&e); }
-PassOutcome FromFat(FatScanResult r) { return r == FatScanResult::NotAvailable ? PassOutcome::NotBuilt : PassOutcome::Ran; }
+PassOutcome FromFat(FatScanResult r) {
+  if (r == FatScanResult::NotAvailable) return PassOutcome::NotBuilt;
+  return r == FatScanResult::InvalidVolume ? PassOutcome::Refused : PassOutcome::Ran;
+}
 constexpr EnginePassRow kFatPasses[] = {
     {ScanPass::FatQuick, [](ScanEngine& e) { return FromFat(AsFat(e).ScanVolume(0)); }},
     {ScanPass::FatDeletedQuick, [](ScanEngine& e) { return FromFat(AsFat(e).ScanVolume(1)); }},
@@ -51,11 +54,12 @@ ScanRestoreResult RestoreFat(ScanEngine& e, EngineHost& host, const VolumeScanIn
 // ---- NTFS ----
 NtfsEngine& AsNtfs(ScanEngine& e) { return *NtfsEngine::Of(&e); }
 const NtfsEngine& AsNtfs(const ScanEngine& e) { return *NtfsEngine::Of(&e); }
+PassOutcome FromNtfs(ScanEngine& e) { return AsNtfs(e).TakeVolumeRefused() ? PassOutcome::Refused : PassOutcome::Ran; }
 constexpr EnginePassRow kNtfsPasses[] = {
-    {ScanPass::NtfsQuick, [](ScanEngine& e) { AsNtfs(e).ScanVolume(false); return PassOutcome::Ran; }},
-    {ScanPass::NtfsDeleted, [](ScanEngine& e) { AsNtfs(e).ScanVolume(true); return PassOutcome::Ran; }},
-    {ScanPass::NtfsAdvance, [](ScanEngine& e) { AsNtfs(e).DeepScan(); return PassOutcome::Ran; }},
-    {ScanPass::NtfsRaw, [](ScanEngine& e) { AsNtfs(e).RawScan(); return PassOutcome::Ran; }},
+    {ScanPass::NtfsQuick, [](ScanEngine& e) { AsNtfs(e).ScanVolume(false); return FromNtfs(e); }},
+    {ScanPass::NtfsDeleted, [](ScanEngine& e) { AsNtfs(e).ScanVolume(true); return FromNtfs(e); }},
+    {ScanPass::NtfsAdvance, [](ScanEngine& e) { AsNtfs(e).DeepScan(); return FromNtfs(e); }},
+    {ScanPass::NtfsRaw, [](ScanEngine& e) { AsNtfs(e).RawScan(); return FromNtfs(e); }},
 };
 ScanPass NtfsPass(std::uint32_t mode, std::uint8_t, bool) {
   switch (mode) {
@@ -81,12 +85,15 @@ ScanRestoreResult RestoreNtfs(ScanEngine& e, EngineHost& host, const VolumeScanI
 // ---- exFAT ----
 ExFatEngine& AsExFat(ScanEngine& e) { return *ExFatEngine::Of(&e); }
 const ExFatEngine& AsExFat(const ScanEngine& e) { return *ExFatEngine::Of(&e); }
+PassOutcome FromExFat(ExFatScanResult r) {
+  return r == ExFatScanResult::InvalidVolume ? PassOutcome::Refused : PassOutcome::Ran;
+}
 constexpr EnginePassRow kExFatPasses[] = {
-    {ScanPass::ExFatQuick, [](ScanEngine& e) { AsExFat(e).ScanVolume(0); return PassOutcome::Ran; }},
-    {ScanPass::ExFatDeletedQuick, [](ScanEngine& e) { AsExFat(e).ScanVolume(1); return PassOutcome::Ran; }},
-    {ScanPass::ExFatLostFolders, [](ScanEngine& e) { AsExFat(e).DeepScan(1); return PassOutcome::Ran; }},
-    {ScanPass::ExFatAdvance, [](ScanEngine& e) { AsExFat(e).DeepScan(0); return PassOutcome::Ran; }},
-    {ScanPass::ExFatRaw, [](ScanEngine& e) { AsExFat(e).RawScan(); return PassOutcome::Ran; }},
+    {ScanPass::ExFatQuick, [](ScanEngine& e) { return FromExFat(AsExFat(e).ScanVolume(0)); }},
+    {ScanPass::ExFatDeletedQuick, [](ScanEngine& e) { return FromExFat(AsExFat(e).ScanVolume(1)); }},
+    {ScanPass::ExFatLostFolders, [](ScanEngine& e) { return FromExFat(AsExFat(e).DeepScan(1)); }},
+    {ScanPass::ExFatAdvance, [](ScanEngine& e) { return FromExFat(AsExFat(e).DeepScan(0)); }},
+    {ScanPass::ExFatRaw, [](ScanEngine& e) { return FromExFat(AsExFat(e).RawScan()); }},
 };
 ScanPass ExFatPass(std::uint32_t mode, std::uint8_t, bool quickVolumeSearch) {
   switch (mode) {

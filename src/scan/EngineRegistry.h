@@ -20,8 +20,9 @@ namespace corvan {
 class EngineHost;
 struct Volume;
 
-// How a pass ended, for the scan worker.
-enum class PassOutcome { Ran, NotBuilt };
+// How a pass ended, for the scan worker. Refused: the engine found no valid
+// volume there and has said so to the user.
+enum class PassOutcome { Ran, NotBuilt, Refused };
 
 struct EnginePassRow {
   ScanPass pass;

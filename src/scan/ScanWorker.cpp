@@ -84,9 +84,12 @@ void ScanWorker::Run() {
       engines_.Prepare(*engine, engine_, volume);
     }
     pass_ = ChoosePass(mode, engine_, source->kind, selection.quickVolumeSearch);
-    if (pass_ != ScanPass::None && engines_.RunPass(*engine, engine_, pass_) == PassOutcome::NotBuilt) {
+    const PassOutcome outcome = pass_ == ScanPass::None ? PassOutcome::Ran : engines_.RunPass(*engine, engine_, pass_);
+    if (outcome == PassOutcome::NotBuilt) {
       Report("This recovery mode is not available for " + std::string(EngineName(engine_)) +
              " volumes in this version.");
+    } else if (outcome == PassOutcome::Refused) {
+      problem_ = LoadString(kIdsInvalidVolume);  // the engine has shown it already
     }
   }
   End();

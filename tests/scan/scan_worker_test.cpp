@@ -14,6 +14,8 @@
 #include "scan/EngineRegistry.h"
 #include "scan/ScanWorker.h"
 #include "sources/Volume.h"
+#include "support/FatTestVolume.h"
+#include "support/HeadlessScan.h"
 #include "support/TestSupport.h"
 
 namespace corvan {
@@ -359,6 +361,27 @@ TEST_F(ScanWorkerTest, CancelIsRefusedInTheCriticalPhaseAndIsAStopWhileRunning) 
   app.m_pPrompt = nullptr;  // unattended: answers No
   EXPECT_EQ(RequestCancel(app, true), CancelAnswer::KeepRunning);
   EXPECT_EQ(app.m_bAbort, 0u);
+}
+
+
+TEST(ScanWorkerRefusal, AVolumeNoEngineCanReadEndsTheScanWithTheEnginesMessage) {
+  // A blank volume holds none of the file systems: every engine refuses it
+  // in every mode, and the worker says the scan failed, as callers that
+  // have no window (scan-report) need to know.
+  const auto blank = std::make_shared<MemorySectorSource>(std::vector<std::uint8_t>(std::size_t{8} << 20));
+  const struct {
+    std::uint8_t fs;
+    std::uint8_t advanceChoice;  // the options panel's engine for Advance Recovery
+  } kinds[] = {{kFsFat32, 1}, {kFsNtfs, 2}, {kFsExFat, 3}};
+  for (const auto& kind : kinds) {
+    for (const std::uint32_t mode : {kModeQuick, kModeDeleted, kModeAdvance}) {
+      SCOPED_TRACE(std::to_string(kind.fs) + " mode " + std::to_string(mode));
+      const SourceRecord source = fattest::VolumeSource(0, 16384, kind.fs);
+      test::VolumeScan scan;
+      scan.Run(source, blank, mode, kind.advanceChoice);
+      EXPECT_EQ(scan.problem, "Not a valid volume, or critical data structure of volume badly corrupt.");
+    }
+  }
 }
 
 }  // namespace

@@ -195,20 +195,16 @@ std::vector<FoundItemHandle> SelectedItems(FoundItemStore& store, const Selectio
   return rows;
 }
 
-// Message boxes go to standard error; questions get the answer that changes
-// nothing. An error shown (a volume refused among others) fails the run.
+// Message boxes go to standard error; questions get the answer that changes nothing.
 class ConsolePrompt final : public Prompt {
  public:
   int MessageBox(const std::string& text, unsigned picture, unsigned type) override {
     std::cerr << text << "\n";
-    if (picture == kPicError) errorShown_ = true;
     return unattended_.MessageBox(text, picture, type);
   }
-  bool ErrorShown() const { return errorShown_; }
 
  private:
   UnattendedPrompt unattended_;
-  bool errorShown_ = false;
 };
 
 std::optional<std::uint32_t> ModeFromText(const std::string& m) {
@@ -562,7 +558,7 @@ int main(int argc, char** argv) {
   const auto engines = MakeProgramEngines();
   ScanWorker worker(std::move(job), *engines);
   worker.Run();
-  if (!worker.Problem().empty() || prompt.ErrorShown()) return 1;
+  if (!worker.Problem().empty()) return 1;
 
   const StampKind stamps = StampKindOf(worker.Engine());
   const std::vector<FoundItemHandle> rows = SelectedItems(store, selection, stamps);

@@ -304,6 +304,7 @@ bool NtfsEngine::Aborted() const { return m_host.StopRequested(); }
 
 void NtfsEngine::RefuseVolume() {
   // The worker ends the scan as usual afterwards; only the message is shown here.
+  m_bVolumeRefused = true;
   m_host.GetPrompt().MessageBoxId(kIdsInvalidVolume, kPicError, kMbOk);
 }
 

@@ -18,6 +18,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -157,6 +158,9 @@ class NtfsEngine final : public ScanEngine {
   // boot sector or $MFT cannot be used continues as Advance Recovery;
   // Deleted Recovery then does nothing. True when a tree pass ran.
   bool ScanVolume(bool deletedMode);
+  // Whether the last pass said the volume holds no NTFS (message 305);
+  // asking clears it for the next pass.
+  bool TakeVolumeRefused() { return std::exchange(m_bVolumeRefused, false); }
   bool ValidateBootSector();
   bool LoadMftRuns();
   // Volume-relative sector of MFT record `record`, or 0 when the $MFT runs
@@ -425,6 +429,7 @@ class NtfsEngine final : public ScanEngine {
   std::uint64_t m_nMftMirrSector = 0;
   std::u16string m_fileSystemText;
   bool m_bBootSignatureSeen = false;  // a boot sector copy said "NTFS", usable or not
+  bool m_bVolumeRefused = false;      // message 305 shown since the scan worker last asked
   std::shared_ptr<SectorSource> m_pDisk;
   std::atomic<std::uint32_t> m_nReadFailures{0};
   bool m_bDeletedMode = false;
