@@ -73,10 +73,7 @@ inline std::vector<std::vector<std::string>> ReadReference(const std::filesystem
   std::string line;
   while (std::getline(in, line)) {
     if (line.empty() || line[0] == '#') continue;
-    std::vector<std::string> fields;
-    std::istringstream s(line);
-    for (std::string f; std::getline(s, f, '\t');) fields.push_back(f);
-    rows.push_back(fields);
+    rows.push_back(SplitTabs(line));
   }
   return rows;
 }
@@ -108,9 +105,7 @@ inline std::map<std::string, std::string> UnpackedTree(const std::string& output
   std::map<std::string, std::string> files;
   std::istringstream lines(output);
   for (std::string line; std::getline(lines, line);) {
-    std::vector<std::string> f;
-    std::istringstream s(line);
-    for (std::string x; std::getline(s, x, '\t');) f.push_back(x);
+    const std::vector<std::string> f = SplitTabs(line);
     if (f.size() == 3 && f[0] == "extracted") files[f[1]] = f[2];
   }
   return files;
@@ -129,9 +124,7 @@ inline std::map<std::string, std::string> ZipEntryTimes(const std::string& outpu
   std::map<std::string, std::string> times;
   std::istringstream lines(output);
   for (std::string line; std::getline(lines, line);) {
-    std::vector<std::string> f;
-    std::istringstream s(line);
-    for (std::string x; std::getline(s, x, '\t');) f.push_back(x);
+    const std::vector<std::string> f = SplitTabs(line);
     if (f.size() == 5) times[f[1]] = f[4];
   }
   return times;

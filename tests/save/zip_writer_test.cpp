@@ -44,9 +44,7 @@ std::multimap<std::string, EntrySeen> ReadBack(const std::vector<std::filesystem
   std::multimap<std::string, EntrySeen> seen;
   std::istringstream lines(r.output);
   for (std::string line; std::getline(lines, line);) {
-    std::vector<std::string> f;
-    std::istringstream s(line);
-    for (std::string x; std::getline(s, x, '\t');) f.push_back(x);
+    const std::vector<std::string> f = test::SplitTabs(line);
     if (f.size() != 4) continue;
     seen.emplace(f[1], EntrySeen{std::stoull(f[2]), f[3]});
   }

@@ -62,19 +62,12 @@ struct RawSample {
   bool OfficeNamed() const { return hit == "DOC" || hit == "XLS" || hit == "PPT"; }
 };
 
-inline std::vector<std::string> SplitTabs(const std::string& line) {
-  std::vector<std::string> cells;
-  std::stringstream in(line);
-  for (std::string cell; std::getline(in, cell, '\t');) cells.push_back(cell);
-  return cells;
-}
-
 inline std::vector<RawSample> ReadRawSamples(const std::filesystem::path& dir) {
   std::vector<RawSample> samples;
   std::ifstream in(dir / "manifest.tsv");
   for (std::string line; std::getline(in, line);) {
     if (line.empty() || line[0] == '#') continue;
-    const auto c = SplitTabs(line);
+    const auto c = test::SplitTabs(line);
     if (c.size() != 9) continue;
     RawSample s;
     s.name = c[0];

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -128,6 +129,14 @@ inline void CopyKeepingHoles(const std::filesystem::path& from, const std::files
     out.seekp(static_cast<std::streamoff>(offset + at));
     out.write(chunk.data(), static_cast<std::streamsize>(got));
   }
+}
+
+// The fields of a tab-separated line.
+inline std::vector<std::string> SplitTabs(const std::string& line) {
+  std::vector<std::string> cells;
+  std::istringstream in(line);
+  for (std::string cell; std::getline(in, cell, '\t');) cells.push_back(cell);
+  return cells;
 }
 
 }  // namespace corvan::test

@@ -22,17 +22,15 @@ namespace {
 // The port box takes a port, 1 to 65535, or 0 or nothing for the FTP
 // default port, and nothing else: a sixth digit or a number past 65535 is
 // not taken at all.
+std::optional<std::uint16_t> PortOfBox(const QString& text) { return PortOrDefaultOfText(ToUtf8(text)); }
+
 class PortValidator final : public QValidator {
  public:
   using QValidator::QValidator;
-  State validate(QString& text, int&) const override {
-    for (const QChar c : text)
-      if (c < QLatin1Char('0') || c > QLatin1Char('9')) return Invalid;
-    return PortOrDefaultOfText(ToUtf8(text)) ? Acceptable : Invalid;
-  }
+  State validate(QString& text, int&) const override { return PortOfBox(text) ? Acceptable : Invalid; }
 };
 
-bool HoldsPort(const QLineEdit* box) { return PortOrDefaultOfText(ToUtf8(box->text())).has_value(); }
+bool HoldsPort(const QLineEdit* box) { return PortOfBox(box->text()).has_value(); }
 
 }  // namespace
 
@@ -92,7 +90,8 @@ void CFTPSettings::UpdateStates() {
 void CFTPSettings::OnOK() {
   // The box takes only a port as typed; text put there otherwise is not
   // stored, as its low bits would reach another port.
-  if (!HoldsPort(m_pPort)) {
+  const std::optional<std::uint16_t> port = PortOfBox(m_pPort->text());
+  if (!port) {
     App().GetPrompt().MessageBoxId(kIdsFtpPortRefused, kPicError, kMbOk);
     m_pPort->setFocus();
     m_pPort->selectAll();
@@ -103,7 +102,7 @@ void CFTPSettings::OnOK() {
   s.user = ToUtf8(m_pUser->text());
   s.password = ToUtf8(m_pPassword->text());
   s.portText = ToUtf8(m_pPort->text());
-  s.port = *PortOrDefaultOfText(s.portText);
+  s.port = *port;
   s.remoteFolder = ToUtf8(m_pFolder->text());
   done(kIdOk);
 }

@@ -432,6 +432,16 @@ class FileTypes : public SettingsDialog {
       if (list->item(r, 0)->text() == name) return r;
     return -1;
   }
+  // Types `size` into the size cell of `row` in place and ends with Return.
+  static void TypeSizeInPlace(CEditList* list, int row, const QString& size) {
+    list->scrollToItem(list->item(row, 0));
+    test::Click(list->viewport(), list->visualRect(list->model()->index(row, 2)).center());
+    CEditItem* box = list->ActiveEditor();
+    ASSERT_TRUE(box);
+    box->selectAll();
+    QTest::keyClicks(box, size);
+    test::SendKey(box, Qt::Key_Return);
+  }
   static QPoint CheckBoxOf(CEditList* list, int row) {
     const QRect cell = list->visualRect(list->model()->index(row, 0));
     return QPoint(cell.left() + 9, cell.center().y());
@@ -572,13 +582,7 @@ TEST_F(FileTypes, ASizeEditedInTheListIsWrittenAtOnce) {
   const QString name = ToQString(installed[1].softwareName);
   const int row = RowNamed(list, name);
   ASSERT_GE(row, 0);
-  list->scrollToItem(list->item(row, 0));
-  test::Click(list->viewport(), list->visualRect(list->model()->index(row, 2)).center());
-  CEditItem* box = list->ActiveEditor();
-  ASSERT_TRUE(box);
-  box->selectAll();
-  QTest::keyClicks(box, QStringLiteral("64"));
-  test::SendKey(box, Qt::Key_Return);
+  ASSERT_NO_FATAL_FAILURE(TypeSizeInPlace(list, row, QStringLiteral("64")));
   EXPECT_EQ(list->item(row, 2)->text(), QStringLiteral("64"));
   // The whole list in file order with this one size changed, before OK:
   // Cancel keeps it too.
@@ -663,13 +667,7 @@ TEST_F(FileTypes, ATypeWhoseSignatureRunsPastTheFirstSectorStaysInTheFile) {
     edit->click();
     // A size edited in place: written at once too.
     const int other = RowNamed(list, ToQString(installed[1].softwareName));
-    list->scrollToItem(list->item(other, 0));
-    test::Click(list->viewport(), list->visualRect(list->model()->index(other, 2)).center());
-    CEditItem* box = list->ActiveEditor();
-    ASSERT_TRUE(box);
-    box->selectAll();
-    QTest::keyClicks(box, QStringLiteral("64"));
-    test::SendKey(box, Qt::Key_Return);
+    ASSERT_NO_FATAL_FAILURE(TypeSizeInPlace(list, other, QStringLiteral("64")));
     Item<QPushButton>(&dlg, kIdOk)->click();
   }
   std::vector<FileTypeRecord> expected = file;
