@@ -63,11 +63,10 @@ bool ExFatEngine::FatEntry(std::uint32_t cluster, std::uint32_t& value) const {
   return true;
 }
 
-std::uint64_t ExFatEngine::BackedSize(std::uint64_t size, std::uint32_t firstCluster, bool contiguous) const {
+std::uint64_t ExFatEngine::BackedSize(std::uint64_t size, std::uint32_t firstCluster, bool asRun) const {
   if (!IsHeapCluster(firstCluster)) return 0;
-  const std::uint64_t clusters = contiguous || m_nFatSource == kExFatSourceContiguous
-                                     ? std::uint64_t{m_nClusterCount} + 2 - firstCluster
-                                     : std::uint64_t{m_nClusterCount};
+  const std::uint64_t clusters =
+      asRun ? std::uint64_t{m_nClusterCount} + 2 - firstCluster : std::uint64_t{m_nClusterCount};
   return std::min(size, clusters * ClusterBytes());
 }
 

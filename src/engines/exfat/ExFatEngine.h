@@ -184,9 +184,9 @@ class ExFatEngine final : public ScanEngine {
   // The FAT copy's entry of `cluster`; false when the copy has none.
   bool FatEntry(std::uint32_t cluster, std::uint32_t& value) const;
   // `size` cut to what the clusters from `firstCluster` can hold: the heap
-  // behind it for a contiguous file, the whole heap for a chained one, and
-  // nothing when it starts outside the heap.
-  std::uint64_t BackedSize(std::uint64_t size, std::uint32_t firstCluster, bool contiguous) const;
+  // behind it for a file read as one run (`ReadsAsRun`), the whole heap for
+  // one read through its chain, and nothing when it starts outside the heap.
+  std::uint64_t BackedSize(std::uint64_t size, std::uint32_t firstCluster, bool asRun) const;
 
   // ---- a found file's data ----
   // A found file with these flags is one run from its first cluster, not
