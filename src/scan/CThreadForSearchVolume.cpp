@@ -5,10 +5,12 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <span>
 #include <vector>
 
 #include "core/EngineHost.h"
 #include "core/StringTable.h"
+#include "engines/exfat/ExFatFormat.h"
 #include "engines/fat/FatLayout.h"
 #include "engines/fat/FatRebuild.h"
 #include "engines/ntfs/NtfsRecord.h"
@@ -388,49 +390,47 @@ bool CThreadForSearchVolume::IsFat32BootSector(const std::uint8_t* boot, std::ui
 }
 
 bool CThreadForSearchVolume::IsExFatBootSector(const std::uint8_t* boot, std::uint64_t s) {
-  const std::uint32_t fatOffset = GetLE32(boot + 80);
+  const exfat::BootFields f = exfat::ReadBootFields(std::span<const std::uint8_t, kSectorSize>(boot, kSectorSize));
   Sector fat;
-  Read(s + fatOffset, fat.data(), 1);
+  Read(s + f.fatOffset, fat.data(), 1);
   std::uint64_t start = s;
   if (!IsFatFirstSector(fat.data())) {
     // The backup boot sector lies twelve sectors after the main one.
     if (s < kExFatBackupOffset) return false;
     start = s - kExFatBackupOffset;
-    Read(start + fatOffset, fat.data(), 1);
+    Read(start + f.fatOffset, fat.data(), 1);
     if (!IsFatFirstSector(fat.data())) return false;
   }
   if (IsVolumeAlreadyListed(kFsExFat, start)) return false;
-  const std::uint32_t clusters = GetLE32(boot + 92);
+  const std::uint32_t clusters = f.clusterCount;
   if (clusters == 0) return false;
-  const std::uint64_t length = GetLE64(boot + 72);
+  const std::uint64_t length = f.volumeLength;
   const std::uint64_t perCluster = length / clusters;
   const std::uint64_t estimate = perCluster * clusters;
   if (estimate <= 4096) return false;
   // The length the cluster heap agrees with (it ends less than a cluster
   // before the volume's end) within the disk; else the heap's end, or a
   // guess up to the next volume listed when the heap cannot be either.
-  const std::uint8_t clusterShift = boot[0x6D];
+  const std::uint8_t shift = f.sectorsPerClusterShift;
   const std::uint64_t room = start < diskSectors_ ? diskSectors_ - start : 0;
-  const std::uint64_t heapEnd =
-      clusterShift <= 25 ? GetLE32(boot + 88) + (std::uint64_t{clusters} << clusterShift) : ~0ull;
+  const std::uint64_t heapEnd = shift <= 25 ? f.clusterHeapOffset + (std::uint64_t{clusters} << shift) : ~0ull;
   std::uint64_t count = length, backed = length;
   if (heapEnd > room) {
     count = std::min(estimate, ListedCeiling(start) - start);
     backed = 0;
-  } else if (length < heapEnd || length - heapEnd >= (std::uint64_t{1} << clusterShift) || length > room) {
+  } else if (length < heapEnd || length - heapEnd >= (std::uint64_t{1} << shift) || length > room) {
     count = backed = heapEnd;
   }
   SourceRecord* r = Append(kFsExFat, start, count, backed, false);
   if (r == nullptr) return true;
   PartitionRecord& p = *r->partition;
-  p.fatSize = GetLE32(boot + 84);
-  p.reservedSectors = fatOffset;
+  p.fatSize = f.fatLength;
+  p.reservedSectors = f.fatOffset;
   // The cluster size the boot sector states; the length's quotient only
   // when the shift is out of range.
-  const std::uint8_t shift = boot[0x6D];
   p.sectorsPerCluster = shift <= 7 ? static_cast<std::uint8_t>(1u << shift)
                                    : static_cast<std::uint8_t>(perCluster <= 0xFF ? perCluster : 0);
-  p.rootCluster = GetLE32(boot + 96);
+  p.rootCluster = f.rootCluster;
   ReportFind(*r);
   return true;
 }
