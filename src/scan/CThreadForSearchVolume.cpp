@@ -260,10 +260,11 @@ void CThreadForSearchVolume::ScanForBootSectors() {
   }
 }
 
-bool CThreadForSearchVolume::IsMftRecordOfMft(std::uint64_t sector) {
+bool CThreadForSearchVolume::IsMftRecordOfMft(std::uint64_t sector, std::uint8_t* raw) {
   using namespace ntfs;
   std::array<std::uint8_t, kMftRecordSize> record{};
   Read(sector, record.data(), kMftRecordSize / kSectorSize);
+  if (raw) std::memcpy(raw, record.data(), kMftRecordSize);
   if (std::memcmp(record.data(), "FILE", 4) != 0 || (record[4] != '*' && record[4] != '0')) return false;
   ApplyRecordFixup(record);
   MftRecord parsed;
@@ -293,11 +294,18 @@ bool CThreadForSearchVolume::IsNtfsBootSector(const std::uint8_t* boot, std::uin
     Sector copy;
     if (Read(s + total, copy.data(), 1) && std::memcmp(copy.data(), boot, kSectorSize) == 0) backedByCopy = true;
   }
-  bool found = backedByCopy || IsMftRecordOfMft(s + cl * mft) || IsMftRecordOfMft(s + cl * mirror);
+  // The $MFT's record 0 and the mirror's first record (a copy of it) as
+  // read, kept for the size and the runs below.
+  std::array<std::uint8_t, ntfs::kMftRecordSize> record{}, mirrorRecord{};
+  const auto holdsMft = [&](std::uint64_t at) {
+    return IsMftRecordOfMft(at + cl * mft, record.data()) || IsMftRecordOfMft(at + cl * mirror, mirrorRecord.data());
+  };
+  const bool recordsRead = !backedByCopy;
+  bool found = backedByCopy || holdsMft(s);
   if (!found && sized && s > total) {
     // The sector may be the backup in the volume's last sector.
     start = s - total;
-    found = backedByCopy = IsMftRecordOfMft(start + cl * mft) || IsMftRecordOfMft(start + cl * mirror);
+    found = backedByCopy = holdsMft(start);
   }
   if (!found || IsVolumeAlreadyListed(kFsNtfs, start)) return false;
   const auto spc = static_cast<std::uint16_t>(cl <= 0xFFFF ? cl : 0);
@@ -305,11 +313,11 @@ bool CThreadForSearchVolume::IsNtfsBootSector(const std::uint8_t* boot, std::uin
   // no backup backs is taken only where its $Bitmap agrees; otherwise the
   // $Bitmap and that backup tell the size, as for a volume the deep search
   // finds from its $MFT.
-  std::array<std::uint8_t, ntfs::kMftRecordSize> record{};
-  Read(start + cl * mft, record.data(), ntfs::kMftRecordSize / kSectorSize);
-  // The mirror's first record is a copy of the $MFT's.
-  if (std::memcmp(record.data(), "FILE", 4) != 0)
-    Read(start + cl * mirror, record.data(), ntfs::kMftRecordSize / kSectorSize);
+  if (!recordsRead) Read(start + cl * mft, record.data(), ntfs::kMftRecordSize / kSectorSize);
+  if (std::memcmp(record.data(), "FILE", 4) != 0) {
+    if (!recordsRead) Read(start + cl * mirror, mirrorRecord.data(), ntfs::kMftRecordSize / kSectorSize);
+    record = mirrorRecord;
+  }
   std::uint64_t count = total + 1, backed = count;
   if (!backedByCopy) {
     const std::uint64_t held = NtfsVolumeSectors(record.data(), start + cl * mft, start, spc, &backed);
