@@ -50,6 +50,15 @@ void SetFatAreas(ListedSource& x, const PartitionRecord& p) {
   x.dataStart = x.firstFat + 2ull * p.fatSize + p.rootDirSectors;
 }
 
+// Gives `p`, its start and kind set, `count` sectors: its end (an NTFS
+// volume's the sector after its count, its backup boot sector's) and size.
+void SetSectorCount(PartitionRecord& p, std::uint64_t count) {
+  p.sectorCount = count;
+  p.endSector = p.fileSystemKind == kFsNtfs || count == 0 ? p.startSector + count : p.startSector + count - 1;
+  p.sizeInBytes = count * kSectorSize;
+  p.sizeText = FormatSizeText(count);
+}
+
 std::string Formatted(const char* format, unsigned long long value) {
   char text[48];
   std::snprintf(text, sizeof text, format, value);
@@ -326,7 +335,7 @@ bool CThreadForSearchVolume::IsNtfsBootSector(const std::uint8_t* boot, std::uin
     if (agrees) backed = count;
     else count = held;
   }
-  SourceRecord* r = Append(kFsNtfs, start, count, backed, true);
+  SourceRecord* r = Append(kFsNtfs, start, count, backed);
   if (r == nullptr) return true;
   RememberMftFind(record.data(), *r);
   PartitionRecord& p = *r->partition;
@@ -384,7 +393,7 @@ bool CThreadForSearchVolume::IsFat32BootSector(const std::uint8_t* boot, std::ui
             : layout.sectorCount != 0 && layout.sectorCount <= room ? layout.sectorCount
                                                                     : room;
   }
-  SourceRecord* r = Append(info.kind, s, count, backed, false);
+  SourceRecord* r = Append(info.kind, s, count, backed);
   if (r == nullptr) return true;
   PartitionRecord& p = *r->partition;
   p.fileSystemText = info.rootCluster == 0 ? u"FAT" : u"FAT32";
@@ -429,7 +438,7 @@ bool CThreadForSearchVolume::IsExFatBootSector(const std::uint8_t* boot, std::ui
   } else if (length < heapEnd || length - heapEnd >= (std::uint64_t{1} << shift) || length > room) {
     count = backed = heapEnd;
   }
-  SourceRecord* r = Append(kFsExFat, start, count, backed, false);
+  SourceRecord* r = Append(kFsExFat, start, count, backed);
   if (r == nullptr) return true;
   PartitionRecord& p = *r->partition;
   p.fatSize = f.fatLength;
@@ -469,11 +478,8 @@ bool CThreadForSearchVolume::IsFatVolumeListed(std::uint64_t firstFat, std::uint
 }
 
 void CThreadForSearchVolume::Resize(std::size_t find, std::uint64_t count) {
-  PartitionRecord& p = *finds_[find]->partition;
-  listed_[listedBefore_ + find].sectorCount = p.sectorCount = count;
-  p.endSector = p.fileSystemKind == kFsNtfs || count == 0 ? p.startSector + count : p.startSector + count - 1;
-  p.sizeInBytes = count * kSectorSize;
-  p.sizeText = FormatSizeText(count);
+  SetSectorCount(*finds_[find]->partition, count);
+  listed_[listedBefore_ + find].sectorCount = count;
 }
 
 void CThreadForSearchVolume::CutGuessesAtNextVolume() {
@@ -493,7 +499,7 @@ std::uint64_t CThreadForSearchVolume::ListedCeiling(std::uint64_t start) const {
 }
 
 SourceRecord* CThreadForSearchVolume::Append(std::uint8_t fsKind, std::uint64_t start, std::uint64_t count,
-                                             std::uint64_t backed, bool ntfsEnd, std::uint8_t kind) {
+                                             std::uint64_t backed, std::uint8_t kind) {
   if (nextIndex_ > kLastSourceIndex) {
     if (!indexesRanOut_)
       job_.host.AppendLog("Volumes: every source index up to " + std::to_string(kLastSourceIndex) +
@@ -513,10 +519,7 @@ SourceRecord* CThreadForSearchVolume::Append(std::uint8_t fsKind, std::uint64_t 
   // The volume ends on the disk, as listed volumes do.
   if (diskSectors_ != 0) count = start < diskSectors_ ? std::min(count, diskSectors_ - start) : 0;
   p->startSector = start;
-  p->sectorCount = count;
-  p->endSector = ntfsEnd || count == 0 ? start + count : start + count - 1;
-  p->sizeInBytes = count * kSectorSize;
-  p->sizeText = FormatSizeText(count);
+  SetSectorCount(*p, count);
   record->partition = std::move(p);
   SourceRecord& appended = job_.appendSource(std::move(record));
   // Later finds are checked against this one as against the listed volumes,

@@ -203,7 +203,7 @@ class CThreadForSearchVolume {
   // is left (the find is not listed).
   // `backed`: the sectors of `count` the volume's own structures confirm.
   SourceRecord* Append(std::uint8_t fsKind, std::uint64_t start, std::uint64_t count, std::uint64_t backed,
-                       bool ntfsEnd, std::uint8_t kind = 0xFF);
+                       std::uint8_t kind = 0xFF);
   std::uint8_t DeepKind() const { return imageFlag_ ? 12 : 3; }
   void BeginSearch();
   void SweepDisk(std::vector<DirectoryCandidate>& candidates);
