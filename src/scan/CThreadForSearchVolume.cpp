@@ -377,9 +377,9 @@ bool CThreadForSearchVolume::IsFat32BootSector(const std::uint8_t* boot, std::ui
                          .fatSize = info.fatSize,
                          .rootCluster = info.rootCluster,
                          .sectorCount = small ? small : GetLE32(boot + 32)};
-  // The FATs must lie on the disk and cover the clusters the count holds.
-  const bool fatsFit = info.fatSize != 0 && s < diskSectors_ && layout.DataStart() <= diskSectors_ - s;
-  const bool sized = fatsFit && s + layout.sectorCount <= diskSectors_ && IsFatLayoutSound(layout) &&
+  // The count must lie on the disk (so must its FATs, then) and its FATs
+  // cover the clusters it holds.
+  const bool sized = s + layout.sectorCount <= diskSectors_ && IsFatLayoutSound(layout) &&
                      !IsBootGeometrySuspect(layout) &&
                      layout.DataClusters() <= FatClusterCapacity(layout.kind, layout.fatSize);
   // A guess otherwise: as far as FATs on the disk reach, or with FATs that
@@ -388,6 +388,7 @@ bool CThreadForSearchVolume::IsFat32BootSector(const std::uint8_t* boot, std::ui
   const std::uint64_t room = ListedCeiling(s) - s;
   std::uint64_t count = layout.sectorCount, backed = count;
   if (!sized) {
+    const bool fatsFit = s < diskSectors_ && layout.DataStart() <= diskSectors_ - s;
     backed = 0;
     count = fatsFit                                                 ? std::min(FatReachSectors(layout), room)
             : layout.sectorCount != 0 && layout.sectorCount <= room ? layout.sectorCount
