@@ -5,10 +5,12 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <span>
 #include <vector>
 
 #include "core/EngineHost.h"
 #include "core/StringTable.h"
+#include "engines/exfat/ExFatFormat.h"
 #include "engines/fat/FatLayout.h"
 #include "engines/fat/FatRebuild.h"
 #include "engines/ntfs/NtfsRecord.h"
@@ -46,6 +48,15 @@ void SetFatAreas(ListedSource& x, const PartitionRecord& p) {
   if (p.fileSystemKind != kFsFat12 && p.fileSystemKind != kFsFat16 && p.fileSystemKind != kFsFat32) return;
   x.firstFat = p.startSector + p.reservedSectors;
   x.dataStart = x.firstFat + 2ull * p.fatSize + p.rootDirSectors;
+}
+
+// Gives `p`, its start and kind set, `count` sectors: its end (an NTFS
+// volume's the sector after its count, its backup boot sector's) and size.
+void SetSectorCount(PartitionRecord& p, std::uint64_t count) {
+  p.sectorCount = count;
+  p.endSector = p.fileSystemKind == kFsNtfs || count == 0 ? p.startSector + count : p.startSector + count - 1;
+  p.sizeInBytes = count * kSectorSize;
+  p.sizeText = FormatSizeText(count);
 }
 
 std::string Formatted(const char* format, unsigned long long value) {
@@ -258,10 +269,11 @@ void CThreadForSearchVolume::ScanForBootSectors() {
   }
 }
 
-bool CThreadForSearchVolume::IsMftRecordOfMft(std::uint64_t sector) {
+bool CThreadForSearchVolume::IsMftRecordOfMft(std::uint64_t sector, std::uint8_t* raw) {
   using namespace ntfs;
   std::array<std::uint8_t, kMftRecordSize> record{};
   Read(sector, record.data(), kMftRecordSize / kSectorSize);
+  if (raw) std::memcpy(raw, record.data(), kMftRecordSize);
   if (std::memcmp(record.data(), "FILE", 4) != 0 || (record[4] != '*' && record[4] != '0')) return false;
   ApplyRecordFixup(record);
   MftRecord parsed;
@@ -291,11 +303,18 @@ bool CThreadForSearchVolume::IsNtfsBootSector(const std::uint8_t* boot, std::uin
     Sector copy;
     if (Read(s + total, copy.data(), 1) && std::memcmp(copy.data(), boot, kSectorSize) == 0) backedByCopy = true;
   }
-  bool found = backedByCopy || IsMftRecordOfMft(s + cl * mft) || IsMftRecordOfMft(s + cl * mirror);
+  // The $MFT's record 0 and the mirror's first record (a copy of it) as
+  // read, kept for the size and the runs below.
+  std::array<std::uint8_t, ntfs::kMftRecordSize> record{}, mirrorRecord{};
+  const auto holdsMft = [&](std::uint64_t at) {
+    return IsMftRecordOfMft(at + cl * mft, record.data()) || IsMftRecordOfMft(at + cl * mirror, mirrorRecord.data());
+  };
+  const bool recordsRead = !backedByCopy;
+  bool found = backedByCopy || holdsMft(s);
   if (!found && sized && s > total) {
     // The sector may be the backup in the volume's last sector.
     start = s - total;
-    found = backedByCopy = IsMftRecordOfMft(start + cl * mft) || IsMftRecordOfMft(start + cl * mirror);
+    found = backedByCopy = holdsMft(start);
   }
   if (!found || IsVolumeAlreadyListed(kFsNtfs, start)) return false;
   const auto spc = static_cast<std::uint16_t>(cl <= 0xFFFF ? cl : 0);
@@ -303,11 +322,11 @@ bool CThreadForSearchVolume::IsNtfsBootSector(const std::uint8_t* boot, std::uin
   // no backup backs is taken only where its $Bitmap agrees; otherwise the
   // $Bitmap and that backup tell the size, as for a volume the deep search
   // finds from its $MFT.
-  std::array<std::uint8_t, ntfs::kMftRecordSize> record{};
-  Read(start + cl * mft, record.data(), ntfs::kMftRecordSize / kSectorSize);
-  // The mirror's first record is a copy of the $MFT's.
-  if (std::memcmp(record.data(), "FILE", 4) != 0)
-    Read(start + cl * mirror, record.data(), ntfs::kMftRecordSize / kSectorSize);
+  if (!recordsRead) Read(start + cl * mft, record.data(), ntfs::kMftRecordSize / kSectorSize);
+  if (std::memcmp(record.data(), "FILE", 4) != 0) {
+    if (!recordsRead) Read(start + cl * mirror, mirrorRecord.data(), ntfs::kMftRecordSize / kSectorSize);
+    record = mirrorRecord;
+  }
   std::uint64_t count = total + 1, backed = count;
   if (!backedByCopy) {
     const std::uint64_t held = NtfsVolumeSectors(record.data(), start + cl * mft, start, spc, &backed);
@@ -316,7 +335,7 @@ bool CThreadForSearchVolume::IsNtfsBootSector(const std::uint8_t* boot, std::uin
     if (agrees) backed = count;
     else count = held;
   }
-  SourceRecord* r = Append(kFsNtfs, start, count, backed, true);
+  SourceRecord* r = Append(kFsNtfs, start, count, backed);
   if (r == nullptr) return true;
   RememberMftFind(record.data(), *r);
   PartitionRecord& p = *r->partition;
@@ -358,9 +377,9 @@ bool CThreadForSearchVolume::IsFat32BootSector(const std::uint8_t* boot, std::ui
                          .fatSize = info.fatSize,
                          .rootCluster = info.rootCluster,
                          .sectorCount = small ? small : GetLE32(boot + 32)};
-  // The FATs must lie on the disk and cover the clusters the count holds.
-  const bool fatsFit = info.fatSize != 0 && s < diskSectors_ && layout.DataStart() <= diskSectors_ - s;
-  const bool sized = fatsFit && s + layout.sectorCount <= diskSectors_ && IsFatLayoutSound(layout) &&
+  // The count must lie on the disk (so must its FATs, then) and its FATs
+  // cover the clusters it holds.
+  const bool sized = s + layout.sectorCount <= diskSectors_ && IsFatLayoutSound(layout) &&
                      !IsBootGeometrySuspect(layout) &&
                      layout.DataClusters() <= FatClusterCapacity(layout.kind, layout.fatSize);
   // A guess otherwise: as far as FATs on the disk reach, or with FATs that
@@ -369,12 +388,13 @@ bool CThreadForSearchVolume::IsFat32BootSector(const std::uint8_t* boot, std::ui
   const std::uint64_t room = ListedCeiling(s) - s;
   std::uint64_t count = layout.sectorCount, backed = count;
   if (!sized) {
+    const bool fatsFit = s < diskSectors_ && layout.DataStart() <= diskSectors_ - s;
     backed = 0;
     count = fatsFit                                                 ? std::min(FatReachSectors(layout), room)
             : layout.sectorCount != 0 && layout.sectorCount <= room ? layout.sectorCount
                                                                     : room;
   }
-  SourceRecord* r = Append(info.kind, s, count, backed, false);
+  SourceRecord* r = Append(info.kind, s, count, backed);
   if (r == nullptr) return true;
   PartitionRecord& p = *r->partition;
   p.fileSystemText = info.rootCluster == 0 ? u"FAT" : u"FAT32";
@@ -388,49 +408,47 @@ bool CThreadForSearchVolume::IsFat32BootSector(const std::uint8_t* boot, std::ui
 }
 
 bool CThreadForSearchVolume::IsExFatBootSector(const std::uint8_t* boot, std::uint64_t s) {
-  const std::uint32_t fatOffset = GetLE32(boot + 80);
+  const exfat::BootFields f = exfat::ReadBootFields(std::span<const std::uint8_t, kSectorSize>(boot, kSectorSize));
   Sector fat;
-  Read(s + fatOffset, fat.data(), 1);
+  Read(s + f.fatOffset, fat.data(), 1);
   std::uint64_t start = s;
   if (!IsFatFirstSector(fat.data())) {
     // The backup boot sector lies twelve sectors after the main one.
     if (s < kExFatBackupOffset) return false;
     start = s - kExFatBackupOffset;
-    Read(start + fatOffset, fat.data(), 1);
+    Read(start + f.fatOffset, fat.data(), 1);
     if (!IsFatFirstSector(fat.data())) return false;
   }
   if (IsVolumeAlreadyListed(kFsExFat, start)) return false;
-  const std::uint32_t clusters = GetLE32(boot + 92);
+  const std::uint32_t clusters = f.clusterCount;
   if (clusters == 0) return false;
-  const std::uint64_t length = GetLE64(boot + 72);
+  const std::uint64_t length = f.volumeLength;
   const std::uint64_t perCluster = length / clusters;
   const std::uint64_t estimate = perCluster * clusters;
   if (estimate <= 4096) return false;
   // The length the cluster heap agrees with (it ends less than a cluster
   // before the volume's end) within the disk; else the heap's end, or a
   // guess up to the next volume listed when the heap cannot be either.
-  const std::uint8_t clusterShift = boot[0x6D];
+  const std::uint8_t shift = f.sectorsPerClusterShift;
   const std::uint64_t room = start < diskSectors_ ? diskSectors_ - start : 0;
-  const std::uint64_t heapEnd =
-      clusterShift <= 25 ? GetLE32(boot + 88) + (std::uint64_t{clusters} << clusterShift) : ~0ull;
+  const std::uint64_t heapEnd = shift <= 25 ? f.clusterHeapOffset + (std::uint64_t{clusters} << shift) : ~0ull;
   std::uint64_t count = length, backed = length;
   if (heapEnd > room) {
     count = std::min(estimate, ListedCeiling(start) - start);
     backed = 0;
-  } else if (length < heapEnd || length - heapEnd >= (std::uint64_t{1} << clusterShift) || length > room) {
+  } else if (length < heapEnd || length - heapEnd >= (std::uint64_t{1} << shift) || length > room) {
     count = backed = heapEnd;
   }
-  SourceRecord* r = Append(kFsExFat, start, count, backed, false);
+  SourceRecord* r = Append(kFsExFat, start, count, backed);
   if (r == nullptr) return true;
   PartitionRecord& p = *r->partition;
-  p.fatSize = GetLE32(boot + 84);
-  p.reservedSectors = fatOffset;
+  p.fatSize = f.fatLength;
+  p.reservedSectors = f.fatOffset;
   // The cluster size the boot sector states; the length's quotient only
   // when the shift is out of range.
-  const std::uint8_t shift = boot[0x6D];
   p.sectorsPerCluster = shift <= 7 ? static_cast<std::uint8_t>(1u << shift)
                                    : static_cast<std::uint8_t>(perCluster <= 0xFF ? perCluster : 0);
-  p.rootCluster = GetLE32(boot + 96);
+  p.rootCluster = f.rootCluster;
   ReportFind(*r);
   return true;
 }
@@ -461,11 +479,8 @@ bool CThreadForSearchVolume::IsFatVolumeListed(std::uint64_t firstFat, std::uint
 }
 
 void CThreadForSearchVolume::Resize(std::size_t find, std::uint64_t count) {
-  PartitionRecord& p = *finds_[find]->partition;
-  listed_[listedBefore_ + find].sectorCount = p.sectorCount = count;
-  p.endSector = p.fileSystemKind == kFsNtfs || count == 0 ? p.startSector + count : p.startSector + count - 1;
-  p.sizeInBytes = count * kSectorSize;
-  p.sizeText = FormatSizeText(count);
+  SetSectorCount(*finds_[find]->partition, count);
+  listed_[listedBefore_ + find].sectorCount = count;
 }
 
 void CThreadForSearchVolume::CutGuessesAtNextVolume() {
@@ -485,7 +500,7 @@ std::uint64_t CThreadForSearchVolume::ListedCeiling(std::uint64_t start) const {
 }
 
 SourceRecord* CThreadForSearchVolume::Append(std::uint8_t fsKind, std::uint64_t start, std::uint64_t count,
-                                             std::uint64_t backed, bool ntfsEnd, std::uint8_t kind) {
+                                             std::uint64_t backed, std::uint8_t kind) {
   if (nextIndex_ > kLastSourceIndex) {
     if (!indexesRanOut_)
       job_.host.AppendLog("Volumes: every source index up to " + std::to_string(kLastSourceIndex) +
@@ -505,10 +520,7 @@ SourceRecord* CThreadForSearchVolume::Append(std::uint8_t fsKind, std::uint64_t 
   // The volume ends on the disk, as listed volumes do.
   if (diskSectors_ != 0) count = start < diskSectors_ ? std::min(count, diskSectors_ - start) : 0;
   p->startSector = start;
-  p->sectorCount = count;
-  p->endSector = ntfsEnd || count == 0 ? start + count : start + count - 1;
-  p->sizeInBytes = count * kSectorSize;
-  p->sizeText = FormatSizeText(count);
+  SetSectorCount(*p, count);
   record->partition = std::move(p);
   SourceRecord& appended = job_.appendSource(std::move(record));
   // Later finds are checked against this one as against the listed volumes,

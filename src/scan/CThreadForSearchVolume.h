@@ -203,14 +203,16 @@ class CThreadForSearchVolume {
   // is left (the find is not listed).
   // `backed`: the sectors of `count` the volume's own structures confirm.
   SourceRecord* Append(std::uint8_t fsKind, std::uint64_t start, std::uint64_t count, std::uint64_t backed,
-                       bool ntfsEnd, std::uint8_t kind = 0xFF);
+                       std::uint8_t kind = 0xFF);
   std::uint8_t DeepKind() const { return imageFlag_ ? 12 : 3; }
   void BeginSearch();
   void SweepDisk(std::vector<DirectoryCandidate>& candidates);
   void EvaluateDirectoryCandidates(std::vector<DirectoryCandidate>& candidates);
   // A volume the deep search rebuilt at `start` with this kind already.
   bool IsDeepFatListed(std::uint8_t fsKind, std::uint64_t start) const;
-  bool IsMftRecordOfMft(std::uint64_t sector);
+  // The 1024 bytes at `sector` are a $MFT record 0; `raw`, when given, gets
+  // them as read.
+  bool IsMftRecordOfMft(std::uint64_t sector, std::uint8_t* raw = nullptr);
   // The listed record lies on the searched disk (or image) and is a volume.
   bool IsOnThisDisk(const ListedSource& p) const;
   // The first volume of this disk listed after `start`, or the disk's end.

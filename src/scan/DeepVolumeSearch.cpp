@@ -214,7 +214,7 @@ void CThreadForSearchVolume::SweepDisk(std::vector<DirectoryCandidate>& candidat
         // Within a volume whose size is a guess, a copy of its record is no
         // volume unless it has a $Bitmap of its own.
         if (backed == 0 && IsCopyOfMftFound(p, start)) continue;
-        SourceRecord* r = Append(kFsNtfs, start, count, backed, true, DeepKind());
+        SourceRecord* r = Append(kFsNtfs, start, count, backed, DeepKind());
         if (r == nullptr) continue;
         RememberMftFind(p, *r);
         PartitionRecord& part = *r->partition;
@@ -557,7 +557,7 @@ bool CThreadForSearchVolume::DeepSearchFat32(const std::vector<DirectoryCandidat
   const auto appendFat = [&](std::uint8_t fsKind, std::uint64_t at, std::uint64_t sectors, bool backed,
                              const FatLayout& layout, std::uint64_t folders) {
     if (sectors == 0 || at >= total_ || IsDeepFatListed(fsKind, at)) return;
-    SourceRecord* r = Append(fsKind, at, sectors, backed ? sectors : 0, false, DeepKind());
+    SourceRecord* r = Append(fsKind, at, sectors, backed ? sectors : 0, DeepKind());
     if (r == nullptr) return;
     folderVolumes_.emplace_back(at, std::max(folders, at + 1));
     PartitionRecord& p = *r->partition;

@@ -77,6 +77,21 @@ struct Search {
     return nullptr;
   }
   std::size_t Found() const { return list.m_sources.size() - 1; }
+  // An NTFS volume the list holds before the search: `kind` kSourceVolume
+  // for the partition tables', kSourceLostVolume for an earlier search's
+  // on disk `diskNumber`.
+  void List(std::uint8_t kind, std::uint16_t index, std::uint64_t start, std::uint64_t sectors,
+            std::uint8_t diskNumber = 0) {
+    auto record = std::make_unique<SourceRecord>();
+    record->kind = kind;
+    record->index = index;
+    record->partition = std::make_unique<PartitionRecord>();
+    record->partition->diskNumber = diskNumber;
+    record->partition->fileSystemKind = kFsNtfs;
+    record->partition->startSector = start;
+    record->partition->sectorCount = sectors;
+    list.AppendSource(std::move(record));
+  }
 
   HeadlessHost host;
   SourceList list;
@@ -218,15 +233,7 @@ TEST(CThreadForSearchVolume, WhenIndexesRunOutNothingMoreIsListedAndNoIndexRepea
   disk.Place("ntfs.img", 2048);
   disk.Place("fat32.img", 104448);
   Search s(sectors);
-  auto other = std::make_unique<SourceRecord>();
-  other->kind = kSourceLostVolume;
-  other->index = 65534;
-  other->partition = std::make_unique<PartitionRecord>();
-  other->partition->diskNumber = 0x81;
-  other->partition->fileSystemKind = kFsNtfs;
-  other->partition->startSector = 2048;
-  other->partition->sectorCount = 1000;
-  s.list.AppendSource(std::move(other));
+  s.List(kSourceLostVolume, 65534, 2048, 1000, 0x81);
   s.Run(disk.Source());
   ASSERT_EQ(s.list.m_sources.size(), 3u);
   EXPECT_EQ(s.list.m_sources[2]->index, 65535u);
@@ -283,14 +290,7 @@ TEST(CThreadForSearchVolume, ABootSectorCountThatIsNoSizeGivesWayToWhatTheVolume
     EXPECT_EQ(s.At(fat16At)->endSector, fat16At + fatReach - 1);
     // A volume of the partition tables inside that reach ends it.
     Search bounded(sectors);
-    auto listed = std::make_unique<SourceRecord>();
-    listed->kind = kSourceVolume;
-    listed->index = 1;
-    listed->partition = std::make_unique<PartitionRecord>();
-    listed->partition->fileSystemKind = kFsNtfs;
-    listed->partition->startSector = 30000;
-    listed->partition->sectorCount = 1000;
-    bounded.list.AppendSource(std::move(listed));
+    bounded.List(kSourceVolume, 1, 30000, 1000);
     bounded.Run(disk.Source());
     ExpectVolume(bounded, fat16At, 30000 - fat16At, kFsFat16, u"FAT");
   }
