@@ -259,7 +259,7 @@ bool Carver::Analyse(const FileTypeRecord& type, std::uint64_t startSector, Anal
       break;
     }
   }
-  if (tiff && tally_->analysed - before >= LongWalks::kLongWalkBytes) tally_->walks.tiff.Walked(at, reader.furthest);
+  if (tiff && tally_->analysed - before >= kLongWalkBytes) tally_->walks.tiff.Add(at, reader.furthest);
   if (type.typeId != 73 && !IsOfficeType(type.typeId)) a.found = ok;
   return ok;
 }
