@@ -73,7 +73,6 @@ class AnalysisReader final : public CarveReader {
   }
   bool Aborted() const override { return volume_.Aborted(); }
   CarveWalks* Walks() override { return &tally_.walks; }
-  bool Spent() const { return tally_.analysed >= limit_; }
 
   std::uint64_t furthest = 0;  // one past the furthest byte read
 
@@ -176,6 +175,8 @@ std::uint64_t Carver::ReadLimit() const {
   return end > first ? (end - first) * 512 * CarveTally::kReadVolumes : 0;
 }
 
+bool Carver::ReadsSpent() const { return tally_->analysed >= ReadLimit(); }
+
 std::uint64_t Carver::BytesToEnd(std::uint64_t startSector) const {
   const std::uint64_t end = volume_.EndSector();
   return startSector < end ? (end - startSector) * 512 : 0;
@@ -213,8 +214,7 @@ bool Carver::Analyse(const FileTypeRecord& type, std::uint64_t startSector, Anal
     file.unknownSize = a.generic = true;
     return true;
   }
-  AnalysisReader reader(volume_, *tally_, ReadLimit());
-  if (reader.Spent()) {
+  if (ReadsSpent()) {
     ++tally_->unanalysed;
     file.unknownSize = a.generic = true;
     return true;
@@ -223,6 +223,7 @@ bool Carver::Analyse(const FileTypeRecord& type, std::uint64_t startSector, Anal
   const std::uint64_t at = startSector * 512;
   if (tiff && tally_->walks.tiff.Inside(at)) return false;
   const std::uint64_t before = tally_->analysed;
+  AnalysisReader reader(volume_, *tally_, ReadLimit());
   bool ok = true;
   switch (type.typeId) {
     case 14: ok = a.generic = GetJpegFileSize(reader, startSector, file); break;
@@ -265,6 +266,9 @@ bool Carver::Analyse(const FileTypeRecord& type, std::uint64_t startSector, Anal
 }
 
 bool Carver::FileAt(const std::uint8_t* data, std::uint64_t startSector) {
+  // Once the reads are spent no analysis finds a file: none is tried, and
+  // the signature is not counted as a hit carved unanalysed.
+  if (ReadsSpent()) return false;
   for (const FileTypeRecord& type : types_) {
     if (!Matches(type, data, 512)) continue;
     Analysis a;
