@@ -95,7 +95,9 @@ class Spans {
     --it;
     return at < it->second ? it->second : at;
   }
-  bool Inside(std::uint64_t at) const { return After(at) != at; }
+  // Whether `at` lies inside a span that begins before it: the walk that
+  // begins at a span's start is the one that made it.
+  bool Inside(std::uint64_t at) const { return at != 0 && After(at - 1) > at; }
   void Add(std::uint64_t first, std::uint64_t end) {
     if (end <= first || spans_.size() >= kept_) return;
     auto& e = spans_[first];
