@@ -19,16 +19,18 @@ constexpr std::uint64_t kWalkFirstReadSectors = 1;
 constexpr std::uint64_t kWalkReadSectors = 128;
 
 // Reads the first sector of the units generic carving steps to, through a
-// read-ahead window.
+// read-ahead window. The buffer grows with the reads: most walks end after
+// the first one.
 class WalkReader {
  public:
-  explicit WalkReader(CarveReader& reader) : reader_(reader), buffer_(kWalkReadSectors * 512) {}
+  explicit WalkReader(CarveReader& reader) : reader_(reader) {}
 
   const std::uint8_t* Sector(std::uint64_t sector) {
     if (!valid_ || sector < first_ || sector >= first_ + count_) {
       first_ = sector;
       count_ = ahead_;
       ahead_ = std::min(ahead_ * 2, kWalkReadSectors);
+      if (buffer_.size() < count_ * 512) buffer_.resize(count_ * 512);
       valid_ = reader_.Read(sector, buffer_.data(), count_ * 512);
       if (!valid_) {
         // Near the volume's end a whole window cannot be read; the sector
