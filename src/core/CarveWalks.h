@@ -81,24 +81,43 @@ struct ZipEnd {
   ZipCounts counts;
 };
 
+// Spans of places a walk went through, each kept by where it begins, at
+// most `kept` of them.
+class Spans {
+ public:
+  Spans() = default;
+  explicit Spans(std::size_t kept) : kept_(kept) {}
+  // The end of the span that begins last at or before `at`, when `at` lies
+  // inside it; `at` otherwise.
+  std::uint64_t After(std::uint64_t at) const {
+    auto it = spans_.upper_bound(at);
+    if (it == spans_.begin()) return at;
+    --it;
+    return at < it->second ? it->second : at;
+  }
+  // Whether `at` lies inside a span that begins before it: the walk that
+  // begins at a span's start is the one that made it.
+  bool Inside(std::uint64_t at) const { return at != 0 && After(at - 1) > at; }
+  void Add(std::uint64_t first, std::uint64_t end) {
+    if (end <= first || spans_.size() >= kept_) return;
+    auto& e = spans_[first];
+    e = std::max(e, end);
+  }
+
+ private:
+  std::size_t kept_ = SIZE_MAX;
+  std::map<std::uint64_t, std::uint64_t> spans_;
+};
+
 // Compound-document directory regions: runs of sectors known to hold
 // directory entries naming no Office stream, and the sectors where a walk
 // through such a run ended and why (the kind named there, or none).
 class DirectoryWalks {
  public:
   // The absolute sector after the known run holding `sector`, or `sector`.
-  std::uint64_t After(std::uint64_t sector) const {
-    auto it = runs_.upper_bound(sector);
-    if (it == runs_.begin()) return sector;
-    --it;
-    return sector < it->second ? it->second : sector;
-  }
-  void Run(std::uint64_t first, std::uint64_t end) {
-    if (end <= first || runs_.size() >= kKept) return;
-    // Runs never overlap: a walk that met a known run jumped over it.
-    auto& e = runs_[first];
-    e = std::max(e, end);
-  }
+  std::uint64_t After(std::uint64_t sector) const { return runs_.After(sector); }
+  // Runs never overlap: a walk that met a known run jumped over it.
+  void Run(std::uint64_t first, std::uint64_t end) { runs_.Add(first, end); }
   std::optional<std::uint8_t> EndAt(std::uint64_t sector) const {
     const auto it = ends_.find(sector);
     return it == ends_.end() ? std::nullopt : std::optional<std::uint8_t>(it->second);
@@ -109,29 +128,15 @@ class DirectoryWalks {
 
  private:
   static constexpr std::size_t kKept = std::size_t{1} << 19;
-  std::map<std::uint64_t, std::uint64_t> runs_;
+  Spans runs_{kKept};
   std::unordered_map<std::uint64_t, std::uint8_t> ends_;
 };
 
 // Walks whose reads ran long (a TIFF's directories and arrays lie anywhere
-// in the file): the bytes from the hit to the furthest one read. A later
-// hit of the same kind inside them is not walked again.
-class LongWalks {
- public:
-  static constexpr std::uint64_t kLongWalkBytes = std::uint64_t{2} << 20;
-  bool Inside(std::uint64_t at) const {
-    auto it = spans_.upper_bound(at);
-    if (it == spans_.begin()) return false;
-    --it;
-    return at < it->second;
-  }
-  void Walked(std::uint64_t from, std::uint64_t to) {
-    if (to > from) spans_[from] = std::max(spans_[from], to);
-  }
-
- private:
-  std::map<std::uint64_t, std::uint64_t> spans_;
-};
+// in the file, `kLongWalkBytes` or more read): the bytes from the hit to the
+// furthest one read. A later hit of the same kind inside them is not walked
+// again.
+inline constexpr std::uint64_t kLongWalkBytes = std::uint64_t{2} << 20;
 
 struct PngEnd {
   std::uint64_t end = 0;  // absolute byte after the end chunk; 0: the chain held none
@@ -143,7 +148,7 @@ struct CarveWalks {
   ChainWalks<PngStep, PngEnd> png;
   ChainWalks<ZipCounts, ZipEnd> zip;
   DirectoryWalks directories;
-  LongWalks tiff;
+  Spans tiff;  // long walks
 };
 
 }  // namespace corvan

@@ -19,16 +19,18 @@ constexpr std::uint64_t kWalkFirstReadSectors = 1;
 constexpr std::uint64_t kWalkReadSectors = 128;
 
 // Reads the first sector of the units generic carving steps to, through a
-// read-ahead window.
+// read-ahead window. The buffer grows with the reads: most walks end after
+// the first one.
 class WalkReader {
  public:
-  explicit WalkReader(CarveReader& reader) : reader_(reader), buffer_(kWalkReadSectors * 512) {}
+  explicit WalkReader(CarveReader& reader) : reader_(reader) {}
 
   const std::uint8_t* Sector(std::uint64_t sector) {
     if (!valid_ || sector < first_ || sector >= first_ + count_) {
       first_ = sector;
       count_ = ahead_;
       ahead_ = std::min(ahead_ * 2, kWalkReadSectors);
+      if (buffer_.size() < count_ * 512) buffer_.resize(count_ * 512);
       valid_ = reader_.Read(sector, buffer_.data(), count_ * 512);
       if (!valid_) {
         // Near the volume's end a whole window cannot be read; the sector
@@ -73,7 +75,6 @@ class AnalysisReader final : public CarveReader {
   }
   bool Aborted() const override { return volume_.Aborted(); }
   CarveWalks* Walks() override { return &tally_.walks; }
-  bool Spent() const { return tally_.analysed >= limit_; }
 
   std::uint64_t furthest = 0;  // one past the furthest byte read
 
@@ -176,6 +177,8 @@ std::uint64_t Carver::ReadLimit() const {
   return end > first ? (end - first) * 512 * CarveTally::kReadVolumes : 0;
 }
 
+bool Carver::ReadsSpent() const { return tally_->analysed >= ReadLimit(); }
+
 std::uint64_t Carver::BytesToEnd(std::uint64_t startSector) const {
   const std::uint64_t end = volume_.EndSector();
   return startSector < end ? (end - startSector) * 512 : 0;
@@ -213,8 +216,7 @@ bool Carver::Analyse(const FileTypeRecord& type, std::uint64_t startSector, Anal
     file.unknownSize = a.generic = true;
     return true;
   }
-  AnalysisReader reader(volume_, *tally_, ReadLimit());
-  if (reader.Spent()) {
+  if (ReadsSpent()) {
     ++tally_->unanalysed;
     file.unknownSize = a.generic = true;
     return true;
@@ -223,6 +225,7 @@ bool Carver::Analyse(const FileTypeRecord& type, std::uint64_t startSector, Anal
   const std::uint64_t at = startSector * 512;
   if (tiff && tally_->walks.tiff.Inside(at)) return false;
   const std::uint64_t before = tally_->analysed;
+  AnalysisReader reader(volume_, *tally_, ReadLimit());
   bool ok = true;
   switch (type.typeId) {
     case 14: ok = a.generic = GetJpegFileSize(reader, startSector, file); break;
@@ -259,12 +262,15 @@ bool Carver::Analyse(const FileTypeRecord& type, std::uint64_t startSector, Anal
       break;
     }
   }
-  if (tiff && tally_->analysed - before >= LongWalks::kLongWalkBytes) tally_->walks.tiff.Walked(at, reader.furthest);
+  if (tiff && tally_->analysed - before >= kLongWalkBytes) tally_->walks.tiff.Add(at, reader.furthest);
   if (type.typeId != 73 && !IsOfficeType(type.typeId)) a.found = ok;
   return ok;
 }
 
 bool Carver::FileAt(const std::uint8_t* data, std::uint64_t startSector) {
+  // Once the reads are spent no analysis finds a file: none is tried, and
+  // the signature is not counted as a hit carved unanalysed.
+  if (ReadsSpent()) return false;
   for (const FileTypeRecord& type : types_) {
     if (!Matches(type, data, 512)) continue;
     Analysis a;

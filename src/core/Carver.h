@@ -127,6 +127,8 @@ class Carver {
   std::uint64_t Measure(std::uint64_t startUnit, std::uint64_t maxSize, bool toFile);
   std::uint64_t ListLimit() const;
   std::uint64_t ReadLimit() const;
+  // Whether the analysers have read the pass's bound.
+  bool ReadsSpent() const;
   std::uint64_t BytesToEnd(std::uint64_t startSector) const;
   // A guessed size cut at the volume's end and, once the pass has listed its
   // bound, to what is left (at least one unit).

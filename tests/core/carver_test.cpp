@@ -541,6 +541,9 @@ TEST(ScanUnits, TheAnalysersReadAtMostEightTimesTheVolumeAndHideNoFile) {
   EXPECT_EQ(hits.back().first, kChain + 4);
   EXPECT_LE(carver.Tally().analysed, 8 * kSectors * 512);
   EXPECT_GT(carver.Tally().unanalysed, 0u);
+  // Each hit is carved unanalysed at most once; a signature the walk to the
+  // next file passed is no hit.
+  EXPECT_LE(carver.Tally().unanalysed, hits.size());
   EXPECT_NE(CarveBoundsNote(carver.Tally()).find("carved to the next signature unanalysed"), std::string::npos);
 }
 
@@ -568,6 +571,47 @@ TEST(Carver, OnceThePassHasListedItsBoundAHeaderSizeEndsOnlyAtAFile) {
   Carver carver(types, v);
   const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {
       {0, 120000}, {1, 120000}, {2, 38 * 512}, {40, 20054}};
+  EXPECT_EQ(ScanAll(carver, v), expected);
+}
+
+TEST(Carver, ATiffTheWalkToTheNextFileFoundIsListedThoughItsWalkRanLong) {
+  // Three bitmap headers that each claim 7,000,000 bytes of an 8 MiB
+  // volume push the pass past twice its bytes, so the third ends at the
+  // next file: a TIFF at sector 8 whose strip arrays (300,000 offsets and
+  // byte counts) make its walk read more than 2 MiB. That walk, made to
+  // find where the third header ends, must not hide the TIFF itself; it
+  // ends where its byte-count array does.
+  constexpr std::uint32_t kStrips = 300000, kOffsets = 1024, kCounts = kOffsets + 4 * kStrips;
+  MemoryVolume v(16384);
+  for (std::uint64_t s = 0; s < 3; ++s) {
+    std::string claim = Bitmap();
+    test::PutLe(claim, 2, 7000000, 4);
+    v.Put(s, claim);
+  }
+  std::string tiff(kCounts + 4 * kStrips, '\0');
+  tiff.replace(0, 3, "II*");
+  test::PutLe(tiff, 4, 8, 4);
+  test::PutLe(tiff, 8, 4, 2);
+  auto entry = [&](std::size_t k, std::uint16_t tag, std::uint16_t type, std::uint32_t count, std::uint32_t value) {
+    const std::size_t at = 10 + 12 * k;
+    test::PutLe(tiff, at, tag, 2);
+    test::PutLe(tiff, at + 2, type, 2);
+    test::PutLe(tiff, at + 4, count, 4);
+    test::PutLe(tiff, at + 8, value, 4);
+  };
+  entry(0, 256, 3, 1, 4);  // ImageWidth
+  entry(1, 257, 3, 1, 4);  // ImageLength
+  entry(2, 273, 4, kStrips, kOffsets);
+  entry(3, 279, 4, kStrips, kCounts);
+  for (std::uint32_t i = 0; i < kStrips; ++i) {
+    test::PutLe(tiff, kOffsets + 4 * i, 8, 4);
+    test::PutLe(tiff, kCounts + 4 * i, 1, 4);
+  }
+  v.Put(8, tiff);
+  const std::vector<FileTypeRecord> types = {Type(15, "II*\0", u"tif", 1 << 28), Type(17, "BM", u"bmp", 1 << 27)};
+  Carver carver(types, v);
+  const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {
+      {0, 7000000}, {1, 7000000}, {2, 6 * 512}, {8, tiff.size()}};
   EXPECT_EQ(ScanAll(carver, v), expected);
 }
 
