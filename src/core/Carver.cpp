@@ -14,62 +14,133 @@ namespace {
 // Sectors read at once by generic carving's walk: the units it steps to are
 // mostly consecutive, and one sector per read would make a long walk slow.
 // A walk's first read is short (most end at the next unit, where the next
-// file begins) and each one after doubles, up to the largest.
+// file begins) and each one that goes on from the last doubles, up to the
+// largest.
 constexpr std::uint64_t kWalkFirstReadSectors = 1;
 constexpr std::uint64_t kWalkReadSectors = 128;
 
-// Reads the first sector of the units generic carving steps to, through a
-// read-ahead window. The buffer grows with the reads: most walks end after
-// the first one.
-class WalkReader {
+}  // namespace
+
+// Reads the first sector of the units generic carving steps to, through
+// read-ahead windows. One serves every walk of a carver: the walk to a file's
+// end and the walks of the rooms of the files it meets go over the same
+// sectors, one a little behind the other, so two windows are kept. The
+// buffers grow with the reads: most walks end after the first.
+class Carver::WalkReader {
  public:
-  explicit WalkReader(CarveReader& reader) : reader_(reader) {}
+  explicit WalkReader(CarveVolume& volume) : volume_(volume) {}
 
   const std::uint8_t* Sector(std::uint64_t sector) {
-    if (!valid_ || sector < first_ || sector >= first_ + count_) {
-      first_ = sector;
-      count_ = ahead_;
-      ahead_ = std::min(ahead_ * 2, kWalkReadSectors);
-      if (buffer_.size() < count_ * 512) buffer_.resize(count_ * 512);
-      valid_ = reader_.Read(sector, buffer_.data(), count_ * 512);
-      if (!valid_) {
-        // Near the volume's end a whole window cannot be read; the sector
-        // itself may still be. One that cannot be read begins nothing.
-        count_ = 1;
-        std::memset(buffer_.data(), 0, buffer_.size());
-        valid_ = true;
-        reader_.Read(sector, buffer_.data(), 512);
-      }
+    for (Window* w : {&windows_[current_], &windows_[1 - current_]}) {
+      if (w->Holds(sector)) return w->At(sector);
     }
-    return buffer_.data() + (sector - first_) * 512;
+    // A walk that goes on past a window reads further ahead; one that
+    // begins elsewhere starts short again. The window read over is the
+    // other one.
+    std::uint64_t ahead = kWalkFirstReadSectors;
+    for (const Window& w : windows_) {
+      if (w.count != 0 && sector >= w.first + w.count && sector < w.first + w.count + kWalkReadSectors)
+        ahead = std::max(ahead, std::min(w.ahead * 2, kWalkReadSectors));
+    }
+    current_ = 1 - current_;
+    Window& w = windows_[current_];
+    w.ahead = ahead;
+    w.first = sector;
+    // No read-ahead runs past the volume's end.
+    const std::uint64_t end = volume_.EndSector();
+    w.count = sector < end ? std::min(ahead, end - sector) : 1;
+    if (w.buffer.size() < w.count * 512) w.buffer.resize(w.count * 512);
+    if (!volume_.Read(sector, w.buffer.data(), w.count * 512)) {
+      // A window that cannot be read whole may still hold sectors that
+      // can. One that cannot be read begins nothing.
+      w.count = 1;
+      std::memset(w.buffer.data(), 0, w.buffer.size());
+      volume_.Read(sector, w.buffer.data(), 512);
+    }
+    return w.At(sector);
   }
 
  private:
-  CarveReader& reader_;
-  std::vector<std::uint8_t> buffer_;
-  std::uint64_t first_ = 0;
-  std::uint64_t count_ = 0;
-  std::uint64_t ahead_ = kWalkFirstReadSectors;
-  bool valid_ = false;
+  struct Window {
+    std::vector<std::uint8_t> buffer;
+    std::uint64_t first = 0;
+    std::uint64_t count = 0;  // 0: nothing read yet
+    std::uint64_t ahead = kWalkFirstReadSectors;
+    bool Holds(std::uint64_t sector) const { return sector >= first && sector - first < count; }
+    const std::uint8_t* At(std::uint64_t sector) const { return buffer.data() + (sector - first) * 512; }
+  };
+  CarveVolume& volume_;
+  std::array<Window, 2> windows_;
+  std::size_t current_ = 0;
 };
 
-// The reader the analysers are given: what they read counts against the
-// pass's bound (bytes past the volume's end as one sector a read), and once
-// that is reached every read fails. It keeps the furthest byte read, by
-// which a walk that ran long is remembered.
+namespace {
+
+// A hit's room: its sectors up to the unit where the next signature stands
+// (or the volume's end). It is walked as generic carving walks, only as far
+// as the analysis reads: most read a sector or two.
+class Room {
+ public:
+  Room(const Carver& carver, CarveVolume& volume, Carver::WalkReader& walk, std::uint64_t startUnit,
+       std::uint64_t startSector)
+      : carver_(carver), volume_(volume), walk_(walk), unit_(startUnit),
+        end_(startSector + std::max<std::uint64_t>(1, volume.UnitBytes() / 512)) {}
+
+  // The room's end, walked up to `sector` at least when no signature ends it
+  // before.
+  std::uint64_t Reach(std::uint64_t sector) {
+    while (!closed_ && end_ < sector) {
+      if (volume_.Aborted()) {
+        closed_ = true;
+      } else if (!volume_.NextUnit(unit_)) {
+        closed_ = true;
+        end_ = std::max(end_, volume_.EndSector());
+      } else {
+        const std::uint64_t at = volume_.UnitSector(unit_);
+        if (carver_.Probe(walk_.Sector(at), 512)) {
+          closed_ = true;
+          end_ = at;
+        } else {
+          end_ = at + std::max<std::uint64_t>(1, volume_.UnitBytes() / 512);
+        }
+      }
+    }
+    return end_;
+  }
+
+ private:
+  const Carver& carver_;
+  CarveVolume& volume_;
+  Carver::WalkReader& walk_;
+  std::uint64_t unit_;
+  std::uint64_t end_;
+  bool closed_ = false;
+};
+
+// The reader the analysers are given: what they read past the hit's room
+// counts against the pass's bound (bytes past the volume's end as one
+// sector a read); a read that would go past the bound fails. It keeps the
+// furthest byte read and the bytes read, by which a walk that ran long is
+// remembered.
 class AnalysisReader final : public CarveReader {
  public:
-  AnalysisReader(CarveVolume& volume, CarveTally& tally, std::uint64_t limit)
-      : volume_(volume), tally_(tally), limit_(limit) {}
+  AnalysisReader(CarveVolume& volume, CarveTally& tally, std::uint64_t limit, Room& room)
+      : volume_(volume), tally_(tally), limit_(limit), room_(room) {}
   bool Read(std::uint64_t sector, void* buffer, std::size_t bytes) override {
     const std::uint64_t end = volume_.EndSector();
-    const std::uint64_t counted = sector < end ? std::min<std::uint64_t>(bytes, (end - sector) * 512) : 512;
+    const std::uint64_t last = sector + (bytes + 511) / 512;
+    std::uint64_t counted = 512;
+    if (sector < end) {
+      const std::uint64_t from = std::max(sector, room_.Reach(std::min(last, end)));
+      counted = from < std::min(last, end) ? (std::min(last, end) - from) * 512 : 0;
+    }
     if (counted > limit_ - std::min(limit_, tally_.analysed)) {
       std::memset(buffer, 0, bytes);
-      tally_.analysed = limit_;
+      refused = true;
       return false;
     }
     tally_.analysed += counted;
+    read += bytes;
     furthest = std::max(furthest, sector * 512 + bytes);
     return volume_.Read(sector, buffer, bytes);
   }
@@ -77,11 +148,14 @@ class AnalysisReader final : public CarveReader {
   CarveWalks* Walks() override { return &tally_.walks; }
 
   std::uint64_t furthest = 0;  // one past the furthest byte read
+  std::uint64_t read = 0;      // bytes read, inside the room or not
+  bool refused = false;        // a read past the room went past the bound
 
  private:
   CarveVolume& volume_;
   CarveTally& tally_;
   std::uint64_t limit_;
+  Room& room_;
 };
 
 bool IsOfficeType(std::uint16_t id) {
@@ -104,6 +178,11 @@ bool HasAnalyser(std::uint16_t id) {
   }
 }
 
+// A type without analyser is taken as found where its signature stands only
+// when the signature is this long: a shorter one turns up by chance in a
+// few units of every gigabyte of compressed data.
+constexpr std::size_t kSureSignatureBytes = 4;
+
 // A suffix read from the file itself becomes part of a file name: it is made
 // safe here, once, for every engine.
 std::u16string SafeSuffix(const std::u16string& suffix) {
@@ -113,8 +192,10 @@ std::u16string SafeSuffix(const std::u16string& suffix) {
 
 }  // namespace
 
+Carver::~Carver() = default;
+
 Carver::Carver(const std::vector<FileTypeRecord>& types, CarveVolume& volume, CarveTally* tally)
-    : types_(types), volume_(volume), tally_(tally ? tally : &ownTally_) {
+    : types_(types), volume_(volume), tally_(tally ? tally : &ownTally_), walk_(std::make_unique<WalkReader>(volume)) {
   for (const FileTypeRecord& t : types_) {
     if (t.headerLength == 0 || t.headerLength > t.header.size() || !SignatureInFirstSector(t)) continue;
     if (t.headerOffset == 0) {
@@ -151,17 +232,19 @@ std::uint64_t Carver::MeasureToNextSignature(std::uint64_t startUnit, std::uint6
   return Measure(startUnit, maxSize, false);
 }
 
-std::uint64_t Carver::Measure(std::uint64_t startUnit, std::uint64_t maxSize, bool toFile) {
+std::uint64_t Carver::Measure(std::uint64_t startUnit, std::uint64_t maxSize, bool toFile, std::uint64_t ownBytes) {
   const std::uint64_t unitBytes = volume_.UnitBytes();
   std::uint64_t size = unitBytes;
   if (unitBytes == 0) return 0;
-  WalkReader walk(volume_);
+  WalkReader& walk = *walk_;
   std::uint64_t unit = startUnit;
   while (size < maxSize && !volume_.Aborted()) {
     if (!volume_.NextUnit(unit)) break;
-    const std::uint64_t sector = volume_.UnitSector(unit);
-    const std::uint8_t* data = walk.Sector(sector);
-    if (Probe(data, 512) && (!toFile || FileAt(data, sector))) break;
+    if (size >= ownBytes) {
+      const std::uint64_t sector = volume_.UnitSector(unit);
+      const std::uint8_t* data = walk.Sector(sector);
+      if (Probe(data, 512) && (!toFile || FileAt(data, sector, unit))) break;
+    }
     size += unitBytes;
   }
   return size;
@@ -177,38 +260,20 @@ std::uint64_t Carver::ReadLimit() const {
   return end > first ? (end - first) * 512 * CarveTally::kReadVolumes : 0;
 }
 
-bool Carver::ReadsSpent() const { return tally_->analysed >= ReadLimit(); }
-
 std::uint64_t Carver::BytesToEnd(std::uint64_t startSector) const {
   const std::uint64_t end = volume_.EndSector();
   return startSector < end ? (end - startSector) * 512 : 0;
 }
 
-std::uint64_t Carver::BoundGuess(std::uint64_t size, std::uint64_t startSector) {
-  size = std::min(size, BytesToEnd(startSector));
-  const std::uint64_t limit = ListLimit();
-  const std::uint64_t left = tally_->listed < limit ? limit - tally_->listed : 0;
-  if (size <= left) return size;
-  ++tally_->cutByTotal;
-  // The first unit holds the signature: the file is listed all the same.
-  return std::max(left, std::min<std::uint64_t>(size, volume_.UnitBytes()));
-}
-
 void Carver::MeasureAgain(CarveHit& hit, std::uint64_t startUnit) {
   if (hit.type == nullptr) return;
   tally_->listed -= std::min(tally_->listed, hit.file.size);
-  hit.file.size = BoundGuess(MeasureToNextSignature(startUnit, hit.type->maxSize), volume_.UnitSector(startUnit));
+  // Runs measured so never overlap: the size is not bounded by the total.
+  hit.file.size = std::min(MeasureToNextSignature(startUnit, hit.type->maxSize), BytesToEnd(volume_.UnitSector(startUnit)));
   tally_->listed += hit.file.size;
 }
 
-struct Carver::Analysis {
-  AnalysedFile file;
-  bool generic = false;
-  bool found = false;  // the type's analyser found its format there
-  const char16_t* officeName = nullptr;
-};
-
-bool Carver::Analyse(const FileTypeRecord& type, std::uint64_t startSector, Analysis& a) {
+bool Carver::Analyse(const FileTypeRecord& type, std::uint64_t startSector, std::uint64_t startUnit, Analysis& a) {
   AnalysedFile& file = a.file;
   const bool tiff = type.typeId == 15 || type.typeId == 16;
   if (!HasAnalyser(type.typeId)) {
@@ -216,16 +281,11 @@ bool Carver::Analyse(const FileTypeRecord& type, std::uint64_t startSector, Anal
     file.unknownSize = a.generic = true;
     return true;
   }
-  if (ReadsSpent()) {
-    ++tally_->unanalysed;
-    file.unknownSize = a.generic = true;
-    return true;
-  }
   // A TIFF inside one whose walk ran long was walked with it.
   const std::uint64_t at = startSector * 512;
   if (tiff && tally_->walks.tiff.Inside(at)) return false;
-  const std::uint64_t before = tally_->analysed;
-  AnalysisReader reader(volume_, *tally_, ReadLimit());
+  Room room(*this, volume_, *walk_, startUnit, startSector);
+  AnalysisReader reader(volume_, *tally_, ReadLimit(), room);
   bool ok = true;
   switch (type.typeId) {
     case 14: ok = a.generic = GetJpegFileSize(reader, startSector, file); break;
@@ -262,19 +322,30 @@ bool Carver::Analyse(const FileTypeRecord& type, std::uint64_t startSector, Anal
       break;
     }
   }
-  if (tiff && tally_->analysed - before >= kLongWalkBytes) tally_->walks.tiff.Add(at, reader.furthest);
+  if (tiff && reader.read >= kLongWalkBytes) tally_->walks.tiff.Add(at, reader.furthest);
   if (type.typeId != 73 && !IsOfficeType(type.typeId)) a.found = ok;
+  if (reader.refused && !a.found) {
+    // The analysis failed for want of what the bound kept from it: the hit
+    // is carved to the next signature as a type without analyser is.
+    a = Analysis{};
+    a.file.unknownSize = a.generic = a.unanalysed = true;
+    return true;
+  }
   return ok;
 }
 
-bool Carver::FileAt(const std::uint8_t* data, std::uint64_t startSector) {
-  // Once the reads are spent no analysis finds a file: none is tried, and
-  // the signature is not counted as a hit carved unanalysed.
-  if (ReadsSpent()) return false;
+bool Carver::FileAt(const std::uint8_t* data, std::uint64_t startSector, std::uint64_t unit) {
   for (const FileTypeRecord& type : types_) {
     if (!Matches(type, data, 512)) continue;
+    if (!HasAnalyser(type.typeId)) {
+      if (type.headerLength >= kSureSignatureBytes) return true;
+      continue;
+    }
     Analysis a;
-    if (Analyse(type, startSector, a) && a.found) return true;
+    if (Analyse(type, startSector, unit, a) && a.found) {
+      lastFound_ = {startSector, &type, std::move(a)};
+      return true;
+    }
   }
   return false;
 }
@@ -286,8 +357,14 @@ bool Carver::CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t 
   for (const FileTypeRecord& type : types_) {
     if (!Matches(type, data, bytes)) continue;
     Analysis a;
-    // A failed analysis leaves the candidate to the types after this one.
-    if (!Analyse(type, startSector, a)) continue;
+    if (lastFound_.type == &type && lastFound_.sector == startSector) {
+      a = std::move(lastFound_.analysis);
+      lastFound_.type = nullptr;
+    } else if (!Analyse(type, startSector, startUnit, a)) {
+      // A failed analysis leaves the candidate to the types after this one.
+      continue;
+    }
+    if (a.unanalysed) ++tally_->unanalysed;
     AnalysedFile& file = a.file;
     // Sizes measured to the next signature are whole units up to the first
     // to reach the type's largest size; those read from the file are cut at it.
@@ -308,22 +385,27 @@ bool Carver::CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t 
       if (type.typeId == 66) file.size = PdfEndWithin(volume_, startSector, file.size);
     }
     if (measured) {
-      file.size = BoundGuess(file.size, startSector);
+      // Runs to the next signature never overlap: their total is at most
+      // the volume, and the total never cuts them.
+      file.size = std::min(file.size, BytesToEnd(startSector));
     } else {
       if (file.size > type.maxSize) {
         file.size = type.maxSize;
         ++tally_->cutToTypeMax;
       }
-      // Once the pass has listed its bound, a size the header gives ends
-      // where the next file begins: overlapping headers cannot list the
-      // volume over and over, and the files after them are still listed.
-      // A signature inside the file whose own analysis finds no file there
-      // (a picture's pixels that happen to spell one) does not end it.
-      if (tally_->listed + file.size > ListLimit()) {
-        const std::uint64_t toNext = Measure(startUnit, file.size, true);
+      // A file the pass passes over (a JPEG whose end marker was searched
+      // for, a WAVE sized by its header) ends where the next file begins: cut
+      // short, it would hide the files after it. So, once the pass has
+      // listed its bound, does any size the header gives: overlapping
+      // headers cannot list the volume over and over. A signature inside the
+      // file whose own analysis finds no file there (a picture's pixels that
+      // happen to spell one) does not end it.
+      const bool overTotal = tally_->listed + file.size > ListLimit();
+      if (a.generic || overTotal) {
+        const std::uint64_t toNext = Measure(startUnit, file.size, true, file.ownBytes);
         if (toNext < file.size) {
           file.size = toNext;
-          ++tally_->cutByTotal;
+          if (!a.generic) ++tally_->cutByTotal;
         }
       }
     }
@@ -351,7 +433,7 @@ std::string CarveBoundsNote(const CarveTally& tally) {
   add(tally.pastVolumeEnd, "file(s) whose header size ran past the volume's end measured to the next signature");
   add(tally.cutToTypeMax, "header size(s) cut to the type's largest size");
   add(tally.cutByTotal, "size(s) shortened after the pass had listed twice the volume's bytes");
-  add(tally.unanalysed, "hit(s) carved to the next signature unanalysed after the analysers had read eight times the volume's bytes");
+  add(tally.unanalysed, "hit(s) carved to the next signature unanalysed after the analysers had read four times the volume's bytes past their files' rooms");
   if (!note.empty()) note += ".";
   return note;
 }

@@ -6,8 +6,10 @@
 // its largest size). A size a file's own header gives ends by its type's
 // largest size; one that runs past the volume's end proves the header wrong,
 // and the file is measured to the next signature as one whose header gives
-// no size. Sizes that are only guesses are shortened once the files of one
-// pass add up to twice what the volume holds; no hit is ever dropped for it.
+// no size. A file the pass passes over (carved to its end, not looked into)
+// ends where the next file begins, so a file cut short hides none after it.
+// Sizes from headers that overlap are shortened once the files of one pass
+// add up to twice what the volume holds; no hit is ever dropped for it.
 // What the analysers read over a pass is bounded too (`CarveTally`).
 // The pass that walks the volume says how to read it and which positions
 // generic carving may step to; the filing of hits in type folders is
@@ -17,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,28 +52,31 @@ class CarveVolume : public CarveReader {
 
 // The bytes the files of one pass add up to, what the analysers read for
 // them, and what the bounds did. Files may overlap (a picture inside an
-// archive, a file whose end is guessed), but a volume's bytes listed over
-// and over are no recovery: once the total reaches `kListedVolumes` times
-// the volume's bytes (every file listed once and one file spanning all of
-// them), a size that is only a guess (measured to the next signature) is
-// cut to what is left, at least its first unit, and a size the file's own
-// structure gives ends where the next file begins: the next signature whose
-// own analysis finds a file there. Every hit is still listed: a bound never
-// hides a file that starts later.
-// The analysers read at most `kReadVolumes` times the volume's bytes over
-// the pass; walks made are remembered (`CarveWalks`) so that a later hit
-// inside one is not walked again. Once the reads reach the bound, a hit is
-// carved to the next signature as a type without analyser is.
+// archive, a header's size running over the files after it), but a volume's
+// bytes listed over and over are no recovery: once the total reaches
+// `kListedVolumes` times the volume's bytes (every file listed once and one
+// file spanning all of them), a size the file's own structure gives ends
+// where the next file begins: the next signature whose own analysis finds a
+// file there. A size measured to the next signature is never cut: such runs
+// never overlap. Every hit is still listed: a bound never hides a file that
+// starts later, nor shortens one that overlaps none.
+// A hit's room is its bytes up to the unit of the next signature. What an
+// analysis reads inside its room is its own (rooms never overlap); what it
+// reads past it counts, at most `kReadVolumes` times the volume's bytes over
+// the pass. Walks made are remembered (`CarveWalks`) so that a later hit
+// inside one is not walked again. Once the count is spent, a read past a
+// room fails, and a hit whose analysis fails for it is carved to the next
+// signature as a type without analyser is.
 // A pass that makes a carver per candidate keeps one tally across them.
 struct CarveTally {
   static constexpr std::uint64_t kListedVolumes = 2;
-  static constexpr std::uint64_t kReadVolumes = 8;
+  static constexpr std::uint64_t kReadVolumes = 4;
   std::uint64_t listed = 0;
-  std::uint64_t analysed = 0;       // bytes the analysers read
+  std::uint64_t analysed = 0;       // bytes the analysers read past their hits' rooms
   std::uint64_t pastVolumeEnd = 0;  // header sizes past the volume's end, measured again
   std::uint64_t cutToTypeMax = 0;   // header sizes cut to the type's largest size
   std::uint64_t cutByTotal = 0;     // sizes shortened once the pass had listed its bound
-  std::uint64_t unanalysed = 0;     // hits carved unanalysed once the reads had reached theirs
+  std::uint64_t unanalysed = 0;     // hits carved unanalysed, a read past their room refused
   CarveWalks walks;
 };
 
@@ -92,6 +98,9 @@ class Carver {
   // `types` must outlive the carver and stay unchanged while it is used;
   // so must `tally`, when given (else the carver keeps its own).
   Carver(const std::vector<FileTypeRecord>& types, CarveVolume& volume, CarveTally* tally = nullptr);
+  ~Carver();
+  Carver(const Carver&) = delete;
+  Carver& operator=(const Carver&) = delete;
 
   // True when any selected type's signature lies in `data`; a signature that
   // would run past the `bytes` available never matches.
@@ -105,7 +114,7 @@ class Carver {
   bool CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t startSector, std::uint64_t startUnit,
                CarveHit& hit);
   // Sizes a hit CarveAt gave again as generic carving would, up to the next
-  // signature from `startUnit`, within the same bounds.
+  // signature from `startUnit`.
   void MeasureAgain(CarveHit& hit, std::uint64_t startUnit);
   const CarveTally& Tally() const { return *tally_; }
 
@@ -114,25 +123,30 @@ class Carver {
   // while the size stays below `maxSize`.
   std::uint64_t MeasureToNextSignature(std::uint64_t startUnit, std::uint64_t maxSize);
 
+  class WalkReader;
+
  private:
-  struct Analysis;
+  struct Analysis {
+    AnalysedFile file;
+    bool generic = false;
+    bool found = false;       // the type's analyser found its format there
+    bool unanalysed = false;  // a read past the room was refused and the analysis failed for it
+    const char16_t* officeName = nullptr;
+  };
   static bool Matches(const FileTypeRecord& type, const std::uint8_t* data, std::size_t bytes);
-  // The analysis of a matching type; false when it fails.
-  bool Analyse(const FileTypeRecord& type, std::uint64_t startSector, Analysis& a);
-  // Whether a file begins at the unit whose first sector is `data`: the
-  // analyser of a matching type finds its format there.
-  bool FileAt(const std::uint8_t* data, std::uint64_t startSector);
+  // The analysis of a matching type at unit `startUnit`; false when it fails.
+  bool Analyse(const FileTypeRecord& type, std::uint64_t startSector, std::uint64_t startUnit, Analysis& a);
+  // Whether a file begins at unit `unit`, whose first sector is `data`: the
+  // analyser of a matching type finds its format there, or, for a type
+  // without one, a signature long enough not to stand there by chance.
+  bool FileAt(const std::uint8_t* data, std::uint64_t startSector, std::uint64_t unit);
   // Generic carving's walk; with `toFile`, it ends at the first unit that
-  // begins a file (`FileAt`) instead of at any signature.
-  std::uint64_t Measure(std::uint64_t startUnit, std::uint64_t maxSize, bool toFile);
+  // begins a file (`FileAt`) instead of at any signature, and looks for none
+  // in the file's first `ownBytes`.
+  std::uint64_t Measure(std::uint64_t startUnit, std::uint64_t maxSize, bool toFile, std::uint64_t ownBytes = 0);
   std::uint64_t ListLimit() const;
   std::uint64_t ReadLimit() const;
-  // Whether the analysers have read the pass's bound.
-  bool ReadsSpent() const;
   std::uint64_t BytesToEnd(std::uint64_t startSector) const;
-  // A guessed size cut at the volume's end and, once the pass has listed its
-  // bound, to what is left (at least one unit).
-  std::uint64_t BoundGuess(std::uint64_t size, std::uint64_t startSector);
 
   const std::vector<FileTypeRecord>& types_;
   CarveVolume& volume_;
@@ -140,6 +154,15 @@ class Carver {
   CarveTally* tally_;
   std::array<bool, 256> firstAtZero_{};          // first signature bytes of the types at offset 0
   std::vector<const FileTypeRecord*> elsewhere_;  // the types whose signature lies further in
+  // The last file `FileAt` found, which the pass meets next as a hit: its
+  // analysis is not made twice.
+  struct FoundFile {
+    std::uint64_t sector = 0;
+    const FileTypeRecord* type = nullptr;
+    Analysis analysis;
+  };
+  FoundFile lastFound_;
+  std::unique_ptr<WalkReader> walk_;
 };
 
 // The type folders of one raw pass: a folder per type name holding at most

@@ -33,6 +33,10 @@ struct AnalysedFile {
   // with its length unknown): the carving step measures it to the next
   // signature.
   bool unknownSize = false;
+  // Bytes from the signature's sector that the file's own structure is known
+  // to hold (a JPEG's segments before its scan, where its thumbnail lies):
+  // no other file is looked for inside them.
+  std::uint64_t ownBytes = 0;
   std::u16string suffix;   // added to the found file's name; may be empty
   // The picture's own date as a DOS date and time word; 0 when it gave none.
   std::uint16_t dosDate = 0;

@@ -506,6 +506,7 @@ bool GetJpegFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFil
       pos += 2 + std::uint64_t{GetBE16(s + 2)};
       unrecognised = 0;
     } else if (b[0] == 0xFF && b[1] == 0xDA) {
+      if (out.ownBytes == 0) out.ownBytes = pos;
       pos += 2;
       if (FindJpegEnd(reader, startSector, pos)) break;
     } else {
