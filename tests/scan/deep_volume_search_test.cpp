@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -250,7 +251,7 @@ struct DamagedDisk {
     std::vector<std::uint8_t> bytes;
   };
   struct Real {
-    const char* truth;        // the corpus volume
+    const char* truth;        // the corpus volume (one not scanned: what it is)
     std::uint8_t fsKind;      // as listed: one without boot sector or FATs is guessed FAT32
     std::uint64_t start;
     std::uint64_t dataStart;  // a volume nothing left tells the start of: listed with this data area
@@ -283,11 +284,29 @@ const Real kFlatExFat{"exfat", kFsExFat, 188416, 0, 65536, kEveryFile};
 const Real kFlatFat16ByFats{"fat16", kFsFat16, 256000, 256000 + 4 + 96 + 32, 0, kEveryFile};
 const Real kFlatFat16{"fat16", kFsFat16, 256000, 0, 49152, kEveryFile};
 
+// Folder starts (see FolderStartSector) of the clusters `clusters` of a
+// volume whose data area begins at `dataArea`, `spc` sectors a cluster.
+std::vector<DamagedDisk::Written> FolderStarts(std::uint64_t dataArea, std::uint32_t spc,
+                                               std::initializer_list<std::uint32_t> clusters) {
+  std::vector<DamagedDisk::Written> out;
+  for (const std::uint32_t c : clusters) out.push_back({dataArea + (c - 2ull) * spc, 0, test::FolderStartSector(c)});
+  return out;
+}
+
 TEST(DeepVolumeSearch, EveryRealVolumeNextToADamagedOneIsListedAndScansToItsTruth) {
   // fsstat's layouts: FAT16 with 4 reserved sectors, FATs of 48, 32 root
   // sectors, 4 sectors a cluster; FAT32 with 32 reserved sectors, FATs of
   // 630, one sector a cluster, 80,628 clusters; NTFS of 98,304 sectors.
   const std::uint64_t fat32Entry = 80629ull * 4;  // the last cluster's FAT entry
+  // The corpus NTFS volume's first 16 $MFT records (8 sectors a cluster, $MFT at cluster 4).
+  const std::vector<std::uint8_t> ntfsMft = rawtest::ReadAt(test::CorpusDir() / "ntfs.img", 32 * 512, 16 * 1024);
+  // Two runs of folders, 8 sectors a cluster, with no boot sector or FAT in
+  // front of either: each a FAT32 guess 32 + 2 sectors before its data
+  // area. The second's guess begins right after the first's last folder
+  // (its cluster 40 at sector 10,034 + 38 x 8 = 10,338): at 10,339.
+  const std::uint64_t firstData = 10034, secondData = firstData + 38 * 8 + 1 + 34;
+  std::vector<DamagedDisk::Written> sideBySide = FolderStarts(firstData, 8, {3, 9, 21, 40});
+  for (DamagedDisk::Written& w : FolderStarts(secondData, 8, {3, 5, 12, 30})) sideBySide.push_back(std::move(w));
   const std::vector<DamagedDisk> disks = {
       {"FAT16 and FAT32 both without boot sectors and FATs",
        137216,
@@ -338,6 +357,32 @@ TEST(DeepVolumeSearch, EveryRealVolumeNextToADamagedOneIsListedAndScansToItsTrut
        {{0, 1}},
        {{2048, 40, Le(200000, 8)}},
        {kFlatNtfs, kFlatFat32, kFlatExFat, kFlatFat16}},
+      // A count its $Bitmap cannot agree with (the volume has more clusters):
+      // the $Bitmap and the backup boot sector give the size.
+      {"NTFS whose count says 60,000, its backup whole",
+       kFlatSectors,
+       kFlat,
+       {{0, 1}},
+       {{2048, 40, Le(60000, 8)}},
+       {kFlatNtfs, kFlatFat32, kFlatExFat, kFlatFat16}},
+      // The last volume of a disk often ends at its last sector: its count
+      // is its size, which hides what lies in it (here the start of the $MFT
+      // of an NTFS image once kept in the FAT32 volume's free space, at its
+      // sector 70,000); a guess would hide nothing and end where that $MFT
+      // implies a volume. The exFAT volume's cluster heap ends at its
+      // length, 65,536.
+      {"FAT32 ending at the disk's last sector",
+       2048 + 81920,
+       {{"fat32.img", 2048}},
+       {},
+       {{2048 + 70000, 0, ntfsMft}},
+       {{"fat32", kFsFat32, 2048, 0, 81920, kEveryFile}}},
+      {"exFAT ending at the disk's last sector",
+       2048 + 65536,
+       {{"exfat.img", 2048}},
+       {},
+       {},
+       {{"exfat", kFsExFat, 2048, 0, 65536, kEveryFile}}},
       {"FAT32 whose FAT size says 0xFFFFFFFF",
        kFlatSectors,
        kFlat,
@@ -384,6 +429,13 @@ TEST(DeepVolumeSearch, EveryRealVolumeNextToADamagedOneIsListedAndScansToItsTrut
         {7001 + 32 + 630 + fat32Entry / 512, fat32Entry % 512, Le(0x0FFFFFFF, 4)},
         {7001 + 1, 488, Le(77212 - 1, 4)}},
        {{"fat32", kFsFat32, 7001, 0, 81920, kEveryFile}}},
+      {"two FAT volumes side by side without boot sectors and FATs, the second's guess after the first's last folder",
+       40000,
+       {},
+       {},
+       sideBySide,
+       {{"the first run of folders", kFsFat32, firstData - 34, firstData, 0, kNotScanned},
+        {"the second run of folders", kFsFat32, secondData - 34, secondData, 0, kNotScanned}}},
   };
   for (const DamagedDisk& d : disks) {
     SCOPED_TRACE(d.name);

@@ -29,6 +29,8 @@
 //     the matches of a search over the classic tree in the order F3 shows them
 //   --times: each row carries the item's modified and created times
 //     ("YYYY-MM-DD HH:MM:SS" as the volume keeps them, "-" for none) before its path
+//   --places: each row carries where the item begins (a carved file's first
+//     cluster, or sector, of the volume) before its times and path
 
 #include <atomic>
 #include <chrono>
@@ -82,7 +84,8 @@ int Usage() {
                "  after a scan or --resume, to list only some items:\n"
                "    --mask \"*.EXT;...\" [--min-size N] [--max-size N] [--after YYYY-MM-DD] [--before YYYY-MM-DD]\n"
                "    --find NAMES [--min-size N | --max-size N] [--after YYYY-MM-DD] [--before YYYY-MM-DD]\n"
-               "  --times: rows carry the modified and created times before the path\n";
+               "  --times: rows carry the modified and created times before the path\n"
+               "  --places: rows carry where the item begins before the times and path\n";
   return 2;
 }
 
@@ -93,14 +96,15 @@ struct Selection {
   std::optional<std::uint64_t> minSize, maxSize;
   std::optional<DayDate> after, before;
   bool times = false;
+  bool places = false;
 
   bool Any() const { return mask || find; }
   // Takes the option at argv[i] (and its value) when it is one of these.
   // 1 taken, 0 not one of these, -1 a bad value.
   int Take(int argc, char** argv, int& i) {
     const std::string a = argv[i];
-    if (a == "--times") {
-      times = true;
+    if (a == "--times" || a == "--places") {
+      (a == "--times" ? times : places) = true;
       return 1;
     }
     if (a != "--mask" && a != "--find" && a != "--min-size" && a != "--max-size" && a != "--after" &&
@@ -289,12 +293,13 @@ std::string StampText(std::uint64_t stamp, StampKind kind) {
   return text;
 }
 
-// Prints every found folder and file (with `stamps`, their times too), and
+// Prints every found folder and file (with `places`, where each begins; with
+// `stamps`, their times too), and
 // with `extract` saves every file through the saving thread; 1 when a file
 // did not come out whole.
 int ListAndExtract(FoundItemStore& store, HeadlessHost& host, const ScanSession& session,
                    const std::optional<fs::path>& extract, std::chrono::steady_clock::time_point started,
-                   const std::vector<FoundItemHandle>& rows, std::optional<StampKind> stamps) {
+                   const std::vector<FoundItemHandle>& rows, std::optional<StampKind> stamps, bool places) {
   std::size_t files = 0, folders = 0, failed = 0;
   bool saveFailed = false;
   for (FoundItemHandle h : rows) {
@@ -304,6 +309,7 @@ int ListAndExtract(FoundItemStore& store, HeadlessHost& host, const ScanSession&
     const std::u16string path = store.PathOf(h);
     std::cout << (folder ? "dir" : "file") << '\t' << (item.record.IsDeleted() ? "deleted" : "live") << '\t'
               << (folder ? 0 : item.record.size) << '\t';
+    if (places) std::cout << item.record.location << '\t';
     if (stamps)
       std::cout << StampText(item.record.modifiedTime, *stamps) << '\t'
                 << StampText(item.record.creationTime, *stamps) << '\t';
@@ -387,7 +393,7 @@ int Resume(int argc, char** argv, std::chrono::steady_clock::time_point started)
   const StampKind stamps = StampKindOf(loaded.engineKind);
   const std::vector<FoundItemHandle> rows = SelectedItems(store, selection, stamps);
   return ListAndExtract(store, host, session, extract, started, rows,
-                        selection.times ? std::optional(stamps) : std::nullopt);
+                        selection.times ? std::optional(stamps) : std::nullopt, selection.places);
 }
 
 }  // namespace
@@ -563,7 +569,7 @@ int main(int argc, char** argv) {
   const StampKind stamps = StampKindOf(worker.Engine());
   const std::vector<FoundItemHandle> rows = SelectedItems(store, selection, stamps);
   const int listed = ListAndExtract(store, host, *session, extract, started, rows,
-                                    selection.times ? std::optional(stamps) : std::nullopt);
+                                    selection.times ? std::optional(stamps) : std::nullopt, selection.places);
   if (saveScan) {
     ScanSaveRequest request;
     request.engineKind = worker.Engine();

@@ -19,15 +19,21 @@ namespace corvan {
 
 namespace {
 
-// The port box takes a port, 1 to 65535, or 0 or nothing for the FTP
-// default port, and nothing else: a sixth digit or a number past 65535 is
-// not taken at all.
+// The port the box holds: 1 to 65535 as typed, or 0, the FTP default port,
+// for nothing or zeros; none for anything else.
 std::optional<std::uint16_t> PortOfBox(const QString& text) { return PortOrDefaultOfText(ToUtf8(text)); }
 
+// The box shows whatever is typed or pasted up to the five characters of a
+// port, so what OK refuses is seen and OK can say why; what it holds other
+// than a port is only Intermediate. Dropping a character would leave
+// another port in the box than the one the user named.
 class PortValidator final : public QValidator {
  public:
   using QValidator::QValidator;
-  State validate(QString& text, int&) const override { return PortOfBox(text) ? Acceptable : Invalid; }
+  State validate(QString& text, int&) const override {
+    if (text.size() > 5) return Invalid;
+    return PortOfBox(text) ? Acceptable : Intermediate;
+  }
 };
 
 bool HoldsPort(const QLineEdit* box) { return PortOfBox(box->text()).has_value(); }
@@ -88,8 +94,8 @@ void CFTPSettings::UpdateStates() {
 }
 
 void CFTPSettings::OnOK() {
-  // The box takes only a port as typed; text put there otherwise is not
-  // stored, as its low bits would reach another port.
+  // Only a port as typed is stored: a number past 65535 would reach the
+  // port of its low bits, and text with a letter that of its leading digits.
   const std::optional<std::uint16_t> port = PortOfBox(m_pPort->text());
   if (!port) {
     App().GetPrompt().MessageBoxId(kIdsFtpPortRefused, kPicError, kMbOk);

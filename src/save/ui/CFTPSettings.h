@@ -1,11 +1,12 @@
 #pragma once
 // "FTP Settings": the server, port, user name, password and remote folder
 // a save to an FTP server uses. Browse FTP... (once the four connection
-// fields hold text, the port 1 to 65535 or 0 for the FTP default port, all
-// the box takes) opens the server browser; OK (once a remote folder is
-// given) stores the five texts in the application's FTP settings, an empty
-// port meaning the default one. The fields start empty each time the
-// dialog opens.
+// fields hold text, the port 1 to 65535 or 0 for the FTP default port)
+// opens the server browser; OK (once a remote folder is given) stores the
+// five texts in the application's FTP settings, an empty port meaning the
+// default one, and refuses, saying why, a port box holding anything else
+// (it shows up to five characters as typed). The fields start empty each
+// time the dialog opens.
 
 #include <cstdint>
 

@@ -598,6 +598,27 @@ TEST(ExFatReads, OnlyALiveFileLinkedInTheFatIsReadThroughIt) {
   EXPECT_EQ(rig.Data(live), data);
   live.flags |= kItemDeleted;
   EXPECT_EQ(rig.Data(live), run(live));
+
+  // Without a FAT to follow, a live fragmented file is the run from its
+  // first cluster as well: a saved scan whose FAT source is "contiguous",
+  // and a volume whose FAT lost its media signature.
+  live = rig.items.items[frag].record;
+  ASSERT_NE(run(live), data);
+  ExFatSavedScan saved = engine.SavedScan();
+  saved.fatSource = kExFatSourceContiguous;
+  saved.fat.clear();
+  ASSERT_EQ(engine.RestoreSavedScan(saved, MakeVolume(rig.source, rig.disk, false)), "");
+  EXPECT_EQ(rig.Data(live), run(live)) << "saved scan read without its FAT";
+  std::vector<std::uint8_t> unsignedFat = b.Bytes();
+  unsignedFat[std::size_t{b.FatOffset()} * 512] = 0xF0;
+  ExFatRig noFat;
+  ExFatEngine& without = noFat.Mount(unsignedFat);
+  ASSERT_EQ(without.ScanVolume(0), ExFatScanResult::Completed);
+  ASSERT_EQ(without.FatSource(), kExFatSourceContiguous);
+  const long listed = noFat.Find("frag.bin");
+  ASSERT_GE(listed, 0);
+  EXPECT_EQ(noFat.Data(noFat.items.items[listed].record), run(noFat.items.items[listed].record))
+      << "FAT without its media signature";
 }
 
 }  // namespace

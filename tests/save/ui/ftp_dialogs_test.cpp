@@ -1,12 +1,16 @@
 // The FTP settings dialog and the server browser: the settings' enabled
-// states and what OK stores; the browser against a pyftpdlib server started
-// here, listing the server's folders level by level, forgetting a level on
-// collapse, and storing the chosen folder's path; the destination dialog's
-// FTP choice.
+// states, what the port box shows and what OK stores or refuses; the
+// browser against a pyftpdlib server started here, listing the server's
+// folders level by level, forgetting a level on collapse, and storing the
+// chosen folder's path; the destination dialog's FTP choice.
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -50,6 +54,13 @@ void Expand(CServerBrowser& browser, QTreeWidgetItem* item) {
   ASSERT_TRUE(test::WaitFor([&] { return browser.PendingListings() == 0; }, 30));
 }
 
+// The server, user name and password of a settings dialog.
+void FillLogin(CFTPSettings& dlg) {
+  GetDlgItemAs<QLineEdit>(&dlg, CFTPSettings::kIdServer)->setText("127.0.0.1");
+  GetDlgItemAs<QLineEdit>(&dlg, CFTPSettings::kIdUser)->setText("saver");
+  GetDlgItemAs<QLineEdit>(&dlg, CFTPSettings::kIdPassword)->setText("secret");
+}
+
 TEST(FtpSettingsDialog, FieldsStartEmptyAndOkStoresWhatWasTyped) {
   App().m_saveChoice.m_ftpSettings = FtpSettings{"/old", "old.example", "21", "old", "old", 21};
   CFTPSettings dlg;
@@ -70,48 +81,14 @@ TEST(FtpSettingsDialog, FieldsStartEmptyAndOkStoresWhatWasTyped) {
   user->setText("saver");
   password->setText(" ");  // a blank counts as text
   EXPECT_FALSE(browse->isEnabled());
-  // The port takes a port, 1 to 65535, as typed, or 0 for the default one:
-  // no letter, no digit that would pass 65535.
-  test::SendKey(port, Qt::Key_A, "a");
-  EXPECT_TRUE(port->text().isEmpty());
-  QTest::keyClicks(port, "70021");
-  EXPECT_EQ(port->text(), "7002");
-  port->clear();
-  QTest::keyClicks(port, "655361");
-  EXPECT_EQ(port->text(), "65531") << "65536 is not taken, the 1 after it is";
-  port->clear();
-  QTest::keyClicks(port, "0");
-  EXPECT_EQ(port->text(), "0");
+  // Browse FTP... needs a port the box can connect to: 0 is the default
+  // one, a number past 65535 none.
+  port->setText("0");
   EXPECT_TRUE(browse->isEnabled());
   port->clear();
   EXPECT_FALSE(browse->isEnabled());
-  QTest::keyClicks(port, "65535");
-  EXPECT_EQ(port->text(), "65535");
-  EXPECT_TRUE(browse->isEnabled());
-  // A number past 65535 put in the box other than by typing counts as no
-  // port: OK says so and leaves the dialog open on it.
-  test::RecordingPrompt prompt;
-  App().m_pPrompt = &prompt;
   port->setText("70021");
   EXPECT_FALSE(browse->isEnabled());
-  folder->setText("incoming");
-  ok->click();
-  EXPECT_EQ(dlg.result(), 0);
-  EXPECT_EQ(App().m_saveChoice.m_ftpSettings.server, "old.example");
-  ASSERT_EQ(prompt.texts.size(), 1u);
-  EXPECT_EQ(prompt.texts[0], LoadString(kIdsFtpPortRefused));
-  EXPECT_EQ(prompt.pictures[0], kPicError);
-  // An empty port or 0 is stored as 0, the FTP default port.
-  for (const char* text : {"", "0"}) {
-    port->setText(text);
-    ok->click();
-    EXPECT_EQ(dlg.result(), CFTPSettings::kIdOk) << text;
-    EXPECT_EQ(App().m_saveChoice.m_ftpSettings.portText, text);
-    EXPECT_EQ(App().m_saveChoice.m_ftpSettings.port, 0) << text;
-    dlg.setResult(0);
-  }
-  EXPECT_EQ(prompt.texts.size(), 1u);
-  App().m_pPrompt = nullptr;
   folder->clear();
   port->setText("65535");
   EXPECT_TRUE(browse->isEnabled());
@@ -135,15 +112,102 @@ TEST(FtpSettingsDialog, FieldsStartEmptyAndOkStoresWhatWasTyped) {
   EXPECT_EQ(s.remoteFolder, "incoming");
 }
 
+// The port box shows what the user typed or pasted, up to the five
+// characters of a port. OK takes 1 to 65535 as typed, or nothing or 0 for
+// the FTP default port; anything else it refuses with the reason, leaving
+// the dialog open on the box and the stored settings as they were.
+TEST(FtpSettingsDialog, PortBoxShowsWhatWasTypedAndOkSaysWhyItRefusesIt) {
+  const FtpSettings old{"/old", "old.example", "21", "old", "old", 21};
+  App().m_saveChoice.m_ftpSettings = old;
+  test::RecordingPrompt prompt;
+  App().m_pPrompt = &prompt;
+  CFTPSettings dlg;
+  auto* port = GetDlgItemAs<QLineEdit>(&dlg, CFTPSettings::kIdPort);
+  auto* browse = GetDlgItemAs<QPushButton>(&dlg, CFTPSettings::kIdBrowseFtp);
+  auto* ok = GetDlgItemAs<QPushButton>(&dlg, CFTPSettings::kIdOk);
+  FillLogin(dlg);
+  GetDlgItemAs<QLineEdit>(&dlg, CFTPSettings::kIdRemoteFolder)->setText("incoming");
+  const auto type = [port](const char* keys) {
+    port->clear();
+    QTest::keyClicks(port, keys);
+  };
+  const auto paste = [port](const char* text) {
+    port->clear();
+    QGuiApplication::clipboard()->setText(QString::fromLatin1(text));
+    QTest::keyClick(port, Qt::Key_V, Qt::ControlModifier);
+  };
+  const auto clickOk = [ok] { QTest::mouseClick(ok, Qt::LeftButton); };
+  const auto pressEnter = [port] { QTest::keyClick(port, Qt::Key_Return); };  // OK is the default button
+
+  struct Refused {
+    std::function<void(const char*)> put;
+    const char* text;
+    const char* shown;
+    std::function<void()> confirm;
+  } const refused[] = {{type, "70000", "70000", clickOk},  {type, "70000", "70000", pressEnter},
+                       {type, "65536", "65536", clickOk},  {type, "655361", "65536", clickOk},
+                       {paste, "70000", "70000", clickOk}, {type, "abc", "abc", clickOk},
+                       {paste, "12ab", "12ab", clickOk},   {type, "-21", "-21", pressEnter}};
+  for (const Refused& r : refused) {
+    SCOPED_TRACE(r.text);
+    prompt.texts.clear();
+    prompt.pictures.clear();
+    dlg.setResult(0);
+    dlg.show();
+    App().m_saveChoice.m_ftpSettings = old;
+    r.put(r.text);
+    EXPECT_EQ(port->text().toStdString(), r.shown);
+    EXPECT_FALSE(browse->isEnabled());
+    r.confirm();
+    EXPECT_EQ(dlg.result(), 0);
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(prompt.texts, std::vector<std::string>{LoadString(kIdsFtpPortRefused)});
+    EXPECT_EQ(prompt.pictures, std::vector<unsigned>{kPicError});
+    EXPECT_EQ(port->text().toStdString(), r.shown);
+    EXPECT_EQ(port->selectedText().toStdString(), r.shown);  // ready to be typed over
+    const FtpSettings& s = App().m_saveChoice.m_ftpSettings;
+    EXPECT_EQ(s.server, old.server);
+    EXPECT_EQ(s.portText, old.portText);
+    EXPECT_EQ(s.port, old.port);
+  }
+
+  // A port OK takes is stored as typed; nothing or 0 connects to 21.
+  prompt.texts.clear();
+  const struct {
+    std::function<void(const char*)> put;
+    const char* text;
+    std::int32_t port;
+    std::uint16_t connection;
+  } taken[] = {{type, "2121", 2121, 2121}, {paste, "2121", 2121, 2121}, {type, "65535", 65535, 65535},
+               {type, "", 0, 21},          {type, "0", 0, 21},          {type, "00021", 21, 21}};
+  for (const auto& t : taken) {
+    SCOPED_TRACE(t.text);
+    t.put(t.text);
+    EXPECT_EQ(port->text().toStdString(), t.text);
+    EXPECT_EQ(browse->isEnabled(), !port->text().isEmpty());
+    clickOk();
+    EXPECT_EQ(dlg.result(), CFTPSettings::kIdOk);
+    EXPECT_FALSE(dlg.isVisible());
+    const FtpSettings& s = App().m_saveChoice.m_ftpSettings;
+    EXPECT_EQ(s.portText, t.text);
+    EXPECT_EQ(s.port, t.port);
+    EXPECT_EQ(ConnectionPort(s.port), t.connection);
+    EXPECT_EQ(s.server, "127.0.0.1");
+    dlg.setResult(0);
+    dlg.show();
+    App().m_saveChoice.m_ftpSettings = old;
+  }
+  EXPECT_TRUE(prompt.texts.empty());
+  App().m_pPrompt = nullptr;
+}
+
 TEST(FtpSettingsDialog, OkFollowsTheRemoteFolderAfterBrowseFtp) {
   CFTPSettings dlg;
   auto* folder = GetDlgItemAs<QLineEdit>(&dlg, CFTPSettings::kIdRemoteFolder);
   auto* browse = GetDlgItemAs<QPushButton>(&dlg, CFTPSettings::kIdBrowseFtp);
   auto* ok = GetDlgItemAs<QPushButton>(&dlg, CFTPSettings::kIdOk);
-  GetDlgItemAs<QLineEdit>(&dlg, CFTPSettings::kIdServer)->setText("127.0.0.1");
+  FillLogin(dlg);
   GetDlgItemAs<QLineEdit>(&dlg, CFTPSettings::kIdPort)->setText("21");
-  GetDlgItemAs<QLineEdit>(&dlg, CFTPSettings::kIdUser)->setText("saver");
-  GetDlgItemAs<QLineEdit>(&dlg, CFTPSettings::kIdPassword)->setText("secret");
   // The browser connects only when a folder is expanded: Cancel at once.
   const auto browseAndCancel = [browse] {
     test::WhenModal([](QDialog* d) {
