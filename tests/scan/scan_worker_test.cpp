@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
+#include <random>
+#include <string>
 #include <vector>
 
 #include "app/CORVANApp.h"
@@ -11,9 +14,12 @@
 #include "platform/WorkerThread.h"
 #include "core/HeadlessHost.h"
 #include "core/RecoveryMode.h"
+#include "platform/ByteCodec.h"
+#include "platform/TextConv.h"
 #include "scan/EngineRegistry.h"
 #include "scan/ScanWorker.h"
 #include "sources/Volume.h"
+#include "support/CorpusTruth.h"
 #include "support/FatTestVolume.h"
 #include "support/HeadlessScan.h"
 #include "support/TestSupport.h"
@@ -364,6 +370,8 @@ TEST_F(ScanWorkerTest, CancelIsRefusedInTheCriticalPhaseAndIsAStopWhileRunning) 
 }
 
 
+constexpr char kInvalidVolume[] = "Not a valid volume, or critical data structure of volume badly corrupt.";
+
 TEST(ScanWorkerRefusal, AVolumeNoEngineCanReadEndsTheScanWithTheEnginesMessage) {
   // A blank volume holds none of the file systems: every engine refuses it
   // in every mode, and the worker says the scan failed, as callers that
@@ -379,7 +387,88 @@ TEST(ScanWorkerRefusal, AVolumeNoEngineCanReadEndsTheScanWithTheEnginesMessage) 
       const SourceRecord source = fattest::VolumeSource(0, 16384, kind.fs);
       test::VolumeScan scan;
       scan.Run(source, blank, mode, kind.advanceChoice);
-      EXPECT_EQ(scan.problem, "Not a valid volume, or critical data structure of volume badly corrupt.");
+      EXPECT_EQ(scan.problem, kInvalidVolume);
+    }
+  }
+}
+
+// The files a scan listed whose path and size the corpus truth `truthName`
+// gives, and how many files it listed in all.
+struct TruthFiles {
+  int inTruth = 0, listed = 0;
+};
+TruthFiles ListedTruthFiles(const test::VolumeScan& scan, const std::string& truthName) {
+  std::map<std::string, std::uint64_t> sizes;
+  for (const test::TruthRow& row : test::ReadTruth(test::CorpusDir() / (truthName + ".truth.tsv")))
+    if (row.type == "file") sizes.emplace(row.path, row.size);
+  TruthFiles files;
+  for (FoundItemHandle h = 1; h < scan.store.Count(); ++h) {
+    const StoredItem item = scan.store.Item(h);
+    if (item.record.IsFolder()) continue;
+    ++files.listed;
+    const auto it = sizes.find(Utf16ToUtf8(scan.store.PathOf(h)));
+    if (it != sizes.end() && it->second == item.record.size) ++files.inTruth;
+  }
+  return files;
+}
+
+TEST(ScanWorkerRefusal, ACorpusVolumeWhoseTablesCannotBeReadIsRefusedAndOneCutInHalfIsNot) {
+  // The corpus volumes as plain volume files (scan-report's --raw-volume):
+  // whole boot sectors whose FAT, cluster heap or $MFT lie past the image's
+  // end or hold garbage or zeros leave nothing of the volume to read, in
+  // any mode. Cut in half, the volume still holds its first files, and an
+  // exFAT volume without its FAT still has its root folder to go by.
+  const struct {
+    const char* name;
+    std::uint8_t fs;
+    std::uint8_t advanceChoice;
+  } volumes[] = {{"exfat", kFsExFat, 3}, {"ntfs", kFsNtfs, 2}};
+  for (const auto& volume : volumes) {
+    const std::string whole = test::ReadWholeFile(test::CorpusDir() / (std::string(volume.name) + ".img"));
+    ASSERT_GT(whole.size(), std::size_t{4} << 20) << volume.name << ": the corpus is not unpacked";
+    std::string garbage = whole.substr(0, 512);
+    std::mt19937 random(7);
+    while (garbage.size() < whole.size()) garbage += static_cast<char>(random());
+    std::string zeros = whole.substr(0, 512);
+    zeros.resize(whole.size(), '\0');
+    struct Case {
+      const char* what;
+      std::string bytes;
+      bool refused;
+    };
+    std::vector<Case> cases = {{"cut after the boot sector", whole.substr(0, 512), true},
+                               {"boot sector and garbage", garbage, true},
+                               {"boot sector and zeros", zeros, true},
+                               {"cut in half", whole.substr(0, whole.size() / 2), false}};
+    if (volume.fs == kFsExFat) {
+      // Its FAT begins at 1 MiB, the heap at 2 MiB. (The NTFS volume's $MFT
+      // begins at 16 KiB: cuts at 64 KiB and 1 MiB still hold records.)
+      cases.push_back({"cut at 64 KiB", whole.substr(0, 64 << 10), true});
+      cases.push_back({"cut at 1 MiB", whole.substr(0, 1 << 20), true});
+      cases.push_back({"cut between its whole FAT and its heap", whole.substr(0, 3 << 19), true});
+      // The FAT's offset and length in sectors are boot sector bytes 80 and 84.
+      const auto* boot = reinterpret_cast<const std::uint8_t*>(whole.data());
+      std::string noFat = whole;
+      std::fill_n(noFat.begin() + GetLE32(boot + 80) * 512, GetLE32(boot + 84) * 512, '\0');
+      cases.push_back({"FAT zeroed", noFat, false});
+    }
+    for (const std::uint32_t mode : {kModeQuick, kModeDeleted, kModeAdvance}) {
+      for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(volume.name) + ", " + c.what + ", mode " + std::to_string(mode));
+        const SourceRecord source = fattest::VolumeSource(0, c.bytes.size() / 512, volume.fs);
+        test::VolumeScan scan;
+        scan.Run(source,
+                 std::make_shared<MemorySectorSource>(std::vector<std::uint8_t>(c.bytes.begin(), c.bytes.end())),
+                 mode, volume.advanceChoice);
+        const TruthFiles files = ListedTruthFiles(scan, volume.name);
+        if (c.refused) {
+          EXPECT_EQ(scan.problem, kInvalidVolume);
+          EXPECT_EQ(files.listed, 0);
+        } else {
+          EXPECT_EQ(scan.problem, "");
+          EXPECT_GT(files.inTruth, 0);
+        }
+      }
     }
   }
 }

@@ -7,6 +7,7 @@
 #include <array>
 #include <atomic>
 #include <cstring>
+#include <vector>
 
 #include "core/EngineHost.h"
 #include "core/ProgressSink.h"
@@ -136,9 +137,27 @@ bool ExFatEngine::ReadBootCopy(std::uint64_t sector) {
 bool ExFatEngine::BootCheck() {
   if (ReadBootCopy(m_nVolumeStart)) return true;
   if (ReadBootCopy(m_nVolumeStart + kBackupBootSector)) return true;
+  RefuseVolume();
+  return false;
+}
+
+ExFatScanResult ExFatEngine::RefuseVolume() {
   // The worker stays busy until it has ended; only the message is shown here.
   m_host.GetPrompt().MessageBoxId(kIdsInvalidVolume, kPicError, kMbOk);
-  return false;
+  return ExFatScanResult::InvalidVolume;
+}
+
+bool ExFatEngine::TablesOnDisk() const {
+  const std::uint64_t diskSectors = m_volume.disk ? m_volume.disk->SectorCount() : 0;
+  return m_nVolumeStart + m_nFatOffset < diskSectors && m_nVolumeStart + m_nHeapStart < diskSectors;
+}
+
+bool ExFatEngine::FatOrRootReadable() const {
+  // CheckFat has chosen the FAT only where it begins with its media entry.
+  if (m_nFatSource != kExFatSourceContiguous) return true;
+  std::vector<std::uint8_t> root(ClusterBytes());
+  ReadClusters(m_nSectorsPerCluster, WalkedRootCluster(), 0, root.data());  // zeros where unread
+  return exfat::HoldsBitmapEntry(root, m_nClusterCount);
 }
 
 bool ExFatEngine::ValidateBootSector() {

@@ -155,10 +155,14 @@ class ExFatEngine final : public ScanEngine {
   ExFatScanResult ScanVolume(std::uint32_t pass);
   // Pass 0: Advance Recovery's search of every cluster for folders. Pass 1:
   // Deleted Recovery without a quick volume search (the deleted tree, then
-  // the lost folders), marking the clusters of what it lists.
+  // the lost folders), marking the clusters of what it lists. Each pass
+  // refuses (message 305) a volume whose boot sectors are unusable, whose
+  // FAT or heap begins past the disk's end, or whose FAT and root cannot be
+  // read where the pass has nothing else to go by.
   ExFatScanResult DeepScan(std::uint32_t pass);
   ExFatScanResult BuildDirectoryTree();
-  void SearchDirectoryClusters();
+  // Lists the folders found in the heap; true when it found any.
+  bool SearchDirectoryClusters();
   void BuildDeletedTree();
   void AddLostFolders(bool followChains);
   void WalkLostFolder(std::uint32_t parentId, std::uint32_t firstCluster, bool forced, std::uint64_t size = 0,
@@ -270,6 +274,18 @@ class ExFatEngine final : public ScanEngine {
   void ReportWorkFileFailure(const std::filesystem::path& path);
   bool ReadBootCopy(std::uint64_t sector);
   bool BootCheck();
+  // Shows message 305 (the worker stays busy until it has ended).
+  ExFatScanResult RefuseVolume();
+  // Whether the FAT and the cluster heap begin on the volume's disk, not
+  // past its end (an image cut short).
+  bool TablesOnDisk() const;
+  // Whether the FAT begins with its media entry or the root folder holds
+  // the allocation bitmap's entry: what every exFAT volume writes there.
+  // Neither, and nothing of the volume's own tables can be read.
+  bool FatOrRootReadable() const;
+  // The root folder the tree walk starts from: cluster 4 where the boot
+  // sector names none inside the heap.
+  std::uint32_t WalkedRootCluster() const;
   std::uint32_t TakeItemId();
   void RaiseNextItemId(std::uint64_t atLeast);
   std::filesystem::path WorkFilePath(const char* name);

@@ -203,4 +203,16 @@ bool IsDirectoryCluster(std::span<const std::uint8_t> cluster) {
   return entries != 0 && empty != entries && named != 0;
 }
 
+bool HoldsBitmapEntry(std::span<const std::uint8_t> cluster, std::uint32_t clusterCount) {
+  for (std::size_t p = 0; p + kEntrySize <= cluster.size() && cluster[p] != kEntryUnused; p += kEntrySize) {
+    const std::uint8_t* e = cluster.data() + p;
+    if (e[0] != kEntryBitmap) continue;
+    const std::uint32_t first = GetLE32(e + 20);
+    if (first >= kFirstCluster && first - kFirstCluster < clusterCount &&
+        GetLE64(e + 24) >= (std::uint64_t{clusterCount} + 7) / 8)
+      return true;
+  }
+  return false;
+}
+
 }  // namespace corvan::exfat

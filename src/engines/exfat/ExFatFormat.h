@@ -139,4 +139,9 @@ std::vector<EntrySet> ScanDirectoryBuffer(std::span<const std::uint8_t> buffer, 
 // volume-label entry counts whether it is in use or not.
 bool IsDirectoryCluster(std::span<const std::uint8_t> cluster);
 
+// Whether a root folder's first cluster holds, before its first unused
+// entry, the allocation bitmap's entry that every exFAT root has: its
+// first cluster in the heap and its length enough for `clusterCount` bits.
+bool HoldsBitmapEntry(std::span<const std::uint8_t> cluster, std::uint32_t clusterCount);
+
 }  // namespace corvan::exfat

@@ -58,11 +58,16 @@ ExFatScanResult ExFatEngine::ScanVolume(std::uint32_t pass) {
   m_bMarkFlag = 0;
   m_nPass = pass;
   if (!BootCheck()) return ExFatScanResult::InvalidVolume;
+  if (!TablesOnDisk()) return RefuseVolume();
   if (!CheckFat()) return ExFatScanResult::WorkFileFailed;
   // A volume the lost-volume search found has no tree to trust.
   if (m_nSourceKind == kSourceDeepLostVolume) {
-    if (BuildDirectoryTree() == ExFatScanResult::WorkFileFailed) return ExFatScanResult::WorkFileFailed;
+    const ExFatScanResult searched = BuildDirectoryTree();
+    if (searched == ExFatScanResult::WorkFileFailed || searched == ExFatScanResult::InvalidVolume) return searched;
   } else {
+    // The tree starts at the root; without a FAT either, nothing is there
+    // to list.
+    if (!FatOrRootReadable()) return RefuseVolume();
     BuildLiveTree();
   }
   Progress().SetPos(kProgressDone);
@@ -75,6 +80,7 @@ ExFatScanResult ExFatEngine::DeepScan(std::uint32_t pass) {
   if (pass != 0) return SearchLostFolders();
   Progress().SetSectorText("");
   if (!BootCheck()) return ExFatScanResult::InvalidVolume;
+  if (!TablesOnDisk()) return RefuseVolume();
   if (!CheckFat()) return ExFatScanResult::WorkFileFailed;
   return BuildDirectoryTree();
 }
@@ -85,12 +91,15 @@ ExFatScanResult ExFatEngine::BuildDirectoryTree() {
     m_host.LogPhaseEnd();
     return ExFatScanResult::WorkFileFailed;
   }
-  SearchDirectoryClusters();
+  const bool found = SearchDirectoryClusters();
   m_host.LogPhaseEnd();
-  return Aborted() ? ExFatScanResult::Aborted : ExFatScanResult::Completed;
+  if (Aborted()) return ExFatScanResult::Aborted;
+  // The search trusts the folders before the FAT and the root: only when
+  // it found none either is nothing of the volume left to read.
+  return found || FatOrRootReadable() ? ExFatScanResult::Completed : RefuseVolume();
 }
 
-void ExFatEngine::SearchDirectoryClusters() {
+bool ExFatEngine::SearchDirectoryClusters() {
   m_descended.clear();
   m_readClusters.clear();
   m_nDepth = 0;
@@ -113,8 +122,10 @@ void ExFatEngine::SearchDirectoryClusters() {
       if (exfat::IsDirectoryCluster(cluster)) AddCandidate(c + i, cluster);
     }
   }
+  const bool found = !m_deletedFolders.empty();
   AddLostFolders(true);
   FreeDeletedFolders();
+  return found;
 }
 
 void ExFatEngine::BuildDeletedTree() {
@@ -126,6 +137,7 @@ void ExFatEngine::BuildDeletedTree() {
 ExFatScanResult ExFatEngine::SearchLostFolders() {
   m_poster.ResetBytes();
   if (!BootCheck()) return ExFatScanResult::InvalidVolume;
+  if (!TablesOnDisk()) return RefuseVolume();
   if (!CheckFat() || !BuildClusterMap()) return ExFatScanResult::WorkFileFailed;
   BuildDeletedTree();
 
@@ -158,10 +170,14 @@ ExFatScanResult ExFatEngine::SearchLostFolders() {
     }
     c += n;
   }
+  const bool found = !m_deletedFolders.empty();
   if (!Aborted()) AddLostFolders(false);
   FreeDeletedFolders();
   m_host.LogPhaseEnd();
-  return Aborted() ? ExFatScanResult::Aborted : ExFatScanResult::Completed;
+  if (Aborted()) return ExFatScanResult::Aborted;
+  // As Advance Recovery's search: refused only when it found no folder
+  // and neither the FAT nor the root can be read.
+  return found || FatOrRootReadable() ? ExFatScanResult::Completed : RefuseVolume();
 }
 
 void ExFatEngine::AddCandidate(std::uint64_t cluster, std::span<const std::uint8_t> data) {

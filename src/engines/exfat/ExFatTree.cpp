@@ -275,9 +275,12 @@ void ExFatEngine::WalkTreeFromRoot() {
   m_readClusters.clear();
   m_nDepth = 0;
   if (m_nFileSystemKind != kFsExFat) return;
-  std::uint32_t root = m_nRootCluster;
-  if (root < kDefaultRootCluster || !IsHeapCluster(root)) root = kDefaultRootCluster;
-  WalkDirectory(root);
+  WalkDirectory(WalkedRootCluster());
+}
+
+std::uint32_t ExFatEngine::WalkedRootCluster() const {
+  const std::uint32_t root = m_nRootCluster;
+  return root < kDefaultRootCluster || !IsHeapCluster(root) ? kDefaultRootCluster : root;
 }
 
 void ExFatEngine::BuildLiveTree() {

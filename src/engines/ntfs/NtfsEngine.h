@@ -156,7 +156,8 @@ class NtfsEngine final : public ScanEngine {
   // ---- geometry, $MFT and scan entry ----
   // Quick (deletedMode false) or Deleted Recovery. Quick on a volume whose
   // boot sector or $MFT cannot be used continues as Advance Recovery;
-  // Deleted Recovery then does nothing. True when a tree pass ran.
+  // Deleted Recovery then lists nothing, and refuses the volume (message
+  // 305) when no file record can be read on it. True when a tree pass ran.
   bool ScanVolume(bool deletedMode);
   // Whether the last pass said the volume holds no NTFS (message 305);
   // asking clears it for the next pass.
@@ -428,8 +429,7 @@ class NtfsEngine final : public ScanEngine {
   std::uint64_t m_nMftSector = 0;
   std::uint64_t m_nMftMirrSector = 0;
   std::u16string m_fileSystemText;
-  bool m_bBootSignatureSeen = false;  // a boot sector copy said "NTFS", usable or not
-  bool m_bVolumeRefused = false;      // message 305 shown since the scan worker last asked
+  bool m_bVolumeRefused = false;  // message 305 shown since the scan worker last asked
   std::shared_ptr<SectorSource> m_pDisk;
   std::atomic<std::uint32_t> m_nReadFailures{0};
   bool m_bDeletedMode = false;

@@ -39,11 +39,9 @@ bool NtfsEngine::ValidateBootSector() {
   const std::uint64_t relativeEnd = end - m_nVolumeFirstSector;
   const std::uint64_t copies[3] = {0, relativeEnd, relativeEnd > 0 ? relativeEnd - 1 : 0};
   std::array<std::uint8_t, 512> boot;
-  m_bBootSignatureSeen = false;
   for (std::uint64_t sector : copies) {
     ReadVolumeSectors(boot.data(), 512, sector);
     if (boot[510] != 0x55 || boot[511] != 0xAA || std::memcmp(boot.data() + 3, "NTFS", 4) != 0) continue;
-    m_bBootSignatureSeen = true;
     const std::uint32_t spc = BootSectorsPerCluster(boot.data());
     m_nSectorsPerCluster = static_cast<std::uint16_t>(spc);
     m_nMftSector = GetLE64(boot.data() + 0x30) * spc;
@@ -151,11 +149,12 @@ bool NtfsEngine::ScanVolume(bool deletedMode) {
   }
   if (deletedMode) {
     // Deleted Recovery needs the $MFT; without it the result stays empty.
-    // A volume that still holds NTFS (a boot sector, or records Advance
-    // Recovery can search) is left at that; one that holds none is said to
-    // be no valid volume, as Quick and Advance Recovery say it.
+    // A volume that still holds records Advance Recovery can search is left
+    // at that; one where no record can be read (a boot sector alone is not
+    // enough) is said to be no valid volume, as Quick and Advance Recovery
+    // say it.
     if (!loaded) {
-      const bool holdsNtfs = m_bBootSignatureSeen || VolumeHoldsFileRecords();
+      const bool holdsNtfs = VolumeHoldsFileRecords();
       if (Aborted()) return false;
       if (holdsNtfs) {
         m_host.AppendLog(kMftUnreadableLine, false);
