@@ -670,39 +670,42 @@ TEST(Carver, OnceThePassHasListedItsBoundAHeaderSizeEndsOnlyAtAFile) {
   EXPECT_EQ(ScanAll(carver, v), expected);
 }
 
+// A TIFF whose strip arrays (300,000 offsets and byte counts) make its walk
+// read more than 2 MiB; it ends where its byte-count array does, at a
+// sector's end.
+std::string LongWalkTiff() {
+  constexpr std::uint32_t kStrips = 300000, kOffsets = 768, kCounts = kOffsets + 4 * kStrips;
+  std::string tiff(kCounts + 4 * kStrips, '\0');
+  tiff.replace(0, 3, "II*");
+  test::PutLe(tiff, 4, 8, 4);
+  test::PutLe(tiff, 8, 4, 2);
+  const std::uint32_t entries[4][4] = {{256, 3, 1, 4}, {257, 3, 1, 4}, {273, 4, kStrips, kOffsets}, {279, 4, kStrips, kCounts}};
+  for (std::size_t k = 0; k < 4; ++k) {
+    test::PutLe(tiff, 10 + 12 * k, entries[k][0], 2);
+    test::PutLe(tiff, 12 + 12 * k, entries[k][1], 2);
+    test::PutLe(tiff, 14 + 12 * k, entries[k][2], 4);
+    test::PutLe(tiff, 18 + 12 * k, entries[k][3], 4);
+  }
+  for (std::uint32_t i = 0; i < kStrips; ++i) {
+    test::PutLe(tiff, kOffsets + 4 * i, 8, 4);
+    test::PutLe(tiff, kCounts + 4 * i, 1, 4);
+  }
+  return tiff;
+}
+
 TEST(Carver, ATiffTheWalkToTheNextFileFoundIsListedThoughItsWalkRanLong) {
   // Three bitmap headers that each claim 7,000,000 bytes of an 8 MiB
   // volume push the pass past twice its bytes, so the third ends at the
-  // next file: a TIFF at sector 8 whose strip arrays (300,000 offsets and
-  // byte counts) make its walk read more than 2 MiB. That walk, made to
-  // find where the third header ends, must not hide the TIFF itself; it
-  // ends where its byte-count array does.
-  constexpr std::uint32_t kStrips = 300000, kOffsets = 1024, kCounts = kOffsets + 4 * kStrips;
+  // next file: a TIFF at sector 8 whose walk reads more than 2 MiB. That
+  // walk, made to find where the third header ends, must not hide the TIFF
+  // itself.
   MemoryVolume v(16384);
   for (std::uint64_t s = 0; s < 3; ++s) {
     std::string claim = Bitmap();
     test::PutLe(claim, 2, 7000000, 4);
     v.Put(s, claim);
   }
-  std::string tiff(kCounts + 4 * kStrips, '\0');
-  tiff.replace(0, 3, "II*");
-  test::PutLe(tiff, 4, 8, 4);
-  test::PutLe(tiff, 8, 4, 2);
-  auto entry = [&](std::size_t k, std::uint16_t tag, std::uint16_t type, std::uint32_t count, std::uint32_t value) {
-    const std::size_t at = 10 + 12 * k;
-    test::PutLe(tiff, at, tag, 2);
-    test::PutLe(tiff, at + 2, type, 2);
-    test::PutLe(tiff, at + 4, count, 4);
-    test::PutLe(tiff, at + 8, value, 4);
-  };
-  entry(0, 256, 3, 1, 4);  // ImageWidth
-  entry(1, 257, 3, 1, 4);  // ImageLength
-  entry(2, 273, 4, kStrips, kOffsets);
-  entry(3, 279, 4, kStrips, kCounts);
-  for (std::uint32_t i = 0; i < kStrips; ++i) {
-    test::PutLe(tiff, kOffsets + 4 * i, 8, 4);
-    test::PutLe(tiff, kCounts + 4 * i, 1, 4);
-  }
+  const std::string tiff = LongWalkTiff();
   v.Put(8, tiff);
   const std::vector<FileTypeRecord> types = {Type(15, "II*\0", u"tif", 1 << 28), Type(17, "BM", u"bmp", 1 << 27)};
   Carver carver(types, v);
@@ -749,25 +752,10 @@ TEST(ScanUnits, AFileThePassPassesOverEndsWhereTheNextFileBegins) {
 }
 
 TEST(Carver, ATiffBeginningWhereALongWalkEndedIsWalkedItself) {
-  // A TIFF whose strip arrays make its walk read more than 2 MiB, and one
-  // more that begins right at the byte after the furthest it read: the
-  // second lies outside the first and is listed with its own size.
-  constexpr std::uint32_t kStrips = 300000, kOffsets = 768, kCounts = kOffsets + 4 * kStrips;
-  std::string tiff(kCounts + 4 * kStrips, '\0');
-  tiff.replace(0, 3, "II*");
-  test::PutLe(tiff, 4, 8, 4);
-  test::PutLe(tiff, 8, 4, 2);
-  const std::uint32_t entries[4][4] = {{256, 3, 1, 4}, {257, 3, 1, 4}, {273, 4, kStrips, kOffsets}, {279, 4, kStrips, kCounts}};
-  for (std::size_t k = 0; k < 4; ++k) {
-    test::PutLe(tiff, 10 + 12 * k, entries[k][0], 2);
-    test::PutLe(tiff, 12 + 12 * k, entries[k][1], 2);
-    test::PutLe(tiff, 14 + 12 * k, entries[k][2], 4);
-    test::PutLe(tiff, 18 + 12 * k, entries[k][3], 4);
-  }
-  for (std::uint32_t i = 0; i < kStrips; ++i) {
-    test::PutLe(tiff, kOffsets + 4 * i, 8, 4);
-    test::PutLe(tiff, kCounts + 4 * i, 1, 4);
-  }
+  // A TIFF whose walk reads more than 2 MiB, and one more that begins right
+  // at the byte after the furthest it read: the second lies outside the
+  // first and is listed with its own size.
+  const std::string tiff = LongWalkTiff();
   ASSERT_EQ(tiff.size() % 512, 0u);
   const std::uint64_t second = tiff.size() / 512;
   MemoryVolume v(2 * second + 8);
