@@ -643,6 +643,16 @@ TEST(ScanUnits, TheAnalysersReadAtMostFourTimesTheVolumePastTheirRoomsAndHideNoF
   EXPECT_LE(v.bytesRead, 10 * kSectors * 512);
 }
 
+// Bitmap headers at the volume's first three sectors, each claiming `size`
+// bytes: enough of them push the pass past twice the volume's bytes.
+void PutSizeClaims(MemoryVolume& v, std::uint32_t size) {
+  for (std::uint64_t s = 0; s < 3; ++s) {
+    std::string claim = Bitmap();
+    test::PutLe(claim, 2, size, 4);
+    v.Put(s, claim);
+  }
+}
+
 TEST(Carver, OnceThePassHasListedItsBoundAHeaderSizeEndsOnlyAtAFile) {
   // Three bitmap headers that each claim 120,000 bytes of a 256-sector
   // volume push the pass past twice its bytes; a 20,054-byte bitmap after
@@ -650,11 +660,7 @@ TEST(Carver, OnceThePassHasListedItsBoundAHeaderSizeEndsOnlyAtAFile) {
   // begins (its reserved words are not zero). It is listed whole, and the
   // third header ends where it begins.
   MemoryVolume v(256);
-  for (std::uint64_t s = 0; s < 3; ++s) {
-    std::string claim = Bitmap();
-    test::PutLe(claim, 2, 120000, 4);
-    v.Put(s, claim);
-  }
+  PutSizeClaims(v, 120000);
   std::string bitmap = Bitmap();
   test::PutLe(bitmap, 2, 20054, 4);
   test::PutLe(bitmap, 18, 100, 4);
@@ -700,11 +706,7 @@ TEST(Carver, ATiffTheWalkToTheNextFileFoundIsListedThoughItsWalkRanLong) {
   // walk, made to find where the third header ends, must not hide the TIFF
   // itself.
   MemoryVolume v(16384);
-  for (std::uint64_t s = 0; s < 3; ++s) {
-    std::string claim = Bitmap();
-    test::PutLe(claim, 2, 7000000, 4);
-    v.Put(s, claim);
-  }
+  PutSizeClaims(v, 7000000);
   const std::string tiff = LongWalkTiff();
   v.Put(8, tiff);
   const std::vector<FileTypeRecord> types = {Type(15, "II*\0", u"tif", 1 << 28), Type(17, "BM", u"bmp", 1 << 27)};
