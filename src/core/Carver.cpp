@@ -334,9 +334,13 @@ bool Carver::Analyse(const FileTypeRecord& type, std::uint64_t startSector, std:
   return ok;
 }
 
-bool Carver::FileAt(const std::uint8_t* data, std::uint64_t startSector, std::uint64_t unit) {
+bool Carver::FileAt(const std::uint8_t* sector, std::uint64_t startSector, std::uint64_t unit) {
+  // The sector comes from the walk's windows, which an analysis below may
+  // read over: the types after a failed one are matched against a copy.
+  std::array<std::uint8_t, 512> data;
+  std::memcpy(data.data(), sector, data.size());
   for (const FileTypeRecord& type : types_) {
-    if (!Matches(type, data, 512)) continue;
+    if (!Matches(type, data.data(), data.size())) continue;
     if (!HasAnalyser(type.typeId)) {
       if (type.headerLength >= kSureSignatureBytes) return true;
       continue;
