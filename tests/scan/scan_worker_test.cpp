@@ -443,11 +443,14 @@ TEST(ScanWorkerRefusal, ACorpusVolumeWhoseTablesCannotBeReadIsRefusedAndOneCutIn
     if (volume.fs == kFsExFat) {
       // Its FAT begins at 1 MiB, the heap at 2 MiB. (The NTFS volume's $MFT
       // begins at 16 KiB: cuts at 64 KiB and 1 MiB still hold records.)
+      // The FAT's offset and length and the heap's offset, in sectors, are
+      // boot sector bytes 80, 84 and 88.
+      const auto* boot = reinterpret_cast<const std::uint8_t*>(whole.data());
       cases.push_back({"cut at 64 KiB", whole.substr(0, 64 << 10), true});
       cases.push_back({"cut at 1 MiB", whole.substr(0, 1 << 20), true});
       cases.push_back({"cut between its whole FAT and its heap", whole.substr(0, 3 << 19), true});
-      // The FAT's offset and length in sectors are boot sector bytes 80 and 84.
-      const auto* boot = reinterpret_cast<const std::uint8_t*>(whole.data());
+      // The whole FAT, and not one sector of the heap, not even the root's.
+      cases.push_back({"cut where its heap begins", whole.substr(0, GetLE32(boot + 88) * 512), true});
       std::string noFat = whole;
       std::fill_n(noFat.begin() + GetLE32(boot + 80) * 512, GetLE32(boot + 84) * 512, '\0');
       cases.push_back({"FAT zeroed", noFat, false});

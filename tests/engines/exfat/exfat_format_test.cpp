@@ -114,6 +114,10 @@ TEST(ExFatGeometry, TheCheckRejectsFatsThatAreMissingMisplacedOrTooLong) {
   b.fatOffset = 16380;  // the FAT runs past the volume's end
   EXPECT_FALSE(exfat::IsGeometryUsable(b.Derive()));
   b = kEightMiB;
+  b.volumeLength = 4096;  // the heap behind the FAT would begin where the volume ends
+  EXPECT_EQ(b.Derive().heapStart, 4096u);
+  EXPECT_FALSE(exfat::IsGeometryUsable(b.Derive()));
+  b = kEightMiB;
   b.fatLength = 0;
   EXPECT_FALSE(exfat::IsGeometryUsable(b.Derive()));
   b = kEightMiB;
