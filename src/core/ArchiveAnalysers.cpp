@@ -330,7 +330,8 @@ ZipWalk WalkZip(CarveReader& reader, std::uint64_t startSector, carve::Window& h
       break;
     }
   }
-  if (walks != nullptr && !reader.Aborted()) walks->zip.End({base + w.end, w.endRecord, w.lost, counts});
+  // A walk cut short by Stop or by the pass's bound is not where the chain ends.
+  if (walks != nullptr && !reader.Aborted() && !reader.Refused()) walks->zip.End({base + w.end, w.endRecord, w.lost, counts});
   return w;
 }
 
@@ -464,7 +465,7 @@ OfficeKind Compound::ReadDirectory(std::uint32_t firstDirectorySector) {
   const std::uint64_t base = start_ + 1;  // the absolute sector of compound sector 0
   std::uint64_t run = firstDirectorySector;
   auto ended = [&](std::uint64_t s, OfficeKind kind) {
-    if (known != nullptr) {
+    if (known != nullptr && !reader_.Refused()) {
       known->Run(base + run, base + s);
       known->Ended(base + s, static_cast<std::uint8_t>(kind));
     }

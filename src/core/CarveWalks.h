@@ -134,8 +134,8 @@ class DirectoryWalks {
 
 // Walks whose reads ran long (a TIFF's directories and arrays lie anywhere
 // in the file, `kLongWalkBytes` or more read): the bytes from the hit to the
-// furthest one read. A later hit of the same kind inside them is not walked
-// again.
+// furthest one read. A later hit of the same kind inside them reads nothing
+// past its own room: what the long walk read is not read again for it.
 inline constexpr std::uint64_t kLongWalkBytes = std::uint64_t{2} << 20;
 
 struct PngEnd {

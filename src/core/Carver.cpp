@@ -1,6 +1,7 @@
 #include "core/Carver.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "core/EngineHost.h"
@@ -74,17 +75,18 @@ class Carver::WalkReader {
   std::size_t current_ = 0;
 };
 
-namespace {
-
 // A hit's room: its sectors up to the unit where the next signature stands
 // (or the volume's end). It is walked as generic carving walks, only as far
-// as the analysis reads: most read a sector or two.
-class Room {
+// as the analysis reads: most read a sector or two. A signature may stand
+// there by chance (two bytes of a picture's pixels): when a read past the
+// room is refused, the room goes on past a signature behind which no file
+// begins, so a real file keeps the size its own analysis gives.
+class Carver::Room {
  public:
-  Room(const Carver& carver, CarveVolume& volume, Carver::WalkReader& walk, std::uint64_t startUnit,
-       std::uint64_t startSector)
-      : carver_(carver), volume_(volume), walk_(walk), unit_(startUnit),
-        end_(startSector + std::max<std::uint64_t>(1, volume.UnitBytes() / 512)) {}
+  Room(Carver& carver, std::uint64_t startUnit, std::uint64_t startSector)
+      : carver_(carver), volume_(carver.volume_), unit_(startUnit), start_(startSector),
+        end_(startSector + UnitSectors()), nextUnit_(startUnit), next_(startSector),
+        asks_(carver.depth_ == 1) {}
 
   // The room's end, walked up to `sector` at least when no signature ends it
   // before.
@@ -97,44 +99,84 @@ class Room {
         end_ = std::max(end_, volume_.EndSector());
       } else {
         const std::uint64_t at = volume_.UnitSector(unit_);
-        if (carver_.Probe(walk_.Sector(at), 512)) {
-          closed_ = true;
+        const std::uint8_t* data = carver_.walk_->Sector(at);
+        if (carver_.Probe(data, 512)) {
+          closed_ = atSignature_ = true;
+          sure_ = carver_.SureSignature(data);
           end_ = at;
         } else {
-          end_ = at + std::max<std::uint64_t>(1, volume_.UnitBytes() / 512);
+          end_ = at + UnitSectors();
         }
       }
     }
     return end_;
   }
 
+  // Goes on past the signature that ended the room when it is a short one
+  // (two or three bytes, which data holds by chance) and no file begins
+  // there; false when one does, or the room did not end at such a one.
+  bool PassSignature() {
+    if (!closed_ || !atSignature_ || sure_ || !asks_) return false;
+    if (carver_.FileAt(carver_.walk_->Sector(end_), end_, unit_, true)) {
+      asks_ = false;  // the room ends there for good
+      return false;
+    }
+    closed_ = atSignature_ = false;
+    end_ += UnitSectors();
+    return true;
+  }
+
+  // The first unit start in [from, to) past the hit's first unit where a
+  // file begins; `to` when none does.
+  std::uint64_t NextFile(std::uint64_t from, std::uint64_t to) {
+    if (carver_.depth_ != 1) return to;
+    while (next_ < to && !volume_.Aborted()) {
+      if (next_ >= from && next_ != start_ && carver_.Probe(carver_.walk_->Sector(next_), 512) &&
+          carver_.FileAt(carver_.walk_->Sector(next_), next_, nextUnit_, true))
+        return next_;
+      if (!volume_.NextUnit(nextUnit_)) {
+        next_ = UINT64_MAX;
+        break;
+      }
+      next_ = volume_.UnitSector(nextUnit_);
+    }
+    return to;
+  }
+
  private:
-  const Carver& carver_;
+  std::uint64_t UnitSectors() const { return std::max<std::uint64_t>(1, volume_.UnitBytes() / 512); }
+
+  Carver& carver_;
   CarveVolume& volume_;
-  Carver::WalkReader& walk_;
   std::uint64_t unit_;
+  std::uint64_t start_;
   std::uint64_t end_;
   bool closed_ = false;
+  bool atSignature_ = false;  // closed where a signature stands
+  bool sure_ = false;         // one of four bytes or more
+  // The walk for `NextFile`: the unit it stands at, and that unit's sector.
+  std::uint64_t nextUnit_;
+  std::uint64_t next_;
+  // Only an analysis the pass made itself asks whether a file begins: the
+  // one that answers it asks nothing.
+  bool asks_;
 };
 
 // The reader the analysers are given: what they read past the hit's room
 // counts against the pass's bound (bytes past the volume's end as one
-// sector a read); a read that would go past the bound fails. It keeps the
-// furthest byte read and the bytes read, by which a walk that ran long is
+// sector a read); a read that would go past the bound fails, and so does
+// any read past the room of a `confined` analysis. It keeps the furthest
+// byte read and the bytes read, by which a walk that ran long is
 // remembered.
-class AnalysisReader final : public CarveReader {
+class Carver::AnalysisReader final : public CarveReader {
  public:
-  AnalysisReader(CarveVolume& volume, CarveTally& tally, std::uint64_t limit, Room& room)
-      : volume_(volume), tally_(tally), limit_(limit), room_(room) {}
+  AnalysisReader(CarveVolume& volume, CarveTally& tally, std::uint64_t limit, Room& room, bool confined)
+      : volume_(volume), tally_(tally), limit_(limit), room_(room), confined_(confined) {}
   bool Read(std::uint64_t sector, void* buffer, std::size_t bytes) override {
-    const std::uint64_t end = volume_.EndSector();
     const std::uint64_t last = sector + (bytes + 511) / 512;
-    std::uint64_t counted = 512;
-    if (sector < end) {
-      const std::uint64_t from = std::max(sector, room_.Reach(std::min(last, end)));
-      counted = from < std::min(last, end) ? (std::min(last, end) - from) * 512 : 0;
-    }
-    if (counted > limit_ - std::min(limit_, tally_.analysed)) {
+    std::uint64_t counted = PastRoom(sector, last);
+    while (Refuses(counted) && room_.PassSignature()) counted = PastRoom(sector, last);
+    if (Refuses(counted)) {
       std::memset(buffer, 0, bytes);
       refused = true;
       return false;
@@ -146,17 +188,34 @@ class AnalysisReader final : public CarveReader {
   }
   bool Aborted() const override { return volume_.Aborted(); }
   CarveWalks* Walks() override { return &tally_.walks; }
+  std::uint64_t NextFileStart(std::uint64_t from, std::uint64_t to) override { return room_.NextFile(from, to); }
+  bool Refused() const override { return refused; }
 
   std::uint64_t furthest = 0;  // one past the furthest byte read
   std::uint64_t read = 0;      // bytes read, inside the room or not
   bool refused = false;        // a read past the room went past the bound
 
  private:
+  // The bytes of a read of sectors [sector, last) that lie past the room.
+  std::uint64_t PastRoom(std::uint64_t sector, std::uint64_t last) {
+    const std::uint64_t end = volume_.EndSector();
+    if (sector >= end) return 512;
+    const std::uint64_t stop = std::min(last, end);
+    const std::uint64_t from = std::max(sector, room_.Reach(stop));
+    return from < stop ? (stop - from) * 512 : 0;
+  }
+  bool Refuses(std::uint64_t counted) const {
+    return counted != 0 && (confined_ || counted > limit_ - std::min(limit_, tally_.analysed));
+  }
+
   CarveVolume& volume_;
   CarveTally& tally_;
   std::uint64_t limit_;
   Room& room_;
+  bool confined_;
 };
+
+namespace {
 
 bool IsOfficeType(std::uint16_t id) {
   switch (id) {
@@ -182,6 +241,32 @@ bool HasAnalyser(std::uint16_t id) {
 // when the signature is this long: a shorter one turns up by chance in a
 // few units of every gigabyte of compressed data.
 constexpr std::size_t kSureSignatureBytes = 4;
+
+// What the bytes after a signature say of a file beginning there, for the
+// types without analyser whose format can be told from their first bytes.
+enum class Evidence { Agrees, Disagrees, Bare };
+
+Evidence SignatureEvidence(const FileTypeRecord& type, const std::uint8_t* d) {
+  auto told = [](bool agrees) { return agrees ? Evidence::Agrees : Evidence::Disagrees; };
+  switch (type.typeId) {
+    case 111:
+      // An ID3v2 tag: "ID3", a major version of 2 to 4, a revision, flags,
+      // and a size of four bytes of seven bits each.
+      return told(std::memcmp(d, "ID3", 3) == 0 && d[3] >= 2 && d[3] <= 4 && d[4] != 0xFF &&
+                  std::all_of(d + 6, d + 10, [](std::uint8_t b) { return b < 0x80; }));
+    case 121:
+      // An MPEG pack header: its marker bits, MPEG-2's or MPEG-1's.
+      if (std::memcmp(d, "\0\0\1\xBA", 4) != 0) return Evidence::Disagrees;
+      if ((d[4] & 0xC4) == 0x44)
+        return told((d[6] & 0x04) && (d[8] & 0x04) && (d[9] & 0x01) && (d[12] & 0x03) == 0x03);
+      return told((d[4] & 0xF1) == 0x21 && (d[6] & 0x01) && (d[8] & 0x01) && (d[9] & 0x80) && (d[11] & 0x01));
+    case 66:
+      // "%PDF-" and a version: a digit, a dot, a digit.
+      return told(std::memcmp(d, "%PDF-", 5) == 0 && std::isdigit(d[5]) && d[6] == '.' && std::isdigit(d[7]));
+    default:
+      return Evidence::Bare;
+  }
+}
 
 // A suffix read from the file itself becomes part of a file name: it is made
 // safe here, once, for every engine.
@@ -223,6 +308,13 @@ bool Carver::Matches(const FileTypeRecord& type, const std::uint8_t* data, std::
   return std::memcmp(data + type.headerOffset, type.header.data(), length) == 0;
 }
 
+bool Carver::SureSignature(const std::uint8_t* data) const {
+  return std::any_of(types_.begin(), types_.end(), [&](const FileTypeRecord& t) {
+    return t.headerLength >= kSureSignatureBytes && Matches(t, data, 512) &&
+           (HasAnalyser(t.typeId) || SignatureEvidence(t, data) != Evidence::Disagrees);
+  });
+}
+
 bool Carver::Probe(const std::uint8_t* data, std::size_t bytes) const {
   if (!MayMatch(data, bytes)) return false;
   return std::any_of(types_.begin(), types_.end(), [&](const FileTypeRecord& t) { return Matches(t, data, bytes); });
@@ -232,7 +324,8 @@ std::uint64_t Carver::MeasureToNextSignature(std::uint64_t startUnit, std::uint6
   return Measure(startUnit, maxSize, false);
 }
 
-std::uint64_t Carver::Measure(std::uint64_t startUnit, std::uint64_t maxSize, bool toFile, std::uint64_t ownBytes) {
+std::uint64_t Carver::Measure(std::uint64_t startUnit, std::uint64_t maxSize, bool toFile, std::uint64_t ownBytes,
+                              bool bareEnds) {
   const std::uint64_t unitBytes = volume_.UnitBytes();
   std::uint64_t size = unitBytes;
   if (unitBytes == 0) return 0;
@@ -243,7 +336,7 @@ std::uint64_t Carver::Measure(std::uint64_t startUnit, std::uint64_t maxSize, bo
     if (size >= ownBytes) {
       const std::uint64_t sector = volume_.UnitSector(unit);
       const std::uint8_t* data = walk.Sector(sector);
-      if (Probe(data, 512) && (!toFile || FileAt(data, sector, unit))) break;
+      if (Probe(data, 512) && (!toFile || FileAt(data, sector, unit, bareEnds))) break;
     }
     size += unitBytes;
   }
@@ -281,11 +374,17 @@ bool Carver::Analyse(const FileTypeRecord& type, std::uint64_t startSector, std:
     file.unknownSize = a.generic = true;
     return true;
   }
-  // A TIFF inside one whose walk ran long was walked with it.
+  // A TIFF inside one whose walk ran long reads nothing past its room: the
+  // arrays that walk read are not read again for every header it passed.
   const std::uint64_t at = startSector * 512;
-  if (tiff && tally_->walks.tiff.Inside(at)) return false;
-  Room room(*this, volume_, *walk_, startUnit, startSector);
-  AnalysisReader reader(volume_, *tally_, ReadLimit(), room);
+  const bool confined = tiff && tally_->walks.tiff.Inside(at);
+  ++depth_;
+  struct Leave {
+    int& depth;
+    ~Leave() { --depth; }
+  } leave{depth_};
+  Room room(*this, startUnit, startSector);
+  AnalysisReader reader(volume_, *tally_, ReadLimit(), room, confined);
   bool ok = true;
   switch (type.typeId) {
     case 14: ok = a.generic = GetJpegFileSize(reader, startSector, file); break;
@@ -301,7 +400,7 @@ bool Carver::Analyse(const FileTypeRecord& type, std::uint64_t startSector, std:
     case 73:
       // A WAVE file whose header gives no length is carved as a type
       // without analyser is.
-      a.found = GetWaveFileSize(reader, startSector, type.maxSize, file);
+      a.found = a.headerSized = GetWaveFileSize(reader, startSector, type.maxSize, file);
       if (!a.found) file.unknownSize = true;
       a.generic = true;
       break;
@@ -334,7 +433,7 @@ bool Carver::Analyse(const FileTypeRecord& type, std::uint64_t startSector, std:
   return ok;
 }
 
-bool Carver::FileAt(const std::uint8_t* sector, std::uint64_t startSector, std::uint64_t unit) {
+bool Carver::FileAt(const std::uint8_t* sector, std::uint64_t startSector, std::uint64_t unit, bool bareEnds) {
   // The sector comes from the walk's windows, which an analysis below may
   // read over: the types after a failed one are matched against a copy.
   std::array<std::uint8_t, 512> data;
@@ -342,14 +441,20 @@ bool Carver::FileAt(const std::uint8_t* sector, std::uint64_t startSector, std::
   for (const FileTypeRecord& type : types_) {
     if (!Matches(type, data.data(), data.size())) continue;
     if (!HasAnalyser(type.typeId)) {
-      if (type.headerLength >= kSureSignatureBytes) return true;
+      const Evidence e = SignatureEvidence(type, data.data());
+      if (e == Evidence::Agrees || (e == Evidence::Bare && bareEnds && type.headerLength >= kSureSignatureBytes))
+        return true;
       continue;
     }
     Analysis a;
-    if (Analyse(type, startSector, unit, a) && a.found) {
-      lastFound_ = {startSector, &type, std::move(a)};
-      return true;
-    }
+    if (!Analyse(type, startSector, unit, a)) continue;
+    // Asked from inside another analysis, one refused its reads cannot tell
+    // and is taken as a file: a chain of headers is not walked through.
+    if (depth_ != 0 && a.unanalysed) return true;
+    if (!a.found) continue;
+    // Only an analysis the pass would make itself is kept for it.
+    if (depth_ == 0) lastFound_ = {startSector, &type, std::move(a)};
+    return true;
   }
   return false;
 }
@@ -406,7 +511,9 @@ bool Carver::CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t 
       // happen to spell one) does not end it.
       const bool overTotal = tally_->listed + file.size > ListLimit();
       if (a.generic || overTotal) {
-        const std::uint64_t toNext = Measure(startUnit, file.size, true, file.ownBytes);
+        // A file whose bytes its header counts is ended by no bare
+        // signature: only by one whose format agrees.
+        const std::uint64_t toNext = Measure(startUnit, file.size, true, file.ownBytes, !a.headerSized);
         if (toNext < file.size) {
           file.size = toNext;
           if (!a.generic) ++tally_->cutByTotal;

@@ -64,9 +64,10 @@ class CarveVolume : public CarveReader {
 // analysis reads inside its room is its own (rooms never overlap); what it
 // reads past it counts, at most `kReadVolumes` times the volume's bytes over
 // the pass. Walks made are remembered (`CarveWalks`) so that a later hit
-// inside one is not walked again. Once the count is spent, a read past a
-// room fails, and a hit whose analysis fails for it is carved to the next
-// signature as a type without analyser is.
+// inside one is not walked again the same way. Once the count is spent, a
+// read past a room fails (a room ending at a short signature behind which
+// no file begins goes on past it first), and a hit whose analysis fails
+// for it is carved to the next signature as a type without analyser is.
 // A pass that makes a carver per candidate keeps one tally across them.
 struct CarveTally {
   static constexpr std::uint64_t kListedVolumes = 2;
@@ -124,26 +125,35 @@ class Carver {
   std::uint64_t MeasureToNextSignature(std::uint64_t startUnit, std::uint64_t maxSize);
 
   class WalkReader;
+  class Room;
+  class AnalysisReader;
 
  private:
   struct Analysis {
     AnalysedFile file;
     bool generic = false;
-    bool found = false;       // the type's analyser found its format there
-    bool unanalysed = false;  // a read past the room was refused and the analysis failed for it
+    bool found = false;        // the type's analyser found its format there
+    bool unanalysed = false;   // a read past the room was refused and the analysis failed for it
+    bool headerSized = false;  // the size is the one the file's header gives (a WAVE)
     const char16_t* officeName = nullptr;
   };
   static bool Matches(const FileTypeRecord& type, const std::uint8_t* data, std::size_t bytes);
+  // Whether a signature of four bytes or more stands in the sector `data`,
+  // one whose first bytes do not tell against its format.
+  bool SureSignature(const std::uint8_t* data) const;
   // The analysis of a matching type at unit `startUnit`; false when it fails.
   bool Analyse(const FileTypeRecord& type, std::uint64_t startSector, std::uint64_t startUnit, Analysis& a);
   // Whether a file begins at unit `unit`, whose first sector is `data`: the
-  // analyser of a matching type finds its format there, or, for a type
-  // without one, a signature long enough not to stand there by chance.
-  bool FileAt(const std::uint8_t* data, std::uint64_t startSector, std::uint64_t unit);
+  // analyser of a matching type finds its format there; for a type without
+  // one, the bytes after its signature agree with its format where that can
+  // be told (`SignatureEvidence`), else, with `bareEnds`, the signature is
+  // long enough not to stand there by chance.
+  bool FileAt(const std::uint8_t* data, std::uint64_t startSector, std::uint64_t unit, bool bareEnds);
   // Generic carving's walk; with `toFile`, it ends at the first unit that
   // begins a file (`FileAt`) instead of at any signature, and looks for none
   // in the file's first `ownBytes`.
-  std::uint64_t Measure(std::uint64_t startUnit, std::uint64_t maxSize, bool toFile, std::uint64_t ownBytes = 0);
+  std::uint64_t Measure(std::uint64_t startUnit, std::uint64_t maxSize, bool toFile, std::uint64_t ownBytes = 0,
+                        bool bareEnds = true);
   std::uint64_t ListLimit() const;
   std::uint64_t ReadLimit() const;
   std::uint64_t BytesToEnd(std::uint64_t startSector) const;
@@ -162,6 +172,10 @@ class Carver {
     Analysis analysis;
   };
   FoundFile lastFound_;
+  // Analyses running, one inside another: an analysis asks whether a file
+  // begins where its room ends, which is an analysis of its own; that one
+  // asks nothing more.
+  int depth_ = 0;
   std::unique_ptr<WalkReader> walk_;
 };
 

@@ -174,7 +174,8 @@ bool GetPngFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile
     }
     pos += 12 + std::uint64_t{length};
   }
-  if (walks != nullptr && ended) walks->png.End({size != 0 ? base + size : 0});
+  // A walk cut short by the pass's bound is not where the chain ends.
+  if (walks != nullptr && ended && !reader.Refused()) walks->png.End({size != 0 ? base + size : 0});
   if (size == 0) return false;
   out.size = size;
   out.suffix = DatePiece(date) + text + DimensionsPiece(width, height);

@@ -25,6 +25,16 @@ class CarveReader {
   // What earlier walks of the same pass found (core/CarveWalks.h); null
   // when the reader serves no pass.
   virtual CarveWalks* Walks() { return nullptr; }
+  // The first sector in [from, to) where a unit of the pass begins (not the
+  // hit's own first) at which another file begins; `to` when there is none,
+  // or the reader serves no pass.
+  virtual std::uint64_t NextFileStart(std::uint64_t from, std::uint64_t to) {
+    (void)from;
+    return to;
+  }
+  // Whether a read of this analysis failed for the pass's bound rather than
+  // for the volume: what the walk found then is not where it ends.
+  virtual bool Refused() const { return false; }
 };
 
 struct AnalysedFile {

@@ -139,17 +139,43 @@ constexpr unsigned kJpegUnrecognisedLimit = 65;
 constexpr std::size_t kJpegTextArea = 256;
 constexpr std::uint64_t kJpegDateLimit = 128;
 
-bool JpegStart(std::uint8_t marker) {
-  switch (marker) {
-    case 0xE0: case 0xE1: case 0xFE: case 0xE2: case 0xEC: case 0xED: case 0xEE: return true;
-    default: return false;
-  }
+// A start of frame: its segment gives the picture's size (C4, C8 and CC are
+// no frames).
+bool JpegFrame(std::uint8_t marker) {
+  return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
 }
 
-// Segments the walk steps over by their length.
+// Segments the walk steps over by their length: every APPn and the comment,
+// the tables, the restart interval, and the frames.
 bool JpegSegment(std::uint8_t marker) {
-  return (marker >= 0xE0 && marker <= 0xE9) || marker == 0xEC || marker == 0xEE || marker == 0xFE ||
-         marker == 0xDB || marker == 0xC4 || marker == 0xDD || marker == 0xED;
+  return (marker >= 0xE0 && marker <= 0xEF) || marker == 0xFE || marker == 0xDB || marker == 0xC4 ||
+         marker == 0xDD || JpegFrame(marker);
+}
+
+// What may follow the start of image: any segment of the walk (metadata
+// stripped, a file may begin with its tables).
+bool JpegStart(std::uint8_t marker) { return JpegSegment(marker); }
+
+// Whether the walk would go on from a marker at `pos`: a segment, or the
+// start of scan.
+bool JpegMarkerAt(Window& win, std::uint64_t pos) {
+  const std::uint8_t* b = win.At(pos, 2);
+  return b != nullptr && b[0] == 0xFF && (JpegSegment(b[1]) || b[1] == 0xDA);
+}
+
+// Whether the segments of the JPEG that begins at `at` lead to `target`:
+// a segment of the file before it that ends there ends in this one's
+// structure, and so was cut short by it.
+bool JpegSegmentsReach(Window& win, std::uint64_t at, std::uint64_t target) {
+  const std::uint8_t* h = win.At(at, 4);
+  if (h == nullptr || h[0] != 0xFF || h[1] != 0xD8 || h[2] != 0xFF || !JpegStart(h[3])) return false;
+  std::uint64_t pos = at + 2;
+  while (pos < target) {
+    const std::uint8_t* s = win.At(pos, 4);
+    if (s == nullptr || s[0] != 0xFF || !JpegSegment(s[1])) return false;
+    pos += 2 + std::uint64_t{GetBE16(s + 2)};
+  }
+  return pos == target;
 }
 
 // The first IFD of an Exif block: `data` holds the file's first `end` bytes,
@@ -490,13 +516,36 @@ bool GetJpegFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFil
     }
   }
 
+  // A JPEG cut short before its scan: the walk over its segments steps into
+  // the file written after it. Where a step passes a unit start at which
+  // another file begins, and lands where this file has no marker (or where
+  // that file's own segments lead), the JPEG ends there; a picture inside a
+  // segment (the Exif thumbnail) is stepped over to a marker of the file's
+  // own.
+  Window other(reader, startSector, 1024);
+  std::uint64_t looked = 1;  // sectors from the start looked at for another file
+  auto cutAt = [&](std::uint64_t from, std::uint64_t to) -> std::uint64_t {
+    while (to / 512 >= looked) {
+      const std::uint64_t at = reader.NextFileStart(startSector + std::max(looked, from / 512 + 1),
+                                                    startSector + to / 512 + 1);
+      if (at > startSector + to / 512) break;
+      const std::uint64_t o = (at - startSector) * 512;
+      looked = at - startSector + 1;
+      if (to == o || !JpegMarkerAt(win, to) || JpegSegmentsReach(other, o, to)) return o;
+    }
+    looked = std::max(looked, to / 512 + 1);
+    return 0;
+  };
+
   std::uint32_t width = 0, height = 0;
   unsigned unrecognised = 0;
-  while (!reader.Aborted() && unrecognised < kJpegUnrecognisedLimit && pos < kJpegWalkLimit) {
+  std::uint64_t cut = cutAt(2, pos);
+  while (cut == 0 && !reader.Aborted() && unrecognised < kJpegUnrecognisedLimit && pos < kJpegWalkLimit) {
     const std::uint8_t* b = win.At(pos, 2);
     if (b == nullptr) break;
-    if (b[0] == 0xFF && (JpegSegment(b[1]) || b[1] == 0xC0 || b[1] == 0xC2 || b[1] == 0xC3)) {
-      const bool frame = b[1] == 0xC0 || b[1] == 0xC2 || b[1] == 0xC3;
+    const std::uint64_t from = pos;
+    if (b[0] == 0xFF && JpegSegment(b[1])) {
+      const bool frame = JpegFrame(b[1]);
       const std::uint8_t* s = win.At(pos, frame ? 9 : 4);
       if (s == nullptr) break;
       if (frame) {
@@ -505,6 +554,7 @@ bool GetJpegFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFil
       }
       pos += 2 + std::uint64_t{GetBE16(s + 2)};
       unrecognised = 0;
+      cut = cutAt(from, pos);
     } else if (b[0] == 0xFF && b[1] == 0xDA) {
       if (out.ownBytes == 0) out.ownBytes = pos;
       pos += 2;
@@ -512,7 +562,12 @@ bool GetJpegFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFil
     } else {
       ++pos;
       ++unrecognised;
+      cut = cutAt(from, pos);
     }
+  }
+  if (cut != 0) {
+    pos = cut;
+    out.ownBytes = 0;
   }
   out.size = pos;
   out.suffix = DatePiece(date) + text + DimensionsPiece(width, height);

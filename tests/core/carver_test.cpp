@@ -8,10 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include <cstring>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -32,6 +34,8 @@ class MemoryVolume final : public CarveVolume {
     std::memset(buffer, 0, n);
     const std::uint64_t at = sector * 512;
     if (at >= bytes.size()) return false;
+    // A read that takes in an unreadable sector fails whole, as a disk's does.
+    if (bad.lower_bound(sector) != bad.end() && *bad.lower_bound(sector) < sector + (n + 511) / 512) return false;
     const std::size_t have = std::min<std::size_t>(n, bytes.size() - at);
     std::memcpy(buffer, bytes.data() + at, have);
     return have == n;
@@ -52,6 +56,7 @@ class MemoryVolume final : public CarveVolume {
 
   std::vector<std::uint8_t> bytes;
   std::map<std::uint64_t, bool> used;
+  std::set<std::uint64_t> bad;  // sectors that cannot be read
   std::uint64_t bytesRead = 0;  // every read: the pass's walk, generic carving and the analysers
 };
 
@@ -66,6 +71,9 @@ FileTypeRecord Type(std::uint16_t id, const std::string& signature, std::u16stri
   std::memcpy(t.header.data(), signature.data(), signature.size());
   return t;
 }
+
+// The little-endian TIFF signature, its NUL included.
+const std::string kTiff("II*\0", 4);
 
 // A 62-byte bitmap header that passes the bitmap checks: 4x4 pixels, 24 bits.
 std::string Bitmap() {
@@ -600,7 +608,7 @@ TEST(ScanUnits, ChainedHeadersCostAFewTimesTheVolumeAndHideNoFileAfterThem) {
   const std::vector<FileTypeRecord> types = {
       Type(19, "\x89PNG\r\n\x1a\n", u"png", 1 << 26), Type(52, "PK\x03\x04", u"zip", 1u << 31),
       Type(128, "PK\x03\x04", u"docx", 1 << 28),        Type(113, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", u"doc", 1 << 28),
-      Type(15, "II*\0", u"tif", 1 << 28),                 Type(17, "BM", u"bmp", 1 << 27),
+      Type(15, kTiff, u"tif", 1 << 28),                 Type(17, "BM", u"bmp", 1 << 27),
       Type(18, "GIF8", u"gif", 1 << 25),                  Type(14, "\xFF\xD8\xFF", u"jpg", 1 << 25)};
   for (Chain chain : {Chain::Png, Chain::ZipStreamed, Chain::Compound, Chain::TiffBlocks, Chain::GifComments,
                       Chain::ZipTiny, Chain::PngJump, Chain::TiffShared, Chain::PngZip}) {
@@ -625,20 +633,48 @@ TEST(ScanUnits, TheAnalysersReadAtMostFourTimesTheVolumePastTheirRoomsAndHideNoF
   // leading to the next one's: no walk is remembered for them, and each
   // would walk to the chain's end. Once the analysers have read four times
   // the volume past their hits' rooms, no read past a room is made; every
-  // hit is still listed, and the bitmap after them keeps its size.
-  constexpr std::uint64_t kChain = 2048, kSectors = kChain + 16;
+  // hit is still listed, and the files after them keep their sizes:
+  //  - a PNG signature whose chunk runs over the PNG after it to that one's
+  //    first chunk: the walk, refused there, did not end there, so the PNG
+  //    is still looked at itself;
+  //  - a PNG whose first chunk runs past the bitmap after it: refused, it is
+  //    carved to the next signature unanalysed;
+  //  - a JPEG and a PNG holding "BM" at a sector start, where no bitmap
+  //    begins: their rooms go on past it.
+  constexpr std::uint64_t kChain = 2048, kSectors = kChain + 32;
   MemoryVolume v(kSectors);
   for (std::uint64_t s = 0; s < kChain; ++s) {
     std::string rar = test::RarHeader(512 - 20 - 33 + 20);
     v.Put(s, rar + std::string(512 - rar.size(), 'r'));
   }
-  v.Put(kChain + 4, Bitmap());
+  v.Put(kChain + 7, ChainSector(Chain::Png, 0, 1));
+  const std::string png = PngFile("after the signatures");
+  v.Put(kChain + 8, png);
+  std::string jumping = PngFile("jumps");
+  test::PutBe(jumping, 33, 1500, 4);
+  v.Put(kChain + 12, jumping);
+  v.Put(kChain + 14, Bitmap());
+  std::string jpeg = JpegFile(1500, true);
+  jpeg.replace(512, 2, "BM");
+  v.Put(kChain + 16, jpeg);
+  std::string pixels = PngFile(std::string(1200, 't'));
+  pixels.replace(512, 2, "BM");
+  v.Put(kChain + 20, pixels);
+  v.Put(kChain + 24, Bitmap());
   const std::vector<FileTypeRecord> types = {Type(48, "Rar!\x1A\x07", u"rar", 1u << 31),
-                                             Type(17, "BM", u"bmp", 1 << 27)};
+                                             Type(17, "BM", u"bmp", 1 << 27),
+                                             Type(19, "\x89PNG\r\n\x1a\n", u"png", 1 << 26),
+                                             Type(14, "\xFF\xD8\xFF", u"jpg", 1 << 25)};
   Carver carver(types, v);
   const auto hits = ScanAll(carver, v);
-  EXPECT_EQ(hits.size(), kChain + 1);
-  EXPECT_EQ(hits.back(), std::make_pair(kChain + 4, std::uint64_t{54 + 48}));
+  ASSERT_GE(hits.size(), kChain + 7);
+  const std::vector<std::pair<std::uint64_t, std::uint64_t>> files(hits.end() - 7, hits.end());
+  const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {
+      {kChain + 7, 512},  // refused, unanalysed
+      {kChain + 8, png.size()},    {kChain + 12, 1024},          {kChain + 14, 54 + 48},
+      {kChain + 16, jpeg.size()}, {kChain + 20, pixels.size()}, {kChain + 24, 54 + 48}};
+  EXPECT_EQ(files, expected);
+  EXPECT_EQ(std::count_if(hits.begin(), hits.end(), [&](const auto& h) { return h.first < kChain; }), kChain);
   EXPECT_LE(carver.Tally().analysed, 4 * kSectors * 512);
   EXPECT_LE(v.bytesRead, 10 * kSectors * 512);
 }
@@ -676,11 +712,10 @@ TEST(Carver, OnceThePassHasListedItsBoundAHeaderSizeEndsOnlyAtAFile) {
   EXPECT_EQ(ScanAll(carver, v), expected);
 }
 
-// A TIFF whose strip arrays (300,000 offsets and byte counts) make its walk
-// read more than 2 MiB; it ends where its byte-count array does, at a
-// sector's end.
-std::string LongWalkTiff() {
-  constexpr std::uint32_t kStrips = 300000, kOffsets = 768, kCounts = kOffsets + 4 * kStrips;
+// A TIFF of `strips` one-byte strips whose offset and byte-count arrays lie
+// `gap` bytes after its directory; it ends where its byte-count array does.
+std::string StripTiff(std::uint32_t kStrips, std::uint32_t gap = 0) {
+  const std::uint32_t kOffsets = 768 + gap, kCounts = kOffsets + 4 * kStrips;
   std::string tiff(kCounts + 4 * kStrips, '\0');
   tiff.replace(0, 3, "II*");
   test::PutLe(tiff, 4, 8, 4);
@@ -699,6 +734,10 @@ std::string LongWalkTiff() {
   return tiff;
 }
 
+// A TIFF whose strip arrays (300,000 offsets and byte counts) make its walk
+// read more than 2 MiB; it ends at a sector's end.
+std::string LongWalkTiff() { return StripTiff(300000); }
+
 TEST(Carver, ATiffTheWalkToTheNextFileFoundIsListedThoughItsWalkRanLong) {
   // Three bitmap headers that each claim 7,000,000 bytes of an 8 MiB
   // volume push the pass past twice its bytes, so the third ends at the
@@ -709,7 +748,7 @@ TEST(Carver, ATiffTheWalkToTheNextFileFoundIsListedThoughItsWalkRanLong) {
   PutSizeClaims(v, 7000000);
   const std::string tiff = LongWalkTiff();
   v.Put(8, tiff);
-  const std::vector<FileTypeRecord> types = {Type(15, "II*\0", u"tif", 1 << 28), Type(17, "BM", u"bmp", 1 << 27)};
+  const std::vector<FileTypeRecord> types = {Type(15, kTiff, u"tif", 1 << 28), Type(17, "BM", u"bmp", 1 << 27)};
   Carver carver(types, v);
   const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {
       {0, 7000000}, {1, 7000000}, {2, 6 * 512}, {8, tiff.size()}};
@@ -725,7 +764,8 @@ TEST(ScanUnits, AFileThePassPassesOverEndsWhereTheNextFileBegins) {
   const std::vector<FileTypeRecord> types = {
       Type(14, "\xFF\xD8\xFF", u"jpg", 1 << 25), Type(19, "\x89PNG\r\n\x1a\n", u"png", 1 << 26),
       Type(73, "WAVEfmt ", u"wav", 1 << 30, 8),    Type(150, "MZ", u"exe", 1 << 20),
-      Type(66, "%PDF-", u"pdf", 1 << 20)};
+      Type(66, "%PDF-", u"pdf", 1 << 20),          Type(67, "8BPS", u"psd", 1024),
+      Type(111, "ID3", u"mp3", 1024),              Type(121, std::string("\0\0\1\xBA", 4), u"mpg", 1024)};
   const std::string png = PngFile("next"), whole = JpegFile(700, true);
   MemoryVolume v(96);
   // Sector 0: a JPEG whose Exif segment holds a thumbnail at its second
@@ -746,9 +786,28 @@ TEST(ScanUnits, AFileThePassPassesOverEndsWhereTheNextFileBegins) {
   // Sectors 28-32: a WAVE claiming 100,000 bytes, then a PDF.
   v.Put(28, WaveHeader(100000 - 8));
   v.Put(33, "%PDF-1.4\n%%EOF\n");
+  // Sectors 42-47: a WAVE as long as its header says, whose samples spell
+  // an MPEG pack start without its marker bits, and a four-byte signature:
+  // no file begins there, and no bare signature ends a file its header
+  // sizes.
+  std::string wave = WaveHeader(6 * 512 - 8) + std::string(6 * 512 - 44, '\0');
+  wave.replace(2 * 512, 8, std::string("\0\0\1\xBA\0\0\x12\x34", 8));
+  wave.replace(3 * 512, 4, "8BPS");
+  v.Put(42, wave);
+  // Sectors 48-51: a WAVE claiming 100,000 bytes, then an ID3 tag (version
+  // 4, a size of seven-bit bytes), which ends it.
+  v.Put(48, WaveHeader(100000 - 8));
+  v.Put(50, std::string("ID3\x04\0\0\0\0\x02\x01", 10));
+  // Sectors 54-60: the cut JPEG with a pack start without marker bits at a
+  // sector start in its scan, then an MPEG-2 pack header with them.
+  std::string packs = JpegFile(5 * 512, false);
+  packs.replace(2 * 512, 8, std::string("\0\0\1\xBA\0\0\x12\x34", 8));
+  v.Put(54, packs);
+  v.Put(59, std::string("\0\0\1\xBA\x44\0\x04\0\x04\x01\x01\x89\xC3\xF8", 14));
   const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {
-      {0, exif.size()}, {8, 10 * 512}, {18, png.size()}, {20, 4 * 512},
-      {24, whole.size()}, {28, 5 * 512}, {33, 15}};
+      {0, exif.size()}, {8, 10 * 512}, {18, png.size()}, {20, 4 * 512}, {24, whole.size()},
+      {28, 5 * 512},    {33, 15},      {42, wave.size()},
+      {48, 2 * 512},    {50, 1024},    {54, 5 * 512},   {59, 1024}};
   Carver carver(types, v);
   EXPECT_EQ(ScanAll(carver, v), expected);
 }
@@ -763,10 +822,89 @@ TEST(Carver, ATiffBeginningWhereALongWalkEndedIsWalkedItself) {
   MemoryVolume v(2 * second + 8);
   v.Put(0, tiff);
   v.Put(second, tiff);
-  const std::vector<FileTypeRecord> types = {Type(15, "II*\0", u"tif", 1 << 28)};
+  const std::vector<FileTypeRecord> types = {Type(15, kTiff, u"tif", 1 << 28)};
   Carver carver(types, v);
   const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {{0, tiff.size()}, {second, tiff.size()}};
   EXPECT_EQ(ScanAll(carver, v), expected);
+}
+
+TEST(Carver, ATiffInsideALongWalkIsListedWholeAndItsWalkStaysInItsRoom) {
+  // A TIFF whose arrays lie a megabyte past its directory, its walk reading
+  // more than 2 MiB; two TIFFs lie between. What the long walk read is not
+  // read again for them, but each is listed with the size its own structure
+  // gives.
+  const std::string far = StripTiff(300000, 1 << 20), small = StripTiff(16);
+  MemoryVolume v(far.size() / 512 + 8);
+  v.Put(0, far);
+  v.Put(256, small);
+  v.Put(512, small);
+  const std::vector<FileTypeRecord> types = {Type(15, kTiff, u"tif", 1 << 28)};
+  Carver carver(types, v);
+  const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {
+      {0, far.size()}, {256, small.size()}, {512, small.size()}};
+  EXPECT_EQ(ScanAll(carver, v), expected);
+}
+
+TEST(Carver, TheWalkToTheNextFileTakesEachUnitAsTheVolumeHoldsIt) {
+  const std::vector<FileTypeRecord> types = {
+      Type(14, "\xFF\xD8\xFF", u"jpg", 1 << 25), Type(19, "\x89PNG\r\n\x1a\n", u"png", 1 << 26),
+      Type(55, "ustar", u"tar", 1024, 257),        Type(73, "WAVEfmt ", u"wav", 1 << 30, 8)};
+  {
+    // A JPEG cut short after 400 sectors, then a sector holding a PNG
+    // signature whose first chunk lies 300 sectors on, and a TAR header:
+    // the PNG's analysis walks its room that far, over both of the walk's
+    // read-ahead windows, and fails; the TAR is still seen in that sector,
+    // and the JPEG ends there.
+    MemoryVolume v(1024);
+    v.Put(0, JpegFile(400 * 512, false));
+    std::string sector = PngFile("far");
+    test::PutBe(sector, 8, 300 * 512, 4);
+    sector.resize(512, '\0');
+    sector.replace(257, 5, "ustar");
+    v.Put(401, sector);
+    Carver carver(types, v);
+    const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {{0, 401 * 512}, {401, 1024}};
+    EXPECT_EQ(ScanAll(carver, v), expected);
+  }
+  {
+    // A cut JPEG, then a signature of four bytes, whose type has no
+    // analyser: data holds one by chance too seldom to doubt it.
+    MemoryVolume v(64);
+    v.Put(0, JpegFile(2 * 512, false));
+    v.Put(3, "8BPS");
+    const std::vector<FileTypeRecord> psd = {types[0], Type(67, "8BPS", u"psd", 1024)};
+    Carver carver(psd, v);
+    const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {{0, 3 * 512}, {3, 1024}};
+    EXPECT_EQ(ScanAll(carver, v), expected);
+  }
+  {
+    // A WAVE claiming more than was written, then an unreadable sector and
+    // a PNG in one read-ahead of the walk: the sectors after the bad one
+    // are read on their own, and the WAVE ends at the PNG.
+    MemoryVolume v(64);
+    v.Put(8, WaveHeader(60 * 512 - 8));
+    v.bad.insert(25);
+    const std::string png = PngFile("after a bad sector");
+    v.Put(32, png);
+    Carver carver(types, v);
+    const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {{8, 24 * 512}, {32, png.size()}};
+    EXPECT_EQ(ScanAll(carver, v), expected);
+  }
+  {
+    // The analysis of the JPEG the walk found ending a cut one is kept for
+    // that JPEG only: another at a later sector is analysed itself.
+    MemoryVolume v(32);
+    v.Put(0, JpegFile(512, false));
+    v.Put(2, JpegFile(100, true));
+    const std::string later = JpegFile(900, true);
+    v.Put(10, later);
+    Carver carver(types, v);
+    CarveHit hit;
+    ASSERT_TRUE(carver.CarveAt(v.At(0), 512, 0, 0, hit));
+    EXPECT_EQ(hit.file.size, 1024u);
+    ASSERT_TRUE(carver.CarveAt(v.At(10), 512, 10, 10, hit));
+    EXPECT_EQ(hit.file.size, later.size());
+  }
 }
 
 TEST(RawTypeFolders, AFullFolderContinuesInNumberedFolders) {

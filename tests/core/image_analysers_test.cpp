@@ -149,9 +149,17 @@ TEST(ImageAnalysers, JpegEndMarkerAcrossSearchWindowsAndRejectedStarts) {
   const AnalysedFile f = Analyse(GetJpegFileSize, DiskWith(j, 4, 2048), 4);
   EXPECT_EQ(f.size, j.size());
   EXPECT_EQ(f.suffix, u"(64x48)");
-  // A start of image followed by a quantisation table is not taken.
-  j[3] = 0xDB;
-  Analyse(GetJpegFileSize, DiskWith(j, 0, 1024), 0, false);
+  // Any segment may follow the start of image (a file stripped of its
+  // metadata begins with its tables); a scan, a restart or an end marker
+  // may not.
+  for (std::uint8_t m : {0xDB, 0xC4, 0xEA, 0xEB, 0xEF, 0xFE}) {
+    j[3] = m;
+    EXPECT_EQ(Analyse(GetJpegFileSize, DiskWith(j, 4, 2048), 4).size, j.size()) << int{m};
+  }
+  for (std::uint8_t m : {0xDA, 0xD0, 0xD9, 0x00}) {
+    j[3] = m;
+    Analyse(GetJpegFileSize, DiskWith(j, 0, 1024), 0, false);
+  }
 }
 
 // ---------------------------------------------------------------- TIFF ----
