@@ -423,7 +423,7 @@ TEST(Carver, NameSuffixesReadFromTheFileCannotLeaveTheFolder) {
 }
 
 // Chains of headers each of whose structure runs over the ones after it.
-enum class Chain { Png, ZipStreamed, Compound, TiffBlocks, GifComments, ZipTiny, PngJump, TiffShared, PngZip };
+enum class Chain { Png, ZipStreamed, Compound, TiffBlocks, GifComments, ZipTiny, PngJump, TiffShared, PngZip, JpegJump };
 
 // Where TiffShared's one array lies, and its LONGs: each TIFF's strip
 // offsets and byte counts are both that array, read past its own room.
@@ -483,6 +483,10 @@ std::string ChainSector(Chain chain, std::uint64_t s, std::uint64_t sectors) {
       // 38 empty chunks, then one that jumps over the next signature into
       // the next sector's first chunk.
       png(38, 8);
+      break;
+    case Chain::JpegJump:
+      // A JPEG start whose APP0 segment ends on the next one's APP0 marker.
+      b.replace(0, 6, std::string("\xFF\xD8\xFF\xE0\x01\xFE", 6));
       break;
     case Chain::PngZip:
       // PNG and ZIP sectors alternating, each one's structure jumping over
@@ -611,7 +615,7 @@ TEST(ScanUnits, ChainedHeadersCostAFewTimesTheVolumeAndHideNoFileAfterThem) {
       Type(15, kTiff, u"tif", 1 << 28),                 Type(17, "BM", u"bmp", 1 << 27),
       Type(18, "GIF8", u"gif", 1 << 25),                  Type(14, "\xFF\xD8\xFF", u"jpg", 1 << 25)};
   for (Chain chain : {Chain::Png, Chain::ZipStreamed, Chain::Compound, Chain::TiffBlocks, Chain::GifComments,
-                      Chain::ZipTiny, Chain::PngJump, Chain::TiffShared, Chain::PngZip}) {
+                      Chain::ZipTiny, Chain::PngJump, Chain::TiffShared, Chain::PngZip, Chain::JpegJump}) {
     SCOPED_TRACE(static_cast<int>(chain));
     MemoryVolume v(kSectors);
     for (std::uint64_t s = 0; s < kChain; ++s) v.Put(s, ChainSector(chain, s, kChain));
