@@ -6,6 +6,7 @@
 
 #include "core/EngineHost.h"
 #include "core/NameSanitiser.h"
+#include "platform/ByteCodec.h"
 #include "platform/TextConv.h"
 
 namespace corvan {
@@ -117,7 +118,7 @@ class Carver::Room {
   // there; false when one does, or the room did not end at such a one.
   bool PassSignature() {
     if (!closed_ || !atSignature_ || sure_ || !asks_) return false;
-    if (carver_.FileAt(carver_.walk_->Sector(end_), end_, unit_, true)) {
+    if (carver_.FileAt(carver_.walk_->Sector(end_), end_, unit_, false)) {
       asks_ = false;  // the room ends there for good
       return false;
     }
@@ -132,7 +133,7 @@ class Carver::Room {
     if (carver_.depth_ != 1) return to;
     while (next_ < to && !volume_.Aborted()) {
       if (next_ >= from && next_ != start_ && carver_.Probe(carver_.walk_->Sector(next_), 512) &&
-          carver_.FileAt(carver_.walk_->Sector(next_), next_, nextUnit_, true))
+          carver_.FileAt(carver_.walk_->Sector(next_), next_, nextUnit_, false))
         return next_;
       if (!volume_.NextUnit(nextUnit_)) {
         next_ = UINT64_MAX;
@@ -241,6 +242,10 @@ bool HasAnalyser(std::uint16_t id) {
 // when the signature is this long: a shorter one turns up by chance in a
 // few units of every gigabyte of compressed data.
 constexpr std::size_t kSureSignatureBytes = 4;
+// Inside a file whose header counts its bytes, where sound or pixels of few
+// values spell four-byte signatures (digital silence and one sample make an
+// icon's or a pack start's), only a longer one is taken bare.
+constexpr std::size_t kCertainSignatureBytes = 6;
 
 // What the bytes after a signature say of a file beginning there, for the
 // types without analyser whose format can be told from their first bytes.
@@ -263,6 +268,23 @@ Evidence SignatureEvidence(const FileTypeRecord& type, const std::uint8_t* d) {
     case 66:
       // "%PDF-" and a version: a digit, a dot, a digit.
       return told(std::memcmp(d, "%PDF-", 5) == 0 && std::isdigit(d[5]) && d[6] == '.' && std::isdigit(d[7]));
+    case 58:
+      // A MIDI header chunk is six bytes long.
+      return told(std::memcmp(d, "MThd\0\0\0\x06", 8) == 0);
+    case 59:
+      // FLAC: the first metadata block is the 34-byte stream information.
+      return told(std::memcmp(d, "fLaC", 4) == 0 && (d[4] & 0x7F) == 0 && std::memcmp(d + 5, "\0\0\x22", 3) == 0);
+    case 62: {
+      // An MP4 file type box: a size of whole brands, a brand of four
+      // printable characters.
+      const std::uint32_t box = GetBE32(d);
+      return told(box >= 16 && box <= 512 && box % 4 == 0 && std::memcmp(d + 4, "ftyp", 4) == 0 &&
+                  std::all_of(d + 8, d + 12, [](std::uint8_t c) { return c >= 0x20 && c < 0x7F; }));
+    }
+    case 67:
+      // A layered image: version 1 or 2, then six reserved zero bytes.
+      return told(std::memcmp(d, "8BPS\0", 5) == 0 && (d[5] == 1 || d[5] == 2) &&
+                  std::all_of(d + 6, d + 12, [](std::uint8_t c) { return c == 0; }));
     default:
       return Evidence::Bare;
   }
@@ -325,7 +347,7 @@ std::uint64_t Carver::MeasureToNextSignature(std::uint64_t startUnit, std::uint6
 }
 
 std::uint64_t Carver::Measure(std::uint64_t startUnit, std::uint64_t maxSize, bool toFile, std::uint64_t ownBytes,
-                              bool bareEnds) {
+                              bool inCounted) {
   const std::uint64_t unitBytes = volume_.UnitBytes();
   std::uint64_t size = unitBytes;
   if (unitBytes == 0) return 0;
@@ -336,7 +358,7 @@ std::uint64_t Carver::Measure(std::uint64_t startUnit, std::uint64_t maxSize, bo
     if (size >= ownBytes) {
       const std::uint64_t sector = volume_.UnitSector(unit);
       const std::uint8_t* data = walk.Sector(sector);
-      if (Probe(data, 512) && (!toFile || FileAt(data, sector, unit, bareEnds))) break;
+      if (Probe(data, 512) && (!toFile || FileAt(data, sector, unit, inCounted))) break;
     }
     size += unitBytes;
   }
@@ -433,7 +455,7 @@ bool Carver::Analyse(const FileTypeRecord& type, std::uint64_t startSector, std:
   return ok;
 }
 
-bool Carver::FileAt(const std::uint8_t* sector, std::uint64_t startSector, std::uint64_t unit, bool bareEnds) {
+bool Carver::FileAt(const std::uint8_t* sector, std::uint64_t startSector, std::uint64_t unit, bool inCounted) {
   // The sector comes from the walk's windows, which an analysis below may
   // read over: the types after a failed one are matched against a copy.
   std::array<std::uint8_t, 512> data;
@@ -442,8 +464,8 @@ bool Carver::FileAt(const std::uint8_t* sector, std::uint64_t startSector, std::
     if (!Matches(type, data.data(), data.size())) continue;
     if (!HasAnalyser(type.typeId)) {
       const Evidence e = SignatureEvidence(type, data.data());
-      if (e == Evidence::Agrees || (e == Evidence::Bare && bareEnds && type.headerLength >= kSureSignatureBytes))
-        return true;
+      const std::size_t bare = inCounted ? kCertainSignatureBytes : kSureSignatureBytes;
+      if (e == Evidence::Agrees || (e == Evidence::Bare && type.headerLength >= bare)) return true;
       continue;
     }
     Analysis a;
@@ -511,9 +533,10 @@ bool Carver::CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t 
       // happen to spell one) does not end it.
       const bool overTotal = tally_->listed + file.size > ListLimit();
       if (a.generic || overTotal) {
-        // A file whose bytes its header counts is ended by no bare
-        // signature: only by one whose format agrees.
-        const std::uint64_t toNext = Measure(startUnit, file.size, true, file.ownBytes, !a.headerSized);
+        // A file whose bytes its header counts is ended by no short bare
+        // signature: only by one whose format agrees, or one too long to
+        // stand there by chance.
+        const std::uint64_t toNext = Measure(startUnit, file.size, true, file.ownBytes, a.headerSized);
         if (toNext < file.size) {
           file.size = toNext;
           if (!a.generic) ++tally_->cutByTotal;

@@ -146,14 +146,15 @@ class Carver {
   // Whether a file begins at unit `unit`, whose first sector is `data`: the
   // analyser of a matching type finds its format there; for a type without
   // one, the bytes after its signature agree with its format where that can
-  // be told (`SignatureEvidence`), else, with `bareEnds`, the signature is
-  // long enough not to stand there by chance.
-  bool FileAt(const std::uint8_t* data, std::uint64_t startSector, std::uint64_t unit, bool bareEnds);
+  // be told (`SignatureEvidence`), else the signature is long enough not to
+  // stand there by chance, longer still inside a file whose header counts
+  // its bytes (`inCounted`: a WAVE's samples spell short ones).
+  bool FileAt(const std::uint8_t* data, std::uint64_t startSector, std::uint64_t unit, bool inCounted);
   // Generic carving's walk; with `toFile`, it ends at the first unit that
   // begins a file (`FileAt`) instead of at any signature, and looks for none
   // in the file's first `ownBytes`.
   std::uint64_t Measure(std::uint64_t startUnit, std::uint64_t maxSize, bool toFile, std::uint64_t ownBytes = 0,
-                        bool bareEnds = true);
+                        bool inCounted = false);
   std::uint64_t ListLimit() const;
   std::uint64_t ReadLimit() const;
   std::uint64_t BytesToEnd(std::uint64_t startSector) const;

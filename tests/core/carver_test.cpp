@@ -768,8 +768,9 @@ TEST(ScanUnits, AFileThePassPassesOverEndsWhereTheNextFileBegins) {
   const std::vector<FileTypeRecord> types = {
       Type(14, "\xFF\xD8\xFF", u"jpg", 1 << 25), Type(19, "\x89PNG\r\n\x1a\n", u"png", 1 << 26),
       Type(73, "WAVEfmt ", u"wav", 1 << 30, 8),    Type(150, "MZ", u"exe", 1 << 20),
-      Type(66, "%PDF-", u"pdf", 1 << 20),          Type(67, "8BPS", u"psd", 1024),
-      Type(111, "ID3", u"mp3", 1024),              Type(121, std::string("\0\0\1\xBA", 4), u"mpg", 1024)};
+      Type(66, "%PDF-", u"pdf", 1 << 20),          Type(20, std::string("\0\0\1\0", 4), u"ico", 1024),
+      Type(111, "ID3", u"mp3", 1024),              Type(121, std::string("\0\0\1\xBA", 4), u"mpg", 1024),
+      Type(59, "fLaC", u"flac", 1024)};
   const std::string png = PngFile("next"), whole = JpegFile(700, true);
   MemoryVolume v(96);
   // Sector 0: a JPEG whose Exif segment holds a thumbnail at its second
@@ -790,18 +791,21 @@ TEST(ScanUnits, AFileThePassPassesOverEndsWhereTheNextFileBegins) {
   // Sectors 28-32: a WAVE claiming 100,000 bytes, then a PDF.
   v.Put(28, WaveHeader(100000 - 8));
   v.Put(33, "%PDF-1.4\n%%EOF\n");
-  // Sectors 42-47: a WAVE as long as its header says, whose samples spell
-  // an MPEG pack start without its marker bits, and a four-byte signature:
-  // no file begins there, and no bare signature ends a file its header
-  // sizes.
+  // Sectors 42-47: a WAVE as long as its header says, whose samples of
+  // silence and one value spell an MPEG pack start without its marker bits
+  // and an icon's four-byte signature: no file begins there, and no short
+  // bare signature ends a file its header sizes.
   std::string wave = WaveHeader(6 * 512 - 8) + std::string(6 * 512 - 44, '\0');
   wave.replace(2 * 512, 8, std::string("\0\0\1\xBA\0\0\x12\x34", 8));
-  wave.replace(3 * 512, 4, "8BPS");
+  wave.replace(3 * 512, 4, std::string("\0\0\1\0", 4));
   v.Put(42, wave);
-  // Sectors 48-51: a WAVE claiming 100,000 bytes, then an ID3 tag (version
-  // 4, a size of seven-bit bytes), which ends it.
+  // Sectors 48-53: a WAVE claiming 100,000 bytes, then an ID3 tag (version
+  // 4, a size of seven-bit bytes), which ends it; the same WAVE, then a
+  // FLAC stream (its first block the 34-byte stream information).
   v.Put(48, WaveHeader(100000 - 8));
   v.Put(50, std::string("ID3\x04\0\0\0\0\x02\x01", 10));
+  v.Put(52, WaveHeader(100000 - 8));
+  v.Put(53, std::string("fLaC\x80\0\0\x22", 8));
   // Sectors 54-60: the cut JPEG with a pack start without marker bits at a
   // sector start in its scan, then an MPEG-2 pack header with them.
   std::string packs = JpegFile(5 * 512, false);
@@ -811,7 +815,7 @@ TEST(ScanUnits, AFileThePassPassesOverEndsWhereTheNextFileBegins) {
   const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {
       {0, exif.size()}, {8, 10 * 512}, {18, png.size()}, {20, 4 * 512}, {24, whole.size()},
       {28, 5 * 512},    {33, 15},      {42, wave.size()},
-      {48, 2 * 512},    {50, 1024},    {54, 5 * 512},   {59, 1024}};
+      {48, 2 * 512},    {50, 1024},    {52, 512},       {53, 512},     {54, 5 * 512},   {59, 1024}};
   Carver carver(types, v);
   EXPECT_EQ(ScanAll(carver, v), expected);
 }
@@ -872,12 +876,13 @@ TEST(Carver, TheWalkToTheNextFileTakesEachUnitAsTheVolumeHoldsIt) {
   }
   {
     // A cut JPEG, then a signature of four bytes, whose type has no
-    // analyser: data holds one by chance too seldom to doubt it.
+    // analyser nor a format its next bytes tell: data holds one by chance
+    // too seldom to doubt it.
     MemoryVolume v(64);
     v.Put(0, JpegFile(2 * 512, false));
-    v.Put(3, "8BPS");
-    const std::vector<FileTypeRecord> psd = {types[0], Type(67, "8BPS", u"psd", 1024)};
-    Carver carver(psd, v);
+    v.Put(3, std::string("\0\0\1\0\1\0", 6));
+    const std::vector<FileTypeRecord> ico = {types[0], Type(20, std::string("\0\0\1\0", 4), u"ico", 1024)};
+    Carver carver(ico, v);
     const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {{0, 3 * 512}, {3, 1024}};
     EXPECT_EQ(ScanAll(carver, v), expected);
   }
