@@ -28,6 +28,14 @@ class FuzzReader final : public CarveReader {
     return have == n;
   }
   bool Aborted() const override { return aborted_; }
+  // Units are sectors, and a file begins at one that holds a JPEG start, so
+  // the walks that end a file where another begins are reached too.
+  std::uint64_t NextFileStart(std::uint64_t from, std::uint64_t to) override {
+    for (std::uint64_t s = std::max<std::uint64_t>(from, 1); s < to && s * 512 + 3 <= size_; ++s) {
+      if (std::memcmp(data_ + s * 512, "\xFF\xD8\xFF", 3) == 0) return s;
+    }
+    return to;
+  }
 
  private:
   const std::uint8_t* data_;
