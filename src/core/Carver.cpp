@@ -114,11 +114,12 @@ class Carver::Room {
   }
 
   // Goes on past the signature that ended the room when it is a short one
-  // (two or three bytes, which data holds by chance) and no file begins
-  // there; false when one does, or the room did not end at such a one.
+  // (two or three bytes, which data holds by chance) or one whose next bytes
+  // tell against its format, and no file begins there; false when one does,
+  // or the room did not end at such a one.
   bool PassSignature() {
     if (!closed_ || !atSignature_ || sure_ || !asks_) return false;
-    if (carver_.FileAt(carver_.walk_->Sector(end_), end_, unit_, false)) {
+    if (carver_.FileBegins(end_, unit_)) {
       asks_ = false;  // the room ends there for good
       return false;
     }
@@ -133,7 +134,7 @@ class Carver::Room {
     if (carver_.depth_ != 1) return to;
     while (next_ < to && !volume_.Aborted()) {
       if (next_ >= from && next_ != start_ && carver_.Probe(carver_.walk_->Sector(next_), 512) &&
-          carver_.FileAt(carver_.walk_->Sector(next_), next_, nextUnit_, false))
+          carver_.FileBegins(next_, nextUnit_))
         return next_;
       if (!volume_.NextUnit(nextUnit_)) {
         next_ = UINT64_MAX;
@@ -450,6 +451,7 @@ bool Carver::Analyse(const FileTypeRecord& type, std::uint64_t startSector, std:
     // is carved to the next signature as a type without analyser is.
     a = Analysis{};
     a.file.unknownSize = a.generic = a.unanalysed = true;
+    a.confined = confined;
     return true;
   }
   return ok;
@@ -481,6 +483,14 @@ bool Carver::FileAt(const std::uint8_t* sector, std::uint64_t startSector, std::
   return false;
 }
 
+bool Carver::FileBegins(std::uint64_t sector, std::uint64_t unit) {
+  if (const auto it = asked_.find(sector); it != asked_.end()) return it->second;
+  const bool begins = FileAt(walk_->Sector(sector), sector, unit, false);
+  if (asked_.size() >= kAskedKept) asked_.clear();
+  asked_.emplace(sector, begins);
+  return begins;
+}
+
 bool Carver::CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t startSector, std::uint64_t startUnit,
                      CarveHit& hit) {
   if (!MayMatch(data, bytes)) return false;
@@ -495,7 +505,9 @@ bool Carver::CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t 
       // A failed analysis leaves the candidate to the types after this one.
       continue;
     }
-    if (a.unanalysed) ++tally_->unanalysed;
+    // Only the pass's allowance is told of in the log: a TIFF inside a long
+    // walk reads nothing past its room, allowance or not.
+    if (a.unanalysed && !a.confined) ++tally_->unanalysed;
     AnalysedFile& file = a.file;
     // Sizes measured to the next signature are whole units up to the first
     // to reach the type's largest size; those read from the file are cut at it.

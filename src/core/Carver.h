@@ -22,6 +22,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "core/CarveWalks.h"
@@ -134,6 +135,7 @@ class Carver {
     bool generic = false;
     bool found = false;        // the type's analyser found its format there
     bool unanalysed = false;   // a read past the room was refused and the analysis failed for it
+    bool confined = false;     // reads past the room were refused whatever the allowance
     bool headerSized = false;  // the size is the one the file's header gives (a WAVE)
     const char16_t* officeName = nullptr;
   };
@@ -150,6 +152,9 @@ class Carver {
   // stand there by chance, longer still inside a file whose header counts
   // its bytes (`inCounted`: a WAVE's samples spell short ones).
   bool FileAt(const std::uint8_t* data, std::uint64_t startSector, std::uint64_t unit, bool inCounted);
+  // `FileAt` asked from inside an analysis, whose answer for a unit is
+  // kept: the JPEGs whose segments step over one unit ask it once.
+  bool FileBegins(std::uint64_t sector, std::uint64_t unit);
   // Generic carving's walk; with `toFile`, it ends at the first unit that
   // begins a file (`FileAt`) instead of at any signature, and looks for none
   // in the file's first `ownBytes`.
@@ -177,6 +182,8 @@ class Carver {
   // begins where its room ends, which is an analysis of its own; that one
   // asks nothing more.
   int depth_ = 0;
+  static constexpr std::size_t kAskedKept = std::size_t{1} << 18;
+  std::unordered_map<std::uint64_t, bool> asked_;  // `FileBegins` answers by sector
   std::unique_ptr<WalkReader> walk_;
 };
 

@@ -156,11 +156,17 @@ bool JpegSegment(std::uint8_t marker) {
 // stripped, a file may begin with its tables).
 bool JpegStart(std::uint8_t marker) { return JpegSegment(marker); }
 
-// Whether the walk would go on from a marker at `pos`: a segment, or the
-// start of scan.
-bool JpegMarkerAt(Window& win, std::uint64_t pos) {
-  const std::uint8_t* b = win.At(pos, 2);
-  return b != nullptr && b[0] == 0xFF && (JpegSegment(b[1]) || b[1] == 0xDA);
+// Where the walk from `pos` meets a marker it goes on from (a segment, or
+// the start of scan) within the bytes it steps over one by one (fill bytes,
+// a stray byte); `kNoMarker` when it meets none.
+constexpr std::uint64_t kNoMarker = UINT64_MAX;
+std::uint64_t JpegMarkerFrom(Window& win, std::uint64_t pos) {
+  for (std::uint64_t p = pos; p < pos + kJpegUnrecognisedLimit; ++p) {
+    const std::uint8_t* b = win.At(p, 2);
+    if (b == nullptr) break;
+    if (b[0] == 0xFF && (JpegSegment(b[1]) || b[1] == 0xDA)) return p;
+  }
+  return kNoMarker;
 }
 
 // Whether the segments of the JPEG that begins at `at` lead to `target`:
@@ -518,8 +524,8 @@ bool GetJpegFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFil
 
   // A JPEG cut short before its scan: the walk over its segments steps into
   // the file written after it. Where a step passes a unit start at which
-  // another file begins, and lands where this file has no marker (or where
-  // that file's own segments lead), the JPEG ends there; a picture inside a
+  // another file begins, and the walk goes on at no marker, or at one that
+  // file's own segments lead to, the JPEG ends there; a picture inside a
   // segment (the Exif thumbnail) is stepped over to a marker of the file's
   // own.
   Window other(reader, startSector, 1024);
@@ -531,7 +537,8 @@ bool GetJpegFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFil
       if (at > startSector + to / 512) break;
       const std::uint64_t o = (at - startSector) * 512;
       looked = at - startSector + 1;
-      if (to == o || !JpegMarkerAt(win, to) || JpegSegmentsReach(other, o, to)) return o;
+      const std::uint64_t marker = JpegMarkerFrom(win, to);
+      if (marker == kNoMarker || JpegSegmentsReach(other, o, marker)) return o;
     }
     looked = std::max(looked, to / 512 + 1);
     return 0;
@@ -565,10 +572,9 @@ bool GetJpegFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFil
       cut = cutAt(from, pos);
     }
   }
-  if (cut != 0) {
-    pos = cut;
-    out.ownBytes = 0;
-  }
+  // What the walk stepped over up to the cut is the file's own: a
+  // thumbnail there begins no file.
+  if (cut != 0) pos = out.ownBytes = cut;
   out.size = pos;
   out.suffix = DatePiece(date) + text + DimensionsPiece(width, height);
   StoreDosDate(date, out);

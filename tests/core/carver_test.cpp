@@ -774,10 +774,10 @@ TEST(ScanUnits, AFileThePassPassesOverEndsWhereTheNextFileBegins) {
   const std::string png = PngFile("next"), whole = JpegFile(700, true);
   MemoryVolume v(96);
   // Sector 0: a JPEG whose Exif segment holds a thumbnail at its second
-  // sector, and whose end marker lies four sectors on.
+  // sector, a fill byte before its scan, and its end marker four sectors on.
   std::string exif("\xFF\xD8\xFF\xE1\x03\xFC", 6);
   exif += std::string(512 - 6, 'e') + JpegFile(40, true) + std::string(512 - 64, 'e');
-  exif += "\xFF\xDA" + std::string(3 * 512, 's') + "\xFF\xD9";
+  exif += "\xFF\xFF\xDA" + std::string(3 * 512, 's') + "\xFF\xD9";
   v.Put(0, exif);
   // Sectors 8-17: a cut JPEG with "MZ" at a sector start in its scan; then
   // a PNG, which ends it.
@@ -812,6 +812,7 @@ TEST(ScanUnits, AFileThePassPassesOverEndsWhereTheNextFileBegins) {
   packs.replace(2 * 512, 8, std::string("\0\0\1\xBA\0\0\x12\x34", 8));
   v.Put(54, packs);
   v.Put(59, std::string("\0\0\1\xBA\x44\0\x04\0\x04\x01\x01\x89\xC3\xF8", 14));
+
   const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {
       {0, exif.size()}, {8, 10 * 512}, {18, png.size()}, {20, 4 * 512}, {24, whole.size()},
       {28, 5 * 512},    {33, 15},      {42, wave.size()},
@@ -875,6 +876,21 @@ TEST(Carver, TheWalkToTheNextFileTakesEachUnitAsTheVolumeHoldsIt) {
     EXPECT_EQ(ScanAll(carver, v), expected);
   }
   {
+    // A JPEG whose Exif segment holds a thumbnail at its second sector, cut
+    // before its scan: the segment after its Exif one runs into a PNG
+    // written over its fourth sector. It ends at the PNG, its thumbnail its
+    // own.
+    MemoryVolume v(64);
+    std::string exif("\xFF\xD8\xFF\xE1\x03\xFC", 6);
+    exif += std::string(512 - 6, 'e') + JpegFile(40, true) + std::string(512 - 64, 'e');
+    v.Put(0, exif + std::string("\xFF\xE2\x07\x00", 4) + std::string(2000, 'i'));
+    const std::string png = PngFile("over");
+    v.Put(4, png);
+    Carver carver(types, v);
+    const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {{0, 4 * 512}, {4, png.size()}};
+    EXPECT_EQ(ScanAll(carver, v), expected);
+  }
+  {
     // A cut JPEG, then a signature of four bytes, whose type has no
     // analyser nor a format its next bytes tell: data holds one by chance
     // too seldom to doubt it.
@@ -914,6 +930,30 @@ TEST(Carver, TheWalkToTheNextFileTakesEachUnitAsTheVolumeHoldsIt) {
     ASSERT_TRUE(carver.CarveAt(v.At(10), 512, 10, 10, hit));
     EXPECT_EQ(hit.file.size, later.size());
   }
+}
+
+TEST(ScanUnits, AUnitManyJpegsStepOverIsAskedAboutOnce) {
+  // JPEG starts at sectors 2-127, each one's APP0 segment stepping over the
+  // later ones and over a JPEG at 128 whose scan runs without end marker
+  // over the rest of the volume, to land on a marker of its own in sector
+  // 129. Whether a file begins at 128 is asked by each of them: it is
+  // answered once, not by walking the big room again for each.
+  constexpr std::uint64_t kSectors = 130 + 8192;
+  MemoryVolume v(kSectors);
+  std::fill(v.bytes.begin(), v.bytes.end(), 'A');
+  for (std::uint64_t i = 2; i < 128; ++i) {
+    std::string h("\xFF\xD8\xFF\xE0\0\0", 6);
+    test::PutBe(h, 4, (129 - i) * 512 + 4 * i - 4, 2);
+    v.Put(i, h);
+  }
+  v.Put(128, JpegFile(100, false));
+  std::string markers;
+  for (int k = 0; k < 128; ++k) markers += std::string("\xFF\xE0\x00\x02", 4);
+  v.Put(129, markers);
+  const std::vector<FileTypeRecord> types = {Type(14, "\xFF\xD8\xFF", u"jpg", 1 << 25)};
+  Carver carver(types, v);
+  ScanAll(carver, v);
+  EXPECT_LE(v.bytesRead, 10 * kSectors * 512);
 }
 
 TEST(RawTypeFolders, AFullFolderContinuesInNumberedFolders) {
