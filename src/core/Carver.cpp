@@ -86,8 +86,7 @@ class Carver::Room {
  public:
   Room(Carver& carver, std::uint64_t startUnit, std::uint64_t startSector)
       : carver_(carver), volume_(carver.volume_), unit_(startUnit), start_(startSector),
-        end_(startSector + UnitSectors()), nextUnit_(startUnit), next_(startSector),
-        asks_(carver.depth_ == 1) {}
+        end_(startSector + UnitSectors()), nextUnit_(startUnit), next_(startSector), top_(carver.depth_ == 1) {}
 
   // The room's end, walked up to `sector` at least when no signature ends it
   // before.
@@ -118,9 +117,9 @@ class Carver::Room {
   // tell against its format, and no file begins there; false when one does,
   // or the room did not end at such a one.
   bool PassSignature() {
-    if (!closed_ || !atSignature_ || sure_ || !asks_) return false;
+    if (!top_ || settled_ || !closed_ || !atSignature_ || sure_) return false;
     if (carver_.FileBegins(end_, unit_)) {
-      asks_ = false;  // the room ends there for good
+      settled_ = true;  // the room ends there for good
       return false;
     }
     closed_ = atSignature_ = false;
@@ -131,11 +130,9 @@ class Carver::Room {
   // The first unit start in [from, to) past the hit's first unit where a
   // file begins; `to` when none does.
   std::uint64_t NextFile(std::uint64_t from, std::uint64_t to) {
-    if (carver_.depth_ != 1) return to;
+    if (!top_) return to;
     while (next_ < to && !volume_.Aborted()) {
-      if (next_ >= from && next_ != start_ && carver_.Probe(carver_.walk_->Sector(next_), 512) &&
-          carver_.FileBegins(next_, nextUnit_))
-        return next_;
+      if (next_ >= from && next_ != start_ && carver_.FileBegins(next_, nextUnit_)) return next_;
       if (!volume_.NextUnit(nextUnit_)) {
         next_ = UINT64_MAX;
         break;
@@ -161,7 +158,8 @@ class Carver::Room {
   std::uint64_t next_;
   // Only an analysis the pass made itself asks whether a file begins: the
   // one that answers it asks nothing.
-  bool asks_;
+  const bool top_;
+  bool settled_ = false;  // a file begins where the room ended
 };
 
 // The reader the analysers are given: what they read past the hit's room
@@ -484,8 +482,10 @@ bool Carver::FileAt(const std::uint8_t* sector, std::uint64_t startSector, std::
 }
 
 bool Carver::FileBegins(std::uint64_t sector, std::uint64_t unit) {
+  const std::uint8_t* data = walk_->Sector(sector);
+  if (!Probe(data, 512)) return false;
   if (const auto it = asked_.find(sector); it != asked_.end()) return it->second;
-  const bool begins = FileAt(walk_->Sector(sector), sector, unit, false);
+  const bool begins = FileAt(data, sector, unit, false);
   if (asked_.size() >= kAskedKept) asked_.clear();
   asked_.emplace(sector, begins);
   return begins;

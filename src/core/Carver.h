@@ -152,8 +152,9 @@ class Carver {
   // stand there by chance, longer still inside a file whose header counts
   // its bytes (`inCounted`: a WAVE's samples spell short ones).
   bool FileAt(const std::uint8_t* data, std::uint64_t startSector, std::uint64_t unit, bool inCounted);
-  // `FileAt` asked from inside an analysis, whose answer for a unit is
-  // kept: the JPEGs whose segments step over one unit ask it once.
+  // `FileAt` asked from inside an analysis of the unit at `sector`, which a
+  // signature must begin; the answer is kept: the JPEGs whose segments step
+  // over one unit ask it once.
   bool FileBegins(std::uint64_t sector, std::uint64_t unit);
   // Generic carving's walk; with `toFile`, it ends at the first unit that
   // begins a file (`FileAt`) instead of at any signature, and looks for none

@@ -169,12 +169,14 @@ TEST(Carver, SignaturesAreComparedOnlyWithinWhatWasReadAndTheFirstSector) {
   EXPECT_FALSE(refused.CarveAt(v.At(1), 1024, 1, 1, hit));
 }
 
+using Hits = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+
 // The walk of a whole volume of 512-byte units, as a pass makes it, over the
 // units `candidate` offers; the hits by their unit and size.
-std::vector<std::pair<std::uint64_t, std::uint64_t>> ScanAll(
+Hits ScanAll(
     Carver& carver, MemoryVolume& v,
     const std::function<bool(std::uint64_t)>& candidate = [](std::uint64_t) { return true; }) {
-  std::vector<std::pair<std::uint64_t, std::uint64_t>> hits;
+  Hits hits;
   UnitScan scan;
   scan.first = 0;
   scan.end = v.Sectors();
@@ -188,6 +190,12 @@ std::vector<std::pair<std::uint64_t, std::uint64_t>> ScanAll(
   scan.aborted = [] { return false; };
   ScanUnits(carver, scan);
   return hits;
+}
+
+// The same walk by a carver of `types` of its own.
+Hits ScanWith(const std::vector<FileTypeRecord>& types, MemoryVolume& v) {
+  Carver carver(types, v);
+  return ScanAll(carver, v);
 }
 
 // A RIFF WAVE header whose RIFF length is `riffLength`: "RIFF", the length,
@@ -243,7 +251,7 @@ TEST(Carver, ASizePastTheVolumesEndIsMeasuredToTheNextSignatureAndOneAboveItsTyp
   v.Put(9, Bitmap());
   const std::vector<FileTypeRecord> types = {Type(73, "WAVEfmt ", u"wav", 1u << 30, 8), Type(17, "BM", u"bmp", 1 << 20)};
   Carver carver(types, v);
-  const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {{2, 7 * 512}, {9, 54 + 48}};
+  const Hits expected = {{2, 7 * 512}, {9, 54 + 48}};
   EXPECT_EQ(ScanAll(carver, v), expected);
   EXPECT_EQ(carver.Tally().pastVolumeEnd, 1u);
   EXPECT_NE(CarveBoundsNote(carver.Tally()).find("1 file(s) whose header size ran past the volume's end"),
@@ -272,7 +280,7 @@ TEST(ScanUnits, ThePassTotalShortensSizesButHidesNoFileAfterIt) {
   // each later one ends where the next header begins: one sector on, and
   // for the last, the stream's 11 sectors on. The  // stream is measured to the bitmap, never cut by the total (runs measured
   // so never overlap); the bitmap keeps its size.
-  std::vector<std::pair<std::uint64_t, std::uint64_t>> expected;
+  Hits expected;
   for (std::uint64_t s = 0; s < 10; ++s) {
     const std::uint64_t size = (kSectors - s) * 512 - 100;
     v.Put(s, test::AuHeader(24, static_cast<std::uint32_t>(size - 24)));
@@ -293,13 +301,13 @@ TEST(ScanUnits, ThePassTotalShortensSizesButHidesNoFileAfterIt) {
   quiet.Put(20, test::AuHeader(24, 0xFFFFFFFFu));
   quiet.Put(30, Bitmap());
   Carver fresh(types, quiet);
-  const std::vector<std::pair<std::uint64_t, std::uint64_t>> alone = {{20, 10 * 512}, {30, 54 + 48}};
+  const Hits alone = {{20, 10 * 512}, {30, 54 + 48}};
   EXPECT_EQ(ScanAll(fresh, quiet), alone);
   EXPECT_EQ(CarveBoundsNote(fresh.Tally()), "");
 
   // A pass that makes a carver per candidate keeps the bound with one tally.
   CarveTally tally;
-  std::vector<std::pair<std::uint64_t, std::uint64_t>> hits;
+  Hits hits;
   for (std::uint64_t s = 0; s < kSectors; ++s) {
     Carver perCandidate(types, v, &tally);
     CarveHit hit;
@@ -672,8 +680,8 @@ TEST(ScanUnits, TheAnalysersReadAtMostFourTimesTheVolumePastTheirRoomsAndHideNoF
   Carver carver(types, v);
   const auto hits = ScanAll(carver, v);
   ASSERT_GE(hits.size(), kChain + 7);
-  const std::vector<std::pair<std::uint64_t, std::uint64_t>> files(hits.end() - 7, hits.end());
-  const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {
+  const Hits files(hits.end() - 7, hits.end());
+  const Hits expected = {
       {kChain + 7, 512},  // refused, unanalysed
       {kChain + 8, png.size()},    {kChain + 12, 1024},          {kChain + 14, 54 + 48},
       {kChain + 16, jpeg.size()}, {kChain + 20, pixels.size()}, {kChain + 24, 54 + 48}};
@@ -710,10 +718,9 @@ TEST(Carver, OnceThePassHasListedItsBoundAHeaderSizeEndsOnlyAtAFile) {
   bitmap.replace(4096, 2, "BM");
   v.Put(40, bitmap);
   const std::vector<FileTypeRecord> types = {Type(17, "BM", u"bmp", 1 << 27)};
-  Carver carver(types, v);
-  const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {
+  const Hits expected = {
       {0, 120000}, {1, 120000}, {2, 38 * 512}, {40, 20054}};
-  EXPECT_EQ(ScanAll(carver, v), expected);
+  EXPECT_EQ(ScanWith(types, v), expected);
 }
 
 // A TIFF of `strips` one-byte strips whose offset and byte-count arrays lie
@@ -753,10 +760,9 @@ TEST(Carver, ATiffTheWalkToTheNextFileFoundIsListedThoughItsWalkRanLong) {
   const std::string tiff = LongWalkTiff();
   v.Put(8, tiff);
   const std::vector<FileTypeRecord> types = {Type(15, kTiff, u"tif", 1 << 28), Type(17, "BM", u"bmp", 1 << 27)};
-  Carver carver(types, v);
-  const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {
+  const Hits expected = {
       {0, 7000000}, {1, 7000000}, {2, 6 * 512}, {8, tiff.size()}};
-  EXPECT_EQ(ScanAll(carver, v), expected);
+  EXPECT_EQ(ScanWith(types, v), expected);
 }
 
 TEST(ScanUnits, AFileThePassPassesOverEndsWhereTheNextFileBegins) {
@@ -813,12 +819,11 @@ TEST(ScanUnits, AFileThePassPassesOverEndsWhereTheNextFileBegins) {
   v.Put(54, packs);
   v.Put(59, std::string("\0\0\1\xBA\x44\0\x04\0\x04\x01\x01\x89\xC3\xF8", 14));
 
-  const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {
+  const Hits expected = {
       {0, exif.size()}, {8, 10 * 512}, {18, png.size()}, {20, 4 * 512}, {24, whole.size()},
       {28, 5 * 512},    {33, 15},      {42, wave.size()},
       {48, 2 * 512},    {50, 1024},    {52, 512},       {53, 512},     {54, 5 * 512},   {59, 1024}};
-  Carver carver(types, v);
-  EXPECT_EQ(ScanAll(carver, v), expected);
+  EXPECT_EQ(ScanWith(types, v), expected);
 }
 
 TEST(Carver, ATiffBeginningWhereALongWalkEndedIsWalkedItself) {
@@ -832,9 +837,8 @@ TEST(Carver, ATiffBeginningWhereALongWalkEndedIsWalkedItself) {
   v.Put(0, tiff);
   v.Put(second, tiff);
   const std::vector<FileTypeRecord> types = {Type(15, kTiff, u"tif", 1 << 28)};
-  Carver carver(types, v);
-  const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {{0, tiff.size()}, {second, tiff.size()}};
-  EXPECT_EQ(ScanAll(carver, v), expected);
+  const Hits expected = {{0, tiff.size()}, {second, tiff.size()}};
+  EXPECT_EQ(ScanWith(types, v), expected);
 }
 
 TEST(Carver, ATiffInsideALongWalkIsListedWholeAndItsWalkStaysInItsRoom) {
@@ -848,10 +852,9 @@ TEST(Carver, ATiffInsideALongWalkIsListedWholeAndItsWalkStaysInItsRoom) {
   v.Put(256, small);
   v.Put(512, small);
   const std::vector<FileTypeRecord> types = {Type(15, kTiff, u"tif", 1 << 28)};
-  Carver carver(types, v);
-  const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {
+  const Hits expected = {
       {0, far.size()}, {256, small.size()}, {512, small.size()}};
-  EXPECT_EQ(ScanAll(carver, v), expected);
+  EXPECT_EQ(ScanWith(types, v), expected);
 }
 
 TEST(Carver, TheWalkToTheNextFileTakesEachUnitAsTheVolumeHoldsIt) {
@@ -871,9 +874,8 @@ TEST(Carver, TheWalkToTheNextFileTakesEachUnitAsTheVolumeHoldsIt) {
     sector.resize(512, '\0');
     sector.replace(257, 5, "ustar");
     v.Put(401, sector);
-    Carver carver(types, v);
-    const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {{0, 401 * 512}, {401, 1024}};
-    EXPECT_EQ(ScanAll(carver, v), expected);
+    const Hits expected = {{0, 401 * 512}, {401, 1024}};
+    EXPECT_EQ(ScanWith(types, v), expected);
   }
   {
     // A JPEG whose Exif segment holds a thumbnail at its second sector, cut
@@ -886,9 +888,8 @@ TEST(Carver, TheWalkToTheNextFileTakesEachUnitAsTheVolumeHoldsIt) {
     v.Put(0, exif + std::string("\xFF\xE2\x07\x00", 4) + std::string(2000, 'i'));
     const std::string png = PngFile("over");
     v.Put(4, png);
-    Carver carver(types, v);
-    const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {{0, 4 * 512}, {4, png.size()}};
-    EXPECT_EQ(ScanAll(carver, v), expected);
+    const Hits expected = {{0, 4 * 512}, {4, png.size()}};
+    EXPECT_EQ(ScanWith(types, v), expected);
   }
   {
     // A cut JPEG, then a signature of four bytes, whose type has no
@@ -898,9 +899,8 @@ TEST(Carver, TheWalkToTheNextFileTakesEachUnitAsTheVolumeHoldsIt) {
     v.Put(0, JpegFile(2 * 512, false));
     v.Put(3, std::string("\0\0\1\0\1\0", 6));
     const std::vector<FileTypeRecord> ico = {types[0], Type(20, std::string("\0\0\1\0", 4), u"ico", 1024)};
-    Carver carver(ico, v);
-    const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {{0, 3 * 512}, {3, 1024}};
-    EXPECT_EQ(ScanAll(carver, v), expected);
+    const Hits expected = {{0, 3 * 512}, {3, 1024}};
+    EXPECT_EQ(ScanWith(ico, v), expected);
   }
   {
     // A WAVE claiming more than was written, then an unreadable sector and
@@ -911,9 +911,8 @@ TEST(Carver, TheWalkToTheNextFileTakesEachUnitAsTheVolumeHoldsIt) {
     v.bad.insert(25);
     const std::string png = PngFile("after a bad sector");
     v.Put(32, png);
-    Carver carver(types, v);
-    const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {{8, 24 * 512}, {32, png.size()}};
-    EXPECT_EQ(ScanAll(carver, v), expected);
+    const Hits expected = {{8, 24 * 512}, {32, png.size()}};
+    EXPECT_EQ(ScanWith(types, v), expected);
   }
   {
     // The analysis of the JPEG the walk found ending a cut one is kept for
@@ -990,7 +989,7 @@ TEST(ScanUnits, AFileCarvedToTheNextSignatureIsSkippedEvenAcrossReads) {
   v.Put(30, "MAGI");
   const std::vector<FileTypeRecord> types = {Type(300, "MAGI", u"mag", 6 * 512)};
   Carver carver(types, v);
-  const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {{2, 5 * 512}, {7, 5 * 512}, {12, 6 * 512}};
+  const Hits expected = {{2, 5 * 512}, {7, 5 * 512}, {12, 6 * 512}};
   EXPECT_EQ(ScanAll(carver, v, [](std::uint64_t u) { return u != 30; }), expected);
 }
 
