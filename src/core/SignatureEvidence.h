@@ -1,0 +1,19 @@
+#pragma once
+// What the bytes after a signature say of a file beginning there, for the
+// types without analyser whose format can be told from their first bytes:
+// a signature turns up by chance in data, and the bytes after it tell a
+// real file's start from a chance one.
+
+#include <cstdint>
+
+#include "core/FileTypeRecord.h"
+
+namespace corvan {
+
+enum class Evidence { Agrees, Disagrees, Bare };
+
+// `d` is the first sector (512 bytes) of the unit where `type`'s signature
+// stands. `Bare` when the type's format cannot be told from its first bytes.
+Evidence SignatureEvidence(const FileTypeRecord& type, const std::uint8_t* d);
+
+}  // namespace corvan
