@@ -26,6 +26,19 @@ class Window {
   // Pointer to `n` bytes at `pos`, or null when they cannot be read or do
   // not fit in one window.
   const std::uint8_t* At(std::uint64_t pos, std::size_t n) {
+    const std::uint8_t* p = Fill(pos, n);
+    // What the analysis looks at, not what the window read ahead, is what a
+    // later analysis would read again.
+    if (p != nullptr && pos + n > looked_) {
+      looked_ = pos + n;
+      reader_.Looked(start_, looked_);
+    }
+    return p;
+  }
+  bool ReadFailed() const { return failed_; }
+
+ private:
+  const std::uint8_t* Fill(std::uint64_t pos, std::size_t n) {
     if (valid_ && pos >= base_ && pos - base_ <= length_ && n <= length_ - (pos - base_))
       return buffer_.data() + (pos - base_);
     const std::uint64_t inSector = pos % 512;
@@ -34,7 +47,7 @@ class Window {
     // A whole read fills the window; only a failed one is cleared below.
     base_ = pos - inSector;
     length_ = buffer_.size();
-    valid_ = reader_.Read(start_ + pos / 512, buffer_.data(), length_);
+    valid_ = reader_.Fetch(start_ + pos / 512, buffer_.data(), length_);
     // Near the end of the volume a whole window cannot be read: as much of
     // it as can be is, halving down to the sectors holding the bytes asked
     // for, so that a walk up to the end does not try a whole window again
@@ -43,14 +56,12 @@ class Window {
     while (!valid_ && length_ > needed) {
       length_ = std::max(needed, length_ / 1024 * 512);
       std::memset(buffer_.data(), 0, buffer_.size());
-      valid_ = reader_.Read(start_ + pos / 512, buffer_.data(), length_);
+      valid_ = reader_.Fetch(start_ + pos / 512, buffer_.data(), length_);
     }
     failed_ = !valid_;
     return valid_ ? buffer_.data() + inSector : nullptr;
   }
-  bool ReadFailed() const { return failed_; }
 
- private:
   CarveReader& reader_;
   std::uint64_t start_;
   std::size_t bytes_;
@@ -59,6 +70,7 @@ class Window {
   std::size_t length_ = 0;  // bytes of the buffer that were read
   bool valid_ = false;
   bool failed_ = false;
+  std::uint64_t looked_ = 0;  // one past the furthest byte asked for
 };
 
 inline std::u16string Latin1Trimmed(const std::uint8_t* p, std::size_t n) {

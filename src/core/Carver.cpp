@@ -163,21 +163,43 @@ class Carver::Room {
   bool settled_ = false;  // a file begins where the room ended
 };
 
-// The reader the analysers are given: what they read past the hit's room
-// counts against the pass's bound (bytes past the volume's end as one
-// sector a read); a read that would go past the bound fails, and so does
-// any read past the room of a `confined` analysis. It keeps the furthest
-// byte read and the bytes read, by which a walk that ran long is
-// remembered.
+// The reader the analysers are given. Reading a file's own bytes once is
+// no waste, and neither is what a window reads ahead and no one looks at;
+// reading again what an analysis of the pass has already looked at is:
+// headers chained over one another each read over the files after them.
+// So what a read takes past the hit's room that lies below the furthest
+// byte looked at so far counts against the pass's bound (bytes past the
+// volume's end as one sector a read); a read that would go past the bound
+// fails, and so does any read past the room of a `confined` analysis. It
+// keeps the furthest byte read and the bytes read, by which a walk that ran
+// long is remembered.
 class Carver::AnalysisReader final : public CarveReader {
  public:
-  AnalysisReader(CarveVolume& volume, CarveTally& tally, std::uint64_t limit, Room& room, bool confined)
-      : volume_(volume), tally_(tally), limit_(limit), room_(room), confined_(confined) {}
-  bool Read(std::uint64_t sector, void* buffer, std::size_t bytes) override {
+  AnalysisReader(Carver& carver, CarveTally& tally, std::uint64_t limit, Room& room, bool confined)
+      : carver_(carver), volume_(carver.volume_), tally_(tally), limit_(limit), room_(room), confined_(confined) {}
+  bool Read(std::uint64_t sector, void* buffer, std::size_t bytes) override { return Take(sector, buffer, bytes, true); }
+  bool Fetch(std::uint64_t sector, void* buffer, std::size_t bytes) override {
+    return Take(sector, buffer, bytes, false);
+  }
+  void Looked(std::uint64_t sector, std::uint64_t bytes) override {
+    tally_.lookedTo = std::max(tally_.lookedTo, sector * 512 + bytes);
+  }
+  bool Aborted() const override { return volume_.Aborted(); }
+  CarveWalks* Walks() override { return &tally_.walks; }
+  std::uint64_t NextFileStart(std::uint64_t from, std::uint64_t to) override { return room_.NextFile(from, to); }
+  bool Refused() const override { return refused; }
+  bool WholeHeaderAt(std::uint64_t sector) override { return carver_.WholeHeaderAt(sector); }
+
+  std::uint64_t furthest = 0;  // one past the furthest byte read
+  std::uint64_t read = 0;      // bytes read, inside the room or not
+  bool refused = false;        // a read past the room went past the bound
+
+ private:
+  bool Take(std::uint64_t sector, void* buffer, std::size_t bytes, bool looked) {
     const std::uint64_t last = sector + (bytes + 511) / 512;
-    std::uint64_t counted = PastRoom(sector, last);
-    while (Refuses(counted) && room_.PassSignature()) counted = PastRoom(sector, last);
-    if (Refuses(counted)) {
+    std::uint64_t counted = Counted(sector, last);
+    while (Refuses(sector, last, counted) && room_.PassSignature()) counted = Counted(sector, last);
+    if (Refuses(sector, last, counted)) {
       std::memset(buffer, 0, bytes);
       refused = true;
       return false;
@@ -185,30 +207,28 @@ class Carver::AnalysisReader final : public CarveReader {
     tally_.analysed += counted;
     read += bytes;
     furthest = std::max(furthest, sector * 512 + bytes);
+    if (looked) Looked(sector, bytes);
     return volume_.Read(sector, buffer, bytes);
   }
-  bool Aborted() const override { return volume_.Aborted(); }
-  CarveWalks* Walks() override { return &tally_.walks; }
-  std::uint64_t NextFileStart(std::uint64_t from, std::uint64_t to) override { return room_.NextFile(from, to); }
-  bool Refused() const override { return refused; }
-
-  std::uint64_t furthest = 0;  // one past the furthest byte read
-  std::uint64_t read = 0;      // bytes read, inside the room or not
-  bool refused = false;        // a read past the room went past the bound
-
- private:
-  // The bytes of a read of sectors [sector, last) that lie past the room.
+  // The bytes of a read of sectors [sector, last) that lie past the room
+  // and were looked at before: read again.
+  std::uint64_t Counted(std::uint64_t sector, std::uint64_t last) {
+    if (sector >= volume_.EndSector()) return 512;
+    return PastRoom(sector, std::min(last, (tally_.lookedTo + 511) / 512));
+  }
+  // The bytes of sectors [sector, last) that lie past the room.
   std::uint64_t PastRoom(std::uint64_t sector, std::uint64_t last) {
-    const std::uint64_t end = volume_.EndSector();
-    if (sector >= end) return 512;
-    const std::uint64_t stop = std::min(last, end);
+    const std::uint64_t stop = std::min(last, volume_.EndSector());
+    if (stop <= sector) return 0;
     const std::uint64_t from = std::max(sector, room_.Reach(stop));
     return from < stop ? (stop - from) * 512 : 0;
   }
-  bool Refuses(std::uint64_t counted) const {
-    return counted != 0 && (confined_ || counted > limit_ - std::min(limit_, tally_.analysed));
+  bool Refuses(std::uint64_t sector, std::uint64_t last, std::uint64_t counted) {
+    if (confined_) return counted != 0 || PastRoom(sector, last) != 0;
+    return counted != 0 && counted > limit_ - std::min(limit_, tally_.analysed);
   }
 
+  Carver& carver_;
   CarveVolume& volume_;
   CarveTally& tally_;
   std::uint64_t limit_;
@@ -230,8 +250,8 @@ bool IsOfficeType(std::uint16_t id) {
 // The types the switch of `Carver::Analyse` hands to an analyser.
 bool HasAnalyser(std::uint16_t id) {
   switch (id) {
-    case 14: case 15: case 16: case 17: case 18: case 19: case 48: case 52: case 57: case 73: case 139: case 140:
-    case 141: case 143: case 165:
+    case 14: case 15: case 16: case 17: case 18: case 19: case 48: case 52: case 57: case 73: case 121: case 139:
+    case 140: case 141: case 143: case 165:
       return true;
     default:
       return IsOfficeType(id);
@@ -304,21 +324,26 @@ std::uint64_t Carver::MeasureToNextSignature(std::uint64_t startUnit, std::uint6
 }
 
 std::uint64_t Carver::Measure(std::uint64_t startUnit, std::uint64_t maxSize, bool toFile, std::uint64_t ownBytes,
-                              bool inCounted) {
+                              bool inCounted, std::uint64_t* passed) {
   const std::uint64_t unitBytes = volume_.UnitBytes();
   std::uint64_t size = unitBytes;
   if (unitBytes == 0) return 0;
   WalkReader& walk = *walk_;
   std::uint64_t unit = startUnit;
+  std::uint64_t firstPassed = 0;
   while (size < maxSize && !volume_.Aborted()) {
     if (!volume_.NextUnit(unit)) break;
     if (size >= ownBytes) {
       const std::uint64_t sector = volume_.UnitSector(unit);
       const std::uint8_t* data = walk.Sector(sector);
-      if (Probe(data, 512) && (!toFile || FileAt(data, sector, unit, inCounted))) break;
+      if (Probe(data, 512)) {
+        if (!toFile || FileAt(data, sector, unit, inCounted)) break;
+        if (firstPassed == 0) firstPassed = size;
+      }
     }
     size += unitBytes;
   }
+  if (passed != nullptr) *passed = firstPassed != 0 ? firstPassed : size;
   return size;
 }
 
@@ -363,7 +388,7 @@ bool Carver::Analyse(const FileTypeRecord& type, std::uint64_t startSector, std:
     ~Leave() { --depth; }
   } leave{depth_};
   Room room(*this, startUnit, startSector);
-  AnalysisReader reader(volume_, *tally_, ReadLimit(), room, confined);
+  AnalysisReader reader(*this, *tally_, ReadLimit(), room, confined);
   bool ok = true;
   switch (type.typeId) {
     case 14: ok = a.generic = GetJpegFileSize(reader, startSector, file); break;
@@ -376,6 +401,9 @@ bool Carver::Analyse(const FileTypeRecord& type, std::uint64_t startSector, std:
     case 57: ok = GetAuFileSize(reader, startSector, file); break;
     case 139: case 140: case 141: case 143: ok = GetHtmlFileSize(reader, startSector, file); break;
     case 165: ok = GetAviFileSize(reader, startSector, file); break;
+    // A stream's own pack headers stand at every cluster: the pass passes
+    // over it, up to where its walk ends or the next file begins.
+    case 121: ok = a.generic = GetMpegFileSize(reader, startSector, type.maxSize, file); break;
     case 73:
       // A WAVE file whose header gives no length is carved as a type
       // without analyser is.
@@ -413,17 +441,24 @@ bool Carver::Analyse(const FileTypeRecord& type, std::uint64_t startSector, std:
   return ok;
 }
 
-bool Carver::FileAt(const std::uint8_t* sector, std::uint64_t startSector, std::uint64_t unit, bool inCounted) {
+bool Carver::SignatureBegins(const FileTypeRecord& type, const std::uint8_t* data, bool inCounted) {
+  const Evidence e = SignatureEvidence(type, data);
+  const std::size_t bare = inCounted ? kCertainSignatureBytes : kSureSignatureBytes;
+  return e == Evidence::Agrees || (e == Evidence::Bare && type.headerLength >= bare);
+}
+
+bool Carver::FileAt(const std::uint8_t* sector, std::uint64_t startSector, std::uint64_t unit, bool inCounted,
+                    bool* whole) {
   // The sector comes from the walk's windows, which an analysis below may
   // read over: the types after a failed one are matched against a copy.
   std::array<std::uint8_t, 512> data;
   std::memcpy(data.data(), sector, data.size());
   for (const FileTypeRecord& type : types_) {
     if (!Matches(type, data.data(), data.size())) continue;
-    if (!HasAnalyser(type.typeId)) {
-      const Evidence e = SignatureEvidence(type, data.data());
-      const std::size_t bare = inCounted ? kCertainSignatureBytes : kSureSignatureBytes;
-      if (e == Evidence::Agrees || (e == Evidence::Bare && type.headerLength >= bare)) return true;
+    // A format its first bytes tell needs no analysis to say so: an MPEG
+    // stream's walk would go to the stream's end.
+    if (!HasAnalyser(type.typeId) || SignatureEvidence(type, data.data()) != Evidence::Bare) {
+      if (SignatureBegins(type, data.data(), inCounted)) return true;
       continue;
     }
     Analysis a;
@@ -432,6 +467,7 @@ bool Carver::FileAt(const std::uint8_t* sector, std::uint64_t startSector, std::
     // and is taken as a file: a chain of headers is not walked through.
     if (depth_ != 0 && a.unanalysed) return true;
     if (!a.found) continue;
+    if (whole != nullptr) *whole = a.file.wholeHeader;
     // Only an analysis the pass would make itself is kept for it.
     if (depth_ == 0) lastFound_ = {startSector, &type, std::move(a)};
     return true;
@@ -442,11 +478,17 @@ bool Carver::FileAt(const std::uint8_t* sector, std::uint64_t startSector, std::
 bool Carver::FileBegins(std::uint64_t sector, std::uint64_t unit) {
   const std::uint8_t* data = walk_->Sector(sector);
   if (!Probe(data, 512)) return false;
-  if (const auto it = asked_.find(sector); it != asked_.end()) return it->second;
-  const bool begins = FileAt(data, sector, unit, false);
+  if (const auto it = asked_.find(sector); it != asked_.end()) return it->second.begins;
+  Begun begun;
+  begun.begins = FileAt(data, sector, unit, false, &begun.whole);
   if (asked_.size() >= kAskedKept) asked_.clear();
-  asked_.emplace(sector, begins);
-  return begins;
+  asked_.emplace(sector, begun);
+  return begun.begins;
+}
+
+bool Carver::WholeHeaderAt(std::uint64_t sector) const {
+  const auto it = asked_.find(sector);
+  return it != asked_.end() && it->second.begins && it->second.whole;
 }
 
 bool Carver::CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t startSector, std::uint64_t startUnit,
@@ -478,8 +520,21 @@ bool Carver::CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t 
       file.unknownSize = true;
       ++tally_->pastVolumeEnd;
     }
+    // The bytes the pass steps over: the file's, but for a run carved to
+    // the next file, only up to the first signature it passed.
+    std::uint64_t stepOver = UINT64_MAX;
     if (file.unknownSize) {
-      file.size = MeasureToNextSignature(startUnit, type.maxSize);
+      // A file no structure sizes ends where the next file begins: a chance
+      // signature behind which none does (a "BM" in an MP3's frames) does
+      // not end it. A hit that is no file found (its signature stands there
+      // by chance, its analysis found nothing of its format, or was refused
+      // its reads) is carved to the next signature as before: such runs
+      // never overlap, and a chain of them is not walked over again and
+      // again.
+      const bool chance =
+          HasAnalyser(type.typeId) ? !a.found || a.unanalysed : !SignatureBegins(type, data, false);
+      file.size = chance ? MeasureToNextSignature(startUnit, type.maxSize)
+                         : Measure(startUnit, type.maxSize, true, 0, false, &stepOver);
       measured = true;
       // What follows a PDF's end marker up to the next signature is not
       // the document's.
@@ -520,6 +575,7 @@ bool Carver::CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t 
     hit.typeName = a.officeName ? std::u16string(a.officeName) : type.extension;
     hit.officeNamed = a.officeName != nullptr;
     hit.generic = a.generic;
+    hit.stepOver = std::min(stepOver, file.size);
     hit.file = std::move(file);
     hit.file.suffix = SafeSuffix(hit.file.suffix);
     return true;
@@ -636,7 +692,7 @@ void ScanUnits(Carver& carver, const UnitScan& scan) {
       scan.found(hit, unit);
       if (!hit.generic) continue;
       // The file's units hold nothing else: the walk goes on right after them.
-      const std::uint64_t covered = std::max<std::uint64_t>(1, (hit.file.size + unitBytes - 1) / unitBytes);
+      const std::uint64_t covered = std::max<std::uint64_t>(1, (hit.stepOver + unitBytes - 1) / unitBytes);
       if (k + covered < n) {
         k += covered - 1;
       } else {

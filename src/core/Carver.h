@@ -76,6 +76,7 @@ struct CarveTally {
   std::uint64_t listed = 0;
   std::uint64_t analysed = 0;       // bytes the analysers read past their hits' rooms
   std::uint64_t pastVolumeEnd = 0;  // header sizes past the volume's end, measured again
+  std::uint64_t lookedTo = 0;       // one past the furthest byte (absolute) an analysis looked at
   std::uint64_t cutToTypeMax = 0;   // header sizes cut to the type's largest size
   std::uint64_t cutByTotal = 0;     // sizes shortened once the pass had listed its bound
   std::uint64_t unanalysed = 0;     // hits carved unanalysed, a read past their room refused
@@ -92,6 +93,10 @@ struct CarveHit {
   std::u16string typeName;               // "DOC", "XLS", "PPT" or the type's extension
   AnalysedFile file;                     // size, name suffix (safe as a file name), picture date
   bool generic = false;                  // the file's units may be skipped by the pass
+  // Bytes from the hit's start the pass may step over: the file's, up to
+  // the first unit inside a run carved to the next file where a signature
+  // stood that began no file (a hit there is still listed).
+  std::uint64_t stepOver = 0;
   bool officeNamed = false;              // named "DOC", "XLS" or "PPT" by the Office analysis
 };
 
@@ -119,6 +124,8 @@ class Carver {
   // signature from `startUnit`.
   void MeasureAgain(CarveHit& hit, std::uint64_t startUnit);
   const CarveTally& Tally() const { return *tally_; }
+  // How many answers to whether a file begins at a unit are kept.
+  std::size_t KeptAnswers() const { return asked_.size(); }
 
   // Generic carving's walk from `startUnit`: one unit, then one more for each
   // following unit the volume offers that does not begin a selected type,
@@ -143,24 +150,34 @@ class Carver {
   // Whether a signature of four bytes or more stands in the sector `data`,
   // one whose first bytes do not tell against its format.
   bool SureSignature(const std::uint8_t* data) const;
+  // For a type without analyser: whether its signature in `data` begins a
+  // file. The bytes after it agree with its format where that can be told
+  // (`SignatureEvidence`), else the signature is long enough not to stand
+  // there by chance, longer still inside a file whose header counts its
+  // bytes (`inCounted`: a WAVE's samples spell short ones).
+  static bool SignatureBegins(const FileTypeRecord& type, const std::uint8_t* data, bool inCounted);
   // The analysis of a matching type at unit `startUnit`; false when it fails.
   bool Analyse(const FileTypeRecord& type, std::uint64_t startSector, std::uint64_t startUnit, Analysis& a);
-  // Whether a file begins at unit `unit`, whose first sector is `data`: the
-  // analyser of a matching type finds its format there; for a type without
-  // one, the bytes after its signature agree with its format where that can
-  // be told (`SignatureEvidence`), else the signature is long enough not to
-  // stand there by chance, longer still inside a file whose header counts
-  // its bytes (`inCounted`: a WAVE's samples spell short ones).
-  bool FileAt(const std::uint8_t* data, std::uint64_t startSector, std::uint64_t unit, bool inCounted);
+  // Whether a file begins at unit `unit`, whose first sector is `data`: a
+  // matching type whose first bytes tell agree with its format there; else
+  // its analyser finds its format there (`whole` then says whether its
+  // header was found whole, `AnalysedFile::wholeHeader`); a type without one
+  // by `SignatureBegins`.
+  bool FileAt(const std::uint8_t* data, std::uint64_t startSector, std::uint64_t unit, bool inCounted,
+              bool* whole = nullptr);
   // `FileAt` asked from inside an analysis of the unit at `sector`, which a
   // signature must begin; the answer is kept: the JPEGs whose segments step
   // over one unit ask it once.
   bool FileBegins(std::uint64_t sector, std::uint64_t unit);
+  // What `FileBegins` found of the header of the file at `sector`.
+  bool WholeHeaderAt(std::uint64_t sector) const;
   // Generic carving's walk; with `toFile`, it ends at the first unit that
   // begins a file (`FileAt`) instead of at any signature, and looks for none
-  // in the file's first `ownBytes`.
+  // in the file's first `ownBytes`. `passed`, when given, gets the bytes up
+  // to the first unit where a signature stood that did not end the walk
+  // (the size when none did).
   std::uint64_t Measure(std::uint64_t startUnit, std::uint64_t maxSize, bool toFile, std::uint64_t ownBytes = 0,
-                        bool inCounted = false);
+                        bool inCounted = false, std::uint64_t* passed = nullptr);
   std::uint64_t ListLimit() const;
   std::uint64_t ReadLimit() const;
   std::uint64_t BytesToEnd(std::uint64_t startSector) const;
@@ -184,7 +201,11 @@ class Carver {
   // asks nothing more.
   int depth_ = 0;
   static constexpr std::size_t kAskedKept = std::size_t{1} << 18;
-  std::unordered_map<std::uint64_t, bool> asked_;  // `FileBegins` answers by sector
+  struct Begun {
+    bool begins = false;
+    bool whole = false;  // its header found whole
+  };
+  std::unordered_map<std::uint64_t, Begun> asked_;  // `FileBegins` answers by sector
   std::unique_ptr<WalkReader> walk_;
 };
 

@@ -8,6 +8,7 @@
 
 #include "core/CarveWalks.h"
 #include "core/CarveWindow.h"
+#include "core/SignatureEvidence.h"
 #include "platform/ByteCodec.h"
 
 namespace corvan {
@@ -208,6 +209,75 @@ bool GetWaveFileSize(CarveReader& reader, std::uint64_t startSector, std::uint64
   const std::uint64_t size = 8 + form;
   if (size > maxSize) return false;
   out.size = size;
+  return true;
+}
+
+namespace {
+
+// The 33-bit system clock reference of a pack header of `bytes` bytes
+// (`MpegPackHeaderBytes`): MPEG-1 and MPEG-2 lay it out differently.
+std::uint64_t PackClock(const std::uint8_t* d, std::size_t bytes) {
+  auto at = [&](int i) { return std::uint64_t{d[i]}; };
+  if (bytes == 12)
+    return (at(4) & 0x0E) << 29 | at(5) << 22 | (at(6) & 0xFE) << 14 | at(7) << 7 | at(8) >> 1;
+  return (at(4) & 0x38) << 27 | (at(4) & 0x03) << 28 | at(5) << 20 | (at(6) & 0xF8) << 12 | (at(6) & 0x03) << 13 |
+         at(7) << 5 | at(8) >> 3;
+}
+
+}  // namespace
+
+bool GetMpegFileSize(CarveReader& reader, std::uint64_t startSector, std::uint64_t maxSize, AnalysedFile& out) {
+  Window win(reader, startSector, 64 * 1024);
+  const std::uint8_t* head = win.At(0, 14);
+  if (head == nullptr || MpegPackHeaderBytes(head) == 0) return false;
+  // Each step reads a start code's few bytes and jumps over what its
+  // length covers, so the walk costs what the stream holds. A packet's
+  // length is confirmed only by the start code it leads to.
+  std::uint64_t pos = 0, last = 0, size = 0, own = 0;
+  std::uint64_t clock = 0;
+  bool packed = false;
+  for (;;) {
+    if (pos >= maxSize || reader.Aborted()) {
+      size = pos;
+      own = last;
+      break;
+    }
+    const std::uint8_t* p = win.At(pos, 6);
+    std::uint64_t length = 0;
+    if (p != nullptr && p[0] == 0 && p[1] == 0 && p[2] == 1) {
+      if (p[3] == 0xB9) {
+        size = own = pos + 4;
+        break;
+      }
+      if (p[3] == 0xBA) {
+        const std::uint8_t* h = win.At(pos, 14);
+        length = h != nullptr ? MpegPackHeaderBytes(h) : 0;
+        if (length != 0) {
+          const std::uint64_t c = PackClock(h, length);
+          if (packed && c < clock) {
+            size = own = pos;
+            break;
+          }
+          packed = true;
+          clock = c;
+        }
+      } else if (p[3] == 0xBB) {
+        length = 6 + std::uint64_t{GetBE16(p + 4)};
+      } else if (p[3] > 0xBB && GetBE16(p + 4) != 0) {
+        // A packet of unbounded length has no place in a program stream.
+        length = 6 + std::uint64_t{GetBE16(p + 4)};
+      }
+    }
+    if (length == 0) {
+      size = pos;
+      own = last;
+      break;
+    }
+    last = pos;
+    pos += length;
+  }
+  out.size = std::min(size, maxSize);
+  out.ownBytes = std::min(own, out.size);
   return true;
 }
 

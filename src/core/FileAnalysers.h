@@ -18,8 +18,18 @@ class CarveReader {
  public:
   virtual ~CarveReader() = default;
   // Reads `bytes` (a multiple of 512) from `sector` on; false on a failed
-  // read. What could not be read is left as zeros.
+  // read. What could not be read is left as zeros. The caller looks at all
+  // of it.
   virtual bool Read(std::uint64_t sector, void* buffer, std::size_t bytes) = 0;
+  // The same read ahead of what the caller looks at, which it tells with
+  // `Looked`: a window read whole for the few bytes asked of it, a search
+  // that stops at what it looks for.
+  virtual bool Fetch(std::uint64_t sector, void* buffer, std::size_t bytes) { return Read(sector, buffer, bytes); }
+  // The caller has looked at the bytes from `sector` up to `bytes` on.
+  virtual void Looked(std::uint64_t sector, std::uint64_t bytes) {
+    (void)sector;
+    (void)bytes;
+  }
   // True once the user has asked the scan to stop.
   virtual bool Aborted() const = 0;
   // What earlier walks of the same pass found (core/CarveWalks.h); null
@@ -35,6 +45,13 @@ class CarveReader {
   // Whether a read of this analysis failed for the pass's bound rather than
   // for the volume: what the walk found then is not where it ends.
   virtual bool Refused() const { return false; }
+  // Whether the file `NextFileStart` found beginning at `sector` is whole up
+  // to its data: a JPEG whose segments lead from marker to marker to its
+  // scan.
+  virtual bool WholeHeaderAt(std::uint64_t sector) {
+    (void)sector;
+    return false;
+  }
 };
 
 struct AnalysedFile {
@@ -47,6 +64,9 @@ struct AnalysedFile {
   // to hold (a JPEG's segments before its scan, where its thumbnail lies):
   // no other file is looked for inside them.
   std::uint64_t ownBytes = 0;
+  // A JPEG whose walk led from marker to marker, no stray byte between, to
+  // its scan.
+  bool wholeHeader = false;
   std::u16string suffix;   // added to the found file's name; may be empty
   // The picture's own date as a DOS date and time word; 0 when it gave none.
   std::uint16_t dosDate = 0;
@@ -87,6 +107,13 @@ bool GetAviFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile
 // no length or one above `maxSize` (the file is then carved up to the next
 // signature).
 bool GetWaveFileSize(CarveReader& reader, std::uint64_t startSector, std::uint64_t maxSize, AnalysedFile& out);
+// An MPEG program stream walked pack by pack and packet by packet from the
+// pack header at its start: it ends after its end code, or where a pack's
+// clock goes back (the next stream begins there). Where something else
+// stands instead of a start code the file ends, the bytes of the last
+// packet before it not its own (`ownBytes` ends at that packet's start);
+// so too at `maxSize`. False when no pack header begins it.
+bool GetMpegFileSize(CarveReader& reader, std::uint64_t startSector, std::uint64_t maxSize, AnalysedFile& out);
 // A PDF carved up to the next signature (`size` bytes, whole sectors) ends
 // with the line end after its last "%%EOF" in them; `size` when none is there.
 std::uint64_t PdfEndWithin(CarveReader& reader, std::uint64_t startSector, std::uint64_t size);

@@ -138,6 +138,8 @@ constexpr unsigned kJpegUnrecognisedLimit = 65;
 // the values looked at, and the text ends at the first gap.
 constexpr std::size_t kJpegTextArea = 256;
 constexpr std::uint64_t kJpegDateLimit = 128;
+// Segments the walk of another JPEG's header takes to where a step landed.
+constexpr unsigned kJpegLandingSegments = 256;
 
 // A start of frame: its segment gives the picture's size (C4, C8 and CC are
 // no frames).
@@ -169,19 +171,31 @@ std::uint64_t JpegMarkerFrom(Window& win, std::uint64_t pos) {
   return kNoMarker;
 }
 
-// Whether the segments of the JPEG that begins at `at` lead to `target`:
-// a segment of the file before it that ends there ends in this one's
-// structure, and so was cut short by it.
-bool JpegSegmentsReach(Window& win, std::uint64_t at, std::uint64_t target) {
+// Where the step of the JPEG before it that landed at `to` lies in the
+// segments of the JPEG that begins at `at` (walked from marker to marker,
+// no stray byte between, up to its scan): whether they lead to `marker`,
+// the first marker the step's walk goes on from, and whether one of them
+// holds `to` inside it.
+struct JpegLanding {
+  bool reaches = false;
+  bool inside = false;
+};
+JpegLanding JpegLandingIn(Window& win, std::uint64_t at, std::uint64_t to, std::uint64_t marker) {
+  JpegLanding l;
   const std::uint8_t* h = win.At(at, 4);
-  if (h == nullptr || h[0] != 0xFF || h[1] != 0xD8 || h[2] != 0xFF || !JpegStart(h[3])) return false;
+  if (h == nullptr || h[0] != 0xFF || h[1] != 0xD8 || h[2] != 0xFF || !JpegStart(h[3])) return l;
   std::uint64_t pos = at + 2;
-  while (pos < target) {
+  // More segments than a header holds in the 64 KiB a step spans are no
+  // JPEG's: empty ones back to back would make the walk crawl.
+  for (unsigned steps = 0; pos <= std::max(to, marker) && steps < kJpegLandingSegments; ++steps) {
+    if (pos == marker) l.reaches = true;
     const std::uint8_t* s = win.At(pos, 4);
-    if (s == nullptr || s[0] != 0xFF || !JpegSegment(s[1])) return false;
-    pos += 2 + std::uint64_t{GetBE16(s + 2)};
+    if (s == nullptr || s[0] != 0xFF || !JpegSegment(s[1])) break;
+    const std::uint64_t next = pos + 2 + std::uint64_t{GetBE16(s + 2)};
+    if (pos < to && to < next) l.inside = true;
+    pos = next;
   }
-  return pos == target;
+  return l;
 }
 
 // The first IFD of an Exif block: `data` holds the file's first `end` bytes,
@@ -222,9 +236,9 @@ void ExamineExif(const std::uint8_t* data, std::uint64_t end, std::uint64_t q, s
 // Reads `bytes` at `sector`, or, where that fails (the end of the volume),
 // as many whole sectors from there as can be read; returns the bytes read.
 std::size_t ReadWhatExists(CarveReader& reader, std::uint64_t sector, std::vector<std::uint8_t>& buffer) {
-  if (reader.Read(sector, buffer.data(), buffer.size())) return buffer.size();
+  if (reader.Fetch(sector, buffer.data(), buffer.size())) return buffer.size();
   std::size_t got = 0;
-  while (got < buffer.size() && reader.Read(sector + got / 512, buffer.data() + got, 512)) got += 512;
+  while (got < buffer.size() && reader.Fetch(sector + got / 512, buffer.data() + got, 512)) got += 512;
   return got;
 }
 
@@ -241,10 +255,14 @@ bool FindJpegEnd(CarveReader& reader, std::uint64_t startSector, std::uint64_t& 
     for (std::size_t k = from; k < got; ++k) {
       if (previous == 0xFF && buffer[k] == 0xD9) {
         pos = base + k + 1;
+        // What the window holds past the marker was read ahead, never
+        // looked at: it is the next file's, not read again by its analysis.
+        reader.Looked(startSector, pos);
         return true;
       }
       previous = buffer[k];
     }
+    reader.Looked(startSector, base + got);
     if (got < buffer.size()) {
       pos = std::max(pos, base + got);
       return false;
@@ -524,28 +542,38 @@ bool GetJpegFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFil
 
   // A JPEG cut short before its scan: the walk over its segments steps into
   // the file written after it. Where a step passes a unit start at which
-  // another file begins, and the walk goes on at no marker, or at one that
-  // file's own segments lead to, the JPEG ends there; a picture inside a
-  // segment (the Exif thumbnail) is stepped over to a marker of the file's
-  // own.
+  // another file begins, the JPEG ends there when the walk goes on at no
+  // marker, or at one that file's own segments lead to, or when the step
+  // landed inside that file's segments: off any marker (the walk stepped
+  // into the other file's data), or on one inside a segment of a file whose
+  // segments lead whole to its scan (its thumbnail). A picture inside a
+  // segment of the JPEG's own (its Exif thumbnail, a preview cut short or
+  // split over segments) is stepped over to a marker of the file's own: the
+  // step lands right on it, and the picture's segments do not lead whole to
+  // a scan of their own.
   Window other(reader, startSector, 1024);
-  std::uint64_t looked = 1;  // sectors from the start looked at for another file
+  std::uint64_t asked = 1;  // sectors from the start asked about for another file
   auto cutAt = [&](std::uint64_t from, std::uint64_t to) -> std::uint64_t {
-    while (to / 512 >= looked) {
-      const std::uint64_t at = reader.NextFileStart(startSector + std::max(looked, from / 512 + 1),
+    while (to / 512 >= asked) {
+      const std::uint64_t at = reader.NextFileStart(startSector + std::max(asked, from / 512 + 1),
                                                     startSector + to / 512 + 1);
       if (at > startSector + to / 512) break;
       const std::uint64_t o = (at - startSector) * 512;
-      looked = at - startSector + 1;
+      asked = at - startSector + 1;
       const std::uint64_t marker = JpegMarkerFrom(win, to);
-      if (marker == kNoMarker || JpegSegmentsReach(other, o, marker)) return o;
+      if (marker == kNoMarker) return o;
+      const JpegLanding landing = JpegLandingIn(other, o, to, marker);
+      if (landing.reaches || (landing.inside && (marker != to || reader.WholeHeaderAt(at)))) return o;
     }
-    looked = std::max(looked, to / 512 + 1);
+    asked = std::max(asked, to / 512 + 1);
     return 0;
   };
 
   std::uint32_t width = 0, height = 0;
   unsigned unrecognised = 0;
+  // Whether the walk has met a frame, and a byte that begins no segment (a
+  // fill byte aside), before its scan.
+  bool framed = false, stray = false;
   std::uint64_t cut = cutAt(2, pos);
   while (cut == 0 && !reader.Aborted() && unrecognised < kJpegUnrecognisedLimit && pos < kJpegWalkLimit) {
     const std::uint8_t* b = win.At(pos, 2);
@@ -558,15 +586,20 @@ bool GetJpegFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFil
       if (frame) {
         height = GetBE16(s + 5);
         width = GetBE16(s + 7);
+        framed = true;
       }
       pos += 2 + std::uint64_t{GetBE16(s + 2)};
       unrecognised = 0;
       cut = cutAt(from, pos);
     } else if (b[0] == 0xFF && b[1] == 0xDA) {
-      if (out.ownBytes == 0) out.ownBytes = pos;
+      if (out.ownBytes == 0) {
+        out.ownBytes = pos;
+        out.wholeHeader = framed && !stray;
+      }
       pos += 2;
       if (FindJpegEnd(reader, startSector, pos)) break;
     } else {
+      stray = stray || b[0] != 0xFF || b[1] != 0xFF;
       ++pos;
       ++unrecognised;
       cut = cutAt(from, pos);

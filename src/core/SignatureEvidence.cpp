@@ -1,12 +1,123 @@
 #include "core/SignatureEvidence.h"
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <cstring>
+#include <string_view>
 
 #include "platform/ByteCodec.h"
 
 namespace corvan {
+
+namespace {
+
+bool Printable(std::uint8_t c) { return c >= 0x20 && c < 0x7F; }
+
+// An EBML element size at `p`, `room` bytes at hand: false when its length
+// marker is missing or it runs past them, or it is all ones (unknown).
+bool EbmlSize(const std::uint8_t* p, std::size_t room, std::size_t& length, std::uint64_t& value) {
+  if (room == 0 || p[0] == 0) return false;
+  length = static_cast<std::size_t>(std::countl_zero(p[0])) + 1;
+  if (length > room) return false;
+  value = p[0] & (0xFFu >> length);
+  bool ones = value == (0xFFu >> length);
+  for (std::size_t k = 1; k < length; ++k) {
+    value = value << 8 | p[k];
+    ones = ones && p[k] == 0xFF;
+  }
+  return !ones;
+}
+
+// The `n` bytes of an EBML header's data: the header's own elements only,
+// each inside it, and a DocType among them of printable text (EBML pads
+// strings with zeros).
+bool EbmlHeaderChildren(const std::uint8_t* p, std::size_t n) {
+  static constexpr std::uint8_t kHeaderIds[] = {0x86, 0xF7, 0xF2, 0xF3, 0x82, 0x87, 0x85};
+  bool docType = false;
+  std::size_t at = 0;
+  while (at < n) {
+    // Void and CRC-32 have one-byte IDs, the header's own 42 xx.
+    const std::size_t id = p[at] == 0xEC || p[at] == 0xBF ? 1 : 2;
+    if (id == 2 && (at + 2 > n || p[at] != 0x42 ||
+                    std::find(std::begin(kHeaderIds), std::end(kHeaderIds), p[at + 1]) == std::end(kHeaderIds)))
+      return false;
+    std::size_t length;
+    std::uint64_t size;
+    if (!EbmlSize(p + at + id, n - at - id, length, size) || size > n - at - id - length) return false;
+    const std::uint8_t* data = p + at + id + length;
+    if (id == 2 && p[at + 1] == 0x82) {
+      const std::uint8_t* text = std::find_if_not(data, data + size, Printable);
+      if (text == data || !std::all_of(text, data + size, [](std::uint8_t c) { return c == 0; })) return false;
+      docType = true;
+    }
+    at += id + length + static_cast<std::size_t>(size);
+  }
+  return docType;
+}
+
+// A "From " line: the envelope sender, then the date as asctime writes it
+// ("Www Mmm dd hh:mm:ss yyyy", the day maybe space-padded); a time zone may
+// stand before the year (as in Gmail's exports) and more fields after it
+// (a zone, "remote from ..."), and the line ends inside the sector.
+bool MboxFromLine(std::string_view s) {
+  if (!s.starts_with("From ")) return false;
+  std::size_t i = 5;
+  while (i < s.size() && s[i] > ' ' && s[i] < 0x7F) ++i;
+  if (i == 5) return false;
+  while (i < s.size() && s[i] == ' ') ++i;
+  auto skip = [&](char c) {
+    if (i >= s.size() || s[i] != c) return false;
+    ++i;
+    return true;
+  };
+  auto name = [&](std::string_view names) {
+    for (std::size_t k = 0; k < names.size(); k += 3) {
+      if (s.substr(i, 3) != names.substr(k, 3)) continue;
+      i += 3;
+      return true;
+    }
+    return false;
+  };
+  auto digit = [&](std::size_t k) { return k < s.size() && s[k] >= '0' && s[k] <= '9'; };
+  // `most` digits at most, `least` at least, their value in [low, high].
+  auto number = [&](std::size_t least, std::size_t most, int low, int high) {
+    int v = 0;
+    std::size_t n = 0;
+    for (; n < most && digit(i); ++n) v = v * 10 + (s[i++] - '0');
+    return n >= least && v >= low && v <= high;
+  };
+  if (!name("MonTueWedThuFriSatSun") || !skip(' ') || !name("JanFebMarAprMayJunJulAugSepOctNovDec") || !skip(' '))
+    return false;
+  skip(' ');
+  if (!number(1, 2, 1, 31) || !skip(' ') || !number(2, 2, 0, 23) || !skip(':') || !number(2, 2, 0, 59) ||
+      !skip(':') || !number(2, 2, 0, 60) || !skip(' '))
+    return false;
+  for (int zones = 0; zones < 2 && !digit(i); ++zones) {
+    // "+0000", or a zone's name ("PST", "CET DST").
+    const std::size_t from = i;
+    if (!((skip('+') || skip('-')) && number(4, 4, 0, 9999))) {
+      i = from;
+      while (i < s.size() && s[i] >= 'A' && s[i] <= 'Z' && i - from < 5) ++i;
+      if (i == from) return false;
+    }
+    if (!skip(' ')) return false;
+  }
+  if (!number(4, 4, 0, 9999)) return false;
+  if (skip(' '))
+    while (i < s.size() && Printable(static_cast<std::uint8_t>(s[i]))) ++i;
+  skip('\r');
+  return skip('\n');
+}
+
+}  // namespace
+
+std::size_t MpegPackHeaderBytes(const std::uint8_t* d) {
+  if (std::memcmp(d, "\0\0\1\xBA", 4) != 0) return 0;
+  if ((d[4] & 0xC4) == 0x44)
+    return (d[6] & 0x04) && (d[8] & 0x04) && (d[9] & 0x01) && (d[12] & 0x03) == 0x03 ? 14 + (d[13] & 0x07) : 0;
+  return (d[4] & 0xF1) == 0x21 && (d[6] & 0x01) && (d[8] & 0x01) && (d[9] & 0x80) && (d[11] & 0x01) ? 12 : 0;
+}
 
 Evidence SignatureEvidence(const FileTypeRecord& type, const std::uint8_t* d) {
   auto told = [](bool agrees) { return agrees ? Evidence::Agrees : Evidence::Disagrees; };
@@ -18,10 +129,7 @@ Evidence SignatureEvidence(const FileTypeRecord& type, const std::uint8_t* d) {
                   std::all_of(d + 6, d + 10, [](std::uint8_t b) { return b < 0x80; }));
     case 121:
       // An MPEG pack header: its marker bits, MPEG-2's or MPEG-1's.
-      if (std::memcmp(d, "\0\0\1\xBA", 4) != 0) return Evidence::Disagrees;
-      if ((d[4] & 0xC4) == 0x44)
-        return told((d[6] & 0x04) && (d[8] & 0x04) && (d[9] & 0x01) && (d[12] & 0x03) == 0x03);
-      return told((d[4] & 0xF1) == 0x21 && (d[6] & 0x01) && (d[8] & 0x01) && (d[9] & 0x80) && (d[11] & 0x01));
+      return told(MpegPackHeaderBytes(d) != 0);
     case 66:
       // "%PDF-" and a version: a digit, a dot, a digit.
       return told(std::memcmp(d, "%PDF-", 5) == 0 && std::isdigit(d[5]) && d[6] == '.' && std::isdigit(d[7]));
@@ -42,6 +150,62 @@ Evidence SignatureEvidence(const FileTypeRecord& type, const std::uint8_t* d) {
       // A layered image: version 1 or 2, then six reserved zero bytes.
       return told(std::memcmp(d, "8BPS\0", 5) == 0 && (d[5] == 1 || d[5] == 2) &&
                   std::all_of(d + 6, d + 12, [](std::uint8_t c) { return c == 0; }));
+    case 61:
+      // An AIFF or AIFC form holds its type and at least its first chunk,
+      // whose ID is four printable characters.
+      return told(std::memcmp(d, "FORM", 4) == 0 &&
+                  (std::memcmp(d + 8, "AIFF", 4) == 0 || std::memcmp(d + 8, "AIFC", 4) == 0) &&
+                  GetBE32(d + 4) >= 12 + std::uint64_t{GetBE32(d + 16)} && std::all_of(d + 12, d + 16, Printable));
+    case 64: {
+      // Matroska and WebM: an EBML header that fits the sector.
+      std::size_t length;
+      std::uint64_t size;
+      return told(std::memcmp(d, "\x1A\x45\xDF\xA3", 4) == 0 && EbmlSize(d + 4, 508, length, size) &&
+                  size <= 508 - length && EbmlHeaderChildren(d + 4 + length, static_cast<std::size_t>(size)));
+    }
+    case 65:
+      // An FLV header: version 1, the flags' reserved bits clear, nine
+      // bytes long, and the size of the tag before the first, 0.
+      return told(std::memcmp(d, "FLV\1", 4) == 0 && (d[4] & 0xFA) == 0 && GetBE32(d + 5) == 9 && GetBE32(d + 9) == 0);
+    case 20: {
+      // An icon directory: reserved 0, type 1, a few pictures (the
+      // directory inside this sector), the first of them not empty, after
+      // the directory, its reserved byte 0.
+      const std::uint16_t count = GetLE16(d + 4);
+      return told(std::memcmp(d, "\0\0\1\0", 4) == 0 && count >= 1 && count <= 31 && d[9] == 0 &&
+                  GetLE32(d + 14) != 0 && GetLE32(d + 18) >= 6 + 16u * count);
+    }
+    case 151:
+      // ELF identification: 32- or 64-bit, either byte order, version 1.
+      return told(std::memcmp(d, "\x7F" "ELF", 4) == 0 && (d[4] == 1 || d[4] == 2) && (d[5] == 1 || d[5] == 2) &&
+                  d[6] == 1);
+    case 158: {
+      // A TrueType table directory: its search fields follow from the
+      // number of tables.
+      const unsigned tables = GetBE16(d + 4);
+      if (std::memcmp(d, "\0\1\0\0", 4) != 0 || tables == 0) return Evidence::Disagrees;
+      unsigned power = 1, log2 = 0;
+      while (power * 2 <= tables) power *= 2, ++log2;
+      return told(GetBE16(d + 6) == 16 * power && GetBE16(d + 8) == log2 && GetBE16(d + 10) == 16 * (tables - power));
+    }
+    case 55: {
+      // A ustar header: POSIX's magic and version or GNU's, and a checksum
+      // of octal digits ended by NUL or space: the sum of the header's
+      // bytes, its own counted as spaces.
+      if (std::memcmp(d + 257, "ustar\0" "00", 8) != 0 && std::memcmp(d + 257, "ustar  \0", 8) != 0)
+        return Evidence::Disagrees;
+      std::uint32_t stored = 0;
+      std::size_t i = 148;
+      for (; i < 156 && d[i] >= '0' && d[i] <= '7'; ++i) stored = stored * 8 + (d[i] - '0');
+      if (i == 148 || i == 156 || !std::all_of(d + i, d + 156, [](std::uint8_t c) { return c == 0 || c == ' '; }))
+        return Evidence::Disagrees;
+      std::uint32_t sum = 8 * ' ';
+      for (std::size_t k = 0; k < 512; ++k)
+        if (k < 148 || k >= 156) sum += d[k];
+      return told(sum == stored);
+    }
+    case 84:
+      return told(MboxFromLine(std::string_view(reinterpret_cast<const char*>(d), 512)));
     default:
       return Evidence::Bare;
   }

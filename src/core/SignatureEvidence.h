@@ -4,6 +4,7 @@
 // a signature turns up by chance in data, and the bytes after it tell a
 // real file's start from a chance one.
 
+#include <cstddef>
 #include <cstdint>
 
 #include "core/FileTypeRecord.h"
@@ -15,5 +16,10 @@ enum class Evidence { Agrees, Disagrees, Bare };
 // `d` is the first sector (512 bytes) of the unit where `type`'s signature
 // stands. `Bare` when the type's format cannot be told from its first bytes.
 Evidence SignatureEvidence(const FileTypeRecord& type, const std::uint8_t* d);
+
+// The length of the MPEG pack header at `d` (14 bytes at hand), its stuffing
+// included: 12 for MPEG-1's, 14 or more for MPEG-2's; 0 when no pack start
+// code with its marker bits stands there.
+std::size_t MpegPackHeaderBytes(const std::uint8_t* d);
 
 }  // namespace corvan

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <functional>
 
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <set>
@@ -642,10 +643,12 @@ TEST(ScanUnits, ChainedHeadersCostAFewTimesTheVolumeAndHideNoFileAfterThem) {
 
 TEST(ScanUnits, TheAnalysersReadAtMostFourTimesTheVolumePastTheirRoomsAndHideNoFile) {
   // RAR archives at every sector of a megabyte, each one's file header
-  // leading to the next one's: no walk is remembered for them, and each
-  // would walk to the chain's end. Once the analysers have read four times
-  // the volume past their hits' rooms, no read past a room is made; every
-  // hit is still listed, and the files after them keep their sizes:
+  // leading to the next one's, the last one's past the files after the
+  // chain: no walk is remembered for them, and each would walk to the
+  // chain's end. Once the analysers have read again four times the volume
+  // past their hits' rooms, no read past a room of what an analysis looked
+  // at before is made; every hit is still listed, and the files after them
+  // keep their sizes:
   //  - a PNG signature whose chunk runs over the PNG after it to that one's
   //    first chunk: the walk, refused there, did not end there, so the PNG
   //    is still looked at itself;
@@ -656,7 +659,7 @@ TEST(ScanUnits, TheAnalysersReadAtMostFourTimesTheVolumePastTheirRoomsAndHideNoF
   constexpr std::uint64_t kChain = 2048, kSectors = kChain + 32;
   MemoryVolume v(kSectors);
   for (std::uint64_t s = 0; s < kChain; ++s) {
-    std::string rar = test::RarHeader(512 - 20 - 33 + 20);
+    std::string rar = test::RarHeader(512 - 20 - 33 + 20 + (s + 1 == kChain ? 30 * 512 : 0));
     v.Put(s, rar + std::string(512 - rar.size(), 'r'));
   }
   v.Put(kChain + 7, ChainSector(Chain::Png, 0, 1));
@@ -813,7 +816,8 @@ TEST(ScanUnits, AFileThePassPassesOverEndsWhereTheNextFileBegins) {
   v.Put(52, WaveHeader(100000 - 8));
   v.Put(53, std::string("fLaC\x80\0\0\x22", 8));
   // Sectors 54-60: the cut JPEG with a pack start without marker bits at a
-  // sector start in its scan, then an MPEG-2 pack header with them.
+  // sector start in its scan, then an MPEG-2 pack header with them: a
+  // stream of that one header, which its walk finds 14 bytes long.
   std::string packs = JpegFile(5 * 512, false);
   packs.replace(2 * 512, 8, std::string("\0\0\1\xBA\0\0\x12\x34", 8));
   v.Put(54, packs);
@@ -822,7 +826,7 @@ TEST(ScanUnits, AFileThePassPassesOverEndsWhereTheNextFileBegins) {
   const Hits expected = {
       {0, exif.size()}, {8, 10 * 512}, {18, png.size()}, {20, 4 * 512}, {24, whole.size()},
       {28, 5 * 512},    {33, 15},      {42, wave.size()},
-      {48, 2 * 512},    {50, 1024},    {52, 512},       {53, 512},     {54, 5 * 512},   {59, 1024}};
+      {48, 2 * 512},    {50, 1024},    {52, 512},       {53, 512},     {54, 5 * 512},   {59, 14}};
   EXPECT_EQ(ScanWith(types, v), expected);
 }
 
@@ -857,6 +861,19 @@ TEST(Carver, ATiffInsideALongWalkIsListedWholeAndItsWalkStaysInItsRoom) {
   EXPECT_EQ(ScanWith(types, v), expected);
 }
 
+// Makes the sector `header` a ustar header: the magic, its version, and the
+// checksum of its 512 bytes, the checksum field counted as spaces.
+void SealTarHeader(std::string& header) {
+  header.resize(512, '\0');
+  header.replace(257, 8, std::string("ustar\0" "00", 8));
+  header.replace(148, 8, "        ");
+  unsigned sum = 0;
+  for (char c : header) sum += static_cast<unsigned char>(c);
+  char field[8];
+  std::snprintf(field, sizeof field, "%06o", sum);
+  header.replace(148, 7, std::string(field, 6) + '\0');
+}
+
 TEST(Carver, TheWalkToTheNextFileTakesEachUnitAsTheVolumeHoldsIt) {
   const std::vector<FileTypeRecord> types = {
       Type(14, "\xFF\xD8\xFF", u"jpg", 1 << 25), Type(19, "\x89PNG\r\n\x1a\n", u"png", 1 << 26),
@@ -871,8 +888,7 @@ TEST(Carver, TheWalkToTheNextFileTakesEachUnitAsTheVolumeHoldsIt) {
     v.Put(0, JpegFile(400 * 512, false));
     std::string sector = PngFile("far");
     test::PutBe(sector, 8, 300 * 512, 4);
-    sector.resize(512, '\0');
-    sector.replace(257, 5, "ustar");
+    SealTarHeader(sector);
     v.Put(401, sector);
     const Hits expected = {{0, 401 * 512}, {401, 1024}};
     EXPECT_EQ(ScanWith(types, v), expected);
@@ -892,12 +908,13 @@ TEST(Carver, TheWalkToTheNextFileTakesEachUnitAsTheVolumeHoldsIt) {
     EXPECT_EQ(ScanWith(types, v), expected);
   }
   {
-    // A cut JPEG, then a signature of four bytes, whose type has no
-    // analyser nor a format its next bytes tell: data holds one by chance
-    // too seldom to doubt it.
+    // A cut JPEG, then an icon: a signature of four bytes whose type has no
+    // analyser, and a directory that agrees with its format.
     MemoryVolume v(64);
     v.Put(0, JpegFile(2 * 512, false));
-    v.Put(3, std::string("\0\0\1\0\1\0", 6));
+    // One 16x16 picture of 32 bits, its 1,128 bytes right after the
+    // directory.
+    v.Put(3, std::string("\0\0\1\0\1\0\x10\x10\0\0\1\0\x20\0\x68\x04\0\0\x16\0\0\0", 22));
     const std::vector<FileTypeRecord> ico = {types[0], Type(20, std::string("\0\0\1\0", 4), u"ico", 1024)};
     const Hits expected = {{0, 3 * 512}, {3, 1024}};
     EXPECT_EQ(ScanWith(ico, v), expected);

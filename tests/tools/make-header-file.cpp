@@ -44,7 +44,7 @@ struct Preset {
 
 using namespace std::string_view_literals;
 
-// Ids 14-19, 48, 52, 57, 113-115, 128, 132, 135-137, 139-141, 143, 165, 176
+// Ids 14-19, 48, 52, 57, 113-115, 121, 128, 132, 135-137, 139-141, 143, 165, 176
 // and 177 choose a format analyser; every other id is carved up to its size.
 // Types sharing a signature are tried in this order, so the plain ZIP comes
 // before the Office documents that are ZIP archives too.

@@ -249,7 +249,7 @@ void FatEngine::CarveOrphanCluster(std::uint32_t cluster, const std::uint8_t* da
   if (hit.generic) {
     const std::uint64_t bytes = ClusterBytes();
     skipTo = static_cast<std::uint32_t>(
-        std::min<std::uint64_t>(cluster + std::max<std::uint64_t>(1, (hit.file.size + bytes - 1) / bytes), highest));
+        std::min<std::uint64_t>(cluster + std::max<std::uint64_t>(1, (hit.stepOver + bytes - 1) / bytes), highest));
   }
 }
 

@@ -301,7 +301,9 @@ std::uint64_t NtfsEngine::CollectFreeSpaceHit(std::span<const std::uint8_t> data
   if (raw.size == 0) return 0;  // nothing to list
   skip = hit.generic;
   m_collectedHits.push_back(raw);
-  return raw.size;
+  // A run carved to the next file is passed over only up to the first
+  // signature inside it that began none: a hit there is still listed.
+  return skip ? std::min(raw.size, hit.stepOver) : raw.size;
 }
 
 void NtfsEngine::PostCollectedHits() {
