@@ -19,6 +19,7 @@ class FuzzReader final : public CarveReader {
       : data_(data), size_(size), aborted_(aborted), largestRead_(largestRead) {}
   bool Read(std::uint64_t sector, void* buffer, std::size_t n) override {
     if (n > largestRead_ || n % 512 != 0) std::abort();
+    bytesRead += n;
     std::memset(buffer, 0, n);
     if (sector >= size_ / 512 + 1) return false;
     const std::uint64_t at = sector * 512;
@@ -30,6 +31,9 @@ class FuzzReader final : public CarveReader {
   bool Aborted() const override { return aborted_; }
   // Units are sectors, and a file begins at one that holds a JPEG start, so
   // the walks that end a file where another begins are reached too.
+  // What the analysers asked for: the measure of their work.
+  std::uint64_t bytesRead = 0;
+
   std::uint64_t NextFileStart(std::uint64_t from, std::uint64_t to) override {
     for (std::uint64_t s = std::max<std::uint64_t>(from, 1); s < to && s * 512 + 3 <= size_; ++s) {
       if (std::memcmp(data_ + s * 512, "\xFF\xD8\xFF", 3) == 0) return s;

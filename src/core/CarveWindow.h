@@ -36,11 +36,14 @@ class Window {
     return p;
   }
   bool ReadFailed() const { return failed_; }
+  // Whether `n` bytes at `pos` are in the window as it stands.
+  bool Holds(std::uint64_t pos, std::size_t n) const {
+    return valid_ && pos >= base_ && pos - base_ <= length_ && n <= length_ - (pos - base_);
+  }
 
  private:
   const std::uint8_t* Fill(std::uint64_t pos, std::size_t n) {
-    if (valid_ && pos >= base_ && pos - base_ <= length_ && n <= length_ - (pos - base_))
-      return buffer_.data() + (pos - base_);
+    if (Holds(pos, n)) return buffer_.data() + (pos - base_);
     const std::uint64_t inSector = pos % 512;
     if (n > bytes_ - inSector) return nullptr;
     buffer_.resize(bytes_);

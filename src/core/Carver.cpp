@@ -128,6 +128,18 @@ class Carver::Room {
     return true;
   }
 
+  // The file's own structure runs at least to `sector`: a signature before
+  // it (a thumbnail inside a photo's segment) does not end the room. Only
+  // the pass's own analysis, whose file the pass then steps over, has it.
+  void Own(std::uint64_t sector) {
+    if (!top_ || sector <= end_) return;
+    end_ = sector;
+    closed_ = atSignature_ = sure_ = settled_ = false;
+    // The walk goes on from the unit holding the room's last sector.
+    std::uint64_t unit = unit_;
+    while (volume_.NextUnit(unit) && volume_.UnitSector(unit) < end_) unit_ = unit;
+  }
+
   // The first unit start in [from, to) past the hit's first unit where a
   // file begins; `to` when none does.
   std::uint64_t NextFile(std::uint64_t from, std::uint64_t to) {
@@ -163,16 +175,16 @@ class Carver::Room {
   bool settled_ = false;  // a file begins where the room ended
 };
 
-// The reader the analysers are given. Reading a file's own bytes once is
-// no waste, and neither is what a window reads ahead and no one looks at;
-// reading again what an analysis of the pass has already looked at is:
-// headers chained over one another each read over the files after them.
-// So what a read takes past the hit's room that lies below the furthest
-// byte looked at so far counts against the pass's bound (bytes past the
-// volume's end as one sector a read); a read that would go past the bound
-// fails, and so does any read past the room of a `confined` analysis. It
-// keeps the furthest byte read and the bytes read, by which a walk that ran
-// long is remembered.
+// The reader the analysers are given. What a read takes past the hit's
+// room counts against the pass's bound (bytes past the volume's end as one
+// sector a read). Reading a file's own bytes once is no waste, and neither
+// is what a window reads ahead and no one looks at: such a read is never
+// refused, and its bytes are at most the volume's. Reading again what an
+// analysis of the pass has already looked at is what headers chained over
+// one another do, each over the files after it: once the bound is spent,
+// such a read fails, and so does any read past the room of a `confined`
+// analysis. The reader keeps the furthest byte read and the bytes read, by
+// which a walk that ran long is remembered.
 class Carver::AnalysisReader final : public CarveReader {
  public:
   AnalysisReader(Carver& carver, CarveTally& tally, std::uint64_t limit, Room& room, bool confined)
@@ -181,14 +193,21 @@ class Carver::AnalysisReader final : public CarveReader {
   bool Fetch(std::uint64_t sector, void* buffer, std::size_t bytes) override {
     return Take(sector, buffer, bytes, false);
   }
+  // Bytes past the room looked at for the first time count when looked at,
+  // not when a window or a search read them ahead.
   void Looked(std::uint64_t sector, std::uint64_t bytes) override {
-    tally_.lookedTo = std::max(tally_.lookedTo, sector * 512 + bytes);
+    const std::uint64_t to = sector * 512 + bytes;
+    if (to <= tally_.lookedTo) return;
+    const std::uint64_t from = std::max(tally_.lookedTo, room_.Reach((to + 511) / 512) * 512);
+    if (to > from) tally_.analysed += to - from;
+    tally_.lookedTo = to;
   }
   bool Aborted() const override { return volume_.Aborted(); }
   CarveWalks* Walks() override { return &tally_.walks; }
   std::uint64_t NextFileStart(std::uint64_t from, std::uint64_t to) override { return room_.NextFile(from, to); }
   bool Refused() const override { return refused; }
   bool WholeHeaderAt(std::uint64_t sector) override { return carver_.WholeHeaderAt(sector); }
+  void Own(std::uint64_t sector, std::uint64_t bytes) override { room_.Own(sector + (bytes + 511) / 512); }
 
   std::uint64_t furthest = 0;  // one past the furthest byte read
   std::uint64_t read = 0;      // bytes read, inside the room or not
@@ -197,35 +216,33 @@ class Carver::AnalysisReader final : public CarveReader {
  private:
   bool Take(std::uint64_t sector, void* buffer, std::size_t bytes, bool looked) {
     const std::uint64_t last = sector + (bytes + 511) / 512;
-    std::uint64_t counted = Counted(sector, last);
-    while (Refuses(sector, last, counted) && room_.PassSignature()) counted = Counted(sector, last);
-    if (Refuses(sector, last, counted)) {
+    const std::uint64_t seen = std::min(last, (tally_.lookedTo + 511) / 512);
+    std::uint64_t again = PastRoom(sector, seen);
+    while (Refuses(sector, last, again) && room_.PassSignature()) again = PastRoom(sector, seen);
+    if (Refuses(sector, last, again)) {
       std::memset(buffer, 0, bytes);
       refused = true;
       return false;
     }
-    tally_.analysed += counted;
+    tally_.analysed += again;
     read += bytes;
     furthest = std::max(furthest, sector * 512 + bytes);
     if (looked) Looked(sector, bytes);
     return volume_.Read(sector, buffer, bytes);
   }
-  // The bytes of a read of sectors [sector, last) that lie past the room
-  // and were looked at before: read again.
-  std::uint64_t Counted(std::uint64_t sector, std::uint64_t last) {
-    if (sector >= volume_.EndSector()) return 512;
-    return PastRoom(sector, std::min(last, (tally_.lookedTo + 511) / 512));
-  }
   // The bytes of sectors [sector, last) that lie past the room.
   std::uint64_t PastRoom(std::uint64_t sector, std::uint64_t last) {
-    const std::uint64_t stop = std::min(last, volume_.EndSector());
+    const std::uint64_t end = volume_.EndSector();
+    if (sector >= end) return 512;
+    const std::uint64_t stop = std::min(last, end);
     if (stop <= sector) return 0;
     const std::uint64_t from = std::max(sector, room_.Reach(stop));
     return from < stop ? (stop - from) * 512 : 0;
   }
-  bool Refuses(std::uint64_t sector, std::uint64_t last, std::uint64_t counted) {
-    if (confined_) return counted != 0 || PastRoom(sector, last) != 0;
-    return counted != 0 && counted > limit_ - std::min(limit_, tally_.analysed);
+  // `again`: the bytes of the read past the room that were looked at before.
+  bool Refuses(std::uint64_t sector, std::uint64_t last, std::uint64_t again) {
+    if (confined_) return again != 0 || PastRoom(sector, last) != 0;
+    return again != 0 && again > limit_ - std::min(limit_, tally_.analysed);
   }
 
   Carver& carver_;
@@ -466,7 +483,10 @@ bool Carver::FileAt(const std::uint8_t* sector, std::uint64_t startSector, std::
     // Asked from inside another analysis, one refused its reads cannot tell
     // and is taken as a file: a chain of headers is not walked through.
     if (depth_ != 0 && a.unanalysed) return true;
-    if (!a.found) continue;
+    // An analysis that finds nothing to recover (a bitmap header of no
+    // bytes: "BM" and zeros, as silence spells after one sample) is no file,
+    // as the pass lists none there.
+    if (!a.found || (a.file.size == 0 && !a.file.unknownSize)) continue;
     if (whole != nullptr) *whole = a.file.wholeHeader;
     // Only an analysis the pass would make itself is kept for it.
     if (depth_ == 0) lastFound_ = {startSector, &type, std::move(a)};

@@ -63,12 +63,16 @@ class CarveVolume : public CarveReader {
 // starts later, nor shortens one that overlaps none.
 // A hit's room is its bytes up to the unit of the next signature. What an
 // analysis reads inside its room is its own (rooms never overlap); what it
-// reads past it counts, at most `kReadVolumes` times the volume's bytes over
-// the pass. Walks made are remembered (`CarveWalks`) so that a later hit
-// inside one is not walked again the same way. Once the count is spent, a
-// read past a room fails (a room ending at a short signature behind which
-// no file begins goes on past it first), and a hit whose analysis fails
-// for it is carved to the next signature as a type without analyser is.
+// reads past it counts, `kReadVolumes` times the volume's bytes at most
+// over the pass. Reading over the files after a header again and again is
+// what chained headers do; reading a file's own bytes once is not, and
+// those reads are at most the volume's bytes: so once the count is spent,
+// only a read of what an analysis of the pass looked at before (below
+// `lookedTo`) fails (a room ending at a short signature behind which no
+// file begins goes on past it first), and a hit whose analysis fails for
+// it is carved to the next signature as a type without analyser is. Walks
+// made are remembered (`CarveWalks`) so that a later hit inside one is not
+// walked again the same way.
 // A pass that makes a carver per candidate keeps one tally across them.
 struct CarveTally {
   static constexpr std::uint64_t kListedVolumes = 2;

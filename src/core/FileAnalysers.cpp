@@ -235,7 +235,6 @@ bool GetMpegFileSize(CarveReader& reader, std::uint64_t startSector, std::uint64
   // length is confirmed only by the start code it leads to.
   std::uint64_t pos = 0, last = 0, size = 0, own = 0;
   std::uint64_t clock = 0;
-  bool packed = false;
   for (;;) {
     if (pos >= maxSize || reader.Aborted()) {
       size = pos;
@@ -254,11 +253,10 @@ bool GetMpegFileSize(CarveReader& reader, std::uint64_t startSector, std::uint64
         length = h != nullptr ? MpegPackHeaderBytes(h) : 0;
         if (length != 0) {
           const std::uint64_t c = PackClock(h, length);
-          if (packed && c < clock) {
+          if (c < clock) {
             size = own = pos;
             break;
           }
-          packed = true;
           clock = c;
         }
       } else if (p[3] == 0xBB) {

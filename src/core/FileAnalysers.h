@@ -45,6 +45,13 @@ class CarveReader {
   // Whether a read of this analysis failed for the pass's bound rather than
   // for the volume: what the walk found then is not where it ends.
   virtual bool Refused() const { return false; }
+  // The file's own structure runs from the hit's first byte to `bytes` past
+  // `sector` (a photo's segments): a signature inside it begins no file
+  // that ends the hit's room.
+  virtual void Own(std::uint64_t sector, std::uint64_t bytes) {
+    (void)sector;
+    (void)bytes;
+  }
   // Whether the file `NextFileStart` found beginning at `sector` is whole up
   // to its data: a JPEG whose segments lead from marker to marker to its
   // scan.

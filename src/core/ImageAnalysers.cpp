@@ -125,10 +125,11 @@ class GifWalk {
 
 // --------------------------------------------------------------- JPEG ----
 
-// How far past a scan its end marker is looked for, read in windows of the
-// second size.
+// How far past a scan its end marker is looked for, read in windows that
+// grow from the third size to the second.
 constexpr std::uint64_t kJpegBound = 0x1E00000;
 constexpr std::size_t kJpegSearchWindow = 0x100000;
+constexpr std::size_t kJpegFirstSearchWindow = 0x10000;
 // Where the marker walk gives up: past one search that failed, so that a run
 // of marker-like bytes cannot lead it across the volume.
 constexpr std::uint64_t kJpegWalkLimit = 2 * kJpegBound;
@@ -246,11 +247,17 @@ std::size_t ReadWhatExists(CarveReader& reader, std::uint64_t sector, std::vecto
 // otherwise `pos` moves on by the windows searched, or to the end of what
 // could be read.
 bool FindJpegEnd(CarveReader& reader, std::uint64_t startSector, std::uint64_t& pos) {
-  std::vector<std::uint8_t> buffer(kJpegSearchWindow);
+  std::vector<std::uint8_t> buffer;
   std::uint64_t base = pos - pos % 512;
   std::size_t from = pos % 512;
   int previous = -1;  // a marker may straddle two windows
-  for (std::uint64_t searched = 0; searched < kJpegBound && !reader.Aborted(); searched += kJpegSearchWindow) {
+  // Windows grow from a small one: most pictures end inside it, and what a
+  // window holds past the marker is read for nothing.
+  std::size_t window = kJpegFirstSearchWindow;
+  for (std::uint64_t searched = 0; searched < kJpegBound && !reader.Aborted();
+       searched += window, window = std::min(2 * window, kJpegSearchWindow)) {
+    window = static_cast<std::size_t>(std::min<std::uint64_t>(window, kJpegBound - searched));
+    buffer.resize(window);
     const std::size_t got = ReadWhatExists(reader, startSector + base / 512, buffer);
     for (std::size_t k = from; k < got; ++k) {
       if (previous == 0xFF && buffer[k] == 0xD9) {
@@ -264,12 +271,13 @@ bool FindJpegEnd(CarveReader& reader, std::uint64_t startSector, std::uint64_t& 
     }
     reader.Looked(startSector, base + got);
     if (got < buffer.size()) {
-      pos = std::max(pos, base + got);
+      // The end of what can be read, past the windows read whole.
+      pos = searched == 0 ? std::max(pos, base + got) : base + got;
       return false;
     }
-    base += kJpegSearchWindow;
+    base += window;
     from = 0;
-    pos += kJpegSearchWindow;
+    pos += window;
   }
   return false;
 }
@@ -530,14 +538,9 @@ bool GetJpegFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFil
   std::string date;
   std::u16string text;
   std::uint64_t pos = 4 + firstLength;
+  std::uint64_t exifEnd = 0;
   if (exif) {
-    if (const std::uint8_t* m = win.At(q, 2)) {
-      const std::uint64_t end = q + GetBE16(m);
-      // At most two 64 KiB segments: the allocation is bounded by the format.
-      Window block(reader, startSector, static_cast<std::size_t>((end + 511) / 512 * 512));
-      if (const std::uint8_t* data = block.At(0, static_cast<std::size_t>(end))) ExamineExif(data, end, q, date, text);
-      pos = end;
-    }
+    if (const std::uint8_t* m = win.At(q, 2)) pos = exifEnd = q + GetBE16(m);
   }
 
   // A JPEG cut short before its scan: the walk over its segments steps into
@@ -562,19 +565,35 @@ bool GetJpegFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFil
       asked = at - startSector + 1;
       const std::uint64_t marker = JpegMarkerFrom(win, to);
       if (marker == kNoMarker) return o;
-      const JpegLanding landing = JpegLandingIn(other, o, to, marker);
+      // The walk's own window when it holds the other file's start (it holds
+      // where the step landed, just after): no sector is read twice.
+      const JpegLanding landing = JpegLandingIn(win.Holds(o, 4) ? win : other, o, to, marker);
       if (landing.reaches || (landing.inside && (marker != to || reader.WholeHeaderAt(at)))) return o;
     }
     asked = std::max(asked, to / 512 + 1);
     return 0;
   };
 
+  // A segment whose length the walk has read is the file's own, the marker
+  // it leads to included: a picture inside it (its thumbnail) ends no room.
+  // Whether it runs into another file is what the cut tells.
+  auto own = [&](std::uint64_t to) { reader.Own(startSector, to + 4); };
+
   std::uint32_t width = 0, height = 0;
   unsigned unrecognised = 0;
   // Whether the walk has met a frame, and a byte that begins no segment (a
   // fill byte aside), before its scan.
   bool framed = false, stray = false;
+  own(pos);
   std::uint64_t cut = cutAt(2, pos);
+  if (exifEnd != 0) {
+    // The Exif block's tags name the picture: read up to where the file
+    // ends when it was cut inside it, not from the file after it. At most
+    // two 64 KiB segments: the allocation is bounded by the format.
+    const std::uint64_t end = cut != 0 ? std::min(cut, exifEnd) : exifEnd;
+    Window block(reader, startSector, static_cast<std::size_t>((end + 511) / 512 * 512));
+    if (const std::uint8_t* data = block.At(0, static_cast<std::size_t>(end))) ExamineExif(data, end, q, date, text);
+  }
   while (cut == 0 && !reader.Aborted() && unrecognised < kJpegUnrecognisedLimit && pos < kJpegWalkLimit) {
     const std::uint8_t* b = win.At(pos, 2);
     if (b == nullptr) break;
@@ -590,6 +609,7 @@ bool GetJpegFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFil
       }
       pos += 2 + std::uint64_t{GetBE16(s + 2)};
       unrecognised = 0;
+      own(pos);
       cut = cutAt(from, pos);
     } else if (b[0] == 0xFF && b[1] == 0xDA) {
       if (out.ownBytes == 0) {

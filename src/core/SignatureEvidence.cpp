@@ -57,9 +57,9 @@ bool EbmlHeaderChildren(const std::uint8_t* p, std::size_t n) {
 }
 
 // A "From " line: the envelope sender, then the date as asctime writes it
-// ("Www Mmm dd hh:mm:ss yyyy", the day maybe space-padded); a time zone may
-// stand before the year (as in Gmail's exports) and more fields after it
-// (a zone, "remote from ..."), and the line ends inside the sector.
+// ("Www Mmm dd hh:mm:ss yyyy", the day maybe space-padded); some writers put
+// a time zone before the year, others more fields after it (a zone,
+// "remote from ..."), and the line ends inside the sector.
 bool MboxFromLine(std::string_view s) {
   if (!s.starts_with("From ")) return false;
   std::size_t i = 5;
@@ -152,10 +152,12 @@ Evidence SignatureEvidence(const FileTypeRecord& type, const std::uint8_t* d) {
                   std::all_of(d + 6, d + 12, [](std::uint8_t c) { return c == 0; }));
     case 61:
       // An AIFF or AIFC form holds its type and at least its first chunk,
-      // whose ID is four printable characters.
+      // whose ID is four printable characters; a form written to a stream
+      // leaves its size 0, unknown.
       return told(std::memcmp(d, "FORM", 4) == 0 &&
                   (std::memcmp(d + 8, "AIFF", 4) == 0 || std::memcmp(d + 8, "AIFC", 4) == 0) &&
-                  GetBE32(d + 4) >= 12 + std::uint64_t{GetBE32(d + 16)} && std::all_of(d + 12, d + 16, Printable));
+                  (GetBE32(d + 4) == 0 || GetBE32(d + 4) >= 12 + std::uint64_t{GetBE32(d + 16)}) &&
+                  std::all_of(d + 12, d + 16, Printable));
     case 64: {
       // Matroska and WebM: an EBML header that fits the sector.
       std::size_t length;
@@ -185,7 +187,10 @@ Evidence SignatureEvidence(const FileTypeRecord& type, const std::uint8_t* d) {
       const unsigned tables = GetBE16(d + 4);
       if (std::memcmp(d, "\0\1\0\0", 4) != 0 || tables == 0) return Evidence::Disagrees;
       unsigned power = 1, log2 = 0;
-      while (power * 2 <= tables) power *= 2, ++log2;
+      while (power * 2 <= tables) {
+        power *= 2;
+        ++log2;
+      }
       return told(GetBE16(d + 6) == 16 * power && GetBE16(d + 8) == log2 && GetBE16(d + 10) == 16 * (tables - power));
     }
     case 55: {
@@ -205,6 +210,7 @@ Evidence SignatureEvidence(const FileTypeRecord& type, const std::uint8_t* d) {
       return told(sum == stored);
     }
     case 84:
+      // A mailbox begins with its first message's "From " line.
       return told(MboxFromLine(std::string_view(reinterpret_cast<const char*>(d), 512)));
     default:
       return Evidence::Bare;

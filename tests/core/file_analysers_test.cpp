@@ -407,7 +407,9 @@ TEST(SignatureEvidence, TheBytesAfterASignatureAgreeWithItsFormatOrNot) {
     bool agrees;
   };
   std::vector<Case> cases;
-  auto agrees = [&](std::uint16_t type, std::string what, Bytes s) { cases.push_back({type, what, std::move(s), true}); };
+  auto agrees = [&](std::uint16_t type, std::string what, Bytes s) {
+    cases.push_back({type, what, std::move(s), true});
+  };
   auto differs = [&](std::uint16_t type, std::string what, Bytes s) {
     cases.push_back({type, what, std::move(s), false});
   };
@@ -486,6 +488,7 @@ TEST(SignatureEvidence, TheBytesAfterASignatureAgreeWithItsFormatOrNot) {
   agrees(61, "AIFF holding just its first chunk", Patched(aiff, 6, {0, 30}));
   differs(61, "a form too short for its first chunk", Patched(aiff, 6, {0, 29}));
   differs(61, "a form of 4 bytes", Patched(aiff, 6, {0, 4}));
+  agrees(61, "a form written to a stream, its size 0", Patched(aiff, 4, {0, 0, 0, 0}));
   differs(61, "FORX", WithText(aiff, 0, "FORX"));
   differs(61, "form type AIFX", WithText(aiff, 8, "AIFX"));
   differs(61, "first chunk ID not printable", Patched(aiff, 14, {0x01}));
@@ -503,13 +506,41 @@ TEST(SignatureEvidence, TheBytesAfterASignatureAgreeWithItsFormatOrNot) {
   agrees(64, "Matroska with CRC-32, Void, padding",
          Sector({0x1A, 0x45, 0xDF, 0xA3, 0x40, 0x1A, 0xBF, 0x84, 1, 2, 3, 4, 0xEC, 0x81, 0, 0x42, 0x82,
                  0x86, 'w', 'e', 'b', 'm', 0, 0, 0x42, 0x87, 0x81, 0x02, 0x42, 0x85, 0x81, 0x02}));
+  // The same children under a header size written as `size`, then, when
+  // `voidSize` is given, a Void element of that size holding `voidData`
+  // zero bytes.
+  const Bytes children(mkv.begin() + 5, mkv.begin() + 40);
+  auto header = [&](std::initializer_list<std::uint8_t> size, std::initializer_list<std::uint8_t> voidSize,
+                    std::size_t voidData) {
+    Bytes h = {0x1A, 0x45, 0xDF, 0xA3};
+    h.insert(h.end(), size);
+    h.insert(h.end(), children.begin(), children.end());
+    if (voidSize.size() != 0) {
+      h.push_back(0xEC);
+      h.insert(h.end(), voidSize);
+      h.insert(h.end(), voidData, 0);
+    }
+    h.resize(std::max<std::size_t>(h.size(), 512), 0);
+    return h;
+  };
+  agrees(64, "header size in eight bytes", header({1, 0, 0, 0, 0, 0, 0, 35}, {}, 0));
+  differs(64, "header size in nine bytes", header({0, 0, 0, 0, 0, 0, 0, 0, 35}, {}, 0));
   differs(64, "header size without a length marker", Patched(mkv, 4, {0x00}));
-  differs(64, "header size unknown", Patched(mkv, 4, {0xFF}));
-  differs(64, "header past the sector", Patched(mkv, 4, {0x41, 0xFB}));
+  // The children and a Void fill 126 bytes, or 127: a one-byte size of all
+  // ones, which says the size is unknown.
+  agrees(64, "header of 0x7E bytes", header({0xFE}, {0xD9}, 89));
+  differs(64, "header of unknown size", header({0xFF}, {0xDA}, 90));
+  // The header reaches the sector's last byte, or one past it.
+  agrees(64, "header up to the sector's end", header({0x41, 0xFA}, {0x41, 0xD4}, 468));
+  differs(64, "header past the sector", header({0x41, 0xFB}, {0x41, 0xD5}, 469));
   differs(64, "a Segment inside the header", Patched(mkv, 5, {0x18, 0x53}));
   differs(64, "an element the header does not hold", Patched(mkv, 5, {0x42, 0x99}));
+  differs(64, "an element 43 86", Patched(mkv, 5, {0x43}));
+  differs(64, "an ID cut by the header's end", Patched(header({0xA4}, {}, 0), 40, {0x42, 0x86, 0x81, 0x01}));
   differs(64, "a child size without a length marker", Patched(mkv, 7, {0x00}));
   differs(64, "a child of unknown size", Patched(mkv, 7, {0xFF}));
+  agrees(64, "a Void of 127 bytes", header({0x40, 0xA5}, {0x40, 0x7F}, 127));
+  differs(64, "a Void of unknown size", header({0x40, 0xA4}, {0xFF}, 127));
   differs(64, "the last child past the header", Patched(mkv, 38, {0x82}));
   differs(64, "a DocType not printable", Patched(mkv, 27, {0x01}));
   differs(64, "an empty DocType", Patched(mkv, 21, {0x42, 0x82, 0x80, 0xEC, 0x86}));
@@ -566,16 +597,19 @@ TEST(SignatureEvidence, TheBytesAfterASignatureAgreeWithItsFormatOrNot) {
   differs(55, "checksum one off", WithText(posix, 148, Octal(sum + 1, 6, "\0 "sv)));
   differs(55, "checksum counting its field as zeros", WithText(posix, 148, Octal(sum - 8 * ' ', 6, "\0 "sv)));
   differs(55, "checksum of eight digits", WithText(posix, 148, Octal(sum, 8, "")));
-  differs(55, "checksum with an 8", WithText(WithText(posix, 148, Octal(sum, 6, "\0 "sv)), 149, "8"));
+  // A sum of ...10 (octal) written ...08: right if 8 were a digit.
+  Bytes even = posix;
+  even[500] = static_cast<std::uint8_t>((8 - sum % 8) % 8);
+  differs(55, "checksum with a digit 8", WithText(even, 148, Octal(SumOf(even) / 8 - 1, 5, "8\0 "sv)));
   differs(55, "checksum of spaces", posix);
   differs(55, "checksum ended by an x", WithText(posix, 148, Octal(sum, 6, "\0x"sv)));
   const Bytes v01 = TarHeader("ustar\0" "01"sv), gnuSpace = TarHeader("ustar   "sv);
   differs(55, "ustar version 01", WithText(v01, 148, Octal(SumOf(v01), 6, "\0 "sv)));
   differs(55, "GNU magic ended by a space", WithText(gnuSpace, 148, Octal(SumOf(gnuSpace), 6, "\0 "sv)));
 
-  // Python's mailbox writes the first two; the others, a zero-padded day
-  // and CR LF, a zone before the year (Gmail's exports) or after it, a
-  // zone's name, a UUCP relay.
+  // Python's mailbox writes the first two; other writers a zero-padded day
+  // and CR LF, a zone before the year (a mail service's export) or after
+  // it, a zone's name, a UUCP relay.
   for (const char* line : {"From MAILER-DAEMON Tue Dec  8 22:41:55 2026\n",
                            "From someone@example.com Thu Jan  1 00:00:00 1970\nFrom: a\n",
                            "From - Sat Jan 01 00:00:00 2000\r\n",
@@ -592,7 +626,7 @@ TEST(SignatureEvidence, TheBytesAfterASignatureAgreeWithItsFormatOrNot) {
                            "From a@b Tue Dec  8 22:41:61 2026\n", "From a@b Tue Dec  8 22:41 2026\n",
                            "From a@b Tue Dec  8 22:41:55 226\n", "From a@b Tue Dec  8 22:41:55 2026x\n",
                            "From a@b Tue Dec  8 22:41:55 2026 \x01\n", "From a@b Tue Dec  8 22:41:55 pst 2026\n",
-                           "From a@b Tue Dec  8 22:41:55 2026"})
+                           "From a@b Tue Dec  8 22:41:55 2026", "From a\x01" "b Tue Dec  8 22:41:55 2026\n"})
     differs(84, line, TextSector(line));
   differs(84, "no line end in the sector", TextSector("From a@b Tue Dec  8 22:41:55 2026 " + std::string(500, 'x')));
 
@@ -684,7 +718,8 @@ Bytes Pack1(std::uint64_t scr) {
           0x80, 0x12, 0x61};  // markers round mux rate 2352
 }
 // ffmpeg's system header.
-const Bytes kSystemHeader = {0, 0, 1, 0xBB, 0, 0x0C, 0xA1, 0xA1, 0xAD, 0x04, 0x21, 0xFF, 0xE0, 0xE0, 0xE6, 0xC0, 0xC0, 0x20};
+const Bytes kSystemHeader = {0,    0,    1,    0xBB, 0,    0x0C, 0xA1, 0xA1, 0xAD,
+                             0x04, 0x21, 0xFF, 0xE0, 0xE0, 0xE6, 0xC0, 0xC0, 0x20};
 const Bytes kEndCode = {0, 0, 1, 0xB9};
 // A packet of `stream` with `payload` bytes; the payload holds an end code
 // and a pack header, which are data, not the stream's.
@@ -720,7 +755,7 @@ Stream TwoPacks(std::uint64_t from, bool endCode) {
 
 TEST(MpegAnalyser, StreamsAreWalkedToTheirEndCode) {
   Stream two;
-  two << Pack2(0, 3) << kSystemHeader << Packet(0xE0, 1000) << Packet(0xC0, 300) << Pack2(3600, 0)
+  two << Pack2(0, 3) << kSystemHeader << Packet(0xBC, 30) << Packet(0xE0, 1000) << Packet(0xC0, 300) << Pack2(3600, 0)
       << Packet(0xE0, 2000) << Packet(0xBE, 50) << Pack2(7200, 7) << Packet(0xC0, 100) << kEndCode;
   Stream one;
   one << Pack1(0) << kSystemHeader << Packet(0xE0, 500) << Packet(0xC0, 200) << Pack1(3003) << Packet(0xE0, 700)
@@ -761,6 +796,7 @@ TEST(MpegAnalyser, AStreamEndsWhereTheNextOneBegins) {
       {"end code, clock going on", TwoPacks(0, true), TwoPacks(90000, true), false},
       {"no end code, clock going back", TwoPacks(90000, false), TwoPacks(0, true), false},
       {"no end code, clock going on", TwoPacks(0, false), TwoPacks(90000, true), true},
+      {"no end code, clock standing", TwoPacks(0, false), TwoPacks(3600, true), true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -771,6 +807,28 @@ TEST(MpegAnalyser, AStreamEndsWhereTheNextOneBegins) {
     const std::uint64_t size = c.one ? both.size() : c.first.bytes.size();
     EXPECT_EQ(f.size, size);
     EXPECT_EQ(f.ownBytes, size);
+  }
+}
+
+TEST(MpegAnalyser, EveryBitOfTheClockIsReadInItsPlace) {
+  // For each of the 33 bits: 2^k then 2^k - 1 is a clock going back, 2^k - 1
+  // then 2^k one going on; a bit lost or moved turns one of them round.
+  for (const bool mpeg1 : {false, true}) {
+    for (int k = 0; k <= 32; ++k) {
+      for (const bool back : {true, false}) {
+        SCOPED_TRACE(std::string(mpeg1 ? "MPEG-1" : "MPEG-2") + " bit " + std::to_string(k) + (back ? " back" : " on"));
+        const std::uint64_t high = std::uint64_t{1} << k, low = high - 1;
+        auto pack = [&](std::uint64_t scr) { return mpeg1 ? Pack1(scr) : Pack2(scr, 0); };
+        Stream s;
+        s << pack(back ? high : low) << Packet(0xE0, 50);
+        const std::uint64_t second = s.bytes.size();
+        s << pack(back ? low : high) << Packet(0xE0, 50) << kEndCode;
+        MemoryReader disk(DiskWith(s.bytes, 0, 1024));
+        AnalysedFile f;
+        ASSERT_TRUE(GetMpegFileSize(disk, 0, 1u << 30, f));
+        EXPECT_EQ(f.size, back ? second : s.bytes.size());
+      }
+    }
   }
 }
 
