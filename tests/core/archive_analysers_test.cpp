@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/CarveWalks.h"
 #include "core/FileAnalysers.h"
 #include "support/CarveTestDisk.h"
 #include "platform/ByteCodec.h"
@@ -613,6 +614,54 @@ TEST(ArchiveCompound, TheLookForTheMainStreamEndsWithTheDirectory) {
     EXPECT_EQ(o.kind, OfficeKind::None);
     EXPECT_LE(disk.bytesRead, 2u * 512000);
   }
+}
+
+// A disk whose reads of one sector a pass's bound refuses, the walks of
+// the pass shared with the analyses made through it.
+class RefusingReader final : public CarveReader {
+ public:
+  RefusingReader(Bytes bytes, CarveWalks& walks, std::uint64_t refused)
+      : disk_(std::move(bytes)), walks_(walks), refusedSector_(refused) {}
+  bool Read(std::uint64_t sector, void* buffer, std::size_t n) override {
+    if (sector <= refusedSector_ && refusedSector_ < sector + (n + 511) / 512) {
+      std::memset(buffer, 0, n);
+      refused_ = true;
+      return false;
+    }
+    return disk_.Read(sector, buffer, n);
+  }
+  bool Aborted() const override { return false; }
+  CarveWalks* Walks() override { return &walks_; }
+  bool Refused() const override { return refused_; }
+
+ private:
+  MemoryReader disk_;
+  CarveWalks& walks_;
+  std::uint64_t refusedSector_;
+  bool refused_ = false;
+};
+
+TEST(ArchiveCompound, ADirectoryWalkRefusedItsReadsIsNotRemembered) {
+  // A directory of two sectors, the main stream named in the second, which
+  // the pass's bound keeps from the first look: that look tells nothing of
+  // where the directory ends, and a look of the pass that may read it finds
+  // the Word stream.
+  Compound two(u"1Table", 8);
+  two.header[44] = 2;
+  two.Put(0, 1, 2);
+  two.Entry(2, 0, u"WordDocument", 2);
+  const Bytes disk = DiskWith(two.File(), 4, 4096);
+  const std::uint64_t second = 4 + 1 + 2;  // the absolute sector of directory sector 2
+  CarveWalks walks;
+  RefusingReader refusing(disk, walks, second);
+  OfficeAnalysis o;
+  AnalyseOfficeFile(refusing, 4, o);
+  EXPECT_EQ(o.kind, OfficeKind::None);
+  EXPECT_FALSE(walks.directories.EndAt(second).has_value());
+  RefusingReader whole(disk, walks, UINT64_MAX);
+  OfficeAnalysis again;
+  AnalyseOfficeFile(whole, 4, again);
+  EXPECT_EQ(again.kind, OfficeKind::Word);
 }
 
 TEST(ArchiveCompound, DifatChainsAreFollowedAndTheirLoopsEnd) {

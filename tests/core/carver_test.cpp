@@ -25,8 +25,10 @@
 namespace corvan {
 namespace {
 
-// A volume of 512-byte units in memory; units listed in `used` are skipped
-// by generic carving as allocated clusters are.
+// A volume in memory whose units are 512-byte sectors, or `unitSectors`
+// sectors each from sector `unitOffset` on (a file system's clusters after
+// its tables); units listed in `used` are skipped by generic carving as
+// allocated clusters are.
 class MemoryVolume final : public CarveVolume {
  public:
   explicit MemoryVolume(std::size_t sectors) : bytes(sectors * 512) {}
@@ -42,13 +44,14 @@ class MemoryVolume final : public CarveVolume {
     return have == n;
   }
   bool Aborted() const override { return false; }
-  std::uint32_t UnitBytes() const override { return 512; }
+  std::uint32_t UnitBytes() const override { return 512 * unitSectors; }
   bool NextUnit(std::uint64_t& unit) override {
     do ++unit;
-    while (unit < Sectors() && used.count(unit) != 0);
-    return unit < Sectors();
+    while (unit < Units() && used.count(unit) != 0);
+    return unit < Units();
   }
-  std::uint64_t UnitSector(std::uint64_t unit) const override { return unit; }
+  std::uint64_t UnitSector(std::uint64_t unit) const override { return unitOffset + unit * unitSectors; }
+  std::uint64_t Units() const { return (Sectors() - unitOffset) / unitSectors; }
   std::uint64_t FirstSector() const override { return 0; }
   std::uint64_t EndSector() const override { return Sectors(); }
   std::uint64_t Sectors() const { return bytes.size() / 512; }
@@ -59,6 +62,8 @@ class MemoryVolume final : public CarveVolume {
   std::map<std::uint64_t, bool> used;
   std::set<std::uint64_t> bad;  // sectors that cannot be read
   std::uint64_t bytesRead = 0;  // every read: the pass's walk, generic carving and the analysers
+  std::uint32_t unitSectors = 1;
+  std::uint64_t unitOffset = 0;
 };
 
 FileTypeRecord Type(std::uint16_t id, const std::string& signature, std::u16string ext, std::uint32_t maxSize,
@@ -172,21 +177,23 @@ TEST(Carver, SignaturesAreComparedOnlyWithinWhatWasReadAndTheFirstSector) {
 
 using Hits = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
 
-// The walk of a whole volume of 512-byte units, as a pass makes it, over the
-// units `candidate` offers; the hits by their unit and size.
+// The walk of a whole volume, as a pass makes it, over the units
+// `candidate` offers; the hits by their unit and size.
 Hits ScanAll(
     Carver& carver, MemoryVolume& v,
     const std::function<bool(std::uint64_t)>& candidate = [](std::uint64_t) { return true; }) {
   Hits hits;
   UnitScan scan;
   scan.first = 0;
-  scan.end = v.Sectors();
+  scan.end = v.Units();
   scan.unitsPerRead = 8;
-  scan.sectorsPerUnit = 1;
+  scan.sectorsPerUnit = v.unitSectors;
   scan.beforeRead = [](std::uint64_t) { return true; };
-  scan.read = [&](std::uint64_t u, std::uint64_t n, std::uint8_t* b) { return v.Read(u, b, n * 512); };
+  scan.read = [&](std::uint64_t u, std::uint64_t n, std::uint8_t* b) {
+    return v.Read(v.UnitSector(u), b, n * v.UnitBytes());
+  };
   scan.candidate = candidate;
-  scan.unitSector = [](std::uint64_t u) { return u; };
+  scan.unitSector = [&](std::uint64_t u) { return v.UnitSector(u); };
   scan.found = [&](const CarveHit& h, std::uint64_t u) { hits.emplace_back(u, h.file.size); };
   scan.aborted = [] { return false; };
   ScanUnits(carver, scan);
@@ -610,6 +617,33 @@ std::string JpegFile(std::size_t scan, bool whole) {
   return whole ? jpeg + "\xFF\xD9" : jpeg;
 }
 
+// A thumbnail as a camera writes one: its segments lead from marker to
+// marker to its scan (a quantisation table, a 16x16 frame of one
+// component), then its scan data and end marker.
+std::string Thumbnail() {
+  std::string t("\xFF\xD8\xFF\xDB\x00\x43\x00", 7);
+  t += std::string(64, '\x01');
+  t += std::string("\xFF\xC0\x00\x0B\x08\x00\x10\x00\x10\x01\x01\x11\x00", 13);
+  t += std::string("\xFF\xDA\x00\x08\x01\x01\x00\x00\x3F\x00", 10);
+  return t + std::string(40, 'T') + "\xFF\xD9";
+}
+
+// A photo: an Exif APP1 segment (an empty first IFD) ending at `app1End`
+// that holds `inside` at its second sector (a thumbnail, a preview), then
+// the photo's own table, its 64x48 frame, `scan` bytes of scan data and
+// its end marker.
+std::string Photo(const std::string& inside = Thumbnail(), std::size_t app1End = 1100, std::size_t scan = 300) {
+  std::string p("\xFF\xD8\xFF\xE1\0\0Exif\0\0II*\0\x08\0\0\0\0\0", 22);
+  p.resize(512, 'e');
+  p += inside;
+  p.resize(app1End, 'e');
+  test::PutBe(p, 4, app1End - 4, 2);
+  p += std::string("\xFF\xDB\x00\x43\x00", 5) + std::string(64, '\x02');
+  p += std::string("\xFF\xC0\x00\x0B\x08\x00\x30\x00\x40\x01\x01\x11\x00", 13);
+  p += std::string("\xFF\xDA\x00\x08\x01\x01\x00\x00\x3F\x00", 10);
+  return p + std::string(scan, 'S') + "\xFF\xD9";
+}
+
 TEST(ScanUnits, ChainedHeadersCostAFewTimesTheVolumeAndHideNoFileAfterThem) {
   // A megabyte of each chain, then a bitmap, a PNG and a JPEG: each hit's
   // walk would run to the chain's end, reading the volume about a thousand
@@ -641,6 +675,18 @@ TEST(ScanUnits, ChainedHeadersCostAFewTimesTheVolumeAndHideNoFileAfterThem) {
   }
 }
 
+// RAR archives at the volume's first `chain` sectors, each one's file
+// header leading to the next one's, the last one's `lead` sectors past the
+// chain: no walk is remembered for them and each walks to the chain's end,
+// so they spend what the analysers may read again, and the `lead` sectors
+// after the chain have been looked at.
+void PutRarChain(MemoryVolume& v, std::uint64_t chain, std::uint64_t lead) {
+  for (std::uint64_t s = 0; s < chain; ++s) {
+    std::string rar = test::RarHeader(512 - 20 - 33 + 20 + (s + 1 == chain ? lead * 512 : 0));
+    v.Put(s, rar + std::string(512 - rar.size(), 'r'));
+  }
+}
+
 TEST(ScanUnits, TheAnalysersReadAtMostFourTimesTheVolumePastTheirRoomsAndHideNoFile) {
   // RAR archives at every sector of a megabyte, each one's file header
   // leading to the next one's, the last one's past the files after the
@@ -658,10 +704,7 @@ TEST(ScanUnits, TheAnalysersReadAtMostFourTimesTheVolumePastTheirRoomsAndHideNoF
   //    begins: their rooms go on past it.
   constexpr std::uint64_t kChain = 2048, kSectors = kChain + 32;
   MemoryVolume v(kSectors);
-  for (std::uint64_t s = 0; s < kChain; ++s) {
-    std::string rar = test::RarHeader(512 - 20 - 33 + 20 + (s + 1 == kChain ? 30 * 512 : 0));
-    v.Put(s, rar + std::string(512 - rar.size(), 'r'));
-  }
+  PutRarChain(v, kChain, 30);
   v.Put(kChain + 7, ChainSector(Chain::Png, 0, 1));
   const std::string png = PngFile("after the signatures");
   v.Put(kChain + 8, png);
@@ -779,7 +822,7 @@ TEST(ScanUnits, AFileThePassPassesOverEndsWhereTheNextFileBegins) {
       Type(73, "WAVEfmt ", u"wav", 1 << 30, 8),    Type(150, "MZ", u"exe", 1 << 20),
       Type(66, "%PDF-", u"pdf", 1 << 20),          Type(20, std::string("\0\0\1\0", 4), u"ico", 1024),
       Type(111, "ID3", u"mp3", 1024),              Type(121, std::string("\0\0\1\xBA", 4), u"mpg", 1024),
-      Type(59, "fLaC", u"flac", 1024)};
+      Type(59, "fLaC", u"flac", 1024),            Type(17, "BM", u"bmp", 1 << 20)};
   const std::string png = PngFile("next"), whole = JpegFile(700, true);
   MemoryVolume v(96);
   // Sector 0: a JPEG whose Exif segment holds a thumbnail at its second
@@ -801,12 +844,14 @@ TEST(ScanUnits, AFileThePassPassesOverEndsWhereTheNextFileBegins) {
   v.Put(28, WaveHeader(100000 - 8));
   v.Put(33, "%PDF-1.4\n%%EOF\n");
   // Sectors 42-47: a WAVE as long as its header says, whose samples of
-  // silence and one value spell an MPEG pack start without its marker bits
-  // and an icon's four-byte signature: no file begins there, and no short
-  // bare signature ends a file its header sizes.
+  // silence and one value spell an MPEG pack start without its marker bits,
+  // an icon's four-byte signature and a bitmap's: no file begins there, and
+  // no short bare signature ends a file its header sizes.
   std::string wave = WaveHeader(6 * 512 - 8) + std::string(6 * 512 - 44, '\0');
   wave.replace(2 * 512, 8, std::string("\0\0\1\xBA\0\0\x12\x34", 8));
   wave.replace(3 * 512, 4, std::string("\0\0\1\0", 4));
+  // "BM" and silence: a bitmap header of no bytes, nothing to recover.
+  wave.replace(4 * 512, 2, "BM");
   v.Put(42, wave);
   // Sectors 48-53: a WAVE claiming 100,000 bytes, then an ID3 tag (version
   // 4, a size of seven-bit bytes), which ends it; the same WAVE, then a
@@ -855,10 +900,33 @@ TEST(Carver, ATiffInsideALongWalkIsListedWholeAndItsWalkStaysInItsRoom) {
   v.Put(0, far);
   v.Put(256, small);
   v.Put(512, small);
-  const std::vector<FileTypeRecord> types = {Type(15, kTiff, u"tif", 1 << 28)};
-  const Hits expected = {
-      {0, far.size()}, {256, small.size()}, {512, small.size()}};
-  EXPECT_EQ(ScanWith(types, v), expected);
+  // A TIFF at 700 whose directory (the small one's, at byte 1032) lies
+  // past a four-byte signature at 701: it reads nothing past its room, and
+  // is carved to there; that is no bound of the pass's, and the log says
+  // nothing of it. A photo at 800, inside the long walk too, is no TIFF: it
+  // is listed whole.
+  std::string farDirectory = small.substr(0, 1032);
+  test::PutLe(farDirectory, 4, 1032, 4);
+  std::fill(farDirectory.begin() + 8, farDirectory.begin() + 8 + 54, '\0');
+  farDirectory += small.substr(8, 54);
+  v.Put(700, farDirectory);
+  v.Put(701, "MAGI");
+  const std::string photo = Photo();
+  v.Put(800, photo);
+  // A PNG at 900 holding at its second sector a PNG signature with no chunk
+  // behind it, which ends its room: no TIFF, it reads past it to its end.
+  std::string png = PngFile(std::string(1200, 't'));
+  png.replace(512, 12, "\x89PNG\r\n\x1a\n\xFF\xFF\xFF\xFF");
+  v.Put(900, png);
+  const std::vector<FileTypeRecord> types = {Type(15, kTiff, u"tif", 1 << 28), Type(300, "MAGI", u"mag", 512),
+                                             Type(14, "\xFF\xD8\xFF", u"jpg", 1 << 25),
+                                             Type(19, "\x89PNG\r\n\x1a\n", u"png", 1 << 26)};
+  const Hits expected = {{0, far.size()}, {256, small.size()}, {512, small.size()},
+                         {700, 512},      {701, 512},          {800, photo.size()},
+                         {900, png.size()}};
+  Carver carver(types, v);
+  EXPECT_EQ(ScanAll(carver, v), expected);
+  EXPECT_EQ(CarveBoundsNote(carver.Tally()), "");
 }
 
 // Makes the sector `header` a ustar header: the magic, its version, and the
@@ -949,27 +1017,344 @@ TEST(Carver, TheWalkToTheNextFileTakesEachUnitAsTheVolumeHoldsIt) {
 }
 
 TEST(ScanUnits, AUnitManyJpegsStepOverIsAskedAboutOnce) {
-  // JPEG starts at sectors 2-127, each one's APP0 segment stepping over the
-  // later ones and over a JPEG at 128 whose scan runs without end marker
-  // over the rest of the volume, to land on a marker of its own in sector
-  // 129. Whether a file begins at 128 is asked by each of them: it is
-  // answered once, not by walking the big room again for each.
-  constexpr std::uint64_t kSectors = 130 + 8192;
-  MemoryVolume v(kSectors);
-  std::fill(v.bytes.begin(), v.bytes.end(), 'A');
-  for (std::uint64_t i = 2; i < 128; ++i) {
-    std::string h("\xFF\xD8\xFF\xE0\0\0", 6);
-    test::PutBe(h, 4, (129 - i) * 512 + 4 * i - 4, 2);
-    v.Put(i, h);
+  // JPEG starts at units 2 up to `big`, each one's APP0 segment stepping
+  // over the later ones and over a JPEG at `big` whose scan runs without
+  // end marker over the rest of the volume, to land on a marker of its own
+  // in the unit after. Whether a file begins at `big` is asked by each of
+  // them: it is answered once, not by walking the big room again for each;
+  // so too on a volume of 4-sector clusters from sector 3, whose units are
+  // not their sectors' numbers.
+  const struct {
+    std::uint32_t unitSectors;
+    std::uint64_t offset, big;
+  } geometries[] = {{1, 0, 128}, {4, 3, 30}};
+  for (const auto& g : geometries) {
+    SCOPED_TRACE(g.unitSectors);
+    const std::uint64_t unitBytes = 512 * g.unitSectors;
+    const std::uint64_t kSectors = g.offset + (g.big + 2) * g.unitSectors + 8192;
+    MemoryVolume v(kSectors);
+    v.unitSectors = g.unitSectors;
+    v.unitOffset = g.offset;
+    std::fill(v.bytes.begin(), v.bytes.end(), 'A');
+    for (std::uint64_t i = 2; i < g.big; ++i) {
+      std::string h("\xFF\xD8\xFF\xE0\0\0", 6);
+      test::PutBe(h, 4, (g.big + 1 - i) * unitBytes + 4 * i - 4, 2);
+      v.Put(v.UnitSector(i), h);
+    }
+    v.Put(v.UnitSector(g.big), JpegFile(100, false));
+    std::string markers;
+    for (int k = 0; k < 128; ++k) markers += std::string("\xFF\xE0\x00\x02", 4);
+    v.Put(v.UnitSector(g.big + 1), markers);
+    const std::vector<FileTypeRecord> types = {Type(14, "\xFF\xD8\xFF", u"jpg", 1 << 25)};
+    Carver carver(types, v);
+    ScanAll(carver, v);
+    EXPECT_LE(v.bytesRead, 10 * kSectors * 512);
   }
-  v.Put(128, JpegFile(100, false));
-  std::string markers;
-  for (int k = 0; k < 128; ++k) markers += std::string("\xFF\xE0\x00\x02", 4);
-  v.Put(129, markers);
-  const std::vector<FileTypeRecord> types = {Type(14, "\xFF\xD8\xFF", u"jpg", 1 << 25)};
+}
+
+TEST(ScanUnits, PhotosAreListedWholeThoughTheirEndSearchesReadFarPastTheirRooms) {
+  // Photos back to back, each one's room ending at its thumbnail: the
+  // search for a photo's end marker reads a megabyte at once, over all the
+  // photos after it, far more than four times the volume over the pass.
+  // Nobody looked at those bytes before (each photo is looked at once, the
+  // next one's bytes read ahead by the search before it): every photo is
+  // listed whole, and next to nothing is counted against the bound.
+  const std::string photo = Photo();
+  ASSERT_EQ((photo.size() + 511) / 512, 3u);
+  const std::vector<FileTypeRecord> types = {Type(48, "Rar!\x1A\x07", u"rar", 1u << 31),
+                                             Type(19, "\x89PNG\r\n\x1a\n", u"png", 1 << 26),
+                                             Type(14, "\xFF\xD8\xFF", u"jpg", 1 << 25)};
+  {
+    constexpr std::uint64_t kPhotos = 100, kSectors = 3 * kPhotos + 8;
+    MemoryVolume v(kSectors);
+    Hits expected;
+    for (std::uint64_t k = 0; k < kPhotos; ++k) {
+      v.Put(3 * k, photo);
+      expected.emplace_back(3 * k, photo.size());
+    }
+    Carver carver(types, v);
+    EXPECT_EQ(ScanAll(carver, v), expected);
+    // What counts is a few sectors a photo of headers read again, never
+    // the megabyte its end search reads ahead.
+    EXPECT_LE(carver.Tally().analysed, kPhotos * 8 * 512);
+    EXPECT_EQ(CarveBoundsNote(carver.Tally()), "");
+  }
+  {
+    // A photo right after one whose end search read over it, that search
+    // having read its room and past it: its own analysis is not refused.
+    MemoryVolume v(16);
+    const std::string whole = JpegFile(700, true);
+    v.Put(0, whole);
+    v.Put(2, photo);
+    Carver carver(types, v);
+    const Hits expected = {{0, whole.size()}, {2, photo.size()}};
+    EXPECT_EQ(ScanAll(carver, v), expected);
+  }
+}
+
+TEST(ScanUnits, PhotosAfterAChainThatSpentTheBoundAreListedWhole) {
+  // Photos after a hostile chain that spent the bound: they lie past
+  // everything the chain looked at, and are listed whole too.
+  const std::string photo = Photo();
+  const std::vector<FileTypeRecord> types = {Type(48, "Rar!\x1A\x07", u"rar", 1u << 31),
+                                             Type(19, "\x89PNG\r\n\x1a\n", u"png", 1 << 26),
+                                             Type(14, "\xFF\xD8\xFF", u"jpg", 1 << 25)};
+  constexpr std::uint64_t kChain = 2048, kFirst = kChain + 40, kPhotos = 40;
+  MemoryVolume v(kFirst + 3 * kPhotos + 2100);
+  PutRarChain(v, kChain, 30);
+  Hits expected;
+  for (std::uint64_t k = 0; k < kPhotos; ++k) {
+    v.Put(kFirst + 3 * k, photo);
+    expected.emplace_back(kFirst + 3 * k, photo.size());
+  }
   Carver carver(types, v);
-  ScanAll(carver, v);
-  EXPECT_LE(v.bytesRead, 10 * kSectors * 512);
+  const Hits hits = ScanAll(carver, v);
+  Hits after;
+  std::copy_if(hits.begin(), hits.end(), std::back_inserter(after), [&](const auto& h) { return h.first >= kChain; });
+  EXPECT_EQ(after, expected);
+}
+
+TEST(ScanUnits, ACutJpegEndsInsideTheNextPhotoWhileAPhotoKeepsItsPreviews) {
+  const std::vector<FileTypeRecord> types = {Type(19, "\x89PNG\r\n\x1a\n", u"png", 1 << 26),
+                                             Type(14, "\xFF\xD8\xFF", u"jpg", 1 << 25)};
+  // A JPEG cut before its scan whose APP1 (its Exif block) runs `to` bytes
+  // from its start.
+  auto cutExif = [](std::size_t to) {
+    std::string c("\xFF\xD8\xFF\xE1\0\0", 6);
+    test::PutBe(c, 4, to - 4, 2);
+    return c + std::string(to - 6, 'c');
+  };
+  // A JPEG cut before its scan whose APP0 runs `to` bytes from its start.
+  auto cutApp0 = [](std::size_t to) {
+    std::string c("\xFF\xD8\xFF\xE0\0\0", 6);
+    test::PutBe(c, 4, to - 4, 2);
+    return c + std::string(to - 6, 'x');
+  };
+  MemoryVolume v(64);
+  // Sectors 0-6: a cut JPEG whose APP1 step lands ten bytes into the APP1
+  // of a photo at sector 4, off any marker.
+  const std::string photo = Photo();
+  v.Put(0, cutExif(4 * 512 + 10));
+  v.Put(4, photo);
+  // Sectors 8-14: the same, its step landing right on the quantisation
+  // table's marker of the photo's thumbnail, inside the photo's APP1.
+  v.Put(8, cutExif(4 * 512 + 512 + 2));
+  v.Put(12, photo);
+  // Sectors 16-18: a photo whose APP1 holds at its second sector a preview
+  // whose APP0 runs past the APP1's end into the photo's scan.
+  std::string preview("\xFF\xD8\xFF\xE0\0\0", 6);
+  test::PutBe(preview, 4, 1300 - 512 - 4, 2);
+  const std::string runsOver = Photo(preview + std::string(1100 - 512 - 6, 'p'));
+  v.Put(16, runsOver);
+  // Sectors 20-23: a photo holding a preview split over its APP1 and an
+  // APP2: the preview's quantisation table begins 30 bytes before the
+  // APP1's end, so its length steps over the APP2's marker, 4 bytes short
+  // of the preview's frame.
+  std::string split("\xFF\xD8\xFF\xE0\x00\x10JFIF\0\x01\x01\0\0\x01\0\x01\0\0", 20);
+  split += std::string("\xFF\xFE\0\0", 4);
+  test::PutBe(split, 22, (1100 - 30 - 512) - 22, 2);
+  split.resize(1100 - 30 - 512, 'k');
+  split += std::string("\xFF\xDB\x00\x43\x00", 5) + std::string(64, '\x01');
+  std::string photoSplit = Photo(split.substr(0, 1100 - 512));
+  std::string app2("\xFF\xE2\0\0", 4);
+  app2 += split.substr(1100 - 512);
+  app2 += std::string("\xFF\xC0\x00\x0B\x08\x00\x10\x00\x10\x01\x01\x11\x00", 13);
+  app2 += std::string("\xFF\xDA\x00\x08\x01\x01\x00\x00\x3F\x00", 10) + std::string(40, 'T') + "\xFF\xD9";
+  test::PutBe(app2, 2, app2.size() - 2, 2);
+  photoSplit.insert(1100, app2);
+  v.Put(20, photoSplit);
+  // Sectors 26-31: a cut JPEG whose APP0 step lands 40 bytes into the APP0
+  // data of another cut one at sector 28, whose own step lands right on the
+  // APP0 marker of a whole JPEG at sector 30. Asked about from inside the
+  // first one's analysis, the second is analysed without asking about the
+  // third; the pass analyses it itself, and it ends at the third.
+  const std::string whole = JpegFile(700, true);
+  v.Put(26, cutApp0(2 * 512 + 40));
+  v.Put(28, cutApp0(2 * 512 + 2));
+  v.Put(30, whole);
+
+  const Hits expected = {{0, 4 * 512},       {4, photo.size()},       {8, 4 * 512},
+                         {12, photo.size()}, {16, runsOver.size()},   {20, photoSplit.size()},
+                         {26, 2 * 512},      {28, 2 * 512},           {30, whole.size()}};
+  EXPECT_EQ(ScanWith(types, v), expected);
+}
+
+// An ID3v2.4 tag header (a tag of 246 bytes: its size four bytes of seven
+// bits each) and `bytes` of frames in all.
+std::string Mp3(std::size_t bytes) {
+  std::string m("ID3\x04\0\0\0\0\x01\x76", 10);
+  return m + std::string(bytes - m.size(), '\x55');
+}
+
+// An MPEG-2 program stream of `packs` packs of 512 bytes, each a pack
+// header whose system clock counts on from `clock` and a video PES packet
+// filling the rest; the end code after them when `ended`.
+std::string MpegStream(std::size_t packs, std::uint64_t clock, bool ended) {
+  std::string s;
+  for (std::size_t k = 0; k < packs; ++k) {
+    const std::uint64_t scr = clock + 3600 * k;
+    std::string pack("\0\0\1\xBA", 4);
+    pack += static_cast<char>(0x44 | ((scr >> 30) & 7) << 3 | ((scr >> 28) & 3));
+    pack += static_cast<char>(scr >> 20);
+    pack += static_cast<char>(((scr >> 15) & 0x1F) << 3 | 0x04 | ((scr >> 13) & 3));
+    pack += static_cast<char>(scr >> 5);
+    pack += static_cast<char>((scr & 0x1F) << 3 | 0x04);
+    pack += std::string("\x01\x01\x89\xC3\xF8", 5);  // no clock extension, mux rate, no stuffing
+    std::string pes("\0\0\1\xE0\0\0", 6);
+    test::PutBe(pes, 4, 512 - 14 - 6, 2);
+    s += pack + pes + std::string(512 - 14 - 6, '\x21');
+  }
+  return ended ? s + std::string("\0\0\1\xB9", 4) : s;
+}
+
+TEST(ScanUnits, RunsNoStructureSizesEndAtAFileAndStreamsAtTheirWalksEnd) {
+  const std::vector<FileTypeRecord> types = {
+      Type(111, "ID3", u"mp3", 1 << 20), Type(17, "BM", u"bmp", 1 << 27), Type(19, "\x89PNG\r\n\x1a\n", u"png", 1 << 26),
+      Type(68, "FWS", u"swf", 1 << 20),  Type(121, std::string("\0\0\1\xBA", 4), u"mpg", 1 << 20)};
+  const std::string png = PngFile("after the run");
+  MemoryVolume v(64);
+  // Sectors 0-6: an MP3 whose frames hold "BM" at a sector start, where no
+  // bitmap begins; the MP3 runs to the PNG.
+  std::string mp3 = Mp3(6 * 512);
+  mp3.replace(3 * 512, 2, "BM");
+  v.Put(0, mp3);
+  v.Put(6, png);
+  // Sectors 8-14: the same with "FWS" there, a three-byte signature of a
+  // type without analyser: the MP3 runs to the PNG, and the swf hit is
+  // listed too, carved to the next signature.
+  mp3 = Mp3(6 * 512);
+  mp3.replace(3 * 512, 3, "FWS");
+  v.Put(8, mp3);
+  v.Put(14, png);
+  // Sectors 16-22: a stream whose pack headers stand at every sector, and
+  // its end code.
+  const std::string stream = MpegStream(6, 90000, true);
+  v.Put(16, stream);
+  // Sectors 24-31: two streams back to back, the second's clock starting
+  // over: the first ends where it goes back.
+  v.Put(24, MpegStream(4, 180000, false));
+  const std::string second = MpegStream(4, 0, true);
+  v.Put(28, second);
+  // Sectors 40-44: a stream of four packs, a PNG written over its last.
+  v.Put(40, MpegStream(4, 0, true));
+  v.Put(43, png);
+
+  const Hits expected = {{0, 6 * 512},  {6, png.size()},  {8, 6 * 512},  {11, 3 * 512},
+                         {14, png.size()}, {16, stream.size()}, {24, 4 * 512}, {28, second.size()},
+                         {40, 3 * 512}, {43, png.size()}};
+  EXPECT_EQ(ScanWith(types, v), expected);
+}
+
+TEST(ScanUnits, OnceTheBoundIsSpentOnlyThePassesOwnAnalysesGoOnPastAChanceSignature) {
+  // After a hostile chain that spent the bound, files whose analyses read
+  // again bytes the chain looked at.
+  constexpr std::uint64_t kChain = 2048, R = kChain;
+  MemoryVolume v(kChain + 256);
+  PutRarChain(v, kChain, 200);
+  // R+4: an MP3 whose frames hold, at R+7, a PNG signature whose chunk runs
+  // into the PNG at R+10: refused, its analysis tells nothing, and the MP3
+  // runs past it to the PNG; the signature is still listed, unanalysed.
+  v.Put(R + 4, Mp3(6 * 512));
+  std::string jumping = PngFile("jumps");
+  test::PutBe(jumping, 33, 1500, 4);
+  v.Put(R + 7, jumping);
+  const std::string png = PngFile("after the run");
+  v.Put(R + 10, png);
+  // R+20: a cut JPEG whose APP0 steps 300 bytes into R+22, where a PNG
+  // signature stands whose chunk runs past "BM" at R+23 (no bitmap) to
+  // bytes that are no chunk (a length above 2^31). Asked about from inside the JPEG's analysis,
+  // the PNG's own analysis asks nothing: its read refused, it is taken as
+  // a file, and the JPEG ends there.
+  std::string cut("\xFF\xD8\xFF\xE0\0\0", 6);
+  test::PutBe(cut, 4, 2 * 512 + 300 - 4, 2);
+  v.Put(R + 20, cut + std::string(2 * 512 - 6, 'x'));
+  std::string stray = PngFile("").substr(0, 33);
+  stray += std::string("\0\0\0\0abcd", 8);
+  test::PutBe(stray, 33, 512 + 200 - 33 - 12, 4);
+  stray.resize(1024, '\xFF');
+  stray.replace(512, 2, "BM");
+  v.Put(R + 22, stray);
+  // R+30: a PNG whose chunk head straddles R+32 and R+33, each beginning
+  // with "BM" where no bitmap begins (its type "BMab", its CRC no bitmap's
+  // reserved words): the one read goes on past both.
+  std::string straddling = PngFile("").substr(0, 33) + std::string("\0\0\0\0abcd", 8);
+  test::PutBe(straddling, 33, 1532 - 33 - 12, 4);
+  straddling.resize(1532, 'y');
+  straddling.replace(1024, 2, "BM");
+  straddling += std::string("\0\0\0\0BMabcccc", 12) + std::string("\0\0\0\0IEND\xAE\x42\x60\x82", 12);
+  v.Put(R + 30, straddling);
+  // R+40: a PNG holding at R+41 a PNG signature, eight bytes, and no chunk
+  // after it: a sure signature ends its room for good, and it is carved to
+  // there.
+  std::string sure = PngFile(std::string(1200, 't'));
+  sure.replace(512, 12, "\x89PNG\r\n\x1a\n\xFF\xFF\xFF\xFF");
+  v.Put(R + 40, sure);
+  // R+50: a ZIP whose entry's data runs over a ZIP at R+51 to that one's
+  // central directory at R+52: its read there refused, it is carved to the
+  // next signature, and the ZIP after it, walked itself, is listed whole.
+  auto local = [](char name, std::uint32_t packed) {
+    std::string z(30, '\0');
+    z.replace(0, 4, "PK\x03\x04");
+    test::PutLe(z, 4, 20, 2);
+    test::PutLe(z, 18, packed, 4);
+    test::PutLe(z, 22, packed, 4);
+    test::PutLe(z, 26, 1, 2);
+    return z + name;
+  };
+  v.Put(R + 50, local('a', 2 * 512 + 100 - 31) + std::string(512 - 31, 'z'));
+  v.Put(R + 51, local('b', 512 + 100 - 31) + std::string(512 + 100 - 31, 'z'));
+  std::string directory(46, '\0');
+  directory.replace(0, 4, "PK\x01\x02");
+  test::PutLe(directory, 28, 1, 2);
+  directory += 'b';
+  std::string end(22, '\0');
+  end.replace(0, 4, "PK\x05\x06");
+  test::PutLe(end, 8, 1, 2);
+  test::PutLe(end, 10, 1, 2);
+  test::PutLe(end, 12, 47, 4);
+  test::PutLe(end, 16, 512 + 100, 4);
+  std::memcpy(v.bytes.data() + (R + 52) * 512 + 100, (directory + end).data(), 69);
+
+  const std::vector<FileTypeRecord> types = {
+      Type(48, "Rar!\x1A\x07", u"rar", 1u << 31), Type(17, "BM", u"bmp", 1 << 27),
+      Type(19, "\x89PNG\r\n\x1a\n", u"png", 1 << 26), Type(14, "\xFF\xD8\xFF", u"jpg", 1 << 25),
+      Type(52, "PK\x03\x04", u"zip", 1u << 31),      Type(111, "ID3", u"mp3", 1 << 20)};
+  Carver carver(types, v);
+  const Hits hits = ScanAll(carver, v);
+  Hits after;
+  std::copy_if(hits.begin(), hits.end(), std::back_inserter(after), [](const auto& h) { return h.first >= R; });
+  const Hits expected = {{R + 4, 6 * 512},      {R + 7, 3 * 512},  {R + 10, png.size()}, {R + 20, 2 * 512},
+                         {R + 30, straddling.size()}, {R + 40, 512}, {R + 50, 512},    {R + 51, 512 + 100 + 69}};
+  EXPECT_EQ(after, expected);
+  EXPECT_GE(carver.Tally().unanalysed, 3u);
+}
+
+TEST(ScanUnits, TheAnswersKeptOfWhetherAFileBeginsStayWithinTheirBound) {
+  // Three JPEGs, each 720 APP0 segments of 64 KiB and a scan, over sectors
+  // that begin with "MZ" (two bytes data holds by chance): each step asks
+  // whether a file begins at the units it passes, 276,480 of them over the
+  // pass, more than the 2^18 answers a carver keeps.
+  constexpr std::uint64_t kSegments = 720, kSegment = 65537;
+  const std::uint64_t jpegBytes = 2 + kSegments * kSegment + 10 + 100 + 2;
+  const std::uint64_t jpegSectors = (jpegBytes + 511) / 512;
+  MemoryVolume v(3 * jpegSectors + 8);
+  for (std::uint64_t s = 0; s < 3 * jpegSectors; ++s) std::memcpy(v.bytes.data() + s * 512, "MZ", 2);
+  Hits expected;
+  for (std::uint64_t j = 0; j < 3; ++j) {
+    std::uint8_t* jpeg = v.bytes.data() + j * jpegSectors * 512;
+    std::memcpy(jpeg, "\xFF\xD8", 2);
+    for (std::uint64_t k = 0; k < kSegments; ++k) std::memcpy(jpeg + 2 + k * kSegment, "\xFF\xE0\xFF\xFF", 4);
+    std::uint8_t* scan = jpeg + 2 + kSegments * kSegment;
+    std::memcpy(scan, "\xFF\xDA\x00\x08\x01\x01\x00\x00\x3F\x00", 10);
+    std::memset(scan + 10, 'S', 100);
+    std::memcpy(scan + 110, "\xFF\xD9", 2);
+    expected.emplace_back(j * jpegSectors, jpegBytes);
+  }
+  const std::vector<FileTypeRecord> types = {Type(14, "\xFF\xD8\xFF", u"jpg", 1 << 30), Type(150, "MZ", u"exe", 1 << 20)};
+  Carver carver(types, v);
+  EXPECT_EQ(ScanAll(carver, v), expected);
+  EXPECT_GT(carver.KeptAnswers(), 0u);
+  EXPECT_LE(carver.KeptAnswers(), std::size_t{1} << 18);
 }
 
 TEST(RawTypeFolders, AFullFolderContinuesInNumberedFolders) {
