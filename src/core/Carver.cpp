@@ -458,8 +458,7 @@ bool Carver::Analyse(const FileTypeRecord& type, std::uint64_t startSector, std:
   return ok;
 }
 
-bool Carver::SignatureBegins(const FileTypeRecord& type, const std::uint8_t* data, bool inCounted) {
-  const Evidence e = SignatureEvidence(type, data);
+bool Carver::SignatureBegins(const FileTypeRecord& type, Evidence e, bool inCounted) {
   const std::size_t bare = inCounted ? kCertainSignatureBytes : kSureSignatureBytes;
   return e == Evidence::Agrees || (e == Evidence::Bare && type.headerLength >= bare);
 }
@@ -474,8 +473,8 @@ bool Carver::FileAt(const std::uint8_t* sector, std::uint64_t startSector, std::
     if (!Matches(type, data.data(), data.size())) continue;
     // A format its first bytes tell needs no analysis to say so: an MPEG
     // stream's walk would go to the stream's end.
-    if (!HasAnalyser(type.typeId) || SignatureEvidence(type, data.data()) != Evidence::Bare) {
-      if (SignatureBegins(type, data.data(), inCounted)) return true;
+    if (const Evidence e = SignatureEvidence(type, data.data()); !HasAnalyser(type.typeId) || e != Evidence::Bare) {
+      if (SignatureBegins(type, e, inCounted)) return true;
       continue;
     }
     Analysis a;
@@ -552,7 +551,7 @@ bool Carver::CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t 
       // never overlap, and a chain of them is not walked over again and
       // again.
       const bool chance =
-          HasAnalyser(type.typeId) ? !a.found || a.unanalysed : !SignatureBegins(type, data, false);
+          HasAnalyser(type.typeId) ? !a.found || a.unanalysed : !SignatureBegins(type, SignatureEvidence(type, data), false);
       file.size = chance ? MeasureToNextSignature(startUnit, type.maxSize)
                          : Measure(startUnit, type.maxSize, true, 0, false, &stepOver);
       measured = true;

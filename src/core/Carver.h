@@ -30,6 +30,7 @@
 #include "core/FileTypeRecord.h"
 #include "core/FoundItemInfo.h"
 #include "core/FoundItemPoster.h"
+#include "core/SignatureEvidence.h"
 
 namespace corvan {
 
@@ -154,12 +155,12 @@ class Carver {
   // Whether a signature of four bytes or more stands in the sector `data`,
   // one whose first bytes do not tell against its format.
   bool SureSignature(const std::uint8_t* data) const;
-  // For a type without analyser: whether its signature in `data` begins a
-  // file. The bytes after it agree with its format where that can be told
-  // (`SignatureEvidence`), else the signature is long enough not to stand
-  // there by chance, longer still inside a file whose header counts its
-  // bytes (`inCounted`: a WAVE's samples spell short ones).
-  static bool SignatureBegins(const FileTypeRecord& type, const std::uint8_t* data, bool inCounted);
+  // For a type without analyser: whether its signature begins a file, `e`
+  // what the bytes after it say (`SignatureEvidence`). They agree with its
+  // format where that can be told, else the signature is long enough not to
+  // stand there by chance, longer still inside a file whose header counts
+  // its bytes (`inCounted`: a WAVE's samples spell short ones).
+  static bool SignatureBegins(const FileTypeRecord& type, Evidence e, bool inCounted);
   // The analysis of a matching type at unit `startUnit`; false when it fails.
   bool Analyse(const FileTypeRecord& type, std::uint64_t startSector, std::uint64_t startUnit, Analysis& a);
   // Whether a file begins at unit `unit`, whose first sector is `data`: a

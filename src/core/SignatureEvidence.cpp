@@ -144,7 +144,7 @@ Evidence SignatureEvidence(const FileTypeRecord& type, const std::uint8_t* d) {
       // printable characters.
       const std::uint32_t box = GetBE32(d);
       return told(box >= 16 && box <= 512 && box % 4 == 0 && std::memcmp(d + 4, "ftyp", 4) == 0 &&
-                  std::all_of(d + 8, d + 12, [](std::uint8_t c) { return c >= 0x20 && c < 0x7F; }));
+                  std::all_of(d + 8, d + 12, Printable));
     }
     case 67:
       // A layered image: version 1 or 2, then six reserved zero bytes.

@@ -1192,14 +1192,8 @@ std::string Mp3(std::size_t bytes) {
 std::string MpegStream(std::size_t packs, std::uint64_t clock, bool ended) {
   std::string s;
   for (std::size_t k = 0; k < packs; ++k) {
-    const std::uint64_t scr = clock + 3600 * k;
-    std::string pack("\0\0\1\xBA", 4);
-    pack += static_cast<char>(0x44 | ((scr >> 30) & 7) << 3 | ((scr >> 28) & 3));
-    pack += static_cast<char>(scr >> 20);
-    pack += static_cast<char>(((scr >> 15) & 0x1F) << 3 | 0x04 | ((scr >> 13) & 3));
-    pack += static_cast<char>(scr >> 5);
-    pack += static_cast<char>((scr & 0x1F) << 3 | 0x04);
-    pack += std::string("\x01\x01\x89\xC3\xF8", 5);  // no clock extension, mux rate, no stuffing
+    const test::Bytes header = test::MpegPack2(clock + 3600 * k);
+    const std::string pack(header.begin(), header.end());
     std::string pes("\0\0\1\xE0\0\0", 6);
     test::PutBe(pes, 4, 512 - 14 - 6, 2);
     s += pack + pes + std::string(512 - 14 - 6, '\x21');

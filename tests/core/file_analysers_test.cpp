@@ -24,6 +24,7 @@ namespace {
 using test::Bytes;
 using test::DiskWith;
 using test::MemoryReader;
+using test::MpegPack2;
 
 class MadeByTools : public testing::Test {
  protected:
@@ -691,23 +692,10 @@ TEST_F(MadeByTools, FilesTheToolsWriteAgreeWithTheirTypes) {
   }
 }
 
-// MPEG program streams as the MPEG-2 and MPEG-1 systems layers lay them
-// out. A pack header holds the 33-bit system clock reference (SCR) in
-// pieces with marker bits between them, then the mux rate; an MPEG-2 one
-// ends with stuffing bytes of its own count.
-Bytes Pack2(std::uint64_t scr, std::uint8_t stuffing) {
-  Bytes b = {0, 0, 1, 0xBA,
-             static_cast<std::uint8_t>(0x44 | ((scr >> 27) & 0x38) | ((scr >> 28) & 0x03)),
-             static_cast<std::uint8_t>(scr >> 20),
-             static_cast<std::uint8_t>(((scr >> 12) & 0xF8) | 0x04 | ((scr >> 13) & 0x03)),
-             static_cast<std::uint8_t>(scr >> 5),
-             static_cast<std::uint8_t>(((scr << 3) & 0xF8) | 0x04),
-             0x01,
-             0x01, 0x89, 0xC3,  // mux rate 25200, two markers
-             static_cast<std::uint8_t>(0xF8 | stuffing)};
-  b.insert(b.end(), stuffing, 0xFF);
-  return b;
-}
+// MPEG program streams as the MPEG-2 (`MpegPack2`) and MPEG-1 systems
+// layers lay them out: an MPEG-1 pack header holds the 33-bit system clock
+// reference (SCR) in pieces with marker bits between them, then the mux
+// rate.
 Bytes Pack1(std::uint64_t scr) {
   return {0, 0, 1, 0xBA,
           static_cast<std::uint8_t>(0x21 | ((scr >> 29) & 0x0E)),
@@ -728,7 +716,7 @@ Bytes Packet(std::uint8_t stream, std::size_t payload) {
   b.resize(6 + payload, 0x5A);
   if (payload >= 40) {
     std::copy(kEndCode.begin(), kEndCode.end(), b.begin() + 10);
-    const Bytes pack = Pack2(0, 0);
+    const Bytes pack = MpegPack2(0, 0);
     std::copy(pack.begin(), pack.end(), b.begin() + 20);
   }
   return b;
@@ -748,15 +736,15 @@ struct Stream {
 // Two packs, `from` the first's SCR.
 Stream TwoPacks(std::uint64_t from, bool endCode) {
   Stream s;
-  s << Pack2(from, 0) << kSystemHeader << Packet(0xE0, 700) << Pack2(from + 3600, 2) << Packet(0xC0, 200);
+  s << MpegPack2(from, 0) << kSystemHeader << Packet(0xE0, 700) << MpegPack2(from + 3600, 2) << Packet(0xC0, 200);
   if (endCode) s << kEndCode;
   return s;
 }
 
 TEST(MpegAnalyser, StreamsAreWalkedToTheirEndCode) {
   Stream two;
-  two << Pack2(0, 3) << kSystemHeader << Packet(0xBC, 30) << Packet(0xE0, 1000) << Packet(0xC0, 300) << Pack2(3600, 0)
-      << Packet(0xE0, 2000) << Packet(0xBE, 50) << Pack2(7200, 7) << Packet(0xC0, 100) << kEndCode;
+  two << MpegPack2(0, 3) << kSystemHeader << Packet(0xBC, 30) << Packet(0xE0, 1000) << Packet(0xC0, 300) << MpegPack2(3600, 0)
+      << Packet(0xE0, 2000) << Packet(0xBE, 50) << MpegPack2(7200, 7) << Packet(0xC0, 100) << kEndCode;
   Stream one;
   one << Pack1(0) << kSystemHeader << Packet(0xE0, 500) << Packet(0xC0, 200) << Pack1(3003) << Packet(0xE0, 700)
       << kEndCode;
@@ -772,7 +760,7 @@ TEST(MpegAnalyser, StreamsAreWalkedToTheirEndCode) {
   }
 
   // No pack header with its marker bits at the start: no stream.
-  for (const Bytes& start : {Packet(0xE0, 100), Patched(Pack2(0, 0), 12, {0xC0}), Patched(Pack1(0), 8, {0})}) {
+  for (const Bytes& start : {Packet(0xE0, 100), Patched(MpegPack2(0, 0), 12, {0xC0}), Patched(Pack1(0), 8, {0})}) {
     auto bytes = start;
     bytes.insert(bytes.end(), two.bytes.begin(), two.bytes.end());
     MemoryReader disk(DiskWith(bytes, 0, 4096));
@@ -818,7 +806,7 @@ TEST(MpegAnalyser, EveryBitOfTheClockIsReadInItsPlace) {
       for (const bool back : {true, false}) {
         SCOPED_TRACE(std::string(mpeg1 ? "MPEG-1" : "MPEG-2") + " bit " + std::to_string(k) + (back ? " back" : " on"));
         const std::uint64_t high = std::uint64_t{1} << k, low = high - 1;
-        auto pack = [&](std::uint64_t scr) { return mpeg1 ? Pack1(scr) : Pack2(scr, 0); };
+        auto pack = [&](std::uint64_t scr) { return mpeg1 ? Pack1(scr) : MpegPack2(scr, 0); };
         Stream s;
         s << pack(back ? high : low) << Packet(0xE0, 50);
         const std::uint64_t second = s.bytes.size();
@@ -847,7 +835,7 @@ TEST(MpegAnalyser, WhatIsNoStartCodeEndsTheWalkBeforeTheLastPacket) {
   // pack header whose marker bit is cleared, a packet of unbounded length
   // (0), a video start code.
   Stream s;
-  s << Pack2(0, 0) << kSystemHeader << Packet(0xE0, 700);
+  s << MpegPack2(0, 0) << kSystemHeader << Packet(0xE0, 700);
   const std::uint64_t packet = s.Last(), broken = s.bytes.size();
   const struct {
     const char* what;
@@ -855,7 +843,7 @@ TEST(MpegAnalyser, WhatIsNoStartCodeEndsTheWalkBeforeTheLastPacket) {
     std::uint64_t size;
   } cases[] = {
       {"length 5 too long", Patched(s.bytes, packet + 4, {0x02, 0xC1}), {}, broken + 5},
-      {"pack marker", s.bytes, Patched(Pack2(3600, 0), 8, {0x00}), broken},
+      {"pack marker", s.bytes, Patched(MpegPack2(3600, 0), 8, {0x00}), broken},
       {"unbounded packet", s.bytes, Packet(0xE0, 0), broken},
       {"sequence header", s.bytes, {0, 0, 1, 0xB3, 0x04, 0x00, 0x30, 0x13}, broken},
   };
@@ -877,7 +865,7 @@ TEST(MpegAnalyser, LongStreamsCostWhatTheyHoldAndEndAtTheLargestSize) {
   // 64 packs of one long packet each, 4 MiB: every packet reaches past the
   // 64 KiB window.
   Stream s;
-  for (std::uint64_t i = 0; i < 64; ++i) s << Pack2(i * 3600, 0) << Packet(0xE0, 65000);
+  for (std::uint64_t i = 0; i < 64; ++i) s << MpegPack2(i * 3600, 0) << Packet(0xE0, 65000);
   s << kEndCode;
   {
     MemoryReader disk(DiskWith(s.bytes, 5, 4096));

@@ -43,6 +43,23 @@ class MemoryReader final : public CarveReader {
   bool aborted_;
 };
 
+// An MPEG-2 pack header as the systems layer lays it out: the 33-bit system
+// clock reference `scr` in pieces with marker bits between them, no clock
+// extension, a mux rate of 25,200, and `stuffing` bytes (at most 7).
+inline Bytes MpegPack2(std::uint64_t scr, std::uint8_t stuffing = 0) {
+  Bytes b = {0, 0, 1, 0xBA,
+             static_cast<std::uint8_t>(0x44 | ((scr >> 27) & 0x38) | ((scr >> 28) & 0x03)),
+             static_cast<std::uint8_t>(scr >> 20),
+             static_cast<std::uint8_t>(((scr >> 12) & 0xF8) | 0x04 | ((scr >> 13) & 0x03)),
+             static_cast<std::uint8_t>(scr >> 5),
+             static_cast<std::uint8_t>(((scr << 3) & 0xF8) | 0x04),
+             0x01,
+             0x01, 0x89, 0xC3,  // mux rate 25200, two markers
+             static_cast<std::uint8_t>(0xF8 | stuffing)};
+  b.insert(b.end(), stuffing, 0xFF);
+  return b;
+}
+
 // The disk ends at the sector boundary after the file.
 inline constexpr long kVolumeEnd = -1;
 
