@@ -326,8 +326,10 @@ bool Carver::Matches(const FileTypeRecord& type, const std::uint8_t* data, std::
 
 bool Carver::SureSignature(const std::uint8_t* data) const {
   return std::any_of(types_.begin(), types_.end(), [&](const FileTypeRecord& t) {
+    // An analysed type's next bytes tell nothing here (`Bare`), but for a
+    // stream whose pack header does tell.
     return t.headerLength >= kSureSignatureBytes && Matches(t, data, 512) &&
-           (HasAnalyser(t.typeId) || SignatureEvidence(t, data) != Evidence::Disagrees);
+           SignatureEvidence(t, data) != Evidence::Disagrees;
   });
 }
 

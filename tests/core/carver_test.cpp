@@ -1308,17 +1308,25 @@ TEST(ScanUnits, OnceTheBoundIsSpentOnlyThePassesOwnAnalysesGoOnPastAChanceSignat
   test::PutLe(end, 12, 47, 4);
   test::PutLe(end, 16, 512 + 100, 4);
   std::memcpy(v.bytes.data() + (R + 52) * 512 + 100, (directory + end).data(), 69);
+  // R+60: a PNG holding at R+61 an MPEG pack start without its marker bits:
+  // four bytes, but its next ones tell against a stream, so its room goes
+  // on past it when no file begins there.
+  std::string packed = PngFile(std::string(1200, 'p'));
+  packed.replace(512, 8, std::string("\0\0\1\xBA\0\0\x12\x34", 8));
+  v.Put(R + 60, packed);
 
   const std::vector<FileTypeRecord> types = {
       Type(48, "Rar!\x1A\x07", u"rar", 1u << 31), Type(17, "BM", u"bmp", 1 << 27),
       Type(19, "\x89PNG\r\n\x1a\n", u"png", 1 << 26), Type(14, "\xFF\xD8\xFF", u"jpg", 1 << 25),
-      Type(52, "PK\x03\x04", u"zip", 1u << 31),      Type(111, "ID3", u"mp3", 1 << 20)};
+      Type(52, "PK\x03\x04", u"zip", 1u << 31),      Type(111, "ID3", u"mp3", 1 << 20),
+      Type(121, std::string("\0\0\1\xBA", 4), u"mpg", 1 << 20)};
   Carver carver(types, v);
   const Hits hits = ScanAll(carver, v);
   Hits after;
   std::copy_if(hits.begin(), hits.end(), std::back_inserter(after), [](const auto& h) { return h.first >= R; });
   const Hits expected = {{R + 4, 6 * 512},      {R + 7, 3 * 512},  {R + 10, png.size()}, {R + 20, 2 * 512},
-                         {R + 30, straddling.size()}, {R + 40, 512}, {R + 50, 512},    {R + 51, 512 + 100 + 69}};
+                         {R + 30, straddling.size()}, {R + 40, 512}, {R + 50, 512},    {R + 51, 512 + 100 + 69},
+                         {R + 60, packed.size()}};
   EXPECT_EQ(after, expected);
   EXPECT_GE(carver.Tally().unanalysed, 3u);
 }
