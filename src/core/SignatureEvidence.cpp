@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "core/TarRecords.h"
 #include "platform/ByteCodec.h"
 
 namespace corvan {
@@ -194,20 +195,15 @@ Evidence SignatureEvidence(const FileTypeRecord& type, const std::uint8_t* d) {
       return told(GetBE16(d + 6) == 16 * power && GetBE16(d + 8) == log2 && GetBE16(d + 10) == 16 * (tables - power));
     }
     case 55: {
-      // A ustar header: POSIX's magic and version or GNU's, and a checksum
-      // of octal digits ended by NUL or space: the sum of the header's
-      // bytes, its own counted as spaces.
+      // A ustar header: POSIX's magic and version or GNU's, and its
+      // checksum written as octal digits from the field's start, ended by
+      // NUL or space.
       if (std::memcmp(d + 257, "ustar\0" "00", 8) != 0 && std::memcmp(d + 257, "ustar  \0", 8) != 0)
         return Evidence::Disagrees;
-      std::uint32_t stored = 0;
-      std::size_t i = 148;
-      for (; i < 156 && d[i] >= '0' && d[i] <= '7'; ++i) stored = stored * 8 + (d[i] - '0');
-      if (i == 148 || i == 156 || !std::all_of(d + i, d + 156, [](std::uint8_t c) { return c == 0 || c == ' '; }))
-        return Evidence::Disagrees;
-      std::uint32_t sum = 8 * ' ';
-      for (std::size_t k = 0; k < 512; ++k)
-        if (k < 148 || k >= 156) sum += d[k];
-      return told(sum == stored);
+      const std::uint8_t* end = std::find_if(d + 148, d + 156, [](std::uint8_t c) { return c < '0' || c > '7'; });
+      return told(end != d + 148 && end != d + 156 &&
+                  std::all_of(end, d + 156, [](std::uint8_t c) { return c == 0 || c == ' '; }) &&
+                  tar::ChecksumMatches(d));
     }
     case 84:
       // A mailbox begins with its first message's "From " line.

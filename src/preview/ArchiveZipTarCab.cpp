@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/TarRecords.h"
 #include "core/ZipRecords.h"
 #include "platform/ByteCodec.h"
 #include "preview/ArchiveList.h"
@@ -81,37 +82,9 @@ std::u16string CutName(std::string_view bytes, bool utf8) {
 
 // ---------------------------------------------------------------- tar
 
-constexpr std::size_t kTarBlock = 512;
+constexpr std::size_t kTarBlock = tar::kBlock;
 // Extended headers are a few records long; more is not a header.
 constexpr std::uint64_t kTarPaxMaxBytes = 1 << 20;
-
-// An octal field: leading spaces, then digits up to the first other byte.
-// A field whose first byte has its high bit set holds a big-endian binary
-// number instead (sizes and times too large for the digits); a negative
-// one (first byte 0xFF) or one past 64 bits has no value.
-std::optional<std::uint64_t> ParseTarNumber(const std::uint8_t* field, std::size_t width) {
-  if (field[0] & 0x80) {
-    if (field[0] == 0xFF) return std::nullopt;
-    std::uint64_t v = field[0] & 0x7F;
-    for (std::size_t i = 1; i < width; ++i) {
-      if (v >> 56) return std::nullopt;
-      v = (v << 8) | field[i];
-    }
-    return v;
-  }
-  std::size_t i = 0;
-  while (i < width && field[i] == ' ') ++i;
-  std::uint64_t v = 0;
-  for (; i < width && field[i] >= '0' && field[i] <= '7'; ++i) v = v * 8 + (field[i] - '0');
-  return v;
-}
-
-bool TarChecksumMatches(const std::array<std::uint8_t, kTarBlock>& h) {
-  std::uint64_t sum = 0;
-  for (std::size_t i = 0; i < kTarBlock; ++i) sum += (i >= 148 && i < 156) ? ' ' : h[i];
-  const auto stored = ParseTarNumber(&h[148], 8);
-  return stored && *stored == sum;
-}
 
 std::string_view TarField(const std::array<std::uint8_t, kTarBlock>& h, std::size_t at, std::size_t width) {
   std::string_view s(reinterpret_cast<const char*>(&h[at]), width);
@@ -222,8 +195,8 @@ void ListTarEntries(ByteSource& source, ArchiveListing& listing) {
   bool havePaxSize = false;
   std::uint64_t paxSize = 0;
   while (size - position >= kTarBlock && !source.Stopped()) {
-    if (!source.Read(position, h) || !TarChecksumMatches(h)) break;
-    const auto headerSize = ParseTarNumber(&h[124], 12);
+    if (!source.Read(position, h) || !tar::ChecksumMatches(h.data())) break;
+    const auto headerSize = tar::ParseNumber(&h[124], 12);
     if (!headerSize) break;
     const char type = static_cast<char>(h[156]);
     const bool internal = type == 'L' || type == 'K' || type == 'x' || type == 'g';
@@ -257,7 +230,7 @@ void ListTarEntries(ByteSource& source, ArchiveListing& listing) {
         e.unpacked = e.packed = dataSize;
         e.isFile = dataSize != 0;
         e.ratio = RatioStyle::None;
-        const auto mtime = ParseTarNumber(&h[136], 12);
+        const auto mtime = tar::ParseNumber(&h[136], 12);
         if (mtime && *mtime <= 0xFFFFFFFF) e.time = ArchiveTime::Unix(static_cast<std::uint32_t>(*mtime));
         listing.Add(std::move(e));
       }
