@@ -236,12 +236,7 @@ bool GetMpegFileSize(CarveReader& reader, std::uint64_t startSector, std::uint64
   std::uint64_t pos = 0, last = 0, size = 0, own = 0;
   std::uint64_t clock = 0;
   for (;;) {
-    if (pos >= maxSize || reader.Aborted()) {
-      size = pos;
-      own = last;
-      break;
-    }
-    const std::uint8_t* p = win.At(pos, 6);
+    const std::uint8_t* p = pos < maxSize && !reader.Aborted() ? win.At(pos, 6) : nullptr;
     std::uint64_t length = 0;
     if (p != nullptr && p[0] == 0 && p[1] == 0 && p[2] == 1) {
       if (p[3] == 0xB9) {
@@ -259,13 +254,13 @@ bool GetMpegFileSize(CarveReader& reader, std::uint64_t startSector, std::uint64
           }
           clock = c;
         }
-      } else if (p[3] == 0xBB) {
-        length = 6 + std::uint64_t{GetBE16(p + 4)};
-      } else if (p[3] > 0xBB && GetBE16(p + 4) != 0) {
-        // A packet of unbounded length has no place in a program stream.
+      } else if (p[3] == 0xBB || (p[3] > 0xBB && GetBE16(p + 4) != 0)) {
+        // The system header, or a packet: one of unbounded length (0) has
+        // no place in a program stream.
         length = 6 + std::uint64_t{GetBE16(p + 4)};
       }
     }
+    // The largest size, a Stop, or what is no start code ends the walk.
     if (length == 0) {
       size = pos;
       own = last;
