@@ -516,8 +516,13 @@ bool Carver::CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t 
                      CarveHit& hit) {
   if (!MayMatch(data, bytes)) return false;
   hit = CarveHit{};
+  // Inside a run the pass passes over only up to its first signature, one
+  // whose next bytes tell against its format (a JFIF header's density
+  // spelling an icon) is the run's own bytes, no file of its own.
+  const bool inRun = startSector >= runFrom_ && startSector < runEnd_;
   for (const FileTypeRecord& type : types_) {
     if (!Matches(type, data, bytes)) continue;
+    if (inRun && !HasAnalyser(type.typeId) && SignatureEvidence(type, data) == Evidence::Disagrees) continue;
     Analysis a;
     if (lastFound_.type == &type && lastFound_.sector == startSector) {
       a = std::move(lastFound_.analysis);
@@ -597,6 +602,10 @@ bool Carver::CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t 
     hit.officeNamed = a.officeName != nullptr;
     hit.generic = a.generic;
     hit.stepOver = std::min(stepOver, file.size);
+    if (hit.stepOver < file.size) {
+      runFrom_ = startSector;
+      runEnd_ = startSector + (file.size + 511) / 512;
+    }
     hit.file = std::move(file);
     hit.file.suffix = SafeSuffix(hit.file.suffix);
     return true;

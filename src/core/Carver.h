@@ -201,6 +201,10 @@ class Carver {
     Analysis analysis;
   };
   FoundFile lastFound_;
+  // The sectors of the last run the pass steps over only up to its first
+  // signature, which it then meets again one by one.
+  std::uint64_t runFrom_ = 0;
+  std::uint64_t runEnd_ = 0;
   // Analyses running, one inside another: an analysis asks whether a file
   // begins where its room ends, which is an analysis of its own; that one
   // asks nothing more.

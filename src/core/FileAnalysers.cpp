@@ -228,8 +228,8 @@ std::uint64_t PackClock(const std::uint8_t* d, std::size_t bytes) {
 
 bool GetMpegFileSize(CarveReader& reader, std::uint64_t startSector, std::uint64_t maxSize, AnalysedFile& out) {
   Window win(reader, startSector, 64 * 1024);
-  const std::uint8_t* head = win.At(0, 14);
-  if (head == nullptr || MpegPackHeaderBytes(head) == 0) return false;
+  const std::uint8_t* head = win.At(0, 25);
+  if (head == nullptr || !MpegStreamStart(head)) return false;
   // Each step reads a start code's few bytes and jumps over what its
   // length covers, so the walk costs what the stream holds. A packet's
   // length is confirmed only by the start code it leads to.

@@ -119,7 +119,8 @@ bool GetWaveFileSize(CarveReader& reader, std::uint64_t startSector, std::uint64
 // clock goes back (the next stream begins there). Where something else
 // stands instead of a start code the file ends, the bytes of the last
 // packet before it not its own (`ownBytes` ends at that packet's start);
-// so too at `maxSize`. False when no pack header begins it.
+// so too at `maxSize`. False when no pack header and a start code after it
+// begin it (a stream is more than one pack).
 bool GetMpegFileSize(CarveReader& reader, std::uint64_t startSector, std::uint64_t maxSize, AnalysedFile& out);
 // A PDF carved up to the next signature (`size` bytes, whole sectors) ends
 // with the line end after its last "%%EOF" in them; `size` when none is there.

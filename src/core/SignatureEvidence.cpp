@@ -111,6 +111,70 @@ bool MboxFromLine(std::string_view s) {
   return skip('\n');
 }
 
+// An icon or cursor directory as writers make it: a few entries (the
+// directory inside this sector), each a picture of its type's fields and of
+// a size the type's largest holds, and the first picture right after the
+// directory, beginning as a bitmap's header or a PNG.
+bool IconDirectory(const std::uint8_t* d, std::uint64_t maxSize) {
+  const unsigned kind = GetLE16(d + 2), count = GetLE16(d + 4);
+  if (GetLE16(d) != 0 || (kind != 1 && kind != 2) || count == 0 || count > 31) return false;
+  const std::uint64_t first = 6 + 16u * count;
+  std::uint64_t lowest = UINT64_MAX;
+  for (unsigned k = 0; k < count; ++k) {
+    const std::uint8_t* e = d + 6 + 16 * k;
+    const unsigned width = e[0] == 0 ? 256 : e[0], height = e[1] == 0 ? 256 : e[1];
+    const unsigned planes = GetLE16(e + 4), bits = GetLE16(e + 6);
+    const std::uint64_t bytes = GetLE32(e + 8), offset = GetLE32(e + 12);
+    if (e[3] != 0 || bytes == 0 || offset < first || offset + bytes > maxSize) return false;
+    // An icon's planes and bits a pixel (0: the picture says); a cursor's
+    // hotspot, in their place, inside its picture.
+    if (kind == 1 ? planes > 1 || (bits != 0 && bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16 &&
+                                   bits != 24 && bits != 32)
+                  : planes >= width || bits >= height)
+      return false;
+    lowest = std::min(lowest, offset);
+  }
+  if (lowest != first) return false;
+  const std::uint8_t* picture = d + first;
+  const std::uint32_t header = GetLE32(picture);
+  return std::memcmp(picture, "\x89PNG\r\n\x1A\n", 8) == 0 || header == 12 || header == 40 || header == 108 ||
+         header == 124;
+}
+
+// A Flash movie's header: a version, and a length that holds the header;
+// an uncompressed one's frame size follows, a compressed one's zlib stream.
+bool FlashHeader(const std::uint8_t* d) {
+  const bool packed = d[0] == 'C';
+  if (std::memcmp(d + 1, "WS", 2) != 0 || (d[0] != 'F' && !packed) || d[3] == 0 || d[3] > 64) return false;
+  if (packed)
+    return GetLE32(d + 4) >= 8 + 1 + 4 && (d[8] & 0x0F) == 8 && (d[8] >> 4) <= 7 && (d[8] * 256u + d[9]) % 31 == 0;
+  // The frame size: a rectangle of four numbers of `bits` bits each, then
+  // the frame rate and count.
+  const unsigned bits = d[8] >> 3;
+  return GetLE32(d + 4) >= 8 + (5 + 4 * bits + 7) / 8 + 4;
+}
+
+// A Windows program: the DOS header's pointer leads, inside the sector, to
+// the PE signature, a file header and the optional header's magic.
+bool PortableExecutable(const std::uint8_t* d) {
+  if (std::memcmp(d, "MZ", 2) != 0) return false;
+  const std::uint32_t pe = GetLE32(d + 0x3C);
+  if (pe < 0x40 || pe > 512 - 26) return false;
+  const unsigned magic = GetLE16(d + pe + 24);
+  return std::memcmp(d + pe, "PE\0\0", 4) == 0 && GetLE16(d + pe + 20) >= 2 && (magic == 0x10B || magic == 0x20B);
+}
+
+// A PCX header of version 5, run-length coded: its bits a pixel and planes
+// of the format's pictures, a window whose corners are in order, the
+// reserved byte 0, and lines long enough for the window's width.
+bool PcxHeader(const std::uint8_t* d) {
+  const unsigned bits = d[3], planes = d[65];
+  const std::uint32_t left = GetLE16(d + 4), top = GetLE16(d + 6), right = GetLE16(d + 8), bottom = GetLE16(d + 10);
+  return std::memcmp(d, "\x0A\x05\x01", 3) == 0 && (bits == 1 || bits == 2 || bits == 4 || bits == 8) &&
+         right >= left && bottom >= top && d[64] == 0 && planes >= 1 && planes <= 4 &&
+         GetLE16(d + 66) >= ((right - left + 1) * bits + 7) / 8;
+}
+
 }  // namespace
 
 std::size_t MpegPackHeaderBytes(const std::uint8_t* d) {
@@ -118,6 +182,14 @@ std::size_t MpegPackHeaderBytes(const std::uint8_t* d) {
   if ((d[4] & 0xC4) == 0x44)
     return (d[6] & 0x04) && (d[8] & 0x04) && (d[9] & 0x01) && (d[12] & 0x03) == 0x03 ? 14 + (d[13] & 0x07) : 0;
   return (d[4] & 0xF1) == 0x21 && (d[6] & 0x01) && (d[8] & 0x01) && (d[9] & 0x80) && (d[11] & 0x01) ? 12 : 0;
+}
+
+bool MpegStreamStart(const std::uint8_t* d) {
+  // A stream is more than one pack: its header, its marker bits MPEG-2's or
+  // MPEG-1's, leads to the next start code (a system header, a packet, a
+  // pack, the end code).
+  const std::size_t n = MpegPackHeaderBytes(d);
+  return n != 0 && d[n] == 0 && d[n + 1] == 0 && d[n + 2] == 1 && d[n + 3] >= 0xB9;
 }
 
 Evidence SignatureEvidence(const FileTypeRecord& type, const std::uint8_t* d) {
@@ -129,8 +201,7 @@ Evidence SignatureEvidence(const FileTypeRecord& type, const std::uint8_t* d) {
       return told(std::memcmp(d, "ID3", 3) == 0 && d[3] >= 2 && d[3] <= 4 && d[4] != 0xFF &&
                   std::all_of(d + 6, d + 10, [](std::uint8_t b) { return b < 0x80; }));
     case 121:
-      // An MPEG pack header: its marker bits, MPEG-2's or MPEG-1's.
-      return told(MpegPackHeaderBytes(d) != 0);
+      return told(MpegStreamStart(d));
     case 66:
       // "%PDF-" and a version: a digit, a dot, a digit.
       return told(std::memcmp(d, "%PDF-", 5) == 0 && std::isdigit(d[5]) && d[6] == '.' && std::isdigit(d[7]));
@@ -170,14 +241,27 @@ Evidence SignatureEvidence(const FileTypeRecord& type, const std::uint8_t* d) {
       // An FLV header: version 1, the flags' reserved bits clear, nine
       // bytes long, and the size of the tag before the first, 0.
       return told(std::memcmp(d, "FLV\1", 4) == 0 && (d[4] & 0xFA) == 0 && GetBE32(d + 5) == 9 && GetBE32(d + 9) == 0);
-    case 20: {
-      // An icon directory: reserved 0, type 1, a few pictures (the
-      // directory inside this sector), the first of them not empty, after
-      // the directory, its reserved byte 0.
-      const std::uint16_t count = GetLE16(d + 4);
-      return told(std::memcmp(d, "\0\0\1\0", 4) == 0 && count >= 1 && count <= 31 && d[9] == 0 &&
-                  GetLE32(d + 14) != 0 && GetLE32(d + 18) >= 6 + 16u * count);
-    }
+    case 20:
+      return told(IconDirectory(d, type.maxSize));
+    case 50:
+      // A gzip member: deflate, the reserved flag bits clear, the extra
+      // flags of deflate's fastest or best, or none, and an OS code the
+      // format defines.
+      return told(std::memcmp(d, "\x1F\x8B\x08", 3) == 0 && (d[3] & 0xE0) == 0 &&
+                  (d[8] == 0 || d[8] == 2 || d[8] == 4) && (d[9] <= 13 || d[9] == 255));
+    case 51:
+      // A bzip2 stream: a block size of 1 to 9 hundred kB, then the magic of
+      // its first block, or of the stream's end when it holds none.
+      return told(std::memcmp(d, "BZh", 3) == 0 && d[3] >= '1' && d[3] <= '9' &&
+                  (std::memcmp(d + 4, "\x31\x41\x59\x26\x53\x59", 6) == 0 ||
+                   std::memcmp(d + 4, "\x17\x72\x45\x38\x50\x90", 6) == 0));
+    case 68:
+    case 69:
+      return told(FlashHeader(d));
+    case 150:
+      return told(PortableExecutable(d));
+    case 26:
+      return told(PcxHeader(d));
     case 151:
       // ELF identification: 32- or 64-bit, either byte order, version 1.
       return told(std::memcmp(d, "\x7F" "ELF", 4) == 0 && (d[4] == 1 || d[4] == 2) && (d[5] == 1 || d[5] == 2) &&

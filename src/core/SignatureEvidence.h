@@ -21,5 +21,8 @@ Evidence SignatureEvidence(const FileTypeRecord& type, const std::uint8_t* d);
 // included: 12 for MPEG-1's, 14 or more for MPEG-2's; 0 when no pack start
 // code with its marker bits stands there.
 std::size_t MpegPackHeaderBytes(const std::uint8_t* d);
+// Whether an MPEG program stream begins at `d` (25 bytes at hand): a pack
+// header and the start code after it.
+bool MpegStreamStart(const std::uint8_t* d);
 
 }  // namespace corvan

@@ -845,13 +845,16 @@ TEST(ScanUnits, AFileThePassPassesOverEndsWhereTheNextFileBegins) {
   v.Put(33, "%PDF-1.4\n%%EOF\n");
   // Sectors 42-47: a WAVE as long as its header says, whose samples of
   // silence and one value spell an MPEG pack start without its marker bits,
-  // an icon's four-byte signature and a bitmap's: no file begins there, and
-  // no short bare signature ends a file its header sizes.
+  // an icon's four-byte signature and a bitmap's, and a pack header with
+  // them but silence after it: no file begins there, and no short bare
+  // signature ends a file its header sizes.
   std::string wave = WaveHeader(6 * 512 - 8) + std::string(6 * 512 - 44, '\0');
   wave.replace(2 * 512, 8, std::string("\0\0\1\xBA\0\0\x12\x34", 8));
   wave.replace(3 * 512, 4, std::string("\0\0\1\0", 4));
   // "BM" and silence: a bitmap header of no bytes, nothing to recover.
   wave.replace(4 * 512, 2, "BM");
+  const std::string lonePack("\0\0\1\xBA\x44\0\x04\0\x04\x01\x01\x89\xC3\xF8", 14);
+  wave.replace(5 * 512, 14, lonePack);
   v.Put(42, wave);
   // Sectors 48-53: a WAVE claiming 100,000 bytes, then an ID3 tag (version
   // 4, a size of seven-bit bytes), which ends it; the same WAVE, then a
@@ -861,17 +864,25 @@ TEST(ScanUnits, AFileThePassPassesOverEndsWhereTheNextFileBegins) {
   v.Put(52, WaveHeader(100000 - 8));
   v.Put(53, std::string("fLaC\x80\0\0\x22", 8));
   // Sectors 54-60: the cut JPEG with a pack start without marker bits at a
-  // sector start in its scan, then an MPEG-2 pack header with them: a
-  // stream of that one header, which its walk finds 14 bytes long.
+  // sector start in its scan, then an MPEG-2 pack header with them and a
+  // packet and the end code after it: a stream its walk finds 36 bytes long.
   std::string packs = JpegFile(5 * 512, false);
   packs.replace(2 * 512, 8, std::string("\0\0\1\xBA\0\0\x12\x34", 8));
   v.Put(54, packs);
-  v.Put(59, std::string("\0\0\1\xBA\x44\0\x04\0\x04\x01\x01\x89\xC3\xF8", 14));
+  const std::string stream = lonePack + std::string("\0\0\1\xE0\0\x0C", 6) + std::string(12, 'v') +
+                             std::string("\0\0\1\xB9", 4);
+  v.Put(59, stream);
+  // Sectors 62-65: a PDF holding a lone pack header at its second sector:
+  // no stream begins there, and none is listed.
+  std::string pdf = "%PDF-1.4\n" + std::string(3 * 512, ' ') + "%%EOF\n";
+  pdf.replace(512, 14, lonePack);
+  v.Put(62, pdf);
 
   const Hits expected = {
       {0, exif.size()}, {8, 10 * 512}, {18, png.size()}, {20, 4 * 512}, {24, whole.size()},
       {28, 5 * 512},    {33, 15},      {42, wave.size()},
-      {48, 2 * 512},    {50, 1024},    {52, 512},       {53, 512},     {54, 5 * 512},   {59, 14}};
+      {48, 2 * 512},    {50, 1024},    {52, 512},       {53, 512},     {54, 5 * 512},   {59, stream.size()},
+      {62, pdf.size()}};
   EXPECT_EQ(ScanWith(types, v), expected);
 }
 
@@ -980,9 +991,9 @@ TEST(Carver, TheWalkToTheNextFileTakesEachUnitAsTheVolumeHoldsIt) {
     // analyser, and a directory that agrees with its format.
     MemoryVolume v(64);
     v.Put(0, JpegFile(2 * 512, false));
-    // One 16x16 picture of 32 bits, its 1,128 bytes right after the
-    // directory.
-    v.Put(3, std::string("\0\0\1\0\1\0\x10\x10\0\0\1\0\x20\0\x68\x04\0\0\x16\0\0\0", 22));
+    // One 16x16 picture of 8 bits, its 992 bytes right after the
+    // directory, beginning with a bitmap's header.
+    v.Put(3, std::string("\0\0\1\0\1\0\x10\x10\0\0\1\0\x08\0\xE0\x03\0\0\x16\0\0\0\x28\0\0\0", 26));
     const std::vector<FileTypeRecord> ico = {types[0], Type(20, std::string("\0\0\1\0", 4), u"ico", 1024)};
     const Hits expected = {{0, 3 * 512}, {3, 1024}};
     EXPECT_EQ(ScanWith(ico, v), expected);
@@ -1204,20 +1215,21 @@ std::string MpegStream(std::size_t packs, std::uint64_t clock, bool ended) {
 TEST(ScanUnits, RunsNoStructureSizesEndAtAFileAndStreamsAtTheirWalksEnd) {
   const std::vector<FileTypeRecord> types = {
       Type(111, "ID3", u"mp3", 1 << 20), Type(17, "BM", u"bmp", 1 << 27), Type(19, "\x89PNG\r\n\x1a\n", u"png", 1 << 26),
-      Type(68, "FWS", u"swf", 1 << 20),  Type(121, std::string("\0\0\1\xBA", 4), u"mpg", 1 << 20)};
+      Type(300, "RAW", u"raw", 1 << 20),  Type(121, std::string("\0\0\1\xBA", 4), u"mpg", 1 << 20),
+      Type(68, "FWS", u"swf", 1 << 20),  Type(20, std::string("\0\0\1\0", 4), u"ico", 1 << 20)};
   const std::string png = PngFile("after the run");
-  MemoryVolume v(64);
+  MemoryVolume v(72);
   // Sectors 0-6: an MP3 whose frames hold "BM" at a sector start, where no
   // bitmap begins; the MP3 runs to the PNG.
   std::string mp3 = Mp3(6 * 512);
   mp3.replace(3 * 512, 2, "BM");
   v.Put(0, mp3);
   v.Put(6, png);
-  // Sectors 8-14: the same with "FWS" there, a three-byte signature of a
-  // type without analyser: the MP3 runs to the PNG, and the swf hit is
-  // listed too, carved to the next signature.
+  // Sectors 8-14: the same with "RAW" there, a three-byte signature of a
+  // type whose next bytes tell nothing: the MP3 runs to the PNG, and the
+  // raw hit is listed too, carved to the next signature.
   mp3 = Mp3(6 * 512);
-  mp3.replace(3 * 512, 3, "FWS");
+  mp3.replace(3 * 512, 3, "RAW");
   v.Put(8, mp3);
   v.Put(14, png);
   // Sectors 16-22: a stream whose pack headers stand at every sector, and
@@ -1232,10 +1244,25 @@ TEST(ScanUnits, RunsNoStructureSizesEndAtAFileAndStreamsAtTheirWalksEnd) {
   // Sectors 40-44: a stream of four packs, a PNG written over its last.
   v.Put(40, MpegStream(4, 0, true));
   v.Put(43, png);
+  // Sectors 48-54: an MP3 whose frames hold "FWS" and an icon's signature
+  // at sector starts, their next bytes no Flash movie's and no icon
+  // directory's: the MP3 runs to the PNG, and neither is listed.
+  mp3 = Mp3(6 * 512);
+  mp3.replace(3 * 512, 3, "FWS");
+  mp3.replace(4 * 512, 6, std::string("\0\0\1\0\1\0", 6));
+  v.Put(48, mp3);
+  v.Put(54, png);
+  // Sectors 56-61: an MP3, then a Flash movie's header (version 6, its
+  // length and frame size): a file begins there and ends the MP3.
+  v.Put(56, Mp3(6 * 512));
+  const std::string swf("FWS\x06\x41\x4F\0\0\x70\0\x0C\x80\0\0\x96\0\0\x0A\x0A\0", 20);
+  v.Put(59, swf);
+  v.Put(62, png);
 
   const Hits expected = {{0, 6 * 512},  {6, png.size()},  {8, 6 * 512},  {11, 3 * 512},
                          {14, png.size()}, {16, stream.size()}, {24, 4 * 512}, {28, second.size()},
-                         {40, 3 * 512}, {43, png.size()}};
+                         {40, 3 * 512}, {43, png.size()}, {48, 6 * 512}, {54, png.size()},
+                         {56, 3 * 512}, {59, 3 * 512}, {62, png.size()}};
   EXPECT_EQ(ScanWith(types, v), expected);
 }
 

@@ -15,6 +15,7 @@
 
 #include "core/FileAnalysers.h"
 #include "core/SignatureEvidence.h"
+#include "core/TarRecords.h"
 #include "support/CarveTestDisk.h"
 #include "platform/ByteCodec.h"
 
@@ -363,9 +364,11 @@ Bytes WithText(Bytes s, std::size_t at, std::string_view text) {
   return s;
 }
 
-Evidence EvidenceFor(std::uint16_t typeId, const Bytes& sector) {
+// The preset types' largest size of an icon: 1,024 KiB.
+Evidence EvidenceFor(std::uint16_t typeId, const Bytes& sector, std::uint32_t maxSize = 1 << 20) {
   FileTypeRecord type;
   type.typeId = typeId;
+  type.maxSize = maxSize;
   return SignatureEvidence(type, sector.data());
 }
 
@@ -425,8 +428,9 @@ TEST(SignatureEvidence, TheBytesAfterASignatureAgreeWithItsFormatOrNot) {
   differs(111, "first size byte of eight bits", Patched(id3, 6, {0x80}));
   differs(111, "fourth size byte of eight bits", Patched(id3, 9, {0x80}));
 
-  // Pack headers as ffmpeg begins an MPEG-2 (vob) and an MPEG-1 stream.
-  const Bytes mpeg2 = Sector({0, 0, 1, 0xBA, 0x44, 0, 0x04, 0, 0x04, 0x01, 0x43, 0x43, 0x5B, 0xF8});
+  // Pack headers as ffmpeg begins an MPEG-2 (vob) and an MPEG-1 stream,
+  // each before its system header's start code.
+  const Bytes mpeg2 = Sector({0, 0, 1, 0xBA, 0x44, 0, 0x04, 0, 0x04, 0x01, 0x43, 0x43, 0x5B, 0xF8, 0, 0, 1, 0xBB});
   agrees(121, "MPEG-2 pack", mpeg2);
   differs(121, "MPEG-2, marker after SCR bit 30", Patched(mpeg2, 4, {0x40}));
   differs(121, "MPEG-2, marker after SCR bit 15", Patched(mpeg2, 6, {0x00}));
@@ -434,7 +438,15 @@ TEST(SignatureEvidence, TheBytesAfterASignatureAgreeWithItsFormatOrNot) {
   differs(121, "MPEG-2, marker after the extension", Patched(mpeg2, 9, {0x00}));
   differs(121, "MPEG-2, first marker after the mux rate", Patched(mpeg2, 12, {0x5A}));
   differs(121, "MPEG-2, second marker after the mux rate", Patched(mpeg2, 12, {0x59}));
-  const Bytes mpeg1 = Sector({0, 0, 1, 0xBA, 0x21, 0, 0x01, 0, 0x01, 0xA1, 0xA1, 0xAD});
+  // A stream is more than one pack: what follows the header (after its
+  // stuffing) is a start code of the stream's.
+  differs(121, "MPEG-2, a lone pack header", Patched(mpeg2, 14, {0, 0, 0, 0}));
+  differs(121, "MPEG-2, a video start code after it", Patched(mpeg2, 17, {0xB3}));
+  agrees(121, "MPEG-2, its end code after it", Patched(mpeg2, 17, {0xB9}));
+  agrees(121, "MPEG-2, a packet after three stuffing bytes",
+         Patched(mpeg2, 13, {0xFB, 0xFF, 0xFF, 0xFF, 0, 0, 1, 0xE0}));
+  differs(121, "MPEG-2, the start code inside the stuffing", Patched(mpeg2, 13, {0xFB, 0, 0, 1, 0xE0}));
+  const Bytes mpeg1 = Sector({0, 0, 1, 0xBA, 0x21, 0, 0x01, 0, 0x01, 0xA1, 0xA1, 0xAD, 0, 0, 1, 0xBB});
   agrees(121, "MPEG-1 pack", mpeg1);
   differs(121, "MPEG-1, '0011' for '0010'", Patched(mpeg1, 4, {0x31}));
   differs(121, "MPEG-1, marker after SCR bit 30", Patched(mpeg1, 4, {0x20}));
@@ -442,6 +454,8 @@ TEST(SignatureEvidence, TheBytesAfterASignatureAgreeWithItsFormatOrNot) {
   differs(121, "MPEG-1, marker after SCR bit 0", Patched(mpeg1, 8, {0x00}));
   differs(121, "MPEG-1, marker before the mux rate", Patched(mpeg1, 9, {0x21}));
   differs(121, "MPEG-1, marker after the mux rate", Patched(mpeg1, 11, {0xAC}));
+  differs(121, "MPEG-1, a lone pack header", Patched(mpeg1, 14, {0}));
+  agrees(121, "MPEG-1, a packet after it", Patched(mpeg1, 15, {0xC0}));
 
   const Bytes pdf = TextSector("%PDF-1.7\n%\xE2\xE3\xCF\xD3\n");
   agrees(66, "PDF 1.7", pdf);
@@ -493,6 +507,9 @@ TEST(SignatureEvidence, TheBytesAfterASignatureAgreeWithItsFormatOrNot) {
   differs(61, "FORX", WithText(aiff, 0, "FORX"));
   differs(61, "form type AIFX", WithText(aiff, 8, "AIFX"));
   differs(61, "first chunk ID not printable", Patched(aiff, 14, {0x01}));
+  differs(61, "first chunk ID's last byte not printable", Patched(aiff, 15, {0x01}));
+  // 12 and a chunk size of 2^32 - 8 wrap, in 32 bits, to 4.
+  differs(61, "a first chunk of 4 GiB in a small form", Patched(aiff, 16, {0xFF, 0xFF, 0xFF, 0xF8}));
 
   // ffmpeg's EBML headers, Matroska's and WebM's.
   const Bytes mkv = Sector({0x1A, 0x45, 0xDF, 0xA3, 0xA3, 0x42, 0x86, 0x81, 0x01, 0x42, 0xF7, 0x81, 0x01, 0x42,
@@ -540,6 +557,8 @@ TEST(SignatureEvidence, TheBytesAfterASignatureAgreeWithItsFormatOrNot) {
   differs(64, "an ID cut by the header's end", Patched(header({0xA4}, {}, 0), 40, {0x42, 0x86, 0x81, 0x01}));
   differs(64, "a child size without a length marker", Patched(mkv, 7, {0x00}));
   differs(64, "a child of unknown size", Patched(mkv, 7, {0xFF}));
+  // A Void of no bytes last: its size field ends the header.
+  agrees(64, "a Void of no bytes ending the header", header({0xA5}, {0x80}, 0));
   agrees(64, "a Void of 127 bytes", header({0x40, 0xA5}, {0x40, 0x7F}, 127));
   differs(64, "a Void of unknown size", header({0x40, 0xA4}, {0xFF}, 127));
   differs(64, "the last child past the header", Patched(mkv, 38, {0x82}));
@@ -557,16 +576,114 @@ TEST(SignatureEvidence, TheBytesAfterASignatureAgreeWithItsFormatOrNot) {
   differs(65, "FLV header of 10 bytes", Patched(flv, 8, {10}));
   differs(65, "FLV tag size before the first", Patched(flv, 12, {1}));
 
-  // ImageMagick's icon of three pictures, the first of 0x468 bytes at 54.
-  const Bytes ico = Sector({0, 0, 1, 0, 3, 0, 0x10, 0x10, 0, 0, 1, 0, 0x20, 0, 0x68, 0x04, 0, 0, 0x36, 0, 0, 0});
-  agrees(20, "icon", ico);
+  // ImageMagick's icon of four sizes, the 256-pixel one a PNG, each entry
+  // 32 bits a pixel; and its icon of one 32x32 bitmap. What the pictures
+  // hold begins right after the directory.
+  const Bytes ico = Sector({0, 0, 1, 0, 4, 0,
+                            0, 0, 0, 0, 1, 0, 0x20, 0, 0xC8, 0x05, 0, 0, 0x46, 0, 0, 0,
+                            0x30, 0x30, 0, 0, 1, 0, 0x20, 0, 0xA8, 0x25, 0, 0, 0x0E, 0x06, 0, 0,
+                            0x20, 0x20, 0, 0, 1, 0, 0x20, 0, 0xA8, 0x10, 0, 0, 0xB6, 0x2B, 0, 0,
+                            0x10, 0x10, 0, 0, 1, 0, 0x20, 0, 0x68, 0x04, 0, 0, 0x5E, 0x3C, 0, 0,
+                            0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'});
+  agrees(20, "icon of four sizes", ico);
+  const Bytes one = Sector({0, 0, 1, 0, 1, 0, 0x20, 0x20, 0, 0, 1, 0, 0x20, 0, 0xA8, 0x10, 0, 0, 0x16, 0, 0, 0,
+                            0x28, 0, 0, 0, 0x20, 0, 0, 0, 0x40, 0, 0, 0});
+  agrees(20, "icon of one bitmap", one);
+  agrees(20, "planes and bits left to the picture", Patched(one, 10, {0, 0, 0, 0}));
   differs(20, "no pictures", Patched(ico, 4, {0}));
-  agrees(20, "31 pictures", Patched(ico, 4, {31, 0, 0x10, 0x10, 0, 0, 1, 0, 0x20, 0, 0x68, 0x04, 0, 0, 0, 4}));
-  differs(20, "32 pictures", Patched(ico, 4, {32, 0, 0x10, 0x10, 0, 0, 1, 0, 0x20, 0, 0x68, 0x04, 0, 0, 0, 4}));
-  differs(20, "a cursor", Patched(ico, 2, {2}));
-  differs(20, "the first picture inside the directory", Patched(ico, 18, {53}));
-  differs(20, "an empty first picture", Patched(ico, 14, {0, 0}));
-  differs(20, "the first entry's reserved byte set", Patched(ico, 9, {1}));
+  differs(20, "the third entry's reserved byte set", Patched(ico, 6 + 32 + 3, {1}));
+  differs(20, "the second entry of two planes", Patched(ico, 6 + 16 + 4, {2}));
+  differs(20, "the fourth entry of 3 bits a pixel", Patched(ico, 6 + 48 + 6, {3}));
+  differs(20, "an empty fourth picture", Patched(ico, 6 + 48 + 8, {0, 0}));
+  differs(20, "a picture past the type's largest size", Patched(one, 16, {0x10}));
+  agrees(20, "a picture up to the type's largest size", Patched(one, 14, {0xEA, 0xFF, 0x0F, 0}));
+  differs(20, "the first picture a byte after the directory", Patched(one, 18, {0x17}));
+  differs(20, "the first picture inside the directory", Patched(ico, 18, {0x45}));
+  differs(20, "a picture that is no bitmap", Patched(one, 22, {0x29}));
+  // A cursor's hotspot stands where an icon's planes and bits do.
+  const Bytes cursor = Patched(one, 2, {2});
+  agrees(20, "a cursor, its hotspot at 31,0", Patched(cursor, 10, {31, 0, 0, 0}));
+  differs(20, "a cursor, its hotspot at 32,0", Patched(cursor, 10, {32, 0, 0, 0}));
+  differs(20, "a cursor, its hotspot at 0,32", Patched(cursor, 10, {0, 0, 32, 0}));
+  differs(20, "type 3", Patched(one, 2, {3}));
+  // 31 entries of 16x16 bitmaps, the directory up to byte 502.
+  Bytes many = Sector({0, 0, 1, 0, 31, 0});
+  for (std::size_t k = 0; k < 31; ++k)
+    many = Patched(many, 6 + 16 * k, {0x10, 0x10, 0, 0, 1, 0, 0x20, 0, 0x68, 0x04, 0, 0,
+                                      static_cast<std::uint8_t>((502 + 0x468 * k) & 0xFF),
+                                      static_cast<std::uint8_t>((502 + 0x468 * k) >> 8),
+                                      static_cast<std::uint8_t>((502 + 0x468 * k) >> 16), 0});
+  agrees(20, "31 pictures", Patched(many, 502, {0x28}));
+  differs(20, "32 pictures", Patched(Patched(many, 4, {32}), 502, {0x28}));
+  // What silence with dither and a JFIF header's tail spell: 00 00 01 00,
+  // a count of 1, and bytes that make no picture's entry.
+  differs(20, "dithered silence",
+          Sector({0, 0, 1, 0, 1, 0, 0, 0, 0xFF, 0xFF, 1, 0, 0, 0, 1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 1, 0}));
+  differs(20, "a JFIF header's density and tables",
+          Sector({0, 0, 1, 0, 1, 0, 0, 0xFF, 0xDB, 0, 0x43, 0, 8, 6, 6, 7, 6, 5, 8, 7, 7, 7, 9, 9, 8, 0x0A}));
+
+  // gzip as gzip -9 writes a named file, and as -n does.
+  const Bytes gz = Sector({0x1F, 0x8B, 8, 8, 0x9A, 0x1E, 0x93, 0x60, 2, 3, 'n', 'o', 't', 'e', 's', 0});
+  agrees(50, "gzip of a named file", gz);
+  agrees(50, "gzip, no name, fast", Patched(gz, 3, {0, 0, 0, 0, 0, 4, 3}));
+  agrees(50, "gzip from an unknown system", Patched(gz, 9, {0xFF}));
+  differs(50, "gzip, a reserved flag bit", Patched(gz, 3, {0x28}));
+  differs(50, "gzip, extra flags 1", Patched(gz, 8, {1}));
+  differs(50, "gzip, system 14", Patched(gz, 9, {14}));
+  differs(50, "gzip, system 254", Patched(gz, 9, {254}));
+
+  const Bytes bz2 = TextSector("BZh91AY&SY");
+  agrees(51, "bzip2, a block", bz2);
+  agrees(51, "bzip2 of nothing, level 1", Patched(bz2, 3, {'1', 0x17, 0x72, 0x45, 0x38, 0x50, 0x90}));
+  differs(51, "bzip2 level 0", Patched(bz2, 3, {'0'}));
+  differs(51, "bzip2 level ':'", Patched(bz2, 3, {':'}));
+  differs(51, "bzip2, a block's magic one off", Patched(bz2, 9, {'X'}));
+
+  // ffmpeg's Flash movie: version 9, 320x240 (15-bit numbers); the same
+  // compressed, a zlib stream after the length.
+  const Bytes swf = Sector({'F', 'W', 'S', 9, 0x52, 0x34, 0x02, 0, 0x78, 0, 0x05, 0x5F, 0, 0, 0x0F, 0xA0, 0});
+  agrees(68, "Flash", swf);
+  agrees(68, "Flash, its length just its header", Patched(swf, 4, {8 + 9 + 4, 0, 0, 0}));
+  differs(68, "Flash, its length short of its header", Patched(swf, 4, {8 + 9 + 3, 0, 0, 0}));
+  differs(68, "Flash version 0", Patched(swf, 3, {0}));
+  differs(68, "Flash version 65", Patched(swf, 3, {65}));
+  const Bytes cws = Patched(swf, 0, {'C', 'W', 'S', 9, 0x52, 0x34, 0x02, 0, 0x78, 0x9C});
+  agrees(69, "compressed Flash", cws);
+  agrees(69, "compressed Flash, best", Patched(cws, 9, {0xDA}));
+  differs(69, "compressed Flash, a zlib header's check off", Patched(cws, 9, {0x9D}));
+  differs(69, "compressed Flash, not deflate", Patched(cws, 8, {0x79, 0x9C}));
+
+  // A PE32+ program (its header at 0x80) and a PE32 one.
+  Bytes exe = Patched(Sector({'M', 'Z', 0x90, 0}), 0x3C, {0x80});
+  exe = Patched(exe, 0x80, {'P', 'E', 0, 0, 0x64, 0x86, 3, 0});
+  exe = Patched(exe, 0x80 + 20, {0xF0, 0, 0x22, 0, 0x0B, 0x02});
+  agrees(150, "PE32+", exe);
+  agrees(150, "PE32", Patched(Patched(exe, 0x80 + 4, {0x4C, 0x01}), 0x80 + 20, {0xE0, 0, 0x02, 0x01, 0x0B, 0x01}));
+  differs(150, "a ROM image's magic", Patched(exe, 0x80 + 24, {0x07, 0x01}));
+  differs(150, "no optional header", Patched(exe, 0x80 + 20, {0}));
+  differs(150, "PE\\0\\1", Patched(exe, 0x83, {1}));
+  differs(150, "a DOS program, its pointer 0", Patched(exe, 0x3C, {0}));
+  differs(150, "the PE header past the sector", Patched(exe, 0x3C, {0xF0, 0x01}));
+  agrees(150, "the PE header up to the sector's end", [&] {
+    Bytes b = Patched(Sector({'M', 'Z', 0x90, 0}), 0x3C, {0xE6, 0x01});
+    b = Patched(b, 0x1E6, {'P', 'E', 0, 0, 0x64, 0x86, 3, 0});
+    return Patched(b, 0x1E6 + 20, {0xF0, 0, 0x22, 0, 0x0B, 0x02});
+  }());
+
+  // ImageMagick's PCX of a 64x64 picture, three planes of 8 bits.
+  const Bytes pcx = Patched(Sector({0x0A, 5, 1, 8, 0, 0, 0, 0, 63, 0, 63, 0, 72, 0, 72, 0}), 64, {0, 3, 64, 0, 1, 0});
+  agrees(26, "PCX", pcx);
+  agrees(26, "PCX of one pixel", Patched(pcx, 8, {0, 0, 0, 0}));
+  differs(26, "PCX of 3 bits a pixel", Patched(pcx, 3, {3}));
+  differs(26, "PCX of 5 planes", Patched(pcx, 65, {5}));
+  differs(26, "PCX of no planes", Patched(pcx, 65, {0}));
+  differs(26, "PCX window right of its end", Patched(pcx, 4, {64}));
+  differs(26, "PCX window below its end", Patched(pcx, 6, {64}));
+  differs(26, "PCX reserved byte set", Patched(pcx, 64, {1}));
+  agrees(26, "PCX lines of odd length", Patched(Patched(pcx, 8, {62}), 66, {63}));
+  differs(26, "PCX lines shorter than the window", Patched(pcx, 66, {63}));
+  differs(26, "PCX of one bit, lines shorter than the window", Patched(Patched(pcx, 3, {1}), 66, {7}));
+  agrees(26, "PCX of one bit", Patched(Patched(pcx, 3, {1}), 66, {8}));
 
   // /bin/true begins 64-bit, little-endian, version 1.
   const Bytes elf = Sector({0x7F, 'E', 'L', 'F', 2, 1, 1, 0});
@@ -618,7 +735,9 @@ TEST(SignatureEvidence, TheBytesAfterASignatureAgreeWithItsFormatOrNot) {
                            "From a@b.example Fri Jun 23 02:56:55 2000 +0200\n",
                            "From a@b.example Fri Jun 23 02:56:55 PST 2000\n",
                            "From a@b.example Fri Jun 23 02:56:55 CET DST 2000\n",
-                           "From bob Fri Jun 23 02:56:55 2000 remote from relay\n"})
+                           "From bob Fri Jun 23 02:56:55 2000 remote from relay\n",
+                           "From a@b.example Sat Dec 31 23:59:60 2016\n",
+                           "From a@b.example Fri Jun 23 02:56:55 CEST 2000\n"})
     agrees(84, line, TextSector(line));
   for (const char* line : {"From here on, the letter says\n", "From  Tue Dec  8 22:41:55 2026\n",
                            "From a@b Tux Dec  8 22:41:55 2026\n", "From a@b Tue Dex  8 22:41:55 2026\n",
@@ -635,6 +754,17 @@ TEST(SignatureEvidence, TheBytesAfterASignatureAgreeWithItsFormatOrNot) {
     SCOPED_TRACE(std::to_string(c.type) + ": " + c.what);
     EXPECT_EQ(EvidenceFor(c.type, c.sector), c.agrees ? Evidence::Agrees : Evidence::Disagrees);
   }
+  // A tar number in binary: 64 bits at most; more has no value.
+  const std::uint8_t most[12] = {0x80, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  EXPECT_EQ(tar::ParseNumber(most, 12), UINT64_MAX);
+  for (std::size_t k = 1; k < 4; ++k) {
+    std::uint8_t more[12] = {0x80, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    more[k] = 1;
+    EXPECT_FALSE(tar::ParseNumber(more, 12).has_value()) << k;
+  }
+  const std::uint8_t high[12] = {0x81, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_FALSE(tar::ParseNumber(high, 12).has_value());
+
   // Types whose first bytes tell nothing.
   EXPECT_EQ(EvidenceFor(14, Sector({0xFF, 0xD8, 0xFF})), Evidence::Bare);
 }
@@ -666,6 +796,19 @@ TEST_F(MadeByTools, FilesTheToolsWriteAgreeWithTheirTypes) {
        "ffmpeg -v error -f lavfi -i testsrc=size=32x32:duration=0.2 -f lavfi -i sine=duration=0.2 -c:v flv1 -c:a mp3 "
        "\"$1\""},
       {20, "im.ico", convert_ + " -size 16x16 xc:red -define icon:auto-resize=16,32,48 \"$1\""},
+      {20, "im-256.ico", convert_ + " -size 256x256 gradient:red-blue -define icon:auto-resize=256,48,32,16 \"$1\""},
+      {50, "gzip.gz", "gzip -9 -c /etc/services > \"$1\""},
+      {50, "gzip-n.gz", "gzip -1 -n -c < /etc/services > \"$1\""},
+      {51, "bzip2.bz2", "bzip2 -c /etc/services > \"$1\""},
+      {51, "empty.bz2", "bzip2 -1 -c < /dev/null > \"$1\""},
+      {68, "ffmpeg.swf", "ffmpeg -v error -f lavfi -i testsrc=size=64x48:duration=0.2 -f swf \"$1\""},
+      {69, "compressed.swf", "ffmpeg -v error -f lavfi -i testsrc=size=64x48:duration=0.2 -f swf - | python3 -c "
+                             "'import sys, zlib; d = sys.stdin.buffer.read(); "
+                             "sys.stdout.buffer.write(b\"CWS\" + d[3:8] + zlib.compress(d[8:]))' > \"$1\""},
+      {150, "objcopy.efi", "printf \"int main(void) { return 0; }\\n\" | gcc -x c -o \"$1.elf\" - && "
+                           "objcopy -O efi-app-x86_64 \"$1.elf\" \"$1\""},
+      {26, "im.pcx", convert_ + " -size 64x64 gradient:red-blue \"$1\""},
+      {26, "im-mono.pcx", convert_ + " -size 33x7 pattern:checkerboard -monochrome \"$1\""},
       {55, "python-ustar.tar", "python3 -c 'import sys, tarfile; t = tarfile.open(sys.argv[1], \"w\", "
                                "format=tarfile.USTAR_FORMAT); t.add(\"/bin/true\", \"a\"); t.close()' \"$1\""},
       {55, "python-gnu.tar", "python3 -c 'import sys, tarfile; t = tarfile.open(sys.argv[1], \"w\", "
@@ -757,6 +900,25 @@ TEST(MpegAnalyser, StreamsAreWalkedToTheirEndCode) {
     EXPECT_EQ(f.ownBytes, s->bytes.size());
     EXPECT_FALSE(f.unknownSize);
     EXPECT_EQ(f.suffix, u"");
+  }
+
+  // A pack header and its end code is a stream; one and what is no start
+  // code after it is none.
+  {
+    Stream ended;
+    ended << MpegPack2(0, 2) << kEndCode;
+    MemoryReader disk(DiskWith(ended.bytes, 0, 4096));
+    AnalysedFile f;
+    ASSERT_TRUE(GetMpegFileSize(disk, 0, 1u << 30, f));
+    EXPECT_EQ(f.size, ended.bytes.size());
+  }
+  for (const Bytes& after : {Bytes{0, 0, 0, 0}, Bytes{0, 0, 1, 0xB3}, Bytes{0x5A, 0, 0, 1, 0xBB}}) {
+    Bytes lone = MpegPack2(0, 0);
+    lone.insert(lone.end(), after.begin(), after.end());
+    lone.insert(lone.end(), two.bytes.begin(), two.bytes.end());
+    MemoryReader disk(DiskWith(lone, 0, 4096));
+    AnalysedFile f;
+    EXPECT_FALSE(GetMpegFileSize(disk, 0, 1u << 30, f));
   }
 
   // No pack header with its marker bits at the start: no stream.
@@ -885,6 +1047,16 @@ TEST(MpegAnalyser, LongStreamsCostWhatTheyHoldAndEndAtTheLargestSize) {
     const auto inside = std::upper_bound(s.starts.begin(), s.starts.end(), 1000000u) - 1;
     EXPECT_EQ(f.ownBytes, *inside);
     EXPECT_LT(f.ownBytes, 1000000u - 14);  // a packet, not a pack header
+  }
+  // A start code standing exactly at the largest size is not walked: the
+  // file's own bytes end at the packet before it.
+  {
+    const std::size_t k = 41;
+    MemoryReader disk(DiskWith(s.bytes, 5, 4096));
+    AnalysedFile f;
+    ASSERT_TRUE(GetMpegFileSize(disk, 5, s.starts[k], f));
+    EXPECT_EQ(f.size, s.starts[k]);
+    EXPECT_EQ(f.ownBytes, s.starts[k - 1]);
   }
   // Stop keeps what the walk reached.
   {
