@@ -71,7 +71,7 @@ struct AnalysedFile {
   // to hold (a JPEG's segments before its scan, where its thumbnail lies):
   // no other file is looked for inside them.
   std::uint64_t ownBytes = 0;
-  // A JPEG whose walk led from marker to marker, no stray byte between, to
+  // A JPEG whose walk led from marker to marker, one stray byte at most, to
   // its scan.
   bool wholeHeader = false;
   std::u16string suffix;   // added to the found file's name; may be empty

@@ -581,9 +581,10 @@ bool GetJpegFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFil
 
   std::uint32_t width = 0, height = 0;
   unsigned unrecognised = 0;
-  // Whether the walk has met a frame, and a byte that begins no segment (a
-  // fill byte aside), before its scan.
-  bool framed = false, stray = false;
+  // Whether the walk has met a frame before its scan, and how many bytes
+  // that begin no segment (fill bytes aside).
+  bool framed = false;
+  unsigned strays = 0;
   own(pos);
   std::uint64_t cut = cutAt(2, pos);
   if (exifEnd != 0) {
@@ -614,12 +615,15 @@ bool GetJpegFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFil
     } else if (b[0] == 0xFF && b[1] == 0xDA) {
       if (out.ownBytes == 0) {
         out.ownBytes = pos;
-        out.wholeHeader = framed && !stray;
+        // One stray byte between segments, which decoders pass over, is a
+        // writer's slip; the walk of a picture cut short that runs on into
+        // another file's data meets many.
+        out.wholeHeader = framed && strays <= 1;
       }
       pos += 2;
       if (FindJpegEnd(reader, startSector, pos)) break;
     } else {
-      stray = stray || b[0] != 0xFF || b[1] != 0xFF;
+      if (b[0] != 0xFF || b[1] != 0xFF) ++strays;
       ++pos;
       ++unrecognised;
       cut = cutAt(from, pos);

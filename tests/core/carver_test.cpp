@@ -1183,10 +1183,17 @@ TEST(ScanUnits, ACutJpegEndsInsideTheNextPhotoWhileAPhotoKeepsItsPreviews) {
   v.Put(26, cutApp0(2 * 512 + 40));
   v.Put(28, cutApp0(2 * 512 + 2));
   v.Put(30, whole);
+  // Sectors 34-40: as at 8, the photo after it with one stray byte between
+  // its APP1 and its table, which decoders pass over.
+  std::string stray = photo;
+  stray.insert(1100, 1, '\0');
+  v.Put(34, cutExif(4 * 512 + 512 + 2));
+  v.Put(38, stray);
 
   const Hits expected = {{0, 4 * 512},       {4, photo.size()},       {8, 4 * 512},
                          {12, photo.size()}, {16, runsOver.size()},   {20, photoSplit.size()},
-                         {26, 2 * 512},      {28, 2 * 512},           {30, whole.size()}};
+                         {26, 2 * 512},      {28, 2 * 512},           {30, whole.size()},
+                         {34, 4 * 512},      {38, stray.size()}};
   EXPECT_EQ(ScanWith(types, v), expected);
 }
 
