@@ -28,10 +28,12 @@ class Window {
   const std::uint8_t* At(std::uint64_t pos, std::size_t n) {
     const std::uint8_t* p = Fill(pos, n);
     // What the analysis looks at, not what the window read ahead, is what a
-    // later analysis would read again.
-    if (p != nullptr && pos + n > looked_) {
-      looked_ = pos + n;
-      reader_.Looked(start_, looked_);
+    // later analysis would read again: the bytes asked for, told once. A
+    // walk asks for bytes on from those it asked for last, mostly.
+    if (p != nullptr && (pos < lookedFrom_ || pos > lookedTo_ || pos + n > lookedTo_)) {
+      if (pos < lookedFrom_ || pos > lookedTo_) lookedFrom_ = lookedTo_ = pos - pos % 512;
+      reader_.Looked(start_ + lookedTo_ / 512, pos + n - lookedTo_ / 512 * 512);
+      lookedTo_ = pos + n;
     }
     return p;
   }
@@ -73,7 +75,9 @@ class Window {
   std::size_t length_ = 0;  // bytes of the buffer that were read
   bool valid_ = false;
   bool failed_ = false;
-  std::uint64_t looked_ = 0;  // one past the furthest byte asked for
+  // The bytes told as looked at, from the sector of the first of them.
+  std::uint64_t lookedFrom_ = 0;
+  std::uint64_t lookedTo_ = 0;
 };
 
 inline std::u16string Latin1Trimmed(const std::uint8_t* p, std::size_t n) {

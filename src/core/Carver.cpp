@@ -14,6 +14,9 @@ namespace corvan {
 
 namespace {
 
+// Ranges an analysis keeps of what it looked at itself.
+constexpr std::size_t kMineKept = 1024;
+
 // Sectors read at once by generic carving's walk: the units it steps to are
 // mostly consecutive, and one sector per read would make a long walk slow.
 // A walk's first read is short (most end at the next unit, where the next
@@ -183,24 +186,31 @@ class Carver::Room {
 // analysis of the pass has already looked at is what headers chained over
 // one another do, each over the files after it: once the bound is spent,
 // such a read fails, and so does any read past the room of a `confined`
-// analysis. The reader keeps the furthest byte read and the bytes read, by
-// which a walk that ran long is remembered.
+// analysis. Only what is looked at counts as looked at: a check of one
+// sector is that sector, a far read the bytes it read. The reader keeps
+// the furthest byte read and the bytes read, by which a walk that ran long
+// is remembered.
 class Carver::AnalysisReader final : public CarveReader {
  public:
   AnalysisReader(Carver& carver, CarveTally& tally, std::uint64_t limit, Room& room, bool confined)
       : carver_(carver), volume_(carver.volume_), tally_(tally), limit_(limit), room_(room), confined_(confined) {}
+
+  // What this analysis looked at first; it reads them again as its own.
+  SectorRanges mine{kMineKept};
   bool Read(std::uint64_t sector, void* buffer, std::size_t bytes) override { return Take(sector, buffer, bytes, true); }
   bool Fetch(std::uint64_t sector, void* buffer, std::size_t bytes) override {
     return Take(sector, buffer, bytes, false);
   }
-  // Bytes past the room looked at for the first time count when looked at,
-  // not when a window or a search read them ahead.
+  // Sectors past the room looked at for the first time count when looked
+  // at, not when a window or a search read them ahead.
   void Looked(std::uint64_t sector, std::uint64_t bytes) override {
-    const std::uint64_t to = sector * 512 + bytes;
-    if (to <= tally_.lookedTo) return;
-    const std::uint64_t from = std::max(tally_.lookedTo, room_.Reach((to + 511) / 512) * 512);
-    if (to > from) tally_.analysed += to - from;
-    tally_.lookedTo = to;
+    const std::uint64_t to = sector + (bytes + 511) / 512;
+    std::uint64_t roomEnd = UINT64_MAX;
+    tally_.looked.Add(sector, to, [&](std::uint64_t a, std::uint64_t b) {
+      mine.Add(a, b, [](std::uint64_t, std::uint64_t) {});
+      if (roomEnd == UINT64_MAX) roomEnd = room_.Reach(to);
+      if (b > roomEnd) tally_.analysed += (b - std::max(a, roomEnd)) * 512;
+    });
   }
   bool Aborted() const override { return volume_.Aborted(); }
   CarveWalks* Walks() override { return &tally_.walks; }
@@ -216,9 +226,8 @@ class Carver::AnalysisReader final : public CarveReader {
  private:
   bool Take(std::uint64_t sector, void* buffer, std::size_t bytes, bool looked) {
     const std::uint64_t last = sector + (bytes + 511) / 512;
-    const std::uint64_t seen = std::min(last, (tally_.lookedTo + 511) / 512);
-    std::uint64_t again = PastRoom(sector, seen);
-    while (Refuses(sector, last, again) && room_.PassSignature()) again = PastRoom(sector, seen);
+    std::uint64_t again = Again(sector, last);
+    while (Refuses(sector, last, again) && room_.PassSignature()) again = Again(sector, last);
     if (Refuses(sector, last, again)) {
       std::memset(buffer, 0, bytes);
       refused = true;
@@ -229,6 +238,18 @@ class Carver::AnalysisReader final : public CarveReader {
     furthest = std::max(furthest, sector * 512 + bytes);
     if (looked) Looked(sector, bytes);
     return volume_.Read(sector, buffer, bytes);
+  }
+  // The bytes of the sectors of [sector, last) past the room that another
+  // analysis of the pass looked at before: this one reading again what it
+  // looked at itself (a window read again from the sector it stopped in)
+  // reads its own file. The room is walked only as far as the last of them.
+  std::uint64_t Again(std::uint64_t sector, std::uint64_t last) {
+    const std::uint64_t end = volume_.EndSector();
+    if (sector >= end) return 512;
+    const std::uint64_t seenTo = tally_.looked.SeenTo(sector, std::min(last, end));
+    if (seenTo == sector) return 0;
+    const std::uint64_t past = std::max(sector, room_.Reach(seenTo));
+    return past < seenTo ? (tally_.looked.Seen(past, seenTo) - std::min(tally_.looked.Seen(past, seenTo), mine.Seen(past, seenTo))) * 512 : 0;
   }
   // The bytes of sectors [sector, last) that lie past the room.
   std::uint64_t PastRoom(std::uint64_t sector, std::uint64_t last) {
@@ -408,6 +429,13 @@ bool Carver::Analyse(const FileTypeRecord& type, std::uint64_t startSector, std:
   } leave{depth_};
   Room room(*this, startUnit, startSector);
   AnalysisReader reader(*this, *tally_, ReadLimit(), room, confined);
+  // The file's own analysis reads what one asked from inside another
+  // analysis looked at of it before as its own.
+  const auto earlier = std::find_if(earlier_.begin(), earlier_.end(), [&](const auto& e) { return e.first == startSector; });
+  if (earlier != earlier_.end()) {
+    if (depth_ == 1) reader.mine = std::move(earlier->second);
+    earlier_.erase(earlier);
+  }
   bool ok = true;
   switch (type.typeId) {
     case 14: ok = a.generic = GetJpegFileSize(reader, startSector, file); break;
@@ -448,6 +476,10 @@ bool Carver::Analyse(const FileTypeRecord& type, std::uint64_t startSector, std:
     }
   }
   if (tiff && reader.read >= kLongWalkBytes) tally_->walks.tiff.Add(at, reader.furthest);
+  if (depth_ > 1) {
+    if (earlier_.size() >= kEarlierKept) earlier_.erase(earlier_.begin());
+    earlier_.emplace_back(startSector, std::move(reader.mine));
+  }
   if (type.typeId != 73 && !IsOfficeType(type.typeId)) a.found = ok;
   if (reader.refused && !a.found) {
     // The analysis failed for want of what the bound kept from it: the hit
@@ -613,6 +645,45 @@ bool Carver::CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t 
   return false;
 }
 
+std::uint64_t SectorRanges::Seen(std::uint64_t from, std::uint64_t to) const {
+  std::uint64_t seen = 0;
+  auto it = ranges_.upper_bound(from);
+  if (it != ranges_.begin()) --it;
+  for (; it != ranges_.end() && it->first < to; ++it) {
+    const std::uint64_t a = std::max(from, it->first), b = std::min(to, it->second);
+    if (a < b) seen += b - a;
+  }
+  return seen;
+}
+
+std::uint64_t SectorRanges::SeenTo(std::uint64_t from, std::uint64_t to) const {
+  auto it = ranges_.lower_bound(to);
+  if (it == ranges_.begin()) return from;
+  --it;
+  return it->second > from ? std::min(to, it->second) : from;
+}
+
+void SectorRanges::Coarsen() {
+  // Joins the ranges over the gaps no longer than the median one: about
+  // half of them go at once, so joining is rare.
+  std::vector<std::uint64_t> gaps;
+  gaps.reserve(ranges_.size());
+  for (auto it = ranges_.begin(), next = std::next(it); next != ranges_.end(); ++it, ++next)
+    gaps.push_back(next->first - it->second);
+  if (gaps.empty()) return;
+  std::nth_element(gaps.begin(), gaps.begin() + static_cast<std::ptrdiff_t>(gaps.size() / 2), gaps.end());
+  const std::uint64_t joined = gaps[gaps.size() / 2];
+  for (auto it = ranges_.begin(); it != ranges_.end();) {
+    auto next = std::next(it);
+    if (next != ranges_.end() && next->first - it->second <= joined) {
+      it->second = next->second;
+      ranges_.erase(next);
+    } else {
+      it = next;
+    }
+  }
+}
+
 std::string CarveBoundsNote(const CarveTally& tally) {
   std::string note;
   auto add = [&](std::uint64_t count, const char* what) {
@@ -623,7 +694,7 @@ std::string CarveBoundsNote(const CarveTally& tally) {
   add(tally.pastVolumeEnd, "file(s) whose header size ran past the volume's end measured to the next signature");
   add(tally.cutToTypeMax, "header size(s) cut to the type's largest size");
   add(tally.cutByTotal, "size(s) shortened after the pass had listed twice the volume's bytes");
-  add(tally.unanalysed, "hit(s) carved to the next signature unanalysed after the analysers had read four times the volume's bytes past their files' rooms");
+  add(tally.unanalysed, "hit(s) carved to the next signature unanalysed after the analysers had read again three times the volume's bytes past their files' rooms");
   if (!note.empty()) note += ".";
   return note;
 }

@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -52,6 +53,47 @@ class CarveVolume : public CarveReader {
   virtual std::uint64_t EndSector() const = 0;
 };
 
+// Sectors of the volume (absolute) as ranges merged where they meet or
+// overlap. At most `kept` ranges are kept: past that, the ranges closest
+// to one another are joined over the gaps between them, so a pass of many
+// scattered reads stays bounded in memory and only ever holds more, never
+// less.
+class SectorRanges {
+ public:
+  explicit SectorRanges(std::size_t kept = std::size_t{1} << 17) : kept_(kept) {}
+  // Adds [from, to); `fresh(first, end)` is called with each piece of it
+  // not held before, in order.
+  template <class Fresh>
+  void Add(std::uint64_t from, std::uint64_t to, Fresh&& fresh) {
+    if (to <= from) return;
+    // The range that begins last at or before `from`, if it reaches it,
+    // and every one after it up to `to` are joined into one.
+    auto it = ranges_.upper_bound(from);
+    if (it != ranges_.begin() && std::prev(it)->second >= from) --it;
+    std::uint64_t first = from, end = to, at = from;
+    while (it != ranges_.end() && it->first <= to) {
+      if (it->first > at) fresh(at, it->first);
+      at = std::max(at, it->second);
+      first = std::min(first, it->first);
+      end = std::max(end, it->second);
+      it = ranges_.erase(it);
+    }
+    if (at < to) fresh(at, to);
+    ranges_.emplace_hint(it, first, end);
+    if (ranges_.size() > kept_) Coarsen();
+  }
+  // The sectors of [from, to) held.
+  std::uint64_t Seen(std::uint64_t from, std::uint64_t to) const;
+  // One past the last sector of [from, to) held; `from` when none is.
+  std::uint64_t SeenTo(std::uint64_t from, std::uint64_t to) const;
+  std::size_t Ranges() const { return ranges_.size(); }
+
+ private:
+  void Coarsen();
+  std::size_t kept_;
+  std::map<std::uint64_t, std::uint64_t> ranges_;  // first sector -> one past the last; apart, in order
+};
+
 // The bytes the files of one pass add up to, what the analysers read for
 // them, and what the bounds did. Files may overlap (a picture inside an
 // archive, a header's size running over the files after it), but a volume's
@@ -68,8 +110,8 @@ class CarveVolume : public CarveReader {
 // over the pass. Reading over the files after a header again and again is
 // what chained headers do; reading a file's own bytes once is not, and
 // those reads are at most the volume's bytes: so once the count is spent,
-// only a read of what an analysis of the pass looked at before (below
-// `lookedTo`) fails (a room ending at a short signature behind which no
+// only a read of sectors an analysis of the pass looked at before
+// (`looked`) fails (a room ending at a short signature behind which no
 // file begins goes on past it first), and a hit whose analysis fails for
 // it is carved to the next signature as a type without analyser is. Walks
 // made are remembered (`CarveWalks`) so that a later hit inside one is not
@@ -77,11 +119,11 @@ class CarveVolume : public CarveReader {
 // A pass that makes a carver per candidate keeps one tally across them.
 struct CarveTally {
   static constexpr std::uint64_t kListedVolumes = 2;
-  static constexpr std::uint64_t kReadVolumes = 4;
+  static constexpr std::uint64_t kReadVolumes = 3;
   std::uint64_t listed = 0;
   std::uint64_t analysed = 0;       // bytes the analysers read past their hits' rooms
   std::uint64_t pastVolumeEnd = 0;  // header sizes past the volume's end, measured again
-  std::uint64_t lookedTo = 0;       // one past the furthest byte (absolute) an analysis looked at
+  SectorRanges looked;              // the sectors the analyses looked at
   std::uint64_t cutToTypeMax = 0;   // header sizes cut to the type's largest size
   std::uint64_t cutByTotal = 0;     // sizes shortened once the pass had listed its bound
   std::uint64_t unanalysed = 0;     // hits carved unanalysed, a read past their room refused
@@ -215,6 +257,11 @@ class Carver {
     bool whole = false;  // its header found whole
   };
   std::unordered_map<std::uint64_t, Begun> asked_;  // `FileBegins` answers by sector
+  // What the analyses asked from inside others looked at, by the sector of
+  // the file they analysed: the pass's own analysis of that file later
+  // reads it as its own. The last few are kept.
+  static constexpr std::size_t kEarlierKept = 64;
+  std::vector<std::pair<std::uint64_t, SectorRanges>> earlier_;
   std::unique_ptr<WalkReader> walk_;
 };
 

@@ -264,12 +264,12 @@ bool FindJpegEnd(CarveReader& reader, std::uint64_t startSector, std::uint64_t& 
         pos = base + k + 1;
         // What the window holds past the marker was read ahead, never
         // looked at: it is the next file's, not read again by its analysis.
-        reader.Looked(startSector, pos);
+        reader.Looked(startSector + base / 512, pos - base);
         return true;
       }
       previous = buffer[k];
     }
-    reader.Looked(startSector, base + got);
+    reader.Looked(startSector + base / 512, got);
     if (got < buffer.size()) {
       // The end of what can be read, past the windows read whole.
       pos = searched == 0 ? std::max(pos, base + got) : base + got;
@@ -546,7 +546,8 @@ bool GetJpegFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFil
   // A JPEG cut short before its scan: the walk over its segments steps into
   // the file written after it. Where a step passes a unit start at which
   // another file begins, the JPEG ends there when the walk goes on at no
-  // marker, or at one that file's own segments lead to, or when the step
+  // marker, or lands in that file's first sector off a marker, or at one
+  // that file's own segments lead to, or when the step
   // landed inside that file's segments: off any marker (the walk stepped
   // into the other file's data), or on one inside a segment of a file whose
   // segments lead whole to its scan (its thumbnail). A picture inside a
@@ -564,7 +565,10 @@ bool GetJpegFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFil
       const std::uint64_t o = (at - startSector) * 512;
       asked = at - startSector + 1;
       const std::uint64_t marker = JpegMarkerFrom(win, to);
-      if (marker == kNoMarker) return o;
+      // A step that lands in that file's first sector, off any marker, has
+      // run into its header, whatever markers follow in it (a stored
+      // picture after an archive's first header).
+      if (marker == kNoMarker || (to - o < 512 && marker != to)) return o;
       // The walk's own window when it holds the other file's start (it holds
       // where the step landed, just after): no sector is read twice.
       const JpegLanding landing = JpegLandingIn(win.Holds(o, 4) ? win : other, o, to, marker);

@@ -181,7 +181,8 @@ using Hits = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
 // `candidate` offers; the hits by their unit and size.
 Hits ScanAll(
     Carver& carver, MemoryVolume& v,
-    const std::function<bool(std::uint64_t)>& candidate = [](std::uint64_t) { return true; }) {
+    const std::function<bool(std::uint64_t)>& candidate = [](std::uint64_t) { return true; },
+    std::map<std::uint64_t, std::u16string>* suffixes = nullptr) {
   Hits hits;
   UnitScan scan;
   scan.first = 0;
@@ -194,7 +195,10 @@ Hits ScanAll(
   };
   scan.candidate = candidate;
   scan.unitSector = [&](std::uint64_t u) { return v.UnitSector(u); };
-  scan.found = [&](const CarveHit& h, std::uint64_t u) { hits.emplace_back(u, h.file.size); };
+  scan.found = [&](const CarveHit& h, std::uint64_t u) {
+    hits.emplace_back(u, h.file.size);
+    if (suffixes != nullptr) (*suffixes)[u] = h.file.suffix;
+  };
   scan.aborted = [] { return false; };
   ScanUnits(carver, scan);
   return hits;
@@ -675,14 +679,19 @@ TEST(ScanUnits, ChainedHeadersCostAFewTimesTheVolumeAndHideNoFileAfterThem) {
   }
 }
 
-// RAR archives at the volume's first `chain` sectors, each one's file
-// header leading to the next one's, the last one's `lead` sectors past the
-// chain: no walk is remembered for them and each walks to the chain's end,
-// so they spend what the analysers may read again, and the `lead` sectors
-// after the chain have been looked at.
-void PutRarChain(MemoryVolume& v, std::uint64_t chain, std::uint64_t lead) {
+// RAR archives at the volume's first `chain` sectors, in as many runs as
+// there are `looked` sectors: each one's file header leads to the next
+// one's, the last one's of a run to its sector of `looked`. No walk is
+// remembered for them and each walks to its run's end, so they spend what
+// the analysers may read again; a walk looks at a block's head, so each
+// `looked` sector has been looked at, and no other sector after the chain
+// has.
+void PutRarChain(MemoryVolume& v, std::uint64_t chain, const std::vector<std::uint64_t>& looked) {
   for (std::uint64_t s = 0; s < chain; ++s) {
-    std::string rar = test::RarHeader(512 - 20 - 33 + 20 + (s + 1 == chain ? lead * 512 : 0));
+    const std::uint64_t run = s * looked.size() / chain;
+    const bool last = (s + 1) * looked.size() / chain != run || s + 1 == chain;
+    const std::uint64_t next = last ? looked[run] : s + 1;
+    std::string rar = test::RarHeader(static_cast<std::uint32_t>((next - s) * 512 - 33));
     v.Put(s, rar + std::string(512 - rar.size(), 'r'));
   }
 }
@@ -691,7 +700,7 @@ TEST(ScanUnits, TheAnalysersReadAtMostFourTimesTheVolumePastTheirRoomsAndHideNoF
   // RAR archives at every sector of a megabyte, each one's file header
   // leading to the next one's, the last one's past the files after the
   // chain: no walk is remembered for them, and each would walk to the
-  // chain's end. Once the analysers have read again four times the volume
+  // chain's end. Once the analysers have read again three times the volume
   // past their hits' rooms, no read past a room of what an analysis looked
   // at before is made; every hit is still listed, and the files after them
   // keep their sizes:
@@ -704,7 +713,8 @@ TEST(ScanUnits, TheAnalysersReadAtMostFourTimesTheVolumePastTheirRoomsAndHideNoF
   //    begins: their rooms go on past it.
   constexpr std::uint64_t kChain = 2048, kSectors = kChain + 32;
   MemoryVolume v(kSectors);
-  PutRarChain(v, kChain, 30);
+  // The sectors the reads past the rooms below take in.
+  PutRarChain(v, kChain, {kChain + 8, kChain + 15, kChain + 17, kChain + 22});
   v.Put(kChain + 7, ChainSector(Chain::Png, 0, 1));
   const std::string png = PngFile("after the signatures");
   v.Put(kChain + 8, png);
@@ -733,6 +743,8 @@ TEST(ScanUnits, TheAnalysersReadAtMostFourTimesTheVolumePastTheirRoomsAndHideNoF
       {kChain + 16, jpeg.size()}, {kChain + 20, pixels.size()}, {kChain + 24, 54 + 48}};
   EXPECT_EQ(files, expected);
   EXPECT_EQ(std::count_if(hits.begin(), hits.end(), [&](const auto& h) { return h.first < kChain; }), kChain);
+  // Read again past the rooms: three times the volume; looked at past them
+  // for the first time: the volume once at most.
   EXPECT_LE(carver.Tally().analysed, 4 * kSectors * 512);
   EXPECT_LE(v.bytesRead, 10 * kSectors * 512);
 }
@@ -1066,7 +1078,7 @@ TEST(ScanUnits, AUnitManyJpegsStepOverIsAskedAboutOnce) {
 TEST(ScanUnits, PhotosAreListedWholeThoughTheirEndSearchesReadFarPastTheirRooms) {
   // Photos back to back, each one's room ending at its thumbnail: the
   // search for a photo's end marker reads a megabyte at once, over all the
-  // photos after it, far more than four times the volume over the pass.
+  // photos after it, far more than three times the volume over the pass.
   // Nobody looked at those bytes before (each photo is looked at once, the
   // next one's bytes read ahead by the search before it): every photo is
   // listed whole, and next to nothing is counted against the bound.
@@ -1112,7 +1124,7 @@ TEST(ScanUnits, PhotosAfterAChainThatSpentTheBoundAreListedWhole) {
                                              Type(14, "\xFF\xD8\xFF", u"jpg", 1 << 25)};
   constexpr std::uint64_t kChain = 2048, kFirst = kChain + 40, kPhotos = 40;
   MemoryVolume v(kFirst + 3 * kPhotos + 2100);
-  PutRarChain(v, kChain, 30);
+  PutRarChain(v, kChain, {kChain + 30});
   Hits expected;
   for (std::uint64_t k = 0; k < kPhotos; ++k) {
     v.Put(kFirst + 3 * k, photo);
@@ -1189,12 +1201,35 @@ TEST(ScanUnits, ACutJpegEndsInsideTheNextPhotoWhileAPhotoKeepsItsPreviews) {
   stray.insert(1100, 1, '\0');
   v.Put(34, cutExif(4 * 512 + 512 + 2));
   v.Put(38, stray);
+  // Sectors 42-48: a cut JPEG whose step lands on the start of image of
+  // the thumbnail inside the APP1 of a photo with two stray bytes after the
+  // APP1: its segments do not lead whole to its scan, but the step landed
+  // off any marker inside one of them.
+  std::string strays = photo;
+  strays.insert(1100, 2, '\0');
+  v.Put(42, cutExif(4 * 512 + 512));
+  v.Put(46, strays);
+  // Sectors 50-56: a cut JPEG whose Exif block names its date at a place
+  // past its cut, where the photo after it (its APP1 stepped into, off any
+  // marker) holds a date: the cut JPEG's name takes none of it.
+  std::string dated = cutExif(4 * 512 + 200);
+  const std::string ifd("\x01\0\x32\x01\x02\0\x14\0\0\0\0\0\0\0\0\0\0\0", 18);
+  dated.replace(6, 14 + 18, std::string("Exif\0\0II*\0\x08\0\0\0", 14) + ifd);
+  test::PutLe(dated, 30, 4 * 512 + 100 - 12, 4);  // the date's offset from the TIFF header at 12
+  std::string holding = photo;
+  holding.replace(100, 20, std::string("2019:01:02 03:04:05\0", 20));
+  v.Put(50, dated);
+  v.Put(54, holding);
 
   const Hits expected = {{0, 4 * 512},       {4, photo.size()},       {8, 4 * 512},
                          {12, photo.size()}, {16, runsOver.size()},   {20, photoSplit.size()},
                          {26, 2 * 512},      {28, 2 * 512},           {30, whole.size()},
-                         {34, 4 * 512},      {38, stray.size()}};
-  EXPECT_EQ(ScanWith(types, v), expected);
+                         {34, 4 * 512},      {38, stray.size()},      {42, 4 * 512},
+                         {46, strays.size()}, {50, 4 * 512},          {54, holding.size()}};
+  Carver carver(types, v);
+  std::map<std::uint64_t, std::u16string> suffixes;
+  EXPECT_EQ(ScanAll(carver, v, [](std::uint64_t) { return true; }, &suffixes), expected);
+  EXPECT_EQ(suffixes[50], u"");
 }
 
 // An ID3v2.4 tag header (a tag of 246 bytes: its size four bytes of seven
@@ -1232,11 +1267,13 @@ TEST(ScanUnits, RunsNoStructureSizesEndAtAFileAndStreamsAtTheirWalksEnd) {
   mp3.replace(3 * 512, 2, "BM");
   v.Put(0, mp3);
   v.Put(6, png);
-  // Sectors 8-14: the same with "RAW" there, a three-byte signature of a
-  // type whose next bytes tell nothing: the MP3 runs to the PNG, and the
-  // raw hit is listed too, carved to the next signature.
+  // Sectors 8-14: the same with "RAW" there and at the next sector, a
+  // three-byte signature of a type whose next bytes tell nothing: the MP3
+  // runs to the PNG, and the raw hits are listed too, each carved to the
+  // next signature.
   mp3 = Mp3(6 * 512);
   mp3.replace(3 * 512, 3, "RAW");
+  mp3.replace(4 * 512, 3, "RAW");
   v.Put(8, mp3);
   v.Put(14, png);
   // Sectors 16-22: a stream whose pack headers stand at every sector, and
@@ -1266,7 +1303,7 @@ TEST(ScanUnits, RunsNoStructureSizesEndAtAFileAndStreamsAtTheirWalksEnd) {
   v.Put(59, swf);
   v.Put(62, png);
 
-  const Hits expected = {{0, 6 * 512},  {6, png.size()},  {8, 6 * 512},  {11, 3 * 512},
+  const Hits expected = {{0, 6 * 512},  {6, png.size()},  {8, 6 * 512},  {11, 512}, {12, 2 * 512},
                          {14, png.size()}, {16, stream.size()}, {24, 4 * 512}, {28, second.size()},
                          {40, 3 * 512}, {43, png.size()}, {48, 6 * 512}, {54, png.size()},
                          {56, 3 * 512}, {59, 3 * 512}, {62, png.size()}};
@@ -1278,7 +1315,8 @@ TEST(ScanUnits, OnceTheBoundIsSpentOnlyThePassesOwnAnalysesGoOnPastAChanceSignat
   // again bytes the chain looked at.
   constexpr std::uint64_t kChain = 2048, R = kChain;
   MemoryVolume v(kChain + 256);
-  PutRarChain(v, kChain, 200);
+  // The sectors the reads past the rooms below take in.
+  PutRarChain(v, kChain, {R + 10, R + 23, R + 32, R + 42, R + 52, R + 62});
   // R+4: an MP3 whose frames hold, at R+7, a PNG signature whose chunk runs
   // into the PNG at R+10: refused, its analysis tells nothing, and the MP3
   // runs past it to the PNG; the signature is still listed, unanalysed.
@@ -1391,6 +1429,38 @@ TEST(ScanUnits, TheAnswersKeptOfWhetherAFileBeginsStayWithinTheirBound) {
   EXPECT_EQ(ScanAll(carver, v), expected);
   EXPECT_GT(carver.KeptAnswers(), 0u);
   EXPECT_LE(carver.KeptAnswers(), std::size_t{1} << 18);
+}
+
+TEST(SectorRanges, PiecesNotHeldAreToldAndTooManyRangesAreJoinedNeverLost) {
+  SectorRanges r;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> fresh;
+  auto add = [&](std::uint64_t from, std::uint64_t to) {
+    fresh.clear();
+    r.Add(from, to, [&](std::uint64_t a, std::uint64_t b) { fresh.emplace_back(a, b); });
+    return fresh;
+  };
+  using Pieces = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+  EXPECT_EQ(add(10, 20), (Pieces{{10, 20}}));
+  EXPECT_EQ(add(30, 40), (Pieces{{30, 40}}));
+  // Over both and the gaps around them: only the gaps are new.
+  EXPECT_EQ(add(5, 45), (Pieces{{5, 10}, {20, 30}, {40, 45}}));
+  EXPECT_EQ(r.Ranges(), 1u);
+  EXPECT_EQ(add(45, 50), (Pieces{{45, 50}}));  // touching: joined
+  EXPECT_EQ(r.Ranges(), 1u);
+  EXPECT_EQ(add(60, 61), (Pieces{{60, 61}}));
+  EXPECT_EQ(add(7, 9), Pieces{});
+  EXPECT_EQ(r.Seen(0, 100), 46u);
+  EXPECT_EQ(r.Seen(48, 60), 2u);
+  EXPECT_EQ(r.SeenTo(48, 70), 61u);
+  EXPECT_EQ(r.SeenTo(51, 60), 51u);
+  EXPECT_EQ(r.SeenTo(0, 5), 0u);
+
+  // Kept to four ranges: sixteen scattered sectors end in at most four
+  // ranges, and every sector added is still held.
+  SectorRanges few(4);
+  for (std::uint64_t k = 0; k < 16; ++k) few.Add(k * k * 10, k * k * 10 + 1, [](std::uint64_t, std::uint64_t) {});
+  EXPECT_LE(few.Ranges(), 4u);
+  for (std::uint64_t k = 0; k < 16; ++k) EXPECT_EQ(few.Seen(k * k * 10, k * k * 10 + 1), 1u) << k;
 }
 
 TEST(RawTypeFolders, AFullFolderContinuesInNumberedFolders) {
