@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/FileAnalysers.h"
+#include "core/SignatureEvidence.h"
 #include "FuzzCarveReader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -34,5 +35,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       break;
   }
   if (!ok && !f.suffix.empty()) std::abort();
+  // What the disk's first sector says of a file beginning there, for every
+  // type whose first bytes tell: read inside the sector alone.
+  std::vector<std::uint8_t> sector(data + 1, data + std::min<std::size_t>(size, 513));
+  sector.resize(512);
+  corvan::FileTypeRecord type;
+  type.maxSize = 1u << 20;
+  for (const std::uint16_t id : {20, 26, 50, 51, 55, 58, 59, 61, 62, 64, 65, 66, 67, 68, 69, 84, 111, 121, 150, 151, 158}) {
+    type.typeId = id;
+    (void)corvan::SignatureEvidence(type, sector.data());
+  }
   return 0;
 }

@@ -194,9 +194,6 @@ class Carver::AnalysisReader final : public CarveReader {
  public:
   AnalysisReader(Carver& carver, CarveTally& tally, std::uint64_t limit, Room& room, bool confined)
       : carver_(carver), volume_(carver.volume_), tally_(tally), limit_(limit), room_(room), confined_(confined) {}
-
-  // What this analysis looked at first; it reads them again as its own.
-  SectorRanges mine{kMineKept};
   bool Read(std::uint64_t sector, void* buffer, std::size_t bytes) override { return Take(sector, buffer, bytes, true); }
   bool Fetch(std::uint64_t sector, void* buffer, std::size_t bytes) override {
     return Take(sector, buffer, bytes, false);
@@ -222,6 +219,9 @@ class Carver::AnalysisReader final : public CarveReader {
   std::uint64_t furthest = 0;  // one past the furthest byte read
   std::uint64_t read = 0;      // bytes read, inside the room or not
   bool refused = false;        // a read past the room went past the bound
+  // The sectors this analysis looked at first: it reads them again as its
+  // own.
+  SectorRanges mine{kMineKept};
 
  private:
   bool Take(std::uint64_t sector, void* buffer, std::size_t bytes, bool looked) {
@@ -249,7 +249,9 @@ class Carver::AnalysisReader final : public CarveReader {
     const std::uint64_t seenTo = tally_.looked.SeenTo(sector, std::min(last, end));
     if (seenTo == sector) return 0;
     const std::uint64_t past = std::max(sector, room_.Reach(seenTo));
-    return past < seenTo ? (tally_.looked.Seen(past, seenTo) - std::min(tally_.looked.Seen(past, seenTo), mine.Seen(past, seenTo))) * 512 : 0;
+    if (past >= seenTo) return 0;
+    const std::uint64_t seen = tally_.looked.Seen(past, seenTo);
+    return (seen - std::min(seen, mine.Seen(past, seenTo))) * 512;
   }
   // The bytes of sectors [sector, last) that lie past the room.
   std::uint64_t PastRoom(std::uint64_t sector, std::uint64_t last) {
@@ -429,9 +431,10 @@ bool Carver::Analyse(const FileTypeRecord& type, std::uint64_t startSector, std:
   } leave{depth_};
   Room room(*this, startUnit, startSector);
   AnalysisReader reader(*this, *tally_, ReadLimit(), room, confined);
-  // The file's own analysis reads what one asked from inside another
-  // analysis looked at of it before as its own.
-  const auto earlier = std::find_if(earlier_.begin(), earlier_.end(), [&](const auto& e) { return e.first == startSector; });
+  // What a check of this file, asked from inside another analysis, looked
+  // at first, the file's own analysis reads again as its own.
+  const auto earlier =
+      std::find_if(earlier_.begin(), earlier_.end(), [&](const auto& e) { return e.first == startSector; });
   if (earlier != earlier_.end()) {
     if (depth_ == 1) reader.mine = std::move(earlier->second);
     earlier_.erase(earlier);

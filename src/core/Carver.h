@@ -60,7 +60,8 @@ class CarveVolume : public CarveReader {
 // less.
 class SectorRanges {
  public:
-  explicit SectorRanges(std::size_t kept = std::size_t{1} << 17) : kept_(kept) {}
+  SectorRanges() = default;
+  explicit SectorRanges(std::size_t kept) : kept_(kept) {}
   // Adds [from, to); `fresh(first, end)` is called with each piece of it
   // not held before, in order.
   template <class Fresh>
@@ -90,7 +91,7 @@ class SectorRanges {
 
  private:
   void Coarsen();
-  std::size_t kept_;
+  std::size_t kept_ = std::size_t{1} << 17;
   std::map<std::uint64_t, std::uint64_t> ranges_;  // first sector -> one past the last; apart, in order
 };
 

@@ -547,10 +547,10 @@ bool GetJpegFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFil
   // the file written after it. Where a step passes a unit start at which
   // another file begins, the JPEG ends there when the walk goes on at no
   // marker, or lands in that file's first sector off a marker, or at one
-  // that file's own segments lead to, or when the step
-  // landed inside that file's segments: off any marker (the walk stepped
-  // into the other file's data), or on one inside a segment of a file whose
-  // segments lead whole to its scan (its thumbnail). A picture inside a
+  // that file's own segments lead to, or when the step landed inside that
+  // file's segments: off any marker (the walk stepped into the other file's
+  // data), or on one inside a segment of a file whose segments lead whole
+  // to its scan (its thumbnail). A picture inside a
   // segment of the JPEG's own (its Exif thumbnail, a preview cut short or
   // split over segments) is stepped over to a marker of the file's own: the
   // step lands right on it, and the picture's segments do not lead whole to
