@@ -16,6 +16,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/Carver.h"
@@ -1401,6 +1402,78 @@ TEST(ScanUnits, OnceTheBoundIsSpentOnlyThePassesOwnAnalysesGoOnPastAChanceSignat
                          {R + 60, packed.size()}};
   EXPECT_EQ(after, expected);
   EXPECT_GE(carver.Tally().unanalysed, 3u);
+}
+
+// A stored ZIP as zip -0 lays one out: its entries, `(name, data, extra
+// bytes)` each, then a central header for each and the end record.
+std::string StoredZip(const std::vector<std::tuple<std::string, std::string, std::size_t>>& entries) {
+  std::string z, central;
+  for (const auto& [name, data, extra] : entries) {
+    std::string local(30, '\0');
+    local.replace(0, 4, "PK\x03\x04");
+    test::PutLe(local, 4, 10, 2);
+    test::PutLe(local, 18, data.size(), 4);
+    test::PutLe(local, 22, data.size(), 4);
+    test::PutLe(local, 26, name.size(), 2);
+    test::PutLe(local, 28, extra, 2);
+    std::string header(46, '\0');
+    header.replace(0, 4, "PK\x01\x02");
+    test::PutLe(header, 20, data.size(), 4);
+    test::PutLe(header, 24, data.size(), 4);
+    test::PutLe(header, 28, name.size(), 2);
+    test::PutLe(header, 42, z.size(), 4);
+    central += header + name;
+    z += local + name + std::string(extra, '\0') + data;
+  }
+  std::string end(22, '\0');
+  end.replace(0, 4, "PK\x05\x06");
+  test::PutLe(end, 8, entries.size(), 2);
+  test::PutLe(end, 10, entries.size(), 2);
+  test::PutLe(end, 12, central.size(), 4);
+  test::PutLe(end, 16, z.size(), 4);
+  return z + central + end;
+}
+
+TEST(ScanUnits, ArchivesHoldingAPictureAtASectorStartAreListedWholeAfterAChainThatSpentTheBound) {
+  // JPEG starts whose segments jump onto the next ones spend the bound,
+  // listing little. Right after them, a stored ZIP whose first entry, a
+  // JPEG, begins at its second sector, so its room is one sector; 40 small
+  // entries after it, and a directory of two kilobytes that the walk's
+  // window is read again for from the sector it stopped in. The archive is
+  // listed whole: what its own walk looked at first it reads again as its
+  // own.
+  constexpr std::uint64_t kChain = 2048, R = kChain;
+  MemoryVolume v(R + 64);
+  for (std::uint64_t k = 0; k < kChain; ++k) v.Put(k, ChainSector(Chain::JpegJump, k, kChain));
+  const std::string picture = JpegFile(700, true);
+  std::vector<std::tuple<std::string, std::string, std::size_t>> entries = {{"p.jpg", picture, 512 - 30 - 5}};
+  for (int k = 0; k < 40; ++k) entries.emplace_back("a" + std::to_string(10 + k), std::string(10, 'd'), 0);
+  const std::string zip = StoredZip(entries);
+  ASSERT_EQ(zip.compare(512, 3, "\xFF\xD8\xFF"), 0);
+  v.Put(R, zip);
+  // Then a JPEG cut before its scan, whose APP0 step lands two bytes into
+  // the first sector of an archive whose picture follows its first header,
+  // the picture's markers 35 bytes on: the step ran into the archive's
+  // header, and the JPEG ends there.
+  const std::uint64_t after = R + (zip.size() + 511) / 512 + 2;
+  std::string cut("\xFF\xD8\xFF\xE0\0\0", 6);
+  test::PutBe(cut, 4, 2 * 512 + 2 - 4, 2);
+  v.Put(after, cut + std::string(2 * 512 - 6, 'x'));
+  entries[0] = {"p.jpg", picture, 0};
+  const std::string packed = StoredZip(entries);
+  v.Put(after + 2, packed);
+
+  const std::vector<FileTypeRecord> types = {Type(52, "PK\x03\x04", u"zip", 1u << 31),
+                                             Type(14, "\xFF\xD8\xFF", u"jpg", 1 << 25)};
+  Carver carver(types, v);
+  const Hits hits = ScanAll(carver, v);
+  Hits files;
+  std::copy_if(hits.begin(), hits.end(), std::back_inserter(files), [&](const auto& h) { return h.first >= R; });
+  const Hits expected = {{R, zip.size()}, {R + 1, picture.size()}, {after, 2 * 512}, {after + 2, packed.size()}};
+  EXPECT_EQ(files, expected);
+  // The chain did spend the bound, and listed under its bound.
+  EXPECT_GE(carver.Tally().analysed, CarveTally::kReadVolumes * v.bytes.size());
+  EXPECT_EQ(carver.Tally().cutByTotal, 0u);
 }
 
 TEST(ScanUnits, TheAnswersKeptOfWhetherAFileBeginsStayWithinTheirBound) {
