@@ -30,7 +30,8 @@ class Window {
     // What the analysis looks at, not what the window read ahead, is what a
     // later analysis would read again: the bytes asked for, told once. A
     // walk asks for bytes on from those it asked for last, mostly.
-    if (p != nullptr && (pos < lookedFrom_ || pos > lookedTo_ || pos + n > lookedTo_)) {
+    if (p != nullptr && (pos < lookedFrom_ || pos + n > lookedTo_)) {
+      // Bytes apart from those told before begin a run of their own.
       if (pos < lookedFrom_ || pos > lookedTo_) lookedFrom_ = lookedTo_ = pos - pos % 512;
       reader_.Looked(start_ + lookedTo_ / 512, pos + n - lookedTo_ / 512 * 512);
       lookedTo_ = pos + n;

@@ -557,7 +557,10 @@ bool Carver::CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t 
   const bool inRun = startSector >= runFrom_ && startSector < runEnd_;
   for (const FileTypeRecord& type : types_) {
     if (!Matches(type, data, bytes)) continue;
-    if (inRun && !HasAnalyser(type.typeId) && SignatureEvidence(type, data) == Evidence::Disagrees) continue;
+    // What the next bytes say, for a type without analyser: all there is.
+    const bool analysed = HasAnalyser(type.typeId);
+    const Evidence evidence = analysed ? Evidence::Bare : SignatureEvidence(type, data);
+    if (inRun && evidence == Evidence::Disagrees) continue;
     Analysis a;
     if (lastFound_.type == &type && lastFound_.sector == startSector) {
       a = std::move(lastFound_.analysis);
@@ -592,8 +595,7 @@ bool Carver::CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t 
       // its reads) is carved to the next signature as before: such runs
       // never overlap, and a chain of them is not walked over again and
       // again.
-      const bool chance =
-          HasAnalyser(type.typeId) ? !a.found || a.unanalysed : !SignatureBegins(type, SignatureEvidence(type, data), false);
+      const bool chance = analysed ? !a.found || a.unanalysed : !SignatureBegins(type, evidence, false);
       file.size = chance ? MeasureToNextSignature(startUnit, type.maxSize)
                          : Measure(startUnit, type.maxSize, true, 0, false, &stepOver);
       measured = true;

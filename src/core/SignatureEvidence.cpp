@@ -128,9 +128,8 @@ bool IconDirectory(const std::uint8_t* d, std::uint64_t maxSize) {
     if (e[3] != 0 || bytes == 0 || offset < first || offset + bytes > maxSize) return false;
     // An icon's planes and bits a pixel (0: the picture says); a cursor's
     // hotspot, in their place, inside its picture.
-    if (kind == 1 ? planes > 1 || (bits != 0 && bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16 &&
-                                   bits != 24 && bits != 32)
-                  : planes >= width || bits >= height)
+    const bool depth = bits == 0 || bits == 24 || (std::has_single_bit(bits) && bits <= 32);
+    if (kind == 1 ? planes > 1 || !depth : planes >= width || bits >= height)
       return false;
     lowest = std::min(lowest, offset);
   }
