@@ -206,7 +206,35 @@ struct ZipWalk {
   bool endRecord = false;  // the walk passed the end record (and its comment)
   bool lost = false;       // a record could not be read, or a deferred entry's descriptor was not found
   ZipCounts counts;
+  ZipDirectory directory;
+  // The walk went from the archive's first local header through every
+  // entry to the end record, which says the directory is where, and what,
+  // the walk found: the archive ends there by its own structure.
+  bool Proven(std::uint64_t base) const {
+    return endRecord && !lost && counts.locals != 0 && counts.locals == counts.centrals && directory.agrees &&
+           directory.first != UINT64_MAX && directory.first - base == directory.saidOffset;
+  }
 };
+
+// What the end record at `e` (and the Zip64 end record at `e64`, when the
+// walk passed one) says of the directory, against where the walk found its
+// first central header (`first`, from the archive's start), its end
+// (`directoryEnd`) and the central headers counted.
+ZipDirectory EndRecordSays(const std::uint8_t* e, const std::uint8_t* e64, std::uint64_t base, std::uint64_t first,
+                           std::uint64_t directoryEnd, std::uint64_t centrals) {
+  ZipDirectory d;
+  std::uint64_t entries = GetLE16(e + 10), size = GetLE32(e + 12), offset = GetLE32(e + 16);
+  if (e64 != nullptr && (entries == 0xFFFF || size == zip::kZip32Max || offset == zip::kZip32Max)) {
+    entries = GetLE64(e64 + 32);
+    size = GetLE64(e64 + 40);
+    offset = GetLE64(e64 + 48);
+  }
+  if (first == UINT64_MAX) return d;
+  d.first = base + first;
+  d.saidOffset = offset;
+  d.agrees = entries == centrals && directoryEnd >= first && size == directoryEnd - first;
+  return d;
+}
 
 // A walk that reaches a record an earlier walk of the pass went through ends
 // as that one did, with what it counted from there on.
@@ -228,6 +256,7 @@ void FollowKnown(ZipWalk& w, std::uint64_t base, const ChainWalks<ZipCounts, Zip
   w.end = known.result.end - base;
   w.endRecord = known.result.endRecord;
   w.lost = known.result.lost;
+  w.directory = known.result.directory;
 }
 
 // The walk the carving step sizes a ZIP archive by, and the Office analysis
@@ -244,6 +273,11 @@ ZipWalk WalkZip(CarveReader& reader, std::uint64_t startSector, carve::Window& h
   ZipCounts& counts = w.counts;
   CarveWalks* walks = reader.Walks();
   const std::uint64_t base = startSector * 512;
+  // The first central header passed and where the directory ended, from
+  // the archive's start; the Zip64 end record, kept while the walk reads on.
+  std::uint64_t first = UINT64_MAX, directoryEnd = 0;
+  std::uint8_t zip64End[56];
+  bool zip64 = false;
   if (walks != nullptr) walks->zip.Begin();
   while (!reader.Aborted()) {
     if (walks != nullptr) {
@@ -302,7 +336,9 @@ ZipWalk WalkZip(CarveReader& reader, std::uint64_t startSector, carve::Window& h
         break;
       }
       ++counts.centrals;
+      if (first == UINT64_MAX) first = p;
       p += CentralEntryLength(h);
+      directoryEnd = p;
     } else if (Is(h, kZip64End)) {
       const std::uint8_t* e = headers.At(p, 12);
       if (e == nullptr) {
@@ -310,6 +346,10 @@ ZipWalk WalkZip(CarveReader& reader, std::uint64_t startSector, carve::Window& h
         break;
       }
       const std::uint64_t record = GetLE64(e + 4);
+      if (const std::uint8_t* full = record >= sizeof zip64End - 12 ? headers.At(p, sizeof zip64End) : nullptr) {
+        std::memcpy(zip64End, full, sizeof zip64End);
+        zip64 = true;
+      }
       if (record > ~p - 12) {
         w.lost = true;
         break;
@@ -323,6 +363,7 @@ ZipWalk WalkZip(CarveReader& reader, std::uint64_t startSector, carve::Window& h
         w.lost = true;
         break;
       }
+      w.directory = EndRecordSays(e, zip64 ? zip64End : nullptr, base, first, directoryEnd, counts.centrals);
       p += kEndRecord + GetLE16(e + 20);
       w.endRecord = true;
       break;
@@ -331,7 +372,7 @@ ZipWalk WalkZip(CarveReader& reader, std::uint64_t startSector, carve::Window& h
     }
   }
   // A walk cut short by Stop or by the pass's bound is not where the chain ends.
-  if (walks != nullptr && !reader.Aborted() && !reader.Refused()) walks->zip.End({base + w.end, w.endRecord, w.lost, counts});
+  if (walks != nullptr && !reader.Aborted() && !reader.Refused()) walks->zip.End({base + w.end, w.endRecord, w.lost, counts, w.directory});
   return w;
 }
 
@@ -364,6 +405,7 @@ bool GetZipFileSize(CarveReader& reader, std::uint64_t startSector, AnalysedFile
   // this is an archive; after one, the archive is kept as far as it was read.
   if (w.counts.centrals == 0) return false;
   out.size = w.end;
+  out.endProven = w.Proven(startSector * 512);
   return true;
 }
 
@@ -576,6 +618,7 @@ OfficeValidity AnalyseOoxmlFile(OfficeAnalysis& result, CarveReader& reader, std
   const ZipWalk w = WalkZip(reader, startSector, win);
   result.kind = w.counts.contentTypes != 0 ? static_cast<OfficeKind>(w.counts.mainPart) : OfficeKind::OtherZip;
   result.size = w.end;
+  result.endProven = w.Proven(startSector * 512);
   const std::uint64_t locals = w.counts.locals, centrals = w.counts.centrals;
   if (locals == centrals)
     result.validity = w.endRecord ? OfficeValidity::Complete : OfficeValidity::Plausible;

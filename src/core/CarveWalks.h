@@ -74,11 +74,20 @@ struct ZipCounts {
   std::uint64_t mainAt = 0;                 // the count of local headers when it was named
 };
 
+// What an archive's end record says of its central directory, against
+// what the walk passed.
+struct ZipDirectory {
+  std::uint64_t first = UINT64_MAX;  // absolute byte of the first central header the walk passed
+  std::uint64_t saidOffset = 0;      // where the end record says it begins, from the archive's start
+  bool agrees = false;               // its size and entries are those the walk passed
+};
+
 struct ZipEnd {
   std::uint64_t end = 0;  // absolute byte where the walk ended
   bool endRecord = false;
   bool lost = false;
   ZipCounts counts;
+  ZipDirectory directory;
 };
 
 // Spans of places a walk went through, each kept by where it begins, at

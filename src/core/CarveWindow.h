@@ -29,12 +29,13 @@ class Window {
     const std::uint8_t* p = Fill(pos, n);
     // What the analysis looks at, not what the window read ahead, is what a
     // later analysis would read again: the bytes asked for, told once. A
-    // walk asks for bytes on from those it asked for last, mostly.
+    // walk asks for bytes on from those it asked for last, mostly, and the
+    // reader is told only of the sectors it goes on into.
     if (p != nullptr && (pos < lookedFrom_ || pos + n > lookedTo_)) {
       // Bytes apart from those told before begin a run of their own.
       if (pos < lookedFrom_ || pos > lookedTo_) lookedFrom_ = lookedTo_ = pos - pos % 512;
-      reader_.Looked(start_ + lookedTo_ / 512, pos + n - lookedTo_ / 512 * 512);
-      lookedTo_ = pos + n;
+      reader_.Looked(start_ + lookedTo_ / 512, pos + n - lookedTo_);
+      lookedTo_ = (pos + n + 511) / 512 * 512;
     }
     return p;
   }
@@ -76,7 +77,7 @@ class Window {
   std::size_t length_ = 0;  // bytes of the buffer that were read
   bool valid_ = false;
   bool failed_ = false;
-  // The bytes told as looked at, from the sector of the first of them.
+  // The sectors told as looked at, as byte positions.
   std::uint64_t lookedFrom_ = 0;
   std::uint64_t lookedTo_ = 0;
 };

@@ -190,31 +190,62 @@ class Carver::Room {
 // sector is that sector, a far read the bytes it read. The reader keeps
 // the furthest byte read and the bytes read, by which a walk that ran long
 // is remembered.
+// What is looked at is told to the pass in runs: a walk looks at a few
+// bytes at a time, and adding each to the pass's ranges was most of the
+// time of a hostile volume. A run is told when a look apart from it needs
+// its place, and everything held is told before anything that weighs it:
+// a read the bound may refuse, the room changing, an analysis of another
+// file, the analysis's end.
 class Carver::AnalysisReader final : public CarveReader {
  public:
   AnalysisReader(Carver& carver, CarveTally& tally, std::uint64_t limit, Room& room, bool confined)
-      : carver_(carver), volume_(carver.volume_), tally_(tally), limit_(limit), room_(room), confined_(confined) {}
+      : carver_(carver), volume_(carver.volume_), tally_(tally), limit_(limit), room_(room), confined_(confined),
+        top_(carver.depth_ == 1) {}
+  ~AnalysisReader() override { Tell(); }
+  AnalysisReader(const AnalysisReader&) = delete;
+  AnalysisReader& operator=(const AnalysisReader&) = delete;
   bool Read(std::uint64_t sector, void* buffer, std::size_t bytes) override { return Take(sector, buffer, bytes, true); }
   bool Fetch(std::uint64_t sector, void* buffer, std::size_t bytes) override {
     return Take(sector, buffer, bytes, false);
   }
-  // Sectors past the room looked at for the first time count when looked
-  // at, not when a window or a search read them ahead.
   void Looked(std::uint64_t sector, std::uint64_t bytes) override {
     const std::uint64_t to = sector + (bytes + 511) / 512;
-    std::uint64_t roomEnd = UINT64_MAX;
-    tally_.looked.Add(sector, to, [&](std::uint64_t a, std::uint64_t b) {
-      mine.Add(a, b, [](std::uint64_t, std::uint64_t) {});
-      if (roomEnd == UINT64_MAX) roomEnd = room_.Reach(to);
-      if (b > roomEnd) tally_.analysed += (b - std::max(a, roomEnd)) * 512;
-    });
+    if (to <= sector) return;
+    // A look that meets a run held joins it: a walk's windows each go on
+    // from where they looked last.
+    Run* oldest = &runs_[0];
+    for (Run& r : runs_) {
+      if (r.to != 0 && sector <= r.to && to >= r.from) {
+        r.from = std::min(r.from, sector);
+        r.to = std::max(r.to, to);
+        r.used = ++uses_;
+        return;
+      }
+      if (r.used < oldest->used) oldest = &r;
+    }
+    if (oldest->to != 0) Tell(*oldest);
+    *oldest = {sector, to, ++uses_};
+  }
+  // Tells the pass every run held.
+  void Tell() {
+    for (Run& r : runs_) {
+      if (r.to != 0) Tell(r);
+    }
   }
   bool Aborted() const override { return volume_.Aborted(); }
   CarveWalks* Walks() override { return &tally_.walks; }
-  std::uint64_t NextFileStart(std::uint64_t from, std::uint64_t to) override { return room_.NextFile(from, to); }
+  // Only the pass's own analysis asks another file's analysis here, or
+  // moves its room; the runs are told against the room as it stood.
+  std::uint64_t NextFileStart(std::uint64_t from, std::uint64_t to) override {
+    if (top_) Tell();
+    return room_.NextFile(from, to);
+  }
   bool Refused() const override { return refused; }
   bool WholeHeaderAt(std::uint64_t sector) override { return carver_.WholeHeaderAt(sector); }
-  void Own(std::uint64_t sector, std::uint64_t bytes) override { room_.Own(sector + (bytes + 511) / 512); }
+  void Own(std::uint64_t sector, std::uint64_t bytes) override {
+    if (top_) Tell();
+    room_.Own(sector + (bytes + 511) / 512);
+  }
 
   std::uint64_t furthest = 0;  // one past the furthest byte read
   std::uint64_t read = 0;      // bytes read, inside the room or not
@@ -224,9 +255,31 @@ class Carver::AnalysisReader final : public CarveReader {
   SectorRanges mine{kMineKept};
 
  private:
+  struct Run {
+    std::uint64_t from = 0;
+    std::uint64_t to = 0;  // 0: none held
+    std::uint64_t used = 0;
+  };
+  // Sectors past the room looked at for the first time count when looked
+  // at, not when a window or a search read them ahead.
+  void Tell(Run& run) {
+    const std::uint64_t to = run.to;
+    std::uint64_t roomEnd = UINT64_MAX;
+    tally_.looked.Add(run.from, to, [&](std::uint64_t a, std::uint64_t b) {
+      mine.Add(a, b, [](std::uint64_t, std::uint64_t) {});
+      if (roomEnd == UINT64_MAX) roomEnd = room_.Reach(to);
+      if (b > roomEnd) tally_.analysed += (b - std::max(a, roomEnd)) * 512;
+    });
+    run = Run{};
+  }
+
   bool Take(std::uint64_t sector, void* buffer, std::size_t bytes, bool looked) {
     const std::uint64_t last = sector + (bytes + 511) / 512;
     std::uint64_t again = Again(sector, last);
+    // What this analysis looked at and has not told yet it reads as its
+    // own either way: only the bound, and the room a refusal may move on,
+    // need it told.
+    if (again != 0 || confined_) Tell();
     while (Refuses(sector, last, again) && room_.PassSignature()) again = Again(sector, last);
     if (Refuses(sector, last, again)) {
       std::memset(buffer, 0, bytes);
@@ -274,6 +327,11 @@ class Carver::AnalysisReader final : public CarveReader {
   std::uint64_t limit_;
   Room& room_;
   bool confined_;
+  const bool top_;  // the pass's own analysis, not one asked from inside another
+  // Runs of sectors looked at, not yet told; a TIFF's walk keeps three
+  // windows going at once.
+  std::array<Run, 4> runs_{};
+  std::uint64_t uses_ = 0;
 };
 
 namespace {
@@ -466,6 +524,7 @@ bool Carver::Analyse(const FileTypeRecord& type, std::uint64_t startSector, std:
       AnalyseOfficeFile(reader, startSector, office);
       file.size = office.size;
       file.unknownSize = office.size == 0;
+      file.endProven = office.endProven;
       a.found = office.kind != OfficeKind::None;
       if (office.validity != OfficeValidity::Damaged) {
         switch (office.kind) {
@@ -478,6 +537,8 @@ bool Carver::Analyse(const FileTypeRecord& type, std::uint64_t startSector, std:
       break;
     }
   }
+  // All it looked at is the pass's before its own sectors are kept.
+  reader.Tell();
   if (tiff && reader.read >= kLongWalkBytes) tally_->walks.tiff.Add(at, reader.furthest);
   if (depth_ > 1) {
     if (earlier_.size() >= kEarlierKept) earlier_.erase(earlier_.begin());
@@ -610,6 +671,7 @@ bool Carver::CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t 
     } else {
       if (file.size > type.maxSize) {
         file.size = type.maxSize;
+        file.endProven = false;
         ++tally_->cutToTypeMax;
       }
       // A file the pass passes over (a JPEG whose end marker was searched
@@ -620,6 +682,16 @@ bool Carver::CarveAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t 
       // file whose own analysis finds no file there (a picture's pixels that
       // happen to spell one) does not end it.
       const bool overTotal = tally_->listed + file.size > ListLimit();
+      // A file whose walk proved its end (an archive's entries walked to
+      // its end record) holds its own bytes: a file that begins inside it (a
+      // stored photo) is listed, but does not end it. One that begins
+      // inside another such file (archives chained or stored one in
+      // another) is bounded as any other, so they cannot list the volume
+      // over and over.
+      if (file.endProven && startSector >= tally_->ownedTo) {
+        file.ownBytes = file.size;
+        tally_->ownedTo = startSector + (file.size + 511) / 512;
+      }
       if (a.generic || overTotal) {
         // A file whose bytes its header counts is ended by no short bare
         // signature: only by one whose format agrees, or one too long to

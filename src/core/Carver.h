@@ -68,19 +68,24 @@ class SectorRanges {
   void Add(std::uint64_t from, std::uint64_t to, Fresh&& fresh) {
     if (to <= from) return;
     // The range that begins last at or before `from`, if it reaches it,
-    // and every one after it up to `to` are joined into one.
+    // and every one after it up to `to` are joined into one. That one is
+    // grown where it stands: most adds go on from a range, or lie in one.
     auto it = ranges_.upper_bound(from);
-    if (it != ranges_.begin() && std::prev(it)->second >= from) --it;
-    std::uint64_t first = from, end = to, at = from;
+    const bool grown = it != ranges_.begin() && std::prev(it)->second >= from;
+    if (grown && std::prev(it)->second >= to) return;
+    std::uint64_t end = to, at = grown ? std::prev(it)->second : from;
     while (it != ranges_.end() && it->first <= to) {
-      if (it->first > at) fresh(at, it->first);
-      at = std::max(at, it->second);
-      first = std::min(first, it->first);
+      fresh(at, it->first);  // ranges are apart: each begins past the one before
+      at = it->second;
       end = std::max(end, it->second);
       it = ranges_.erase(it);
     }
     if (at < to) fresh(at, to);
-    ranges_.emplace_hint(it, first, end);
+    if (grown) {
+      std::prev(it)->second = end;
+      return;
+    }
+    ranges_.emplace_hint(it, from, end);
     if (ranges_.size() > kept_) Coarsen();
   }
   // The sectors of [from, to) held.
@@ -128,6 +133,10 @@ struct CarveTally {
   std::uint64_t cutToTypeMax = 0;   // header sizes cut to the type's largest size
   std::uint64_t cutByTotal = 0;     // sizes shortened once the pass had listed its bound
   std::uint64_t unanalysed = 0;     // hits carved unanalysed, a read past their room refused
+  // One past the last sector of the last file whose bytes are its own
+  // (`AnalysedFile::endProven`); a proven file that begins inside it is
+  // bounded as any other.
+  std::uint64_t ownedTo = 0;
   CarveWalks walks;
 };
 

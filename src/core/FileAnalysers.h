@@ -74,6 +74,10 @@ struct AnalysedFile {
   // A JPEG whose walk led from marker to marker, one stray byte at most, to
   // its scan.
   bool wholeHeader = false;
+  // The walk proved where the file ends by its structure (a ZIP's entries
+  // walked to the end record, which says its directory is where the walk
+  // found it): every byte up to `size` is its own.
+  bool endProven = false;
   std::u16string suffix;   // added to the found file's name; may be empty
   // The picture's own date as a DOS date and time word; 0 when it gave none.
   std::uint16_t dosDate = 0;
@@ -87,6 +91,7 @@ struct OfficeAnalysis {
   OfficeKind kind = OfficeKind::None;
   std::uint64_t size = 0;  // 0: the carving step sizes the file itself
   OfficeValidity validity = OfficeValidity::Damaged;
+  bool endProven = false;  // as `AnalysedFile::endProven`, for a ZIP-based document
 };
 
 // Name pieces, in the order the analysers join them.

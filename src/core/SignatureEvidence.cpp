@@ -140,17 +140,23 @@ bool IconDirectory(const std::uint8_t* d, std::uint64_t maxSize) {
          header == 124;
 }
 
-// A Flash movie's header: a version, and a length that holds the header;
-// an uncompressed one's frame size follows, a compressed one's zlib stream.
-bool FlashHeader(const std::uint8_t* d) {
+// A Flash movie's header: a version, and a length that holds the header
+// and is no more than the type's largest (four letters of text read as a
+// length are hundreds of megabytes, and a space is version 32); an
+// uncompressed one's frame size follows, a compressed one's zlib stream,
+// which came with version 6.
+bool FlashHeader(const std::uint8_t* d, std::uint64_t maxSize) {
   const bool packed = d[0] == 'C';
   if (std::memcmp(d + 1, "WS", 2) != 0 || (d[0] != 'F' && !packed) || d[3] == 0 || d[3] > 64) return false;
+  const std::uint32_t length = GetLE32(d + 4);
+  if (length > maxSize) return false;
   if (packed)
-    return GetLE32(d + 4) >= 8 + 1 + 4 && (d[8] & 0x0F) == 8 && (d[8] >> 4) <= 7 && (d[8] * 256u + d[9]) % 31 == 0;
+    return d[3] >= 6 && length >= 8 + 1 + 4 && (d[8] & 0x0F) == 8 && (d[8] >> 4) <= 7 &&
+           (d[8] * 256u + d[9]) % 31 == 0;
   // The frame size: a rectangle of four numbers of `bits` bits each, then
   // the frame rate and count.
   const unsigned bits = d[8] >> 3;
-  return GetLE32(d + 4) >= 8 + (5 + 4 * bits + 7) / 8 + 4;
+  return length >= 8 + (5 + 4 * bits + 7) / 8 + 4;
 }
 
 // A Windows program: the DOS header's pointer leads, inside the sector, to
@@ -256,7 +262,7 @@ Evidence SignatureEvidence(const FileTypeRecord& type, const std::uint8_t* d) {
                    std::memcmp(d + 4, "\x17\x72\x45\x38\x50\x90", 6) == 0));
     case 68:
     case 69:
-      return told(FlashHeader(d));
+      return told(FlashHeader(d, type.maxSize));
     case 150:
       return told(PortableExecutable(d));
     case 26:

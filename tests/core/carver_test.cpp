@@ -914,6 +914,26 @@ TEST(Carver, ATiffBeginningWhereALongWalkEndedIsWalkedItself) {
   EXPECT_EQ(ScanWith(types, v), expected);
 }
 
+TEST(Carver, WhatATiffsWalkLooksAtPastItsRoomIsTheArraysItsDirectoryGives) {
+  // A TIFF whose offset and byte-count arrays (1,000 LONGs each) fill
+  // sectors 4 to 19, past a signature at sector 2 that ends its room. Its
+  // walk reads the two arrays side by side; every sector of them counts,
+  // once, as looked at past the room, and the gap before them does not.
+  const std::string tiff = StripTiff(1000, 4 * 512 - 768);
+  ASSERT_EQ((tiff.size() + 511) / 512, 20u);
+  MemoryVolume v(32);
+  v.Put(0, tiff);
+  v.Put(2, "MAGI");
+  const std::vector<FileTypeRecord> types = {Type(15, kTiff, u"tif", 1 << 28), Type(300, "MAGI", u"mag", 512)};
+  Carver carver(types, v);
+  const Hits expected = {{0, tiff.size()}, {2, 512}};
+  EXPECT_EQ(ScanAll(carver, v), expected);
+  EXPECT_EQ(carver.Tally().looked.Seen(2, 4), 0u);
+  EXPECT_EQ(carver.Tally().looked.Seen(4, 20), 16u);
+  EXPECT_EQ(carver.Tally().looked.Seen(20, 32), 0u);
+  EXPECT_EQ(carver.Tally().analysed, 16u * 512);
+}
+
 TEST(Carver, ATiffInsideALongWalkIsListedWholeAndItsWalkStaysInItsRoom) {
   // A TIFF whose arrays lie a megabyte past its directory, its walk reading
   // more than 2 MiB; two TIFFs lie between. What the long walk read is not
@@ -1309,6 +1329,22 @@ TEST(ScanUnits, RunsNoStructureSizesEndAtAFileAndStreamsAtTheirWalksEnd) {
                          {40, 3 * 512}, {43, png.size()}, {48, 6 * 512}, {54, png.size()},
                          {56, 3 * 512}, {59, 3 * 512}, {62, png.size()}};
   EXPECT_EQ(ScanWith(types, v), expected);
+
+  // An icon (its directory as writers make it) carved to its largest size,
+  // four sectors, over a gzip header at sector 1 whose reserved flag bit
+  // tells against the format: that one is the run's bytes. The same header
+  // right after the run, at sector 4, stands alone: it is carved to the
+  // next signature as a type without analyser is.
+  const std::vector<FileTypeRecord> small = {Type(20, std::string("\0\0\1\0", 4), u"ico", 4 * 512),
+                                             Type(50, "\x1F\x8B\x08", u"gz", 1 << 20)};
+  MemoryVolume w(12);
+  std::string icon("\0\0\1\0\1\0\x10\x10\0\0\1\0\x20\0\x68\x04\0\0\x16\0\0\0\x28\0\0\0", 26);
+  w.Put(0, icon + std::string(4 * 512 - icon.size(), 'i'));
+  const std::string flagged("\x1F\x8B\x08\x28\0\0\0\0\0\x03", 10);
+  w.Put(1, flagged);
+  w.Put(4, flagged);
+  const Hits alone = {{0, 4 * 512}, {4, 8 * 512}};
+  EXPECT_EQ(ScanWith(small, w), alone);
 }
 
 TEST(ScanUnits, OnceTheBoundIsSpentOnlyThePassesOwnAnalysesGoOnPastAChanceSignature) {
@@ -1476,6 +1512,55 @@ TEST(ScanUnits, ArchivesHoldingAPictureAtASectorStartAreListedWholeAfterAChainTh
   EXPECT_EQ(carver.Tally().cutByTotal, 0u);
 }
 
+TEST(ScanUnits, AnArchiveWalkedToItsEndRecordKeepsTheFilesItHoldsOnceTheListingBoundIsSpent) {
+  // AU headers whose sizes run nearly to the volume's end spend the
+  // listing bound (twice the volume) with their first two. After them,
+  // stored ZIPs whose JPEG begins at their second sector.
+  constexpr std::uint64_t kSectors = 128, R = 16;
+  MemoryVolume v(kSectors);
+  for (std::uint64_t s = 0; s < 8; ++s)
+    v.Put(s, test::AuHeader(24, static_cast<std::uint32_t>((kSectors - s) * 512 - 124)));
+  const std::string picture = JpegFile(700, true);
+  const std::string zip = StoredZip({{"p.jpg", picture, 512 - 30 - 5}, {"notes", std::string(40, 'n'), 0}});
+  ASSERT_EQ(zip.compare(512, 3, "\xFF\xD8\xFF"), 0);
+  // R: walked to its end record, which says the directory is where the
+  // walk found it: the archive's bytes are its own, and it is listed whole.
+  v.Put(R, zip);
+  // R+10: its end record cut off, and R+20: its end record one byte off
+  // on where the directory begins: neither proves its end, and each ends
+  // where its JPEG begins.
+  v.Put(R + 10, zip.substr(0, zip.size() - 22));
+  std::string off = zip;
+  off[off.size() - 6] = static_cast<char>(off[off.size() - 6] + 1);
+  v.Put(R + 20, off);
+  // R+30: an archive stored in another: the inner one begins inside the
+  // outer's own bytes, and is bounded as any other file.
+  const std::string outer = StoredZip({{"in.zip", zip, 512 - 30 - 6}});
+  ASSERT_EQ(outer.compare(512, 4, "PK\x03\x04"), 0);
+  v.Put(R + 30, outer);
+  // R+40: a PNG whose chunks lead to its end chunk, the JPEG inside its
+  // text at its second sector: a chain of chunks proves nothing (chained
+  // headers run one PNG's chunk onto the next one's), and it ends where
+  // the JPEG begins.
+  const std::string png = PngFile(std::string(512 - 48, 's') + picture);
+  ASSERT_EQ(png.compare(512, 3, "\xFF\xD8\xFF"), 0);
+  v.Put(R + 40, png);
+
+  const std::vector<FileTypeRecord> types = {
+      Type(57, ".snd", u"au", 256u << 20), Type(52, "PK\x03\x04", u"zip", 1u << 31),
+      Type(14, "\xFF\xD8\xFF", u"jpg", 1 << 25), Type(19, "\x89PNG\r\n\x1a\n", u"png", 1 << 26)};
+  Carver carver(types, v);
+  const Hits hits = ScanAll(carver, v);
+  Hits files;
+  std::copy_if(hits.begin(), hits.end(), std::back_inserter(files), [&](const auto& h) { return h.first >= R; });
+  const Hits expected = {{R, zip.size()},      {R + 1, picture.size()},  {R + 10, 512},
+                         {R + 11, picture.size()}, {R + 20, 512},        {R + 21, picture.size()},
+                         {R + 30, outer.size()},   {R + 31, 512},        {R + 32, picture.size()},
+                         {R + 40, 512},            {R + 41, picture.size()}};
+  EXPECT_EQ(files, expected);
+  EXPECT_GE(carver.Tally().cutByTotal, 3u);
+}
+
 TEST(ScanUnits, TheAnswersKeptOfWhetherAFileBeginsStayWithinTheirBound) {
   // Three JPEGs, each 720 APP0 segments of 64 KiB and a scan, over sectors
   // that begin with "MZ" (two bytes data holds by chance): each step asks
@@ -1527,6 +1612,15 @@ TEST(SectorRanges, PiecesNotHeldAreToldAndTooManyRangesAreJoinedNeverLost) {
   EXPECT_EQ(r.SeenTo(48, 70), 61u);
   EXPECT_EQ(r.SeenTo(51, 60), 51u);
   EXPECT_EQ(r.SeenTo(0, 5), 0u);
+  // Over a range from before it, and from inside one over the next: only
+  // the gaps are new, and one range holds what met.
+  EXPECT_EQ(add(70, 75), (Pieces{{70, 75}}));
+  EXPECT_EQ(add(55, 62), (Pieces{{55, 60}, {61, 62}}));
+  EXPECT_EQ(add(58, 72), (Pieces{{62, 70}}));
+  EXPECT_EQ(r.Ranges(), 2u);
+  EXPECT_EQ(r.Seen(50, 80), 20u);
+  EXPECT_EQ(add(5, 80), (Pieces{{50, 55}, {75, 80}}));
+  EXPECT_EQ(r.Ranges(), 1u);
 
   // Kept to four ranges: sixteen scattered sectors end in at most four
   // ranges, and every sector added is still held.

@@ -652,6 +652,16 @@ TEST(SignatureEvidence, TheBytesAfterASignatureAgreeWithItsFormatOrNot) {
   agrees(69, "compressed Flash, best", Patched(cws, 9, {0xDA}));
   differs(69, "compressed Flash, a zlib header's check off", Patched(cws, 9, {0x9D}));
   differs(69, "compressed Flash, not deflate", Patched(cws, 8, {0x79, 0x9C}));
+  agrees(69, "compressed Flash, version 6", Patched(cws, 3, {6}));
+  differs(69, "compressed Flash, version 5 (no compression before 6)", Patched(cws, 3, {5}));
+  // A length past the type's largest size (1 MiB here), as text read as
+  // one is: a space is version 32, and the rest of a line its length.
+  agrees(68, "Flash, its length the largest size", Patched(swf, 4, {0, 0, 0x10, 0}));
+  differs(68, "Flash, its length past the largest size", Patched(swf, 4, {1, 0, 0x10, 0}));
+  differs(69, "compressed Flash, its length past the largest size", Patched(cws, 4, {1, 0, 0x10, 0}));
+  differs(68, "a line of text beginning \"FWS \"", TextSector("FWS files are uncompressed Flash movies"));
+  // "x^" a zlib header, the rest of the line as the format would have it.
+  differs(69, "a line of text beginning \"CWS (\"", TextSector("CWS (abcx^ are compressed ones"));
 
   // A PE32+ program (its header at 0x80) and a PE32 one.
   Bytes exe = Patched(Sector({'M', 'Z', 0x90, 0}), 0x3C, {0x80});
@@ -802,9 +812,12 @@ TEST_F(MadeByTools, FilesTheToolsWriteAgreeWithTheirTypes) {
       {51, "bzip2.bz2", "bzip2 -c /etc/services > \"$1\""},
       {51, "empty.bz2", "bzip2 -1 -c < /dev/null > \"$1\""},
       {68, "ffmpeg.swf", "ffmpeg -v error -f lavfi -i testsrc=size=64x48:duration=0.2 -f swf \"$1\""},
-      {69, "compressed.swf", "ffmpeg -v error -f lavfi -i testsrc=size=64x48:duration=0.2 -f swf - | python3 -c "
-                             "'import sys, zlib; d = sys.stdin.buffer.read(); "
-                             "sys.stdout.buffer.write(b\"CWS\" + d[3:8] + zlib.compress(d[8:]))' > \"$1\""},
+      // Written to a file, not a pipe, which ffmpeg cannot go back in to
+      // write the movie's length.
+      {69, "compressed.swf", "ffmpeg -v error -f lavfi -i testsrc=size=64x48:duration=0.2 -f swf \"$1.fws\" && "
+                             "python3 -c 'import sys, zlib; d = sys.stdin.buffer.read(); "
+                             "sys.stdout.buffer.write(b\"CWS\" + d[3:8] + zlib.compress(d[8:]))' < \"$1.fws\" "
+                             "> \"$1\""},
       {150, "objcopy.efi", "printf \"int main(void) { return 0; }\\n\" | gcc -x c -o \"$1.elf\" - && "
                            "objcopy -O efi-app-x86_64 \"$1.elf\" \"$1\""},
       {26, "im.pcx", convert_ + " -size 64x64 gradient:red-blue \"$1\""},
