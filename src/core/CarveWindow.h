@@ -1,7 +1,11 @@
 #pragma once
 // Pieces the format analysers share: a window over the file being analysed
 // that is read again wherever a position falls outside it, and the text
-// helpers that turn tags read from a file into name pieces.
+// helpers that turn tags read from a file into name pieces. The window reads
+// ahead (`CarveReader::Fetch`) but tells the reader only the sectors of the
+// bytes the analysis asked for (`CarveReader::Looked`), as it goes into
+// each: what an analysis looked at, not what was read ahead, is what the
+// pass's read bound weighs (docs/ARCHITECTURE.md, "The bounds").
 
 #include <algorithm>
 #include <cstddef>

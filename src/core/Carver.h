@@ -1,19 +1,24 @@
 #pragma once
-// The carving step of Raw Recovery, one for every engine and source: the
-// data at a candidate position is matched against the selected file types in
-// their order, a match is handed to its type's analyser, and a type without
-// one is carved up to the next position where any selected type begins (or
-// its largest size). A size a file's own header gives ends by its type's
-// largest size; one that runs past the volume's end proves the header wrong,
-// and the file is measured to the next signature as one whose header gives
-// no size. A file the pass passes over (carved to its end, not looked into)
-// ends where the next file begins, so a file cut short hides none after it.
-// Sizes from headers that overlap are shortened once the files of one pass
-// add up to twice what the volume holds; no hit is ever dropped for it.
-// What the analysers read over a pass is bounded too (`CarveTally`).
-// The pass that walks the volume says how to read it and which positions
-// generic carving may step to; the filing of hits in type folders is
-// `RawTypeFolders`.
+// The carving step of Raw Recovery, one for every engine and source
+// (docs/ARCHITECTURE.md, "Raw Recovery's carving step"). A pass walks its
+// units with `ScanUnits` and offers each candidate to `CarveAt`, which
+// matches the selected types in their order and hands a match to its
+// type's analyser (core/FileAnalysers.h), or measures a type without one as
+// a run (`Measure`); `RawTypeFolders` files the hits.
+// Where a file ends: at the size its header gives, cut to its type's
+// largest size (one past the volume's end proves the header wrong, and the
+// file is measured as one of unknown size); with no size, at the next
+// signature when no file was found at its own, else where the next file
+// begins. A file the pass passes over ends where the next file begins
+// (`FileAt`), so a file cut short hides none after it; never inside its own
+// bytes (`AnalysedFile::ownBytes`: a JPEG's segments, an archive whose walk
+// proved its end).
+// The bounds (`CarveTally`): once the files of a pass add up to twice the
+// volume's bytes, a size a file's own structure gives ends where the next
+// file begins; once the analyses have read three times the volume's bytes
+// past their rooms, a read of what another analysis looked at fails; walks
+// made are remembered (`CarveWalks`). No bound drops a hit, nor costs a real
+// file after a hostile region its whole size.
 
 #include <array>
 #include <cstddef>

@@ -1,8 +1,13 @@
 #pragma once
 // What the bytes after a signature say of a file beginning there, for the
-// types without analyser whose format can be told from their first bytes:
-// a signature turns up by chance in data, and the bytes after it tell a
-// real file's start from a chance one.
+// types whose format their first bytes tell (the table in
+// docs/ARCHITECTURE.md, "Where a file begins"): a signature turns up by
+// chance in data, and the bytes after it tell a real file's start from a
+// chance one. `Agrees` begins a file with no analysis; `Disagrees` begins
+// none (inside a run the pass steps over, the hit is the run's own); `Bare`
+// leaves it to the type's analyser, or to the signature's length
+// (`Carver::SignatureBegins`: 4 bytes, 6 inside a file whose header counts
+// its bytes).
 
 #include <cstddef>
 #include <cstdint>
