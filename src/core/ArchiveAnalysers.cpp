@@ -212,7 +212,7 @@ struct ZipWalk {
   // the walk found: the archive ends there by its own structure.
   bool Proven(std::uint64_t base) const {
     return endRecord && !lost && counts.locals != 0 && counts.locals == counts.centrals && directory.agrees &&
-           directory.first != UINT64_MAX && directory.first - base == directory.saidOffset;
+           directory.first - base == directory.saidOffset;
   }
 };
 

@@ -79,7 +79,7 @@ struct ZipCounts {
 struct ZipDirectory {
   std::uint64_t first = UINT64_MAX;  // absolute byte of the first central header the walk passed
   std::uint64_t saidOffset = 0;      // where the end record says it begins, from the archive's start
-  bool agrees = false;               // its size and entries are those the walk passed
+  bool agrees = false;               // the walk passed a central header, and its size and entries are the record's
 };
 
 struct ZipEnd {
